@@ -1,0 +1,24 @@
+// The sub-commands of harvix-cli. Each takes the arguments after its own name and
+// returns the process exit status: 0 success, 1 a run stopped by an error, 2 bad usage
+// or a refused folder or destination (with a one-line message on stderr).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace harvix::cli {
+
+using Args = std::vector<std::string>;
+
+int RunList(const Args& args);
+int RunVersion(const Args& args);
+int RunSettings(const Args& args);
+int RunExtract(const Args& args);
+
+// Usage text of each command, for --help.
+extern const char* const kListUsage;
+extern const char* const kVersionUsage;
+extern const char* const kSettingsUsage;
+extern const char* const kExtractUsage;
+
+} // namespace harvix::cli

@@ -1,0 +1,23 @@
+// Path helpers shared by every subsystem. Paths are UTF-8 texts with "/" as separator.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace harvix {
+
+// The path with "/" appended unless it already ends with one; the empty text gives "/".
+inline std::string AddBackslash(std::string_view path) {
+    std::string out(path);
+    if (out.empty() || out.back() != '/')
+        out.push_back('/');
+    return out;
+}
+
+// The last component of a path: everything after its last "/", or the whole path.
+inline std::string_view FileNamePart(std::string_view path) {
+    auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace harvix

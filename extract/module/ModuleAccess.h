@@ -1,0 +1,66 @@
+// Access to the resources of a Windows module, without running it. The extraction
+// engine, the command-line listing and the file-version class see modules only through
+// this interface; the PE reader is one implementation, tests may supply others.
+#pragma once
+
+#include "Result.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace harvix {
+
+// A resource type or name: a numeric identifier (0..65535) or a text (UTF-8, converted
+// losslessly from the module's UTF-16).
+struct ResId {
+    bool numeric = true;
+    std::uint16_t id = 0;
+    std::string text;
+
+    static ResId number(std::uint16_t value) { return ResId{true, value, {}}; }
+    static ResId name(std::string value) { return ResId{false, 0, std::move(value)}; }
+
+    // The text form: decimal digits without sign or leading zeros for a number, the
+    // name unchanged otherwise.
+    [[nodiscard]] std::string toText() const { return numeric ? std::to_string(id) : text; }
+
+    friend bool operator==(const ResId&, const ResId&) = default;
+};
+
+// One language version of a resource.
+struct ResLanguage {
+    std::uint16_t language = 0;
+    std::uint32_t size = 0;
+};
+
+class IResourceModule {
+public:
+    virtual ~IResourceModule() = default;
+
+    // Resource types in the order of the module's resource directory.
+    [[nodiscard]] virtual std::vector<ResId> types() const = 0;
+
+    // Names of one type in directory order (named entries first, then numeric ones
+    // ascending, as the directory stores them). Empty for an unknown type.
+    [[nodiscard]] virtual std::vector<ResId> names(const ResId& type) const = 0;
+
+    // Language versions of one resource in directory order.
+    [[nodiscard]] virtual std::vector<ResLanguage> languages(const ResId& type,
+                                                             const ResId& name) const = 0;
+
+    // The bytes of a resource: its first language version in the directory. An empty
+    // vector when the resource does not exist, cannot be read or is empty. Finding a
+    // resource costs no more than a logarithmic search of its type and name tables.
+    [[nodiscard]] virtual std::vector<std::uint8_t> load(const ResId& type,
+                                                         const ResId& name) const = 0;
+};
+
+// Opens a file as a module. Fails (NotLoadable) for anything that is not a PE32 or
+// PE32+ image, for files that are not regular files, and for files that cannot be read.
+// Never blocks on a FIFO or device; never reads the whole file into memory.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path);
+
+} // namespace harvix
