@@ -1,0 +1,77 @@
+// cSearchCore: walks one folder tree or every fixed drive and reports, one by one, each
+// regular file whose name matches one of a list of wildcard masks. Everything happens
+// inside the call that starts a search; the events are raised from inside that call, on
+// the caller's thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace harvix {
+
+// The receiver of a search's events. One object, set with cSearchCore::SetEvents, gets
+// them all.
+class cSearchCoreEvents {
+public:
+    virtual ~cSearchCoreEvents() = default;
+
+    // One matching file. FileName is the folder path with "/" added where missing,
+    // followed by the file's name; FileCount counts this file (first file: 1); DirCount
+    // is the number of folder entries met so far. Setting Cancel to true stops the
+    // search: no further FileFound follows. Changes to the other three arguments are
+    // ignored by the search.
+    virtual void FileFound(std::string& FileName, std::int32_t& FileCount,
+                           std::int32_t& DirCount, bool& Cancel) = 0;
+
+    // The search has ended, completed or cancelled. Raised exactly once per
+    // SearchForFiles or SearchSystemForFiles call, as the last thing the call does.
+    virtual void SearchFinished() = 0;
+};
+
+class cSearchCore {
+public:
+    // The fixed drives to search, as folder paths, in order. The default reads the
+    // mounted file systems of the machine (see Drives.h); tests put in their own.
+    using DriveLister = std::function<std::vector<std::string>()>;
+
+    explicit cSearchCore(cSearchCoreEvents* events = nullptr);
+
+    void SetEvents(cSearchCoreEvents* events) { m_events = events; }
+    void SetDriveLister(DriveLister lister);
+
+    // Counts, without reporting any file, the folder entries of the tree below BaseDir
+    // (always going into every subfolder), or of every fixed drive when AllDrives is
+    // true or BaseDir is exactly "/". Raises no event.
+    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir);
+
+    // Reports every matching file below FileRoot; goes into subfolders only when
+    // Recurse is true. Raises SearchFinished once at the end.
+    void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask);
+
+    // The same over every fixed drive, always going into subfolders; the counters run
+    // on from one drive to the next. Raises SearchFinished once at the end.
+    void SearchSystemForFiles(const std::string& FileMask);
+
+private:
+    struct Walk;
+
+    bool WalkTree(const std::string& folder, bool Recurse, bool Reset, bool CountOnly,
+                  bool driveRoot);
+
+    cSearchCoreEvents* m_events = nullptr;
+    DriveLister m_driveLister;
+    std::vector<std::string> m_masks;
+    std::int32_t FileCount = 0;
+    std::int32_t DirCount = 0;
+    bool Cancel = false;
+};
+
+// Splits a mask text into masks: blanks trimmed at both ends; then the first of "; ",
+// ";", ", ", "," and " " that occurs in the text separates the masks (only that one).
+// Pieces are not trimmed again; an empty piece stays. An all-blank text gives none.
+std::vector<std::string> SplitMask(std::string_view text);
+
+} // namespace harvix
