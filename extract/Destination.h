@@ -1,0 +1,48 @@
+// Preparing the destination before a run: the destination folder, one subfolder for
+// each chosen kind, and a header block in the "__index.txt" of each of them.
+#pragma once
+
+#include "FileSystem.h"
+#include "Prompt.h"
+#include "ResourceKind.h"
+
+#include <ctime>
+#include <string>
+
+namespace harvix {
+
+inline constexpr const char* kIndexFileName = "__index.txt";
+
+// What the header block of an index file tells about the run.
+struct IndexHeaderInfo {
+    std::string folder;      // the search folder setting
+    bool subFolders = false; // the subfolder switch
+    std::string mask;        // the file-mask setting
+};
+
+// The five header lines, each ended by CR LF: an empty line; "Harvix index file of "
+// with the local date and time (the locale's date, a blank, its time); "Search in " with
+// the folder and, with subfolders, " and subfolders"; "File mask: " with the mask; an
+// empty line.
+std::string IndexHeaderText(const IndexHeaderInfo& info, std::time_t when);
+
+// Appends a header block (for the current time) to an index file, creating it when
+// missing; what the file held stays before it.
+Status WriteIndexHeader(IFileSystem& fs, const std::string& indexPath, const IndexHeaderInfo& info);
+
+// Messages of the preparation.
+inline constexpr const char* kFolderExistsQuestion =
+    "The specified folder already exists.\r\nDo you want to continue?";
+inline constexpr const char* kFolderInvalidMessage =
+    "The specified folder is invalid.\r\nPlease type another name.";
+
+// Makes the destination (one level: its parent must exist), the subfolders of the
+// enabled kinds and a header block in each index file. Returns true when the caller must
+// not go on (the wizard stays on the destination page with the focus in the destination
+// box): the folder was invalid, or it existed and the user did not want to continue.
+// Other failures are passed over silently.
+bool PrepareDestination(const std::string& destinationText, const KindSwitches& kindEnabled,
+                        const IndexHeaderInfo& header, IPrompt& prompt,
+                        IFileSystem& fs = RealFileSystem());
+
+} // namespace harvix

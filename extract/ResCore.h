@@ -1,0 +1,68 @@
+// The extraction engine. One mResCore object lives for one run: the run hands it every
+// file the search reports; it opens the file as a module, enumerates the resources of
+// the enabled kinds, writes each into its kind's subfolder of the destination, appends
+// its record to that folder's "__index.txt" and reports it to the run's target.
+#pragma once
+
+#include "FileSystem.h"
+#include "ModuleAccess.h"
+#include "Prompt.h"
+#include "ResourceKind.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace harvix {
+
+// A resource name as the enumeration delivered it: an integer identifier or a text.
+using ResName = ResId;
+
+// Whoever wants to hear of every resource that was written and indexed.
+class IResFoundTarget {
+public:
+    virtual ~IResFoundTarget() = default;
+    // kind: the ResourceKind index 0..5. Neither argument is to be changed.
+    virtual void ResFound(std::int32_t& kind, const ResName& name) = 0;
+};
+
+// Opens a file as a module; OpenModule unless a test supplies another.
+using ModuleOpener = std::function<Result<std::unique_ptr<IResourceModule>>(const std::string&)>;
+
+inline constexpr const char* kDiskFullMessage =
+    "The drive is full.\r\nPlease free some space on the drive.";
+
+class mResCore {
+public:
+    explicit mResCore(IPrompt& prompt, IFileSystem& fs = RealFileSystem(),
+                      ModuleOpener opener = {});
+    mResCore(const mResCore&) = delete;
+    mResCore& operator=(const mResCore&) = delete;
+    ~mResCore();
+
+    // Extracts every resource of an enabled kind from one file into `destination` (a
+    // "/" is appended when missing; options.destinationFolder is not used). Returns true
+    // when a write error stopped the extraction (the run then ends); false otherwise,
+    // also when the file is no module or holds nothing of interest.
+    bool ExtractFromFile(const std::string& path, const ExtractionOptions& options,
+                         IResFoundTarget& target, const std::string& destination);
+
+    // The same for a module already open; `path` is the source path used in names and
+    // records.
+    bool ExtractFromModule(const IResourceModule& module, const std::string& path,
+                           const ExtractionOptions& options, IResFoundTarget& target,
+                           const std::string& destination);
+
+    // The run-time error number of the last write error of the last call (0: none) and
+    // its description.
+    [[nodiscard]] int LastErrorNumber() const;
+    [[nodiscard]] const std::string& LastErrorDescription() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+} // namespace harvix
