@@ -4,6 +4,8 @@
 // the caller's thread.
 #pragma once
 
+#include "MaskSet.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -63,7 +65,8 @@ private:
 
     cSearchCoreEvents* m_events = nullptr;
     DriveLister m_driveLister;
-    std::vector<std::string> m_masks;
+    MaskSet m_masks;
+    bool m_stayOnDevice = false; // walking a drive: never go into another mount
     std::int32_t FileCount = 0;
     std::int32_t DirCount = 0;
     bool Cancel = false;
