@@ -1,0 +1,39 @@
+// The limit texts of the bitmap and icon rows: "8-32" is the range 8 to 32, both ends
+// included; the three limits of a row (colour depth, width, height) are written
+// together as "8-32;0-3000;16-48".
+#pragma once
+
+#include "ResourceKind.h"
+#include "Result.h"
+
+#include <string>
+#include <string_view>
+
+namespace harvix::run {
+
+// Reads "min-max": two whole numbers (each within 32 bits, blanks around them allowed)
+// joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. A range
+// whose minimum is above its maximum is taken as typed. Anything else - one number, an
+// empty part, letters - fails with a message that quotes the text.
+[[nodiscard]] Result<LimitRange> ParseLimitText(std::string_view text);
+
+// The three limits of one row.
+struct LimitSet {
+    LimitRange depth;
+    LimitRange width;
+    LimitRange height;
+    friend bool operator==(const LimitSet&, const LimitSet&) = default;
+};
+
+// Reads "depth;width;height": exactly three limit texts separated by ";".
+[[nodiscard]] Result<LimitSet> ParseLimitSet(std::string_view text);
+
+// "8-32" for the range 8 to 32; "8-32;0-3000;16-48" for a row.
+[[nodiscard]] std::string LimitText(const LimitRange& range);
+[[nodiscard]] std::string LimitSetText(const LimitSet& limits);
+
+// The defaults of the two rows.
+inline constexpr LimitSet kDefaultBitmapLimits{{8, 32}, {0, 3000}, {16, 48}};
+inline constexpr LimitSet kDefaultIconLimits{{8, 32}, {16, 32}, {16, 32}};
+
+} // namespace harvix::run

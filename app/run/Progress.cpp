@@ -1,0 +1,41 @@
+#include "Progress.h"
+
+#include "RunTexts.h"
+
+#include <cmath>
+
+namespace harvix::run {
+
+std::int64_t RoundHalfEven(double value) {
+    const double lower = std::floor(value);
+    const double fraction = value - lower;
+    double rounded = lower;
+    if (fraction > 0.5)
+        rounded = lower + 1.0;
+    else if (fraction == 0.5)
+        rounded = std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
+    return static_cast<std::int64_t>(rounded);
+}
+
+std::int64_t BarValueFor(std::int32_t dirCount, std::int32_t totalDirs) {
+    return RoundHalfEven(static_cast<double>(dirCount) / static_cast<double>(totalDirs) *
+                         static_cast<double>(kProgressMax));
+}
+
+std::string ProgressCaption(std::int64_t barValue) {
+    return std::string(kAppTitle) + " - " + std::to_string(barValue * 2) + "% completed";
+}
+
+std::int64_t RemainingMilliseconds(std::int32_t dirCount, std::int32_t totalDirs,
+                                   std::uint32_t elapsedMs) {
+    const double left = static_cast<double>(static_cast<std::int64_t>(totalDirs) - dirCount);
+    const double estimate = left / static_cast<double>(dirCount) * static_cast<double>(elapsedMs);
+    // Far beyond anything the label can show; keeps the conversion defined.
+    if (estimate > 9.0e18)
+        return INT64_MAX;
+    if (estimate < -9.0e18)
+        return INT64_MIN;
+    return RoundHalfEven(estimate);
+}
+
+} // namespace harvix::run

@@ -1,0 +1,30 @@
+// The arithmetic behind the progress bar, the caption and the remaining time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace harvix::run {
+
+// The progress bar runs from 0 to 50; each unit is 2 %.
+inline constexpr int kProgressMax = 50;
+
+// Rounds to the nearest whole number, a half to the even neighbour (2.5 gives 2,
+// 3.5 gives 4), whatever rounding mode the process runs in.
+[[nodiscard]] std::int64_t RoundHalfEven(double value);
+
+// The bar value for `dirCount` folder entries of `totalDirs`: dirCount / totalDirs * 50,
+// rounded half to even. `totalDirs` must be above 0. A tree that grew since it was
+// counted gives values above 50, which the caller does not show.
+[[nodiscard]] std::int64_t BarValueFor(std::int32_t dirCount, std::int32_t totalDirs);
+
+// "Harvix - 42% completed" for the bar value 21.
+[[nodiscard]] std::string ProgressCaption(std::int64_t barValue);
+
+// The remaining time in milliseconds, extrapolated linearly over the folder entries:
+// (totalDirs - dirCount) / dirCount * elapsed, rounded half to even. `dirCount` must be
+// above 0. The result can be negative (a tree that grew) or beyond 32 bits.
+[[nodiscard]] std::int64_t RemainingMilliseconds(std::int32_t dirCount, std::int32_t totalDirs,
+                                                 std::uint32_t elapsedMs);
+
+} // namespace harvix::run

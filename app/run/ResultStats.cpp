@@ -1,0 +1,32 @@
+#include "ResultStats.h"
+
+namespace harvix::run {
+
+void ResultStats::FillStatsList(const std::array<bool, kKindCount>& kindEnabled) {
+    m_rows.clear();
+    for (int kind = 0; kind < kKindCount; ++kind) {
+        if (!kindEnabled[static_cast<std::size_t>(kind)])
+            continue;
+        const KindLabel& label = kKindLabels[static_cast<std::size_t>(kind)];
+        m_rows.push_back(StatsRow{kind, label.key, label.caption, kind + 1, 0});
+    }
+}
+
+int ResultStats::ResFound(std::int32_t kind) {
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        if (m_rows[row].kind == kind) {
+            ++m_rows[row].count;
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
+}
+
+std::int64_t ResultStats::countOf(int kind) const {
+    for (const StatsRow& row : m_rows)
+        if (row.kind == kind)
+            return row.count;
+    return 0;
+}
+
+} // namespace harvix::run

@@ -1,0 +1,58 @@
+// The per-kind counts of one run, as the statistics list on the search page shows them:
+// one row per chosen kind, in kind order, each with the kind's caption and the number
+// of resources of that kind written so far.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace harvix::run {
+
+inline constexpr int kKindCount = 6;
+
+// Key and caption of each kind, in kind order (BITMAP, ICON, CURSOR, ANICURSOR, VIDEO,
+// HTML); the image of a kind in the image list is its index + 1.
+struct KindLabel {
+    const char* key;
+    const char* caption;
+};
+inline constexpr std::array<KindLabel, kKindCount> kKindLabels{{
+    {"BITMAP", "Bitmap"},
+    {"ICON", "Icon"},
+    {"CURSOR", "Cursor"},
+    {"ANICURSOR", "Animated cursor"},
+    {"VIDEO", "Video (AVI)"},
+    {"HTML", "Web page"},
+}};
+
+struct StatsRow {
+    int kind = 0;              // index into kKindLabels
+    std::string key;           // row key: "ICON"
+    std::string caption;       // first column: "Icon"
+    int imageIndex = 0;        // small icon: kind + 1
+    std::int64_t count = 0;    // second column
+
+    [[nodiscard]] std::string countText() const { return std::to_string(count); }
+};
+
+class ResultStats {
+public:
+    // Makes one row, at "0", for each chosen kind, in kind order. Called once when the
+    // search page is entered; a second call starts again from empty rows.
+    void FillStatsList(const std::array<bool, kKindCount>& kindEnabled);
+
+    // One resource of `kind` was written. Returns the row that changed, or -1 when the
+    // kind is outside 0 to 5 or has no row (the table then stays as it was).
+    int ResFound(std::int32_t kind);
+
+    [[nodiscard]] const std::vector<StatsRow>& rows() const { return m_rows; }
+    // The count of a kind; 0 for a kind without a row.
+    [[nodiscard]] std::int64_t countOf(int kind) const;
+
+private:
+    std::vector<StatsRow> m_rows;
+};
+
+} // namespace harvix::run

@@ -1,0 +1,46 @@
+// The run's view of the real file search and extraction engine.
+#pragma once
+
+#include "SearchRun.h"
+
+namespace harvix::run {
+
+// Drives a cSearchCore, sending its events to the run.
+class SearchCoreBinding final : public IRunSearch {
+public:
+    explicit SearchCoreBinding(cSearchCore& core) : m_core(core) {}
+
+    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override {
+        return m_core.GetDirCount(AllDrives, BaseDir);
+    }
+    void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
+                        cSearchCoreEvents& events) override {
+        m_core.SetEvents(&events);
+        m_core.SearchForFiles(FileRoot, Recurse, FileMask);
+    }
+    void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) override {
+        m_core.SetEvents(&events);
+        m_core.SearchSystemForFiles(FileMask);
+    }
+
+private:
+    cSearchCore& m_core;
+};
+
+// Hands each file to mResCore with the run's options and destination.
+class EngineBinding final : public IRunEngine {
+public:
+    EngineBinding(mResCore& engine, const ExtractionOptions& options, std::string destination)
+        : m_engine(engine), m_options(options), m_destination(std::move(destination)) {}
+
+    bool ExtractFromFile(const std::string& FileName, IResFoundTarget& target) override {
+        return m_engine.ExtractFromFile(FileName, m_options, target, m_destination);
+    }
+
+private:
+    mResCore& m_engine;
+    const ExtractionOptions& m_options;
+    std::string m_destination;
+};
+
+} // namespace harvix::run

@@ -1,0 +1,17 @@
+// The texts the search run shows.
+#pragma once
+
+namespace harvix::run {
+
+inline constexpr const char* kAppTitle = "Harvix";
+
+// Every text of the status label starts with this line.
+inline constexpr const char* kPleaseWait = "Please wait while Harvix is looking for resources.\r\n";
+inline constexpr const char* kInitializing = "Initializing...";
+inline constexpr const char* kRemainingTime = "Remaining time: ";
+
+inline constexpr const char* kCancelQuestion = "Are you sure you want to cancel the search?";
+inline constexpr const char* kSearchError =
+    "An error has occured during the search.\r\nHarvix will now close.";
+
+} // namespace harvix::run

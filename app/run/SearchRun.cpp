@@ -1,0 +1,170 @@
+#include "SearchRun.h"
+
+#include "Priority.h"
+#include "Progress.h"
+#include "RunTexts.h"
+#include "TimeText.h"
+
+#include <algorithm>
+#include <chrono>
+#include <limits>
+#include <thread>
+
+namespace harvix::run {
+
+namespace {
+
+// The estimate is shown only once this much time has passed, and only while it is
+// above this much: a short run never shows a remaining time.
+constexpr std::uint32_t kRemainingTimeThresholdMs = 10000;
+
+// The message loop runs once every this many files, so that yielding does not
+// dominate the run.
+constexpr std::int32_t kPumpInterval = 10;
+
+} // namespace
+
+std::uint32_t SystemClock::GetTickCount() {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    // Wraps like a 32-bit tick count; elapsed times are taken modulo 2^32.
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+void SystemClock::Sleep(std::uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+SearchRun::SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IRunEngine& engine,
+                     IRunClock& clock)
+    : m_view(view), m_prompt(prompt), m_search(search), m_engine(engine), m_clock(clock),
+      m_applyPriority(ApplyPriority) {}
+
+void SearchRun::setPriorityApplier(std::function<void(std::int16_t)> applier) {
+    m_applyPriority = std::move(applier);
+}
+
+void SearchRun::StartSearch(const SearchSettings& settings) {
+    m_outcome = RunOutcome::Running;
+    if (m_applyPriority)
+        m_applyPriority(settings.Priority);
+
+    const std::string pleaseWait = kPleaseWait;
+    if (settings.SearchSystem) {
+        // The count walks every drive without events and without the message loop, so
+        // Cancel could not be answered meanwhile.
+        m_view.setCancelEnabled(false);
+        m_view.setStatusText(pleaseWait + kInitializing);
+        m_view.repaintStatus();
+        m_totalDirs = m_search.GetDirCount(true, "/");
+        m_showsProgress = true;
+        m_view.showProgressFrame();
+        m_view.setStatusText(pleaseWait);
+        m_view.repaintStatus();
+        m_view.setCancelEnabled(true);
+        m_startTick = m_clock.GetTickCount();
+        m_search.SearchSystemForFiles(settings.Mask, *this);
+    } else {
+        // Without subfolders there is no count: no bar, no percentage, no estimate.
+        if (settings.SubFolders) {
+            m_view.setCancelEnabled(false);
+            m_view.setStatusText(pleaseWait + kInitializing);
+            m_view.repaintStatus();
+            m_totalDirs = m_search.GetDirCount(false, settings.Folder);
+            m_showsProgress = true;
+            m_view.showProgressFrame();
+            m_view.setCancelEnabled(true);
+        }
+        m_view.setStatusText(pleaseWait);
+        m_view.repaintStatus();
+        m_startTick = m_clock.GetTickCount();
+        m_search.SearchForFiles(settings.Folder, settings.SubFolders, settings.Mask, *this);
+    }
+}
+
+void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
+                          bool& Cancel) {
+    if (m_outcome != RunOutcome::Running) {
+        // The program is closing: nothing more is extracted.
+        Cancel = true;
+        return;
+    }
+    if (m_cancelRequested)
+        Cancel = true;
+
+    updateProgress(DirCount);
+
+    if (m_engine.ExtractFromFile(FileName, *this)) {
+        Cancel = true;
+        m_prompt.ShowError(kSearchError);
+        m_view.setCancelEnabled(false);
+        m_view.stopAnimation();
+        m_clock.Sleep(m_closeDelay);
+        endRun(RunOutcome::Failed);
+        return;
+    }
+
+    if (FileCount % kPumpInterval == 0) {
+        m_view.pumpEvents();
+        // A confirmed cancel closed the program from inside the loop.
+        if (m_outcome != RunOutcome::Running)
+            Cancel = true;
+    }
+}
+
+void SearchRun::updateProgress(std::int32_t DirCount) {
+    if (!m_showsProgress || m_totalDirs <= 0)
+        return;
+    const std::int64_t value = BarValueFor(DirCount, m_totalDirs);
+    // A tree that grew since it was counted would take the bar past its end.
+    if (value == m_progressValue || value > kProgressMax || value < 0)
+        return;
+    m_progressValue = static_cast<int>(value);
+    m_view.setProgressValue(m_progressValue);
+    m_view.setCaption(ProgressCaption(value));
+
+    const std::uint32_t elapsed = m_clock.GetTickCount() - m_startTick;
+    if (elapsed <= kRemainingTimeThresholdMs || DirCount <= 0)
+        return;
+    const std::int64_t remaining = RemainingMilliseconds(DirCount, m_totalDirs, elapsed);
+    if (remaining <= kRemainingTimeThresholdMs)
+        return;
+    // Beyond the 32-bit range the text says the most it can (596 hours).
+    const auto shown = static_cast<std::int32_t>(
+        std::min<std::int64_t>(remaining, std::numeric_limits<std::int32_t>::max()));
+    m_view.setStatusText(std::string(kPleaseWait) + kRemainingTime + FormatTimeText(shown));
+}
+
+void SearchRun::SearchFinished() {
+    if (m_outcome != RunOutcome::Running)
+        return;
+    m_outcome = RunOutcome::Completed;
+    m_view.searchFinished();
+}
+
+void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
+    if (CurrentPage != kSearchPage) {
+        m_view.closeProgram();
+        return;
+    }
+    if (m_outcome != RunOutcome::Running && m_outcome != RunOutcome::NotStarted)
+        return;
+    if (m_prompt.AskYesNo(kCancelQuestion) != Answer::Yes)
+        return;
+    m_view.setCancelEnabled(false);
+    m_cancelRequested = true;
+    endRun(RunOutcome::Cancelled);
+}
+
+void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
+    const int row = m_stats.ResFound(kind);
+    if (row >= 0)
+        m_view.statsChanged(row);
+}
+
+void SearchRun::endRun(RunOutcome outcome) {
+    m_outcome = outcome;
+    m_view.closeProgram();
+}
+
+} // namespace harvix::run

@@ -1,0 +1,156 @@
+// The search run: turns the settings into one extraction run. It applies the priority,
+// counts the folder tree for the progress bar when the run shows progress, drives the
+// file search, hands every file to the extraction engine, moves the progress bar and
+// the caption, estimates the remaining time, keeps the per-kind counts, and handles
+// cancel and engine errors. It owns no widget: the wizard window and the command-line
+// tool show its effects through IRunView and answer its questions through IPrompt.
+#pragma once
+
+#include "Prompt.h"
+#include "ResCore.h"
+#include "ResultStats.h"
+#include "SearchCore.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace harvix::run {
+
+// What the run shows and how it ends; the window's controls, or a terminal.
+class IRunView {
+public:
+    virtual ~IRunView() = default;
+
+    // The status label (lblStatus): set its text; repaint it at once.
+    virtual void setStatusText(const std::string& text) = 0;
+    virtual void repaintStatus() = 0;
+    // The Cancel button.
+    virtual void setCancelEnabled(bool enabled) = 0;
+    // Shows the frame of the progress bar, and with it the bar (value 0 to 50).
+    virtual void showProgressFrame() = 0;
+    virtual void setProgressValue(int value) = 0;
+    // The window caption.
+    virtual void setCaption(const std::string& text) = 0;
+    // Lets pending user-interface events run once (repaint, the Cancel button); a click
+    // on Cancel arrives at SearchRun::cmdCancel_Click from inside this call.
+    virtual void pumpEvents() = 0;
+    // Stops the search animation.
+    virtual void stopAnimation() = 0;
+    // Row `row` of the statistics list got a new count.
+    virtual void statsChanged(int row) = 0;
+    // The search is over: the wizard moves on to its last page.
+    virtual void searchFinished() = 0;
+    // Unloads the window: saves the settings and ends the program. After this call the
+    // run reports no further file to the engine and returns from StartSearch.
+    virtual void closeProgram() = 0;
+};
+
+// The file search as the run drives it (cSearchCore in the program).
+class IRunSearch {
+public:
+    virtual ~IRunSearch() = default;
+    virtual std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) = 0;
+    virtual void SearchForFiles(const std::string& FileRoot, bool Recurse,
+                                const std::string& FileMask, cSearchCoreEvents& events) = 0;
+    virtual void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) = 0;
+};
+
+// The extraction engine as the run calls it for each file: the options and the
+// destination are the engine binding's. Returns true when a write error stopped the
+// extraction; every resource written goes to `target`.
+class IRunEngine {
+public:
+    virtual ~IRunEngine() = default;
+    virtual bool ExtractFromFile(const std::string& FileName, IResFoundTarget& target) = 0;
+};
+
+// The system tick count in milliseconds and a pause; injected so that tests are exact.
+class IRunClock {
+public:
+    virtual ~IRunClock() = default;
+    virtual std::uint32_t GetTickCount() = 0;
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// A monotonic clock and a real pause.
+class SystemClock final : public IRunClock {
+public:
+    std::uint32_t GetTickCount() override;
+    void Sleep(std::uint32_t milliseconds) override;
+};
+
+// The settings the run reads.
+struct SearchSettings {
+    bool SearchSystem = true;   // all fixed drives, else Folder
+    std::string Folder;
+    bool SubFolders = true;
+    std::string Mask;
+    std::int16_t Priority = 3;  // slider position 1 to 5
+};
+
+// How a run ended.
+enum class RunOutcome {
+    NotStarted,
+    Running,
+    Completed, // SearchFinished arrived
+    Cancelled, // the user confirmed the cancel question
+    Failed,    // the engine reported an error
+};
+
+inline constexpr std::int16_t kSearchPage = 5;
+
+class SearchRun final : public cSearchCoreEvents, public IResFoundTarget {
+public:
+    SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IRunEngine& engine,
+              IRunClock& clock);
+
+    // How the priority is applied; ApplyPriority unless replaced (tests).
+    void setPriorityApplier(std::function<void(std::int16_t)> applier);
+    // The wait between the error message and closing; 1500 ms.
+    void setCloseDelay(std::uint32_t milliseconds) { m_closeDelay = milliseconds; }
+
+    // The run; returns when the search returns.
+    void StartSearch(const SearchSettings& settings);
+
+    // The Cancel button. On the search page it asks whether to cancel and, on Yes,
+    // ends the program; on any other page it ends the program without asking.
+    void cmdCancel_Click(std::int16_t CurrentPage = kSearchPage);
+
+    // Events of the file search.
+    void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
+                   bool& Cancel) override;
+    void SearchFinished() override;
+
+    // A resource was written: one more for its kind.
+    void ResFound(std::int32_t& kind, const ResName& name) override;
+
+    [[nodiscard]] ResultStats& Stats() { return m_stats; }
+    [[nodiscard]] const ResultStats& Stats() const { return m_stats; }
+    [[nodiscard]] RunOutcome Outcome() const { return m_outcome; }
+    [[nodiscard]] bool CancelRequested() const { return m_cancelRequested; }
+    [[nodiscard]] std::int32_t TotalDirs() const { return m_totalDirs; }
+    [[nodiscard]] int ProgressValue() const { return m_progressValue; }
+
+private:
+    void updateProgress(std::int32_t DirCount);
+    void endRun(RunOutcome outcome);
+
+    IRunView& m_view;
+    IPrompt& m_prompt;
+    IRunSearch& m_search;
+    IRunEngine& m_engine;
+    IRunClock& m_clock;
+    std::function<void(std::int16_t)> m_applyPriority;
+    std::uint32_t m_closeDelay = 1500;
+
+    ResultStats m_stats;
+    bool m_cancelRequested = false;
+    bool m_showsProgress = false;
+    std::int32_t m_totalDirs = 0;
+    std::uint32_t m_startTick = 0;
+    int m_progressValue = 0;
+    RunOutcome m_outcome = RunOutcome::NotStarted;
+};
+
+} // namespace harvix::run
