@@ -1,0 +1,93 @@
+// Well-formed resource payloads for the module builder: device-independent bitmaps,
+// icon and cursor images with their group directories, animated cursors, a small AVI
+// clip, web pages and a version resource. Extracting them yields files that ordinary
+// viewers open. All records are little-endian and unpadded, as Windows stores them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace harvix::modbuilder {
+
+struct Rgba {
+    std::uint8_t r = 0, g = 0, b = 0, a = 255;
+};
+
+// A picture is a colour for each pixel; (0, 0) is the top-left corner.
+using Picture = std::function<Rgba(int x, int y, int width, int height)>;
+
+// A few generated pictures that look well at any size and depth.
+namespace pictures {
+[[nodiscard]] Picture gradient();           // diagonal colour gradient
+[[nodiscard]] Picture checker(int cells);   // two-colour checkerboard
+[[nodiscard]] Picture disc(Rgba colour);    // a shaded disc on transparent ground
+[[nodiscard]] Picture rings();              // concentric coloured rings
+[[nodiscard]] Picture arrow();              // a pointer arrow, for cursors
+[[nodiscard]] Picture frame(int index, int count); // a rotating wedge, for animations
+} // namespace pictures
+
+// BITMAPINFOHEADER (40 bytes) + colour table (for 1, 4 and 8 bits per pixel) + pixels,
+// bottom-up rows padded to 4 bytes. Depths 1, 4, 8, 16 (5-5-5), 24, 32. Indexed depths
+// use a fixed palette and the nearest colour.
+[[nodiscard]] std::vector<std::uint8_t> makeDib(int width, int height, int bitCount,
+                                                const Picture& picture);
+
+// An icon or cursor image: a DIB whose header height is doubled, followed by the AND
+// mask (1 bit per pixel, set where the picture's alpha is below 128).
+[[nodiscard]] std::vector<std::uint8_t> makeIconImage(int width, int height, int bitCount,
+                                                      const Picture& picture);
+
+// A cursor resource (RT_CURSOR): hotspot x and y (16 bits each) + an icon image.
+[[nodiscard]] std::vector<std::uint8_t> makeCursorImage(int width, int height, int bitCount,
+                                                        int hotX, int hotY,
+                                                        const Picture& picture);
+
+// One member of an icon or cursor group.
+struct GroupEntry {
+    int width = 32;
+    int height = 32;
+    int bitCount = 8;
+    std::uint32_t bytesInRes = 0; // size of the member image resource
+    std::uint16_t id = 1;         // the member's RT_ICON / RT_CURSOR identifier
+};
+
+// GRPICONDIR (RT_GROUP_ICON): reserved 0, type 1, count, then 14-byte entries.
+[[nodiscard]] std::vector<std::uint8_t> makeGroupIconDir(const std::vector<GroupEntry>& entries);
+
+// Cursor group directory (RT_GROUP_CURSOR): type 2, 14-byte entries whose 16-bit width
+// and height give the cursor size with the height doubled, as Windows stores them.
+[[nodiscard]] std::vector<std::uint8_t> makeGroupCursorDir(const std::vector<GroupEntry>& entries);
+
+// A .cur file (ICONDIR type 2 + one entry + the image): one frame of an animated cursor.
+[[nodiscard]] std::vector<std::uint8_t> makeCursorFile(int width, int height, int bitCount,
+                                                       int hotX, int hotY,
+                                                       const Picture& picture);
+
+// An animated cursor (RT_ANICURSOR, a .ani file): RIFF "ACON" with an "anih" header and a
+// "fram" list of .cur frames, shown `jiffies` sixtieths of a second each.
+[[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
+                                                std::uint32_t jiffies);
+
+// An uncompressed AVI clip ("RIFF AVI " with hdrl, movi and idx1): `frames` frames of
+// 24-bit pixels at `fps` frames per second.
+[[nodiscard]] std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
+                                                const std::function<Picture(int frame)>& picture);
+
+// A small HTML page with the given title and body text (escaped).
+[[nodiscard]] std::vector<std::uint8_t> makeHtml(std::string_view title, std::string_view body);
+
+// Four 16-bit parts of a version: major.minor.build.revision.
+struct VersionNumber {
+    std::uint16_t major = 1, minor = 0, build = 0, revision = 0;
+};
+
+// A version resource (RT_VERSION): the "VS_VERSION_INFO" block with a VS_FIXEDFILEINFO
+// (signature 0xFEEF04BD) holding `file` as the file version and `product` as the
+// product version, then a StringFileInfo with a few strings and a VarFileInfo.
+[[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product,
+                                                        std::string_view description);
+
+} // namespace harvix::modbuilder
