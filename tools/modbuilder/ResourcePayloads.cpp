@@ -113,8 +113,8 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
     o.u16(static_cast<unsigned>(bitCount));
     o.u32(0); // BI_RGB
     o.u32(static_cast<std::uint32_t>(imageSize));
-    o.i32(2835); // 72 dpi
-    o.i32(2835);
+    o.i32(icon ? 0 : 2835); // 72 dpi; icon images leave the resolution at 0
+    o.i32(icon ? 0 : 2835);
     o.u32(static_cast<std::uint32_t>(palette.size()));
     o.u32(0);
     for (const Rgba& c : palette) {
@@ -507,6 +507,43 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     auto var = versionBlock("Translation", translation.bytes, 4, 0, {});
     auto varInfo = versionBlock("VarFileInfo", {}, 0, 1, {var});
     return versionBlock("VS_VERSION_INFO", fixed.bytes, 52, 0, {stringInfo, varInfo});
+}
+
+} // namespace harvix::modbuilder
+
+namespace harvix::modbuilder {
+
+std::uint16_t addIconGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstIconId,
+                           const std::vector<GroupImage>& images, const Picture& picture,
+                           std::uint16_t language) {
+    std::vector<GroupEntry> entries;
+    std::uint16_t id = firstIconId;
+    for (const GroupImage& image : images) {
+        std::vector<std::uint8_t> bytes = makeIconImage(image.width, image.height, image.bitCount, picture);
+        entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
+                                     static_cast<std::uint32_t>(bytes.size()), id});
+        builder.add(ResId::number(3), ResId::number(id), language, std::move(bytes));
+        ++id;
+    }
+    builder.add(ResId::number(14), group, language, makeGroupIconDir(entries));
+    return id;
+}
+
+std::uint16_t addCursorGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstCursorId,
+                             const std::vector<GroupImage>& images, const Picture& picture, int hotX,
+                             int hotY, std::uint16_t language) {
+    std::vector<GroupEntry> entries;
+    std::uint16_t id = firstCursorId;
+    for (const GroupImage& image : images) {
+        std::vector<std::uint8_t> bytes = makeCursorImage(image.width, image.height, image.bitCount,
+                                                          hotX * image.width / 32, hotY * image.height / 32, picture);
+        entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
+                                     static_cast<std::uint32_t>(bytes.size()), id});
+        builder.add(ResId::number(1), ResId::number(id), language, std::move(bytes));
+        ++id;
+    }
+    builder.add(ResId::number(12), group, language, makeGroupCursorDir(entries));
+    return id;
 }
 
 } // namespace harvix::modbuilder

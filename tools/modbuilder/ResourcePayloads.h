@@ -91,3 +91,29 @@ struct VersionNumber {
                                                         std::string_view description);
 
 } // namespace harvix::modbuilder
+
+#include "ModuleBuilder.h"
+
+namespace harvix::modbuilder {
+
+// One member image of an icon or cursor group to be added.
+struct GroupImage {
+    int width = 32;
+    int height = 32;
+    int bitCount = 8;
+};
+
+// Adds an icon group: one RT_ICON (3) resource per image, numbered from `firstIconId`,
+// and the RT_GROUP_ICON (14) resource `group` naming them. Returns the next free id.
+std::uint16_t addIconGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstIconId,
+                           const std::vector<GroupImage>& images, const Picture& picture,
+                           std::uint16_t language = 0x0409);
+
+// Adds a cursor group: RT_CURSOR (1) members with the hotspot at (hotX, hotY) of a 32x32
+// cursor (scaled for other sizes) and the RT_GROUP_CURSOR (12) resource. Returns the
+// next free id.
+std::uint16_t addCursorGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstCursorId,
+                             const std::vector<GroupImage>& images, const Picture& picture, int hotX,
+                             int hotY, std::uint16_t language = 0x0409);
+
+} // namespace harvix::modbuilder
