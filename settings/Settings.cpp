@@ -1,0 +1,295 @@
+#include "Settings.h"
+
+#include "Paths.h"
+#include "RegistryStore.h"
+#include "RegistryValue.h"
+#include "cRegistry.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+
+namespace harvix {
+
+const std::array<SettingRow, 12> kSettingRows{{
+    {"SearchSystem", REG_DWORD},
+    {"Folder", REG_SZ},
+    {"SubFolders", REG_DWORD},
+    {"Mask", REG_SZ},
+    {"ResTypesBitmap", REG_DWORD},
+    {"ResTypesIcon", REG_DWORD},
+    {"ResTypesCursor", REG_DWORD},
+    {"ResTypesAniCursor", REG_DWORD},
+    {"ResTypesVideo", REG_DWORD},
+    {"ResTypesHTML", REG_DWORD},
+    {"DestPath", REG_SZ},
+    {"Priority", REG_DWORD},
+}};
+
+namespace {
+
+constexpr std::size_t kFirstKindRow = 4;
+
+// Applies `fn` to the field of a row: fn(bool&), fn(std::string&) or fn(std::int16_t&).
+template <class S, class Fn>
+void withField(S& s, std::size_t row, Fn&& fn) {
+    switch (row) {
+    case 0: fn(s.SearchSystem); break;
+    case 1: fn(s.Folder); break;
+    case 2: fn(s.SubFolders); break;
+    case 3: fn(s.Mask); break;
+    case 10: fn(s.DestPath); break;
+    case 11: fn(s.Priority); break;
+    default: fn(s.ResTypes[row - kFirstKindRow]); break;
+    }
+}
+
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return {};
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    std::int64_t value = 0;
+    const auto* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+// Reads the value `name` under the settings key, when the key exists.
+std::optional<RegVariant> readStored(const std::string& name) {
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    reg.ValueKey(name);
+    if (!reg.KeyExists())
+        return std::nullopt;
+    return reg.Value();
+}
+
+void writeStored(const std::string& name, std::int32_t type, const RegVariant& value) {
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    reg.ValueKey(name);
+    if (!reg.KeyExists())
+        reg.CreateKey();
+    reg.ValueType(type);
+    reg.Value(value);
+}
+
+// A user-dirs.dirs line value: "$HOME/Documents" or "/abs/path"; nothing otherwise.
+std::optional<std::string> userDirValue(std::string_view raw, const std::string& home) {
+    if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"')
+        return std::nullopt;
+    std::string value(raw.substr(1, raw.size() - 2));
+    if (value.rfind("$HOME", 0) == 0)
+        value = home + value.substr(5);
+    if (value.empty() || value.front() != '/')
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::size_t FindSettingRow(const std::string& name) {
+    for (std::size_t i = 0; i < kSettingRows.size(); ++i)
+        if (equalsIgnoringCase(kSettingRows[i].name, name))
+            return i;
+    return kSettingRows.size();
+}
+
+std::string SettingText(const Settings& settings, std::size_t row) {
+    std::string text;
+    struct Visitor {
+        std::string& out;
+        void operator()(const bool& b) const { out = b ? "1" : "0"; }
+        void operator()(const std::string& s) const { out = s; }
+        void operator()(const std::int16_t& n) const { out = std::to_string(n); }
+    };
+    withField(settings, row, Visitor{text});
+    return text;
+}
+
+Settings DefaultSettings() {
+    Settings s;
+    s.SearchSystem = true;
+    s.Folder = GetSystemFolder();
+    s.SubFolders = true;
+    s.Mask = kDefaultMask;
+    s.ResTypes.fill(true);
+    s.DestPath = AddBackslash(GetPersonalFolder()) + "Resources";
+    s.Priority = kDefaultPriority;
+    return s;
+}
+
+bool ReadSetting(const std::string& name, bool& target) {
+    auto value = readStored(name);
+    if (!value)
+        return false;
+    if (const auto* n = std::get_if<std::int32_t>(&*value))
+        target = *n != 0;
+    else if (const auto* s = std::get_if<std::string>(&*value))
+        target = equalsIgnoringCase(*s, "true") || parseInteger(*s).value_or(0) != 0;
+    else
+        target = false;
+    return true;
+}
+
+bool ReadSetting(const std::string& name, std::string& target) {
+    auto value = readStored(name);
+    if (!value)
+        return false;
+    if (const auto* s = std::get_if<std::string>(&*value))
+        target = *s;
+    else if (const auto* n = std::get_if<std::int32_t>(&*value))
+        target = std::to_string(*n);
+    else
+        target.clear();
+    return true;
+}
+
+bool ReadSetting(const std::string& name, std::int16_t& target) {
+    auto value = readStored(name);
+    if (!value)
+        return false;
+    std::optional<std::int64_t> number;
+    if (const auto* n = std::get_if<std::int32_t>(&*value))
+        number = *n;
+    else if (const auto* s = std::get_if<std::string>(&*value))
+        number = parseInteger(*s);
+    // A number that does not fit reads as 0, the value of a missing setting.
+    if (number && *number >= std::numeric_limits<std::int16_t>::min() &&
+        *number <= std::numeric_limits<std::int16_t>::max())
+        target = static_cast<std::int16_t>(*number);
+    else
+        target = 0;
+    return true;
+}
+
+void WriteSetting(const std::string& name, bool value) {
+    writeStored(name, REG_DWORD, std::int32_t{value ? 1 : 0});
+}
+void WriteSetting(const std::string& name, std::int16_t value) {
+    writeStored(name, REG_DWORD, value);
+}
+void WriteSetting(const std::string& name, std::int32_t value) {
+    writeStored(name, REG_DWORD, value);
+}
+void WriteSetting(const std::string& name, const std::string& value) {
+    writeStored(name, REG_SZ, value);
+}
+void WriteSetting(const std::string& name, const char* value) {
+    WriteSetting(name, std::string(value ? value : ""));
+}
+
+Settings LoadSettings() {
+    Settings s;
+    std::optional<Settings> defaults;
+    for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
+        withField(s, row, [&](auto& field) {
+            if (!ReadSetting(kSettingRows[row].name, field)) {
+                if (!defaults)
+                    defaults = DefaultSettings();
+                withField(*defaults, row, [&](const auto& d) {
+                    if constexpr (std::is_same_v<std::decay_t<decltype(d)>,
+                                                 std::decay_t<decltype(field)>>)
+                        field = d;
+                });
+            }
+        });
+    }
+    // The slider knows only 1 to 5; anything else (0 for a missing value) is the middle.
+    if (s.Priority < 1 || s.Priority > 5)
+        s.Priority = kDefaultPriority;
+    return s;
+}
+
+void SaveSettings(const Settings& settings) {
+    // All twelve values go in together: a program stopped halfway through leaves either
+    // the old values or the new ones, never a key with only some of them.
+    RegistryBatch batch;
+    for (std::size_t row = 0; row < kSettingRows.size(); ++row)
+        withField(settings, row, [&](const auto& field) { WriteSetting(kSettingRows[row].name, field); });
+    if (auto committed = batch.commit(); !committed)
+        throw RegistryError(kRegErrorSetValue, RegistryErrorSource(),
+                            "Failed to save the settings: " + committed.error().message);
+}
+
+bool SaveSettingsAtExit(const Settings& settings) noexcept {
+    try {
+        SaveSettings(settings);
+        return true;
+    } catch (const RegistryError& e) {
+        std::fprintf(stderr, "harvix: the settings were not saved: %s\n", e.Description().c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "harvix: the settings were not saved: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "harvix: the settings were not saved\n");
+    }
+    return false;
+}
+
+std::string GetSystemFolder() {
+    const std::string home = homeFolder();
+    const std::string wine = home + "/.wine/drive_c/windows/system32";
+    return isFolder(wine) ? wine : home;
+}
+
+std::string GetPersonalFolder() {
+    const std::string home = homeFolder();
+    std::optional<std::string> folder;
+    if (const char* env = std::getenv("XDG_DOCUMENTS_DIR"); env && env[0] == '/') {
+        folder = env;
+    } else {
+        std::string config;
+        if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+            config = xdg;
+        else if (!home.empty())
+            config = home + "/.config";
+        std::ifstream in(config + "/user-dirs.dirs");
+        std::string line;
+        const std::string key = "XDG_DOCUMENTS_DIR=";
+        while (std::getline(in, line)) {
+            if (line.rfind(key, 0) == 0)
+                folder = userDirValue(std::string_view(line).substr(key.size()), home);
+        }
+    }
+    if (!folder)
+        return {};
+    // A documents folder set to the home folder itself means "none".
+    while (folder->size() > 1 && folder->back() == '/')
+        folder->pop_back();
+    if (*folder == home)
+        return {};
+    return *folder;
+}
+
+} // namespace harvix

@@ -1,0 +1,89 @@
+// The persistent settings: the record the wizard works on, and its load and save
+// through the registry under HKEY_LOCAL_MACHINE\Software\Harvix. No Qt here: the
+// window, the search run and harvix-cli all use it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace harvix {
+
+// The number of resource kinds; ResTypes is indexed in ResourceKind order (BITMAP,
+// ICON, CURSOR, ANICURSOR, VIDEO, HTML).
+inline constexpr std::size_t kSettingsKindCount = 6;
+
+struct Settings {
+    bool SearchSystem = false; // true: all local disks; false: Folder only
+    std::string Folder;
+    bool SubFolders = false;
+    std::string Mask;
+    std::array<bool, kSettingsKindCount> ResTypes{};
+    std::string DestPath;
+    std::int16_t Priority = 0; // slider position 1 to 5; 3 is the normal priority
+
+    friend bool operator==(const Settings&, const Settings&) = default;
+};
+
+inline constexpr const char* kSettingsSection = "Software\\Harvix";
+inline constexpr const char* kDefaultMask = "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx";
+inline constexpr std::int16_t kDefaultPriority = 3;
+
+// One stored setting: its value name and registry type (REG_DWORD or REG_SZ).
+struct SettingRow {
+    const char* name;
+    std::int32_t type;
+};
+
+// The twelve values in their fixed order: SearchSystem, Folder, SubFolders, Mask,
+// ResTypesBitmap ... ResTypesHTML, DestPath, Priority.
+extern const std::array<SettingRow, 12> kSettingRows;
+
+// The row of a value name (compared without regard to case), or kSettingRows.size().
+std::size_t FindSettingRow(const std::string& name);
+
+// The value of a row's field as text: Booleans as 1 or 0, Priority in decimal, texts
+// as they stand.
+std::string SettingText(const Settings& settings, std::size_t row);
+
+// What a machine without the stored key starts with.
+Settings DefaultSettings();
+
+// Fills the record from the registry: all defaults when the key is missing or cannot be
+// read; when it exists, a missing value gives the empty value of its field (false, "",
+// 0). A Priority outside 1 to 5 becomes 3.
+Settings LoadSettings();
+
+// Writes all twelve values, as one transaction when the store allows it. Throws
+// RegistryError when the key cannot be created or a value cannot be written.
+void SaveSettings(const Settings& settings);
+
+// SaveSettings for the end of the program: a failure is told in one line on stderr and
+// the result is false; nothing is thrown.
+bool SaveSettingsAtExit(const Settings& settings) noexcept;
+
+// True when the key exists; the target then holds the value read (converted to the
+// target's type). False leaves the target unchanged.
+bool ReadSetting(const std::string& name, bool& target);
+bool ReadSetting(const std::string& name, std::string& target);
+bool ReadSetting(const std::string& name, std::int16_t& target);
+
+// Writes one value, creating the key when needed: Booleans as the DWORDs 1 and 0,
+// integers as DWORDs, texts as REG_SZ (REG_EXPAND_SZ when they hold a %VARIABLE%
+// reference). Throws RegistryError on failure.
+void WriteSetting(const std::string& name, bool value);
+void WriteSetting(const std::string& name, std::int16_t value);
+void WriteSetting(const std::string& name, std::int32_t value);
+void WriteSetting(const std::string& name, const std::string& value);
+void WriteSetting(const std::string& name, const char* value);
+
+// The default search folder: the Wine prefix's drive_c/windows/system32 below the home
+// folder when it exists, else the home folder.
+std::string GetSystemFolder();
+
+// The user's documents folder (XDG_DOCUMENTS_DIR, from the environment or from
+// user-dirs.dirs); "" when it is not known.
+std::string GetPersonalFolder();
+
+} // namespace harvix
