@@ -1,0 +1,72 @@
+// The program's own art is compiled in, readable by the toolkit, and of the sizes the
+// window lays out for.
+#include "Assets.h"
+
+#include <QImage>
+#include <QImageReader>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct PictureCase {
+    const char* path;
+    int width;
+    int height;
+};
+
+class CompiledPicture : public ::testing::TestWithParam<PictureCase> {};
+
+TEST_P(CompiledPicture, LoadsWithItsSize) {
+    const auto& c = GetParam();
+    QImage image(QString::fromLatin1(c.path));
+    ASSERT_FALSE(image.isNull()) << c.path;
+    EXPECT_EQ(image.width(), c.width) << c.path;
+    EXPECT_EQ(image.height(), c.height) << c.path;
+}
+
+INSTANTIATE_TEST_SUITE_P(Art, CompiledPicture,
+                         ::testing::Values(PictureCase{harvix::assets::kWizardPicture, 164, 314},
+                                           PictureCase{harvix::assets::kLogo, 49, 49},
+                                           PictureCase{harvix::assets::kKindIcons[0], 16, 16},
+                                           PictureCase{harvix::assets::kKindIcons[1], 16, 16},
+                                           PictureCase{harvix::assets::kKindIcons[2], 16, 16},
+                                           PictureCase{harvix::assets::kKindIcons[3], 16, 16},
+                                           PictureCase{harvix::assets::kKindIcons[4], 16, 16},
+                                           PictureCase{harvix::assets::kKindIcons[5], 16, 16}));
+
+TEST(CompiledArt, PicturesKeepTheirSmallPalettes) {
+    EXPECT_LE(QImage(QString::fromLatin1(harvix::assets::kWizardPicture)).colorCount(), 8);
+    EXPECT_LE(QImage(QString::fromLatin1(harvix::assets::kLogo)).colorCount(), 8);
+    // the logo sits on the header band's colour: its corners are see-through
+    QImage logo(QString::fromLatin1(harvix::assets::kLogo));
+    EXPECT_EQ(qAlpha(logo.pixel(0, 48)), 0);
+}
+
+TEST(CompiledArt, WindowIconHoldsThreeSizes) {
+    QImageReader reader(QString::fromLatin1(harvix::assets::kWindowIcon));
+    ASSERT_EQ(reader.imageCount(), 3);
+    QList<int> sizes;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(reader.jumpToImage(i));
+        QImage image = reader.read();
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(image.width(), image.height());
+        sizes.append(image.width());
+    }
+    std::sort(sizes.begin(), sizes.end());
+    EXPECT_EQ(sizes, (QList<int>{16, 32, 48}));
+}
+
+TEST(CompiledArt, SearchClipByName) {
+    QByteArray clip = harvix::assets::aviResource(QString::fromLatin1(harvix::assets::kSearchAnimationName));
+    ASSERT_GT(clip.size(), 1000);
+    EXPECT_TRUE(clip.startsWith("RIFF"));
+    EXPECT_EQ(clip.mid(8, 4), QByteArray("AVI "));
+    EXPECT_TRUE(harvix::assets::aviResource(QStringLiteral("NOSUCHCLIP")).isEmpty());
+    EXPECT_TRUE(harvix::assets::aviResource(QStringLiteral("../FINDFILES")).isEmpty());
+}
+
+} // namespace
