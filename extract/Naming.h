@@ -1,0 +1,51 @@
+// Output file names and index records (internal to the engine).
+#pragma once
+
+#include "ResourceKind.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace harvix {
+
+// Longest file name (one path component) the file systems we write to accept, in bytes.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+
+// Replaces, one for one, every character not allowed in a file name by "_": codes below
+// 32 and \ / : * ? < > | and the double quotation mark.
+std::string SanitizeResourceName(std::string_view name);
+
+// The extension of a (sanitized) name: from its last "." to the end, unless a blank
+// follows that "."; else empty. The stem is the name without it.
+struct StemAndExtension {
+    std::string stem;
+    std::string extension;
+};
+StemAndExtension SplitExtension(std::string_view name);
+
+// The collision suffix of the n-th candidate: empty for 1, " (n)" from 2 on.
+std::string CollisionSuffix(std::uint64_t n);
+
+// The text cut to at most `maxBytes` bytes, ending at a UTF-8 character boundary.
+std::string_view CutUtf8(std::string_view text, std::size_t maxBytes);
+
+// The parts a file name is built from.
+struct NameParts {
+    std::string source;    // the source file name
+    std::string stem;      // web pages: the sanitized resource name's stem
+    std::string extension; // the kind's extension, or a web page's own extension
+    bool html = false;     // web pages put " - " and the stem after the source name
+};
+
+// source + suffix + extension, or for web pages source + " - " + stem + suffix +
+// extension; when longer than kMaxFileNameBytes, shortened from the end of its parts in
+// this order until it fits: the stem, the source name, the extension.
+std::string BuildFileName(const NameParts& parts, std::string_view suffix);
+
+// One index record, ended by CR LF; CR and LF inside any part are written as "_", so
+// that a record is always one line.
+std::string IndexRecord(std::string_view fileName, std::string_view sourcePath,
+                        std::string_view typeText, std::string_view nameText);
+
+} // namespace harvix

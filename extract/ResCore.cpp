@@ -1,0 +1,182 @@
+#include "ResCore.h"
+
+#include "Destination.h"
+#include "Naming.h"
+#include "Paths.h"
+#include "Writers.h"
+
+#include <unordered_map>
+
+namespace harvix {
+
+struct mResCore::Impl {
+    IPrompt& prompt;
+    IFileSystem& fs;
+    ModuleOpener opener;
+
+    // State of one call.
+    std::string sourcePath;
+    std::string destination; // ends with "/"
+    KindSwitches kindEnabled{};
+    IResFoundTarget* target = nullptr;
+    const ExtractionOptions* options = nullptr;
+    int errorNumber = 0;
+    std::string errorDescription;
+
+    // For every file name probed in a folder, the number its last probe ended at: the
+    // next probe of that name resumes there, so each name costs a linear number of
+    // existence tests over the whole run.
+    std::unordered_map<std::string, std::uint64_t> probeResume;
+
+    Impl(IPrompt& p, IFileSystem& f, ModuleOpener o) : prompt(p), fs(f), opener(std::move(o)) {}
+
+    // A free output path for a resource of `kind` named `nameText`.
+    std::string MakeOutputPath(ResourceKind kind, std::string_view nameText) {
+        NameParts parts;
+        parts.source = std::string(FileNamePart(sourcePath));
+        if (kind == ResourceKind::Html) {
+            auto split = SplitExtension(SanitizeResourceName(nameText));
+            parts.html = true;
+            parts.stem = std::move(split.stem);
+            parts.extension = std::move(split.extension);
+        } else {
+            parts.extension = std::string(KindExtension(kind));
+        }
+        std::string folder = destination;
+        folder.append(KindFolder(kind)).push_back('/');
+
+        std::string key = folder;
+        key.append(1, '\0').append(parts.source).append(1, '\0').append(parts.stem);
+        key.append(1, '\0').append(parts.extension);
+        auto [slot, inserted] = probeResume.try_emplace(std::move(key), 1);
+        std::uint64_t n = slot->second;
+        for (;; ++n) {
+            std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
+            if (!fs.Exists(candidate)) {
+                slot->second = n;
+                return candidate;
+            }
+        }
+    }
+
+    WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind, const std::string& path,
+                           const std::string& typeText, const std::string& nameText) {
+        const WriterContext ctx{module, *options, fs};
+        switch (kind) {
+        case ResourceKind::Bitmap:
+            return WriteBitmapFile(ctx, path, nameText);
+        case ResourceKind::Cursor:
+            return WriteCursorGroupFile(ctx, path, nameText);
+        case ResourceKind::Icon: {
+            // The per-size files first; an error there is an error of the icon.
+            auto split = SplitIconGroup(ctx, path, nameText);
+            if (split.error)
+                return split;
+            return WriteIconGroupFile(ctx, path, nameText);
+        }
+        case ResourceKind::AniCursor:
+        case ResourceKind::Video:
+        case ResourceKind::Html:
+            break;
+        }
+        return WriteRawFile(ctx, path, typeText, nameText);
+    }
+
+    // Writes one resource and appends its record; true when both were done. A write
+    // error sets the error number: a full disk may be retried; anything else is shown
+    // and stops the extraction.
+    bool ExtractResource(const IResourceModule& module, ResourceKind kind, const std::string& typeText,
+                         const std::string& nameText) {
+        const std::string path = MakeOutputPath(kind, nameText);
+        for (;;) {
+            errorNumber = 0;
+            errorDescription.clear();
+            WriteOutcome outcome = RunWriter(module, kind, path, typeText, nameText);
+            std::optional<Error> error = std::move(outcome.error);
+            if (!error) {
+                if (!outcome.written)
+                    return false;
+                const std::string indexPath = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
+                auto appended = fs.Append(
+                    indexPath, IndexRecord(FileNamePart(path), sourcePath, typeText, nameText));
+                if (appended)
+                    return true;
+                // A file without its record would be one nobody can account for.
+                error = appended.error();
+            }
+            // Whatever was written at the path is incomplete or unrecorded: remove it.
+            if (outcome.created || outcome.written)
+                (void)fs.Remove(path);
+
+            errorNumber = RuntimeErrorNumber(*error);
+            errorDescription = error->message;
+            if (errorNumber == kErrDiskFull) {
+                if (prompt.AskRetryCancel(kDiskFullMessage) == Answer::Retry)
+                    continue;
+                return false;
+            }
+            const auto first = errorDescription.find_first_not_of(' ');
+            if (first != std::string::npos)
+                prompt.ShowError(errorDescription.substr(first, errorDescription.find_last_not_of(' ') + 1 - first));
+            return false;
+        }
+    }
+
+    bool Scan(const IResourceModule& module) {
+        for (const ResId& type : module.types()) {
+            const std::string typeText = type.toText();
+            // Only the text type "AVI" (exactly) and the numeric types of the kinds.
+            if (!type.numeric && type.text != "AVI")
+                continue;
+            const auto kind = KindOfTypeText(typeText);
+            if (!kind || !kindEnabled[static_cast<std::size_t>(KindIndex(*kind))])
+                continue;
+            for (const ResId& name : module.names(type)) {
+                if (ExtractResource(module, *kind, typeText, name.toText())) {
+                    std::int32_t index = KindIndex(*kind);
+                    target->ResFound(index, name);
+                }
+                if (errorNumber != 0)
+                    return true;
+            }
+        }
+        return errorNumber != 0;
+    }
+};
+
+mResCore::mResCore(IPrompt& prompt, IFileSystem& fs, ModuleOpener opener)
+    : m_impl(std::make_unique<Impl>(prompt, fs, opener ? std::move(opener) : ModuleOpener(OpenModule))) {}
+
+mResCore::~mResCore() = default;
+
+bool mResCore::ExtractFromFile(const std::string& path, const ExtractionOptions& options,
+                               IResFoundTarget& target, const std::string& destination) {
+    m_impl->errorNumber = 0;
+    m_impl->errorDescription.clear();
+    auto module = m_impl->opener(path);
+    if (!module || !*module)
+        return false; // not a module: skipped silently
+    return ExtractFromModule(**module, path, options, target, destination);
+}
+
+bool mResCore::ExtractFromModule(const IResourceModule& module, const std::string& path,
+                                 const ExtractionOptions& options, IResFoundTarget& target,
+                                 const std::string& destination) {
+    Impl& s = *m_impl;
+    s.errorNumber = 0;
+    s.errorDescription.clear();
+    s.kindEnabled = options.kindEnabled;
+    s.options = &options;
+    s.target = &target;
+    s.destination = AddBackslash(destination);
+    s.sourcePath = path;
+    const bool stopped = s.Scan(module);
+    s.options = nullptr;
+    s.target = nullptr;
+    return stopped;
+}
+
+int mResCore::LastErrorNumber() const { return m_impl->errorNumber; }
+const std::string& mResCore::LastErrorDescription() const { return m_impl->errorDescription; }
+
+} // namespace harvix

@@ -1,0 +1,454 @@
+#include "Writers.h"
+
+#include "ByteCursor.h"
+#include "Paths.h"
+
+#include <array>
+#include <charconv>
+#include <limits>
+
+namespace harvix {
+
+namespace {
+
+constexpr std::uint64_t kMaxField32 = std::numeric_limits<std::uint32_t>::max();
+
+// Little-endian record building.
+void PutU8(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+}
+void PutU16(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    PutU8(out, value);
+    PutU8(out, value >> 8);
+}
+void PutU32(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    PutU16(out, value);
+    PutU16(out, value >> 16);
+}
+
+Bytes View(const std::vector<std::uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+WriteOutcome Failed(Error error, bool created) {
+    WriteOutcome outcome;
+    outcome.created = created;
+    outcome.error = std::move(error);
+    return outcome;
+}
+
+WriteOutcome Written() {
+    WriteOutcome outcome;
+    outcome.written = true;
+    outcome.created = true;
+    return outcome;
+}
+
+// Creates the file and writes the pieces; the common tail of the bitmap and raw writers.
+WriteOutcome WriteNewFile(IFileSystem& fs, const std::string& path, std::initializer_list<Bytes> pieces) {
+    auto file = fs.CreateExclusive(path);
+    if (!file)
+        return Failed(file.error(), false);
+    if (auto written = (*file)->Write(pieces); !written)
+        return Failed(written.error(), true);
+    if (auto closed = (*file)->Close(); !closed)
+        return Failed(closed.error(), true);
+    return Written();
+}
+
+// The header of a group resource: reserved, type, count.
+struct GroupHeader {
+    std::array<std::uint8_t, 6> bytes{};
+    std::uint8_t type = 0;
+    std::int16_t count = 0;
+};
+
+std::optional<GroupHeader> ReadGroupHeader(std::span<const std::uint8_t> group) {
+    ByteCursor cursor(group);
+    auto head = cursor.bytes(6);
+    if (!head)
+        return std::nullopt;
+    GroupHeader header;
+    std::copy(head->begin(), head->end(), header.bytes.begin());
+    header.type = header.bytes[2];
+    header.count = static_cast<std::int16_t>(header.bytes[4] | (header.bytes[5] << 8));
+    return header;
+}
+
+constexpr std::uint64_t kGroupEntrySize = 14;
+constexpr std::uint64_t kFileEntrySize = 16;
+
+struct IconEntry {
+    std::uint8_t width = 0;
+    std::uint8_t height = 0;
+    std::uint8_t colorCount = 0;
+    std::uint16_t planes = 0;
+    std::int16_t bitsPerPixel = 0;
+    std::int32_t size = 0;
+    std::uint16_t id = 0;
+};
+
+// Entry i of an icon group; nothing when the group ends before it.
+std::optional<IconEntry> ReadIconEntry(std::span<const std::uint8_t> group, int i) {
+    ByteCursor cursor(group);
+    if (!cursor.seek(6 + kGroupEntrySize * static_cast<std::uint64_t>(i)))
+        return std::nullopt;
+    auto width = cursor.u8();
+    auto height = cursor.u8();
+    auto colors = cursor.u8();
+    auto reserved = cursor.u8();
+    auto planes = cursor.u16();
+    auto bits = cursor.read<std::int16_t>();
+    auto size = cursor.i32();
+    auto id = cursor.u16();
+    if (!width || !height || !colors || !reserved || !planes || !bits || !size || !id)
+        return std::nullopt;
+    return IconEntry{*width, *height, *colors, *planes, *bits, *size, *id};
+}
+
+bool IsImageDepth(std::int64_t bits) {
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+bool IconInRange(const IconEntry& e, const ExtractionOptions& options) {
+    return options.iconDepth.contains(e.bitsPerPixel) && options.iconHeight.contains(e.height) &&
+           options.iconWidth.contains(e.width);
+}
+
+bool IconEntryValid(const IconEntry& e) {
+    return e.colorCount <= 16 && e.planes == 1 && IsImageDepth(e.bitsPerPixel) && e.size > 0;
+}
+
+void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e, std::uint64_t imageSize,
+                           std::uint64_t offset) {
+    PutU8(out, e.width);
+    PutU8(out, e.height);
+    PutU8(out, e.colorCount);
+    PutU8(out, 0);
+    PutU16(out, 1);
+    PutU16(out, static_cast<std::uint16_t>(e.bitsPerPixel));
+    PutU32(out, imageSize);
+    PutU32(out, offset);
+}
+
+ResId IconImageType() { return ResId::number(3); }
+ResId CursorImageType() { return ResId::number(1); }
+
+// The size of an image resource, known without loading it; 0 when there is none.
+std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::uint16_t id) {
+    const auto versions = module.languages(type, ResId::number(id));
+    return versions.empty() ? 0 : versions.front().size;
+}
+
+} // namespace
+
+std::optional<ResId> ResIdFromText(std::string_view text) {
+    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    if (!digits)
+        return ResId::name(std::string(text));
+    std::uint64_t value = 0;
+    for (char c : text) {
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > 0xFFFF)
+            return std::nullopt; // no identifier can be that large
+    }
+    return ResId::number(static_cast<std::uint16_t>(value));
+}
+
+std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module, std::string_view typeText,
+                                            std::string_view nameText) {
+    const auto type = ResIdFromText(typeText);
+    const auto name = ResIdFromText(nameText);
+    if (!type || !name)
+        return {};
+    return module.load(*type, *name);
+}
+
+std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::uint8_t> resource,
+                                                          const ExtractionOptions& options) {
+    ByteCursor cursor(resource);
+    auto headerSize = cursor.peekAt<std::uint32_t>(0);
+    auto width = cursor.peekAt<std::int32_t>(4);
+    auto height = cursor.peekAt<std::int32_t>(8);
+    auto planes = cursor.peekAt<std::uint16_t>(12);
+    auto bits = cursor.peekAt<std::int16_t>(14);
+    auto compression = cursor.peekAt<std::uint32_t>(16);
+    auto colorsUsed = cursor.peekAt<std::uint32_t>(32);
+    if (resource.size() < 40 || !headerSize || !width || !height || !planes || !bits || !compression ||
+        !colorsUsed)
+        return std::nullopt;
+
+    // The tests, in this order.
+    if (!options.bitmapDepth.contains(*bits))
+        return std::nullopt;
+    if (!(*height <= options.bitmapHeight.max && *height >= options.bitmapHeight.min))
+        return std::nullopt;
+    if (!(*width <= options.bitmapWidth.max && *width >= options.bitmapWidth.min))
+        return std::nullopt;
+    if (*headerSize != 40)
+        return std::nullopt;
+    if (*width <= 0 || *height <= 0)
+        return std::nullopt;
+    if (*planes != 1)
+        return std::nullopt;
+    if (!IsImageDepth(*bits))
+        return std::nullopt;
+
+    // The pixel bits follow the information header, the three colour masks of a 16- or
+    // 32-bit bit-field bitmap, and the colour table: as many entries as the colours-used
+    // field says, else the full table of a palette depth.
+    std::uint64_t entries = *colorsUsed;
+    if (entries == 0 && *bits <= 8)
+        entries = std::uint64_t{1} << *bits;
+    const bool masks = *compression == 3 && (*bits == 16 || *bits == 32);
+    const std::uint64_t offset = 14 + 40 + (masks ? 12 : 0) + 4 * entries;
+    const std::uint64_t fileSize = 14 + std::uint64_t{resource.size()};
+    if (offset > kMaxField32 || fileSize > kMaxField32)
+        return std::nullopt; // can't be stated in the file header
+
+    std::vector<std::uint8_t> header;
+    header.reserve(14);
+    PutU8(header, 'B');
+    PutU8(header, 'M');
+    PutU32(header, fileSize);
+    PutU16(header, 0);
+    PutU16(header, 0);
+    PutU32(header, offset);
+    return header;
+}
+
+WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+    const auto bytes = LoadResourceBytes(ctx.module, "2", nameText);
+    if (!HasBytes(bytes))
+        return {};
+    const auto header = BitmapFileHeader(bytes, ctx.options);
+    if (!header)
+        return {};
+    return WriteNewFile(ctx.fs, path, {View(*header), View(bytes)});
+}
+
+WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, std::string_view typeText,
+                          std::string_view nameText) {
+    const auto bytes = LoadResourceBytes(ctx.module, typeText, nameText);
+    if (!HasBytes(bytes))
+        return {};
+    return WriteNewFile(ctx.fs, path, {View(bytes)});
+}
+
+WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+    const auto group = LoadResourceBytes(ctx.module, "14", nameText);
+    if (!HasBytes(group))
+        return {};
+    const auto header = ReadGroupHeader(group);
+    if (!header || header->type != 1 || header->count <= 0)
+        return {};
+
+    const std::string fileName(FileNamePart(path));
+    const std::string iconsFolder = FolderOf(path);
+    for (int i = 0; i < header->count; ++i) {
+        const auto entry = ReadIconEntry(group, i);
+        if (!entry)
+            break; // the group ends early: as good as an invalid entry
+        const bool inRange = IconInRange(*entry, ctx.options);
+        if (!IconEntryValid(*entry))
+            break; // the split stops here; files written so far stay
+        if (!inRange)
+            continue;
+
+        const auto image = ctx.module.load(IconImageType(), ResId::number(entry->id));
+        if (image.empty() || image.size() > kMaxField32 - 22)
+            continue; // an image that can't be loaded gets no file of its own
+
+        const std::string folder = iconsFolder + "/" + std::to_string(entry->width) + "x" +
+                                   std::to_string(entry->height) + "/" + std::to_string(entry->bitsPerPixel) + "/";
+        if (auto made = ctx.fs.MakeDirectories(folder); !made)
+            return Failed(made.error(), false);
+        const std::string target = folder + fileName;
+        // A file of an earlier run is replaced: removed and created anew, so that nothing
+        // is ever written through a link that sits at this path.
+        if (ctx.fs.Exists(target))
+            if (auto removed = ctx.fs.Remove(target); !removed)
+                return Failed(removed.error(), false);
+
+        std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
+        head[4] = 1;
+        head[5] = 0;
+        PutIconDirectoryEntry(head, *entry, image.size(), 6 + kFileEntrySize);
+        const auto outcome = WriteNewFile(ctx.fs, target, {View(head), View(image)});
+        if (outcome.error) {
+            if (outcome.created)
+                (void)ctx.fs.Remove(target); // a partial image file is of no use to anyone
+            return Failed(*outcome.error, false);
+        }
+    }
+    return {};
+}
+
+WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+    const auto group = LoadResourceBytes(ctx.module, "14", nameText);
+    if (!HasBytes(group))
+        return {};
+    const auto header = ReadGroupHeader(group);
+    if (!header || header->type != 1 || header->count <= 0)
+        return {};
+
+    const auto count = static_cast<std::uint64_t>(header->count);
+    std::vector<IconEntry> entries;
+    std::vector<std::uint64_t> sizes;
+    entries.reserve(count);
+    sizes.reserve(count);
+    std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
+    head.reserve(6 + kFileEntrySize * count);
+    bool anyInRange = false;
+    std::uint64_t offset = 6 + kFileEntrySize * count;
+    for (int i = 0; i < header->count; ++i) {
+        const auto entry = ReadIconEntry(group, i);
+        if (!entry)
+            return {};
+        anyInRange = anyInRange || IconInRange(*entry, ctx.options);
+        if (!IconEntryValid(*entry))
+            return {};
+        // The directory states each image's real size, whatever the group entry says,
+        // so that the offsets match the images that follow. An image that isn't there
+        // makes the whole group unusable.
+        const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
+        if (size == 0 || offset > kMaxField32)
+            return {};
+        PutIconDirectoryEntry(head, *entry, size, offset);
+        offset += size;
+        entries.push_back(*entry);
+        sizes.push_back(size);
+    }
+    if (!anyInRange)
+        return {};
+
+    auto file = ctx.fs.CreateExclusive(path);
+    if (!file)
+        return Failed(file.error(), false);
+    if (auto written = (*file)->Write({View(head)}); !written)
+        return Failed(written.error(), true);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto image = ctx.module.load(IconImageType(), ResId::number(entries[i].id));
+        if (image.size() != sizes[i]) {
+            // Unreadable after all: abandon, leaving nothing at the output path.
+            (void)(*file)->Close();
+            (void)ctx.fs.Remove(path);
+            return {};
+        }
+        if (auto written = (*file)->Write({View(image)}); !written)
+            return Failed(written.error(), true);
+    }
+    if (auto closed = (*file)->Close(); !closed)
+        return Failed(closed.error(), true);
+    return Written();
+}
+
+namespace {
+
+struct CursorEntry {
+    std::int16_t width = 0;
+    std::int16_t doubledHeight = 0;
+    std::uint16_t planes = 0;
+    std::int32_t size = 0;
+    std::uint16_t id = 0;
+};
+
+std::optional<CursorEntry> ReadCursorEntry(std::span<const std::uint8_t> group, int i) {
+    ByteCursor cursor(group);
+    if (!cursor.seek(6 + kGroupEntrySize * static_cast<std::uint64_t>(i)))
+        return std::nullopt;
+    auto width = cursor.read<std::int16_t>();
+    auto height = cursor.read<std::int16_t>();
+    auto planes = cursor.u16();
+    auto bits = cursor.u16();
+    auto size = cursor.i32();
+    auto id = cursor.u16();
+    if (!width || !height || !planes || !bits || !size || !id)
+        return std::nullopt;
+    return CursorEntry{*width, *height, *planes, *size, *id};
+}
+
+// Cursor images are small; a group's images are kept in memory between the two passes
+// unless together they exceed this, in which case they are loaded again for writing.
+constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
+
+} // namespace
+
+WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+    const auto group = LoadResourceBytes(ctx.module, "12", nameText);
+    if (!HasBytes(group))
+        return {};
+    const auto header = ReadGroupHeader(group);
+    if (!header || header->type != 2 || header->count <= 0)
+        return {};
+
+    const auto count = static_cast<std::uint64_t>(header->count);
+    std::vector<std::uint16_t> ids;
+    std::vector<std::uint64_t> sizes; // image bytes written: the resource less its hot spot
+    std::vector<std::vector<std::uint8_t>> kept;
+    std::uint64_t keptBytes = 0;
+    std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
+    head.reserve(6 + kFileEntrySize * count);
+    std::uint64_t offset = 6 + kFileEntrySize * count;
+    for (int i = 0; i < header->count; ++i) {
+        const auto entry = ReadCursorEntry(group, i);
+        if (!entry)
+            return {};
+        auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
+        // The tests, in this order: the image has bytes, width, height, planes, size.
+        if (!HasBytes(image))
+            return {};
+        if (entry->width < 1 || entry->width > 255)
+            return {};
+        if (entry->doubledHeight < 1 || entry->doubledHeight > 127)
+            return {};
+        if (entry->planes != 1 || entry->size <= 0)
+            return {};
+        // The image begins with its hot spot; one too short to hold it is no cursor.
+        if (image.size() < 4 || offset > kMaxField32)
+            return {};
+        const std::uint64_t size = image.size() - 4;
+        head.push_back(static_cast<std::uint8_t>(entry->width));
+        head.push_back(static_cast<std::uint8_t>(entry->doubledHeight / 2));
+        PutU8(head, 2);
+        PutU8(head, 0);
+        head.insert(head.end(), image.begin(), image.begin() + 4); // hot spot x, y
+        PutU32(head, size);
+        PutU32(head, offset);
+        offset += size;
+        ids.push_back(entry->id);
+        sizes.push_back(size);
+        keptBytes += image.size();
+        if (keptBytes <= kCursorKeepLimit)
+            kept.push_back(std::move(image));
+    }
+    if (keptBytes > kCursorKeepLimit)
+        kept.clear();
+
+    auto file = ctx.fs.CreateExclusive(path);
+    if (!file)
+        return Failed(file.error(), false);
+    if (auto written = (*file)->Write({View(head)}); !written)
+        return Failed(written.error(), true);
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        std::vector<std::uint8_t> reloaded;
+        if (kept.empty())
+            reloaded = ctx.module.load(CursorImageType(), ResId::number(ids[i]));
+        const auto& image = kept.empty() ? reloaded : kept[i];
+        if (image.size() != sizes[i] + 4) {
+            (void)(*file)->Close();
+            (void)ctx.fs.Remove(path);
+            return {};
+        }
+        if (auto written = (*file)->Write({View(image).subspan(4)}); !written)
+            return Failed(written.error(), true);
+    }
+    if (auto closed = (*file)->Close(); !closed)
+        return Failed(closed.error(), true);
+    return Written();
+}
+
+} // namespace harvix

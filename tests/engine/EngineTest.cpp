@@ -1,0 +1,464 @@
+#include "Destination.h"
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harvix {
+namespace {
+
+using namespace harvix::testing;
+
+const ResId kBitmap = ResId::number(2);
+const ResId kIconImage = ResId::number(3);
+const ResId kCursorImage = ResId::number(1);
+const ResId kIconGroup = ResId::number(14);
+const ResId kCursorGroup = ResId::number(12);
+const ResId kAni = ResId::number(21);
+const ResId kHtml = ResId::number(23);
+const ResId kAvi = ResId::name("AVI");
+
+ResId N(std::uint16_t id) { return ResId::number(id); }
+ResId S(const char* name) { return ResId::name(name); }
+
+class Engine : public ::testing::Test {
+protected:
+    Engine() {
+        for (ResourceKind kind : kAllResourceKinds)
+            std::filesystem::create_directory(dir / std::string(KindFolder(kind)));
+    }
+
+    // One call of the engine on `module` as if it were the file `source`.
+    bool Run(const FakeModule& module, const std::string& source = "/w/shell32.dll") {
+        return core.ExtractFromModule(module, source, options, target, dir.path());
+    }
+
+    std::string Kind(ResourceKind kind) const { return dir / std::string(KindFolder(kind)); }
+    std::vector<std::string> Records(ResourceKind kind) const {
+        return CrLfLines(ReadFileText(Kind(kind) + "/__index.txt"));
+    }
+
+    ScratchDir dir;
+    ExtractionOptions options;
+    ScriptedPrompt prompt;
+    FailingFileSystem fs;
+    CollectingTarget target;
+    mResCore core{prompt, fs};
+};
+
+TEST_F(Engine, BitmapsOfOneFileAreNumberedInOrderWithOneRecordEach) {
+    FakeModule m;
+    m.add(kBitmap, N(101), Dib(32, 32, 24)).add(kBitmap, N(7), Dib(4, 4, 24)).add(kBitmap, N(102), Dib(32, 32, 8));
+    m.add(kBitmap, S("LOGO"), Dib(32, 32, 24));
+    EXPECT_FALSE(Run(m));
+
+    // The rejected one (4 x 4) leaves no gap.
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)),
+              (std::vector<std::string>{"__index.txt", "shell32.dll (2).bmp", "shell32.dll (3).bmp",
+                                        "shell32.dll.bmp"}));
+    EXPECT_EQ(Records(ResourceKind::Bitmap),
+              (std::vector<std::string>{
+                  "shell32.dll.bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = 101",
+                  "shell32.dll (2).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = 102",
+                  "shell32.dll (3).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = LOGO"}));
+    EXPECT_EQ(target.found, (std::vector<Found>{{0, N(101)}, {0, N(102)}, {0, S("LOGO")}}));
+
+    const ByteVector written = ReadFileBytes(Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp");
+    const ByteVector dib = Dib(32, 32, 8);
+    ASSERT_EQ(written.size(), 14 + dib.size());
+    EXPECT_EQ(U32At(written, 10), 1078u);
+    EXPECT_TRUE(std::equal(dib.begin(), dib.end(), written.begin() + 14));
+}
+
+TEST_F(Engine, OccupiedNamesAreSkippedAndNothingIsWrittenThroughALink) {
+    const std::string bitmaps = Kind(ResourceKind::Bitmap);
+    std::filesystem::create_directory(bitmaps + "/shell32.dll.bmp");
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (bitmaps + "/shell32.dll (2).bmp").c_str()), 0);
+    FakeModule m;
+    m.add(kBitmap, N(1), Dib(32, 32, 24));
+    EXPECT_FALSE(Run(m));
+    EXPECT_TRUE(std::filesystem::is_regular_file(bitmaps + "/shell32.dll (3).bmp"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+}
+
+TEST_F(Engine, WebPagesKeepTheirNamesSanitizedAndTheirOwnExtension) {
+    FakeModule m;
+    m.add(kHtml, S("ABOUT.HTM"), Filled(10)).add(kHtml, S("A/B.HTM"), Filled(10));
+    m.add(kHtml, S("READ ME"), Filled(10)).add(kHtml, S("ABOUT.HTM "), Filled(10));
+    m.add(kHtml, N(2110), Filled(10)).add(kHtml, S("EMPTY"), {});
+    EXPECT_FALSE(Run(m, "C:/x/shdoclc.dll"));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Html)),
+              (std::vector<std::string>{"__index.txt", "shdoclc.dll - 2110", "shdoclc.dll - ABOUT.HTM",
+                                        "shdoclc.dll - ABOUT.HTM ", "shdoclc.dll - A_B.HTM",
+                                        "shdoclc.dll - READ ME"}));
+    const auto records = Records(ResourceKind::Html);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[1], "shdoclc.dll - A_B.HTM - SOURCE FILE = C:/x/shdoclc.dll RESOURCE TYPE = 23 "
+                          "RESOURCE NAME = A/B.HTM");
+    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Html) + "/shdoclc.dll - ABOUT.HTM"), Filled(10));
+}
+
+TEST_F(Engine, OnlyEnabledKindsAndTheExactTypeNameAviAreScanned) {
+    FakeModule m;
+    m.add(S("avi"), S("LOWER"), Filled(8)).add(kAvi, S("CLIP"), Filled(8, 'R'));
+    m.add(N(6), N(1), Filled(8)).add(kIconImage, N(1), Filled(8)).add(kAni, N(5), Filled(8));
+    m.add(kHtml, N(1), Filled(8)).add(S("2"), N(1), Dib(32, 32, 24));
+    options.kindEnabled[KindIndex(ResourceKind::Html)] = false;
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(target.found, (std::vector<Found>{{4, S("CLIP")}, {3, N(5)}}));
+    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Video) + "/shell32.dll.avi"), Filled(8, 'R'));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Html)), std::vector<std::string>{});
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)), std::vector<std::string>{});
+}
+
+TEST_F(Engine, ANameOfDigitsIsLookedUpAsANumber) {
+    FakeModule m;
+    m.add(kAni, S("123"), Filled(8)); // there is no numeric 123: nothing written
+    m.add(kAni, S("45"), Filled(8)).add(kAni, N(45), Filled(9, 'N'));
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(target.found, (std::vector<Found>{{3, S("45")}, {3, N(45)}}));
+    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::AniCursor) + "/shell32.dll.ani"), Filled(9, 'N'));
+}
+
+// An icon group with its images under the identifiers of the entries.
+FakeModule& AddIcons(FakeModule& m, std::uint16_t group, const std::vector<IconEntrySpec>& entries,
+                     const std::vector<std::size_t>& realSizes = {}) {
+    std::vector<IconEntrySpec> stated = entries;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const std::size_t size = i < realSizes.size() ? realSizes[i] : static_cast<std::size_t>(entries[i].size);
+        if (size > 0)
+            m.add(kIconImage, N(entries[i].id), Filled(size, static_cast<std::uint8_t>(entries[i].id)));
+    }
+    m.add(kIconGroup, N(group), IconGroup(stated));
+    return m;
+}
+
+TEST_F(Engine, IconGroupHoldsAllImagesAndTheSplitOnlyThoseInRange) {
+    FakeModule m;
+    AddIcons(m, 1, {{16, 16, 16, 1, 4, 100, 1}, {16, 16, 0, 1, 8, 200, 2}, {32, 32, 16, 1, 4, 300, 3},
+                    {32, 32, 0, 1, 8, 400, 4}});
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(target.found, (std::vector<Found>{{1, N(1)}}));
+
+    const std::string icons = Kind(ResourceKind::Icon);
+    const ByteVector group = ReadFileBytes(icons + "/shell32.dll.ico");
+    ASSERT_EQ(group.size(), 6 + 4 * 16 + 1000u);
+    EXPECT_EQ(U16At(group, 2), 1);
+    EXPECT_EQ(U16At(group, 4), 4);
+    const std::uint32_t offsets[] = {70, 170, 370, 670};
+    const std::uint8_t widths[] = {16, 16, 32, 32};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t e = 6 + 16 * i;
+        EXPECT_EQ(group[e], widths[i]);
+        EXPECT_EQ(group[e + 3], 0) << "reserved byte is not copied";
+        EXPECT_EQ(U16At(group, e + 4), 1);
+        EXPECT_EQ(U32At(group, e + 8), 100 * (i + 1));
+        EXPECT_EQ(U32At(group, e + 12), offsets[i]);
+        EXPECT_EQ(group[offsets[i]], static_cast<std::uint8_t>(i + 1));
+    }
+
+    EXPECT_EQ(ListDir(icons), (std::vector<std::string>{"16x16", "32x32", "__index.txt", "shell32.dll.ico"}));
+    EXPECT_EQ(ListDir(icons + "/16x16"), std::vector<std::string>{"8"});
+    const ByteVector single = ReadFileBytes(icons + "/32x32/8/shell32.dll.ico");
+    ASSERT_EQ(single.size(), 22 + 400u);
+    EXPECT_EQ(U16At(single, 4), 1);
+    EXPECT_EQ(U32At(single, 6 + 8), 400u);
+    EXPECT_EQ(U32At(single, 6 + 12), 22u);
+    EXPECT_EQ(single[22], 4);
+    EXPECT_EQ(Records(ResourceKind::Icon).size(), 1u);
+}
+
+TEST_F(Engine, IconGroupsOfManyShapes) {
+    struct Case {
+        const char* what;
+        std::vector<IconEntrySpec> entries;
+        std::vector<std::size_t> realSizes;
+        bool groupWritten;
+        std::vector<std::string> perSize; // "WxH/BPP" folders with a file
+    };
+    const Case cases[] = {
+        {"all 4 bpp", {{16, 16, 16, 1, 4, 10, 1}, {32, 32, 16, 1, 4, 10, 2}}, {}, false, {}},
+        {"256 and 32", {{0, 0, 0, 1, 32, 10, 1}, {32, 32, 0, 1, 32, 10, 2}}, {}, true, {"32x32/32"}},
+        {"third entry with 255 colours",
+         {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}, {48, 48, 255, 1, 8, 10, 3}},
+         {},
+         false,
+         {"16x16/8", "32x32/8"}},
+        {"planes 2", {{16, 16, 0, 2, 8, 10, 1}}, {}, false, {}},
+        {"depth 3", {{16, 16, 0, 1, 3, 10, 1}}, {}, false, {}},
+        {"stated size 0", {{16, 16, 0, 1, 8, 0, 1}}, {10}, false, {}},
+        {"missing image", {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}}, {10, 0}, false, {"16x16/8"}},
+    };
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        std::filesystem::create_directory(scratch / "Icons");
+        FakeModule m;
+        AddIcons(m, 1, c.entries, c.realSizes);
+        CollectingTarget t;
+        mResCore engine(prompt, fs);
+        EXPECT_FALSE(engine.ExtractFromModule(m, "/w/x.dll", options, t, scratch.path())) << c.what;
+        EXPECT_EQ(std::filesystem::exists(scratch / "Icons/x.dll.ico"), c.groupWritten) << c.what;
+        EXPECT_EQ(t.found.size(), c.groupWritten ? 1u : 0u) << c.what;
+        EXPECT_EQ(std::filesystem::exists(scratch / "Icons/__index.txt"), c.groupWritten) << c.what;
+        std::vector<std::string> perSize;
+        for (const auto& sizeDir : ListDir(scratch / "Icons"))
+            if (std::filesystem::is_directory(scratch / ("Icons/" + sizeDir)))
+                for (const auto& depth : ListDir(scratch / ("Icons/" + sizeDir)))
+                    if (std::filesystem::exists(scratch / ("Icons/" + sizeDir + "/" + depth + "/x.dll.ico")))
+                        perSize.push_back(sizeDir + "/" + depth);
+        EXPECT_EQ(perSize, c.perSize) << c.what;
+    }
+}
+
+TEST_F(Engine, IconOffsetsFollowTheRealImageSizes) {
+    FakeModule m;
+    // Stated 744, 296, 2216 and so they are.
+    AddIcons(m, 1, {{32, 32, 0, 1, 8, 744, 1}, {16, 16, 0, 1, 8, 296, 2}, {48, 48, 0, 1, 32, 2216, 3}});
+    // Stated sizes that lie: the images are 50 and 70 bytes.
+    AddIcons(m, 2, {{32, 32, 0, 1, 8, 744, 4}, {16, 16, 0, 1, 8, 296, 5}}, {50, 70});
+    EXPECT_FALSE(Run(m));
+
+    const ByteVector first = ReadFileBytes(Kind(ResourceKind::Icon) + "/shell32.dll.ico");
+    EXPECT_EQ(U32At(first, 6 + 12), 54u);
+    EXPECT_EQ(U32At(first, 22 + 12), 798u);
+    EXPECT_EQ(U32At(first, 38 + 12), 1094u);
+    EXPECT_EQ(first.size(), 1094u + 2216u);
+
+    const ByteVector second = ReadFileBytes(Kind(ResourceKind::Icon) + "/shell32.dll (2).ico");
+    ASSERT_EQ(second.size(), 38u + 50 + 70);
+    EXPECT_EQ(U32At(second, 6 + 8), 50u);
+    EXPECT_EQ(U32At(second, 6 + 12), 38u);
+    EXPECT_EQ(U32At(second, 22 + 8), 70u);
+    EXPECT_EQ(U32At(second, 22 + 12), 88u);
+    const ByteVector single = ReadFileBytes(Kind(ResourceKind::Icon) + "/16x16/8/shell32.dll (2).ico");
+    EXPECT_EQ(single.size(), 22u + 70);
+    EXPECT_EQ(U32At(single, 6 + 8), 70u);
+}
+
+TEST_F(Engine, IconLimitsApplyToIconsOnly) {
+    options.iconWidth = {24, 32};
+    options.bitmapWidth = {0, 1};
+    FakeModule m;
+    AddIcons(m, 1, {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}});
+    EXPECT_FALSE(Run(m));
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Icon) + "/shell32.dll.ico"));
+    EXPECT_FALSE(std::filesystem::exists(Kind(ResourceKind::Icon) + "/16x16"));
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico"));
+}
+
+TEST_F(Engine, PerSizeFileOfAnEarlierRunIsReplacedNotWrittenThrough) {
+    const std::string folder = Kind(ResourceKind::Icon) + "/32x32/8";
+    std::filesystem::create_directories(folder);
+    const std::string victim = dir / "victim";
+    WriteFileText(victim, "keep");
+    ASSERT_EQ(::symlink(victim.c_str(), (folder + "/shell32.dll.ico").c_str()), 0);
+    FakeModule m;
+    AddIcons(m, 1, {{32, 32, 0, 1, 8, 10, 1}});
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(ReadFileText(victim), "keep");
+    EXPECT_FALSE(std::filesystem::is_symlink(folder + "/shell32.dll.ico"));
+    EXPECT_EQ(ReadFileBytes(folder + "/shell32.dll.ico").size(), 32u);
+}
+
+FakeModule& AddCursors(FakeModule& m, std::uint16_t group, const std::vector<CursorEntrySpec>& entries,
+                       const std::vector<std::size_t>& sizes) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (sizes[i] > 0)
+            m.add(kCursorImage, N(entries[i].id), Filled(sizes[i], static_cast<std::uint8_t>(10 * entries[i].id)));
+    m.add(kCursorGroup, N(group), CursorGroup(entries));
+    return m;
+}
+
+TEST_F(Engine, CursorFilesDropTheHotSpotFromTheImages) {
+    FakeModule m;
+    AddCursors(m, 1, {{32, 64, 1, 1, 308, 1}}, {308});
+    AddCursors(m, 2, {{32, 64, 1, 1, 308, 2}, {16, 32, 1, 1, 100, 3}}, {308, 100});
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(target.found, (std::vector<Found>{{2, N(1)}, {2, N(2)}}));
+
+    const ByteVector one = ReadFileBytes(Kind(ResourceKind::Cursor) + "/shell32.dll.cur");
+    ASSERT_EQ(one.size(), 326u);
+    EXPECT_EQ(U16At(one, 2), 2);
+    EXPECT_EQ(one[6], 32);
+    EXPECT_EQ(one[7], 32);
+    EXPECT_EQ(one[8], 2);
+    EXPECT_EQ(one[9], 0);
+    EXPECT_EQ(U16At(one, 10), 10 | (11 << 8)); // hot spot: the image's first bytes
+    EXPECT_EQ(U16At(one, 12), 12 | (13 << 8));
+    EXPECT_EQ(U32At(one, 14), 304u);
+    EXPECT_EQ(U32At(one, 18), 22u);
+    EXPECT_EQ(one[22], 14);
+
+    const ByteVector two = ReadFileBytes(Kind(ResourceKind::Cursor) + "/shell32.dll (2).cur");
+    EXPECT_EQ(U32At(two, 6 + 12), 38u);
+    EXPECT_EQ(U32At(two, 22 + 12), 38u + 304);
+    EXPECT_EQ(two[23], 16);
+    EXPECT_EQ(two.size(), 38u + 304 + 96);
+}
+
+TEST_F(Engine, InvalidCursorGroupsAreAbandoned) {
+    const std::vector<std::pair<CursorEntrySpec, std::size_t>> cases = {
+        {{64, 128, 1, 1, 308, 1}, 308}, // 64 high
+        {{0, 64, 1, 1, 308, 1}, 308},   // no width
+        {{256, 64, 1, 1, 308, 1}, 308}, // too wide
+        {{32, 64, 2, 1, 308, 1}, 308},  // planes
+        {{32, 64, 1, 1, 0, 1}, 308},    // stated size
+        {{32, 64, 1, 1, 308, 1}, 0},    // no image
+        {{32, 64, 1, 1, 308, 1}, 3},    // too short for a hot spot
+    };
+    std::uint16_t group = 1;
+    FakeModule m;
+    for (const auto& [entry, size] : cases) {
+        CursorEntrySpec e = entry;
+        e.id = group;
+        AddCursors(m, group++, {e}, {size});
+    }
+    EXPECT_FALSE(Run(m));
+    EXPECT_TRUE(target.found.empty());
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Cursor)), std::vector<std::string>{});
+}
+
+TEST_F(Engine, DiskFullRetryWritesTheSamePathOnce) {
+    fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", ENOSPC});
+    prompt.answers = {Answer::Retry};
+    FakeModule m;
+    m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24)).add(kBitmap, N(3), Dib(32, 32, 24));
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(prompt.retryCancel, std::vector<std::string>{kDiskFullMessage});
+    EXPECT_EQ(Records(ResourceKind::Bitmap).size(), 3u);
+    EXPECT_EQ(target.found.size(), 3u);
+    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp").size(), 14 + Dib(32, 32, 24).size());
+}
+
+TEST_F(Engine, DiskFullCancelRemovesThePartialFileAndStops) {
+    fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", EDQUOT});
+    prompt.answers = {Answer::Cancel};
+    FakeModule m;
+    m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24)).add(kBitmap, N(3), Dib(32, 32, 24));
+    m.add(kAni, N(1), Filled(4));
+    EXPECT_TRUE(Run(m));
+    EXPECT_EQ(core.LastErrorNumber(), kErrDiskFull);
+    EXPECT_EQ(target.found, (std::vector<Found>{{0, N(1)}}));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)), (std::vector<std::string>{"__index.txt", "shell32.dll.bmp"}));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::AniCursor)), std::vector<std::string>{});
+    EXPECT_TRUE(prompt.errors.empty());
+}
+
+TEST_F(Engine, OtherErrorsAreShownAndStopLeavingNoUnrecordedFile) {
+    struct Case {
+        FailingFileSystem::Rule rule;
+        int number;
+    };
+    const Case cases[] = {
+        {{FailingFileSystem::Rule::Op::Create, ".bmp", EACCES}, kErrPathFileAccess},
+        {{FailingFileSystem::Rule::Op::Write, ".bmp", EIO}, 1000 + EIO},
+        {{FailingFileSystem::Rule::Op::Append, "__index.txt", EROFS}, kErrPathFileAccess},
+    };
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        std::filesystem::create_directory(scratch / "Bitmaps");
+        FailingFileSystem failing;
+        failing.fail(c.rule);
+        ScriptedPrompt p;
+        CollectingTarget t;
+        mResCore engine(p, failing);
+        FakeModule m;
+        m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24));
+        EXPECT_TRUE(engine.ExtractFromModule(m, "/w/a.dll", options, t, scratch.path()));
+        EXPECT_EQ(engine.LastErrorNumber(), c.number);
+        ASSERT_EQ(p.errors.size(), 1u);
+        EXPECT_NE(p.errors[0].find(scratch / "Bitmaps/"), std::string::npos) << p.errors[0];
+        EXPECT_TRUE(p.retryCancel.empty());
+        EXPECT_TRUE(t.found.empty());
+        EXPECT_EQ(ListDir(scratch / "Bitmaps"), std::vector<std::string>{});
+    }
+}
+
+TEST_F(Engine, MissingKindFolderIsAPathNotFoundError) {
+    std::filesystem::remove(Kind(ResourceKind::Video));
+    FakeModule m;
+    m.add(kAvi, N(1), Filled(4));
+    EXPECT_TRUE(Run(m));
+    EXPECT_EQ(core.LastErrorNumber(), kErrPathNotFound);
+    EXPECT_EQ(prompt.errors.size(), 1u);
+}
+
+TEST_F(Engine, IconSplitErrorIsAnErrorOfTheIcon) {
+    fs.fail({FailingFileSystem::Rule::Op::Write, "32x32/8/", ENOSPC});
+    prompt.answers = {Answer::Retry};
+    FakeModule m;
+    AddIcons(m, 1, {{32, 32, 0, 1, 8, 10, 1}});
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(prompt.retryCancel.size(), 1u);
+    EXPECT_EQ(Records(ResourceKind::Icon).size(), 1u);
+    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico").size(), 32u);
+}
+
+TEST_F(Engine, NameProbingResumesWhereItEnded) {
+    FakeModule m;
+    constexpr int kCount = 1500;
+    for (int i = 1; i <= kCount; ++i)
+        m.add(kAni, N(static_cast<std::uint16_t>(i)), Filled(2));
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(target.found.size(), static_cast<std::size_t>(kCount));
+    EXPECT_LE(fs.existsCalls, 2 * kCount);
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::AniCursor) + "/shell32.dll (1500).ani"));
+
+    // The next file of the same name, in the same run, goes on from there.
+    fs.existsCalls = 0;
+    FakeModule one;
+    one.add(kAni, N(1), Filled(2));
+    EXPECT_FALSE(Run(one, "/other/shell32.dll"));
+    EXPECT_LE(fs.existsCalls, 2);
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::AniCursor) + "/shell32.dll (1501).ani"));
+
+    // A new run starts from 1 and fills a gap.
+    std::filesystem::remove(Kind(ResourceKind::AniCursor) + "/shell32.dll (7).ani");
+    mResCore next(prompt, fs);
+    EXPECT_FALSE(next.ExtractFromModule(one, "/w/shell32.dll", options, target, dir.path()));
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::AniCursor) + "/shell32.dll (7).ani"));
+}
+
+TEST_F(Engine, OverLongNamesAreCutAndRecordedAsCut) {
+    const std::string source = "/w/" + std::string(254, 'x');
+    FakeModule m;
+    m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24));
+    m.add(kHtml, S((std::string(300, 'p') + ".htm").c_str()), Filled(3));
+    EXPECT_FALSE(Run(m, source));
+    EXPECT_EQ(target.found.size(), 3u);
+    const auto records = Records(ResourceKind::Bitmap);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].substr(0, 255), std::string(251, 'x') + ".bmp");
+    EXPECT_EQ(records[1].substr(0, 255), std::string(247, 'x') + " (2).bmp");
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Bitmap) + "/" + std::string(247, 'x') + " (2).bmp"));
+    // The web page loses its stem, then enough of the source name.
+    const auto html = ListDir(Kind(ResourceKind::Html));
+    ASSERT_EQ(html.size(), 2u);
+    EXPECT_EQ(html[1], std::string(255 - 7, 'x') + " - .htm");
+}
+
+TEST_F(Engine, RecordsStayOneLineWhateverTheNames) {
+    FakeModule m;
+    m.add(kHtml, S("two\r\nlines"), Filled(3));
+    EXPECT_FALSE(Run(m, "/w/new\nline.dll"));
+    const std::string text = ReadFileText(Kind(ResourceKind::Html) + "/__index.txt");
+    EXPECT_EQ(text, "new_line.dll - two__lines - SOURCE FILE = /w/new_line.dll RESOURCE TYPE = 23 "
+                    "RESOURCE NAME = two__lines\r\n");
+    // The file name itself follows the file-name rules only.
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Html) + "/new\nline.dll - two__lines"));
+}
+
+TEST_F(Engine, ModulesThatCannotBeOpenedAreSkipped) {
+    mResCore engine(prompt, fs, [](const std::string&) -> Result<std::unique_ptr<IResourceModule>> {
+        return makeError(ErrorKind::NotLoadable, "not a module");
+    });
+    EXPECT_FALSE(engine.ExtractFromFile("/w/readme.exe", options, target, dir.path()));
+    EXPECT_TRUE(target.found.empty());
+}
+
+} // namespace
+} // namespace harvix
