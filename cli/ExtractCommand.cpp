@@ -1,14 +1,485 @@
+// harvix-cli extract: one extraction run without the window. The destination is
+// prepared as the wizard prepares it when its Destination page is left, then the search
+// run drives the file search and the engine; a terminal sees a live progress line and
+// is asked the questions the wizard would ask, anything else gets fixed answers.
 #include "Commands.h"
 
+#include "Destination.h"
+#include "LimitText.h"
+#include "Paths.h"
+#include "ResCore.h"
+#include "ResultStats.h"
+#include "RunBindings.h"
+#include "RunTexts.h"
+#include "SearchCore.h"
+#include "SearchRun.h"
+#include "Settings.h"
+#include "TimeText.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <csignal>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace harvix::cli {
 
-const char* const kExtractUsage = "  extract   (not available yet)\n";
+const char* const kExtractUsage =
+    "  extract --dest DIR [OPTIONS] (FOLDER | --all-drives)\n"
+    "            Extracts the resources of every matching module below FOLDER (or on\n"
+    "            every local disk) into DIR, one subfolder per kind.\n"
+    "            --dest DIR             destination folder (its parent must exist)\n"
+    "            --yes                  go on when the destination exists already\n"
+    "            --no-subfolders        search FOLDER only, not the folders below it\n"
+    "            --mask TEXT            file masks (default \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\")\n"
+    "            --kinds LIST           some of bitmap,icon,cursor,anicursor,video,html\n"
+    "                                   (default: all six)\n"
+    "            --bitmap-limits D;W;H  depth, width and height ranges of bitmaps\n"
+    "                                   (default 8-32;0-3000;16-48)\n"
+    "            --icon-limits D;W;H    the same for icon images (default 8-32;16-32;16-32)\n"
+    "            --priority 1-5         1 idle ... 3 normal (default) ... 5 high\n"
+    "            --saved                start from the wizard's saved settings (search mode,\n"
+    "                                   folder, subfolders, mask, kinds, destination,\n"
+    "                                   priority); the options given beside it win\n"
+    "            Exit status: 0 completed, 1 stopped by an error or cancelled,\n"
+    "            2 bad usage or a refused folder or destination.\n";
 
-int RunExtract(const Args&) {
-    std::fprintf(stderr, "harvix-cli: 'extract' is not available yet\n");
-    return 2;
+namespace {
+
+constexpr const char* kFolderNotFound = "The folder could not be found.\r\nPlease specify a valid folder.";
+constexpr const char* kNoResourceType = "Please choose at least one resource type.";
+
+// The option keys of --kinds, in kind order.
+constexpr std::array<std::string_view, kResourceKindCount> kKindNames{"bitmap", "icon",  "cursor",
+                                                             "anicursor", "video", "html"};
+
+// A message of the product (two sentences joined by CR LF) on one line.
+std::string oneLine(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            out += ' ';
+            ++i;
+        } else if (text[i] == '\r' || text[i] == '\n') {
+            out += ' ';
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+void complain(std::string_view message) {
+    std::cerr << "harvix-cli extract: " << oneLine(message) << '\n';
+}
+
+struct ExtractRequest {
+    std::optional<std::string> dest;
+    bool yes = false;
+    bool noSubFolders = false;
+    std::optional<std::string> mask;
+    std::optional<KindSwitches> kinds;
+    run::LimitSet bitmapLimits = run::kDefaultBitmapLimits;
+    run::LimitSet iconLimits = run::kDefaultIconLimits;
+    std::optional<std::int16_t> priority;
+    bool saved = false;
+    bool allDrives = false;
+    std::optional<std::string> folder;
+    bool help = false;
+};
+
+Result<KindSwitches> parseKinds(std::string_view list) {
+    KindSwitches kinds{};
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view name = list.substr(start, comma - start);
+        bool known = false;
+        for (std::size_t k = 0; k < kKindNames.size(); ++k) {
+            if (name == kKindNames[k]) {
+                kinds[k] = true;
+                known = true;
+            }
+        }
+        if (!known)
+            return makeError(ErrorKind::Malformed,
+                             "unknown resource kind '" + std::string(name) +
+                                 "' in --kinds (use bitmap,icon,cursor,anicursor,video,html)");
+        start = comma + 1;
+    }
+    return kinds;
+}
+
+Result<ExtractRequest> parseArgs(const Args& args) {
+    ExtractRequest req;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        auto value = [&]() -> Result<std::string> {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                return makeError(ErrorKind::Malformed, arg + " needs a value");
+            return args[++i];
+        };
+        auto flag = [&](bool& target) -> Status {
+            if (inlineValue)
+                return makeError(ErrorKind::Malformed, arg + " takes no value");
+            target = true;
+            return success();
+        };
+
+        if (arg == "--help" || arg == "-h") {
+            req.help = true;
+        } else if (arg == "--dest") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            req.dest = *v;
+        } else if (arg == "--mask") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            req.mask = *v;
+        } else if (arg == "--kinds") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            auto kinds = parseKinds(*v);
+            if (!kinds)
+                return kinds.error();
+            req.kinds = *kinds;
+        } else if (arg == "--bitmap-limits" || arg == "--icon-limits") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            auto limits = run::ParseLimitSet(*v);
+            if (!limits)
+                return makeError(ErrorKind::Malformed, arg + ": " + limits.error().message);
+            (arg == "--bitmap-limits" ? req.bitmapLimits : req.iconLimits) = *limits;
+        } else if (arg == "--priority") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            if (v->size() != 1 || (*v)[0] < '1' || (*v)[0] > '5')
+                return makeError(ErrorKind::Malformed,
+                                 "--priority takes a whole number from 1 to 5, not '" + *v + "'");
+            req.priority = static_cast<std::int16_t>((*v)[0] - '0');
+        } else if (arg == "--yes") {
+            if (auto s = flag(req.yes); !s)
+                return s.error();
+        } else if (arg == "--no-subfolders") {
+            if (auto s = flag(req.noSubFolders); !s)
+                return s.error();
+        } else if (arg == "--saved") {
+            if (auto s = flag(req.saved); !s)
+                return s.error();
+        } else if (arg == "--all-drives") {
+            if (auto s = flag(req.allDrives); !s)
+                return s.error();
+        } else if (arg == "--") {
+            for (++i; i < args.size(); ++i) {
+                if (req.folder)
+                    return makeError(ErrorKind::Malformed, "more than one FOLDER given");
+                req.folder = args[i];
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return makeError(ErrorKind::Malformed, "unknown option '" + args[i] + "'");
+        } else {
+            if (req.folder)
+                return makeError(ErrorKind::Malformed, "more than one FOLDER given");
+            req.folder = arg;
+        }
+    }
+    if (req.help)
+        return req;
+    if (req.folder && req.allDrives)
+        return makeError(ErrorKind::Malformed, "give either FOLDER or --all-drives, not both");
+    if (!req.saved && !req.folder && !req.allDrives)
+        return makeError(ErrorKind::Malformed, "give a FOLDER to search or --all-drives");
+    if (!req.saved && !req.dest)
+        return makeError(ErrorKind::Malformed, "--dest DIR is required");
+    return req;
+}
+
+bool isTerminal(int fd) {
+    return isatty(fd) == 1;
+}
+
+// Asks on the terminal; without one, answers as a script wants: --yes for the
+// destination that exists, No to every other question, Cancel on a full disk.
+class CliPrompt final : public IPrompt {
+public:
+    explicit CliPrompt(bool yes) : m_yes(yes), m_interactive(isTerminal(STDIN_FILENO)) {}
+
+    Answer AskYesNo(const std::string& text) override {
+        if (m_yes && text == kFolderExistsQuestion)
+            return Answer::Yes;
+        if (!m_interactive) {
+            m_refused = text;
+            return Answer::No;
+        }
+        return ask(text, "[y/N]", 'y') ? Answer::Yes : Answer::No;
+    }
+
+    Answer AskRetryCancel(const std::string& text) override {
+        if (!m_interactive) {
+            complain(text);
+            return Answer::Cancel;
+        }
+        return ask(text, "[r]etry / [C]ancel", 'r') ? Answer::Retry : Answer::Cancel;
+    }
+
+    void ShowError(const std::string& text) override { complain(text); }
+
+    // The question that was answered No for want of a terminal, if any.
+    [[nodiscard]] const std::optional<std::string>& refused() const { return m_refused; }
+
+    // Something else (the progress line) may be on the terminal's current line.
+    void setBeforeQuestion(std::function<void()> hook) { m_beforeQuestion = std::move(hook); }
+
+private:
+    bool ask(const std::string& text, const char* choices, char yesKey) {
+        if (m_beforeQuestion)
+            m_beforeQuestion();
+        std::cerr << oneLine(text) << ' ' << choices << ' ' << std::flush;
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return false;
+        const auto first = line.find_first_not_of(" \t");
+        return first != std::string::npos && (line[first] | 0x20) == yesKey;
+    }
+
+    bool m_yes;
+    bool m_interactive;
+    std::optional<std::string> m_refused;
+    std::function<void()> m_beforeQuestion;
+};
+
+// Ctrl-C on a terminal brings the cancel question at the next point where the run lets
+// events through; a second Ctrl-C before that ends the program at once.
+volatile std::sig_atomic_t g_interrupts = 0;
+
+extern "C" void onInterrupt(int) {
+    g_interrupts = g_interrupts + 1;
+    if (g_interrupts > 1) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+}
+
+// The run's effects on a terminal: one progress line on stderr, rewritten in place.
+class CliView final : public run::IRunView {
+public:
+    explicit CliView(bool live) : m_live(live) {}
+
+    void setRun(run::SearchRun* searchRun) { m_run = searchRun; }
+
+    void setStatusText(const std::string& text) override {
+        std::string_view rest = text;
+        if (rest.rfind(run::kPleaseWait, 0) == 0)
+            rest.remove_prefix(std::string_view(run::kPleaseWait).size());
+        m_status = oneLine(rest);
+        draw();
+    }
+    void repaintStatus() override {}
+    void setCancelEnabled(bool) override {}
+    void showProgressFrame() override {}
+    void setProgressValue(int value) override {
+        m_percent = value * 2;
+        draw();
+    }
+    void setCaption(const std::string&) override {}
+    void pumpEvents() override {
+        if (g_interrupts == 0 || m_run == nullptr)
+            return;
+        g_interrupts = 0;
+        m_run->cmdCancel_Click();
+    }
+    void stopAnimation() override {}
+    void statsChanged(int) override {}
+    void searchFinished() override { clearLine(); }
+    void closeProgram() override { clearLine(); }
+
+    void clearLine() {
+        if (m_live && m_drawn) {
+            std::cerr << "\r\033[K" << std::flush;
+            m_drawn = false;
+        }
+    }
+
+private:
+    void draw() {
+        if (!m_live)
+            return;
+        std::cerr << "\r\033[K";
+        if (m_percent >= 0)
+            std::cerr << m_percent << "% completed";
+        if (!m_status.empty())
+            std::cerr << (m_percent >= 0 ? "  " : "") << m_status;
+        std::cerr << std::flush;
+        m_drawn = true;
+    }
+
+    bool m_live;
+    bool m_drawn = false;
+    int m_percent = -1;
+    std::string m_status;
+    run::SearchRun* m_run = nullptr;
+};
+
+// The engine's pause before the program closes lets the window show its stopped
+// animation; a terminal has nothing to show, so the command does not wait.
+class CliClock final : public run::IRunClock {
+public:
+    std::uint32_t GetTickCount() override { return m_clock.GetTickCount(); }
+    void Sleep(std::uint32_t) override {}
+
+private:
+    run::SystemClock m_clock;
+};
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+int RunExtract(const Args& args) {
+    auto parsed = parseArgs(args);
+    if (!parsed) {
+        complain(parsed.error().message + " (try 'harvix-cli extract --help')");
+        return 2;
+    }
+    const ExtractRequest& req = *parsed;
+    if (req.help) {
+        std::cout << "Usage: harvix-cli extract --dest DIR [OPTIONS] (FOLDER | --all-drives)\n\n"
+                  << kExtractUsage;
+        return 0;
+    }
+
+    // The settings of the run: the saved ones or the defaults, then the options.
+    Settings settings;
+    if (req.saved) {
+        try {
+            settings = LoadSettings();
+        } catch (const std::exception& e) {
+            complain(std::string("the saved settings cannot be read: ") + e.what());
+            return 2;
+        }
+    } else {
+        settings = DefaultSettings();
+        settings.SubFolders = true;
+        settings.Mask = kDefaultMask;
+        settings.ResTypes.fill(true);
+        settings.Priority = kDefaultPriority;
+    }
+    if (req.folder) {
+        settings.SearchSystem = false;
+        settings.Folder = *req.folder;
+    }
+    if (req.allDrives) {
+        settings.SearchSystem = true;
+        settings.Folder = "/";
+    }
+    if (req.noSubFolders)
+        settings.SubFolders = false;
+    if (req.mask)
+        settings.Mask = *req.mask;
+    if (req.kinds)
+        settings.ResTypes = *req.kinds;
+    if (req.dest)
+        settings.DestPath = *req.dest;
+    if (req.priority)
+        settings.Priority = *req.priority;
+    if (settings.Priority < 1 || settings.Priority > 5)
+        settings.Priority = kDefaultPriority;
+
+    // The checks of the wizard's pages, in page order.
+    if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
+        complain(std::string(kFolderNotFound) + " ('" + settings.Folder + "')");
+        return 2;
+    }
+    KindSwitches kinds{};
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+        kinds[k] = settings.ResTypes[k];
+    bool anyKind = false;
+    for (bool on : kinds)
+        anyKind = anyKind || on;
+    if (!anyKind) {
+        complain(kNoResourceType);
+        return 2;
+    }
+
+    CliPrompt prompt(req.yes);
+    const IndexHeaderInfo header{settings.Folder, settings.SubFolders, settings.Mask};
+    if (PrepareDestination(settings.DestPath, kinds, header, prompt)) {
+        if (prompt.refused())
+            complain(*prompt.refused() + " (use --yes to add to it)");
+        return 2;
+    }
+
+    ExtractionOptions options;
+    options.kindEnabled = kinds;
+    options.destinationFolder = AddBackslash(settings.DestPath);
+    options.bitmapDepth = req.bitmapLimits.depth;
+    options.bitmapWidth = req.bitmapLimits.width;
+    options.bitmapHeight = req.bitmapLimits.height;
+    options.iconDepth = req.iconLimits.depth;
+    options.iconWidth = req.iconLimits.width;
+    options.iconHeight = req.iconLimits.height;
+
+    const bool interactive = isTerminal(STDIN_FILENO);
+    CliView view(isTerminal(STDERR_FILENO));
+    prompt.setBeforeQuestion([&view] { view.clearLine(); });
+    mResCore engine(prompt);
+    run::EngineBinding engineBinding(engine, options, options.destinationFolder);
+    cSearchCore core;
+    run::SearchCoreBinding searchBinding(core);
+    CliClock clock;
+    run::SearchRun searchRun(view, prompt, searchBinding, engineBinding, clock);
+    view.setRun(&searchRun);
+
+    if (interactive)
+        std::signal(SIGINT, onInterrupt);
+    searchRun.Stats().FillStatsList(kinds);
+    run::SearchSettings runSettings;
+    runSettings.SearchSystem = settings.SearchSystem;
+    runSettings.Folder = settings.Folder;
+    runSettings.SubFolders = settings.SubFolders;
+    runSettings.Mask = settings.Mask;
+    runSettings.Priority = settings.Priority;
+    searchRun.StartSearch(runSettings);
+    if (interactive)
+        std::signal(SIGINT, SIG_DFL);
+    view.clearLine();
+
+    for (const run::StatsRow& row : searchRun.Stats().rows())
+        std::cout << row.caption << ": " << row.countText() << '\n';
+    std::cout << std::flush;
+
+    switch (searchRun.Outcome()) {
+    case run::RunOutcome::Completed: return 0;
+    case run::RunOutcome::Cancelled:
+        complain("the search was cancelled");
+        return 1;
+    default: return 1;
+    }
 }
 
 } // namespace harvix::cli
