@@ -1,0 +1,225 @@
+// harvix-cli extract, run as a program on modules written by the module builder: its
+// usage errors, its exit status, the refused destination and the counts it prints.
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+#include "Settings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace harvix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace harvix::modbuilder;
+using ::testing::HasSubstr;
+
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class ExtractCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/harvix-extract-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        fs::create_directories(root / "src" / "sub");
+        // Keep the tool away from the user's own saved settings.
+        env = {"HARVIX_REGISTRY=" + (root / "registry.db").string()};
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    // Runs harvix-cli extract with no terminal: stdin from /dev/null, output to files.
+    CliResult extract(std::vector<std::string> args) {
+        args.insert(args.begin(), {"harvix-cli", "extract"});
+        const fs::path out = root / "stdout.txt";
+        const fs::path err = root / "stderr.txt";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int in = open("/dev/null", O_RDONLY);
+            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(o, 1);
+            dup2(e, 2);
+            for (const std::string& var : env)
+                putenv(const_cast<char*>(var.c_str()));
+            std::vector<char*> argv;
+            for (std::string& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(out), readAll(err)};
+    }
+
+    // A module with two bitmaps, one icon group with one image, one web page and one
+    // 8x8 bitmap that the default limits keep out.
+    static void writeSampleModule(const fs::path& path) {
+        ModuleBuilder b;
+        b.add(ResId::number(2), ResId::number(101), 0x409, makeDib(32, 32, 8, pictures::gradient()));
+        b.add(ResId::number(2), ResId::number(102), 0x409, makeDib(24, 24, 24, pictures::rings()));
+        b.add(ResId::number(2), ResId::number(103), 0x409, makeDib(8, 8, 8, pictures::rings()));
+        auto image = makeIconImage(32, 32, 8, pictures::disc({200, 20, 20, 255}));
+        GroupEntry entry{32, 32, 8, static_cast<std::uint32_t>(image.size()), 1};
+        b.add(ResId::number(3), ResId::number(1), 0x409, image);
+        b.add(ResId::number(14), ResId::number(1), 0x409, makeGroupIconDir({entry}));
+        b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Hello"));
+        ASSERT_TRUE(writeFile(path.string(), b.build()));
+    }
+
+    fs::path root;
+    std::vector<std::string> env;
+};
+
+TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
+    const std::string src = (root / "src").string();
+    const std::string dest = (root / "out").string();
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {src},                                            // no --dest
+        {"--dest", dest},                                 // no folder
+        {"--dest", dest, src, "--all-drives"},            // both
+        {"--dest", dest, src, src},                       // two folders
+        {"--dest", dest, "--frobnicate", src},            // unknown option
+        {"--dest", dest, "--kinds", "bitmap,sound", src}, // unknown kind
+        {"--dest", dest, "--kinds", "", src},
+        {"--dest", dest, "--priority", "6", src},
+        {"--dest", dest, "--priority", "0", src},
+        {"--dest", dest, "--bitmap-limits", "8-32;16-48", src},       // two limits
+        {"--dest", dest, "--icon-limits", "8-32;16-x;16-32", src},    // not a number
+        {"--dest", dest, "--bitmap-limits", "8;0-3000;16-48", src},   // one number
+        {"--dest", dest, "--yes=1", src},
+        {"--dest"},
+        {"--dest", dest, (root / "missing").string()},                // folder not found
+        {"--dest", (root / "no" / "parent").string(), src},           // invalid destination
+    };
+    for (const auto& args : cases) {
+        const CliResult r = extract(args);
+        std::string shown;
+        for (const auto& a : args)
+            shown += "[" + a + "]";
+        EXPECT_EQ(r.status, 2) << shown;
+        EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: ")) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_FALSE(fs::exists(dest)) << shown;
+    }
+    EXPECT_THAT(extract({"--dest", dest, "--bitmap-limits", "8-32;x-1;16-48", src}).err,
+                HasSubstr("'x-1'"));
+    EXPECT_THAT(extract({"--dest", dest, (root / "missing").string()}).err,
+                HasSubstr("The folder could not be found. Please specify a valid folder."));
+    EXPECT_EQ(extract({"--help"}).status, 0);
+}
+
+TEST_F(ExtractCommandTest, ExtractsAndPrintsOneCountPerChosenKind) {
+    writeSampleModule(root / "src" / "sample.dll");
+    writeSampleModule(root / "src" / "sub" / "deep.dll");
+    const fs::path dest = root / "out";
+    const CliResult r = extract({"--dest", dest.string(), "--kinds", "html,bitmap,icon", "--mask",
+                                 "*.DLL", (root / "src").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Bitmap: 4\nIcon: 2\nWeb page: 2\n");
+    EXPECT_TRUE(fs::exists(dest / "Bitmaps" / "sample.dll (2).bmp"));
+    EXPECT_TRUE(fs::exists(dest / "Web pages" / "deep.dll - ABOUT.HTM"));
+    EXPECT_FALSE(fs::exists(dest / "Cursors"));
+    const std::string header = readAll(dest / "__index.txt");
+    EXPECT_THAT(header, HasSubstr("\r\nSearch in " + (root / "src").string() +
+                                  " and subfolders\r\nFile mask: *.DLL\r\n"));
+}
+
+TEST_F(ExtractCommandTest, LimitsAndSubfolderSwitchAreHonoured) {
+    writeSampleModule(root / "src" / "sample.dll");
+    writeSampleModule(root / "src" / "sub" / "deep.dll");
+    const fs::path dest = root / "out";
+    const CliResult r =
+        extract({"--dest", dest.string(), "--no-subfolders", "--kinds", "bitmap",
+                 "--bitmap-limits", "1-32;0-100;1-100", (root / "src").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Bitmap: 3\n"); // the 8x8 one too; the module below is not searched
+    const std::string header = readAll(dest / "Bitmaps" / "__index.txt");
+    EXPECT_THAT(header, HasSubstr("Search in " + (root / "src").string() + "\r\n"));
+}
+
+TEST_F(ExtractCommandTest, ExistingDestinationNeedsYesWithoutATerminal) {
+    writeSampleModule(root / "src" / "sample.dll");
+    const fs::path dest = root / "out";
+    fs::create_directory(dest);
+    const std::vector<std::string> args = {"--dest", dest.string(), "--kinds", "icon",
+                                           (root / "src").string()};
+
+    CliResult r = extract(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_THAT(r.err, HasSubstr("The specified folder already exists."));
+    EXPECT_TRUE(fs::is_empty(dest));
+
+    std::vector<std::string> withYes = args;
+    withYes.push_back("--yes");
+    r = extract(withYes);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Icon: 1\n");
+    EXPECT_TRUE(fs::exists(dest / "Icons" / "__index.txt"));
+}
+
+TEST_F(ExtractCommandTest, WriteErrorStopsTheRunWithStatusOne) {
+    writeSampleModule(root / "src" / "sample.dll");
+    const fs::path dest = root / "out";
+    // A folder where the bitmaps' index file should be: no record can be appended.
+    fs::create_directories(dest / "Bitmaps" / "__index.txt");
+    const CliResult r = extract({"--dest", dest.string(), "--yes", "--kinds", "bitmap,html",
+                                 (root / "src").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("An error has occured during the search. Harvix will now close."));
+    EXPECT_EQ(r.out, "Bitmap: 0\nWeb page: 0\n");
+}
+
+TEST_F(ExtractCommandTest, SavedSettingsAreUsedAndOptionsBesideThemWin) {
+    writeSampleModule(root / "src" / "sample.dll");
+    Settings saved = DefaultSettings();
+    saved.SearchSystem = false;
+    saved.Folder = (root / "src").string();
+    saved.SubFolders = true;
+    saved.Mask = "*.dll";
+    saved.ResTypes = {false, true, false, false, false, true};
+    saved.DestPath = (root / "saved-out").string();
+    saved.Priority = 3;
+    ASSERT_EQ(setenv("HARVIX_REGISTRY", (root / "registry.db").c_str(), 1), 0);
+    SaveSettings(saved);
+    unsetenv("HARVIX_REGISTRY");
+
+    CliResult r = extract({"--saved"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Icon: 1\nWeb page: 1\n");
+    EXPECT_TRUE(fs::exists(root / "saved-out" / "Icons"));
+
+    r = extract({"--saved", "--kinds", "bitmap", "--dest", (root / "other").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Bitmap: 2\n");
+    EXPECT_TRUE(fs::exists(root / "other" / "Bitmaps"));
+}
+
+} // namespace
+} // namespace harvix
