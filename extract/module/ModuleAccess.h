@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,5 +63,13 @@ public:
 // PE32+ image, for files that are not regular files, and for files that cannot be read.
 // Never blocks on a FIFO or device; never reads the whole file into memory.
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path);
+
+// Reads a module image that is already in memory, as OpenModule does after mapping the
+// file. The module refers to `image` without copying it: the bytes must stay alive and
+// unchanged as long as the module is used.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytes(std::span<const std::uint8_t> image);
+
+// The same for an image the module takes over.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromBuffer(std::vector<std::uint8_t> image);
 
 } // namespace harvix
