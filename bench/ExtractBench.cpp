@@ -1,0 +1,412 @@
+// The extraction benchmark. It writes a corpus of modules that hold many resources of
+// every kind, runs `harvix-cli extract` on it several times (each run into a fresh
+// folder), and measures in the same run the floor: a plain loop that creates the same
+// files with the same bytes and appends the same index lines, each with its own open,
+// write and close. It prints the median times, their ratio and the peak resident size
+// of the tool, then two stress cases: a 2 GiB sparse module whose resources lie at its
+// end (the resident size must not follow the module size) and a module with 65,535
+// bitmaps (the time per resource must not grow with the count).
+//
+//     harvix-extract-bench [--cli PATH] [--work DIR] [--runs N] [--modules N] [--quick]
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace harvix;
+using namespace harvix::modbuilder;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void fail(const std::string& message) {
+    std::cerr << "harvix-extract-bench: " << message << '\n';
+    std::exit(1);
+}
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+// ---------------------------------------------------------------------------------
+// The corpus
+
+struct Payloads {
+    std::vector<Bytes> bitmaps;
+    Bytes icon16, icon32, iconGroup;
+    Bytes cursor, cursorGroup;
+    Bytes ani, avi;
+    std::vector<Bytes> pages;
+};
+
+Payloads makePayloads() {
+    Payloads p;
+    const int sizes[] = {16, 24, 32, 48};
+    const int depths[] = {8, 24, 32};
+    int n = 0;
+    for (int size : sizes) {
+        for (int depth : depths) {
+            p.bitmaps.push_back(makeDib(size + 4 * (n % 5), size, depth,
+                                        n % 2 ? pictures::gradient() : pictures::rings()));
+            ++n;
+        }
+    }
+    p.icon16 = makeIconImage(16, 16, 32, pictures::disc({30, 120, 220, 255}));
+    p.icon32 = makeIconImage(32, 32, 8, pictures::disc({220, 60, 30, 255}));
+    p.cursor = makeCursorImage(32, 32, 8, 3, 3, pictures::arrow());
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 4; ++i)
+        frames.push_back(makeCursorFile(32, 32, 8, 16, 16, pictures::frame(i, 4)));
+    p.ani = makeAni(frames, 6);
+    p.avi = makeAvi(32, 32, 6, 10, [](int frame) { return pictures::frame(frame, 6); });
+    for (int i = 0; i < 4; ++i)
+        p.pages.push_back(makeHtml("Page " + std::to_string(i),
+                                   std::string(static_cast<std::size_t>(200 + 150 * i), 'x')));
+    return p;
+}
+
+// One module: 24 bitmaps, 8 icon groups of two images, 4 cursors, 2 animated cursors,
+// 1 clip and 4 web pages.
+ModuleBuilder makeModule(const Payloads& p, int seed) {
+    ModuleBuilder b(seed % 2 ? Machine::Pe32Plus : Machine::Pe32);
+    const std::uint16_t lang = 0x409;
+    for (std::size_t i = 0; i < 24; ++i)
+        b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(100 + i)), lang,
+              p.bitmaps[(i + static_cast<std::size_t>(seed)) % p.bitmaps.size()]);
+    for (std::uint16_t g = 0; g < 8; ++g) {
+        const auto small = static_cast<std::uint16_t>(1 + 2 * g);
+        const auto large = static_cast<std::uint16_t>(2 + 2 * g);
+        b.add(ResId::number(3), ResId::number(small), lang, p.icon16);
+        b.add(ResId::number(3), ResId::number(large), lang, p.icon32);
+        b.add(ResId::number(14), ResId::number(static_cast<std::uint16_t>(200 + g)), lang,
+              makeGroupIconDir({{16, 16, 32, static_cast<std::uint32_t>(p.icon16.size()), small},
+                                {32, 32, 8, static_cast<std::uint32_t>(p.icon32.size()), large}}));
+    }
+    for (std::uint16_t c = 0; c < 4; ++c) {
+        const auto id = static_cast<std::uint16_t>(50 + c);
+        b.add(ResId::number(1), ResId::number(id), lang, p.cursor);
+        b.add(ResId::number(12), ResId::number(static_cast<std::uint16_t>(300 + c)), lang,
+              makeGroupCursorDir({{32, 32, 8, static_cast<std::uint32_t>(p.cursor.size()), id}}));
+    }
+    for (std::uint16_t a = 0; a < 2; ++a)
+        b.add(ResId::number(21), ResId::number(static_cast<std::uint16_t>(400 + a)), lang, p.ani);
+    b.add(ResId::name("AVI"), ResId::name("SPIN"), lang, p.avi);
+    for (std::size_t h = 0; h < p.pages.size(); ++h)
+        b.add(ResId::number(23), ResId::name("PAGE" + std::to_string(h) + ".HTM"), lang, p.pages[h]);
+    return b;
+}
+
+void writeCorpus(const fs::path& folder, int modules) {
+    const Payloads payloads = makePayloads();
+    for (int i = 0; i < modules; ++i) {
+        const fs::path sub = folder / ("dir" + std::to_string(i % 10));
+        fs::create_directories(sub);
+        const auto name = sub / ("module" + std::to_string(i) + (i % 3 ? ".dll" : ".exe"));
+        if (!writeFile(name.string(), makeModule(payloads, i).build()))
+            fail("cannot write " + name.string());
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Running the tool
+
+struct ChildRun {
+    double ms = 0;
+    long maxRssKiB = 0;
+    int status = -1;
+    std::string out;
+};
+
+ChildRun runChild(const std::vector<std::string>& argv, const fs::path& outFile) {
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid < 0)
+        fail("fork failed");
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0)
+            _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        fail("wait4 failed");
+    ChildRun run;
+    run.ms = millisecondsSince(start);
+    run.maxRssKiB = usage.ru_maxrss;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(outFile);
+    std::ostringstream text;
+    text << in.rdbuf();
+    run.out = text.str();
+    return run;
+}
+
+ChildRun extract(const std::string& cli, const fs::path& source, const fs::path& dest,
+                 const std::vector<std::string>& extra, const fs::path& work) {
+    std::vector<std::string> argv = {cli, "extract", "--dest", dest.string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back(source.string());
+    ChildRun run = runChild(argv, work / "cli-stdout.txt");
+    if (run.status != 0)
+        fail("harvix-cli extract ended with status " + std::to_string(run.status) + " on " +
+             source.string());
+    return run;
+}
+
+// ---------------------------------------------------------------------------------
+// The floor: the same files and index lines, written by a plain loop
+
+struct OutputTree {
+    std::vector<fs::path> folders;                         // relative, parents first
+    std::vector<std::pair<fs::path, Bytes>> files;         // relative path, bytes
+    std::vector<std::pair<fs::path, std::vector<std::string>>> indexes; // lines with CR LF
+    std::size_t indexLines = 0;
+};
+
+OutputTree readTree(const fs::path& root) {
+    OutputTree tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const fs::path rel = fs::relative(it->path(), root);
+        if (it->is_directory()) {
+            tree.folders.push_back(rel);
+            continue;
+        }
+        std::ifstream in(it->path(), std::ios::binary);
+        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (it->path().filename() == "__index.txt") {
+            std::vector<std::string> lines;
+            std::string line;
+            for (std::uint8_t byte : bytes) {
+                line.push_back(static_cast<char>(byte));
+                if (byte == '\n') {
+                    lines.push_back(std::move(line));
+                    line.clear();
+                }
+            }
+            if (!line.empty())
+                lines.push_back(std::move(line));
+            tree.indexLines += lines.size();
+            tree.indexes.emplace_back(rel, std::move(lines));
+        } else {
+            tree.files.emplace_back(rel, std::move(bytes));
+        }
+    }
+    return tree;
+}
+
+void writeAll(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n <= 0)
+            fail(std::string("write failed: ") + std::strerror(errno));
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+double writeFloor(const OutputTree& tree, const fs::path& root) {
+    const auto start = Clock::now();
+    if (::mkdir(root.c_str(), 0777) != 0)
+        fail("cannot create " + root.string());
+    for (const fs::path& folder : tree.folders)
+        if (::mkdir((root / folder).c_str(), 0777) != 0)
+            fail("cannot create " + (root / folder).string());
+    for (const auto& [rel, bytes] : tree.files) {
+        const int fd = ::open((root / rel).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+        if (fd < 0)
+            fail("cannot create " + (root / rel).string());
+        writeAll(fd, bytes.data(), bytes.size());
+        ::close(fd);
+    }
+    for (const auto& [rel, lines] : tree.indexes) {
+        const std::string path = (root / rel).string();
+        for (const std::string& line : lines) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (fd < 0)
+                fail("cannot open " + path);
+            writeAll(fd, line.data(), line.size());
+            ::close(fd);
+        }
+    }
+    return millisecondsSince(start);
+}
+
+// ---------------------------------------------------------------------------------
+// Stress modules
+
+void writeSparseModule(const fs::path& path) {
+    const Payloads p = makePayloads();
+    ModuleBuilder b = makeModule(p, 1);
+    constexpr std::uint64_t kTwoGiB = 2ull * 1024 * 1024 * 1024;
+    if (!writeSparseFile(path.string(), b.buildSplit(kTwoGiB)))
+        fail("cannot write " + path.string());
+}
+
+void writeManyBitmaps(const fs::path& path, int count) {
+    // 16x16 at one bit per pixel: 112 bytes each.
+    const Bytes dib = makeDib(16, 16, 1, pictures::checker(4));
+    ModuleBuilder b;
+    for (int i = 1; i <= count; ++i)
+        b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(i)), 0x409, dib);
+    if (!writeFile(path.string(), b.build()))
+        fail("cannot write " + path.string());
+}
+
+std::size_t countFiles(const fs::path& root) {
+    std::size_t n = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        n += entry.is_regular_file() && entry.path().filename() != "__index.txt";
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string cli = HARVIX_CLI_PATH;
+    fs::path work = fs::temp_directory_path() / "harvix-extract-bench";
+    int runs = 5;
+    int modules = 150;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc)
+                fail(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--cli")
+            cli = next();
+        else if (arg == "--work")
+            work = next();
+        else if (arg == "--runs")
+            runs = std::max(1, std::atoi(next().c_str()));
+        else if (arg == "--modules")
+            modules = std::max(1, std::atoi(next().c_str()));
+        else if (arg == "--quick")
+            quick = true;
+        else
+            fail("unknown argument " + arg);
+    }
+
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const fs::path corpus = work / "corpus";
+    std::cout << "Writing " << modules << " modules..." << std::flush;
+    writeCorpus(corpus, modules);
+    std::cout << " done\n";
+
+    // Extraction, each run into a fresh folder.
+    std::vector<double> cliTimes;
+    long peakRss = 0;
+    std::string counts;
+    for (int r = 0; r < runs; ++r) {
+        const fs::path dest = work / ("extract-" + std::to_string(r));
+        const ChildRun run = extract(cli, corpus, dest, {"--mask", "*.dll;*.exe"}, work);
+        cliTimes.push_back(run.ms);
+        peakRss = std::max(peakRss, run.maxRssKiB);
+        counts = run.out;
+        if (r > 0)
+            fs::remove_all(dest);
+    }
+    const OutputTree tree = readTree(work / "extract-0");
+
+    // The floor, each run into a fresh folder.
+    std::vector<double> floorTimes;
+    for (int r = 0; r < runs; ++r) {
+        const fs::path dest = work / ("floor-" + std::to_string(r));
+        floorTimes.push_back(writeFloor(tree, dest));
+        fs::remove_all(dest);
+    }
+    fs::remove_all(work / "extract-0");
+
+    const double cliMedian = median(cliTimes);
+    const double floorMedian = median(floorTimes);
+    std::cout << "\nCorpus: " << modules << " modules; output " << tree.files.size() << " files, "
+              << tree.indexLines << " index lines in " << tree.indexes.size() << " index files\n"
+              << counts;
+    std::printf("extract (median of %d): %9.1f ms\n", runs, cliMedian);
+    std::printf("floor   (median of %d): %9.1f ms\n", runs, floorMedian);
+    std::printf("ratio extract/floor:    %9.2f   (target <= 1.5)\n", cliMedian / floorMedian);
+    std::printf("peak RSS of extract:    %9.1f MiB (target < 32)\n",
+                static_cast<double>(peakRss) / 1024.0);
+
+    // A 2 GiB sparse module with its resources at the end.
+    {
+        const fs::path folder = work / "sparse";
+        fs::create_directories(folder);
+        writeSparseModule(folder / "huge.dll");
+        const fs::path dest = work / "sparse-out";
+        const ChildRun run = extract(cli, folder, dest, {}, work);
+        std::printf("\n2 GiB sparse module: %zu files in %.1f ms, peak RSS %.1f MiB (target < 32)\n",
+                    countFiles(dest), run.ms, static_cast<double>(run.maxRssKiB) / 1024.0);
+        fs::remove_all(folder);
+        fs::remove_all(dest);
+    }
+
+    // Many bitmaps in one module: the time per resource must stay flat.
+    {
+        const int small = quick ? 2048 : 8192;
+        const int large = quick ? 16384 : 65535;
+        double perResource[2] = {0, 0};
+        const int countsToTry[2] = {small, large};
+        for (int k = 0; k < 2; ++k) {
+            const fs::path folder = work / ("many-" + std::to_string(countsToTry[k]));
+            fs::create_directories(folder);
+            writeManyBitmaps(folder / "many.dll", countsToTry[k]);
+            const fs::path dest = work / "many-out";
+            const ChildRun run =
+                extract(cli, folder, dest, {"--kinds", "bitmap", "--bitmap-limits", "1-32;0-3000;1-48"},
+                        work);
+            const std::size_t written = countFiles(dest);
+            perResource[k] = run.ms * 1000.0 / static_cast<double>(countsToTry[k]);
+            std::printf("%5d bitmaps in one module: %zu files in %.1f ms (%.1f us each), peak RSS "
+                        "%.1f MiB\n",
+                        countsToTry[k], written, run.ms, perResource[k],
+                        static_cast<double>(run.maxRssKiB) / 1024.0);
+            fs::remove_all(folder);
+            fs::remove_all(dest);
+        }
+        std::printf("time per bitmap, %d vs %d: %.2fx (flat is about 1)\n", large, small,
+                    perResource[1] / perResource[0]);
+    }
+
+    fs::remove_all(work);
+    return 0;
+}
