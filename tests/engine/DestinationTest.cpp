@@ -1,0 +1,139 @@
+#include "Destination.h"
+#include "EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+
+namespace harvix {
+namespace {
+
+using namespace harvix::testing;
+
+KindSwitches Only(std::initializer_list<ResourceKind> kinds) {
+    KindSwitches switches{};
+    for (ResourceKind kind : kinds)
+        switches[static_cast<std::size_t>(KindIndex(kind))] = true;
+    return switches;
+}
+
+const IndexHeaderInfo kHeader{"/home/u/.wine/drive_c/windows/system32", true, "*.exe;*.dll"};
+
+// The header blocks of an index file: each one empty line, the title, the search, the
+// mask, one empty line.
+int HeaderBlocks(const std::string& indexText) {
+    const auto lines = CrLfLines(indexText);
+    int blocks = 0;
+    for (std::size_t i = 0; i + 4 < lines.size(); ++i)
+        if (lines[i].empty() && lines[i + 1].rfind("Harvix index file of ", 0) == 0 && lines[i + 4].empty())
+            ++blocks;
+    return blocks;
+}
+
+TEST(IndexHeader, FiveLinesEndedByCrLf) {
+    const std::string text = IndexHeaderText(kHeader, 0);
+    const auto lines = CrLfLines(text);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(text.size(), [&] {
+        std::size_t n = 0;
+        for (const auto& l : lines)
+            n += l.size() + 2;
+        return n;
+    }());
+    EXPECT_EQ(lines[0], "");
+    EXPECT_EQ(lines[1].rfind("Harvix index file of ", 0), 0u);
+    EXPECT_GT(lines[1].size(), std::string("Harvix index file of ").size());
+    EXPECT_EQ(lines[2], "Search in /home/u/.wine/drive_c/windows/system32 and subfolders");
+    EXPECT_EQ(lines[3], "File mask: *.exe;*.dll");
+    EXPECT_EQ(lines[4], "");
+    EXPECT_EQ(CrLfLines(IndexHeaderText({"/data", false, "*.ocx"}, 0))[2], "Search in /data");
+}
+
+class Prepare : public ::testing::Test {
+protected:
+    bool Run(const std::string& text, KindSwitches kinds) {
+        return PrepareDestination(text, kinds, kHeader, prompt, fs);
+    }
+    ScratchDir dir;
+    ScriptedPrompt prompt;
+    FailingFileSystem fs;
+};
+
+TEST_F(Prepare, NewFolderGetsTheChosenKindsOnly) {
+    const std::string dest = dir / "out";
+    EXPECT_FALSE(Run(dest, Only({ResourceKind::Icon})));
+    EXPECT_EQ(ListDir(dest), (std::vector<std::string>{"Icons", "__index.txt"}));
+    EXPECT_EQ(ListDir(dest + "/Icons"), std::vector<std::string>{"__index.txt"});
+    EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/__index.txt")), 1);
+    EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/Icons/__index.txt")), 1);
+    EXPECT_TRUE(prompt.yesNo.empty());
+    EXPECT_TRUE(prompt.errors.empty());
+
+    // All six, the trailing "/" making no difference.
+    const std::string all = dir / "all";
+    EXPECT_FALSE(Run(all + "/", KindSwitches{true, true, true, true, true, true}));
+    EXPECT_EQ(ListDir(all), (std::vector<std::string>{"Animated Cursors", "Bitmaps", "Cursors", "Icons",
+                                                       "Videos", "Web pages", "__index.txt"}));
+}
+
+TEST_F(Prepare, MissingParentOrAFileInTheWayIsAnInvalidFolder) {
+    WriteFileText(dir / "file", "x");
+    for (const std::string& text : {dir / "no/such", dir / "file"}) {
+        ScriptedPrompt p;
+        EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs)) << text;
+        EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
+        EXPECT_TRUE(p.yesNo.empty());
+    }
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
+}
+
+TEST_F(Prepare, ExistingFolderYesAddsOneHeaderBlockAndMissingFolders) {
+    const std::string dest = dir / "out";
+    ASSERT_FALSE(Run(dest, Only({ResourceKind::Bitmap})));
+    WriteFileText(dest + "/Bitmaps/a.bmp", "keep");
+
+    prompt.answers = {Answer::Yes};
+    EXPECT_FALSE(Run(dest, Only({ResourceKind::Bitmap, ResourceKind::Html})));
+    EXPECT_EQ(prompt.yesNo, std::vector<std::string>{kFolderExistsQuestion});
+    EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/__index.txt")), 2);
+    EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/Bitmaps/__index.txt")), 2);
+    EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/Web pages/__index.txt")), 1);
+    EXPECT_EQ(ReadFileText(dest + "/Bitmaps/a.bmp"), "keep");
+}
+
+TEST_F(Prepare, ExistingFolderNoWritesNothing) {
+    prompt.answers = {Answer::No};
+    EXPECT_TRUE(Run(dir.path() + "/", Only({ResourceKind::Bitmap})));
+    EXPECT_EQ(prompt.yesNo.size(), 1u);
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{});
+}
+
+TEST_F(Prepare, EmptyTextIsTheRootFolder) {
+    prompt.answers = {Answer::No};
+    EXPECT_TRUE(Run("", Only({ResourceKind::Bitmap})));
+    EXPECT_EQ(prompt.yesNo, std::vector<std::string>{kFolderExistsQuestion});
+}
+
+TEST_F(Prepare, LaterFailuresArePassedOverExceptAMissingPath) {
+    // An index header that can't be written is passed over...
+    const std::string dest = dir / "out";
+    fs.fail({FailingFileSystem::Rule::Op::Append, "Bitmaps/__index.txt", EACCES});
+    EXPECT_FALSE(Run(dest, Only({ResourceKind::Bitmap, ResourceKind::Icon})));
+    EXPECT_TRUE(prompt.errors.empty());
+    EXPECT_EQ(ListDir(dest + "/Bitmaps"), std::vector<std::string>{});
+    EXPECT_EQ(ListDir(dest + "/Icons"), std::vector<std::string>{"__index.txt"});
+
+    // ...but a subfolder that could not be made leaves its index file without a path,
+    // and that makes the destination invalid.
+    ScriptedPrompt p;
+    FailingFileSystem failing;
+    failing.fail({FailingFileSystem::Rule::Op::MakeDirectory, "/Icons", EACCES});
+    EXPECT_TRUE(PrepareDestination(dir / "out2", Only({ResourceKind::Icon, ResourceKind::Video}), kHeader, p,
+                                   failing));
+    EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
+    EXPECT_FALSE(std::filesystem::exists(dir / "out2/Videos"));
+}
+
+} // namespace
+} // namespace harvix

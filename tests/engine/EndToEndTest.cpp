@@ -1,0 +1,202 @@
+// The engine on real module files, written by the module builder and read through
+// OpenModule.
+#include "Destination.h"
+#include "EngineTestSupport.h"
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace harvix {
+namespace {
+
+using namespace harvix::testing;
+namespace mb = harvix::modbuilder;
+
+// Every file in a kind folder has exactly one record there, and every record names a
+// file that is there.
+void ExpectIndexMatchesFiles(const std::string& destination) {
+    for (ResourceKind kind : kAllResourceKinds) {
+        const std::string folder = destination + "/" + std::string(KindFolder(kind));
+        std::map<std::string, int> recorded;
+        for (const auto& line : CrLfLines(ReadFileText(folder + "/__index.txt"))) {
+            const auto cut = line.find(" - SOURCE FILE = ");
+            if (cut != std::string::npos)
+                ++recorded[line.substr(0, cut)];
+        }
+        std::map<std::string, int> files;
+        for (const auto& name : ListDir(folder))
+            if (name != "__index.txt" && std::filesystem::is_regular_file(folder + "/" + name))
+                ++files[name];
+        EXPECT_EQ(recorded, files) << folder;
+    }
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(PrepareDestination(dest, KindSwitches{true, true, true, true, true, true},
+                                        {"/w", true, "*.dll"}, prompt));
+    }
+    bool Extract(const std::string& path) { return core.ExtractFromFile(path, options, target, dest); }
+    int Count(ResourceKind kind) const {
+        int n = 0;
+        for (const auto& f : target.found)
+            n += f.kind == KindIndex(kind) ? 1 : 0;
+        return n;
+    }
+
+    ScratchDir dir;
+    std::string dest = dir / "out";
+    ExtractionOptions options;
+    ScriptedPrompt prompt;
+    CollectingTarget target;
+    mResCore core{prompt};
+};
+
+mb::ModuleBuilder SampleModule() {
+    mb::ModuleBuilder b(mb::Machine::Pe32Plus);
+    b.add(ResId::number(2), ResId::number(101), 0x409, mb::makeDib(32, 32, 8, mb::pictures::gradient()));
+    b.add(ResId::number(2), ResId::number(102), 0x409, mb::makeDib(16, 16, 24, mb::pictures::checker(4)));
+    b.add(ResId::number(2), ResId::number(103), 0x409, mb::makeDib(32, 32, 1, mb::pictures::checker(2)));
+    mb::addIconGroup(b, ResId::name("MAIN"), 1, {{16, 16, 8}, {32, 32, 8}, {32, 32, 32}, {48, 48, 32}},
+                     mb::pictures::disc({200, 20, 20, 255}));
+    mb::addCursorGroup(b, ResId::number(1), 1, {{32, 32, 1}}, mb::pictures::arrow(), 3, 5);
+    b.add(ResId::number(21), ResId::number(1), 0x409,
+          mb::makeAni({mb::makeCursorFile(32, 32, 4, 0, 0, mb::pictures::frame(0, 2)),
+                       mb::makeCursorFile(32, 32, 4, 0, 0, mb::pictures::frame(1, 2))},
+                      10));
+    b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x409,
+          mb::makeAvi(8, 8, 2, 5, [](int f) { return mb::pictures::frame(f, 2); }));
+    b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, mb::makeHtml("About", "Hello"));
+    b.add(ResId::number(16), ResId::number(1), 0x409, mb::makeVersionInfo({1, 2, 3, 4}, {1, 2, 3, 4}, "x"));
+    return b;
+}
+
+TEST_F(EndToEnd, EveryKindOfASampleModule) {
+    const std::string module = dir / "sample.dll";
+    ASSERT_TRUE(mb::writeFile(module, SampleModule().build()));
+    EXPECT_FALSE(Extract(module));
+
+    EXPECT_EQ(Count(ResourceKind::Bitmap), 2);
+    EXPECT_EQ(Count(ResourceKind::Icon), 1);
+    EXPECT_EQ(Count(ResourceKind::Cursor), 1);
+    EXPECT_EQ(Count(ResourceKind::AniCursor), 1);
+    EXPECT_EQ(Count(ResourceKind::Video), 1);
+    EXPECT_EQ(Count(ResourceKind::Html), 1);
+    EXPECT_TRUE(prompt.errors.empty());
+
+    EXPECT_EQ(ListDir(dest + "/Bitmaps"),
+              (std::vector<std::string>{"__index.txt", "sample.dll (2).bmp", "sample.dll.bmp"}));
+    EXPECT_EQ(ListDir(dest + "/Icons"), (std::vector<std::string>{"16x16", "32x32", "__index.txt", "sample.dll.ico"}));
+    EXPECT_EQ(ListDir(dest + "/Icons/32x32"), (std::vector<std::string>{"32", "8"}));
+    EXPECT_TRUE(std::filesystem::exists(dest + "/Web pages/sample.dll - ABOUT.HTM"));
+    const ByteVector avi = ReadFileBytes(dest + "/Videos/sample.dll.avi");
+    ASSERT_GE(avi.size(), 12u);
+    EXPECT_EQ(std::string(avi.begin(), avi.begin() + 4), "RIFF");
+    const ByteVector cur = ReadFileBytes(dest + "/Cursors/sample.dll.cur");
+    ASSERT_GE(cur.size(), 22u);
+    EXPECT_EQ(U16At(cur, 10), 3);
+    EXPECT_EQ(U16At(cur, 12), 5);
+    EXPECT_EQ(U32At(cur, 18), 22u);
+    EXPECT_EQ(cur.size(), 22u + U32At(cur, 14));
+    ExpectIndexMatchesFiles(dest);
+
+    // The same file again, in the same run, numbers on.
+    EXPECT_FALSE(Extract(module));
+    EXPECT_TRUE(std::filesystem::exists(dest + "/Bitmaps/sample.dll (4).bmp"));
+    ExpectIndexMatchesFiles(dest);
+}
+
+TEST_F(EndToEnd, FilesThatAreNoModulesAreSkipped) {
+    WriteFileText(dir / "readme.exe", "This is text.\r\n");
+    EXPECT_FALSE(Extract(dir / "readme.exe"));
+    EXPECT_FALSE(Extract(dir / "missing.dll"));
+    EXPECT_FALSE(Extract(dir.path()));
+    EXPECT_TRUE(target.found.empty());
+}
+
+TEST_F(EndToEnd, BrokenModulesNeverCrashAndLeaveAConsistentIndex) {
+    int index = 0;
+    for (mb::Fault fault : mb::allFaults()) {
+        const std::string module = dir / ("broken" + std::to_string(index++) + ".dll");
+        ASSERT_TRUE(mb::writeFile(module, SampleModule().inject(fault).build())) << mb::faultName(fault);
+        EXPECT_FALSE(Extract(module)) << mb::faultName(fault);
+    }
+    const auto whole = SampleModule().build();
+    for (std::size_t size : {std::size_t{64}, whole.size() / 2, whole.size() - 1}) {
+        const std::string module = dir / ("cut" + std::to_string(size) + ".dll");
+        ASSERT_TRUE(mb::writeFile(module, SampleModule().truncateTo(size).build()));
+        EXPECT_FALSE(Extract(module));
+    }
+    EXPECT_TRUE(prompt.errors.empty());
+    ExpectIndexMatchesFiles(dest);
+}
+
+// A small real file system that fills up. Needs the right to mount (root in CI).
+class FullDisk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to mount a small tmpfs";
+        if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=256k") != 0)
+            GTEST_SKIP() << "tmpfs can't be mounted here";
+        mounted = true;
+    }
+    void TearDown() override {
+        if (mounted)
+            ::umount(dir.path().c_str());
+    }
+    ScratchDir dir;
+    ScratchDir modules;
+    bool mounted = false;
+};
+
+class FreeingPrompt : public ScriptedPrompt {
+public:
+    std::string filler;
+    Answer AskRetryCancel(const std::string& text) override {
+        retryCancel.push_back(text);
+        if (!filler.empty() && std::filesystem::remove(filler))
+            return Answer::Retry; // room made: try again
+        return Answer::Cancel;
+    }
+};
+
+TEST_F(FullDisk, RetryAfterFreeingSpaceThenCancelWhenFullAgain) {
+    const std::string dest = dir / "out";
+    FreeingPrompt p;
+    ASSERT_FALSE(PrepareDestination(dest, KindSwitches{false, false, false, false, true, false}, {"/w", false, "*"}, p));
+    // Fill most of the disk.
+    p.filler = dir / "filler";
+    WriteFileText(p.filler, std::string(200 * 1024, 'f'));
+
+    mb::ModuleBuilder b;
+    for (std::uint16_t i = 1; i <= 8; ++i)
+        b.add(ResId::name("AVI"), ResId::number(i), 0x409, Filled(60 * 1024));
+    const std::string module = modules / "clips.dll";
+    ASSERT_TRUE(mb::writeFile(module, b.build()));
+
+    CollectingTarget t;
+    mResCore engine(p);
+    ExtractionOptions options;
+    EXPECT_TRUE(engine.ExtractFromFile(module, options, t, dest));
+    EXPECT_EQ(engine.LastErrorNumber(), kErrDiskFull);
+    EXPECT_EQ(p.retryCancel.size(), 2u);
+    EXPECT_GE(t.found.size(), 1u);
+    EXPECT_LT(t.found.size(), 8u);
+    ExpectIndexMatchesFiles(dest);
+    for (const auto& name : ListDir(dest + "/Videos")) {
+        if (name != "__index.txt") {
+            EXPECT_EQ(ReadFileBytes(dest + "/Videos/" + name).size(), 60u * 1024) << name;
+        }
+    }
+}
+
+} // namespace
+} // namespace harvix
