@@ -1,0 +1,140 @@
+#include "TempStore.h"
+
+#include "RegistryStore.h"
+#include "Settings.h"
+#include "cRegistry.h"
+
+#include <gtest/gtest.h>
+
+namespace harvix {
+namespace {
+
+class SettingsTest : public test::TempStoreTest {
+protected:
+    StoredValue stored(const std::string& name) {
+        auto v = RegistryStore().queryValue(HKEY_LOCAL_MACHINE, kSettingsSection, name);
+        EXPECT_TRUE(v.ok()) << name;
+        return v.ok() ? v.value() : StoredValue{};
+    }
+};
+
+TEST_F(SettingsTest, FirstStartGivesTheDefaultsAndWritesNothing) {
+    const Settings s = LoadSettings();
+    EXPECT_TRUE(s.SearchSystem);
+    EXPECT_TRUE(s.SubFolders);
+    EXPECT_EQ(s.Mask, "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx");
+    EXPECT_EQ(s.ResTypes, (std::array<bool, 6>{true, true, true, true, true, true}));
+    EXPECT_EQ(s.Priority, 3);
+    EXPECT_EQ(s.Folder, home().string()) << "no Wine prefix: the home folder";
+    EXPECT_EQ(s.DestPath, "/Resources") << "no documents folder known";
+    EXPECT_FALSE(std::filesystem::exists(storePath()));
+}
+
+TEST_F(SettingsTest, DefaultFoldersComeFromWineAndTheDocumentsFolder) {
+    const auto system32 = home() / ".wine" / "drive_c" / "windows" / "system32";
+    std::filesystem::create_directories(system32);
+    EXPECT_EQ(GetSystemFolder(), system32.string());
+
+    writeFile(home() / ".config" / "user-dirs.dirs",
+              "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n");
+    EXPECT_EQ(GetPersonalFolder(), (home() / "Docs").string());
+    EXPECT_EQ(DefaultSettings().DestPath, (home() / "Docs" / "Resources").string());
+
+    // A folder given with a trailing separator gets no second one.
+    setenv("XDG_DOCUMENTS_DIR", "/data/docs/", 1);
+    EXPECT_EQ(DefaultSettings().DestPath, "/data/docs/Resources");
+
+    // A documents folder that is the home folder itself means there is none.
+    unsetenv("XDG_DOCUMENTS_DIR");
+    writeFile(home() / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");
+    EXPECT_EQ(GetPersonalFolder(), "");
+}
+
+TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
+    Settings s;
+    s.SearchSystem = false;
+    s.Folder = "  /mnt/win dows/\xC3\xA4\t ";
+    s.SubFolders = false;
+    s.Mask = "*.EXE; *.dll ;";
+    s.ResTypes = {true, false, true, false, true, false};
+    s.DestPath = "/tmp/out\\with\\backslashes";
+    s.Priority = 5;
+    SaveSettings(s);
+    EXPECT_EQ(LoadSettings(), s);
+
+    std::int32_t count = 0;
+    std::vector<std::string> names;
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    reg.EnumerateValues(names, count);
+    ASSERT_EQ(count, 12);
+    for (std::size_t i = 0; i < kSettingRows.size(); ++i) {
+        EXPECT_EQ(names[i], kSettingRows[i].name);
+        EXPECT_EQ(stored(names[i]).type, kSettingRows[i].type) << names[i];
+    }
+    using Bytes = std::vector<std::uint8_t>;
+    EXPECT_EQ(stored("SearchSystem").data, (Bytes{0, 0, 0, 0}));
+    EXPECT_EQ(stored("ResTypesBitmap").data, (Bytes{1, 0, 0, 0}));
+    EXPECT_EQ(stored("Priority").data, (Bytes{5, 0, 0, 0}));
+}
+
+TEST_F(SettingsTest, AnExistingKeyWithMissingValuesGivesEmptyValuesNotDefaults) {
+    WriteSetting("Mask", "*.dll");
+    const Settings s = LoadSettings();
+    EXPECT_EQ(s.Mask, "*.dll");
+    EXPECT_FALSE(s.SearchSystem);
+    EXPECT_FALSE(s.SubFolders);
+    EXPECT_EQ(s.Folder, "");
+    EXPECT_EQ(s.DestPath, "");
+    EXPECT_EQ(s.ResTypes, (std::array<bool, 6>{}));
+    EXPECT_EQ(s.Priority, 3) << "0 is outside the slider's range";
+
+    bool flag = true;
+    EXPECT_TRUE(ReadSetting("SubFolders", flag));
+    EXPECT_FALSE(flag);
+}
+
+TEST_F(SettingsTest, ReadSettingLeavesTheTargetAloneWithoutTheKey) {
+    bool flag = true;
+    std::string text = "unchanged";
+    std::int16_t number = 42;
+    EXPECT_FALSE(ReadSetting("SubFolders", flag));
+    EXPECT_FALSE(ReadSetting("Folder", text));
+    EXPECT_FALSE(ReadSetting("Priority", number));
+    EXPECT_TRUE(flag);
+    EXPECT_EQ(text, "unchanged");
+    EXPECT_EQ(number, 42);
+}
+
+TEST_F(SettingsTest, StoredValuesOfOtherTypesOrRangesAreConverted) {
+    const std::pair<std::int32_t, std::int16_t> priorities[] = {
+        {1, 1}, {5, 5}, {0, 3}, {6, 3}, {-1, 3}, {70000, 3}};
+    for (const auto& [storedValue, loaded] : priorities) {
+        WriteSetting("Priority", storedValue);
+        EXPECT_EQ(LoadSettings().Priority, loaded) << storedValue;
+    }
+    WriteSetting("SearchSystem", std::int32_t{7});
+    WriteSetting("SubFolders", "1");
+    WriteSetting("Folder", std::int32_t{12});
+    const Settings s = LoadSettings();
+    EXPECT_TRUE(s.SearchSystem) << "any non-zero number is true";
+    EXPECT_TRUE(s.SubFolders);
+    EXPECT_EQ(s.Folder, "12");
+}
+
+TEST_F(SettingsTest, AFailedSaveAtExitSaysSoAndThrowsNothing) {
+    // The store's folder is a plain file, so nothing can be created below it.
+    writeFile(root() / "blocker", "x");
+    setenv("HARVIX_REGISTRY", (root() / "blocker" / "registry.sqlite3").c_str(), 1);
+    EXPECT_THROW(SaveSettings(DefaultSettings()), RegistryError);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(SaveSettingsAtExit(DefaultSettings()));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("the settings were not saved"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(LoadSettings().Mask, kDefaultMask);
+}
+
+} // namespace
+} // namespace harvix
