@@ -3,14 +3,14 @@
 // version. harvix-cli version: prints the file version of modules.
 #include "Commands.h"
 
+#include "FileVersion.h"
+#include "ModuleAccess.h"
 #include "SearchCore.h"
 
-#if HARVIX_HAVE_MODULE_READER
-#include "ModuleAccess.h"
-#endif
-
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -23,7 +23,7 @@ constexpr const char* kDefaultMask = "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx";
 
 // Paths and resource names may hold any byte but NUL; a tab, line break or backslash in
 // them is written as a backslash escape so that every line keeps its five fields.
-[[maybe_unused]] void AppendField(std::string& line, std::string_view text) {
+void AppendField(std::string& line, std::string_view text) {
     for (char c : text) {
         switch (c) {
         case '\t':
@@ -49,7 +49,6 @@ public:
     bool writeFailed = false;
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
-#if HARVIX_HAVE_MODULE_READER
         auto module = OpenModule(FileName);
         if (!module)
             return; // not a loadable module: skipped, as the extraction does
@@ -73,10 +72,6 @@ public:
                 }
             }
         }
-#else
-        (void)FileName;
-        (void)Cancel;
-#endif
     }
     void SearchFinished() override {}
 };
@@ -147,13 +142,39 @@ int RunList(const Args& args) {
     return 0;
 }
 
-const char* const kVersionUsage = "  version FILE...\n"
-                                  "      Prints each file's version as PATH, a tab and\n"
-                                  "      major.minor.build.revision, or says it has none.\n";
+const char* const kVersionUsage =
+    "  version FILE...\n"
+    "      Prints each file's version as PATH, a tab and major.minor.build.revision, or\n"
+    "      PATH followed by \": no version information\".\n";
 
-int RunVersion(const Args&) {
-    std::fprintf(stderr, "harvix-cli: 'version' is not available yet\n");
-    return 2;
+int RunVersion(const Args& args) {
+    if (args.empty())
+        return Usage("version: give one or more files");
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(kVersionUsage, stdout);
+        return 0;
+    }
+    int status = 0;
+    std::string line;
+    for (const auto& path : args) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) {
+            std::fprintf(stderr, "harvix-cli: version: %s: %s\n", path.c_str(), std::strerror(errno));
+            status = 2;
+            continue;
+        }
+        const cFileVersion version(path);
+        line.clear();
+        AppendField(line, path);
+        line += version.HasVersion() ? '\t' + version.Version() : ": no version information";
+        line.push_back('\n');
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "harvix-cli: version: cannot write the output\n");
+        return 1;
+    }
+    return status;
 }
 
 } // namespace harvix::cli
