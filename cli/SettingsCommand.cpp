@@ -1,14 +1,131 @@
+// harvix-cli settings: shows the wizard's stored settings, or changes some of them.
 #include "Commands.h"
 
+#include "RegistryStore.h"
+#include "RegistryValue.h"
+#include "Settings.h"
+#include "cRegistry.h"
+
+#include <charconv>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
 
 namespace harvix::cli {
 
-const char* const kSettingsUsage = "  settings   (not available yet)\n";
+const char* const kSettingsUsage =
+    "  settings [NAME=VALUE...]\n"
+    "      Without arguments, prints the twelve settings as the wizard loads them, one per\n"
+    "      line: name, registry type and value, separated by tabs. With arguments, stores\n"
+    "      the named values (Booleans as 1 or 0, Priority 1 to 5, texts as given). The\n"
+    "      store is $HARVIX_REGISTRY, else ~/.config/harvix/registry.sqlite3.\n";
 
-int RunSettings(const Args&) {
-    std::fprintf(stderr, "harvix-cli: 'settings' is not available yet\n");
-    return 2;
+namespace {
+
+using SettingValue = std::variant<bool, std::int16_t, std::string>;
+
+struct Assignment {
+    std::size_t row;
+    SettingValue value;
+};
+
+bool isBooleanRow(std::size_t row) {
+    return kSettingRows[row].type == REG_DWORD && std::string(kSettingRows[row].name) != "Priority";
+}
+
+// The value a text gives for a row, or nothing when it does not fit the row's type.
+std::optional<SettingValue> parseValue(std::size_t row, const std::string& text) {
+    if (kSettingRows[row].type == REG_SZ)
+        return SettingValue{text};
+    if (isBooleanRow(row)) {
+        if (text == "1")
+            return SettingValue{true};
+        if (text == "0")
+            return SettingValue{false};
+        return std::nullopt;
+    }
+    int number = 0;
+    const auto* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, number);
+    if (ec != std::errc() || ptr != end || text.empty() || number < 1 || number > 5)
+        return std::nullopt;
+    return SettingValue{static_cast<std::int16_t>(number)};
+}
+
+void writeValue(const char* name, const SettingValue& value) {
+    std::visit([&](const auto& v) { WriteSetting(name, v); }, value);
+}
+
+int printSettings() {
+    const Settings settings = LoadSettings();
+    for (std::size_t row = 0; row < kSettingRows.size(); ++row)
+        std::printf("%s\t%s\t%s\n", kSettingRows[row].name,
+                    RegistryTypeName(kSettingRows[row].type).c_str(),
+                    SettingText(settings, row).c_str());
+    return 0;
+}
+
+bool settingsKeyExists() {
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    return reg.KeyExists();
+}
+
+} // namespace
+
+int RunSettings(const Args& args) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+        std::printf("Usage:\n%s", kSettingsUsage);
+        return 0;
+    }
+    if (args.empty())
+        return printSettings();
+
+    // Everything is checked before anything is written.
+    std::vector<Assignment> assignments;
+    for (const auto& arg : args) {
+        const auto eq = arg.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "harvix-cli: expected NAME=VALUE, got '%s'\n", arg.c_str());
+            return 2;
+        }
+        const std::string name = arg.substr(0, eq);
+        const std::size_t row = FindSettingRow(name);
+        if (row == kSettingRows.size()) {
+            std::fprintf(stderr, "harvix-cli: unknown setting '%s'\n", name.c_str());
+            return 2;
+        }
+        auto value = parseValue(row, arg.substr(eq + 1));
+        if (!value) {
+            std::fprintf(stderr, "harvix-cli: '%s' is not a valid value for %s (%s)\n",
+                         arg.substr(eq + 1).c_str(), kSettingRows[row].name,
+                         isBooleanRow(row) ? "1 or 0" : "a number from 1 to 5");
+            return 2;
+        }
+        assignments.push_back({row, std::move(*value)});
+    }
+
+    try {
+        RegistryBatch batch;
+        // A key that holds only some values would give the wizard empty settings for the
+        // rest, so a first write stores the complete set it would have loaded.
+        if (!settingsKeyExists())
+            SaveSettings(LoadSettings());
+        for (const auto& a : assignments)
+            writeValue(kSettingRows[a.row].name, a.value);
+        if (auto committed = batch.commit(); !committed) {
+            std::fprintf(stderr, "harvix-cli: the settings were not saved: %s\n",
+                         committed.error().message.c_str());
+            return 1;
+        }
+    } catch (const RegistryError& e) {
+        std::fprintf(stderr, "harvix-cli: %s\n", e.Description().c_str());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace harvix::cli

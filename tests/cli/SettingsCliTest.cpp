@@ -1,0 +1,143 @@
+// harvix-cli settings, run as its own process on a throw-away store.
+#include "RegistryStore.h"
+#include "RegistryValue.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace harvix {
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class SettingsCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "harvix-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        std::filesystem::create_directories(m_dir / "home");
+        m_store = m_dir / "config" / "registry.sqlite3";
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    static std::string quoted(const std::string& arg) {
+        std::string q = "'";
+        for (char c : arg)
+            q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return q + "'";
+    }
+    static std::string slurp(const std::filesystem::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    Outcome run(const std::vector<std::string>& args) const {
+        std::string command = "env -u XDG_CONFIG_HOME -u XDG_DOCUMENTS_DIR HOME=" +
+                              quoted((m_dir / "home").string()) +
+                              " HARVIX_REGISTRY=" + quoted(m_store.string()) + " " +
+                              quoted(HARVIX_CLI) + " settings";
+        for (const auto& a : args)
+            command += " " + quoted(a);
+        command += " >" + quoted((m_dir / "out").string()) + " 2>" + quoted((m_dir / "err").string());
+        const int raw = std::system(command.c_str());
+        Outcome o;
+        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        o.out = slurp(m_dir / "out");
+        o.err = slurp(m_dir / "err");
+        return o;
+    }
+
+    std::string defaultsListing() const {
+        const std::string home = (m_dir / "home").string();
+        return "SearchSystem\tREG_DWORD\t1\n"
+               "Folder\tREG_SZ\t" + home + "\n"
+               "SubFolders\tREG_DWORD\t1\n"
+               "Mask\tREG_SZ\t*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\n"
+               "ResTypesBitmap\tREG_DWORD\t1\n"
+               "ResTypesIcon\tREG_DWORD\t1\n"
+               "ResTypesCursor\tREG_DWORD\t1\n"
+               "ResTypesAniCursor\tREG_DWORD\t1\n"
+               "ResTypesVideo\tREG_DWORD\t1\n"
+               "ResTypesHTML\tREG_DWORD\t1\n"
+               "DestPath\tREG_SZ\t/Resources\n"
+               "Priority\tREG_DWORD\t3\n";
+    }
+
+    std::filesystem::path m_dir;
+    std::filesystem::path m_store;
+};
+
+TEST_F(SettingsCliTest, WithoutAStoreItPrintsTheDefaultsAndCreatesNothing) {
+    const auto o = run({});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, defaultsListing());
+    EXPECT_FALSE(std::filesystem::exists(m_store));
+    EXPECT_FALSE(std::filesystem::exists(m_store.parent_path()));
+}
+
+TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
+    const auto w = run({"mask=*.ocx; *.scr", "SubFolders=0", "Priority=5", "DestPath=/d/\xC3\xA4 x"});
+    ASSERT_EQ(w.status, 0) << w.err;
+    auto names = RegistryStore(m_store.string()).valueNames(HKEY_LOCAL_MACHINE, "Software\\Harvix");
+    ASSERT_TRUE(names.ok());
+    EXPECT_EQ(names->size(), 12u);
+
+    std::string expected = defaultsListing();
+    auto replace = [&](const std::string& from, const std::string& to) {
+        expected.replace(expected.find(from), from.size(), to);
+    };
+    replace("Mask\tREG_SZ\t*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\n", "Mask\tREG_SZ\t*.ocx; *.scr\n");
+    replace("SubFolders\tREG_DWORD\t1", "SubFolders\tREG_DWORD\t0");
+    replace("Priority\tREG_DWORD\t3", "Priority\tREG_DWORD\t5");
+    replace("DestPath\tREG_SZ\t/Resources", "DestPath\tREG_SZ\t/d/\xC3\xA4 x");
+    EXPECT_EQ(run({}).out, expected);
+
+    auto stored = RegistryStore(m_store.string()).queryValue(HKEY_LOCAL_MACHINE, "Software\\Harvix", "Priority");
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(stored->type, REG_DWORD);
+    EXPECT_EQ(stored->data, (std::vector<std::uint8_t>{5, 0, 0, 0}));
+}
+
+TEST_F(SettingsCliTest, RefusedArgumentsWriteNothing) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"Colour=1"},  {"SubFolders=yes"}, {"SubFolders=2"}, {"Priority=0"},
+        {"Priority=6"}, {"Priority=3x"},   {"Priority="},    {"Mask"},
+        {"Mask=*.dll", "Nope=1"},
+    };
+    for (const auto& args : refused) {
+        const auto o = run(args);
+        EXPECT_EQ(o.status, 2) << args[0];
+        EXPECT_NE(o.err, "") << args[0];
+        EXPECT_FALSE(std::filesystem::exists(m_store)) << args[0];
+    }
+    ASSERT_EQ(run({"Mask=*.dll"}).status, 0);
+    EXPECT_EQ(run({"Mask=*.exe", "Priority=9"}).status, 2);
+    EXPECT_NE(run({}).out.find("Mask\tREG_SZ\t*.dll\n"), std::string::npos);
+}
+
+TEST_F(SettingsCliTest, AStoreThatCannotBeWrittenEndsWithStatusOne) {
+    std::ofstream(m_dir / "config") << "a file where the folder should be";
+    const auto o = run({"Mask=*.dll"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("harvix-cli: "), std::string::npos);
+    EXPECT_EQ(run({}).out, defaultsListing());
+}
+
+} // namespace
+} // namespace harvix
