@@ -1,0 +1,485 @@
+#include "Wizard.h"
+
+#include "Destination.h"
+#include "LimitText.h"
+#include "Paths.h"
+#include "TempFile.h"
+
+#include <cstdio>
+
+namespace harvix {
+
+using namespace wizard;
+
+namespace {
+
+std::string kindKey(ResourceKind kind) { return std::string(KindKey(kind)); }
+
+const char* const kLimitColumnNames[] = {"", "Color Deep", "Width", "Height"};
+
+constexpr std::array<LimitCell, 6> kLimitCells{{
+    {ResourceKind::Bitmap, 1}, {ResourceKind::Bitmap, 2}, {ResourceKind::Bitmap, 3},
+    {ResourceKind::Icon, 1},   {ResourceKind::Icon, 2},   {ResourceKind::Icon, 3},
+}};
+
+LimitRange* rangeOf(ExtractionOptions& options, const LimitCell& cell) {
+    const bool bitmap = cell.kind == ResourceKind::Bitmap;
+    switch (cell.column) {
+    case 1: return bitmap ? &options.bitmapDepth : &options.iconDepth;
+    case 2: return bitmap ? &options.bitmapWidth : &options.iconWidth;
+    default: return bitmap ? &options.bitmapHeight : &options.iconHeight;
+    }
+}
+
+// The default limits of the two rows that have limits, as their cells show them.
+std::array<std::string, 3> defaultLimitTexts(ResourceKind kind) {
+    const run::LimitSet& set =
+        kind == ResourceKind::Bitmap ? run::kDefaultBitmapLimits : run::kDefaultIconLimits;
+    return {run::LimitText(set.depth), run::LimitText(set.width), run::LimitText(set.height)};
+}
+
+std::vector<std::string> splitAt(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(separator, start);
+        if (end == std::string::npos) {
+            parts.push_back(text.substr(start));
+            return parts;
+        }
+        parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+std::string invalidLimitMessage(const std::string& text) {
+    return "The limit \"" + text + "\" is not valid.\r\n" + kLimitFormatHint;
+}
+
+} // namespace
+
+Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
+    ExtractionOptions read = options;
+    for (const LimitCell& cell : kLimitCells) {
+        const std::string text = view.resTypeSubItem(kindKey(cell.kind), cell.column);
+        Result<LimitRange> range = run::ParseLimitText(text);
+        if (!range.ok()) {
+            const char* row = cell.kind == ResourceKind::Bitmap ? "Bitmap" : "Icon";
+            return makeError(ErrorKind::Malformed,
+                             "The limit \"" + text + "\" in the " + kLimitColumnNames[cell.column] +
+                                 " column of the " + row + " row is not valid.\r\n" +
+                                 kLimitFormatHint);
+        }
+        *rangeOf(read, cell) = range.value();
+    }
+    options = read;
+    return success();
+}
+
+// The search run's view of the window.
+class WizardLogic::RunView final : public run::IRunView {
+public:
+    explicit RunView(WizardLogic& wizard) : m_wizard(wizard) {}
+
+    void setStatusText(const std::string& text) override {
+        m_wizard.m_view.setText(WizardControl::lblStatus, text);
+    }
+    void repaintStatus() override { m_wizard.m_view.repaintControl(WizardControl::lblStatus); }
+    void setCancelEnabled(bool enabled) override {
+        m_wizard.m_view.setEnabled(WizardControl::cmdCancel, enabled);
+    }
+    void showProgressFrame() override {
+        m_wizard.m_view.setVisible(WizardControl::l3dProgressBack, true);
+    }
+    void setProgressValue(int value) override {
+        m_wizard.m_view.setValue(WizardControl::prbProgress, value);
+    }
+    void setCaption(const std::string& text) override { m_wizard.m_view.setCaption(text); }
+    void pumpEvents() override { m_wizard.m_view.processEvents(); }
+    void stopAnimation() override { m_wizard.m_view.stopAnimation(); }
+    void statsChanged(int row) override { m_wizard.statsChanged(row); }
+    void searchFinished() override { m_wizard.cmdNext_Click(); }
+    void closeProgram() override { m_wizard.Form_Unload(); }
+
+private:
+    WizardLogic& m_wizard;
+};
+
+WizardLogic::WizardLogic(IWizardView& view, IPrompt& prompt, IWizardServices& services)
+    : m_view(view), m_prompt(prompt), m_services(services),
+      m_runView(std::make_unique<RunView>(*this)) {}
+
+WizardLogic::~WizardLogic() = default;
+
+// ---------------------------------------------------------------------------------
+// The window's life
+
+void WizardLogic::Form_Load() {
+    InitPageTitles();
+    m_settings = m_services.LoadSettings();
+    m_options.kindEnabled = m_settings.ResTypes;
+    m_options.destinationFolder = m_settings.DestPath;
+    FillResTypeList();
+}
+
+void WizardLogic::Form_Unload() {
+    // The search run and the window may both ask to unload; the settings are written
+    // once and the window closes once.
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_services.SaveSettings(m_settings);
+    m_view.closeWindow();
+}
+
+bool WizardLogic::Form_QueryClose() {
+    if (m_unloaded)
+        return true;
+    if (m_closeCommandRemoved)
+        return false;
+    Form_Unload();
+    return true;
+}
+
+// ---------------------------------------------------------------------------------
+// Navigation
+
+void WizardLogic::cmdNext_Click() { ShowPage(m_currentPage + 1); }
+
+void WizardLogic::cmdBack_Click() { ShowPage(m_currentPage - 1); }
+
+void WizardLogic::cmdCancel_Click() {
+    if (m_unloaded)
+        return;
+    if (m_currentPage == kSearchPage && m_run) {
+        m_run->cmdCancel_Click(static_cast<std::int16_t>(m_currentPage));
+        return;
+    }
+    Form_Unload();
+}
+
+void WizardLogic::ShowPage(int page) {
+    if (m_unloaded)
+        return;
+    if (LeavePage(m_currentPage))
+        return;
+    // An index outside the pages changes nothing on the screen: before the first page
+    // the wizard stays where it is, past the last one the window unloads.
+    if (page < 0)
+        return;
+    if (page > kLastPage) {
+        Form_Unload();
+        return;
+    }
+    m_currentPage = page;
+
+    m_view.lockPainting();
+    m_view.setText(WizardControl::lblScrnTitle, m_pageTitles[static_cast<std::size_t>(page)]);
+    m_view.setText(WizardControl::lblScrnSubTitle, m_pageSubTitles[static_cast<std::size_t>(page)]);
+    EnterPage(page);
+    for (int i = 0; i < kPageCount; ++i)
+        m_view.setPageVisible(i, i == page);
+    m_view.bringPageToFront(page);
+    if (page == 0) {
+        m_view.setVisible(WizardControl::fraScreenHdr, false);
+    } else {
+        m_view.setVisible(WizardControl::fraWatermark, false);
+        m_view.setVisible(WizardControl::fraScreenHdr, true);
+        m_view.bringToFront(WizardControl::fraScreenHdr);
+    }
+    setPageButtons(page);
+    m_view.unlockPainting();
+
+    if (page == kSearchPage) {
+        // Page 5 goes on the screen before the long run begins; the run then executes
+        // inside this call, and its end moves the wizard on to page 6 from inside it.
+        m_view.repaintNow();
+        StartSearch();
+    }
+}
+
+void WizardLogic::setPageButtons(int page) {
+    switch (page) {
+    case 0:
+        m_view.setEnabled(WizardControl::cmdBack, false);
+        m_view.setEnabled(WizardControl::cmdNext, true);
+        m_view.setText(WizardControl::cmdNext, kNextCaption);
+        break;
+    case 1:
+    case 2:
+    case 3:
+        m_view.setEnabled(WizardControl::cmdBack, true);
+        m_view.setEnabled(WizardControl::cmdNext, true);
+        m_view.setText(WizardControl::cmdNext, kNextCaption);
+        break;
+    case 4:
+        m_view.setEnabled(WizardControl::cmdBack, true);
+        m_view.setEnabled(WizardControl::cmdNext, true);
+        m_view.setText(WizardControl::cmdNext, kFinishCaption);
+        break;
+    case kSearchPage:
+        m_view.setEnabled(WizardControl::cmdBack, false);
+        m_view.setEnabled(WizardControl::cmdNext, false);
+        break;
+    default: // the finished page
+        m_view.setEnabled(WizardControl::cmdBack, false);
+        m_view.setEnabled(WizardControl::cmdNext, false);
+        m_view.setVisible(WizardControl::fraScreenHdr, false);
+        m_view.setVisible(WizardControl::fraWatermark, true);
+        m_view.bringToFront(WizardControl::fraWatermark);
+        break;
+    }
+}
+
+bool WizardLogic::LeavePage(int page) {
+    switch (page) {
+    case 1:
+        m_settings.SearchSystem = m_view.isChecked(WizardControl::optSearchSystem);
+        m_settings.Folder = m_view.text(WizardControl::txtFolder);
+        m_settings.SubFolders = m_view.isChecked(WizardControl::chkSubFolders);
+        m_settings.Mask = m_view.text(WizardControl::txtMask);
+        if (m_view.isChecked(WizardControl::optSearchFolder))
+            return CheckFolder(m_view.text(WizardControl::txtFolder));
+        return false;
+    case 2:
+        return leaveResourceTypes();
+    case 3: {
+        m_settings.DestPath = m_view.text(WizardControl::txtDestPath);
+        m_options.destinationFolder = m_settings.DestPath;
+        const IndexHeaderInfo header{m_settings.Folder, m_settings.SubFolders, m_settings.Mask};
+        const bool stay = PrepareDestination(m_settings.DestPath, m_options.kindEnabled, header,
+                                             m_prompt, m_services.FileSystem());
+        if (stay)
+            m_view.setFocus(WizardControl::txtDestPath);
+        return stay;
+    }
+    case kSearchPage:
+        if (!m_animTempFile.empty())
+            std::remove(m_animTempFile.c_str()); // a failure leaves a stray file, nothing more
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool WizardLogic::leaveResourceTypes() {
+    for (ResourceKind kind : kAllResourceKinds)
+        m_settings.ResTypes[static_cast<std::size_t>(KindIndex(kind))] =
+            m_view.resTypeChecked(kindKey(kind));
+    m_options.kindEnabled = m_settings.ResTypes;
+    // A cell the limit editor refused can only come from elsewhere; the run must not
+    // start on a limit nobody can read, so the page is not left.
+    if (Status limits = ReadLimits(m_view, m_options); !limits.ok()) {
+        m_prompt.ShowError(limits.error().message);
+        m_view.setFocus(WizardControl::lvResTypes);
+        return true;
+    }
+    return CheckResTypes();
+}
+
+void WizardLogic::EnterPage(int page) {
+    switch (page) {
+    case 1:
+        m_view.setChecked(m_settings.SearchSystem ? WizardControl::optSearchSystem
+                                                  : WizardControl::optSearchFolder,
+                          true);
+        if (m_settings.SearchSystem)
+            optSearchSystem_Click();
+        else
+            optSearchFolder_Click();
+        m_view.setText(WizardControl::txtFolder, m_settings.Folder);
+        m_view.setChecked(WizardControl::chkSubFolders, m_settings.SubFolders);
+        m_view.setText(WizardControl::txtMask, m_settings.Mask);
+        m_view.setValue(WizardControl::sldAccel, m_settings.Priority);
+        sldAccel_Scroll();
+        break;
+    case 2:
+        for (ResourceKind kind : kAllResourceKinds)
+            m_view.setResTypeChecked(kindKey(kind),
+                                     m_settings.ResTypes[static_cast<std::size_t>(KindIndex(kind))]);
+        break;
+    case 3:
+        m_view.setText(WizardControl::txtDestPath, m_settings.DestPath);
+        break;
+    case kSearchPage:
+        FillStatsList();
+        m_animTempFile = LoadAnim(kSearchAnimation);
+        m_view.playAnimation();
+        RemoveCloseMenu();
+        break;
+    case kFinishedPage:
+        m_view.setCaption(kAppTitle);
+        m_view.setText(WizardControl::cmdCancel, kCloseCaption);
+        break;
+    default:
+        break;
+    }
+}
+
+void WizardLogic::InitPageTitles() {
+    m_pageTitles.assign(kPageCount, std::string());
+    m_pageSubTitles.assign(kPageCount, std::string());
+    for (std::size_t i = 0; i < kPageTitles.size(); ++i) {
+        m_pageTitles[i] = kPageTitles[i].title;
+        m_pageSubTitles[i] = kPageTitles[i].subTitle;
+    }
+}
+
+bool WizardLogic::CheckFolder(const std::string& path) {
+    if (!path.empty() && m_services.FileSystem().IsDirectory(path))
+        return false;
+    m_prompt.ShowError(kFolderNotFound);
+    m_view.setFocus(WizardControl::txtFolder);
+    return true;
+}
+
+bool WizardLogic::CheckResTypes() {
+    for (bool on : m_settings.ResTypes)
+        if (on)
+            return false;
+    m_prompt.ShowError(kNoResourceType);
+    m_view.setFocus(WizardControl::lvResTypes);
+    return true;
+}
+
+void WizardLogic::RemoveCloseMenu() {
+    m_closeCommandRemoved = true;
+    m_view.removeCloseCommand();
+}
+
+// ---------------------------------------------------------------------------------
+// Page 1
+
+void WizardLogic::cmdAdvanced_Click() {
+    m_view.setVisible(WizardControl::cmdAdvanced, false);
+    m_view.setVisible(WizardControl::fraMask, true);
+    m_view.setVisible(WizardControl::fraPerformance, true);
+}
+
+void WizardLogic::optSearchFolder_Click() {
+    m_view.setEnabled(WizardControl::txtFolder, true);
+    m_view.setEnabled(WizardControl::cmdBrowse, true);
+    m_view.setEnabled(WizardControl::chkSubFolders, true);
+}
+
+void WizardLogic::optSearchSystem_Click() {
+    m_view.setEnabled(WizardControl::txtFolder, false);
+    m_view.setEnabled(WizardControl::cmdBrowse, false);
+    m_view.setEnabled(WizardControl::chkSubFolders, false);
+}
+
+void WizardLogic::cmdBrowse_Click() {
+    m_view.setText(WizardControl::txtFolder, m_view.browseForFolder(kBrowseSearchFolderTitle));
+}
+
+void WizardLogic::sldAccel_Scroll() {
+    const int position = m_view.value(WizardControl::sldAccel);
+    if (position >= 1 && position <= static_cast<int>(kPriorityTexts.size()))
+        m_view.setText(WizardControl::lblPriority, kPriorityTexts[static_cast<std::size_t>(position - 1)]);
+    m_settings.Priority = static_cast<std::int16_t>(position);
+}
+
+// ---------------------------------------------------------------------------------
+// Page 2
+
+void WizardLogic::FillResTypeList() {
+    for (ResourceKind kind : kAllResourceKinds) {
+        const auto& label = run::kKindLabels[static_cast<std::size_t>(KindIndex(kind))];
+        m_view.addResTypeRow(label.key, label.caption, KindIndex(kind) + 1);
+    }
+    for (ResourceKind kind : {ResourceKind::Bitmap, ResourceKind::Icon}) {
+        const auto texts = defaultLimitTexts(kind);
+        for (int column = 1; column <= 3; ++column)
+            m_view.setResTypeSubItem(kindKey(kind), column, texts[static_cast<std::size_t>(column - 1)]);
+    }
+}
+
+void WizardLogic::lvResTypes_DblClick() {
+    // Only the bitmap and icon rows (positions 1 and 2) have limits.
+    const int position = m_view.selectedResTypeIndex();
+    if (position < 1 || position > 2)
+        return;
+    const std::string key = kindKey(position == 1 ? ResourceKind::Bitmap : ResourceKind::Icon);
+    const std::string current = m_view.resTypeSubItem(key, 1) + ";" +
+                                m_view.resTypeSubItem(key, 2) + ";" + m_view.resTypeSubItem(key, 3);
+    const std::optional<std::string> answer = m_view.inputBox(kLimitPrompt, current);
+    if (!answer || answer->empty())
+        return;
+    const std::vector<std::string> parts = splitAt(*answer, ';');
+    if (parts.size() != 3)
+        return;
+    // Each part must be readable as a range, or leaving the page could not read it.
+    for (const std::string& part : parts) {
+        if (!run::ParseLimitText(part).ok()) {
+            m_prompt.ShowError(invalidLimitMessage(part));
+            m_view.setFocus(WizardControl::lvResTypes);
+            return;
+        }
+    }
+    for (int column = 1; column <= 3; ++column)
+        m_view.setResTypeSubItem(key, column, parts[static_cast<std::size_t>(column - 1)]);
+}
+
+// ---------------------------------------------------------------------------------
+// Page 3
+
+void WizardLogic::cmdBrowseDest_Click() {
+    m_view.setText(WizardControl::txtDestPath, m_view.browseForFolder(kBrowseDestFolderTitle));
+}
+
+// ---------------------------------------------------------------------------------
+// Page 5: the search run
+
+void WizardLogic::FillStatsList() {
+    if (!m_run) {
+        m_engine = std::make_unique<mResCore>(m_prompt, m_services.FileSystem());
+        m_engineBinding = std::make_unique<run::EngineBinding>(*m_engine, m_options,
+                                                               m_options.destinationFolder);
+        m_run = std::make_unique<run::SearchRun>(*m_runView, m_prompt, m_services.Search(),
+                                                 *m_engineBinding, m_services.Clock());
+        m_run->setPriorityApplier([this](std::int16_t position) { m_services.ApplyPriority(position); });
+    }
+    m_run->Stats().FillStatsList(m_options.kindEnabled);
+    for (const run::StatsRow& row : m_run->Stats().rows())
+        m_view.addStatsRow(row.key, row.caption, row.imageIndex, row.countText());
+    m_view.autoSizeStatsColumns();
+}
+
+void WizardLogic::statsChanged(int row) {
+    const auto& rows = m_run->Stats().rows();
+    if (row < 0 || static_cast<std::size_t>(row) >= rows.size())
+        return;
+    const run::StatsRow& changed = rows[static_cast<std::size_t>(row)];
+    m_view.setStatsCount(changed.key, changed.countText());
+}
+
+std::string WizardLogic::LoadAnim(const std::string& ResID) {
+    const std::string folder = m_services.TempFolder();
+    if (folder.empty())
+        return {};
+    Result<std::string> made = MakeTempFile(folder, "ifr");
+    if (!made.ok())
+        return {};
+    const std::string path = made.value();
+    const std::vector<std::uint8_t> clip = m_services.LoadAnimationClip(ResID);
+    // An empty file stays behind as it is and is removed with the full one.
+    if (!WriteWholeFile(path, clip).ok())
+        return path;
+    m_view.openAnimation(path);
+    return path;
+}
+
+void WizardLogic::StartSearch() {
+    if (!m_run)
+        return;
+    const run::SearchSettings search{m_settings.SearchSystem, m_settings.Folder,
+                                     m_settings.SubFolders, m_settings.Mask, m_settings.Priority};
+    m_run->StartSearch(search);
+}
+
+// ---------------------------------------------------------------------------------
+// Page 6
+
+void WizardLogic::cmdShowFolder_Click() { m_view.openFolder(m_settings.DestPath); }
+
+} // namespace harvix

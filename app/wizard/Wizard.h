@@ -1,0 +1,116 @@
+// The wizard of frmMain without its widgets: the seven pages, what each page takes from
+// the settings when it is entered and gives back when it is left, the checks that keep
+// the user on a page, the buttons, the resource-type list with its limits, the folder
+// choosers, the statistics and the animation of the search page, the priority slider,
+// and the search run started from inside the page change. The window forwards its
+// events to the handlers below and shows the effects through IWizardView; the user is
+// asked through IPrompt.
+#pragma once
+
+#include "Prompt.h"
+#include "ResCore.h"
+#include "ResourceKind.h"
+#include "RunBindings.h"
+#include "SearchRun.h"
+#include "Settings.h"
+#include "WizardServices.h"
+#include "WizardTexts.h"
+#include "WizardView.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace harvix {
+
+// The limit cells of the resource-type list: rows BITMAP and ICON, sub-items 1 to 3.
+struct LimitCell {
+    ResourceKind kind;
+    int column; // 1 colour depth, 2 width, 3 height
+};
+
+// Reads the six limit cells into the ranges of `options`. When a cell does not hold
+// two whole numbers joined by "-", nothing is changed and the result names the cell.
+[[nodiscard]] Status ReadLimits(const IWizardView& view, ExtractionOptions& options);
+
+class WizardLogic {
+public:
+    WizardLogic(IWizardView& view, IPrompt& prompt, IWizardServices& services);
+    WizardLogic(const WizardLogic&) = delete;
+    WizardLogic& operator=(const WizardLogic&) = delete;
+    ~WizardLogic();
+
+    // The window's life.
+    void Form_Load();
+    void Form_Unload();
+    // The window's own close command (title-bar button, window manager). Unloads the
+    // window on pages 0 to 4; refused (false) from the search page on.
+    bool Form_QueryClose();
+
+    // Buttons and controls.
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void cmdCancel_Click();
+    void cmdAdvanced_Click();
+    void optSearchFolder_Click();
+    void optSearchSystem_Click();
+    void cmdBrowse_Click();
+    void cmdBrowseDest_Click();
+    void lvResTypes_DblClick();
+    void sldAccel_Scroll();
+    void cmdShowFolder_Click();
+
+    // Page changes: the only way from one page to another.
+    void ShowPage(int page);
+    bool LeavePage(int page);
+    void EnterPage(int page);
+
+    void InitPageTitles();
+    bool CheckFolder(const std::string& path);
+    bool CheckResTypes();
+    void RemoveCloseMenu();
+    void FillResTypeList();
+    void FillStatsList();
+    std::string LoadAnim(const std::string& ResID);
+    void StartSearch();
+
+    [[nodiscard]] int CurrentPage() const { return m_currentPage; }
+    [[nodiscard]] const harvix::Settings& Settings() const { return m_settings; }
+    [[nodiscard]] const ExtractionOptions& Options() const { return m_options; }
+    [[nodiscard]] const std::string& AnimTempFile() const { return m_animTempFile; }
+    [[nodiscard]] const std::vector<std::string>& PageTitles() const { return m_pageTitles; }
+    [[nodiscard]] const std::vector<std::string>& PageSubTitles() const { return m_pageSubTitles; }
+    [[nodiscard]] bool Unloaded() const { return m_unloaded; }
+    // The run, once the search page has been entered.
+    [[nodiscard]] const run::SearchRun* Run() const { return m_run.get(); }
+
+private:
+    class RunView;
+
+    void setPageButtons(int page);
+    bool leaveResourceTypes();
+    void statsChanged(int row);
+
+    IWizardView& m_view;
+    IPrompt& m_prompt;
+    IWizardServices& m_services;
+
+    harvix::Settings m_settings;
+    ExtractionOptions m_options;
+    int m_currentPage = 0;
+    std::vector<std::string> m_pageTitles;
+    std::vector<std::string> m_pageSubTitles;
+    std::string m_animTempFile;
+    bool m_closeCommandRemoved = false;
+    bool m_unloaded = false;
+
+    std::unique_ptr<RunView> m_runView;
+    std::unique_ptr<mResCore> m_engine;
+    std::unique_ptr<run::EngineBinding> m_engineBinding;
+    std::unique_ptr<run::SearchRun> m_run;
+};
+
+} // namespace harvix

@@ -1,0 +1,55 @@
+// The texts the wizard shows, apart from those of the static layout.
+#pragma once
+
+#include <array>
+
+namespace harvix::wizard {
+
+inline constexpr int kPageCount = 7; // pages 0 to 6
+inline constexpr int kLastPage = kPageCount - 1;
+inline constexpr int kSearchPage = 5;
+inline constexpr int kFinishedPage = 6;
+
+struct PageTitle {
+    const char* title;
+    const char* subTitle;
+};
+
+// Header texts of pages 0 to 6; the welcome and finished pages show no header.
+inline constexpr std::array<PageTitle, kPageCount> kPageTitles{{
+    {"", ""},
+    {"Search mode", "Specify here where the search should take place."},
+    {"Resource types", "Check the resource types you are looking for."},
+    {"Destination", "Please choose a destination folder for the resources."},
+    {"Ready", "Harvix is ready for the search."},
+    {"Search in progress...", "The operation may take several minutes."},
+    {"", ""},
+}};
+
+inline constexpr const char* kNextCaption = "&Next >";
+inline constexpr const char* kFinishCaption = "Finish";
+inline constexpr const char* kCloseCaption = "Close";
+
+inline constexpr const char* kFolderNotFound =
+    "The folder could not be found.\r\nPlease specify a valid folder.";
+inline constexpr const char* kNoResourceType = "Please choose at least one resource type.";
+
+// The limit editor of the resource-type list.
+inline constexpr const char* kLimitPrompt = "Limit file with this option";
+inline constexpr const char* kLimitFormatHint =
+    "Please enter three limits as min-max;min-max;min-max, for example 8-32;0-3000;16-48.";
+
+// Titles of the two folder choosers.
+inline constexpr const char* kBrowseSearchFolderTitle =
+    "Bitte wählen Sie den Ordner, in dem nach Ressourcen gesucht werden soll.";
+inline constexpr const char* kBrowseDestFolderTitle =
+    "Bitte wählen Sie den Ordner, in dem die Ressourcen abgelegt werden sollen.";
+
+// lblPriority for slider positions 1 to 5.
+inline constexpr std::array<const char*, 5> kPriorityTexts{
+    "Lowest priority", "Low priority", "Default priority", "High priority", "Highest priority"};
+
+// The search animation among the program's own resources.
+inline constexpr const char* kSearchAnimation = "FINDFILES";
+
+} // namespace harvix::wizard

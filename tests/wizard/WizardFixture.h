@@ -1,0 +1,168 @@
+// The wizard logic over the fake view, with services that keep the settings in memory,
+// use the real file system and search inside a scratch folder, and tick a fake clock.
+#pragma once
+
+#include "FakeWizardView.h"
+#include "RunBindings.h"
+#include "Wizard.h"
+#include "WizardServices.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace harvix::test {
+
+inline std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Reports a fixed list of files (name, folder count at that file) and then the end.
+class ScriptedSearch final : public run::IRunSearch {
+public:
+    struct Hit {
+        std::string file;
+        std::int32_t dirCount = 0;
+    };
+    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override {
+        countCalls.push_back({AllDrives, BaseDir});
+        return totalDirs;
+    }
+    void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
+                        cSearchCoreEvents& events) override {
+        searches.push_back(FileRoot + "|" + (Recurse ? "sub" : "flat") + "|" + FileMask);
+        play(events);
+    }
+    void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) override {
+        searches.push_back("all|" + FileMask);
+        play(events);
+    }
+
+    std::int32_t totalDirs = 0;
+    std::vector<Hit> hits;
+    std::vector<std::pair<bool, std::string>> countCalls;
+    std::vector<std::string> searches;
+
+private:
+    void play(cSearchCoreEvents& events) {
+        std::int32_t count = 0;
+        for (const Hit& hit : hits) {
+            std::string name = hit.file;
+            std::int32_t fileCount = ++count;
+            std::int32_t dirCount = hit.dirCount;
+            bool cancel = false;
+            events.FileFound(name, fileCount, dirCount, cancel);
+            if (cancel)
+                break;
+        }
+        events.SearchFinished();
+    }
+};
+
+class FakeClock final : public run::IRunClock {
+public:
+    std::uint32_t GetTickCount() override { return now += step; }
+    void Sleep(std::uint32_t milliseconds) override { slept += milliseconds; }
+    std::uint32_t now = 0, step = 0, slept = 0;
+};
+
+class FakeServices final : public IWizardServices {
+public:
+    FakeServices() : m_realSearch(m_searchCore) {}
+
+    Settings LoadSettings() override {
+        ++loads;
+        return stored;
+    }
+    void SaveSettings(const Settings& settings) override {
+        ++saves;
+        stored = settings;
+    }
+    IFileSystem& FileSystem() override { return RealFileSystem(); }
+    run::IRunSearch& Search() override {
+        if (useRealSearch)
+            return m_realSearch;
+        return scripted;
+    }
+    run::IRunClock& Clock() override { return clock; }
+    void ApplyPriority(std::int16_t position) override { priorities.push_back(position); }
+    std::string TempFolder() override { return tempFolder; }
+    std::vector<std::uint8_t> LoadAnimationClip(const std::string& ResID) override {
+        clipRequests.push_back(ResID);
+        return clip;
+    }
+
+    Settings stored;
+    int loads = 0, saves = 0;
+    bool useRealSearch = false;
+    ScriptedSearch scripted;
+    FakeClock clock;
+    std::vector<std::int16_t> priorities;
+    std::string tempFolder;
+    std::vector<std::uint8_t> clip{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '};
+    std::vector<std::string> clipRequests;
+
+private:
+    cSearchCore m_searchCore;
+    run::SearchCoreBinding m_realSearch;
+};
+
+class WizardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/harvix-wizard-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        services.tempFolder = root + "/tmp";
+        std::filesystem::create_directory(services.tempFolder);
+        std::filesystem::create_directory(root + "/modules");
+        services.stored = defaults();
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+
+    Settings defaults() const {
+        Settings s;
+        s.SearchSystem = true;
+        s.Folder = root + "/modules";
+        s.SubFolders = true;
+        s.Mask = "*.exe;*.dll";
+        s.ResTypes = {true, true, true, true, true, true};
+        s.DestPath = root + "/Resources";
+        s.Priority = 3;
+        return s;
+    }
+
+    WizardLogic& load() {
+        wizard = std::make_unique<WizardLogic>(view, prompt, services);
+        wizard->Form_Load();
+        return *wizard;
+    }
+
+    // From the welcome page to `page`, by Next, with the settings as they are.
+    void goTo(int page) {
+        while (wizard->CurrentPage() < page) {
+            const int before = wizard->CurrentPage();
+            wizard->cmdNext_Click();
+            ASSERT_NE(wizard->CurrentPage(), before) << "stuck on page " << before;
+        }
+    }
+
+    std::string root;
+    FakeWizardView view;
+    ScriptedPrompt prompt;
+    FakeServices services;
+    std::unique_ptr<WizardLogic> wizard;
+};
+
+} // namespace harvix::test

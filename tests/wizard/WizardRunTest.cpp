@@ -1,0 +1,225 @@
+// The search page: statistics, animation, the run started from inside the page change,
+// its end on the last page, cancel and the engine-error path.
+#include "WizardFixture.h"
+
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace harvix::test {
+namespace {
+
+using C = WizardControl;
+namespace mb = modbuilder;
+
+// Two bitmaps, one icon group of two images and one web page.
+void writeModule(const std::string& path) {
+    mb::ModuleBuilder b;
+    b.add(ResId::number(2), ResId::number(101), 0x0409, mb::makeDib(32, 32, 8, mb::pictures::gradient()));
+    b.add(ResId::number(2), ResId::number(102), 0x0409, mb::makeDib(24, 24, 24, mb::pictures::rings()));
+    mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}, {16, 16, 8}}, mb::pictures::disc({200, 0, 0, 255}));
+    b.add(ResId::number(23), ResId::name("README.HTM"), 0x0409, mb::makeHtml("Read me", "Hello"));
+    ASSERT_TRUE(mb::writeFile(path, b.build()).ok());
+}
+
+class WizardRun : public WizardTest {
+protected:
+    void SetUp() override {
+        WizardTest::SetUp();
+        std::filesystem::create_directories(root + "/modules/sub");
+        writeModule(root + "/modules/one.dll");
+        writeModule(root + "/modules/sub/two.exe");
+        std::ofstream(root + "/modules/notes.txt") << "not a module";
+        services.useRealSearch = true;
+        services.stored.SearchSystem = false;
+        services.stored.SubFolders = true;
+    }
+};
+
+TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
+    services.stored.Priority = 2;
+    load();
+    goTo(4);
+    std::string tempDuringRun;
+    view.onProcessEvents = [&] { tempDuringRun = wizard->AnimTempFile(); };
+    wizard->cmdNext_Click(); // "Finish"
+
+    // The run ended on the last page, nested in the change to page 5.
+    EXPECT_EQ(wizard->CurrentPage(), 6);
+    EXPECT_EQ(view.visiblePage(), 6);
+    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Completed);
+    EXPECT_EQ(view.caption(), "Harvix");
+    EXPECT_EQ(view.text(C::cmdCancel), "Close");
+    EXPECT_TRUE(view.closeCommandRemoved);
+    EXPECT_EQ(services.priorities, std::vector<std::int16_t>{2});
+
+    // One row per kind, all six chosen; counts of both modules.
+    ASSERT_EQ(view.stats.size(), 6u);
+    EXPECT_EQ(view.statsAutoSized, 1);
+    EXPECT_EQ(view.statsCount("BITMAP"), "4");
+    EXPECT_EQ(view.statsCount("ICON"), "2");
+    EXPECT_EQ(view.statsCount("HTML"), "2");
+    EXPECT_EQ(view.statsCount("CURSOR"), "0");
+
+    // The outputs and one record per output in each kind's index file.
+    const std::string dest = root + "/Resources/";
+    std::size_t bitmaps = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dest + "Bitmaps"))
+        bitmaps += entry.path().extension() == ".bmp";
+    EXPECT_EQ(bitmaps, 4u);
+    const std::string bitmapIndex = readAll(dest + "Bitmaps/__index.txt");
+    EXPECT_EQ(std::count(bitmapIndex.begin(), bitmapIndex.end(), '\n'), 5 + 4);
+
+    // The progress went to the caption in rising even percentages; the bar moves only
+    // when a file is found, so it stops where the last file was.
+    ASSERT_GE(view.captions.size(), 2u);
+    EXPECT_EQ(view.captions.back(), "Harvix");
+    int last = 0;
+    for (std::size_t i = 0; i + 1 < view.captions.size(); ++i) {
+        int percent = -1;
+        ASSERT_EQ(std::sscanf(view.captions[i].c_str(), "Harvix - %d%% completed", &percent), 1);
+        EXPECT_EQ(percent % 2, 0);
+        EXPECT_GT(percent, last);
+        last = percent;
+    }
+    EXPECT_TRUE(view.isVisible(C::l3dProgressBack));
+    EXPECT_EQ(view.value(C::prbProgress) * 2, last);
+
+    // The animation's file existed while the page was shown and is gone after it.
+    EXPECT_EQ(services.clipRequests, std::vector<std::string>{"FINDFILES"});
+    const std::string anim = wizard->AnimTempFile();
+    EXPECT_EQ(view.animationPath, anim);
+    EXPECT_TRUE(view.animationPlaying);
+    EXPECT_EQ(std::filesystem::path(anim).parent_path(), services.tempFolder);
+    const std::string name = std::filesystem::path(anim).filename();
+    EXPECT_EQ(name.substr(0, 3), "ifr");
+    EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
+    EXPECT_FALSE(std::filesystem::exists(anim));
+
+    // "Show resources", then "Close" saves and ends.
+    wizard->cmdShowFolder_Click();
+    EXPECT_EQ(view.openedFolders, std::vector<std::string>{root + "/Resources"});
+    EXPECT_FALSE(wizard->Form_QueryClose()); // the window's own close stays refused
+    EXPECT_EQ(view.closed, 0);
+    wizard->cmdCancel_Click();
+    EXPECT_TRUE(prompt.questions.empty());
+    EXPECT_EQ(view.closed, 1);
+    EXPECT_EQ(services.saves, 1);
+    EXPECT_EQ(services.stored.Priority, 2);
+}
+
+TEST_F(WizardRun, StatisticsListShowsChosenKindsOnly) {
+    services.stored.ResTypes = {false, true, false, false, false, true};
+    load();
+    goTo(4);
+    wizard->cmdNext_Click();
+    ASSERT_EQ(view.stats.size(), 2u);
+    EXPECT_EQ(view.stats[0].text, "Icon");
+    EXPECT_EQ(view.stats[0].icon, 2);
+    EXPECT_EQ(view.stats[1].text, "Web page");
+    EXPECT_EQ(view.stats[1].icon, 6);
+    EXPECT_EQ(view.stats[0].count, "2");
+    EXPECT_FALSE(std::filesystem::exists(root + "/Resources/Bitmaps"));
+}
+
+TEST_F(WizardRun, FlatFolderRunShowsNoProgress) {
+    services.stored.SubFolders = false;
+    load();
+    goTo(4);
+    wizard->cmdNext_Click();
+    EXPECT_EQ(wizard->CurrentPage(), 6);
+    EXPECT_FALSE(view.isVisible(C::l3dProgressBack));
+    EXPECT_EQ(view.captions, std::vector<std::string>{"Harvix"});
+    EXPECT_EQ(view.statsCount("BITMAP"), "2");
+    EXPECT_EQ(view.text(C::lblStatus), "Please wait while Harvix is looking for resources.\r\n");
+}
+
+TEST_F(WizardRun, EngineErrorEndsTheProgram) {
+    load();
+    goTo(4);
+    // An index file that cannot be written to stops the engine at the first bitmap.
+    std::filesystem::remove(root + "/Resources/Bitmaps/__index.txt");
+    std::filesystem::create_directory(root + "/Resources/Bitmaps/__index.txt");
+    wizard->cmdNext_Click();
+    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Failed);
+    ASSERT_FALSE(prompt.errors.empty());
+    EXPECT_EQ(prompt.errors.back(), "An error has occured during the search.\r\nHarvix will now close.");
+    EXPECT_FALSE(view.isEnabled(C::cmdCancel));
+    EXPECT_FALSE(view.animationPlaying);
+    EXPECT_EQ(services.clock.slept, 1500u);
+    EXPECT_EQ(view.closed, 1);
+    EXPECT_EQ(services.saves, 1);
+    EXPECT_EQ(wizard->CurrentPage(), 5);
+}
+
+class WizardCancel : public WizardTest {};
+
+TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
+    services.stored.SearchSystem = false;
+    services.stored.SubFolders = false;
+    for (int i = 1; i <= 30; ++i)
+        services.scripted.hits.push_back({root + "/f" + std::to_string(i) + ".dll", 0});
+    load();
+    goTo(4);
+    std::vector<Answer> script{Answer::No, Answer::Yes};
+    view.onProcessEvents = [&] {
+        // The user presses Cancel while the run lets the window breathe.
+        prompt.answers = {script.front()};
+        script.erase(script.begin());
+        wizard->cmdCancel_Click();
+        if (script.size() == 1) {
+            EXPECT_EQ(view.closed, 0);
+            EXPECT_TRUE(view.isEnabled(C::cmdCancel));
+        }
+    };
+    wizard->cmdNext_Click();
+    EXPECT_EQ(view.pumps, 2); // after the 10th and the 20th file
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(prompt.questions[0], "Are you sure you want to cancel the search?");
+    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_TRUE(wizard->Run()->CancelRequested());
+    EXPECT_FALSE(view.isEnabled(C::cmdCancel));
+    EXPECT_EQ(services.saves, 1);
+    EXPECT_EQ(view.closed, 1);
+    // The program ended on page 5: no move to page 6, and the clip file stays.
+    EXPECT_EQ(wizard->CurrentPage(), 5);
+    EXPECT_TRUE(std::filesystem::exists(wizard->AnimTempFile()));
+}
+
+TEST_F(WizardCancel, AllDrivesRunCountsFirstWithCancelDisabled) {
+    services.scripted.totalDirs = 4;
+    services.scripted.hits = {{"/a.dll", 1}, {"/b.dll", 2}, {"/c.dll", 4}};
+    load();
+    goTo(4);
+    wizard->cmdNext_Click();
+    ASSERT_EQ(services.scripted.countCalls.size(), 1u);
+    EXPECT_TRUE(services.scripted.countCalls[0].first);
+    EXPECT_EQ(services.scripted.searches, std::vector<std::string>{"all|*.exe;*.dll"});
+    ASSERT_GE(view.statusTexts.size(), 2u);
+    EXPECT_EQ(view.statusTexts[0], "Please wait while Harvix is looking for resources.\r\nInitializing...");
+    EXPECT_EQ((std::vector<std::string>(view.captions.begin(), view.captions.end() - 1)),
+              (std::vector<std::string>{"Harvix - 24% completed", "Harvix - 50% completed",
+                                        "Harvix - 100% completed"}));
+}
+
+TEST_F(WizardTest, AnimationWithoutTemporaryFolderIsSkipped) {
+    services.tempFolder = "";
+    load();
+    EXPECT_EQ(wizard->LoadAnim("FINDFILES"), "");
+    services.tempFolder = root + "/missing";
+    EXPECT_EQ(wizard->LoadAnim("FINDFILES"), "");
+    EXPECT_EQ(view.animationPath, "");
+    services.tempFolder = root + "/tmp";
+    const std::string path = wizard->LoadAnim("FINDFILES");
+    EXPECT_EQ(view.animationPath, path);
+    EXPECT_EQ(readAll(path), std::string(services.clip.begin(), services.clip.end()));
+    EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // Two clips never share a file.
+    EXPECT_NE(wizard->LoadAnim("FINDFILES"), path);
+}
+
+} // namespace
+} // namespace harvix::test
