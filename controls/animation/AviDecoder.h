@@ -19,9 +19,9 @@
 namespace harvix::avi {
 
 // Limits on what a clip may ask for. An animation clip is small; these leave room for
-// far bigger ones while keeping the decoded frames within a few hundred megabytes.
+// far bigger ones while keeping the decoded frames within 64 megabytes.
 inline constexpr std::uint32_t kMaxDimension = 4096;
-inline constexpr std::uint64_t kMaxTotalPixels = 64ull * 1024 * 1024;
+inline constexpr std::uint64_t kMaxTotalPixels = 16ull * 1024 * 1024;
 
 // Frame time used when the file gives none.
 inline constexpr std::uint32_t kDefaultMicrosecondsPerFrame = 100000;
