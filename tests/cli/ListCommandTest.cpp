@@ -1,0 +1,182 @@
+// harvix-cli list and version, run as a program on modules written by the module builder.
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using harvix::ResId;
+using harvix::modbuilder::ModuleBuilder;
+using ::testing::HasSubstr;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class CliList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "harvix-list-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    Outcome Run(const std::vector<std::string>& commandArgs) const {
+        std::vector<std::string> args{"harvix-cli"};
+        args.reserve(commandArgs.size() + 1);
+        for (const auto& arg : commandArgs)
+            args.push_back(arg);
+        const std::string outPath = root + "/.out";
+        const std::string errPath = root + "/.err";
+        const pid_t child = fork();
+        if (child == 0) {
+            std::vector<char*> argv;
+            for (auto& arg : args)
+                argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+                _exit(127);
+            execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
+            _exit(127);
+        }
+        Outcome outcome;
+        int status = 0;
+        if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+            outcome.status = WEXITSTATUS(status);
+        outcome.out = ReadAll(outPath);
+        outcome.err = ReadAll(errPath);
+        fs::remove(outPath);
+        fs::remove(errPath);
+        return outcome;
+    }
+
+    std::string Module(const std::string& relative, const ModuleBuilder& builder) const {
+        const fs::path path = fs::path(root) / relative;
+        fs::create_directories(path.parent_path());
+        EXPECT_TRUE(harvix::modbuilder::writeFile(path.string(), builder.build()).ok());
+        return path.string();
+    }
+
+    // The output lines that belong to one file, in output order.
+    static std::vector<std::string> LinesOf(const std::string& out, const std::string& path) {
+        std::vector<std::string> lines;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with(path + "\t"))
+                lines.push_back(line);
+        return lines;
+    }
+
+    std::string root;
+};
+
+ModuleBuilder Pictures() {
+    ModuleBuilder b;
+    const auto dib = harvix::modbuilder::makeDib(16, 16, 8, harvix::modbuilder::pictures::checker(4));
+    b.add(ResId::number(2), ResId::number(101), 0x0409, dib);
+    b.add(ResId::number(2), ResId::number(101), 0x0407, dib);
+    b.add(ResId::number(2), ResId::name("LOGO"), 0x0409, {1, 2, 3});
+    b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x0409, {9, 9, 9, 9});
+    return b;
+}
+
+TEST_F(CliList, PrintsEveryResourceOfEveryMatchingModule) {
+    const std::string dll = Module("a.dll", Pictures());
+    ModuleBuilder other(harvix::modbuilder::Machine::Pe32Plus);
+    other.add(ResId::number(23), ResId::number(1), 0, {'<', 'p', '>'});
+    const std::string exe = Module("sub/B.EXE", other);
+    Module("skipped.txt", other);
+    std::ofstream(root + "/broken.dll") << "not a module";
+
+    const auto size = std::to_string(
+        harvix::modbuilder::makeDib(16, 16, 8, harvix::modbuilder::pictures::checker(4)).size());
+    const Outcome all = Run({"list", root});
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(all.err, "");
+    // Named types and names first, then numbers ascending; one line per language.
+    EXPECT_EQ(LinesOf(all.out, dll),
+              (std::vector<std::string>{dll + "\tAVI\tCLIP\t1033\t4", dll + "\t2\tLOGO\t1033\t3",
+                                        dll + "\t2\t101\t1031\t" + size,
+                                        dll + "\t2\t101\t1033\t" + size}));
+    EXPECT_EQ(LinesOf(all.out, exe), (std::vector<std::string>{exe + "\t23\t1\t0\t3"}));
+    EXPECT_EQ(std::count(all.out.begin(), all.out.end(), '\n'), 5);
+
+    const Outcome flat = Run({"list", "--no-subfolders", root});
+    EXPECT_EQ(flat.status, 0);
+    EXPECT_TRUE(LinesOf(flat.out, exe).empty());
+    EXPECT_EQ(LinesOf(flat.out, dll).size(), 4u);
+
+    const Outcome masked = Run({"list", "--mask", "*.TXT", root});
+    EXPECT_EQ(masked.status, 0);
+    EXPECT_EQ(masked.out, root + "/skipped.txt\t23\t1\t0\t3\n");
+}
+
+TEST_F(CliList, EscapesTabsAndLineBreaksInPathsAndNames) {
+    ModuleBuilder b;
+    b.add(ResId::number(10), ResId::name("A\tB"), 0, {1});
+    Module("odd\nname.dll", b);
+    const Outcome r = Run({"list", root});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, root + "/odd\\nname.dll\t10\tA\\tB\t0\t1\n");
+}
+
+TEST_F(CliList, RefusesBadUsageAndMissingFolders) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"list"},
+        {"list", root, "--all-drives"},
+        {"list", root, root},
+        {"list", "--mask"},
+        {"list", "--bogus", root},
+        {"list", root + "/missing"},
+        {"version"}};
+    for (const auto& args : refused) {
+        const Outcome r = Run(args);
+        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(CliList, VersionPrintsEachFilesVersion) {
+    ModuleBuilder b;
+    b.add(ResId::number(16), ResId::number(1), 0x0409,
+          harvix::modbuilder::makeVersionInfo({1, 2, 3, 4}, {5, 6, 7, 8}, "tool"));
+    const std::string versioned = Module("v.dll", b);
+    const std::string plain = Module("p.dll", Pictures());
+    const Outcome r = Run({"version", versioned, plain});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, versioned + "\t1.2.3.4\n" + plain + ": no version information\n");
+
+    const Outcome missing = Run({"version", root + "/missing.dll", versioned});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.out, versioned + "\t1.2.3.4\n");
+    EXPECT_THAT(missing.err, HasSubstr("missing.dll"));
+}
+
+} // namespace
