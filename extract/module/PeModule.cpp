@@ -59,8 +59,11 @@ public:
     explicit TreeReader(std::span<const std::uint8_t> region)
         : m_cursor(region),
           // A well-formed tree stores every entry in its own 8 bytes and every name
-          // character in its own 2 bytes; anything beyond that is repetition.
-          m_entryBudget(region.size() / kEntrySize + 1), m_charBudget(region.size() / 2 + 1) {}
+          // character in its own 2 bytes, so the section bounds both. The entry budget
+          // leaves room for a directory whose count overstates what it holds: that one
+          // can use up at most one section's worth, and the directories read after it
+          // still get theirs.
+          m_entryBudget(4 * (region.size() / kEntrySize + 16)), m_charBudget(region.size() / 2 + 1) {}
 
     std::vector<PeModule::TypeEntry> read() {
         std::vector<PeModule::TypeEntry> types;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
+#include <tuple>
 #include <unistd.h>
 
 namespace harvix::modbuilder {
@@ -154,18 +156,23 @@ std::vector<std::uint8_t> ModuleBuilder::resourceSection(std::uint32_t sectionRv
         Key key;
         std::vector<NameNode> names;
     };
-    auto same = [](const Key& a, const Key& b) {
-        return a.numeric == b.numeric && (a.numeric ? a.id == b.id : a.name == b.name);
-    };
+    // Group by type and name, keeping the order in which each was first added.
+    using KeyTuple = std::tuple<bool, std::uint16_t, std::u16string>;
+    auto tupleOf = [](const Key& k) { return KeyTuple{k.numeric, k.id, k.name}; };
     std::vector<TypeNode> types;
+    std::map<KeyTuple, std::size_t> typeAt;
+    std::vector<std::map<KeyTuple, std::size_t>> nameIndexOf;
     for (const Item& item : items) {
-        auto t = std::find_if(types.begin(), types.end(), [&](const TypeNode& n) { return same(n.key, item.type); });
-        if (t == types.end())
-            t = types.insert(types.end(), TypeNode{item.type, {}});
-        auto n = std::find_if(t->names.begin(), t->names.end(), [&](const NameNode& x) { return same(x.key, item.name); });
-        if (n == t->names.end())
-            n = t->names.insert(t->names.end(), NameNode{item.name, {}});
-        n->langs.push_back(LangNode{item.language, &item});
+        auto [t, newType] = typeAt.try_emplace(tupleOf(item.type), types.size());
+        if (newType) {
+            types.push_back(TypeNode{item.type, {}});
+            nameIndexOf.emplace_back();
+        }
+        TypeNode& type = types[t->second];
+        auto [n, newName] = nameIndexOf[t->second].try_emplace(tupleOf(item.name), type.names.size());
+        if (newName)
+            type.names.push_back(NameNode{item.name, {}});
+        type.names[n->second].langs.push_back(LangNode{item.language, &item});
     }
     if (m_sorted) {
         auto before = [](const Key& a, const Key& b) {
