@@ -2,7 +2,6 @@
 // does and prints every resource of every matching module, one line per language
 // version. harvix-cli version: prints the file version of modules.
 #include "Commands.h"
-
 #include "FileVersion.h"
 #include "ModuleAccess.h"
 #include "SearchCore.h"
@@ -159,7 +158,8 @@ int RunVersion(const Args& args) {
     for (const auto& path : args) {
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
-            std::fprintf(stderr, "harvix-cli: version: %s: %s\n", path.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "harvix-cli: version: %s: %s\n", path.c_str(),
+                         std::strerror(errno));
             status = 2;
             continue;
         }

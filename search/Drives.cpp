@@ -1,9 +1,9 @@
 #include "Drives.h"
 
 #include <algorithm>
-#include <iterator>
 #include <charconv>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -14,9 +14,8 @@ namespace {
 
 // File systems that keep their data on a disk of the machine.
 constexpr std::string_view kDiskFileSystems[] = {
-    "ext2", "ext3",  "ext4",     "xfs",   "btrfs",   "f2fs",    "vfat",
-    "msdos", "exfat", "ntfs",    "ntfs3", "fuseblk", "zfs",     "jfs",
-    "reiserfs", "hfs", "hfsplus", "nilfs2", "bcachefs", "ufs"};
+    "ext2",  "ext3",    "ext4", "xfs", "btrfs",    "f2fs", "vfat",    "msdos",  "exfat",    "ntfs",
+    "ntfs3", "fuseblk", "zfs",  "jfs", "reiserfs", "hfs",  "hfsplus", "nilfs2", "bcachefs", "ufs"};
 
 // mountinfo writes blank, tab, newline and backslash in paths as "\ooo".
 std::string Unescape(std::string_view field) {
@@ -26,8 +25,8 @@ std::string Unescape(std::string_view field) {
         if (field[i] == '\\' && field.size() - i >= 4) {
             const auto isOctal = [](char c) { return c >= '0' && c <= '7'; };
             if (isOctal(field[i + 1]) && isOctal(field[i + 2]) && isOctal(field[i + 3])) {
-                const int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                  (field[i + 3] - '0');
+                const int value =
+                    (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
                 if (value < 256) {
                     out.push_back(static_cast<char>(value));
                     i += 3;
@@ -80,8 +79,8 @@ bool ReadRemovableFlag(unsigned major, unsigned minor) {
     return false;
 }
 
-constexpr unsigned kLoopMajor = 7;    // loop devices: disk images, not drives
-constexpr unsigned kCdromMajor = 11;  // SCSI optical drives
+constexpr unsigned kLoopMajor = 7;   // loop devices: disk images, not drives
+constexpr unsigned kCdromMajor = 11; // SCSI optical drives
 constexpr unsigned kFloppyMajor = 2;
 
 bool SystemRemovableQuery(const MountEntry& mount) {
@@ -121,7 +120,8 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
         const std::string_view device = fields[2];
         const std::size_t colon = device.find(':');
         MountEntry entry;
-        if (colon == std::string_view::npos || !ParseUnsigned(device.substr(0, colon), entry.major) ||
+        if (colon == std::string_view::npos ||
+            !ParseUnsigned(device.substr(0, colon), entry.major) ||
             !ParseUnsigned(device.substr(colon + 1), entry.minor))
             continue;
         entry.root = Unescape(fields[3]);

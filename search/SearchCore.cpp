@@ -64,8 +64,7 @@ EntryKind Classify(int dirFd, const dirent& entry) {
             return EntryKind::Other;
         if (S_ISDIR(st.st_mode))
             return EntryKind::Folder;
-        return (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) ? EntryKind::File
-                                                             : EntryKind::Other;
+        return (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) ? EntryKind::File : EntryKind::Other;
     }
     default:
         return EntryKind::Other;
@@ -173,8 +172,9 @@ void cSearchCore::Walk::EnterFolder(int parentFd, const char* name, dev_t parent
     if (fd < 0)
         return; // unreadable or vanished: skipped, its entry is already counted
     struct stat st {};
-    if (fstat(fd, &st) != 0 || (st.st_dev != parentDevice &&
-                                (stayOnDevice ? st.st_dev != rootDevice : IsKernelFileSystem(fd)))) {
+    if (fstat(fd, &st) != 0 ||
+        (st.st_dev != parentDevice &&
+         (stayOnDevice ? st.st_dev != rootDevice : IsKernelFileSystem(fd)))) {
         close(fd);
         return;
     }
@@ -303,7 +303,8 @@ std::vector<std::string> SplitMask(std::string_view text) {
     std::size_t start = 0;
     while (true) {
         const std::size_t at = marked.find('|', start);
-        masks.push_back(marked.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        masks.push_back(
+            marked.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
             break;
         start = at + 1;

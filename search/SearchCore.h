@@ -25,8 +25,8 @@ public:
     // is the number of folder entries met so far. Setting Cancel to true stops the
     // search: no further FileFound follows. Changes to the other three arguments are
     // ignored by the search.
-    virtual void FileFound(std::string& FileName, std::int32_t& FileCount,
-                           std::int32_t& DirCount, bool& Cancel) = 0;
+    virtual void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
+                           bool& Cancel) = 0;
 
     // The search has ended, completed or cancelled. Raised exactly once per
     // SearchForFiles or SearchSystemForFiles call, as the last thing the call does.

@@ -2,14 +2,13 @@
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -98,7 +97,8 @@ protected:
 
 ModuleBuilder Pictures() {
     ModuleBuilder b;
-    const auto dib = harvix::modbuilder::makeDib(16, 16, 8, harvix::modbuilder::pictures::checker(4));
+    const auto dib =
+        harvix::modbuilder::makeDib(16, 16, 8, harvix::modbuilder::pictures::checker(4));
     b.add(ResId::number(2), ResId::number(101), 0x0409, dib);
     b.add(ResId::number(2), ResId::number(101), 0x0407, dib);
     b.add(ResId::number(2), ResId::name("LOGO"), 0x0409, {1, 2, 3});
@@ -148,12 +148,8 @@ TEST_F(CliList, EscapesTabsAndLineBreaksInPathsAndNames) {
 
 TEST_F(CliList, RefusesBadUsageAndMissingFolders) {
     const std::vector<std::vector<std::string>> refused = {
-        {"list"},
-        {"list", root, "--all-drives"},
-        {"list", root, root},
-        {"list", "--mask"},
-        {"list", "--bogus", root},
-        {"list", root + "/missing"},
+        {"list"},           {"list", root, "--all-drives"}, {"list", root, root},
+        {"list", "--mask"}, {"list", "--bogus", root},      {"list", root + "/missing"},
         {"version"}};
     for (const auto& args : refused) {
         const Outcome r = Run(args);

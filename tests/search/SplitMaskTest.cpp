@@ -20,26 +20,20 @@ TEST_P(SplitMaskTable, GivesTheMasks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Separators, SplitMaskTable,
-    ::testing::Values(
-        SplitCase{"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx",
-                  {"*.exe", "*.dll", "*.ocx", "*.cpl", "*.scr", "*.vbx"}},
-        SplitCase{"*.exe; *.dll", {"*.exe", "*.dll"}},
-        SplitCase{"*.exe;*.dll", {"*.exe", "*.dll"}},
-        SplitCase{"*.exe, *.dll", {"*.exe", "*.dll"}},
-        SplitCase{"*.exe,*.dll", {"*.exe", "*.dll"}},
-        SplitCase{"*.exe *.dll", {"*.exe", "*.dll"}},
-        SplitCase{"*.exe", {"*.exe"}},
-        SplitCase{"  *.exe  ", {"*.exe"}},
-        // Only the preferred separator splits; the rest stays inside the pieces.
-        SplitCase{"a; b;c", {"a", "b;c"}},
-        SplitCase{"a;b c", {"a", "b c"}},
-        SplitCase{"a, b,c", {"a", "b,c"}},
-        // Pieces are not trimmed again, and empty pieces stay.
-        SplitCase{"a;;b", {"a", "", "b"}},
-        SplitCase{"a;  b", {"a", " b"}},
-        SplitCase{"a  b", {"a", "", "b"}},
-        SplitCase{"a|b", {"a", "b"}},
-        SplitCase{"", {}},
-        SplitCase{"   ", {}}));
+    ::testing::Values(SplitCase{"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx",
+                                {"*.exe", "*.dll", "*.ocx", "*.cpl", "*.scr", "*.vbx"}},
+                      SplitCase{"*.exe; *.dll", {"*.exe", "*.dll"}},
+                      SplitCase{"*.exe;*.dll", {"*.exe", "*.dll"}},
+                      SplitCase{"*.exe, *.dll", {"*.exe", "*.dll"}},
+                      SplitCase{"*.exe,*.dll", {"*.exe", "*.dll"}},
+                      SplitCase{"*.exe *.dll", {"*.exe", "*.dll"}}, SplitCase{"*.exe", {"*.exe"}},
+                      SplitCase{"  *.exe  ", {"*.exe"}},
+                      // Only the preferred separator splits; the rest stays inside the pieces.
+                      SplitCase{"a; b;c", {"a", "b;c"}}, SplitCase{"a;b c", {"a", "b c"}},
+                      SplitCase{"a, b,c", {"a", "b,c"}},
+                      // Pieces are not trimmed again, and empty pieces stay.
+                      SplitCase{"a;;b", {"a", "", "b"}}, SplitCase{"a;  b", {"a", " b"}},
+                      SplitCase{"a  b", {"a", "", "b"}}, SplitCase{"a|b", {"a", "b"}},
+                      SplitCase{"", {}}, SplitCase{"   ", {}}));
 
 } // namespace
