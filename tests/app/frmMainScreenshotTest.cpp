@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 #include "Light3D.h"
@@ -70,6 +71,36 @@ TEST(frmMainScreenshots, EveryPageRendersToAPicture) {
     ASSERT_EQ(image.size(), QSize(498, 360));
     EXPECT_TRUE(image.save(QStringLiteral("%1/page-%2.png").arg(folder).arg(page)));
   }
+}
+
+}  // namespace
+}  // namespace harvix
+
+namespace harvix {
+namespace {
+
+// The window as the screen shows it, title bar and all when a window manager draws one:
+// build/screenshots/screen.png. Run it under a real X server to see the real thing.
+TEST(frmMainScreenshots, TheShownWindowReachesTheScreen) {
+  frmMain window;
+  window.show();
+  for (int i = 0; i < 20 && !window.isActiveWindow(); ++i) {
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  QApplication::processEvents();
+  QScreen* screen = window.screen();
+  ASSERT_NE(screen, nullptr);
+  const QImage shot = screen->grabWindow(0).toImage();
+  if (shot.isNull()) GTEST_SKIP() << "this platform cannot grab the screen";
+  const QString folder = QStringLiteral(HARVIX_TEST_BINARY_DIR "/screenshots");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  EXPECT_TRUE(shot.save(folder + QStringLiteral("/screen.png")));
+  // The window's client area as grabbed matches the window's own rendering of it.
+  const QRect client(window.mapToGlobal(QPoint(0, 0)), window.size());
+  const QImage onScreen = shot.copy(client.translated(-screen->geometry().topLeft()))
+                              .convertToFormat(QImage::Format_RGB32);
+  const QImage own = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(onScreen, own);
 }
 
 }  // namespace
