@@ -1,6 +1,7 @@
 #include "cAnimation.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 
 #include <span>
@@ -19,6 +20,9 @@ cAnimation::cAnimation(QWidget* parent) : QWidget(parent) {
 
 bool cAnimation::Open(const QString& path) {
     Close();
+    // only a regular file: a pipe or device named like a clip must not block the window
+    if (!QFileInfo(path).isFile())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxClipFileSize)
         return false;

@@ -120,7 +120,7 @@ TEST(AnimationControl, UnplayableFilesLeaveItEmpty) {
     cAnimation ani;
     ASSERT_TRUE(ani.Open(kSearchClip));
     ani.Play();
-    for (const QString& path : {dir.filePath(QStringLiteral("missing.avi")), WriteFile(dir, "cut.avi", cut),
+    for (const QString& path : {dir.filePath(QStringLiteral("missing.avi")), dir.path(), WriteFile(dir, "cut.avi", cut),
                                 WriteFile(dir, "huge.avi", huge.Build()), WriteFile(dir, "empty.avi", {})}) {
         EXPECT_FALSE(ani.Open(path)) << path.toStdString();
         EXPECT_EQ(ani.FrameCount(), 0);
