@@ -46,6 +46,9 @@ bool IsKernelFileSystem(int fd) {
     }
 }
 
+// How many folder levels keep their descriptor open while the walk is below them.
+constexpr int kMaxHeldLevels = 32;
+
 // What an entry of a listing is for the walk.
 enum class EntryKind { Folder, File, Other };
 
@@ -94,11 +97,13 @@ struct cSearchCore::Walk {
     std::string path;     // the folder being listed, ending in "/"
     std::string pending;  // names of entered subfolders, each ended by NUL; "" = counted only
     std::string fileName; // reused for each FileFound
+    int heldLevels = 0;   // folders above the current one whose descriptor is still open
 
-    // Lists one opened folder (owning `listing`); `countDots` is false at a drive root,
-    // whose "." and ".." are not folder entries.
-    void WalkFolder(DIR* listing, dev_t device, bool countDots);
-    void EnterFolder(int parentFd, const char* name, dev_t parentDevice);
+    // Lists the folder open as `fd` and walks below it. `countDots` is false at a drive
+    // root, whose "." and ".." are not folder entries. The descriptor may be swapped for
+    // a new one to the same folder; it is -1 afterwards when the way back was lost.
+    void WalkFolder(int& fd, dev_t device, bool countDots);
+    void EnterFolder(int& parentFd, const char* name, dev_t parentDevice);
     void Report(const char* name);
 };
 
@@ -113,8 +118,16 @@ void cSearchCore::Walk::Report(const char* name) {
     core.Cancel = cancel;
 }
 
-void cSearchCore::Walk::WalkFolder(DIR* listing, dev_t device, bool countDots) {
-    const int fd = dirfd(listing);
+void cSearchCore::Walk::WalkFolder(int& fd, dev_t device, bool countDots) {
+    // The listing gets a descriptor of its own and is closed as soon as it has been read,
+    // so a folder holds at most one open listing, and only while it is being read.
+    const int listingFd = dup(fd);
+    DIR* listing = listingFd < 0 ? nullptr : fdopendir(listingFd);
+    if (listing == nullptr) {
+        if (listingFd >= 0)
+            close(listingFd);
+        return;
+    }
     const std::size_t firstPending = pending.size();
     std::int32_t notEntered = 0;
 
@@ -130,11 +143,7 @@ void cSearchCore::Walk::WalkFolder(DIR* listing, dev_t device, bool countDots) {
             const bool dots = IsDotOrDotDot(entry->d_name);
             if (dots && !countDots)
                 continue;
-            if (CountOnly) {
-                ++core.DirCount;
-                if (!dots)
-                    EnterFolder(fd, entry->d_name, device);
-            } else if (!Recurse) {
+            if (!Recurse) {
                 ++notEntered;
             } else {
                 if (!dots)
@@ -146,11 +155,12 @@ void cSearchCore::Walk::WalkFolder(DIR* listing, dev_t device, bool countDots) {
             Report(entry->d_name);
         }
     }
+    closedir(listing);
 
     if (!core.Cancel)
         core.DirCount += notEntered;
     std::size_t next = firstPending;
-    while (!core.Cancel && next < pending.size()) {
+    while (!core.Cancel && next < pending.size() && fd >= 0) {
         ++core.DirCount;
         const std::size_t end = pending.find('\0', next);
         if (end > next) {
@@ -161,14 +171,13 @@ void cSearchCore::Walk::WalkFolder(DIR* listing, dev_t device, bool countDots) {
         next = end + 1;
     }
     pending.resize(firstPending);
-    closedir(listing);
 }
 
-void cSearchCore::Walk::EnterFolder(int parentFd, const char* name, dev_t parentDevice) {
+void cSearchCore::Walk::EnterFolder(int& parentFd, const char* name, dev_t parentDevice) {
     // Relative to the parent's descriptor, so the depth of the tree is not limited by
     // the longest path the system accepts. O_NOFOLLOW: a folder swapped for a link
     // since it was listed is not followed.
-    const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return; // unreadable or vanished: skipped, its entry is already counted
     struct stat st {};
@@ -178,15 +187,34 @@ void cSearchCore::Walk::EnterFolder(int parentFd, const char* name, dev_t parent
         close(fd);
         return;
     }
-    DIR* listing = fdopendir(fd);
-    if (listing == nullptr) {
-        close(fd);
-        return;
+    // A very deep tree would use up the process's descriptors: beyond a fixed number of
+    // open levels the parent's descriptor is given up, and found again afterwards
+    // through "..", checked to be the same folder.
+    struct stat parent {};
+    const bool release = heldLevels >= kMaxHeldLevels && fstat(parentFd, &parent) == 0;
+    if (release) {
+        close(parentFd);
+        parentFd = -1;
+    } else {
+        ++heldLevels;
     }
     const std::size_t pathLength = path.size();
     path.append(name).push_back('/');
-    WalkFolder(listing, st.st_dev, true);
+    WalkFolder(fd, st.st_dev, true);
     path.resize(pathLength);
+    if (release) {
+        struct stat up {};
+        parentFd = fd < 0 ? -1 : openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (parentFd >= 0 && (fstat(parentFd, &up) != 0 || up.st_dev != parent.st_dev ||
+                              up.st_ino != parent.st_ino)) {
+            close(parentFd); // the tree was moved meanwhile: the rest of the parent is lost
+            parentFd = -1;
+        }
+    } else {
+        --heldLevels;
+    }
+    if (fd >= 0)
+        close(fd);
 }
 
 cSearchCore::cSearchCore(cSearchCoreEvents* events)
@@ -217,18 +245,16 @@ bool cSearchCore::WalkTree(const std::string& folder, bool Recurse, bool Reset, 
         driveRoot = fstatat(fd, "..", &parent, 0) == 0 &&
                     (parent.st_dev != st.st_dev || parent.st_ino == st.st_ino);
     }
-    DIR* listing = fdopendir(fd);
-    if (listing == nullptr) {
-        close(fd);
-        return Cancel;
-    }
     Walk walk(*this);
     walk.Recurse = Recurse;
     walk.CountOnly = CountOnly;
     walk.stayOnDevice = m_stayOnDevice;
     walk.rootDevice = st.st_dev;
     walk.path = AddBackslash(folder);
-    walk.WalkFolder(listing, st.st_dev, !driveRoot);
+    int rootFd = fd;
+    walk.WalkFolder(rootFd, st.st_dev, !driveRoot);
+    if (rootFd >= 0)
+        close(rootFd);
     return Cancel;
 }
 

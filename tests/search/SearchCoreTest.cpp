@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -328,6 +329,42 @@ TEST_F(TempTree, WalksTreesDeeperThanTheLongestPath) {
         unlinkat(fds[static_cast<std::size_t>(i - 1)], segment.c_str(), AT_REMOVEDIR);
     }
     close(fds[0]);
+}
+
+TEST_F(TempTree, DeepTreesDoNotUseUpTheDescriptors) {
+    // 300 levels, with a side branch half-way down that is reached only after the walk
+    // has come back up from the bottom.
+    std::string chain;
+    for (int i = 0; i < 300; ++i) {
+        chain += "/d";
+        if (i == 149)
+            file(chain.substr(1) + "/e/side.exe");
+    }
+    ASSERT_EQ(chain.size(), 600u);
+    file(chain.substr(1) + "/deep.exe");
+    const std::string relativeSide = chain.substr(1, 299) + "/e/side.exe";
+    const auto check = [&] {
+        const bool counted = core.GetDirCount(false, root) == 2 + 3 * 300 + 3;
+        core.SearchForFiles(root, true, "*.exe");
+        std::vector<std::string> names = events.names();
+        std::sort(names.begin(), names.end());
+        return counted &&
+               names == std::vector<std::string>{root + "/" + chain.substr(1) + "/deep.exe",
+                                                 root + "/" + relativeSide};
+    };
+    // Far fewer descriptors than levels.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{48, 48};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(2);
+        _exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
