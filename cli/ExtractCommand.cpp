@@ -238,24 +238,28 @@ public:
 
     Answer AskRetryCancel(const std::string& text) override {
         if (!m_interactive) {
-            complain(text);
+            ShowError(text);
             return Answer::Cancel;
         }
         return ask(text, "[r]etry / [C]ancel", 'r') ? Answer::Retry : Answer::Cancel;
     }
 
-    void ShowError(const std::string& text) override { complain(text); }
+    void ShowError(const std::string& text) override {
+        if (m_beforeMessage)
+            m_beforeMessage();
+        complain(text);
+    }
 
     // The question that was answered No for want of a terminal, if any.
     [[nodiscard]] const std::optional<std::string>& refused() const { return m_refused; }
 
     // Something else (the progress line) may be on the terminal's current line.
-    void setBeforeQuestion(std::function<void()> hook) { m_beforeQuestion = std::move(hook); }
+    void setBeforeMessage(std::function<void()> hook) { m_beforeMessage = std::move(hook); }
 
 private:
     bool ask(const std::string& text, const char* choices, char yesKey) {
-        if (m_beforeQuestion)
-            m_beforeQuestion();
+        if (m_beforeMessage)
+            m_beforeMessage();
         std::cerr << oneLine(text) << ' ' << choices << ' ' << std::flush;
         std::string line;
         if (!std::getline(std::cin, line))
@@ -267,7 +271,7 @@ private:
     bool m_yes;
     bool m_interactive;
     std::optional<std::string> m_refused;
-    std::function<void()> m_beforeQuestion;
+    std::function<void()> m_beforeMessage;
 };
 
 // Ctrl-C on a terminal brings the cancel question at the next point where the run lets
@@ -446,7 +450,7 @@ int RunExtract(const Args& args) {
 
     const bool interactive = isTerminal(STDIN_FILENO);
     CliView view(isTerminal(STDERR_FILENO));
-    prompt.setBeforeQuestion([&view] { view.clearLine(); });
+    prompt.setBeforeMessage([&view] { view.clearLine(); });
     mResCore engine(prompt);
     run::EngineBinding engineBinding(engine, options, options.destinationFolder);
     cSearchCore core;
