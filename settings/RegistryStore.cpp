@@ -378,13 +378,15 @@ Result<std::optional<DbHandle>> openForReading(const std::string& path) {
 DbHandle openForWriting(const std::string& path) {
     if (!makeFolders(parentFolder(path)))
         fail(ErrorKind::Io, "cannot create the folder of the registry store " + path);
+    const bool isNew = !fileId(path);
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &raw,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     DbHandle db(raw);
     if (rc != SQLITE_OK)
         fail(ErrorKind::Io, "cannot open the registry store " + path + ": " + sqlite3_errstr(rc));
-    chmod(path.c_str(), 0600);
+    if (isNew) // the settings are the user's own business
+        chmod(path.c_str(), 0600);
     return db;
 }
 

@@ -93,6 +93,8 @@ std::optional<std::int32_t> integerOf(const RegVariant& value) {
 } // namespace
 
 void cRegistry::Value(const RegVariant& vValue) {
+    // Creating the key and writing the value make one transaction.
+    RegistryBatch batch(m_store.path());
     if (!m_store.createKey(m_classKey, m_sectionKey).ok())
         raiseSetValue(kRegErrorGeneral, vValue);
 
@@ -129,7 +131,8 @@ void cRegistry::Value(const RegVariant& vValue) {
     default:
         raiseSetValue(kRegErrorSetValue, vValue);
     }
-    if (!m_store.setValue(m_classKey, m_sectionKey, m_valueKey, type, data).ok())
+    if (!m_store.setValue(m_classKey, m_sectionKey, m_valueKey, type, data).ok() ||
+        !batch.commit().ok())
         raiseSetValue(kRegErrorSetValue, vValue);
 }
 
