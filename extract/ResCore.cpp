@@ -24,14 +24,21 @@ struct mResCore::Impl {
     std::string errorDescription;
 
     // For every file name probed in a folder, the number its last probe ended at: the
-    // next probe of that name resumes there, so each name costs a linear number of
-    // existence tests over the whole run.
+    // next probe of that name resumes there (after it, once a file took that number),
+    // so each name costs a linear number of existence tests over the whole run. A
+    // number freed during the run is used again only by the next run.
     std::unordered_map<std::string, std::uint64_t> probeResume;
+
+    struct OutputPath {
+        std::string path;
+        std::uint64_t* resume = nullptr; // where the probe of this name resumes
+        std::uint64_t number = 1;
+    };
 
     Impl(IPrompt& p, IFileSystem& f, ModuleOpener o) : prompt(p), fs(f), opener(std::move(o)) {}
 
     // A free output path for a resource of `kind` named `nameText`.
-    std::string MakeOutputPath(ResourceKind kind, std::string_view nameText) {
+    OutputPath MakeOutputPath(ResourceKind kind, std::string_view nameText) {
         NameParts parts;
         parts.source = std::string(FileNamePart(sourcePath));
         if (kind == ResourceKind::Html) {
@@ -48,13 +55,13 @@ struct mResCore::Impl {
         std::string key = folder;
         key.append(1, '\0').append(parts.source).append(1, '\0').append(parts.stem);
         key.append(1, '\0').append(parts.extension);
-        auto [slot, inserted] = probeResume.try_emplace(std::move(key), 1);
+        const auto slot = probeResume.try_emplace(std::move(key), 1).first;
         std::uint64_t n = slot->second;
         for (;; ++n) {
             std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
             if (!fs.Exists(candidate)) {
                 slot->second = n;
-                return candidate;
+                return OutputPath{std::move(candidate), &slot->second, n};
             }
         }
     }
@@ -87,7 +94,8 @@ struct mResCore::Impl {
     // and stops the extraction.
     bool ExtractResource(const IResourceModule& module, ResourceKind kind, const std::string& typeText,
                          const std::string& nameText) {
-        const std::string path = MakeOutputPath(kind, nameText);
+        const OutputPath output = MakeOutputPath(kind, nameText);
+        const std::string& path = output.path;
         for (;;) {
             errorNumber = 0;
             errorDescription.clear();
@@ -99,8 +107,10 @@ struct mResCore::Impl {
                 const std::string indexPath = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
                 auto appended = fs.Append(
                     indexPath, IndexRecord(FileNamePart(path), sourcePath, typeText, nameText));
-                if (appended)
+                if (appended) {
+                    *output.resume = output.number + 1;
                     return true;
+                }
                 // A file without its record would be one nobody can account for.
                 error = appended.error();
             }

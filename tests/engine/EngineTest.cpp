@@ -405,7 +405,7 @@ TEST_F(Engine, NameProbingResumesWhereItEnded) {
         m.add(kAni, N(static_cast<std::uint16_t>(i)), Filled(2));
     EXPECT_FALSE(Run(m));
     EXPECT_EQ(target.found.size(), static_cast<std::size_t>(kCount));
-    EXPECT_LE(fs.existsCalls, 2 * kCount);
+    EXPECT_LE(fs.existsCalls, kCount + 1);
     EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::AniCursor) + "/shell32.dll (1500).ani"));
 
     // The next file of the same name, in the same run, goes on from there.
@@ -413,7 +413,7 @@ TEST_F(Engine, NameProbingResumesWhereItEnded) {
     FakeModule one;
     one.add(kAni, N(1), Filled(2));
     EXPECT_FALSE(Run(one, "/other/shell32.dll"));
-    EXPECT_LE(fs.existsCalls, 2);
+    EXPECT_LE(fs.existsCalls, 1);
     EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::AniCursor) + "/shell32.dll (1501).ani"));
 
     // A new run starts from 1 and fills a gap.
