@@ -113,9 +113,11 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
 
         // id parent major:minor root mount-point options [optional...] - type source super
         const auto fields = SplitFields(line);
-        const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
-        if (fields.size() < 6 || dash == fields.end() || dash - fields.begin() < 6 ||
-            fields.end() - dash < 3)
+        // The separator comes after the six fixed fields and the optional ones.
+        if (fields.size() < 10)
+            continue;
+        const auto dash = std::find(fields.begin() + 6, fields.end(), std::string_view("-"));
+        if (fields.end() - dash < 3)
             continue;
         const std::string_view device = fields[2];
         const std::size_t colon = device.find(':');
