@@ -1,12 +1,12 @@
 #include "Light3D.h"
 
+#include "SystemColours.h"
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
-
-#include "SystemColours.h"
 
 namespace harvix {
 
@@ -18,284 +18,320 @@ constexpr quint32 kDefaultForeColor = 0x80000012U;
 // Key codes as the control reports them: letters and digits are their upper-case
 // character, the rest the classic virtual-key numbers; 0 for keys without one.
 qint16 KeyCodeOf(int key) {
-  if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
-    return static_cast<qint16>(key);
-  }
-  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
-    return static_cast<qint16>(112 + (key - Qt::Key_F1));
-  }
-  switch (key) {
-    case Qt::Key_Backspace: return 8;
-    case Qt::Key_Tab: return 9;
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9)) {
+        return static_cast<qint16>(key);
+    }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
+        return static_cast<qint16>(112 + (key - Qt::Key_F1));
+    }
+    switch (key) {
+    case Qt::Key_Backspace:
+        return 8;
+    case Qt::Key_Tab:
+        return 9;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_CapsLock: return 20;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    default: return 0;
-  }
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Shift:
+        return 16;
+    case Qt::Key_Control:
+        return 17;
+    case Qt::Key_Alt:
+        return 18;
+    case Qt::Key_Pause:
+        return 19;
+    case Qt::Key_CapsLock:
+        return 20;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Space:
+        return 32;
+    case Qt::Key_PageUp:
+        return 33;
+    case Qt::Key_PageDown:
+        return 34;
+    case Qt::Key_End:
+        return 35;
+    case Qt::Key_Home:
+        return 36;
+    case Qt::Key_Left:
+        return 37;
+    case Qt::Key_Up:
+        return 38;
+    case Qt::Key_Right:
+        return 39;
+    case Qt::Key_Down:
+        return 40;
+    case Qt::Key_Insert:
+        return 45;
+    case Qt::Key_Delete:
+        return 46;
+    default:
+        return 0;
+    }
 }
 
 // Shift state: 1 Shift, 2 Ctrl, 4 Alt.
 qint16 ShiftOf(Qt::KeyboardModifiers modifiers) {
-  int shift = 0;
-  if (modifiers & Qt::ShiftModifier) shift |= 1;
-  if (modifiers & Qt::ControlModifier) shift |= 2;
-  if (modifiers & Qt::AltModifier) shift |= 4;
-  return static_cast<qint16>(shift);
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier)
+        shift |= 1;
+    if (modifiers & Qt::ControlModifier)
+        shift |= 2;
+    if (modifiers & Qt::AltModifier)
+        shift |= 4;
+    return static_cast<qint16>(shift);
 }
 
 // Mouse buttons: 1 left, 2 right, 4 middle.
 qint16 ButtonsOf(Qt::MouseButtons buttons) {
-  int result = 0;
-  if (buttons & Qt::LeftButton) result |= 1;
-  if (buttons & Qt::RightButton) result |= 2;
-  if (buttons & Qt::MiddleButton) result |= 4;
-  return static_cast<qint16>(result);
+    int result = 0;
+    if (buttons & Qt::LeftButton)
+        result |= 1;
+    if (buttons & Qt::RightButton)
+        result |= 2;
+    if (buttons & Qt::MiddleButton)
+        result |= 4;
+    return static_cast<qint16>(result);
 }
 
-template <typename T>
-T BagValue(const QVariantMap& bag, const char* name, const T& fallback) {
-  const auto it = bag.find(QString::fromLatin1(name));
-  if (it == bag.end() || !it->canConvert<T>()) return fallback;
-  return it->value<T>();
+template <typename T> T BagValue(const QVariantMap& bag, const char* name, const T& fallback) {
+    const auto it = bag.find(QString::fromLatin1(name));
+    if (it == bag.end() || !it->canConvert<T>())
+        return fallback;
+    return it->value<T>();
 }
 
-}  // namespace
+} // namespace
 
 Light3D::Light3D(QWidget* parent) : QWidget(parent) {
-  setMouseTracking(true);
-  setFocusPolicy(Qt::NoFocus);
-  resize(kDefaultWidth, kDefaultHeight);
-  lines_.ApplyStyle(style_);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::NoFocus);
+    resize(kDefaultWidth, kDefaultHeight);
+    m_lines.ApplyStyle(m_style);
 }
 
 void Light3D::setForeColor(quint32 value) {
-  foreColor_ = value;
-  update();
-  emit PropertyChanged(QStringLiteral("ForeColor"));
+    m_foreColor = value;
+    update();
+    emit PropertyChanged(QStringLiteral("ForeColor"));
 }
 
 void Light3D::setBackColor(quint32 value) {
-  backColor_ = value;
-  update();
-  emit PropertyChanged(QStringLiteral("BackColor"));
+    m_backColor = value;
+    update();
+    emit PropertyChanged(QStringLiteral("BackColor"));
 }
 
 void Light3D::setBackStyle(qint16 value) {
-  backStyle_ = value;
-  update();
-  emit PropertyChanged(QStringLiteral("BackStyle"));
+    m_backStyle = value;
+    update();
+    emit PropertyChanged(QStringLiteral("BackStyle"));
 }
 
 void Light3D::setPicture(const QPixmap& value) {
-  picture_ = value;
-  update();
-  emit PropertyChanged(QStringLiteral("Picture"));
+    m_picture = value;
+    update();
+    emit PropertyChanged(QStringLiteral("Picture"));
 }
 
 void Light3D::setAutoRedraw(bool value) {
-  autoRedraw_ = value;
-  emit PropertyChanged(QStringLiteral("AutoRedraw"));
+    m_autoRedraw = value;
+    emit PropertyChanged(QStringLiteral("AutoRedraw"));
 }
 
 void Light3D::setStyle(bool value) {
-  lines_.ApplyStyle(value);
-  style_ = value;
-  update();
-  emit PropertyChanged(QStringLiteral("Style"));
+    m_lines.ApplyStyle(value);
+    m_style = value;
+    update();
+    emit PropertyChanged(QStringLiteral("Style"));
 }
 
-void Light3D::Refresh() { repaint(); }
+void Light3D::Refresh() {
+    repaint();
+}
 
 void Light3D::Cls() {
-  drawing_ = QImage();
-  update();
+    m_drawing = QImage();
+    update();
 }
 
 void Light3D::PSet_(float x, float y, quint32 Color) {
-  const int px = static_cast<int>(std::lround(x)) + 1;
-  const int py = static_cast<int>(std::lround(y)) + 1;
-  if (px < 0 || py < 0 || px >= width() || py >= height()) return;
-  if (drawing_.size() != size()) {
-    QImage grown(size(), QImage::Format_ARGB32_Premultiplied);
-    grown.fill(Qt::transparent);
-    if (!drawing_.isNull()) {
-      QPainter copy(&grown);
-      copy.drawImage(0, 0, drawing_);
+    const int px = static_cast<int>(std::lround(x)) + 1;
+    const int py = static_cast<int>(std::lround(y)) + 1;
+    if (px < 0 || py < 0 || px >= width() || py >= height())
+        return;
+    if (m_drawing.size() != size()) {
+        QImage grown(size(), QImage::Format_ARGB32_Premultiplied);
+        grown.fill(Qt::transparent);
+        if (!m_drawing.isNull()) {
+            QPainter copy(&grown);
+            copy.drawImage(0, 0, m_drawing);
+        }
+        m_drawing = grown;
     }
-    drawing_ = grown;
-  }
-  drawing_.setPixelColor(px, py, ResolveColour(Color, palette()));
-  update(px, py, 1, 1);
+    m_drawing.setPixelColor(px, py, ResolveColour(Color, palette()));
+    update(px, py, 1, 1);
 }
 
 QImage Light3D::Image() const {
-  QImage image(size(), QImage::Format_ARGB32_Premultiplied);
-  image.fill(Qt::transparent);
-  QPainter painter(&image);
-  PaintSurface(painter);
-  return image;
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    PaintSurface(painter);
+    return image;
 }
 
 void Light3D::PaintSurface(QPainter& painter) const {
-  if (backStyle_ != 0) painter.fillRect(rect(), ResolveColour(backColor_, palette()));
-  if (!picture_.isNull()) painter.drawPixmap(0, 0, picture_);
-  if (!drawing_.isNull()) painter.drawImage(0, 0, drawing_);
+    if (m_backStyle != 0)
+        painter.fillRect(rect(), ResolveColour(m_backColor, palette()));
+    if (!m_picture.isNull())
+        painter.drawPixmap(0, 0, m_picture);
+    if (!m_drawing.isNull())
+        painter.drawImage(0, 0, m_drawing);
 }
 
 void Light3D::paintEvent(QPaintEvent* /*event*/) {
-  // A size set while hidden reaches us only as a pending resize; make sure the edge
-  // follows the size actually painted.
-  if (laidOutSize_ != size()) LayoutLines();
-  QPainter painter(this);
-  PaintSurface(painter);
-  // Lines in their order, so the later one owns a shared pixel (the light lines own
-  // the top-right, bottom-left and bottom-right corners of a sunken edge).
-  for (const Light3DLine& line : lines_.lin3D) {
-    const QColor colour = ResolveColour(line.Color, palette());
-    ForEachLinePixel(line, [&](int x, int y) { painter.fillRect(x, y, 1, 1, colour); });
-  }
+    // A size set while hidden reaches us only as a pending resize; make sure the edge
+    // follows the size actually painted.
+    if (m_laidOutSize != size())
+        LayoutLines();
+    QPainter painter(this);
+    PaintSurface(painter);
+    // Lines in their order, so the later one owns a shared pixel (the light lines own
+    // the top-right, bottom-left and bottom-right corners of a sunken edge).
+    for (const Light3DLine& line : m_lines.lin3D) {
+        const QColor colour = ResolveColour(line.Color, palette());
+        ForEachLinePixel(line, [&](int x, int y) { painter.fillRect(x, y, 1, 1, colour); });
+    }
 }
 
 void Light3D::LayoutLines() {
-  // The container hears of the new size while the edge still has its old place.
-  emit Resize();
-  laidOutSize_ = size();
-  lines_.Layout(width(), height());
-  update();
+    // The container hears of the new size while the edge still has its old place.
+    emit Resize();
+    m_laidOutSize = size();
+    m_lines.Layout(width(), height());
+    update();
 }
 
 void Light3D::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  LayoutLines();
+    QWidget::resizeEvent(event);
+    LayoutLines();
 }
 
 void Light3D::changeEvent(QEvent* event) {
-  QWidget::changeEvent(event);
-  if (event->type() == QEvent::EnabledChange) {
-    emit PropertyChanged(QStringLiteral("Enabled"));
-  } else if (event->type() == QEvent::FontChange) {
-    emit PropertyChanged(QStringLiteral("Font"));
-  }
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange) {
+        emit PropertyChanged(QStringLiteral("Enabled"));
+    } else if (event->type() == QEvent::FontChange) {
+        emit PropertyChanged(QStringLiteral("Font"));
+    }
 }
 
 void Light3D::keyPressEvent(QKeyEvent* event) {
-  const qint16 original = KeyCodeOf(event->key());
-  qint16 keyCode = original;
-  qint16 shift = ShiftOf(event->modifiers());
-  emit KeyDown(keyCode, shift);
-  if (original != 0 && keyCode == 0) {  // a handler cancelled the key
-    event->accept();
-    return;
-  }
-  const QString text = event->text();
-  if (text.size() == 1) {
-    const qint16 ascii = static_cast<qint16>(text.at(0).unicode() & 0x7FFF);
-    qint16 keyAscii = ascii;
-    emit KeyPress(keyAscii);
-    if (ascii != 0 && keyAscii == 0) {
-      event->accept();
-      return;
+    const qint16 original = KeyCodeOf(event->key());
+    qint16 keyCode = original;
+    qint16 shift = ShiftOf(event->modifiers());
+    emit KeyDown(keyCode, shift);
+    if (original != 0 && keyCode == 0) { // a handler cancelled the key
+        event->accept();
+        return;
     }
-  }
-  QWidget::keyPressEvent(event);
+    const QString text = event->text();
+    if (text.size() == 1) {
+        const qint16 ascii = static_cast<qint16>(text.at(0).unicode() & 0x7FFF);
+        qint16 keyAscii = ascii;
+        emit KeyPress(keyAscii);
+        if (ascii != 0 && keyAscii == 0) {
+            event->accept();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Light3D::keyReleaseEvent(QKeyEvent* event) {
-  const qint16 original = KeyCodeOf(event->key());
-  qint16 keyCode = original;
-  qint16 shift = ShiftOf(event->modifiers());
-  emit KeyUp(keyCode, shift);
-  if (original != 0 && keyCode == 0) {
-    event->accept();
-    return;
-  }
-  QWidget::keyReleaseEvent(event);
+    const qint16 original = KeyCodeOf(event->key());
+    qint16 keyCode = original;
+    qint16 shift = ShiftOf(event->modifiers());
+    emit KeyUp(keyCode, shift);
+    if (original != 0 && keyCode == 0) {
+        event->accept();
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
 }
 
 void Light3D::mousePressEvent(QMouseEvent* event) {
-  qint16 button = ButtonsOf(event->button());
-  qint16 shift = ShiftOf(event->modifiers());
-  float x = static_cast<float>(event->position().x());
-  float y = static_cast<float>(event->position().y());
-  pressedInside_ = true;
-  emit MouseDown(button, shift, x, y);
+    qint16 button = ButtonsOf(event->button());
+    qint16 shift = ShiftOf(event->modifiers());
+    float x = static_cast<float>(event->position().x());
+    float y = static_cast<float>(event->position().y());
+    m_pressedInside = true;
+    emit MouseDown(button, shift, x, y);
 }
 
 void Light3D::mouseMoveEvent(QMouseEvent* event) {
-  qint16 button = ButtonsOf(event->buttons());
-  qint16 shift = ShiftOf(event->modifiers());
-  float x = static_cast<float>(event->position().x());
-  float y = static_cast<float>(event->position().y());
-  emit MouseMove(button, shift, x, y);
+    qint16 button = ButtonsOf(event->buttons());
+    qint16 shift = ShiftOf(event->modifiers());
+    float x = static_cast<float>(event->position().x());
+    float y = static_cast<float>(event->position().y());
+    emit MouseMove(button, shift, x, y);
 }
 
 void Light3D::mouseReleaseEvent(QMouseEvent* event) {
-  qint16 button = ButtonsOf(event->button());
-  qint16 shift = ShiftOf(event->modifiers());
-  float x = static_cast<float>(event->position().x());
-  float y = static_cast<float>(event->position().y());
-  emit MouseUp(button, shift, x, y);
-  // A click is a press and a release both over the control.
-  const bool click = pressedInside_ && rect().contains(event->position().toPoint());
-  pressedInside_ = false;
-  if (click) emit Click();
+    qint16 button = ButtonsOf(event->button());
+    qint16 shift = ShiftOf(event->modifiers());
+    float x = static_cast<float>(event->position().x());
+    float y = static_cast<float>(event->position().y());
+    emit MouseUp(button, shift, x, y);
+    // A click is a press and a release both over the control.
+    const bool click = m_pressedInside && rect().contains(event->position().toPoint());
+    m_pressedInside = false;
+    if (click)
+        emit Click();
 }
 
 void Light3D::mouseDoubleClickEvent(QMouseEvent* event) {
-  // The second press of a double click is reported as DblClick only; its release then
-  // gives MouseUp without another Click.
-  pressedInside_ = false;
-  event->accept();
-  emit DblClick();
+    // The second press of a double click is reported as DblClick only; its release then
+    // gives MouseUp without another Click.
+    m_pressedInside = false;
+    event->accept();
+    emit DblClick();
 }
 
 QFont Light3D::AmbientFont() const {
-  return parentWidget() != nullptr ? parentWidget()->font() : QApplication::font();
+    return parentWidget() != nullptr ? parentWidget()->font() : QApplication::font();
 }
 
 void Light3D::ReadProperties(const QVariantMap& bag) {
-  setBackColor(BagValue<quint32>(bag, "BackColor", kDefaultBackColor));
-  setForeColor(BagValue<quint32>(bag, "ForeColor", kDefaultForeColor));
-  setEnabled(BagValue<bool>(bag, "Enabled", true));
-  setFont(BagValue<QFont>(bag, "Font", AmbientFont()));
-  setBackStyle(BagValue<qint16>(bag, "BackStyle", 1));
-  borderStyle_ = BagValue<qint16>(bag, "BorderStyle", 0);
-  setPicture(BagValue<QPixmap>(bag, "Picture", QPixmap()));
-  setAutoRedraw(BagValue<bool>(bag, "AutoRedraw", false));
-  setStyle(BagValue<bool>(bag, "Style", true));
+    setBackColor(BagValue<quint32>(bag, "BackColor", kDefaultBackColor));
+    setForeColor(BagValue<quint32>(bag, "ForeColor", kDefaultForeColor));
+    setEnabled(BagValue<bool>(bag, "Enabled", true));
+    setFont(BagValue<QFont>(bag, "Font", AmbientFont()));
+    setBackStyle(BagValue<qint16>(bag, "BackStyle", 1));
+    m_borderStyle = BagValue<qint16>(bag, "BorderStyle", 0);
+    setPicture(BagValue<QPixmap>(bag, "Picture", QPixmap()));
+    setAutoRedraw(BagValue<bool>(bag, "AutoRedraw", false));
+    setStyle(BagValue<bool>(bag, "Style", true));
 }
 
 QVariantMap Light3D::WriteProperties() const {
-  QVariantMap bag;
-  auto store = [&bag](const char* name, const QVariant& value, bool isDefault) {
-    if (!isDefault) bag.insert(QString::fromLatin1(name), value);
-  };
-  store("BackColor", backColor_, backColor_ == kDefaultBackColor);
-  store("ForeColor", foreColor_, foreColor_ == kDefaultForeColor);
-  store("Enabled", isEnabled(), isEnabled());
-  store("Font", font(), font() == AmbientFont());
-  store("BackStyle", backStyle_, backStyle_ == 1);
-  store("BorderStyle", borderStyle_, borderStyle_ == 0);
-  store("Picture", picture_, picture_.isNull());
-  store("AutoRedraw", autoRedraw_, !autoRedraw_);
-  store("Style", style_, style_);
-  return bag;
+    QVariantMap bag;
+    auto store = [&bag](const char* name, const QVariant& value, bool isDefault) {
+        if (!isDefault)
+            bag.insert(QString::fromLatin1(name), value);
+    };
+    store("BackColor", m_backColor, m_backColor == kDefaultBackColor);
+    store("ForeColor", m_foreColor, m_foreColor == kDefaultForeColor);
+    store("Enabled", isEnabled(), isEnabled());
+    store("Font", font(), font() == AmbientFont());
+    store("BackStyle", m_backStyle, m_backStyle == 1);
+    store("BorderStyle", m_borderStyle, m_borderStyle == 0);
+    store("Picture", m_picture, m_picture.isNull());
+    store("AutoRedraw", m_autoRedraw, !m_autoRedraw);
+    store("Style", m_style, m_style);
+    return bag;
 }
 
-}  // namespace harvix
+} // namespace harvix

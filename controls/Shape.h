@@ -7,19 +7,19 @@
 namespace harvix {
 
 class Shape : public QWidget {
-  Q_OBJECT
- public:
-  explicit Shape(QWidget* parent = nullptr);
+    Q_OBJECT
+public:
+    explicit Shape(QWidget* parent = nullptr);
 
-  // A colour value as in SystemColours.h.
-  [[nodiscard]] quint32 BorderColor() const { return borderColor_; }
-  void setBorderColor(quint32 value);
+    // A colour value as in SystemColours.h.
+    [[nodiscard]] quint32 BorderColor() const { return m_borderColor; }
+    void setBorderColor(quint32 value);
 
- protected:
-  void paintEvent(QPaintEvent* event) override;
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
- private:
-  quint32 borderColor_ = 0x80000008U;
+private:
+    quint32 m_borderColor = 0x80000008U;
 };
 
-}  // namespace harvix
+} // namespace harvix

@@ -18,13 +18,13 @@ inline constexpr std::uint32_t kSysButtonText = 0x80000012U;   // button text
 inline constexpr std::uint32_t kSysButtonHighlight = 0x80000014U;
 
 [[nodiscard]] constexpr bool IsSystemColour(std::uint32_t value) {
-  return (value & 0xFF000000U) == 0x80000000U;
+    return (value & 0xFF000000U) == 0x80000000U;
 }
 
 // RGB values are stored red in the low byte.
 [[nodiscard]] constexpr std::uint32_t RGBValue(int r, int g, int b) {
-  return static_cast<std::uint32_t>(r & 0xFF) | (static_cast<std::uint32_t>(g & 0xFF) << 8) |
-         (static_cast<std::uint32_t>(b & 0xFF) << 16);
+    return static_cast<std::uint32_t>(r & 0xFF) | (static_cast<std::uint32_t>(g & 0xFF) << 8) |
+           (static_cast<std::uint32_t>(b & 0xFF) << 16);
 }
 
 // The colour a stored value stands for under the given palette. An unknown system colour
@@ -34,9 +34,9 @@ inline constexpr std::uint32_t kSysButtonHighlight = 0x80000014U;
 // The palette group and role a system colour maps to (for colouring widgets that draw
 // through the palette).
 struct PaletteSlot {
-  QPalette::ColorGroup group = QPalette::All;
-  QPalette::ColorRole role = QPalette::Window;
+    QPalette::ColorGroup group = QPalette::All;
+    QPalette::ColorRole role = QPalette::Window;
 };
 [[nodiscard]] PaletteSlot SystemColourSlot(std::uint32_t value);
 
-}  // namespace harvix
+} // namespace harvix
