@@ -164,8 +164,9 @@ TEST(BrokenDirectory, SharedSubdirectoriesAreReadOnce) {
     auto image = b.build();
     // Every type entry's subdirectory offset becomes that of the first one.
     const std::size_t root = 0x400;
-    const std::uint32_t firstTarget = image[root + 20] | (image[root + 21] << 8) |
-                                      (image[root + 22] << 16) | static_cast<std::uint32_t>(image[root + 23] << 24);
+    std::uint32_t firstTarget = 0;
+    for (std::size_t k = 0; k < 4; ++k)
+        firstTarget |= std::uint32_t{image[root + 20 + k]} << (8 * k);
     for (std::size_t i = 0; i < 200; ++i)
         for (std::size_t k = 0; k < 4; ++k)
             image[root + 16 + 8 * i + 4 + k] = static_cast<std::uint8_t>(firstTarget >> (8 * k));
