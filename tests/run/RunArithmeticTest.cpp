@@ -8,7 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <limits>
+#include <thread>
 
 namespace harvix::run {
 namespace {
@@ -53,6 +59,43 @@ TEST(PriorityTest, SliderPositionsMapToClassesAndNiceValues) {
         EXPECT_EQ(PriorityClassFor(row.position), row.priorityClass) << row.position;
         EXPECT_EQ(NiceValueFor(PriorityClassFor(row.position)), row.nice) << row.position;
     }
+}
+
+// Runs `body` in a child process, so that the test process keeps its own priority;
+// the child's exit status is the result.
+int inChild(int (*body)()) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PriorityTest, ApplyPriorityMovesEveryThreadAndLeavesNormalAlone) {
+    errno = 0;
+    if (getpriority(PRIO_PROCESS, 0) > 10)
+        GTEST_SKIP() << "already below the below-normal priority; lowering the nice value needs a privilege";
+    EXPECT_EQ(inChild([] {
+                  const int before = getpriority(PRIO_PROCESS, 0);
+                  ApplyPriority(3);
+                  ApplyPriority(0); // no class: nothing happens
+                  return getpriority(PRIO_PROCESS, 0) == before ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(inChild([] {
+                  int seen = -100;
+                  std::thread other([&] {
+                      // Started before the change; a nice value is per thread on Linux.
+                      usleep(100000);
+                      errno = 0;
+                      seen = getpriority(PRIO_PROCESS, 0);
+                  });
+                  ApplyPriority(2);
+                  other.join();
+                  return getpriority(PRIO_PROCESS, 0) == 10 && seen == 10 ? 0 : 1;
+              }),
+              0);
 }
 
 TEST(ProgressTest, RoundsHalvesToTheEvenNeighbour) {
