@@ -69,8 +69,10 @@ public:
         m_current = 0;
         m_playing = false;
     }
-    // Starts playing from the frame shown; nothing to play means nothing starts.
+    // Starts playing the whole clip from its first frame; nothing to play means nothing
+    // starts.
     bool play() {
+        m_current = 0;
         m_playing = m_count > 0;
         return m_playing;
     }

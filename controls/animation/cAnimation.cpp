@@ -47,6 +47,7 @@ bool cAnimation::Open(const QString& path) {
 void cAnimation::Play() {
     if (!m_playback.play())
         return;
+    update();
     m_timer.start(FrameInterval());
 }
 

@@ -31,7 +31,7 @@ public:
     // Returns false, and leaves the control empty, when the file cannot be read as a
     // clip. With AutoPlay the clip starts at once.
     bool Open(const QString& path);
-    // Plays the whole clip and repeats it without end, from the frame shown.
+    // Plays the whole clip from its first frame and repeats it without end.
     void Play();
     // Stops playing; the frame reached stays on show.
     void Stop();

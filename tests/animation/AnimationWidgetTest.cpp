@@ -45,6 +45,8 @@ TEST(AnimationControl, PlaysTheSearchClipInALoop) {
     ani.Stop();
     EXPECT_FALSE(ani.IsPlaying());
     EXPECT_EQ(ani.CurrentFrame(), 1); // the frame reached stays
+    ani.Play();
+    EXPECT_EQ(ani.CurrentFrame(), 0); // and playing again starts from the first frame
 }
 
 TEST(AnimationControl, ItsClockMovesTheFrames) {

@@ -264,9 +264,12 @@ TEST(Playback, LoopsAndStops) {
     EXPECT_EQ(p.advance(), 1u);
     EXPECT_EQ(p.advance(), 2u);
     EXPECT_EQ(p.advance(), 0u);
+    EXPECT_EQ(p.advance(), 1u);
     p.stop();
     EXPECT_FALSE(p.playing());
-    EXPECT_EQ(p.current(), 0u);
+    EXPECT_EQ(p.current(), 1u); // the frame reached stays on show
+    EXPECT_TRUE(p.play());
+    EXPECT_EQ(p.current(), 0u); // playing again starts the clip over
 }
 
 } // namespace
