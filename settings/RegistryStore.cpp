@@ -390,7 +390,16 @@ DbHandle openForWriting(const std::string& path) {
     return db;
 }
 
+// Before anything is written, the whole file is checked: the store is small, and a write
+// into a damaged file could make the damage worse.
+void checkIntact(sqlite3* db) {
+    Statement st(db, "PRAGMA quick_check(1)");
+    if (st.step() && st.text(0) != "ok")
+        throw SqlFailure{SQLITE_CORRUPT, "integrity check: " + st.text(0)};
+}
+
 void ensureSchema(sqlite3* db) {
+    checkIntact(db);
     if (hasSchema(db))
         return;
     exec(db, kSchema);
@@ -494,20 +503,27 @@ Status runWrite(const std::string& path, Op op) {
                                                     " cannot be written: " + f.message);
             }
         }
-        DbHandle db = beginWrite(path);
-        try {
-            op(db.get());
-            exec(db.get(), "COMMIT");
-            return success();
-        } catch (const SqlFailure& f) {
-            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-            return makeError(ErrorKind::Io, isDamage(f.rc) ? damagedError(path, f.message).message
-                                                           : "the registry store " + path +
-                                                                 " cannot be written: " +
-                                                                 f.message);
-        } catch (const Failure&) {
-            sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-            throw;
+        for (int attempt = 0;; ++attempt) {
+            const auto before = fileId(path);
+            DbHandle db = beginWrite(path);
+            try {
+                op(db.get());
+                exec(db.get(), "COMMIT");
+                return success();
+            } catch (const SqlFailure& f) {
+                sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+                db.reset();
+                if (!isDamage(f.rc))
+                    return makeError(ErrorKind::Io, "the registry store " + path +
+                                                        " cannot be written: " + f.message);
+                // Damage found beyond the file's header: keep the file and start anew,
+                // as when it cannot be opened at all.
+                if (attempt > 0 || !before || !moveAside(path, *before))
+                    return damagedError(path, f.message);
+            } catch (const Failure&) {
+                sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+                throw;
+            }
         }
     } catch (const Failure& f) {
         return f.error;

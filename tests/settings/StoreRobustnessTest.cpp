@@ -156,6 +156,23 @@ TEST_F(StoreRobustnessTest, ADamagedStoreGivesDefaultsAndIsKeptBesideTheNewOne) 
     EXPECT_EQ(integrity(), "ok");
 }
 
+TEST_F(StoreRobustnessTest, DamageBehindAnIntactHeaderIsAlsoKeptAside) {
+    WriteSetting("Mask", "*.ocx");
+    {
+        // Overwrite the page after the schema page, where the keys are.
+        std::fstream f(storePath(), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4096);
+        const std::string junk(4096, '\xFF');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    ::testing::internal::CaptureStderr();
+    WriteSetting("Mask", "*.scr");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(corruptCopies().size(), 1u) << err;
+    EXPECT_EQ(LoadSettings().Mask, "*.scr");
+    EXPECT_EQ(integrity(), "ok");
+}
+
 TEST_F(StoreRobustnessTest, ADatabaseOfAnotherProgramIsNeverWrittenInto) {
     std::filesystem::create_directories(root() / "config");
     sqlite3* db = nullptr;
