@@ -162,8 +162,10 @@ std::vector<std::string> CrLfLines(const std::string& text) {
 }
 
 std::uint32_t U32At(const ByteVector& b, std::size_t o) {
-    return static_cast<std::uint32_t>(b.at(o) | (b.at(o + 1) << 8) | (b.at(o + 2) << 16) |
-                                      (static_cast<std::uint32_t>(b.at(o + 3)) << 24));
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= static_cast<std::uint32_t>(b.at(o + i)) << (8 * i);
+    return value;
 }
 
 std::uint16_t U16At(const ByteVector& b, std::size_t o) {
