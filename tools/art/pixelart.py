@@ -34,15 +34,16 @@ def overlay(base, top, dx, dy):
 
 
 _MAGNIFIER = [
-    ".KKKK....",
-    "KWWccK...",
-    "KWcccK...",
-    "KccccK...",
-    "KccccKK..",
-    ".KKKKDDK.",
-    ".....KDDK",
-    "......KDK",
-    ".......K.",
+    "..KKK......",
+    ".KWWcK.....",
+    "KWccccK....",
+    "KWccccK....",
+    "KccccSK....",
+    ".KccSKK....",
+    "..KKKKDK...",
+    "......KDK..",
+    ".......KDK.",
+    "........KK.",
 ]
 
 _WINDOW = [
