@@ -1,6 +1,5 @@
 // harvix-cli settings: shows the wizard's stored settings, or changes some of them.
 #include "Commands.h"
-
 #include "RegistryStore.h"
 #include "RegistryValue.h"
 #include "Settings.h"

@@ -2,20 +2,18 @@
 
 #include "RegistryValue.h"
 
-#include <sqlite3.h>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <pwd.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace harvix {
 
@@ -194,8 +192,8 @@ std::vector<std::string_view> splitKeyPath(std::string_view keyPath) {
         const auto sep = keyPath.find('\\', start);
         const auto part = keyPath.substr(start, sep == std::string_view::npos ? sep : sep - start);
         if (part.empty())
-            fail(ErrorKind::Malformed, "the key path '" + std::string(keyPath) +
-                                           "' holds an empty part");
+            fail(ErrorKind::Malformed,
+                 "the key path '" + std::string(keyPath) + "' holds an empty part");
         if (part.size() > kMaxKeyNameBytes)
             fail(ErrorKind::Malformed, "a key name is longer than 255 bytes");
         parts.push_back(part);
@@ -316,7 +314,7 @@ bool moveAside(const std::string& path, const FileId& seen) {
     } else {
         char stamp[32] = {};
         const std::time_t t = std::time(nullptr);
-        std::tm tm {};
+        std::tm tm{};
         localtime_r(&t, &tm);
         std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
         std::string target = path + ".corrupt-" + stamp;
@@ -370,8 +368,8 @@ Result<std::optional<DbHandle>> openForReading(const std::string& path) {
         db.reset(raw);
     }
     if (rc != SQLITE_OK)
-        return makeError(ErrorKind::Io, "cannot open the registry store " + path + ": " +
-                                            sqlite3_errstr(rc));
+        return makeError(ErrorKind::Io,
+                         "cannot open the registry store " + path + ": " + sqlite3_errstr(rc));
     return std::optional<DbHandle>(std::move(db));
 }
 
@@ -380,8 +378,8 @@ DbHandle openForWriting(const std::string& path) {
         fail(ErrorKind::Io, "cannot create the folder of the registry store " + path);
     const bool isNew = !fileId(path);
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     DbHandle db(raw);
     if (rc != SQLITE_OK)
         fail(ErrorKind::Io, "cannot open the registry store " + path + ": " + sqlite3_errstr(rc));
@@ -437,14 +435,13 @@ DbHandle beginWrite(const std::string& path) {
                                                    : "the registry store " + path +
                                                          " cannot be written: " + f.message);
             if (!moveAside(path, *before))
-                fail(ErrorKind::Io, damagedError(path, f.message).message +
-                                        " and cannot be moved aside");
+                fail(ErrorKind::Io,
+                     damagedError(path, f.message).message + " and cannot be moved aside");
         }
     }
 }
 
-template <class T>
-Result<T> toResult(const Failure& f) {
+template <class T> Result<T> toResult(const Failure& f) {
     return f.error;
 }
 
@@ -483,8 +480,7 @@ Result<T> runRead(const std::string& path, Result<T> whenEmpty, Op op) {
 }
 
 // Runs `op(db)` as one write transaction (or as one step of the open batch).
-template <class Op>
-Status runWrite(const std::string& path, Op op) {
+template <class Op> Status runWrite(const std::string& path, Op op) {
     try {
         if (sqlite3* db = batchFor(path)) {
             try {
@@ -499,8 +495,8 @@ Status runWrite(const std::string& path, Op op) {
                 exec(db, "RELEASE registry_op");
                 return success();
             } catch (const SqlFailure& f) {
-                return makeError(ErrorKind::Io, "the registry store " + path +
-                                                    " cannot be written: " + f.message);
+                return makeError(ErrorKind::Io,
+                                 "the registry store " + path + " cannot be written: " + f.message);
             }
         }
         for (int attempt = 0;; ++attempt) {
@@ -553,12 +549,21 @@ char32_t foldCodePoint(char32_t c) {
     if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
         return (c % 2 == 1) ? c + 1 : c;
     switch (c) {
-    case 0x178: return 0xFF;
-    case 0x386: return 0x3AC;
-    case 0x388: case 0x389: case 0x38A: return c + 0x25;
-    case 0x38C: return 0x3CC;
-    case 0x38E: case 0x38F: return c + 0x3F;
-    default: return c;
+    case 0x178:
+        return 0xFF;
+    case 0x386:
+        return 0x3AC;
+    case 0x388:
+    case 0x389:
+    case 0x38A:
+        return c + 0x25;
+    case 0x38C:
+        return 0x3CC;
+    case 0x38E:
+    case 0x38F:
+        return c + 0x3F;
+    default:
+        return c;
     }
 }
 
@@ -577,8 +582,9 @@ std::string FoldRegistryName(std::string_view name) {
         // Two-byte sequences hold every letter that is folded beyond ASCII.
         if ((c & 0xE0) == 0xC0 && i + 1 < name.size() &&
             (static_cast<unsigned char>(name[i + 1]) & 0xC0) == 0x80) {
-            const char32_t cp = (static_cast<char32_t>(c & 0x1F) << 6) |
-                                static_cast<char32_t>(static_cast<unsigned char>(name[i + 1]) & 0x3F);
+            const char32_t cp =
+                (static_cast<char32_t>(c & 0x1F) << 6) |
+                static_cast<char32_t>(static_cast<unsigned char>(name[i + 1]) & 0x3F);
             if (cp >= 0x80) {
                 const char32_t low = foldCodePoint(cp);
                 out.push_back(static_cast<char>(0xC0 | (low >> 6)));
@@ -608,7 +614,9 @@ std::string RegistryStore::DefaultPath() {
     return config + "/harvix/registry.sqlite3";
 }
 
-std::string RegistryStore::path() const { return m_path.empty() ? DefaultPath() : m_path; }
+std::string RegistryStore::path() const {
+    return m_path.empty() ? DefaultPath() : m_path;
+}
 
 Status RegistryStore::openKey(std::int32_t root, std::string_view keyPath) const {
     // A root key always exists, whether or not the store holds anything below it.
@@ -673,7 +681,11 @@ Status RegistryStore::setValue(std::int32_t root, std::string_view keyPath, std:
         Statement st(db, "INSERT INTO registry_values (key, name, folded, type, data) "
                          "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (key, folded) "
                          "DO UPDATE SET type = excluded.type, data = excluded.data");
-        st.bind(1, id).bind(2, name).bind(3, FoldRegistryName(name)).bind(4, type).bindBlob(5, data);
+        st.bind(1, id)
+            .bind(2, name)
+            .bind(3, FoldRegistryName(name))
+            .bind(4, type)
+            .bindBlob(5, data);
         st.step();
     });
 }
@@ -757,8 +769,8 @@ Status RegistryBatch::commit() {
     if (rc != SQLITE_OK) {
         const std::string message = sqlite3_errmsg(state->db.get());
         sqlite3_exec(state->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        return makeError(ErrorKind::Io, "the registry store " + state->path +
-                                            " cannot be written: " + message);
+        return makeError(ErrorKind::Io,
+                         "the registry store " + state->path + " cannot be written: " + message);
     }
     return success();
 }

@@ -18,9 +18,10 @@ std::optional<std::string_view> RootKeyName(std::int32_t root) {
 }
 
 std::string RegistryTypeName(std::int32_t type) {
-    static constexpr std::array<const char*, 8> kNames{
-        "REG_NONE",  "REG_SZ",               "REG_EXPAND_SZ", "REG_BINARY",
-        "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK",      "REG_MULTI_SZ"};
+    static constexpr std::array<const char*, 8> kNames{"REG_NONE",      "REG_SZ",
+                                                       "REG_EXPAND_SZ", "REG_BINARY",
+                                                       "REG_DWORD",     "REG_DWORD_BIG_ENDIAN",
+                                                       "REG_LINK",      "REG_MULTI_SZ"};
     if (type >= 0 && static_cast<std::size_t>(type) < kNames.size())
         return kNames[static_cast<std::size_t>(type)];
     return "REG_" + std::to_string(type);

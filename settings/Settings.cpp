@@ -5,15 +5,14 @@
 #include "RegistryValue.h"
 #include "cRegistry.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace harvix {
 
@@ -37,16 +36,29 @@ namespace {
 constexpr std::size_t kFirstKindRow = 4;
 
 // Applies `fn` to the field of a row: fn(bool&), fn(std::string&) or fn(std::int16_t&).
-template <class S, class Fn>
-void withField(S& s, std::size_t row, Fn&& fn) {
+template <class S, class Fn> void withField(S& s, std::size_t row, Fn&& fn) {
     switch (row) {
-    case 0: fn(s.SearchSystem); break;
-    case 1: fn(s.Folder); break;
-    case 2: fn(s.SubFolders); break;
-    case 3: fn(s.Mask); break;
-    case 10: fn(s.DestPath); break;
-    case 11: fn(s.Priority); break;
-    default: fn(s.ResTypes[row - kFirstKindRow]); break;
+    case 0:
+        fn(s.SearchSystem);
+        break;
+    case 1:
+        fn(s.Folder);
+        break;
+    case 2:
+        fn(s.SubFolders);
+        break;
+    case 3:
+        fn(s.Mask);
+        break;
+    case 10:
+        fn(s.DestPath);
+        break;
+    case 11:
+        fn(s.Priority);
+        break;
+    default:
+        fn(s.ResTypes[row - kFirstKindRow]);
+        break;
     }
 }
 
@@ -237,7 +249,8 @@ void SaveSettings(const Settings& settings) {
     // the old values or the new ones, never a key with only some of them.
     RegistryBatch batch;
     for (std::size_t row = 0; row < kSettingRows.size(); ++row)
-        withField(settings, row, [&](const auto& field) { WriteSetting(kSettingRows[row].name, field); });
+        withField(settings, row,
+                  [&](const auto& field) { WriteSetting(kSettingRows[row].name, field); });
     if (auto committed = batch.commit(); !committed)
         throw RegistryError(kRegErrorSetValue, RegistryErrorSource(),
                             "Failed to save the settings: " + committed.error().message);

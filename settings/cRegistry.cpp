@@ -1,9 +1,8 @@
 #include "cRegistry.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <new>
+#include <unistd.h>
 
 namespace harvix {
 
@@ -29,7 +28,9 @@ std::string RegistryErrorSource() {
 
 cRegistry::cRegistry(std::string storePath) : m_store(std::move(storePath)) {}
 
-std::string cRegistry::rootText() const { return std::to_string(m_classKey); }
+std::string cRegistry::rootText() const {
+    return std::to_string(m_classKey);
+}
 
 void cRegistry::raise(std::int32_t number, const std::string& description) const {
     throw RegistryError(number, RegistryErrorSource(), description);
@@ -41,7 +42,9 @@ void cRegistry::raiseSetValue(std::int32_t number, const RegVariant& vValue) con
                       VariantToText(vValue) + "'");
 }
 
-bool cRegistry::KeyExists() const { return m_store.openKey(m_classKey, m_sectionKey).ok(); }
+bool cRegistry::KeyExists() const {
+    return m_store.openKey(m_classKey, m_sectionKey).ok();
+}
 
 bool cRegistry::CreateKey() {
     if (!m_store.createKey(m_classKey, m_sectionKey).ok())
@@ -61,8 +64,8 @@ bool cRegistry::DeleteValue() {
         raise(kRegErrorGeneral, "Failed to open key '" + rootText() + "',Section: '" +
                                     m_sectionKey + "' for delete access");
     if (!m_store.deleteValue(m_classKey, m_sectionKey, m_valueKey).ok())
-        raise(kRegErrorGeneral, "Failed to delete registry Key: '" + rootText() +
-                                    "',Section: '" + m_sectionKey + "',Key: '" + m_valueKey);
+        raise(kRegErrorGeneral, "Failed to delete registry Key: '" + rootText() + "',Section: '" +
+                                    m_sectionKey + "',Key: '" + m_valueKey);
     return true;
 }
 

@@ -71,8 +71,7 @@ public:
     // 8. Registers a program as the opener of files ending in "." + sAssociation, under
     //    HKEY_CLASSES_ROOT.
     void CreateEXEAssociation(const std::string& sExePath, const std::string& sClassName,
-                              const std::string& sClassDescription,
-                              const std::string& sAssociation,
+                              const std::string& sClassDescription, const std::string& sAssociation,
                               const std::string& sOpenMenuText = "&Open",
                               bool bSupportPrint = false,
                               const std::string& sPrintMenuText = "&Print",

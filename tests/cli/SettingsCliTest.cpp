@@ -2,15 +2,13 @@
 #include "RegistryStore.h"
 #include "RegistryValue.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 namespace harvix {
@@ -54,7 +52,8 @@ protected:
                               quoted(HARVIX_CLI) + " settings";
         for (const auto& a : args)
             command += " " + quoted(a);
-        command += " >" + quoted((m_dir / "out").string()) + " 2>" + quoted((m_dir / "err").string());
+        command +=
+            " >" + quoted((m_dir / "out").string()) + " 2>" + quoted((m_dir / "err").string());
         const int raw = std::system(command.c_str());
         Outcome o;
         o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -66,7 +65,9 @@ protected:
     std::string defaultsListing() const {
         const std::string home = (m_dir / "home").string();
         return "SearchSystem\tREG_DWORD\t1\n"
-               "Folder\tREG_SZ\t" + home + "\n"
+               "Folder\tREG_SZ\t" +
+               home +
+               "\n"
                "SubFolders\tREG_DWORD\t1\n"
                "Mask\tREG_SZ\t*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\n"
                "ResTypesBitmap\tREG_DWORD\t1\n"
@@ -92,7 +93,8 @@ TEST_F(SettingsCliTest, WithoutAStoreItPrintsTheDefaultsAndCreatesNothing) {
 }
 
 TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
-    const auto w = run({"mask=*.ocx; *.scr", "SubFolders=0", "Priority=5", "DestPath=/d/\xC3\xA4 x"});
+    const auto w =
+        run({"mask=*.ocx; *.scr", "SubFolders=0", "Priority=5", "DestPath=/d/\xC3\xA4 x"});
     ASSERT_EQ(w.status, 0) << w.err;
     auto names = RegistryStore(m_store.string()).valueNames(HKEY_LOCAL_MACHINE, "Software\\Harvix");
     ASSERT_TRUE(names.ok());
@@ -108,7 +110,8 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
     replace("DestPath\tREG_SZ\t/Resources", "DestPath\tREG_SZ\t/d/\xC3\xA4 x");
     EXPECT_EQ(run({}).out, expected);
 
-    auto stored = RegistryStore(m_store.string()).queryValue(HKEY_LOCAL_MACHINE, "Software\\Harvix", "Priority");
+    auto stored = RegistryStore(m_store.string())
+                      .queryValue(HKEY_LOCAL_MACHINE, "Software\\Harvix", "Priority");
     ASSERT_TRUE(stored.ok());
     EXPECT_EQ(stored->type, REG_DWORD);
     EXPECT_EQ(stored->data, (std::vector<std::uint8_t>{5, 0, 0, 0}));
@@ -116,9 +119,9 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
 
 TEST_F(SettingsCliTest, RefusedArgumentsWriteNothing) {
     const std::vector<std::vector<std::string>> refused = {
-        {"Colour=1"},  {"SubFolders=yes"}, {"SubFolders=2"}, {"Priority=0"},
-        {"Priority=6"}, {"Priority=3x"},   {"Priority="},    {"Mask"},
-        {"Mask=*.dll", "Nope=1"},
+        {"Colour=1"},   {"SubFolders=yes"}, {"SubFolders=2"},
+        {"Priority=0"}, {"Priority=6"},     {"Priority=3x"},
+        {"Priority="},  {"Mask"},           {"Mask=*.dll", "Nope=1"},
     };
     for (const auto& args : refused) {
         const auto o = run(args);

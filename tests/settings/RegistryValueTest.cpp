@@ -1,8 +1,8 @@
-#include "RegistryStore.h"
 #include "RegistryValue.h"
 
-#include <gtest/gtest.h>
+#include "RegistryStore.h"
 
+#include <gtest/gtest.h>
 #include <map>
 
 namespace harvix {
@@ -10,7 +10,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytesOf(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 RegVariant decode(std::int32_t type, const Bytes& data) {
     const std::map<std::string, std::string, std::less<>> env{{"TEMP", "/tmp"}, {"A", "x"}};
@@ -37,19 +39,23 @@ TEST_P(DecodeTest, StoredBytesBecomeTheValueAReadHandsOut) {
 INSTANTIATE_TEST_SUITE_P(
     Types, DecodeTest,
     ::testing::Values(
-        DecodeCase{"sz drops its terminator", REG_SZ, bytesOf(std::string("abc\0", 4)), std::string("abc")},
+        DecodeCase{"sz drops its terminator", REG_SZ, bytesOf(std::string("abc\0", 4)),
+                   std::string("abc")},
         DecodeCase{"sz of only a terminator", REG_SZ, Bytes{0}, std::string()},
         DecodeCase{"sz of no bytes at all", REG_SZ, Bytes{}, std::string()},
         DecodeCase{"sz keeps embedded zeros and UTF-8", REG_SZ,
-                   bytesOf(std::string("\xC3\xA4\0\t\x01z\0", 7)), std::string("\xC3\xA4\0\t\x01z", 6)},
+                   bytesOf(std::string("\xC3\xA4\0\t\x01z\0", 7)),
+                   std::string("\xC3\xA4\0\t\x01z", 6)},
         DecodeCase{"multi sz loses only the final zero", REG_MULTI_SZ,
                    bytesOf(std::string("a\0bc\0\0", 6)), std::string("a\0bc\0", 5)},
         DecodeCase{"expand sz expands known variables", REG_EXPAND_SZ,
                    bytesOf(std::string("%TEMP%/x\0", 9)), std::string("/tmp/x")},
         DecodeCase{"dword little-endian", REG_DWORD, Bytes{0x02, 0x01, 0, 0}, std::int32_t{258}},
-        DecodeCase{"dword all ones is -1", REG_DWORD, Bytes{0xFF, 0xFF, 0xFF, 0xFF}, std::int32_t{-1}},
+        DecodeCase{"dword all ones is -1", REG_DWORD, Bytes{0xFF, 0xFF, 0xFF, 0xFF},
+                   std::int32_t{-1}},
         DecodeCase{"short dword is zero-padded", REG_DWORD, Bytes{0x05}, std::int32_t{5}},
-        DecodeCase{"long dword uses its first four bytes", REG_DWORD, Bytes{1, 0, 0, 0, 9, 9}, std::int32_t{1}},
+        DecodeCase{"long dword uses its first four bytes", REG_DWORD, Bytes{1, 0, 0, 0, 9, 9},
+                   std::int32_t{1}},
         DecodeCase{"big-endian dword", REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 1, 2}, std::int32_t{258}},
         DecodeCase{"big-endian sign bit", REG_DWORD_BIG_ENDIAN, Bytes{0x80, 0, 0, 0},
                    std::int32_t{INT32_MIN}},
@@ -66,9 +72,9 @@ TEST(ExpandTest, OnlyKnownVariablesBetweenTwoSignsAreReplaced) {
         return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
     };
     const std::pair<const char*, const char*> cases[] = {
-        {"%A%", "x"},           {"%A%%B%", "xyy"},   {"a%A%b", "axb"},
-        {"%NOPE%", "%NOPE%"},   {"100%", "100%"},    {"%%", "%%"},
-        {"%NOPE%B%", "%NOPEyy"}, {"%A", "%A"},        {"", ""},
+        {"%A%", "x"},     {"%A%%B%", "xyy"}, {"a%A%b", "axb"},        {"%NOPE%", "%NOPE%"},
+        {"100%", "100%"}, {"%%", "%%"},      {"%NOPE%B%", "%NOPEyy"}, {"%A", "%A"},
+        {"", ""},
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(ExpandEnvironmentText(in, lookup), out) << in;
@@ -86,7 +92,7 @@ TEST(ExpandTest, ATextIsExpandableOnlyWithTwoSignsAtLeastTwoApart) {
 
 TEST(NamesTest, FoldingIgnoresCaseBeyondAscii) {
     EXPECT_EQ(FoldRegistryName("Software\\HARVIX"), "software\\harvix");
-    EXPECT_EQ(FoldRegistryName("\xC3\x84RGER"), "\xC3\xA4rger");        // Ärger
+    EXPECT_EQ(FoldRegistryName("\xC3\x84RGER"), "\xC3\xA4rger");         // Ärger
     EXPECT_EQ(FoldRegistryName("\xD0\x9F\xD0\x81"), "\xD0\xBF\xD1\x91"); // ПЁ
     EXPECT_EQ(FoldRegistryName("\xCE\xA3"), "\xCF\x83");                 // Σ
     EXPECT_EQ(FoldRegistryName("\xC5\x81"), "\xC5\x82");                 // Ł

@@ -1,7 +1,7 @@
-#include "TempStore.h"
+#include "Settings.h"
 
 #include "RegistryStore.h"
-#include "Settings.h"
+#include "TempStore.h"
 #include "cRegistry.h"
 
 #include <gtest/gtest.h>
@@ -108,8 +108,8 @@ TEST_F(SettingsTest, ReadSettingLeavesTheTargetAloneWithoutTheKey) {
 }
 
 TEST_F(SettingsTest, StoredValuesOfOtherTypesOrRangesAreConverted) {
-    const std::pair<std::int32_t, std::int16_t> priorities[] = {
-        {1, 1}, {5, 5}, {0, 3}, {6, 3}, {-1, 3}, {70000, 3}};
+    const std::pair<std::int32_t, std::int16_t> priorities[] = {{1, 1}, {5, 5},  {0, 3},
+                                                                {6, 3}, {-1, 3}, {70000, 3}};
     for (const auto& [storedValue, loaded] : priorities) {
         WriteSetting("Priority", storedValue);
         EXPECT_EQ(LoadSettings().Priority, loaded) << storedValue;

@@ -1,16 +1,14 @@
 // The store under stress: two programs writing at once, a writer killed mid-write, and
 // store files that are damaged or cannot be opened.
-#include "TempStore.h"
-
 #include "RegistryStore.h"
 #include "Settings.h"
+#include "TempStore.h"
 #include "cRegistry.h"
 
-#include <gtest/gtest.h>
-#include <sqlite3.h>
-
 #include <csignal>
+#include <gtest/gtest.h>
 #include <set>
+#include <sqlite3.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,7 +37,8 @@ protected:
     std::string integrity() const {
         sqlite3* db = nullptr;
         std::string result = "cannot open";
-        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        if (sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+            SQLITE_OK) {
             sqlite3_stmt* st = nullptr;
             if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
                 sqlite3_step(st) == SQLITE_ROW)
@@ -96,7 +95,8 @@ TEST_F(StoreRobustnessTest, TwoWritersAtOnceKeepEachOthersValues) {
     EXPECT_EQ(all.size(), 2u * kWrites + 1);
     for (int p = 0; p < 2; ++p)
         for (int i = 0; i < kWrites; ++i)
-            EXPECT_TRUE(all.count("p" + std::to_string(p) + "_" + std::to_string(i))) << p << " " << i;
+            EXPECT_TRUE(all.count("p" + std::to_string(p) + "_" + std::to_string(i)))
+                << p << " " << i;
 }
 
 TEST_F(StoreRobustnessTest, AWriterKilledMidWriteLeavesEveryCommittedValue) {

@@ -2,11 +2,10 @@
 // HARVIX_REGISTRY point into a fresh temporary folder, which is removed afterwards.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
@@ -15,7 +14,8 @@ namespace harvix::test {
 class TempStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "harvix-reg-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "harvix-reg-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         m_root = pattern;
         m_home = m_root / "home";

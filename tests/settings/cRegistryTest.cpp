@@ -1,10 +1,9 @@
-#include "TempStore.h"
-
-#include "RegistryStore.h"
 #include "cRegistry.h"
 
-#include <gtest/gtest.h>
+#include "RegistryStore.h"
+#include "TempStore.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace harvix {
@@ -101,9 +100,14 @@ TEST_F(RegistryTest, TheUnnamedValueIsSeparateFromNamedOnes) {
 }
 
 TEST_F(RegistryTest, TextsAreStoredExactlyWithTheirTerminator) {
-    const std::string texts[] = {"abc", "", " leading and trailing ", "tab\there\r\nline",
+    const std::string texts[] = {"abc",
+                                 "",
+                                 " leading and trailing ",
+                                 "tab\there\r\nline",
                                  "\xC3\xA4\xC3\xB6\xC3\xBC \xE2\x82\xAC \xF0\x9F\x98\x80",
-                                 std::string("nul\0inside", 10), "\\back\\slashes\\", "100%"};
+                                 std::string("nul\0inside", 10),
+                                 "\\back\\slashes\\",
+                                 "100%"};
     for (const auto& text : texts) {
         write("T", "v", REG_SZ, text);
         const auto s = stored("T", "v");
@@ -142,8 +146,10 @@ TEST_F(RegistryTest, DwordsAreWrittenLittleEndianWhateverTheRequestedOrder) {
     EXPECT_EQ(stored("D", "short").data, (Bytes{0xFE, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(at("D", "le").Value(), RegVariant(std::int32_t{-1}));
 
-    ASSERT_TRUE(RegistryStore().setValue(HKEY_LOCAL_MACHINE, "D", "stored-be",
-                                         REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 1, 2}).ok());
+    ASSERT_TRUE(
+        RegistryStore()
+            .setValue(HKEY_LOCAL_MACHINE, "D", "stored-be", REG_DWORD_BIG_ENDIAN, Bytes{0, 0, 1, 2})
+            .ok());
     auto reg = at("D", "stored-be");
     EXPECT_EQ(reg.Value(), RegVariant(std::int32_t{258}));
     EXPECT_EQ(reg.ValueType(), REG_DWORD_BIG_ENDIAN);
@@ -164,8 +170,9 @@ TEST_F(RegistryTest, RefusedWritesRaiseAndWriteNothing) {
     auto multi = caught([&] { write("W", "m", REG_MULTI_SZ, std::string("x")); });
     EXPECT_EQ(multi.Number(), static_cast<std::int32_t>(0x800469A9u));
     EXPECT_EQ(multi.Number(), -2147194455);
-    EXPECT_EQ(multi.Description(),
-              "Failed to set registry value Key: '-2147483646',Section: 'W',Key: 'm' to value: 'x'");
+    EXPECT_EQ(
+        multi.Description(),
+        "Failed to set registry value Key: '-2147483646',Section: 'W',Key: 'm' to value: 'x'");
 
     auto notNumber = caught([&] { write("W", "d", REG_DWORD, std::string("12")); });
     EXPECT_EQ(notNumber.Number(), -2147194455);
@@ -260,7 +267,8 @@ TEST_F(RegistryTest, AnAssociationWithDefaultOptionsWritesFourKeys) {
 
 TEST_F(RegistryTest, AnAssociationWithEveryOption) {
     cRegistry reg;
-    reg.CreateEXEAssociation("\"/opt/a.exe\"", "C", "D", "ext", "", true, "", true, "", true, "", 2);
+    reg.CreateEXEAssociation("\"/opt/a.exe\"", "C", "D", "ext", "", true, "", true, "", true, "",
+                             2);
     const std::pair<const char*, const char*> expected[] = {
         {"C\\shell\\open", "&Open"},
         {"C\\shell\\print", "&Print"},
@@ -297,7 +305,8 @@ TEST_F(RegistryTest, AdditionalAssociationsNeedTriplesAndAnExistingClass) {
     reg.CreateEXEAssociation("/bin/v", "C", "D", "v");
     reg.CreateAdditionalEXEAssociations("C", three);
     EXPECT_FALSE(reg.LastRecordedError());
-    EXPECT_EQ(at("C\\shell\\view", "", HKEY_CLASSES_ROOT).Value(), RegVariant(std::string("&View")));
+    EXPECT_EQ(at("C\\shell\\view", "", HKEY_CLASSES_ROOT).Value(),
+              RegVariant(std::string("&View")));
     EXPECT_EQ(at("C\\shell\\view\\command", "", HKEY_CLASSES_ROOT).Value(),
               RegVariant(std::string("/bin/v \"%1\"")));
 }
