@@ -8,6 +8,7 @@
 // bitmaps (the time per resource must not grow with the count).
 //
 //     harvix-extract-bench [--cli PATH] [--work DIR] [--runs N] [--modules N] [--quick]
+//                          [--corpus-only] [--no-stress]
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
 
@@ -142,7 +143,8 @@ struct ChildRun {
     std::string out;
 };
 
-ChildRun runChild(const std::vector<std::string>& argv, const fs::path& outFile) {
+// Forks, runs argv with stdin from /dev/null and stdout into `outFile`, and waits.
+ChildRun forkAndWait(const std::vector<std::string>& argv, const fs::path& outFile) {
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid < 0)
@@ -169,6 +171,23 @@ ChildRun runChild(const std::vector<std::string>& argv, const fs::path& outFile)
     run.ms = millisecondsSince(start);
     run.maxRssKiB = usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// The peak resident size the kernel reports for a child counts the memory of the
+// process it was forked from until the exec. So the tool is started from a fresh, small
+// copy of this program (`--spawn`), which forks it and reports its time, peak size and
+// status.
+ChildRun runChild(const std::vector<std::string>& argv, const fs::path& outFile) {
+    const fs::path report = outFile.string() + ".measure";
+    std::vector<std::string> spawn = {fs::read_symlink("/proc/self/exe").string(), "--spawn",
+                                      outFile.string()};
+    spawn.insert(spawn.end(), argv.begin(), argv.end());
+    const ChildRun helper = forkAndWait(spawn, report);
+    std::ifstream measured(report);
+    ChildRun run;
+    if (helper.status != 0 || !(measured >> run.ms >> run.maxRssKiB >> run.status))
+        fail("the measuring helper failed");
     std::ifstream in(outFile);
     std::ostringstream text;
     text << in.rdbuf();
@@ -299,11 +318,20 @@ std::size_t countFiles(const fs::path& root) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The measuring helper: --spawn OUTFILE PROGRAM ARGS...; prints "ms maxrss status".
+    if (argc >= 4 && std::string(argv[1]) == "--spawn") {
+        const ChildRun run = forkAndWait(std::vector<std::string>(argv + 3, argv + argc), argv[2]);
+        std::printf("%.3f %ld %d\n", run.ms, run.maxRssKiB, run.status);
+        return 0;
+    }
+
     std::string cli = HARVIX_CLI_PATH;
     fs::path work = fs::temp_directory_path() / "harvix-extract-bench";
     int runs = 5;
     int modules = 150;
     bool quick = false;
+    bool corpusOnly = false;
+    bool stress = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string {
@@ -321,6 +349,10 @@ int main(int argc, char** argv) {
             modules = std::max(1, std::atoi(next().c_str()));
         else if (arg == "--quick")
             quick = true;
+        else if (arg == "--corpus-only")
+            corpusOnly = true;
+        else if (arg == "--no-stress")
+            stress = false;
         else
             fail("unknown argument " + arg);
     }
@@ -331,41 +363,58 @@ int main(int argc, char** argv) {
     std::cout << "Writing " << modules << " modules..." << std::flush;
     writeCorpus(corpus, modules);
     std::cout << " done\n";
+    if (corpusOnly) {
+        std::cout << "Corpus in " << corpus.string() << '\n';
+        return 0;
+    }
 
-    // Extraction, each run into a fresh folder.
+    // A first extraction gives the files and index lines the floor writes; then the
+    // timed runs alternate between the tool and the floor, each into a fresh folder, so
+    // that both meet the same state of the machine.
+    const fs::path reference = work / "reference";
+    ChildRun first = extract(cli, corpus, reference, {"--mask", "*.dll;*.exe"}, work);
+    const std::string counts = first.out;
+    long peakRss = first.maxRssKiB;
+    const OutputTree tree = readTree(reference);
+    fs::remove_all(reference);
+
     std::vector<double> cliTimes;
-    long peakRss = 0;
-    std::string counts;
+    std::vector<double> floorTimes;
     for (int r = 0; r < runs; ++r) {
         const fs::path dest = work / ("extract-" + std::to_string(r));
         const ChildRun run = extract(cli, corpus, dest, {"--mask", "*.dll;*.exe"}, work);
         cliTimes.push_back(run.ms);
         peakRss = std::max(peakRss, run.maxRssKiB);
-        counts = run.out;
-        if (r > 0)
-            fs::remove_all(dest);
-    }
-    const OutputTree tree = readTree(work / "extract-0");
-
-    // The floor, each run into a fresh folder.
-    std::vector<double> floorTimes;
-    for (int r = 0; r < runs; ++r) {
-        const fs::path dest = work / ("floor-" + std::to_string(r));
-        floorTimes.push_back(writeFloor(tree, dest));
         fs::remove_all(dest);
+
+        const fs::path floorDest = work / ("floor-" + std::to_string(r));
+        floorTimes.push_back(writeFloor(tree, floorDest));
+        fs::remove_all(floorDest);
     }
-    fs::remove_all(work / "extract-0");
 
     const double cliMedian = median(cliTimes);
     const double floorMedian = median(floorTimes);
     std::cout << "\nCorpus: " << modules << " modules; output " << tree.files.size() << " files, "
               << tree.indexLines << " index lines in " << tree.indexes.size() << " index files\n"
               << counts;
-    std::printf("extract (median of %d): %9.1f ms\n", runs, cliMedian);
-    std::printf("floor   (median of %d): %9.1f ms\n", runs, floorMedian);
+    auto spread = [](const std::vector<double>& times) {
+        std::string text;
+        for (double t : times)
+            text += " " + std::to_string(static_cast<long>(t));
+        return text;
+    };
+    std::printf("extract (median of %d): %9.1f ms   (runs:%s)\n", runs, cliMedian,
+                spread(cliTimes).c_str());
+    std::printf("floor   (median of %d): %9.1f ms   (runs:%s)\n", runs, floorMedian,
+                spread(floorTimes).c_str());
     std::printf("ratio extract/floor:    %9.2f   (target <= 1.5)\n", cliMedian / floorMedian);
     std::printf("peak RSS of extract:    %9.1f MiB (target < 32)\n",
                 static_cast<double>(peakRss) / 1024.0);
+
+    if (!stress) {
+        fs::remove_all(work);
+        return 0;
+    }
 
     // A 2 GiB sparse module with its resources at the end.
     {
