@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -329,6 +330,47 @@ TEST_F(TempTree, WalksTreesDeeperThanTheLongestPath) {
         unlinkat(fds[static_cast<std::size_t>(i - 1)], segment.c_str(), AT_REMOVEDIR);
     }
     close(fds[0]);
+}
+
+// Mounts below the walked folder: a file system in memory with one module, and the
+// kernel's process table.
+class MountedTree : public TempTree {
+protected:
+    void SetUp() override {
+        TempTree::SetUp();
+        R = dir("R");
+        file("R/top.exe");
+        memory = dir("R/memory");
+        processes = dir("R/processes");
+        if (mount("tmpfs", memory.c_str(), "tmpfs", 0, nullptr) != 0)
+            GTEST_SKIP() << "mounting needs privileges this test does not have";
+        mounted.push_back(memory);
+        ASSERT_EQ(mount("proc", processes.c_str(), "proc", 0, nullptr), 0);
+        mounted.push_back(processes);
+        std::ofstream(memory + "/inside.exe") << "x";
+    }
+    void TearDown() override {
+        for (const auto& point : mounted)
+            umount2(point.c_str(), MNT_DETACH);
+        TempTree::TearDown();
+    }
+    std::string R, memory, processes;
+    std::vector<std::string> mounted;
+};
+
+TEST_F(MountedTree, FolderSearchEntersOtherMountsButNotKernelOnes) {
+    core.SearchForFiles(R, true, "*");
+    std::vector<std::string> names = events.names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{memory + "/inside.exe", R + "/top.exe"}));
+}
+
+TEST_F(MountedTree, DriveWalkStaysOnItsDevice) {
+    core.SetDriveLister([this] { return std::vector<std::string>{R}; });
+    // Both mount points are entries of the drive's root, but neither is entered.
+    EXPECT_EQ(core.GetDirCount(true, ""), 2);
+    core.SearchSystemForFiles("*");
+    EXPECT_EQ(events.names(), std::vector<std::string>{R + "/top.exe"});
 }
 
 TEST_F(TempTree, DeepTreesDoNotUseUpTheDescriptors) {
