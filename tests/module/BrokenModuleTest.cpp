@@ -66,6 +66,7 @@ const FaultCase kFaultCases[] = {
     {Fault::HugeSectionCount, Expect::NotLoadable},
     {Fault::SectionPastEnd, Expect::NotLoadable},
     {Fault::SectionRawSizeHuge, Expect::Damaged},
+    {Fault::ZeroVirtualSize, Expect::Damaged},
     {Fault::NoResourceDirectory, Expect::NoResources},
     {Fault::ResourceRvaUnmapped, Expect::NoResources},
     {Fault::DirectoryCycle, Expect::Damaged},
@@ -133,6 +134,17 @@ TEST(BrokenDirectory, KeepsWhatTheFaultDoesNotTouch) {
         const ResId first = (*m)->names(type).front();
         EXPECT_TRUE((*m)->load(type, first).empty());
         EXPECT_EQ((*m)->languages(type, first).front().size, 0xFFFFFFF0u);
+        EXPECT_EQ((*m)->load(num(2), num(1)), bitmap);
+    }
+    {   // A virtual size of 0: the raw size stands in, and everything is read.
+        auto m = OpenModuleFromBuffer(sample(Machine::Pe32).inject(Fault::ZeroVirtualSize).build());
+        ASSERT_TRUE(m.ok());
+        EXPECT_EQ((*m)->load(num(2), num(1)), bitmap);
+        EXPECT_EQ((*m)->load(num(23), num(7)), std::vector<std::uint8_t>(10, 4));
+    }
+    {   // A raw size far beyond the file is cut at the end of the file.
+        auto m = OpenModuleFromBuffer(sample(Machine::Pe32).inject(Fault::SectionRawSizeHuge).build());
+        ASSERT_TRUE(m.ok());
         EXPECT_EQ((*m)->load(num(2), num(1)), bitmap);
     }
     {   // A cycle back to the root: the tree is read once, the rest stays.

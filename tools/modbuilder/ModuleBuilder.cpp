@@ -446,6 +446,8 @@ std::vector<std::uint8_t> ModuleBuilder::headers(std::uint32_t resourceRawOffset
         w.u32(sections + 40 + 20, 0x7FFFFE00u);
     if (has(Fault::SectionRawSizeHuge))
         w.u32(sections + 40 + 16, 0xFFFFFFF0u);
+    if (has(Fault::ZeroVirtualSize))
+        w.u32(sections + 40 + 8, 0);
     if (has(Fault::NoResourceDirectory)) {
         w.u32(dirs + 2 * 8, 0);
         w.u32(dirs + 2 * 8 + 4, 0);
@@ -516,6 +518,7 @@ const char* faultName(Fault fault) {
     case Fault::HugeSectionCount: return "HugeSectionCount";
     case Fault::SectionPastEnd: return "SectionPastEnd";
     case Fault::SectionRawSizeHuge: return "SectionRawSizeHuge";
+    case Fault::ZeroVirtualSize: return "ZeroVirtualSize";
     case Fault::NoResourceDirectory: return "NoResourceDirectory";
     case Fault::ResourceRvaUnmapped: return "ResourceRvaUnmapped";
     case Fault::DirectoryCycle: return "DirectoryCycle";

@@ -44,6 +44,7 @@ enum class Fault {
     HugeSectionCount,       // NumberOfSections = 0xFFFF
     SectionPastEnd,         // the resource section's raw data starts beyond the end of file
     SectionRawSizeHuge,     // the resource section's SizeOfRawData is 0xFFFFFFF0
+    ZeroVirtualSize,        // the resource section's VirtualSize is 0, as some linkers write
 
     // Resource directory
     NoResourceDirectory,      // data directory 2 is empty
