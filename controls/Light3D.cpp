@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <cmath>
 
 namespace harvix {
@@ -221,6 +222,9 @@ void Light3D::resizeEvent(QResizeEvent* event) {
 
 void Light3D::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
+    if (m_loading) {
+        return;
+    }
     if (event->type() == QEvent::EnabledChange) {
         emit PropertyChanged(QStringLiteral("Enabled"));
     } else if (event->type() == QEvent::FontChange) {
@@ -305,14 +309,19 @@ QFont Light3D::AmbientFont() const {
 }
 
 void Light3D::ReadProperties(const QVariantMap& bag) {
-    setBackColor(BagValue<quint32>(bag, "BackColor", kDefaultBackColor));
-    setForeColor(BagValue<quint32>(bag, "ForeColor", kDefaultForeColor));
-    setEnabled(BagValue<bool>(bag, "Enabled", true));
-    setFont(BagValue<QFont>(bag, "Font", AmbientFont()));
-    setBackStyle(BagValue<qint16>(bag, "BackStyle", 1));
-    m_borderStyle = BagValue<qint16>(bag, "BorderStyle", 0);
-    setPicture(BagValue<QPixmap>(bag, "Picture", QPixmap()));
-    setAutoRedraw(BagValue<bool>(bag, "AutoRedraw", false));
+    // Loading restores state; it is no change the host has to hear of, except the style,
+    // which is applied last through its ordinary write so the edge takes its colours.
+    {
+        const QScopedValueRollback loading(m_loading, true);
+        m_backColor = BagValue<quint32>(bag, "BackColor", kDefaultBackColor);
+        m_foreColor = BagValue<quint32>(bag, "ForeColor", kDefaultForeColor);
+        setEnabled(BagValue<bool>(bag, "Enabled", true));
+        setFont(BagValue<QFont>(bag, "Font", AmbientFont()));
+        m_backStyle = BagValue<qint16>(bag, "BackStyle", 1);
+        m_borderStyle = BagValue<qint16>(bag, "BorderStyle", 0);
+        m_picture = BagValue<QPixmap>(bag, "Picture", QPixmap());
+        m_autoRedraw = BagValue<bool>(bag, "AutoRedraw", false);
+    }
     setStyle(BagValue<bool>(bag, "Style", true));
 }
 

@@ -66,8 +66,13 @@ public:
     [[nodiscard]] const Light3DLines& Lines() const { return m_lines; }
 
     // Saved state. ReadProperties applies every named value (a missing name takes its
-    // default, the font defaulting to the container's) and then the style's colours;
-    // WriteProperties leaves out every value equal to its default.
+    // default, the font defaulting to the container's) without announcing it, and then
+    // writes Style, which sets the edge colours and announces "Style". WriteProperties
+    // leaves out every value equal to its default. "BorderStyle" is kept and saved but
+    // has no property of its own.
+    //
+    // The surface's window handle and device context have no counterpart: everything
+    // is drawn in paintEvent, and PSet_ draws into the persistent picture.
     void ReadProperties(const QVariantMap& bag);
     [[nodiscard]] QVariantMap WriteProperties() const;
 
@@ -110,6 +115,7 @@ private:
     bool m_style = true;
     QImage m_drawing;
     bool m_pressedInside = false;
+    bool m_loading = false;
 };
 
 } // namespace harvix

@@ -51,12 +51,8 @@ QFont CreditFont() {
     return font;
 }
 
-// The position of a control in the keyboard order, kept on every control that has one
-// (frames and labels too, although they take no focus).
-constexpr const char* kTabIndexProperty = "TabIndex";
-
 void SetTabIndex(QWidget* widget, int tab) {
-    widget->setProperty(kTabIndexProperty, tab);
+    widget->setProperty(frmMain::kTabIndexProperty, tab);
 }
 
 // Paints a widget's background in one of the stored colour values, resolved against the

@@ -109,6 +109,10 @@ public:
     // The client area, 7470 x 5400 twips.
     static constexpr int kClientWidth = 498;
     static constexpr int kClientHeight = 360;
+    // The dynamic property that holds a control's position in the keyboard order (0
+    // first). Frames and labels carry one too, although they take no focus; images and
+    // the shape have none.
+    static constexpr const char* kTabIndexProperty = "TabIndex";
 
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;

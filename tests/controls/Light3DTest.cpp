@@ -199,7 +199,11 @@ TEST(Light3D, SavedStateKeepsOnlyWhatDiffersAndReloadsRaised) {
     EXPECT_EQ(saved.keys(), (QStringList{"BackStyle", "Style"}));
 
     Light3D reloaded(&host);
+    QStringList announced;
+    QObject::connect(&reloaded, &Light3D::PropertyChanged,
+                     [&](const QString& name) { announced << name; });
     reloaded.ReadProperties(saved);
+    EXPECT_EQ(announced, QStringList{"Style"});
     EXPECT_FALSE(reloaded.Style());
     EXPECT_EQ(reloaded.BackStyle(), 0);
     EXPECT_EQ(reloaded.Lines().lin3D[kTopLine].Color, kButtonHighlight);
