@@ -10,6 +10,7 @@
 #include "ResCore.h"
 #include "ResultStats.h"
 #include "RunBindings.h"
+#include "RunSettings.h"
 #include "RunTexts.h"
 #include "SearchCore.h"
 #include "SearchRun.h"
@@ -462,13 +463,7 @@ int RunExtract(const Args& args) {
     if (interactive)
         std::signal(SIGINT, onInterrupt);
     searchRun.Stats().FillStatsList(kinds);
-    run::SearchSettings runSettings;
-    runSettings.SearchSystem = settings.SearchSystem;
-    runSettings.Folder = settings.Folder;
-    runSettings.SubFolders = settings.SubFolders;
-    runSettings.Mask = settings.Mask;
-    runSettings.Priority = settings.Priority;
-    searchRun.StartSearch(runSettings);
+    searchRun.StartSearch(run::SearchSettingsFrom(settings));
     if (interactive)
         std::signal(SIGINT, SIG_DFL);
     view.clearLine();

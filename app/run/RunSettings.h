@@ -1,0 +1,19 @@
+// The part of the persistent settings that one run reads.
+#pragma once
+
+#include "SearchRun.h"
+#include "Settings.h"
+
+namespace harvix::run {
+
+inline SearchSettings SearchSettingsFrom(const Settings& settings) {
+    SearchSettings run;
+    run.SearchSystem = settings.SearchSystem;
+    run.Folder = settings.Folder;
+    run.SubFolders = settings.SubFolders;
+    run.Mask = settings.Mask;
+    run.Priority = settings.Priority;
+    return run;
+}
+
+} // namespace harvix::run
