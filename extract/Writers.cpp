@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <limits>
+#include <unordered_map>
 
 namespace harvix {
 
@@ -248,6 +249,17 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, s
 
     const std::string fileName(FileNamePart(path));
     const std::string iconsFolder = FolderOf(path);
+
+    // The images that get a file, up to the first invalid entry. Of several images of one
+    // size and depth the last one's file is the one that remains (each replaces the one
+    // before), so only that one is written: a group naming one image thousands of
+    // times costs one file, not thousands.
+    struct Pick {
+        IconEntry entry;
+        std::string folder;
+    };
+    std::vector<Pick> picks;
+    std::unordered_map<std::string, std::size_t> lastOfFolder;
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadIconEntry(group, i);
         if (!entry)
@@ -257,13 +269,22 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, s
             break; // the split stops here; files written so far stay
         if (!inRange)
             continue;
-
-        const auto image = ctx.module.load(IconImageType(), ResId::number(entry->id));
-        if (image.empty() || image.size() > kMaxField32 - 22)
+        const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
+        if (size == 0 || size > kMaxField32 - 22)
             continue; // an image that can't be loaded gets no file of its own
+        std::string folder = iconsFolder + "/" + std::to_string(entry->width) + "x" +
+                             std::to_string(entry->height) + "/" + std::to_string(entry->bitsPerPixel) + "/";
+        lastOfFolder[folder] = picks.size();
+        picks.push_back({*entry, std::move(folder)});
+    }
 
-        const std::string folder = iconsFolder + "/" + std::to_string(entry->width) + "x" +
-                                   std::to_string(entry->height) + "/" + std::to_string(entry->bitsPerPixel) + "/";
+    for (std::size_t i = 0; i < picks.size(); ++i) {
+        const auto& [entry, folder] = picks[i];
+        if (lastOfFolder[folder] != i)
+            continue;
+        const auto image = ctx.module.load(IconImageType(), ResId::number(entry.id));
+        if (image.empty() || image.size() > kMaxField32 - 22)
+            continue;
         if (auto made = ctx.fs.MakeDirectories(folder); !made)
             return Failed(made.error(), false);
         const std::string target = folder + fileName;
@@ -276,7 +297,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, s
         std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
         head[4] = 1;
         head[5] = 0;
-        PutIconDirectoryEntry(head, *entry, image.size(), 6 + kFileEntrySize);
+        PutIconDirectoryEntry(head, entry, image.size(), 6 + kFileEntrySize);
         const auto outcome = WriteNewFile(ctx.fs, target, {View(head), View(image)});
         if (outcome.error) {
             if (outcome.created)
@@ -395,8 +416,8 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     std::uint64_t offset = 6 + kFileEntrySize * count;
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadCursorEntry(group, i);
-        if (!entry)
-            return {};
+        if (!entry || offset > kMaxField32)
+            return {}; // unreadable, or the offsets no longer fit their field
         auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
         // The tests, in this order: the image has bytes, width, height, planes, size.
         if (!HasBytes(image))
@@ -408,7 +429,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         if (entry->planes != 1 || entry->size <= 0)
             return {};
         // The image begins with its hot spot; one too short to hold it is no cursor.
-        if (image.size() < 4 || offset > kMaxField32)
+        if (image.size() < 4)
             return {};
         const std::uint64_t size = image.size() - 4;
         head.push_back(static_cast<std::uint8_t>(entry->width));

@@ -239,6 +239,19 @@ TEST_F(Engine, IconOffsetsFollowTheRealImageSizes) {
     EXPECT_EQ(U32At(single, 6 + 8), 70u);
 }
 
+TEST_F(Engine, SplitWritesOneFilePerSizeWhateverTheRepeats) {
+    FakeModule m;
+    std::vector<IconEntrySpec> entries(1000, IconEntrySpec{32, 32, 0, 1, 8, 10, 1});
+    entries.push_back({32, 32, 0, 1, 8, 10, 2}); // the last of its size: its file remains
+    AddIcons(m, 1, entries, std::vector<std::size_t>(1001, 10));
+    EXPECT_FALSE(Run(m));
+    // The group file holds every image; the split loaded one.
+    EXPECT_LE(m.loads, 1001 + 3);
+    const ByteVector single = ReadFileBytes(Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico");
+    ASSERT_EQ(single.size(), 32u);
+    EXPECT_EQ(single[22], 2);
+}
+
 TEST_F(Engine, IconLimitsApplyToIconsOnly) {
     options.iconWidth = {24, 32};
     options.bitmapWidth = {0, 1};
