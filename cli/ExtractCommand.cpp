@@ -15,7 +15,6 @@
 #include "SearchCore.h"
 #include "SearchRun.h"
 #include "Settings.h"
-#include "TimeText.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -388,11 +387,9 @@ int RunExtract(const Args& args) {
             return 2;
         }
     } else {
+        // The defaults of a first start: subfolders, the default masks, all six kinds,
+        // the normal priority.
         settings = DefaultSettings();
-        settings.SubFolders = true;
-        settings.Mask = kDefaultMask;
-        settings.ResTypes.fill(true);
-        settings.Priority = kDefaultPriority;
     }
     if (req.folder) {
         settings.SearchSystem = false;
