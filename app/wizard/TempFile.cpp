@@ -37,7 +37,8 @@ Result<std::string> MakeTempFile(const std::string& folder, const std::string& p
     int lastError = EEXIST;
     for (int attempt = 0; attempt < kTries; ++attempt) {
         std::string path = base + hexDigits(static_cast<std::uint32_t>(numbers())) + ".tmp";
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
             ::close(fd);
             return path;

@@ -13,21 +13,30 @@ using namespace wizard;
 
 namespace {
 
-std::string kindKey(ResourceKind kind) { return std::string(KindKey(kind)); }
+std::string kindKey(ResourceKind kind) {
+    return std::string(KindKey(kind));
+}
 
 const char* const kLimitColumnNames[] = {"", "Color Deep", "Width", "Height"};
 
 constexpr std::array<LimitCell, 6> kLimitCells{{
-    {ResourceKind::Bitmap, 1}, {ResourceKind::Bitmap, 2}, {ResourceKind::Bitmap, 3},
-    {ResourceKind::Icon, 1},   {ResourceKind::Icon, 2},   {ResourceKind::Icon, 3},
+    {ResourceKind::Bitmap, 1},
+    {ResourceKind::Bitmap, 2},
+    {ResourceKind::Bitmap, 3},
+    {ResourceKind::Icon, 1},
+    {ResourceKind::Icon, 2},
+    {ResourceKind::Icon, 3},
 }};
 
 LimitRange* rangeOf(ExtractionOptions& options, const LimitCell& cell) {
     const bool bitmap = cell.kind == ResourceKind::Bitmap;
     switch (cell.column) {
-    case 1: return bitmap ? &options.bitmapDepth : &options.iconDepth;
-    case 2: return bitmap ? &options.bitmapWidth : &options.iconWidth;
-    default: return bitmap ? &options.bitmapHeight : &options.iconHeight;
+    case 1:
+        return bitmap ? &options.bitmapDepth : &options.iconDepth;
+    case 2:
+        return bitmap ? &options.bitmapWidth : &options.iconWidth;
+    default:
+        return bitmap ? &options.bitmapHeight : &options.iconHeight;
     }
 }
 
@@ -65,10 +74,10 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
         Result<LimitRange> range = run::ParseLimitText(text);
         if (!range.ok()) {
             const char* row = cell.kind == ResourceKind::Bitmap ? "Bitmap" : "Icon";
-            return makeError(ErrorKind::Malformed,
-                             "The limit \"" + text + "\" in the " + kLimitColumnNames[cell.column] +
-                                 " column of the " + row + " row is not valid.\r\n" +
-                                 kLimitFormatHint);
+            return makeError(ErrorKind::Malformed, "The limit \"" + text + "\" in the " +
+                                                       kLimitColumnNames[cell.column] +
+                                                       " column of the " + row +
+                                                       " row is not valid.\r\n" + kLimitFormatHint);
         }
         *rangeOf(read, cell) = range.value();
     }
@@ -144,9 +153,13 @@ bool WizardLogic::Form_QueryClose() {
 // ---------------------------------------------------------------------------------
 // Navigation
 
-void WizardLogic::cmdNext_Click() { ShowPage(m_currentPage + 1); }
+void WizardLogic::cmdNext_Click() {
+    ShowPage(m_currentPage + 1);
+}
 
-void WizardLogic::cmdBack_Click() { ShowPage(m_currentPage - 1); }
+void WizardLogic::cmdBack_Click() {
+    ShowPage(m_currentPage - 1);
+}
 
 void WizardLogic::cmdCancel_Click() {
     if (m_unloaded)
@@ -295,8 +308,8 @@ void WizardLogic::EnterPage(int page) {
         break;
     case 2:
         for (ResourceKind kind : kAllResourceKinds)
-            m_view.setResTypeChecked(kindKey(kind),
-                                     m_settings.ResTypes[static_cast<std::size_t>(KindIndex(kind))]);
+            m_view.setResTypeChecked(
+                kindKey(kind), m_settings.ResTypes[static_cast<std::size_t>(KindIndex(kind))]);
         break;
     case 3:
         m_view.setText(WizardControl::txtDestPath, m_settings.DestPath);
@@ -375,7 +388,8 @@ void WizardLogic::cmdBrowse_Click() {
 void WizardLogic::sldAccel_Scroll() {
     const int position = m_view.value(WizardControl::sldAccel);
     if (position >= 1 && position <= static_cast<int>(kPriorityTexts.size()))
-        m_view.setText(WizardControl::lblPriority, kPriorityTexts[static_cast<std::size_t>(position - 1)]);
+        m_view.setText(WizardControl::lblPriority,
+                       kPriorityTexts[static_cast<std::size_t>(position - 1)]);
     m_settings.Priority = static_cast<std::int16_t>(position);
 }
 
@@ -390,7 +404,8 @@ void WizardLogic::FillResTypeList() {
     for (ResourceKind kind : {ResourceKind::Bitmap, ResourceKind::Icon}) {
         const auto texts = defaultLimitTexts(kind);
         for (int column = 1; column <= 3; ++column)
-            m_view.setResTypeSubItem(kindKey(kind), column, texts[static_cast<std::size_t>(column - 1)]);
+            m_view.setResTypeSubItem(kindKey(kind), column,
+                                     texts[static_cast<std::size_t>(column - 1)]);
     }
 }
 
@@ -433,11 +448,12 @@ void WizardLogic::cmdBrowseDest_Click() {
 void WizardLogic::FillStatsList() {
     if (!m_run) {
         m_engine = std::make_unique<mResCore>(m_prompt, m_services.FileSystem());
-        m_engineBinding = std::make_unique<run::EngineBinding>(*m_engine, m_options,
-                                                               m_options.destinationFolder);
+        m_engineBinding =
+            std::make_unique<run::EngineBinding>(*m_engine, m_options, m_options.destinationFolder);
         m_run = std::make_unique<run::SearchRun>(*m_runView, m_prompt, m_services.Search(),
                                                  *m_engineBinding, m_services.Clock());
-        m_run->setPriorityApplier([this](std::int16_t position) { m_services.ApplyPriority(position); });
+        m_run->setPriorityApplier(
+            [this](std::int16_t position) { m_services.ApplyPriority(position); });
     }
     m_run->Stats().FillStatsList(m_options.kindEnabled);
     for (const run::StatsRow& row : m_run->Stats().rows())
@@ -480,6 +496,8 @@ void WizardLogic::StartSearch() {
 // ---------------------------------------------------------------------------------
 // Page 6
 
-void WizardLogic::cmdShowFolder_Click() { m_view.openFolder(m_settings.DestPath); }
+void WizardLogic::cmdShowFolder_Click() {
+    m_view.openFolder(m_settings.DestPath);
+}
 
 } // namespace harvix

@@ -13,20 +13,30 @@ SystemWizardServices::SystemWizardServices()
 
 SystemWizardServices::~SystemWizardServices() = default;
 
-Settings SystemWizardServices::LoadSettings() { return harvix::LoadSettings(); }
+Settings SystemWizardServices::LoadSettings() {
+    return harvix::LoadSettings();
+}
 
 void SystemWizardServices::SaveSettings(const Settings& settings) {
     // The program ends right after; a store that refuses the write has said so on stderr.
     (void)SaveSettingsAtExit(settings);
 }
 
-IFileSystem& SystemWizardServices::FileSystem() { return RealFileSystem(); }
+IFileSystem& SystemWizardServices::FileSystem() {
+    return RealFileSystem();
+}
 
-run::IRunSearch& SystemWizardServices::Search() { return *m_search; }
+run::IRunSearch& SystemWizardServices::Search() {
+    return *m_search;
+}
 
-run::IRunClock& SystemWizardServices::Clock() { return m_clock; }
+run::IRunClock& SystemWizardServices::Clock() {
+    return m_clock;
+}
 
-void SystemWizardServices::ApplyPriority(std::int16_t position) { run::ApplyPriority(position); }
+void SystemWizardServices::ApplyPriority(std::int16_t position) {
+    run::ApplyPriority(position);
+}
 
 std::string SystemWizardServices::TempFolder() {
     std::error_code error;
@@ -34,6 +44,8 @@ std::string SystemWizardServices::TempFolder() {
     return error ? std::string() : folder.string();
 }
 
-std::vector<std::uint8_t> SystemWizardServices::LoadAnimationClip(const std::string&) { return {}; }
+std::vector<std::uint8_t> SystemWizardServices::LoadAnimationClip(const std::string&) {
+    return {};
+}
 
 } // namespace harvix

@@ -49,10 +49,14 @@ public:
 
     // Page frames
     void setPageVisible(int page, bool v) override { pageVisible[page] = v; }
-    void bringPageToFront(int page) override { log.push_back("front page " + std::to_string(page)); }
+    void bringPageToFront(int page) override {
+        log.push_back("front page " + std::to_string(page));
+    }
 
     void setVisible(WizardControl c, bool v) override { visible[c] = v; }
-    void bringToFront(WizardControl c) override { log.push_back("front " + std::to_string(int(c))); }
+    void bringToFront(WizardControl c) override {
+        log.push_back("front " + std::to_string(int(c)));
+    }
     void setEnabled(WizardControl c, bool e) override { enabled[c] = e; }
     void setText(WizardControl c, const std::string& t) override { texts[c] = t; }
     std::string text(WizardControl c) const override {
@@ -82,8 +86,14 @@ public:
         captions.push_back(c);
     }
     std::string caption() const override { return windowCaption; }
-    void lockPainting() override { ++lockDepth; log.push_back("lock"); }
-    void unlockPainting() override { --lockDepth; log.push_back("unlock"); }
+    void lockPainting() override {
+        ++lockDepth;
+        log.push_back("lock");
+    }
+    void unlockPainting() override {
+        --lockDepth;
+        log.push_back("unlock");
+    }
     void repaintNow() override { log.push_back("repaint"); }
     void repaintControl(WizardControl c) override {
         log.push_back("repaint " + std::to_string(int(c)));
@@ -130,7 +140,8 @@ public:
     void playAnimation() override { animationPlaying = true; }
     void stopAnimation() override { animationPlaying = false; }
 
-    std::optional<std::string> inputBox(const std::string& prompt, const std::string& answer) override {
+    std::optional<std::string> inputBox(const std::string& prompt,
+                                        const std::string& answer) override {
         inputPrompts.push_back(prompt);
         inputDefaults.push_back(answer);
         if (inputAnswers.empty())
@@ -156,7 +167,9 @@ public:
                 return r;
         throw std::runtime_error("no row " + key);
     }
-    const Row& row(const std::string& key) const { return const_cast<FakeWizardView*>(this)->row(key); }
+    const Row& row(const std::string& key) const {
+        return const_cast<FakeWizardView*>(this)->row(key);
+    }
     bool isVisible(WizardControl c) const {
         auto it = visible.find(c);
         return it == visible.end() || it->second;

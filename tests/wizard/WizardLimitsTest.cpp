@@ -44,22 +44,26 @@ TEST_P(LimitEditor, ChangesTheRowOnlyForThreeReadableLimits) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Wizard, LimitEditor, ::testing::Values(
-    EditCase{"Accepted", 1, "8-24;0-1000;1-100", true, "8-24;0-1000;1-100", false},
-    EditCase{"KeptAsTyped", 1, " 8 - 24;0-1000;1-100", true, " 8 - 24;0-1000;1-100", false},
-    EditCase{"MinAboveMax", 1, "32-8;0-1000;1-100", true, "32-8;0-1000;1-100", false},
-    EditCase{"ThirdPartIgnored", 1, "8-32-64;0-1000;1-100", true, "8-32-64;0-1000;1-100", false},
-    EditCase{"TwoParts", 1, "8-32;16-48", true, "8-32;0-3000;16-48", false},
-    EditCase{"FourParts", 1, "8-32;16-48;1-2;3-4", true, "8-32;0-3000;16-48", false},
-    EditCase{"Empty", 1, "", true, "8-32;0-3000;16-48", false},
-    EditCase{"Cancelled", 1, std::nullopt, true, "8-32;0-3000;16-48", false},
-    EditCase{"SingleNumber", 1, "8;0-1000;1-100", true, "8-32;0-3000;16-48", true},
-    EditCase{"Letters", 1, "8-32;abc;1-100", true, "8-32;0-3000;16-48", true},
-    EditCase{"EmptyPart", 1, "8-32;0-1000;", true, "8-32;0-3000;16-48", true},
-    EditCase{"BeyondThirtyTwoBits", 1, "8-32;0-99999999999;1-2", true, "8-32;0-3000;16-48", true},
-    EditCase{"CursorRow", 3, "1-2;3-4;5-6", false, "8-32;0-3000;16-48", false},
-    EditCase{"WebPageRow", 6, "1-2;3-4;5-6", false, "8-32;0-3000;16-48", false},
-    EditCase{"NoSelection", 0, "1-2;3-4;5-6", false, "8-32;0-3000;16-48", false}),
+INSTANTIATE_TEST_SUITE_P(
+    Wizard, LimitEditor,
+    ::testing::Values(
+        EditCase{"Accepted", 1, "8-24;0-1000;1-100", true, "8-24;0-1000;1-100", false},
+        EditCase{"KeptAsTyped", 1, " 8 - 24;0-1000;1-100", true, " 8 - 24;0-1000;1-100", false},
+        EditCase{"MinAboveMax", 1, "32-8;0-1000;1-100", true, "32-8;0-1000;1-100", false},
+        EditCase{"ThirdPartIgnored", 1, "8-32-64;0-1000;1-100", true, "8-32-64;0-1000;1-100",
+                 false},
+        EditCase{"TwoParts", 1, "8-32;16-48", true, "8-32;0-3000;16-48", false},
+        EditCase{"FourParts", 1, "8-32;16-48;1-2;3-4", true, "8-32;0-3000;16-48", false},
+        EditCase{"Empty", 1, "", true, "8-32;0-3000;16-48", false},
+        EditCase{"Cancelled", 1, std::nullopt, true, "8-32;0-3000;16-48", false},
+        EditCase{"SingleNumber", 1, "8;0-1000;1-100", true, "8-32;0-3000;16-48", true},
+        EditCase{"Letters", 1, "8-32;abc;1-100", true, "8-32;0-3000;16-48", true},
+        EditCase{"EmptyPart", 1, "8-32;0-1000;", true, "8-32;0-3000;16-48", true},
+        EditCase{"BeyondThirtyTwoBits", 1, "8-32;0-99999999999;1-2", true, "8-32;0-3000;16-48",
+                 true},
+        EditCase{"CursorRow", 3, "1-2;3-4;5-6", false, "8-32;0-3000;16-48", false},
+        EditCase{"WebPageRow", 6, "1-2;3-4;5-6", false, "8-32;0-3000;16-48", false},
+        EditCase{"NoSelection", 0, "1-2;3-4;5-6", false, "8-32;0-3000;16-48", false}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(WizardTest, IconRowEditsItsOwnCells) {

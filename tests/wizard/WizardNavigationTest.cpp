@@ -21,15 +21,18 @@ TEST_F(WizardTest, LoadFillsTitlesAndListButChangesNoPage) {
     EXPECT_EQ(wizard->PageSubTitles()[6], "");
     ASSERT_EQ(view.rows.size(), 6u);
     const char* keys[] = {"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML"};
-    const char* texts[] = {"Bitmap", "Icon", "Cursor", "Animated cursor", "Video (AVI)", "Web page"};
+    const char* texts[] = {"Bitmap",          "Icon",        "Cursor",
+                           "Animated cursor", "Video (AVI)", "Web page"};
     for (std::size_t i = 0; i < 6; ++i) {
         EXPECT_EQ(view.rows[i].key, keys[i]);
         EXPECT_EQ(view.rows[i].text, texts[i]);
         EXPECT_EQ(view.rows[i].icon, static_cast<int>(i) + 1);
     }
-    EXPECT_EQ(view.row("BITMAP").sub[1] + ";" + view.row("BITMAP").sub[2] + ";" + view.row("BITMAP").sub[3],
+    EXPECT_EQ(view.row("BITMAP").sub[1] + ";" + view.row("BITMAP").sub[2] + ";" +
+                  view.row("BITMAP").sub[3],
               "8-32;0-3000;16-48");
-    EXPECT_EQ(view.row("ICON").sub[1] + ";" + view.row("ICON").sub[2] + ";" + view.row("ICON").sub[3],
+    EXPECT_EQ(view.row("ICON").sub[1] + ";" + view.row("ICON").sub[2] + ";" +
+                  view.row("ICON").sub[3],
               "8-32;16-32;16-32");
     EXPECT_EQ(view.row("CURSOR").sub[1], "");
 }
@@ -79,7 +82,8 @@ TEST_P(PageStates, ButtonsHeaderAndFrame) {
     check();
 }
 
-INSTANTIATE_TEST_SUITE_P(Wizard, PageStates,
+INSTANTIATE_TEST_SUITE_P(
+    Wizard, PageStates,
     ::testing::Values(PageState{1, true, true, "&Next >", true, false, "Search mode"},
                       PageState{2, true, true, "&Next >", true, false, "Resource types"},
                       PageState{3, true, true, "&Next >", true, false, "Destination"},
@@ -139,7 +143,8 @@ TEST_F(WizardTest, MissingSearchFolderKeepsUserOnFirstPageEitherWay) {
             EXPECT_EQ(wizard->CurrentPage(), 1) << folder;
             EXPECT_EQ(view.visiblePage(), 1);
             ASSERT_EQ(prompt.errors.size(), 1u);
-            EXPECT_EQ(prompt.errors[0], "The folder could not be found.\r\nPlease specify a valid folder.");
+            EXPECT_EQ(prompt.errors[0],
+                      "The folder could not be found.\r\nPlease specify a valid folder.");
             EXPECT_EQ(view.focus, C::txtFolder);
             // What was typed is stored all the same.
             EXPECT_EQ(wizard->Settings().Folder, folder);
@@ -243,7 +248,8 @@ TEST_F(WizardTest, DestinationPagePreparesFolderEachTimeItIsLeft) {
     wizard->cmdNext_Click();
     EXPECT_EQ(wizard->CurrentPage(), 3);
     ASSERT_EQ(prompt.questions.size(), 1u);
-    EXPECT_EQ(prompt.questions[0], "The specified folder already exists.\r\nDo you want to continue?");
+    EXPECT_EQ(prompt.questions[0],
+              "The specified folder already exists.\r\nDo you want to continue?");
     EXPECT_EQ(view.focus, C::txtDestPath);
     // Back is refused the same way; Yes lets the user go and adds a header block.
     prompt.answers = {Answer::Yes};
@@ -251,7 +257,8 @@ TEST_F(WizardTest, DestinationPagePreparesFolderEachTimeItIsLeft) {
     EXPECT_EQ(wizard->CurrentPage(), 2);
     const std::string text = readAll(root + "/Resources/Icons/__index.txt");
     std::size_t blocks = 0;
-    for (std::size_t at = text.find("File mask: "); at != std::string::npos; at = text.find("File mask: ", at + 1))
+    for (std::size_t at = text.find("File mask: "); at != std::string::npos;
+         at = text.find("File mask: ", at + 1))
         ++blocks;
     EXPECT_EQ(blocks, 2u);
 }

@@ -1,9 +1,8 @@
 // The search page: statistics, animation, the run started from inside the page change,
 // its end on the last page, cancel and the engine-error path.
-#include "WizardFixture.h"
-
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
+#include "WizardFixture.h"
 
 #include <cstdio>
 #include <fstream>
@@ -17,9 +16,12 @@ namespace mb = modbuilder;
 // Two bitmaps, one icon group of two images and one web page.
 void writeModule(const std::string& path) {
     mb::ModuleBuilder b;
-    b.add(ResId::number(2), ResId::number(101), 0x0409, mb::makeDib(32, 32, 8, mb::pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(102), 0x0409, mb::makeDib(24, 24, 24, mb::pictures::rings()));
-    mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}, {16, 16, 8}}, mb::pictures::disc({200, 0, 0, 255}));
+    b.add(ResId::number(2), ResId::number(101), 0x0409,
+          mb::makeDib(32, 32, 8, mb::pictures::gradient()));
+    b.add(ResId::number(2), ResId::number(102), 0x0409,
+          mb::makeDib(24, 24, 24, mb::pictures::rings()));
+    mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}, {16, 16, 8}},
+                     mb::pictures::disc({200, 0, 0, 255}));
     b.add(ResId::number(23), ResId::name("README.HTM"), 0x0409, mb::makeHtml("Read me", "Hello"));
     ASSERT_TRUE(mb::writeFile(path, b.build()).ok());
 }
@@ -145,7 +147,8 @@ TEST_F(WizardRun, EngineErrorEndsTheProgram) {
     wizard->cmdNext_Click();
     EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Failed);
     ASSERT_FALSE(prompt.errors.empty());
-    EXPECT_EQ(prompt.errors.back(), "An error has occured during the search.\r\nHarvix will now close.");
+    EXPECT_EQ(prompt.errors.back(),
+              "An error has occured during the search.\r\nHarvix will now close.");
     EXPECT_FALSE(view.isEnabled(C::cmdCancel));
     EXPECT_FALSE(view.animationPlaying);
     EXPECT_EQ(services.clock.slept, 1500u);
@@ -198,7 +201,8 @@ TEST_F(WizardCancel, AllDrivesRunCountsFirstWithCancelDisabled) {
     EXPECT_TRUE(services.scripted.countCalls[0].first);
     EXPECT_EQ(services.scripted.searches, std::vector<std::string>{"all|*.exe;*.dll"});
     ASSERT_GE(view.statusTexts.size(), 2u);
-    EXPECT_EQ(view.statusTexts[0], "Please wait while Harvix is looking for resources.\r\nInitializing...");
+    EXPECT_EQ(view.statusTexts[0],
+              "Please wait while Harvix is looking for resources.\r\nInitializing...");
     EXPECT_EQ((std::vector<std::string>(view.captions.begin(), view.captions.end() - 1)),
               (std::vector<std::string>{"Harvix - 24% completed", "Harvix - 50% completed",
                                         "Harvix - 100% completed"}));
