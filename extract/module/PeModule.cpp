@@ -5,6 +5,8 @@
 // bounded by the size of the resource section, whatever counts the directory claims.
 #include "PeModule.h"
 
+#include "GuardedCopy.h"
+
 #include "ByteCursor.h"
 
 #include <algorithm>
@@ -365,7 +367,12 @@ std::vector<std::uint8_t> PeModule::load(const ResId& type, const ResId& name) c
     if (!region || region->size() < first.size)
         return {};
     const auto bytes = region->first(first.size);
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    std::vector<std::uint8_t> out(bytes.size());
+    // The file may have been truncated since it was mapped: such a resource is
+    // unreadable, not a reason to stop the program.
+    if (!GuardedCopy(out.data(), bytes.data(), bytes.size()))
+        return {};
+    return out;
 }
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytes(std::span<const std::uint8_t> image) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace harvix;
 using namespace harvix::modbuilder;
@@ -91,6 +92,26 @@ TEST(OpenModule, ReadsResourcesAtTheEndOfAHugeSparseFile) {
     EXPECT_EQ((*m)->load(ResId::number(2), ResId::number(1)), makeDib(16, 16, 24, pictures::gradient()));
     // Only the pages touched are read: far less than the file.
     EXPECT_LT(maxRssKb() - before, 64 * 1024);
+}
+
+// A file cut short by someone else while it is open: the resources beyond the new end
+// are unreadable, and the program goes on (the mapping would otherwise raise SIGBUS).
+TEST(OpenModule, ResourcesOfAFileTruncatedWhileOpenAreUnreadableNotFatal) {
+    TempDir dir;
+    ModuleBuilder b(Machine::Pe32Plus);
+    const std::vector<std::uint8_t> big(256 * 1024, 0x5a);
+    b.add(ResId::number(23), ResId::number(1), 0x409, big);
+    b.add(ResId::number(23), ResId::number(2), 0x409, big);
+    const std::string path = dir.file("shrinks.dll");
+    ASSERT_TRUE(writeFile(path, b.build()).ok());
+    auto m = OpenModule(path);
+    ASSERT_TRUE(m.ok());
+    ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+    EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(2)).empty());
+    EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
+    // Guarded copies go on working after a fault.
+    ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+    EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
 }
 
 TEST(OpenModule, ReadsTheInstalledWineModules) {
