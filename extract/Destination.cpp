@@ -29,7 +29,8 @@ std::string IndexHeaderText(const IndexHeaderInfo& info, std::time_t when) {
     return text;
 }
 
-Status WriteIndexHeader(IFileSystem& fs, const std::string& indexPath, const IndexHeaderInfo& info) {
+Status WriteIndexHeader(IFileSystem& fs, const std::string& indexPath,
+                        const IndexHeaderInfo& info) {
     return fs.Append(indexPath, IndexHeaderText(info, std::time(nullptr)));
 }
 

@@ -83,7 +83,8 @@ private:
 class PosixFileSystem final : public IFileSystem {
 public:
     Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) override {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0)
             return IoError(errno, path);
         return std::unique_ptr<IOutputFile>(std::make_unique<PosixOutputFile>(fd, path));
@@ -91,7 +92,8 @@ public:
 
     Status Append(const std::string& path, std::string_view text) override {
         // No link is followed, so a link planted at an index path can't redirect records.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0)
             return IoError(errno, path);
         PosixOutputFile file(fd, path);

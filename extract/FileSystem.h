@@ -32,7 +32,8 @@ public:
     virtual ~IFileSystem() = default;
 
     // Creates a new file that must not exist yet; never follows a link at the path.
-    [[nodiscard]] virtual Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) = 0;
+    [[nodiscard]] virtual Result<std::unique_ptr<IOutputFile>>
+    CreateExclusive(const std::string& path) = 0;
 
     // Opens the file for appending (creating it when missing), writes `text` in one
     // write and closes it.

@@ -66,8 +66,9 @@ struct mResCore::Impl {
         }
     }
 
-    WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind, const std::string& path,
-                           const std::string& typeText, const std::string& nameText) {
+    WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
+                           const std::string& path, const std::string& typeText,
+                           const std::string& nameText) {
         const WriterContext ctx{module, *options, fs};
         switch (kind) {
         case ResourceKind::Bitmap:
@@ -92,8 +93,8 @@ struct mResCore::Impl {
     // Writes one resource and appends its record; true when both were done. A write
     // error sets the error number: a full disk may be retried; anything else is shown
     // and stops the extraction.
-    bool ExtractResource(const IResourceModule& module, ResourceKind kind, const std::string& typeText,
-                         const std::string& nameText) {
+    bool ExtractResource(const IResourceModule& module, ResourceKind kind,
+                         const std::string& typeText, const std::string& nameText) {
         const OutputPath output = MakeOutputPath(kind, nameText);
         const std::string& path = output.path;
         for (;;) {
@@ -127,7 +128,8 @@ struct mResCore::Impl {
             }
             const auto first = errorDescription.find_first_not_of(' ');
             if (first != std::string::npos)
-                prompt.ShowError(errorDescription.substr(first, errorDescription.find_last_not_of(' ') + 1 - first));
+                prompt.ShowError(errorDescription.substr(
+                    first, errorDescription.find_last_not_of(' ') + 1 - first));
             return false;
         }
     }
@@ -155,7 +157,8 @@ struct mResCore::Impl {
 };
 
 mResCore::mResCore(IPrompt& prompt, IFileSystem& fs, ModuleOpener opener)
-    : m_impl(std::make_unique<Impl>(prompt, fs, opener ? std::move(opener) : ModuleOpener(OpenModule))) {}
+    : m_impl(std::make_unique<Impl>(prompt, fs,
+                                    opener ? std::move(opener) : ModuleOpener(OpenModule))) {}
 
 mResCore::~mResCore() = default;
 
@@ -186,7 +189,11 @@ bool mResCore::ExtractFromModule(const IResourceModule& module, const std::strin
     return stopped;
 }
 
-int mResCore::LastErrorNumber() const { return m_impl->errorNumber; }
-const std::string& mResCore::LastErrorDescription() const { return m_impl->errorDescription; }
+int mResCore::LastErrorNumber() const {
+    return m_impl->errorNumber;
+}
+const std::string& mResCore::LastErrorDescription() const {
+    return m_impl->errorDescription;
+}
 
 } // namespace harvix

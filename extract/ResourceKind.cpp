@@ -27,14 +27,20 @@ const KindInfo& Info(ResourceKind kind) {
 
 } // namespace
 
-std::string_view KindKey(ResourceKind kind) { return Info(kind).key; }
-std::string_view KindFolder(ResourceKind kind) { return Info(kind).folder; }
-std::string_view KindExtension(ResourceKind kind) { return Info(kind).extension; }
+std::string_view KindKey(ResourceKind kind) {
+    return Info(kind).key;
+}
+std::string_view KindFolder(ResourceKind kind) {
+    return Info(kind).folder;
+}
+std::string_view KindExtension(ResourceKind kind) {
+    return Info(kind).extension;
+}
 
 std::optional<ResourceKind> KindOfTypeText(std::string_view typeText) {
     // Tested in this order: bitmap, icon, cursor, animated cursor, video, web page.
     static constexpr std::array<ResourceKind, kResourceKindCount> order{
-        ResourceKind::Bitmap, ResourceKind::Icon,  ResourceKind::Cursor,
+        ResourceKind::Bitmap,    ResourceKind::Icon,  ResourceKind::Cursor,
         ResourceKind::AniCursor, ResourceKind::Video, ResourceKind::Html};
     for (ResourceKind kind : order)
         if (Info(kind).typeText == typeText)

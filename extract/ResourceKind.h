@@ -24,10 +24,12 @@ enum class ResourceKind : std::int32_t {
 inline constexpr int kResourceKindCount = 6;
 
 inline constexpr std::array<ResourceKind, kResourceKindCount> kAllResourceKinds{
-    ResourceKind::Bitmap, ResourceKind::Icon,  ResourceKind::Cursor,
+    ResourceKind::Bitmap,    ResourceKind::Icon,  ResourceKind::Cursor,
     ResourceKind::AniCursor, ResourceKind::Video, ResourceKind::Html};
 
-inline constexpr int KindIndex(ResourceKind kind) { return static_cast<int>(kind); }
+inline constexpr int KindIndex(ResourceKind kind) {
+    return static_cast<int>(kind);
+}
 
 // "BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML".
 std::string_view KindKey(ResourceKind kind);

@@ -27,7 +27,9 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint64_t value) {
     PutU16(out, value >> 16);
 }
 
-Bytes View(const std::vector<std::uint8_t>& bytes) { return Bytes(bytes.data(), bytes.size()); }
+Bytes View(const std::vector<std::uint8_t>& bytes) {
+    return Bytes(bytes.data(), bytes.size());
+}
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -49,7 +51,8 @@ WriteOutcome Written() {
 }
 
 // Creates the file and writes the pieces; the common tail of the bitmap and raw writers.
-WriteOutcome WriteNewFile(IFileSystem& fs, const std::string& path, std::initializer_list<Bytes> pieces) {
+WriteOutcome WriteNewFile(IFileSystem& fs, const std::string& path,
+                          std::initializer_list<Bytes> pieces) {
     auto file = fs.CreateExclusive(path);
     if (!file)
         return Failed(file.error(), false);
@@ -123,8 +126,8 @@ bool IconEntryValid(const IconEntry& e) {
     return e.colorCount <= 16 && e.planes == 1 && IsImageDepth(e.bitsPerPixel) && e.size > 0;
 }
 
-void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e, std::uint64_t imageSize,
-                           std::uint64_t offset) {
+void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e,
+                           std::uint64_t imageSize, std::uint64_t offset) {
     PutU8(out, e.width);
     PutU8(out, e.height);
     PutU8(out, e.colorCount);
@@ -135,8 +138,12 @@ void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e, s
     PutU32(out, offset);
 }
 
-ResId IconImageType() { return ResId::number(3); }
-ResId CursorImageType() { return ResId::number(1); }
+ResId IconImageType() {
+    return ResId::number(3);
+}
+ResId CursorImageType() {
+    return ResId::number(1);
+}
 
 // The size of an image resource, known without loading it; 0 when there is none.
 std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::uint16_t id) {
@@ -147,7 +154,8 @@ std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::u
 } // namespace
 
 std::optional<ResId> ResIdFromText(std::string_view text) {
-    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    const bool digits =
+        !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
     if (!digits)
         return ResId::name(std::string(text));
     std::uint64_t value = 0;
@@ -159,8 +167,8 @@ std::optional<ResId> ResIdFromText(std::string_view text) {
     return ResId::number(static_cast<std::uint16_t>(value));
 }
 
-std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module, std::string_view typeText,
-                                            std::string_view nameText) {
+std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
+                                            std::string_view typeText, std::string_view nameText) {
     const auto type = ResIdFromText(typeText);
     const auto name = ResIdFromText(nameText);
     if (!type || !name)
@@ -178,8 +186,8 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
     auto bits = cursor.peekAt<std::int16_t>(14);
     auto compression = cursor.peekAt<std::uint32_t>(16);
     auto colorsUsed = cursor.peekAt<std::uint32_t>(32);
-    if (resource.size() < 40 || !headerSize || !width || !height || !planes || !bits || !compression ||
-        !colorsUsed)
+    if (resource.size() < 40 || !headerSize || !width || !height || !planes || !bits ||
+        !compression || !colorsUsed)
         return std::nullopt;
 
     // The tests, in this order.
@@ -221,7 +229,8 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
     return header;
 }
 
-WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
+                             std::string_view nameText) {
     const auto bytes = LoadResourceBytes(ctx.module, "2", nameText);
     if (!HasBytes(bytes))
         return {};
@@ -231,15 +240,16 @@ WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path, 
     return WriteNewFile(ctx.fs, path, {View(*header), View(bytes)});
 }
 
-WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, std::string_view typeText,
-                          std::string_view nameText) {
+WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path,
+                          std::string_view typeText, std::string_view nameText) {
     const auto bytes = LoadResourceBytes(ctx.module, typeText, nameText);
     if (!HasBytes(bytes))
         return {};
     return WriteNewFile(ctx.fs, path, {View(bytes)});
 }
 
-WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
+                            std::string_view nameText) {
     const auto group = LoadResourceBytes(ctx.module, "14", nameText);
     if (!HasBytes(group))
         return {};
@@ -273,7 +283,8 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, s
         if (size == 0 || size > kMaxField32 - 22)
             continue; // an image that can't be loaded gets no file of its own
         std::string folder = iconsFolder + "/" + std::to_string(entry->width) + "x" +
-                             std::to_string(entry->height) + "/" + std::to_string(entry->bitsPerPixel) + "/";
+                             std::to_string(entry->height) + "/" +
+                             std::to_string(entry->bitsPerPixel) + "/";
         lastOfFolder[folder] = picks.size();
         picks.push_back({*entry, std::move(folder)});
     }
@@ -308,7 +319,8 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, s
     return {};
 }
 
-WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,
+                                std::string_view nameText) {
     const auto group = LoadResourceBytes(ctx.module, "14", nameText);
     if (!HasBytes(group))
         return {};
@@ -398,7 +410,8 @@ constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
 
 } // namespace
 
-WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path, std::string_view nameText) {
+WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
+                                  std::string_view nameText) {
     const auto group = LoadResourceBytes(ctx.module, "12", nameText);
     if (!HasBytes(group))
         return {};

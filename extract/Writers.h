@@ -23,9 +23,9 @@ struct WriterContext {
 };
 
 struct WriteOutcome {
-    bool written = false;        // the file is complete
-    bool created = false;        // a file was created at the output path (complete or not)
-    std::optional<Error> error;  // the file-system error that ended the writer
+    bool written = false;       // the file is complete
+    bool created = false;       // a file was created at the output path (complete or not)
+    std::optional<Error> error; // the file-system error that ended the writer
 };
 
 // The resource identifier a type or name text stands for: a text of decimal digits is a
@@ -34,22 +34,28 @@ std::optional<ResId> ResIdFromText(std::string_view text);
 
 // The bytes of a resource given by type and name texts; empty when it can't be found,
 // read, or is empty.
-std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module, std::string_view typeText,
-                                            std::string_view nameText);
+std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
+                                            std::string_view typeText, std::string_view nameText);
 
-inline bool HasBytes(const std::vector<std::uint8_t>& bytes) { return !bytes.empty(); }
+inline bool HasBytes(const std::vector<std::uint8_t>& bytes) {
+    return !bytes.empty();
+}
 
 // The 14-byte file header for a bitmap resource, or nothing when the bitmap is outside the
 // limits or not well formed.
 std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::uint8_t> resource,
                                                           const ExtractionOptions& options);
 
-WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path, std::string_view nameText);
-WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, std::string_view typeText,
-                          std::string_view nameText);
+WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
+                             std::string_view nameText);
+WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path,
+                          std::string_view typeText, std::string_view nameText);
 // Writes the per-size single-image files below the folder of `path`; `written` is not used.
-WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path, std::string_view nameText);
-WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path, std::string_view nameText);
-WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path, std::string_view nameText);
+WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
+                            std::string_view nameText);
+WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,
+                                std::string_view nameText);
+WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
+                                  std::string_view nameText);
 
 } // namespace harvix

@@ -14,12 +14,15 @@ namespace {
 
 mb::ModuleBuilder Everything(mb::Machine machine) {
     mb::ModuleBuilder b(machine);
-    b.add(ResId::number(2), ResId::number(1), 0x409, mb::makeDib(16, 16, 8, mb::pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(2), 0x409, mb::makeDib(8, 8, 1, mb::pictures::checker(2)));
+    b.add(ResId::number(2), ResId::number(1), 0x409,
+          mb::makeDib(16, 16, 8, mb::pictures::gradient()));
+    b.add(ResId::number(2), ResId::number(2), 0x409,
+          mb::makeDib(8, 8, 1, mb::pictures::checker(2)));
     b.add(ResId::number(2), ResId::number(3), 0x409, mb::makeDib(8, 8, 16, mb::pictures::rings()));
     mb::addIconGroup(b, ResId::number(1), 1, {{16, 16, 4}, {16, 16, 8}, {32, 32, 32}},
                      mb::pictures::disc({10, 200, 10, 255}));
-    mb::addCursorGroup(b, ResId::name("ARROW"), 1, {{32, 32, 1}, {16, 16, 1}}, mb::pictures::arrow(), 1, 1);
+    mb::addCursorGroup(b, ResId::name("ARROW"), 1, {{32, 32, 1}, {16, 16, 1}},
+                       mb::pictures::arrow(), 1, 1);
     b.add(ResId::number(21), ResId::number(1), 0x409,
           mb::makeAni({mb::makeCursorFile(16, 16, 4, 0, 0, mb::pictures::frame(0, 1))}, 5));
     b.add(ResId::name("AVI"), ResId::number(1), 0x409,
@@ -38,10 +41,12 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     int failures = 0;
     failures += !mb::writeFile(folder + "/pe32.dll", Everything(mb::Machine::Pe32).build()).ok();
-    failures += !mb::writeFile(folder + "/pe32plus.dll", Everything(mb::Machine::Pe32Plus).build()).ok();
+    failures +=
+        !mb::writeFile(folder + "/pe32plus.dll", Everything(mb::Machine::Pe32Plus).build()).ok();
     mb::ModuleBuilder odd;
     odd.add(ResId::number(23), ResId::name("a/b\r\n:*?.htm"), 0x409, mb::makeHtml("x", "y"));
-    odd.add(ResId::number(23), ResId::name(std::string(300, 'n') + ".htm"), 0x409, mb::makeHtml("x", "y"));
+    odd.add(ResId::number(23), ResId::name(std::string(300, 'n') + ".htm"), 0x409,
+            mb::makeHtml("x", "y"));
     odd.add(ResId::number(23), ResId::name("123"), 0x409, mb::makeHtml("x", "y"));
     failures += !mb::writeFile(folder + "/names.dll", odd.build()).ok();
     return failures == 0 ? 0 : 1;

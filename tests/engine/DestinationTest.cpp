@@ -1,10 +1,10 @@
 #include "Destination.h"
-#include "EngineTestSupport.h"
 
-#include <gtest/gtest.h>
+#include "EngineTestSupport.h"
 
 #include <cerrno>
 #include <filesystem>
+#include <gtest/gtest.h>
 
 namespace harvix {
 namespace {
@@ -26,7 +26,8 @@ int HeaderBlocks(const std::string& indexText) {
     const auto lines = CrLfLines(indexText);
     int blocks = 0;
     for (std::size_t i = 0; i + 4 < lines.size(); ++i)
-        if (lines[i].empty() && lines[i + 1].rfind("Harvix index file of ", 0) == 0 && lines[i + 4].empty())
+        if (lines[i].empty() && lines[i + 1].rfind("Harvix index file of ", 0) == 0 &&
+            lines[i + 4].empty())
             ++blocks;
     return blocks;
 }
@@ -73,8 +74,9 @@ TEST_F(Prepare, NewFolderGetsTheChosenKindsOnly) {
     // All six, the trailing "/" making no difference.
     const std::string all = dir / "all";
     EXPECT_FALSE(Run(all + "/", KindSwitches{true, true, true, true, true, true}));
-    EXPECT_EQ(ListDir(all), (std::vector<std::string>{"Animated Cursors", "Bitmaps", "Cursors", "Icons",
-                                                       "Videos", "Web pages", "__index.txt"}));
+    EXPECT_EQ(ListDir(all),
+              (std::vector<std::string>{"Animated Cursors", "Bitmaps", "Cursors", "Icons", "Videos",
+                                        "Web pages", "__index.txt"}));
 }
 
 TEST_F(Prepare, MissingParentOrAFileInTheWayIsAnInvalidFolder) {
@@ -129,8 +131,8 @@ TEST_F(Prepare, LaterFailuresArePassedOverExceptAMissingPath) {
     ScriptedPrompt p;
     FailingFileSystem failing;
     failing.fail({FailingFileSystem::Rule::Op::MakeDirectory, "/Icons", EACCES});
-    EXPECT_TRUE(PrepareDestination(dir / "out2", Only({ResourceKind::Icon, ResourceKind::Video}), kHeader, p,
-                                   failing));
+    EXPECT_TRUE(PrepareDestination(dir / "out2", Only({ResourceKind::Icon, ResourceKind::Video}),
+                                   kHeader, p, failing));
     EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
     EXPECT_FALSE(std::filesystem::exists(dir / "out2/Videos"));
 }

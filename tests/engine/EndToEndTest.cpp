@@ -5,9 +5,8 @@
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <map>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -43,7 +42,9 @@ protected:
         ASSERT_FALSE(PrepareDestination(dest, KindSwitches{true, true, true, true, true, true},
                                         {"/w", true, "*.dll"}, prompt));
     }
-    bool Extract(const std::string& path) { return core.ExtractFromFile(path, options, target, dest); }
+    bool Extract(const std::string& path) {
+        return core.ExtractFromFile(path, options, target, dest);
+    }
     int Count(ResourceKind kind) const {
         int n = 0;
         for (const auto& f : target.found)
@@ -61,10 +62,14 @@ protected:
 
 mb::ModuleBuilder SampleModule() {
     mb::ModuleBuilder b(mb::Machine::Pe32Plus);
-    b.add(ResId::number(2), ResId::number(101), 0x409, mb::makeDib(32, 32, 8, mb::pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(102), 0x409, mb::makeDib(16, 16, 24, mb::pictures::checker(4)));
-    b.add(ResId::number(2), ResId::number(103), 0x409, mb::makeDib(32, 32, 1, mb::pictures::checker(2)));
-    mb::addIconGroup(b, ResId::name("MAIN"), 1, {{16, 16, 8}, {32, 32, 8}, {32, 32, 32}, {48, 48, 32}},
+    b.add(ResId::number(2), ResId::number(101), 0x409,
+          mb::makeDib(32, 32, 8, mb::pictures::gradient()));
+    b.add(ResId::number(2), ResId::number(102), 0x409,
+          mb::makeDib(16, 16, 24, mb::pictures::checker(4)));
+    b.add(ResId::number(2), ResId::number(103), 0x409,
+          mb::makeDib(32, 32, 1, mb::pictures::checker(2)));
+    mb::addIconGroup(b, ResId::name("MAIN"), 1,
+                     {{16, 16, 8}, {32, 32, 8}, {32, 32, 32}, {48, 48, 32}},
                      mb::pictures::disc({200, 20, 20, 255}));
     mb::addCursorGroup(b, ResId::number(1), 1, {{32, 32, 1}}, mb::pictures::arrow(), 3, 5);
     b.add(ResId::number(21), ResId::number(1), 0x409,
@@ -74,7 +79,8 @@ mb::ModuleBuilder SampleModule() {
     b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x409,
           mb::makeAvi(8, 8, 2, 5, [](int f) { return mb::pictures::frame(f, 2); }));
     b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, mb::makeHtml("About", "Hello"));
-    b.add(ResId::number(16), ResId::number(1), 0x409, mb::makeVersionInfo({1, 2, 3, 4}, {1, 2, 3, 4}, "x"));
+    b.add(ResId::number(16), ResId::number(1), 0x409,
+          mb::makeVersionInfo({1, 2, 3, 4}, {1, 2, 3, 4}, "x"));
     return b;
 }
 
@@ -93,7 +99,8 @@ TEST_F(EndToEnd, EveryKindOfASampleModule) {
 
     EXPECT_EQ(ListDir(dest + "/Bitmaps"),
               (std::vector<std::string>{"__index.txt", "sample.dll (2).bmp", "sample.dll.bmp"}));
-    EXPECT_EQ(ListDir(dest + "/Icons"), (std::vector<std::string>{"16x16", "32x32", "__index.txt", "sample.dll.ico"}));
+    EXPECT_EQ(ListDir(dest + "/Icons"),
+              (std::vector<std::string>{"16x16", "32x32", "__index.txt", "sample.dll.ico"}));
     EXPECT_EQ(ListDir(dest + "/Icons/32x32"), (std::vector<std::string>{"32", "8"}));
     EXPECT_TRUE(std::filesystem::exists(dest + "/Web pages/sample.dll - ABOUT.HTM"));
     const ByteVector avi = ReadFileBytes(dest + "/Videos/sample.dll.avi");
@@ -125,7 +132,8 @@ TEST_F(EndToEnd, BrokenModulesNeverCrashAndLeaveAConsistentIndex) {
     int index = 0;
     for (mb::Fault fault : mb::allFaults()) {
         const std::string module = dir / ("broken" + std::to_string(index++) + ".dll");
-        ASSERT_TRUE(mb::writeFile(module, SampleModule().inject(fault).build())) << mb::faultName(fault);
+        ASSERT_TRUE(mb::writeFile(module, SampleModule().inject(fault).build()))
+            << mb::faultName(fault);
         EXPECT_FALSE(Extract(module)) << mb::faultName(fault);
     }
     const auto whole = SampleModule().build();
@@ -171,7 +179,8 @@ public:
 TEST_F(FullDisk, RetryAfterFreeingSpaceThenCancelWhenFullAgain) {
     const std::string dest = dir / "out";
     FreeingPrompt p;
-    ASSERT_FALSE(PrepareDestination(dest, KindSwitches{false, false, false, false, true, false}, {"/w", false, "*"}, p));
+    ASSERT_FALSE(PrepareDestination(dest, KindSwitches{false, false, false, false, true, false},
+                                    {"/w", false, "*"}, p));
     // Fill most of the disk.
     p.filler = dir / "filler";
     WriteFileText(p.filler, std::string(200 * 1024, 'f'));

@@ -1,10 +1,9 @@
 #include "Destination.h"
 #include "EngineTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,8 +21,12 @@ const ResId kAni = ResId::number(21);
 const ResId kHtml = ResId::number(23);
 const ResId kAvi = ResId::name("AVI");
 
-ResId N(std::uint16_t id) { return ResId::number(id); }
-ResId S(const char* name) { return ResId::name(name); }
+ResId N(std::uint16_t id) {
+    return ResId::number(id);
+}
+ResId S(const char* name) {
+    return ResId::name(name);
+}
 
 class Engine : public ::testing::Test {
 protected:
@@ -52,7 +55,9 @@ protected:
 
 TEST_F(Engine, BitmapsOfOneFileAreNumberedInOrderWithOneRecordEach) {
     FakeModule m;
-    m.add(kBitmap, N(101), Dib(32, 32, 24)).add(kBitmap, N(7), Dib(4, 4, 24)).add(kBitmap, N(102), Dib(32, 32, 8));
+    m.add(kBitmap, N(101), Dib(32, 32, 24))
+        .add(kBitmap, N(7), Dib(4, 4, 24))
+        .add(kBitmap, N(102), Dib(32, 32, 8));
     m.add(kBitmap, S("LOGO"), Dib(32, 32, 24));
     EXPECT_FALSE(Run(m));
 
@@ -60,11 +65,14 @@ TEST_F(Engine, BitmapsOfOneFileAreNumberedInOrderWithOneRecordEach) {
     EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)),
               (std::vector<std::string>{"__index.txt", "shell32.dll (2).bmp", "shell32.dll (3).bmp",
                                         "shell32.dll.bmp"}));
-    EXPECT_EQ(Records(ResourceKind::Bitmap),
-              (std::vector<std::string>{
-                  "shell32.dll.bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = 101",
-                  "shell32.dll (2).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = 102",
-                  "shell32.dll (3).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = LOGO"}));
+    EXPECT_EQ(
+        Records(ResourceKind::Bitmap),
+        (std::vector<std::string>{
+            "shell32.dll.bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = 101",
+            "shell32.dll (2).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = "
+            "102",
+            "shell32.dll (3).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = "
+            "LOGO"}));
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(101)}, {0, N(102)}, {0, S("LOGO")}}));
 
     const ByteVector written = ReadFileBytes(Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp");
@@ -77,7 +85,8 @@ TEST_F(Engine, BitmapsOfOneFileAreNumberedInOrderWithOneRecordEach) {
 TEST_F(Engine, OccupiedNamesAreSkippedAndNothingIsWrittenThroughALink) {
     const std::string bitmaps = Kind(ResourceKind::Bitmap);
     std::filesystem::create_directory(bitmaps + "/shell32.dll.bmp");
-    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (bitmaps + "/shell32.dll (2).bmp").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (bitmaps + "/shell32.dll (2).bmp").c_str()),
+              0);
     FakeModule m;
     m.add(kBitmap, N(1), Dib(32, 32, 24));
     EXPECT_FALSE(Run(m));
@@ -92,13 +101,14 @@ TEST_F(Engine, WebPagesKeepTheirNamesSanitizedAndTheirOwnExtension) {
     m.add(kHtml, N(2110), Filled(10)).add(kHtml, S("EMPTY"), {});
     EXPECT_FALSE(Run(m, "C:/x/shdoclc.dll"));
     EXPECT_EQ(ListDir(Kind(ResourceKind::Html)),
-              (std::vector<std::string>{"__index.txt", "shdoclc.dll - 2110", "shdoclc.dll - ABOUT.HTM",
-                                        "shdoclc.dll - ABOUT.HTM ", "shdoclc.dll - A_B.HTM",
-                                        "shdoclc.dll - READ ME"}));
+              (std::vector<std::string>{"__index.txt", "shdoclc.dll - 2110",
+                                        "shdoclc.dll - ABOUT.HTM", "shdoclc.dll - ABOUT.HTM ",
+                                        "shdoclc.dll - A_B.HTM", "shdoclc.dll - READ ME"}));
     const auto records = Records(ResourceKind::Html);
     ASSERT_EQ(records.size(), 5u);
-    EXPECT_EQ(records[1], "shdoclc.dll - A_B.HTM - SOURCE FILE = C:/x/shdoclc.dll RESOURCE TYPE = 23 "
-                          "RESOURCE NAME = A/B.HTM");
+    EXPECT_EQ(records[1],
+              "shdoclc.dll - A_B.HTM - SOURCE FILE = C:/x/shdoclc.dll RESOURCE TYPE = 23 "
+              "RESOURCE NAME = A/B.HTM");
     EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Html) + "/shdoclc.dll - ABOUT.HTM"), Filled(10));
 }
 
@@ -129,9 +139,11 @@ FakeModule& AddIcons(FakeModule& m, std::uint16_t group, const std::vector<IconE
                      const std::vector<std::size_t>& realSizes = {}) {
     std::vector<IconEntrySpec> stated = entries;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const std::size_t size = i < realSizes.size() ? realSizes[i] : static_cast<std::size_t>(entries[i].size);
+        const std::size_t size =
+            i < realSizes.size() ? realSizes[i] : static_cast<std::size_t>(entries[i].size);
         if (size > 0)
-            m.add(kIconImage, N(entries[i].id), Filled(size, static_cast<std::uint8_t>(entries[i].id)));
+            m.add(kIconImage, N(entries[i].id),
+                  Filled(size, static_cast<std::uint8_t>(entries[i].id)));
     }
     m.add(kIconGroup, N(group), IconGroup(stated));
     return m;
@@ -139,8 +151,11 @@ FakeModule& AddIcons(FakeModule& m, std::uint16_t group, const std::vector<IconE
 
 TEST_F(Engine, IconGroupHoldsAllImagesAndTheSplitOnlyThoseInRange) {
     FakeModule m;
-    AddIcons(m, 1, {{16, 16, 16, 1, 4, 100, 1}, {16, 16, 0, 1, 8, 200, 2}, {32, 32, 16, 1, 4, 300, 3},
-                    {32, 32, 0, 1, 8, 400, 4}});
+    AddIcons(m, 1,
+             {{16, 16, 16, 1, 4, 100, 1},
+              {16, 16, 0, 1, 8, 200, 2},
+              {32, 32, 16, 1, 4, 300, 3},
+              {32, 32, 0, 1, 8, 400, 4}});
     EXPECT_FALSE(Run(m));
     EXPECT_EQ(target.found, (std::vector<Found>{{1, N(1)}}));
 
@@ -161,7 +176,8 @@ TEST_F(Engine, IconGroupHoldsAllImagesAndTheSplitOnlyThoseInRange) {
         EXPECT_EQ(group[offsets[i]], static_cast<std::uint8_t>(i + 1));
     }
 
-    EXPECT_EQ(ListDir(icons), (std::vector<std::string>{"16x16", "32x32", "__index.txt", "shell32.dll.ico"}));
+    EXPECT_EQ(ListDir(icons),
+              (std::vector<std::string>{"16x16", "32x32", "__index.txt", "shell32.dll.ico"}));
     EXPECT_EQ(ListDir(icons + "/16x16"), std::vector<std::string>{"8"});
     const ByteVector single = ReadFileBytes(icons + "/32x32/8/shell32.dll.ico");
     ASSERT_EQ(single.size(), 22 + 400u);
@@ -182,7 +198,11 @@ TEST_F(Engine, IconGroupsOfManyShapes) {
     };
     const Case cases[] = {
         {"all 4 bpp", {{16, 16, 16, 1, 4, 10, 1}, {32, 32, 16, 1, 4, 10, 2}}, {}, false, {}},
-        {"256 and 32", {{0, 0, 0, 1, 32, 10, 1}, {32, 32, 0, 1, 32, 10, 2}}, {}, true, {"32x32/32"}},
+        {"256 and 32",
+         {{0, 0, 0, 1, 32, 10, 1}, {32, 32, 0, 1, 32, 10, 2}},
+         {},
+         true,
+         {"32x32/32"}},
         {"third entry with 255 colours",
          {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}, {48, 48, 255, 1, 8, 10, 3}},
          {},
@@ -191,7 +211,11 @@ TEST_F(Engine, IconGroupsOfManyShapes) {
         {"planes 2", {{16, 16, 0, 2, 8, 10, 1}}, {}, false, {}},
         {"depth 3", {{16, 16, 0, 1, 3, 10, 1}}, {}, false, {}},
         {"stated size 0", {{16, 16, 0, 1, 8, 0, 1}}, {10}, false, {}},
-        {"missing image", {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}}, {10, 0}, false, {"16x16/8"}},
+        {"missing image",
+         {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}},
+         {10, 0},
+         false,
+         {"16x16/8"}},
     };
     for (const Case& c : cases) {
         ScratchDir scratch;
@@ -208,7 +232,8 @@ TEST_F(Engine, IconGroupsOfManyShapes) {
         for (const auto& sizeDir : ListDir(scratch / "Icons"))
             if (std::filesystem::is_directory(scratch / ("Icons/" + sizeDir)))
                 for (const auto& depth : ListDir(scratch / ("Icons/" + sizeDir)))
-                    if (std::filesystem::exists(scratch / ("Icons/" + sizeDir + "/" + depth + "/x.dll.ico")))
+                    if (std::filesystem::exists(scratch /
+                                                ("Icons/" + sizeDir + "/" + depth + "/x.dll.ico")))
                         perSize.push_back(sizeDir + "/" + depth);
         EXPECT_EQ(perSize, c.perSize) << c.what;
     }
@@ -217,7 +242,8 @@ TEST_F(Engine, IconGroupsOfManyShapes) {
 TEST_F(Engine, IconOffsetsFollowTheRealImageSizes) {
     FakeModule m;
     // Stated 744, 296, 2216 and so they are.
-    AddIcons(m, 1, {{32, 32, 0, 1, 8, 744, 1}, {16, 16, 0, 1, 8, 296, 2}, {48, 48, 0, 1, 32, 2216, 3}});
+    AddIcons(m, 1,
+             {{32, 32, 0, 1, 8, 744, 1}, {16, 16, 0, 1, 8, 296, 2}, {48, 48, 0, 1, 32, 2216, 3}});
     // Stated sizes that lie: the images are 50 and 70 bytes.
     AddIcons(m, 2, {{32, 32, 0, 1, 8, 744, 4}, {16, 16, 0, 1, 8, 296, 5}}, {50, 70});
     EXPECT_FALSE(Run(m));
@@ -234,7 +260,8 @@ TEST_F(Engine, IconOffsetsFollowTheRealImageSizes) {
     EXPECT_EQ(U32At(second, 6 + 12), 38u);
     EXPECT_EQ(U32At(second, 22 + 8), 70u);
     EXPECT_EQ(U32At(second, 22 + 12), 88u);
-    const ByteVector single = ReadFileBytes(Kind(ResourceKind::Icon) + "/16x16/8/shell32.dll (2).ico");
+    const ByteVector single =
+        ReadFileBytes(Kind(ResourceKind::Icon) + "/16x16/8/shell32.dll (2).ico");
     EXPECT_EQ(single.size(), 22u + 70);
     EXPECT_EQ(U32At(single, 6 + 8), 70u);
 }
@@ -277,11 +304,13 @@ TEST_F(Engine, PerSizeFileOfAnEarlierRunIsReplacedNotWrittenThrough) {
     EXPECT_EQ(ReadFileBytes(folder + "/shell32.dll.ico").size(), 32u);
 }
 
-FakeModule& AddCursors(FakeModule& m, std::uint16_t group, const std::vector<CursorEntrySpec>& entries,
+FakeModule& AddCursors(FakeModule& m, std::uint16_t group,
+                       const std::vector<CursorEntrySpec>& entries,
                        const std::vector<std::size_t>& sizes) {
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (sizes[i] > 0)
-            m.add(kCursorImage, N(entries[i].id), Filled(sizes[i], static_cast<std::uint8_t>(10 * entries[i].id)));
+            m.add(kCursorImage, N(entries[i].id),
+                  Filled(sizes[i], static_cast<std::uint8_t>(10 * entries[i].id)));
     m.add(kCursorGroup, N(group), CursorGroup(entries));
     return m;
 }
@@ -339,24 +368,30 @@ TEST_F(Engine, DiskFullRetryWritesTheSamePathOnce) {
     fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", ENOSPC});
     prompt.answers = {Answer::Retry};
     FakeModule m;
-    m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24)).add(kBitmap, N(3), Dib(32, 32, 24));
+    m.add(kBitmap, N(1), Dib(32, 32, 24))
+        .add(kBitmap, N(2), Dib(32, 32, 24))
+        .add(kBitmap, N(3), Dib(32, 32, 24));
     EXPECT_FALSE(Run(m));
     EXPECT_EQ(prompt.retryCancel, std::vector<std::string>{kDiskFullMessage});
     EXPECT_EQ(Records(ResourceKind::Bitmap).size(), 3u);
     EXPECT_EQ(target.found.size(), 3u);
-    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp").size(), 14 + Dib(32, 32, 24).size());
+    EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp").size(),
+              14 + Dib(32, 32, 24).size());
 }
 
 TEST_F(Engine, DiskFullCancelRemovesThePartialFileAndStops) {
     fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", EDQUOT});
     prompt.answers = {Answer::Cancel};
     FakeModule m;
-    m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24)).add(kBitmap, N(3), Dib(32, 32, 24));
+    m.add(kBitmap, N(1), Dib(32, 32, 24))
+        .add(kBitmap, N(2), Dib(32, 32, 24))
+        .add(kBitmap, N(3), Dib(32, 32, 24));
     m.add(kAni, N(1), Filled(4));
     EXPECT_TRUE(Run(m));
     EXPECT_EQ(core.LastErrorNumber(), kErrDiskFull);
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(1)}}));
-    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)), (std::vector<std::string>{"__index.txt", "shell32.dll.bmp"}));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)),
+              (std::vector<std::string>{"__index.txt", "shell32.dll.bmp"}));
     EXPECT_EQ(ListDir(Kind(ResourceKind::AniCursor)), std::vector<std::string>{});
     EXPECT_TRUE(prompt.errors.empty());
 }
@@ -447,7 +482,8 @@ TEST_F(Engine, OverLongNamesAreCutAndRecordedAsCut) {
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].substr(0, 255), std::string(251, 'x') + ".bmp");
     EXPECT_EQ(records[1].substr(0, 255), std::string(247, 'x') + " (2).bmp");
-    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Bitmap) + "/" + std::string(247, 'x') + " (2).bmp"));
+    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Bitmap) + "/" + std::string(247, 'x') +
+                                        " (2).bmp"));
     // The web page loses its stem, then enough of the source name.
     const auto html = ListDir(Kind(ResourceKind::Html));
     ASSERT_EQ(html.size(), 2u);

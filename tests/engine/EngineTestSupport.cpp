@@ -54,7 +54,8 @@ Error InjectedError(int code, const std::string& path) {
 
 class FailingOutputFile : public IOutputFile {
 public:
-    FailingOutputFile(FailingFileSystem& owner, std::unique_ptr<IOutputFile> inner, std::string path)
+    FailingOutputFile(FailingFileSystem& owner, std::unique_ptr<IOutputFile> inner,
+                      std::string path)
         : m_owner(owner), m_inner(std::move(inner)), m_path(std::move(path)) {}
     Status Write(std::initializer_list<Bytes> pieces) override {
         if (int code = m_owner.take(FailingFileSystem::Rule::Op::Write, m_path)) {
@@ -95,7 +96,8 @@ Result<std::unique_ptr<IOutputFile>> FailingFileSystem::CreateExclusive(const st
     auto inner = real().CreateExclusive(path);
     if (!inner)
         return inner.error();
-    return std::unique_ptr<IOutputFile>(std::make_unique<FailingOutputFile>(*this, std::move(*inner), path));
+    return std::unique_ptr<IOutputFile>(
+        std::make_unique<FailingOutputFile>(*this, std::move(*inner), path));
 }
 
 Status FailingFileSystem::Append(const std::string& path, std::string_view text) {
@@ -182,7 +184,8 @@ void Put(ByteVector& out, std::uint64_t value, int bytes) {
 } // namespace
 
 ByteVector Dib(std::int32_t width, std::int32_t height, std::int16_t bits, std::uint32_t colorsUsed,
-               std::uint32_t headerSize, std::uint16_t planes, std::uint32_t compression, std::size_t pixelBytes) {
+               std::uint32_t headerSize, std::uint16_t planes, std::uint32_t compression,
+               std::size_t pixelBytes) {
     ByteVector out;
     Put(out, headerSize, 4);
     Put(out, static_cast<std::uint32_t>(width), 4);

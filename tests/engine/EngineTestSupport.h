@@ -48,8 +48,8 @@ public:
         enum class Op { Create, Write, Append, MakeDirectory } op = Op::Write;
         std::string pathPart;
         int error = 0;
-        int times = 1;     // how many failures before the operation works again
-        int skip = 0;      // how many matching operations succeed first
+        int times = 1; // how many failures before the operation works again
+        int skip = 0;  // how many matching operations succeed first
     };
     void fail(Rule rule) { m_rules.push_back(rule); }
 
@@ -62,7 +62,9 @@ public:
     }
     bool IsDirectory(const std::string& path) override { return real().IsDirectory(path); }
     Status MakeDirectory(const std::string& path) override;
-    Status MakeDirectories(const std::string& path) override { return real().MakeDirectories(path); }
+    Status MakeDirectories(const std::string& path) override {
+        return real().MakeDirectories(path);
+    }
 
     // Consumes a matching rule; the errno to fail with, or 0.
     int take(Rule::Op op, const std::string& path);
@@ -109,7 +111,9 @@ struct Found {
 class CollectingTarget : public IResFoundTarget {
 public:
     std::vector<Found> found;
-    void ResFound(std::int32_t& kind, const ResName& name) override { found.push_back({kind, name}); }
+    void ResFound(std::int32_t& kind, const ResName& name) override {
+        found.push_back({kind, name});
+    }
 };
 
 // A fresh folder below the system's temporary folder, removed with everything in it.
@@ -120,7 +124,9 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     [[nodiscard]] const std::string& path() const { return m_path; }
-    [[nodiscard]] std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
+    [[nodiscard]] std::string operator/(const std::string& relative) const {
+        return m_path + "/" + relative;
+    }
 
 private:
     std::string m_path;
@@ -139,8 +145,9 @@ std::uint32_t U32At(const ByteVector& bytes, std::size_t offset);
 std::uint16_t U16At(const ByteVector& bytes, std::size_t offset);
 
 // Resource payloads built field by field.
-ByteVector Dib(std::int32_t width, std::int32_t height, std::int16_t bits, std::uint32_t colorsUsed = 0,
-               std::uint32_t headerSize = 40, std::uint16_t planes = 1, std::uint32_t compression = 0,
+ByteVector Dib(std::int32_t width, std::int32_t height, std::int16_t bits,
+               std::uint32_t colorsUsed = 0, std::uint32_t headerSize = 40,
+               std::uint16_t planes = 1, std::uint32_t compression = 0,
                std::size_t pixelBytes = 16);
 struct IconEntrySpec {
     std::uint8_t width = 32, height = 32, colors = 0;

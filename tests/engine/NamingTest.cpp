@@ -19,10 +19,10 @@ TEST(Naming, StemAndExtension) {
         const char* stem;
         const char* ext;
     };
-    for (const Row& r : {Row{"ABOUT.HTM", "ABOUT", ".HTM"}, Row{"READ ME", "READ ME", ""},
-                         Row{"2110", "2110", ""}, Row{"a.b.css", "a.b", ".css"},
-                         Row{"v1.0 notes", "v1.0 notes", ""}, Row{"my page.htm", "my page", ".htm"},
-                         Row{"trail.", "trail", "."}, Row{"", "", ""}}) {
+    for (const Row& r :
+         {Row{"ABOUT.HTM", "ABOUT", ".HTM"}, Row{"READ ME", "READ ME", ""}, Row{"2110", "2110", ""},
+          Row{"a.b.css", "a.b", ".css"}, Row{"v1.0 notes", "v1.0 notes", ""},
+          Row{"my page.htm", "my page", ".htm"}, Row{"trail.", "trail", "."}, Row{"", "", ""}}) {
         const auto split = SplitExtension(r.name);
         EXPECT_EQ(split.stem, r.stem) << r.name;
         EXPECT_EQ(split.extension, r.ext) << r.name;
@@ -31,7 +31,8 @@ TEST(Naming, StemAndExtension) {
 
 TEST(Naming, FileNamesOfEveryShape) {
     EXPECT_EQ(BuildFileName({"shell32.dll", "", ".bmp", false}, ""), "shell32.dll.bmp");
-    EXPECT_EQ(BuildFileName({"shell32.dll", "", ".bmp", false}, CollisionSuffix(2)), "shell32.dll (2).bmp");
+    EXPECT_EQ(BuildFileName({"shell32.dll", "", ".bmp", false}, CollisionSuffix(2)),
+              "shell32.dll (2).bmp");
     EXPECT_EQ(BuildFileName({"shdoclc.dll", "ABOUT", ".HTM", true}, CollisionSuffix(2)),
               "shdoclc.dll - ABOUT (2).HTM");
     EXPECT_EQ(BuildFileName({"shdoclc.dll", "2110", "", true}, ""), "shdoclc.dll - 2110");
@@ -65,8 +66,8 @@ TEST(Naming, LongNamesAreCutStemFirstThenSourceThenExtension) {
 }
 
 TEST(Naming, CutsKeepUtf8CharactersWhole) {
-    const std::string e = "\xC3\xA9";          // 2 bytes
-    const std::string euro = "\xE2\x82\xAC";   // 3 bytes
+    const std::string e = "\xC3\xA9";        // 2 bytes
+    const std::string euro = "\xE2\x82\xAC"; // 3 bytes
     EXPECT_EQ(CutUtf8(e + e, 3), e);
     EXPECT_EQ(CutUtf8(euro + euro, 5), euro);
     EXPECT_EQ(CutUtf8(euro, 2), "");
@@ -84,7 +85,8 @@ TEST(Naming, CutsKeepUtf8CharactersWhole) {
 
 TEST(Naming, IndexRecordIsOneLine) {
     EXPECT_EQ(IndexRecord("shell32.dll (2).bmp", "/w/shell32.dll", "2", "101"),
-              "shell32.dll (2).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME = 101\r\n");
+              "shell32.dll (2).bmp - SOURCE FILE = /w/shell32.dll RESOURCE TYPE = 2 RESOURCE NAME "
+              "= 101\r\n");
     EXPECT_EQ(IndexRecord("a\nb.bmp", "/w/a\nb", "23", "X\r\nY"),
               "a_b.bmp - SOURCE FILE = /w/a_b RESOURCE TYPE = 23 RESOURCE NAME = X__Y\r\n");
 }
