@@ -138,6 +138,10 @@ void WizardLogic::Form_Unload() {
         return;
     m_unloaded = true;
     m_services.SaveSettings(m_settings);
+    // A run that ends the program (Cancel, a write error) never leaves its page: the
+    // animation's file goes now, or it would stay in the temporary folder for good.
+    if (m_currentPage == kSearchPage)
+        removeAnimTempFile();
     m_view.closeWindow();
 }
 
@@ -267,8 +271,7 @@ bool WizardLogic::LeavePage(int page) {
         return stay;
     }
     case kSearchPage:
-        if (!m_animTempFile.empty())
-            std::remove(m_animTempFile.c_str()); // a failure leaves a stray file, nothing more
+        removeAnimTempFile();
         return false;
     default:
         return false;
@@ -483,6 +486,12 @@ std::string WizardLogic::LoadAnim(const std::string& ResID) {
         return path;
     m_view.openAnimation(path);
     return path;
+}
+
+void WizardLogic::removeAnimTempFile() {
+    // A failure leaves a stray file behind, nothing more.
+    if (!m_animTempFile.empty())
+        std::remove(m_animTempFile.c_str());
 }
 
 void WizardLogic::StartSearch() {

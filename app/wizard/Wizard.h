@@ -93,6 +93,7 @@ private:
     void setPageButtons(int page);
     bool leaveResourceTypes();
     void statsChanged(int row);
+    void removeAnimTempFile();
 
     IWizardView& m_view;
     IPrompt& m_prompt;

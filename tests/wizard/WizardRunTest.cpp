@@ -155,6 +155,7 @@ TEST_F(WizardRun, EngineErrorEndsTheProgram) {
     EXPECT_EQ(view.closed, 1);
     EXPECT_EQ(services.saves, 1);
     EXPECT_EQ(wizard->CurrentPage(), 5);
+    EXPECT_FALSE(std::filesystem::exists(wizard->AnimTempFile()));
 }
 
 class WizardCancel : public WizardTest {};
@@ -186,9 +187,11 @@ TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
     EXPECT_FALSE(view.isEnabled(C::cmdCancel));
     EXPECT_EQ(services.saves, 1);
     EXPECT_EQ(view.closed, 1);
-    // The program ended on page 5: no move to page 6, and the clip file stays.
+    // The program ended on page 5, without a move to page 6; the clip's file went
+    // with it.
     EXPECT_EQ(wizard->CurrentPage(), 5);
-    EXPECT_TRUE(std::filesystem::exists(wizard->AnimTempFile()));
+    ASSERT_FALSE(wizard->AnimTempFile().empty());
+    EXPECT_FALSE(std::filesystem::exists(wizard->AnimTempFile()));
 }
 
 TEST_F(WizardCancel, AllDrivesRunCountsFirstWithCancelDisabled) {
