@@ -1,0 +1,428 @@
+// The comparison benchmark: how fast `harvix-cli extract` gets pictures out of modules
+// next to the tools users already know, and next to the floor of plain file writes.
+//
+// On each corpus (a generated one, and the installed Wine modules when present) it runs,
+// several rounds, each tool into a fresh folder:
+//   - harvix-cli extract with its default job (every kind, per-size icon files, index
+//     records, the counting pass) over every file of the corpus;
+//   - the floor: a plain loop that creates the files Harvix wrote, with the same bytes,
+//     and appends the same index lines, each with its own open, write and close;
+//   - wrestool -x for icons, cursors and bitmaps (--type=14, 12 and 2), once per module
+//     and kind, all into one folder;
+//   - 7-Zip extracting the resource folder (.rsrc) of each module into its own folder.
+// Outputs are deleted only at the very end: on ext4, creating many files right after
+// deleting many is several times slower, which would favour whichever tool ran first.
+// It prints the median times, files/s, resources/s, peak resident sizes and the ratios,
+// then times the walk alone (counting pass and search, masks applied) against
+// `find -iname` over a large tree.
+//
+//     harvix-compare-bench [--runs N] [--modules N] [--work DIR] [--wine DIR | --no-wine]
+//                          [--no-generated] [--walk-tree DIR | --no-walk] [--keep]
+//                          [--cli PATH] [--wrestool PATH] [--7z PATH]
+#include "BenchSupport.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace harvix::bench;
+
+const char* const kDefaultWine = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+const char* const kMask = "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx";
+
+[[noreturn]] void fail(const std::string& message) {
+    std::cerr << "harvix-compare-bench: " << message << '\n';
+    std::exit(1);
+}
+
+// The first of the names found on PATH (or taken as a path when it holds a slash).
+std::optional<std::string> findProgram(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (name.find('/') != std::string::npos) {
+            if (::access(name.c_str(), X_OK) == 0)
+                return name;
+            continue;
+        }
+        const char* path = std::getenv("PATH");
+        std::stringstream dirs(path ? path : "/usr/bin:/bin");
+        std::string dir;
+        while (std::getline(dirs, dir, ':')) {
+            const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+            if (::access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+struct Options {
+    std::string cli = HARVIX_CLI_PATH;
+    std::string walker = HARVIX_WALK_PATH;
+    std::string corpusMaker = HARVIX_CORPUS_MAKER_PATH;
+    std::optional<std::string> wrestool;
+    std::optional<std::string> sevenZip;
+    fs::path work = fs::temp_directory_path() / "harvix-compare-bench";
+    int runs = 5;
+    int modules = 150;
+    std::optional<fs::path> wine = fs::path(kDefaultWine);
+    bool generated = true;
+    std::optional<fs::path> walkTree = fs::path("/usr");
+    bool keep = false;
+};
+
+// One tool's measurements on one corpus.
+struct Measured {
+    std::string name;
+    std::vector<double> times;
+    long peakKiB = -1; // -1: not measured (the floor runs inside this program)
+    FileTally output;
+    long resources = 0;
+    int failures = 0;
+    int firstFailure = 0;
+};
+
+std::string spread(const std::vector<double>& times) {
+    std::ostringstream text;
+    for (std::size_t i = 0; i < times.size(); ++i)
+        text << (i ? " " : "") << static_cast<long>(times[i] + 0.5);
+    return text.str();
+}
+
+// The resource counts harvix-cli prints at the end of a run: one "Kind: N" a line.
+long sumCounts(const fs::path& stdoutFile) {
+    std::ifstream in(stdoutFile);
+    std::string line;
+    long total = 0;
+    while (std::getline(in, line)) {
+        const auto colon = line.rfind(": ");
+        if (colon != std::string::npos)
+            total += std::atol(line.c_str() + colon + 2);
+    }
+    return total;
+}
+
+std::vector<fs::path> listModules(const fs::path& folder) {
+    std::vector<fs::path> modules;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            modules.push_back(entry.path());
+    std::sort(modules.begin(), modules.end());
+    return modules;
+}
+
+void printRow(const Measured& m, double floorMs) {
+    const double ms = Median(m.times);
+    const double seconds = ms / 1000.0;
+    char peak[32] = "-";
+    if (m.peakKiB >= 0)
+        std::snprintf(peak, sizeof peak, "%.1f", static_cast<double>(m.peakKiB) / 1024.0);
+    std::printf("| %-26s | %9.1f | %7zu | %9.0f | %9ld | %9.0f | %8s | %6.2f | %s\n",
+                m.name.c_str(), ms, m.output.files,
+                seconds > 0 ? static_cast<double>(m.output.files) / seconds : 0.0, m.resources,
+                seconds > 0 ? static_cast<double>(m.resources) / seconds : 0.0, peak,
+                floorMs > 0 ? ms / floorMs : 0.0, spread(m.times).c_str());
+}
+
+void verdict(const char* what, double value, const char* relation, double target, bool met) {
+    std::printf("  %-44s %7.2f  (target %s %.1f: %s)\n", what, value, relation, target,
+                met ? "met" : "MISSED");
+}
+
+// Runs every tool on one corpus and prints the table.
+void compareOn(const std::string& title, const fs::path& corpus, const fs::path& out,
+               const Options& options) {
+    const std::vector<fs::path> modules = listModules(corpus);
+    if (modules.empty()) {
+        std::printf("\n%s: no files in %s, skipped\n", title.c_str(), corpus.c_str());
+        return;
+    }
+    fs::create_directories(out);
+    const double loadBefore = LoadAverage();
+
+    // A first run reads the modules into the page cache and gives the files and index
+    // lines the floor writes.
+    const fs::path reference = out / "reference";
+    const JobsRun first = RunJobs(
+        {{options.cli, "extract", "--mask", "*", "--dest", reference.string(), corpus.string()}},
+        out / "reference.out");
+    if (first.failures != 0)
+        fail("harvix-cli extract ended with status " + std::to_string(first.firstFailure) +
+             " on " + corpus.string() + " (see " + (out / "reference.out.err").string() + ")");
+    const long resources = sumCounts(out / "reference.out");
+    const OutputTree tree = ReadTree(reference);
+
+    Measured harvix{"harvix-cli extract", {}, 0, {}, resources, 0, 0};
+    Measured floor{"file-creation floor", {}, -1, {}, resources, 0, 0};
+    Measured wrestool{"wrestool -x (types 14,12,2)", {}, 0, {}, 0, 0, 0};
+    Measured sevenZip{"7-Zip x .rsrc", {}, 0, {}, 0, 0, 0};
+
+    auto take = [](Measured& m, const JobsRun& run, const fs::path& dest) {
+        m.times.push_back(run.ms);
+        m.peakKiB = std::max(m.peakKiB, run.peakKiB);
+        m.failures = run.failures;
+        m.firstFailure = run.firstFailure;
+        m.output = TallyFiles(dest);
+    };
+
+    // The tools take turns, starting with a different one each round, so that a busy
+    // moment of the machine does not fall on one tool alone.
+    const int tools = 2 + (options.wrestool ? 1 : 0) + (options.sevenZip ? 1 : 0);
+    for (int round = 0; round < options.runs; ++round) {
+        const std::string suffix = "-" + std::to_string(round);
+        for (int turn = 0; turn < tools; ++turn) {
+            int tool = (turn + round) % tools;
+            if (tool >= 2 && !options.wrestool)
+                ++tool;
+            switch (tool) {
+            case 0: {
+                const fs::path dest = out / ("harvix" + suffix);
+                const fs::path log = out / ("harvix" + suffix + ".out");
+                take(harvix,
+                     RunJobs({{options.cli, "extract", "--mask", "*", "--dest", dest.string(),
+                               corpus.string()}},
+                             log),
+                     dest);
+                harvix.resources = sumCounts(log);
+                break;
+            }
+            case 1: {
+                const fs::path dest = out / ("floor" + suffix);
+                floor.times.push_back(WriteFloor(tree, dest));
+                floor.output = TallyFiles(dest);
+                break;
+            }
+            case 2: {
+                const fs::path dest = out / ("wrestool" + suffix);
+                fs::create_directories(dest);
+                std::vector<Command> jobs;
+                for (const fs::path& module : modules)
+                    for (const char* type : {"--type=14", "--type=12", "--type=2"})
+                        jobs.push_back({*options.wrestool, "-x", type, "-o", dest.string(),
+                                        module.string()});
+                take(wrestool, RunJobs(jobs, out / ("wrestool" + suffix + ".out")), dest);
+                wrestool.resources = static_cast<long>(wrestool.output.files);
+                break;
+            }
+            default: {
+                const fs::path dest = out / ("7z" + suffix);
+                fs::create_directories(dest);
+                std::vector<Command> jobs;
+                for (std::size_t i = 0; i < modules.size(); ++i) {
+                    const fs::path folder =
+                        dest / (std::to_string(i) + "-" + modules[i].filename().string());
+                    jobs.push_back({*options.sevenZip, "x", "-y", "-bso0", "-bsp0",
+                                    "-o" + folder.string(), modules[i].string(), ".rsrc"});
+                }
+                // 7-Zip ends with 1 on a warning, such as a wrong module checksum.
+                take(sevenZip, RunJobs(jobs, out / ("7z" + suffix + ".out"), 1), dest);
+                sevenZip.resources = static_cast<long>(sevenZip.output.files);
+                break;
+            }
+            }
+        }
+    }
+    const double loadAfter = LoadAverage();
+
+    std::printf("\n%s: %zu modules in %s; Harvix writes %zu files and %zu index lines\n",
+                title.c_str(), modules.size(), corpus.c_str(), tree.files.size(), tree.indexLines);
+    std::printf("%d rounds, load average %.2f before, %.2f after\n\n", options.runs, loadBefore,
+                loadAfter);
+    std::printf("| %-26s | %9s | %7s | %9s | %9s | %9s | %8s | %6s | %s\n", "tool", "median ms",
+                "files", "files/s", "resources", "res/s", "peak MiB", "xfloor", "runs (ms)");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(28, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(9, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(11, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(8, '-').c_str());
+    const double floorMs = Median(floor.times);
+    const double harvixMs = Median(harvix.times);
+    printRow(harvix, floorMs);
+    printRow(floor, floorMs);
+    if (options.wrestool)
+        printRow(wrestool, floorMs);
+    if (options.sevenZip)
+        printRow(sevenZip, floorMs);
+    for (const Measured* m : {&harvix, &wrestool, &sevenZip})
+        if (m->failures > 0)
+            std::printf("  note: %d commands of %s ended with an error (first status %d)\n",
+                        m->failures, m->name.c_str(), m->firstFailure);
+
+    std::printf("\n");
+    verdict("Harvix time / its floor", harvixMs / floorMs, "<=", 1.5, harvixMs <= 1.5 * floorMs);
+    if (options.wrestool) {
+        const double ms = Median(wrestool.times);
+        verdict("wrestool time / Harvix time", ms / harvixMs, ">=", 5.0, ms >= 5.0 * harvixMs);
+        std::printf("  %-44s %7.2f\n", "wrestool time / the floor", ms / floorMs);
+        verdict("wrestool peak MiB / Harvix peak MiB",
+                static_cast<double>(wrestool.peakKiB) / static_cast<double>(harvix.peakKiB), ">",
+                1.0, harvix.peakKiB < wrestool.peakKiB);
+    }
+    if (options.sevenZip) {
+        const double ms = Median(sevenZip.times);
+        verdict("7-Zip time / Harvix time", ms / harvixMs, ">=", 2.0, ms >= 2.0 * harvixMs);
+        std::printf("  %-44s %7.2f\n", "7-Zip time / the floor", ms / floorMs);
+        verdict("7-Zip peak MiB / Harvix peak MiB",
+                static_cast<double>(sevenZip.peakKiB) / static_cast<double>(harvix.peakKiB), ">",
+                1.0, harvix.peakKiB < sevenZip.peakKiB);
+    }
+    std::fflush(stdout);
+}
+
+long countLines(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    long n = 0;
+    while (std::getline(in, line))
+        ++n;
+    return n;
+}
+
+// The walk alone against find: both print every matching path into a file.
+void compareWalk(const fs::path& tree, const fs::path& out, const Options& options) {
+    fs::create_directories(out);
+    const Command walk = {options.walker, tree.string(), kMask, "--print"};
+    Command find = {"find", tree.string(), "("};
+    {
+        std::stringstream masks(kMask);
+        std::string mask;
+        while (std::getline(masks, mask, ';')) {
+            if (find.size() > 3)
+                find.push_back("-o");
+            find.insert(find.end(), {"-iname", mask});
+        }
+    }
+    find.push_back(")");
+
+    const double loadBefore = LoadAverage();
+    // One untimed run each fills the kernel's caches of the tree.
+    RunJobs({walk}, out / "warm-walk.out");
+    RunJobs({find}, out / "warm-find.out", 1);
+    Measured walker{"Harvix walk (count+search)", {}, 0, {}, 0, 0, 0};
+    Measured finder{"find -iname", {}, 0, {}, 0, 0, 0};
+    for (int round = 0; round < options.runs; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool walkTurn = (turn + round) % 2 == 0;
+            const fs::path log = out / ((walkTurn ? "walk-" : "find-") + std::to_string(round));
+            const JobsRun run = RunJobs({walkTurn ? walk : find}, log, walkTurn ? 0 : 1);
+            Measured& m = walkTurn ? walker : finder;
+            m.times.push_back(run.ms);
+            m.peakKiB = std::max(m.peakKiB, run.peakKiB);
+            // the walker's last line is its summary
+            m.resources = countLines(log) - (walkTurn ? 1 : 0);
+        }
+    }
+    const double walkMs = Median(walker.times);
+    const double findMs = Median(finder.times);
+    std::printf("\nWalk of %s (mask %s), %d rounds, load average %.2f before, %.2f after\n\n",
+                tree.c_str(), kMask, options.runs, loadBefore, LoadAverage());
+    std::printf("| %-26s | %9s | %9s | %8s | %s\n", "walk", "median ms", "matches", "peak MiB",
+                "runs (ms)");
+    std::printf("|%s|%s|%s|%s|\n", std::string(28, '-').c_str(), std::string(11, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(10, '-').c_str());
+    for (const Measured* m : {&walker, &finder})
+        std::printf("| %-26s | %9.1f | %9ld | %8.1f | %s\n", m->name.c_str(), Median(m->times),
+                    m->resources, static_cast<double>(m->peakKiB) / 1024.0,
+                    spread(m->times).c_str());
+    std::printf("\n");
+    verdict("Harvix walk time / find time", walkMs / findMs, "<=", 2.0, walkMs <= 2.0 * findMs);
+    std::fflush(stdout);
+}
+
+Options parseOptions(int argc, char** argv) {
+    Options o;
+    std::optional<std::string> wrestool;
+    std::optional<std::string> sevenZip;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc)
+                fail(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--runs")
+            o.runs = std::max(1, std::atoi(next().c_str()));
+        else if (arg == "--modules")
+            o.modules = std::max(1, std::atoi(next().c_str()));
+        else if (arg == "--work")
+            o.work = next();
+        else if (arg == "--wine")
+            o.wine = fs::path(next());
+        else if (arg == "--no-wine")
+            o.wine.reset();
+        else if (arg == "--no-generated")
+            o.generated = false;
+        else if (arg == "--walk-tree")
+            o.walkTree = fs::path(next());
+        else if (arg == "--no-walk")
+            o.walkTree.reset();
+        else if (arg == "--keep")
+            o.keep = true;
+        else if (arg == "--cli")
+            o.cli = next();
+        else if (arg == "--wrestool")
+            wrestool = next();
+        else if (arg == "--7z")
+            sevenZip = next();
+        else
+            fail("unknown argument " + arg);
+    }
+    o.wrestool = findProgram({wrestool.value_or("wrestool")});
+    o.sevenZip = sevenZip ? findProgram({*sevenZip}) : findProgram({"7z", "7zz"});
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
+        return status;
+    try {
+        const Options options = parseOptions(argc, argv);
+        if (!options.wrestool)
+            std::printf("wrestool (icoutils) not found: left out\n");
+        if (!options.sevenZip)
+            std::printf("7-Zip (7z or 7zz) not found: left out\n");
+
+        fs::remove_all(options.work);
+        fs::create_directories(options.work);
+        if (options.generated) {
+            const fs::path made = options.work / "generated";
+            std::printf("Writing %d generated modules...\n", options.modules);
+            std::fflush(stdout);
+            const JobsRun run = RunJobs({{options.corpusMaker, "--corpus-only", "--work",
+                                          made.string(), "--modules",
+                                          std::to_string(options.modules)}},
+                                        options.work / "corpus-maker.out");
+            if (run.failures != 0)
+                fail("the corpus could not be written");
+            compareOn("Generated corpus", made / "corpus", options.work / "out-generated", options);
+        }
+        if (options.wine) {
+            if (fs::is_directory(*options.wine))
+                compareOn("Wine modules", *options.wine, options.work / "out-wine", options);
+            else
+                std::printf("\n%s not found (apt-get install libwine): left out\n",
+                            options.wine->c_str());
+        }
+        if (options.walkTree)
+            compareWalk(*options.walkTree, options.work / "out-walk", options);
+
+        if (!options.keep)
+            fs::remove_all(options.work);
+        else
+            std::printf("\nOutputs kept in %s\n", options.work.c_str());
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+    return 0;
+}
