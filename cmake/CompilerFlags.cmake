@@ -14,6 +14,12 @@ if(HARVIX_SANITIZE OR HARVIX_FUZZ)
   add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
 endif()
 
+# The fuzzers steer by the coverage of the code under test, so every library of a fuzz
+# build carries the coverage counters, not only the fuzz targets themselves.
+if(HARVIX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Helper: a project library with the project's warnings.
 function(harvix_library name)
   add_library(${name} ${ARGN})
