@@ -29,6 +29,7 @@ constexpr const char* kHelperSwitch = "--run-jobs";
 
 struct Child {
     long maxRssKiB = 0;
+    double cpuMs = 0;
     int status = -1; // exit status, -1 for a signal
 };
 
@@ -57,6 +58,7 @@ Child forkAndWait(const Command& argv, int outFd, int errFd) {
     }
     Child child;
     child.maxRssKiB = usage.ru_maxrss;
+    child.cpuMs = CpuMilliseconds(usage);
     child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return child;
 }
@@ -85,6 +87,19 @@ void writeAll(int fd, const void* data, std::size_t size, const fs::path& path) 
 
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double CpuMilliseconds(const rusage& usage) {
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+double CpuMillisecondsOfThisProcess() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return CpuMilliseconds(usage);
 }
 
 double Median(std::vector<double> values) {
@@ -130,7 +145,7 @@ std::vector<Command> ReadJobFile(const fs::path& path) {
 }
 
 // The helper: --run-jobs JOBFILE OUTFILE OKSTATUS; prints
-// "ms peakKiB commands failures firstFailure" on its stdout.
+// "ms cpuMs peakKiB commands failures firstFailure" on its stdout.
 int MaybeRunJobsHelper(int argc, char** argv) {
     if (argc != 5 || std::strcmp(argv[1], kHelperSwitch) != 0)
         return -1;
@@ -144,6 +159,7 @@ int MaybeRunJobsHelper(int argc, char** argv) {
         for (const Command& job : jobs) {
             const Child child = forkAndWait(job, outFd, errFd);
             run.peakKiB = std::max(run.peakKiB, child.maxRssKiB);
+            run.cpuMs += child.cpuMs;
             ++run.commands;
             if (child.status < 0 || child.status > okStatus) {
                 if (run.failures++ == 0)
@@ -151,7 +167,7 @@ int MaybeRunJobsHelper(int argc, char** argv) {
             }
         }
         run.ms = MillisecondsSince(start);
-        std::printf("%.3f %ld %d %d %d\n", run.ms, run.peakKiB, run.commands, run.failures,
+        std::printf("%.3f %.3f %ld %d %d %d\n", run.ms, run.cpuMs, run.peakKiB, run.commands, run.failures,
                     run.firstFailure);
         return 0;
     } catch (const std::exception& e) {
@@ -176,7 +192,7 @@ JobsRun RunJobs(const std::vector<Command>& jobs, const fs::path& outFile, int o
     JobsRun run;
     std::ifstream measured(report);
     if (helper.status != 0 ||
-        !(measured >> run.ms >> run.peakKiB >> run.commands >> run.failures >> run.firstFailure))
+        !(measured >> run.ms >> run.cpuMs >> run.peakKiB >> run.commands >> run.failures >> run.firstFailure))
         fail("the measuring helper failed for " + jobs.front().front());
     fs::remove(jobFile);
     fs::remove(report);

@@ -4,6 +4,8 @@
 // counting what a tool left in its folder.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +23,15 @@ using Command = std::vector<std::string>;
 double MillisecondsSince(Clock::time_point start);
 double Median(std::vector<double> values);
 
+// User plus system time, in milliseconds. On a machine shared with other work it strays
+// less than the wall time, which includes the time spent waiting for a processor.
+double CpuMilliseconds(const struct rusage& usage);
+double CpuMillisecondsOfThisProcess();
+
 // A series of commands run one after the other.
 struct JobsRun {
     double ms = 0;          // from the first start to the last end
+    double cpuMs = 0;       // user and system time of all the commands
     long peakKiB = 0;       // the largest peak resident size of any one command
     int commands = 0;
     int failures = 0;       // commands that ended with a status above `okStatus` or a signal

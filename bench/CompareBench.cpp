@@ -18,7 +18,8 @@
 //
 //     harvix-compare-bench [--runs N] [--modules N] [--work DIR] [--wine DIR | --no-wine]
 //                          [--no-generated] [--walk-tree DIR | --no-walk] [--keep]
-//                          [--cli PATH] [--wrestool PATH] [--7z PATH]
+//                          [--cli PATH] [--wrestool PATH | --no-wrestool]
+//                          [--7z PATH | --no-7z]
 #include "BenchSupport.h"
 
 #include <unistd.h>
@@ -84,6 +85,7 @@ struct Options {
 struct Measured {
     std::string name;
     std::vector<double> times;
+    std::vector<double> cpu; // user and system time of each run
     long peakKiB = -1; // -1: not measured (the floor runs inside this program)
     FileTally output;
     long resources = 0;
@@ -126,8 +128,8 @@ void printRow(const Measured& m, double floorMs) {
     char peak[32] = "-";
     if (m.peakKiB >= 0)
         std::snprintf(peak, sizeof peak, "%.1f", static_cast<double>(m.peakKiB) / 1024.0);
-    std::printf("| %-26s | %9.1f | %7zu | %9.0f | %9ld | %9.0f | %8s | %6.2f | %s\n",
-                m.name.c_str(), ms, m.output.files,
+    std::printf("| %-27s | %9.1f | %8.1f | %7zu | %9.0f | %9ld | %9.0f | %8s | %6.2f | %s\n",
+                m.name.c_str(), ms, Median(m.cpu), m.output.files,
                 seconds > 0 ? static_cast<double>(m.output.files) / seconds : 0.0, m.resources,
                 seconds > 0 ? static_cast<double>(m.resources) / seconds : 0.0, peak,
                 floorMs > 0 ? ms / floorMs : 0.0, spread(m.times).c_str());
@@ -161,13 +163,14 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
     const long resources = sumCounts(out / "reference.out");
     const OutputTree tree = ReadTree(reference);
 
-    Measured harvix{"harvix-cli extract", {}, 0, {}, resources, 0, 0};
-    Measured floor{"file-creation floor", {}, -1, {}, resources, 0, 0};
-    Measured wrestool{"wrestool -x (types 14,12,2)", {}, 0, {}, 0, 0, 0};
-    Measured sevenZip{"7-Zip x .rsrc", {}, 0, {}, 0, 0, 0};
+    Measured harvix{"harvix-cli extract", {}, {}, 0, {}, resources, 0, 0};
+    Measured floor{"file-creation floor", {}, {}, -1, {}, resources, 0, 0};
+    Measured wrestool{"wrestool -x (types 14,12,2)", {}, {}, 0, {}, 0, 0, 0};
+    Measured sevenZip{"7-Zip x .rsrc", {}, {}, 0, {}, 0, 0, 0};
 
     auto take = [](Measured& m, const JobsRun& run, const fs::path& dest) {
         m.times.push_back(run.ms);
+        m.cpu.push_back(run.cpuMs);
         m.peakKiB = std::max(m.peakKiB, run.peakKiB);
         m.failures = run.failures;
         m.firstFailure = run.firstFailure;
@@ -197,7 +200,9 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
             }
             case 1: {
                 const fs::path dest = out / ("floor" + suffix);
+                const double cpuBefore = CpuMillisecondsOfThisProcess();
                 floor.times.push_back(WriteFloor(tree, dest));
+                floor.cpu.push_back(CpuMillisecondsOfThisProcess() - cpuBefore);
                 floor.output = TallyFiles(dest);
                 break;
             }
@@ -237,10 +242,12 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
                 title.c_str(), modules.size(), corpus.c_str(), tree.files.size(), tree.indexLines);
     std::printf("%d rounds, load average %.2f before, %.2f after\n\n", options.runs, loadBefore,
                 loadAfter);
-    std::printf("| %-26s | %9s | %7s | %9s | %9s | %9s | %8s | %6s | %s\n", "tool", "median ms",
-                "files", "files/s", "resources", "res/s", "peak MiB", "xfloor", "runs (ms)");
-    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(28, '-').c_str(),
-                std::string(11, '-').c_str(), std::string(9, '-').c_str(),
+    std::printf("| %-27s | %9s | %8s | %7s | %9s | %9s | %9s | %8s | %6s | %s\n", "tool",
+                "median ms", "cpu ms", "files", "files/s", "resources", "res/s", "peak MiB",
+                "xfloor", "runs (ms)");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", std::string(29, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(9, '-').c_str(),
                 std::string(11, '-').c_str(), std::string(11, '-').c_str(),
                 std::string(11, '-').c_str(), std::string(10, '-').c_str(),
                 std::string(8, '-').c_str());
@@ -259,6 +266,8 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
 
     std::printf("\n");
     verdict("Harvix time / its floor", harvixMs / floorMs, "<=", 1.5, harvixMs <= 1.5 * floorMs);
+    std::printf("  %-44s %7.2f\n", "Harvix CPU time / the floor's CPU time",
+                Median(harvix.cpu) / Median(floor.cpu));
     if (options.wrestool) {
         const double ms = Median(wrestool.times);
         verdict("wrestool time / Harvix time", ms / harvixMs, ">=", 5.0, ms >= 5.0 * harvixMs);
@@ -307,8 +316,8 @@ void compareWalk(const fs::path& tree, const fs::path& out, const Options& optio
     // One untimed run each fills the kernel's caches of the tree.
     RunJobs({walk}, out / "warm-walk.out");
     RunJobs({find}, out / "warm-find.out", 1);
-    Measured walker{"Harvix walk (count+search)", {}, 0, {}, 0, 0, 0};
-    Measured finder{"find -iname", {}, 0, {}, 0, 0, 0};
+    Measured walker{"Harvix walk (count+search)", {}, {}, 0, {}, 0, 0, 0};
+    Measured finder{"find -iname", {}, {}, 0, {}, 0, 0, 0};
     for (int round = 0; round < options.runs; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool walkTurn = (turn + round) % 2 == 0;
@@ -316,6 +325,7 @@ void compareWalk(const fs::path& tree, const fs::path& out, const Options& optio
             const JobsRun run = RunJobs({walkTurn ? walk : find}, log, walkTurn ? 0 : 1);
             Measured& m = walkTurn ? walker : finder;
             m.times.push_back(run.ms);
+            m.cpu.push_back(run.cpuMs);
             m.peakKiB = std::max(m.peakKiB, run.peakKiB);
             // the walker's last line is its summary
             m.resources = countLines(log) - (walkTurn ? 1 : 0);
@@ -325,13 +335,14 @@ void compareWalk(const fs::path& tree, const fs::path& out, const Options& optio
     const double findMs = Median(finder.times);
     std::printf("\nWalk of %s (mask %s), %d rounds, load average %.2f before, %.2f after\n\n",
                 tree.c_str(), kMask, options.runs, loadBefore, LoadAverage());
-    std::printf("| %-26s | %9s | %9s | %8s | %s\n", "walk", "median ms", "matches", "peak MiB",
-                "runs (ms)");
-    std::printf("|%s|%s|%s|%s|\n", std::string(28, '-').c_str(), std::string(11, '-').c_str(),
-                std::string(11, '-').c_str(), std::string(10, '-').c_str());
+    std::printf("| %-27s | %9s | %8s | %9s | %8s | %s\n", "walk", "median ms", "cpu ms",
+                "matches", "peak MiB", "runs (ms)");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(29, '-').c_str(), std::string(11, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(11, '-').c_str(),
+                std::string(10, '-').c_str());
     for (const Measured* m : {&walker, &finder})
-        std::printf("| %-26s | %9.1f | %9ld | %8.1f | %s\n", m->name.c_str(), Median(m->times),
-                    m->resources, static_cast<double>(m->peakKiB) / 1024.0,
+        std::printf("| %-27s | %9.1f | %8.1f | %9ld | %8.1f | %s\n", m->name.c_str(),
+                    Median(m->times), Median(m->cpu), m->resources, static_cast<double>(m->peakKiB) / 1024.0,
                     spread(m->times).c_str());
     std::printf("\n");
     verdict("Harvix walk time / find time", walkMs / findMs, "<=", 2.0, walkMs <= 2.0 * findMs);
@@ -342,6 +353,8 @@ Options parseOptions(int argc, char** argv) {
     Options o;
     std::optional<std::string> wrestool;
     std::optional<std::string> sevenZip;
+    bool noWrestool = false;
+    bool noSevenZip = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string {
@@ -373,11 +386,17 @@ Options parseOptions(int argc, char** argv) {
             wrestool = next();
         else if (arg == "--7z")
             sevenZip = next();
+        else if (arg == "--no-wrestool")
+            noWrestool = true;
+        else if (arg == "--no-7z")
+            noSevenZip = true;
         else
             fail("unknown argument " + arg);
     }
-    o.wrestool = findProgram({wrestool.value_or("wrestool")});
-    o.sevenZip = sevenZip ? findProgram({*sevenZip}) : findProgram({"7z", "7zz"});
+    if (!noWrestool)
+        o.wrestool = findProgram({wrestool.value_or("wrestool")});
+    if (!noSevenZip)
+        o.sevenZip = sevenZip ? findProgram({*sevenZip}) : findProgram({"7z", "7zz"});
     return o;
 }
 
@@ -389,11 +408,17 @@ int main(int argc, char** argv) {
     try {
         const Options options = parseOptions(argc, argv);
         if (!options.wrestool)
-            std::printf("wrestool (icoutils) not found: left out\n");
+            std::printf("wrestool (icoutils) left out\n");
         if (!options.sevenZip)
-            std::printf("7-Zip (7z or 7zz) not found: left out\n");
+            std::printf("7-Zip (7z or 7zz) left out\n");
 
-        fs::remove_all(options.work);
+        // ext4 passes over the inodes of files deleted in the last half minute when it
+        // creates new ones; after clearing an earlier run, wait for them to age.
+        if (fs::remove_all(options.work) > 1000) {
+            std::printf("Waiting 40 s after deleting the outputs of an earlier run...\n");
+            std::fflush(stdout);
+            ::sleep(40);
+        }
         fs::create_directories(options.work);
         if (options.generated) {
             const fs::path made = options.work / "generated";
