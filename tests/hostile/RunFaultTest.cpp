@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -65,10 +68,122 @@ bool PrivateMounts() {
 
 // ---- the disk fills up --------------------------------------------------------------------
 
-// Eight clips of 150 KiB into a 1 MiB file system that a filler has nearly used up: the
-// second clip fails in its middle; the user frees the space and chooses Retry, which
-// writes that clip to the same name; when the disk is full again the user cancels.
-std::string DiskFillsUpScenario(const std::string& disk, const std::string& src) {
+// Where the clips go and how full it is: a small real file system, or the engine's file
+// system with a byte budget where nothing may be mounted.
+class Disk {
+public:
+    virtual ~Disk() = default;
+    virtual std::string folder() = 0;
+    // Takes up all space but `bytes`.
+    virtual void leave(std::size_t bytes) = 0;
+    // Gives back what leave() took.
+    virtual void free() = 0;
+    virtual IFileSystem* fileSystem() { return nullptr; }
+};
+
+class SmallFileSystem final : public Disk {
+public:
+    explicit SmallFileSystem(std::string mountPoint) : m_folder(std::move(mountPoint)) {}
+    std::string folder() override { return m_folder; }
+    void leave(std::size_t bytes) override {
+        struct statvfs info {};
+        ::statvfs(m_folder.c_str(), &info);
+        const auto freeBytes = static_cast<std::size_t>(info.f_bavail) * info.f_frsize;
+        std::ofstream(filler(), std::ios::binary) << std::string(freeBytes - bytes, 'f');
+    }
+    void free() override { fs::remove(filler()); }
+
+private:
+    std::string filler() const { return m_folder + "/filler"; }
+    std::string m_folder;
+};
+
+// The real file system with a budget of bytes: a write that goes beyond it writes what
+// fits and fails as a full disk does; removing a file gives its bytes back.
+class BudgetFileSystem final : public IFileSystem, public Disk {
+public:
+    explicit BudgetFileSystem(std::string folder, std::int64_t capacity)
+        : m_folder(std::move(folder)), m_room(capacity) {}
+
+    std::string folder() override { return m_folder; }
+    void leave(std::size_t bytes) override {
+        m_taken = m_room - static_cast<std::int64_t>(bytes);
+        m_room = static_cast<std::int64_t>(bytes);
+    }
+    void free() override {
+        m_room += m_taken;
+        m_taken = 0;
+    }
+    IFileSystem* fileSystem() override { return this; }
+
+    Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) override {
+        auto file = real().CreateExclusive(path);
+        if (!file)
+            return file.error();
+        return std::unique_ptr<IOutputFile>(std::make_unique<File>(*this, std::move(*file), path));
+    }
+    Status Append(const std::string& path, std::string_view text) override {
+        if (!take(path, static_cast<std::int64_t>(text.size())))
+            return Full(path);
+        return real().Append(path, text);
+    }
+    Status Remove(const std::string& path) override {
+        m_room += m_sizes[path];
+        m_sizes.erase(path);
+        return real().Remove(path);
+    }
+    bool Exists(const std::string& path) override { return real().Exists(path); }
+    bool IsDirectory(const std::string& path) override { return real().IsDirectory(path); }
+    Status MakeDirectory(const std::string& path) override { return real().MakeDirectory(path); }
+    Status MakeDirectories(const std::string& path) override { return real().MakeDirectories(path); }
+
+private:
+    class File final : public IOutputFile {
+    public:
+        File(BudgetFileSystem& owner, std::unique_ptr<IOutputFile> inner, std::string path)
+            : m_owner(owner), m_inner(std::move(inner)), m_path(std::move(path)) {}
+        Status Write(std::initializer_list<Bytes> pieces) override {
+            for (Bytes piece : pieces) {
+                const auto fits = static_cast<std::size_t>(
+                    std::max<std::int64_t>(0, std::min<std::int64_t>(m_owner.m_room, static_cast<std::int64_t>(piece.size()))));
+                (void)m_owner.take(m_path, static_cast<std::int64_t>(fits));
+                if (auto written = m_inner->Write({piece.first(fits)}); !written)
+                    return written;
+                if (fits < piece.size())
+                    return Full(m_path);
+            }
+            return success();
+        }
+        Status Close() override { return m_inner->Close(); }
+
+    private:
+        BudgetFileSystem& m_owner;
+        std::unique_ptr<IOutputFile> m_inner;
+        std::string m_path;
+    };
+
+    static IFileSystem& real() { return RealFileSystem(); }
+    static Error Full(const std::string& path) {
+        return makeError(ErrorKind::Io, path + ": " + std::strerror(ENOSPC), ENOSPC);
+    }
+    bool take(const std::string& path, std::int64_t bytes) {
+        if (bytes > m_room)
+            return false;
+        m_room -= bytes;
+        m_sizes[path] += bytes;
+        return true;
+    }
+
+    std::string m_folder;
+    std::int64_t m_room;
+    std::int64_t m_taken = 0;
+    std::map<std::string, std::int64_t> m_sizes;
+};
+
+// Eight clips of 150 KiB onto a disk of 1 MiB that is nearly full: the second clip fails
+// in its middle; the user frees the space and chooses Retry, which writes that clip to
+// the same name; when the disk is full again the user cancels.
+std::string DiskFillsUpScenario(Disk& disk, const std::string& src) {
     std::string problems;
     constexpr std::size_t kClip = 150 * 1024;
     constexpr int kClips = 8;
@@ -79,24 +194,19 @@ std::string DiskFillsUpScenario(const std::string& disk, const std::string& src)
 
     InProcessRun run;
     run.folder = src;
-    run.destination = disk + "/out";
+    run.destination = disk.folder() + "/out";
     run.kinds = KindSwitches{false, false, false, false, true, false};
-    const std::string filler = disk + "/filler";
+    run.fileSystem = disk.fileSystem();
     const std::string videos = run.destination + "/Videos";
-    run.beforeFile = [&](const std::string&) {
-        // Leave room for one clip and a third of the next.
-        struct statvfs info {};
-        ::statvfs(disk.c_str(), &info);
-        const auto freeBytes = static_cast<std::size_t>(info.f_bavail) * info.f_frsize;
-        std::ofstream(filler, std::ios::binary) << std::string(freeBytes - kClip - kClip / 3, 'f');
-    };
+    // Room for one clip and a third of the next.
+    run.beforeFile = [&](const std::string&) { disk.leave(kClip + kClip / 3); };
     std::vector<std::string> seenAtFirstQuestion;
     run.prompt.onRetryCancel = [&](const std::string&) {
         if (run.prompt.retryCancel.size() > 1)
             return Answer::Cancel;
         for (const auto& entry : fs::directory_iterator(videos))
             seenAtFirstQuestion.push_back(entry.path().filename().string());
-        fs::remove(filler);
+        disk.free();
         return Answer::Retry;
     };
     CHILD_CHECK(run.Run(), "the destination was refused");
@@ -125,19 +235,29 @@ std::string DiskFillsUpScenario(const std::string& disk, const std::string& src)
 
 TEST(DiskFull, RetryWritesTheSameResourceOnceAndCancelKeepsEverything) {
     Scratch scratch;
-    const std::string disk = scratch / "disk";
+    const std::string mountPoint = scratch / "disk";
     const std::string src = scratch / "src";
-    fs::create_directories(disk);
+    fs::create_directories(mountPoint);
     fs::create_directories(src);
     if (::geteuid() != 0)
-        GTEST_SKIP() << "a small file system can be mounted by the super-user only";
+        GTEST_SKIP() << "only the super-user mounts a small file system; the budget test stands in";
     EXPECT_EXIT(
         {
-            if (!PrivateMounts() || ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
+            if (!PrivateMounts() || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0)
                 ExitWith("cannot mount a small file system\n");
+            SmallFileSystem disk(mountPoint);
             ExitWith(DiskFillsUpScenario(disk, src));
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// The same through the engine's file system with a budget of bytes, which needs no rights.
+TEST(DiskFull, TheSameWithABudgetOfBytes) {
+    Scratch scratch;
+    fs::create_directories(scratch / "disk");
+    fs::create_directories(scratch / "src");
+    BudgetFileSystem budget(scratch / "disk", 1 << 20);
+    EXPECT_EQ(DiskFillsUpScenario(budget, scratch / "src"), "");
 }
 
 // ---- the destination goes away or turns read-only ----------------------------------------
