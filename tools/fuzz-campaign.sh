@@ -5,8 +5,9 @@
 #                          [TARGET...]
 #
 #   --seconds N    time per target (default 300)
-#   --build DIR    build folder of the fuzz preset (default build-fuzz; configured and
-#                  built here when it holds no targets yet)
+#   --build DIR    build folder of the fuzz targets (default build-fuzz-campaign; when
+#                  it holds no targets yet it is configured here as the fuzz preset,
+#                  but optimised, which runs several times as many inputs a second)
 #   --malloc-mb M  largest single allocation allowed (default 64): more is reported as
 #                  an out-of-memory finding
 #   --rss-mb R     largest resident size of the process (default 1024; the sanitizers'
@@ -29,7 +30,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 seconds=300
-build=build-fuzz
+build=build-fuzz-campaign
 malloc_mb=64
 rss_mb=1024
 targets=()
@@ -48,7 +49,7 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 
 if ! ls "$build"/fuzz/fuzz_* >/dev/null 2>&1; then
   echo "== configuring and building the fuzz targets in $build"
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DHARVIX_FUZZ=ON -DHARVIX_GUI=OFF -DHARVIX_TESTS=OFF >/dev/null
   cmake --build "$build" -j "$(nproc)"
 fi

@@ -296,7 +296,11 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
     Scratch scratch;
     const std::string src = scratch / "src";
     fs::create_directories(src);
-    mb::ModuleBuilder big = BitmapModule(40);
+    // Big enough to be mapped rather than read whole: about 740 KiB of bitmaps.
+    mb::ModuleBuilder big;
+    const auto dib = mb::makeDib(48, 48, 32, mb::pictures::gradient());
+    for (std::uint16_t id = 1; id <= 80; ++id)
+        big.add(ResId::number(2), ResId::number(id), 0x409, dib);
     WriteModule(src + "/cut.dll", big);
     WriteModule(src + "/whole.dll", BitmapModule(2));
 
@@ -314,10 +318,12 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
             const bool ran = run.Run();
             const DestinationCheck check = CheckDestination(run.destination);
             const bool whole = fs::exists(run.destination + "/Bitmaps/whole.dll (2).bmp");
-            std::fprintf(stderr, "ran %d outcome %d whole %d bitmaps %lld problems:\n%s", ran,
-                         static_cast<int>(run.outcome), whole, static_cast<long long>(run.counts[0]),
+            // The bitmaps beyond the cut were not there to be read.
+            const bool cut = !fs::exists(run.destination + "/Bitmaps/cut.dll (80).bmp");
+            std::fprintf(stderr, "ran %d outcome %d whole %d cut %d bitmaps %lld problems:\n%s", ran,
+                         static_cast<int>(run.outcome), whole, cut, static_cast<long long>(run.counts[0]),
                          check.describe().c_str());
-            std::exit(ran && run.outcome == run::RunOutcome::Completed && whole && check.ok() &&
+            std::exit(ran && run.outcome == run::RunOutcome::Completed && whole && cut && check.ok() &&
                               check.files.at("Bitmaps") == run.counts[0]
                           ? 0
                           : 1);
