@@ -77,6 +77,31 @@ long maxRssKb() {
     return usage.ru_maxrss;
 }
 
+// Small files are read whole and larger ones mapped; on either side of the limit the
+// module is the same. The padding after the image is data a module may carry at its end.
+TEST(OpenModule, ReadsFilesOnBothSidesOfTheWholeReadLimit) {
+    TempDir dir;
+    ModuleBuilder b(Machine::Pe32);
+    const auto dib = makeDib(16, 16, 24, pictures::gradient());
+    b.add(ResId::number(2), ResId::number(7), 0x409, dib);
+    b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
+    const std::vector<std::uint8_t> image = b.build();
+    constexpr std::size_t kLimit = 256 * 1024;
+    for (const std::size_t size : {image.size(), kLimit - 1, kLimit, kLimit + 1, 4 * kLimit}) {
+        ASSERT_LE(image.size(), size);
+        std::vector<std::uint8_t> bytes = image;
+        bytes.resize(size, 0xEE);
+        const std::string path = dir.file(std::to_string(size) + ".dll");
+        ASSERT_TRUE(writeFile(path, bytes).ok());
+        auto m = OpenModule(path);
+        ASSERT_TRUE(m.ok()) << size << ": " << m.error().message;
+        EXPECT_EQ((*m)->types().size(), 2u) << size;
+        EXPECT_EQ((*m)->load(ResId::number(2), ResId::number(7)), dib) << size;
+        EXPECT_EQ((*m)->load(ResId::number(23), ResId::name("ABOUT.HTM")), makeHtml("About", "Text"))
+            << size;
+    }
+}
+
 TEST(OpenModule, ReadsResourcesAtTheEndOfAHugeSparseFile) {
     TempDir dir;
     ModuleBuilder b(Machine::Pe32);
