@@ -4,6 +4,7 @@
 # the Wine modules; needs root or sudo), then runs it. Arguments go to the benchmark:
 #   bench/compare.sh [--runs N] [--modules N] [--work DIR] [--wine DIR | --no-wine]
 #                    [--no-generated] [--walk-tree DIR | --no-walk] [--keep]
+#                    [--no-wrestool] [--no-7z] [--cli PATH]
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${HARVIX_BENCH_BUILD:-"$repo/build-bench"}
