@@ -1,0 +1,97 @@
+// harvix-compare-bench run as a program on a tiny generated corpus, with stand-ins for
+// wrestool and 7-Zip that write one file per command (or fail), so that the counts,
+// rounds and failure notes it prints can be checked.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CompareBench : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = fs::temp_directory_path() / ("harvix-compare-bench-test-" + std::to_string(::getpid()));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root);
+        // wrestool -x --type=T -o DEST MODULE
+        script("wrestool", "#!/bin/sh\nprintf x > \"$4/$(basename \"$5\")_${2#--type=}\"\n");
+        // 7z x -y -bso0 -bsp0 -oFOLDER MODULE .rsrc
+        script("7z", "#!/bin/sh\nd=${5#-o}; mkdir -p \"$d\" && printf x > \"$d/one\"\n");
+        script("broken", "#!/bin/sh\nexit 2\n");
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    void script(const std::string& name, const std::string& text) {
+        const fs::path path = m_root / name;
+        std::ofstream(path) << text;
+        fs::permissions(path, fs::perms::owner_all);
+    }
+
+    // Runs the benchmark with `args`; returns its stdout and sets `status`.
+    std::string run(const std::string& args, int& status) {
+        const std::string command = std::string(HARVIX_COMPARE_BENCH) + " --work " +
+                                    (m_root / "work").string() +
+                                    " --no-wine --no-walk --modules 3 " + args + " 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        std::string out;
+        char buffer[4096];
+        size_t n = 0;
+        while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, n);
+        status = pipe ? ::pclose(pipe) : -1;
+        return out;
+    }
+
+    // The files column of a tool's row.
+    static long files(const std::string& out, const std::string& tool) {
+        std::smatch m;
+        const std::regex row("\\| " + tool + " *\\| *[0-9.]+ \\| *[0-9.]+ \\| *([0-9]+) \\|");
+        return std::regex_search(out, m, row) ? std::stol(m[1]) : -1;
+    }
+
+    fs::path m_root;
+};
+
+TEST_F(CompareBench, CountsWhatEveryToolWroteInEveryRound) {
+    int status = 0;
+    const std::string out = run("--runs 2 --wrestool " + (m_root / "wrestool").string() +
+                                    " --7z " + (m_root / "7z").string(),
+                                status);
+    ASSERT_EQ(status, 0) << out;
+    // Three modules: three kinds each for wrestool, one folder each for 7-Zip.
+    EXPECT_EQ(files(out, "wrestool -x \\(types 14,12,2\\)"), 9) << out;
+    EXPECT_EQ(files(out, "7-Zip x \\.rsrc"), 3) << out;
+    // The floor writes exactly what Harvix wrote.
+    const long harvix = files(out, "harvix-cli extract");
+    EXPECT_GT(harvix, 3) << out;
+    EXPECT_EQ(files(out, "file-creation floor"), harvix) << out;
+    // Two rounds: two times per row.
+    EXPECT_TRUE(std::regex_search(out, std::regex("\\| harvix-cli extract .*\\| [0-9]+ [0-9]+\n")))
+        << out;
+    EXPECT_EQ(out.find("ended with an error"), std::string::npos) << out;
+    EXPECT_NE(out.find("7-Zip time / Harvix time"), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(m_root / "work")) << "outputs are removed unless --keep";
+}
+
+TEST_F(CompareBench, NotesFailingCommandsAndLeavesOutToolsOnRequest) {
+    int status = 0;
+    const std::string out =
+        run("--runs 1 --no-7z --keep --wrestool " + (m_root / "broken").string(), status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("note: 9 commands of wrestool"), std::string::npos) << out;
+    EXPECT_NE(out.find("(first status 2)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("| 7-Zip"), std::string::npos) << out;
+    EXPECT_NE(out.find("7-Zip (7z or 7zz) left out"), std::string::npos) << out;
+    EXPECT_TRUE(fs::is_directory(m_root / "work" / "out-generated" / "harvix-0"));
+}
+
+} // namespace
