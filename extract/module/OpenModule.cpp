@@ -1,8 +1,10 @@
 // Opening a module file: only regular files, never blocking. A small file is read whole;
-// a larger one is mapped read-only, so that only the pages the reader touches are ever
-// read into memory.
+// of a larger one only the headers and the resource section are read, and a file whose
+// resource section is large (or whose resources lie elsewhere too) is mapped read-only,
+// so that only the pages the reader touches are ever read into memory.
 #include "PeModule.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -39,13 +41,19 @@ private:
 // about a sixth faster), and the copy stays small.
 constexpr std::size_t kReadWholeLimit = 256 * 1024;
 
-// Reads up to `size` bytes from the start of the file. A file that shrank meanwhile
-// gives fewer bytes; one that grew gives the first `size`.
-Result<std::vector<std::uint8_t>> readWhole(int fd, std::size_t size) {
+// A larger file is read in two parts when its resource section is at most this large:
+// the first bytes, which hold the headers, and the section.
+constexpr std::size_t kHeaderBytes = 4096;
+constexpr std::uint64_t kReadSectionLimit = 256 * 1024;
+
+// Reads up to `size` bytes from `offset` on. A file that shrank meanwhile gives fewer
+// bytes; one that grew gives the first `size`.
+Result<std::vector<std::uint8_t>> readAt(int fd, std::uint64_t offset, std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
     std::size_t got = 0;
     while (got < size) {
-        const ssize_t n = ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(got));
+        const ssize_t n =
+            ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -56,6 +64,39 @@ Result<std::vector<std::uint8_t>> readWhole(int fd, std::size_t size) {
     }
     bytes.resize(got);
     return bytes;
+}
+
+// The headers and the resource section of a file read in parts.
+struct FileParts {
+    std::vector<std::uint8_t> headers;
+    std::vector<std::uint8_t> section;
+};
+
+// Reads a larger file in parts. Nothing when it has to be mapped instead: the headers
+// reach past the first part, the resource section is large, the file changed size while
+// read, or some resource's data lies outside the section. A file that is no module is
+// left to the mapping too, which gives the reason.
+std::unique_ptr<PeModule> readInParts(int fd, std::size_t size) {
+    auto headers = readAt(fd, 0, std::min(size, kHeaderBytes));
+    if (!headers)
+        return nullptr;
+    auto probe = PeModule::parseParts(*headers, {}, 0, size, nullptr);
+    if (!probe)
+        return nullptr;
+    const auto range = (*probe)->resourceSectionRange();
+    if (!range)
+        return std::move(probe).value(); // a module without resources
+    if (range->second > kReadSectionLimit)
+        return nullptr;
+    auto section = readAt(fd, range->first, static_cast<std::size_t>(range->second));
+    if (!section || section->size() != range->second)
+        return nullptr;
+    auto parts = std::make_shared<FileParts>(
+        FileParts{std::move(headers).value(), std::move(section).value()});
+    auto module = PeModule::parseParts(parts->headers, parts->section, range->first, size, parts);
+    if (!module || !(*module)->allDataReadable())
+        return nullptr;
+    return std::move(module).value();
 }
 
 Error cannotOpen(const std::string& path, const std::string& why, int code = 0) {
@@ -85,7 +126,7 @@ Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
     }
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size <= kReadWholeLimit) {
-        auto read = readWhole(fd, size);
+        auto read = readAt(fd, 0, size);
         ::close(fd);
         if (!read)
             return cannotOpen(path, read.error().message, read.error().code);
@@ -94,6 +135,10 @@ Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
         if (!module)
             return cannotOpen(path, module.error().message);
         return std::unique_ptr<IResourceModule>(std::move(module).value());
+    }
+    if (auto module = readInParts(fd, size)) {
+        ::close(fd);
+        return std::unique_ptr<IResourceModule>(std::move(module));
     }
     void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     const int code = errno;

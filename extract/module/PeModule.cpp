@@ -196,7 +196,14 @@ std::string utf16ToUtf8(std::span<const std::uint8_t> units) {
 
 Result<std::unique_ptr<PeModule>> PeModule::parse(std::span<const std::uint8_t> image,
                                                   std::shared_ptr<const void> keepAlive) {
-    ByteCursor c(image);
+    return parseParts(image, image, 0, image.size(), std::move(keepAlive));
+}
+
+Result<std::unique_ptr<PeModule>> PeModule::parseParts(std::span<const std::uint8_t> headers,
+                                                       std::span<const std::uint8_t> window,
+                                                       std::uint64_t windowOffset, std::uint64_t fileSize,
+                                                       std::shared_ptr<const void> keepAlive) {
+    ByteCursor c(headers);
     auto mz = c.peekAt<std::uint16_t>(0);
     if (!mz || *mz != kMzSignature)
         return notLoadable("not a Windows module: no MZ header");
@@ -243,10 +250,12 @@ Result<std::unique_ptr<PeModule>> PeModule::parse(std::span<const std::uint8_t> 
         resourceRva = *rva;
     }
 
-    ByteCursor table(image, 0);
+    ByteCursor table(headers, 0);
     if (!table.seek(optional + *optionalSize) || !table.checkArray(*sectionCount, kSectionHeaderSize))
         return notLoadable("section table past the end of the file");
-    auto module = std::unique_ptr<PeModule>(new PeModule(image, std::move(keepAlive)));
+    auto module = std::unique_ptr<PeModule>(new PeModule(window, std::move(keepAlive)));
+    module->m_imageOffset = windowOffset;
+    module->m_resourceRva = resourceRva;
     for (std::uint16_t i = 0; i < *sectionCount; ++i) {
         const std::uint64_t at = table.position() + i * kSectionHeaderSize;
         Section s;
@@ -255,10 +264,10 @@ Result<std::unique_ptr<PeModule>> PeModule::parse(std::span<const std::uint8_t> 
         s.rawSize = c.peekAt<std::uint32_t>(at + 16).valueOr(0);
         s.rawOffset = c.peekAt<std::uint32_t>(at + 20).valueOr(0);
         if (s.rawSize != 0) {
-            if (s.rawOffset >= image.size())
+            if (s.rawOffset >= fileSize)
                 return notLoadable("section data starts past the end of the file");
             // The last section of a file is often not padded to its full raw size.
-            s.rawSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(s.rawSize, image.size() - s.rawOffset));
+            s.rawSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(s.rawSize, fileSize - s.rawOffset));
         }
         module->m_sections.push_back(s);
     }
@@ -285,13 +294,40 @@ std::optional<std::span<const std::uint8_t>> PeModule::fileSpan(std::uint32_t rv
         // Past the raw data the section holds zeros that are not in the file.
         if (inSection >= s.rawSize)
             return std::nullopt;
+        // Only the bytes held from m_imageOffset on can be seen.
+        const std::uint64_t at = s.rawOffset + inSection;
+        if (at < m_imageOffset)
+            return std::nullopt;
         ByteCursor c(m_image);
-        auto view = c.slice(s.rawOffset + inSection, s.rawSize - inSection);
+        auto view = c.slice(at - m_imageOffset, s.rawSize - inSection);
         if (!view)
             return std::nullopt;
         return *view;
     }
     return std::nullopt;
+}
+
+std::optional<std::pair<std::uint64_t, std::uint64_t>> PeModule::resourceSectionRange() const {
+    for (const Section& s : m_sections) {
+        const std::uint64_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
+        if (m_resourceRva >= s.virtualAddress && m_resourceRva - s.virtualAddress < extent &&
+            m_resourceRva - s.virtualAddress < s.rawSize)
+            return std::pair<std::uint64_t, std::uint64_t>{s.rawOffset, s.rawSize};
+    }
+    return std::nullopt;
+}
+
+bool PeModule::allDataReadable() const {
+    for (const TypeEntry& t : m_types)
+        for (const NameEntry& n : t.names)
+            for (const LanguageEntry& l : n.languages) {
+                if (l.size == 0)
+                    continue;
+                const auto region = fileSpan(l.rva);
+                if (!region || region->size() < l.size)
+                    return false;
+            }
+    return true;
 }
 
 void PeModule::buildIndexes() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 
 namespace harvix {
 
@@ -36,6 +37,23 @@ public:
     [[nodiscard]] static Result<std::unique_ptr<PeModule>> parse(std::span<const std::uint8_t> image,
                                                                  std::shared_ptr<const void> keepAlive);
 
+    // The same for a file read in parts: `headers` are its first bytes (through the
+    // section table at least), `window` holds its bytes from offset `windowOffset` on,
+    // and the file is `fileSize` bytes long. Data outside the window is unreadable.
+    [[nodiscard]] static Result<std::unique_ptr<PeModule>> parseParts(std::span<const std::uint8_t> headers,
+                                                                      std::span<const std::uint8_t> window,
+                                                                      std::uint64_t windowOffset,
+                                                                      std::uint64_t fileSize,
+                                                                      std::shared_ptr<const void> keepAlive);
+
+    // The file offset and size of the raw data of the section that holds the resource
+    // directory; nothing when there is no such data.
+    [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> resourceSectionRange() const;
+
+    // Whether the data of every resource can be read (a module read in parts: whether
+    // all of it lies in the part that was read).
+    [[nodiscard]] bool allDataReadable() const;
+
     [[nodiscard]] std::vector<ResId> types() const override;
     [[nodiscard]] std::vector<ResId> names(const ResId& type) const override;
     [[nodiscard]] std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override;
@@ -58,6 +76,8 @@ private:
     [[nodiscard]] const NameEntry* findName(const ResId& type, const ResId& name) const;
 
     std::span<const std::uint8_t> m_image;
+    std::uint64_t m_imageOffset = 0; // the file offset of m_image's first byte
+    std::uint32_t m_resourceRva = 0;
     std::shared_ptr<const void> m_keepAlive;
     std::vector<Section> m_sections;
     std::vector<TypeEntry> m_types;          // directory order

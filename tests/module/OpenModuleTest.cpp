@@ -9,6 +9,8 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <numeric>
+#include <optional>
 #include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -99,6 +101,47 @@ TEST(OpenModule, ReadsFilesOnBothSidesOfTheWholeReadLimit) {
         EXPECT_EQ((*m)->load(ResId::number(2), ResId::number(7)), dib) << size;
         EXPECT_EQ((*m)->load(ResId::number(23), ResId::name("ABOUT.HTM")), makeHtml("About", "Text"))
             << size;
+    }
+}
+
+// Everything a module says, for comparing two ways of opening it.
+std::string describe(const Result<std::unique_ptr<IResourceModule>>& m) {
+    if (!m)
+        return "error";
+    std::string text;
+    for (const ResId& type : (*m)->types())
+        for (const ResId& name : (*m)->names(type)) {
+            text += type.toText() + "/" + name.toText() + ":";
+            for (const ResLanguage& l : (*m)->languages(type, name))
+                text += std::to_string(l.language) + "," + std::to_string(l.size) + ";";
+            const auto bytes = (*m)->load(type, name);
+            text += std::to_string(bytes.size()) + "=" +
+                    std::to_string(std::accumulate(bytes.begin(), bytes.end(), 0u)) + "\n";
+        }
+    return text;
+}
+
+// A file above the whole-read limit is read in parts (headers, resource section) or,
+// when that cannot be done, mapped; well-formed or broken, it reads as the same bytes
+// held in memory do.
+TEST(OpenModule, AFileReadInPartsReadsAsTheWholeImage) {
+    TempDir dir;
+    std::vector<std::optional<Fault>> cases = {std::nullopt};
+    for (Fault f : allFaults())
+        cases.emplace_back(f);
+    for (const auto& fault : cases) {
+        ModuleBuilder b(Machine::Pe32Plus);
+        b.add(ResId::number(2), ResId::number(7), 0x409, makeDib(16, 16, 24, pictures::gradient()));
+        b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
+        b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x407, makeHtml("Info", "Text"));
+        if (fault)
+            b.inject(*fault);
+        std::vector<std::uint8_t> bytes = b.build();
+        bytes.resize(std::max<std::size_t>(bytes.size(), 300 * 1024), 0xEE);
+        const std::string name = fault ? faultName(*fault) : "well-formed";
+        const std::string path = dir.file(name + ".dll");
+        ASSERT_TRUE(writeFile(path, bytes).ok());
+        EXPECT_EQ(describe(OpenModule(path)), describe(OpenModuleFromBuffer(bytes))) << name;
     }
 }
 
