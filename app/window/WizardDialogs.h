@@ -1,0 +1,52 @@
+// The dialogs of the wizard window: message boxes for the questions and messages of the
+// wizard, the search run and the engine, the input box of the limit editor, the folder
+// chooser, and the file browser that shows the results. Tests put scripted ones in.
+#pragma once
+
+#include "Prompt.h"
+
+#include <optional>
+#include <string>
+
+class QWidget;
+
+namespace harvix {
+
+class IWizardDialogs {
+public:
+    virtual ~IWizardDialogs() = default;
+    // An input box titled with the application title; nothing when it is cancelled.
+    [[nodiscard]] virtual std::optional<std::string>
+    InputBox(QWidget* parent, const std::string& prompt, const std::string& answer) = 0;
+    // Lets the user choose one existing folder; "" when the chooser is cancelled.
+    [[nodiscard]] virtual std::string BrowseForFolder(QWidget* parent,
+                                                      const std::string& title) = 0;
+    // Shows a folder in the desktop's file browser; a failure is not reported.
+    virtual void OpenFolder(const std::string& path) = 0;
+};
+
+// The toolkit's dialogs.
+class QtWizardDialogs final : public IWizardDialogs {
+public:
+    std::optional<std::string> InputBox(QWidget* parent, const std::string& prompt,
+                                        const std::string& answer) override;
+    std::string BrowseForFolder(QWidget* parent, const std::string& title) override;
+    void OpenFolder(const std::string& path) override;
+};
+
+// Message boxes titled "Harvix": a question with Yes and No and the warning icon, a full
+// disk with Retry and Cancel and the error icon, a message with OK and the error icon.
+// The two sentences of a message stand on two lines.
+class MessageBoxPrompt final : public IPrompt {
+public:
+    explicit MessageBoxPrompt(QWidget* parent) : m_parent(parent) {}
+
+    Answer AskYesNo(const std::string& text) override;
+    Answer AskRetryCancel(const std::string& text) override;
+    void ShowError(const std::string& text) override;
+
+private:
+    QWidget* m_parent;
+};
+
+} // namespace harvix

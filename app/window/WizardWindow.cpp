@@ -1,0 +1,104 @@
+#include "WizardWindow.h"
+
+#include "Assets.h"
+
+#include <QCloseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace harvix {
+
+std::vector<std::uint8_t> WindowServices::LoadAnimationClip(const std::string& ResID) {
+    const QByteArray clip = assets::aviResource(QString::fromStdString(ResID));
+    return {clip.begin(), clip.end()};
+}
+
+WizardWindow::WizardWindow() : WizardWindow(Parts{}) {}
+
+WizardWindow::WizardWindow(Parts parts) : m_form(std::make_unique<frmMain>()) {
+    if (!parts.prompt) {
+        m_ownPrompt = std::make_unique<MessageBoxPrompt>(m_form.get());
+        parts.prompt = m_ownPrompt.get();
+    }
+    if (!parts.dialogs) {
+        m_ownDialogs = std::make_unique<QtWizardDialogs>();
+        parts.dialogs = m_ownDialogs.get();
+    }
+    if (!parts.services) {
+        m_ownServices = std::make_unique<WindowServices>();
+        parts.services = m_ownServices.get();
+    }
+    m_view = std::make_unique<frmMainView>(*m_form, *parts.dialogs);
+    m_view->setCloseHandler([this] { closeForm(); });
+    m_logic = std::make_unique<WizardLogic>(*m_view, *parts.prompt, *parts.services);
+    m_form->installEventFilter(this);
+    connectControls();
+}
+
+WizardWindow::~WizardWindow() {
+    m_form->removeEventFilter(this);
+}
+
+void WizardWindow::Show() {
+    m_logic->Form_Load();
+    m_form->show();
+}
+
+void WizardWindow::connectControls() {
+    const frmMainControls& c = m_form->Controls();
+    WizardLogic* logic = m_logic.get();
+    QObject::connect(c.cmdNext, &QPushButton::clicked, this, [logic] { logic->cmdNext_Click(); });
+    QObject::connect(c.cmdBack, &QPushButton::clicked, this, [logic] { logic->cmdBack_Click(); });
+    QObject::connect(c.cmdCancel, &QPushButton::clicked, this,
+                     [logic] { logic->cmdCancel_Click(); });
+    QObject::connect(c.cmdAdvanced, &QPushButton::clicked, this,
+                     [logic] { logic->cmdAdvanced_Click(); });
+    QObject::connect(c.optSearchFolder, &QRadioButton::clicked, this,
+                     [logic] { logic->optSearchFolder_Click(); });
+    QObject::connect(c.optSearchSystem, &QRadioButton::clicked, this,
+                     [logic] { logic->optSearchSystem_Click(); });
+    QObject::connect(c.cmdBrowse, &QPushButton::clicked, this,
+                     [logic] { logic->cmdBrowse_Click(); });
+    QObject::connect(c.cmdBrowseDest, &QPushButton::clicked, this,
+                     [logic] { logic->cmdBrowseDest_Click(); });
+    QObject::connect(c.cmdShowFolder, &QPushButton::clicked, this,
+                     [logic] { logic->cmdShowFolder_Click(); });
+    QObject::connect(c.lvResTypes, &ListView::DblClick, this,
+                     [logic] { logic->lvResTypes_DblClick(); });
+    QObject::connect(c.sldAccel, &Slider::Scroll, this, [logic] { logic->sldAccel_Scroll(); });
+
+    // The small buttons keep their plain look when they get the focus: none of them
+    // ever becomes the button that Enter presses.
+    for (QPushButton* button : {c.cmdBrowse, c.cmdBrowseDest, c.cmdShowFolder}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+}
+
+bool WizardWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_form.get() || event->type() != QEvent::Close || m_isClosed)
+        return QObject::eventFilter(watched, event);
+    // The window's own close command: the logic unloads the window (saving the
+    // settings) on the first pages and refuses from the search page on.
+    m_inCloseEvent = true;
+    const bool mayClose = m_logic->Form_QueryClose();
+    m_inCloseEvent = false;
+    if (!mayClose) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void WizardWindow::closeForm() {
+    if (m_isClosed)
+        return;
+    m_isClosed = true;
+    // Inside the window's own close event the window is closing already.
+    if (!m_inCloseEvent)
+        m_form->close();
+    if (m_closed)
+        m_closed();
+}
+
+} // namespace harvix

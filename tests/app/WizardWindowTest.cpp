@@ -1,0 +1,331 @@
+// The real window driven in code, from the welcome page to the last one, over a folder
+// of generated modules: every question answered by script, the settings kept in a
+// throw-away registry store.
+#include "WizardWindow.h"
+
+#include "FakeWizardView.h" // ScriptedPrompt
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+#include "Settings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QKeyEvent>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace harvix::test {
+namespace {
+
+namespace fs = std::filesystem;
+namespace mb = modbuilder;
+
+class ScriptedDialogs final : public IWizardDialogs {
+public:
+    std::optional<std::string> InputBox(QWidget*, const std::string&,
+                                        const std::string& answer) override {
+        defaults.push_back(answer);
+        return inputAnswer;
+    }
+    std::string BrowseForFolder(QWidget*, const std::string& title) override {
+        titles.push_back(title);
+        return browseAnswer;
+    }
+    void OpenFolder(const std::string& path) override { opened.push_back(path); }
+
+    std::optional<std::string> inputAnswer;
+    std::string browseAnswer;
+    std::vector<std::string> defaults, titles, opened;
+};
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+class WizardWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/harvix-window-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+        modules = root + "/modules";
+        for (const char* sub : {"/a", "/b", "/b/c", "/d"})
+            fs::create_directories(modules + sub);
+        // 25 modules: the run lets the window repaint after the 10th and the 20th.
+        for (int i = 0; i < 25; ++i) {
+            mb::ModuleBuilder b;
+            b.add(ResId::number(2), ResId::number(100), 0x0409,
+                  mb::makeDib(32, 32, 8, mb::pictures::gradient()));
+            mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}},
+                             mb::pictures::disc({0, 90, 200, 255}));
+            static const char* const kFolders[] = {"", "/a", "/b", "/b/c", "/d"};
+            const std::string folder = modules + kFolders[i % 5];
+            ASSERT_TRUE(
+                mb::writeFile(folder + "/mod" + std::to_string(i) + ".dll", b.build()).ok());
+        }
+        dest = root + "/Resources";
+    }
+    void TearDown() override {
+        ::unsetenv("HARVIX_REGISTRY");
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    std::unique_ptr<WizardWindow> open() {
+        auto window =
+            std::make_unique<WizardWindow>(WizardWindow::Parts{&prompt, &dialogs, nullptr});
+        window->Show();
+        return window;
+    }
+
+    // Pages 0 to 4 filled in as a user would: one folder with its subfolders, every
+    // kind, a new destination.
+    void fillPages(WizardWindow& window, bool screenshots = false) {
+        const frmMainControls& c = window.Form().Controls();
+        c.cmdNext->click();
+        c.optSearchFolder->click();
+        c.txtFolder->setText(QString::fromStdString(modules));
+        c.cmdAdvanced->click();
+        c.txtMask->setText("*.dll");
+        c.cmdNext->click();
+        ASSERT_EQ(window.Logic().CurrentPage(), 2);
+        if (screenshots)
+            shoot(window, 2);
+        c.cmdNext->click();
+        if (screenshots)
+            shoot(window, 3);
+        c.txtDestPath->setText(QString::fromStdString(dest));
+        c.cmdNext->click();
+        ASSERT_EQ(window.Logic().CurrentPage(), 4);
+    }
+
+    void shoot(WizardWindow& window, int page) {
+        const QString folder = QStringLiteral(HARVIX_TEST_BINARY_DIR "/screenshots");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        EXPECT_TRUE(
+            window.Form().grab().save(folder + QStringLiteral("/run-page-%1.png").arg(page)));
+    }
+
+    std::string root, modules, dest;
+    ScriptedPrompt prompt;
+    ScriptedDialogs dialogs;
+};
+
+TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
+    auto window = open();
+    const frmMainControls& c = window->Form().Controls();
+    EXPECT_TRUE(c.fraScreen[0]->isVisible());
+    EXPECT_FALSE(c.cmdBack->isEnabled());
+    EXPECT_EQ(window->Form().windowTitle(), "Harvix");
+
+    c.cmdNext->click();
+    shoot(*window, 1);
+    EXPECT_TRUE(c.fraScreen[1]->isVisible());
+    EXPECT_FALSE(c.fraScreen[0]->isVisible());
+    EXPECT_TRUE(c.fraScreenHdr->isVisible());
+    EXPECT_EQ(c.lblScrnTitle->text(), "Search mode");
+    // First start: the defaults, all drives, the folder controls off.
+    EXPECT_TRUE(c.optSearchSystem->isChecked());
+    EXPECT_FALSE(c.txtFolder->isEnabled());
+    EXPECT_EQ(c.sldAccel->Value(), 3);
+    EXPECT_EQ(c.lblPriority->text(), "Default priority");
+    c.cmdBack->click();
+    ASSERT_EQ(window->Logic().CurrentPage(), 0);
+    EXPECT_FALSE(c.fraScreenHdr->isVisible());
+
+    fillPages(*window, true);
+    shoot(*window, 4);
+    EXPECT_EQ(c.cmdNext->text(), "Finish");
+    EXPECT_TRUE(c.cmdBack->isEnabled());
+
+    // During the run: page 5 on the screen, caption with the progress, Back and Next
+    // off, the window's own close refused.
+    std::vector<QString> captions;
+    QObject::connect(&window->Form(), &QWidget::windowTitleChanged,
+                     [&](const QString& title) { captions.push_back(title); });
+    bool duringRun = false;
+    QTimer::singleShot(0, [&] {
+        duringRun = true;
+        shoot(*window, 5);
+        EXPECT_TRUE(c.fraScreen[5]->isVisible());
+        EXPECT_EQ(c.lblScrnTitle->text(), "Search in progress...");
+        EXPECT_FALSE(c.cmdBack->isEnabled());
+        EXPECT_FALSE(c.cmdNext->isEnabled());
+        EXPECT_TRUE(c.cmdCancel->isEnabled());
+        EXPECT_TRUE(c.l3dProgressBack->isVisible());
+        EXPECT_FALSE(window->Form().close());
+        EXPECT_TRUE(window->Form().isVisible());
+        EXPECT_TRUE(fs::exists(window->Logic().AnimTempFile()));
+    });
+    c.cmdNext->click();
+    EXPECT_TRUE(duringRun);
+
+    ASSERT_EQ(window->Logic().CurrentPage(), 6);
+    shoot(*window, 6);
+    EXPECT_TRUE(c.fraScreen[6]->isVisible());
+    EXPECT_TRUE(c.fraWatermark->isVisible());
+    EXPECT_FALSE(c.fraScreenHdr->isVisible());
+    EXPECT_EQ(window->Form().windowTitle(), "Harvix");
+    EXPECT_EQ(c.cmdCancel->text(), "Close");
+    EXPECT_FALSE(c.cmdNext->isEnabled());
+    EXPECT_FALSE(fs::exists(window->Logic().AnimTempFile()));
+    ASSERT_FALSE(captions.empty());
+    EXPECT_EQ(captions.back(), "Harvix");
+    for (std::size_t i = 0; i + 1 < captions.size(); ++i)
+        EXPECT_TRUE(captions[i].startsWith("Harvix - ") && captions[i].endsWith("% completed"))
+            << captions[i].toStdString();
+
+    // The statistics: every kind has a row; one bitmap and one icon per module.
+    EXPECT_EQ(c.lvResStats->Count(), 6);
+    EXPECT_EQ(c.lvResStats->Item("BITMAP").SubItems(1), "25");
+    EXPECT_EQ(c.lvResStats->Item("ICON").SubItems(1), "25");
+    EXPECT_EQ(c.lvResStats->Item("VIDEO").SubItems(1), "0");
+    // The outputs and their records on disk.
+    EXPECT_EQ(countOf(readAll(dest + "/Bitmaps/__index.txt"), ".bmp"), 25u);
+    EXPECT_EQ(countOf(readAll(dest + "/Icons/__index.txt"), ".ico"), 25u);
+    EXPECT_EQ(countOf(readAll(dest + "/__index.txt"), "Search in " + modules + " and subfolders"),
+              1u);
+    EXPECT_EQ(countOf(readAll(dest + "/Videos/__index.txt"), "File mask: *.dll"), 1u);
+
+    c.cmdShowFolder->click();
+    EXPECT_EQ(dialogs.opened, std::vector<std::string>{dest});
+    EXPECT_FALSE(c.cmdShowFolder->isDefault());
+
+    c.cmdCancel->click();
+    EXPECT_TRUE(window->Closed());
+    EXPECT_FALSE(window->Form().isVisible());
+    EXPECT_TRUE(prompt.questions.empty());
+    EXPECT_TRUE(prompt.errors.empty());
+
+    // The settings were written at close and come back at the next start.
+    const Settings saved = LoadSettings();
+    EXPECT_FALSE(saved.SearchSystem);
+    EXPECT_EQ(saved.Folder, modules);
+    EXPECT_EQ(saved.Mask, "*.dll");
+    EXPECT_EQ(saved.DestPath, dest);
+    auto again = open();
+    const frmMainControls& c2 = again->Form().Controls();
+    c2.cmdNext->click();
+    EXPECT_TRUE(c2.optSearchFolder->isChecked());
+    EXPECT_TRUE(c2.txtFolder->isEnabled());
+    EXPECT_EQ(c2.txtFolder->text().toStdString(), modules);
+    EXPECT_EQ(c2.txtMask->text(), "*.dll");
+}
+
+TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
+    auto window = open();
+    const frmMainControls& c = window->Form().Controls();
+    c.cmdNext->click();
+    c.optSearchFolder->click();
+    // The chooser cancelled: the folder box is empty, and an empty folder is refused.
+    c.cmdBrowse->click();
+    EXPECT_EQ(dialogs.titles.back(),
+              "Bitte wählen Sie den Ordner, in dem nach Ressourcen gesucht werden soll.");
+    EXPECT_EQ(c.txtFolder->text(), "");
+    c.cmdNext->click();
+    EXPECT_EQ(window->Logic().CurrentPage(), 1);
+    ASSERT_EQ(prompt.errors.size(), 1u);
+    EXPECT_EQ(prompt.errors[0], "The folder could not be found.\r\nPlease specify a valid folder.");
+    EXPECT_TRUE(c.fraScreen[1]->isVisible());
+
+    dialogs.browseAnswer = modules;
+    c.cmdBrowse->click();
+    c.cmdNext->click();
+    ASSERT_EQ(window->Logic().CurrentPage(), 2);
+    for (int i = 1; i <= c.lvResTypes->Count(); ++i)
+        c.lvResTypes->Item(i).setChecked(false);
+    c.cmdBack->click();
+    EXPECT_EQ(window->Logic().CurrentPage(), 2);
+    EXPECT_EQ(prompt.errors.back(), "Please choose at least one resource type.");
+    EXPECT_TRUE(c.lvResTypes->hasFocus() || !window->Form().isActiveWindow());
+
+    // The limit editor on the selected bitmap row.
+    c.lvResTypes->Item("ICON").setChecked(true);
+    c.lvResTypes->setCurrentItem(c.lvResTypes->Item(1).TreeItem());
+    dialogs.inputAnswer = "8-24;0-1000;1-100";
+    emit c.lvResTypes->DblClick();
+    EXPECT_EQ(dialogs.defaults.back(), "8-32;0-3000;16-48");
+    EXPECT_EQ(c.lvResTypes->Item("BITMAP").SubItems(2), "0-1000");
+    c.cmdNext->click();
+    ASSERT_EQ(window->Logic().CurrentPage(), 3);
+    EXPECT_EQ(window->Logic().Options().bitmapWidth, (LimitRange{0, 1000}));
+
+    // An existing destination: No stays, Yes goes on.
+    fs::create_directories(dest);
+    c.txtDestPath->setText(QString::fromStdString(dest));
+    prompt.answers = {Answer::No};
+    c.cmdNext->click();
+    EXPECT_EQ(window->Logic().CurrentPage(), 3);
+    prompt.answers = {Answer::Yes};
+    c.cmdNext->click();
+    EXPECT_EQ(window->Logic().CurrentPage(), 4);
+    EXPECT_TRUE(fs::is_directory(dest + "/Icons"));
+    EXPECT_FALSE(fs::exists(dest + "/Bitmaps"));
+
+    // The window's own close on page 4 saves and closes; the folder that was stored
+    // when page 1 was left is kept.
+    EXPECT_TRUE(window->Form().close());
+    EXPECT_TRUE(window->Closed());
+    EXPECT_EQ(LoadSettings().Folder, modules);
+    EXPECT_EQ(LoadSettings().ResTypes,
+              (std::array<bool, 6>{false, true, false, false, false, false}));
+}
+
+TEST_F(WizardWindowTest, CancelDuringTheRun) {
+    auto window = open();
+    const frmMainControls& c = window->Form().Controls();
+    fillPages(*window);
+    // The user presses Cancel while the run lets the window repaint: first No, then the
+    // second time Yes.
+    int asked = 0;
+    std::function<void()> pressCancel = [&] {
+        prompt.answers = {asked == 0 ? Answer::No : Answer::Yes};
+        ++asked;
+        c.cmdCancel->click();
+        if (asked == 1) {
+            EXPECT_FALSE(window->Closed());
+            QTimer::singleShot(0, pressCancel);
+        }
+    };
+    QTimer::singleShot(0, pressCancel);
+    c.cmdNext->click();
+    EXPECT_EQ(asked, 2);
+    ASSERT_EQ(prompt.questions.size(), 2u);
+    EXPECT_EQ(prompt.questions[0], "Are you sure you want to cancel the search?");
+    EXPECT_TRUE(window->Closed());
+    EXPECT_EQ(window->Logic().CurrentPage(), 5);
+    EXPECT_FALSE(c.cmdCancel->isEnabled());
+    EXPECT_FALSE(LoadSettings().SearchSystem); // saved on the way out
+}
+
+TEST_F(WizardWindowTest, EscapeClosesBeforeTheRun) {
+    auto window = open();
+    const frmMainControls& c = window->Form().Controls();
+    c.cmdNext->click();
+    c.optSearchFolder->click();
+    c.txtFolder->setText(QString::fromStdString(modules));
+    c.cmdNext->click();
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&window->Form(), &escape);
+    EXPECT_TRUE(window->Closed());
+    EXPECT_EQ(LoadSettings().Folder, modules);
+}
+
+} // namespace
+} // namespace harvix::test
