@@ -10,7 +10,7 @@ jobs=$(nproc)
 tools/install-deps.sh test
 
 echo "== build and test (default)"
-cmake --preset default >/dev/null
+cmake --preset default -DHARVIX_TESTS=ON >/dev/null
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
