@@ -9,6 +9,7 @@
 //
 //     harvix-extract-bench [--cli PATH] [--work DIR] [--runs N] [--modules N] [--quick]
 //                          [--corpus-only] [--no-stress]
+#include "BenchSupport.h"
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
 
@@ -36,6 +37,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace harvix;
 using namespace harvix::modbuilder;
+using harvix::bench::Median;
+using harvix::bench::OutputTree;
+using harvix::bench::ReadTree;
+using harvix::bench::WriteFloor;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -46,12 +51,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
 // ---------------------------------------------------------------------------------
@@ -208,83 +207,14 @@ ChildRun extract(const std::string& cli, const fs::path& source, const fs::path&
 }
 
 // ---------------------------------------------------------------------------------
-// The floor: the same files and index lines, written by a plain loop
-
-struct OutputTree {
-    std::vector<fs::path> folders;                         // relative, parents first
-    std::vector<std::pair<fs::path, Bytes>> files;         // relative path, bytes
-    std::vector<std::pair<fs::path, std::vector<std::string>>> indexes; // lines with CR LF
-    std::size_t indexLines = 0;
-};
-
-OutputTree readTree(const fs::path& root) {
-    OutputTree tree;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it) {
-        const fs::path rel = fs::relative(it->path(), root);
-        if (it->is_directory()) {
-            tree.folders.push_back(rel);
-            continue;
-        }
-        std::ifstream in(it->path(), std::ios::binary);
-        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (it->path().filename() == "__index.txt") {
-            std::vector<std::string> lines;
-            std::string line;
-            for (std::uint8_t byte : bytes) {
-                line.push_back(static_cast<char>(byte));
-                if (byte == '\n') {
-                    lines.push_back(std::move(line));
-                    line.clear();
-                }
-            }
-            if (!line.empty())
-                lines.push_back(std::move(line));
-            tree.indexLines += lines.size();
-            tree.indexes.emplace_back(rel, std::move(lines));
-        } else {
-            tree.files.emplace_back(rel, std::move(bytes));
-        }
-    }
-    return tree;
-}
-
-void writeAll(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n <= 0)
-            fail(std::string("write failed: ") + std::strerror(errno));
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
+// The floor (BenchSupport.h): the same files and index lines, written by a plain loop
 
 double writeFloor(const OutputTree& tree, const fs::path& root) {
-    const auto start = Clock::now();
-    if (::mkdir(root.c_str(), 0777) != 0)
-        fail("cannot create " + root.string());
-    for (const fs::path& folder : tree.folders)
-        if (::mkdir((root / folder).c_str(), 0777) != 0)
-            fail("cannot create " + (root / folder).string());
-    for (const auto& [rel, bytes] : tree.files) {
-        const int fd = ::open((root / rel).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
-        if (fd < 0)
-            fail("cannot create " + (root / rel).string());
-        writeAll(fd, bytes.data(), bytes.size());
-        ::close(fd);
+    try {
+        return WriteFloor(tree, root);
+    } catch (const std::exception& e) {
+        fail(e.what());
     }
-    for (const auto& [rel, lines] : tree.indexes) {
-        const std::string path = (root / rel).string();
-        for (const std::string& line : lines) {
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            if (fd < 0)
-                fail("cannot open " + path);
-            writeAll(fd, line.data(), line.size());
-            ::close(fd);
-        }
-    }
-    return millisecondsSince(start);
 }
 
 // ---------------------------------------------------------------------------------
@@ -375,7 +305,7 @@ int main(int argc, char** argv) {
     ChildRun first = extract(cli, corpus, reference, {"--mask", "*.dll;*.exe"}, work);
     const std::string counts = first.out;
     long peakRss = first.maxRssKiB;
-    const OutputTree tree = readTree(reference);
+    const OutputTree tree = ReadTree(reference);
     fs::remove_all(reference);
 
     std::vector<double> cliTimes;
@@ -392,8 +322,8 @@ int main(int argc, char** argv) {
         fs::remove_all(floorDest);
     }
 
-    const double cliMedian = median(cliTimes);
-    const double floorMedian = median(floorTimes);
+    const double cliMedian = Median(cliTimes);
+    const double floorMedian = Median(floorTimes);
     std::cout << "\nCorpus: " << modules << " modules; output " << tree.files.size() << " files, "
               << tree.indexLines << " index lines in " << tree.indexes.size() << " index files\n"
               << counts;
