@@ -196,6 +196,13 @@ void frmMainView::processEvents() {
 
 void frmMainView::addResTypeRow(const std::string& key, const std::string& text, int icon) {
     (void)m_c.lvResTypes->Add(qt(key), qt(text), icon);
+    // The kind names ("Animated cursor", "Video (AVI)") are wider than the laid-out
+    // first column in this toolkit's fonts; widen it to fit rather than cut them short.
+    // The limit columns keep their width, and the list has room to spare for this.
+    const int laidOut = m_c.lvResTypes->columnWidth(0);
+    m_c.lvResTypes->resizeColumnToContents(0);
+    if (m_c.lvResTypes->columnWidth(0) < laidOut)
+        m_c.lvResTypes->setColumnWidth(0, laidOut);
 }
 
 void frmMainView::setResTypeChecked(const std::string& key, bool checked) {

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+
+#include <QFontMetrics>
 #include <sstream>
 
 namespace harvix::test {
@@ -248,6 +250,11 @@ TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
     c.cmdBrowse->click();
     c.cmdNext->click();
     ASSERT_EQ(window->Logic().CurrentPage(), 2);
+    // Every kind name is shown whole; the limit columns keep their laid-out width.
+    const QFontMetrics metrics(c.lvResTypes->font());
+    EXPECT_GT(c.lvResTypes->columnWidth(0),
+              metrics.horizontalAdvance(QStringLiteral("Animated cursor")) + 32);
+    EXPECT_EQ(c.lvResTypes->columnWidth(1), 96);
     for (int i = 1; i <= c.lvResTypes->Count(); ++i)
         c.lvResTypes->Item(i).setChecked(false);
     c.cmdBack->click();
