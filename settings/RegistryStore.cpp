@@ -55,6 +55,11 @@ struct Failure {
     throw Failure{makeError(kind, std::move(message))};
 }
 
+// Another connection holds the lock for longer than the busy wait.
+bool isBusy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
 bool isDamage(int rc) {
     const int primary = rc & 0xFF;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -431,9 +436,11 @@ DbHandle beginWrite(const std::string& path) {
         } catch (const SqlFailure& f) {
             db.reset();
             if (!isDamage(f.rc) || attempt > 0 || !before)
-                fail(ErrorKind::Io, isDamage(f.rc) ? damagedError(path, f.message).message
-                                                   : "the registry store " + path +
-                                                         " cannot be written: " + f.message);
+                throw Failure{makeError(ErrorKind::Io,
+                                        isDamage(f.rc) ? damagedError(path, f.message).message
+                                                       : "the registry store " + path +
+                                                             " cannot be written: " + f.message,
+                                        f.rc)};
             if (!moveAside(path, *before))
                 fail(ErrorKind::Io,
                      damagedError(path, f.message).message + " and cannot be moved aside");
@@ -618,6 +625,25 @@ std::string RegistryStore::path() const {
     return m_path.empty() ? DefaultPath() : m_path;
 }
 
+bool RegistryStore::busy() const {
+    const std::string file = path();
+    try {
+        auto opened = openForReading(file);
+        if (!opened || !*opened)
+            return false;
+        sqlite3* db = (*opened)->get();
+        setUp(db);
+        exec(db, "BEGIN");
+        (void)hasSchema(db); // the first read waits for a writer's lock, as every read does
+        exec(db, "COMMIT");
+    } catch (const SqlFailure& f) {
+        return isBusy(f.rc);
+    } catch (const Failure& f) {
+        return isBusy(f.error.code);
+    }
+    return false;
+}
+
 Status RegistryStore::openKey(std::int32_t root, std::string_view keyPath) const {
     // A root key always exists, whether or not the store holds anything below it.
     bool isRoot = false;
@@ -746,8 +772,10 @@ RegistryBatch::RegistryBatch(std::string path) {
         auto state = std::make_unique<BatchState>(BatchState{file, beginWrite(file)});
         t_batch = state.release();
         m_active = true;
-    } catch (const Failure&) {
-    } catch (const SqlFailure&) {
+    } catch (const Failure& failure) {
+        m_busy = isBusy(failure.error.code);
+    } catch (const SqlFailure& failure) {
+        m_busy = isBusy(failure.rc);
     }
 }
 

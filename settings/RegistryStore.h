@@ -39,6 +39,10 @@ public:
 
     [[nodiscard]] std::string path() const;
 
+    // True when another program has held the store locked for longer than one wait.
+    // Reading many values one by one would then wait once for each of them.
+    [[nodiscard]] bool busy() const;
+
     // NotFound when the key does not exist (or the store cannot be read).
     [[nodiscard]] Status openKey(std::int32_t root, std::string_view keyPath) const;
     // Creates the key and every missing parent; succeeds when it exists already.
@@ -81,10 +85,14 @@ public:
     // Whether the transaction could be started; when not, operations run one by one and
     // report their own failures.
     [[nodiscard]] bool active() const { return m_active; }
+    // Whether the transaction could not be started because another program held the
+    // store for longer than the wait; writing value by value would only wait again.
+    [[nodiscard]] bool busy() const { return m_busy; }
     [[nodiscard]] Status commit();
 
 private:
     bool m_active = false;
+    bool m_busy = false;
 };
 
 // Case folding used for key and value names: ASCII, Latin-1, Latin Extended-A, Greek

@@ -223,6 +223,13 @@ void WriteSetting(const std::string& name, const char* value) {
 }
 
 Settings LoadSettings() {
+    // A store that another program keeps locked gives the defaults after one wait, as an
+    // unreadable store does, instead of one wait for every value.
+    if (RegistryStore().busy()) {
+        std::fprintf(stderr, "harvix: the registry store is in use by another program; "
+                             "using the default settings\n");
+        return DefaultSettings();
+    }
     Settings s;
     std::optional<Settings> defaults;
     for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
@@ -248,6 +255,12 @@ void SaveSettings(const Settings& settings) {
     // All twelve values go in together: a program stopped halfway through leaves either
     // the old values or the new ones, never a key with only some of them.
     RegistryBatch batch;
+    // Another program holds the store: give up after the one wait instead of waiting
+    // again for each of the twelve values; the store keeps the previous set whole.
+    if (batch.busy())
+        throw RegistryError(kRegErrorSetValue, RegistryErrorSource(),
+                            "Failed to save the settings: the registry store is in use by "
+                            "another program.");
     for (std::size_t row = 0; row < kSettingRows.size(); ++row)
         withField(settings, row,
                   [&](const auto& field) { WriteSetting(kSettingRows[row].name, field); });

@@ -476,6 +476,35 @@ TEST_F(StoreFaults, AStoreLockedForLongLosesNothing) {
     EXPECT_EQ(LoadSettings(), changed);
 }
 
+// A store held by another program for longer than one wait: the save gives up after that
+// one wait, not after one wait per value, and says so.
+TEST_F(StoreFaults, ASaveGivesUpAfterOneWaitForABusyStore) {
+    Settings changed = saved;
+    changed.Mask = "*.scr";
+    StoreLocker locker(store, std::chrono::seconds(14));
+    ASSERT_TRUE(locker.locked());
+    const auto start = std::chrono::steady_clock::now();
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(SaveSettingsAtExit(changed));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
+    EXPECT_NE(err.find("in use by another program"), std::string::npos) << err;
+}
+
+// Loading from a store held by another program gives the defaults after one wait, not
+// after a wait for each of the twelve values.
+TEST_F(StoreFaults, ALoadGivesTheDefaultsAfterOneWaitForABusyStore) {
+    StoreLocker locker(store, std::chrono::seconds(14));
+    ASSERT_TRUE(locker.locked());
+    const auto start = std::chrono::steady_clock::now();
+    ::testing::internal::CaptureStderr();
+    const Settings loaded = LoadSettings();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
+    EXPECT_EQ(loaded, DefaultSettings());
+    EXPECT_NE(err.find("in use by another program"), std::string::npos) << err;
+}
+
 // A store that may be read but not written: the run uses it, the save at the end fails
 // quietly and the store keeps what it had.
 TEST_F(StoreFaults, AReadOnlyStoreIsReadAndKept) {
