@@ -99,6 +99,35 @@ std::unique_ptr<PeModule> readInParts(int fd, std::size_t size) {
     return std::move(module).value();
 }
 
+// Opens a path too long for the system's path calls (the search reaches such files by
+// going down folder by folder) the same way: one folder at a time, each relative to the
+// one before. Returns -1 with errno set when a step fails.
+int openBeyondPathMax(const std::string& path, int flags) {
+    const bool absolute = !path.empty() && path.front() == '/';
+    int dir = ::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::size_t pos = absolute ? 1 : 0;
+    while (dir >= 0) {
+        const std::size_t slash = path.find('/', pos);
+        if (slash == std::string::npos) {
+            const int fd = ::openat(dir, path.c_str() + pos, flags);
+            const int code = errno;
+            ::close(dir);
+            errno = code;
+            return fd;
+        }
+        if (slash > pos) {
+            const std::string folder = path.substr(pos, slash - pos);
+            const int next = ::openat(dir, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const int code = errno;
+            ::close(dir);
+            errno = code;
+            dir = next;
+        }
+        pos = slash + 1;
+    }
+    return -1;
+}
+
 Error cannotOpen(const std::string& path, const std::string& why, int code = 0) {
     return makeError(ErrorKind::NotLoadable, path + ": " + why, code);
 }
@@ -107,7 +136,10 @@ Error cannotOpen(const std::string& path, const std::string& why, int code = 0) 
 
 Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int fd = ::open(path.c_str(), kFlags);
+    if (fd < 0 && errno == ENAMETOOLONG)
+        fd = openBeyondPathMax(path, kFlags);
     if (fd < 0)
         return cannotOpen(path, std::strerror(errno), errno);
     struct stat info {};
