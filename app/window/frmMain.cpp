@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "ResultStats.h"
+
 #include "Assets.h"
 #include "SystemColours.h"
 #include "Twips.h"
@@ -227,25 +229,17 @@ frmMain::~frmMain() = default;
 void frmMain::FillImageList() {
     // One image per resource kind, in the order of the kinds; the key finds the kind and
     // the tag is the text the kind lists show.
-    struct Kind {
-        const char* key;
-        const char* tag;
-    };
-    static constexpr Kind kKinds[] = {
-        {"BITMAP", "Bitmap"},     {"ICON", "Icon"},
-        {"CURSOR", "Cursor"},     {"ANICURSOR", "Animated cursor"},
-        {"VIDEO", "Video (AVI)"}, {"HTML", "Web page"},
-    };
-    static_assert(std::size(kKinds) == std::size(assets::kKindIcons));
-    for (std::size_t i = 0; i < std::size(kKinds); ++i) {
-        const Kind& kind = kKinds[i];
+    const auto& kinds = run::kKindLabels;
+    static_assert(std::size(run::kKindLabels) == std::size(assets::kKindIcons));
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const run::KindLabel& kind = kinds[i];
         QImage picture(QString::fromLatin1(assets::kKindIcons[i]));
         if (picture.isNull()) {
             // Until the picture is there, a blank (fully masked) image keeps the row layout.
             picture = QImage(16, 16, QImage::Format_RGB32);
             picture.fill(QColor(0xC0, 0xC0, 0xC0));
         }
-        m_images->Add(QLatin1String(kind.key), QLatin1String(kind.tag), picture);
+        m_images->Add(QLatin1String(kind.key), QLatin1String(kind.caption), picture);
     }
     m_controls.ilResTypes = m_images.get();
 }
