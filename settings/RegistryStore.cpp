@@ -730,15 +730,18 @@ Status RegistryStore::deleteValue(std::int32_t root, std::string_view keyPath,
     });
 }
 
-Result<std::vector<std::string>> RegistryStore::valueNames(std::int32_t root,
-                                                           std::string_view keyPath) const {
+namespace {
+
+// The names one query lists for the key at `keyPath` (its id is the query's ?1).
+Result<std::vector<std::string>> namesOfKey(const std::string& file, std::int32_t root,
+                                            std::string_view keyPath, const char* query) {
     using Names = std::vector<std::string>;
-    return runRead<Names>(path(), keyNotFound(keyPath), [&](sqlite3* db) -> Result<Names> {
+    return runRead<Names>(file, keyNotFound(keyPath), [&](sqlite3* db) -> Result<Names> {
         const auto id = findKey(db, root, keyPath);
         if (!id)
             return keyNotFound(keyPath);
         Names names;
-        Statement st(db, "SELECT name FROM registry_values WHERE key = ?1 ORDER BY rowid");
+        Statement st(db, query);
         st.bind(1, *id);
         while (st.step())
             names.push_back(st.text(0));
@@ -746,20 +749,18 @@ Result<std::vector<std::string>> RegistryStore::valueNames(std::int32_t root,
     });
 }
 
+} // namespace
+
+Result<std::vector<std::string>> RegistryStore::valueNames(std::int32_t root,
+                                                           std::string_view keyPath) const {
+    return namesOfKey(path(), root, keyPath,
+                      "SELECT name FROM registry_values WHERE key = ?1 ORDER BY rowid");
+}
+
 Result<std::vector<std::string>> RegistryStore::subKeyNames(std::int32_t root,
                                                             std::string_view keyPath) const {
-    using Names = std::vector<std::string>;
-    return runRead<Names>(path(), keyNotFound(keyPath), [&](sqlite3* db) -> Result<Names> {
-        const auto id = findKey(db, root, keyPath);
-        if (!id)
-            return keyNotFound(keyPath);
-        Names names;
-        Statement st(db, "SELECT name FROM registry_keys WHERE parent = ?1 ORDER BY folded, name");
-        st.bind(1, *id);
-        while (st.step())
-            names.push_back(st.text(0));
-        return names;
-    });
+    return namesOfKey(path(), root, keyPath,
+                      "SELECT name FROM registry_keys WHERE parent = ?1 ORDER BY folded, name");
 }
 
 // ---- RegistryBatch -----------------------------------------------------------------
