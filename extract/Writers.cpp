@@ -404,6 +404,25 @@ std::optional<CursorEntry> ReadCursorEntry(std::span<const std::uint8_t> group, 
     return CursorEntry{*width, *height, *planes, *size, *id};
 }
 
+// The height the ".cur" directory states for an image. The group entry is meant to hold
+// the doubled height (both masks), but other resource compilers store the plain one;
+// an image that begins with a bitmap information header tells its own doubled height,
+// so that one wins, and the file then claims the height the image really has. Without
+// such a header (or with a height the one-byte field can't hold) the group's doubled
+// height is halved.
+std::uint8_t CursorDirectoryHeight(const CursorEntry& entry, std::span<const std::uint8_t> image) {
+    const std::span<const std::uint8_t> picture = image.subspan(4); // after the hot spot
+    ByteCursor cursor(picture);
+    const auto headerSize = cursor.peekAt<std::uint32_t>(0);
+    const auto height = cursor.peekAt<std::int32_t>(8);
+    // A header that does not fit inside the image is no header but picture data.
+    const bool infoHeader = headerSize && height && *headerSize >= 40 &&
+                            *headerSize <= picture.size() && *height > 0;
+    if (infoHeader && *height / 2 >= 1 && *height / 2 <= 255)
+        return static_cast<std::uint8_t>(*height / 2);
+    return static_cast<std::uint8_t>(entry.doubledHeight / 2);
+}
+
 // Cursor images are small; a group's images are kept in memory between the two passes
 // unless together they exceed this, in which case they are loaded again for writing.
 constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
@@ -446,7 +465,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
             return {};
         const std::uint64_t size = image.size() - 4;
         head.push_back(static_cast<std::uint8_t>(entry->width));
-        head.push_back(static_cast<std::uint8_t>(entry->doubledHeight / 2));
+        head.push_back(CursorDirectoryHeight(*entry, image));
         PutU8(head, 2);
         PutU8(head, 0);
         head.insert(head.end(), image.begin(), image.begin() + 4); // hot spot x, y

@@ -342,6 +342,49 @@ TEST_F(Engine, CursorFilesDropTheHotSpotFromTheImages) {
     EXPECT_EQ(two.size(), 38u + 304 + 96);
 }
 
+TEST_F(Engine, CursorDirectoryHeightFollowsTheImagesOwnHeader) {
+    // The image: a hot spot, then the picture (a bitmap information header or not).
+    auto image = [](const ByteVector& picture) {
+        ByteVector bytes{1, 0, 2, 0};
+        bytes.insert(bytes.end(), picture.begin(), picture.end());
+        return bytes;
+    };
+    ByteVector png = Filled(60);
+    png[0] = 0x89;
+    png[1] = 'P';
+    const struct {
+        std::int16_t groupHeight;
+        ByteVector picture;
+        int expected;
+    } cases[] = {
+        {32, Dib(32, 64, 1), 32},           // plain height in the group, as Wine stores it
+        {64, Dib(32, 64, 1), 32},           // doubled height in the group: unchanged
+        {48, Dib(32, 96, 1, 0, 108, 1, 0, 128), 48}, // a larger header counts too
+        {32, Dib(32, -64, 1), 16},          // top-down: not trusted, the group's rule
+        {32, Dib(32, 64, 1, 0, 12), 16},    // a core header is not an information header
+        {32, png, 16},                      // no header at all
+        {32, Dib(32, 600, 1), 16},          // a half height one byte can't hold
+    };
+    FakeModule m;
+    std::uint16_t id = 1;
+    for (const auto& c : cases) {
+        const ByteVector bytes = image(c.picture);
+        m.add(kCursorImage, N(id), bytes);
+        m.add(kCursorGroup, N(id),
+              CursorGroup({{32, c.groupHeight, 1, 1, static_cast<std::int32_t>(bytes.size()), id}}));
+        ++id;
+    }
+    EXPECT_FALSE(Run(m));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string name = i == 0 ? "shell32.dll.cur"
+                                        : "shell32.dll (" + std::to_string(i + 1) + ").cur";
+        const ByteVector file = ReadFileBytes(Kind(ResourceKind::Cursor) + "/" + name);
+        ASSERT_GT(file.size(), 22u) << name;
+        EXPECT_EQ(file[7], cases[i].expected) << name;
+        EXPECT_EQ(file[6], 32) << name;
+    }
+}
+
 TEST_F(Engine, InvalidCursorGroupsAreAbandoned) {
     const std::vector<std::pair<CursorEntrySpec, std::size_t>> cases = {
         {{64, 128, 1, 1, 308, 1}, 308}, // 64 high
