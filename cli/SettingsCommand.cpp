@@ -17,9 +17,10 @@ namespace harvix::cli {
 const char* const kSettingsUsage =
     "  settings [NAME=VALUE...]\n"
     "      Without arguments, prints the twelve settings as the wizard loads them, one per\n"
-    "      line: name, registry type and value, separated by tabs. With arguments, stores\n"
-    "      the named values (Booleans as 1 or 0, Priority 1 to 5, texts as given). The\n"
-    "      store is $HARVIX_REGISTRY, else ~/.config/harvix/registry.sqlite3.\n";
+    "      line: name, stored registry type and value, separated by tabs. With arguments,\n"
+    "      stores the named values (Booleans as 1 or 0, Priority 1 to 5, texts as given,\n"
+    "      a \"%\" included). The store is $HARVIX_REGISTRY, else\n"
+    "      ~/.config/harvix/registry.sqlite3.\n";
 
 namespace {
 
@@ -59,10 +60,13 @@ void writeValue(const char* name, const SettingValue& value) {
 
 int printSettings() {
     const Settings settings = LoadSettings();
-    for (std::size_t row = 0; row < kSettingRows.size(); ++row)
-        std::printf("%s\t%s\t%s\n", kSettingRows[row].name,
-                    RegistryTypeName(kSettingRows[row].type).c_str(),
+    for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
+        // The type the store holds; a value that is not stored has its declared type.
+        const std::int32_t type =
+            StoredSettingType(kSettingRows[row].name).value_or(kSettingRows[row].type);
+        std::printf("%s\t%s\t%s\n", kSettingRows[row].name, RegistryTypeName(type).c_str(),
                     SettingText(settings, row).c_str());
+    }
     return 0;
 }
 

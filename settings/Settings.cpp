@@ -101,6 +101,7 @@ std::optional<RegVariant> readStored(const std::string& name) {
     reg.ClassKey(HKEY_LOCAL_MACHINE);
     reg.SectionKey(kSettingsSection);
     reg.ValueKey(name);
+    reg.TextsAsTyped(true); // a "%" in a folder name is part of the name
     if (!reg.KeyExists())
         return std::nullopt;
     return reg.Value();
@@ -111,6 +112,7 @@ void writeStored(const std::string& name, std::int32_t type, const RegVariant& v
     reg.ClassKey(HKEY_LOCAL_MACHINE);
     reg.SectionKey(kSettingsSection);
     reg.ValueKey(name);
+    reg.TextsAsTyped(true); // texts are stored as REG_SZ, exactly as typed
     if (!reg.KeyExists())
         reg.CreateKey();
     reg.ValueType(type);
@@ -148,6 +150,19 @@ std::string SettingText(const Settings& settings, std::size_t row) {
     };
     withField(settings, row, Visitor{text});
     return text;
+}
+
+std::optional<std::int32_t> StoredSettingType(const std::string& name) {
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    reg.ValueKey(name);
+    reg.TextsAsTyped(true);
+    // A read that finds the value hands out something else than the empty Default and
+    // sets ValueType to the type found.
+    if (std::holds_alternative<std::monostate>(reg.Value()))
+        return std::nullopt;
+    return reg.ValueType();
 }
 
 Settings DefaultSettings() {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace harvix {
@@ -47,6 +48,10 @@ std::size_t FindSettingRow(const std::string& name);
 // as they stand.
 std::string SettingText(const Settings& settings, std::size_t row);
 
+// The registry type a setting is stored with; nothing when the key or the value is
+// missing.
+std::optional<std::int32_t> StoredSettingType(const std::string& name);
+
 // What a machine without the stored key starts with.
 Settings DefaultSettings();
 
@@ -64,14 +69,14 @@ void SaveSettings(const Settings& settings);
 bool SaveSettingsAtExit(const Settings& settings) noexcept;
 
 // True when the key exists; the target then holds the value read (converted to the
-// target's type). False leaves the target unchanged.
+// target's type; a text as stored, never expanded). False leaves the target unchanged.
 bool ReadSetting(const std::string& name, bool& target);
 bool ReadSetting(const std::string& name, std::string& target);
 bool ReadSetting(const std::string& name, std::int16_t& target);
 
 // Writes one value, creating the key when needed: Booleans as the DWORDs 1 and 0,
-// integers as DWORDs, texts as REG_SZ (REG_EXPAND_SZ when they hold a %VARIABLE%
-// reference). Throws RegistryError on failure.
+// integers as DWORDs, texts as REG_SZ exactly as typed (a %VARIABLE% in them is kept,
+// not expanded when read back). Throws RegistryError on failure.
 void WriteSetting(const std::string& name, bool value);
 void WriteSetting(const std::string& name, std::int16_t value);
 void WriteSetting(const std::string& name, std::int32_t value);

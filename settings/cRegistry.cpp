@@ -74,6 +74,13 @@ RegVariant cRegistry::Value() {
     if (!stored)
         return m_default;
     m_valueType = stored->type;
+    if (m_textsAsTyped) {
+        // Nothing is expanded: every "%" stays where it was typed.
+        const auto noVariables = [](std::string_view) -> std::optional<std::string> {
+            return std::nullopt;
+        };
+        return DecodeStoredValue(stored->type, stored->data, noVariables);
+    }
     return DecodeStoredValue(stored->type, stored->data, ProcessEnvironment);
 }
 
@@ -107,8 +114,10 @@ void cRegistry::Value(const RegVariant& vValue) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
         const std::string text = VariantToText(vValue);
-        // The stored type follows the text: a variable reference makes it expandable.
-        type = LooksExpandable(text) ? REG_EXPAND_SZ : REG_SZ;
+        // The stored type follows the text: a variable reference makes it expandable,
+        // unless the caller keeps its texts as typed.
+        if (!m_textsAsTyped)
+            type = LooksExpandable(text) ? REG_EXPAND_SZ : REG_SZ;
         data = textBytes(text);
         break;
     }

@@ -95,6 +95,12 @@ public:
     [[nodiscard]] const RegVariant& Default() const { return m_default; }
     void Default(const RegVariant& vDefault) { m_default = vDefault; }
 
+    // Texts exactly as typed, for a caller that stores what a user typed: a text write
+    // stores the type ValueType names (REG_SZ or REG_EXPAND_SZ), and a read hands an
+    // expandable string out as stored, unexpanded. Off by default: a text holding a
+    // variable reference is then stored as REG_EXPAND_SZ and read back expanded.
+    void TextsAsTyped(bool on) { m_textsAsTyped = on; }
+
     // The error that the last CreateAdditionalEXEAssociations call recorded, if any.
     [[nodiscard]] const std::optional<RegistryError>& LastRecordedError() const {
         return m_recorded;
@@ -114,6 +120,7 @@ private:
 
     RegistryStore m_store;
     std::optional<RegistryError> m_recorded;
+    bool m_textsAsTyped = false;
 };
 
 } // namespace harvix

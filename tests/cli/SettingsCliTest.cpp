@@ -117,6 +117,18 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
     EXPECT_EQ(stored->data, (std::vector<std::uint8_t>{5, 0, 0, 0}));
 }
 
+TEST_F(SettingsCliTest, TextsAreKeptAsTypedAndTheStoredTypeIsShown) {
+    ASSERT_EQ(run({"Folder=/data/%HOME%/x"}).status, 0);
+    const std::string raw = "%HOME%/out";
+    ASSERT_TRUE(RegistryStore(m_store.string())
+                    .setValue(HKEY_LOCAL_MACHINE, "Software\\Harvix", "DestPath", REG_EXPAND_SZ,
+                              std::vector<std::uint8_t>(raw.c_str(), raw.c_str() + raw.size() + 1))
+                    .ok());
+    const auto o = run({});
+    EXPECT_NE(o.out.find("\nFolder\tREG_SZ\t/data/%HOME%/x\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("\nDestPath\tREG_EXPAND_SZ\t%HOME%/out\n"), std::string::npos) << o.out;
+}
+
 TEST_F(SettingsCliTest, RefusedArgumentsWriteNothing) {
     const std::vector<std::vector<std::string>> refused = {
         {"Colour=1"},   {"SubFolders=yes"}, {"SubFolders=2"},

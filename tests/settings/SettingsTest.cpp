@@ -123,6 +123,36 @@ TEST_F(SettingsTest, StoredValuesOfOtherTypesOrRangesAreConverted) {
     EXPECT_EQ(s.Folder, "12");
 }
 
+TEST_F(SettingsTest, TextsAreStoredAndReadBackExactlyAsTyped) {
+    // Two "%" signs make no variable reference for the settings: stored as REG_SZ.
+    WriteSetting("Folder", "/data/%HOME%/x");
+    EXPECT_EQ(stored("Folder").type, REG_SZ);
+    EXPECT_EQ(StoredSettingType("Folder"), REG_SZ);
+    std::string text;
+    EXPECT_TRUE(ReadSetting("Folder", text));
+    EXPECT_EQ(text, "/data/%HOME%/x");
+
+    // An expandable string stored by something else is read as it stands.
+    const std::string raw = "%HOME%/out";
+    ASSERT_TRUE(RegistryStore()
+                    .setValue(HKEY_LOCAL_MACHINE, kSettingsSection, "DestPath", REG_EXPAND_SZ,
+                              std::vector<std::uint8_t>(raw.c_str(), raw.c_str() + raw.size() + 1))
+                    .ok());
+    EXPECT_EQ(LoadSettings().DestPath, "%HOME%/out");
+    EXPECT_EQ(StoredSettingType("DestPath"), REG_EXPAND_SZ);
+    EXPECT_EQ(StoredSettingType("Mask"), std::nullopt);
+
+    // Other callers of the registry class keep its rule: stored by the text, expanded.
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    reg.ValueKey("Other");
+    reg.ValueType(REG_SZ);
+    reg.Value(RegVariant(std::string("%HOME%/x")));
+    EXPECT_EQ(stored("Other").type, REG_EXPAND_SZ);
+    EXPECT_EQ(std::get<std::string>(reg.Value()), std::string(std::getenv("HOME")) + "/x");
+}
+
 TEST_F(SettingsTest, AFailedSaveAtExitSaysSoAndThrowsNothing) {
     // The store's folder is a plain file, so nothing can be created below it.
     writeFile(root() / "blocker", "x");
