@@ -247,8 +247,18 @@ public:
     void ShowError(const std::string& text) override {
         if (m_beforeMessage)
             m_beforeMessage();
+        // A refused destination: the path and the system's reason say more than the
+        // wizard's box can.
+        if (text == kFolderInvalidMessage && m_refusal && !m_refusal->empty()) {
+            complain("The specified folder is invalid: " + *m_refusal);
+            return;
+        }
         complain(text);
     }
+
+    // Where the destination preparation puts what it refused and why; it is filled
+    // before the invalid-folder message is shown.
+    void setRefusal(const std::string* refusal) { m_refusal = refusal; }
 
     // The question that was answered No for want of a terminal, if any.
     [[nodiscard]] const std::optional<std::string>& refused() const { return m_refused; }
@@ -272,6 +282,7 @@ private:
     bool m_interactive;
     std::optional<std::string> m_refused;
     std::function<void()> m_beforeMessage;
+    const std::string* m_refusal = nullptr;
 };
 
 // Ctrl-C on a terminal brings the cancel question at the next point where the run lets
@@ -430,7 +441,9 @@ int RunExtract(const Args& args) {
 
     CliPrompt prompt(req.yes);
     const IndexHeaderInfo header{settings.Folder, settings.SubFolders, settings.Mask};
-    if (PrepareDestination(settings.DestPath, kinds, header, prompt)) {
+    std::string refusal;
+    prompt.setRefusal(&refusal);
+    if (PrepareDestination(settings.DestPath, kinds, header, prompt, RealFileSystem(), &refusal)) {
         if (prompt.refused())
             complain(*prompt.refused() + " (use --yes to add to it)");
         return 2;

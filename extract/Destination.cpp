@@ -2,6 +2,7 @@
 
 #include "Paths.h"
 
+#include <cerrno>
 #include <iomanip>
 #include <locale>
 #include <sstream>
@@ -34,8 +35,48 @@ Status WriteIndexHeader(IFileSystem& fs, const std::string& indexPath,
     return fs.Append(indexPath, IndexHeaderText(info, std::time(nullptr)));
 }
 
+namespace {
+
+// Why a folder could not be made, in words: the system's error text and, for the cases
+// a user meets most, what it means here.
+std::string RefusalReason(const Error& error) {
+    std::string reason = error.message;
+    switch (error.code) {
+    case ENOENT:
+        reason += " (its parent folder does not exist)";
+        break;
+    case ENOTDIR:
+        reason += " (a part of the path is a file, not a folder)";
+        break;
+    case EEXIST:
+        reason += " (a file has that name)";
+        break;
+    default:
+        break;
+    }
+    return reason;
+}
+
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
+}
+
+} // namespace
+
 bool PrepareDestination(const std::string& destinationText, const KindSwitches& kindEnabled,
-                        const IndexHeaderInfo& header, IPrompt& prompt, IFileSystem& fs) {
+                        const IndexHeaderInfo& header, IPrompt& prompt, IFileSystem& fs,
+                        std::string* refusal) {
+    auto invalid = [&](std::string why) {
+        if (refusal)
+            *refusal = std::move(why);
+        prompt.ShowError(kFolderInvalidMessage);
+        return true;
+    };
+    // An empty text would name the root folder: a cancelled folder chooser must never
+    // lead to index files and kind folders there.
+    if (IsBlank(destinationText))
+        return invalid("'" + destinationText + "': no destination folder given");
+
     const std::string destination = AddBackslash(destinationText);
 
     // A path that was not found, at any step, makes the destination invalid; every other
@@ -43,26 +84,23 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
     auto notFound = [](const Status& status) {
         return !status && RuntimeErrorNumber(status.error()) == kErrPathNotFound;
     };
-    auto invalid = [&] {
-        prompt.ShowError(kFolderInvalidMessage);
-        return true;
-    };
 
     if (auto made = fs.MakeDirectory(destination); !made) {
         const int number = RuntimeErrorNumber(made.error());
         if (number == kErrPathNotFound)
-            return invalid();
+            return invalid(RefusalReason(made.error()));
         if (fs.IsDirectory(destination)) {
             if (prompt.AskYesNo(kFolderExistsQuestion) != Answer::Yes)
                 return true;
         } else {
             // Neither made nor there: a file of that name, a folder we may not write in,
             // a name no folder can have.
-            return invalid();
+            return invalid(RefusalReason(made.error()));
         }
     }
-    if (notFound(WriteIndexHeader(fs, destination + kIndexFileName, header)))
-        return invalid();
+    if (auto written = WriteIndexHeader(fs, destination + kIndexFileName, header);
+        notFound(written))
+        return invalid(RefusalReason(written.error()));
 
     for (ResourceKind kind : kAllResourceKinds) {
         if (!kindEnabled[static_cast<std::size_t>(KindIndex(kind))])
@@ -70,10 +108,11 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
         // An existing subfolder is used as it is.
-        if (notFound(fs.MakeDirectory(folder)))
-            return invalid();
-        if (notFound(WriteIndexHeader(fs, folder + kIndexFileName, header)))
-            return invalid();
+        if (auto made = fs.MakeDirectory(folder); notFound(made))
+            return invalid(RefusalReason(made.error()));
+        if (auto written = WriteIndexHeader(fs, folder + kIndexFileName, header);
+            notFound(written))
+            return invalid(RefusalReason(written.error()));
     }
     return false;
 }

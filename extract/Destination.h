@@ -40,9 +40,11 @@ inline constexpr const char* kFolderInvalidMessage =
 // enabled kinds and a header block in each index file. Returns true when the caller must
 // not go on (the wizard stays on the destination page with the focus in the destination
 // box): the folder was invalid, or it existed and the user did not want to continue.
-// Other failures are passed over silently.
+// An empty or all-blank text is invalid: nothing is made for it. Other failures are
+// passed over silently. When the folder is invalid and `refusal` is given, it receives
+// what was refused and why, for a caller that can say more than the message box.
 bool PrepareDestination(const std::string& destinationText, const KindSwitches& kindEnabled,
                         const IndexHeaderInfo& header, IPrompt& prompt,
-                        IFileSystem& fs = RealFileSystem());
+                        IFileSystem& fs = RealFileSystem(), std::string* refusal = nullptr);
 
 } // namespace harvix

@@ -119,6 +119,8 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
         {"--dest"},
         {"--dest", dest, (root / "missing").string()},                // folder not found
         {"--dest", (root / "no" / "parent").string(), src},           // invalid destination
+        {"--dest", "", "--yes", src},                                 // empty destination
+        {"--dest", "  ", "--yes", src},                               // blank destination
     };
     for (const auto& args : cases) {
         const CliResult r = extract(args);
@@ -135,6 +137,24 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
     EXPECT_THAT(extract({"--dest", dest, (root / "missing").string()}).err,
                 HasSubstr("The folder could not be found. Please specify a valid folder."));
     EXPECT_EQ(extract({"--help"}).status, 0);
+
+    // A refused destination is named with the system's reason; an empty one is invalid,
+    // not the root folder.
+    fs::create_directories(root / "taken");
+    std::ofstream(root / "taken" / "file") << "x";
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"--dest", (root / "no" / "parent").string(), src},
+         (root / "no" / "parent").string() + "/: No such file or directory (its parent folder "
+                                             "does not exist)"},
+        {{"--dest", (root / "taken" / "file").string(), src},
+         (root / "taken" / "file").string() + "/: File exists (a file has that name)"},
+        {{"--dest", "", "--yes", src}, "no destination folder given"},
+    };
+    for (const auto& [args, reason] : refused) {
+        const std::string err = extract(args).err;
+        EXPECT_THAT(err, HasSubstr("harvix-cli extract: The specified folder is invalid: "));
+        EXPECT_THAT(err, HasSubstr(reason));
+    }
 }
 
 TEST_F(ExtractCommandTest, ExtractsAndPrintsOneCountPerChosenKind) {

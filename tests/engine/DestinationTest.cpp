@@ -81,11 +81,22 @@ TEST_F(Prepare, NewFolderGetsTheChosenKindsOnly) {
 
 TEST_F(Prepare, MissingParentOrAFileInTheWayIsAnInvalidFolder) {
     WriteFileText(dir / "file", "x");
-    for (const std::string& text : {dir / "no/such", dir / "file"}) {
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "no/such", "its parent folder does not exist"},
+        {dir / "file", "a file has that name"},
+        {dir / "file/sub", "not a folder"},
+    };
+    for (const auto& [text, why] : cases) {
         ScriptedPrompt p;
-        EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs)) << text;
+        std::string refusal;
+        EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs,
+                                       &refusal))
+            << text;
         EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
         EXPECT_TRUE(p.yesNo.empty());
+        // The path and the system's reason, for a caller that shows more than the box.
+        EXPECT_EQ(refusal.rfind(text, 0), 0u) << refusal;
+        EXPECT_NE(refusal.find(why), std::string::npos) << refusal;
     }
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
 }
@@ -111,10 +122,18 @@ TEST_F(Prepare, ExistingFolderNoWritesNothing) {
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{});
 }
 
-TEST_F(Prepare, EmptyTextIsTheRootFolder) {
-    prompt.answers = {Answer::No};
-    EXPECT_TRUE(Run("", Only({ResourceKind::Bitmap})));
-    EXPECT_EQ(prompt.yesNo, std::vector<std::string>{kFolderExistsQuestion});
+TEST_F(Prepare, EmptyOrBlankTextIsInvalidAndMakesNothing) {
+    // Without the check the empty text names the root folder and asks to add to it.
+    for (const std::string text : {"", " ", " \t "}) {
+        ScriptedPrompt p;
+        p.answers = {Answer::Yes};
+        std::string refusal;
+        EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs,
+                                       &refusal));
+        EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
+        EXPECT_TRUE(p.yesNo.empty());
+        EXPECT_NE(refusal.find("no destination folder given"), std::string::npos);
+    }
 }
 
 TEST_F(Prepare, LaterFailuresArePassedOverExceptAMissingPath) {
