@@ -80,6 +80,13 @@ void AppendOneLine(std::string& out, std::string_view part) {
 
 } // namespace
 
+std::string WithoutLineBreaks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    AppendOneLine(out, text);
+    return out;
+}
+
 std::string IndexRecord(std::string_view fileName, std::string_view sourcePath,
                         std::string_view typeText, std::string_view nameText) {
     std::string line;

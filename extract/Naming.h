@@ -43,6 +43,11 @@ struct NameParts {
 // this order until it fits: the stem, the source name, the extension.
 std::string BuildFileName(const NameParts& parts, std::string_view suffix);
 
+// The text with every CR and LF written as "_". Records pass every part through it, so
+// that a record is always one line, and output names their source part, so that the
+// record names its file byte for byte.
+std::string WithoutLineBreaks(std::string_view text);
+
 // One index record, ended by CR LF; CR and LF inside any part are written as "_", so
 // that a record is always one line.
 std::string IndexRecord(std::string_view fileName, std::string_view sourcePath,

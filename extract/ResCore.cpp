@@ -40,7 +40,9 @@ struct mResCore::Impl {
     // A free output path for a resource of `kind` named `nameText`.
     OutputPath MakeOutputPath(ResourceKind kind, std::string_view nameText) {
         NameParts parts;
-        parts.source = std::string(FileNamePart(sourcePath));
+        // A CR or LF of the source name would be "_" in the record: it is "_" in the
+        // file's name too, and the collision suffix keeps names that now meet apart.
+        parts.source = WithoutLineBreaks(FileNamePart(sourcePath));
         if (kind == ResourceKind::Html) {
             auto split = SplitExtension(SanitizeResourceName(nameText));
             parts.html = true;

@@ -540,8 +540,19 @@ TEST_F(Engine, RecordsStayOneLineWhateverTheNames) {
     const std::string text = ReadFileText(Kind(ResourceKind::Html) + "/__index.txt");
     EXPECT_EQ(text, "new_line.dll - two__lines - SOURCE FILE = /w/new_line.dll RESOURCE TYPE = 23 "
                     "RESOURCE NAME = two__lines\r\n");
-    // The file name itself follows the file-name rules only.
-    EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::Html) + "/new\nline.dll - two__lines"));
+    // The file has the name its record gives, byte for byte.
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Html)),
+              (std::vector<std::string>{"__index.txt", "new_line.dll - two__lines"}));
+
+    // Names that meet once CR and LF are "_" are kept apart by the collision suffix.
+    FakeModule b;
+    b.add(kBitmap, N(1), Dib(32, 32, 8));
+    EXPECT_FALSE(Run(b, "/w/a\rb.dll"));
+    EXPECT_FALSE(Run(b, "/w/a\nb.dll"));
+    EXPECT_FALSE(Run(b, "/w/a_b.dll"));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)),
+              (std::vector<std::string>{"__index.txt", "a_b.dll (2).bmp", "a_b.dll (3).bmp",
+                                        "a_b.dll.bmp"}));
 }
 
 TEST_F(Engine, ModulesThatCannotBeOpenedAreSkipped) {

@@ -39,14 +39,6 @@ std::string ReadAll(const std::string& path) {
     return text.str();
 }
 
-// The name as a record writes it: CR and LF become "_".
-std::string AsRecorded(std::string name) {
-    for (char& c : name)
-        if (c == '\r' || c == '\n')
-            c = '_';
-    return name;
-}
-
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -196,7 +188,7 @@ DestinationCheck CheckDestination(const std::string& destination) {
             if (name == "__index.txt")
                 continue;
             if (IsRegularFile(path))
-                present.insert(AsRecorded(name));
+                present.insert(name); // byte for byte
             else if (IsFolder(path) && std::string(kindFolder) == "Icons")
                 CheckIconSizeFolders(path, check);
         }

@@ -57,8 +57,8 @@ struct DestinationCheck {
 
 // Walks the destination: every "__index.txt" (the root's and each kind folder's) must
 // hold only header blocks and record lines, each ended by CR LF; in each kind folder the
-// records must name the files there one to one (a record writes CR and LF of a name as
-// "_"); per-size icon folders hold files but no index. Anything else found is a problem.
+// records must name the files there one to one, byte for byte; per-size icon folders
+// hold files but no index. Anything else found is a problem.
 DestinationCheck CheckDestination(const std::string& destination);
 
 // harvix-cli run as a child process.
