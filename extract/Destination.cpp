@@ -3,18 +3,46 @@
 #include "Paths.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <iomanip>
 #include <locale>
 #include <sstream>
+#include <stdexcept>
 
 namespace harvix {
+
+namespace {
+
+// The locale of the header's date and time: the user's time forms, named as usual by
+// LC_ALL, else LC_TIME, else LANG (the first one set and not empty); the C locale when
+// none is set or the one named can't be loaded. Only its time category is used, and
+// only on the header's own stream, so no number anywhere else changes its form.
+std::locale HeaderTimeLocale() {
+    const char* name = nullptr;
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value != '\0') {
+            name = value;
+            break;
+        }
+    }
+    if (name == nullptr)
+        return std::locale::classic();
+    try {
+        return std::locale(std::locale::classic(), name, std::locale::time);
+    } catch (const std::runtime_error&) {
+        return std::locale::classic(); // not installed, or no locale name at all
+    }
+}
+
+} // namespace
 
 std::string IndexHeaderText(const IndexHeaderInfo& info, std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);
-    // The date and time forms of the locale the program runs in.
+    // The locale's short date and its time, as the user's regional settings have them.
     std::ostringstream stamp;
-    stamp.imbue(std::locale());
+    stamp.imbue(HeaderTimeLocale());
     stamp << std::put_time(&local, "%x %X");
 
     std::string text = "\r\n";

@@ -21,7 +21,8 @@ struct IndexHeaderInfo {
 };
 
 // The five header lines, each ended by CR LF: an empty line; "Harvix index file of "
-// with the local date and time (the locale's date, a blank, its time); "Search in " with
+// with the local date and time (the date and time forms (%x %X) of the user's locale,
+// LC_ALL, LC_TIME or LANG, else of the C locale); "Search in " with
 // the folder and, with subfolders, " and subfolders"; "File mask: " with the mask; an
 // empty line.
 std::string IndexHeaderText(const IndexHeaderInfo& info, std::time_t when);

@@ -6,7 +6,14 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth)
+  packages+=(locales) # a second locale for the index header's date (made below)
 fi
+
+# The tests write index headers under German as well as the C locale.
+test_locale=de_DE.UTF-8
+needs_locale() {
+  [ "${1:-build}" = test ] && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -14,16 +21,23 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ] && ! needs_locale "${1:-build}"; then exit 0; fi
 
-echo "Installing missing packages: ${missing[*]}"
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then
   if command -v sudo >/dev/null; then sudo=(sudo); else
-    echo "Missing packages (${missing[*]}) and no root rights to install them." >&2
+    echo "Missing packages (${missing[*]}) or the locale $test_locale, and no root rights to" \
+         "install them." >&2
     exit 1
   fi
 fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+if needs_locale "${1:-build}"; then
+  echo "Generating the locale $test_locale"
+  "${sudo[@]}" localedef -i de_DE -f UTF-8 "$test_locale"
+fi

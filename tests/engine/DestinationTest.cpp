@@ -3,6 +3,12 @@
 #include "EngineTestSupport.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <locale>
+#include <map>
+#include <optional>
+#include <stdexcept>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -49,6 +55,79 @@ TEST(IndexHeader, FiveLinesEndedByCrLf) {
     EXPECT_EQ(lines[3], "File mask: *.exe;*.dll");
     EXPECT_EQ(lines[4], "");
     EXPECT_EQ(CrLfLines(IndexHeaderText({"/data", false, "*.ocx"}, 0))[2], "Search in /data");
+}
+
+// Sets environment variables for one test and puts the old values back.
+class EnvironmentGuard {
+public:
+    void set(const char* name, const char* value) {
+        if (!m_saved.count(name)) {
+            const char* old = std::getenv(name);
+            m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+        tzset();
+    }
+    ~EnvironmentGuard() {
+        for (const auto& [name, value] : m_saved) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        tzset();
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> m_saved;
+};
+
+bool HasLocale(const char* name) {
+    try {
+        std::locale(std::locale::classic(), name, std::locale::time);
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
+TEST(IndexHeader, DateAndTimeInTheUsersLocale) {
+    if (!HasLocale("de_DE.UTF-8")) {
+        // tools/install-deps.sh test generates it; CI must have it.
+        if (std::getenv("CI") != nullptr)
+            FAIL() << "the locale de_DE.UTF-8 is missing (tools/install-deps.sh test makes it)";
+        GTEST_SKIP() << "the locale de_DE.UTF-8 is missing; run tools/install-deps.sh test";
+    }
+    constexpr std::time_t kWhen = 1796786434; // 9 December 2026, 03:20:34 UTC
+    const struct {
+        const char* lcAll;
+        const char* lcTime;
+        const char* lang;
+        const char* stamp;
+    } cases[] = {
+        {nullptr, nullptr, nullptr, "12/09/26 03:20:34"},
+        {"de_DE.UTF-8", nullptr, nullptr, "09.12.2026 03:20:34"},
+        {"", "de_DE.UTF-8", "C", "09.12.2026 03:20:34"},     // an empty LC_ALL counts as unset
+        {nullptr, nullptr, "de_DE.UTF-8", "09.12.2026 03:20:34"},
+        {"C", "de_DE.UTF-8", nullptr, "12/09/26 03:20:34"},  // LC_ALL wins
+        {"xx_XX.nowhere", nullptr, nullptr, "12/09/26 03:20:34"}, // can't be loaded: C
+    };
+    for (const auto& c : cases) {
+        EnvironmentGuard env;
+        env.set("TZ", "UTC");
+        env.set("LC_ALL", c.lcAll);
+        env.set("LC_TIME", c.lcTime);
+        env.set("LANG", c.lang);
+        EXPECT_EQ(CrLfLines(IndexHeaderText(kHeader, kWhen))[1],
+                  std::string("Harvix index file of ") + c.stamp)
+            << (c.lcAll ? c.lcAll : "-") << " " << (c.lcTime ? c.lcTime : "-") << " "
+            << (c.lang ? c.lang : "-");
+        // The header's locale is its own: the program's stays the C locale.
+        EXPECT_EQ(std::locale().name(), "C");
+    }
 }
 
 class Prepare : public ::testing::Test {
