@@ -16,11 +16,15 @@
 #include "SearchRun.h"
 #include "Settings.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -220,6 +224,71 @@ bool isTerminal(int fd) {
     return isatty(fd) == 1;
 }
 
+// Ctrl-C on a terminal brings the cancel question at the next point where the run lets
+// events through; a second Ctrl-C before that ends the program at once, and one while a
+// question waits for its answer gives the answer that stops. The handler also writes a
+// byte into a pipe, so that a question waiting for its answer wakes up.
+volatile std::sig_atomic_t g_interrupts = 0;
+int g_wakeRead = -1;
+int g_wakeWrite = -1;
+
+extern "C" void onInterrupt(int) {
+    g_interrupts = g_interrupts + 1;
+    if (g_wakeWrite >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(g_wakeWrite, &byte, 1);
+    }
+    if (g_interrupts > 1) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+}
+
+// The terminal changed its size: the progress line is drawn again for the new width.
+volatile std::sig_atomic_t g_resized = 0;
+
+extern "C" void onResize(int) {
+    g_resized = 1;
+}
+
+void drainWakePipe() {
+    char buffer[64];
+    while (g_wakeRead >= 0 && ::read(g_wakeRead, buffer, sizeof buffer) > 0) {
+    }
+}
+
+// One line typed on the terminal, without its line end. Nothing when the input ended;
+// `interrupted` tells that Ctrl-C was pressed while it was awaited.
+std::optional<std::string> readAnswerLine(bool& interrupted) {
+    interrupted = false;
+    std::string line;
+    for (;;) {
+        if (g_interrupts > 0) {
+            interrupted = true;
+            return std::nullopt;
+        }
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {g_wakeRead, POLLIN, 0}};
+        if (::poll(fds, g_wakeRead >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue; // the loop looks at the interrupt count first
+            return std::nullopt;
+        }
+        if (fds[1].revents != 0)
+            drainWakePipe();
+        if (fds[0].revents == 0)
+            continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return line.empty() ? std::nullopt : std::optional<std::string>(line);
+        if (c == '\n')
+            return line;
+        line.push_back(c);
+    }
+}
+
 // Asks on the terminal; without one, answers as a script wants: --yes for the
 // destination that exists, No to every other question, Cancel on a full disk.
 class CliPrompt final : public IPrompt {
@@ -233,7 +302,9 @@ public:
             m_refused = text;
             return Answer::No;
         }
-        return ask(text, "[y/N]", 'y') ? Answer::Yes : Answer::No;
+        // Ctrl-C stops: it confirms the cancel question and refuses any other.
+        const bool stopIsYes = text == run::kCancelQuestion;
+        return ask(text, "[y/N]", 'y', stopIsYes) ? Answer::Yes : Answer::No;
     }
 
     Answer AskRetryCancel(const std::string& text) override {
@@ -241,7 +312,7 @@ public:
             ShowError(text);
             return Answer::Cancel;
         }
-        return ask(text, "[r]etry / [C]ancel", 'r') ? Answer::Retry : Answer::Cancel;
+        return ask(text, "[r]etry / [C]ancel", 'r', false) ? Answer::Retry : Answer::Cancel;
     }
 
     void ShowError(const std::string& text) override {
@@ -267,15 +338,25 @@ public:
     void setBeforeMessage(std::function<void()> hook) { m_beforeMessage = std::move(hook); }
 
 private:
-    bool ask(const std::string& text, const char* choices, char yesKey) {
+    // True for the answer `yesKey`; Ctrl-C gives `onInterrupt`.
+    bool ask(const std::string& text, const char* choices, char yesKey, bool onInterrupt) {
         if (m_beforeMessage)
             m_beforeMessage();
+        // What brought this question (a Ctrl-C that asks to cancel) is not its answer.
+        g_interrupts = 0;
+        drainWakePipe();
         std::cerr << oneLine(text) << ' ' << choices << ' ' << std::flush;
-        std::string line;
-        if (!std::getline(std::cin, line))
+        bool interrupted = false;
+        const std::optional<std::string> line = readAnswerLine(interrupted);
+        if (interrupted) {
+            g_interrupts = 0;
+            std::cerr << '\n' << std::flush; // the terminal echoed ^C on the question's line
+            return onInterrupt;
+        }
+        if (!line)
             return false;
-        const auto first = line.find_first_not_of(" \t");
-        return first != std::string::npos && (line[first] | 0x20) == yesKey;
+        const auto first = line->find_first_not_of(" \t");
+        return first != std::string::npos && ((*line)[first] | 0x20) == yesKey;
     }
 
     bool m_yes;
@@ -284,18 +365,6 @@ private:
     std::function<void()> m_beforeMessage;
     const std::string* m_refusal = nullptr;
 };
-
-// Ctrl-C on a terminal brings the cancel question at the next point where the run lets
-// events through; a second Ctrl-C before that ends the program at once.
-volatile std::sig_atomic_t g_interrupts = 0;
-
-extern "C" void onInterrupt(int) {
-    g_interrupts = g_interrupts + 1;
-    if (g_interrupts > 1) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
-    }
-}
 
 // The run's effects on a terminal: one progress line on stderr, rewritten in place.
 class CliView final : public run::IRunView {
@@ -320,6 +389,11 @@ public:
     }
     void setCaption(const std::string&) override {}
     void pumpEvents() override {
+        if (g_resized != 0) {
+            g_resized = 0;
+            if (m_drawn)
+                draw();
+        }
         if (g_interrupts == 0 || m_run == nullptr)
             return;
         g_interrupts = 0;
@@ -338,16 +412,35 @@ public:
     }
 
 private:
+    // The line never reaches the terminal's last column, so it never wraps and "\r"
+    // always returns to its start; the width is asked for at every draw, so a resized
+    // terminal gets a line of its new width.
     void draw() {
         if (!m_live)
             return;
-        std::cerr << "\r\033[K";
+        std::string line;
         if (m_percent >= 0)
-            std::cerr << m_percent << "% completed";
+            line = std::to_string(m_percent) + "% completed";
         if (!m_status.empty())
-            std::cerr << (m_percent >= 0 ? "  " : "") << m_status;
-        std::cerr << std::flush;
+            line += (m_percent >= 0 ? "  " : "") + m_status;
+        winsize size{};
+        if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+            line = cutToColumns(line, size.ws_col - 1u);
+        std::cerr << "\r\033[K" << line << std::flush;
         m_drawn = true;
+    }
+
+    // The text cut to at most `columns` characters (UTF-8 sequences count as one).
+    static std::string cutToColumns(const std::string& text, std::size_t columns) {
+        std::size_t characters = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+                continue; // inside a character
+            if (characters == columns)
+                return text.substr(0, i);
+            ++characters;
+        }
+        return text;
     }
 
     bool m_live;
@@ -470,12 +563,27 @@ int RunExtract(const Args& args) {
     run::SearchRun searchRun(view, prompt, searchBinding, engineBinding, clock);
     view.setRun(&searchRun);
 
-    if (interactive)
+    if (interactive) {
+        int wake[2] = {-1, -1};
+        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+            g_wakeRead = wake[0];
+            g_wakeWrite = wake[1];
+        }
         std::signal(SIGINT, onInterrupt);
+    }
+    if (isTerminal(STDERR_FILENO))
+        std::signal(SIGWINCH, onResize);
     searchRun.Stats().FillStatsList(kinds);
     searchRun.StartSearch(run::SearchSettingsFrom(settings));
-    if (interactive)
+    std::signal(SIGWINCH, SIG_DFL);
+    if (interactive) {
         std::signal(SIGINT, SIG_DFL);
+        for (int* fd : {&g_wakeRead, &g_wakeWrite}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+    }
     view.clearLine();
 
     for (const run::StatsRow& row : searchRun.Stats().rows())

@@ -10,12 +10,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -251,6 +254,119 @@ TEST_F(ExtractCommandTest, TerminalIsAskedAndSeesProgress) {
     EXPECT_THAT(seen, HasSubstr("% completed"));
     EXPECT_THAT(seen, HasSubstr("Icon: 1"));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+}
+
+// A run on a terminal of `columns` columns; each step waits until its text has appeared
+// (after the previous step's) and then acts on the terminal.
+struct TerminalStep {
+    std::string waitFor;
+    std::function<void(int master)> act;
+};
+struct TerminalRun {
+    std::string seen;
+    int status = -1; // exit status; -1 when it did not exit by itself
+    std::size_t stepsDone = 0;
+};
+
+TerminalRun runOnTerminal(std::vector<std::string> args, const std::vector<std::string>& env,
+                          unsigned short columns, const std::vector<TerminalStep>& steps) {
+    args.insert(args.begin(), {"harvix-cli", "extract"});
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        for (const std::string& var : env)
+            putenv(const_cast<char*>(var.c_str()));
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
+        _exit(127);
+    }
+    TerminalRun run;
+    std::size_t from = 0;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 20000) <= 0) {
+            kill(pid, SIGKILL); // stuck: what it waits for never came
+            break;
+        }
+        char buffer[512];
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // EIO once the child has closed the terminal
+        run.seen.append(buffer, static_cast<std::size_t>(n));
+        while (run.stepsDone < steps.size()) {
+            const auto at = run.seen.find(steps[run.stepsDone].waitFor, from);
+            if (at == std::string::npos)
+                break;
+            from = at + steps[run.stepsDone].waitFor.size();
+            steps[run.stepsDone++].act(master);
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(master);
+    if (WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    return run;
+}
+
+void type(int master, const std::string& keys) {
+    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+}
+
+// Ctrl-C during the run brings the cancel question, and Ctrl-C on the question answers
+// it with Yes. The progress line is cut to the terminal's width, also after the
+// terminal was made narrower while the tool ran.
+TEST_F(ExtractCommandTest, TerminalCtrlCConfirmsTheCancelAndTheProgressLineFits) {
+    ModuleBuilder b;
+    for (std::uint16_t id = 1; id <= 30; ++id)
+        b.add(ResId::number(2), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
+    ASSERT_TRUE(writeFile((root / "src" / "m0.dll").string(), b.build()));
+    // One module per folder, so that the percentage moves from file to file.
+    for (int i = 1; i < 100; ++i) {
+        const fs::path folder = root / "src" / ("d" + std::to_string(i));
+        fs::create_directory(folder);
+        fs::create_hard_link(root / "src" / "m0.dll", folder / "m.dll");
+    }
+    const fs::path dest = root / "out";
+    fs::create_directory(dest);
+
+    constexpr unsigned short kNarrow = 10; // narrower than "42% completed"
+    const TerminalRun run = runOnTerminal(
+        {"--dest", dest.string(), "--kinds", "bitmap", (root / "src").string()}, env, 100,
+        {{"[y/N]",
+          [](int master) {
+              winsize narrow{};
+              narrow.ws_row = 24;
+              narrow.ws_col = kNarrow;
+              ioctl(master, TIOCSWINSZ, &narrow);
+              type(master, "y\n");
+          }},
+         {"% comp", [](int master) { type(master, "\x03"); }}, // the run is under way
+         {"cancel the search? [y/N]", [](int master) { type(master, "\x03"); }}});
+    EXPECT_EQ(run.stepsDone, 3u) << run.seen;
+    EXPECT_EQ(run.status, 1) << run.seen;
+    EXPECT_THAT(run.seen, HasSubstr("the search was cancelled"));
+
+    // Every drawing of the progress line: after the clear-to-end, up to the next CR/LF.
+    int drawn = 0;
+    for (std::size_t at = run.seen.find("\033[K"); at != std::string::npos;
+         at = run.seen.find("\033[K", at + 1)) {
+        const std::size_t start = at + 3;
+        std::string line = run.seen.substr(start, run.seen.find_first_of("\r\n", start) - start);
+        if (const auto echo = line.find("^C"); echo != std::string::npos)
+            line.erase(echo, 2); // the terminal's own echo of Ctrl-C
+        if (line.find('%') == std::string::npos)
+            continue; // not the progress line, which begins with the percentage
+        ++drawn;
+        EXPECT_LT(line.size(), std::size_t{kNarrow}) << line;
+    }
+    EXPECT_GT(drawn, 0) << run.seen;
 }
 
 TEST_F(ExtractCommandTest, WriteErrorStopsTheRunWithStatusOne) {
