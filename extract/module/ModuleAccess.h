@@ -57,15 +57,21 @@ public:
     // resource costs no more than a logarithmic search of its type and name tables.
     [[nodiscard]] virtual std::vector<std::uint8_t> load(const ResId& type,
                                                          const ResId& name) const = 0;
+
+    // The bytes of the file the module keeps in memory (what reading ahead of the run
+    // counts against its budget).
+    [[nodiscard]] virtual std::uint64_t heldBytes() const { return 0; }
 };
 
 // Opens a file as a module. Fails (NotLoadable) for anything that is not a PE32 or
 // PE32+ image, for files that are not regular files, and for files that cannot be read.
-// Never blocks on a FIFO or device; never reads the whole file into memory.
+// Never blocks on a FIFO or device and never maps the file: a small file is read whole,
+// of a larger one the headers and the resource section (or, when that section is large,
+// its directory in small blocks and each resource's data when it is loaded).
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path);
 
-// Reads a module image that is already in memory, as OpenModule does after mapping the
-// file. The module refers to `image` without copying it: the bytes must stay alive and
+// Reads a module image that is already in memory, as OpenModule does after reading a
+// small file. The module refers to `image` without copying it: the bytes must stay alive and
 // unchanged as long as the module is used.
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytes(std::span<const std::uint8_t> image);
 

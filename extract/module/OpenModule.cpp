@@ -1,14 +1,13 @@
-// Opening a module file: only regular files, never blocking. A small file is read whole;
-// of a larger one only the headers and the resource section are read, and a file whose
-// resource section is large (or whose resources lie elsewhere too) is mapped read-only,
-// so that only the pages the reader touches are ever read into memory.
+// Opening a module file: only regular files, never blocking, never mapped (a mapped file
+// that another program cuts short faults on the next access). A small file is read
+// whole; of a larger one only the headers and the resource section are read, with
+// positioned reads bounded by the file's size.
 #include "PeModule.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,44 +15,43 @@
 
 namespace harvix {
 
+ModuleFile::~ModuleFile() {
+    ::close(m_fd);
+}
+
+bool ModuleFile::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (offset > m_size || out.size() > m_size - offset)
+        return false;
+    std::size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::pread(m_fd, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 namespace {
 
-// A read-only mapping of a whole file, unmapped when the last module using it goes.
-class Mapping {
-public:
-    Mapping(void* address, std::size_t size) : m_address(address), m_size(size) {}
-    ~Mapping() { ::munmap(m_address, m_size); }
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
-
-    [[nodiscard]] std::span<const std::uint8_t> bytes() const {
-        return {static_cast<const std::uint8_t*>(m_address), m_size};
-    }
-
-private:
-    void* m_address;
-    std::size_t m_size;
-};
-
-// Up to this size a file is read whole. Mapping costs page faults and, on unmapping, a
-// flush of the processor's address translations, which is dear on virtual machines;
-// reading a small file costs less than that (an extraction over many small modules ran
-// about a sixth faster), and the copy stays small.
+// Up to this size a file is read whole: one read costs less than finding its parts, and
+// the copy stays small.
 constexpr std::size_t kReadWholeLimit = 256 * 1024;
 
-// A larger file is read in two parts when its resource section is at most this large:
-// the first bytes, which hold the headers, and the section.
-constexpr std::size_t kHeaderBytes = 4096;
+// Of a larger file the resource section is read whole when it is at most this large;
+// a larger one is read in blocks for its directory and per resource for its data, so
+// that the memory of reading any module stays a few hundred KiB plus one resource.
 constexpr std::uint64_t kReadSectionLimit = 256 * 1024;
 
-// Reads up to `size` bytes from `offset` on. A file that shrank meanwhile gives fewer
+// Reads up to `size` bytes from the start. A file that shrank meanwhile gives fewer
 // bytes; one that grew gives the first `size`.
-Result<std::vector<std::uint8_t>> readAt(int fd, std::uint64_t offset, std::size_t size) {
+Result<std::vector<std::uint8_t>> readStart(int fd, std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
     std::size_t got = 0;
     while (got < size) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(offset + got));
+        const ssize_t n = ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -64,39 +62,6 @@ Result<std::vector<std::uint8_t>> readAt(int fd, std::uint64_t offset, std::size
     }
     bytes.resize(got);
     return bytes;
-}
-
-// The headers and the resource section of a file read in parts.
-struct FileParts {
-    std::vector<std::uint8_t> headers;
-    std::vector<std::uint8_t> section;
-};
-
-// Reads a larger file in parts. Nothing when it has to be mapped instead: the headers
-// reach past the first part, the resource section is large, the file changed size while
-// read, or some resource's data lies outside the section. A file that is no module is
-// left to the mapping too, which gives the reason.
-std::unique_ptr<PeModule> readInParts(int fd, std::size_t size) {
-    auto headers = readAt(fd, 0, std::min(size, kHeaderBytes));
-    if (!headers)
-        return nullptr;
-    auto probe = PeModule::parseParts(*headers, {}, 0, size, nullptr);
-    if (!probe)
-        return nullptr;
-    const auto range = (*probe)->resourceSectionRange();
-    if (!range)
-        return std::move(probe).value(); // a module without resources
-    if (range->second > kReadSectionLimit)
-        return nullptr;
-    auto section = readAt(fd, range->first, static_cast<std::size_t>(range->second));
-    if (!section || section->size() != range->second)
-        return nullptr;
-    auto parts = std::make_shared<FileParts>(
-        FileParts{std::move(headers).value(), std::move(section).value()});
-    auto module = PeModule::parseParts(parts->headers, parts->section, range->first, size, parts);
-    if (!module || !(*module)->allDataReadable())
-        return nullptr;
-    return std::move(module).value();
 }
 
 // Opens a path too long for the system's path calls (the search reaches such files by
@@ -156,9 +121,9 @@ Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
         ::close(fd);
         return cannotOpen(path, "empty file");
     }
-    const auto size = static_cast<std::size_t>(info.st_size);
+    const auto size = static_cast<std::uint64_t>(info.st_size);
     if (size <= kReadWholeLimit) {
-        auto read = readAt(fd, 0, size);
+        auto read = readStart(fd, static_cast<std::size_t>(size));
         ::close(fd);
         if (!read)
             return cannotOpen(path, read.error().message, read.error().code);
@@ -168,17 +133,7 @@ Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
             return cannotOpen(path, module.error().message);
         return std::unique_ptr<IResourceModule>(std::move(module).value());
     }
-    if (auto module = readInParts(fd, size)) {
-        ::close(fd);
-        return std::unique_ptr<IResourceModule>(std::move(module));
-    }
-    void* address = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    const int code = errno;
-    ::close(fd); // the mapping stays valid without the descriptor
-    if (address == MAP_FAILED)
-        return cannotOpen(path, std::strerror(code), code);
-    auto mapping = std::make_shared<const Mapping>(address, size);
-    auto module = PeModule::parse(mapping->bytes(), mapping);
+    auto module = PeModule::read(std::make_shared<const ModuleFile>(fd, size), kReadSectionLimit);
     if (!module)
         return cannotOpen(path, module.error().message);
     return std::unique_ptr<IResourceModule>(std::move(module).value());

@@ -5,11 +5,10 @@
 // bounded by the size of the resource section, whatever counts the directory claims.
 #include "PeModule.h"
 
-#include "GuardedCopy.h"
-
 #include "ByteCursor.h"
 
 #include <algorithm>
+#include <array>
 #include <unordered_set>
 
 namespace harvix {
@@ -55,11 +54,88 @@ void appendUtf8(std::string& out, std::uint32_t c) {
     }
 }
 
+// Random access to one stretch of a module file [start, start + size), for the headers
+// and the resource directory: straight from the part held in memory when the stretch
+// lies there, otherwise through a few small blocks read from the file, so that reading a
+// large directory costs a bounded amount of memory whatever its layout. A view stays
+// valid until the next call.
+class RegionBytes {
+public:
+    RegionBytes(const ModuleImage& image, std::uint64_t start, std::uint64_t size, std::size_t blockSize)
+        : m_image(image), m_start(start), m_size(size), m_blockSize(blockSize) {}
+
+    [[nodiscard]] std::uint64_t size() const { return m_size; }
+
+    // True when [offset, offset + length) lies inside the stretch.
+    [[nodiscard]] bool contains(std::uint64_t offset, std::uint64_t length) const {
+        return offset <= m_size && length <= m_size - offset;
+    }
+
+    [[nodiscard]] Result<std::span<const std::uint8_t>> slice(std::uint64_t offset, std::uint64_t length) {
+        if (!contains(offset, length))
+            return makeError(ErrorKind::Truncated, "read past the end of the region");
+        const std::uint64_t at = m_start + offset;
+        const ModuleImage& image = m_image;
+        if (at >= image.heldOffset && length <= image.held.size() &&
+            at - image.heldOffset <= image.held.size() - length)
+            return ByteCursor(image.held).slice(at - image.heldOffset, length);
+        if (!image.file)
+            return makeError(ErrorKind::Truncated, "bytes not held in memory");
+        Block* chosen = nullptr;
+        for (Block& b : m_blocks)
+            if (!b.bytes.empty() && at >= b.offset && at - b.offset + length <= b.bytes.size())
+                chosen = &b;
+        if (!chosen) {
+            // The least recently used block is read again, from a page boundary before
+            // `at`, at least as long as the request.
+            chosen = &*std::min_element(m_blocks.begin(), m_blocks.end(),
+                                        [](const Block& a, const Block& b) { return a.used < b.used; });
+            constexpr std::uint64_t kPage = 4096;
+            const std::uint64_t from = std::max(m_start, at - at % kPage);
+            const std::uint64_t end = m_start + m_size;
+            const std::uint64_t want = std::max<std::uint64_t>(m_blockSize, at - from + length);
+            chosen->bytes.resize(static_cast<std::size_t>(std::min(want, end - from)));
+            chosen->offset = from;
+            if (!image.file->readAt(from, chosen->bytes)) {
+                chosen->bytes.clear();
+                return makeError(ErrorKind::Truncated, "the file changed while it was read");
+            }
+        }
+        chosen->used = ++m_clock;
+        return ByteCursor(chosen->bytes).slice(at - chosen->offset, length);
+    }
+
+    template <class T>
+    [[nodiscard]] Result<T> peekAt(std::uint64_t offset) {
+        auto bytes = slice(offset, sizeof(T));
+        if (!bytes)
+            return bytes.error();
+        ByteCursor c(*bytes);
+        return c.read<T>();
+    }
+
+private:
+    struct Block {
+        std::uint64_t offset = 0;
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t used = 0;
+    };
+
+    const ModuleImage& m_image;
+    std::uint64_t m_start;
+    std::uint64_t m_size;
+    std::size_t m_blockSize;
+    // A directory is read along up to three streams at once (entries, data entries,
+    // names); four blocks keep each of them in memory.
+    std::array<Block, 4> m_blocks;
+    std::uint64_t m_clock = 0;
+};
+
 // Reads the directory tree of one resource section.
 class TreeReader {
 public:
-    explicit TreeReader(std::span<const std::uint8_t> region)
-        : m_cursor(region),
+    explicit TreeReader(RegionBytes& region)
+        : m_region(region),
           // A well-formed tree stores every entry in its own 8 bytes and every name
           // character in its own 2 bytes, so the section bounds both. The entry budget
           // leaves room for a directory whose count overstates what it holds: that one
@@ -105,23 +181,25 @@ private:
         std::vector<RawEntry> out;
         if (!m_visited.insert(offset).second)
             return out;
-        auto named = m_cursor.peekAt<std::uint16_t>(std::uint64_t{offset} + 12);
-        auto numbered = m_cursor.peekAt<std::uint16_t>(std::uint64_t{offset} + 14);
+        auto named = m_region.peekAt<std::uint16_t>(std::uint64_t{offset} + 12);
+        auto numbered = m_region.peekAt<std::uint16_t>(std::uint64_t{offset} + 14);
         if (!named || !numbered)
             return out;
         // The counts are only claims: read no more entries than the section holds and
         // than the budget for the whole tree allows.
         const std::uint64_t first = std::uint64_t{offset} + kDirectoryHeaderSize;
-        const std::uint64_t room = m_cursor.contains(first, 0) ? (m_cursor.size() - first) / kEntrySize : 0;
+        const std::uint64_t room = m_region.contains(first, 0) ? (m_region.size() - first) / kEntrySize : 0;
         const std::uint64_t count = std::min({std::uint64_t{*named} + *numbered, room, m_entryBudget});
         m_entryBudget -= count;
         out.reserve(static_cast<std::size_t>(count));
         for (std::uint64_t i = 0; i < count; ++i) {
-            auto name = m_cursor.peekAt<std::uint32_t>(first + i * kEntrySize);
-            auto target = m_cursor.peekAt<std::uint32_t>(first + i * kEntrySize + 4);
-            if (!name || !target)
+            auto entry = m_region.slice(first + i * kEntrySize, kEntrySize);
+            if (!entry)
                 break;
-            out.push_back(RawEntry{*name, *target & ~kHighBit, (*target & kHighBit) != 0});
+            ByteCursor c(*entry);
+            const std::uint32_t name = c.u32().valueOr(0);
+            const std::uint32_t target = c.u32().valueOr(0);
+            out.push_back(RawEntry{name, target & ~kHighBit, (target & kHighBit) != 0});
         }
         return out;
     }
@@ -136,11 +214,11 @@ private:
             return ResId::number(static_cast<std::uint16_t>(field));
         }
         const std::uint64_t at = field & ~kHighBit;
-        auto length = m_cursor.peekAt<std::uint16_t>(at);
-        if (!length || !m_cursor.contains(at + 2, std::uint64_t{*length} * 2) || *length > m_charBudget)
+        auto length = m_region.peekAt<std::uint16_t>(at);
+        if (!length || !m_region.contains(at + 2, std::uint64_t{*length} * 2) || *length > m_charBudget)
             return std::nullopt;
         m_charBudget -= *length;
-        auto units = m_cursor.slice(at + 2, std::uint64_t{*length} * 2);
+        auto units = m_region.slice(at + 2, std::uint64_t{*length} * 2);
         if (!units)
             return std::nullopt;
         return ResId::name(utf16ToUtf8(*units));
@@ -152,14 +230,16 @@ private:
         // level would make the tree deeper than three levels and is passed over.
         if (entry.isDirectory || (entry.name & kHighBit) != 0 || entry.name > 0xFFFF)
             return std::nullopt;
-        auto rva = m_cursor.peekAt<std::uint32_t>(entry.target);
-        auto size = m_cursor.peekAt<std::uint32_t>(std::uint64_t{entry.target} + 4);
-        if (!rva || !size || !m_cursor.contains(entry.target, kDataEntrySize))
+        auto data = m_region.slice(entry.target, kDataEntrySize);
+        if (!data)
             return std::nullopt;
-        return PeModule::LanguageEntry{static_cast<std::uint16_t>(entry.name), *rva, *size};
+        ByteCursor c(*data);
+        const std::uint32_t rva = c.u32().valueOr(0);
+        const std::uint32_t size = c.u32().valueOr(0);
+        return PeModule::LanguageEntry{static_cast<std::uint16_t>(entry.name), rva, size};
     }
 
-    ByteCursor m_cursor;
+    RegionBytes& m_region;
     std::uint64_t m_entryBudget;
     std::uint64_t m_charBudget;
     std::unordered_set<std::uint32_t> m_visited;
@@ -196,14 +276,25 @@ std::string utf16ToUtf8(std::span<const std::uint8_t> units) {
 
 Result<std::unique_ptr<PeModule>> PeModule::parse(std::span<const std::uint8_t> image,
                                                   std::shared_ptr<const void> keepAlive) {
-    return parseParts(image, image, 0, image.size(), std::move(keepAlive));
+    ModuleImage whole;
+    whole.held = image;
+    whole.fileSize = image.size();
+    whole.keepAlive = std::move(keepAlive);
+    return readImage(std::move(whole), 0);
 }
 
-Result<std::unique_ptr<PeModule>> PeModule::parseParts(std::span<const std::uint8_t> headers,
-                                                       std::span<const std::uint8_t> window,
-                                                       std::uint64_t windowOffset, std::uint64_t fileSize,
-                                                       std::shared_ptr<const void> keepAlive) {
-    ByteCursor c(headers);
+Result<std::unique_ptr<PeModule>> PeModule::read(std::shared_ptr<const ModuleFile> file,
+                                                 std::uint64_t sectionLimit) {
+    ModuleImage image;
+    image.fileSize = file->size();
+    image.file = std::move(file);
+    return readImage(std::move(image), sectionLimit);
+}
+
+Result<std::unique_ptr<PeModule>> PeModule::readImage(ModuleImage image, std::uint64_t sectionLimit) {
+    const std::uint64_t fileSize = image.fileSize;
+    // The headers: read in pages; nearly always the first one holds them all.
+    RegionBytes c(image, 0, fileSize, 4096);
     auto mz = c.peekAt<std::uint16_t>(0);
     if (!mz || *mz != kMzSignature)
         return notLoadable("not a Windows module: no MZ header");
@@ -250,41 +341,71 @@ Result<std::unique_ptr<PeModule>> PeModule::parseParts(std::span<const std::uint
         resourceRva = *rva;
     }
 
-    ByteCursor table(headers, 0);
-    if (!table.seek(optional + *optionalSize) || !table.checkArray(*sectionCount, kSectionHeaderSize))
+    const std::uint64_t tableAt = optional + *optionalSize;
+    if (!c.contains(tableAt, std::uint64_t{*sectionCount} * kSectionHeaderSize))
         return notLoadable("section table past the end of the file");
-    auto module = std::unique_ptr<PeModule>(new PeModule(window, std::move(keepAlive)));
-    module->m_imageOffset = windowOffset;
-    module->m_resourceRva = resourceRva;
+    std::vector<Section> sections;
+    sections.reserve(*sectionCount);
     for (std::uint16_t i = 0; i < *sectionCount; ++i) {
-        const std::uint64_t at = table.position() + i * kSectionHeaderSize;
+        auto header = c.slice(tableAt + i * kSectionHeaderSize, kSectionHeaderSize);
+        if (!header)
+            return notLoadable("the section table could not be read");
+        ByteCursor h(*header);
         Section s;
-        s.virtualSize = c.peekAt<std::uint32_t>(at + 8).valueOr(0);
-        s.virtualAddress = c.peekAt<std::uint32_t>(at + 12).valueOr(0);
-        s.rawSize = c.peekAt<std::uint32_t>(at + 16).valueOr(0);
-        s.rawOffset = c.peekAt<std::uint32_t>(at + 20).valueOr(0);
+        s.virtualSize = h.peekAt<std::uint32_t>(8).valueOr(0);
+        s.virtualAddress = h.peekAt<std::uint32_t>(12).valueOr(0);
+        s.rawSize = h.peekAt<std::uint32_t>(16).valueOr(0);
+        s.rawOffset = h.peekAt<std::uint32_t>(20).valueOr(0);
         if (s.rawSize != 0) {
             if (s.rawOffset >= fileSize)
                 return notLoadable("section data starts past the end of the file");
             // The last section of a file is often not padded to its full raw size.
             s.rawSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(s.rawSize, fileSize - s.rawOffset));
         }
-        module->m_sections.push_back(s);
+        sections.push_back(s);
+    }
+
+    auto module = std::unique_ptr<PeModule>(new PeModule(std::move(image)));
+    module->m_resourceRva = resourceRva;
+    module->m_sections = std::move(sections);
+    ModuleImage& held = module->m_image;
+
+    // A module read from its file keeps its resource section in memory when that is
+    // small; the headers are not needed any more.
+    const auto section = module->resourceSectionRange();
+    if (held.file && section && section->second <= sectionLimit) {
+        auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(section->second));
+        if (held.file->readAt(section->first, *bytes)) {
+            held.held = *bytes;
+            held.heldOffset = section->first;
+            held.keepAlive = std::move(bytes);
+        }
     }
 
     // A module without a resource directory, or with one that cannot be found in the
     // file, is a module without resources.
     if (resourceRva != 0)
-        if (auto region = module->fileSpan(resourceRva))
-            module->m_types = TreeReader(*region).read();
+        if (const auto rest = module->sectionRest(resourceRva)) {
+            RegionBytes region(held, rest->offset, rest->length, 32 * 1024);
+            module->m_types = TreeReader(region).read();
+        }
     module->buildIndexes();
+
+    // The file stays open only while some resource's data lies outside what is held.
+    if (held.file) {
+        bool needed = false;
+        for (const TypeEntry& t : module->m_types)
+            for (const NameEntry& n : t.names)
+                if (!n.languages.empty())
+                    if (const auto range = module->dataRange(n.languages.front()))
+                        needed = needed || !module->isHeld(*range);
+        if (!needed)
+            held.file.reset();
+    }
     return module;
 }
 
-PeModule::PeModule(std::span<const std::uint8_t> image, std::shared_ptr<const void> keepAlive)
-    : m_image(image), m_keepAlive(std::move(keepAlive)) {}
-
-std::optional<std::span<const std::uint8_t>> PeModule::fileSpan(std::uint32_t rva) const {
+std::optional<PeModule::FileRange> PeModule::sectionRest(std::uint32_t rva) const {
     for (const Section& s : m_sections) {
         // Some linkers leave the virtual size 0; the raw size stands in for it then.
         const std::uint64_t extent = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
@@ -294,17 +415,26 @@ std::optional<std::span<const std::uint8_t>> PeModule::fileSpan(std::uint32_t rv
         // Past the raw data the section holds zeros that are not in the file.
         if (inSection >= s.rawSize)
             return std::nullopt;
-        // Only the bytes held from m_imageOffset on can be seen.
-        const std::uint64_t at = s.rawOffset + inSection;
-        if (at < m_imageOffset)
-            return std::nullopt;
-        ByteCursor c(m_image);
-        auto view = c.slice(at - m_imageOffset, s.rawSize - inSection);
-        if (!view)
-            return std::nullopt;
-        return *view;
+        return FileRange{s.rawOffset + inSection, s.rawSize - inSection};
     }
     return std::nullopt;
+}
+
+std::optional<PeModule::FileRange> PeModule::dataRange(const LanguageEntry& entry) const {
+    if (entry.size == 0)
+        return std::nullopt;
+    const auto rest = sectionRest(entry.rva);
+    if (!rest)
+        return std::nullopt;
+    // Data that begins in a section's file part but runs past it is read on from the
+    // file, as the bytes lie there (some linkers write the resource section's raw size
+    // short), as far as the file goes.
+    return FileRange{rest->offset, std::min<std::uint64_t>(entry.size, m_image.fileSize - rest->offset)};
+}
+
+bool PeModule::isHeld(const FileRange& range) const {
+    return range.offset >= m_image.heldOffset && range.length <= m_image.held.size() &&
+           range.offset - m_image.heldOffset <= m_image.held.size() - range.length;
 }
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> PeModule::resourceSectionRange() const {
@@ -315,19 +445,6 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> PeModule::resourceSection
             return std::pair<std::uint64_t, std::uint64_t>{s.rawOffset, s.rawSize};
     }
     return std::nullopt;
-}
-
-bool PeModule::allDataReadable() const {
-    for (const TypeEntry& t : m_types)
-        for (const NameEntry& n : t.names)
-            for (const LanguageEntry& l : n.languages) {
-                if (l.size == 0)
-                    continue;
-                const auto region = fileSpan(l.rva);
-                if (!region || region->size() < l.size)
-                    return false;
-            }
-    return true;
 }
 
 void PeModule::buildIndexes() {
@@ -394,19 +511,20 @@ std::vector<std::uint8_t> PeModule::load(const ResId& type, const ResId& name) c
     const NameEntry* n = findName(type, name);
     if (!n || n->languages.empty())
         return {};
-    const LanguageEntry& first = n->languages.front();
-    if (first.size == 0)
+    const auto range = dataRange(n->languages.front());
+    if (!range)
         return {};
-    // The data must lie within the file part of one section; a size that runs past it
-    // (or past the end of the file) makes the resource unreadable.
-    auto region = fileSpan(first.rva);
-    if (!region || region->size() < first.size)
+    if (isHeld(*range)) {
+        const auto bytes = ByteCursor(m_image.held).slice(range->offset - m_image.heldOffset, range->length);
+        if (!bytes)
+            return {};
+        return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
+    }
+    if (!m_image.file)
         return {};
-    const auto bytes = region->first(first.size);
-    std::vector<std::uint8_t> out(bytes.size());
-    // The file may have been truncated since it was mapped: such a resource is
-    // unreadable, not a reason to stop the program.
-    if (!GuardedCopy(out.data(), bytes.data(), bytes.size()))
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(range->length));
+    // A file cut short since it was opened: such a resource is unreadable.
+    if (!m_image.file->readAt(range->offset, out))
         return {};
     return out;
 }

@@ -15,6 +15,40 @@ namespace harvix {
 // surrogate becomes U+FFFD.
 [[nodiscard]] std::string utf16ToUtf8(std::span<const std::uint8_t> units);
 
+// An open module file, read only with positioned reads (never mapped, so a file that
+// another program cuts short meanwhile gives short reads, never a fault). Closed when
+// the last module using it goes. Its size is the one it had when it was opened: no read
+// reaches past it.
+class ModuleFile {
+public:
+    ModuleFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    ~ModuleFile();
+    ModuleFile(const ModuleFile&) = delete;
+    ModuleFile& operator=(const ModuleFile&) = delete;
+
+    [[nodiscard]] std::uint64_t size() const { return m_size; }
+    [[nodiscard]] int descriptor() const { return m_fd; }
+
+    // Fills `out` with the bytes at `offset`; false when they are not all there (outside
+    // the size it was opened with, or the file shrank since) or the read failed.
+    [[nodiscard]] bool readAt(std::uint64_t offset, std::span<std::uint8_t> out) const;
+
+private:
+    int m_fd;
+    std::uint64_t m_size;
+};
+
+// The bytes of a module as the reader holds them: one part in memory (`held`, the file's
+// bytes from `heldOffset` on: the whole file, or its resource section, or nothing) and,
+// for everything else, the open file, if there is one.
+struct ModuleImage {
+    std::span<const std::uint8_t> held;
+    std::uint64_t heldOffset = 0;
+    std::uint64_t fileSize = 0;
+    std::shared_ptr<const void> keepAlive;  // owns the memory behind `held`
+    std::shared_ptr<const ModuleFile> file; // may be empty: then only `held` is readable
+};
+
 class PeModule final : public IResourceModule {
 public:
     struct LanguageEntry {
@@ -32,28 +66,26 @@ public:
         std::vector<std::uint32_t> nameIndex; // positions in `names`, sorted by identifier
     };
 
-    // Reads the headers and the resource directory of `image`. `keepAlive` owns the
-    // memory behind `image` (or is empty when the caller does).
+    // Reads the headers and the resource directory of a whole file held in memory.
+    // `keepAlive` owns the memory behind `image` (or is empty when the caller does).
     [[nodiscard]] static Result<std::unique_ptr<PeModule>> parse(std::span<const std::uint8_t> image,
                                                                  std::shared_ptr<const void> keepAlive);
 
-    // The same for a file read in parts: `headers` are its first bytes (through the
-    // section table at least), `window` holds its bytes from offset `windowOffset` on,
-    // and the file is `fileSize` bytes long. Data outside the window is unreadable.
-    [[nodiscard]] static Result<std::unique_ptr<PeModule>> parseParts(std::span<const std::uint8_t> headers,
-                                                                      std::span<const std::uint8_t> window,
-                                                                      std::uint64_t windowOffset,
-                                                                      std::uint64_t fileSize,
-                                                                      std::shared_ptr<const void> keepAlive);
+    // Reads a module from an open file: the headers, then the resource section into
+    // memory when it is at most `sectionLimit` bytes; a larger section is read in small
+    // blocks for its directory, and each resource's data on its own when it is loaded.
+    [[nodiscard]] static Result<std::unique_ptr<PeModule>> read(std::shared_ptr<const ModuleFile> file,
+                                                                std::uint64_t sectionLimit);
 
     // The file offset and size of the raw data of the section that holds the resource
     // directory; nothing when there is no such data.
     [[nodiscard]] std::optional<std::pair<std::uint64_t, std::uint64_t>> resourceSectionRange() const;
 
-    // Whether the data of every resource can be read (a module read in parts: whether
-    // all of it lies in the part that was read).
-    [[nodiscard]] bool allDataReadable() const;
+    // Whether the module still reads from its file (some resource data lies outside the
+    // part held in memory).
+    [[nodiscard]] bool readsFromFile() const { return m_image.file != nullptr; }
 
+    [[nodiscard]] std::uint64_t heldBytes() const override { return m_image.held.size(); }
     [[nodiscard]] std::vector<ResId> types() const override;
     [[nodiscard]] std::vector<ResId> names(const ResId& type) const override;
     [[nodiscard]] std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override;
@@ -66,19 +98,28 @@ private:
         std::uint32_t rawSize = 0; // clipped to the end of the file
         std::uint32_t rawOffset = 0;
     };
+    // A stretch of the file: offset and length.
+    struct FileRange {
+        std::uint64_t offset = 0;
+        std::uint64_t length = 0;
+    };
 
-    PeModule(std::span<const std::uint8_t> image, std::shared_ptr<const void> keepAlive);
+    explicit PeModule(ModuleImage image) : m_image(std::move(image)) {}
 
+    [[nodiscard]] static Result<std::unique_ptr<PeModule>> readImage(ModuleImage image,
+                                                                     std::uint64_t sectionLimit);
     // The file bytes from `rva` to the end of the raw data of the section holding it.
-    [[nodiscard]] std::optional<std::span<const std::uint8_t>> fileSpan(std::uint32_t rva) const;
+    [[nodiscard]] std::optional<FileRange> sectionRest(std::uint32_t rva) const;
+    // Where the data of a resource lies in the file: it must begin in a section's file
+    // part and is cut at the end of the file.
+    [[nodiscard]] std::optional<FileRange> dataRange(const LanguageEntry& entry) const;
+    [[nodiscard]] bool isHeld(const FileRange& range) const;
     void buildIndexes();
     [[nodiscard]] const TypeEntry* findType(const ResId& type) const;
     [[nodiscard]] const NameEntry* findName(const ResId& type, const ResId& name) const;
 
-    std::span<const std::uint8_t> m_image;
-    std::uint64_t m_imageOffset = 0; // the file offset of m_image's first byte
+    ModuleImage m_image;
     std::uint32_t m_resourceRva = 0;
-    std::shared_ptr<const void> m_keepAlive;
     std::vector<Section> m_sections;
     std::vector<TypeEntry> m_types;          // directory order
     std::vector<std::uint32_t> m_typeIndex; // positions in `m_types`, sorted by identifier

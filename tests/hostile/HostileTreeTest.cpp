@@ -17,9 +17,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <fstream>
+#include <random>
+#include <thread>
 
 namespace harvix::hostile {
 namespace {
@@ -299,7 +302,7 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
     Scratch scratch;
     const std::string src = scratch / "src";
     fs::create_directories(src);
-    // Big enough to be mapped rather than read whole: about 740 KiB of bitmaps.
+    // Big enough to be read in parts rather than whole: about 740 KiB of bitmaps.
     mb::ModuleBuilder big;
     const auto dib = mb::makeDib(48, 48, 32, mb::pictures::gradient());
     for (std::uint16_t id = 1; id <= 80; ++id)
@@ -332,6 +335,62 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
                           : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// Another program cuts modules short and lets them grow again, over and over, while
+// runs read them: small modules (read whole), larger ones (headers and resource section)
+// and one whose resource section is too large to hold (read in blocks). Every run ends
+// normally with an index that matches its files.
+TEST(ChangingFiles, TruncatedAndRegrownInALoopWhileRunsReadThem) {
+    Scratch scratch;
+    const std::string src = scratch / "src";
+    fs::create_directories(src);
+    mb::ModuleBuilder parts;
+    mb::ModuleBuilder blocks;
+    const auto dib = mb::makeDib(48, 48, 32, mb::pictures::gradient());
+    for (std::uint16_t id = 1; id <= 40; ++id)
+        parts.add(ResId::number(2), ResId::number(id), 0x409, dib);
+    for (std::uint16_t id = 1; id <= 120; ++id)
+        blocks.add(ResId::number(2), ResId::number(id), 0x409, dib);
+    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> modules;
+    for (int i = 0; i < 3; ++i) {
+        modules.emplace_back(src + "/small" + std::to_string(i) + ".dll", BitmapModule(6).build());
+        auto padded = parts.build();
+        padded.resize(padded.size() + 300 * 1024, 0);
+        modules.emplace_back(src + "/parts" + std::to_string(i) + ".dll", std::move(padded));
+        modules.emplace_back(src + "/blocks" + std::to_string(i) + ".dll", blocks.build());
+    }
+    for (const auto& [path, bytes] : modules)
+        ASSERT_TRUE(mb::writeFile(path, bytes).ok());
+
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        std::mt19937 random(14);
+        while (!done.load()) {
+            const auto& [path, bytes] = modules[random() % modules.size()];
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0)
+                continue;
+            (void)::ftruncate(fd, static_cast<off_t>(random() % bytes.size()));
+            std::this_thread::yield();
+            (void)::pwrite(fd, bytes.data(), bytes.size(), 0);
+            ::close(fd);
+        }
+    });
+    for (int round = 0; round < 6; ++round) {
+        InProcessRun run;
+        run.folder = src;
+        run.destination = scratch / ("out" + std::to_string(round));
+        ASSERT_TRUE(run.Run());
+        EXPECT_EQ(run.outcome, run::RunOutcome::Completed) << round;
+        EXPECT_TRUE(run.prompt.errors.empty()) << round;
+        const DestinationCheck check = CheckDestination(run.destination);
+        EXPECT_TRUE(check.ok()) << round << ": " << check.describe();
+        const auto bitmaps = check.files.find("Bitmaps");
+        EXPECT_EQ(bitmaps == check.files.end() ? 0 : bitmaps->second, run.counts[0]) << round;
+    }
+    done = true;
+    changer.join();
 }
 
 } // namespace

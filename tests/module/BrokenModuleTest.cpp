@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -30,7 +31,7 @@ ModuleBuilder sample(Machine machine) {
 }
 
 // Walks everything the module shows and loads every resource; the loaded size must be
-// what the directory says, or nothing.
+// what the directory says, or less where the data runs past the end of the file.
 void walk(const IResourceModule& m, std::size_t imageSize) {
     for (const ResId& type : m.types())
         for (const ResId& name : m.names(type)) {
@@ -39,7 +40,7 @@ void walk(const IResourceModule& m, std::size_t imageSize) {
             EXPECT_LE(bytes.size(), imageSize);
             if (!bytes.empty()) {
                 ASSERT_FALSE(langs.empty());
-                EXPECT_EQ(bytes.size(), langs.front().size);
+                EXPECT_LE(bytes.size(), langs.front().size);
             }
         }
 }
@@ -81,6 +82,7 @@ const FaultCase kFaultCases[] = {
     {Fault::DataSizeZero, Expect::Damaged},
     {Fault::LeafAtTypeLevel, Expect::Damaged},
     {Fault::DirectoryAtLanguageLevel, Expect::Damaged},
+    {Fault::DataPastSectionEnd, Expect::Damaged},
 };
 
 class BrokenForms : public ::testing::TestWithParam<std::tuple<FaultCase, Machine>> {};
@@ -127,12 +129,19 @@ TEST(BrokenDirectory, KeepsWhatTheFaultDoesNotTouch) {
         EXPECT_TRUE((*m)->load((*m)->types().front(), first).empty());
         EXPECT_EQ((*m)->load(num(23), num(7)), std::vector<std::uint8_t>(10, 4));
     }
-    {   // A size beyond the section: unreadable, but listed with its claimed size.
-        auto m = OpenModuleFromBuffer(sample(Machine::Pe32).inject(Fault::HugeDataSize).build());
+    {   // A size beyond the section and the file: the data as far as the file goes,
+        // listed with its claimed size.
+        const auto image = sample(Machine::Pe32).inject(Fault::HugeDataSize).build();
+        auto m = OpenModuleFromBytes(image);
         ASSERT_TRUE(m.ok());
         const ResId type = (*m)->types().front();
         const ResId first = (*m)->names(type).front();
-        EXPECT_TRUE((*m)->load(type, first).empty());
+        const auto bytes = (*m)->load(type, first);
+        // The first resource in the directory is the video of 20 bytes.
+        ASSERT_GE(bytes.size(), 20u);
+        EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 20), std::vector<std::uint8_t>(20, 3));
+        // ... through the last byte of the file.
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image.end() - static_cast<std::ptrdiff_t>(bytes.size())));
         EXPECT_EQ((*m)->languages(type, first).front().size, 0xFFFFFFF0u);
         EXPECT_EQ((*m)->load(num(2), num(1)), bitmap);
     }
@@ -165,6 +174,31 @@ TEST(BrokenDirectory, KeepsWhatTheFaultDoesNotTouch) {
         EXPECT_TRUE((*m)->names(txt("AVI")).empty());
         EXPECT_EQ((*m)->load(num(2), num(1)), bitmap);
     }
+}
+
+// Data that begins in the resource section's file part and runs past it is read on from
+// the file; cut by the end of the file it gives what the file holds. Data that begins
+// past the section's file part gives nothing.
+TEST(BrokenDirectory, DataRunningPastTheSectionLoadsFromTheFile) {
+    const std::vector<std::uint8_t> last(24, 9);
+    auto builder = [&] {
+        ModuleBuilder b;
+        b.add(num(2), num(1), 0x409, std::vector<std::uint8_t>(40, 1));
+        b.add(num(23), num(7), 0x409, last);
+        return b.inject(Fault::DataPastSectionEnd);
+    };
+    const auto image = builder().build();
+    auto m = OpenModuleFromBytes(image);
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ((*m)->load(num(23), num(7)), last);
+    EXPECT_EQ((*m)->load(num(2), num(1)), std::vector<std::uint8_t>(40, 1));
+
+    // The file ends 4 bytes into what runs past the section: 20 of the 24 bytes.
+    const std::size_t end = image.size() - static_cast<std::size_t>(
+                                               std::find(image.rbegin(), image.rend(), 9) - image.rbegin());
+    auto cut = OpenModuleFromBuffer(builder().truncateTo(end - 4).build());
+    ASSERT_TRUE(cut.ok());
+    EXPECT_EQ((*cut)->load(num(23), num(7)), std::vector<std::uint8_t>(20, 9));
 }
 
 TEST(BrokenDirectory, SharedSubdirectoriesAreReadOnce) {

@@ -34,6 +34,16 @@ TEST(FileVersion, ReadsTheFileVersionOfTheFirstVersionResource) {
     EXPECT_EQ(v.Revision(), 45);
 }
 
+// Resource compilers that write the resource section's raw size short leave the end of
+// the version resource outside the section's file part; the version is still found.
+TEST(FileVersion, ReadsAVersionThatRunsPastItsSection) {
+    ModuleBuilder b;
+    b.add(ResId::number(16), ResId::number(1), 0x409, makeVersionInfo({6, 1, 7601, 17514}, {}, "x"));
+    auto m = OpenModuleFromBuffer(b.inject(Fault::DataPastSectionEnd).build());
+    ASSERT_TRUE(m.ok());
+    EXPECT_EQ(cFileVersion(**m).Version(), "6.1.7601.17514");
+}
+
 TEST(FileVersion, LargestPartsAndZeros) {
     auto m = moduleWith({makeVersionInfo({65535, 0, 65535, 0}, {}, "x")});
     ASSERT_TRUE(m);

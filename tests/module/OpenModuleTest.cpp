@@ -79,7 +79,7 @@ long maxRssKb() {
     return usage.ru_maxrss;
 }
 
-// Small files are read whole and larger ones mapped; on either side of the limit the
+// Small files are read whole and larger ones in parts; on either side of the limit the
 // module is the same. The padding after the image is data a module may carry at its end.
 TEST(OpenModule, ReadsFilesOnBothSidesOfTheWholeReadLimit) {
     TempDir dir;
@@ -121,28 +121,33 @@ std::string describe(const Result<std::unique_ptr<IResourceModule>>& m) {
     return text;
 }
 
-// A file above the whole-read limit is read in parts (headers, resource section) or,
-// when that cannot be done, mapped; well-formed or broken, it reads as the same bytes
-// held in memory do.
+// A file above the whole-read limit is read in parts (headers, resource section, and
+// anything outside the section from the file when it is loaded); well-formed or broken,
+// it reads as the same bytes held in memory do.
 TEST(OpenModule, AFileReadInPartsReadsAsTheWholeImage) {
     TempDir dir;
     std::vector<std::optional<Fault>> cases = {std::nullopt};
     for (Fault f : allFaults())
         cases.emplace_back(f);
-    for (const auto& fault : cases) {
-        ModuleBuilder b(Machine::Pe32Plus);
-        b.add(ResId::number(2), ResId::number(7), 0x409, makeDib(16, 16, 24, pictures::gradient()));
-        b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
-        b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x407, makeHtml("Info", "Text"));
-        if (fault)
-            b.inject(*fault);
-        std::vector<std::uint8_t> bytes = b.build();
-        bytes.resize(std::max<std::size_t>(bytes.size(), 300 * 1024), 0xEE);
-        const std::string name = fault ? faultName(*fault) : "well-formed";
-        const std::string path = dir.file(name + ".dll");
-        ASSERT_TRUE(writeFile(path, bytes).ok());
-        EXPECT_EQ(describe(OpenModule(path)), describe(OpenModuleFromBuffer(bytes))) << name;
-    }
+    // A resource section held in memory, and one too large for that, whose directory is
+    // read in blocks and whose data is read per resource.
+    for (const bool largeSection : {false, true})
+        for (const auto& fault : cases) {
+            ModuleBuilder b(Machine::Pe32Plus);
+            b.add(ResId::number(2), ResId::number(7), 0x409, makeDib(16, 16, 24, pictures::gradient()));
+            b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
+            b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x407, makeHtml("Info", "Text"));
+            if (largeSection)
+                b.add(ResId::number(23), ResId::number(9), 0x409, std::vector<std::uint8_t>(300 * 1024, 0x33));
+            if (fault)
+                b.inject(*fault);
+            std::vector<std::uint8_t> bytes = b.build();
+            bytes.resize(std::max<std::size_t>(bytes.size(), 300 * 1024), 0xEE);
+            const std::string name = (fault ? faultName(*fault) : "well-formed") + std::string(largeSection ? "-large" : "");
+            const std::string path = dir.file(name + ".dll");
+            ASSERT_TRUE(writeFile(path, bytes).ok());
+            EXPECT_EQ(describe(OpenModule(path)), describe(OpenModuleFromBuffer(bytes))) << name;
+        }
 }
 
 TEST(OpenModule, ReadsResourcesAtTheEndOfAHugeSparseFile) {
@@ -163,7 +168,7 @@ TEST(OpenModule, ReadsResourcesAtTheEndOfAHugeSparseFile) {
 }
 
 // A file cut short by someone else while it is open: the resources beyond the new end
-// are unreadable, and the program goes on (the mapping would otherwise raise SIGBUS).
+// are unreadable, and the program goes on.
 TEST(OpenModule, ResourcesOfAFileTruncatedWhileOpenAreUnreadableNotFatal) {
     TempDir dir;
     ModuleBuilder b(Machine::Pe32Plus);
@@ -177,7 +182,6 @@ TEST(OpenModule, ResourcesOfAFileTruncatedWhileOpenAreUnreadableNotFatal) {
     ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
     EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(2)).empty());
     EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
-    // Guarded copies go on working after a fault.
     ASSERT_EQ(::truncate(path.c_str(), 0), 0);
     EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
 }

@@ -477,7 +477,10 @@ SplitImage ModuleBuilder::buildSplit(std::uint64_t resourceOffset) const {
     const auto virtualSize = static_cast<std::uint32_t>(section.size());
     const std::uint32_t rawSize = alignUp(virtualSize, kFileAlignment);
     section.resize(rawSize, 0);
-    image.head = headers(static_cast<std::uint32_t>(resourceOffset), rawSize, virtualSize);
+    // Resource compilers that write the raw size short: the last data runs past it.
+    const std::uint32_t writtenRawSize =
+        has(Fault::DataPastSectionEnd) && virtualSize > 8 ? virtualSize - 8 : rawSize;
+    image.head = headers(static_cast<std::uint32_t>(resourceOffset), writtenRawSize, virtualSize);
     image.tailOffset = resourceOffset;
     image.tail = std::move(section);
     return image;
@@ -497,7 +500,7 @@ std::vector<std::uint8_t> ModuleBuilder::build() const {
 
 std::vector<Fault> allFaults() {
     std::vector<Fault> all;
-    for (int f = static_cast<int>(Fault::NoMzSignature); f <= static_cast<int>(Fault::DirectoryAtLanguageLevel); ++f)
+    for (int f = static_cast<int>(Fault::NoMzSignature); f <= static_cast<int>(Fault::DataPastSectionEnd); ++f)
         all.push_back(static_cast<Fault>(f));
     return all;
 }
@@ -533,6 +536,7 @@ const char* faultName(Fault fault) {
     case Fault::DataSizeZero: return "DataSizeZero";
     case Fault::LeafAtTypeLevel: return "LeafAtTypeLevel";
     case Fault::DirectoryAtLanguageLevel: return "DirectoryAtLanguageLevel";
+    case Fault::DataPastSectionEnd: return "DataPastSectionEnd";
     }
     return "?";
 }

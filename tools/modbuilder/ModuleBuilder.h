@@ -61,6 +61,8 @@ enum class Fault {
     DataSizeZero,             // the first data entry claims 0 bytes
     LeafAtTypeLevel,          // the first type entry points at a data entry, not a directory
     DirectoryAtLanguageLevel, // the first language entry points at a directory (too deep)
+    DataPastSectionEnd,       // the resource section's SizeOfRawData ends 8 bytes before its
+                              // last data does; those bytes still follow in the file
 };
 
 // A resource name given as raw UTF-16 code units, for names that are not well-formed
