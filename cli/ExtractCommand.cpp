@@ -7,6 +7,7 @@
 #include "Destination.h"
 #include "LimitText.h"
 #include "Paths.h"
+#include "ReadAhead.h"
 #include "ResCore.h"
 #include "ResultStats.h"
 #include "RunBindings.h"
@@ -50,6 +51,8 @@ const char* const kExtractUsage =
     "                                   (default 8-32;0-3000;16-48)\n"
     "            --icon-limits D;W;H    the same for icon images (default 8-32;16-32;16-32)\n"
     "            --priority 1-5         1 idle ... 3 normal (default) ... 5 high\n"
+    "            --jobs N               threads that read modules ahead of the writing\n"
+    "                                   (default: the number of processors; 0: none)\n"
     "            --saved                start from the wizard's saved settings (search mode,\n"
     "                                   folder, subfolders, mask, kinds, destination,\n"
     "                                   priority); the options given beside it win\n"
@@ -94,6 +97,7 @@ struct ExtractRequest {
     run::LimitSet bitmapLimits = run::kDefaultBitmapLimits;
     run::LimitSet iconLimits = run::kDefaultIconLimits;
     std::optional<std::int16_t> priority;
+    std::optional<unsigned> jobs;
     bool saved = false;
     bool allDrives = false;
     std::optional<std::string> folder;
@@ -183,6 +187,16 @@ Result<ExtractRequest> parseArgs(const Args& args) {
                 return makeError(ErrorKind::Malformed,
                                  "--priority takes a whole number from 1 to 5, not '" + *v + "'");
             req.priority = static_cast<std::int16_t>((*v)[0] - '0');
+        } else if (arg == "--jobs") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            const bool digits = !v->empty() && v->size() <= 3 &&
+                                v->find_first_not_of("0123456789") == std::string::npos;
+            if (!digits || std::stoi(*v) > 64)
+                return makeError(ErrorKind::Malformed,
+                                 "--jobs takes a whole number from 0 to 64, not '" + *v + "'");
+            req.jobs = static_cast<unsigned>(std::stoi(*v));
         } else if (arg == "--yes") {
             if (auto s = flag(req.yes); !s)
                 return s.error();
@@ -555,10 +569,17 @@ int RunExtract(const Args& args) {
     const bool interactive = isTerminal(STDIN_FILENO);
     CliView view(isTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
-    mResCore engine(prompt);
+    // Modules are read ahead on other threads; the engine writes on this one.
+    run::ModuleReadAhead::Limits limits;
+    limits.jobs = req.jobs.value_or(run::DefaultReadAheadJobs());
+    limits.files = std::max<std::size_t>(limits.files, 2 * std::size_t{limits.jobs});
+    run::ModuleReadAhead readAhead(limits);
+    mResCore engine(prompt, RealFileSystem(),
+                    [&readAhead](const std::string& path) { return readAhead.Open(path); });
     run::EngineBinding engineBinding(engine, options, options.destinationFolder);
     cSearchCore core;
-    run::SearchCoreBinding searchBinding(core);
+    run::SearchCoreBinding coreBinding(core);
+    run::ReadAheadSearch searchBinding(coreBinding, readAhead);
     CliClock clock;
     run::SearchRun searchRun(view, prompt, searchBinding, engineBinding, clock);
     view.setRun(&searchRun);

@@ -450,10 +450,17 @@ void WizardLogic::cmdBrowseDest_Click() {
 
 void WizardLogic::FillStatsList() {
     if (!m_run) {
-        m_engine = std::make_unique<mResCore>(m_prompt, m_services.FileSystem());
+        // Modules are read ahead on other threads, as in harvix-cli extract.
+        run::ModuleReadAhead::Limits limits;
+        limits.jobs = run::DefaultReadAheadJobs();
+        m_readAhead = std::make_unique<run::ModuleReadAhead>(limits);
+        m_readAheadSearch = std::make_unique<run::ReadAheadSearch>(m_services.Search(), *m_readAhead);
+        m_engine = std::make_unique<mResCore>(
+            m_prompt, m_services.FileSystem(),
+            [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
         m_engineBinding =
             std::make_unique<run::EngineBinding>(*m_engine, m_options, m_options.destinationFolder);
-        m_run = std::make_unique<run::SearchRun>(*m_runView, m_prompt, m_services.Search(),
+        m_run = std::make_unique<run::SearchRun>(*m_runView, m_prompt, *m_readAheadSearch,
                                                  *m_engineBinding, m_services.Clock());
         m_run->setPriorityApplier(
             [this](std::int16_t position) { m_services.ApplyPriority(position); });

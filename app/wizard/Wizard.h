@@ -8,6 +8,7 @@
 #pragma once
 
 #include "Prompt.h"
+#include "ReadAhead.h"
 #include "ResCore.h"
 #include "ResourceKind.h"
 #include "RunBindings.h"
@@ -109,6 +110,8 @@ private:
     bool m_unloaded = false;
 
     std::unique_ptr<RunView> m_runView;
+    std::unique_ptr<run::ModuleReadAhead> m_readAhead;
+    std::unique_ptr<run::ReadAheadSearch> m_readAheadSearch;
     std::unique_ptr<mResCore> m_engine;
     std::unique_ptr<run::EngineBinding> m_engineBinding;
     std::unique_ptr<run::SearchRun> m_run;

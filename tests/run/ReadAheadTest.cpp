@@ -1,0 +1,231 @@
+// Reading modules ahead of the run: whatever the number of readers and however long each
+// module takes to open, the run gets the files in the order found, with their counters,
+// each with its own module; a cancel stops the search and the readers; the memory held
+// ahead stays within its budget; the readers run at the run's priority.
+#include "ReadAhead.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace harvix::run {
+namespace {
+
+// A module that knows the file it was opened for.
+struct FakeModule final : IResourceModule {
+    static inline std::atomic<int> alive{0};
+    static inline std::atomic<int> mostAlive{0};
+
+    FakeModule(std::string p, std::uint64_t bytes) : path(std::move(p)), held(bytes) {
+        const int now = ++alive;
+        int most = mostAlive.load();
+        while (now > most && !mostAlive.compare_exchange_weak(most, now)) {
+        }
+    }
+    ~FakeModule() override { --alive; }
+
+    std::vector<ResId> types() const override { return {}; }
+    std::vector<ResId> names(const ResId&) const override { return {}; }
+    std::vector<ResLanguage> languages(const ResId&, const ResId&) const override { return {}; }
+    std::vector<std::uint8_t> load(const ResId&, const ResId&) const override { return {}; }
+    std::uint64_t heldBytes() const override { return held; }
+
+    std::string path;
+    std::uint64_t held;
+};
+
+// Opens any path after a random pause of up to `maxDelayUs`; "bad*" are no modules.
+struct DelayingOpener {
+    int maxDelayUs = 0;
+    std::uint64_t held = 1000;
+    std::atomic<int> calls{0};
+    std::mutex mutex;
+    std::mt19937 random{1414};
+    std::function<void()> onOpen;
+
+    Result<std::unique_ptr<IResourceModule>> operator()(const std::string& path) {
+        ++calls;
+        int delay = 0;
+        {
+            std::lock_guard lock(mutex);
+            delay = maxDelayUs > 0 ? static_cast<int>(random() % static_cast<unsigned>(maxDelayUs)) : 0;
+        }
+        if (onOpen)
+            onOpen();
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        if (path.rfind("bad", 0) == 0)
+            return makeError(ErrorKind::NotLoadable, "not a module");
+        return std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(path, held));
+    }
+};
+
+// A search that reports the given files, with counters, until it is cancelled.
+struct ScriptedSearch final : IRunSearch {
+    std::vector<std::string> files;
+    int stoppedAt = -1; // the file whose FileFound returned Cancel
+    int finished = 0;
+
+    std::int32_t GetDirCount(bool, const std::string&) override { return 7; }
+    void SearchForFiles(const std::string&, bool, const std::string&, cSearchCoreEvents& events) override {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            std::string name = files[i];
+            std::int32_t fileCount = static_cast<std::int32_t>(i + 1);
+            std::int32_t dirCount = static_cast<std::int32_t>(3 * i);
+            bool cancel = false;
+            events.FileFound(name, fileCount, dirCount, cancel);
+            if (cancel) {
+                stoppedAt = static_cast<int>(i);
+                break;
+            }
+        }
+        ++finished;
+        events.SearchFinished();
+    }
+    void SearchSystemForFiles(const std::string& mask, cSearchCoreEvents& events) override {
+        SearchForFiles("/", true, mask, events);
+    }
+};
+
+// The run's side: records every file with its counters and the module it got.
+struct RecordingRun final : cSearchCoreEvents {
+    ModuleReadAhead* readAhead = nullptr;
+    std::vector<std::string> log;
+    int cancelAt = -1;
+    int finished = 0;
+    std::function<void()> onFile;
+
+    void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount, bool& Cancel) override {
+        auto module = readAhead->Open(FileName);
+        std::string got = !module ? "none" : static_cast<const FakeModule&>(**module).path;
+        log.push_back(FileName + " " + std::to_string(FileCount) + " " + std::to_string(DirCount) + " " + got);
+        if (onFile)
+            onFile();
+        if (static_cast<int>(log.size()) - 1 == cancelAt)
+            Cancel = true;
+    }
+    void SearchFinished() override { ++finished; }
+};
+
+std::vector<std::string> someFiles(int n) {
+    std::vector<std::string> files;
+    for (int i = 0; i < n; ++i)
+        files.push_back((i % 7 == 3 ? "bad" : "m") + std::to_string(i) + ".dll");
+    return files;
+}
+
+// What the run sees without reading ahead.
+std::vector<std::string> expectedLog(const std::vector<std::string>& files, int upTo) {
+    std::vector<std::string> log;
+    for (std::size_t i = 0; i < files.size() && static_cast<int>(i) <= upTo; ++i)
+        log.push_back(files[i] + " " + std::to_string(i + 1) + " " + std::to_string(3 * i) + " " +
+                      (files[i].rfind("bad", 0) == 0 ? "none" : files[i]));
+    return log;
+}
+
+TEST(ReadAhead, TheRunGetsEveryFileInOrderWithItsOwnModule) {
+    const auto files = someFiles(60);
+    for (const unsigned jobs : {0u, 1u, 2u, 3u, 8u})
+        for (const std::size_t window : {std::size_t{1}, std::size_t{4}, std::size_t{16}}) {
+            DelayingOpener opener;
+            opener.maxDelayUs = 400;
+            ModuleReadAhead readAhead({jobs, window, 1 << 20}, std::ref(opener));
+            ScriptedSearch inner;
+            inner.files = files;
+            ReadAheadSearch search(inner, readAhead);
+            RecordingRun run;
+            run.readAhead = &readAhead;
+            // The run is slow at random too.
+            std::mt19937 random(jobs * 100 + static_cast<unsigned>(window));
+            run.onFile = [&] { std::this_thread::sleep_for(std::chrono::microseconds(random() % 300)); };
+            EXPECT_EQ(search.GetDirCount(false, "x"), 7);
+            search.SearchForFiles("x", true, "*", run);
+            EXPECT_EQ(run.log, expectedLog(files, 1000)) << jobs << " " << window;
+            EXPECT_EQ(run.finished, 1);
+            EXPECT_EQ(inner.stoppedAt, -1);
+            // Each file was opened once, by a reader or by the run.
+            EXPECT_EQ(opener.calls.load(), 60) << jobs << " " << window;
+            if (jobs == 0) {
+                EXPECT_EQ(readAhead.OpenedByReaders(), 0u);
+            }
+        }
+}
+
+TEST(ReadAhead, ACancelStopsTheSearchAndTheReaders) {
+    const auto files = someFiles(200);
+    for (const unsigned jobs : {0u, 1u, 4u}) {
+        DelayingOpener opener;
+        opener.maxDelayUs = 200;
+        ModuleReadAhead readAhead({jobs, 6, 1 << 20}, std::ref(opener));
+        ScriptedSearch inner;
+        inner.files = files;
+        ReadAheadSearch search(inner, readAhead);
+        RecordingRun run;
+        run.readAhead = &readAhead;
+        run.cancelAt = 20;
+        search.SearchForFiles("x", true, "*", run);
+        EXPECT_EQ(run.log, expectedLog(files, 20)) << jobs;
+        // The search stopped at the file found when the run cancelled: a window later.
+        EXPECT_EQ(inner.stoppedAt, 20 + 6) << jobs;
+        EXPECT_EQ(run.finished, 1);
+        // Opens already under way when the run stopped end; no other one starts.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const int opened = opener.calls.load();
+        EXPECT_LE(opened, 20 + 6 + 1) << jobs;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(opener.calls.load(), opened) << "a reader went on after the stop";
+    }
+}
+
+TEST(ReadAhead, HoldsNoMoreThanItsByteBudget) {
+    DelayingOpener opener;
+    opener.held = 5 << 20;
+    FakeModule::mostAlive = 0;
+    ModuleReadAhead readAhead({4, 16, 8 << 20}, std::ref(opener));
+    ScriptedSearch inner;
+    inner.files = someFiles(40);
+    ReadAheadSearch search(inner, readAhead);
+    RecordingRun run;
+    run.readAhead = &readAhead;
+    run.onFile = [] { std::this_thread::sleep_for(std::chrono::microseconds(500)); };
+    search.SearchForFiles("x", true, "*", run);
+    EXPECT_EQ(run.log, expectedLog(inner.files, 1000));
+    // Two held ahead (10 MiB reach the budget of 8), at most one more being opened by
+    // each reader, one in the run's hands: far fewer than the window of 16 files.
+    EXPECT_LE(FakeModule::mostAlive.load(), 2 + 4 + 1);
+    EXPECT_EQ(FakeModule::alive.load(), 0);
+}
+
+TEST(ReadAhead, ReadersRunAtThePriorityOfTheRun) {
+    // In a thread of its own, whose nice value the test may raise for good.
+    std::thread([] {
+        ASSERT_EQ(::setpriority(PRIO_PROCESS, 0, 7), 0);
+        DelayingOpener opener;
+        std::mutex mutex;
+        std::vector<int> seen;
+        opener.onOpen = [&] {
+            std::lock_guard lock(mutex);
+            seen.push_back(::getpriority(PRIO_PROCESS, 0));
+        };
+        ModuleReadAhead readAhead({2, 8, 1 << 20}, std::ref(opener));
+        ScriptedSearch inner;
+        inner.files = someFiles(30);
+        ReadAheadSearch search(inner, readAhead);
+        RecordingRun run;
+        run.readAhead = &readAhead;
+        run.onFile = [] { std::this_thread::sleep_for(std::chrono::microseconds(300)); };
+        search.SearchForFiles("x", true, "*", run);
+        EXPECT_GT(readAhead.OpenedByReaders(), 0u);
+        for (int nice : seen)
+            EXPECT_EQ(nice, 7);
+    }).join();
+}
+
+} // namespace
+} // namespace harvix::run
