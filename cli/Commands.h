@@ -14,11 +14,15 @@ int RunList(const Args& args);
 int RunVersion(const Args& args);
 int RunSettings(const Args& args);
 int RunExtract(const Args& args);
+int RunPng(const Args& args);
+int RunThumbnail(const Args& args);
 
 // Usage text of each command, for --help.
 extern const char* const kListUsage;
 extern const char* const kVersionUsage;
 extern const char* const kSettingsUsage;
 extern const char* const kExtractUsage;
+extern const char* const kPngUsage;
+extern const char* const kThumbnailUsage;
 
 } // namespace harvix::cli

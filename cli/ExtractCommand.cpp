@@ -6,6 +6,7 @@
 
 #include "Destination.h"
 #include "LimitText.h"
+#include "PngOption.h"
 #include "Paths.h"
 #include "ReadAhead.h"
 #include "ResCore.h"
@@ -56,6 +57,8 @@ const char* const kExtractUsage =
     "            --saved                start from the wizard's saved settings (search mode,\n"
     "                                   folder, subfolders, mask, kinds, destination,\n"
     "                                   priority); the options given beside it win\n"
+    "            --png                  also convert every .ico, .cur and .bmp written into\n"
+    "                                   PNG files in DIR/PNG/, in the same folders\n"
     "            Exit status: 0 completed, 1 stopped by an error or cancelled,\n"
     "            2 bad usage or a refused folder or destination.\n";
 
@@ -99,6 +102,7 @@ struct ExtractRequest {
     std::optional<std::int16_t> priority;
     std::optional<unsigned> jobs;
     bool saved = false;
+    bool png = false;
     bool allDrives = false;
     std::optional<std::string> folder;
     bool help = false;
@@ -205,6 +209,9 @@ Result<ExtractRequest> parseArgs(const Args& args) {
                 return s.error();
         } else if (arg == "--saved") {
             if (auto s = flag(req.saved); !s)
+                return s.error();
+        } else if (arg == "--png") {
+            if (auto s = flag(req.png); !s)
                 return s.error();
         } else if (arg == "--all-drives") {
             if (auto s = flag(req.allDrives); !s)
@@ -574,7 +581,8 @@ int RunExtract(const Args& args) {
     limits.jobs = req.jobs.value_or(run::DefaultReadAheadJobs());
     limits.files = std::max<std::size_t>(limits.files, 2 * std::size_t{limits.jobs});
     run::ModuleReadAhead readAhead(limits);
-    mResCore engine(prompt, RealFileSystem(),
+    const auto pngMirror = MakePngMirror(req.png, options.destinationFolder);
+    mResCore engine(prompt, pngMirror ? *pngMirror : RealFileSystem(),
                     [&readAhead](const std::string& path) { return readAhead.Open(path); });
     run::EngineBinding engineBinding(engine, options, options.destinationFolder);
     cSearchCore core;
@@ -609,6 +617,7 @@ int RunExtract(const Args& args) {
 
     for (const run::StatsRow& row : searchRun.Stats().rows())
         std::cout << row.caption << ": " << row.countText() << '\n';
+    FinishPngMirror(pngMirror.get());
     std::cout << std::flush;
 
     switch (searchRun.Outcome()) {

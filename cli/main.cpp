@@ -12,9 +12,9 @@ void printHelp(std::FILE* out) {
                  "Usage: harvix-cli COMMAND [OPTIONS]\n"
                  "Finds Windows modules and lists or extracts the pictures, cursors, clips and\n"
                  "pages they hold, without running them.\n\n"
-                 "Commands:\n%s\n%s\n%s\n%s\n",
+                 "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n",
                  harvix::cli::kListUsage, harvix::cli::kVersionUsage, harvix::cli::kExtractUsage,
-                 harvix::cli::kSettingsUsage);
+                 harvix::cli::kSettingsUsage, harvix::cli::kPngUsage, harvix::cli::kThumbnailUsage);
 }
 
 } // namespace
@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
         return harvix::cli::RunSettings(args);
     if (command == "extract")
         return harvix::cli::RunExtract(args);
+    if (command == "png")
+        return harvix::cli::RunPng(args);
+    if (command == "thumbnail")
+        return harvix::cli::RunThumbnail(args);
     std::fprintf(stderr, "harvix-cli: unknown command '%s' (try --help)\n", command.c_str());
     return 2;
 }

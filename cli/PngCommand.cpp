@@ -1,0 +1,127 @@
+// harvix-cli png: icon, cursor and bitmap files into PNG files; and the --png option of
+// harvix-cli extract, which converts what the extraction writes.
+#include "Commands.h"
+#include "PngOption.h"
+
+#include "Paths.h"
+#include "PngFiles.h"
+
+#include <sys/stat.h>
+
+#include <iostream>
+#include <new>
+#include <optional>
+#include <string>
+
+namespace harvix::cli {
+
+const char* const kPngUsage =
+    "  png [--dest DIR] FILE...\n"
+    "            Converts icon (.ico), cursor (.cur) and bitmap (.bmp) files into PNG\n"
+    "            files: every image of an icon or cursor as NAME_WxH_BPP.png (a\n"
+    "            cursor's hot spot in the text chunk \"Hotspot\" as \"X,Y\"), a bitmap as\n"
+    "            NAME.png, NAME being the file name without its extension. An existing\n"
+    "            file is never replaced: the next free name NAME (2).png, ... is taken.\n"
+    "            Prints the path of every file written.\n"
+    "            --dest DIR             write into DIR (default: beside each FILE)\n"
+    "            Exit status: 0 all converted, 1 an image or file was left out (a\n"
+    "            message on stderr names it), 2 bad usage or DIR not a folder.\n";
+
+namespace {
+
+// Input files are read whole; no picture this program decodes needs more.
+constexpr std::uint64_t kMaxInputBytes = 256ull << 20;
+
+void complain(const std::string& message) {
+    std::cerr << "harvix-cli png: " << message << '\n';
+}
+
+} // namespace
+
+int RunPng(const Args& args) {
+    std::optional<std::string> dest;
+    std::vector<std::string> files;
+    bool onlyFiles = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!onlyFiles && (arg == "--help" || arg == "-h")) {
+            std::cout << "Usage: harvix-cli png [--dest DIR] FILE...\n\n" << kPngUsage;
+            return 0;
+        }
+        if (!onlyFiles && arg == "--dest") {
+            if (i + 1 >= args.size()) {
+                complain("--dest needs a value (try 'harvix-cli png --help')");
+                return 2;
+            }
+            dest = args[++i];
+        } else if (!onlyFiles && arg.rfind("--dest=", 0) == 0) {
+            dest = arg.substr(7);
+        } else if (!onlyFiles && arg == "--") {
+            onlyFiles = true;
+        } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
+            complain("unknown option '" + arg + "' (try 'harvix-cli png --help')");
+            return 2;
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty()) {
+        complain("give at least one FILE (try 'harvix-cli png --help')");
+        return 2;
+    }
+    if (dest) {
+        struct stat st {};
+        if (::stat(dest->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            complain("the destination '" + *dest + "' is not a folder");
+            return 2;
+        }
+    }
+
+    bool allConverted = true;
+    for (const std::string& file : files) {
+        try {
+            auto bytes = image::ReadWholeFile(file, kMaxInputBytes);
+            if (!bytes) {
+                complain(bytes.error().message);
+                allConverted = false;
+                continue;
+            }
+            std::string folder;
+            if (dest) {
+                folder = AddBackslash(*dest);
+            } else {
+                const auto slash = file.rfind('/');
+                folder = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+            }
+            const image::PngConversion result = image::ConvertToPng(
+                *bytes, FileNamePart(file), folder, file, RealFileSystem());
+            for (const std::string& path : result.written)
+                std::cout << path << '\n';
+            for (const std::string& problem : result.problems)
+                complain(problem);
+            allConverted = allConverted && result.problems.empty() && !result.written.empty();
+        } catch (const std::bad_alloc&) {
+            complain(file + ": not enough memory");
+            allConverted = false;
+        }
+    }
+    std::cout << std::flush;
+    return allConverted ? 0 : 1;
+}
+
+std::unique_ptr<image::PngMirror> MakePngMirror(bool wanted, const std::string& destination) {
+    if (!wanted)
+        return nullptr;
+    return std::make_unique<image::PngMirror>(RealFileSystem(), destination);
+}
+
+void FinishPngMirror(image::PngMirror* mirror) {
+    if (mirror == nullptr)
+        return;
+    mirror->Finish();
+    for (const std::string& problem : mirror->Problems())
+        std::cerr << "harvix-cli extract: PNG: " << problem << '\n';
+    std::cout << "PNG: " << mirror->Converted() << '\n';
+}
+
+} // namespace harvix::cli

@@ -1,0 +1,222 @@
+// harvix-cli thumbnail: the picture a file manager shows for a Windows module, an icon
+// or a cursor file. File managers run it on every such file they come across, also on
+// files just downloaded, so it limits itself before it reads anything: 2 s of CPU time,
+// 256 MiB of address space, 10 s in all; and OUT appears whole or not at all.
+#include "Commands.h"
+
+#include "ModuleAccess.h"
+#include "Png.h"
+#include "PngFiles.h"
+#include "Thumbnail.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <new>
+#include <string>
+
+namespace harvix::cli {
+
+const char* const kThumbnailUsage =
+    "  thumbnail [--size N] FILE OUT.png\n"
+    "            Writes the picture a file manager shows for FILE: of a module its\n"
+    "            first icon group, or an icon or cursor file's own images; the image\n"
+    "            closest to N pixels from above (deeper colours first; the largest\n"
+    "            when none is as large), scaled down to fit N x N. Limits itself to\n"
+    "            2 s of CPU time and 256 MiB of memory; OUT.png is replaced whole or\n"
+    "            not at all.\n"
+    "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
+    "            Exit status: 0 written, 1 no icon to show (nothing written), 2 bad\n"
+    "            usage.\n";
+
+namespace {
+
+constexpr std::uint64_t kMaxIconFileBytes = 64ull << 20;
+
+// The temporary file while it exists, for the handler of the limits' signals: it may use
+// only what is safe in a signal handler, hence a fixed buffer.
+char g_temporary[4096] = {0};
+
+extern "C" void onLimit(int) {
+    if (g_temporary[0] != '\0')
+        ::unlink(g_temporary);
+    ::_exit(1);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+void limitSelf() {
+    // CPU: SIGXCPU at 2 s (the handler removes the temporary file), killed at 3 s.
+    const rlimit cpu{2, 3};
+    (void)::setrlimit(RLIMIT_CPU, &cpu);
+    // The address sanitizer reserves terabytes of address space for its own books, so
+    // its builds cannot run under this limit.
+    if (!kSanitized) {
+        const rlimit as{256ull << 20, 256ull << 20};
+        (void)::setrlimit(RLIMIT_AS, &as);
+    }
+    std::signal(SIGXCPU, onLimit);
+    // A read that waits on a dead network file system uses no CPU time.
+    std::signal(SIGALRM, onLimit);
+    ::alarm(10);
+}
+
+void complain(const std::string& message) {
+    std::cerr << "harvix-cli thumbnail: " << message << '\n';
+}
+
+// The icon images of FILE: an icon or cursor file by its first four bytes, else a module.
+bool isIconFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    std::uint8_t head[4] = {1, 1, 1, 1};
+    const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                      ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head);
+    ::close(fd);
+    return read && head[0] == 0 && head[1] == 0 && (head[2] == 1 || head[2] == 2) && head[3] == 0;
+}
+
+Result<image::IconImages> iconImagesOf(const std::string& path) {
+    if (isIconFile(path)) {
+        auto bytes = image::ReadWholeFile(path, kMaxIconFileBytes);
+        if (!bytes)
+            return bytes.error();
+        return image::IconImagesOfIconFile(*bytes);
+    }
+    auto module = OpenModule(path);
+    if (!module)
+        return makeError(ErrorKind::NotLoadable, "neither a module nor an icon or cursor file");
+    return image::IconImagesOfModule(**module);
+}
+
+// Writes the bytes to a new file beside `out` and renames it to `out`.
+Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) {
+    const auto slash = out.rfind('/');
+    std::string tmp = (slash == std::string::npos ? std::string() : out.substr(0, slash + 1)) +
+                      ".harvix-thumbnail-XXXXXX";
+    if (tmp.size() >= sizeof g_temporary)
+        return makeError(ErrorKind::Io, out + ": path too long");
+    std::memcpy(g_temporary, tmp.c_str(), tmp.size() + 1);
+    const int fd = ::mkstemp(g_temporary);
+    if (fd < 0) {
+        g_temporary[0] = '\0';
+        return makeError(ErrorKind::Io, out + ": " + std::strerror(errno), errno);
+    }
+    std::size_t done = 0;
+    int error = 0;
+    while (done < png.size()) {
+        const ssize_t n = ::write(fd, png.data() + done, png.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(g_temporary, out.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(g_temporary);
+    g_temporary[0] = '\0';
+    if (error != 0)
+        return makeError(ErrorKind::Io, out + ": " + std::strerror(error), error);
+    return success();
+}
+
+} // namespace
+
+int RunThumbnail(const Args& args) {
+    std::uint32_t size = 128;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << "Usage: harvix-cli thumbnail [--size N] FILE OUT.png\n\n"
+                      << kThumbnailUsage;
+            return 0;
+        }
+        if (arg == "--size" || arg.rfind("--size=", 0) == 0) {
+            std::string value;
+            if (arg == "--size") {
+                if (i + 1 >= args.size()) {
+                    complain("--size needs a value");
+                    return 2;
+                }
+                value = args[++i];
+            } else {
+                value = arg.substr(7);
+            }
+            unsigned long n = 0;
+            const bool digits = !value.empty() && value.size() <= 4 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            if (digits)
+                n = std::stoul(value);
+            if (!digits || n < 1 || n > 4096) {
+                complain("--size takes a whole number from 1 to 4096, not '" + value + "'");
+                return 2;
+            }
+            size = static_cast<std::uint32_t>(n);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
+            complain("unknown option '" + arg + "' (try 'harvix-cli thumbnail --help')");
+            return 2;
+        } else if (arg != "--") {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.size() != 2) {
+        complain("give FILE and OUT.png (try 'harvix-cli thumbnail --help')");
+        return 2;
+    }
+
+    limitSelf();
+    try {
+        auto images = iconImagesOf(paths[0]);
+        if (!images) {
+            complain(paths[0] + ": " + images.error().message);
+            return 1;
+        }
+        std::vector<image::ByteView> views(images->images.begin(), images->images.end());
+        auto picture = image::MakeThumbnail(views, size);
+        if (!picture) {
+            complain(paths[0] + ": " + picture.error().message);
+            return 1;
+        }
+        auto png = image::EncodePng(*picture);
+        if (!png) {
+            complain(paths[0] + ": " + png.error().message);
+            return 1;
+        }
+        if (auto written = writeWhole(paths[1], *png); !written) {
+            complain(written.error().message);
+            return 1;
+        }
+    } catch (const std::bad_alloc&) {
+        complain(paths[0] + ": not enough memory");
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace harvix::cli

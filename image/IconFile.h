@@ -1,0 +1,52 @@
+// Icon (.ico) and cursor (.cur) files: a directory of images, each a bitmap with its
+// AND mask or a PNG stream.
+#pragma once
+
+#include "Dib.h"
+#include "Image.h"
+#include "Result.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace harvix::image {
+
+inline constexpr std::uint16_t kIconType = 1;
+inline constexpr std::uint16_t kCursorType = 2;
+
+// One directory entry. In a cursor file the two 16-bit fields hold the hot spot.
+struct IconDirEntry {
+    std::uint8_t width = 0; // 0 stands for 256
+    std::uint8_t height = 0;
+    std::uint8_t colourCount = 0;
+    std::uint16_t planesOrHotX = 0;
+    std::uint16_t bitCountOrHotY = 0;
+    std::uint32_t bytesInRes = 0;
+    std::uint32_t imageOffset = 0;
+};
+
+struct IconDirectory {
+    std::uint16_t type = kIconType;
+    std::vector<IconDirEntry> entries;
+};
+
+// Reads the header and directory of an .ico or .cur file.
+[[nodiscard]] Result<IconDirectory> ReadIconDirectory(ByteView file);
+
+// The bytes of one image of the file, as its entry locates them.
+[[nodiscard]] Result<ByteView> IconImageBytes(ByteView file, const IconDirEntry& entry);
+
+// Size and colour depth of an image as the image itself says (not its directory entry).
+struct IconImageInfo {
+    bool png = false;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t bitCount = 0;
+};
+[[nodiscard]] Result<IconImageInfo> ReadIconImageInfo(ByteView image);
+
+// The picture of one image, bitmap or PNG.
+[[nodiscard]] Result<RgbaImage> DecodeIconImage(ByteView image);
+
+} // namespace harvix::image

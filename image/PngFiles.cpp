@@ -1,0 +1,330 @@
+#include "PngFiles.h"
+
+#include "ByteCursor.h"
+#include "IconFile.h"
+#include "Naming.h"
+#include "Paths.h"
+#include "Png.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harvix::image {
+
+namespace {
+
+// The name without its last extension ("shell32.dll.ico" gives "shell32.dll"); a name
+// whose only dot is its first character keeps it.
+std::string stemOf(std::string_view fileName) {
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return std::string(fileName);
+    return std::string(fileName.substr(0, dot));
+}
+
+// Writes `bytes` under the first free name base + suffix + ".png" in `folder`.
+Result<std::string> writeNew(IFileSystem& fs, const std::string& folder, const std::string& base,
+                             std::span<const std::uint8_t> bytes) {
+    NameParts parts;
+    parts.source = base;
+    parts.extension = ".png";
+    for (std::uint64_t n = 1;; ++n) {
+        const std::string path = folder + BuildFileName(parts, CollisionSuffix(n));
+        if (fs.Exists(path))
+            continue;
+        auto file = fs.CreateExclusive(path);
+        if (!file) {
+            if (file.error().code == EEXIST) // taken since the test: try the next name
+                continue;
+            return file.error();
+        }
+        auto written = (*file)->Write({bytes});
+        auto closed = (*file)->Close();
+        if (!written || !closed) {
+            (void)fs.Remove(path); // a cut PNG is of no use
+            return written ? closed.error() : written.error();
+        }
+        return path;
+    }
+}
+
+void note(PngConversion& out, const Result<std::string>& written) {
+    if (written)
+        out.written.push_back(*written);
+    else
+        out.problems.push_back(written.error().message);
+}
+
+} // namespace
+
+PngConversion ConvertToPng(ByteView bytes, std::string_view fileName, const std::string& folder,
+                           const std::string& displayName, IFileSystem& fs) {
+    PngConversion out;
+    const std::string stem = stemOf(fileName);
+    ByteCursor c(bytes);
+    if (c.peekAt<std::uint16_t>(0).valueOr(0) == 0x4D42) { // "BM"
+        auto picture = DecodeBitmapFile(bytes);
+        if (!picture) {
+            out.problems.push_back(displayName + ": " + picture.error().message);
+            return out;
+        }
+        auto png = EncodePng(*picture);
+        if (!png) {
+            out.problems.push_back(displayName + ": " + png.error().message);
+            return out;
+        }
+        note(out, writeNew(fs, folder, stem, *png));
+        return out;
+    }
+
+    auto dir = ReadIconDirectory(bytes);
+    if (!dir) {
+        out.problems.push_back(displayName + ": " +
+                               (dir.error().kind == ErrorKind::NotLoadable
+                                    ? std::string("not an icon, cursor or bitmap file")
+                                    : dir.error().message));
+        return out;
+    }
+    for (std::size_t i = 0; i < dir->entries.size(); ++i) {
+        const IconDirEntry& entry = dir->entries[i];
+        const std::string where = displayName + ": image " + std::to_string(i + 1) + ": ";
+        auto image = IconImageBytes(bytes, entry);
+        if (!image) {
+            out.problems.push_back(where + image.error().message);
+            continue;
+        }
+        auto info = ReadIconImageInfo(*image);
+        if (!info) {
+            out.problems.push_back(where + info.error().message);
+            continue;
+        }
+        std::vector<std::uint8_t> png;
+        if (info->png) {
+            // Checked to decode, then kept byte for byte.
+            if (auto decoded = DecodePng(*image, kMaxIconSide); !decoded) {
+                out.problems.push_back(where + decoded.error().message);
+                continue;
+            }
+            png.assign(image->begin(), image->end());
+        } else {
+            auto picture = DecodeIconImage(*image);
+            if (!picture) {
+                out.problems.push_back(where + picture.error().message);
+                continue;
+            }
+            auto encoded = EncodePng(*picture);
+            if (!encoded) {
+                out.problems.push_back(where + encoded.error().message);
+                continue;
+            }
+            png = std::move(*encoded);
+        }
+        if (dir->type == kCursorType) {
+            auto marked = AddTextChunk(png, kHotspotKeyword,
+                                       std::to_string(entry.planesOrHotX) + "," +
+                                           std::to_string(entry.bitCountOrHotY));
+            if (!marked) {
+                out.problems.push_back(where + marked.error().message);
+                continue;
+            }
+            png = std::move(*marked);
+        }
+        const std::string base = stem + "_" + std::to_string(info->width) + "x" +
+                                 std::to_string(info->height) + "_" + std::to_string(info->bitCount);
+        note(out, writeNew(fs, folder, base, png));
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+bool convertible(std::string_view path) {
+    for (std::string_view ext : {".ico", ".cur", ".bmp"})
+        if (path.size() > ext.size() && path.substr(path.size() - ext.size()) == ext)
+            return true;
+    return false;
+}
+
+// Passes the writes on and keeps a copy of the bytes for the conversion.
+class CapturingFile final : public IOutputFile {
+public:
+    CapturingFile(PngMirror& mirror, std::string path, std::unique_ptr<IOutputFile> inner)
+        : m_mirror(mirror), m_path(std::move(path)), m_inner(std::move(inner)) {}
+
+    Status Write(std::initializer_list<Bytes> pieces) override {
+        auto s = m_inner->Write(pieces);
+        if (!s) {
+            m_failed = true;
+            return s;
+        }
+        for (Bytes piece : pieces)
+            m_bytes.insert(m_bytes.end(), piece.begin(), piece.end());
+        return s;
+    }
+
+    Status Close() override {
+        auto s = m_inner->Close();
+        if (s && !m_failed && !m_closed)
+            m_mirror.Completed(m_path, std::move(m_bytes));
+        m_closed = true;
+        return s;
+    }
+
+private:
+    PngMirror& m_mirror;
+    std::string m_path;
+    std::unique_ptr<IOutputFile> m_inner;
+    std::vector<std::uint8_t> m_bytes;
+    bool m_failed = false;
+    bool m_closed = false;
+};
+
+} // namespace
+
+PngMirror::PngMirror(IFileSystem& inner, std::string destination)
+    : m_inner(inner), m_destination(AddBackslash(destination)) {}
+
+PngMirror::~PngMirror() = default;
+
+Result<std::unique_ptr<IOutputFile>> PngMirror::CreateExclusive(const std::string& path) {
+    auto file = m_inner.CreateExclusive(path);
+    if (!file || !convertible(path) || path.rfind(m_destination, 0) != 0)
+        return file;
+    return std::unique_ptr<IOutputFile>(
+        std::make_unique<CapturingFile>(*this, path, std::move(*file)));
+}
+
+Status PngMirror::Append(const std::string& path, std::string_view text) {
+    auto s = m_inner.Append(path, text);
+    if (s)
+        convertPending(); // the record is there: what was written before it is complete
+    return s;
+}
+
+Status PngMirror::Remove(const std::string& path) {
+    std::erase_if(m_pending, [&path](const Pending& p) { return p.path == path; });
+    return m_inner.Remove(path);
+}
+
+bool PngMirror::Exists(const std::string& path) { return m_inner.Exists(path); }
+bool PngMirror::IsDirectory(const std::string& path) { return m_inner.IsDirectory(path); }
+Status PngMirror::MakeDirectory(const std::string& path) { return m_inner.MakeDirectory(path); }
+Status PngMirror::MakeDirectories(const std::string& path) { return m_inner.MakeDirectories(path); }
+
+void PngMirror::Finish() { convertPending(); }
+
+void PngMirror::Completed(const std::string& path, std::vector<std::uint8_t> bytes) {
+    std::erase_if(m_pending, [&path](const Pending& p) { return p.path == path; });
+    m_pending.push_back(Pending{path, std::move(bytes)});
+}
+
+void PngMirror::convertPending() {
+    for (Pending& p : m_pending) {
+        const std::string relative = p.path.substr(m_destination.size());
+        const auto slash = relative.rfind('/');
+        const std::string folder =
+            m_destination + "PNG/" + (slash == std::string::npos ? "" : relative.substr(0, slash + 1));
+        if (auto made = m_inner.MakeDirectories(folder); !made) {
+            m_problems.push_back(made.error().message);
+            continue;
+        }
+        const std::string name(FileNamePart(p.path));
+        PngConversion result = ConvertToPng(p.bytes, name, folder, p.path, m_inner);
+        m_converted += result.written.size();
+        for (std::string& problem : result.problems)
+            m_problems.push_back(std::move(problem));
+    }
+    m_pending.clear();
+}
+
+// ---------------------------------------------------------------------------------------
+
+Result<IconImages> IconImagesOfIconFile(ByteView file) {
+    auto dir = ReadIconDirectory(file);
+    if (!dir)
+        return dir.error();
+    IconImages out;
+    for (const IconDirEntry& entry : dir->entries)
+        if (auto image = IconImageBytes(file, entry))
+            out.images.emplace_back(image->begin(), image->end());
+    if (out.images.empty())
+        return makeError(ErrorKind::NotFound, "the file holds no readable image");
+    return out;
+}
+
+Result<IconImages> IconImagesOfModule(const IResourceModule& module) {
+    const ResId groupType = ResId::number(14);
+    const ResId iconType = ResId::number(3);
+    const std::vector<ResId> groups = module.names(groupType);
+    if (groups.empty())
+        return makeError(ErrorKind::NotFound, "the module holds no icon");
+    // The first group in directory order is the one Windows shows for the file.
+    const std::vector<std::uint8_t> group = module.load(groupType, groups.front());
+    ByteCursor c(group);
+    auto type = c.peekAt<std::uint16_t>(2);
+    auto count = c.peekAt<std::uint16_t>(4);
+    if (!type || !count || *type != 1)
+        return makeError(ErrorKind::Malformed, "the first icon group is damaged");
+    IconImages out;
+    // Entries of 14 bytes from offset 6; the image's identifier is the last 2 bytes.
+    for (std::uint64_t i = 0; i < *count; ++i) {
+        auto id = c.peekAt<std::uint16_t>(6 + 14 * i + 12);
+        if (!id)
+            break; // the group is shorter than its count says
+        std::vector<std::uint8_t> image = module.load(iconType, ResId::number(*id));
+        if (!image.empty())
+            out.images.push_back(std::move(image));
+    }
+    if (out.images.empty())
+        return makeError(ErrorKind::NotFound, "the first icon group has no images");
+    return out;
+}
+
+Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+    auto fail = [&path](int code) {
+        return makeError(ErrorKind::Io, path + ": " + std::strerror(code), code);
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return makeError(ErrorKind::NotLoadable, path + ": not a regular file");
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return makeError(ErrorKind::TooLarge, path + ": larger than " +
+                                                  std::to_string(maxBytes >> 20) + " MiB");
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int code = errno;
+            ::close(fd);
+            return fail(code);
+        }
+        if (n == 0)
+            break; // the file became shorter: what was there is what we have
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return bytes;
+}
+
+} // namespace harvix::image

@@ -1,0 +1,55 @@
+#include "Thumbnail.h"
+
+#include "Scale.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace harvix::image {
+
+std::vector<std::size_t> ThumbnailOrder(const std::vector<ByteView>& images, std::uint32_t box) {
+    struct Candidate {
+        std::size_t index;
+        std::uint32_t side;
+        std::uint32_t bits;
+    };
+    std::vector<Candidate> candidates;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        auto info = ReadIconImageInfo(images[i]);
+        if (info && info->width > 0 && info->height > 0)
+            candidates.push_back({i, std::max(info->width, info->height), info->bitCount});
+    }
+    std::stable_sort(candidates.begin(), candidates.end(), [box](const Candidate& a, const Candidate& b) {
+        const bool aLarge = a.side >= box;
+        const bool bLarge = b.side >= box;
+        if (aLarge != bLarge)
+            return aLarge;
+        if (a.side != b.side)
+            return aLarge ? a.side < b.side : a.side > b.side;
+        return a.bits > b.bits;
+    });
+    std::vector<std::size_t> order;
+    order.reserve(candidates.size());
+    for (const Candidate& c : candidates)
+        order.push_back(c.index);
+    return order;
+}
+
+Result<RgbaImage> MakeThumbnail(const std::vector<ByteView>& images, std::uint32_t box) {
+    std::optional<Error> first;
+    for (std::size_t index : ThumbnailOrder(images, box)) {
+        auto picture = DecodeIconImage(images[index]);
+        if (!picture) {
+            if (!first)
+                first = picture.error();
+            continue;
+        }
+        const auto [w, h] = FitInto(picture->width, picture->height, box);
+        return ScaleDown(*picture, w, h);
+    }
+    if (first)
+        return *first;
+    return makeError(ErrorKind::NotFound, "no icon image to show");
+}
+
+} // namespace harvix::image
