@@ -3,9 +3,9 @@
 # Usage: tools/install-deps.sh [build|test]
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core libpng-dev zlib1g-dev)
 if [ "${1:-build}" = test ]; then
-  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth)
+  packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)
   packages+=(locales) # a second locale for the index header's date (made below)
 fi
 

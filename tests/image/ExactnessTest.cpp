@@ -1,0 +1,383 @@
+// The PNG conversion against an independent decoder, ImageMagick: every pixel, colour
+// and alpha, of every generated form of bitmap, icon and cursor, and of the icons,
+// cursors and bitmaps of the Wine modules when they are installed. The PNG files we
+// write are read back with libpng; ImageMagick reads the original file. Colours of
+// fully transparent pixels carry no meaning and are not compared.
+#include "PictureBuilder.h"
+#include "Png.h"
+#include "IconFile.h"
+#include "PngFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <span>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace harvix::image {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kWineModules = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+
+std::string convertProgram() {
+    // ImageMagick's own binary when it is in its usual place.
+    return fs::exists("/usr/bin/convert") ? "/usr/bin/convert" : "convert";
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// ImageMagick's reading of the pictures named by `specs` (for example
+// "ICO:/tmp/x.ico[2]"), as 8-bit RGBA, one after the other: one run for many pictures,
+// since starting it costs far more than reading a small picture.
+std::optional<std::vector<std::uint8_t>> magickRgba(const std::vector<std::string>& specs) {
+    std::string command = convertProgram();
+    for (const std::string& spec : specs)
+        command += " '" + spec + "'";
+    command += " -depth 8 rgba:- 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return std::nullopt;
+    std::vector<std::uint8_t> out;
+    std::uint8_t buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.insert(out.end(), buffer, buffer + n);
+    if (::pclose(pipe) != 0)
+        return std::nullopt;
+    return out;
+}
+std::optional<std::vector<std::uint8_t>> magickRgba(const std::string& spec) {
+    return magickRgba(std::vector<std::string>{spec});
+}
+
+bool haveMagick() {
+    static const bool have = std::system((convertProgram() + " -version >/dev/null 2>&1").c_str()) == 0;
+    return have;
+}
+
+// Whether our pixel and ImageMagick's agree (RGBA each).
+using Agree = std::function<bool(const std::uint8_t* ours, const std::uint8_t* theirs)>;
+
+// Equal alpha, and equal colour unless fully transparent (then colour means nothing).
+bool exactly(const std::uint8_t* a, const std::uint8_t* b) {
+    return a[3] == b[3] && (a[3] == 0 || (a[0] == b[0] && a[1] == b[1] && a[2] == b[2]));
+}
+
+// Differences between two RGBA pictures, as text ("" when they agree everywhere).
+std::string compare(const RgbaImage& ours, std::span<const std::uint8_t> theirs,
+                    const Agree& agree = exactly) {
+    if (theirs.size() != ours.rgba.size())
+        return "ImageMagick gives " + std::to_string(theirs.size()) + " bytes, we " +
+               std::to_string(ours.rgba.size());
+    std::size_t differing = 0;
+    std::string first;
+    for (std::size_t i = 0; i < theirs.size(); i += 4) {
+        const std::uint8_t* a = &ours.rgba[i];
+        const std::uint8_t* b = &theirs[i];
+        if (agree(a, b))
+            continue;
+        if (differing++ == 0) {
+            const std::size_t p = i / 4;
+            std::ostringstream s;
+            s << "pixel (" << p % ours.width << "," << p / ours.width << "): ours " << int(a[0]) << ","
+              << int(a[1]) << "," << int(a[2]) << "," << int(a[3]) << " ImageMagick " << int(b[0])
+              << "," << int(b[1]) << "," << int(b[2]) << "," << int(b[3]);
+            first = s.str();
+        }
+    }
+    return differing == 0 ? "" : std::to_string(differing) + " pixels differ, first " + first;
+}
+
+// One picture of ours and how ImageMagick is to read the same picture.
+struct Pair {
+    std::string spec;
+    RgbaImage ours;
+};
+
+// Compares many pairs with few runs of ImageMagick; a batch it cannot read is read
+// again picture by picture, so the failure names the picture.
+void compareAll(const std::vector<Pair>& pairs) {
+    constexpr std::size_t kBatch = 200;
+    for (std::size_t start = 0; start < pairs.size(); start += kBatch) {
+        const std::size_t end = std::min(pairs.size(), start + kBatch);
+        std::vector<std::string> specs;
+        std::size_t total = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            specs.push_back(pairs[i].spec);
+            total += pairs[i].ours.rgba.size();
+        }
+        auto all = magickRgba(specs);
+        const bool whole = all && all->size() == total;
+        std::size_t at = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const Pair& pair = pairs[i];
+            std::optional<std::vector<std::uint8_t>> one;
+            std::span<const std::uint8_t> theirs;
+            if (whole) {
+                theirs = std::span<const std::uint8_t>(*all).subspan(at, pair.ours.rgba.size());
+                at += pair.ours.rgba.size();
+            } else {
+                one = magickRgba(pair.spec);
+                if (!one) {
+                    ADD_FAILURE() << "ImageMagick cannot read " << pair.spec;
+                    continue;
+                }
+                theirs = *one;
+            }
+            EXPECT_EQ(compare(pair.ours, theirs), "") << pair.spec;
+        }
+    }
+}
+
+class ExactnessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveMagick())
+            GTEST_SKIP() << "ImageMagick's convert is not installed";
+        char pattern[] = "/tmp/harvix-exact-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+    }
+    void TearDown() override {
+        if (!root.empty())
+            fs::remove_all(root);
+    }
+
+    // Converts `file` into its own folder and returns the pictures of the PNG files
+    // written, in image order.
+    std::vector<RgbaImage> convert(const fs::path& file, std::vector<std::string>* problems = nullptr) {
+        const fs::path out = root / ("out-" + std::to_string(++counter));
+        fs::create_directories(out);
+        const auto bytes = readFile(file);
+        PngConversion result =
+            ConvertToPng(bytes, file.filename().string(), out.string() + "/", file.string(), RealFileSystem());
+        if (problems != nullptr)
+            *problems = result.problems;
+        else
+            EXPECT_TRUE(result.problems.empty()) << file << ": " << result.problems.front();
+        std::vector<RgbaImage> pictures;
+        for (const std::string& path : result.written) {
+            auto picture = DecodePng(readFile(path), kMaxSide);
+            EXPECT_TRUE(picture.ok()) << path;
+            if (picture)
+                pictures.push_back(std::move(*picture));
+        }
+        return pictures;
+    }
+
+    fs::path write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        const fs::path path = root / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+    fs::path root;
+    int counter = 0;
+};
+
+// Forms that ImageMagick 6 reads otherwise than the format says, why ours is right,
+// and how its pixel relates to ours there.
+struct Known {
+    const char* form;
+    Agree agree;
+};
+const Known kMagickDiffers[] = {
+    // Pixels that run-length codes never reach (a line ended early, a jump) are not part
+    // of the picture: the codes move the position without drawing, and Windows leaves
+    // what was below showing. Ours are transparent there; ImageMagick fills them with
+    // colour table entry 0, opaque.
+    {"rle8-holes", [](const std::uint8_t* a, const std::uint8_t* b) { return a[3] == 0 || exactly(a, b); }},
+    {"rle4-holes", [](const std::uint8_t* a, const std::uint8_t* b) { return a[3] == 0 || exactly(a, b); }},
+    // A bit field narrower than 5 bits: ImageMagick puts its bits at the top of the byte
+    // and leaves the rest 0, so the largest value (full intensity, 15 of 15) comes out
+    // as 240. Ours repeats the bits downwards (15 gives 255, 3 gives 51), as for 5 and 6
+    // bits, where ImageMagick does the same.
+    {"bitfields16-4444-v3",
+     [](const std::uint8_t* a, const std::uint8_t* b) {
+         for (int i = 0; i < 4; ++i)
+             if (a[i] != ((b[i] & 0xF0) | (b[i] >> 4)))
+                 return false;
+         return true;
+     }},
+    // A bit field wider than 8 bits: ImageMagick widens it to 16 bits without repeating
+    // its bits, then rounds to 8, so it can come out one lower than the field's top 8
+    // bits (ours): 560 of 1023 is 139.6 of 255; the top bits give 140, ImageMagick 139.
+    {"bitfields32-101010",
+     [](const std::uint8_t* a, const std::uint8_t* b) {
+         for (int i = 0; i < 3; ++i)
+             if (a[i] != b[i] && a[i] != b[i] + 1)
+                 return false;
+         return a[3] == b[3];
+     }},
+};
+
+TEST_F(ExactnessTest, EveryBitmapFormMatchesImageMagick) {
+    std::vector<Pair> pairs;
+    for (const auto& form : picbuilder::allBitmapForms()) {
+        SCOPED_TRACE(form.name);
+        const fs::path file = write(form.name + ".bmp", form.bytes);
+        auto pictures = convert(file);
+        ASSERT_EQ(pictures.size(), 1u);
+        const std::string spec = "BMP:" + file.string();
+        const Known* known = nullptr;
+        for (const Known& k : kMagickDiffers)
+            if (form.name == k.form)
+                known = &k;
+        if (known == nullptr) {
+            pairs.push_back({spec, std::move(pictures[0])});
+            continue;
+        }
+        const auto theirs = magickRgba(spec);
+        ASSERT_TRUE(theirs.has_value());
+        EXPECT_NE(compare(pictures[0], *theirs), "") << "ImageMagick now reads it as we do";
+        EXPECT_EQ(compare(pictures[0], *theirs, known->agree), "");
+    }
+    compareAll(pairs);
+}
+
+// The directory entry of an image gives its size in one byte each way; the image's own
+// header has the real size, and Windows draws by that. ImageMagick 6 takes the
+// directory's size instead, so where the two disagree (cursors whose directory holds
+// half the height, as some of Wine's do) it gets a copy of the file whose directory
+// says the image's own size; an image larger than a byte can say (above 256) is left
+// out. It cannot read 16-bit icon images at all (nor any image after one in the same
+// file): their pixels are checked by the 16-bit bitmap forms, which share the decoder,
+// and their mask by the unit tests.
+struct IconPairs {
+    std::vector<Pair> pairs;
+    int leftOut = 0;
+};
+
+IconPairs iconPairs(const fs::path& file, std::vector<RgbaImage> pictures, const fs::path& scratch) {
+    IconPairs out;
+    auto bytes = readFile(file);
+    auto dir = ReadIconDirectory(bytes);
+    if (!dir || dir->entries.size() != pictures.size()) {
+        ADD_FAILURE() << file << ": not every image was converted";
+        return out;
+    }
+    bool fixed = false;
+    std::vector<std::size_t> usable;
+    for (std::size_t i = 0; i < dir->entries.size(); ++i) {
+        const IconDirEntry& e = dir->entries[i];
+        auto image = IconImageBytes(bytes, e);
+        auto info = image ? ReadIconImageInfo(*image) : Result<IconImageInfo>(image.error());
+        if (!info) {
+            ADD_FAILURE() << file << ": image " << i;
+            continue;
+        }
+        if (!info->png && info->bitCount == 16) {
+            EXPECT_FALSE(magickRgba("ICO:" + file.string() + "[" + std::to_string(i) + "]"))
+                << "ImageMagick now reads 16-bit icon images";
+            ++out.leftOut;
+            continue;
+        }
+        const std::uint32_t w = e.width == 0 ? 256 : e.width;
+        const std::uint32_t h = e.height == 0 ? 256 : e.height;
+        if (!info->png && (w != info->width || h != info->height)) {
+            if (info->width > 256 || info->height > 256) {
+                ++out.leftOut;
+                continue;
+            }
+            bytes[6 + 16 * i] = static_cast<std::uint8_t>(info->width & 0xFF);
+            bytes[6 + 16 * i + 1] = static_cast<std::uint8_t>(info->height & 0xFF);
+            fixed = true;
+        }
+        usable.push_back(i);
+    }
+    fs::path source = file;
+    if (fixed) {
+        source = scratch / ("fixed-" + std::to_string(std::hash<std::string>{}(file.string())) +
+                            file.extension().string());
+        std::ofstream(source, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    const std::string prefix = dir->type == kCursorType ? "CUR:" : "ICO:";
+    for (std::size_t i : usable)
+        out.pairs.push_back({prefix + source.string() + "[" + std::to_string(i) + "]", std::move(pictures[i])});
+    return out;
+}
+
+TEST_F(ExactnessTest, EveryIconAndCursorFormMatchesImageMagick) {
+    std::vector<Pair> pairs;
+    for (const auto& form : picbuilder::allIconForms()) {
+        SCOPED_TRACE(form.name);
+        const fs::path file = write(form.name, form.bytes);
+        if (form.name == "alpha-zero.ico") {
+            // A 32-bit image whose alpha bytes are all 0 was made for systems that draw
+            // with the mask; Windows draws such an icon through its mask, so do we.
+            // ImageMagick takes the alpha as it stands: the whole picture transparent.
+            const auto pictures = convert(file);
+            ASSERT_EQ(pictures.size(), 1u);
+            const auto theirs = magickRgba("ICO:" + file.string() + "[0]");
+            ASSERT_TRUE(theirs.has_value());
+            EXPECT_EQ(compare(pictures[0], *theirs,
+                              [](const std::uint8_t* a, const std::uint8_t* b) {
+                                  return b[3] == 0 && (a[3] == 0 || std::memcmp(a, b, 3) == 0);
+                              }),
+                      "");
+            EXPECT_TRUE(pictures[0].hasTransparency());
+            EXPECT_NE(compare(pictures[0], *theirs), "") << "ImageMagick now uses the mask";
+            continue;
+        }
+        IconPairs p = iconPairs(file, convert(file), root);
+        EXPECT_EQ(p.leftOut, form.name == "sixteen-bit.ico" ? 1 : 0);
+        for (Pair& pair : p.pairs)
+            pairs.push_back(std::move(pair));
+    }
+    compareAll(pairs);
+}
+
+// The icons, cursors and bitmaps that harvix-cli extracts from the Wine modules.
+TEST_F(ExactnessTest, WineModulesMatchImageMagick) {
+    if (!fs::is_directory(kWineModules))
+        GTEST_SKIP() << "the Wine modules (package libwine) are not installed";
+    const fs::path dest = root / "wine";
+    const std::string command = std::string(HARVIX_CLI) + " extract --yes --mask '*' --kinds bitmap,icon,cursor" +
+                                " --bitmap-limits '1-32;0-100000;0-100000' --icon-limits '1-32;0-256;0-256'" +
+                                " --dest '" + dest.string() + "' '" + kWineModules.string() +
+                                "' >/dev/null 2>&1 </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::vector<Pair> pairs;
+    int leftOut = 0;
+    for (const char* kind : {"Bitmaps", "Icons", "Cursors"}) {
+        for (const auto& entry : fs::directory_iterator(dest / kind)) {
+            const std::string ext = entry.path().extension().string();
+            if (ext != ".bmp" && ext != ".ico" && ext != ".cur")
+                continue;
+            SCOPED_TRACE(entry.path().string());
+            auto pictures = convert(entry.path());
+            if (ext == ".bmp") {
+                ASSERT_EQ(pictures.size(), 1u);
+                pairs.push_back({"BMP:" + entry.path().string(), std::move(pictures[0])});
+                continue;
+            }
+            IconPairs p = iconPairs(entry.path(), std::move(pictures), root);
+            leftOut += p.leftOut;
+            for (Pair& pair : p.pairs)
+                pairs.push_back(std::move(pair));
+        }
+    }
+    EXPECT_GT(pairs.size(), 1000u);
+    EXPECT_LT(leftOut, 10);
+    compareAll(pairs);
+    std::printf("compared %zu pictures of the Wine modules with ImageMagick, %d left out\n",
+                pairs.size(), leftOut);
+}
+
+} // namespace
+} // namespace harvix::image
