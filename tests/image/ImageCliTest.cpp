@@ -1,1 +1,173 @@
+// harvix-cli png, thumbnail and extract --png, run as a program: exit status, messages,
+// the files written and the files never written.
+#include "ModuleBuilder.h"
+#include "PictureBuilder.h"
+#include "Png.h"
+#include "ResourcePayloads.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace harvix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace harvix::modbuilder;
+using ::testing::HasSubstr;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class ImageCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/harvix-image-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    CliRun cli(const std::string& args) {
+        const std::string command = std::string(HARVIX_CLI) + " " + args + " >'" + (root / "o").string() +
+                                    "' 2>'" + (root / "e").string() + "' </dev/null";
+        const int status = std::system(command.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(root / "o"), readText(root / "e")};
+    }
+    fs::path write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        std::ofstream(root / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return root / name;
+    }
+    fs::path module(const std::string& name, bool icons) {
+        ModuleBuilder b;
+        b.add(ResId::number(2), ResId::number(1), 0x409, modbuilder::makeDib(20, 20, 24, pictures::rings()));
+        if (icons) {
+            // The second group in directory order must not be the one shown.
+            addIconGroup(b, ResId::name("A"), 1, {{16, 16, 8}, {48, 48, 32}, {32, 32, 32}}, pictures::disc({0, 0, 255, 255}));
+            addIconGroup(b, ResId::number(1), 10, {{256, 256, 32}}, pictures::checker(4));
+        }
+        EXPECT_TRUE(writeFile((root / name).string(), b.build()).ok());
+        return root / name;
+    }
+    std::size_t filesIn(const fs::path& dir) {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e : fs::recursive_directory_iterator(dir))
+            ++n;
+        return n;
+    }
+    fs::path root;
+};
+
+TEST_F(ImageCliTest, PngConvertsBesideTheInputOrIntoDest) {
+    const fs::path ico = write("app.ico", picbuilder::allIconForms().front().bytes);
+    const fs::path bmp = write("pic.bmp", picbuilder::makeBitmapFile({}));
+    CliRun r = cli("png '" + ico.string() + "' '" + bmp.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr((root / "app_16x16_1.png").string() + "\n"));
+    EXPECT_THAT(r.out, HasSubstr((root / "pic.png").string() + "\n"));
+    fs::create_directories(root / "d");
+    r = cli("png --dest '" + (root / "d").string() + "' '" + bmp.string() + "' '" + bmp.string() + "'");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(fs::exists(root / "d/pic.png"));
+    EXPECT_TRUE(fs::exists(root / "d/pic (2).png"));
+}
+
+TEST_F(ImageCliTest, PngReportsWhatItLeftOutAndGoesOn) {
+    const fs::path bad = write("bad.bmp", {'B', 'M', 1, 2, 3});
+    const fs::path good = write("good.bmp", picbuilder::makeBitmapFile({}));
+    CliRun r = cli("png '" + bad.string() + "' '" + (root / "missing.ico").string() + "' '" + good.string() + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli png: " + bad.string() + ": "));
+    EXPECT_THAT(r.err, HasSubstr("missing.ico: No such file or directory"));
+    EXPECT_TRUE(fs::exists(root / "good.png"));
+    EXPECT_FALSE(fs::exists(root / "bad.png"));
+    for (const std::string usage : {"png", "png --dest", "png --frob x.ico", "png --dest /nonexistent x.ico"})
+        EXPECT_EQ(cli(usage).status, 2) << usage;
+}
+
+TEST_F(ImageCliTest, ThumbnailOfTheFirstGroupFitsTheSize) {
+    const fs::path dll = module("app.dll", true);
+    CliRun r = cli("thumbnail --size 40 '" + dll.string() + "' '" + (root / "t.png").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::ifstream in(root / "t.png", std::ios::binary);
+    const std::vector<std::uint8_t> png{std::istreambuf_iterator<char>(in), {}};
+    auto picture = image::DecodePng(png, 4096);
+    ASSERT_TRUE(picture.ok());
+    EXPECT_EQ(picture->width, 40u); // the 48 of group "A", not the 256 of group 1
+    EXPECT_EQ(picture->height, 40u);
+    // Blue disc: the middle is blue, the corner transparent.
+    EXPECT_EQ(picture->pixel(20, 20)[2], 255);
+    EXPECT_EQ(picture->pixel(0, 0)[3], 0);
+
+    const fs::path ico = write("x.ico", picbuilder::allIconForms().front().bytes);
+    EXPECT_EQ(cli("thumbnail '" + ico.string() + "' '" + (root / "i.png").string() + "'").status, 0);
+    EXPECT_TRUE(fs::exists(root / "i.png"));
+}
+
+TEST_F(ImageCliTest, ThumbnailWithoutIconsWritesNothing) {
+    const fs::path dll = module("plain.dll", false);
+    const fs::path text = write("notes.exe", {'h', 'i'});
+    fs::create_directories(root / "out");
+    for (const fs::path& input : {dll, text, root / "missing.exe"}) {
+        CliRun r = cli("thumbnail '" + input.string() + "' '" + (root / "out/t.png").string() + "'");
+        EXPECT_EQ(r.status, 1) << input;
+        EXPECT_THAT(r.err, HasSubstr("harvix-cli thumbnail: " + input.string()));
+    }
+    EXPECT_EQ(filesIn(root / "out"), 0u); // no thumbnail, no temporary file left
+    for (const std::string usage : {"thumbnail", "thumbnail a", "thumbnail --size 0 a b", "thumbnail --size 5000 a b",
+                                    "thumbnail --size x a b", "thumbnail a b c"})
+        EXPECT_EQ(cli(usage).status, 2) << usage;
+}
+
+TEST_F(ImageCliTest, ExtractPngMirrorsKindAndSizeFolders) {
+    fs::create_directories(root / "src");
+    module("src/app.dll", true);
+    CliRun r = cli("extract --dest '" + (root / "plain").string() + "' '" + (root / "src").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(fs::exists(root / "plain/PNG"));
+    EXPECT_THAT(r.out, ::testing::Not(HasSubstr("PNG")));
+
+    r = cli("extract --png --dest '" + (root / "d").string() + "' '" + (root / "src").string() + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(root / "d/PNG/Bitmaps/app.dll.png"));
+    EXPECT_TRUE(fs::exists(root / "d/PNG/Icons/app.dll_48x48_32.png"));
+    EXPECT_TRUE(fs::exists(root / "d/PNG/Icons/app.dll_16x16_8.png"));
+    EXPECT_TRUE(fs::exists(root / "d/PNG/Icons/32x32/32/app.dll_32x32_32.png"));
+    EXPECT_TRUE(fs::exists(root / "d/PNG/Icons/16x16/8/app.dll_16x16_8.png"));
+    EXPECT_FALSE(fs::exists(root / "d/PNG/__index.txt"));
+    // Everything else is as without --png.
+    auto records = [this](const fs::path& index) {
+        std::istringstream in(readText(index));
+        std::string line, out;
+        while (std::getline(in, line))
+            if (line.find(" - SOURCE FILE = ") != std::string::npos)
+                out += line + "\n";
+        return out;
+    };
+    for (const char* kind : {"Bitmaps", "Icons"}) {
+        EXPECT_NE(records(root / "d" / kind / "__index.txt"), "");
+        EXPECT_EQ(records(root / "d" / kind / "__index.txt"), records(root / "plain" / kind / "__index.txt"));
+    }
+    EXPECT_THAT(r.out, HasSubstr("PNG: "));
+}
+
+} // namespace
+} // namespace harvix
