@@ -31,7 +31,7 @@ const char* const kThumbnailUsage =
     "            closest to N pixels from above (deeper colours first; the largest\n"
     "            when none is as large), scaled down to fit N x N. Limits itself to\n"
     "            2 s of CPU time and 256 MiB of memory; OUT.png is replaced whole or\n"
-    "            not at all.\n"
+    "            not at all (an empty OUT.png is filled in place).\n"
     "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
     "            Exit status: 0 written, 1 no icon to show (nothing written), 2 bad\n"
     "            usage.\n";
@@ -108,8 +108,48 @@ Result<image::IconImages> iconImagesOf(const std::string& path) {
     return image::IconImagesOfModule(**module);
 }
 
-// Writes the bytes to a new file beside `out` and renames it to `out`.
+// Writes all bytes to an open descriptor.
+int writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Puts the PNG at `out`, whole or not at all. Usually: a new file beside it, renamed to
+// `out`. But a thumbnailing host may have made `out` itself, empty, and read the picture
+// through the descriptor it keeps open (Xfce's tumbler does): a rename would leave it
+// reading its empty file. An empty regular file at `out` is therefore filled in place,
+// with the limits' signals held back meanwhile; the picture is complete in memory by
+// then, so only the one write remains.
 Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) {
+    struct stat st {};
+    if (::lstat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+        const int fd = ::open(out.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            sigset_t limits, before;
+            sigemptyset(&limits);
+            sigaddset(&limits, SIGXCPU);
+            sigaddset(&limits, SIGALRM);
+            ::sigprocmask(SIG_BLOCK, &limits, &before);
+            int error = writeAll(fd, png);
+            if (::close(fd) != 0 && error == 0)
+                error = errno;
+            if (error != 0 && ::truncate(out.c_str(), 0) != 0) {
+                // nothing more to do: the host finds no picture either way
+            }
+            ::sigprocmask(SIG_SETMASK, &before, nullptr);
+            if (error != 0)
+                return makeError(ErrorKind::Io, out + ": " + std::strerror(error), error);
+            return success();
+        }
+    }
     const auto slash = out.rfind('/');
     std::string tmp = (slash == std::string::npos ? std::string() : out.substr(0, slash + 1)) +
                       ".harvix-thumbnail-XXXXXX";
@@ -121,18 +161,7 @@ Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) 
         g_temporary[0] = '\0';
         return makeError(ErrorKind::Io, out + ": " + std::strerror(errno), errno);
     }
-    std::size_t done = 0;
-    int error = 0;
-    while (done < png.size()) {
-        const ssize_t n = ::write(fd, png.data() + done, png.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    int error = writeAll(fd, png);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(g_temporary, out.c_str()) != 0)

@@ -146,7 +146,7 @@ Result<Decoded> decodePlain(ByteView dib, const DibHeader& h, std::uint64_t offs
                 const std::uint32_t bitPos = x * h.bitCount;
                 const std::uint32_t shift = 8 - h.bitCount - bitPos % 8;
                 const std::uint32_t index =
-                    (row[bitPos / 8] >> shift) & ((1u << h.bitCount) - 1);
+                    (std::uint32_t{row[bitPos / 8]} >> shift) & ((1u << h.bitCount) - 1);
                 // An index past the stored table names no colour; it shows black.
                 const Colour c = index < h.paletteEntries ? palette[index] : Colour{};
                 dst[0] = c.r;
@@ -181,6 +181,12 @@ Result<Decoded> decodePlain(ByteView dib, const DibHeader& h, std::uint64_t offs
 // Run-length pixels (RLE8, RLE4). Pixels the codes never reach (a line ended early, a
 // jump) are transparent: Windows leaves the picture below showing there.
 Result<Decoded> decodeRle(ByteView dib, const DibHeader& h, std::uint64_t offset) {
+    if (offset > dib.size())
+        return makeError(ErrorKind::Truncated, "the pixels begin past the end");
+    // Codes of two bytes draw at most 255 pixels or end a line; a picture far larger
+    // than its codes can describe would only cost memory.
+    if (std::uint64_t{h.width} * h.height > 1024 * (dib.size() - offset + 1))
+        return makeError(ErrorKind::TooLarge, "more pixels than the run-length data can describe");
     auto p = readPalette(dib, h);
     if (!p)
         return p.error();

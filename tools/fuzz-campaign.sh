@@ -65,6 +65,7 @@ seeder_of() {
     avi_decoder) echo avi_seeder ;;
     extract_module) echo extract_seeder ;;
     module_reader) echo module_reader_seeder ;;
+    image_decoder) echo image_seeder ;;
     *) echo "" ;;
   esac
 }

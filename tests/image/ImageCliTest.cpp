@@ -122,6 +122,22 @@ TEST_F(ImageCliTest, ThumbnailOfTheFirstGroupFitsTheSize) {
     EXPECT_TRUE(fs::exists(root / "i.png"));
 }
 
+// A host that made OUT itself and reads it through its own descriptor (as tumbler does)
+// finds the picture there; an existing thumbnail is replaced whole.
+TEST_F(ImageCliTest, ThumbnailFillsTheHostsEmptyFileOrReplacesWhole) {
+    const fs::path dll = module("app.dll", true);
+    const fs::path out = root / "host.png";
+    std::ofstream(out).close();
+    std::ifstream held(out, std::ios::binary);
+    ASSERT_EQ(cli("thumbnail '" + dll.string() + "' '" + out.string() + "'").status, 0);
+    const std::vector<std::uint8_t> seen{std::istreambuf_iterator<char>(held), {}};
+    EXPECT_TRUE(image::IsPng(seen));
+    std::ofstream(out) << "old picture";
+    ASSERT_EQ(cli("thumbnail '" + dll.string() + "' '" + out.string() + "'").status, 0);
+    EXPECT_EQ(readText(out).substr(1, 3), "PNG");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4); // app.dll, host.png, o, e
+}
+
 TEST_F(ImageCliTest, ThumbnailWithoutIconsWritesNothing) {
     const fs::path dll = module("plain.dll", false);
     const fs::path text = write("notes.exe", {'h', 'i'});

@@ -1,0 +1,39 @@
+// The picture decoders on arbitrary bytes: the input read as a bitmap file, as an icon
+// or cursor file (every image, and the thumbnail choice and scaling), as one icon image
+// and as a PNG; every picture that decodes is written as PNG again.
+#include "Dib.h"
+#include "IconFile.h"
+#include "Png.h"
+#include "Thumbnail.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace {
+
+void encode(const harvix::Result<harvix::image::RgbaImage>& picture) {
+    if (picture && picture->width <= 512 && picture->height <= 512)
+        (void)harvix::image::EncodePng(*picture);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace harvix::image;
+    const ByteView bytes(data, size);
+    encode(DecodeBitmapFile(bytes));
+    encode(DecodeIconImage(bytes));
+    if (auto dir = ReadIconDirectory(bytes)) {
+        std::vector<ByteView> images;
+        for (const IconDirEntry& entry : dir->entries) {
+            auto image = IconImageBytes(bytes, entry);
+            if (!image)
+                continue;
+            (void)ReadIconImageInfo(*image);
+            images.push_back(*image);
+        }
+        encode(MakeThumbnail(images, 24));
+    }
+    return 0;
+}
