@@ -328,8 +328,12 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
                 fs::create_directories(dest);
                 Command command{*options.sevenZip, "x", "-y", "-bso0", "-bsp0", "-an",
                                 "-ai@" + moduleList.string(), "-o" + (dest / "*").string(), "-r"};
-                for (const char* kind : {"ICON", "BITMAP", "CURSOR", "ANICURSOR", "AVI", "HTML"})
+                // 7-Zip puts a language folder between .rsrc and the kind only when a
+                // module holds more than one language.
+                for (const char* kind : {"ICON", "BITMAP", "CURSOR", "ANICURSOR", "AVI", "HTML"}) {
+                    command.push_back(std::string(".rsrc/") + kind + "/*");
                     command.push_back(std::string(".rsrc/*/") + kind + "/*");
+                }
                 // 7-Zip ends with 1 on a warning, such as a wrong module checksum, and
                 // with 2 when one of the files is no archive it can open.
                 take(sevenZip, RunJobs({command}, out / ("7z" + suffix + ".out"), 2), dest);
@@ -380,7 +384,8 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
     if (options.wrestool)
         std::printf("  wrestool -x --type=T -o DEST MODULE...: one process per type (14, 12, 2), every module\n");
     if (options.sevenZip)
-        std::printf("  7zz x -an -ai@LIST -oDEST/* -r '.rsrc/*/KIND/*' (ICON BITMAP CURSOR ANICURSOR AVI HTML): one process\n");
+        std::printf("  7zz x -an -ai@LIST -oDEST/* -r '.rsrc/KIND/*' '.rsrc/*/KIND/*' (ICON BITMAP CURSOR ANICURSOR\n"
+                    "    AVI HTML): one process\n");
 
     std::printf("\n");
     if (options.baseline) {
