@@ -128,19 +128,12 @@ Result<std::unique_ptr<IResourceModule>> ModuleReadAhead::Open(const std::string
         lock.unlock();
         return openHere(path);
     }
-    if (entry->state == Entry::State::Queued) {
-        // No reader got to it yet: opening it here is quicker than waiting.
-        entry->state = Entry::State::Opening;
-        lock.unlock();
-        auto module = openHere(path);
-        lock.lock();
-        entry->state = Entry::State::Opened;
-        m_changed.notify_all();
-        return module;
-    }
-    m_changed.wait(lock, [&] { return entry->state == Entry::State::Opened; });
-    if (!entry->module) {
-        // Asked for a second time: opened again.
+    if (entry->state != Entry::State::Opened || !entry->module) {
+        // Not opened yet (or asked for again): opening it here is quicker than waiting
+        // for a reader, which on a busy machine may wait long for a processor. A reader
+        // that is opening it meanwhile has its result dropped when the file is done.
+        if (entry->state == Entry::State::Queued)
+            entry->state = Entry::State::Opening;
         lock.unlock();
         return openHere(path);
     }

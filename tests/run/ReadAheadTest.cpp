@@ -149,8 +149,10 @@ TEST(ReadAhead, TheRunGetsEveryFileInOrderWithItsOwnModule) {
             EXPECT_EQ(run.log, expectedLog(files, 1000)) << jobs << " " << window;
             EXPECT_EQ(run.finished, 1);
             EXPECT_EQ(inner.stoppedAt, -1);
-            // Each file was opened once, by a reader or by the run.
-            EXPECT_EQ(opener.calls.load(), 60) << jobs << " " << window;
+            // Each file was opened by a reader, by the run, or (when the run got to it
+            // while a reader was at it) by both.
+            EXPECT_GE(opener.calls.load(), 60) << jobs << " " << window;
+            EXPECT_LE(opener.calls.load(), 120) << jobs << " " << window;
             if (jobs == 0) {
                 EXPECT_EQ(readAhead.OpenedByReaders(), 0u);
             }
@@ -177,7 +179,7 @@ TEST(ReadAhead, ACancelStopsTheSearchAndTheReaders) {
         // Opens already under way when the run stopped end; no other one starts.
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const int opened = opener.calls.load();
-        EXPECT_LE(opened, 20 + 6 + 1) << jobs;
+        EXPECT_LE(opened, 2 * (20 + 6 + 1)) << jobs;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(opener.calls.load(), opened) << "a reader went on after the stop";
     }
