@@ -25,7 +25,8 @@ const char* const kPngUsage =
     "            Prints the path of every file written.\n"
     "            --dest DIR             write into DIR (default: beside each FILE)\n"
     "            Exit status: 0 all converted, 1 an image or file was left out (a\n"
-    "            message on stderr names it), 2 bad usage or DIR not a folder.\n";
+    "            message on stderr names it), 2 bad usage or DIR not a folder.\n"
+    "            Example: harvix-cli png --dest ~/png Resources/Icons/shell32.dll.ico\n";
 
 namespace {
 

@@ -34,7 +34,8 @@ const char* const kThumbnailUsage =
     "            not at all (an empty OUT.png is filled in place).\n"
     "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
     "            Exit status: 0 written, 1 no icon to show (nothing written), 2 bad\n"
-    "            usage.\n";
+    "            usage.\n"
+    "            Example: harvix-cli thumbnail --size 256 setup.exe setup.png\n";
 
 namespace {
 
