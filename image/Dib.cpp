@@ -365,9 +365,9 @@ Result<RgbaImage> DecodeBitmapFile(ByteView file) {
     auto magic = c.u16();
     if (!magic || *magic != 0x4D42)
         return makeError(ErrorKind::NotLoadable, "not a bitmap file (no \"BM\" signature)");
-    (void)c.skip(8); // file size, reserved: not trusted
+    auto skipped = c.skip(8); // file size, reserved: not trusted
     auto offBits = c.u32();
-    if (!offBits)
+    if (!skipped || !offBits)
         return makeError(ErrorKind::Truncated, "the bitmap file header is cut short");
     const ByteView dib = file.subspan(14);
     auto h = ReadDibHeader(dib);

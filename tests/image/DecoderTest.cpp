@@ -41,6 +41,9 @@ struct Broken {
 
 // Each a valid file with one field spoiled; the first invalid value of each limit.
 const Broken kBrokenBitmaps[] = {
+    // Found by the fuzzer: a file shorter than its 14-byte file header was read past
+    // its end.
+    {"file header cut short", [] { return Bytes{'B', 'M', '4', 0, 1, 0, 0, '4'}; }, ErrorKind::Truncated},
     {"header cut short", [] { auto b = picbuilder::makeBitmapFile({}); b.resize(30); return b; }, ErrorKind::Truncated},
     {"pixels cut short", [] { auto b = picbuilder::makeBitmapFile({}); b.resize(b.size() - 1); return b; }, ErrorKind::Truncated},
     {"planes 2", [] { auto b = picbuilder::makeBitmapFile({}); b[26] = 2; return b; }, ErrorKind::Malformed},
