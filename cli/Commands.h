@@ -17,7 +17,9 @@ int RunExtract(const Args& args);
 int RunPng(const Args& args);
 int RunThumbnail(const Args& args);
 
-// Usage text of each command, for --help.
+// Usage text of each command, for --help: the synopsis on the first line, indented by
+// two blanks, then the explanation, indented further. main.cpp answers
+// "harvix-cli COMMAND --help" with it, so a command never sees --help itself.
 extern const char* const kListUsage;
 extern const char* const kVersionUsage;
 extern const char* const kSettingsUsage;

@@ -98,10 +98,6 @@ int RunList(const Args& args) {
     bool haveFolder = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kListUsage, stdout);
-            return 0;
-        }
         if (arg == "--no-subfolders") {
             recurse = false;
         } else if (arg == "--all-drives") {
@@ -149,10 +145,6 @@ const char* const kVersionUsage =
 int RunVersion(const Args& args) {
     if (args.empty())
         return Usage("version: give one or more files");
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(kVersionUsage, stdout);
-        return 0;
-    }
     int status = 0;
     std::string line;
     for (const auto& path : args) {

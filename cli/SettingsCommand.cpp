@@ -80,10 +80,6 @@ bool settingsKeyExists() {
 } // namespace
 
 int RunSettings(const Args& args) {
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::printf("Usage:\n%s", kSettingsUsage);
-        return 0;
-    }
     if (args.empty())
         return printSettings();
 

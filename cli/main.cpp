@@ -1,20 +1,66 @@
 // harvix-cli: the extraction engine without the window, for scripts and large trees.
 #include "Commands.h"
+#include "Version.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace {
 
+struct Command {
+    const char* name;
+    int (*run)(const harvix::cli::Args&);
+    const char* const* usage;
+};
+
+// Every command, in the order of the help text.
+const std::array kCommands{
+    Command{"list", harvix::cli::RunList, &harvix::cli::kListUsage},
+    Command{"version", harvix::cli::RunVersion, &harvix::cli::kVersionUsage},
+    Command{"extract", harvix::cli::RunExtract, &harvix::cli::kExtractUsage},
+    Command{"settings", harvix::cli::RunSettings, &harvix::cli::kSettingsUsage},
+    Command{"png", harvix::cli::RunPng, &harvix::cli::kPngUsage},
+    Command{"thumbnail", harvix::cli::RunThumbnail, &harvix::cli::kThumbnailUsage},
+};
+
 void printHelp(std::FILE* out) {
-    std::fprintf(out,
-                 "Usage: harvix-cli COMMAND [OPTIONS]\n"
-                 "Finds Windows modules and lists or extracts the pictures, cursors, clips and\n"
-                 "pages they hold, without running them.\n\n"
-                 "Commands:\n%s\n%s\n%s\n%s\n%s\n%s\n",
-                 harvix::cli::kListUsage, harvix::cli::kVersionUsage, harvix::cli::kExtractUsage,
-                 harvix::cli::kSettingsUsage, harvix::cli::kPngUsage, harvix::cli::kThumbnailUsage);
+    std::fputs("Usage: harvix-cli COMMAND [OPTIONS]\n"
+               "       harvix-cli COMMAND --help\n"
+               "       harvix-cli --version\n"
+               "Finds Windows modules and lists or extracts the pictures, cursors, clips and\n"
+               "pages they hold, without running them.\n\n"
+               "Commands:\n",
+               out);
+    for (const Command& command : kCommands) {
+        std::fputs(*command.usage, out);
+        std::fputc('\n', out);
+    }
+}
+
+// One command's usage: its synopsis (the first line of its entry in the help text)
+// after "Usage: harvix-cli", then the lines that explain it.
+void printCommandUsage(std::string_view usage) {
+    const std::size_t lineEnd = usage.find('\n');
+    std::string_view synopsis = usage.substr(0, lineEnd);
+    synopsis.remove_prefix(std::min(synopsis.find_first_not_of(' '), synopsis.size()));
+    std::printf("Usage: harvix-cli %.*s\n", static_cast<int>(synopsis.size()), synopsis.data());
+    if (lineEnd != std::string_view::npos)
+        std::fwrite(usage.data() + lineEnd + 1, 1, usage.size() - lineEnd - 1, stdout);
+}
+
+// --help or -h anywhere among a command's options (before a "--" that ends them).
+bool asksForHelp(const harvix::cli::Args& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--")
+            return false;
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -24,24 +70,25 @@ int main(int argc, char** argv) {
         printHelp(stderr);
         return 2;
     }
-    const std::string command = argv[1];
-    harvix::cli::Args args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
+    const std::string name = argv[1];
+    const harvix::cli::Args args(argv + 2, argv + argc);
+    if (name == "--help" || name == "-h" || name == "help") {
         printHelp(stdout);
         return 0;
     }
-    if (command == "list")
-        return harvix::cli::RunList(args);
-    if (command == "version")
-        return harvix::cli::RunVersion(args);
-    if (command == "settings")
-        return harvix::cli::RunSettings(args);
-    if (command == "extract")
-        return harvix::cli::RunExtract(args);
-    if (command == "png")
-        return harvix::cli::RunPng(args);
-    if (command == "thumbnail")
-        return harvix::cli::RunThumbnail(args);
-    std::fprintf(stderr, "harvix-cli: unknown command '%s' (try --help)\n", command.c_str());
+    if (name == "--version") {
+        std::printf("harvix %s\n", harvix::kVersion);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    for (const Command& command : kCommands) {
+        if (name != command.name)
+            continue;
+        if (asksForHelp(args)) {
+            printCommandUsage(*command.usage);
+            return 0;
+        }
+        return command.run(args);
+    }
+    std::fprintf(stderr, "harvix-cli: unknown command '%s' (try --help)\n", name.c_str());
     return 2;
 }

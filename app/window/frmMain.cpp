@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -178,7 +179,11 @@ frmMain::frmMain(QWidget* parent) : QDialog(parent), m_images(std::make_unique<I
     setSizeGripEnabled(false);
     setFont(DialogFont(kDialogFontPixels));
     SetBackColour(this, kSysWindow);
-    const QIcon icon(QString::fromLatin1(assets::kWindowIcon));
+    // The icon of the installed program, from the icon theme under the desktop entry's
+    // name (which the program start sets), else the program's own.
+    QIcon icon = QIcon::fromTheme(QGuiApplication::desktopFileName());
+    if (icon.isNull())
+        icon = QIcon(QString::fromLatin1(assets::kWindowIcon));
     if (!icon.isNull())
         setWindowIcon(icon);
 
