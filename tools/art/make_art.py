@@ -6,6 +6,8 @@
   harvix.ico        16, 32 and 48 pixels, 16 colours: the window icon
   kind-*.png        16 x 16, 16 colours: one icon per resource kind
   FINDFILES.avi     48 x 50, RLE8, 23 frames at 7 per second: the search animation
+  app-icon-N.png    N x N for N = 16, 24, 32, 48, 64, 128, 256, full colour: the
+                    application icon installed into the hicolor icon theme
 
 Run by hand after changing a picture:  python3 tools/art/make_art.py [--preview DIR]
 With --preview, enlarged PNG copies of everything (and a contact sheet of the clip's
@@ -23,6 +25,7 @@ from encoders import write_avi_rle8, write_gif, write_ico, write_png_indexed, wr
 from raster import (Capsule, Clipped, Ellipse, Everywhere, Polygon, Rect, Ring, Rotated,  # noqa: E402
                     Scene, gradient, lerp, quantize, to_rgba)
 from pixelart import KIND_ICONS, ICON16, VGA, parse_grid  # noqa: E402
+import app_icon  # noqa: E402
 
 WHITE = (255, 255, 255)
 BLACK = (0, 0, 0)
@@ -295,10 +298,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(here, "..", "..", "assets"))
     parser.add_argument("--preview", help="folder for enlarged PNG previews")
-    parser.add_argument("--only", help="comma-separated subset: wizard,logo,icon,kinds,clip")
+    parser.add_argument("--only", help="comma-separated subset: wizard,logo,icon,kinds,clip,appicon")
     args = parser.parse_args()
     out = os.path.abspath(args.out)
-    only = set(args.only.split(",")) if args.only else {"wizard", "logo", "icon", "kinds", "clip"}
+    only = set(args.only.split(",")) if args.only else {"wizard", "logo", "icon", "kinds", "clip", "appicon"}
     if args.preview:
         os.makedirs(args.preview, exist_ok=True)
 
@@ -327,6 +330,14 @@ def main():
             rows = [[16 if v < 0 else v for v in r] for r in rows]
             write_png_indexed(os.path.join(out, f"kind-{key}.png"), rows, VGA + [(192, 192, 192)], transparent=16)
             preview(f"kind-{key}", rows, VGA + [(255, 0, 255)], 16, scale=8)
+    if "appicon" in only:
+        for size in app_icon.SIZES:
+            pixels = app_icon.app_icon(size)
+            write_png_rgba(os.path.join(out, f"app-icon-{size}.png"), pixels)
+            if args.preview:
+                scale = max(1, 256 // size)
+                big = [[p for p in row for _ in range(scale)] for row in pixels for _ in range(scale)]
+                write_png_rgba(os.path.join(args.preview, f"app-icon-{size}.png"), big)
     if "clip" in only:
         frames, pal = clip_frames()
         size = write_avi_rle8(os.path.join(out, "FINDFILES.avi"), frames, pal, 48, 50,
