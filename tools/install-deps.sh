@@ -3,10 +3,13 @@
 # Usage: tools/install-deps.sh [build|test]
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core libpng-dev zlib1g-dev)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core libpng-dev zlib1g-dev
+  scdoc gzip)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)
   packages+=(locales) # a second locale for the index header's date (made below)
+  # the package checks: cpack's dpkg-shlibdeps, the validators, the man page renderer
+  packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db bash-completion)
 fi
 
 # The tests write index headers under German as well as the C locale.
