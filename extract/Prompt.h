@@ -4,11 +4,11 @@
 // text of two sentences holds them on two lines joined by CR LF.
 #pragma once
 
+#include "AppTitle.h"
+
 #include <string>
 
 namespace harvix {
-
-inline constexpr const char* kAppTitle = "Harvix";
 
 enum class Answer { Ok, Yes, No, Retry, Cancel };
 

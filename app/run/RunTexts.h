@@ -1,9 +1,9 @@
 // The texts the search run shows.
 #pragma once
 
-namespace harvix::run {
+#include "AppTitle.h" // kAppTitle, which the caption begins with
 
-inline constexpr const char* kAppTitle = "Harvix";
+namespace harvix::run {
 
 // Every text of the status label starts with this line.
 inline constexpr const char* kPleaseWait = "Please wait while Harvix is looking for resources.\r\n";

@@ -5,6 +5,7 @@
 // changes and everything the controls do later are bound by the wizard's own code
 // through Controls(); nothing here moves or re-lays out anything after creation.
 
+#include "AppTitle.h"
 #include "CommonControls.h"
 #include "Light3D.h"
 #include "Shape.h"
@@ -104,8 +105,9 @@ struct frmMainControls {
 class frmMain : public QDialog {
     Q_OBJECT
 public:
-    // The application title: the window caption and the title of every message box.
-    static constexpr const char* kAppTitle = "Harvix";
+    // The application title (the one of AppTitle.h): the window caption and the title
+    // of every message box.
+    static constexpr const char* kAppTitle = harvix::kAppTitle;
     // The client area, 7470 x 5400 twips.
     static constexpr int kClientWidth = 498;
     static constexpr int kClientHeight = 360;
