@@ -17,6 +17,7 @@
 #include "SearchCore.h"
 #include "SearchRun.h"
 #include "Settings.h"
+#include "WizardTexts.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -63,9 +64,6 @@ const char* const kExtractUsage =
     "            2 bad usage or a refused folder or destination.\n";
 
 namespace {
-
-constexpr const char* kFolderNotFound = "The folder could not be found.\r\nPlease specify a valid folder.";
-constexpr const char* kNoResourceType = "Please choose at least one resource type.";
 
 // The option keys of --kinds, in kind order.
 constexpr std::array<std::string_view, kResourceKindCount> kKindNames{"bitmap", "icon",  "cursor",
@@ -531,7 +529,7 @@ int RunExtract(const Args& args) {
 
     // The checks of the wizard's pages, in page order.
     if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
-        complain(std::string(kFolderNotFound) + " ('" + settings.Folder + "')");
+        complain(std::string(wizard::kFolderNotFound) + " ('" + settings.Folder + "')");
         return 2;
     }
     KindSwitches kinds{};
@@ -541,7 +539,7 @@ int RunExtract(const Args& args) {
     for (bool on : kinds)
         anyKind = anyKind || on;
     if (!anyKind) {
-        complain(kNoResourceType);
+        complain(wizard::kNoResourceType);
         return 2;
     }
 
