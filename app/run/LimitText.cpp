@@ -1,25 +1,13 @@
 #include "LimitText.h"
 
+#include "Text.h"
+
 #include <charconv>
 #include <vector>
 
 namespace harvix::run {
 
 namespace {
-
-std::vector<std::string_view> splitAt(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t next = text.find(separator, start);
-        if (next == std::string_view::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, next - start));
-        start = next + 1;
-    }
-}
 
 std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -47,7 +35,7 @@ Error badLimit(std::string_view text) {
 } // namespace
 
 Result<LimitRange> ParseLimitText(std::string_view text) {
-    const auto parts = splitAt(text, '-');
+    const auto parts = SplitAt(text, '-');
     LimitRange range;
     if (parts.size() < 2 || !readWholeNumber(parts[0], range.min) ||
         !readWholeNumber(parts[1], range.max))
@@ -56,7 +44,7 @@ Result<LimitRange> ParseLimitText(std::string_view text) {
 }
 
 Result<LimitSet> ParseLimitSet(std::string_view text) {
-    const auto parts = splitAt(text, ';');
+    const auto parts = SplitAt(text, ';');
     if (parts.size() != 3)
         return makeError(ErrorKind::Malformed,
                          "the limits '" + std::string(text) +

@@ -4,6 +4,7 @@
 #include "LimitText.h"
 #include "Paths.h"
 #include "TempFile.h"
+#include "Text.h"
 
 #include <cstdio>
 
@@ -47,22 +48,8 @@ std::array<std::string, 3> defaultLimitTexts(ResourceKind kind) {
     return {run::LimitText(set.depth), run::LimitText(set.width), run::LimitText(set.height)};
 }
 
-std::vector<std::string> splitAt(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(separator, start);
-        if (end == std::string::npos) {
-            parts.push_back(text.substr(start));
-            return parts;
-        }
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-}
-
-std::string invalidLimitMessage(const std::string& text) {
-    return "The limit \"" + text + "\" is not valid.\r\n" + kLimitFormatHint;
+std::string invalidLimitMessage(std::string_view text) {
+    return "The limit \"" + std::string(text) + "\" is not valid.\r\n" + kLimitFormatHint;
 }
 
 } // namespace
@@ -423,11 +410,11 @@ void WizardLogic::lvResTypes_DblClick() {
     const std::optional<std::string> answer = m_view.inputBox(kLimitPrompt, current);
     if (!answer || answer->empty())
         return;
-    const std::vector<std::string> parts = splitAt(*answer, ';');
+    const std::vector<std::string_view> parts = SplitAt(*answer, ';');
     if (parts.size() != 3)
         return;
     // Each part must be readable as a range, or leaving the page could not read it.
-    for (const std::string& part : parts) {
+    for (const std::string_view part : parts) {
         if (!run::ParseLimitText(part).ok()) {
             m_prompt.ShowError(invalidLimitMessage(part));
             m_view.setFocus(WizardControl::lvResTypes);
@@ -435,7 +422,7 @@ void WizardLogic::lvResTypes_DblClick() {
         }
     }
     for (int column = 1; column <= 3; ++column)
-        m_view.setResTypeSubItem(key, column, parts[static_cast<std::size_t>(column - 1)]);
+        m_view.setResTypeSubItem(key, column, std::string(parts[static_cast<std::size_t>(column - 1)]));
 }
 
 // ---------------------------------------------------------------------------------
