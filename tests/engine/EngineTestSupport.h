@@ -1,12 +1,13 @@
 // Helpers shared by the engine tests: an in-memory module, a file system that fails on
-// request, a prompt that answers from a script, a collecting report target and a scratch
-// folder.
+// request, a collecting report target and a scratch folder (the scripted prompt is the
+// tests' common one).
 #pragma once
 
 #include "FileSystem.h"
 #include "ModuleAccess.h"
 #include "Prompt.h"
 #include "ResCore.h"
+#include "ScriptedPrompt.h"
 
 #include <cstdint>
 #include <deque>
@@ -74,32 +75,6 @@ public:
 private:
     static IFileSystem& real() { return RealFileSystem(); }
     std::vector<Rule> m_rules;
-};
-
-// Answers questions from a script and records every text shown.
-class ScriptedPrompt : public IPrompt {
-public:
-    std::deque<Answer> answers;
-    std::vector<std::string> yesNo, retryCancel, errors;
-
-    Answer AskYesNo(const std::string& text) override {
-        yesNo.push_back(text);
-        return next(Answer::No);
-    }
-    Answer AskRetryCancel(const std::string& text) override {
-        retryCancel.push_back(text);
-        return next(Answer::Cancel);
-    }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
-
-private:
-    Answer next(Answer fallback) {
-        if (answers.empty())
-            return fallback;
-        Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
 };
 
 struct Found {

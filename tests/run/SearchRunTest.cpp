@@ -1,6 +1,7 @@
 // The search run against a scripted search, a scripted engine, a fake clock and a view
 // that records what it is told.
 #include "RunTexts.h"
+#include "ScriptedPrompt.h"
 #include "SearchRun.h"
 
 #include <gmock/gmock.h>
@@ -51,24 +52,7 @@ struct RecordingView : IRunView {
     void closeProgram() override { log.push_back("close"); }
 };
 
-struct ScriptedPrompt : IPrompt {
-    std::deque<Answer> answers;
-    std::vector<std::string> asked;
-    std::vector<std::string> errors;
-
-    Answer AskYesNo(const std::string& text) override {
-        asked.push_back(text);
-        Answer a = answers.empty() ? Answer::No : answers.front();
-        if (!answers.empty())
-            answers.pop_front();
-        return a;
-    }
-    Answer AskRetryCancel(const std::string& text) override {
-        asked.push_back(text);
-        return Answer::Cancel;
-    }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
-};
+using harvix::testing::ScriptedPrompt;
 
 struct FakeClock : IRunClock {
     std::uint32_t now = 5000;
@@ -261,7 +245,7 @@ TEST_F(SearchRunTest, CancelAnsweredNoGoesOnAnsweredYesEndsTheRun) {
     view.onPump = [&] { run.cmdCancel_Click(); };
     run.StartSearch(folder(false));
 
-    EXPECT_THAT(prompt.asked, ElementsAre("Are you sure you want to cancel the search?",
+    EXPECT_THAT(prompt.questions, ElementsAre("Are you sure you want to cancel the search?",
                                           "Are you sure you want to cancel the search?"));
     // No at the 10th file; Yes at the 20th: no further file, no last page.
     EXPECT_EQ(engine.files.size(), 20u);
@@ -276,7 +260,7 @@ TEST_F(SearchRunTest, CancelAnsweredNoGoesOnAnsweredYesEndsTheRun) {
 
 TEST_F(SearchRunTest, CancelOffTheSearchPageClosesWithoutAsking) {
     run.cmdCancel_Click(6);
-    EXPECT_THAT(prompt.asked, IsEmpty());
+    EXPECT_THAT(prompt.questions, IsEmpty());
     EXPECT_THAT(view.log, ElementsAre("close"));
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Prompt.h"
+#include "ScriptedPrompt.h"
 #include "WizardView.h"
 
 #include <deque>
@@ -213,31 +214,7 @@ public:
     int closed = 0;
 };
 
-// Answers questions from a script (No when the script has run out) and records every
-// message.
-class ScriptedPrompt final : public IPrompt {
-public:
-    Answer AskYesNo(const std::string& text) override {
-        questions.push_back(text);
-        return next(Answer::No);
-    }
-    Answer AskRetryCancel(const std::string& text) override {
-        questions.push_back(text);
-        return next(Answer::Cancel);
-    }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
-
-    std::deque<Answer> answers;
-    std::vector<std::string> questions, errors;
-
-private:
-    Answer next(Answer fallback) {
-        if (answers.empty())
-            return fallback;
-        Answer a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-};
+// The tests' common scripted prompt.
+using ScriptedPrompt = harvix::testing::ScriptedPrompt;
 
 } // namespace harvix::test
