@@ -78,10 +78,14 @@ struct mResCore::Impl {
         case ResourceKind::Cursor:
             return WriteCursorGroupFile(ctx, path, nameText);
         case ResourceKind::Icon: {
-            // The per-size files first; an error there is an error of the icon.
+            // The per-size files first; an error there is an error of the icon. Those
+            // files lie beside the output path, where nothing has been made yet.
             auto split = SplitIconGroup(ctx, path, nameText);
-            if (split.error)
-                return split;
+            if (split.error) {
+                WriteOutcome failed;
+                failed.error = std::move(split.error);
+                return failed;
+            }
             return WriteIconGroupFile(ctx, path, nameText);
         }
         case ResourceKind::AniCursor:
@@ -117,7 +121,7 @@ struct mResCore::Impl {
                 // A file without its record would be one nobody can account for.
                 error = appended.error();
             }
-            // Whatever was written at the path is incomplete or unrecorded: remove it.
+            // Whatever the writer made at the path is incomplete or unrecorded: remove it.
             if (outcome.created || outcome.written)
                 (void)fs.Remove(path);
 

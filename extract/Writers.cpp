@@ -289,6 +289,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         picks.push_back({*entry, std::move(folder)});
     }
 
+    bool created = false; // a per-size file was made: the outcome says so, error or not
     for (std::size_t i = 0; i < picks.size(); ++i) {
         const auto& [entry, folder] = picks[i];
         if (lastOfFolder[folder] != i)
@@ -297,13 +298,13 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         if (image.empty() || image.size() > kMaxField32 - 22)
             continue;
         if (auto made = ctx.fs.MakeDirectories(folder); !made)
-            return Failed(made.error(), false);
+            return Failed(made.error(), created);
         const std::string target = folder + fileName;
         // A file of an earlier run is replaced: removed and created anew, so that nothing
         // is ever written through a link that sits at this path.
         if (ctx.fs.Exists(target))
             if (auto removed = ctx.fs.Remove(target); !removed)
-                return Failed(removed.error(), false);
+                return Failed(removed.error(), created);
 
         std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
         head[4] = 1;
@@ -313,10 +314,14 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         if (outcome.error) {
             if (outcome.created)
                 (void)ctx.fs.Remove(target); // a partial image file is of no use to anyone
-            return Failed(*outcome.error, false);
+            return Failed(*outcome.error, created);
         }
+        created = true;
     }
-    return {};
+    WriteOutcome outcome;
+    outcome.written = created;
+    outcome.created = created;
+    return outcome;
 }
 
 WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,

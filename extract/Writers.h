@@ -22,10 +22,15 @@ struct WriterContext {
     IFileSystem& fs;
 };
 
+// What a writer did, the same for every writer: `written` when every file it makes is
+// complete, `created` when it created at least one file (complete or not), `error` when
+// a file-system error ended it. Neither flag and no error: the resource was rejected and
+// nothing was made. A group writer's one file is the output path; the icon size split's
+// files lie in the per-size folders beside it.
 struct WriteOutcome {
-    bool written = false;       // the file is complete
-    bool created = false;       // a file was created at the output path (complete or not)
-    std::optional<Error> error; // the file-system error that ended the writer
+    bool written = false;
+    bool created = false;
+    std::optional<Error> error;
 };
 
 // The resource identifier a type or name text stands for: a text of decimal digits is a
@@ -50,7 +55,8 @@ WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
                              std::string_view nameText);
 WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path,
                           std::string_view typeText, std::string_view nameText);
-// Writes the per-size single-image files below the folder of `path`; `written` is not used.
+// Writes the per-size single-image files below the folder of `path` (never `path` itself);
+// `written` when it wrote at least one, all of them complete.
 WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
                             std::string_view nameText);
 WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,

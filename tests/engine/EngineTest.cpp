@@ -1,5 +1,6 @@
 #include "Destination.h"
 #include "EngineTestSupport.h"
+#include "Writers.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -147,6 +148,29 @@ FakeModule& AddIcons(FakeModule& m, std::uint16_t group, const std::vector<IconE
     }
     m.add(kIconGroup, N(group), IconGroup(stated));
     return m;
+}
+
+// Every writer's outcome means the same: the icon size split says it created files
+// also when an error stops it after the first.
+TEST_F(Engine, SplitOutcomeSaysWhatItMade) {
+    FakeModule m;
+    AddIcons(m, 1, {{16, 16, 0, 1, 8, 40, 1}, {32, 32, 0, 1, 8, 40, 2}}); // both in range
+    AddIcons(m, 2, {{16, 16, 0, 1, 4, 40, 3}});                           // none in range
+    const WriterContext ctx{m, options, fs};
+    const std::string path = Kind(ResourceKind::Icon) + "/shell32.dll.ico";
+
+    WriteOutcome none = SplitIconGroup(ctx, path, "2");
+    EXPECT_FALSE(none.written || none.created || none.error);
+
+    WriteOutcome both = SplitIconGroup(ctx, path, "1");
+    EXPECT_TRUE(both.written && both.created && !both.error);
+
+    fs.fail({FailingFileSystem::Rule::Op::Create, "32x32", ENOSPC});
+    WriteOutcome cut = SplitIconGroup(ctx, path, "1");
+    ASSERT_TRUE(cut.error);
+    EXPECT_TRUE(cut.created) << "the 16x16 file was made before the error";
+    EXPECT_FALSE(cut.written);
+    EXPECT_FALSE(std::filesystem::exists(path)); // never the group's own path
 }
 
 TEST_F(Engine, IconGroupHoldsAllImagesAndTheSplitOnlyThoseInRange) {
