@@ -94,10 +94,11 @@ struct cSearchCore::Walk {
     bool CountOnly = false;
     bool stayOnDevice = false; // a drive: never go into another mount
     dev_t rootDevice = 0;
-    std::string path;     // the folder being listed, ending in "/"
-    std::string pending;  // names of entered subfolders, each ended by NUL; "" = counted only
-    std::string fileName; // reused for each FileFound
-    int heldLevels = 0;   // folders above the current one whose descriptor is still open
+    std::string path;       // the folder being listed, ending in "/"
+    std::string pending;    // names of entered subfolders, each ended by NUL; "" = counted only
+    std::string fileName;   // reused for each FileFound
+    int heldLevels = 0;     // folders above the current one whose descriptor is still open
+    int sinceSearching = 0; // names listed since Searching was last raised
 
     // Lists the folder open as `fd` and walks below it. `countDots` is false at a drive
     // root, whose "." and ".." are not folder entries. The descriptor may be swapped for
@@ -105,7 +106,17 @@ struct cSearchCore::Walk {
     void WalkFolder(int& fd, dev_t device, bool countDots);
     void EnterFolder(int& parentFd, const char* name, dev_t parentDevice);
     void Report(const char* name);
+    void RaiseSearching();
 };
+
+void cSearchCore::Walk::RaiseSearching() {
+    sinceSearching = 0;
+    if (CountOnly || core.m_events == nullptr)
+        return;
+    bool cancel = core.Cancel;
+    core.m_events->Searching(cancel);
+    core.Cancel = cancel;
+}
 
 void cSearchCore::Walk::Report(const char* name) {
     ++core.FileCount;
@@ -138,6 +149,11 @@ void cSearchCore::Walk::WalkFolder(int& fd, dev_t device, bool countDots) {
         const dirent* entry = readdir(listing);
         if (entry == nullptr)
             break;
+        if (++sinceSearching >= kSearchingInterval) {
+            RaiseSearching();
+            if (core.Cancel)
+                break;
+        }
         const EntryKind kind = Classify(fd, *entry);
         if (kind == EntryKind::Folder) {
             const bool dots = IsDotOrDotDot(entry->d_name);
@@ -177,6 +193,9 @@ void cSearchCore::Walk::EnterFolder(int& parentFd, const char* name, dev_t paren
     // Relative to the parent's descriptor, so the depth of the tree is not limited by
     // the longest path the system accepts. O_NOFOLLOW: a folder swapped for a link
     // since it was listed is not followed.
+    RaiseSearching();
+    if (core.Cancel)
+        return;
     int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return; // unreadable or vanished: skipped, its entry is already counted

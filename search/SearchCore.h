@@ -31,7 +31,17 @@ public:
     // The search has ended, completed or cancelled. Raised exactly once per
     // SearchForFiles or SearchSystemForFiles call, as the last thing the call does.
     virtual void SearchFinished() = 0;
+
+    // Raised between files while the walk goes on: at every folder it enters and after
+    // every kSearchingInterval names it lists, so that a long stretch without matching
+    // files (a data folder, a whole disk) still gives the receiver a chance to answer
+    // its user or to stop the search. Setting Cancel to true stops the search as at
+    // FileFound. The counting pass (GetDirCount) raises none. Ignored by default.
+    virtual void Searching(bool& Cancel) { (void)Cancel; }
 };
+
+// The walk raises Searching at least once every this many names listed.
+inline constexpr int kSearchingInterval = 64;
 
 class cSearchCore {
 public:

@@ -51,6 +51,16 @@ public:
     }
     void SearchFinished() override { ++finished; }
 
+    // Searching: the names listed and the folders entered since the last event of any
+    // kind, at each one; cancels at the Searching number `cancelSearchingAt`.
+    int searching = 0;
+    int cancelSearchingAt = 0;
+    void Searching(bool& Cancel) override {
+        ++searching;
+        if (searching == cancelSearchingAt)
+            Cancel = true;
+    }
+
     std::vector<std::string> names() const {
         std::vector<std::string> out;
         for (const auto& f : found)
@@ -407,6 +417,31 @@ TEST_F(TempTree, DeepTreesDoNotUseUpTheDescriptors) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(TempTree, LongStretchesWithoutMatchesRaiseSearchingOftenAndCanBeStopped) {
+    // 40 folders of 100 names each, none matching, and one match at the very end.
+    for (int d = 0; d < 40; ++d)
+        for (int f = 0; f < 100; ++f)
+            file("d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt");
+    file("zz/last.exe");
+    // The counting pass raises nothing.
+    EXPECT_EQ(core.GetDirCount(false, root), 2 + 41 * 3);
+    EXPECT_EQ(events.searching, 0);
+    // The search: at every folder entered and after every 64 names in a row (each
+    // folder lists 102 names, "." and ".." with them).
+    core.SearchForFiles(root, true, "*.exe");
+    EXPECT_GE(events.searching, 41 + 40 * (102 / harvix::kSearchingInterval));
+    ASSERT_EQ(events.found.size(), 1u);
+    // Cancel from Searching (the first comes as the first folder is entered) ends the
+    // walk with no file reported and one SearchFinished.
+    Recorder stopping;
+    stopping.cancelSearchingAt = 1;
+    harvix::cSearchCore other(&stopping);
+    other.SearchForFiles(root, true, "*.exe");
+    EXPECT_EQ(stopping.searching, 1);
+    EXPECT_TRUE(stopping.found.empty());
+    EXPECT_EQ(stopping.finished, 1);
 }
 
 } // namespace
