@@ -89,6 +89,12 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
         Cancel = true;
         return;
     }
+    // A click on Cancel made while the walk was busy is answered before the next file.
+    m_view.poll();
+    if (m_outcome != RunOutcome::Running) {
+        Cancel = true;
+        return;
+    }
     if (m_cancelRequested)
         Cancel = true;
 
@@ -135,6 +141,14 @@ void SearchRun::updateProgress(std::int32_t DirCount) {
     m_view.setStatusText(std::string(kPleaseWait) + kRemainingTime + FormatTimeText(shown));
 }
 
+void SearchRun::Searching(bool& Cancel) {
+    if (m_outcome == RunOutcome::Running)
+        m_view.poll();
+    // A confirmed cancel (or an engine error) stops the walk between two files.
+    if (m_outcome != RunOutcome::Running)
+        Cancel = true;
+}
+
 void SearchRun::SearchFinished() {
     if (m_outcome != RunOutcome::Running)
         return;
@@ -160,6 +174,9 @@ void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
     const int row = m_stats.ResFound(kind);
     if (row >= 0)
         m_view.statsChanged(row);
+    // A module with thousands of resources takes a while: Cancel is answered meanwhile.
+    if (m_outcome == RunOutcome::Running)
+        m_view.poll();
 }
 
 void SearchRun::endRun(RunOutcome outcome) {

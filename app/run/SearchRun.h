@@ -35,6 +35,11 @@ public:
     // Lets pending user-interface events run once (repaint, the Cancel button); a click
     // on Cancel arrives at SearchRun::cmdCancel_Click from inside this call.
     virtual void pumpEvents() = 0;
+    // The run is busy between two pumpEvents calls: walking folders without matching
+    // files, or inside one file's extraction (at every resource written). A host whose
+    // window lives on another thread delivers a pending click on Cancel here, as from
+    // pumpEvents; nothing happens by default.
+    virtual void poll() {}
     // Stops the search animation.
     virtual void stopAnimation() = 0;
     // Row `row` of the statistics list got a new count.
@@ -121,6 +126,7 @@ public:
     void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
                    bool& Cancel) override;
     void SearchFinished() override;
+    void Searching(bool& Cancel) override;
 
     // A resource was written: one more for its kind.
     void ResFound(std::int32_t& kind, const ResName& name) override;
