@@ -1,0 +1,234 @@
+#include "RunHandOff.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+namespace harvix {
+
+// What both threads share. The window's side and the posted tasks keep it alive, so a
+// task that arrives after the hand-off has gone finds `closed` set and does nothing.
+struct RunHandOff::Shared : std::enable_shared_from_this<RunHandOff::Shared> {
+    Shared(IRunWindow& w, IPrompt& p, Post poster)
+        : window(w), prompt(p), post(std::move(poster)) {}
+
+    IRunWindow& window;
+    IPrompt& prompt;
+    const Post post;
+    std::function<std::string(int)> countReader;
+    std::function<void()> cancelHandler;
+
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool closed = false;               // set on the window's thread, under the mutex
+    std::optional<Answer> answer;      // the answer to the question on its way
+    std::map<int, std::string> counts; // latest count text of each changed row
+    bool countsPosted = false;         // an update of the counts is on its way
+    std::atomic<bool> cancelClicked{false};
+    std::atomic<bool> finished{false};
+
+    // Posts `apply` unless the window has gone; it runs only while the window is there.
+    void send(std::function<void()> apply) {
+        {
+            const std::lock_guard lock(mutex);
+            if (closed)
+                return;
+        }
+        post([self = shared_from_this(), apply = std::move(apply)] {
+            if (!self->closed)
+                apply();
+        });
+    }
+
+    // Asks on the window's thread and waits for the answer; `closing` when the window
+    // has gone or goes meanwhile (the answer that ends the run).
+    Answer ask(std::function<Answer(IPrompt&)> question, Answer closing) {
+        std::unique_lock lock(mutex);
+        if (closed)
+            return closing;
+        answer.reset();
+        lock.unlock();
+        post([self = shared_from_this(), question = std::move(question)] {
+            if (self->closed)
+                return;
+            const Answer given = question(self->prompt);
+            const std::lock_guard done(self->mutex);
+            self->answer = given;
+            self->answered.notify_all();
+        });
+        lock.lock();
+        answered.wait(lock, [this] { return answer.has_value() || closed; });
+        return answer.value_or(closing);
+    }
+
+    // The worker's poll: a click on Cancel made since the last one runs its handler.
+    void takeCancelClick() {
+        if (cancelClicked.exchange(false) && cancelHandler)
+            cancelHandler();
+    }
+};
+
+// The run's view on the worker: each effect goes to the window's thread.
+class RunHandOff::WorkerView final : public run::IRunView {
+public:
+    explicit WorkerView(std::shared_ptr<Shared> shared) : m_s(std::move(shared)) {}
+
+    void setStatusText(const std::string& text) override {
+        send([text](IRunWindow& w) { w.setStatusText(text); });
+    }
+    void repaintStatus() override {
+        send([](IRunWindow& w) { w.repaintStatus(); });
+    }
+    void setCancelEnabled(bool enabled) override {
+        send([enabled](IRunWindow& w) { w.setCancelEnabled(enabled); });
+    }
+    void showProgressFrame() override {
+        send([](IRunWindow& w) { w.showProgressFrame(); });
+    }
+    void setProgressValue(int value) override {
+        send([value](IRunWindow& w) { w.setProgressValue(value); });
+    }
+    void setCaption(const std::string& text) override {
+        send([text](IRunWindow& w) { w.setCaption(text); });
+    }
+    // The window runs its own event loop; here the worker takes up a click on Cancel.
+    void pumpEvents() override { m_s->takeCancelClick(); }
+    void poll() override { m_s->takeCancelClick(); }
+    void stopAnimation() override {
+        send([](IRunWindow& w) { w.stopAnimation(); });
+    }
+    void statsChanged(int row) override {
+        if (!m_s->countReader)
+            return;
+        std::string text = m_s->countReader(row);
+        bool post = false;
+        {
+            const std::lock_guard lock(m_s->mutex);
+            m_s->counts[row] = std::move(text);
+            post = !m_s->countsPosted;
+            m_s->countsPosted = true;
+        }
+        // A run may write thousands of resources a second: the window gets the latest
+        // counts whenever it is ready for them, not one task per resource.
+        if (post) {
+            Shared* s = m_s.get();
+            send([s](IRunWindow& w) {
+                std::map<int, std::string> latest;
+                {
+                    const std::lock_guard lock(s->mutex);
+                    latest.swap(s->counts);
+                    s->countsPosted = false;
+                }
+                for (const auto& [changed, count] : latest)
+                    w.setStatsCount(changed, count);
+            });
+        }
+    }
+    void searchFinished() override {
+        send([](IRunWindow& w) { w.searchFinished(); });
+    }
+    void closeProgram() override {
+        send([](IRunWindow& w) { w.closeProgram(); });
+    }
+
+private:
+    void send(std::function<void(IRunWindow&)> effect) {
+        Shared* s = m_s.get();
+        s->send([s, effect = std::move(effect)] { effect(s->window); });
+    }
+
+    std::shared_ptr<Shared> m_s;
+};
+
+// The questions of the run and the engine, asked on the window's thread.
+class RunHandOff::WorkerPrompt final : public IPrompt {
+public:
+    explicit WorkerPrompt(std::shared_ptr<Shared> shared) : m_s(std::move(shared)) {}
+
+    Answer AskYesNo(const std::string& text) override {
+        // The run asks one question, whether to cancel: once the window has gone, yes.
+        return m_s->ask([text](IPrompt& p) { return p.AskYesNo(text); }, Answer::Yes);
+    }
+    Answer AskRetryCancel(const std::string& text) override {
+        return m_s->ask([text](IPrompt& p) { return p.AskRetryCancel(text); }, Answer::Cancel);
+    }
+    void ShowError(const std::string& text) override {
+        (void)m_s->ask(
+            [text](IPrompt& p) {
+                p.ShowError(text);
+                return Answer::Ok;
+            },
+            Answer::Ok);
+    }
+
+private:
+    std::shared_ptr<Shared> m_s;
+};
+
+RunHandOff::RunHandOff(IRunWindow& window, IPrompt& windowPrompt, Post post, Worker worker)
+    : m_worker(worker) {
+    if (worker == Worker::Inline)
+        post = [](std::function<void()> task) { task(); };
+    m_shared = std::make_shared<Shared>(window, windowPrompt, std::move(post));
+    m_view = std::make_unique<WorkerView>(m_shared);
+    m_prompt = std::make_unique<WorkerPrompt>(m_shared);
+}
+
+RunHandOff::~RunHandOff() {
+    Close();
+}
+
+run::IRunView& RunHandOff::View() {
+    return *m_view;
+}
+
+IPrompt& RunHandOff::Prompt() {
+    return *m_prompt;
+}
+
+void RunHandOff::setCountReader(std::function<std::string(int)> reader) {
+    m_shared->countReader = std::move(reader);
+}
+
+void RunHandOff::setCancelHandler(std::function<void()> handler) {
+    m_shared->cancelHandler = std::move(handler);
+}
+
+void RunHandOff::Start(std::function<void()> work) {
+    if (m_thread.joinable() || m_shared->finished)
+        return;
+    auto run = [shared = m_shared, work = std::move(work)] {
+        work();
+        shared->finished = true;
+    };
+    if (m_worker == Worker::Inline)
+        run();
+    else
+        m_thread = std::thread(std::move(run));
+}
+
+void RunHandOff::RequestCancel() {
+    m_shared->cancelClicked = true;
+}
+
+void RunHandOff::Close() {
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->closed = true;
+    }
+    // The run is told as if Cancel had been pressed and confirmed, so the worker ends at
+    // its next poll instead of walking on for nobody.
+    m_shared->cancelClicked = true;
+    m_shared->answered.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool RunHandOff::Finished() const {
+    return m_shared->finished;
+}
+
+} // namespace harvix
