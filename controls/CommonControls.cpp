@@ -3,6 +3,8 @@
 #include "SystemColours.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScopedValueRollback>
 
 namespace harvix {
@@ -110,7 +112,25 @@ ListView::ListView(QWidget* parent) : QTreeWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
-    connect(this, &QTreeWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
+}
+
+void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Anywhere in the list, on a row or on the empty part below the rows: the handler
+    // looks at the selected row, not at the one under the mouse.
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit DblClick();
+}
+
+void ListView::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !SelectedItem().IsNull()) {
+        emit EditKey();
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void ListView::SetColumnHeaders(const QStringList& headers, int width) {

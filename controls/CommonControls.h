@@ -106,7 +106,14 @@ public:
     void SetFocus() { setFocus(Qt::OtherFocusReason); }
 
 signals:
+    // A double-click with the left button anywhere on the list, rows or empty part.
     void DblClick();
+    // Return, Enter or F2 while a row is selected: the keyboard's way to edit it.
+    void EditKey();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     const ImageList* m_images = nullptr;
