@@ -185,6 +185,19 @@ public:
             Cancel = true;
     }
 
+    // Between files (a long stretch without matches) the run answers its user or stops
+    // the walk; a stop drops what is still waiting, as at FileFound.
+    void Searching(bool& Cancel) override {
+        if (!m_stopped) {
+            bool cancel = false;
+            m_run.Searching(cancel);
+            if (cancel)
+                stop();
+        }
+        if (m_stopped)
+            Cancel = true;
+    }
+
     void SearchFinished() override {
         while (!m_stopped && !m_pending.empty())
             handOn();
@@ -208,12 +221,15 @@ private:
         m_readAhead.Begin(found.number);
         m_run.FileFound(found.name, found.fileCount, found.dirCount, cancel);
         m_readAhead.Done(found.number);
-        if (cancel) {
-            // The run stops here: nothing found later reaches it, and the readers stop.
-            m_stopped = true;
-            m_pending.clear();
-            m_readAhead.Stop();
-        }
+        if (cancel)
+            stop();
+    }
+
+    // The run stops here: nothing found later reaches it, and the readers stop.
+    void stop() {
+        m_stopped = true;
+        m_pending.clear();
+        m_readAhead.Stop();
     }
 
     cSearchCoreEvents& m_run;

@@ -1,11 +1,15 @@
 #include "WizardDialogs.h"
 
-#include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QTimer>
 #include <QUrl>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace harvix {
 
@@ -50,9 +54,37 @@ std::string QtWizardDialogs::BrowseForFolder(QWidget* parent, const std::string&
     return folder.toStdString();
 }
 
-void QtWizardDialogs::OpenFolder(const std::string& path) {
-    // The path goes over as one argument: blanks need no quoting.
-    (void)QDesktopServices::openUrl(QUrl::fromLocalFile(qt(path)));
+void QtWizardDialogs::OpenFolder(QWidget* parent, const std::string& path,
+                                 std::function<void()> failed) {
+    // xdg-open hands the folder to the desktop's file browser. It gets the folder as a
+    // file:// address, one argument, so blanks and other characters need no quoting.
+    QByteArray address = QUrl::fromLocalFile(qt(path)).toEncoded();
+    char program[] = "xdg-open";
+    char* argv[] = {program, address.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, program, nullptr, nullptr, argv, environ) != 0) {
+        failed(); // no xdg-open on this system
+        return;
+    }
+    // xdg-open ends as soon as the browser has the folder, with a status other than 0
+    // when it found none or the one it tried failed. It is watched from the event loop,
+    // so the window goes on meanwhile; one that runs the browser in its own place and
+    // so does not end soon has found one.
+    constexpr int kWatchMs = 30000;
+    auto* watch = new QTimer(parent);
+    QElapsedTimer since;
+    since.start();
+    QObject::connect(watch, &QTimer::timeout, watch, [watch, since, child, failed] {
+        int status = 0;
+        const pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended == 0 && since.elapsed() < kWatchMs)
+            return;
+        watch->stop();
+        watch->deleteLater();
+        if (ended == child && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+            failed();
+    });
+    watch->start(50);
 }
 
 Answer MessageBoxPrompt::AskYesNo(const std::string& text) {

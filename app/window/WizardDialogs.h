@@ -5,6 +5,7 @@
 
 #include "Prompt.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,8 +22,10 @@ public:
     // Lets the user choose one existing folder; "" when the chooser is cancelled.
     [[nodiscard]] virtual std::string BrowseForFolder(QWidget* parent,
                                                       const std::string& title) = 0;
-    // Shows a folder in the desktop's file browser; a failure is not reported.
-    virtual void OpenFolder(const std::string& path) = 0;
+    // Shows a folder in the desktop's file browser. `failed` runs later, on this thread,
+    // when no browser could be started for it or the one started gave up.
+    virtual void OpenFolder(QWidget* parent, const std::string& path,
+                            std::function<void()> failed) = 0;
 };
 
 // The toolkit's dialogs.
@@ -31,7 +34,8 @@ public:
     std::optional<std::string> InputBox(QWidget* parent, const std::string& prompt,
                                         const std::string& answer) override;
     std::string BrowseForFolder(QWidget* parent, const std::string& title) override;
-    void OpenFolder(const std::string& path) override;
+    void OpenFolder(QWidget* parent, const std::string& path,
+                    std::function<void()> failed) override;
 };
 
 // Message boxes titled "Harvix": a question with Yes and No and the warning icon, a full

@@ -30,7 +30,13 @@ WizardWindow::WizardWindow(Parts parts) : m_form(std::make_unique<frmMain>()) {
     }
     m_view = std::make_unique<frmMainView>(*m_form, *parts.dialogs);
     m_view->setCloseHandler([this] { closeForm(); });
-    m_logic = std::make_unique<WizardLogic>(*m_view, *parts.prompt, *parts.services);
+    // The search run executes on a worker thread; what it shows and asks arrives here as
+    // queued tasks, run by this window's event loop in the order they were posted.
+    RunHandOff::Post postHere = [this](std::function<void()> task) {
+        QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+    };
+    m_logic =
+        std::make_unique<WizardLogic>(*m_view, *parts.prompt, *parts.services, std::move(postHere));
     m_form->installEventFilter(this);
     connectControls();
 }
@@ -64,6 +70,9 @@ void WizardWindow::connectControls() {
     QObject::connect(c.cmdShowFolder, &QPushButton::clicked, this,
                      [logic] { logic->cmdShowFolder_Click(); });
     QObject::connect(c.lvResTypes, &ListView::DblClick, this,
+                     [logic] { logic->lvResTypes_DblClick(); });
+    // Keyboard users open the limit editor with Return or F2 on the selected row.
+    QObject::connect(c.lvResTypes, &ListView::EditKey, this,
                      [logic] { logic->lvResTypes_DblClick(); });
     QObject::connect(c.sldAccel, &Slider::Scroll, this, [logic] { logic->sldAccel_Scroll(); });
 

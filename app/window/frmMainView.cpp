@@ -94,6 +94,9 @@ void frmMainView::setVisible(WizardControl control, bool visible) {
 
 void frmMainView::bringToFront(WizardControl control) {
     widget(control)->raise();
+    // The picture strip is a pixel taller than the page area: the bottom band stays
+    // above it, so that the band's separator line runs unbroken across the window.
+    m_c.fraBottomBack->raise();
 }
 
 void frmMainView::setEnabled(WizardControl control, bool enabled) {
@@ -263,8 +266,8 @@ std::string frmMainView::browseForFolder(const std::string& title) {
     return m_dialogs.BrowseForFolder(&m_form, title);
 }
 
-void frmMainView::openFolder(const std::string& path) {
-    m_dialogs.OpenFolder(path);
+void frmMainView::openFolder(const std::string& path, std::function<void()> failed) {
+    m_dialogs.OpenFolder(&m_form, path, std::move(failed));
 }
 
 void frmMainView::closeWindow() {

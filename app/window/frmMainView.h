@@ -60,7 +60,7 @@ public:
     std::optional<std::string> inputBox(const std::string& prompt,
                                         const std::string& answer) override;
     std::string browseForFolder(const std::string& title) override;
-    void openFolder(const std::string& path) override;
+    void openFolder(const std::string& path, std::function<void()> failed) override;
     void closeWindow() override;
 
 private:

@@ -7,6 +7,7 @@
 #include "Text.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace harvix {
 
@@ -48,6 +49,15 @@ std::array<std::string, 3> defaultLimitTexts(ResourceKind kind) {
     return {run::LimitText(set.depth), run::LimitText(set.width), run::LimitText(set.height)};
 }
 
+// The path as seen from the current folder, made whole; an absolute one stays as it is.
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path.front() == '/')
+        return path;
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(path, error);
+    return error ? path : whole.lexically_normal().string();
+}
+
 std::string invalidLimitMessage(std::string_view text) {
     return "The limit \"" + std::string(text) + "\" is not valid.\r\n" + kLimitFormatHint;
 }
@@ -72,8 +82,9 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
     return success();
 }
 
-// The search run's view of the window.
-class WizardLogic::RunView final : public run::IRunView {
+// The window's side of the search run: its effects on the controls, on the window's
+// thread.
+class WizardLogic::RunView final : public IRunWindow {
 public:
     explicit RunView(WizardLogic& wizard) : m_wizard(wizard) {}
 
@@ -91,9 +102,10 @@ public:
         m_wizard.m_view.setValue(WizardControl::prbProgress, value);
     }
     void setCaption(const std::string& text) override { m_wizard.m_view.setCaption(text); }
-    void pumpEvents() override { m_wizard.m_view.processEvents(); }
     void stopAnimation() override { m_wizard.m_view.stopAnimation(); }
-    void statsChanged(int row) override { m_wizard.statsChanged(row); }
+    void setStatsCount(int row, const std::string& count) override {
+        m_wizard.statsChanged(row, count);
+    }
     void searchFinished() override { m_wizard.cmdNext_Click(); }
     void closeProgram() override { m_wizard.Form_Unload(); }
 
@@ -101,8 +113,9 @@ private:
     WizardLogic& m_wizard;
 };
 
-WizardLogic::WizardLogic(IWizardView& view, IPrompt& prompt, IWizardServices& services)
-    : m_view(view), m_prompt(prompt), m_services(services),
+WizardLogic::WizardLogic(IWizardView& view, IPrompt& prompt, IWizardServices& services,
+                         RunHandOff::Post postToWindow)
+    : m_view(view), m_prompt(prompt), m_services(services), m_postToWindow(std::move(postToWindow)),
       m_runView(std::make_unique<RunView>(*this)) {}
 
 WizardLogic::~WizardLogic() = default;
@@ -155,8 +168,9 @@ void WizardLogic::cmdBack_Click() {
 void WizardLogic::cmdCancel_Click() {
     if (m_unloaded)
         return;
-    if (m_currentPage == kSearchPage && m_run) {
-        m_run->cmdCancel_Click(static_cast<std::int16_t>(m_currentPage));
+    if (m_currentPage == kSearchPage && m_handOff) {
+        // The run asks its question from where it stands, within moments.
+        m_handOff->RequestCancel();
         return;
     }
     Form_Unload();
@@ -437,33 +451,48 @@ void WizardLogic::cmdBrowseDest_Click() {
 
 void WizardLogic::FillStatsList() {
     if (!m_run) {
+        m_handOff = std::make_unique<RunHandOff>(*m_runView, m_prompt, m_postToWindow,
+                                                 m_postToWindow ? RunHandOff::Worker::OwnThread
+                                                                : RunHandOff::Worker::Inline);
+        // The worker reads the options of its own copy; the window's stay the window's.
+        m_runOptions = m_options;
         // Modules are read ahead on other threads, as in harvix-cli extract.
         run::ModuleReadAhead::Limits limits;
         limits.jobs = run::DefaultReadAheadJobs();
         m_readAhead = std::make_unique<run::ModuleReadAhead>(limits);
-        m_readAheadSearch = std::make_unique<run::ReadAheadSearch>(m_services.Search(), *m_readAhead);
+        m_readAheadSearch =
+            std::make_unique<run::ReadAheadSearch>(m_services.Search(), *m_readAhead);
         m_engine = std::make_unique<mResCore>(
-            m_prompt, m_services.FileSystem(),
-            [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
-        m_engineBinding =
-            std::make_unique<run::EngineBinding>(*m_engine, m_options, m_options.destinationFolder);
-        m_run = std::make_unique<run::SearchRun>(*m_runView, m_prompt, *m_readAheadSearch,
-                                                 *m_engineBinding, m_services.Clock());
+            m_handOff->Prompt(), m_services.FileSystem(),
+            [readAhead = m_readAhead.get()](const std::string& path) {
+                return readAhead->Open(path);
+            });
+        m_engineBinding = std::make_unique<run::EngineBinding>(*m_engine, m_runOptions,
+                                                               m_runOptions.destinationFolder);
+        m_run = std::make_unique<run::SearchRun>(m_handOff->View(), m_handOff->Prompt(),
+                                                 *m_readAheadSearch, *m_engineBinding,
+                                                 m_services.Clock());
         m_run->setPriorityApplier(
             [this](std::int16_t position) { m_services.ApplyPriority(position); });
+        run::SearchRun* searchRun = m_run.get();
+        m_handOff->setCountReader([searchRun](int row) {
+            return searchRun->Stats().rows()[static_cast<std::size_t>(row)].countText();
+        });
+        m_handOff->setCancelHandler([searchRun] { searchRun->cmdCancel_Click(kSearchPage); });
     }
     m_run->Stats().FillStatsList(m_options.kindEnabled);
-    for (const run::StatsRow& row : m_run->Stats().rows())
+    m_statsKeys.clear();
+    for (const run::StatsRow& row : m_run->Stats().rows()) {
+        m_statsKeys.push_back(row.key);
         m_view.addStatsRow(row.key, row.caption, row.imageIndex, row.countText());
+    }
     m_view.autoSizeStatsColumns();
 }
 
-void WizardLogic::statsChanged(int row) {
-    const auto& rows = m_run->Stats().rows();
-    if (row < 0 || static_cast<std::size_t>(row) >= rows.size())
+void WizardLogic::statsChanged(int row, const std::string& count) {
+    if (row < 0 || static_cast<std::size_t>(row) >= m_statsKeys.size())
         return;
-    const run::StatsRow& changed = rows[static_cast<std::size_t>(row)];
-    m_view.setStatsCount(changed.key, changed.countText());
+    m_view.setStatsCount(m_statsKeys[static_cast<std::size_t>(row)], count);
 }
 
 std::string WizardLogic::LoadAnim(const std::string& ResID) {
@@ -493,14 +522,22 @@ void WizardLogic::StartSearch() {
         return;
     const run::SearchSettings search{m_settings.SearchSystem, m_settings.Folder,
                                      m_settings.SubFolders, m_settings.Mask, m_settings.Priority};
-    m_run->StartSearch(search);
+    run::SearchRun* searchRun = m_run.get();
+    m_handOff->Start([searchRun, search] { searchRun->StartSearch(search); });
 }
 
 // ---------------------------------------------------------------------------------
 // Page 6
 
 void WizardLogic::cmdShowFolder_Click() {
-    m_view.openFolder(m_settings.DestPath);
+    // The destination was prepared relative to the folder the program started in; the
+    // browser, which runs elsewhere, gets the whole path.
+    const std::string folder = AbsolutePath(m_settings.DestPath);
+    m_view.openFolder(folder, [this, folder] {
+        std::string message = kFolderNotOpened;
+        message.replace(message.find("%s"), 2, folder);
+        m_prompt.ShowError(message);
+    });
 }
 
 } // namespace harvix

@@ -12,6 +12,7 @@
 #include "ResCore.h"
 #include "ResourceKind.h"
 #include "RunBindings.h"
+#include "RunHandOff.h"
 #include "SearchRun.h"
 #include "Settings.h"
 #include "WizardServices.h"
@@ -39,7 +40,11 @@ struct LimitCell {
 
 class WizardLogic {
 public:
-    WizardLogic(IWizardView& view, IPrompt& prompt, IWizardServices& services);
+    // With a way to post tasks to the window's thread, the search run executes on a
+    // worker thread and the window stays responsive; without one (tests of the logic,
+    // which have no event loop) it executes inside the page change, as a nested call.
+    WizardLogic(IWizardView& view, IPrompt& prompt, IWizardServices& services,
+                RunHandOff::Post postToWindow = {});
     WizardLogic(const WizardLogic&) = delete;
     WizardLogic& operator=(const WizardLogic&) = delete;
     ~WizardLogic();
@@ -85,20 +90,23 @@ public:
     [[nodiscard]] const std::vector<std::string>& PageTitles() const { return m_pageTitles; }
     [[nodiscard]] const std::vector<std::string>& PageSubTitles() const { return m_pageSubTitles; }
     [[nodiscard]] bool Unloaded() const { return m_unloaded; }
-    // The run, once the search page has been entered.
+    // The run, once the search page has been entered. Its state may be read once the
+    // hand-off says the run has finished.
     [[nodiscard]] const run::SearchRun* Run() const { return m_run.get(); }
+    [[nodiscard]] const RunHandOff* HandOff() const { return m_handOff.get(); }
 
 private:
     class RunView;
 
     void setPageButtons(int page);
     bool leaveResourceTypes();
-    void statsChanged(int row);
+    void statsChanged(int row, const std::string& count);
     void removeAnimTempFile();
 
     IWizardView& m_view;
     IPrompt& m_prompt;
     IWizardServices& m_services;
+    RunHandOff::Post m_postToWindow;
 
     harvix::Settings m_settings;
     ExtractionOptions m_options;
@@ -109,12 +117,17 @@ private:
     bool m_closeCommandRemoved = false;
     bool m_unloaded = false;
 
+    // The run's objects, made when the search page is entered. The hand-off goes first
+    // (it waits for the worker), the window side it posts to last.
     std::unique_ptr<RunView> m_runView;
     std::unique_ptr<run::ModuleReadAhead> m_readAhead;
     std::unique_ptr<run::ReadAheadSearch> m_readAheadSearch;
+    std::vector<std::string> m_statsKeys; // row keys of the statistics list
+    ExtractionOptions m_runOptions;       // the worker's copy of the options
     std::unique_ptr<mResCore> m_engine;
     std::unique_ptr<run::EngineBinding> m_engineBinding;
     std::unique_ptr<run::SearchRun> m_run;
+    std::unique_ptr<RunHandOff> m_handOff;
 };
 
 } // namespace harvix

@@ -39,6 +39,10 @@ inline constexpr const char* kLimitPrompt = "Limit file with this option";
 inline constexpr const char* kLimitFormatHint =
     "Please enter three limits as min-max;min-max;min-max, for example 8-32;0-3000;16-48.";
 
+// "Show resources" when no file browser could show the destination; %s: the folder.
+inline constexpr const char* kFolderNotOpened =
+    "The folder \"%s\" could not be opened.\r\nNo file browser could be started for it.";
+
 // Titles of the two folder choosers.
 inline constexpr const char* kBrowseSearchFolderTitle =
     "Bitte wählen Sie den Ordner, in dem nach Ressourcen gesucht werden soll.";

@@ -2,6 +2,7 @@
 // its widgets; tests use a fake that records every call. The logic never sees a widget.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -107,8 +108,9 @@ public:
                                                               const std::string& answer) = 0;
     // A folder chooser with this title; "" when it is cancelled.
     [[nodiscard]] virtual std::string browseForFolder(const std::string& title) = 0;
-    // Opens a folder in the desktop's file browser; failures are not reported.
-    virtual void openFolder(const std::string& path) = 0;
+    // Opens a folder in the desktop's file browser. `failed` runs later, on the window's
+    // thread, when no browser could be started for it or the one started gave up.
+    virtual void openFolder(const std::string& path, std::function<void()> failed) = 0;
 
     // Closes the window for good (after the settings have been saved).
     virtual void closeWindow() = 0;

@@ -7,18 +7,17 @@
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
 #include "Settings.h"
+#include "WindowTestSupport.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QImage>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-
-#include <QFontMetrics>
 #include <sstream>
 
 namespace harvix::test {
@@ -38,7 +37,9 @@ public:
         titles.push_back(title);
         return browseAnswer;
     }
-    void OpenFolder(const std::string& path) override { opened.push_back(path); }
+    void OpenFolder(QWidget*, const std::string& path, std::function<void()>) override {
+        opened.push_back(path);
+    }
 
     std::optional<std::string> inputAnswer;
     std::string browseAnswer;
@@ -98,7 +99,7 @@ protected:
 
     // Pages 0 to 4 filled in as a user would: one folder with its subfolders, every
     // kind, a new destination.
-    void fillPages(WizardWindow& window, bool screenshots = false) {
+    void fillPages(WizardWindow& window) {
         const frmMainControls& c = window.Form().Controls();
         c.cmdNext->click();
         c.optSearchFolder->click();
@@ -107,21 +108,10 @@ protected:
         c.txtMask->setText("*.dll");
         c.cmdNext->click();
         ASSERT_EQ(window.Logic().CurrentPage(), 2);
-        if (screenshots)
-            shoot(window, 2);
         c.cmdNext->click();
-        if (screenshots)
-            shoot(window, 3);
         c.txtDestPath->setText(QString::fromStdString(dest));
         c.cmdNext->click();
         ASSERT_EQ(window.Logic().CurrentPage(), 4);
-    }
-
-    void shoot(WizardWindow& window, int page) {
-        const QString folder = QStringLiteral(HARVIX_TEST_BINARY_DIR "/screenshots");
-        ASSERT_TRUE(QDir().mkpath(folder));
-        EXPECT_TRUE(
-            window.Form().grab().save(folder + QStringLiteral("/run-page-%1.png").arg(page)));
     }
 
     std::string root, modules, dest;
@@ -137,7 +127,6 @@ TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
     EXPECT_EQ(window->Form().windowTitle(), "Harvix");
 
     c.cmdNext->click();
-    shoot(*window, 1);
     EXPECT_TRUE(c.fraScreen[1]->isVisible());
     EXPECT_FALSE(c.fraScreen[0]->isVisible());
     EXPECT_TRUE(c.fraScreenHdr->isVisible());
@@ -151,35 +140,27 @@ TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
     ASSERT_EQ(window->Logic().CurrentPage(), 0);
     EXPECT_FALSE(c.fraScreenHdr->isVisible());
 
-    fillPages(*window, true);
-    shoot(*window, 4);
+    fillPages(*window);
     EXPECT_EQ(c.cmdNext->text(), "Finish");
     EXPECT_TRUE(c.cmdBack->isEnabled());
 
     // During the run: page 5 on the screen, caption with the progress, Back and Next
-    // off, the window's own close refused.
+    // off, the window's own close refused. The run goes on on its own thread; the click
+    // returns at once.
     std::vector<QString> captions;
     QObject::connect(&window->Form(), &QWidget::windowTitleChanged,
                      [&](const QString& title) { captions.push_back(title); });
-    bool duringRun = false;
-    QTimer::singleShot(0, [&] {
-        duringRun = true;
-        shoot(*window, 5);
-        EXPECT_TRUE(c.fraScreen[5]->isVisible());
-        EXPECT_EQ(c.lblScrnTitle->text(), "Search in progress...");
-        EXPECT_FALSE(c.cmdBack->isEnabled());
-        EXPECT_FALSE(c.cmdNext->isEnabled());
-        EXPECT_TRUE(c.cmdCancel->isEnabled());
-        EXPECT_TRUE(c.l3dProgressBack->isVisible());
-        EXPECT_FALSE(window->Form().close());
-        EXPECT_TRUE(window->Form().isVisible());
-        EXPECT_TRUE(fs::exists(window->Logic().AnimTempFile()));
-    });
     c.cmdNext->click();
-    EXPECT_TRUE(duringRun);
+    EXPECT_TRUE(c.fraScreen[5]->isVisible());
+    EXPECT_EQ(c.lblScrnTitle->text(), "Search in progress...");
+    EXPECT_FALSE(c.cmdBack->isEnabled());
+    EXPECT_FALSE(c.cmdNext->isEnabled());
+    EXPECT_FALSE(window->Form().close());
+    EXPECT_TRUE(window->Form().isVisible());
+    EXPECT_TRUE(fs::exists(window->Logic().AnimTempFile()));
 
-    ASSERT_EQ(window->Logic().CurrentPage(), 6);
-    shoot(*window, 6);
+    ASSERT_TRUE(waitUntil([&] { return window->Logic().CurrentPage() == 6; }));
+    EXPECT_TRUE(c.l3dProgressBack->isVisibleTo(c.fraScreen[5]));
     EXPECT_TRUE(c.fraScreen[6]->isVisible());
     EXPECT_TRUE(c.fraWatermark->isVisible());
     EXPECT_FALSE(c.fraScreenHdr->isVisible());
@@ -262,13 +243,33 @@ TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
     EXPECT_EQ(prompt.errors.back(), "Please choose at least one resource type.");
     EXPECT_TRUE(c.lvResTypes->hasFocus() || !window->Form().isActiveWindow());
 
-    // The limit editor on the selected bitmap row.
+    // The limit editor on the selected bitmap row, by a double-click on the empty part
+    // of the list below the rows; then by F2 and Return. On the cursor row none opens.
     c.lvResTypes->Item("ICON").setChecked(true);
     c.lvResTypes->setCurrentItem(c.lvResTypes->Item(1).TreeItem());
     dialogs.inputAnswer = "8-24;0-1000;1-100";
-    emit c.lvResTypes->DblClick();
+    QWidget* rows = c.lvResTypes->viewport();
+    const QPoint below(rows->width() / 2, rows->height() - 4);
+    ASSERT_EQ(c.lvResTypes->itemAt(below), nullptr);
+    QMouseEvent press(QEvent::MouseButtonPress, below, rows->mapToGlobal(below), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent twice(QEvent::MouseButtonDblClick, below, rows->mapToGlobal(below), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(rows, &press);
+    QApplication::sendEvent(rows, &twice);
+    ASSERT_EQ(dialogs.defaults.size(), 1u);
     EXPECT_EQ(dialogs.defaults.back(), "8-32;0-3000;16-48");
     EXPECT_EQ(c.lvResTypes->Item("BITMAP").SubItems(2), "0-1000");
+    for (const Qt::Key key : {Qt::Key_F2, Qt::Key_Return}) {
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(c.lvResTypes, &down);
+    }
+    EXPECT_EQ(dialogs.defaults.size(), 3u);
+    c.lvResTypes->setCurrentItem(c.lvResTypes->Item("CURSOR").TreeItem());
+    QKeyEvent f2(QEvent::KeyPress, Qt::Key_F2, Qt::NoModifier);
+    QApplication::sendEvent(c.lvResTypes, &f2);
+    EXPECT_EQ(dialogs.defaults.size(), 3u);
+    c.lvResTypes->setCurrentItem(c.lvResTypes->Item(1).TreeItem());
     c.cmdNext->click();
     ASSERT_EQ(window->Logic().CurrentPage(), 3);
     EXPECT_EQ(window->Logic().Options().bitmapWidth, (LimitRange{0, 1000}));
@@ -294,31 +295,41 @@ TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
               (std::array<bool, 6>{false, true, false, false, false, false}));
 }
 
-TEST_F(WizardWindowTest, CancelDuringTheRun) {
-    auto window = open();
-    const frmMainControls& c = window->Form().Controls();
-    fillPages(*window);
-    // The user presses Cancel while the run lets the window repaint: first No, then the
-    // second time Yes.
-    int asked = 0;
-    std::function<void()> pressCancel = [&] {
-        prompt.answers = {asked == 0 ? Answer::No : Answer::Yes};
-        ++asked;
-        c.cmdCancel->click();
-        if (asked == 1) {
-            EXPECT_FALSE(window->Closed());
-            QTimer::singleShot(0, pressCancel);
-        }
+// "Show resources" starts xdg-open with the folder as one file:// address; when there
+// is no xdg-open, or it ends with a failure, the window is told.
+TEST_F(WizardWindowTest, ShowResourcesReportsWhenNoFileBrowserCanBeStarted) {
+    const std::string bin = root + "/bin", argsFile = root + "/args";
+    fs::create_directories(bin);
+    const std::string path = ::getenv("PATH") ? ::getenv("PATH") : "";
+    ::setenv("PATH", bin.c_str(), 1);
+    struct Case {
+        const char* exit; // nullptr: no xdg-open at all
+        bool fails;
     };
-    QTimer::singleShot(0, pressCancel);
-    c.cmdNext->click();
-    EXPECT_EQ(asked, 2);
-    ASSERT_EQ(prompt.questions.size(), 2u);
-    EXPECT_EQ(prompt.questions[0], "Are you sure you want to cancel the search?");
-    EXPECT_TRUE(window->Closed());
-    EXPECT_EQ(window->Logic().CurrentPage(), 5);
-    EXPECT_FALSE(c.cmdCancel->isEnabled());
-    EXPECT_FALSE(LoadSettings().SearchSystem); // saved on the way out
+    for (const Case& k : {Case{nullptr, true}, Case{"exit 0", false}, Case{"exit 4", true}}) {
+        SCOPED_TRACE(k.exit ? k.exit : "none");
+        fs::remove(argsFile);
+        fs::remove(bin + "/xdg-open");
+        if (k.exit) {
+            std::ofstream(bin + "/xdg-open")
+                << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > '" << argsFile << "'\n"
+                << k.exit << "\n";
+            fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
+        }
+        QWidget parent;
+        QtWizardDialogs browser;
+        bool failed = false;
+        browser.OpenFolder(&parent, root + "/Res ults/Bilder #1", [&] { failed = true; });
+        if (k.fails) {
+            EXPECT_TRUE(waitUntil([&] { return failed; }, 5000));
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return fs::exists(argsFile); }, 5000));
+            (void)waitUntil([&] { return failed; }, 400);
+            EXPECT_FALSE(failed);
+            EXPECT_EQ(readAll(argsFile), "1|file://" + root + "/Res%20ults/Bilder%20%231");
+        }
+    }
+    ::setenv("PATH", path.c_str(), 1);
 }
 
 TEST_F(WizardWindowTest, EscapeClosesBeforeTheRun) {

@@ -159,7 +159,10 @@ public:
         browseAnswers.pop_front();
         return next;
     }
-    void openFolder(const std::string& path) override { openedFolders.push_back(path); }
+    void openFolder(const std::string& path, std::function<void()> failed) override {
+        openedFolders.push_back(path);
+        openFailed = std::move(failed);
+    }
     void closeWindow() override { ++closed; }
 
     Row& row(const std::string& key) {
@@ -211,6 +214,7 @@ public:
     std::vector<std::string> inputPrompts, inputDefaults;
     std::deque<std::string> browseAnswers;
     std::vector<std::string> browseTitles, openedFolders;
+    std::function<void()> openFailed; // what the window does when no browser starts
     int closed = 0;
 };
 

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
@@ -47,6 +48,8 @@ public:
 
     std::int32_t totalDirs = 0;
     std::vector<Hit> hits;
+    // Called before each hit is reported, with its number (first: 1).
+    std::function<void(std::int32_t)> beforeHit;
     std::vector<std::pair<bool, std::string>> countCalls;
     std::vector<std::string> searches;
 
@@ -56,6 +59,8 @@ private:
         for (const Hit& hit : hits) {
             std::string name = hit.file;
             std::int32_t fileCount = ++count;
+            if (beforeHit)
+                beforeHit(fileCount);
             std::int32_t dirCount = hit.dirCount;
             bool cancel = false;
             events.FileFound(name, fileCount, dirCount, cancel);

@@ -63,11 +63,13 @@ TEST_P(PageStates, ButtonsHeaderAndFrame) {
     };
     load();
     if (s.page == 5) {
-        // The run ends by moving on to page 6; page 5 is seen from inside the run, when
-        // it lets the window repaint after its tenth file.
+        // The run ends by moving on to page 6; page 5 is seen from inside the run, at
+        // its tenth file.
         services.scripted.hits.assign(10, {root + "/not-a-module.dll", 0});
         bool seen = false;
-        view.onProcessEvents = [&] {
+        services.scripted.beforeHit = [&](std::int32_t file) {
+            if (file != 10)
+                return;
             check();
             EXPECT_TRUE(view.closeCommandRemoved);
             seen = true;

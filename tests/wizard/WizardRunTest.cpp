@@ -44,8 +44,6 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     services.stored.Priority = 2;
     load();
     goTo(4);
-    std::string tempDuringRun;
-    view.onProcessEvents = [&] { tempDuringRun = wizard->AnimTempFile(); };
     wizard->cmdNext_Click(); // "Finish"
 
     // The run ended on the last page, nested in the change to page 5.
@@ -103,6 +101,14 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     // "Show resources", then "Close" saves and ends.
     wizard->cmdShowFolder_Click();
     EXPECT_EQ(view.openedFolders, std::vector<std::string>{root + "/Resources"});
+    // No browser could be started: the message names the folder.
+    ASSERT_TRUE(view.openFailed);
+    view.openFailed();
+    ASSERT_EQ(prompt.errors.size(), 1u);
+    EXPECT_EQ(prompt.errors[0], "The folder \"" + root +
+                                    "/Resources\" could not be opened.\r\nNo file browser could "
+                                    "be started for it.");
+    prompt.errors.clear();
     EXPECT_FALSE(wizard->Form_QueryClose()); // the window's own close stays refused
     EXPECT_EQ(view.closed, 0);
     wizard->cmdCancel_Click();
@@ -110,6 +116,21 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     EXPECT_EQ(view.closed, 1);
     EXPECT_EQ(services.saves, 1);
     EXPECT_EQ(services.stored.Priority, 2);
+}
+
+TEST_F(WizardRun, ARelativeDestinationIsOpenedAsAWholePath) {
+    // The destination as typed, relative to the folder the program started in.
+    const auto started = std::filesystem::current_path();
+    std::filesystem::current_path(root);
+    services.stored.DestPath = "./Resources";
+    load();
+    goTo(4);
+    wizard->cmdNext_Click();
+    ASSERT_EQ(wizard->CurrentPage(), 6);
+    wizard->cmdShowFolder_Click();
+    std::filesystem::current_path(started);
+    EXPECT_EQ(view.openedFolders, std::vector<std::string>{root + "/Resources"});
+    EXPECT_TRUE(std::filesystem::exists(root + "/Resources/Bitmaps/__index.txt"));
 }
 
 TEST_F(WizardRun, StatisticsListShowsChosenKindsOnly) {
@@ -167,19 +188,19 @@ TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
         services.scripted.hits.push_back({root + "/f" + std::to_string(i) + ".dll", 0});
     load();
     goTo(4);
-    std::vector<Answer> script{Answer::No, Answer::Yes};
-    view.onProcessEvents = [&] {
-        // The user presses Cancel while the run lets the window breathe.
-        prompt.answers = {script.front()};
-        script.erase(script.begin());
-        wizard->cmdCancel_Click();
-        if (script.size() == 1) {
-            EXPECT_EQ(view.closed, 0);
+    services.scripted.beforeHit = [&](std::int32_t file) {
+        // The user presses Cancel just before the 10th and the 20th file; the run asks
+        // before it handles that file.
+        if (file == 20) {
+            EXPECT_EQ(view.closed, 0); // No changed nothing
             EXPECT_TRUE(view.isEnabled(C::cmdCancel));
+        }
+        if (file == 10 || file == 20) {
+            prompt.answers = {file == 10 ? Answer::No : Answer::Yes};
+            wizard->cmdCancel_Click();
         }
     };
     wizard->cmdNext_Click();
-    EXPECT_EQ(view.pumps, 2); // after the 10th and the 20th file
     ASSERT_EQ(prompt.questions.size(), 2u);
     EXPECT_EQ(prompt.questions[0], "Are you sure you want to cancel the search?");
     EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Cancelled);
