@@ -97,7 +97,9 @@ QLabel* Label(QWidget* parent, const QString& name, QRect twips, int tab, const 
 }
 
 // A credit line at the foot of the left strip: small grey text, right-aligned against
-// its end, greyed out like a disabled control.
+// its end, greyed out like a disabled control. It lies on the light foot of the wizard
+// picture whatever the desktop's colours, so its grey is a fixed one, dark enough to be
+// read there (a contrast above 5:1 against the picture's lightest blue).
 QLabel* CreditLine(QWidget* parent, const QString& name, QRect twips, int tab,
                    const QString& text) {
     QLabel* label = Label(parent, name, twips, tab, text);
@@ -105,7 +107,7 @@ QLabel* CreditLine(QWidget* parent, const QString& name, QRect twips, int tab,
     label->setAlignment(Qt::AlignRight | Qt::AlignTop);
     label->setFont(CreditFont());
     QPalette palette = label->palette();
-    const QColor grey = ResolveColour(kSysGrayText, QApplication::palette());
+    const QColor grey = frmMain::kCreditColour;
     palette.setColor(QPalette::Active, QPalette::WindowText, grey);
     palette.setColor(QPalette::Inactive, QPalette::WindowText, grey);
     palette.setColor(QPalette::Disabled, QPalette::WindowText, grey);
@@ -265,8 +267,10 @@ void frmMain::CreateBottomBand() {
 }
 
 void frmMain::CreateWatermark() {
-    m_controls.fraWatermark = Panel(this, QStringLiteral("fraWatermark"),
-                                    TwipsRect(0, 0, 2475, 4710), 40, kSysButtonFace);
+    // The strip is a pixel wider than its picture; in the page's colour, that pixel
+    // joins picture and page without a seam, as on the welcome page.
+    m_controls.fraWatermark =
+        Panel(this, QStringLiteral("fraWatermark"), TwipsRect(0, 0, 2475, 4710), 40, kSysWindow);
     QWidget* strip = m_controls.fraWatermark;
     m_controls.lblContact = CreditLine(strip, QStringLiteral("lblContact"),
                                        TwipsRect(-120, 4410, 2415, 255), 42, kContactText);
@@ -417,6 +421,10 @@ void frmMain::CreatePage5(QWidget* page) {
     m_controls.lvResStats->SetColumnHeaders(
         {QStringLiteral("Resource type"), QStringLiteral("Found")}, TwipsToPixels(1440));
     m_controls.lvResStats->SetSmallIcons(m_controls.ilResTypes);
+    // The statistics only show counts: nothing to select, and no focus to take (the
+    // focus would draw its frame around the first row).
+    m_controls.lvResStats->setSelectionMode(QAbstractItemView::NoSelection);
+    m_controls.lvResStats->setFocusPolicy(Qt::NoFocus);
 }
 
 void frmMain::CreatePage6() {

@@ -115,6 +115,8 @@ public:
     // first). Frames and labels carry one too, although they take no focus; images and
     // the shape have none.
     static constexpr const char* kTabIndexProperty = "TabIndex";
+    // The text colour of the credit lines on the wizard picture.
+    static constexpr QRgb kCreditColour = 0xFF595959;
 
     explicit frmMain(QWidget* parent = nullptr);
     ~frmMain() override;

@@ -45,6 +45,24 @@ TEST(CompiledArt, PicturesKeepTheirSmallPalettes) {
     EXPECT_EQ(qAlpha(logo.pixel(0, 48)), 0);
 }
 
+TEST(CompiledArt, KindIconsShowNoPixelInTheImageListsMaskColour) {
+    // The image list makes silver see-through: a silver pixel meant to show would vanish.
+    for (const char* path : harvix::assets::kKindIcons) {
+        const QImage icon =
+            QImage(QString::fromLatin1(path)).convertToFormat(QImage::Format_ARGB32);
+        int shown = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x) {
+                const QRgb pixel = icon.pixel(x, y);
+                if (qAlpha(pixel) == 0)
+                    continue;
+                ++shown;
+                EXPECT_NE(pixel & 0xFFFFFFu, 0xC0C0C0u) << path << " at " << x << "," << y;
+            }
+        EXPECT_GT(shown, 40) << path;
+    }
+}
+
 TEST(CompiledArt, WindowIconHoldsThreeSizes) {
     QImageReader reader(QString::fromLatin1(harvix::assets::kWindowIcon));
     ASSERT_EQ(reader.imageCount(), 3);

@@ -124,9 +124,11 @@ _CURSOR = ["..." + line[:-3] for line in [
     "......KK........",
 ]]
 
+# The caps are grey, not silver: the image list takes silver for its mask colour, and
+# silver caps would turn transparent in the window's lists.
 _ANICURSOR = [
     "..KKKKKKKKKKK...",
-    "..KDSSSSSSSDK...",
+    "..KDDDDDDDDDK...",
     "...KWWWWWWWK....",
     "...KWyyyyyWK....",
     "...KWyyyyyWK....",
@@ -138,7 +140,7 @@ _ANICURSOR = [
     "...KWWWyWWWK....",
     "...KWWyyyWWK....",
     "...KWyyyyyWK....",
-    "..KDSSSSSSSDK...",
+    "..KDDDDDDDDDK...",
     "..KKKKKKKKKKK...",
     "................",
 ]
