@@ -1,83 +1,251 @@
-// Renders every page of the window to build/screenshots/page-N.png, so that the layout
-// can be looked at without starting the program.
-#include "Light3D.h"
-#include "frmMain.h"
+// Renders every page of the window to build/screenshots/page-N.png as a user reaches
+// it: the wizard's own navigation from the welcome page on, the kind list as the program
+// fills it, page 5 in the middle of a run over generated modules and page 6 after it.
+// The pixels that matter are checked on the way: the bottom band's separator line and
+// the seam of the picture strip on page 6, the credit lines' contrast, and no text cut
+// short in any label, button or list column.
+#include "FakeWizardView.h" // ScriptedPrompt
+#include "ModuleBuilder.h"
+#include "ResourcePayloads.h"
+#include "RunBindings.h"
+#include "WindowTestSupport.h"
+#include "WizardWindow.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QImage>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <thread>
 
-namespace harvix {
+namespace harvix::test {
 namespace {
 
-// Shows one page the way the wizard does: the header band on pages 1 to 5, the picture
-// strip over the last page.
-void ShowOnly(const frmMainControls& c, int page) {
-    for (int i = 0; i < frmMainControls::kPageCount; ++i) {
-        c.fraScreen[static_cast<std::size_t>(i)]->setVisible(i == page);
+namespace fs = std::filesystem;
+namespace mb = modbuilder;
+
+class NoDialogs final : public IWizardDialogs {
+public:
+    std::optional<std::string> InputBox(QWidget*, const std::string&, const std::string&) override {
+        return std::nullopt;
     }
-    c.fraScreen[static_cast<std::size_t>(page)]->raise();
-    const bool header = page >= 1 && page <= 5;
-    c.fraScreenHdr->setVisible(header);
-    c.fraWatermark->setVisible(page == 0 || page == 6);
-    if (header)
-        c.fraScreenHdr->raise();
-    if (page == 6)
-        c.fraWatermark->raise();
-    c.fraBottomBack->raise();
+    std::string BrowseForFolder(QWidget*, const std::string&) override { return {}; }
+    void OpenFolder(QWidget*, const std::string&, std::function<void()>) override {}
+};
+
+// The real search, held at its `holdAt`-th file until released (or for 20 s at most),
+// so that page 5 can be seen in the middle of a run.
+class HeldSearch final : public run::IRunSearch, public cSearchCoreEvents {
+public:
+    int holdAt = 6; // in the subfolder, so that the bar has moved
+    std::atomic<bool> held{false}, release{false};
+
+    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override {
+        return m_binding.GetDirCount(AllDrives, BaseDir);
+    }
+    void SearchForFiles(const std::string& root, bool recurse, const std::string& mask,
+                        cSearchCoreEvents& events) override {
+        m_events = &events;
+        m_binding.SearchForFiles(root, recurse, mask, *this);
+    }
+    void SearchSystemForFiles(const std::string& mask, cSearchCoreEvents& events) override {
+        m_events = &events;
+        m_binding.SearchSystemForFiles(mask, *this);
+    }
+    void FileFound(std::string& name, std::int32_t& files, std::int32_t& dirs,
+                   bool& cancel) override {
+        m_events->FileFound(name, files, dirs, cancel);
+        if (files != holdAt)
+            return;
+        held = true;
+        for (int i = 0; i < 4000 && !release; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    void SearchFinished() override { m_events->SearchFinished(); }
+    void Searching(bool& cancel) override { m_events->Searching(cancel); }
+
+private:
+    cSearchCore m_core;
+    run::SearchCoreBinding m_binding{m_core};
+    cSearchCoreEvents* m_events = nullptr;
+};
+
+double Luminance(QRgb colour) {
+    auto channel = [](int value) {
+        const double c = value / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(colour)) + 0.7152 * channel(qGreen(colour)) +
+           0.0722 * channel(qBlue(colour));
 }
 
-TEST(frmMainScreenshots, EveryPageRendersToAPicture) {
-    frmMain window;
-    const frmMainControls& c = window.Controls();
-    // Content the pages show later, so that the pictures show it too.
-    c.fraMask->setVisible(true);
-    c.fraPerformance->setVisible(true);
-    c.cmdAdvanced->setVisible(false);
-    c.txtMask->setText("*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx");
-    c.sldAccel->setValue(3);
-    c.lblPriority->setText("Default priority");
-    for (int i = 1; i <= c.ilResTypes->Count(); ++i) {
-        const ListImage* image = c.ilResTypes->Item(i);
-        ListItem row = c.lvResTypes->Add(image->Key, image->Tag, i);
-        row.setChecked(i <= 2);
-        if (i <= 2) {
-            row.setSubItems(1, "8-32");
-            row.setSubItems(2, i == 1 ? "0-3000" : "16-32");
-            row.setSubItems(3, i == 1 ? "16-48" : "16-32");
-        }
-        if (i <= 2)
-            c.lvResStats->Add(image->Key, image->Tag, i).setSubItems(1, "0");
-    }
-    c.lvResStats->AutoSizeColumns();
-    c.l3dProgressBack->setVisible(true);
-    c.prbProgress->setValue(20);
-    c.lblStatus->setText("Searching in /usr/lib/wine");
+double Contrast(QRgb a, QRgb b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
 
-    const QString folder = QStringLiteral(HARVIX_TEST_BINARY_DIR "/screenshots");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const char* titles[][2] = {
-        {"", ""},
-        {"Search mode", "Specify here where the search should take place."},
-        {"Resource types", "Check the resource types you are looking for."},
-        {"Destination", "Please choose a destination folder for the resources."},
-        {"Ready", "Harvix is ready for the search."},
-        {"Search in progress...", "The operation may take several minutes."},
-        {"", ""}};
-    for (int page = 0; page < frmMainControls::kPageCount; ++page) {
-        ShowOnly(c, page);
-        c.lblScrnTitle->setText(titles[page][0]);
-        c.lblScrnSubTitle->setText(titles[page][1]);
-        const QImage image = window.grab().toImage();
-        ASSERT_EQ(image.size(), QSize(498, 360));
-        EXPECT_TRUE(image.save(QStringLiteral("%1/page-%2.png").arg(folder).arg(page)));
+// Every text on the page as shown fits its control: labels, buttons, list columns.
+void ExpectTextsFit(QWidget& window, int page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&window) || label->text().isEmpty())
+            continue;
+        const QFontMetrics metrics(label->font());
+        const int flags = label->wordWrap() ? Qt::TextWordWrap : 0;
+        const QRect needed =
+            metrics.boundingRect(QRect(0, 0, label->width(), 10000), flags, label->text());
+        EXPECT_LE(needed.width(), label->width()) << label->objectName().toStdString();
+        EXPECT_LE(needed.height(), label->height()) << label->objectName().toStdString();
     }
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (!button->isVisibleTo(&window))
+            continue;
+        QString text = button->text();
+        text.remove(QLatin1Char('&'));
+        EXPECT_LT(QFontMetrics(button->font()).horizontalAdvance(text), button->width())
+            << button->objectName().toStdString();
+    }
+    for (ListView* list : window.findChildren<ListView*>()) {
+        if (!list->isVisibleTo(&window))
+            continue;
+        for (int column = 0; column < list->columnCount(); ++column) {
+            const QAbstractItemView* view = list; // the size hint is public there
+            EXPECT_LE(view->sizeHintForColumn(column), list->columnWidth(column))
+                << list->objectName().toStdString() << " column " << column;
+            EXPECT_LE(list->header()->sectionSizeHint(column), list->columnWidth(column))
+                << list->objectName().toStdString() << " header " << column;
+        }
+    }
+}
+
+// The credit lines lie on the wizard picture: their grey against every pixel of it
+// behind them.
+void ExpectCreditsReadable(QLabel* credit, QLabel* picture) {
+    const QImage art = picture->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb text = credit->palette().color(QPalette::Disabled, QPalette::WindowText).rgb();
+    // Both lie side by side in the strip (or the welcome page).
+    const QRect behind = credit->geometry().translated(-picture->pos()).intersected(art.rect());
+    ASSERT_FALSE(behind.isEmpty());
+    double worst = 100;
+    for (int y = behind.top(); y <= behind.bottom(); ++y)
+        for (int x = behind.left(); x <= behind.right(); ++x)
+            worst = std::min(worst, Contrast(text, art.pixel(x, y)));
+    EXPECT_GE(worst, 4.5) << credit->objectName().toStdString();
+}
+
+class Screenshots : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/harvix-shots-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+        fs::create_directories(root + "/modules/system");
+        for (int i = 0; i < 8; ++i) {
+            mb::ModuleBuilder b;
+            b.add(ResId::number(2), ResId::number(100), 0x0409,
+                  mb::makeDib(32, 32, 8, mb::pictures::gradient()));
+            mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}, {16, 16, 8}},
+                             mb::pictures::disc({0, 90, 200, 255}));
+            const std::string folder = root + (i % 2 ? "/modules/system" : "/modules");
+            ASSERT_TRUE(
+                mb::writeFile(folder + "/mod" + std::to_string(i) + ".dll", b.build()).ok());
+        }
+    }
+    void TearDown() override {
+        window.reset();
+        ::unsetenv("HARVIX_REGISTRY");
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    QImage shoot(int page, const QString& suffix = {}) {
+        QApplication::processEvents();
+        const QImage image = window->Form().grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(image.size(), QSize(498, 360));
+        const QString folder = QStringLiteral(HARVIX_TEST_BINARY_DIR "/screenshots");
+        EXPECT_TRUE(QDir().mkpath(folder));
+        EXPECT_TRUE(
+            image.save(QStringLiteral("%1/page-%2%3.png").arg(folder).arg(page).arg(suffix)));
+        ExpectTextsFit(window->Form(), page);
+        return image;
+    }
+
+    std::string root;
+    ScriptedPrompt prompt;
+    NoDialogs dialogs;
+    HeldSearch search;
+    ProgramServices services{&search};
+    std::unique_ptr<WizardWindow> window;
+};
+
+TEST_F(Screenshots, EveryPageAsAUserReachesIt) {
+    window = std::make_unique<WizardWindow>(WizardWindow::Parts{&prompt, &dialogs, &services});
+    window->Show();
+    const frmMainControls& c = window->Form().Controls();
+
+    shoot(0);
+    ExpectCreditsReadable(c.Label4, c.imgWizard);
+    ExpectCreditsReadable(c.Label5, c.imgWizard);
+
+    c.cmdNext->click();
+    shoot(1);
+    c.optSearchFolder->click();
+    c.txtFolder->setText(QString::fromStdString(root + "/modules"));
+    c.cmdAdvanced->click();
+    shoot(1, QStringLiteral("-advanced"));
+    c.cmdNext->click();
+    ASSERT_EQ(window->Logic().CurrentPage(), 2);
+    shoot(2);
+    c.cmdNext->click();
+    c.txtDestPath->setText(QString::fromStdString(root + "/Resources"));
+    shoot(3);
+    c.cmdNext->click();
+    ASSERT_EQ(window->Logic().CurrentPage(), 4);
+    shoot(4);
+
+    // Page 5 in the middle of the run: the bar, the caption, counts, the animation.
+    c.cmdNext->click();
+    ASSERT_TRUE(waitUntil([&] { return search.held.load(); }, 20000));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return c.lvResStats->Item("BITMAP").SubItems(1) == QStringLiteral("6") &&
+                   c.prbProgress->Value() > 0;
+        },
+        5000));
+    shoot(5);
+    EXPECT_TRUE(window->Form().windowTitle().endsWith(QStringLiteral("% completed")));
+    search.release = true;
+
+    // Page 6: the separator line of the bottom band runs across the whole window, the
+    // picture strip meets the page without a seam, and the credits can be read.
+    ASSERT_TRUE(waitUntil([&] { return window->Logic().CurrentPage() == 6; }, 20000));
+    const QImage last = shoot(6);
+    // (The line's last column is its right edge, drawn in the highlight colour.)
+    const int lineTop = c.fraBottomBack->y();
+    for (int y = lineTop; y < lineTop + c.l3dBottomLine->height(); ++y)
+        for (int x = 0; x < c.l3dBottomLine->width() - 1; ++x)
+            ASSERT_EQ(last.pixel(x, y), last.pixel(last.width() / 2, y)) << x << "," << y;
+    EXPECT_NE(last.pixel(10, lineTop), last.pixel(10, lineTop + 10)); // a line is drawn
+    const int seam = c.imgWatermark->pixmap().width();
+    ASSERT_LT(seam, c.fraWatermark->width());
+    for (int y = 0; y < lineTop; ++y)
+        EXPECT_EQ(last.pixel(seam, y), last.pixel(c.Label20->x() - 1, y)) << "seam at y " << y;
+    ExpectCreditsReadable(c.lblContact, c.imgWatermark);
+    ExpectCreditsReadable(c.lblCopyright, c.imgWatermark);
+    EXPECT_TRUE(prompt.errors.empty());
 }
 
 } // namespace
-} // namespace harvix
+} // namespace harvix::test
 
 namespace harvix {
 namespace {
