@@ -185,6 +185,39 @@ TEST(ReadAhead, ACancelStopsTheSearchAndTheReaders) {
     }
 }
 
+TEST(ReadAhead, ALongStretchWithoutFilesReachesTheRunAndCanStopTheWalk) {
+    // A walk that passes folders without matches and raises Searching at each.
+    struct EmptyWalk final : IRunSearch {
+        int raised = 0;
+        std::int32_t GetDirCount(bool, const std::string&) override { return 0; }
+        void SearchForFiles(const std::string&, bool, const std::string&, cSearchCoreEvents& events) override {
+            bool cancel = false;
+            while (!cancel && raised < 100) {
+                ++raised;
+                events.Searching(cancel);
+            }
+            events.SearchFinished();
+        }
+        void SearchSystemForFiles(const std::string& mask, cSearchCoreEvents& events) override {
+            SearchForFiles("/", true, mask, events);
+        }
+    };
+    struct AskingRun final : cSearchCoreEvents {
+        int searching = 0, finished = 0;
+        void FileFound(std::string&, std::int32_t&, std::int32_t&, bool&) override {}
+        void SearchFinished() override { ++finished; }
+        void Searching(bool& Cancel) override { Cancel = ++searching == 5; }
+    };
+    ModuleReadAhead readAhead({2, 4, 1 << 20});
+    EmptyWalk inner;
+    ReadAheadSearch search(inner, readAhead);
+    AskingRun run;
+    search.SearchForFiles("x", true, "*", run);
+    EXPECT_EQ(run.searching, 5);
+    EXPECT_EQ(inner.raised, 5);
+    EXPECT_EQ(run.finished, 1);
+}
+
 TEST(ReadAhead, HoldsNoMoreThanItsByteBudget) {
     DelayingOpener opener;
     opener.held = 5 << 20;
