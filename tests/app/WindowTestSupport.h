@@ -33,10 +33,12 @@ inline bool waitUntil(const std::function<bool()>& done, int limitMs = 30000) {
 // with another search when one is given.
 class ProgramServices final : public SystemWizardServices {
 public:
-    explicit ProgramServices(run::IRunSearch* search = nullptr) : m_search(search) {}
+    explicit ProgramServices(run::IRunSearch* search = nullptr, run::IRunClock* clock = nullptr)
+        : m_search(search), m_clock(clock) {}
     run::IRunSearch& Search() override {
         return m_search ? *m_search : SystemWizardServices::Search();
     }
+    run::IRunClock& Clock() override { return m_clock ? *m_clock : SystemWizardServices::Clock(); }
     std::vector<std::uint8_t> LoadAnimationClip(const std::string& ResID) override {
         const QByteArray clip = assets::aviResource(QString::fromStdString(ResID));
         return {clip.begin(), clip.end()};
@@ -44,6 +46,7 @@ public:
 
 private:
     run::IRunSearch* m_search;
+    run::IRunClock* m_clock;
 };
 
 } // namespace harvix::test

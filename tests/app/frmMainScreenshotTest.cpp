@@ -7,7 +7,6 @@
 #include "FakeWizardView.h" // ScriptedPrompt
 #include "ModuleBuilder.h"
 #include "ResourcePayloads.h"
-#include "RunBindings.h"
 #include "WindowTestSupport.h"
 #include "WizardWindow.h"
 
@@ -41,41 +40,27 @@ public:
     void OpenFolder(QWidget*, const std::string&, std::function<void()>) override {}
 };
 
-// The real search, held at its `holdAt`-th file until released (or for 20 s at most),
-// so that page 5 can be seen in the middle of a run.
-class HeldSearch final : public run::IRunSearch, public cSearchCoreEvents {
+// The run's clock, which holds the run (for 20 s at most) when it is asked for the time
+// the second time: at the first move of the bar, when the files of the search folder
+// have been written and the bar and the caption have moved. So page 5 can be seen in the
+// middle of a run.
+class HeldClock final : public run::IRunClock {
 public:
-    int holdAt = 6; // in the subfolder, so that the bar has moved
     std::atomic<bool> held{false}, release{false};
 
-    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override {
-        return m_binding.GetDirCount(AllDrives, BaseDir);
+    std::uint32_t GetTickCount() override {
+        if (++m_calls == 2) {
+            held = true;
+            for (int i = 0; i < 4000 && !release; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return m_clock.GetTickCount();
     }
-    void SearchForFiles(const std::string& root, bool recurse, const std::string& mask,
-                        cSearchCoreEvents& events) override {
-        m_events = &events;
-        m_binding.SearchForFiles(root, recurse, mask, *this);
-    }
-    void SearchSystemForFiles(const std::string& mask, cSearchCoreEvents& events) override {
-        m_events = &events;
-        m_binding.SearchSystemForFiles(mask, *this);
-    }
-    void FileFound(std::string& name, std::int32_t& files, std::int32_t& dirs,
-                   bool& cancel) override {
-        m_events->FileFound(name, files, dirs, cancel);
-        if (files != holdAt)
-            return;
-        held = true;
-        for (int i = 0; i < 4000 && !release; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    void SearchFinished() override { m_events->SearchFinished(); }
-    void Searching(bool& cancel) override { m_events->Searching(cancel); }
+    void Sleep(std::uint32_t milliseconds) override { m_clock.Sleep(milliseconds); }
 
 private:
-    cSearchCore m_core;
-    run::SearchCoreBinding m_binding{m_core};
-    cSearchCoreEvents* m_events = nullptr;
+    run::SystemClock m_clock;
+    int m_calls = 0;
 };
 
 double Luminance(QRgb colour) {
@@ -182,8 +167,8 @@ protected:
     std::string root;
     ScriptedPrompt prompt;
     NoDialogs dialogs;
-    HeldSearch search;
-    ProgramServices services{&search};
+    HeldClock clock;
+    ProgramServices services{nullptr, &clock};
     std::unique_ptr<WizardWindow> window;
 };
 
@@ -214,16 +199,16 @@ TEST_F(Screenshots, EveryPageAsAUserReachesIt) {
 
     // Page 5 in the middle of the run: the bar, the caption, counts, the animation.
     c.cmdNext->click();
-    ASSERT_TRUE(waitUntil([&] { return search.held.load(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return clock.held.load(); }, 20000));
     ASSERT_TRUE(waitUntil(
         [&] {
-            return c.lvResStats->Item("BITMAP").SubItems(1) == QStringLiteral("6") &&
+            return c.lvResStats->Item("BITMAP").SubItems(1) == QStringLiteral("4") &&
                    c.prbProgress->Value() > 0;
         },
         5000));
     shoot(5);
     EXPECT_TRUE(window->Form().windowTitle().endsWith(QStringLiteral("% completed")));
-    search.release = true;
+    clock.release = true;
 
     // Page 6: the separator line of the bottom band runs across the whole window, the
     // picture strip meets the page without a seam, and the credits can be read.
