@@ -25,3 +25,14 @@ function(harvix_library name)
   add_library(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE harvix_warnings)
 endfunction()
+
+# Release builds (the ones packaged) get the hardening Debian builds its own packages
+# with: checked string and memory functions, a stack protector, and relocations made
+# read-only and bound at start. (A packager's own flags that set _FORTIFY_SOURCE win.)
+if(CMAKE_BUILD_TYPE STREQUAL "Release" AND NOT HARVIX_SANITIZE AND NOT HARVIX_FUZZ)
+  if(NOT "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_RELEASE}" MATCHES "_FORTIFY_SOURCE")
+    add_compile_definitions(_FORTIFY_SOURCE=2)
+  endif()
+  add_compile_options(-fstack-protector-strong)
+  add_link_options(-Wl,-z,relro -Wl,-z,now)
+endif()
