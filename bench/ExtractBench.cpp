@@ -330,7 +330,7 @@ int main(int argc, char** argv) {
     auto spread = [](const std::vector<double>& times) {
         std::string text;
         for (double t : times)
-            text += " " + std::to_string(static_cast<long>(t));
+            text.append(1, ' ').append(std::to_string(static_cast<long>(t)));
         return text;
     };
     std::printf("extract (median of %d): %9.1f ms   (runs:%s)\n", runs, cliMedian,

@@ -41,9 +41,10 @@ int usage() {
 int quietly(const Command& command) {
     const pid_t pid = fork();
     if (pid == 0) {
-        std::freopen("/dev/null", "r", stdin);
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
+        if (std::freopen("/dev/null", "r", stdin) == nullptr ||
+            std::freopen("/dev/null", "w", stdout) == nullptr ||
+            std::freopen("/dev/null", "w", stderr) == nullptr)
+            _exit(127);
         std::vector<char*> argv;
         for (const std::string& a : command)
             argv.push_back(const_cast<char*>(a.c_str()));
