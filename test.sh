@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit and widget tests
 # (warnings as errors), the same non-window tests under the address and undefined-
-# behaviour sanitizers, the tests of the run's threads under the thread sanitizer, and
-# every fuzz corpus and past crash replayed through the fuzz targets. Exits non-zero on
-# any failure.
+# behaviour sanitizers, the tests of the run's threads under the thread sanitizer,
+# every fuzz corpus and past crash replayed through the fuzz targets, and a release
+# build made into a Debian package and checked. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
@@ -32,3 +32,11 @@ echo "== fuzz targets: replay corpora and regressions"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ctest --test-dir build-fuzz --output-on-failure -j "$jobs"
+
+echo "== release build, Debian package and its checks"
+started=$SECONDS
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DHARVIX_WERROR=ON \
+  -DHARVIX_TESTS=OFF >/dev/null
+cmake --build build-release -j "$jobs"
+packaging/check-package.sh build-release
+echo "(release build and package checks: $((SECONDS - started)) s)"
