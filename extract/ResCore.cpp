@@ -13,6 +13,7 @@ struct mResCore::Impl {
     IPrompt& prompt;
     IFileSystem& fs;
     ModuleOpener opener;
+    IExtractObserver* observer = nullptr;
 
     // State of one call.
     std::string sourcePath;
@@ -109,8 +110,12 @@ struct mResCore::Impl {
             WriteOutcome outcome = RunWriter(module, kind, path, typeText, nameText);
             std::optional<Error> error = std::move(outcome.error);
             if (!error) {
-                if (!outcome.written)
+                if (!outcome.written) {
+                    if (observer != nullptr)
+                        observer->ResourceLeftOut(kind, outcome.leftOut.value_or(
+                                                            LeftOutReason::Malformed));
                     return false;
+                }
                 const std::string indexPath = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
                 auto appended = fs.Append(
                     indexPath, IndexRecord(FileNamePart(path), sourcePath, typeText, nameText));
@@ -172,10 +177,30 @@ bool mResCore::ExtractFromFile(const std::string& path, const ExtractionOptions&
                                IResFoundTarget& target, const std::string& destination) {
     m_impl->errorNumber = 0;
     m_impl->errorDescription.clear();
-    auto module = m_impl->opener(path);
-    if (!module || !*module)
-        return false; // not a module: skipped silently
-    return ExtractFromModule(**module, path, options, target, destination);
+    return ExtractFromFile(path, m_impl->opener(path), options, target, destination);
+}
+
+bool mResCore::ExtractFromFile(const std::string& path,
+                               Result<std::unique_ptr<IResourceModule>> opened,
+                               const ExtractionOptions& options, IResFoundTarget& target,
+                               const std::string& destination) {
+    m_impl->errorNumber = 0;
+    m_impl->errorDescription.clear();
+    IExtractObserver* observer = m_impl->observer;
+    if (!opened || !*opened) {
+        // Not a module, or not readable: skipped silently.
+        if (observer != nullptr)
+            observer->ModuleNotOpened(path, opened ? makeError(ErrorKind::NotLoadable, path)
+                                                   : opened.error());
+        return false;
+    }
+    if (observer != nullptr)
+        observer->ModuleOpened(path);
+    return ExtractFromModule(**opened, path, options, target, destination);
+}
+
+void mResCore::SetObserver(IExtractObserver* observer) {
+    m_impl->observer = observer;
 }
 
 bool mResCore::ExtractFromModule(const IResourceModule& module, const std::string& path,

@@ -28,6 +28,22 @@ public:
     virtual void ResFound(std::int32_t& kind, const ResName& name) = 0;
 };
 
+// Hears what became of every file and resource the engine was given, for counts and
+// run reports. It changes nothing the engine writes or reports to its target; it is
+// called on the thread that runs the engine.
+class IExtractObserver {
+public:
+    virtual ~IExtractObserver() = default;
+    // The file was opened as a module; its resources are read next.
+    virtual void ModuleOpened(const std::string& path) = 0;
+    // The file could not be opened as a module: it is none, or it could not be read
+    // (error.code holds the system's errno when the system refused).
+    virtual void ModuleNotOpened(const std::string& path, const Error& error) = 0;
+    // A resource of a chosen kind was passed over without an error: outside the limits,
+    // not well formed, or empty.
+    virtual void ResourceLeftOut(ResourceKind kind, LeftOutReason reason) = 0;
+};
+
 // Opens a file as a module; OpenModule unless a test supplies another.
 using ModuleOpener = std::function<Result<std::unique_ptr<IResourceModule>>(const std::string&)>;
 
@@ -49,11 +65,21 @@ public:
     bool ExtractFromFile(const std::string& path, const ExtractionOptions& options,
                          IResFoundTarget& target, const std::string& destination);
 
+    // The same for a file that was opened (or failed to open) elsewhere, for example
+    // ahead of time on another thread.
+    bool ExtractFromFile(const std::string& path,
+                         Result<std::unique_ptr<IResourceModule>> opened,
+                         const ExtractionOptions& options, IResFoundTarget& target,
+                         const std::string& destination);
+
     // The same for a module already open; `path` is the source path used in names and
     // records.
     bool ExtractFromModule(const IResourceModule& module, const std::string& path,
                            const ExtractionOptions& options, IResFoundTarget& target,
                            const std::string& destination);
+
+    // Who hears of every file and every resource left out (none: nobody); not owned.
+    void SetObserver(IExtractObserver* observer);
 
     // The run-time error number of the last write error of the last call (0: none) and
     // its description.

@@ -59,6 +59,13 @@ struct LimitRange {
 
 using KindSwitches = std::array<bool, kResourceKindCount>;
 
+// Why a resource of a chosen kind was passed over without being written.
+enum class LeftOutReason {
+    Limits,    // outside the size or colour-depth limits
+    Malformed, // not well formed
+    Empty,     // empty, or it (or an image it names) is not in the module
+};
+
 struct ExtractionOptions {
     KindSwitches kindEnabled{true, true, true, true, true, true};
     std::string destinationFolder;

@@ -43,6 +43,12 @@ WriteOutcome Failed(Error error, bool created) {
     return outcome;
 }
 
+WriteOutcome LeftOut(LeftOutReason reason) {
+    WriteOutcome outcome;
+    outcome.leftOut = reason;
+    return outcome;
+}
+
 WriteOutcome Written() {
     WriteOutcome outcome;
     outcome.written = true;
@@ -176,8 +182,13 @@ std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
     return module.load(*type, *name);
 }
 
-std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::uint8_t> resource,
-                                                          const ExtractionOptions& options) {
+namespace {
+
+// The bitmap file header, or nothing with `reason` saying why the bitmap is left out.
+std::optional<std::vector<std::uint8_t>> CheckBitmap(std::span<const std::uint8_t> resource,
+                                                     const ExtractionOptions& options,
+                                                     LeftOutReason& reason) {
+    reason = LeftOutReason::Malformed;
     ByteCursor cursor(resource);
     auto headerSize = cursor.peekAt<std::uint32_t>(0);
     auto width = cursor.peekAt<std::int32_t>(4);
@@ -190,13 +201,15 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
         !compression || !colorsUsed)
         return std::nullopt;
 
-    // The tests, in this order.
-    if (!options.bitmapDepth.contains(*bits))
+    // The tests, in this order; the limits come first.
+    const bool inLimits =
+        options.bitmapDepth.contains(*bits) &&
+        *height <= options.bitmapHeight.max && *height >= options.bitmapHeight.min &&
+        *width <= options.bitmapWidth.max && *width >= options.bitmapWidth.min;
+    if (!inLimits) {
+        reason = LeftOutReason::Limits;
         return std::nullopt;
-    if (!(*height <= options.bitmapHeight.max && *height >= options.bitmapHeight.min))
-        return std::nullopt;
-    if (!(*width <= options.bitmapWidth.max && *width >= options.bitmapWidth.min))
-        return std::nullopt;
+    }
     if (*headerSize != 40)
         return std::nullopt;
     if (*width <= 0 || *height <= 0)
@@ -229,14 +242,23 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
     return header;
 }
 
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::uint8_t> resource,
+                                                          const ExtractionOptions& options) {
+    LeftOutReason reason{};
+    return CheckBitmap(resource, options, reason);
+}
+
 WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
                              std::string_view nameText) {
     const auto bytes = LoadResourceBytes(ctx.module, "2", nameText);
     if (!HasBytes(bytes))
-        return {};
-    const auto header = BitmapFileHeader(bytes, ctx.options);
+        return LeftOut(LeftOutReason::Empty);
+    LeftOutReason reason{};
+    const auto header = CheckBitmap(bytes, ctx.options, reason);
     if (!header)
-        return {};
+        return LeftOut(reason);
     return WriteNewFile(ctx.fs, path, {View(*header), View(bytes)});
 }
 
@@ -244,7 +266,7 @@ WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path,
                           std::string_view typeText, std::string_view nameText) {
     const auto bytes = LoadResourceBytes(ctx.module, typeText, nameText);
     if (!HasBytes(bytes))
-        return {};
+        return LeftOut(LeftOutReason::Empty);
     return WriteNewFile(ctx.fs, path, {View(bytes)});
 }
 
@@ -252,10 +274,10 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
                             std::string_view nameText) {
     const auto group = LoadResourceBytes(ctx.module, "14", nameText);
     if (!HasBytes(group))
-        return {};
+        return LeftOut(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
     if (!header || header->type != 1 || header->count <= 0)
-        return {};
+        return LeftOut(LeftOutReason::Malformed);
 
     const std::string fileName(FileNamePart(path));
     const std::string iconsFolder = FolderOf(path);
@@ -328,10 +350,10 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
                                 std::string_view nameText) {
     const auto group = LoadResourceBytes(ctx.module, "14", nameText);
     if (!HasBytes(group))
-        return {};
+        return LeftOut(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
     if (!header || header->type != 1 || header->count <= 0)
-        return {};
+        return LeftOut(LeftOutReason::Malformed);
 
     const auto count = static_cast<std::uint64_t>(header->count);
     std::vector<IconEntry> entries;
@@ -345,23 +367,25 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadIconEntry(group, i);
         if (!entry)
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         anyInRange = anyInRange || IconInRange(*entry, ctx.options);
         if (!IconEntryValid(*entry))
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         // The directory states each image's real size, whatever the group entry says,
         // so that the offsets match the images that follow. An image that isn't there
         // makes the whole group unusable.
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
-        if (size == 0 || offset > kMaxField32)
-            return {};
+        if (size == 0)
+            return LeftOut(LeftOutReason::Empty);
+        if (offset > kMaxField32)
+            return LeftOut(LeftOutReason::Malformed);
         PutIconDirectoryEntry(head, *entry, size, offset);
         offset += size;
         entries.push_back(*entry);
         sizes.push_back(size);
     }
     if (!anyInRange)
-        return {};
+        return LeftOut(LeftOutReason::Limits);
 
     auto file = ctx.fs.CreateExclusive(path);
     if (!file)
@@ -374,7 +398,7 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
             // Unreadable after all: abandon, leaving nothing at the output path.
             (void)(*file)->Close();
             (void)ctx.fs.Remove(path);
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         }
         if (auto written = (*file)->Write({View(image)}); !written)
             return Failed(written.error(), true);
@@ -438,10 +462,10 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
                                   std::string_view nameText) {
     const auto group = LoadResourceBytes(ctx.module, "12", nameText);
     if (!HasBytes(group))
-        return {};
+        return LeftOut(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
     if (!header || header->type != 2 || header->count <= 0)
-        return {};
+        return LeftOut(LeftOutReason::Malformed);
 
     const auto count = static_cast<std::uint64_t>(header->count);
     std::vector<std::uint16_t> ids;
@@ -454,20 +478,21 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadCursorEntry(group, i);
         if (!entry || offset > kMaxField32)
-            return {}; // unreadable, or the offsets no longer fit their field
+            // Unreadable, or the offsets no longer fit their field.
+            return LeftOut(LeftOutReason::Malformed);
         auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
         // The tests, in this order: the image has bytes, width, height, planes, size.
         if (!HasBytes(image))
-            return {};
+            return LeftOut(LeftOutReason::Empty);
         if (entry->width < 1 || entry->width > 255)
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         if (entry->doubledHeight < 1 || entry->doubledHeight > 127)
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         if (entry->planes != 1 || entry->size <= 0)
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         // The image begins with its hot spot; one too short to hold it is no cursor.
         if (image.size() < 4)
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         const std::uint64_t size = image.size() - 4;
         head.push_back(static_cast<std::uint8_t>(entry->width));
         head.push_back(CursorDirectoryHeight(*entry, image));
@@ -499,7 +524,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         if (image.size() != sizes[i] + 4) {
             (void)(*file)->Close();
             (void)ctx.fs.Remove(path);
-            return {};
+            return LeftOut(LeftOutReason::Malformed);
         }
         if (auto written = (*file)->Write({View(image).subspan(4)}); !written)
             return Failed(written.error(), true);

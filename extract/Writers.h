@@ -31,6 +31,8 @@ struct WriteOutcome {
     bool written = false;
     bool created = false;
     std::optional<Error> error;
+    // Why the resource was rejected, when it was (nothing made, no error).
+    std::optional<LeftOutReason> leftOut;
 };
 
 // The resource identifier a type or name text stands for: a text of decimal digits is a

@@ -4,6 +4,7 @@
 #include "MaskSet.h"
 #include "Paths.h"
 
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -135,8 +136,10 @@ void cSearchCore::Walk::WalkFolder(int& fd, dev_t device, bool countDots) {
     const int listingFd = dup(fd);
     DIR* listing = listingFd < 0 ? nullptr : fdopendir(listingFd);
     if (listing == nullptr) {
+        const int error = errno;
         if (listingFd >= 0)
             close(listingFd);
+        core.NoteUnlisted(CountOnly, path, error);
         return;
     }
     const std::size_t firstPending = pending.size();
@@ -197,12 +200,21 @@ void cSearchCore::Walk::EnterFolder(int& parentFd, const char* name, dev_t paren
     if (core.Cancel)
         return;
     int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return; // unreadable or vanished: skipped, its entry is already counted
+    if (fd < 0) {
+        // Unreadable or vanished: skipped, its entry is already counted.
+        const int error = errno;
+        core.NoteUnlisted(CountOnly, path + name + '/', error);
+        return;
+    }
     struct stat st {};
-    if (fstat(fd, &st) != 0 ||
-        (st.st_dev != parentDevice &&
-         (stayOnDevice ? st.st_dev != rootDevice : IsKernelFileSystem(fd)))) {
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        core.NoteUnlisted(CountOnly, path + name + '/', error);
+        close(fd);
+        return;
+    }
+    if (st.st_dev != parentDevice &&
+        (stayOnDevice ? st.st_dev != rootDevice : IsKernelFileSystem(fd))) {
         close(fd);
         return;
     }
@@ -250,10 +262,15 @@ bool cSearchCore::WalkTree(const std::string& folder, bool Recurse, bool Reset, 
         DirCount = 0;
     }
     const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        NoteUnlisted(CountOnly, AddBackslash(folder), error);
         return Cancel;
+    }
     struct stat st {};
     if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        NoteUnlisted(CountOnly, AddBackslash(folder), error);
         close(fd);
         return Cancel;
     }
@@ -275,6 +292,11 @@ bool cSearchCore::WalkTree(const std::string& folder, bool Recurse, bool Reset, 
     if (rootFd >= 0)
         close(rootFd);
     return Cancel;
+}
+
+void cSearchCore::NoteUnlisted(bool CountOnly, const std::string& folder, int error) const {
+    if (!CountOnly && m_unlisted)
+        m_unlisted(folder, error);
 }
 
 std::int32_t cSearchCore::GetDirCount(bool AllDrives, const std::string& BaseDir) {

@@ -49,10 +49,17 @@ public:
     // mounted file systems of the machine (see Drives.h); tests put in their own.
     using DriveLister = std::function<std::vector<std::string>()>;
 
+    // Hears of every folder that a search (not a count) could not list or enter: its
+    // path and the system's errno. The walk goes on as without it.
+    using UnlistedFolderHandler = std::function<void(const std::string& folder, int error)>;
+
     explicit cSearchCore(cSearchCoreEvents* events = nullptr);
 
     void SetEvents(cSearchCoreEvents* events) { m_events = events; }
     void SetDriveLister(DriveLister lister);
+    void SetUnlistedFolderHandler(UnlistedFolderHandler handler) {
+        m_unlisted = std::move(handler);
+    }
 
     // Counts, without reporting any file, the folder entries of the tree below BaseDir
     // (always going into every subfolder), or of every fixed drive when AllDrives is
@@ -72,9 +79,11 @@ private:
 
     bool WalkTree(const std::string& folder, bool Recurse, bool Reset, bool CountOnly,
                   bool driveRoot);
+    void NoteUnlisted(bool CountOnly, const std::string& folder, int error) const;
 
     cSearchCoreEvents* m_events = nullptr;
     DriveLister m_driveLister;
+    UnlistedFolderHandler m_unlisted;
     MaskSet m_masks;
     bool m_stayOnDevice = false; // walking a drive: never go into another mount
     std::int32_t FileCount = 0;

@@ -587,5 +587,45 @@ TEST_F(Engine, ModulesThatCannotBeOpenedAreSkipped) {
     EXPECT_TRUE(target.found.empty());
 }
 
+// Hears the engine's account of files and left-out resources.
+struct RecordingObserver : IExtractObserver {
+    std::vector<std::string> events;
+    void ModuleOpened(const std::string& path) override { events.push_back("opened " + path); }
+    void ModuleNotOpened(const std::string& path, const Error& error) override {
+        events.push_back("not opened " + path + " " + std::to_string(error.code));
+    }
+    void ResourceLeftOut(ResourceKind kind, LeftOutReason reason) override {
+        static const char* const kReasons[] = {"limits", "malformed", "empty"};
+        events.push_back(std::string(KindKey(kind)) + " " +
+                         kReasons[static_cast<int>(reason)]);
+    }
+};
+
+TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
+    FakeModule m;
+    m.add(kBitmap, N(1), Dib(4, 4, 24))                // below the height limit
+        .add(kBitmap, N(2), Dib(32, 32, 24, 0, 12))    // wrong header size
+        .add(kBitmap, N(3), ByteVector{})              // empty
+        .add(kBitmap, N(4), Dib(32, 32, 24));          // written
+    AddIcons(m, 1, {{48, 48, 0, 1, 8, 10, 1}});        // outside the icon limits
+    AddIcons(m, 2, {{32, 32, 0, 2, 8, 10, 2}});        // two planes
+    AddIcons(m, 3, {{32, 32, 0, 1, 8, 10, 3}}, {0});   // its image is missing
+    AddCursors(m, 1, {{32, 64, 2, 1, 308, 5}}, {308}); // two planes
+    m.add(kAni, N(1), ByteVector{});
+    RecordingObserver observer;
+    core.SetObserver(&observer);
+    EXPECT_FALSE(core.ExtractFromFile("/w/a.dll", std::unique_ptr<IResourceModule>(
+                                                      std::make_unique<FakeModule>(m)),
+                                      options, target, dir.path()));
+    EXPECT_FALSE(core.ExtractFromFile("/w/b.dll", makeError(ErrorKind::NotLoadable, "x", EACCES),
+                                      options, target, dir.path()));
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"opened /w/a.dll", "BITMAP limits", "BITMAP malformed",
+                                        "BITMAP empty", "ICON limits", "ICON malformed",
+                                        "ICON empty", "CURSOR malformed", "ANICURSOR empty",
+                                        "not opened /w/b.dll " + std::to_string(EACCES)}));
+    EXPECT_EQ(target.found, (std::vector<Found>{{0, N(4)}}));
+}
+
 } // namespace
 } // namespace harvix

@@ -1,6 +1,7 @@
 #include "SearchCore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
@@ -274,11 +275,17 @@ TEST_F(TempTree, UnreadableFolderIsSkippedButCounted) {
     file("R/locked/hidden.exe");
     file("R/open/seen.exe");
     ASSERT_EQ(chmod((R + "/locked").c_str(), 0), 0);
+    std::vector<std::pair<std::string, int>> unlisted;
+    core.SetUnlistedFolderHandler(
+        [&](const std::string& folder, int error) { unlisted.emplace_back(folder, error); });
     const auto check = [&] {
         // "." ".." + locked (1) + open (3)
         const bool counted = core.GetDirCount(false, R) == 6;
         core.SearchForFiles(R, true, "*.exe");
-        return counted && events.names() == std::vector<std::string>{R + "/open/seen.exe"};
+        // The search (not the count) tells of the folder it could not enter.
+        const std::vector<std::pair<std::string, int>> told{{R + "/locked/", EACCES}};
+        return counted && events.names() == std::vector<std::string>{R + "/open/seen.exe"} &&
+               unlisted == told;
     };
     if (geteuid() != 0) {
         EXPECT_TRUE(check());
