@@ -5,12 +5,15 @@
 #include "Commands.h"
 
 #include "Destination.h"
+#include "FileList.h"
 #include "LimitText.h"
 #include "PngOption.h"
 #include "Paths.h"
 #include "ReadAhead.h"
 #include "ResCore.h"
 #include "ResultStats.h"
+#include "RunAccount.h"
+#include "RunReport.h"
 #include "RunBindings.h"
 #include "RunSettings.h"
 #include "RunTexts.h"
@@ -28,6 +31,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -40,7 +44,7 @@
 namespace harvix::cli {
 
 const char* const kExtractUsage =
-    "  extract --dest DIR [OPTIONS] (FOLDER | --all-drives)\n"
+    "  extract --dest DIR [OPTIONS] (FOLDER | --all-drives | --files-from LIST)\n"
     "            Extracts the resources of every matching module below FOLDER (or on\n"
     "            every local disk) into DIR, one subfolder per kind.\n"
     "            --dest DIR             destination folder (its parent must exist)\n"
@@ -60,6 +64,13 @@ const char* const kExtractUsage =
     "                                   priority); the options given beside it win\n"
     "            --png                  also convert every .ico, .cur and .bmp written into\n"
     "                                   PNG files in DIR/PNG/, in the same folders\n"
+    "            --files-from LIST      extract the files LIST names, in its order, instead\n"
+    "                                   of searching (- for standard input; one name a\n"
+    "                                   line); no mask applies\n"
+    "            --null                 the names in LIST are separated by NUL characters\n"
+    "            --report FILE          write a JSON report of the run to FILE when it ends,\n"
+    "                                   however it ends (- for standard output, instead of\n"
+    "                                   the counts)\n"
     "            Exit status: 0 completed, 1 stopped by an error or cancelled,\n"
     "            2 bad usage or a refused folder or destination.\n";
 
@@ -103,6 +114,9 @@ struct ExtractRequest {
     bool png = false;
     bool allDrives = false;
     std::optional<std::string> folder;
+    std::optional<std::string> filesFrom;
+    bool nul = false;
+    std::optional<std::string> report;
 };
 
 Result<KindSwitches> parseKinds(std::string_view list) {
@@ -162,6 +176,14 @@ Result<ExtractRequest> parseArgs(const Args& args) {
             if (!v)
                 return v.error();
             req.mask = *v;
+        } else if (arg == "--files-from" || arg == "--report") {
+            auto v = value();
+            if (!v)
+                return v.error();
+            (arg == "--report" ? req.report : req.filesFrom) = *v;
+        } else if (arg == "--null") {
+            if (auto s = flag(req.nul); !s)
+                return s.error();
         } else if (arg == "--kinds") {
             auto v = value();
             if (!v)
@@ -227,8 +249,16 @@ Result<ExtractRequest> parseArgs(const Args& args) {
     }
     if (req.folder && req.allDrives)
         return makeError(ErrorKind::Malformed, "give either FOLDER or --all-drives, not both");
-    if (!req.saved && !req.folder && !req.allDrives)
-        return makeError(ErrorKind::Malformed, "give a FOLDER to search or --all-drives");
+    if (req.filesFrom && (req.folder || req.allDrives))
+        return makeError(ErrorKind::Malformed,
+                         "give FOLDER, --all-drives or --files-from, only one of them");
+    if (req.nul && !req.filesFrom)
+        return makeError(ErrorKind::Malformed, "--null goes with --files-from");
+    if (req.filesFrom && req.mask)
+        return makeError(ErrorKind::Malformed, "--mask does not apply to --files-from");
+    if (!req.saved && !req.folder && !req.allDrives && !req.filesFrom)
+        return makeError(ErrorKind::Malformed,
+                         "give a FOLDER to search, --all-drives or --files-from LIST");
     if (!req.saved && !req.dest)
         return makeError(ErrorKind::Malformed, "--dest DIR is required");
     return req;
@@ -480,6 +510,36 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The options of the run for its report: as given on the command line, and the
+// settings the run used.
+Json ReportOptions(const ExtractRequest& req, const Settings& settings,
+                   const run::LimitSet& bitmapLimits, const run::LimitSet& iconLimits) {
+    Json options = Json::object();
+    if (req.filesFrom) {
+        PutPath(options, "files_from", *req.filesFrom);
+        options["null"] = req.nul;
+    } else {
+        options["all_drives"] = settings.SearchSystem;
+        PutPath(options, "folder", settings.Folder);
+        options["subfolders"] = settings.SubFolders;
+        options["mask"] = settings.Mask;
+    }
+    PutPath(options, "dest", settings.DestPath);
+    Json kinds = Json::array();
+    for (std::size_t k = 0; k < kKindNames.size(); ++k)
+        if (settings.ResTypes[k])
+            kinds.push_back(std::string(kKindNames[k]));
+    options["kinds"] = std::move(kinds);
+    options["bitmap_limits"] = run::LimitSetText(bitmapLimits);
+    options["icon_limits"] = run::LimitSetText(iconLimits);
+    options["priority"] = settings.Priority;
+    options["jobs"] = req.jobs.value_or(run::DefaultReadAheadJobs());
+    options["png"] = req.png;
+    options["yes"] = req.yes;
+    options["saved"] = req.saved;
+    return options;
+}
+
 } // namespace
 
 int RunExtract(const Args& args) {
@@ -490,14 +550,53 @@ int RunExtract(const Args& args) {
     }
     const ExtractRequest& req = *parsed;
 
+    // The run report and the summary on stderr: whatever ends the command from here on
+    // goes through `finish`.
+    ReportFacts facts;
+    facts.start = std::chrono::system_clock::now();
+    const auto startedAt = std::chrono::steady_clock::now();
+    facts.walked = !req.filesFrom;
+    run::RunAccount account;
+    std::string maskForSummary;
+    const auto finish = [&](int status, const char* outcome,
+                            std::optional<std::string> error) -> int {
+        facts.end = std::chrono::system_clock::now();
+        facts.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - startedAt);
+        facts.outcome = outcome;
+        facts.error = std::move(error);
+        facts.exitStatus = status;
+        if (std::string(outcome) != "refused")
+            for (const std::string& line : SummaryLines(facts, account, maskForSummary))
+                complain(line);
+        if (!req.report)
+            return status;
+        const std::string text = JsonDocument(BuildRunReport(facts, account)) + "\n";
+        if (*req.report == "-") {
+            std::cout << text << std::flush;
+            if (!std::cout) {
+                complain("the report cannot be written to standard output");
+                return status == 0 ? 1 : status;
+            }
+            return status;
+        }
+        if (auto written = WriteFileReplacing(*req.report, text); !written) {
+            complain("the report cannot be written: " + written.error().message);
+            return status == 0 ? 1 : status;
+        }
+        return status;
+    };
+
     // The settings of the run: the saved ones or the defaults, then the options.
     Settings settings;
     if (req.saved) {
         try {
             settings = LoadSettings();
         } catch (const std::exception& e) {
-            complain(std::string("the saved settings cannot be read: ") + e.what());
-            return 2;
+            const std::string message =
+                std::string("the saved settings cannot be read: ") + e.what();
+            complain(message);
+            return finish(2, "refused", message);
         }
     } else {
         // The defaults of a first start: subfolders, the default masks, all six kinds,
@@ -514,6 +613,16 @@ int RunExtract(const Args& args) {
         // literal assignment as an overlapping copy (-Wrestrict), wrongly.
         settings.Folder.assign(1, '/');
     }
+    // A file list names the files: nothing is searched, no mask applies, and the index
+    // header says where the names came from.
+    std::optional<cFileList> fileList;
+    if (req.filesFrom) {
+        fileList.emplace(*req.filesFrom, req.nul);
+        settings.SearchSystem = false;
+        settings.Folder = fileList->DisplayName();
+        settings.SubFolders = false;
+        settings.Mask.clear();
+    }
     if (req.noSubFolders)
         settings.SubFolders = false;
     if (req.mask)
@@ -528,9 +637,18 @@ int RunExtract(const Args& args) {
         settings.Priority = kDefaultPriority;
 
     // The checks of the wizard's pages, in page order.
-    if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
-        complain(std::string(wizard::kFolderNotFound) + " ('" + settings.Folder + "')");
-        return 2;
+    facts.options = ReportOptions(req, settings, req.bitmapLimits, req.iconLimits);
+    maskForSummary = settings.Mask;
+    if (fileList) {
+        if (auto opened = fileList->Open(); !opened) {
+            const std::string message = "the file list cannot be read: " + opened.error().message;
+            complain(message);
+            return finish(2, "refused", message);
+        }
+    } else if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
+        const std::string message = std::string(wizard::kFolderNotFound) + " ('" + settings.Folder + "')";
+        complain(message);
+        return finish(2, "refused", oneLine(message));
     }
     KindSwitches kinds{};
     for (std::size_t k = 0; k < kinds.size(); ++k)
@@ -538,9 +656,10 @@ int RunExtract(const Args& args) {
     bool anyKind = false;
     for (bool on : kinds)
         anyKind = anyKind || on;
+    facts.kinds = kinds;
     if (!anyKind) {
         complain(wizard::kNoResourceType);
-        return 2;
+        return finish(2, "refused", std::string(wizard::kNoResourceType));
     }
 
     CliPrompt prompt(req.yes);
@@ -550,7 +669,10 @@ int RunExtract(const Args& args) {
     if (PrepareDestination(settings.DestPath, kinds, header, prompt, RealFileSystem(), &refusal)) {
         if (prompt.refused())
             complain(*prompt.refused() + " (use --yes to add to it)");
-        return 2;
+        std::string message = prompt.refused() ? oneLine(*prompt.refused())
+                              : refusal.empty() ? oneLine(kFolderInvalidMessage)
+                                                : "The specified folder is invalid: " + refusal;
+        return finish(2, "refused", message + " ('" + settings.DestPath + "')");
     }
 
     ExtractionOptions options;
@@ -574,12 +696,21 @@ int RunExtract(const Args& args) {
     const auto pngMirror = MakePngMirror(req.png, options.destinationFolder);
     mResCore engine(prompt, pngMirror ? *pngMirror : RealFileSystem(),
                     [&readAhead](const std::string& path) { return readAhead.Open(path); });
+    engine.SetObserver(&account);
     run::EngineBinding engineBinding(engine, options, options.destinationFolder);
     cSearchCore core;
+    core.SetUnlistedFolderHandler(
+        [&account](const std::string& folder, int error) { account.FolderNotListed(folder, error); });
     run::SearchCoreBinding coreBinding(core);
-    run::ReadAheadSearch searchBinding(coreBinding, readAhead);
+    // The files come from the walk or from the list; either way they are read ahead.
+    std::optional<run::FileListBinding> listBinding;
+    if (fileList)
+        listBinding.emplace(*fileList);
+    run::IRunSearch& found =
+        listBinding ? static_cast<run::IRunSearch&>(*listBinding) : coreBinding;
+    run::ReadAheadSearch source(found, readAhead);
     CliClock clock;
-    run::SearchRun searchRun(view, prompt, searchBinding, engineBinding, clock);
+    run::SearchRun searchRun(view, prompt, source, engineBinding, clock);
     view.setRun(&searchRun);
 
     if (interactive) {
@@ -593,7 +724,11 @@ int RunExtract(const Args& args) {
     if (isTerminal(STDERR_FILENO))
         std::signal(SIGWINCH, onResize);
     searchRun.Stats().FillStatsList(kinds);
-    searchRun.StartSearch(run::SearchSettingsFrom(settings));
+    run::SearchSettings searchSettings = run::SearchSettingsFrom(settings);
+    // A list that is a regular file is counted first, so the progress moves by names.
+    if (fileList)
+        searchSettings.SubFolders = fileList->CanCount();
+    searchRun.StartSearch(searchSettings);
     std::signal(SIGWINCH, SIG_DFL);
     if (interactive) {
         std::signal(SIGINT, SIG_DFL);
@@ -606,16 +741,38 @@ int RunExtract(const Args& args) {
     view.clearLine();
 
     for (const run::StatsRow& row : searchRun.Stats().rows())
-        std::cout << row.caption << ": " << row.countText() << '\n';
-    FinishPngMirror(pngMirror.get());
-    std::cout << std::flush;
+        facts.written[static_cast<std::size_t>(row.kind)] = row.count;
+    if (req.report != "-") {
+        for (const run::StatsRow& row : searchRun.Stats().rows())
+            std::cout << row.caption << ": " << row.countText() << '\n';
+        FinishPngMirror(pngMirror.get());
+        std::cout << std::flush;
+    } else if (pngMirror) {
+        // Standard output holds the report alone.
+        pngMirror->Finish();
+        for (const std::string& problem : pngMirror->Problems())
+            complain("PNG: " + problem);
+    }
 
     switch (searchRun.Outcome()) {
-    case run::RunOutcome::Completed: return 0;
+    case run::RunOutcome::Completed:
+        if (fileList && !fileList->ReadError().empty()) {
+            const std::string message =
+                "the file list could not be read to its end: " + fileList->ReadError();
+            complain(message);
+            return finish(1, "failed", message);
+        }
+        return finish(0, "completed", std::nullopt);
     case run::RunOutcome::Cancelled:
         complain("the search was cancelled");
-        return 1;
-    default: return 1;
+        return finish(1, "cancelled", std::string("the search was cancelled"));
+    default: {
+        std::string message = engine.LastErrorDescription();
+        const auto first = message.find_first_not_of(' ');
+        message = first == std::string::npos ? std::string("an error stopped the run")
+                                              : oneLine(message.substr(first));
+        return finish(1, "failed", message);
+    }
     }
 }
 

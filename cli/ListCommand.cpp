@@ -2,14 +2,18 @@
 // does and prints every resource of every matching module, one line per language
 // version. harvix-cli version: prints the file version of modules.
 #include "Commands.h"
+#include "FileList.h"
 #include "FileVersion.h"
+#include "Json.h"
 #include "ModuleAccess.h"
+#include "ResourceKind.h"
 #include "SearchCore.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -43,8 +47,46 @@ void AppendField(std::string& line, std::string_view text) {
     }
 }
 
+// The usual names of the numeric resource types.
+const char* TypeName(const ResId& type) {
+    if (!type.numeric)
+        return type.text == "AVI" ? "AVI" : nullptr;
+    switch (type.id) {
+    case 1: return "RT_CURSOR";
+    case 2: return "RT_BITMAP";
+    case 3: return "RT_ICON";
+    case 4: return "RT_MENU";
+    case 5: return "RT_DIALOG";
+    case 6: return "RT_STRING";
+    case 7: return "RT_FONTDIR";
+    case 8: return "RT_FONT";
+    case 9: return "RT_ACCELERATOR";
+    case 10: return "RT_RCDATA";
+    case 11: return "RT_MESSAGETABLE";
+    case 12: return "RT_GROUP_CURSOR";
+    case 14: return "RT_GROUP_ICON";
+    case 16: return "RT_VERSION";
+    case 17: return "RT_DLGINCLUDE";
+    case 19: return "RT_PLUGPLAY";
+    case 20: return "RT_VXD";
+    case 21: return "RT_ANICURSOR";
+    case 22: return "RT_ANIICON";
+    case 23: return "RT_HTML";
+    case 24: return "RT_MANIFEST";
+    default: return nullptr;
+    }
+}
+
+Json IdValue(const ResId& id) {
+    return id.numeric ? Json(id.id) : Json(id.text);
+}
+
+enum class Format { Tsv, Json };
+
 class ListPrinter : public cSearchCoreEvents {
 public:
+    explicit ListPrinter(Format format) : m_format(format) {}
+
     bool writeFailed = false;
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
@@ -52,17 +94,34 @@ public:
         if (!module)
             return; // not a loadable module: skipped, as the extraction does
         std::string line;
+        Json object;
+        if (m_format == Format::Json)
+            PutPath(object, "path", FileName);
         for (const auto& type : (*module)->types()) {
+            const std::optional<ResourceKind> kind =
+                type.numeric || type.text == "AVI" ? KindOfTypeText(type.toText()) : std::nullopt;
             for (const auto& name : (*module)->names(type)) {
                 for (const auto& language : (*module)->languages(type, name)) {
                     line.clear();
-                    AppendField(line, FileName);
-                    line.push_back('\t');
-                    AppendField(line, type.toText());
-                    line.push_back('\t');
-                    AppendField(line, name.toText());
-                    line += '\t' + std::to_string(language.language) + '\t' +
-                            std::to_string(language.size) + '\n';
+                    if (m_format == Format::Json) {
+                        const char* typeName = TypeName(type);
+                        object["type"] = IdValue(type);
+                        object["type_name"] = typeName ? Json(typeName) : Json(nullptr);
+                        object["name"] = IdValue(name);
+                        object["language"] = language.language;
+                        object["size"] = language.size;
+                        object["kind"] = kind ? Json(std::string(KindKey(*kind))) : Json(nullptr);
+                        line = JsonLine(object);
+                        line.push_back('\n');
+                    } else {
+                        AppendField(line, FileName);
+                        line.push_back('\t');
+                        AppendField(line, type.toText());
+                        line.push_back('\t');
+                        AppendField(line, name.toText());
+                        line += '\t' + std::to_string(language.language) + '\t' +
+                                std::to_string(language.size) + '\n';
+                    }
                     if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) {
                         writeFailed = true;
                         Cancel = true;
@@ -73,6 +132,9 @@ public:
         }
     }
     void SearchFinished() override {}
+
+private:
+    Format m_format;
 };
 
 int Usage(const char* message) {
@@ -83,12 +145,17 @@ int Usage(const char* message) {
 } // namespace
 
 const char* const kListUsage =
-    "  list [--no-subfolders] [--mask TEXT] (FOLDER | --all-drives)\n"
+    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] (FOLDER | --all-drives)\n"
+    "  list [--format tsv|json] --files-from LIST [--null]\n"
     "      Prints every resource of the matching modules below FOLDER, or on every fixed\n"
-    "      drive: path, type, name, language and size in bytes, separated by tabs, one\n"
-    "      line per language version (tab, line break and backslash in a path or name\n"
-    "      are written \\t, \\n and \\\\). Subfolders are searched unless --no-subfolders;\n"
-    "      the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n";
+    "      drive, one line per language version. --format tsv (the default): path, type,\n"
+    "      name, language and size in bytes, separated by tabs (tab, line break and\n"
+    "      backslash in a path or name are written \\t, \\n and \\\\). --format json: one\n"
+    "      JSON object per line with path, type, type_name, name, language, size and kind\n"
+    "      (a path that is not UTF-8 also as path_bytes). Subfolders are searched unless\n"
+    "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
+    "      --files-from LIST reads the files from LIST (- for standard input), one name\n"
+    "      a line, or NUL-separated with --null, instead of searching; no mask applies.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
@@ -96,6 +163,9 @@ int RunList(const Args& args) {
     std::string mask = kDefaultMask;
     std::string folder;
     bool haveFolder = false;
+    Format format = Format::Tsv;
+    std::optional<std::string> filesFrom;
+    bool nul = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--no-subfolders") {
@@ -106,6 +176,22 @@ int RunList(const Args& args) {
             if (i + 1 >= args.size())
                 return Usage("list: --mask needs a text");
             mask = args[++i];
+        } else if (arg == "--format") {
+            if (i + 1 >= args.size())
+                return Usage("list: --format needs tsv or json");
+            const std::string& value = args[++i];
+            if (value == "tsv")
+                format = Format::Tsv;
+            else if (value == "json")
+                format = Format::Json;
+            else
+                return Usage(("list: --format takes tsv or json, not '" + value + "'").c_str());
+        } else if (arg == "--files-from") {
+            if (i + 1 >= args.size())
+                return Usage("list: --files-from needs a file (- for standard input)");
+            filesFrom = args[++i];
+        } else if (arg == "--null") {
+            nul = true;
         } else if (arg.starts_with("--")) {
             return Usage(("list: unknown option '" + arg + "'").c_str());
         } else if (haveFolder) {
@@ -115,20 +201,43 @@ int RunList(const Args& args) {
             haveFolder = true;
         }
     }
-    if (haveFolder == allDrives)
+    if (filesFrom) {
+        if (haveFolder || allDrives)
+            return Usage("list: give a folder, --all-drives or --files-from, only one");
+    } else if (haveFolder == allDrives) {
         return Usage("list: give a folder or --all-drives");
+    } else if (nul) {
+        return Usage("list: --null goes with --files-from");
+    }
 
-    ListPrinter printer;
-    cSearchCore search(&printer);
-    if (allDrives) {
-        search.SearchSystemForFiles(mask);
-    } else {
-        struct stat st {};
-        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            std::fprintf(stderr, "harvix-cli: list: folder not found: %s\n", folder.c_str());
+    ListPrinter printer(format);
+    if (filesFrom) {
+        cFileList list(*filesFrom, nul);
+        if (auto opened = list.Open(); !opened) {
+            std::fprintf(stderr, "harvix-cli: list: cannot read the file list %s\n",
+                         opened.error().message.c_str());
             return 2;
         }
-        search.SearchForFiles(folder, recurse, mask);
+        list.SetEvents(&printer);
+        list.ReportFiles();
+        if (!list.ReadError().empty()) {
+            std::fprintf(stderr, "harvix-cli: list: the file list could not be read to its end: %s\n",
+                         list.ReadError().c_str());
+            std::fflush(stdout);
+            return 1;
+        }
+    } else {
+        cSearchCore search(&printer);
+        if (allDrives) {
+            search.SearchSystemForFiles(mask);
+        } else {
+            struct stat st {};
+            if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                std::fprintf(stderr, "harvix-cli: list: folder not found: %s\n", folder.c_str());
+                return 2;
+            }
+            search.SearchForFiles(folder, recurse, mask);
+        }
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
         std::fprintf(stderr, "harvix-cli: list: cannot write the output\n");

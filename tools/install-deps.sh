@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core libpng-dev zlib1g-dev
-  scdoc gzip)
+  scdoc gzip
+  nlohmann-json3-dev)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)
   packages+=(locales) # a second locale for the index header's date (made below)

@@ -1,6 +1,7 @@
 // The run's view of the real file search and extraction engine.
 #pragma once
 
+#include "FileList.h"
 #include "SearchRun.h"
 
 namespace harvix::run {
@@ -25,6 +26,28 @@ public:
 
 private:
     cSearchCore& m_core;
+};
+
+// Reports the files a list names, in its order, instead of walking. The count before
+// the run is the number of names (only for a list that is a regular file), so the
+// progress bar moves by names.
+class FileListBinding final : public IRunSearch {
+public:
+    explicit FileListBinding(cFileList& list) : m_list(list) {}
+
+    std::int32_t GetDirCount(bool, const std::string&) override { return m_list.CountNames(); }
+    void SearchForFiles(const std::string&, bool, const std::string&,
+                        cSearchCoreEvents& events) override {
+        m_list.SetEvents(&events);
+        m_list.ReportFiles();
+    }
+    void SearchSystemForFiles(const std::string&, cSearchCoreEvents& events) override {
+        m_list.SetEvents(&events);
+        m_list.ReportFiles();
+    }
+
+private:
+    cFileList& m_list;
 };
 
 // Hands each file to mResCore with the run's options and destination.

@@ -1,0 +1,81 @@
+#include "RunAccount.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace harvix::run {
+
+void ProblemList::add(const std::string& path, std::string reason) {
+    ++count;
+    if (first.size() < kKept)
+        first.push_back({path, std::move(reason)});
+}
+
+void RunAccount::ModuleOpened(const std::string&) {
+    const std::lock_guard lock(m_mutex);
+    ++m_modulesRead;
+}
+
+void RunAccount::ModuleNotOpened(const std::string& path, const Error& error) {
+    // The system refused to open or read the file: unreadable, with its reason. Without
+    // an errno the file was read and is no module, unless it is no regular file at all
+    // (a folder or device named in a file list), which is as unreadable as a missing one.
+    std::string reason;
+    if (error.code != 0) {
+        reason = std::strerror(error.code);
+    } else {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            reason = std::strerror(errno);
+        else if (!S_ISREG(st.st_mode))
+            reason = "not a regular file";
+    }
+    const std::lock_guard lock(m_mutex);
+    if (reason.empty())
+        ++m_notModules;
+    else
+        m_unreadable.add(path, std::move(reason));
+}
+
+void RunAccount::ResourceLeftOut(ResourceKind kind, LeftOutReason reason) {
+    const std::lock_guard lock(m_mutex);
+    LeftOutCounts& counts = m_leftOut[static_cast<std::size_t>(KindIndex(kind))];
+    switch (reason) {
+    case LeftOutReason::Limits: ++counts.limits; break;
+    case LeftOutReason::Malformed: ++counts.malformed; break;
+    case LeftOutReason::Empty: ++counts.empty; break;
+    }
+}
+
+void RunAccount::FolderNotListed(const std::string& folder, int error) {
+    const std::lock_guard lock(m_mutex);
+    m_unlisted.add(folder, std::strerror(error));
+}
+
+std::int64_t RunAccount::FilesFound() const {
+    const std::lock_guard lock(m_mutex);
+    return m_modulesRead + m_notModules + m_unreadable.count;
+}
+std::int64_t RunAccount::ModulesRead() const {
+    const std::lock_guard lock(m_mutex);
+    return m_modulesRead;
+}
+std::int64_t RunAccount::NotModules() const {
+    const std::lock_guard lock(m_mutex);
+    return m_notModules;
+}
+ProblemList RunAccount::UnreadableFiles() const {
+    const std::lock_guard lock(m_mutex);
+    return m_unreadable;
+}
+ProblemList RunAccount::UnlistedFolders() const {
+    const std::lock_guard lock(m_mutex);
+    return m_unlisted;
+}
+LeftOutCounts RunAccount::LeftOut(ResourceKind kind) const {
+    const std::lock_guard lock(m_mutex);
+    return m_leftOut[static_cast<std::size_t>(KindIndex(kind))];
+}
+
+} // namespace harvix::run

@@ -1,0 +1,67 @@
+// The account of one run beyond the per-kind counts: the files found, the modules read,
+// the files that are no modules or could not be read, the folders that could not be
+// listed, and the resources of each kind that the engine passed over and why. It hears
+// the engine (as its observer) and the search (through its unlisted-folder handler);
+// harvix-cli turns it into the run report and the summary on stderr.
+#pragma once
+
+#include "ResCore.h"
+#include "ResourceKind.h"
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace harvix::run {
+
+// Paths that met a problem: how many, and the first few with the system's reason.
+struct ProblemList {
+    struct Entry {
+        std::string path;
+        std::string reason;
+    };
+    static constexpr std::size_t kKept = 100;
+
+    std::int64_t count = 0;
+    std::vector<Entry> first; // at most kKept, in the order met
+
+    void add(const std::string& path, std::string reason);
+};
+
+// Per kind: resources left out by the limits, not well formed, empty or missing.
+struct LeftOutCounts {
+    std::int64_t limits = 0;
+    std::int64_t malformed = 0;
+    std::int64_t empty = 0;
+};
+
+class RunAccount final : public IExtractObserver {
+public:
+    void ModuleOpened(const std::string& path) override;
+    void ModuleNotOpened(const std::string& path, const Error& error) override;
+    void ResourceLeftOut(ResourceKind kind, LeftOutReason reason) override;
+
+    // A folder the search could not list or enter (errno `error`). May be called from
+    // the thread that walks.
+    void FolderNotListed(const std::string& folder, int error);
+
+    // Every file handed to the engine: modules read + not modules + unreadable files.
+    [[nodiscard]] std::int64_t FilesFound() const;
+    [[nodiscard]] std::int64_t ModulesRead() const;
+    [[nodiscard]] std::int64_t NotModules() const;
+    [[nodiscard]] ProblemList UnreadableFiles() const;
+    [[nodiscard]] ProblemList UnlistedFolders() const;
+    [[nodiscard]] LeftOutCounts LeftOut(ResourceKind kind) const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::int64_t m_modulesRead = 0;
+    std::int64_t m_notModules = 0;
+    ProblemList m_unreadable;
+    ProblemList m_unlisted;
+    std::array<LeftOutCounts, kResourceKindCount> m_leftOut{};
+};
+
+} // namespace harvix::run

@@ -1,0 +1,147 @@
+#include "RunReport.h"
+
+#include "ResultStats.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harvix::cli {
+
+namespace {
+
+// UTC, to the millisecond: "2026-12-09T04:12:33.250Z".
+std::string IsoTime(std::chrono::system_clock::time_point when) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms.count() % 1000));
+    return text;
+}
+
+Json Problems(const run::ProblemList& list) {
+    Json first = Json::array();
+    for (const auto& entry : list.first) {
+        Json item = Json::object();
+        PutPath(item, "path", entry.path);
+        item["reason"] = entry.reason;
+        first.push_back(std::move(item));
+    }
+    Json out = Json::object();
+    out["count"] = list.count;
+    out["first"] = std::move(first);
+    return out;
+}
+
+std::string Plural(std::int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
+Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account) {
+    Json report = Json::object();
+    report["report_version"] = 1;
+    report["options"] = facts.options;
+    report["start"] = IsoTime(facts.start);
+    report["end"] = IsoTime(facts.end);
+    report["duration_ms"] = facts.duration.count();
+    Json kinds = Json::object();
+    for (ResourceKind kind : kAllResourceKinds) {
+        const auto k = static_cast<std::size_t>(KindIndex(kind));
+        if (!facts.kinds[k])
+            continue;
+        const run::LeftOutCounts left = account.LeftOut(kind);
+        Json row = Json::object();
+        row["written"] = facts.written[k];
+        row["left_out_by_limits"] = left.limits;
+        row["not_well_formed"] = left.malformed;
+        row["empty_or_missing"] = left.empty;
+        kinds[std::string(KindKey(kind))] = std::move(row);
+    }
+    report["kinds"] = std::move(kinds);
+    report["files_found"] = account.FilesFound();
+    report["modules_read"] = account.ModulesRead();
+    report["not_modules"] = account.NotModules();
+    report["unreadable_files"] = Problems(account.UnreadableFiles());
+    report["unlisted_folders"] = Problems(account.UnlistedFolders());
+    report["outcome"] = facts.outcome;
+    report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
+    report["exit_status"] = facts.exitStatus;
+    return report;
+}
+
+Status WriteFileReplacing(const std::string& path, const std::string& text) {
+    const auto fail = [&](const std::string& what, int code) -> Status {
+        return makeError(ErrorKind::Io, what + ": " + std::strerror(code), code);
+    };
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return fail(path, errno);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int code = errno;
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return fail(path, code);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // A report is read by other programs: the mode a new file gets, not mkstemp's 0600.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::fchmod(fd, 0666 & ~mask);
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int code = errno;
+        ::unlink(temporary.c_str());
+        return fail(path, code);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int code = errno;
+        ::unlink(temporary.c_str());
+        return fail(path, code);
+    }
+    return success();
+}
+
+std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAccount& account,
+                                      const std::string& mask) {
+    std::vector<std::string> lines;
+    std::string limits;
+    for (ResourceKind kind : kAllResourceKinds) {
+        const std::int64_t n = account.LeftOut(kind).limits;
+        if (n == 0 || !facts.kinds[static_cast<std::size_t>(KindIndex(kind))])
+            continue;
+        limits += (limits.empty() ? "" : ", ") +
+                  std::string(run::kKindLabels[static_cast<std::size_t>(KindIndex(kind))].caption) +
+                  " " + std::to_string(n);
+    }
+    if (!limits.empty())
+        lines.push_back("left out by the limits: " + limits);
+    const auto problem = [&](const run::ProblemList& list, const char* one, const char* many) {
+        if (list.count == 0)
+            return;
+        const auto& first = list.first.front();
+        lines.push_back(Plural(list.count, one, many) + " could not be read (first: " + first.path +
+                        ": " + first.reason + ")");
+    };
+    problem(account.UnlistedFolders(), "folder", "folders");
+    problem(account.UnreadableFiles(), "file", "files");
+    if (facts.walked && facts.outcome == "completed" && account.FilesFound() == 0)
+        lines.push_back("no file matched the mask '" + mask + "'");
+    return lines;
+}
+
+} // namespace harvix::cli

@@ -1,0 +1,46 @@
+// The run report of harvix-cli extract --report: one JSON document, written when the run
+// ends, whatever ends it, and the summary lines on stderr that say what was left out.
+#pragma once
+
+#include "Json.h"
+#include "ResourceKind.h"
+#include "Result.h"
+#include "RunAccount.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace harvix::cli {
+
+// Everything the report tells besides the account.
+struct ReportFacts {
+    Json options = Json::object();          // the options of the run, as given and as used
+    std::chrono::system_clock::time_point start;
+    std::chrono::system_clock::time_point end;
+    std::chrono::milliseconds duration{0};  // measured on a monotonic clock
+    std::string outcome;                    // completed, cancelled, failed, refused
+    std::optional<std::string> error;       // the error that stopped or refused the run
+    int exitStatus = 0;
+    KindSwitches kinds{};                   // the chosen kinds
+    std::array<std::int64_t, kResourceKindCount> written{};
+    bool walked = true;                     // a search (not a file list) found the files
+};
+
+// The report document.
+Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account);
+
+// Writes the text to `path` under a temporary name in the same folder, then renames it
+// into place, so a reader never sees half a report and an old report stays whole until
+// the new one replaces it.
+Status WriteFileReplacing(const std::string& path, const std::string& text);
+
+// The lines for stderr at the end of a run, each only when it applies: the resources
+// the limits left out per kind, the folders and the files that could not be read, and
+// that no file matched the mask (a search that found no file at all).
+std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAccount& account,
+                                      const std::string& mask);
+
+} // namespace harvix::cli
