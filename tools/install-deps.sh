@@ -11,6 +11,7 @@ if [ "${1:-build}" = test ]; then
   packages+=(locales) # a second locale for the index header's date (made below)
   # the package checks: cpack's dpkg-shlibdeps, the validators, the man page renderer
   packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db bash-completion)
+  packages+=(parallel jq python3-jsonschema) # the script-output and sharding tests
 fi
 
 # The tests write index headers under German as well as the C locale.
