@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 namespace harvix {
 
@@ -534,8 +535,14 @@ void WizardLogic::cmdShowFolder_Click() {
     // browser, which runs elsewhere, gets the whole path.
     const std::string folder = AbsolutePath(m_settings.DestPath);
     m_view.openFolder(folder, [this, folder] {
-        std::string message = kFolderNotOpened;
-        message.replace(message.find("%s"), 2, folder);
+        // The message is put together from the parts around "%s" rather than by
+        // replacing inside a copy: GCC 12 at -O3 takes that replace for an overlapping
+        // copy (-Wrestrict), wrongly.
+        const std::string_view text = kFolderNotOpened;
+        const std::size_t at = text.find("%s");
+        std::string message(text.substr(0, at));
+        message += folder;
+        message += text.substr(at + 2);
         m_prompt.ShowError(message);
     });
 }
