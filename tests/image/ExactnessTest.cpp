@@ -39,13 +39,13 @@ std::vector<std::uint8_t> readFile(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// ImageMagick's reading of the pictures named by `specs` (for example
+// ImageMagick's reading of the pictures named by `magickInputs` (for example
 // "ICO:/tmp/x.ico[2]"), as 8-bit RGBA, one after the other: one run for many pictures,
 // since starting it costs far more than reading a small picture.
-std::optional<std::vector<std::uint8_t>> magickRgba(const std::vector<std::string>& specs) {
+std::optional<std::vector<std::uint8_t>> magickRgba(const std::vector<std::string>& magickInputs) {
     std::string command = convertProgram();
-    for (const std::string& spec : specs)
-        command += " '" + spec + "'";
+    for (const std::string& magickInput : magickInputs)
+        command += " '" + magickInput + "'";
     command += " -depth 8 rgba:- 2>/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -59,8 +59,8 @@ std::optional<std::vector<std::uint8_t>> magickRgba(const std::vector<std::strin
         return std::nullopt;
     return out;
 }
-std::optional<std::vector<std::uint8_t>> magickRgba(const std::string& spec) {
-    return magickRgba(std::vector<std::string>{spec});
+std::optional<std::vector<std::uint8_t>> magickRgba(const std::string& magickInput) {
+    return magickRgba(std::vector<std::string>{magickInput});
 }
 
 bool haveMagick() {
@@ -103,7 +103,7 @@ std::string compare(const RgbaImage& ours, std::span<const std::uint8_t> theirs,
 
 // One picture of ours and how ImageMagick is to read the same picture.
 struct Pair {
-    std::string spec;
+    std::string magickInput;
     RgbaImage ours;
 };
 
@@ -113,13 +113,13 @@ void compareAll(const std::vector<Pair>& pairs) {
     constexpr std::size_t kBatch = 200;
     for (std::size_t start = 0; start < pairs.size(); start += kBatch) {
         const std::size_t end = std::min(pairs.size(), start + kBatch);
-        std::vector<std::string> specs;
+        std::vector<std::string> magickInputs;
         std::size_t total = 0;
         for (std::size_t i = start; i < end; ++i) {
-            specs.push_back(pairs[i].spec);
+            magickInputs.push_back(pairs[i].magickInput);
             total += pairs[i].ours.rgba.size();
         }
-        auto all = magickRgba(specs);
+        auto all = magickRgba(magickInputs);
         const bool whole = all && all->size() == total;
         std::size_t at = 0;
         for (std::size_t i = start; i < end; ++i) {
@@ -130,14 +130,14 @@ void compareAll(const std::vector<Pair>& pairs) {
                 theirs = std::span<const std::uint8_t>(*all).subspan(at, pair.ours.rgba.size());
                 at += pair.ours.rgba.size();
             } else {
-                one = magickRgba(pair.spec);
+                one = magickRgba(pair.magickInput);
                 if (!one) {
-                    ADD_FAILURE() << "ImageMagick cannot read " << pair.spec;
+                    ADD_FAILURE() << "ImageMagick cannot read " << pair.magickInput;
                     continue;
                 }
                 theirs = *one;
             }
-            EXPECT_EQ(compare(pair.ours, theirs), "") << pair.spec;
+            EXPECT_EQ(compare(pair.ours, theirs), "") << pair.magickInput;
         }
     }
 }
@@ -232,16 +232,16 @@ TEST_F(ExactnessTest, EveryBitmapFormMatchesImageMagick) {
         const fs::path file = write(form.name + ".bmp", form.bytes);
         auto pictures = convert(file);
         ASSERT_EQ(pictures.size(), 1u);
-        const std::string spec = "BMP:" + file.string();
+        const std::string magickInput = "BMP:" + file.string();
         const Known* known = nullptr;
         for (const Known& k : kMagickDiffers)
             if (form.name == k.form)
                 known = &k;
         if (known == nullptr) {
-            pairs.push_back({spec, std::move(pictures[0])});
+            pairs.push_back({magickInput, std::move(pictures[0])});
             continue;
         }
-        const auto theirs = magickRgba(spec);
+        const auto theirs = magickRgba(magickInput);
         ASSERT_TRUE(theirs.has_value());
         EXPECT_NE(compare(pictures[0], *theirs), "") << "ImageMagick now reads it as we do";
         EXPECT_EQ(compare(pictures[0], *theirs, known->agree), "");

@@ -183,23 +183,23 @@ void putRlePixels(Bytes& b, const DibSpec& s) {
 
 } // namespace
 
-Bytes makeDib(const DibSpec& spec) {
+Bytes makeDib(const DibSpec& form) {
     Bytes b;
-    putHeader(b, spec, spec.height);
-    putMasksAndTable(b, spec);
-    if (spec.compression == 1 || spec.compression == 2)
-        putRlePixels(b, spec);
+    putHeader(b, form, form.height);
+    putMasksAndTable(b, form);
+    if (form.compression == 1 || form.compression == 2)
+        putRlePixels(b, form);
     else
-        putPlainPixels(b, spec);
+        putPlainPixels(b, form);
     return b;
 }
 
-Bytes makeBitmapFile(const DibSpec& spec) {
-    Bytes dib = makeDib(spec);
+Bytes makeBitmapFile(const DibSpec& form) {
+    Bytes dib = makeDib(form);
     Bytes head;
     Bytes table;
-    putHeader(table, spec, spec.height);
-    putMasksAndTable(table, spec);
+    putHeader(table, form, form.height);
+    putMasksAndTable(table, form);
     u16(head, 0x4D42);
     u32(head, static_cast<std::uint32_t>(14 + dib.size()));
     u32(head, 0);
@@ -208,16 +208,16 @@ Bytes makeBitmapFile(const DibSpec& spec) {
     return head;
 }
 
-Bytes makeIconDib(const DibSpec& spec) {
+Bytes makeIconDib(const DibSpec& form) {
     Bytes b;
-    putHeader(b, spec, spec.height * 2);
-    putMasksAndTable(b, spec);
-    putPlainPixels(b, spec);
-    const std::size_t stride = (static_cast<std::size_t>(spec.width) + 31) / 32 * 4;
-    for (int r = 0; r < spec.height; ++r) {
-        const int y = spec.height - 1 - r;
+    putHeader(b, form, form.height * 2);
+    putMasksAndTable(b, form);
+    putPlainPixels(b, form);
+    const std::size_t stride = (static_cast<std::size_t>(form.width) + 31) / 32 * 4;
+    for (int r = 0; r < form.height; ++r) {
+        const int y = form.height - 1 - r;
         Bytes row(stride, 0);
-        for (int x = 0; x < spec.width; ++x)
+        for (int x = 0; x < form.width; ++x)
             if ((x + 2 * y) % 5 == 0)
                 row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
         b.insert(b.end(), row.begin(), row.end());

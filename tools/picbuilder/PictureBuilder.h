@@ -26,14 +26,14 @@ struct DibSpec {
 
 // A device-independent bitmap without file header (information header, masks, colour
 // table, pixels).
-[[nodiscard]] Bytes makeDib(const DibSpec& spec);
+[[nodiscard]] Bytes makeDib(const DibSpec& form);
 
 // A .bmp file: the 14-byte file header with the right pixel offset, then the bitmap.
-[[nodiscard]] Bytes makeBitmapFile(const DibSpec& spec);
+[[nodiscard]] Bytes makeBitmapFile(const DibSpec& form);
 
 // An icon or cursor image in bitmap form: the colour bitmap with the doubled height,
 // then the AND mask, set in a pattern of its own. 32-bit images carry alpha too.
-[[nodiscard]] Bytes makeIconDib(const DibSpec& spec);
+[[nodiscard]] Bytes makeIconDib(const DibSpec& form);
 
 // A small RGBA PNG (written by hand, stored deflate blocks) of the given size.
 [[nodiscard]] Bytes makePng(int width, int height);
