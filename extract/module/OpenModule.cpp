@@ -1,6 +1,6 @@
 // Opening a module file: only regular files, never blocking, never mapped (a mapped file
-// that another program cuts short faults on the next access). A small file is read
-// whole; of a larger one only the headers and the resource section are read, with
+// that another program cuts short faults on the next access). A very small file is
+// read whole; of a larger one only the headers and the resource section are read, with
 // positioned reads bounded by the file's size.
 #include "PeModule.h"
 
@@ -36,9 +36,11 @@ bool ModuleFile::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
 
 namespace {
 
-// Up to this size a file is read whole: one read costs less than finding its parts, and
-// the copy stays small.
-constexpr std::size_t kReadWholeLimit = 256 * 1024;
+// Up to this size a file is read whole: one read costs less than finding its parts.
+// Beyond it only the first page and the resource section are read: in most modules the
+// section is a small part of the file, and copying (and first touching) the rest of
+// every file cost more than all the other work of opening it.
+constexpr std::size_t kReadWholeLimit = 8 * 1024;
 
 // Of a larger file the resource section is read whole when it is at most this large;
 // a larger one is read in blocks for its directory and per resource for its data, so

@@ -374,9 +374,11 @@ Result<std::unique_ptr<PeModule>> PeModule::readImage(ModuleImage image, std::ui
     // small; the headers are not needed any more.
     const auto section = module->resourceSectionRange();
     if (held.file && section && section->second <= sectionLimit) {
-        auto bytes = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(section->second));
-        if (held.file->readAt(section->first, *bytes)) {
-            held.held = *bytes;
+        // Not zeroed first: the read fills every byte, or the buffer is not used.
+        const auto length = static_cast<std::size_t>(section->second);
+        std::shared_ptr<std::uint8_t[]> bytes(new std::uint8_t[length]);
+        if (held.file->readAt(section->first, std::span<std::uint8_t>(bytes.get(), length))) {
+            held.held = std::span<const std::uint8_t>(bytes.get(), length);
             held.heldOffset = section->first;
             held.keepAlive = std::move(bytes);
         }
