@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace harvix::run {
@@ -13,7 +14,9 @@ unsigned DefaultReadAheadJobs() {
 
 // One file found and not yet done with.
 struct ModuleReadAhead::Entry {
-    enum class State { Queued, Opening, Opened };
+    // Queued: no one has taken it up; Opening: a reader opens it; OpeningHere: the run
+    // opens it itself; Opened: a reader's result waits in `module`.
+    enum class State { Queued, Opening, OpeningHere, Opened };
     std::uint64_t number = 0;
     std::string path;
     State state = State::Queued;
@@ -25,6 +28,10 @@ ModuleReadAhead::ModuleReadAhead(Limits limits, ModuleOpener opener)
     : m_limits(limits), m_opener(opener ? std::move(opener) : ModuleOpener(OpenModule)) {
     if (m_limits.files == 0)
         m_limits.files = 1;
+    // Readers are woken for half a window at a time rather than for every file found:
+    // a wake-up costs about as much as opening a small module, and with the window half
+    // full the run still has the other half, opened, to write meanwhile.
+    m_wakeBatch = std::max<std::size_t>(1, m_limits.files / 2);
 }
 
 ModuleReadAhead::~ModuleReadAhead() {
@@ -33,16 +40,39 @@ ModuleReadAhead::~ModuleReadAhead() {
         reader.join();
 }
 
-Result<std::unique_ptr<IResourceModule>> ModuleReadAhead::openHere(const std::string& path) const {
-    return m_opener(path);
+std::shared_ptr<ModuleReadAhead::Entry> ModuleReadAhead::nextToOpen(const Lock&) const {
+    if (m_queued == 0 || m_heldBytes >= m_limits.bytes)
+        return nullptr;
+    for (const auto& e : m_entries)
+        if (e->state == Entry::State::Queued)
+            return e;
+    return nullptr;
+}
+
+std::shared_ptr<ModuleReadAhead::Entry> ModuleReadAhead::current(const Lock&) const {
+    // Files are handed on oldest first and dropped when done: the one being handed on
+    // is at the front.
+    if (!m_entries.empty() && m_entries.front()->number == m_current)
+        return m_entries.front();
+    return nullptr;
+}
+
+void ModuleReadAhead::wakeReader(const Lock& lock, std::size_t queuedAtLeast) {
+    if (m_idleReaders == 0 || m_stopped || m_queued < queuedAtLeast || !nextToOpen(lock))
+        return;
+    --m_idleReaders;
+    ++m_wakeTokens;
+    ++m_wakeUps;
+    m_work.notify_one();
 }
 
 std::uint64_t ModuleReadAhead::Push(const std::string& path) {
-    std::unique_lock lock(m_mutex);
+    Lock lock(m_mutex);
     auto entry = std::make_shared<Entry>();
     entry->number = m_nextNumber++;
     entry->path = path;
     m_entries.push_back(entry);
+    ++m_queued;
     if (m_readers.empty() && m_limits.jobs > 0 && !m_stopped) {
         // Each reader runs at the priority of the run's thread (the process priority
         // the run applied); a thread inherits it, and sets it again to be sure.
@@ -50,90 +80,104 @@ std::uint64_t ModuleReadAhead::Push(const std::string& path) {
         for (unsigned i = 0; i < m_limits.jobs; ++i)
             m_readers.emplace_back([this, nice] { readerLoop(nice); });
     }
-    lock.unlock();
-    m_changed.notify_all();
+    wakeReader(lock, m_wakeBatch);
     return entry->number;
 }
 
 void ModuleReadAhead::readerLoop(int nice) {
     (void)::setpriority(PRIO_PROCESS, 0, nice); // a refusal leaves the inherited one
-    std::unique_lock lock(m_mutex);
+    Lock lock(m_mutex);
     for (;;) {
-        std::shared_ptr<Entry> next;
-        m_changed.wait(lock, [&] {
-            if (m_stopped)
-                return true;
-            for (const auto& e : m_entries) {
-                if (e->state != Entry::State::Queued)
-                    continue;
-                // Beyond the byte budget only the file the run waits for is opened.
-                if (m_heldBytes < m_limits.bytes || e->number == m_current) {
-                    next = e;
-                    return true;
-                }
-                break;
-            }
-            return false;
-        });
         if (m_stopped)
             return;
+        const std::shared_ptr<Entry> next = nextToOpen(lock);
+        if (!next) {
+            ++m_idleReaders;
+            m_work.wait(lock, [&] { return m_stopped || m_wakeTokens > 0; });
+            if (m_stopped)
+                return;
+            --m_wakeTokens;
+            continue;
+        }
         next->state = Entry::State::Opening;
+        --m_queued;
+        wakeReader(lock, 2); // enough left for another reader to help
         lock.unlock();
         auto module = m_opener(next->path);
         const std::uint64_t bytes = module && *module ? (*module)->heldBytes() : 0;
         lock.lock();
-        next->module.emplace(std::move(module));
-        next->state = Entry::State::Opened;
         ++m_openedByReaders;
-        // Dropped meanwhile (the run stopped or passed it over): nothing to count.
-        if (!m_stopped && !m_entries.empty() && m_entries.front()->number <= next->number) {
+        // Dropped meanwhile (the run stopped or is past it): nothing to keep.
+        const bool kept = !m_stopped && !m_entries.empty() && m_entries.front()->number <= next->number;
+        next->state = Entry::State::Opened;
+        if (kept) {
+            next->module.emplace(std::move(module));
             next->bytes = bytes;
             m_heldBytes += bytes;
+            if (m_runWaits && next->number == m_current)
+                m_opened.notify_one();
         } else {
-            next->module.reset();
+            lock.unlock();
+            { [[maybe_unused]] const auto gone = std::move(module); } // closed outside the lock
+            lock.lock();
         }
-        m_changed.notify_all();
     }
 }
 
 void ModuleReadAhead::Begin(std::uint64_t number) {
-    std::lock_guard lock(m_mutex);
+    Lock lock(m_mutex);
     m_current = number;
-    m_changed.notify_all();
+    // The run opens this one itself when no reader has taken it up: the readers are
+    // behind or were never woken (a sparse search, its last files). Others waiting
+    // behind it go to a reader.
+    if (const auto entry = current(lock); entry && entry->state == Entry::State::Queued)
+        wakeReader(lock, 2);
 }
 
 void ModuleReadAhead::Done(std::uint64_t number) {
     std::vector<std::shared_ptr<Entry>> dropped; // destroyed outside the lock
-    {
-        std::lock_guard lock(m_mutex);
-        while (!m_entries.empty() && m_entries.front()->number <= number) {
-            m_heldBytes -= m_entries.front()->bytes;
-            m_entries.front()->bytes = 0;
-            dropped.push_back(std::move(m_entries.front()));
-            m_entries.pop_front();
-        }
-        if (m_current == number)
-            m_current = UINT64_MAX;
+    Lock lock(m_mutex);
+    while (!m_entries.empty() && m_entries.front()->number <= number) {
+        const auto& front = m_entries.front();
+        m_heldBytes -= front->bytes;
+        front->bytes = 0;
+        if (front->state == Entry::State::Queued)
+            --m_queued;
+        dropped.push_back(std::move(m_entries.front()));
+        m_entries.pop_front();
     }
-    m_changed.notify_all();
+    if (m_current == number)
+        m_current = UINT64_MAX;
+    wakeReader(lock, m_wakeBatch); // the byte budget may allow more now
+    lock.unlock();
 }
 
 Result<std::unique_ptr<IResourceModule>> ModuleReadAhead::Open(const std::string& path) {
-    std::unique_lock lock(m_mutex);
-    std::shared_ptr<Entry> entry;
-    for (const auto& e : m_entries)
-        if (e->number == m_current)
-            entry = e;
+    Lock lock(m_mutex);
+    const std::shared_ptr<Entry> entry = current(lock);
     if (!entry || entry->path != path || m_stopped) {
         lock.unlock();
         return openHere(path);
     }
+    switch (entry->state) {
+    case Entry::State::Queued:
+        // No reader has it: opening it here is quicker than waking one.
+        entry->state = Entry::State::OpeningHere;
+        --m_queued;
+        lock.unlock();
+        return openHere(path);
+    case Entry::State::Opening:
+        // A reader is at it: waiting costs less than reading the module twice.
+        m_runWaits = true;
+        m_opened.wait(lock, [&] { return entry->state != Entry::State::Opening || m_stopped; });
+        m_runWaits = false;
+        break;
+    case Entry::State::OpeningHere:
+    case Entry::State::Opened:
+        break;
+    }
     if (entry->state != Entry::State::Opened || !entry->module) {
-        // Not opened yet (or asked for again): opening it here is quicker than waiting
-        // for a reader, which on a busy machine may wait long for a processor. A reader
-        // that is opening it meanwhile has its result dropped when the file is done.
-        if (entry->state == Entry::State::Queued)
-            entry->state = Entry::State::Opening;
+        // Stopped while waiting, or asked for a second time: opened here.
         lock.unlock();
         return openHere(path);
     }
@@ -141,8 +185,7 @@ Result<std::unique_ptr<IResourceModule>> ModuleReadAhead::Open(const std::string
     entry->bytes = 0;
     auto module = std::move(*entry->module);
     entry->module.reset();
-    lock.unlock();
-    m_changed.notify_all();
+    wakeReader(lock, m_wakeBatch); // the byte budget may allow more now
     return module;
 }
 
@@ -153,15 +196,22 @@ void ModuleReadAhead::Stop() {
         m_stopped = true;
         dropped.swap(m_entries);
         m_heldBytes = 0;
+        m_queued = 0;
         for (const auto& e : dropped)
             e->bytes = 0;
     }
-    m_changed.notify_all();
+    m_work.notify_all();
+    m_opened.notify_all();
 }
 
 std::uint64_t ModuleReadAhead::OpenedByReaders() const {
     std::lock_guard lock(m_mutex);
     return m_openedByReaders;
+}
+
+std::uint64_t ModuleReadAhead::ReaderWakeUps() const {
+    std::lock_guard lock(m_mutex);
+    return m_wakeUps;
 }
 
 namespace {

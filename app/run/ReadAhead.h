@@ -32,7 +32,7 @@ class ModuleReadAhead {
 public:
     struct Limits {
         unsigned jobs = 2;                      // reader threads; 0: the run opens every file itself
-        std::size_t files = 8;                  // files found but not yet handed to the run
+        std::size_t files = 16;                 // files found but not yet handed to the run
         std::uint64_t bytes = 8 * 1024 * 1024;  // module bytes held in memory by opened files
     };
 
@@ -53,31 +53,49 @@ public:
     void Done(std::uint64_t number);
 
     // The run's thread, as the engine's way of opening a module: the module of the file
-    // being handed on (opened by a reader, or here when no reader has started on it
-    // yet); any other path is opened here and now.
+    // being handed on (opened by a reader; waited for while a reader is at it; opened
+    // here when no reader has taken it up yet); any other path is opened here and now.
     [[nodiscard]] Result<std::unique_ptr<IResourceModule>> Open(const std::string& path);
 
     // The run stopped (cancel, error, end): the readers take up no further file and
     // everything opened ahead is dropped. Idempotent.
     void Stop();
 
-    // For tests: how many files the readers opened (not the run itself).
+    // For tests: how many files the readers opened (not the run itself), and how many
+    // times a reader was woken for work.
     [[nodiscard]] std::uint64_t OpenedByReaders() const;
+    [[nodiscard]] std::uint64_t ReaderWakeUps() const;
 
 private:
     struct Entry;
+    using Lock = std::unique_lock<std::mutex>;
     void readerLoop(int nice);
-    [[nodiscard]] Result<std::unique_ptr<IResourceModule>> openHere(const std::string& path) const;
+    // The oldest file no one has taken up, if the byte budget allows opening it.
+    [[nodiscard]] std::shared_ptr<Entry> nextToOpen(const Lock& lock) const;
+    [[nodiscard]] std::shared_ptr<Entry> current(const Lock& lock) const;
+    // Wakes one idle reader when at least `queuedAtLeast` files wait and the budget
+    // allows opening one.
+    void wakeReader(const Lock& lock, std::size_t queuedAtLeast);
+    [[nodiscard]] Result<std::unique_ptr<IResourceModule>> openHere(const std::string& path) const {
+        return m_opener(path);
+    }
 
     Limits m_limits;
+    std::size_t m_wakeBatch;  // queued files that wake an idle reader
     ModuleOpener m_opener;
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_work;   // readers wait here for a file to open or the stop
+    std::condition_variable m_opened; // the run waits here for a reader to finish its file
     std::deque<std::shared_ptr<Entry>> m_entries; // pushed and not done, oldest first
+    std::size_t m_queued = 0;                     // entries no one has taken up yet
     std::uint64_t m_nextNumber = 0;
     std::uint64_t m_current = UINT64_MAX;          // the file being handed on
     std::uint64_t m_heldBytes = 0;
     std::uint64_t m_openedByReaders = 0;
+    std::uint64_t m_wakeUps = 0;
+    unsigned m_idleReaders = 0;                   // readers waiting for work, not yet woken
+    unsigned m_wakeTokens = 0;                    // wake-ups sent and not yet taken
+    bool m_runWaits = false;
     bool m_stopped = false;
     std::vector<std::thread> m_readers;
 };

@@ -149,14 +149,36 @@ TEST(ReadAhead, TheRunGetsEveryFileInOrderWithItsOwnModule) {
             EXPECT_EQ(run.log, expectedLog(files, 1000)) << jobs << " " << window;
             EXPECT_EQ(run.finished, 1);
             EXPECT_EQ(inner.stoppedAt, -1);
-            // Each file was opened by a reader, by the run, or (when the run got to it
-            // while a reader was at it) by both.
-            EXPECT_GE(opener.calls.load(), 60) << jobs << " " << window;
-            EXPECT_LE(opener.calls.load(), 120) << jobs << " " << window;
+            // Each file was opened once: by a reader, or by the run when no reader had
+            // taken it up.
+            EXPECT_EQ(opener.calls.load(), 60) << jobs << " " << window;
             if (jobs == 0) {
                 EXPECT_EQ(readAhead.OpenedByReaders(), 0u);
             }
         }
+}
+
+TEST(ReadAhead, EachFileIsOpenedOnceAndReadersAreWokenForBatchesNotForEveryFile) {
+    // A run slower than its readers: they catch up, go idle and are woken again.
+    const auto files = someFiles(200);
+    for (const unsigned jobs : {1u, 2u}) {
+        DelayingOpener opener;
+        opener.maxDelayUs = 50;
+        ModuleReadAhead readAhead({jobs, 16, 1 << 20}, std::ref(opener));
+        ScriptedSearch inner;
+        inner.files = files;
+        ReadAheadSearch search(inner, readAhead);
+        RecordingRun run;
+        run.readAhead = &readAhead;
+        run.onFile = [] { std::this_thread::sleep_for(std::chrono::microseconds(200)); };
+        search.SearchForFiles("x", true, "*", run);
+        EXPECT_EQ(run.log, expectedLog(files, 1000)) << jobs;
+        // The run waits for a reader that is at its file rather than opening it again.
+        EXPECT_EQ(opener.calls.load(), 200) << jobs;
+        EXPECT_GT(readAhead.OpenedByReaders(), 100u) << jobs;
+        // Woken when half the window of 16 waits, each reader at most once a batch.
+        EXPECT_LE(readAhead.ReaderWakeUps(), 200u / 8 * jobs + 2 * jobs) << jobs;
+    }
 }
 
 TEST(ReadAhead, ACancelStopsTheSearchAndTheReaders) {
