@@ -17,7 +17,7 @@ Error IoError(int code, const std::string& path) {
 }
 
 // Writes every byte of the pieces, resuming after short writes and interruptions.
-Status WriteFully(int fd, std::initializer_list<Bytes> pieces, const std::string& path) {
+Status WriteFully(int fd, std::span<const Bytes> pieces, const std::string& path) {
     std::vector<iovec> vec;
     vec.reserve(pieces.size());
     for (Bytes piece : pieces)
@@ -57,7 +57,7 @@ public:
     PosixOutputFile(const PosixOutputFile&) = delete;
     PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
-    Status Write(std::initializer_list<Bytes> pieces) override {
+    Status WritePieces(std::span<const Bytes> pieces) override {
         if (m_fd < 0)
             return IoError(EBADF, m_path);
         return WriteFully(m_fd, pieces, m_path);

@@ -22,8 +22,12 @@ using Bytes = std::span<const std::uint8_t>;
 class IOutputFile {
 public:
     virtual ~IOutputFile() = default;
-    // Writes the pieces one after the other, completely.
-    [[nodiscard]] virtual Status Write(std::initializer_list<Bytes> pieces) = 0;
+    // Writes the pieces one after the other, completely, in as few system calls as the
+    // system allows.
+    [[nodiscard]] virtual Status WritePieces(std::span<const Bytes> pieces) = 0;
+    [[nodiscard]] Status Write(std::initializer_list<Bytes> pieces) {
+        return WritePieces(std::span<const Bytes>(pieces.begin(), pieces.size()));
+    }
     [[nodiscard]] virtual Status Close() = 0;
 };
 

@@ -156,8 +156,8 @@ public:
     CapturingFile(PngMirror& mirror, std::string path, std::unique_ptr<IOutputFile> inner)
         : m_mirror(mirror), m_path(std::move(path)), m_inner(std::move(inner)) {}
 
-    Status Write(std::initializer_list<Bytes> pieces) override {
-        auto s = m_inner->Write(pieces);
+    Status WritePieces(std::span<const Bytes> pieces) override {
+        auto s = m_inner->WritePieces(pieces);
         if (!s) {
             m_failed = true;
             return s;

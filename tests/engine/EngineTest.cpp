@@ -339,6 +339,29 @@ FakeModule& AddCursors(FakeModule& m, std::uint16_t group,
     return m;
 }
 
+TEST_F(Engine, GroupsLargerThanOneWriteAreWrittenWhole) {
+    // 1.8 MB of images: held and written in more than one go.
+    FakeModule m;
+    AddIcons(m, 1, {{32, 32, 0, 1, 32, 600000, 1}, {48, 48, 0, 1, 32, 600000, 2}, {64, 64, 0, 1, 32, 600000, 3}});
+    AddCursors(m, 2, {{32, 64, 1, 1, 700000, 4}, {48, 96, 1, 1, 700000, 5}}, {700000, 700000});
+    EXPECT_FALSE(Run(m));
+
+    const ByteVector icon = ReadFileBytes(Kind(ResourceKind::Icon) + "/shell32.dll.ico");
+    ASSERT_EQ(icon.size(), 6u + 3 * 16 + 3 * 600000);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::uint32_t at = U32At(icon, 6 + 16 * i + 12);
+        const auto image = m.load(kIconImage, N(static_cast<std::uint16_t>(i + 1)));
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), icon.begin() + static_cast<std::ptrdiff_t>(at))) << i;
+    }
+    const ByteVector cursor = ReadFileBytes(Kind(ResourceKind::Cursor) + "/shell32.dll.cur");
+    ASSERT_EQ(cursor.size(), 6u + 2 * 16 + 2 * (700000 - 4));
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::uint32_t at = U32At(cursor, 6 + 16 * i + 12);
+        const auto image = m.load(kCursorImage, N(static_cast<std::uint16_t>(i + 4)));
+        EXPECT_TRUE(std::equal(image.begin() + 4, image.end(), cursor.begin() + static_cast<std::ptrdiff_t>(at))) << i;
+    }
+}
+
 TEST_F(Engine, CursorFilesDropTheHotSpotFromTheImages) {
     FakeModule m;
     AddCursors(m, 1, {{32, 64, 1, 1, 308, 1}}, {308});

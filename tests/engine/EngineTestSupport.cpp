@@ -57,14 +57,14 @@ public:
     FailingOutputFile(FailingFileSystem& owner, std::unique_ptr<IOutputFile> inner,
                       std::string path)
         : m_owner(owner), m_inner(std::move(inner)), m_path(std::move(path)) {}
-    Status Write(std::initializer_list<Bytes> pieces) override {
+    Status WritePieces(std::span<const Bytes> pieces) override {
         if (int code = m_owner.take(FailingFileSystem::Rule::Op::Write, m_path)) {
             // Part of the data reaches the disk before the failure, as on a real device.
-            if (pieces.size() > 0 && !pieces.begin()->empty())
-                (void)m_inner->Write({pieces.begin()->first(1)});
+            if (!pieces.empty() && !pieces.front().empty())
+                (void)m_inner->Write({pieces.front().first(1)});
             return InjectedError(code, m_path);
         }
-        return m_inner->Write(pieces);
+        return m_inner->WritePieces(pieces);
     }
     Status Close() override { return m_inner->Close(); }
 

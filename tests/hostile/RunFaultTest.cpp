@@ -142,7 +142,7 @@ private:
     public:
         File(BudgetFileSystem& owner, std::unique_ptr<IOutputFile> inner, std::string path)
             : m_owner(owner), m_inner(std::move(inner)), m_path(std::move(path)) {}
-        Status Write(std::initializer_list<Bytes> pieces) override {
+        Status WritePieces(std::span<const Bytes> pieces) override {
             for (Bytes piece : pieces) {
                 const auto fits = static_cast<std::size_t>(
                     std::max<std::int64_t>(0, std::min<std::int64_t>(m_owner.m_room, static_cast<std::int64_t>(piece.size()))));
