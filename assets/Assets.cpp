@@ -1,4 +1,4 @@
-#include "Assets.h"
+#include "assets/Assets.h"
 
 #include <QFile>
 

@@ -29,8 +29,8 @@
 //                          [--no-generated] [--walk-tree DIR | --no-walk] [--keep]
 //                          [--cli PATH] [--baseline PATH] [--cold]
 //                          [--wrestool PATH | --no-wrestool] [--7z PATH | --no-7z]
-#include "BenchSupport.h"
-#include "PeModule.h"
+#include "bench/BenchSupport.h"
+#include "extract/module/PeModule.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -9,9 +9,9 @@
 //
 //     harvix-extract-bench [--cli PATH] [--work DIR] [--runs N] [--modules N] [--quick]
 //                          [--corpus-only] [--no-stress]
-#include "BenchSupport.h"
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "bench/BenchSupport.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -4,7 +4,7 @@
 // installed thumbnailer entry. Rounds alternate which tool goes first; every round
 // writes into fresh folders. Prints every round, the medians, the ratio of the medians
 // and the peak resident size of the largest single command.
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

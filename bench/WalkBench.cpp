@@ -5,7 +5,7 @@
 //     harvix-walk-bench FOLDER [MASK] [--no-count] [--print]
 //
 // Prints "folders N matches M"; with --print, every matching path first, one a line.
-#include "SearchCore.h"
+#include "search/SearchCore.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,25 +2,25 @@
 // prepared as the wizard prepares it when its Destination page is left, then the search
 // run drives the file search and the engine; a terminal sees a live progress line and
 // is asked the questions the wizard would ask, anything else gets fixed answers.
-#include "Commands.h"
+#include "cli/Commands.h"
 
-#include "Destination.h"
-#include "FileList.h"
-#include "LimitText.h"
-#include "PngOption.h"
-#include "Paths.h"
-#include "ReadAhead.h"
-#include "ResCore.h"
-#include "ResultStats.h"
-#include "RunAccount.h"
-#include "RunReport.h"
-#include "RunBindings.h"
-#include "RunSettings.h"
-#include "RunTexts.h"
-#include "SearchCore.h"
-#include "SearchRun.h"
-#include "Settings.h"
-#include "WizardTexts.h"
+#include "extract/Destination.h"
+#include "search/FileList.h"
+#include "run/LimitText.h"
+#include "cli/PngOption.h"
+#include "common/Paths.h"
+#include "run/ReadAhead.h"
+#include "extract/ResCore.h"
+#include "run/ResultStats.h"
+#include "run/RunAccount.h"
+#include "cli/RunReport.h"
+#include "run/RunBindings.h"
+#include "run/RunSettings.h"
+#include "run/RunTexts.h"
+#include "search/SearchCore.h"
+#include "run/SearchRun.h"
+#include "settings/Settings.h"
+#include "app/wizard/WizardTexts.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,13 +1,13 @@
 // harvix-cli list: walks a folder (or every fixed drive) exactly as the wizard's search
 // does and prints every resource of every matching module, one line per language
 // version. harvix-cli version: prints the file version of modules.
-#include "Commands.h"
-#include "FileList.h"
-#include "FileVersion.h"
-#include "Json.h"
-#include "ModuleAccess.h"
-#include "ResourceKind.h"
-#include "SearchCore.h"
+#include "cli/Commands.h"
+#include "search/FileList.h"
+#include "extract/module/FileVersion.h"
+#include "cli/Json.h"
+#include "extract/module/ModuleAccess.h"
+#include "extract/ResourceKind.h"
+#include "search/SearchCore.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // harvix-cli png: icon, cursor and bitmap files into PNG files; and the --png option of
 // harvix-cli extract, which converts what the extraction writes.
-#include "Commands.h"
-#include "PngOption.h"
+#include "cli/Commands.h"
+#include "cli/PngOption.h"
 
-#include "Paths.h"
-#include "PngFiles.h"
+#include "common/Paths.h"
+#include "image/PngFiles.h"
 
 #include <sys/stat.h>
 

@@ -2,7 +2,7 @@
 // converts every .ico, .cur and .bmp file it writes into DEST/PNG/.
 #pragma once
 
-#include "PngFiles.h"
+#include "image/PngFiles.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
-#include "RunReport.h"
+#include "cli/RunReport.h"
 
-#include "ResultStats.h"
+#include "run/ResultStats.h"
 
 #include <cerrno>
 #include <cstdio>

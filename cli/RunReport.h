@@ -2,10 +2,10 @@
 // ends, whatever ends it, and the summary lines on stderr that say what was left out.
 #pragma once
 
-#include "Json.h"
-#include "ResourceKind.h"
-#include "Result.h"
-#include "RunAccount.h"
+#include "cli/Json.h"
+#include "extract/ResourceKind.h"
+#include "common/Result.h"
+#include "run/RunAccount.h"
 
 #include <chrono>
 #include <cstdint>

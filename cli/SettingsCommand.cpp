@@ -1,9 +1,9 @@
 // harvix-cli settings: shows the wizard's stored settings, or changes some of them.
-#include "Commands.h"
-#include "RegistryStore.h"
-#include "RegistryValue.h"
-#include "Settings.h"
-#include "cRegistry.h"
+#include "cli/Commands.h"
+#include "settings/RegistryStore.h"
+#include "settings/RegistryValue.h"
+#include "settings/Settings.h"
+#include "settings/cRegistry.h"
 
 #include <charconv>
 #include <cstdio>

@@ -2,12 +2,12 @@
 // or a cursor file. File managers run it on every such file they come across, also on
 // files just downloaded, so it limits itself before it reads anything: 2 s of CPU time,
 // 256 MiB of address space, 10 s in all; and OUT appears whole or not at all.
-#include "Commands.h"
+#include "cli/Commands.h"
 
-#include "ModuleAccess.h"
-#include "Png.h"
-#include "PngFiles.h"
-#include "Thumbnail.h"
+#include "extract/module/ModuleAccess.h"
+#include "image/Png.h"
+#include "image/PngFiles.h"
+#include "image/Thumbnail.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -1,6 +1,6 @@
 // harvix-cli: the extraction engine without the window, for scripts and large trees.
-#include "Commands.h"
-#include "Version.h"
+#include "cli/Commands.h"
+#include "generated/Version.h"
 
 #include <algorithm>
 #include <array>

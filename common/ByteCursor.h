@@ -4,7 +4,7 @@
 // overflow can turn a huge value into a small one. Values are little-endian.
 #pragma once
 
-#include "Result.h"
+#include "common/Result.h"
 
 #include <cstddef>
 #include <cstdint>

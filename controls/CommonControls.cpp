@@ -1,6 +1,6 @@
-#include "CommonControls.h"
+#include "controls/CommonControls.h"
 
-#include "SystemColours.h"
+#include "controls/SystemColours.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
-#include "Light3D.h"
+#include "controls/Light3D.h"
 
-#include "SystemColours.h"
+#include "controls/SystemColours.h"
 
 #include <QApplication>
 #include <QKeyEvent>

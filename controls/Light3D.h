@@ -8,7 +8,7 @@
 // keyboard events with their arguments by reference: a handler connected directly that
 // changes an argument (say KeyAscii to 0) changes what the control goes on with.
 
-#include "Light3DLines.h"
+#include "controls/Light3DLines.h"
 
 #include <QImage>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "Light3DLines.h"
+#include "controls/Light3DLines.h"
 
 namespace harvix {
 

@@ -1,6 +1,6 @@
-#include "Shape.h"
+#include "controls/Shape.h"
 
-#include "SystemColours.h"
+#include "controls/SystemColours.h"
 
 #include <QPainter>
 

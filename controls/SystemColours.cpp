@@ -1,4 +1,4 @@
-#include "SystemColours.h"
+#include "controls/SystemColours.h"
 
 namespace harvix {
 

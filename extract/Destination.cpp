@@ -1,6 +1,6 @@
-#include "Destination.h"
+#include "extract/Destination.h"
 
-#include "Paths.h"
+#include "common/Paths.h"
 
 #include <cerrno>
 #include <cstdlib>

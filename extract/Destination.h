@@ -2,9 +2,9 @@
 // each chosen kind, and a header block in the "__index.txt" of each of them.
 #pragma once
 
-#include "FileSystem.h"
-#include "Prompt.h"
-#include "ResourceKind.h"
+#include "extract/FileSystem.h"
+#include "extract/Prompt.h"
+#include "extract/ResourceKind.h"
 
 #include <ctime>
 #include <string>

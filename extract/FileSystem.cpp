@@ -1,4 +1,4 @@
-#include "FileSystem.h"
+#include "extract/FileSystem.h"
 
 #include <cerrno>
 #include <cstring>

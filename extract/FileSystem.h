@@ -4,7 +4,7 @@
 // `message`.
 #pragma once
 
-#include "Result.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <initializer_list>

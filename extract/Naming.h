@@ -1,7 +1,7 @@
 // Output file names and index records (internal to the engine).
 #pragma once
 
-#include "ResourceKind.h"
+#include "extract/ResourceKind.h"
 
 #include <cstdint>
 #include <string>

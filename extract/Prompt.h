@@ -4,7 +4,7 @@
 // text of two sentences holds them on two lines joined by CR LF.
 #pragma once
 
-#include "AppTitle.h"
+#include "common/AppTitle.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
-#include "ResCore.h"
+#include "extract/ResCore.h"
 
-#include "Destination.h"
-#include "Naming.h"
-#include "Paths.h"
-#include "Writers.h"
+#include "extract/Destination.h"
+#include "extract/Naming.h"
+#include "common/Paths.h"
+#include "extract/Writers.h"
 
 #include <unordered_map>
 

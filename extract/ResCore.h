@@ -4,10 +4,10 @@
 // its record to that folder's "__index.txt" and reports it to the run's target.
 #pragma once
 
-#include "FileSystem.h"
-#include "ModuleAccess.h"
-#include "Prompt.h"
-#include "ResourceKind.h"
+#include "extract/FileSystem.h"
+#include "extract/module/ModuleAccess.h"
+#include "extract/Prompt.h"
+#include "extract/ResourceKind.h"
 
 #include <cstdint>
 #include <functional>

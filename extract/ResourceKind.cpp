@@ -1,4 +1,4 @@
-#include "ResourceKind.h"
+#include "extract/ResourceKind.h"
 
 namespace harvix {
 

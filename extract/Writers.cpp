@@ -1,7 +1,7 @@
-#include "Writers.h"
+#include "extract/Writers.h"
 
-#include "ByteCursor.h"
-#include "Paths.h"
+#include "common/ByteCursor.h"
+#include "common/Paths.h"
 
 #include <array>
 #include <charconv>

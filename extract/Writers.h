@@ -4,9 +4,9 @@
 // handle.
 #pragma once
 
-#include "FileSystem.h"
-#include "ModuleAccess.h"
-#include "ResourceKind.h"
+#include "extract/FileSystem.h"
+#include "extract/module/ModuleAccess.h"
+#include "extract/ResourceKind.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 // Fuzzes the AVI decoder of the animation control. The whole input is decoded as a
 // clip; the same bytes, after a two-byte frame size, are also decoded as one RLE8
 // frame. A clip that decodes must hold frames of exactly its frame size.
-#include "AviDecoder.h"
+#include "controls/animation/AviDecoder.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Writes the starting corpus of the AVI decoder fuzz target into the folder named on
 // the command line: the program's own search clip and a few tiny hand-made clips that
 // use every frame kind and RLE8 escape.
-#include "../tests/animation/AviBuilder.h"
+#include "tests/animation/AviBuilder.h"
 
 #include <fstream>
 #include <iostream>

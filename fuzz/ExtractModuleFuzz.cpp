@@ -1,8 +1,8 @@
 // The module reader and every writer of the engine on arbitrary input: the bytes are
 // written as a module file, opened through OpenModule and extracted with every kind
 // switched on and limits wide open into a scratch folder that is emptied for each input.
-#include "FileSystem.h"
-#include "ResCore.h"
+#include "extract/FileSystem.h"
+#include "extract/ResCore.h"
 
 #include <cstdint>
 #include <cstdlib>

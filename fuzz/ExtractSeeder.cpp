@@ -1,8 +1,8 @@
 // Writes the seed modules of the extract_module fuzz target into the folder given as
 // the only argument: a module holding every kind of resource the engine writes, in
 // PE32 and PE32+ form, and one with odd names.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <cstdio>
 #include <string>

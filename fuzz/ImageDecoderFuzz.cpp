@@ -1,10 +1,10 @@
 // The picture decoders on arbitrary bytes: the input read as a bitmap file, as an icon
 // or cursor file (every image, and the thumbnail choice and scaling), as one icon image
 // and as a PNG; every picture that decodes is written as PNG again.
-#include "Dib.h"
-#include "IconFile.h"
-#include "Png.h"
-#include "Thumbnail.h"
+#include "image/Dib.h"
+#include "image/IconFile.h"
+#include "image/Png.h"
+#include "image/Thumbnail.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Writes the seeds of the image decoder target: a bitmap file of every form and the
 // icon and cursor files of the picture builder.
-#include "PictureBuilder.h"
+#include "tools/picbuilder/PictureBuilder.h"
 
 #include <fstream>
 #include <string>

@@ -1,8 +1,8 @@
 // Writes the seed corpus of the module reader: small well-formed PE32 and PE32+ modules
 // (numeric and named types and names, several languages, a version resource) and each
 // of them broken in every way the module builder knows.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <filesystem>
 #include <iostream>

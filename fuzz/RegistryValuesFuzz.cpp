@@ -3,8 +3,8 @@
 // Besides not crashing, every type must give the value of its kind with the length its
 // reading rules give, and case folding must never change a name's length or be undone
 // by folding again.
-#include "RegistryStore.h"
-#include "RegistryValue.h"
+#include "settings/RegistryStore.h"
+#include "settings/RegistryValue.h"
 
 #include <cstddef>
 #include <cstdint>

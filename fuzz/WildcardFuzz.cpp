@@ -1,9 +1,9 @@
 // Fuzzes the file-name wildcard match: the input is a mask text, a line break and a
 // file name. Besides not crashing, the match must not depend on ASCII case and a mask
 // without wildcards or list separators must match its own text.
-#include "MaskSet.h"
-#include "SearchCore.h"
-#include "Wildcard.h"
+#include "search/MaskSet.h"
+#include "search/SearchCore.h"
+#include "search/Wildcard.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "Dib.h"
+#include "image/Dib.h"
 
-#include "ByteCursor.h"
+#include "common/ByteCursor.h"
 
 #include <algorithm>
 #include <array>

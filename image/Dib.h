@@ -6,8 +6,8 @@
 // is allocated.
 #pragma once
 
-#include "Image.h"
-#include "Result.h"
+#include "image/Image.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "IconFile.h"
+#include "image/IconFile.h"
 
-#include "ByteCursor.h"
-#include "Png.h"
+#include "common/ByteCursor.h"
+#include "image/Png.h"
 
 #include <string>
 

@@ -2,9 +2,9 @@
 // AND mask or a PNG stream.
 #pragma once
 
-#include "Dib.h"
-#include "Image.h"
-#include "Result.h"
+#include "image/Dib.h"
+#include "image/Image.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <span>

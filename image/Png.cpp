@@ -1,6 +1,6 @@
-#include "Png.h"
+#include "image/Png.h"
 
-#include "ByteCursor.h"
+#include "common/ByteCursor.h"
 
 #include <png.h>
 #include <zlib.h>

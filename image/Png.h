@@ -2,8 +2,8 @@
 // PNG images that icons may hold and checks the picture's size before decoding it.
 #pragma once
 
-#include "Image.h"
-#include "Result.h"
+#include "image/Image.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <span>

@@ -1,10 +1,10 @@
-#include "PngFiles.h"
+#include "image/PngFiles.h"
 
-#include "ByteCursor.h"
-#include "IconFile.h"
-#include "Naming.h"
-#include "Paths.h"
-#include "Png.h"
+#include "common/ByteCursor.h"
+#include "image/IconFile.h"
+#include "extract/Naming.h"
+#include "common/Paths.h"
+#include "image/Png.h"
 
 #include <cerrno>
 #include <cstring>

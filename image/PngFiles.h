@@ -2,9 +2,9 @@
 // and `harvix-cli extract --png`, and the icons a thumbnail is made from.
 #pragma once
 
-#include "Dib.h"
-#include "FileSystem.h"
-#include "ModuleAccess.h"
+#include "image/Dib.h"
+#include "extract/FileSystem.h"
+#include "extract/module/ModuleAccess.h"
 
 #include <cstdint>
 #include <memory>

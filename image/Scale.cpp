@@ -1,4 +1,4 @@
-#include "Scale.h"
+#include "image/Scale.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Making pictures smaller for thumbnails.
 #pragma once
 
-#include "Image.h"
+#include "image/Image.h"
 
 #include <cstdint>
 #include <utility>

@@ -1,6 +1,6 @@
-#include "Thumbnail.h"
+#include "image/Thumbnail.h"
 
-#include "Scale.h"
+#include "image/Scale.h"
 
 #include <algorithm>
 #include <optional>

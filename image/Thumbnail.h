@@ -2,7 +2,7 @@
 // best, made to fit.
 #pragma once
 
-#include "IconFile.h"
+#include "image/IconFile.h"
 
 #include <cstddef>
 #include <cstdint>

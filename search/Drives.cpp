@@ -1,4 +1,4 @@
-#include "Drives.h"
+#include "search/Drives.h"
 
 #include <algorithm>
 #include <charconv>

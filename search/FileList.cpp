@@ -1,4 +1,4 @@
-#include "FileList.h"
+#include "search/FileList.h"
 
 #include <cerrno>
 #include <cstring>

@@ -5,8 +5,8 @@
 // and the receiver finds out what it is.
 #pragma once
 
-#include "Result.h"
-#include "SearchCore.h"
+#include "common/Result.h"
+#include "search/SearchCore.h"
 
 #include <cstdint>
 #include <cstdio>

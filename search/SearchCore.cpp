@@ -1,8 +1,8 @@
-#include "SearchCore.h"
+#include "search/SearchCore.h"
 
-#include "Drives.h"
-#include "MaskSet.h"
-#include "Paths.h"
+#include "search/Drives.h"
+#include "search/MaskSet.h"
+#include "common/Paths.h"
 
 #include <cerrno>
 #include <cstring>

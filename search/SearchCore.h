@@ -4,7 +4,7 @@
 // the caller's thread.
 #pragma once
 
-#include "MaskSet.h"
+#include "search/MaskSet.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "Wildcard.h"
+#include "search/Wildcard.h"
 
-#include "MaskSet.h"
+#include "search/MaskSet.h"
 
 #include <cstddef>
 #include <cstdint>

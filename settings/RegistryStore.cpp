@@ -1,6 +1,6 @@
-#include "RegistryStore.h"
+#include "settings/RegistryStore.h"
 
-#include "RegistryValue.h"
+#include "settings/RegistryValue.h"
 
 #include <cerrno>
 #include <cstdio>

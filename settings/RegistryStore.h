@@ -14,7 +14,7 @@
 // case. The empty value name is the key's unnamed default value.
 #pragma once
 
-#include "Result.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <span>

@@ -1,6 +1,6 @@
-#include "RegistryValue.h"
+#include "settings/RegistryValue.h"
 
-#include "ByteCursor.h"
+#include "common/ByteCursor.h"
 
 #include <array>
 #include <cstdlib>

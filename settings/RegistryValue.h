@@ -13,7 +13,7 @@
 //                             the stored bytes plus one trailing zero element)
 #pragma once
 
-#include "Result.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,9 @@
-#include "Settings.h"
+#include "settings/Settings.h"
 
-#include "Paths.h"
-#include "RegistryStore.h"
-#include "RegistryValue.h"
-#include "cRegistry.h"
+#include "common/Paths.h"
+#include "settings/RegistryStore.h"
+#include "settings/RegistryValue.h"
+#include "settings/cRegistry.h"
 
 #include <charconv>
 #include <cstdio>

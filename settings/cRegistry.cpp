@@ -1,4 +1,4 @@
-#include "cRegistry.h"
+#include "settings/cRegistry.h"
 
 #include <array>
 #include <new>

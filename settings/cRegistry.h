@@ -6,8 +6,8 @@
 // for a missing key or value: they return Default().
 #pragma once
 
-#include "RegistryStore.h"
-#include "RegistryValue.h"
+#include "settings/RegistryStore.h"
+#include "settings/RegistryValue.h"
 
 #include <cstdint>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "WizardDialogs.h"
+#include "app/window/WizardDialogs.h"
 
 #include <QDir>
 #include <QElapsedTimer>

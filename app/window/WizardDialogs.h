@@ -3,7 +3,7 @@
 // chooser, and the file browser that shows the results. Tests put scripted ones in.
 #pragma once
 
-#include "Prompt.h"
+#include "extract/Prompt.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
-#include "WizardWindow.h"
+#include "app/window/WizardWindow.h"
 
-#include "Assets.h"
+#include "assets/Assets.h"
 
 #include <QCloseEvent>
 #include <QPushButton>

@@ -5,11 +5,11 @@
 // and keep the settings in a store of their own).
 #pragma once
 
-#include "Wizard.h"
-#include "WizardDialogs.h"
-#include "WizardServices.h"
-#include "frmMain.h"
-#include "frmMainView.h"
+#include "app/wizard/Wizard.h"
+#include "app/window/WizardDialogs.h"
+#include "app/wizard/WizardServices.h"
+#include "app/window/frmMain.h"
+#include "app/window/frmMainView.h"
 
 #include <QObject>
 #include <functional>

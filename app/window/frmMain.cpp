@@ -1,10 +1,10 @@
-#include "frmMain.h"
+#include "app/window/frmMain.h"
 
-#include "ResultStats.h"
+#include "run/ResultStats.h"
 
-#include "Assets.h"
-#include "SystemColours.h"
-#include "Twips.h"
+#include "assets/Assets.h"
+#include "controls/SystemColours.h"
+#include "app/window/Twips.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,11 +5,11 @@
 // changes and everything the controls do later are bound by the wizard's own code
 // through Controls(); nothing here moves or re-lays out anything after creation.
 
-#include "AppTitle.h"
-#include "CommonControls.h"
-#include "Light3D.h"
-#include "Shape.h"
-#include "cAnimation.h"
+#include "common/AppTitle.h"
+#include "controls/CommonControls.h"
+#include "controls/Light3D.h"
+#include "controls/Shape.h"
+#include "controls/animation/cAnimation.h"
 
 #include <QCheckBox>
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "frmMainView.h"
+#include "app/window/frmMainView.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>

@@ -2,9 +2,9 @@
 // named controls.
 #pragma once
 
-#include "WizardDialogs.h"
-#include "WizardView.h"
-#include "frmMain.h"
+#include "app/window/WizardDialogs.h"
+#include "app/wizard/WizardView.h"
+#include "app/window/frmMain.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
 // harvix: the wizard window. It takes no arguments but --help and --version.
-#include "Version.h"
-#include "WizardWindow.h"
+#include "generated/Version.h"
+#include "app/window/WizardWindow.h"
 
 #include <QApplication>
 

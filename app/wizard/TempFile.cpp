@@ -1,6 +1,6 @@
-#include "TempFile.h"
+#include "app/wizard/TempFile.h"
 
-#include "Paths.h"
+#include "common/Paths.h"
 
 #include <cerrno>
 #include <cstring>

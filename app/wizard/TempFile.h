@@ -1,7 +1,7 @@
 // The temporary file that holds the search animation while the search page is shown.
 #pragma once
 
-#include "Result.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <span>

@@ -1,10 +1,10 @@
-#include "Wizard.h"
+#include "app/wizard/Wizard.h"
 
-#include "Destination.h"
-#include "LimitText.h"
-#include "Paths.h"
-#include "TempFile.h"
-#include "Text.h"
+#include "extract/Destination.h"
+#include "run/LimitText.h"
+#include "common/Paths.h"
+#include "app/wizard/TempFile.h"
+#include "common/Text.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -7,17 +7,17 @@
 // asked through IPrompt.
 #pragma once
 
-#include "Prompt.h"
-#include "ReadAhead.h"
-#include "ResCore.h"
-#include "ResourceKind.h"
-#include "RunBindings.h"
-#include "RunHandOff.h"
-#include "SearchRun.h"
-#include "Settings.h"
-#include "WizardServices.h"
-#include "WizardTexts.h"
-#include "WizardView.h"
+#include "extract/Prompt.h"
+#include "run/ReadAhead.h"
+#include "extract/ResCore.h"
+#include "extract/ResourceKind.h"
+#include "run/RunBindings.h"
+#include "run/RunHandOff.h"
+#include "run/SearchRun.h"
+#include "settings/Settings.h"
+#include "app/wizard/WizardServices.h"
+#include "app/wizard/WizardTexts.h"
+#include "app/wizard/WizardView.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "WizardServices.h"
+#include "app/wizard/WizardServices.h"
 
-#include "Priority.h"
-#include "RunBindings.h"
+#include "run/Priority.h"
+#include "run/RunBindings.h"
 
 #include <filesystem>
 #include <system_error>

@@ -4,10 +4,10 @@
 // SystemWizardServices; tests replace single pieces.
 #pragma once
 
-#include "FileSystem.h"
-#include "SearchCore.h"
-#include "SearchRun.h"
-#include "Settings.h"
+#include "extract/FileSystem.h"
+#include "search/SearchCore.h"
+#include "run/SearchRun.h"
+#include "settings/Settings.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "AviDecoder.h"
+#include "controls/animation/AviDecoder.h"
 
 #include <algorithm>
 #include <array>

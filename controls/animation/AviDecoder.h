@@ -9,8 +9,8 @@
 // count. A clip that cannot be read gives an error, never a partial clip.
 #pragma once
 
-#include "ByteCursor.h"
-#include "Result.h"
+#include "common/ByteCursor.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <span>

@@ -1,4 +1,4 @@
-#include "cAnimation.h"
+#include "controls/animation/cAnimation.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // widget only keeps the clock and paints the frame that is due.
 #pragma once
 
-#include "AviDecoder.h"
+#include "controls/animation/AviDecoder.h"
 
 #include <QImage>
 #include <QString>

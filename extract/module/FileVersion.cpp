@@ -1,6 +1,6 @@
-#include "FileVersion.h"
+#include "extract/module/FileVersion.h"
 
-#include "ByteCursor.h"
+#include "common/ByteCursor.h"
 
 #include <algorithm>
 #include <string_view>

@@ -2,7 +2,7 @@
 // resource, as four 16-bit numbers major.minor.build.revision.
 #pragma once
 
-#include "ModuleAccess.h"
+#include "extract/module/ModuleAccess.h"
 
 #include <array>
 #include <cstdint>

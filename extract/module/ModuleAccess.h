@@ -3,7 +3,7 @@
 // this interface; the PE reader is one implementation, tests may supply others.
 #pragma once
 
-#include "Result.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <memory>

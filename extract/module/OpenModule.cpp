@@ -2,7 +2,7 @@
 // that another program cuts short faults on the next access). A very small file is
 // read whole; of a larger one only the headers and the resource section are read, with
 // positioned reads bounded by the file's size.
-#include "PeModule.h"
+#include "extract/module/PeModule.h"
 
 #include <algorithm>
 #include <cerrno>

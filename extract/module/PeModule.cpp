@@ -3,9 +3,9 @@
 // later lookup is a binary search. The image is untrusted: every field is read through
 // ByteCursor, every offset is checked before use, and the amount of work and memory is
 // bounded by the size of the resource section, whatever counts the directory claims.
-#include "PeModule.h"
+#include "extract/module/PeModule.h"
 
-#include "ByteCursor.h"
+#include "common/ByteCursor.h"
 
 #include <algorithm>
 #include <array>

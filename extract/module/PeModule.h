@@ -2,7 +2,7 @@
 // (ModuleAccess.h); this header is for the reader itself and its tests.
 #pragma once
 
-#include "ModuleAccess.h"
+#include "extract/module/ModuleAccess.h"
 
 #include <memory>
 #include <optional>

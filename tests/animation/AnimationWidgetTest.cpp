@@ -1,7 +1,7 @@
 // The animation control on the offscreen platform: opening, playing in a loop on its
 // own clock, stopping, the two background styles, and clips that cannot be played.
-#include "AviBuilder.h"
-#include "cAnimation.h"
+#include "tests/animation/AviBuilder.h"
+#include "controls/animation/cAnimation.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 // The program's own art is compiled in, readable by the toolkit, and of the sizes the
 // window lays out for.
-#include "Assets.h"
+#include "assets/Assets.h"
 
 #include <QImage>
 #include <QImageReader>

@@ -1,7 +1,7 @@
 // The AVI decoder: the program's own clip, each RLE8 escape, uncompressed frames, and
 // clips that are damaged or ask for too much.
-#include "AviBuilder.h"
-#include "AviDecoder.h"
+#include "tests/animation/AviBuilder.h"
+#include "controls/animation/AviDecoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Helpers of the window tests.
 #pragma once
 
-#include "Assets.h"
-#include "WizardServices.h"
+#include "assets/Assets.h"
+#include "app/wizard/WizardServices.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

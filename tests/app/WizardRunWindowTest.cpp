@@ -2,9 +2,9 @@
 // paints, the animation plays by itself and Cancel is answered at once, also in a long
 // stretch without matching files: offscreen with a slow search that finds nothing, and
 // under Xvfb (test wizard_window_xvfb) over a real tree of 100,000 empty folders.
-#include "Settings.h"
-#include "WindowTestSupport.h"
-#include "WizardWindow.h"
+#include "settings/Settings.h"
+#include "tests/app/WindowTestSupport.h"
+#include "app/window/WizardWindow.h"
 
 #include <QDir>
 #include <QGuiApplication>

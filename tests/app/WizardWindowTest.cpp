@@ -1,13 +1,13 @@
 // The real window driven in code, from the welcome page to the last one, over a folder
 // of generated modules: every question answered by script, the settings kept in a
 // throw-away registry store.
-#include "WizardWindow.h"
+#include "app/window/WizardWindow.h"
 
-#include "FakeWizardView.h" // ScriptedPrompt
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
-#include "Settings.h"
-#include "WindowTestSupport.h"
+#include "tests/wizard/FakeWizardView.h" // ScriptedPrompt
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "settings/Settings.h"
+#include "tests/app/WindowTestSupport.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,8 +1,8 @@
-#include "../controls/QtPrinters.h"
-#include "Light3D.h"
-#include "SystemColours.h"
-#include "Twips.h"
-#include "frmMain.h"
+#include "tests/controls/QtPrinters.h"
+#include "controls/Light3D.h"
+#include "controls/SystemColours.h"
+#include "app/window/Twips.h"
+#include "app/window/frmMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -4,11 +4,11 @@
 // The pixels that matter are checked on the way: the bottom band's separator line and
 // the seam of the picture strip on page 6, the credit lines' contrast, and no text cut
 // short in any label, button or list column.
-#include "FakeWizardView.h" // ScriptedPrompt
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
-#include "WindowTestSupport.h"
-#include "WizardWindow.h"
+#include "tests/wizard/FakeWizardView.h" // ScriptedPrompt
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "tests/app/WindowTestSupport.h"
+#include "app/window/WizardWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

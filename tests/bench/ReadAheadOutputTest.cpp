@@ -1,7 +1,7 @@
 // harvix-cli extract on the benchmark's generated corpus with every number of reader
 // threads: the same files with the same bytes, the same index records in the same order
 // and the same counts as with none.
-#include "BenchSupport.h"
+#include "bench/BenchSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // harvix-cli extract, run as a program on modules written by the module builder: its
 // usage errors, its exit status, the refused destination and the counts it prints.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
-#include "Settings.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "settings/Settings.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

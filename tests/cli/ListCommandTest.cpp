@@ -1,6 +1,6 @@
 // harvix-cli list and version, run as a program on modules written by the module builder.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // harvix-cli settings, run as its own process on a throw-away store.
-#include "RegistryStore.h"
-#include "RegistryValue.h"
+#include "settings/RegistryStore.h"
+#include "settings/RegistryValue.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "CommonControls.h"
+#include "controls/CommonControls.h"
 
-#include "QtPrinters.h"
+#include "tests/controls/QtPrinters.h"
 
 #include <QApplication>
 #include <QFontMetrics>

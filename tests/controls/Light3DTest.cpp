@@ -1,7 +1,7 @@
-#include "Light3D.h"
+#include "controls/Light3D.h"
 
-#include "QtPrinters.h"
-#include "SystemColours.h"
+#include "tests/controls/QtPrinters.h"
+#include "controls/SystemColours.h"
 
 #include <QApplication>
 #include <QKeyEvent>

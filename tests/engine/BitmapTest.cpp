@@ -1,5 +1,5 @@
-#include "EngineTestSupport.h"
-#include "Writers.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "extract/Writers.h"
 
 #include <gtest/gtest.h>
 

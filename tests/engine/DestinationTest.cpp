@@ -1,6 +1,6 @@
-#include "Destination.h"
+#include "extract/Destination.h"
 
-#include "EngineTestSupport.h"
+#include "tests/engine/EngineTestSupport.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The engine on real module files, written by the module builder and read through
 // OpenModule.
-#include "Destination.h"
-#include "EngineTestSupport.h"
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "extract/Destination.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

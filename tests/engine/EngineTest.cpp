@@ -1,6 +1,6 @@
-#include "Destination.h"
-#include "EngineTestSupport.h"
-#include "Writers.h"
+#include "extract/Destination.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "extract/Writers.h"
 
 #include <cerrno>
 #include <filesystem>

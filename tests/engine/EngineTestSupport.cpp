@@ -1,4 +1,4 @@
-#include "EngineTestSupport.h"
+#include "tests/engine/EngineTestSupport.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,11 +3,11 @@
 // tests' common one).
 #pragma once
 
-#include "FileSystem.h"
-#include "ModuleAccess.h"
-#include "Prompt.h"
-#include "ResCore.h"
-#include "ScriptedPrompt.h"
+#include "extract/FileSystem.h"
+#include "extract/module/ModuleAccess.h"
+#include "extract/Prompt.h"
+#include "extract/ResCore.h"
+#include "tests/support/ScriptedPrompt.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "Naming.h"
+#include "extract/Naming.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The hand-off between the window's thread (here the test's own thread, draining a task
 // queue as the window's event loop would) and the run's worker thread.
-#include "RunHandOff.h"
+#include "run/RunHandOff.h"
 
-#include "Priority.h"
-#include "RunTexts.h"
+#include "run/Priority.h"
+#include "run/RunTexts.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,9 +1,9 @@
-#include "HostileSupport.h"
+#include "tests/hostile/HostileSupport.h"
 
-#include "Destination.h"
-#include "ResourcePayloads.h"
-#include "RunBindings.h"
-#include "SearchCore.h"
+#include "extract/Destination.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "run/RunBindings.h"
+#include "search/SearchCore.h"
 
 #include <dirent.h>
 #include <fcntl.h>

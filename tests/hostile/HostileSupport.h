@@ -3,10 +3,10 @@
 // child process with a time limit and its peak memory, and small modules.
 #pragma once
 
-#include "ModuleBuilder.h"
-#include "Prompt.h"
-#include "ResCore.h"
-#include "SearchRun.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "extract/Prompt.h"
+#include "extract/ResCore.h"
+#include "run/SearchRun.h"
 
 #include <sys/types.h>
 

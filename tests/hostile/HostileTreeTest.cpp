@@ -4,9 +4,9 @@
 // nested deeper than a path can name. Each run must go on to its end with counts that
 // match what was written, an index that matches the files, and a peak memory that does
 // not follow the size of the tree or of the module.
-#include "HostileSupport.h"
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "tests/hostile/HostileSupport.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gtest/gtest.h>
 

@@ -2,11 +2,11 @@
 // removed, moved or made read-only, and the registry store locked by another program,
 // read-only or damaged. Whatever happens, nothing written before the fault is lost,
 // every output file has exactly one record and no record names a missing file.
-#include "HostileSupport.h"
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
-#include "RunTexts.h"
-#include "Settings.h"
+#include "tests/hostile/HostileSupport.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "run/RunTexts.h"
+#include "settings/Settings.h"
 
 #include <gtest/gtest.h>
 

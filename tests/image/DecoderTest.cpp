@@ -1,11 +1,11 @@
 // The decoders on broken input, the naming of the PNG files, the choice and scaling of
 // the thumbnail image, and the mirror behind `extract --png`.
-#include "IconFile.h"
-#include "PictureBuilder.h"
-#include "Png.h"
-#include "PngFiles.h"
-#include "Scale.h"
-#include "Thumbnail.h"
+#include "image/IconFile.h"
+#include "tools/picbuilder/PictureBuilder.h"
+#include "image/Png.h"
+#include "image/PngFiles.h"
+#include "image/Scale.h"
+#include "image/Thumbnail.h"
 
 #include <gtest/gtest.h>
 

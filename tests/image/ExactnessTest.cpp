@@ -3,10 +3,10 @@
 // cursors and bitmaps of the Wine modules when they are installed. The PNG files we
 // write are read back with libpng; ImageMagick reads the original file. Colours of
 // fully transparent pixels carry no meaning and are not compared.
-#include "PictureBuilder.h"
-#include "Png.h"
-#include "IconFile.h"
-#include "PngFiles.h"
+#include "tools/picbuilder/PictureBuilder.h"
+#include "image/Png.h"
+#include "image/IconFile.h"
+#include "image/PngFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // harvix-cli png, thumbnail and extract --png, run as a program: exit status, messages,
 // the files written and the files never written.
-#include "ModuleBuilder.h"
-#include "PictureBuilder.h"
-#include "Png.h"
-#include "ResourcePayloads.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/picbuilder/PictureBuilder.h"
+#include "image/Png.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // every length, and past crashes. Nothing may crash, hang or allocate without bound; a
 // broken header makes the file not loadable, a broken directory loses only what it
 // breaks.
-#include "ModuleBuilder.h"
-#include "PeModule.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "extract/module/PeModule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // cFileVersion: reading the fixed version record, text and parts, comparison.
-#include "FileVersion.h"
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "extract/module/FileVersion.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // OpenModule on files: what is opened at all, files that must never block, a huge
 // sparse module, and real modules when some are installed.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
-#include "PeModule.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "extract/module/PeModule.h"
 
 #include <gtest/gtest.h>
 

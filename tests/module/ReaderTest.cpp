@@ -1,7 +1,7 @@
 // The PE reader on well-formed modules written by the module builder: directory order,
 // text forms, languages, bytes and lookups.
-#include "ModuleBuilder.h"
-#include "PeModule.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "extract/module/PeModule.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // module takes to open, the run gets the files in the order found, with their counters,
 // each with its own module; a cancel stops the search and the readers; the memory held
 // ahead stays within its budget; the readers run at the run's priority.
-#include "ReadAhead.h"
+#include "run/ReadAhead.h"
 
 #include <gtest/gtest.h>
 

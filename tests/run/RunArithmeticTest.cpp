@@ -1,10 +1,10 @@
 // The pure pieces of the run: the time text, the priority mapping, the progress
 // arithmetic, the limit texts and the per-kind counts.
-#include "LimitText.h"
-#include "Priority.h"
-#include "Progress.h"
-#include "ResultStats.h"
-#include "TimeText.h"
+#include "run/LimitText.h"
+#include "run/Priority.h"
+#include "run/Progress.h"
+#include "run/ResultStats.h"
+#include "run/TimeText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The search run against a scripted search, a scripted engine, a fake clock and a view
 // that records what it is told.
-#include "RunTexts.h"
-#include "ScriptedPrompt.h"
-#include "SearchRun.h"
+#include "run/RunTexts.h"
+#include "tests/support/ScriptedPrompt.h"
+#include "run/SearchRun.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

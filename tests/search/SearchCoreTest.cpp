@@ -1,4 +1,4 @@
-#include "SearchCore.h"
+#include "search/SearchCore.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "RegistryValue.h"
+#include "settings/RegistryValue.h"
 
-#include "RegistryStore.h"
+#include "settings/RegistryStore.h"
 
 #include <gtest/gtest.h>
 #include <map>

@@ -1,8 +1,8 @@
-#include "Settings.h"
+#include "settings/Settings.h"
 
-#include "RegistryStore.h"
-#include "TempStore.h"
-#include "cRegistry.h"
+#include "settings/RegistryStore.h"
+#include "tests/settings/TempStore.h"
+#include "settings/cRegistry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The store under stress: two programs writing at once, a writer killed mid-write, and
 // store files that are damaged or cannot be opened.
-#include "RegistryStore.h"
-#include "Settings.h"
-#include "TempStore.h"
-#include "cRegistry.h"
+#include "settings/RegistryStore.h"
+#include "settings/Settings.h"
+#include "tests/settings/TempStore.h"
+#include "settings/cRegistry.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "cRegistry.h"
+#include "settings/cRegistry.h"
 
-#include "RegistryStore.h"
-#include "TempStore.h"
+#include "settings/RegistryStore.h"
+#include "tests/settings/TempStore.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 // text it was shown.
 #pragma once
 
-#include "Prompt.h"
+#include "extract/Prompt.h"
 
 #include <deque>
 #include <string>

@@ -2,9 +2,9 @@
 // answers the dialogs from scripts.
 #pragma once
 
-#include "Prompt.h"
-#include "ScriptedPrompt.h"
-#include "WizardView.h"
+#include "extract/Prompt.h"
+#include "tests/support/ScriptedPrompt.h"
+#include "app/wizard/WizardView.h"
 
 #include <deque>
 #include <functional>

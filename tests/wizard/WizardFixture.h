@@ -2,10 +2,10 @@
 // use the real file system and search inside a scratch folder, and tick a fake clock.
 #pragma once
 
-#include "FakeWizardView.h"
-#include "RunBindings.h"
-#include "Wizard.h"
-#include "WizardServices.h"
+#include "tests/wizard/FakeWizardView.h"
+#include "run/RunBindings.h"
+#include "app/wizard/Wizard.h"
+#include "app/wizard/WizardServices.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,6 +1,6 @@
 // The limit editor of the resource-type list and the reading of the limits into the
 // extraction options when the page is left.
-#include "WizardFixture.h"
+#include "tests/wizard/WizardFixture.h"
 
 namespace harvix::test {
 namespace {

@@ -1,6 +1,6 @@
 // Pages, buttons, the checks that keep the user on a page, and the settings that each
 // page takes and gives back.
-#include "WizardFixture.h"
+#include "tests/wizard/WizardFixture.h"
 
 #include <fstream>
 

@@ -1,8 +1,8 @@
 // The search page: statistics, animation, the run started from inside the page change,
 // its end on the last page, cancel and the engine-error path.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
-#include "WizardFixture.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+#include "tests/wizard/WizardFixture.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,8 +1,8 @@
 // harvix-mksamples OUTDIR: writes the sample modules that come with Harvix, so that the
 // wizard and the command-line tool have something to work on out of the box. Every
 // picture is generated here; nothing is copied from any other program.
-#include "ModuleBuilder.h"
-#include "ResourcePayloads.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <filesystem>
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "ModuleBuilder.h"
+#include "tools/modbuilder/ModuleBuilder.h"
 
 #include <algorithm>
 #include <cerrno>

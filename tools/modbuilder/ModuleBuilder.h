@@ -10,8 +10,8 @@
 //     auto status = writeFile("/tmp/x.dll", bytes);
 #pragma once
 
-#include "ModuleAccess.h"
-#include "Result.h"
+#include "extract/module/ModuleAccess.h"
+#include "common/Result.h"
 
 #include <cstdint>
 #include <set>

@@ -1,4 +1,4 @@
-#include "ResourcePayloads.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <algorithm>
 #include <array>

@@ -92,7 +92,7 @@ struct VersionNumber {
 
 } // namespace harvix::modbuilder
 
-#include "ModuleBuilder.h"
+#include "tools/modbuilder/ModuleBuilder.h"
 
 namespace harvix::modbuilder {
 

@@ -1,4 +1,4 @@
-#include "PictureBuilder.h"
+#include "tools/picbuilder/PictureBuilder.h"
 
 #include <zlib.h>
 

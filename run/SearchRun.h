@@ -6,10 +6,10 @@
 // tool show its effects through IRunView and answer its questions through IPrompt.
 #pragma once
 
-#include "Prompt.h"
-#include "ResCore.h"
-#include "ResultStats.h"
-#include "SearchCore.h"
+#include "extract/Prompt.h"
+#include "extract/ResCore.h"
+#include "run/ResultStats.h"
+#include "search/SearchCore.h"
 
 #include <cstdint>
 #include <functional>

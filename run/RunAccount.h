@@ -5,8 +5,8 @@
 // harvix-cli turns it into the run report and the summary on stderr.
 #pragma once
 
-#include "ResCore.h"
-#include "ResourceKind.h"
+#include "extract/ResCore.h"
+#include "extract/ResourceKind.h"
 
 #include <array>
 #include <cstdint>

@@ -15,8 +15,8 @@
 //    that stops the run: Yes to cancelling, Cancel to a retry), and waits for the worker.
 #pragma once
 
-#include "Prompt.h"
-#include "SearchRun.h"
+#include "extract/Prompt.h"
+#include "run/SearchRun.h"
 
 #include <functional>
 #include <memory>

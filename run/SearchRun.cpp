@@ -1,9 +1,9 @@
-#include "SearchRun.h"
+#include "run/SearchRun.h"
 
-#include "Priority.h"
-#include "Progress.h"
-#include "RunTexts.h"
-#include "TimeText.h"
+#include "run/Priority.h"
+#include "run/Progress.h"
+#include "run/RunTexts.h"
+#include "run/TimeText.h"
 
 #include <algorithm>
 #include <chrono>

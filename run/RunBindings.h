@@ -1,8 +1,8 @@
 // The run's view of the real file search and extraction engine.
 #pragma once
 
-#include "FileList.h"
-#include "SearchRun.h"
+#include "search/FileList.h"
+#include "run/SearchRun.h"
 
 namespace harvix::run {
 

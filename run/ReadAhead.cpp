@@ -1,4 +1,4 @@
-#include "ReadAhead.h"
+#include "run/ReadAhead.h"
 
 #include <sys/resource.h>
 

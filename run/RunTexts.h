@@ -1,7 +1,7 @@
 // The texts the search run shows.
 #pragma once
 
-#include "AppTitle.h" // kAppTitle, which the caption begins with
+#include "common/AppTitle.h" // kAppTitle, which the caption begins with
 
 namespace harvix::run {
 

@@ -1,6 +1,6 @@
-#include "LimitText.h"
+#include "run/LimitText.h"
 
-#include "Text.h"
+#include "common/Text.h"
 
 #include <charconv>
 #include <vector>

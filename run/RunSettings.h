@@ -1,8 +1,8 @@
 // The part of the persistent settings that one run reads.
 #pragma once
 
-#include "SearchRun.h"
-#include "Settings.h"
+#include "run/SearchRun.h"
+#include "settings/Settings.h"
 
 namespace harvix::run {
 

@@ -1,6 +1,6 @@
-#include "Progress.h"
+#include "run/Progress.h"
 
-#include "RunTexts.h"
+#include "run/RunTexts.h"
 
 #include <cmath>
 

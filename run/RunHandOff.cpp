@@ -1,4 +1,4 @@
-#include "RunHandOff.h"
+#include "run/RunHandOff.h"
 
 #include <atomic>
 #include <condition_variable>

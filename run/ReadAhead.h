@@ -11,8 +11,8 @@
 // ReadAheadSearch puts it between the file search and the run.
 #pragma once
 
-#include "ResCore.h"
-#include "SearchRun.h"
+#include "extract/ResCore.h"
+#include "run/SearchRun.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "RunAccount.h"
+#include "run/RunAccount.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "TimeText.h"
+#include "run/TimeText.h"
 
 namespace harvix::run {
 

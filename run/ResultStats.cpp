@@ -1,4 +1,4 @@
-#include "ResultStats.h"
+#include "run/ResultStats.h"
 
 namespace harvix::run {
 

@@ -1,4 +1,4 @@
-#include "Priority.h"
+#include "run/Priority.h"
 
 #include <dirent.h>
 #include <sys/resource.h>

@@ -3,8 +3,8 @@
 // together as "8-32;0-3000;16-48".
 #pragma once
 
-#include "ResourceKind.h"
-#include "Result.h"
+#include "extract/ResourceKind.h"
+#include "common/Result.h"
 
 #include <string>
 #include <string_view>
