@@ -326,13 +326,14 @@ std::string GetPersonalFolder() {
                 folder = userDirValue(std::string_view(line).substr(key.size()), home);
         }
     }
+    // Without a documents folder the home folder stands in, as the XDG user-directories
+    // convention does, so the default destination is ~/Resources and never a folder at
+    // the file system's root. A documents folder set to the home folder itself means the
+    // same.
     if (!folder)
-        return {};
-    // A documents folder set to the home folder itself means "none".
+        return home;
     while (folder->size() > 1 && folder->back() == '/')
         folder->pop_back();
-    if (*folder == home)
-        return {};
     return *folder;
 }
 

@@ -88,7 +88,8 @@ void WriteSetting(const std::string& name, const char* value);
 std::string GetSystemFolder();
 
 // The user's documents folder (XDG_DOCUMENTS_DIR, from the environment or from
-// user-dirs.dirs); "" when it is not known.
+// user-dirs.dirs); the home folder when none is configured; "" only when not even the
+// home folder is known.
 std::string GetPersonalFolder();
 
 } // namespace harvix

@@ -26,7 +26,8 @@ TEST_F(SettingsTest, FirstStartGivesTheDefaultsAndWritesNothing) {
     EXPECT_EQ(s.ResTypes, (std::array<bool, 6>{true, true, true, true, true, true}));
     EXPECT_EQ(s.Priority, 3);
     EXPECT_EQ(s.Folder, home().string()) << "no Wine prefix: the home folder";
-    EXPECT_EQ(s.DestPath, "/Resources") << "no documents folder known";
+    EXPECT_EQ(s.DestPath, (home() / "Resources").string())
+        << "no documents folder known: the home folder stands in";
     EXPECT_FALSE(std::filesystem::exists(storePath()));
 }
 
@@ -44,10 +45,14 @@ TEST_F(SettingsTest, DefaultFoldersComeFromWineAndTheDocumentsFolder) {
     setenv("XDG_DOCUMENTS_DIR", "/data/docs/", 1);
     EXPECT_EQ(DefaultSettings().DestPath, "/data/docs/Resources");
 
-    // A documents folder that is the home folder itself means there is none.
+    // A documents folder that is the home folder itself, or none at all: the home folder,
+    // never the file system's root.
     unsetenv("XDG_DOCUMENTS_DIR");
     writeFile(home() / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/\"\n");
-    EXPECT_EQ(GetPersonalFolder(), "");
+    EXPECT_EQ(GetPersonalFolder(), home().string());
+    EXPECT_EQ(DefaultSettings().DestPath, (home() / "Resources").string());
+    writeFile(home() / ".config" / "user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n");
+    EXPECT_EQ(DefaultSettings().DestPath, (home() / "Resources").string());
 }
 
 TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
