@@ -104,8 +104,13 @@ Result<image::IconImages> iconImagesOf(const std::string& path) {
         return image::IconImagesOfIconFile(*bytes);
     }
     auto module = OpenModule(path);
-    if (!module)
+    if (!module) {
+        // A file that could not be opened or read says so with the system's reason; only
+        // one that was read and is neither kind of file is called so.
+        if (const int code = module.error().code; code != 0)
+            return makeError(ErrorKind::Io, std::strerror(code), code);
         return makeError(ErrorKind::NotLoadable, "neither a module nor an icon or cursor file");
+    }
     return image::IconImagesOfModule(**module);
 }
 

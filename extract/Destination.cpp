@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iomanip>
 #include <locale>
 #include <sstream>
@@ -85,6 +86,20 @@ std::string RefusalReason(const Error& error) {
     return reason;
 }
 
+// True for the failures that say a folder may not be written in: no permission, or a
+// file system mounted read-only.
+bool IsWriteRefused(const Error& error) {
+    return error.code == EACCES || error.code == EPERM || error.code == EROFS;
+}
+
+// The destination named as the folder that refused, with the system's reason: the
+// failure of a file or folder inside it is the destination's own, and naming the inner
+// path (or the missing folder that follows from it) would send the user the wrong way.
+std::string DestinationRefusal(const std::string& destination, const Error& error,
+                               const char* what) {
+    return destination + ": " + std::strerror(error.code) + " (" + what + ")";
+}
+
 bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
 }
@@ -126,18 +141,33 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
             return invalid(RefusalReason(made.error()));
         }
     }
-    if (auto written = WriteIndexHeader(fs, destination + kIndexFileName, header);
-        notFound(written))
-        return invalid(RefusalReason(written.error()));
+    const std::string destinationIndex = destination + kIndexFileName;
+    if (auto written = WriteIndexHeader(fs, destinationIndex, header); !written) {
+        if (notFound(written))
+            return invalid(RefusalReason(written.error()));
+        // The index file could not be made because the folder may not be written in: no
+        // output could be kept there. An existing index file that alone is read-only is
+        // passed over like any other failure.
+        if (IsWriteRefused(written.error()) && !fs.Exists(destinationIndex))
+            return invalid(DestinationRefusal(destination, written.error(),
+                                              "no file can be written in it"));
+    }
 
     for (ResourceKind kind : kAllResourceKinds) {
         if (!kindEnabled[static_cast<std::size_t>(KindIndex(kind))])
             continue;
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
-        // An existing subfolder is used as it is.
-        if (auto made = fs.MakeDirectory(folder); notFound(made))
-            return invalid(RefusalReason(made.error()));
+        // An existing subfolder is used as it is. One that could not be made leaves its
+        // index file without a folder, which makes the destination invalid; the cause
+        // named is the folder's, not the index file's missing path.
+        if (auto made = fs.MakeDirectory(folder); !made) {
+            if (notFound(made))
+                return invalid(RefusalReason(made.error()));
+            if (IsWriteRefused(made.error()))
+                return invalid(DestinationRefusal(destination, made.error(),
+                                                  "no folder can be made in it"));
+        }
         if (auto written = WriteIndexHeader(fs, folder + kIndexFileName, header);
             notFound(written))
             return invalid(RefusalReason(written.error()));

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,6 +71,11 @@ protected:
             dup2(e, 2);
             for (const std::string& var : env)
                 putenv(const_cast<char*>(var.c_str()));
+            // Root writes anywhere whatever the mode bits: a test of refused writes runs
+            // the tool as "nobody".
+            if (asNobody && ::geteuid() == 0 &&
+                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+                _exit(126);
             std::vector<char*> argv;
             for (std::string& a : args)
                 argv.push_back(a.data());
@@ -99,6 +105,7 @@ protected:
 
     fs::path root;
     std::vector<std::string> env;
+    bool asNobody = false;
 };
 
 TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
@@ -158,6 +165,28 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
         EXPECT_THAT(err, HasSubstr("harvix-cli extract: The specified folder is invalid: "));
         EXPECT_THAT(err, HasSubstr(reason));
     }
+}
+
+TEST_F(ExtractCommandTest, ADestinationThatMayNotBeWrittenIsNamedWithPermissionDenied) {
+    writeSampleModule(root / "src" / "sample.dll");
+    asNobody = true;
+    const auto readOnly = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(root, readOnly | fs::perms::owner_write);
+    fs::permissions(root / "src", readOnly);
+    fs::create_directories(root / "locked" / "existing");
+    fs::permissions(root / "locked" / "existing", readOnly);
+    fs::permissions(root / "locked", readOnly);
+    // The parent exists in both cases: a new folder that cannot be made in it, and an
+    // existing folder that cannot be written in.
+    for (const fs::path& dest : {root / "locked" / "new", root / "locked" / "existing"}) {
+        const CliResult r = extract({"--dest", dest.string(), "--yes", (root / "src").string()});
+        EXPECT_EQ(r.status, 2) << dest;
+        EXPECT_THAT(r.err, HasSubstr("The specified folder is invalid: " + dest.string() +
+                                     "/: Permission denied"));
+        EXPECT_THAT(r.err, ::testing::Not(HasSubstr("does not exist")));
+    }
+    fs::permissions(root / "locked", fs::perms::owner_all);
 }
 
 TEST_F(ExtractCommandTest, ExtractsAndPrintsOneCountPerChosenKind) {

@@ -235,5 +235,45 @@ TEST_F(Prepare, LaterFailuresArePassedOverExceptAMissingPath) {
     EXPECT_FALSE(std::filesystem::exists(dir / "out2/Videos"));
 }
 
+TEST_F(Prepare, AFolderThatMayNotBeWrittenInIsNamedWithTheSystemsReason) {
+    // Each case: what fails, and the name the refusal must begin with. The cause is the
+    // destination's own; the missing path of an index file that follows from it is not.
+    using Op = FailingFileSystem::Rule::Op;
+    struct Case {
+        const char* name;
+        Op op;
+        const char* pathPart;
+        int error;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a", Op::Append, "a/__index.txt", EACCES, "Permission denied"},
+        {"b", Op::Append, "b/__index.txt", EROFS, "Read-only file system"},
+        {"c", Op::MakeDirectory, "c/Bitmaps", EACCES, "Permission denied"},
+        {"d", Op::MakeDirectory, "d/Icons", EROFS, "Read-only file system"},
+    };
+    for (const Case& c : cases) {
+        ScriptedPrompt p;
+        FailingFileSystem failing;
+        failing.fail({c.op, c.pathPart, c.error});
+        std::string refusal;
+        const std::string dest = dir / c.name;
+        EXPECT_TRUE(PrepareDestination(dest, Only({ResourceKind::Bitmap, ResourceKind::Icon}),
+                                       kHeader, p, failing, &refusal))
+            << c.name;
+        EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage}) << c.name;
+        EXPECT_EQ(refusal.rfind(dest + "/: " + c.reason, 0), 0u) << refusal;
+        EXPECT_EQ(refusal.find("does not exist"), std::string::npos) << refusal;
+    }
+
+    // An index file of its own that alone may not be written is passed over as before.
+    const std::string dest = dir / "e";
+    ASSERT_FALSE(Run(dest, Only({ResourceKind::Bitmap})));
+    fs.fail({Op::Append, "e/__index.txt", EACCES});
+    prompt.answers = {Answer::Yes};
+    EXPECT_FALSE(Run(dest, Only({ResourceKind::Bitmap})));
+    EXPECT_TRUE(prompt.errors.empty());
+}
+
 } // namespace
 } // namespace harvix

@@ -11,8 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <fstream>
 #include <sstream>
 
@@ -151,6 +153,45 @@ TEST_F(ImageCliTest, ThumbnailWithoutIconsWritesNothing) {
     for (const std::string usage : {"thumbnail", "thumbnail a", "thumbnail --size 0 a b", "thumbnail --size 5000 a b",
                                     "thumbnail --size x a b", "thumbnail a b c"})
         EXPECT_EQ(cli(usage).status, 2) << usage;
+}
+
+TEST_F(ImageCliTest, ThumbnailOfAFileThatCannotBeReadSaysWhy) {
+    // Root reads any file whatever its mode bits: the unreadable case runs as "nobody"
+    // then, when setpriv can drop to it.
+    const fs::path locked = module("locked.exe", true);
+    fs::permissions(locked, fs::perms::none);
+    fs::permissions(root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    std::string asUser;
+    if (::geteuid() == 0)
+        asUser = std::system("setpriv --version >/dev/null 2>&1") == 0
+                     ? "setpriv --reuid=65534 --regid=65534 --clear-groups "
+                     : "";
+    struct Case {
+        fs::path input;
+        const char* reason;
+        std::string prefix;
+    };
+    std::vector<Case> cases{{root / "missing.exe", "No such file or directory", ""},
+                            {root / "missing" / "a.exe", "No such file or directory", ""}};
+    if (::geteuid() != 0 || !asUser.empty())
+        cases.push_back({locked, "Permission denied", asUser});
+    else
+        std::cerr << "unreadable file not tested: running as root without setpriv\n";
+    for (const Case& c : cases) {
+        const std::string out = (fs::temp_directory_path() / "harvix-thumb-none.png").string();
+        const std::string command = c.prefix + HARVIX_CLI + " thumbnail '" + c.input.string() +
+                                    "' '" + out + "' 2>&1 >/dev/null";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string err;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            err += buffer;
+        const int status = ::pclose(pipe);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << c.input;
+        EXPECT_EQ(err, "harvix-cli thumbnail: " + c.input.string() + ": " + c.reason + "\n");
+        EXPECT_FALSE(fs::exists(out));
+    }
 }
 
 TEST_F(ImageCliTest, ExtractPngMirrorsKindAndSizeFolders) {
