@@ -7,6 +7,7 @@
 #include "cli/Json.h"
 #include "extract/module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
+#include "run/RunAccount.h"
 #include "search/SearchCore.h"
 
 #include <cerrno>
@@ -88,11 +89,16 @@ public:
     explicit ListPrinter(Format format) : m_format(format) {}
 
     bool writeFailed = false;
+    run::RunAccount account;
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
         auto module = OpenModule(FileName);
-        if (!module)
-            return; // not a loadable module: skipped, as the extraction does
+        if (!module) {
+            // Not a loadable module: skipped, as the extraction does; a file that could
+            // not be opened or read is counted with its reason.
+            account.ModuleNotOpened(FileName, module.error());
+            return;
+        }
         std::string line;
         Json object;
         if (m_format == Format::Json)
@@ -137,6 +143,19 @@ private:
     Format m_format;
 };
 
+// Says on stderr how many files could not be read, and the first with its reason, as
+// the extraction's summary does; true when there was any.
+bool ReportUnreadable(const run::RunAccount& account) {
+    const run::ProblemList unreadable = account.UnreadableFiles();
+    if (unreadable.count == 0)
+        return false;
+    const auto& first = unreadable.first.front();
+    std::fprintf(stderr, "harvix-cli: list: %lld %s could not be read (first: %s: %s)\n",
+                 static_cast<long long>(unreadable.count), unreadable.count == 1 ? "file" : "files",
+                 first.path.c_str(), first.reason.c_str());
+    return true;
+}
+
 int Usage(const char* message) {
     std::fprintf(stderr, "harvix-cli: %s (try harvix-cli --help)\n", message);
     return 2;
@@ -155,7 +174,9 @@ const char* const kListUsage =
     "      (a path that is not UTF-8 also as path_bytes). Subfolders are searched unless\n"
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      --files-from LIST reads the files from LIST (- for standard input), one name\n"
-    "      a line, or NUL-separated with --null, instead of searching; no mask applies.\n";
+    "      a line, or NUL-separated with --null, instead of searching; no mask applies;\n"
+    "      names that are missing or cannot be read are counted on stderr, the first\n"
+    "      with its reason, and make the exit status 1.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
@@ -220,10 +241,18 @@ int RunList(const Args& args) {
         }
         list.SetEvents(&printer);
         list.ReportFiles();
+        // A name the list gives that is missing or cannot be read is an error the caller
+        // must hear of: the listing is not what was asked for.
+        const bool unreadable = ReportUnreadable(printer.account);
         if (!list.ReadError().empty()) {
             std::fprintf(stderr, "harvix-cli: list: the file list could not be read to its end: %s\n",
                          list.ReadError().c_str());
             std::fflush(stdout);
+            return 1;
+        }
+        if (unreadable) {
+            if (std::fflush(stdout) != 0 || printer.writeFailed)
+                std::fprintf(stderr, "harvix-cli: list: cannot write the output\n");
             return 1;
         }
     } else {

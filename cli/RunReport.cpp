@@ -119,17 +119,24 @@ Status WriteFileReplacing(const std::string& path, const std::string& text) {
 std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAccount& account,
                                       const std::string& mask) {
     std::vector<std::string> lines;
-    std::string limits;
-    for (ResourceKind kind : kAllResourceKinds) {
-        const std::int64_t n = account.LeftOut(kind).limits;
-        if (n == 0 || !facts.kinds[static_cast<std::size_t>(KindIndex(kind))])
-            continue;
-        limits += (limits.empty() ? "" : ", ") +
-                  std::string(run::kKindLabels[static_cast<std::size_t>(KindIndex(kind))].caption) +
-                  " " + std::to_string(n);
-    }
-    if (!limits.empty())
-        lines.push_back("left out by the limits: " + limits);
+    // One line per cause of resources passed over, each with the count of every chosen
+    // kind it met.
+    const auto perKind = [&](std::int64_t run::LeftOutCounts::*cause, const char* what) {
+        std::string counts;
+        for (ResourceKind kind : kAllResourceKinds) {
+            const auto index = static_cast<std::size_t>(KindIndex(kind));
+            const std::int64_t n = account.LeftOut(kind).*cause;
+            if (n == 0 || !facts.kinds[index])
+                continue;
+            counts += (counts.empty() ? "" : ", ") + std::string(run::kKindLabels[index].caption) +
+                      " " + std::to_string(n);
+        }
+        if (!counts.empty())
+            lines.push_back(std::string(what) + ": " + counts);
+    };
+    perKind(&run::LeftOutCounts::limits, "left out by the limits");
+    perKind(&run::LeftOutCounts::malformed, "not well formed");
+    perKind(&run::LeftOutCounts::empty, "empty or missing");
     const auto problem = [&](const run::ProblemList& list, const char* one, const char* many) {
         if (list.count == 0)
             return;

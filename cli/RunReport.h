@@ -38,7 +38,8 @@ Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account);
 Status WriteFileReplacing(const std::string& path, const std::string& text);
 
 // The lines for stderr at the end of a run, each only when it applies: the resources
-// the limits left out per kind, the folders and the files that could not be read, and
+// per kind that the limits left out, that were not well formed, and that were empty or
+// missing (one line per cause), the folders and the files that could not be read, and
 // that no file matched the mask (a search that found no file at all).
 std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAccount& account,
                                       const std::string& mask);

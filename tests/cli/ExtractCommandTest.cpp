@@ -189,6 +189,34 @@ TEST_F(ExtractCommandTest, ADestinationThatMayNotBeWrittenIsNamedWithPermissionD
     fs::permissions(root / "locked", fs::perms::owner_all);
 }
 
+TEST_F(ExtractCommandTest, SummaryCountsWhatWasNotWellFormedOrEmptyPerKind) {
+    ModuleBuilder b;
+    b.add(ResId::number(2), ResId::number(1), 0x409, makeDib(32, 32, 8, pictures::gradient()));
+    b.add(ResId::number(2), ResId::number(2), 0x409, std::vector<std::uint8_t>{7, 0, 0, 0, 1});
+    b.add(ResId::number(2), ResId::number(3), 0x409, std::vector<std::uint8_t>{1, 2, 3});
+    b.add(ResId::number(2), ResId::number(4), 0x409, makeDib(8, 8, 8, pictures::rings()));
+    b.add(ResId::number(14), ResId::number(1), 0x409, std::vector<std::uint8_t>{0, 0, 2, 0, 0, 0});
+    b.add(ResId::number(23), ResId::name("EMPTY.HTM"), 0x409, std::vector<std::uint8_t>{});
+    ASSERT_TRUE(writeFile((root / "src" / "odd.dll").string(), b.build()));
+
+    const CliResult r = extract({"--dest", (root / "out").string(), (root / "src").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("Bitmap: 1\n"));
+    // One line per cause, each naming the kinds it met; the cursors, which met none, are
+    // not named.
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: left out by the limits: Bitmap 1\n"));
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: not well formed: Bitmap 2, Icon 1\n"));
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: empty or missing: Web page 1\n"));
+    EXPECT_THAT(r.err, ::testing::Not(HasSubstr("Cursor")));
+
+    // A run that met none of them prints none of these lines.
+    fs::remove(root / "src" / "odd.dll");
+    writeSampleModule(root / "src" / "sample.dll");
+    const CliResult clean = extract({"--dest", (root / "clean").string(), "--kinds", "icon,html",
+                                     (root / "src").string()});
+    EXPECT_EQ(clean.err, "");
+}
+
 TEST_F(ExtractCommandTest, ExtractsAndPrintsOneCountPerChosenKind) {
     writeSampleModule(root / "src" / "sample.dll");
     writeSampleModule(root / "src" / "sub" / "deep.dll");

@@ -159,6 +159,39 @@ TEST_F(CliList, RefusesBadUsageAndMissingFolders) {
     }
 }
 
+TEST_F(CliList, FilesFromNamesThatCannotBeReadAreCountedAndFail) {
+    const std::string dll = Module("a.dll", Pictures());
+    std::ofstream(root + "/text.dll") << "not a module"; // read, and no module: no problem
+    fs::create_directories(root + "/folder.dll");
+    struct Case {
+        std::vector<std::string> names;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{dll, root + "/text.dll"}, 0, ""},
+        {{root + "/gone.dll", dll, root + "/folder.dll"},
+         1,
+         "harvix-cli: list: 2 files could not be read (first: " + root +
+             "/gone.dll: No such file or directory)\n"},
+        {{dll, root + "/folder.dll"},
+         1,
+         "harvix-cli: list: 1 file could not be read (first: " + root +
+             "/folder.dll: not a regular file)\n"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream list(root + "/list.txt", std::ios::trunc);
+        for (const auto& name : c.names)
+            list << name << '\n';
+        list.close();
+        const Outcome r = Run({"list", "--files-from", root + "/list.txt"});
+        EXPECT_EQ(r.status, c.status) << c.err;
+        EXPECT_EQ(r.err, c.err);
+        // What could be read is listed all the same.
+        EXPECT_EQ(LinesOf(r.out, dll).size(), 4u);
+    }
+}
+
 TEST_F(CliList, VersionPrintsEachFilesVersion) {
     ModuleBuilder b;
     b.add(ResId::number(16), ResId::number(1), 0x0409,
