@@ -58,7 +58,8 @@ const char* const kExtractUsage =
     "            --icon-limits D;W;H    the same for icon images (default 8-32;16-32;16-32)\n"
     "            --priority 1-5         1 idle ... 3 normal (default) ... 5 high\n"
     "            --jobs N               threads that read modules ahead of the writing\n"
-    "                                   (default: the number of processors; 0: none)\n"
+    "                                   (default: one per processor to start with, more,\n"
+    "                                   up to 16, while they wait for the disk; 0: none)\n"
     "            --saved                start from the wizard's saved settings (search mode,\n"
     "                                   folder, subfolders, mask, kinds, destination,\n"
     "                                   priority); the options given beside it win\n"
@@ -689,10 +690,7 @@ int RunExtract(const Args& args) {
     CliView view(isTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
     // Modules are read ahead on other threads; the engine writes on this one.
-    run::ModuleReadAhead::Limits limits;
-    limits.jobs = req.jobs.value_or(run::DefaultReadAheadJobs());
-    limits.files = std::max<std::size_t>(limits.files, 2 * std::size_t{limits.jobs});
-    run::ModuleReadAhead readAhead(limits);
+    run::ModuleReadAhead readAhead(run::ReadAheadLimits(req.jobs));
     const auto pngMirror = MakePngMirror(req.png, options.destinationFolder);
     mResCore engine(prompt, pngMirror ? *pngMirror : RealFileSystem(),
                     [&readAhead](const std::string& path) { return readAhead.Open(path); });

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 namespace harvix::run {
@@ -11,6 +12,44 @@ unsigned DefaultReadAheadJobs() {
     const unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : cores;
 }
+
+ModuleReadAhead::Limits ReadAheadLimits(std::optional<unsigned> jobs) {
+    ModuleReadAhead::Limits limits;
+    if (jobs) {
+        limits.jobs = *jobs;
+    } else {
+        limits.jobs = std::min(DefaultReadAheadJobs(), kMostReadAheadJobs);
+        limits.mostJobs = kMostReadAheadJobs;
+    }
+    limits.files = std::max<std::size_t>(limits.files, 2 * std::size_t{std::max(limits.jobs, limits.mostJobs)});
+    return limits;
+}
+
+ThreadUsage ThreadUsageNow() {
+    ThreadUsage usage;
+    usage.at = std::chrono::steady_clock::now();
+    struct rusage r {};
+    if (::getrusage(RUSAGE_THREAD, &r) == 0) {
+        const auto micros = [](const timeval& t) {
+            return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+        };
+        usage.cpu = micros(r.ru_utime) + micros(r.ru_stime);
+        usage.blocksRead = static_cast<std::uint64_t>(r.ru_inblock);
+    }
+    return usage;
+}
+
+namespace {
+
+ReaderGrowth::OpenCost CostBetween(const ThreadUsage& before, const ThreadUsage& after) {
+    ReaderGrowth::OpenCost cost;
+    cost.elapsed = std::chrono::duration_cast<std::chrono::microseconds>(after.at - before.at);
+    cost.cpu = after.cpu - before.cpu;
+    cost.blocksRead = after.blocksRead - before.blocksRead;
+    return cost;
+}
+
+} // namespace
 
 // One file found and not yet done with.
 struct ModuleReadAhead::Entry {
@@ -24,14 +63,17 @@ struct ModuleReadAhead::Entry {
     std::optional<Result<std::unique_ptr<IResourceModule>>> module;
 };
 
-ModuleReadAhead::ModuleReadAhead(Limits limits, ModuleOpener opener)
-    : m_limits(limits), m_opener(opener ? std::move(opener) : ModuleOpener(OpenModule)) {
+ModuleReadAhead::ModuleReadAhead(Limits limits, ModuleOpener opener, UsageSource usage)
+    : m_limits(limits), m_opener(opener ? std::move(opener) : ModuleOpener(OpenModule)),
+      m_usage(usage ? std::move(usage) : UsageSource(ThreadUsageNow)) {
     if (m_limits.files == 0)
         m_limits.files = 1;
     // Readers are woken for half a window at a time rather than for every file found:
     // a wake-up costs about as much as opening a small module, and with the window half
     // full the run still has the other half, opened, to write meanwhile.
     m_wakeBatch = std::max<std::size_t>(1, m_limits.files / 2);
+    if (m_limits.jobs > 0 && m_limits.mostJobs > m_limits.jobs)
+        m_growth.emplace(m_limits.jobs, m_limits.mostJobs);
 }
 
 ModuleReadAhead::~ModuleReadAhead() {
@@ -75,13 +117,17 @@ std::uint64_t ModuleReadAhead::Push(const std::string& path) {
     ++m_queued;
     if (m_readers.empty() && m_limits.jobs > 0 && !m_stopped) {
         // Each reader runs at the priority of the run's thread (the process priority
-        // the run applied); a thread inherits it, and sets it again to be sure.
-        const int nice = ::getpriority(PRIO_PROCESS, 0);
-        for (unsigned i = 0; i < m_limits.jobs; ++i)
-            m_readers.emplace_back([this, nice] { readerLoop(nice); });
+        // the run applied), readers added later too.
+        m_nice = ::getpriority(PRIO_PROCESS, 0);
+        startReaders(lock, m_limits.jobs);
     }
     wakeReader(lock, m_wakeBatch);
     return entry->number;
+}
+
+void ModuleReadAhead::startReaders(const Lock&, unsigned count) {
+    for (unsigned i = 0; i < count; ++i)
+        m_readers.emplace_back([this, nice = m_nice] { readerLoop(nice); });
 }
 
 void ModuleReadAhead::readerLoop(int nice) {
@@ -102,11 +148,17 @@ void ModuleReadAhead::readerLoop(int nice) {
         next->state = Entry::State::Opening;
         --m_queued;
         wakeReader(lock, 2); // enough left for another reader to help
+        // Measured only while readers may still be added.
+        const bool measure = m_growth && m_growth->CanGrow();
         lock.unlock();
+        const ThreadUsage before = measure ? m_usage() : ThreadUsage{};
         auto module = m_opener(next->path);
         const std::uint64_t bytes = module && *module ? (*module)->heldBytes() : 0;
+        const ReaderGrowth::OpenCost cost = measure ? CostBetween(before, m_usage()) : ReaderGrowth::OpenCost{};
         lock.lock();
         ++m_openedByReaders;
+        if (measure && !m_stopped)
+            startReaders(lock, m_growth->Opened(cost));
         // Dropped meanwhile (the run stopped or is past it): nothing to keep.
         const bool kept = !m_stopped && !m_entries.empty() && m_entries.front()->number <= next->number;
         next->state = Entry::State::Opened;
@@ -161,13 +213,18 @@ Result<std::unique_ptr<IResourceModule>> ModuleReadAhead::Open(const std::string
     }
     switch (entry->state) {
     case Entry::State::Queued:
-        // No reader has it: opening it here is quicker than waking one.
+        // No reader has it: opening it here is quicker than waking one. When every
+        // reader is busy, they are behind the run.
+        if (m_growth && !m_readers.empty() && m_idleReaders == 0)
+            m_growth->RunWaited();
         entry->state = Entry::State::OpeningHere;
         --m_queued;
         lock.unlock();
         return openHere(path);
     case Entry::State::Opening:
         // A reader is at it: waiting costs less than reading the module twice.
+        if (m_growth)
+            m_growth->RunWaited();
         m_runWaits = true;
         m_opened.wait(lock, [&] { return entry->state != Entry::State::Opening || m_stopped; });
         m_runWaits = false;
@@ -212,6 +269,11 @@ std::uint64_t ModuleReadAhead::OpenedByReaders() const {
 std::uint64_t ModuleReadAhead::ReaderWakeUps() const {
     std::lock_guard lock(m_mutex);
     return m_wakeUps;
+}
+
+unsigned ModuleReadAhead::ReadersStarted() const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<unsigned>(m_readers.size());
 }
 
 namespace {

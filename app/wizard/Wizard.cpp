@@ -457,10 +457,8 @@ void WizardLogic::FillStatsList() {
                                                                 : RunHandOff::Worker::Inline);
         // The worker reads the options of its own copy; the window's stay the window's.
         m_runOptions = m_options;
-        // Modules are read ahead on other threads, as in harvix-cli extract.
-        run::ModuleReadAhead::Limits limits;
-        limits.jobs = run::DefaultReadAheadJobs();
-        m_readAhead = std::make_unique<run::ModuleReadAhead>(limits);
+        // Modules are read ahead on other threads, as in harvix-cli extract without --jobs.
+        m_readAhead = std::make_unique<run::ModuleReadAhead>(run::ReadAheadLimits(std::nullopt));
         m_readAheadSearch =
             std::make_unique<run::ReadAheadSearch>(m_services.Search(), *m_readAhead);
         m_engine = std::make_unique<mResCore>(

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -258,28 +259,109 @@ TEST(ReadAhead, HoldsNoMoreThanItsByteBudget) {
     EXPECT_EQ(FakeModule::alive.load(), 0);
 }
 
+// Made-up usage for the readers: every open costs each reader `step` (the difference
+// between two calls on one thread).
+ModuleReadAhead::UsageSource UsageStepping(ReaderGrowth::OpenCost step) {
+    return [step] {
+        thread_local ThreadUsage total;
+        total.at += step.elapsed;
+        total.cpu += step.cpu;
+        total.blocksRead += step.blocksRead;
+        return total;
+    };
+}
+
+TEST(ReadAhead, ReadersAreAddedWhileTheyWaitForTheDiskAndNoneWhenModulesAreCached) {
+    using std::chrono::microseconds;
+    const ReaderGrowth::OpenCost cold{microseconds(400), microseconds(40), 16};
+    const ReaderGrowth::OpenCost warm{microseconds(30), microseconds(28), 0};
+    struct Case {
+        const char* name;
+        unsigned jobs;
+        unsigned mostJobs;
+        ReaderGrowth::OpenCost cost;
+        unsigned readers; // started by the end of the run
+    };
+    const Case cases[] = {
+        {"cold, adapting", 2, 16, cold, 16},
+        {"cold, one processor", 1, 16, cold, 16},
+        {"warm, adapting", 2, 16, warm, 2},
+        {"cold, a fixed number", 2, 0, cold, 2},
+        {"cold, no readers", 0, 16, cold, 0},
+    };
+    const auto files = someFiles(300);
+    for (const Case& c : cases) {
+        ModuleReadAhead::Limits limits{c.jobs, 32, 1 << 20, c.mostJobs};
+        // Readers slower than the run, as when they wait for the disk.
+        DelayingOpener opener;
+        opener.maxDelayUs = 300;
+        ModuleReadAhead readAhead(limits, std::ref(opener), UsageStepping(c.cost));
+        ScriptedSearch inner;
+        inner.files = files;
+        ReadAheadSearch search(inner, readAhead);
+        RecordingRun run;
+        run.readAhead = &readAhead;
+        search.SearchForFiles("x", true, "*", run);
+        // Readers added during the run change nothing the run sees, and open no file twice.
+        EXPECT_EQ(run.log, expectedLog(files, 1000)) << c.name;
+        EXPECT_EQ(opener.calls.load(), 300) << c.name;
+        EXPECT_EQ(readAhead.ReadersStarted(), c.readers) << c.name;
+    }
+}
+
+TEST(ReadAhead, TheLimitsOfARunGiveEachPossibleReaderRoomInTheWindow) {
+    const unsigned processors = std::min(DefaultReadAheadJobs(), kMostReadAheadJobs);
+    struct Case {
+        std::optional<unsigned> jobs;
+        unsigned start, most;
+        std::size_t files;
+    };
+    const Case cases[] = {
+        {std::nullopt, processors, kMostReadAheadJobs, 2 * kMostReadAheadJobs},
+        {0u, 0, 0, 16},
+        {2u, 2, 0, 16},
+        {8u, 8, 0, 16},
+        {20u, 20, 0, 40},
+    };
+    for (const Case& c : cases) {
+        const ModuleReadAhead::Limits limits = ReadAheadLimits(c.jobs);
+        EXPECT_EQ(limits.jobs, c.start) << c.jobs.value_or(999);
+        EXPECT_EQ(limits.mostJobs, c.most) << c.jobs.value_or(999);
+        EXPECT_EQ(limits.files, c.files) << c.jobs.value_or(999);
+        EXPECT_EQ(limits.bytes, 8u << 20) << c.jobs.value_or(999);
+    }
+}
+
 TEST(ReadAhead, ReadersRunAtThePriorityOfTheRun) {
     // In a thread of its own, whose nice value the test may raise for good.
     std::thread([] {
         ASSERT_EQ(::setpriority(PRIO_PROCESS, 0, 7), 0);
-        DelayingOpener opener;
-        std::mutex mutex;
-        std::vector<int> seen;
-        opener.onOpen = [&] {
-            std::lock_guard lock(mutex);
-            seen.push_back(::getpriority(PRIO_PROCESS, 0));
-        };
-        ModuleReadAhead readAhead({2, 8, 1 << 20}, std::ref(opener));
-        ScriptedSearch inner;
-        inner.files = someFiles(30);
-        ReadAheadSearch search(inner, readAhead);
-        RecordingRun run;
-        run.readAhead = &readAhead;
-        run.onFile = [] { std::this_thread::sleep_for(std::chrono::microseconds(300)); };
-        search.SearchForFiles("x", true, "*", run);
-        EXPECT_GT(readAhead.OpenedByReaders(), 0u);
-        for (int nice : seen)
-            EXPECT_EQ(nice, 7);
+        for (const bool adding : {false, true}) {
+            DelayingOpener opener;
+            std::mutex mutex;
+            std::vector<int> seen;
+            opener.onOpen = [&] {
+                std::lock_guard lock(mutex);
+                seen.push_back(::getpriority(PRIO_PROCESS, 0));
+            };
+            // Readers added during the run take the run's priority too.
+            ModuleReadAhead::Limits limits{2, 8, 1 << 20, adding ? 8u : 0u};
+            opener.maxDelayUs = adding ? 300 : 0;
+            const ReaderGrowth::OpenCost cold{std::chrono::microseconds(400), std::chrono::microseconds(40), 16};
+            ModuleReadAhead readAhead(limits, std::ref(opener), UsageStepping(cold));
+            ScriptedSearch inner;
+            inner.files = someFiles(60);
+            ReadAheadSearch search(inner, readAhead);
+            RecordingRun run;
+            run.readAhead = &readAhead;
+            if (!adding)
+                run.onFile = [] { std::this_thread::sleep_for(std::chrono::microseconds(300)); };
+            search.SearchForFiles("x", true, "*", run);
+            EXPECT_GT(readAhead.OpenedByReaders(), 0u);
+            EXPECT_EQ(readAhead.ReadersStarted(), adding ? 8u : 2u);
+            for (int nice : seen)
+                EXPECT_EQ(nice, 7);
+        }
     }).join();
 }
 
