@@ -5,8 +5,9 @@
 // several rounds, each tool into a fresh folder, the way its users run it:
 //   - harvix-cli extract with its default job (every kind, per-size icon files, index
 //     records, the counting pass) over every file of the corpus, one process;
-//   - the same with another harvix-cli (--baseline, for example a build of an earlier
-//     version), to compare with;
+//   - the same with a fixed number of readers (--jobs N, as many as given), and with other
+//     builds of harvix-cli (--baseline [LABEL=]PATH, as many as given; for example builds
+//     of earlier versions), to compare with;
 //   - the read-and-write floor: one thread that reads each module's headers and resource
 //     section (no parsing: where the section lies is found beforehand), then creates the
 //     files Harvix wrote, with the same bytes, and appends the same index lines, each with
@@ -27,7 +28,7 @@
 //
 //     harvix-compare-bench [--runs N] [--modules N] [--work DIR] [--wine DIR | --no-wine]
 //                          [--no-generated] [--walk-tree DIR | --no-walk] [--keep]
-//                          [--cli PATH] [--baseline PATH] [--cold]
+//                          [--cli PATH] [--baseline [LABEL=]PATH]... [--jobs N]... [--cold]
 //                          [--wrestool PATH | --no-wrestool] [--7z PATH | --no-7z]
 #include "bench/BenchSupport.h"
 #include "extract/module/PeModule.h"
@@ -82,9 +83,16 @@ std::optional<std::string> findProgram(const std::vector<std::string>& names) {
     return std::nullopt;
 }
 
+// Another harvix-cli to time beside this one, and the label of its row.
+struct Baseline {
+    std::string label;
+    std::string path;
+};
+
 struct Options {
     std::string cli = HARVIX_CLI_PATH;
-    std::optional<std::string> baseline;
+    std::vector<Baseline> baselines;
+    std::vector<unsigned> jobs; // this harvix-cli again with --jobs N, one row each
     bool cold = false;
     std::string walker = HARVIX_WALK_PATH;
     std::string corpusMaker = HARVIX_CORPUS_MAKER_PATH;
@@ -248,8 +256,33 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
             list << module.string() << '\n';
     }
 
-    Measured harvix{"harvix-cli extract", {}, {}, 0, {}, resources, 0, 0};
-    Measured today{"harvix-cli (baseline)", {}, {}, 0, {}, resources, 0, 0};
+    // harvix-cli as its users run it first, then with fixed numbers of readers, then the
+    // other builds.
+    struct Variant {
+        Measured measured;
+        std::string program;
+        Command options; // after "extract"
+        std::string folder;
+        std::string shortName; // in the ratios
+    };
+    std::vector<Variant> variants;
+    variants.push_back({{"harvix-cli extract", {}, {}, 0, {}, resources, 0, 0}, options.cli, {}, "harvix", "Harvix"});
+    for (const unsigned jobs : options.jobs)
+        variants.push_back({{"harvix-cli --jobs " + std::to_string(jobs), {}, {}, 0, {}, resources, 0, 0},
+                            options.cli,
+                            {"--jobs", std::to_string(jobs)},
+                            "jobs" + std::to_string(jobs),
+                            "--jobs " + std::to_string(jobs)});
+    for (std::size_t i = 0; i < options.baselines.size(); ++i) {
+        const Baseline& b = options.baselines[i];
+        const std::string label = b.label.empty() ? std::string("baseline") : b.label;
+        variants.push_back({{"harvix-cli (" + label + ")", {}, {}, 0, {}, resources, 0, 0},
+                            b.path,
+                            {},
+                            "baseline" + std::to_string(i),
+                            label});
+    }
+    Measured& harvix = variants.front().measured;
     Measured floor{"read+write floor", {}, {}, -1, {}, resources, 0, 0};
     Measured wrestool{"wrestool -x (types 14,12,2)", {}, {}, 0, {}, 0, 0, 0};
     Measured sevenZip{"7-Zip x .rsrc pictures", {}, {}, 0, {}, 0, 0, 0};
@@ -270,10 +303,12 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
     };
 
     // The tools take turns, starting with a different one each round, so that a busy
-    // moment of the machine does not fall on one tool alone.
-    std::vector<int> order{0, 1};
-    if (options.baseline)
-        order.push_back(4);
+    // moment of the machine does not fall on one tool alone. Numbers from kVariant on
+    // are the harvix-cli variants.
+    constexpr int kVariant = 100;
+    std::vector<int> order{kVariant, 1};
+    for (std::size_t i = 1; i < variants.size(); ++i)
+        order.push_back(kVariant + static_cast<int>(i));
     if (options.wrestool)
         order.push_back(2);
     if (options.sevenZip)
@@ -284,21 +319,18 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
         for (int turn = 0; turn < tools; ++turn) {
             const int tool = order[static_cast<std::size_t>((turn + round) % tools)];
             beforeRun();
-            switch (tool) {
-            case 0:
-            case 4: {
-                Measured& m = tool == 0 ? harvix : today;
-                const std::string name = tool == 0 ? "harvix" : "baseline";
-                const fs::path dest = out / (name + suffix);
-                const fs::path log = out / (name + suffix + ".out");
-                take(m,
-                     RunJobs({{tool == 0 ? options.cli : *options.baseline, "extract", "--mask", "*",
-                               "--dest", dest.string(), corpus.string()}},
-                             log),
-                     dest);
-                m.resources = sumCounts(log);
-                break;
+            if (tool >= kVariant) {
+                Variant& v = variants[static_cast<std::size_t>(tool - kVariant)];
+                const fs::path dest = out / (v.folder + suffix);
+                const fs::path log = out / (v.folder + suffix + ".out");
+                Command command{v.program, "extract"};
+                command.insert(command.end(), v.options.begin(), v.options.end());
+                command.insert(command.end(), {"--mask", "*", "--dest", dest.string(), corpus.string()});
+                take(v.measured, RunJobs({command}, log), dest);
+                v.measured.resources = sumCounts(log);
+                continue;
             }
+            switch (tool) {
             case 1: {
                 const fs::path dest = out / ("floor" + suffix);
                 const double cpuBefore = CpuMillisecondsOfThisProcess();
@@ -362,22 +394,28 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
                 std::string(8, '-').c_str());
     const double floorMs = Median(floor.times);
     const double harvixMs = Median(harvix.times);
-    printRow(harvix, floorMs);
-    if (options.baseline)
-        printRow(today, floorMs);
+    for (const Variant& v : variants)
+        printRow(v.measured, floorMs);
     printRow(floor, floorMs);
     if (options.wrestool)
         printRow(wrestool, floorMs);
     if (options.sevenZip)
         printRow(sevenZip, floorMs);
-    for (const Measured* m : {&harvix, &today, &wrestool, &sevenZip})
+    std::vector<const Measured*> all{&wrestool, &sevenZip};
+    for (const Variant& v : variants)
+        all.push_back(&v.measured);
+    for (const Measured* m : all)
         if (m->failures > 0)
             std::printf("  note: %d commands of %s ended with an error (first status %d)\n",
                         m->failures, m->name.c_str(), m->firstFailure);
     std::printf("\nHow each ran (one process each unless said):\n"
-                "  harvix-cli extract --mask '*' --dest DEST CORPUS (readers: its default, one per processor)\n");
-    if (options.baseline)
-        std::printf("  baseline: %s, the same arguments\n", options.baseline->c_str());
+                "  harvix-cli extract --mask '*' --dest DEST CORPUS (readers: its default)\n");
+    for (const unsigned jobs : options.jobs)
+        std::printf("  harvix-cli --jobs %u: the same with --jobs %u after extract\n", jobs, jobs);
+    for (std::size_t i = 0; i < options.baselines.size(); ++i)
+        std::printf("  %s: %s, the same arguments\n",
+                    variants[1 + options.jobs.size() + i].measured.name.c_str(),
+                    options.baselines[i].path.c_str());
     std::printf("  floor: in this process, one thread, every module's first 4 KiB and resource section\n"
                 "    read (one open, two reads, one close each), then Harvix's files and index lines\n"
                 "    written (one open, write and close each)\n");
@@ -388,12 +426,18 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
                     "    AVI HTML): one process\n");
 
     std::printf("\n");
-    if (options.baseline) {
-        const double todayMs = Median(today.times);
-        if (wasCold)
-            verdict("Harvix time / baseline time (cold)", harvixMs / todayMs, "<=", 0.5, harvixMs <= 0.5 * todayMs);
+    // Against the first baseline, the build before the speed work: the goals; against
+    // the others and the fixed numbers of readers, the ratios.
+    for (std::size_t i = 1; i < variants.size(); ++i) {
+        const Measured& other = variants[i].measured;
+        const double otherMs = Median(other.times);
+        const std::string what = "Harvix time / " + variants[i].shortName + " time";
+        if (i == 1 + options.jobs.size() && wasCold)
+            verdict((what + " (cold)").c_str(), harvixMs / otherMs, "<=", 0.5, harvixMs <= 0.5 * otherMs);
+        else if (i == 1 + options.jobs.size())
+            verdict((what + " (warm)").c_str(), harvixMs / otherMs, "<=", 0.7, harvixMs <= 0.7 * otherMs);
         else
-            verdict("Harvix time / baseline time (warm)", harvixMs / todayMs, "<=", 0.7, harvixMs <= 0.7 * todayMs);
+            std::printf("  %-44s %7.2f\n", what.c_str(), harvixMs / otherMs);
     }
     if (!wasCold)
         verdict("Harvix time / read+write floor", harvixMs / floorMs, "<=", 1.0, harvixMs <= floorMs);
@@ -509,8 +553,21 @@ Options parseOptions(int argc, char** argv) {
             o.keep = true;
         else if (arg == "--cli")
             o.cli = next();
-        else if (arg == "--baseline")
-            o.baseline = next();
+        else if (arg == "--baseline") {
+            // LABEL=PATH, or a path alone; a path may hold '=' after a slash.
+            const std::string value = next();
+            const auto eq = value.find('=');
+            if (eq != std::string::npos && value.find('/') > eq)
+                o.baselines.push_back({value.substr(0, eq), value.substr(eq + 1)});
+            else
+                o.baselines.push_back({"", value});
+        } else if (arg == "--jobs") {
+            const std::string value = next();
+            if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
+                std::atoi(value.c_str()) > 64)
+                fail("--jobs takes a whole number from 0 to 64, not '" + value + "'");
+            o.jobs.push_back(static_cast<unsigned>(std::atoi(value.c_str())));
+        }
         else if (arg == "--cold")
             o.cold = true;
         else if (arg == "--wrestool")

@@ -4,9 +4,12 @@
 # the Wine modules; needs root or sudo), then runs it. Arguments go to the benchmark:
 #   bench/compare.sh [--runs N] [--modules N] [--work DIR] [--wine DIR | --no-wine]
 #                    [--no-generated] [--walk-tree DIR | --no-walk] [--keep]
-#                    [--no-wrestool] [--no-7z] [--cli PATH] [--baseline PATH] [--cold]
-# --baseline PATH also times another harvix-cli (say, a release build of an earlier
-# commit) with the same arguments; --cold repeats everything with the page cache dropped
+#                    [--no-wrestool] [--no-7z] [--cli PATH] [--baseline [LABEL=]PATH]...
+#                    [--jobs N]... [--cold]
+# --baseline [LABEL=]PATH also times another harvix-cli (say, a release build of an
+# earlier commit) with the same arguments, and --jobs N this one with a fixed number of
+# readers; both may be given more than once (the first baseline is the one the goals
+# are measured against); --cold repeats everything with the page cache dropped
 # before every run (needs root; where refused, it says so and runs warm).
 set -eu
 repo=$(cd "$(dirname "$0")/.." && pwd)

@@ -98,4 +98,25 @@ TEST_F(CompareBench, NotesFailingCommandsAndLeavesOutToolsOnRequest) {
     EXPECT_TRUE(fs::is_directory(m_root / "work" / "out-generated" / "harvix-0"));
 }
 
+TEST_F(CompareBench, TimesFixedNumbersOfReadersAndOtherBuildsBesideTheDefault) {
+    int status = 0;
+    const std::string out = run("--runs 1 --no-7z --no-wrestool --jobs 0 --jobs 2 --baseline old=" +
+                                    (m_root / "broken").string(),
+                                status);
+    ASSERT_EQ(status, 0) << out;
+    // The same harvix-cli with --jobs writes the same files.
+    const long harvix = files(out, "harvix-cli extract");
+    EXPECT_GT(harvix, 3) << out;
+    EXPECT_EQ(files(out, "harvix-cli --jobs 0"), harvix) << out;
+    EXPECT_EQ(files(out, "harvix-cli --jobs 2"), harvix) << out;
+    // The other build, under its label, and its failure.
+    EXPECT_NE(out.find("| harvix-cli (old) "), std::string::npos) << out;
+    EXPECT_NE(out.find("note: 1 commands of harvix-cli (old) ended with an error"), std::string::npos) << out;
+    EXPECT_NE(out.find("Harvix time / --jobs 2 time"), std::string::npos) << out;
+    EXPECT_NE(out.find("Harvix time / old time (warm)"), std::string::npos) << out;
+    int refused = 0;
+    run("--jobs 65", refused);
+    EXPECT_NE(refused, 0);
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 // harvix-cli extract on the benchmark's generated corpus with every number of reader
-// threads: the same files with the same bytes, the same index records in the same order
-// and the same counts as with none.
+// threads, and with its default (readers added while they wait for the disk): the same
+// files with the same bytes, the same index records in the same order and the same
+// counts as with none.
 #include "bench/BenchSupport.h"
 
 #include <gtest/gtest.h>
@@ -48,10 +49,11 @@ TEST(ReadAheadOutput, EveryNumberOfReadersWritesWhatNoneWrites) {
     const fs::path corpus = work / "corpus";
     std::string counts;
     OutputTree reference;
-    for (const char* jobs : {"0", "1", "2", "3", "8"}) {
-        const fs::path dest = work / (std::string("out") + jobs);
-        const std::string printed = run(std::string(HARVIX_CLI) + " extract --yes --mask '*' --jobs " + jobs +
-                                        " --dest " + dest.string() + " " + corpus.string() + " </dev/null");
+    for (const std::string jobs : {"0", "1", "2", "3", "8", "16", ""}) {
+        const fs::path dest = work / ("out" + (jobs.empty() ? std::string("-default") : jobs));
+        const std::string printed = run(std::string(HARVIX_CLI) + " extract --yes --mask '*'" +
+                                        (jobs.empty() ? "" : " --jobs " + jobs) + " --dest " + dest.string() +
+                                        " " + corpus.string() + " </dev/null");
         OutputTree tree = comparable(ReadTree(dest));
         if (counts.empty()) {
             counts = printed;
