@@ -448,6 +448,11 @@ void frmMain::CreatePage6() {
         Place<Shape>(page, QStringLiteral("shpButtonFrame"), TwipsRect(2985, 1785, 2145, 465), -1);
     m_controls.shpButtonFrame->setBorderColor(kSysGrayText);
     m_controls.shpButtonFrame->lower(); // a drawn outline lies below the controls
+    // The free space between the button's frame and the closing line: room for nine
+    // lines of the dialog font, as wide as the closing line.
+    m_controls.lblSummary = Label(page, QStringLiteral("lblSummary"),
+                                  TwipsRect(2565, 2400, 4335, 1815), 53, QString());
+    SetBackColour(m_controls.lblSummary, kSysWindow);
 }
 
 void frmMain::ApplyTabOrder() {

@@ -100,6 +100,7 @@ struct frmMainControls {
     QLabel* Label18 = nullptr;
     QPushButton* cmdShowFolder = nullptr;
     Shape* shpButtonFrame = nullptr;
+    QLabel* lblSummary = nullptr; // what the run did, filled when the page is entered
 };
 
 class frmMain : public QDialog {

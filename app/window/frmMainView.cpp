@@ -76,6 +76,8 @@ QWidget* frmMainView::widget(WizardControl control) const {
         return m_c.aniAnim;
     case C::cmdShowFolder:
         return m_c.cmdShowFolder;
+    case C::lblSummary:
+        return m_c.lblSummary;
     }
     return nullptr;
 }

@@ -3,6 +3,7 @@
 #include "extract/Destination.h"
 #include "run/LimitText.h"
 #include "common/Paths.h"
+#include "app/wizard/RunSummary.h"
 #include "app/wizard/TempFile.h"
 #include "common/Text.h"
 
@@ -328,6 +329,11 @@ void WizardLogic::EnterPage(int page) {
     case kFinishedPage:
         m_view.setCaption(kAppTitle);
         m_view.setText(WizardControl::cmdCancel, kCloseCaption);
+        // The counts of the search page go with it: the last page keeps them, with what
+        // the run passed over.
+        if (m_run)
+            m_view.setText(WizardControl::lblSummary,
+                           RunSummaryText(m_run->Stats().rows(), m_account));
         break;
     default:
         break;
@@ -466,6 +472,7 @@ void WizardLogic::FillStatsList() {
             [readAhead = m_readAhead.get()](const std::string& path) {
                 return readAhead->Open(path);
             });
+        m_engine->SetObserver(&m_account);
         m_engineBinding = std::make_unique<run::EngineBinding>(*m_engine, m_runOptions,
                                                                m_runOptions.destinationFolder);
         m_run = std::make_unique<run::SearchRun>(m_handOff->View(), m_handOff->Prompt(),

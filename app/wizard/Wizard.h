@@ -9,6 +9,7 @@
 
 #include "extract/Prompt.h"
 #include "run/ReadAhead.h"
+#include "run/RunAccount.h"
 #include "extract/ResCore.h"
 #include "extract/ResourceKind.h"
 #include "run/RunBindings.h"
@@ -94,6 +95,9 @@ public:
     // hand-off says the run has finished.
     [[nodiscard]] const run::SearchRun* Run() const { return m_run.get(); }
     [[nodiscard]] const RunHandOff* HandOff() const { return m_handOff.get(); }
+    // What the engine passed over in this run: files it could not read, resources left
+    // out and why.
+    [[nodiscard]] const run::RunAccount& Account() const { return m_account; }
 
 private:
     class RunView;
@@ -124,6 +128,7 @@ private:
     std::unique_ptr<run::ReadAheadSearch> m_readAheadSearch;
     std::vector<std::string> m_statsKeys; // row keys of the statistics list
     ExtractionOptions m_runOptions;       // the worker's copy of the options
+    run::RunAccount m_account;            // what the engine passed over, for page 6
     std::unique_ptr<mResCore> m_engine;
     std::unique_ptr<run::EngineBinding> m_engineBinding;
     std::unique_ptr<run::SearchRun> m_run;

@@ -43,6 +43,7 @@ enum class WizardControl {
     aniAnim,
     // page 6
     cmdShowFolder,
+    lblSummary, // what the run did, below cmdShowFolder
 };
 
 class IWizardView {

@@ -118,6 +118,7 @@ constexpr ControlRow kControls[] = {
      44},
     {"cmdShowFolder", "fraScreen(6)", 3000, 1800, 2115, 435, "Show resources", true, true, 47},
     {"shpButtonFrame", "fraScreen(6)", 2985, 1785, 2145, 465, nullptr, true, true, -1},
+    {"lblSummary", "fraScreen(6)", 2565, 2400, 4335, 1815, "", true, true, 53},
 };
 
 QString CaptionOf(const QWidget* widget) {

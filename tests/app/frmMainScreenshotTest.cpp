@@ -144,6 +144,14 @@ protected:
             ASSERT_TRUE(
                 mb::writeFile(folder + "/mod" + std::to_string(i) + ".dll", b.build()).ok());
         }
+        // Beside them, what a run passes over: a bitmap the limits keep out, one that is
+        // not well formed and an empty web page, so the last page has all it can say.
+        mb::ModuleBuilder odd;
+        odd.add(ResId::number(2), ResId::number(1), 0x0409,
+                mb::makeDib(8, 8, 8, mb::pictures::rings()));
+        odd.add(ResId::number(2), ResId::number(2), 0x0409, std::vector<std::uint8_t>{7, 0, 0, 0});
+        odd.add(ResId::number(23), ResId::name("EMPTY.HTM"), 0x0409, std::vector<std::uint8_t>{});
+        ASSERT_TRUE(mb::writeFile(root + "/modules/system/odd.dll", odd.build()).ok());
     }
     void TearDown() override {
         window.reset();
@@ -226,6 +234,22 @@ TEST_F(Screenshots, EveryPageAsAUserReachesIt) {
         EXPECT_EQ(last.pixel(seam, y), last.pixel(c.Label20->x() - 1, y)) << "seam at y " << y;
     ExpectCreditsReadable(c.lblContact, c.imgWatermark);
     ExpectCreditsReadable(c.lblCopyright, c.imgWatermark);
+    // The run's summary below "Show resources": all of it shown (ExpectTextsFit), right
+    // of the picture strip, clear of the button's frame and the closing line, and dark
+    // enough on the page to be read.
+    EXPECT_EQ(c.lblSummary->text().count(QLatin1Char('\n')), 3) << c.lblSummary->text().toStdString();
+    EXPECT_TRUE(c.lblSummary->text().replace(QChar(0xA0), QLatin1Char(' ')).startsWith(
+        QStringLiteral("Files written: Bitmap 8, Icon 8,")));
+    EXPECT_GE(c.lblSummary->x(), c.fraWatermark->width());
+    EXPECT_GT(c.lblSummary->y(), c.shpButtonFrame->geometry().bottom());
+    EXPECT_LT(c.lblSummary->geometry().bottom(), c.Label18->y());
+    QRgb darkest = qRgb(255, 255, 255);
+    const QRect summary = c.lblSummary->geometry();
+    for (int y = summary.top(); y <= summary.bottom(); ++y)
+        for (int x = summary.left(); x <= summary.right(); ++x)
+            if (Luminance(last.pixel(x, y)) < Luminance(darkest))
+                darkest = last.pixel(x, y);
+    EXPECT_GE(Contrast(darkest, last.pixel(summary.right(), summary.bottom())), 7.0);
     EXPECT_TRUE(prompt.errors.empty());
 }
 

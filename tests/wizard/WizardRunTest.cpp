@@ -118,6 +118,30 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     EXPECT_EQ(services.stored.Priority, 2);
 }
 
+TEST_F(WizardRun, LastPageSaysWhatTheRunDidAndWhatItPassedOver) {
+    mb::ModuleBuilder b;
+    b.add(ResId::number(2), ResId::number(1), 0x0409, mb::makeDib(8, 8, 8, mb::pictures::rings()));
+    b.add(ResId::number(2), ResId::number(2), 0x0409, std::vector<std::uint8_t>{7, 0, 0, 0, 1});
+    b.add(ResId::number(23), ResId::name("EMPTY.HTM"), 0x0409, std::vector<std::uint8_t>{});
+    ASSERT_TRUE(mb::writeFile(root + "/modules/odd.dll", b.build()).ok());
+    load();
+    goTo(4);
+    EXPECT_EQ(view.text(C::lblSummary), "");
+    wizard->cmdNext_Click();
+    ASSERT_EQ(wizard->CurrentPage(), 6);
+    // The counts of the search page stay on the last one, with what was passed over.
+    std::string summary = view.text(C::lblSummary);
+    for (std::size_t at = summary.find("\u00A0"); at != std::string::npos;
+         at = summary.find("\u00A0"))
+        summary.replace(at, 2, " "); // the no-break spaces that keep a count on its line
+    EXPECT_EQ(summary,
+              "Files written: Bitmap 4, Icon 2, Cursor 0, Animated cursor 0, Video (AVI) 0, "
+              "Web page 2.\n"
+              "Left out by the limits: Bitmap 1.\n"
+              "Not well formed: Bitmap 1.\n"
+              "Empty or missing: Web page 1.");
+}
+
 TEST_F(WizardRun, ARelativeDestinationIsOpenedAsAWholePath) {
     // The destination as typed, relative to the folder the program started in.
     const auto started = std::filesystem::current_path();

@@ -1,0 +1,60 @@
+#include "app/wizard/RunSummary.h"
+
+#include "extract/ResourceKind.h"
+
+namespace harvix::wizard {
+
+namespace {
+
+// Joins the words of one "caption count" pair: a line of the narrow page breaks only
+// between pairs, never inside "Animated cursor 0".
+constexpr const char* kNoBreakSpace = "\u00A0";
+
+std::string Unbroken(std::string text) {
+    for (std::size_t at = text.find(' '); at != std::string::npos; at = text.find(' ', at))
+        text.replace(at, 1, kNoBreakSpace);
+    return text;
+}
+
+// "Caption count" for each row whose number is not 0 (or for every row, when
+// `keepZero`), joined by ", "; "" when none is left.
+template <typename CountOf>
+std::string PerKind(const std::vector<run::StatsRow>& rows, bool keepZero, CountOf countOf) {
+    std::string text;
+    for (const run::StatsRow& row : rows) {
+        const std::int64_t n = countOf(row);
+        if (n == 0 && !keepZero)
+            continue;
+        if (!text.empty())
+            text += ", ";
+        text += Unbroken(row.caption + " " + std::to_string(n));
+    }
+    return text;
+}
+
+ResourceKind KindOfRow(const run::StatsRow& row) {
+    return kAllResourceKinds[static_cast<std::size_t>(row.kind)];
+}
+
+} // namespace
+
+std::string RunSummaryText(const std::vector<run::StatsRow>& rows, const run::RunAccount& account) {
+    std::string text = "Files written: " +
+                       PerKind(rows, true, [](const run::StatsRow& row) { return row.count; }) +
+                       ".";
+    const auto cause = [&](const char* what, std::int64_t run::LeftOutCounts::*counted) {
+        const std::string counts = PerKind(rows, false, [&](const run::StatsRow& row) {
+            return account.LeftOut(KindOfRow(row)).*counted;
+        });
+        if (!counts.empty())
+            text += std::string("\n") + what + ": " + counts + ".";
+    };
+    cause("Left out by the limits", &run::LeftOutCounts::limits);
+    cause("Not well formed", &run::LeftOutCounts::malformed);
+    cause("Empty or missing", &run::LeftOutCounts::empty);
+    if (const std::int64_t unreadable = account.UnreadableFiles().count; unreadable != 0)
+        text += "\nFiles that could not be read: " + std::to_string(unreadable) + ".";
+    return text;
+}
+
+} // namespace harvix::wizard
