@@ -8,6 +8,7 @@
 #include "extract/module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
 #include "run/RunAccount.h"
+#include "search/PathSearch.h"
 #include "search/SearchCore.h"
 
 #include <cerrno>
@@ -18,6 +19,8 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <unordered_set>
+#include <vector>
 
 namespace harvix::cli {
 
@@ -90,13 +93,22 @@ public:
 
     bool writeFailed = false;
     run::RunAccount account;
+    // The files the caller named: every one of a file list, or the file arguments.
+    bool allNamed = false;
+    std::unordered_set<std::string> named;
+    bool namedUnreadable = false;
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
         auto module = OpenModule(FileName);
         if (!module) {
             // Not a loadable module: skipped, as the extraction does; a file that could
-            // not be opened or read is counted with its reason.
+            // not be opened or read is counted with its reason, and one the caller named
+            // (in a file list or as an argument) makes the listing fail.
+            const std::int64_t before = account.UnreadableFiles().count;
             account.ModuleNotOpened(FileName, module.error());
+            if (account.UnreadableFiles().count != before &&
+                (allNamed || named.count(FileName) != 0))
+                namedUnreadable = true;
             return;
         }
         std::string line;
@@ -164,26 +176,27 @@ int Usage(const char* message) {
 } // namespace
 
 const char* const kListUsage =
-    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] (FOLDER | --all-drives)\n"
+    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] (PATH... | --all-drives)\n"
     "  list [--format tsv|json] --files-from LIST [--null]\n"
-    "      Prints every resource of the matching modules below FOLDER, or on every fixed\n"
-    "      drive, one line per language version. --format tsv (the default): path, type,\n"
-    "      name, language and size in bytes, separated by tabs (tab, line break and\n"
-    "      backslash in a path or name are written \\t, \\n and \\\\). --format json: one\n"
-    "      JSON object per line with path, type, type_name, name, language, size and kind\n"
-    "      (a path that is not UTF-8 also as path_bytes). Subfolders are searched unless\n"
+    "      Prints every resource of the modules named or found, one line per language\n"
+    "      version. Each PATH is a module file, taken as it is (no mask applies), or a\n"
+    "      folder, searched for matching modules; --all-drives searches every fixed\n"
+    "      drive. --format tsv (the default): path, type, name, language and size in\n"
+    "      bytes, separated by tabs (tab, line break and backslash in a path or name are\n"
+    "      written \\t, \\n and \\\\). --format json: one JSON object per line with path,\n"
+    "      type, type_name, name, language, size and kind (a path that is not UTF-8\n"
+    "      also as path_bytes). Folders are searched with their subfolders unless\n"
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      --files-from LIST reads the files from LIST (- for standard input), one name\n"
-    "      a line, or NUL-separated with --null, instead of searching; no mask applies;\n"
-    "      names that are missing or cannot be read are counted on stderr, the first\n"
-    "      with its reason, and make the exit status 1.\n";
+    "      a line, or NUL-separated with --null, instead of searching; no mask applies.\n"
+    "      Files that cannot be read are counted on stderr, the first with its reason;\n"
+    "      one that was named (a PATH or a name in LIST) makes the exit status 1.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
     bool allDrives = false;
     std::string mask = kDefaultMask;
-    std::string folder;
-    bool haveFolder = false;
+    std::vector<std::string> paths;
     Format format = Format::Tsv;
     std::optional<std::string> filesFrom;
     bool nul = false;
@@ -215,20 +228,27 @@ int RunList(const Args& args) {
             nul = true;
         } else if (arg.starts_with("--")) {
             return Usage(("list: unknown option '" + arg + "'").c_str());
-        } else if (haveFolder) {
-            return Usage("list: give one folder");
         } else {
-            folder = arg;
-            haveFolder = true;
+            paths.push_back(arg);
         }
     }
+    const bool havePaths = !paths.empty();
     if (filesFrom) {
-        if (haveFolder || allDrives)
-            return Usage("list: give a folder, --all-drives or --files-from, only one");
-    } else if (haveFolder == allDrives) {
-        return Usage("list: give a folder or --all-drives");
+        if (havePaths || allDrives)
+            return Usage("list: give paths, --all-drives or --files-from, only one of them");
+    } else if (havePaths == allDrives) {
+        return Usage("list: give files or folders, or --all-drives");
     } else if (nul) {
         return Usage("list: --null goes with --files-from");
+    }
+    // Every path must be there before anything is listed.
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+            std::fprintf(stderr, "harvix-cli: list: not found: %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
     }
 
     ListPrinter printer(format);
@@ -239,6 +259,7 @@ int RunList(const Args& args) {
                          opened.error().message.c_str());
             return 2;
         }
+        printer.allNamed = true;
         list.SetEvents(&printer);
         list.ReportFiles();
         // A name the list gives that is missing or cannot be read is an error the caller
@@ -260,19 +281,22 @@ int RunList(const Args& args) {
         if (allDrives) {
             search.SearchSystemForFiles(mask);
         } else {
-            struct stat st {};
-            if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-                std::fprintf(stderr, "harvix-cli: list: folder not found: %s\n", folder.c_str());
-                return 2;
+            for (const std::string& path : paths) {
+                struct stat st {};
+                if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                    printer.named.insert(path);
             }
-            search.SearchForFiles(folder, recurse, mask);
+            cPathSearch pathSearch(search, paths);
+            pathSearch.SetEvents(&printer);
+            pathSearch.SearchForFiles(recurse, mask);
         }
+        ReportUnreadable(printer.account);
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
         std::fprintf(stderr, "harvix-cli: list: cannot write the output\n");
         return 1;
     }
-    return 0;
+    return printer.namedUnreadable ? 1 : 0;
 }
 
 const char* const kVersionUsage =

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -148,15 +149,58 @@ TEST_F(CliList, EscapesTabsAndLineBreaksInPathsAndNames) {
 
 TEST_F(CliList, RefusesBadUsageAndMissingFolders) {
     const std::vector<std::vector<std::string>> refused = {
-        {"list"},           {"list", root, "--all-drives"}, {"list", root, root},
+        {"list"},           {"list", root, "--all-drives"}, {"list", root, root + "/missing"},
         {"list", "--mask"}, {"list", "--bogus", root},      {"list", root + "/missing"},
-        {"version"}};
+        {"list", "--files-from", "-", root},                {"version"}};
     for (const auto& args : refused) {
         const Outcome r = Run(args);
         EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.out, "");
     }
+}
+
+TEST_F(CliList, TakesFilesAsTheyAreAndFoldersSearchedInTheOrderGiven) {
+    const std::string dll = Module("tree/a.dll", Pictures());
+    ModuleBuilder page;
+    page.add(ResId::number(23), ResId::number(1), 0, {'<', 'p', '>'});
+    const std::string odd = Module("odd.name", page); // no mask would take it
+    const std::string deep = Module("tree/sub/b.exe", page);
+    const std::string other = Module("other/c.dll", page);
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> files; // in order of their first line
+    };
+    const Case cases[] = {
+        {{odd}, {odd}},
+        {{odd, root + "/tree", other}, {odd, dll, deep, other}},
+        {{"--no-subfolders", root + "/other", root + "/tree", odd}, {other, dll, odd}},
+        {{"--mask", "*.exe", root + "/tree", dll}, {deep, dll}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"list"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome r = Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        std::vector<std::string> order;
+        std::istringstream lines(r.out);
+        for (std::string line; std::getline(lines, line);) {
+            const std::string file = line.substr(0, line.find('\t'));
+            if (order.empty() || order.back() != file)
+                order.push_back(file);
+        }
+        EXPECT_EQ(order, c.files) << ::testing::PrintToString(c.args);
+    }
+
+    // A named file that cannot be read fails the listing; what could be read is listed.
+    fs::create_directories(root + "/fifo");
+    ASSERT_EQ(::mkfifo((root + "/fifo/pipe.dll").c_str(), 0600), 0);
+    const Outcome pipe = Run({"list", root + "/fifo/pipe.dll", dll});
+    EXPECT_EQ(pipe.status, 1);
+    EXPECT_EQ(pipe.err, "harvix-cli: list: 1 file could not be read (first: " + root +
+                            "/fifo/pipe.dll: not a regular file)\n");
+    EXPECT_EQ(LinesOf(pipe.out, dll).size(), 4u);
 }
 
 TEST_F(CliList, FilesFromNamesThatCannotBeReadAreCountedAndFail) {
