@@ -37,8 +37,10 @@ void cFileVersion::readModule(const IResourceModule& module) {
 
 std::optional<std::array<std::uint16_t, 4>> cFileVersion::ParseVersionResource(
     std::span<const std::uint8_t> resource) {
-    // The root block: length, value length, type, the key "VS_VERSION_INFO" in UTF-16
-    // with its NUL, padding to 32 bits, then the value, a VS_FIXEDFILEINFO.
+    // The root block: length, value length, then (in a 32-bit module) a type and the key
+    // "VS_VERSION_INFO" in UTF-16, or (in a 16-bit module) the key in 8-bit characters
+    // right after the value length; the key's NUL, padding to 32 bits, then the value, a
+    // VS_FIXEDFILEINFO.
     ByteCursor whole(resource);
     auto length = whole.peekAt<std::uint16_t>(0);
     auto valueLength = whole.peekAt<std::uint16_t>(2);
@@ -49,15 +51,18 @@ std::optional<std::array<std::uint16_t, 4>> cFileVersion::ParseVersionResource(
     if (!block)
         return std::nullopt;
     ByteCursor c(*block);
-    if (!c.seek(6))
-        return std::nullopt;
-    for (char16_t expected : kRootKey) {
-        auto unit = c.u16();
-        if (!unit || *unit != expected)
-            return std::nullopt;
-    }
-    auto terminator = c.u16();
-    if (!terminator || *terminator != 0)
+    auto keyMatches = [&](std::uint64_t at, std::size_t unitSize) {
+        if (!c.seek(at))
+            return false;
+        for (char16_t expected : kRootKey) {
+            auto unit = unitSize == 2 ? c.u16() : Result<std::uint16_t>(c.u8().valueOr(0xFF));
+            if (!unit || *unit != expected)
+                return false;
+        }
+        auto terminator = unitSize == 2 ? c.u16() : Result<std::uint16_t>(c.u8().valueOr(0xFF));
+        return terminator && *terminator == 0;
+    };
+    if (!keyMatches(6, 2) && !keyMatches(4, 1))
         return std::nullopt;
     // Some resource compilers write a value length larger than the record; a smaller one
     // means there is no fixed record.

@@ -47,7 +47,8 @@ public:
     [[nodiscard]] int Compare(const cFileVersion& other) const;
 
     // The file version of a version resource: the VS_FIXEDFILEINFO of its root block
-    // "VS_VERSION_INFO", checked by its signature. Nothing when the bytes are not such a
+    // "VS_VERSION_INFO" (the key in UTF-16 as 32-bit modules write it, or in 8-bit
+    // characters as 16-bit modules do), checked by its signature. Nothing when the bytes are not such a
     // resource.
     [[nodiscard]] static std::optional<std::array<std::uint16_t, 4>> ParseVersionResource(
         std::span<const std::uint8_t> resource);

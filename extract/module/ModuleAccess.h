@@ -15,7 +15,7 @@
 namespace harvix {
 
 // A resource type or name: a numeric identifier (0..65535) or a text (UTF-8, converted
-// losslessly from the module's UTF-16).
+// losslessly from the module's UTF-16, or from the Windows-1252 text of a 16-bit module).
 struct ResId {
     bool numeric = true;
     std::uint16_t id = 0;
@@ -64,7 +64,8 @@ public:
 };
 
 // Opens a file as a module. Fails (NotLoadable) for anything that is not a PE32 or
-// PE32+ image, for files that are not regular files, and for files that cannot be read.
+// PE32+ image or a 16-bit (NE) module for Windows, for files that are not regular files,
+// and for files that cannot be read.
 // Never blocks on a FIFO or device and never maps the file: a small file is read whole,
 // of a larger one the headers and the resource section (or, when that section is large,
 // its directory in small blocks and each resource's data when it is loaded).

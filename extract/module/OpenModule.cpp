@@ -2,6 +2,7 @@
 // that another program cuts short faults on the next access). A very small file is
 // read whole; of a larger one only the headers and the resource section are read, with
 // positioned reads bounded by the file's size.
+#include "extract/module/NeModule.h"
 #include "extract/module/PeModule.h"
 
 #include <algorithm>
@@ -130,14 +131,44 @@ Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
         if (!read)
             return cannotOpen(path, read.error().message, read.error().code);
         auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(read).value());
-        auto module = PeModule::parse(std::span<const std::uint8_t>(*bytes), bytes);
+        auto module = OpenModuleFromBytesKept(std::span<const std::uint8_t>(*bytes), bytes);
+        if (!module)
+            return cannotOpen(path, module.error().message);
+        return std::move(module).value();
+    }
+    auto file = std::make_shared<const ModuleFile>(fd, size);
+    ModuleImage image;
+    image.fileSize = size;
+    image.file = file;
+    if (isNeImage(image)) {
+        auto module = NeModule::read(std::move(image));
         if (!module)
             return cannotOpen(path, module.error().message);
         return std::unique_ptr<IResourceModule>(std::move(module).value());
     }
-    auto module = PeModule::read(std::make_shared<const ModuleFile>(fd, size), kReadSectionLimit);
+    auto module = PeModule::read(std::move(file), kReadSectionLimit);
     if (!module)
         return cannotOpen(path, module.error().message);
+    return std::unique_ptr<IResourceModule>(std::move(module).value());
+}
+
+Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytesKept(std::span<const std::uint8_t> bytes,
+                                                                 std::shared_ptr<const void> keepAlive) {
+    ModuleImage image;
+    image.held = bytes;
+    image.fileSize = bytes.size();
+    image.keepAlive = keepAlive;
+    // The signature at the offset the DOS header names tells a 16-bit module ("NE")
+    // from a 32- or 64-bit one ("PE\0\0").
+    if (isNeImage(image)) {
+        auto module = NeModule::read(std::move(image));
+        if (!module)
+            return module.error();
+        return std::unique_ptr<IResourceModule>(std::move(module).value());
+    }
+    auto module = PeModule::parse(bytes, std::move(keepAlive));
+    if (!module)
+        return module.error();
     return std::unique_ptr<IResourceModule>(std::move(module).value());
 }
 

@@ -532,18 +532,12 @@ std::vector<std::uint8_t> PeModule::load(const ResId& type, const ResId& name) c
 }
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytes(std::span<const std::uint8_t> image) {
-    auto module = PeModule::parse(image, nullptr);
-    if (!module)
-        return module.error();
-    return std::unique_ptr<IResourceModule>(std::move(module).value());
+    return OpenModuleFromBytesKept(image, nullptr);
 }
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromBuffer(std::vector<std::uint8_t> image) {
     auto owner = std::make_shared<const std::vector<std::uint8_t>>(std::move(image));
-    auto module = PeModule::parse(*owner, owner);
-    if (!module)
-        return module.error();
-    return std::unique_ptr<IResourceModule>(std::move(module).value());
+    return OpenModuleFromBytesKept(*owner, owner);
 }
 
 } // namespace harvix

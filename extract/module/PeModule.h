@@ -49,6 +49,11 @@ struct ModuleImage {
     std::shared_ptr<const ModuleFile> file; // may be empty: then only `held` is readable
 };
 
+// Opens a module image held in memory, a 16-bit or a 32/64-bit one, as its signature
+// says. `keepAlive` owns the memory behind `bytes` (or is empty when the caller does).
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytesKept(std::span<const std::uint8_t> bytes,
+                                                                               std::shared_ptr<const void> keepAlive);
+
 class PeModule final : public IResourceModule {
 public:
     struct LanguageEntry {

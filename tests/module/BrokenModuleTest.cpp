@@ -55,7 +55,7 @@ struct FaultCase {
 const FaultCase kFaultCases[] = {
     {Fault::NoMzSignature, Expect::NotLoadable},
     {Fault::MzOnly, Expect::NotLoadable},
-    {Fault::NeOnly, Expect::NotLoadable},
+    {Fault::NeOnly, Expect::NoResources},
     {Fault::NoPeSignature, Expect::NotLoadable},
     {Fault::LfanewPastEnd, Expect::NotLoadable},
     {Fault::BadOptionalMagic, Expect::NotLoadable},

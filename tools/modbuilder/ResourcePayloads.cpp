@@ -513,25 +513,23 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
 
 namespace harvix::modbuilder {
 
-std::uint16_t addIconGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstIconId,
-                           const std::vector<GroupImage>& images, const Picture& picture,
-                           std::uint16_t language) {
+std::uint16_t addIconGroup(const AddResource& add, const ResId& group, std::uint16_t firstIconId,
+                           const std::vector<GroupImage>& images, const Picture& picture) {
     std::vector<GroupEntry> entries;
     std::uint16_t id = firstIconId;
     for (const GroupImage& image : images) {
         std::vector<std::uint8_t> bytes = makeIconImage(image.width, image.height, image.bitCount, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
                                      static_cast<std::uint32_t>(bytes.size()), id});
-        builder.add(ResId::number(3), ResId::number(id), language, std::move(bytes));
+        add(ResId::number(3), ResId::number(id), std::move(bytes));
         ++id;
     }
-    builder.add(ResId::number(14), group, language, makeGroupIconDir(entries));
+    add(ResId::number(14), group, makeGroupIconDir(entries));
     return id;
 }
 
-std::uint16_t addCursorGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstCursorId,
-                             const std::vector<GroupImage>& images, const Picture& picture, int hotX,
-                             int hotY, std::uint16_t language) {
+std::uint16_t addCursorGroup(const AddResource& add, const ResId& group, std::uint16_t firstCursorId,
+                             const std::vector<GroupImage>& images, const Picture& picture, int hotX, int hotY) {
     std::vector<GroupEntry> entries;
     std::uint16_t id = firstCursorId;
     for (const GroupImage& image : images) {
@@ -539,11 +537,31 @@ std::uint16_t addCursorGroup(ModuleBuilder& builder, const ResId& group, std::ui
                                                           hotX * image.width / 32, hotY * image.height / 32, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
                                      static_cast<std::uint32_t>(bytes.size()), id});
-        builder.add(ResId::number(1), ResId::number(id), language, std::move(bytes));
+        add(ResId::number(1), ResId::number(id), std::move(bytes));
         ++id;
     }
-    builder.add(ResId::number(12), group, language, makeGroupCursorDir(entries));
+    add(ResId::number(12), group, makeGroupCursorDir(entries));
     return id;
+}
+
+std::uint16_t addIconGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstIconId,
+                           const std::vector<GroupImage>& images, const Picture& picture,
+                           std::uint16_t language) {
+    return addIconGroup(
+        [&](const ResId& type, const ResId& name, std::vector<std::uint8_t> bytes) {
+            builder.add(type, name, language, std::move(bytes));
+        },
+        group, firstIconId, images, picture);
+}
+
+std::uint16_t addCursorGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstCursorId,
+                             const std::vector<GroupImage>& images, const Picture& picture, int hotX,
+                             int hotY, std::uint16_t language) {
+    return addCursorGroup(
+        [&](const ResId& type, const ResId& name, std::vector<std::uint8_t> bytes) {
+            builder.add(type, name, language, std::move(bytes));
+        },
+        group, firstCursorId, images, picture, hotX, hotY);
 }
 
 } // namespace harvix::modbuilder

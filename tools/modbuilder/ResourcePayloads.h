@@ -103,6 +103,15 @@ struct GroupImage {
     int bitCount = 8;
 };
 
+// Adds one resource to a module being built (of either form).
+using AddResource = std::function<void(const ResId& type, const ResId& name, std::vector<std::uint8_t> bytes)>;
+
+// The group helpers below for any module form.
+std::uint16_t addIconGroup(const AddResource& add, const ResId& group, std::uint16_t firstIconId,
+                           const std::vector<GroupImage>& images, const Picture& picture);
+std::uint16_t addCursorGroup(const AddResource& add, const ResId& group, std::uint16_t firstCursorId,
+                             const std::vector<GroupImage>& images, const Picture& picture, int hotX, int hotY);
+
 // Adds an icon group: one RT_ICON (3) resource per image, numbered from `firstIconId`,
 // and the RT_GROUP_ICON (14) resource `group` naming them. Returns the next free id.
 std::uint16_t addIconGroup(ModuleBuilder& builder, const ResId& group, std::uint16_t firstIconId,
