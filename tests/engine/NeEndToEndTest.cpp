@@ -1,0 +1,161 @@
+// The engine on 16-bit modules: a Windows 3.x program gives the very files the same
+// resources give in a 32-bit module, icon libraries give their icons, font files and the
+// pictures of Windows 2.x modules give nothing, and broken modules never crash.
+#include "extract/Destination.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace harvix {
+namespace {
+
+using namespace harvix::testing;
+namespace mb = harvix::modbuilder;
+namespace fs = std::filesystem;
+
+class NeEndToEnd : public ::testing::Test {
+protected:
+    std::string Prepare(const std::string& name) {
+        const std::string dest = dir / name;
+        EXPECT_FALSE(PrepareDestination(dest, KindSwitches{true, true, true, true, true, true},
+                                        {"/w", true, "*.exe"}, prompt));
+        return dest;
+    }
+    bool Extract(const std::string& path, const std::string& dest) {
+        return core.ExtractFromFile(path, options, target, dest);
+    }
+
+    ScratchDir dir;
+    ExtractionOptions options;
+    ScriptedPrompt prompt;
+    CollectingTarget target;
+    mResCore core{prompt};
+};
+
+// The same resources, in the order both forms keep them, into either kind of module.
+void AddSampleResources(const mb::AddResource& add) {
+    add(ResId::number(2), ResId::name("LOGO"), mb::makeDib(40, 30, 8, mb::pictures::gradient()));
+    add(ResId::number(2), ResId::number(101), mb::makeDib(32, 32, 4, mb::pictures::checker(4)));
+    add(ResId::number(2), ResId::number(102), mb::makeDib(17, 16, 1, mb::pictures::checker(2)));
+    mb::addIconGroup(add, ResId::name("APPICON"), 1, {{32, 32, 1}, {32, 32, 4}, {32, 32, 8}, {16, 16, 8}},
+                     mb::pictures::disc({20, 20, 200, 255}));
+    mb::addCursorGroup(add, ResId::number(1), 10, {{32, 32, 1}}, mb::pictures::arrow(), 4, 6);
+}
+
+std::map<std::string, ByteVector> FilesUnder(const std::string& root) {
+    std::map<std::string, ByteVector> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file() && entry.path().filename() != "__index.txt")
+            files[fs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path().string());
+    return files;
+}
+
+TEST_F(NeEndToEnd, AProgramGivesTheFilesOfThe32BitForm) {
+    // Windows 3.x pictures have 1, 4 and 8 bits per pixel: all of them are let through.
+    options.bitmapDepth = {1, 32};
+    options.iconDepth = {1, 32};
+    mb::ModuleBuilder pe;
+    pe.setSorted(false);
+    AddSampleResources([&](const ResId& t, const ResId& n, std::vector<std::uint8_t> b) { pe.add(t, n, 0x409, std::move(b)); });
+    const std::string peDir = dir / "pe";
+    fs::create_directories(peDir);
+    ASSERT_TRUE(mb::writeFile(peDir + "/app.exe", pe.build()).ok());
+    const std::string peDest = Prepare("pe-out");
+    EXPECT_FALSE(Extract(peDir + "/app.exe", peDest));
+    const auto expected = FilesUnder(peDest);
+    ASSERT_EQ(target.found.size(), 5u); // three bitmaps, one icon, one cursor
+
+    for (unsigned shift : {0u, 4u, 9u}) {
+        SCOPED_TRACE("shift " + std::to_string(shift));
+        mb::NeBuilder ne(mb::NeForm::Program);
+        ne.setShift(shift).setPadding(0x5A);
+        AddSampleResources(ne.adder());
+        const std::string neDir = dir / ("ne" + std::to_string(shift));
+        fs::create_directories(neDir);
+        ASSERT_TRUE(mb::writeFile(neDir + "/app.exe", ne.build()).ok());
+        const std::string neDest = Prepare("ne-out" + std::to_string(shift));
+        target.found.clear();
+        EXPECT_FALSE(Extract(neDir + "/app.exe", neDest));
+        EXPECT_EQ(target.found.size(), 5u);
+        EXPECT_EQ(FilesUnder(neDest), expected);
+        // The records are those of the 32-bit form, the folder of the source aside.
+        for (const char* kind : {"Bitmaps", "Icons", "Cursors"}) {
+            std::string records = ReadFileText(neDest + "/" + kind + "/__index.txt");
+            std::string peRecords = ReadFileText(peDest + "/" + kind + "/__index.txt");
+            for (std::string* text : {&records, &peRecords})
+                for (auto at = text->find(dir.path()); at != std::string::npos; at = text->find(dir.path()))
+                    text->replace(at, text->find("/app.exe", at) - at, "");
+            EXPECT_EQ(records, peRecords) << kind;
+        }
+    }
+    EXPECT_TRUE(prompt.errors.empty());
+}
+
+TEST_F(NeEndToEnd, IconLibrariesGiveTheirIcons) {
+    for (mb::NeForm form : {mb::NeForm::IconLibrary, mb::NeForm::IconLibraryIm}) {
+        mb::NeBuilder b(form);
+        std::uint16_t next = 1;
+        for (const char* name : {"STAR", "MOON", "SUN"})
+            next = mb::addIconGroup(b.adder(), ResId::name(name), next, {{32, 32, 4}, {32, 32, 8}},
+                                    mb::pictures::rings());
+        const std::string module = dir / (form == mb::NeForm::IconLibrary ? "old.icl" : "im.icl");
+        ASSERT_TRUE(mb::writeFile(module, b.build()).ok());
+        const std::string dest = Prepare(form == mb::NeForm::IconLibrary ? "old" : "im");
+        target.found.clear();
+        EXPECT_FALSE(Extract(module, dest));
+        ASSERT_EQ(target.found.size(), 3u);
+        EXPECT_EQ(ListDir(dest + "/Icons/32x32"), (std::vector<std::string>{"8"}));
+        EXPECT_EQ(ListDir(dest + "/Icons/32x32/8").size(), 3u);
+    }
+}
+
+// Font files and the pictures of Windows 2.x modules (icons without groups, bitmaps
+// that depend on the display) are nothing the engine extracts, and no error either.
+TEST_F(NeEndToEnd, FontsAndWindows2PicturesGiveNothing) {
+    mb::NeBuilder font(mb::NeForm::Font);
+    font.add(ResId::number(7), ResId::name("FONTDIR"), mb::makeFontDirectory({"Sample Sans", "Sample Serif"}, 10));
+    font.add(ResId::number(8), ResId::number(1), mb::makeFont("Sample Sans", 10));
+    font.add(ResId::number(8), ResId::number(2), mb::makeFont("Sample Serif", 10));
+    ASSERT_TRUE(mb::writeFile(dir / "sample.fon", font.build()).ok());
+
+    mb::NeBuilder old(mb::NeForm::Program);
+    old.setWindowsVersion(2, 0);
+    old.add(ResId::number(2), ResId::number(1), mb::makeOldBitmap(32, 16));
+    old.add(ResId::number(3), ResId::number(1), mb::makeOldBitmap(32, 64));
+    old.add(ResId::number(1), ResId::number(1), mb::makeOldBitmap(32, 64));
+    ASSERT_TRUE(mb::writeFile(dir / "paint.exe", old.build()).ok());
+
+    const std::string dest = Prepare("out");
+    EXPECT_FALSE(Extract(dir / "sample.fon", dest));
+    EXPECT_FALSE(Extract(dir / "paint.exe", dest));
+    EXPECT_TRUE(target.found.empty());
+    EXPECT_TRUE(prompt.errors.empty());
+    EXPECT_EQ(ListDir(dest + "/Bitmaps"), (std::vector<std::string>{"__index.txt"}));
+}
+
+TEST_F(NeEndToEnd, BrokenModulesNeverCrash) {
+    const std::string dest = Prepare("out");
+    auto sample = [] {
+        mb::NeBuilder b;
+        AddSampleResources(b.adder());
+        return b;
+    };
+    for (mb::NeFault fault : mb::allNeFaults()) {
+        const std::string module = dir / (std::string(mb::neFaultName(fault)) + ".exe");
+        ASSERT_TRUE(mb::writeFile(module, sample().inject(fault).build()).ok());
+        EXPECT_FALSE(Extract(module, dest)) << mb::neFaultName(fault);
+    }
+    const auto whole = sample().build();
+    for (std::size_t size = 0; size < whole.size(); size += 97) {
+        const std::string module = dir / ("cut" + std::to_string(size) + ".exe");
+        ASSERT_TRUE(mb::writeFile(module, sample().truncateTo(size).build()).ok());
+        EXPECT_FALSE(Extract(module, dest));
+    }
+    EXPECT_TRUE(prompt.errors.empty());
+}
+
+} // namespace
+} // namespace harvix
