@@ -10,6 +10,7 @@
 #include "cli/PngOption.h"
 #include "common/Paths.h"
 #include "run/ReadAhead.h"
+#include "run/RunAssembly.h"
 #include "extract/ResCore.h"
 #include "run/ResultStats.h"
 #include "run/RunAccount.h"
@@ -20,7 +21,6 @@
 #include "search/SearchCore.h"
 #include "run/SearchRun.h"
 #include "settings/Settings.h"
-#include "app/wizard/WizardTexts.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -340,41 +340,45 @@ class CliPrompt final : public IPrompt {
 public:
     explicit CliPrompt(bool yes) : m_yes(yes), m_interactive(isTerminal(STDIN_FILENO)) {}
 
-    Answer AskYesNo(const std::string& text) override {
-        if (m_yes && text == kFolderExistsQuestion)
-            return Answer::Yes;
+    // Ctrl-C stops: it confirms the cancel question and refuses every other.
+    Answer confirmCancel() override {
         if (!m_interactive) {
-            m_refused = text;
+            m_refused = kCancelQuestion;
             return Answer::No;
         }
-        // Ctrl-C stops: it confirms the cancel question and refuses any other.
-        const bool stopIsYes = text == run::kCancelQuestion;
-        return ask(text, "[y/N]", 'y', stopIsYes) ? Answer::Yes : Answer::No;
+        return ask(kCancelQuestion, "[y/N]", 'y', true) ? Answer::Yes : Answer::No;
     }
 
-    Answer AskRetryCancel(const std::string& text) override {
+    Answer continueIntoExisting(const std::string&) override {
+        if (m_yes)
+            return Answer::Yes;
         if (!m_interactive) {
-            ShowError(text);
+            m_refused = kFolderExistsQuestion;
+            return Answer::No;
+        }
+        return ask(kFolderExistsQuestion, "[y/N]", 'y', false) ? Answer::Yes : Answer::No;
+    }
+
+    Answer retryDiskFull(const std::string&) override {
+        if (!m_interactive) {
+            showError({Failure::WriteFailed, kDiskFullMessage, {}});
             return Answer::Cancel;
         }
-        return ask(text, "[r]etry / [C]ancel", 'r', false) ? Answer::Retry : Answer::Cancel;
+        return ask(kDiskFullMessage, "[r]etry / [C]ancel", 'r', false) ? Answer::Retry
+                                                                      : Answer::Cancel;
     }
 
-    void ShowError(const std::string& text) override {
+    void showError(const ShownError& error) override {
         if (m_beforeMessage)
             m_beforeMessage();
         // A refused destination: the path and the system's reason say more than the
         // wizard's box can.
-        if (text == kFolderInvalidMessage && m_refusal && !m_refusal->empty()) {
-            complain("The specified folder is invalid: " + *m_refusal);
+        if (error.failure == Failure::InvalidDestination && !error.detail.empty()) {
+            complain("The specified folder is invalid: " + error.detail);
             return;
         }
-        complain(text);
+        complain(error.text);
     }
-
-    // Where the destination preparation puts what it refused and why; it is filled
-    // before the invalid-folder message is shown.
-    void setRefusal(const std::string* refusal) { m_refusal = refusal; }
 
     // The question that was answered No for want of a terminal, if any.
     [[nodiscard]] const std::optional<std::string>& refused() const { return m_refused; }
@@ -408,7 +412,6 @@ private:
     bool m_interactive;
     std::optional<std::string> m_refused;
     std::function<void()> m_beforeMessage;
-    const std::string* m_refusal = nullptr;
 };
 
 // The run's effects on a terminal: one progress line on stderr, rewritten in place.
@@ -647,7 +650,7 @@ int RunExtract(const Args& args) {
             return finish(2, "refused", message);
         }
     } else if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
-        const std::string message = std::string(wizard::kFolderNotFound) + " ('" + settings.Folder + "')";
+        const std::string message = std::string(run::kFolderNotFound) + " ('" + settings.Folder + "')";
         complain(message);
         return finish(2, "refused", oneLine(message));
     }
@@ -659,14 +662,13 @@ int RunExtract(const Args& args) {
         anyKind = anyKind || on;
     facts.kinds = kinds;
     if (!anyKind) {
-        complain(wizard::kNoResourceType);
-        return finish(2, "refused", std::string(wizard::kNoResourceType));
+        complain(run::kNoResourceType);
+        return finish(2, "refused", std::string(run::kNoResourceType));
     }
 
     CliPrompt prompt(req.yes);
     const IndexHeaderInfo header{settings.Folder, settings.SubFolders, settings.Mask};
     std::string refusal;
-    prompt.setRefusal(&refusal);
     if (PrepareDestination(settings.DestPath, kinds, header, prompt, RealFileSystem(), &refusal)) {
         if (prompt.refused())
             complain(*prompt.refused() + " (use --yes to add to it)");
@@ -689,26 +691,23 @@ int RunExtract(const Args& args) {
     const bool interactive = isTerminal(STDIN_FILENO);
     CliView view(isTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
-    // Modules are read ahead on other threads; the engine writes on this one.
-    run::ModuleReadAhead readAhead(run::ReadAheadLimits(req.jobs));
     const auto pngMirror = MakePngMirror(req.png, options.destinationFolder);
-    mResCore engine(prompt, pngMirror ? *pngMirror : RealFileSystem(),
-                    [&readAhead](const std::string& path) { return readAhead.Open(path); });
-    engine.SetObserver(&account);
-    run::EngineBinding engineBinding(engine, options, options.destinationFolder);
     cSearchCore core;
     core.SetUnlistedFolderHandler(
         [&account](const std::string& folder, int error) { account.FolderNotListed(folder, error); });
-    run::SearchCoreBinding coreBinding(core);
-    // The files come from the walk or from the list; either way they are read ahead.
-    std::optional<run::FileListBinding> listBinding;
-    if (fileList)
-        listBinding.emplace(*fileList);
-    run::IRunSearch& found =
-        listBinding ? static_cast<run::IRunSearch&>(*listBinding) : coreBinding;
-    run::ReadAheadSearch source(found, readAhead);
+    run::SearchCoreBinding walk(core);
     CliClock clock;
-    run::SearchRun searchRun(view, prompt, source, engineBinding, clock);
+    run::RunChoice choice;
+    choice.search = run::SearchSettingsFrom(settings);
+    choice.options = options;
+    choice.readers = req.jobs;
+    run::RunAssembly assembly(choice, view, prompt,
+                              {.walk = walk,
+                               .fileSystem = pngMirror ? *pngMirror : RealFileSystem(),
+                               .clock = clock,
+                               .fileList = fileList ? &*fileList : nullptr,
+                               .observer = &account});
+    run::SearchRun& searchRun = assembly.Run();
     view.setRun(&searchRun);
 
     if (interactive) {
@@ -721,12 +720,7 @@ int RunExtract(const Args& args) {
     }
     if (isTerminal(STDERR_FILENO))
         std::signal(SIGWINCH, onResize);
-    searchRun.Stats().FillStatsList(kinds);
-    run::SearchSettings searchSettings = run::SearchSettingsFrom(settings);
-    // A list that is a regular file is counted first, so the progress moves by names.
-    if (fileList)
-        searchSettings.SubFolders = fileList->CanCount();
-    searchRun.StartSearch(searchSettings);
+    assembly.Start();
     std::signal(SIGWINCH, SIG_DFL);
     if (interactive) {
         std::signal(SIGINT, SIG_DFL);
@@ -765,7 +759,7 @@ int RunExtract(const Args& args) {
         complain("the search was cancelled");
         return finish(1, "cancelled", std::string("the search was cancelled"));
     default: {
-        std::string message = engine.LastErrorDescription();
+        std::string message = assembly.Engine().LastErrorDescription();
         const auto first = message.find_first_not_of(' ');
         message = first == std::string::npos ? std::string("an error stopped the run")
                                               : oneLine(message.substr(first));

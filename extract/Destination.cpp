@@ -111,8 +111,8 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
                         std::string* refusal) {
     auto invalid = [&](std::string why) {
         if (refusal)
-            *refusal = std::move(why);
-        prompt.ShowError(kFolderInvalidMessage);
+            *refusal = why;
+        prompt.showError({Failure::InvalidDestination, kFolderInvalidMessage, std::move(why)});
         return true;
     };
     // An empty text would name the root folder: a cancelled folder chooser must never
@@ -133,7 +133,7 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
         if (number == kErrPathNotFound)
             return invalid(RefusalReason(made.error()));
         if (fs.IsDirectory(destination)) {
-            if (prompt.AskYesNo(kFolderExistsQuestion) != Answer::Yes)
+            if (prompt.continueIntoExisting(destinationText) != Answer::Yes)
                 return true;
         } else {
             // Neither made nor there: a file of that name, a folder we may not write in,

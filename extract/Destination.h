@@ -31,9 +31,8 @@ std::string IndexHeaderText(const IndexHeaderInfo& info, std::time_t when);
 // missing; what the file held stays before it.
 Status WriteIndexHeader(IFileSystem& fs, const std::string& indexPath, const IndexHeaderInfo& info);
 
-// Messages of the preparation.
-inline constexpr const char* kFolderExistsQuestion =
-    "The specified folder already exists.\r\nDo you want to continue?";
+// The message of a destination that cannot be used (the question of one that exists
+// already is kFolderExistsQuestion).
 inline constexpr const char* kFolderInvalidMessage =
     "The specified folder is invalid.\r\nPlease type another name.";
 

@@ -133,14 +133,16 @@ struct mResCore::Impl {
             errorNumber = RuntimeErrorNumber(*error);
             errorDescription = error->message;
             if (errorNumber == kErrDiskFull) {
-                if (prompt.AskRetryCancel(kDiskFullMessage) == Answer::Retry)
+                if (prompt.retryDiskFull(path) == Answer::Retry)
                     continue;
                 return false;
             }
             const auto first = errorDescription.find_first_not_of(' ');
-            if (first != std::string::npos)
-                prompt.ShowError(errorDescription.substr(
-                    first, errorDescription.find_last_not_of(' ') + 1 - first));
+            if (first != std::string::npos) {
+                const std::size_t last = errorDescription.find_last_not_of(' ');
+                prompt.showError({Failure::WriteFailed,
+                                  errorDescription.substr(first, last + 1 - first), path});
+            }
             return false;
         }
     }

@@ -47,9 +47,6 @@ public:
 // Opens a file as a module; OpenModule unless a test supplies another.
 using ModuleOpener = std::function<Result<std::unique_ptr<IResourceModule>>(const std::string&)>;
 
-inline constexpr const char* kDiskFullMessage =
-    "The drive is full.\r\nPlease free some space on the drive.";
-
 class mResCore {
 public:
     explicit mResCore(IPrompt& prompt, IFileSystem& fs = RealFileSystem(),

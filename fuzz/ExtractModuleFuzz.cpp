@@ -16,9 +16,10 @@ using namespace harvix;
 
 class QuietPrompt : public IPrompt {
 public:
-    Answer AskYesNo(const std::string&) override { return Answer::No; }
-    Answer AskRetryCancel(const std::string&) override { return Answer::Cancel; }
-    void ShowError(const std::string&) override {}
+    Answer confirmCancel() override { return Answer::No; }
+    Answer continueIntoExisting(const std::string&) override { return Answer::No; }
+    Answer retryDiskFull(const std::string&) override { return Answer::Cancel; }
+    void showError(const ShownError&) override {}
 };
 
 class CountingTarget : public IResFoundTarget {

@@ -148,17 +148,21 @@ class RunHandOff::WorkerPrompt final : public IPrompt {
 public:
     explicit WorkerPrompt(std::shared_ptr<Shared> shared) : m_s(std::move(shared)) {}
 
-    Answer AskYesNo(const std::string& text) override {
-        // The run asks one question, whether to cancel: once the window has gone, yes.
-        return m_s->ask([text](IPrompt& p) { return p.AskYesNo(text); }, Answer::Yes);
+    Answer confirmCancel() override {
+        // Once the window has gone, the run stops.
+        return m_s->ask([](IPrompt& p) { return p.confirmCancel(); }, Answer::Yes);
     }
-    Answer AskRetryCancel(const std::string& text) override {
-        return m_s->ask([text](IPrompt& p) { return p.AskRetryCancel(text); }, Answer::Cancel);
+    Answer continueIntoExisting(const std::string& folder) override {
+        return m_s->ask([folder](IPrompt& p) { return p.continueIntoExisting(folder); },
+                        Answer::No);
     }
-    void ShowError(const std::string& text) override {
+    Answer retryDiskFull(const std::string& path) override {
+        return m_s->ask([path](IPrompt& p) { return p.retryDiskFull(path); }, Answer::Cancel);
+    }
+    void showError(const ShownError& error) override {
         (void)m_s->ask(
-            [text](IPrompt& p) {
-                p.ShowError(text);
+            [error](IPrompt& p) {
+                p.showError(error);
                 return Answer::Ok;
             },
             Answer::Ok);

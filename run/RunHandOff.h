@@ -12,7 +12,8 @@
 //    the cancel handler runs (the run then asks its question through Prompt());
 //  - Close() (the window going away) drops every effect not yet applied, ends the run as
 //    a confirmed cancel at its next poll (a waiting or later question gets the answer
-//    that stops the run: Yes to cancelling, Cancel to a retry), and waits for the worker.
+//    that stops the run: Yes to cancelling, Cancel to a retry, No to going on into an
+//    existing folder), and waits for the worker.
 #pragma once
 
 #include "extract/Prompt.h"

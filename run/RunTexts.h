@@ -10,7 +10,11 @@ inline constexpr const char* kPleaseWait = "Please wait while Harvix is looking 
 inline constexpr const char* kInitializing = "Initializing...";
 inline constexpr const char* kRemainingTime = "Remaining time: ";
 
-inline constexpr const char* kCancelQuestion = "Are you sure you want to cancel the search?";
+// The checks before a run: the folder to search, and the kinds.
+inline constexpr const char* kFolderNotFound =
+    "The folder could not be found.\r\nPlease specify a valid folder.";
+inline constexpr const char* kNoResourceType = "Please choose at least one resource type.";
+
 inline constexpr const char* kSearchError =
     "An error has occured during the search.\r\nHarvix will now close.";
 

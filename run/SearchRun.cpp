@@ -102,7 +102,7 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
 
     if (m_engine.ExtractFromFile(FileName, *this)) {
         Cancel = true;
-        m_prompt.ShowError(kSearchError);
+        m_prompt.showError({Failure::RunStopped, kSearchError, {}});
         m_view.setCancelEnabled(false);
         m_view.stopAnimation();
         m_clock.Sleep(m_closeDelay);
@@ -163,7 +163,7 @@ void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
     }
     if (m_outcome != RunOutcome::Running && m_outcome != RunOutcome::NotStarted)
         return;
-    if (m_prompt.AskYesNo(kCancelQuestion) != Answer::Yes)
+    if (m_prompt.confirmCancel() != Answer::Yes)
         return;
     m_view.setCancelEnabled(false);
     m_cancelRequested = true;

@@ -87,21 +87,21 @@ void QtWizardDialogs::OpenFolder(QWidget* parent, const std::string& path,
     watch->start(50);
 }
 
-Answer MessageBoxPrompt::AskYesNo(const std::string& text) {
+Answer MessageBoxPrompt::YesNoBox(const std::string& text) {
     return ask(m_parent, QMessageBox::Warning, text, QMessageBox::Yes | QMessageBox::No,
                QMessageBox::Yes) == QMessageBox::Yes
                ? Answer::Yes
                : Answer::No;
 }
 
-Answer MessageBoxPrompt::AskRetryCancel(const std::string& text) {
+Answer MessageBoxPrompt::RetryCancelBox(const std::string& text) {
     return ask(m_parent, QMessageBox::Critical, text, QMessageBox::Retry | QMessageBox::Cancel,
                QMessageBox::Retry) == QMessageBox::Retry
                ? Answer::Retry
                : Answer::Cancel;
 }
 
-void MessageBoxPrompt::ShowError(const std::string& text) {
+void MessageBoxPrompt::ErrorBox(const std::string& text) {
     (void)ask(m_parent, QMessageBox::Critical, text, QMessageBox::Ok, QMessageBox::Ok);
 }
 

@@ -41,13 +41,14 @@ public:
 // Message boxes titled "Harvix": a question with Yes and No and the warning icon, a full
 // disk with Retry and Cancel and the error icon, a message with OK and the error icon.
 // The two sentences of a message stand on two lines.
-class MessageBoxPrompt final : public IPrompt {
+class MessageBoxPrompt final : public BoxPrompt {
 public:
     explicit MessageBoxPrompt(QWidget* parent) : m_parent(parent) {}
 
-    Answer AskYesNo(const std::string& text) override;
-    Answer AskRetryCancel(const std::string& text) override;
-    void ShowError(const std::string& text) override;
+protected:
+    Answer YesNoBox(const std::string& text) override;
+    Answer RetryCancelBox(const std::string& text) override;
+    void ErrorBox(const std::string& text) override;
 
 private:
     QWidget* m_parent;

@@ -2,6 +2,7 @@
 
 #include "extract/Destination.h"
 #include "run/LimitText.h"
+#include "run/RunSettings.h"
 #include "common/Paths.h"
 #include "app/wizard/RunSummary.h"
 #include "app/wizard/TempFile.h"
@@ -170,7 +171,7 @@ void WizardLogic::cmdBack_Click() {
 void WizardLogic::cmdCancel_Click() {
     if (m_unloaded)
         return;
-    if (m_currentPage == kSearchPage && m_handOff) {
+    if (m_currentPage == kSearchPage && m_handOff != nullptr) {
         // The run asks its question from where it stands, within moments.
         m_handOff->RequestCancel();
         return;
@@ -289,7 +290,7 @@ bool WizardLogic::leaveResourceTypes() {
     // A cell the limit editor refused can only come from elsewhere; the run must not
     // start on a limit nobody can read, so the page is not left.
     if (Status limits = ReadLimits(m_view, m_options); !limits.ok()) {
-        m_prompt.ShowError(limits.error().message);
+        m_prompt.showError({Failure::RefusedInput, limits.error().message, {}});
         m_view.setFocus(WizardControl::lvResTypes);
         return true;
     }
@@ -333,7 +334,7 @@ void WizardLogic::EnterPage(int page) {
         // the run passed over.
         if (m_run)
             m_view.setText(WizardControl::lblSummary,
-                           RunSummaryText(m_run->Stats().rows(), m_account));
+                           RunSummaryText(m_searchRun->Stats().rows(), m_account));
         break;
     default:
         break;
@@ -352,7 +353,7 @@ void WizardLogic::InitPageTitles() {
 bool WizardLogic::CheckFolder(const std::string& path) {
     if (!path.empty() && m_services.FileSystem().IsDirectory(path))
         return false;
-    m_prompt.ShowError(kFolderNotFound);
+    m_prompt.showError({Failure::RefusedInput, kFolderNotFound, {}});
     m_view.setFocus(WizardControl::txtFolder);
     return true;
 }
@@ -361,7 +362,7 @@ bool WizardLogic::CheckResTypes() {
     for (bool on : m_settings.ResTypes)
         if (on)
             return false;
-    m_prompt.ShowError(kNoResourceType);
+    m_prompt.showError({Failure::RefusedInput, kNoResourceType, {}});
     m_view.setFocus(WizardControl::lvResTypes);
     return true;
 }
@@ -437,7 +438,7 @@ void WizardLogic::lvResTypes_DblClick() {
     // Each part must be readable as a range, or leaving the page could not read it.
     for (const std::string_view part : parts) {
         if (!run::ParseLimitText(part).ok()) {
-            m_prompt.ShowError(invalidLimitMessage(part));
+            m_prompt.showError({Failure::RefusedInput, invalidLimitMessage(part), {}});
             m_view.setFocus(WizardControl::lvResTypes);
             return;
         }
@@ -458,37 +459,24 @@ void WizardLogic::cmdBrowseDest_Click() {
 
 void WizardLogic::FillStatsList() {
     if (!m_run) {
-        m_handOff = std::make_unique<RunHandOff>(*m_runView, m_prompt, m_postToWindow,
-                                                 m_postToWindow ? RunHandOff::Worker::OwnThread
-                                                                : RunHandOff::Worker::Inline);
-        // The worker reads the options of its own copy; the window's stay the window's.
-        m_runOptions = m_options;
-        // Modules are read ahead on other threads, as in harvix-cli extract without --jobs.
-        m_readAhead = std::make_unique<run::ModuleReadAhead>(run::ReadAheadLimits(std::nullopt));
-        m_readAheadSearch =
-            std::make_unique<run::ReadAheadSearch>(m_services.Search(), *m_readAhead);
-        m_engine = std::make_unique<mResCore>(
-            m_handOff->Prompt(), m_services.FileSystem(),
-            [readAhead = m_readAhead.get()](const std::string& path) {
-                return readAhead->Open(path);
-            });
-        m_engine->SetObserver(&m_account);
-        m_engineBinding = std::make_unique<run::EngineBinding>(*m_engine, m_runOptions,
-                                                               m_runOptions.destinationFolder);
-        m_run = std::make_unique<run::SearchRun>(m_handOff->View(), m_handOff->Prompt(),
-                                                 *m_readAheadSearch, *m_engineBinding,
-                                                 m_services.Clock());
-        m_run->setPriorityApplier(
+        // The settings and options are final once the search page is entered; the run
+        // takes its own copy, so the window's stay the window's.
+        run::RunChoice choice;
+        choice.search = run::SearchSettingsFrom(m_settings);
+        choice.options = m_options;
+        m_run = std::make_unique<run::RunAssembly>(
+            choice, *m_runView, m_prompt, m_postToWindow,
+            run::RunServices{.walk = m_services.Search(),
+                             .fileSystem = m_services.FileSystem(),
+                             .clock = m_services.Clock(),
+                             .observer = &m_account});
+        m_searchRun = &m_run->Run();
+        m_handOff = m_run->HandOff();
+        m_searchRun->setPriorityApplier(
             [this](std::int16_t position) { m_services.ApplyPriority(position); });
-        run::SearchRun* searchRun = m_run.get();
-        m_handOff->setCountReader([searchRun](int row) {
-            return searchRun->Stats().rows()[static_cast<std::size_t>(row)].countText();
-        });
-        m_handOff->setCancelHandler([searchRun] { searchRun->cmdCancel_Click(kSearchPage); });
     }
-    m_run->Stats().FillStatsList(m_options.kindEnabled);
     m_statsKeys.clear();
-    for (const run::StatsRow& row : m_run->Stats().rows()) {
+    for (const run::StatsRow& row : m_searchRun->Stats().rows()) {
         m_statsKeys.push_back(row.key);
         m_view.addStatsRow(row.key, row.caption, row.imageIndex, row.countText());
     }
@@ -524,12 +512,8 @@ void WizardLogic::removeAnimTempFile() {
 }
 
 void WizardLogic::StartSearch() {
-    if (!m_run)
-        return;
-    const run::SearchSettings search{m_settings.SearchSystem, m_settings.Folder,
-                                     m_settings.SubFolders, m_settings.Mask, m_settings.Priority};
-    run::SearchRun* searchRun = m_run.get();
-    m_handOff->Start([searchRun, search] { searchRun->StartSearch(search); });
+    if (m_run)
+        m_run->Start();
 }
 
 // ---------------------------------------------------------------------------------
@@ -548,7 +532,7 @@ void WizardLogic::cmdShowFolder_Click() {
         std::string message(text.substr(0, at));
         message += folder;
         message += text.substr(at + 2);
-        m_prompt.ShowError(message);
+        m_prompt.showError({Failure::FolderNotShown, message, folder});
     });
 }
 

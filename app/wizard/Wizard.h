@@ -8,11 +8,10 @@
 #pragma once
 
 #include "extract/Prompt.h"
-#include "run/ReadAhead.h"
 #include "run/RunAccount.h"
 #include "extract/ResCore.h"
 #include "extract/ResourceKind.h"
-#include "run/RunBindings.h"
+#include "run/RunAssembly.h"
 #include "run/RunHandOff.h"
 #include "run/SearchRun.h"
 #include "settings/Settings.h"
@@ -93,8 +92,8 @@ public:
     [[nodiscard]] bool Unloaded() const { return m_unloaded; }
     // The run, once the search page has been entered. Its state may be read once the
     // hand-off says the run has finished.
-    [[nodiscard]] const run::SearchRun* Run() const { return m_run.get(); }
-    [[nodiscard]] const RunHandOff* HandOff() const { return m_handOff.get(); }
+    [[nodiscard]] const run::SearchRun* Run() const { return m_searchRun; }
+    [[nodiscard]] const RunHandOff* HandOff() const { return m_handOff; }
     // What the engine passed over in this run: files it could not read, resources left
     // out and why.
     [[nodiscard]] const run::RunAccount& Account() const { return m_account; }
@@ -121,18 +120,14 @@ private:
     bool m_closeCommandRemoved = false;
     bool m_unloaded = false;
 
-    // The run's objects, made when the search page is entered. The hand-off goes first
-    // (it waits for the worker), the window side it posts to last.
+    // The run, made when the search page is entered. It goes first (its hand-off waits
+    // for the worker), the window side it posts to last.
     std::unique_ptr<RunView> m_runView;
-    std::unique_ptr<run::ModuleReadAhead> m_readAhead;
-    std::unique_ptr<run::ReadAheadSearch> m_readAheadSearch;
     std::vector<std::string> m_statsKeys; // row keys of the statistics list
-    ExtractionOptions m_runOptions;       // the worker's copy of the options
-    run::RunAccount m_account;            // what the engine passed over, for page 6
-    std::unique_ptr<mResCore> m_engine;
-    std::unique_ptr<run::EngineBinding> m_engineBinding;
-    std::unique_ptr<run::SearchRun> m_run;
-    std::unique_ptr<RunHandOff> m_handOff;
+    run::RunAccount m_account;             // what the engine passed over, for page 6
+    std::unique_ptr<run::RunAssembly> m_run;
+    run::SearchRun* m_searchRun = nullptr; // m_run's, once it is made
+    RunHandOff* m_handOff = nullptr;       // m_run's, once it is made
 };
 
 } // namespace harvix

@@ -1,6 +1,8 @@
 // The texts the wizard shows, apart from those of the static layout.
 #pragma once
 
+#include "run/RunTexts.h"
+
 #include <array>
 
 namespace harvix::wizard {
@@ -30,9 +32,9 @@ inline constexpr const char* kNextCaption = "&Next >";
 inline constexpr const char* kFinishCaption = "Finish";
 inline constexpr const char* kCloseCaption = "Close";
 
-inline constexpr const char* kFolderNotFound =
-    "The folder could not be found.\r\nPlease specify a valid folder.";
-inline constexpr const char* kNoResourceType = "Please choose at least one resource type.";
+// The checks before a run, which harvix-cli makes as well.
+using run::kFolderNotFound;
+using run::kNoResourceType;
 
 // The limit editor of the resource-type list.
 inline constexpr const char* kLimitPrompt = "Limit file with this option";

@@ -54,7 +54,7 @@ public:
 
 // Message boxes as a user answers them: a question stays open for `holdMs` while the
 // window goes on (as under a modal box), then takes the next scripted answer.
-class UserPrompt final : public IPrompt {
+class UserPrompt final : public BoxPrompt {
 public:
     std::deque<Answer> answers;
     int holdMs = 0;
@@ -63,9 +63,10 @@ public:
     std::vector<qint64> shownAtMs; // since `clock` was started
     QElapsedTimer clock;
 
-    Answer AskYesNo(const std::string& text) override { return show(text, Answer::No); }
-    Answer AskRetryCancel(const std::string& text) override { return show(text, Answer::Cancel); }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
+protected:
+    Answer YesNoBox(const std::string& text) override { return show(text, Answer::No); }
+    Answer RetryCancelBox(const std::string& text) override { return show(text, Answer::Cancel); }
+    void ErrorBox(const std::string& text) override { errors.push_back(text); }
 
 private:
     Answer show(const std::string& text, Answer fallback) {

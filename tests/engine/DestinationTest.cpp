@@ -147,7 +147,7 @@ TEST_F(Prepare, NewFolderGetsTheChosenKindsOnly) {
     EXPECT_EQ(ListDir(dest + "/Icons"), std::vector<std::string>{"__index.txt"});
     EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/__index.txt")), 1);
     EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/Icons/__index.txt")), 1);
-    EXPECT_TRUE(prompt.yesNo.empty());
+    EXPECT_TRUE(prompt.asked.empty());
     EXPECT_TRUE(prompt.errors.empty());
 
     // All six, the trailing "/" making no difference.
@@ -172,9 +172,12 @@ TEST_F(Prepare, MissingParentOrAFileInTheWayIsAnInvalidFolder) {
                                        &refusal))
             << text;
         EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
-        EXPECT_TRUE(p.yesNo.empty());
+        EXPECT_TRUE(p.asked.empty());
         // The path and the system's reason, for a caller that shows more than the box.
         EXPECT_EQ(refusal.rfind(text, 0), 0u) << refusal;
+        ASSERT_EQ(p.shown.size(), 1u);
+        EXPECT_EQ(p.shown[0].failure, Failure::InvalidDestination);
+        EXPECT_EQ(p.shown[0].detail, refusal);
         EXPECT_NE(refusal.find(why), std::string::npos) << refusal;
     }
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"file"});
@@ -187,7 +190,8 @@ TEST_F(Prepare, ExistingFolderYesAddsOneHeaderBlockAndMissingFolders) {
 
     prompt.answers = {Answer::Yes};
     EXPECT_FALSE(Run(dest, Only({ResourceKind::Bitmap, ResourceKind::Html})));
-    EXPECT_EQ(prompt.yesNo, std::vector<std::string>{kFolderExistsQuestion});
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::ContinueIntoExisting});
+    EXPECT_EQ(prompt.paths, std::vector<std::string>{dest});
     EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/__index.txt")), 2);
     EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/Bitmaps/__index.txt")), 2);
     EXPECT_EQ(HeaderBlocks(ReadFileText(dest + "/Web pages/__index.txt")), 1);
@@ -197,7 +201,7 @@ TEST_F(Prepare, ExistingFolderYesAddsOneHeaderBlockAndMissingFolders) {
 TEST_F(Prepare, ExistingFolderNoWritesNothing) {
     prompt.answers = {Answer::No};
     EXPECT_TRUE(Run(dir.path() + "/", Only({ResourceKind::Bitmap})));
-    EXPECT_EQ(prompt.yesNo.size(), 1u);
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::ContinueIntoExisting});
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{});
 }
 
@@ -210,7 +214,7 @@ TEST_F(Prepare, EmptyOrBlankTextIsInvalidAndMakesNothing) {
         EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs,
                                        &refusal));
         EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
-        EXPECT_TRUE(p.yesNo.empty());
+        EXPECT_TRUE(p.asked.empty());
         EXPECT_NE(refusal.find("no destination folder given"), std::string::npos);
     }
 }

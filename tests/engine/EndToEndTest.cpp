@@ -168,8 +168,9 @@ protected:
 class FreeingPrompt : public ScriptedPrompt {
 public:
     std::string filler;
-    Answer AskRetryCancel(const std::string& text) override {
-        retryCancel.push_back(text);
+    Answer retryDiskFull(const std::string& path) override {
+        asked.push_back(Question::RetryDiskFull);
+        paths.push_back(path);
         if (!filler.empty() && std::filesystem::remove(filler))
             return Answer::Retry; // room made: try again
         return Answer::Cancel;
@@ -196,7 +197,7 @@ TEST_F(FullDisk, RetryAfterFreeingSpaceThenCancelWhenFullAgain) {
     ExtractionOptions options;
     EXPECT_TRUE(engine.ExtractFromFile(module, options, t, dest));
     EXPECT_EQ(engine.LastErrorNumber(), kErrDiskFull);
-    EXPECT_EQ(p.retryCancel.size(), 2u);
+    EXPECT_EQ(p.count(Question::RetryDiskFull), 2u);
     EXPECT_GE(t.found.size(), 1u);
     EXPECT_LT(t.found.size(), 8u);
     ExpectIndexMatchesFiles(dest);

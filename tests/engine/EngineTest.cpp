@@ -462,7 +462,8 @@ TEST_F(Engine, DiskFullRetryWritesTheSamePathOnce) {
         .add(kBitmap, N(2), Dib(32, 32, 24))
         .add(kBitmap, N(3), Dib(32, 32, 24));
     EXPECT_FALSE(Run(m));
-    EXPECT_EQ(prompt.retryCancel, std::vector<std::string>{kDiskFullMessage});
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::RetryDiskFull});
+    EXPECT_EQ(prompt.paths, std::vector<std::string>{Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp"});
     EXPECT_EQ(Records(ResourceKind::Bitmap).size(), 3u);
     EXPECT_EQ(target.found.size(), 3u);
     EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp").size(),
@@ -510,7 +511,8 @@ TEST_F(Engine, OtherErrorsAreShownAndStopLeavingNoUnrecordedFile) {
         EXPECT_EQ(engine.LastErrorNumber(), c.number);
         ASSERT_EQ(p.errors.size(), 1u);
         EXPECT_NE(p.errors[0].find(scratch / "Bitmaps/"), std::string::npos) << p.errors[0];
-        EXPECT_TRUE(p.retryCancel.empty());
+        EXPECT_TRUE(p.asked.empty());
+        EXPECT_EQ(p.shown[0].failure, Failure::WriteFailed);
         EXPECT_TRUE(t.found.empty());
         EXPECT_EQ(ListDir(scratch / "Bitmaps"), std::vector<std::string>{});
     }
@@ -531,7 +533,7 @@ TEST_F(Engine, IconSplitErrorIsAnErrorOfTheIcon) {
     FakeModule m;
     AddIcons(m, 1, {{32, 32, 0, 1, 8, 10, 1}});
     EXPECT_FALSE(Run(m));
-    EXPECT_EQ(prompt.retryCancel.size(), 1u);
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::RetryDiskFull});
     EXPECT_EQ(Records(ResourceKind::Icon).size(), 1u);
     EXPECT_EQ(ReadFileBytes(Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico").size(), 32u);
 }

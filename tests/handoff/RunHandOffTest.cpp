@@ -84,23 +84,30 @@ struct RecordingWindow : IRunWindow {
     void closeProgram() override { note("close"); }
 };
 
-// Answers with a function of its own, on the window's thread.
+// Answers with a function of its own, on the window's thread, by the question; records
+// each question by name with what it is about.
 struct WindowPrompt : IPrompt {
-    std::function<Answer(const std::string&)> answer = [](const std::string&) {
-        return Answer::No;
-    };
+    std::function<Answer(Question)> answer = [](Question) { return Answer::No; };
     std::vector<std::string> asked;
     std::thread::id thread = std::this_thread::get_id();
     bool elsewhere = false;
 
-    Answer take(const std::string& text) {
-        elsewhere = elsewhere || std::this_thread::get_id() != thread;
-        asked.push_back(text);
-        return answer(text);
+    Answer take(Question question, const std::string& what) {
+        note(what);
+        return answer(question);
     }
-    Answer AskYesNo(const std::string& text) override { return take(text); }
-    Answer AskRetryCancel(const std::string& text) override { return take(text); }
-    void ShowError(const std::string& text) override { (void)take(text); }
+    void note(const std::string& what) {
+        elsewhere = elsewhere || std::this_thread::get_id() != thread;
+        asked.push_back(what);
+    }
+    Answer confirmCancel() override { return take(Question::ConfirmCancel, "confirmCancel"); }
+    Answer continueIntoExisting(const std::string& folder) override {
+        return take(Question::ContinueIntoExisting, "continueIntoExisting " + folder);
+    }
+    Answer retryDiskFull(const std::string& path) override {
+        return take(Question::RetryDiskFull, "retryDiskFull " + path);
+    }
+    void showError(const ShownError& error) override { note("showError " + error.text); }
 };
 
 class HandOff : public ::testing::Test {
@@ -171,25 +178,31 @@ TEST_F(HandOff, QuestionsAreAskedOnTheWindowsThreadAndTheWorkerWaitsForTheAnswer
     std::atomic<bool> answeredAll{false};
     std::vector<Answer> got;
     handOff.Start([&] {
-        got.push_back(handOff.Prompt().AskYesNo("cancel?"));
-        got.push_back(handOff.Prompt().AskRetryCancel("disk full"));
-        handOff.Prompt().ShowError("failed");
+        got.push_back(handOff.Prompt().confirmCancel());
+        got.push_back(handOff.Prompt().retryDiskFull("/d/a.bmp"));
+        got.push_back(handOff.Prompt().continueIntoExisting("/d"));
+        handOff.Prompt().showError({Failure::RunStopped, "failed", {}});
         answeredAll = true;
     });
     // The window holds the first question open (a modal box) for a while: the worker
     // stands still meanwhile.
-    prompt.answer = [&](const std::string& text) {
-        if (text == "cancel?") {
+    prompt.answer = [&](Question question) {
+        switch (question) {
+        case Question::ConfirmCancel:
             std::this_thread::sleep_for(200ms);
             EXPECT_FALSE(answeredAll);
             return Answer::Yes;
+        case Question::RetryDiskFull:
+            return Answer::Retry;
+        default:
+            return Answer::No;
         }
-        return Answer::Retry;
     };
     ASSERT_TRUE(finish());
     EXPECT_TRUE(answeredAll);
-    EXPECT_THAT(got, ElementsAre(Answer::Yes, Answer::Retry));
-    EXPECT_THAT(prompt.asked, ElementsAre("cancel?", "disk full", "failed"));
+    EXPECT_THAT(got, ElementsAre(Answer::Yes, Answer::Retry, Answer::No));
+    EXPECT_THAT(prompt.asked, ElementsAre("confirmCancel", "retryDiskFull /d/a.bmp",
+                                          "continueIntoExisting /d", "showError failed"));
     EXPECT_FALSE(prompt.elsewhere);
 }
 
@@ -229,8 +242,9 @@ TEST_F(HandOff, CloseStopsAWaitingQuestionDropsEffectsAndEndsTheWorker) {
     handOff.Start([&] {
         handOff.View().setStatusText("before");
         asking = true;
-        got.push_back(handOff.Prompt().AskRetryCancel("disk full"));
-        got.push_back(handOff.Prompt().AskYesNo("cancel?"));
+        got.push_back(handOff.Prompt().retryDiskFull("/d/a.bmp"));
+        got.push_back(handOff.Prompt().confirmCancel());
+        got.push_back(handOff.Prompt().continueIntoExisting("/d"));
         handOff.View().setStatusText("after");
         handOff.View().poll();
     });
@@ -240,7 +254,8 @@ TEST_F(HandOff, CloseStopsAWaitingQuestionDropsEffectsAndEndsTheWorker) {
     // The window goes away without ever running its loop again.
     handOff.Close();
     EXPECT_TRUE(handOff.Finished());
-    EXPECT_THAT(got, ElementsAre(Answer::Cancel, Answer::Yes));
+    // Each gets the answer that stops: no retry, the cancel confirmed, no going on.
+    EXPECT_THAT(got, ElementsAre(Answer::Cancel, Answer::Yes, Answer::No));
     EXPECT_EQ(cancels, 1); // the run is told to stop
     loop.runFor(50ms);
     EXPECT_TRUE(window.log.empty());
@@ -309,16 +324,16 @@ TEST_F(HandOff, ARunAsksWithinHalfASecondMidStretchWaitsWhileAskedAndGoesOnAfter
     ASSERT_TRUE(loop.runUntil([&] { return search.steps > 150; }));
     std::vector<double> waits;
     int stepsWhileAsked = -1;
-    prompt.answer = [&](const std::string&) {
+    prompt.answer = [&](Question) {
         const int before = search.steps;
         std::this_thread::sleep_for(300ms);
         stepsWhileAsked = search.steps - before;
         return Answer::No;
     };
     const auto clickedAt = Clock::now();
-    prompt.answer = [&, hold = prompt.answer](const std::string& text) {
+    prompt.answer = [&, hold = prompt.answer](Question question) {
         waits.push_back(std::chrono::duration<double>(Clock::now() - clickedAt).count());
-        return hold(text);
+        return hold(question);
     };
     handOff.RequestCancel();
     ASSERT_TRUE(finish());
@@ -327,7 +342,7 @@ TEST_F(HandOff, ARunAsksWithinHalfASecondMidStretchWaitsWhileAskedAndGoesOnAfter
     ASSERT_EQ(waits.size(), 1u);
     EXPECT_LT(waits[0], 0.5);
     EXPECT_LE(stepsWhileAsked, 1);
-    EXPECT_THAT(prompt.asked, ElementsAre(run::kCancelQuestion));
+    EXPECT_THAT(prompt.asked, ElementsAre("confirmCancel"));
     EXPECT_EQ(searchRun.Outcome(), run::RunOutcome::Completed);
     EXPECT_EQ(search.files, 10);
     EXPECT_EQ(window.log.back(), "finished");
@@ -344,7 +359,7 @@ TEST_F(HandOff, YesEndsTheRunAndClosesTheProgramBetweenFiles) {
     handOff.setCancelHandler([&] { searchRun.cmdCancel_Click(); });
     handOff.Start([&] { searchRun.StartSearch({false, "/m", false, "*.dll", 3}); });
     ASSERT_TRUE(loop.runUntil([&] { return search.steps > 50; }));
-    prompt.answer = [](const std::string&) { return Answer::Yes; };
+    prompt.answer = [](Question) { return Answer::Yes; };
     handOff.RequestCancel();
     ASSERT_TRUE(finish());
     loop.runFor(20ms);

@@ -98,19 +98,22 @@ uid_t UnprivilegedUser();
 
 // ---- one run inside the test process: the real search, engine and run -------------------
 
-// Answers the engine's and the run's questions from a function and records every text.
+// Answers the engine's and the run's questions: Yes to going on into an existing folder
+// and to cancelling, a full disk from a function; records the full disks and every
+// failure's text.
 class RecordingPrompt : public IPrompt {
 public:
-    std::function<Answer(const std::string&)> onRetryCancel = [](const std::string&) { return Answer::Cancel; };
-    std::vector<std::string> retryCancel;
+    std::function<Answer(const std::string&)> onDiskFull = [](const std::string&) { return Answer::Cancel; };
+    std::vector<std::string> diskFull; // the path of each full disk
     std::vector<std::string> errors;
 
-    Answer AskYesNo(const std::string&) override { return Answer::Yes; }
-    Answer AskRetryCancel(const std::string& text) override {
-        retryCancel.push_back(text);
-        return onRetryCancel(text);
+    Answer confirmCancel() override { return Answer::Yes; }
+    Answer continueIntoExisting(const std::string&) override { return Answer::Yes; }
+    Answer retryDiskFull(const std::string& path) override {
+        diskFull.push_back(path);
+        return onDiskFull(path);
     }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
+    void showError(const ShownError& error) override { errors.push_back(error.text); }
 };
 
 // What the run showed, for the assertions.

@@ -201,8 +201,8 @@ std::string DiskFillsUpScenario(Disk& disk, const std::string& src) {
     // Room for one clip and a third of the next.
     run.beforeFile = [&](const std::string&) { disk.leave(kClip + kClip / 3); };
     std::vector<std::string> seenAtFirstQuestion;
-    run.prompt.onRetryCancel = [&](const std::string&) {
-        if (run.prompt.retryCancel.size() > 1)
+    run.prompt.onDiskFull = [&](const std::string&) {
+        if (run.prompt.diskFull.size() > 1)
             return Answer::Cancel;
         for (const auto& entry : fs::directory_iterator(videos))
             seenAtFirstQuestion.push_back(entry.path().filename().string());
@@ -211,7 +211,7 @@ std::string DiskFillsUpScenario(Disk& disk, const std::string& src) {
     };
     CHILD_CHECK(run.Run(), "the destination was refused");
 
-    CHILD_CHECK(run.prompt.retryCancel.size() == 2, "not asked twice");
+    CHILD_CHECK(run.prompt.diskFull.size() == 2, "not asked twice");
     std::sort(seenAtFirstQuestion.begin(), seenAtFirstQuestion.end());
     CHILD_CHECK((seenAtFirstQuestion == std::vector<std::string>{"__index.txt", "clips.dll.avi"}),
                 "the cut clip was left at the first question");

@@ -1,6 +1,7 @@
-// The one prompt fake of the tests: answers questions from a script (No to a yes/no
-// question and Cancel to retry/cancel once the script has run out) and records every
-// text it was shown.
+// The one prompt fake of the tests: answers every question from one script, in the
+// order of asking (No to a yes/no question and Cancel to a full disk once the script has
+// run out), and records each question by name, with the text the window would show, and
+// every failure reported.
 #pragma once
 
 #include "extract/Prompt.h"
@@ -14,23 +15,37 @@ namespace harvix::testing {
 class ScriptedPrompt : public IPrompt {
 public:
     std::deque<Answer> answers;
-    std::vector<std::string> questions; // every question, of either kind, in order
-    std::vector<std::string> yesNo, retryCancel, errors;
+    std::vector<Question> asked;        // every question, in order
+    std::vector<std::string> questions; // the text of each, as the window shows it
+    std::vector<std::string> paths;     // the folder or file each was about (none: empty)
+    std::vector<std::string> errors;    // the text of each failure reported
+    std::vector<ShownError> shown;      // the failures themselves
 
-    Answer AskYesNo(const std::string& text) override {
-        questions.push_back(text);
-        yesNo.push_back(text);
-        return next(Answer::No);
+    Answer confirmCancel() override { return ask(Question::ConfirmCancel, {}, Answer::No); }
+    Answer continueIntoExisting(const std::string& folder) override {
+        return ask(Question::ContinueIntoExisting, folder, Answer::No);
     }
-    Answer AskRetryCancel(const std::string& text) override {
-        questions.push_back(text);
-        retryCancel.push_back(text);
-        return next(Answer::Cancel);
+    Answer retryDiskFull(const std::string& path) override {
+        return ask(Question::RetryDiskFull, path, Answer::Cancel);
     }
-    void ShowError(const std::string& text) override { errors.push_back(text); }
+    void showError(const ShownError& error) override {
+        errors.push_back(error.text);
+        shown.push_back(error);
+    }
 
-private:
-    Answer next(Answer fallback) {
+    // How many times `question` was asked.
+    [[nodiscard]] std::size_t count(Question question) const {
+        std::size_t n = 0;
+        for (Question q : asked)
+            n += q == question ? 1 : 0;
+        return n;
+    }
+
+protected:
+    Answer ask(Question question, const std::string& path, Answer fallback) {
+        asked.push_back(question);
+        questions.emplace_back(QuestionText(question));
+        paths.push_back(path);
         if (answers.empty())
             return fallback;
         Answer a = answers.front();

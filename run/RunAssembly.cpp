@@ -1,0 +1,66 @@
+#include "run/RunAssembly.h"
+
+
+namespace harvix::run {
+
+RunAssembly::RunAssembly(const RunChoice& choice, IRunView& view, IPrompt& prompt,
+                         const RunServices& services)
+    : m_choice(choice), m_fileList(services.fileList) {
+    buildEngine(services, prompt);
+    buildRun(view, prompt, services.clock);
+}
+
+RunAssembly::RunAssembly(const RunChoice& choice, IRunWindow& window, IPrompt& windowPrompt,
+                         RunHandOff::Post post, const RunServices& services)
+    : m_choice(choice), m_fileList(services.fileList) {
+    const auto worker = post ? RunHandOff::Worker::OwnThread : RunHandOff::Worker::Inline;
+    m_handOff = std::make_unique<RunHandOff>(window, windowPrompt, std::move(post), worker);
+    buildEngine(services, m_handOff->Prompt());
+    buildRun(m_handOff->View(), m_handOff->Prompt(), services.clock);
+    SearchRun* searchRun = m_run.get();
+    m_handOff->setCountReader([searchRun](int row) {
+        return searchRun->Stats().rows()[static_cast<std::size_t>(row)].countText();
+    });
+    m_handOff->setCancelHandler([searchRun] { searchRun->cmdCancel_Click(kSearchPage); });
+}
+
+RunAssembly::~RunAssembly() {
+    if (m_handOff)
+        m_handOff->Close();
+}
+
+void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
+    // Modules are read ahead on other threads; the engine writes on the run's thread.
+    m_readAhead = std::make_unique<ModuleReadAhead>(ReadAheadLimits(m_choice.readers));
+    if (m_fileList)
+        m_listBinding.emplace(*m_fileList);
+    IRunSearch& files = m_listBinding ? static_cast<IRunSearch&>(*m_listBinding) : services.walk;
+    m_source = std::make_unique<ReadAheadSearch>(files, *m_readAhead);
+    m_engine = std::make_unique<mResCore>(
+        prompt, services.fileSystem,
+        [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
+    if (services.observer != nullptr)
+        m_engine->SetObserver(services.observer);
+    m_engineBinding = std::make_unique<EngineBinding>(*m_engine, m_choice.options,
+                                                      m_choice.options.destinationFolder);
+}
+
+void RunAssembly::buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock) {
+    m_run = std::make_unique<SearchRun>(view, prompt, *m_source, *m_engineBinding, clock);
+    m_run->Stats().FillStatsList(m_choice.options.kindEnabled);
+}
+
+void RunAssembly::Start() {
+    SearchSettings search = m_choice.search;
+    // A list that is a regular file is counted first, so that the progress moves by
+    // names; one read from a pipe cannot be read twice.
+    if (m_fileList)
+        search.SubFolders = m_fileList->CanCount();
+    SearchRun* searchRun = m_run.get();
+    if (m_handOff)
+        m_handOff->Start([searchRun, search] { searchRun->StartSearch(search); });
+    else
+        m_run->StartSearch(search);
+}
+
+} // namespace harvix::run

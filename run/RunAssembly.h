@@ -1,0 +1,89 @@
+// One extraction run, put together in one place for both front ends. From what the user
+// chose (where to search or the list of files to take, the mask, the kinds, the limits,
+// the destination, the priority and the number of readers), a view and a prompt, it
+// builds the read-ahead of modules, the engine with its binding, and the search run; for
+// a window whose run executes on a worker thread, also the hand-off between the two.
+// The wizard and harvix-cli extract differ only in what they pass in.
+#pragma once
+
+#include "extract/FileSystem.h"
+#include "extract/Prompt.h"
+#include "extract/ResCore.h"
+#include "run/ReadAhead.h"
+#include "run/RunBindings.h"
+#include "run/RunHandOff.h"
+#include "run/SearchRun.h"
+#include "search/FileList.h"
+
+#include <memory>
+#include <optional>
+
+namespace harvix::run {
+
+// What the user chose for one run.
+struct RunChoice {
+    SearchSettings search;     // all drives or a folder, subfolders, mask, priority
+    ExtractionOptions options; // kinds, limits and destination
+    // Threads that read modules ahead of the writing (0: the run opens every file
+    // itself); none given: as many as ReadAheadLimits starts with and adds.
+    std::optional<unsigned> readers;
+};
+
+// What the run works with, borrowed for its life: the walk over the folders, or a list
+// that names the files instead; how output files are written; the clock; and, when
+// wanted, who hears what became of every file and resource.
+struct RunServices {
+    IRunSearch& walk;
+    IFileSystem& fileSystem;
+    IRunClock& clock;
+    cFileList* fileList = nullptr;         // set: its names, in its order, instead of the walk
+    IExtractObserver* observer = nullptr;
+};
+
+class RunAssembly {
+public:
+    // A run on the calling thread (harvix-cli): its effects go to `view` and its
+    // questions to `prompt` as they come.
+    RunAssembly(const RunChoice& choice, IRunView& view, IPrompt& prompt,
+                const RunServices& services);
+
+    // A run for a window: it executes on a worker thread, and its effects and questions
+    // reach the window on the window's thread through the hand-off (`post` runs a task
+    // there). Without `post` (tests of the window's logic, which have no event loop) the
+    // run executes inside Start. A click on Cancel goes to RunHandOff::RequestCancel.
+    RunAssembly(const RunChoice& choice, IRunWindow& window, IPrompt& windowPrompt,
+                RunHandOff::Post post, const RunServices& services);
+
+    RunAssembly(const RunAssembly&) = delete;
+    RunAssembly& operator=(const RunAssembly&) = delete;
+    // Closes the hand-off, if any, which ends the worker before anything it uses goes.
+    ~RunAssembly();
+
+    // Starts the search. On the calling thread it returns when the run has ended; with
+    // the hand-off it starts the worker. Once.
+    void Start();
+
+    [[nodiscard]] SearchRun& Run() { return *m_run; }
+    [[nodiscard]] const SearchRun& Run() const { return *m_run; }
+    [[nodiscard]] mResCore& Engine() { return *m_engine; }
+    // The hand-off of a run for a window; none for a run on the calling thread.
+    [[nodiscard]] RunHandOff* HandOff() { return m_handOff.get(); }
+    [[nodiscard]] const RunHandOff* HandOff() const { return m_handOff.get(); }
+
+private:
+    // The parts below the run, which both forms share.
+    void buildEngine(const RunServices& services, IPrompt& prompt);
+    void buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock);
+
+    RunChoice m_choice; // the run's own copy: the engine reads its options while it runs
+    cFileList* m_fileList;
+    std::unique_ptr<ModuleReadAhead> m_readAhead;
+    std::optional<FileListBinding> m_listBinding;
+    std::unique_ptr<ReadAheadSearch> m_source;
+    std::unique_ptr<mResCore> m_engine;
+    std::unique_ptr<EngineBinding> m_engineBinding;
+    std::unique_ptr<SearchRun> m_run;
+    std::unique_ptr<RunHandOff> m_handOff;
+};
+
+} // namespace harvix::run
