@@ -291,6 +291,12 @@ public:
             return;
         }
         m_pending.push_back(Found{FileName, FileCount, DirCount, m_readAhead.Push(FileName)});
+        if (m_pending.size() <= m_readAhead.limits().files) {
+            // The file waits in the window: the run has nothing to handle yet, but its
+            // user is answered (a click on Cancel) as in a stretch without files.
+            Searching(Cancel);
+            return;
+        }
         while (!m_stopped && m_pending.size() > m_readAhead.limits().files)
             handOn();
         if (m_stopped)
