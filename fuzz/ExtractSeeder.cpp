@@ -1,7 +1,9 @@
 // Writes the seed modules of the extract_module fuzz target into the folder given as
 // the only argument: a module holding every kind of resource the engine writes, in
-// PE32 and PE32+ form, and one with odd names.
+// PE32 and PE32+ form, the same in 16-bit (NE) form at two alignment shifts (named
+// "ne-"), an NE icon library, and one module with odd names.
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <cstdio>
@@ -43,6 +45,20 @@ int main(int argc, char** argv) {
     failures += !mb::writeFile(folder + "/pe32.dll", Everything(mb::Machine::Pe32).build()).ok();
     failures +=
         !mb::writeFile(folder + "/pe32plus.dll", Everything(mb::Machine::Pe32Plus).build()).ok();
+    for (unsigned shift : {0u, 4u}) {
+        mb::NeBuilder ne(mb::NeForm::Program);
+        ne.setShift(shift);
+        ne.add(ResId::number(2), ResId::number(1), mb::makeDib(16, 16, 8, mb::pictures::gradient()));
+        ne.add(ResId::number(2), ResId::name("LOGO"), mb::makeDib(8, 8, 4, mb::pictures::checker(2)));
+        mb::addIconGroup(ne.adder(), ResId::number(1), 1, {{16, 16, 4}, {16, 16, 8}, {32, 32, 1}},
+                         mb::pictures::disc({10, 200, 10, 255}));
+        mb::addCursorGroup(ne.adder(), ResId::name("ARROW"), 1, {{32, 32, 1}}, mb::pictures::arrow(), 1, 1);
+        ne.add(ResId::name("AVI"), ResId::number(1), mb::makeAvi(4, 4, 1, 1, [](int f) { return mb::pictures::frame(f, 1); }));
+        failures += !mb::writeFile(folder + "/ne-shift" + std::to_string(shift) + ".exe", ne.build()).ok();
+    }
+    mb::NeBuilder icl(mb::NeForm::IconLibraryIm);
+    mb::addIconGroup(icl.adder(), ResId::name("STAR"), 1, {{32, 32, 4}, {16, 16, 8}}, mb::pictures::rings());
+    failures += !mb::writeFile(folder + "/ne-icons.icl", icl.build()).ok();
     mb::ModuleBuilder odd;
     odd.add(ResId::number(23), ResId::name("a/b\r\n:*?.htm"), 0x409, mb::makeHtml("x", "y"));
     odd.add(ResId::number(23), ResId::name(std::string(300, 'n') + ".htm"), 0x409,

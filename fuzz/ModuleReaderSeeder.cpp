@@ -1,7 +1,9 @@
 // Writes the seed corpus of the module reader: small well-formed PE32 and PE32+ modules
-// (numeric and named types and names, several languages, a version resource) and each
-// of them broken in every way the module builder knows.
+// (numeric and named types and names, several languages, a version resource), 16-bit
+// (NE) programs, icon libraries and fonts at several alignment shifts, and each of them
+// broken in every way the module builder knows. The 16-bit seeds are named "ne-".
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <filesystem>
@@ -44,5 +46,27 @@ int main(int argc, char** argv) {
         for (Fault fault : allFaults())
             write(tag + "-" + faultName(fault), base().inject(fault).build());
     }
+    auto ne = [](NeForm form, unsigned shift) {
+        NeBuilder b(form);
+        b.setShift(shift);
+        b.add(ResId::number(2), ResId::number(1), makeDib(2, 2, 1, pictures::checker(2)));
+        b.add(ResId::number(2), ResId::name("NAMED\xC3\xA9"), {1, 2, 3});
+        b.add(ResId::name("AVI"), ResId::number(7), {4, 5});
+        addIconGroup(b.adder(), ResId::number(1), 1, {{16, 16, 4}}, pictures::rings());
+        addCursorGroup(b.adder(), ResId::name("ARROW"), 1, {{16, 16, 1}}, pictures::arrow(), 1, 1);
+        b.add(ResId::number(16), ResId::number(1), makeVersionInfo16({1, 2, 3, 4}, {1, 2, 3, 4}, "seed"));
+        return b;
+    };
+    for (unsigned shift : {0u, 4u, 9u})
+        write("ne-program-shift" + std::to_string(shift), ne(NeForm::Program, shift).build());
+    write("ne-icl", ne(NeForm::IconLibrary, 4).build());
+    write("ne-icl-im", ne(NeForm::IconLibraryIm, 4).build());
+    NeBuilder font(NeForm::Font);
+    font.add(ResId::number(7), ResId::name("FONTDIR"), makeFontDirectory({"Seed"}, 8));
+    font.add(ResId::number(8), ResId::number(1), makeFont("Seed", 8));
+    write("ne-font", font.build());
+    write("ne-empty", NeBuilder().build());
+    for (NeFault fault : allNeFaults())
+        write(std::string("ne-") + neFaultName(fault), ne(NeForm::Program, 4).inject(fault).build());
     return status;
 }

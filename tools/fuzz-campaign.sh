@@ -2,7 +2,7 @@
 # A long fuzz campaign over every libFuzzer target, one target at a time on one core.
 #
 #   tools/fuzz-campaign.sh [--seconds N] [--build DIR] [--malloc-mb M] [--rss-mb R]
-#                          [TARGET...]
+#                          [--seeds GLOB] [TARGET...]
 #
 #   --seconds N    time per target (default 300)
 #   --build DIR    build folder of the fuzz targets (default build-fuzz-campaign; when
@@ -12,6 +12,8 @@
 #                  an out-of-memory finding
 #   --rss-mb R     largest resident size of the process (default 1024; the sanitizers'
 #                  own bookkeeping counts in it)
+#   --seeds GLOB   start only from the seeds whose names match GLOB (for example 'ne-*'
+#                  for the 16-bit modules), so that the campaign works on those forms
 #   TARGET         names without the fuzz_ prefix (default: every target)
 #
 # Each target starts from its seed corpus (written by its seeder, if it has one), the
@@ -33,6 +35,7 @@ seconds=300
 build=build-fuzz-campaign
 malloc_mb=64
 rss_mb=1024
+seed_glob=""
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -40,7 +43,8 @@ while [ $# -gt 0 ]; do
     --build) build=$2; shift 2 ;;
     --malloc-mb) malloc_mb=$2; shift 2 ;;
     --rss-mb) rss_mb=$2; shift 2 ;;
-    -h|--help) sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --seeds) seed_glob=$2; shift 2 ;;
+    -h|--help) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz-campaign: unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
   esac
@@ -119,6 +123,13 @@ for target in "${targets[@]}"; do
   seeder=$(seeder_of "$target")
   if [ -n "$seeder" ] && [ -x "$build/fuzz/$seeder" ]; then
     "$build/fuzz/$seeder" "$seeds" >/dev/null
+  fi
+  if [ -n "$seed_glob" ]; then
+    for f in "$seeds"/*; do
+      [ -e "$f" ] || continue
+      # shellcheck disable=SC2254
+      case "$(basename "$f")" in $seed_glob) ;; *) rm -f "$f" ;; esac
+    done
   fi
   known_hangs="$build/campaign/$target.hangs"
   ls "$regressions" | grep '^timeout-' >"$known_hangs" || true
