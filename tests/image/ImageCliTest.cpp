@@ -3,6 +3,7 @@
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/picbuilder/PictureBuilder.h"
 #include "image/Png.h"
+#include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gmock/gmock.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace harvix {
@@ -224,6 +226,103 @@ TEST_F(ImageCliTest, ExtractPngMirrorsKindAndSizeFolders) {
         EXPECT_EQ(records(root / "d" / kind / "__index.txt"), records(root / "plain" / kind / "__index.txt"));
     }
     EXPECT_THAT(r.out, HasSubstr("PNG: "));
+}
+
+} // namespace
+} // namespace harvix
+
+namespace harvix {
+namespace {
+
+// 16-bit modules through the command line: pictures, thumbnails, versions and listings.
+class NeCliTest : public ImageCliTest {
+protected:
+    // A Windows 3.x program and the same resources in a 32-bit module.
+    void writeBoth(const std::string& name, int bitCount) {
+        NeBuilder ne;
+        ModuleBuilder pe;
+        pe.setSorted(false);
+        const AddResource toPe = [&](const ResId& t, const ResId& n, std::vector<std::uint8_t> b) {
+            pe.add(t, n, 0x409, std::move(b));
+        };
+        for (const AddResource& add : {ne.adder(), toPe}) {
+            add(ResId::number(2), ResId::number(1), makeDib(20, 20, bitCount, pictures::rings()));
+            addIconGroup(add, ResId::name("APP"), 1, {{32, 32, bitCount}, {16, 16, bitCount}},
+                         pictures::disc({0, 0, 255, 255}));
+            addCursorGroup(add, ResId::number(1), 5, {{32, 32, 1}}, pictures::arrow(), 2, 3);
+        }
+        ne.add(ResId::number(16), ResId::number(1), makeVersionInfo16({3, 1, 0, 103}, {3, 1, 0, 0}, "x"));
+        fs::create_directories(root / "ne");
+        fs::create_directories(root / "pe");
+        EXPECT_TRUE(writeFile((root / "ne" / name).string(), ne.build()).ok());
+        EXPECT_TRUE(writeFile((root / "pe" / name).string(), pe.build()).ok());
+    }
+    std::map<std::string, std::string> filesUnder(const fs::path& dir) {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(dir))
+            if (e.is_regular_file() && e.path().filename() != "__index.txt")
+                files[fs::relative(e.path(), dir).string()] = readText(e.path());
+        return files;
+    }
+};
+
+TEST_F(NeCliTest, PicturesAndThumbnailsAreThoseOfThe32BitForm) {
+    for (int bitCount : {1, 4, 8}) {
+        SCOPED_TRACE(bitCount);
+        const std::string name = "app" + std::to_string(bitCount) + ".exe";
+        writeBoth(name, bitCount);
+        const std::string limits = "--bitmap-limits '1-32;0-3000;0-3000' --icon-limits '1-32;0-256;0-256'";
+        for (const char* form : {"ne", "pe"}) {
+            CliRun r = cli("extract --png --yes " + limits + " --dest '" + (root / (std::string(form) + "-out" + name)).string() +
+                           "' '" + (root / form).string() + "'");
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        const auto neFiles = filesUnder(root / ("ne-out" + name));
+        EXPECT_EQ(neFiles, filesUnder(root / ("pe-out" + name)));
+        EXPECT_EQ(neFiles.count("PNG/Icons/" + name + "_32x32_" + std::to_string(bitCount) + ".png"), 1u);
+        EXPECT_EQ(neFiles.count("PNG/Cursors/" + name + "_32x32_1.png"), 1u);
+
+        // png on the extracted icon and cursor files.
+        CliRun r = cli("png '" + (root / ("ne-out" + name) / "Icons" / (name + ".ico")).string() + "' '" +
+                       (root / ("ne-out" + name) / "Cursors" / (name + ".cur")).string() + "'");
+        EXPECT_EQ(r.status, 0) << r.err;
+
+        const fs::path png = root / ("t" + std::to_string(bitCount) + ".png");
+        r = cli("thumbnail --size 32 '" + (root / "ne" / name).string() + "' '" + png.string() + "'");
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string pngText = readText(png);
+        auto picture = image::DecodePng(std::vector<std::uint8_t>(pngText.begin(), pngText.end()), 4096);
+        ASSERT_TRUE(picture.ok());
+        EXPECT_EQ(picture->width, 32u);
+        EXPECT_EQ(picture->pixel(0, 0)[3], 0);    // outside the disc: transparent
+        EXPECT_EQ(picture->pixel(16, 16)[3], 255); // inside: opaque
+        r = cli("thumbnail --size 32 '" + (root / "pe" / name).string() + "' '" + (root / "pe.png").string() + "'");
+        EXPECT_EQ(readText(png), readText(root / "pe.png"));
+    }
+}
+
+TEST_F(NeCliTest, VersionAndListingOfSixteenBitModules) {
+    writeBoth("app.exe", 4);
+    CliRun r = cli("version '" + (root / "ne/app.exe").string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, (root / "ne/app.exe").string() + "\t3.1.0.103\n");
+
+    NeBuilder font(NeForm::Font);
+    font.add(ResId::number(7), ResId::name("FONTDIR"), makeFontDirectory({"Sample"}, 10));
+    font.add(ResId::number(8), ResId::number(1), makeFont("Sample", 10));
+    const fs::path fon = write("sample.fon", font.build());
+    r = cli("list '" + fon.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("\t7\tFONTDIR\t"));
+    EXPECT_THAT(r.out, HasSubstr("\t8\t1\t"));
+    r = cli("extract --yes --dest '" + (root / "fonts").string() + "' --mask '*.fon' '" + root.string() + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(filesUnder(root / "fonts").size(), 0u);
+
+    // An OS/2 module is passed over like any file that is no module.
+    const fs::path os2 = write("os2.dll", NeBuilder().inject(NeFault::Os2Target).build());
+    r = cli("list '" + os2.string() + "'");
+    EXPECT_EQ(r.out, "");
 }
 
 } // namespace
