@@ -325,5 +325,54 @@ TEST_F(NeCliTest, VersionAndListingOfSixteenBitModules) {
     EXPECT_EQ(r.out, "");
 }
 
+// GNOME runs every thumbnailer inside bubblewrap: /usr and the loader cache read-only,
+// the input file alone bound in under a name of its own, a private /tmp for the output,
+// no network and no other namespace shared. This is that command line (the seccomp
+// filter GNOME adds is left out: it is compiled at run time from GNOME's own rules);
+// the program, which a package installs under /usr, is bound in from the build.
+std::string gnomeSandbox(const fs::path& input, const fs::path& outdir) {
+    std::string command = "bwrap --ro-bind /usr /usr --ro-bind /etc/ld.so.cache /etc/ld.so.cache";
+    for (const std::string dir : {"bin", "lib64", "lib", "sbin"}) {
+        const fs::path absolute = "/" + dir;
+        if (!fs::exists(absolute))
+            continue;
+        if (fs::is_symlink(absolute) && fs::canonical(absolute) == fs::canonical("/usr/" + dir))
+            command += " --symlink /usr/" + dir + " " + absolute.string();
+        else
+            command += " --ro-bind " + absolute.string() + " " + absolute.string();
+    }
+    command += " --proc /proc --dev /dev --chdir / --setenv GIO_USE_VFS local --unshare-all --die-with-parent";
+    command += " --bind '" + outdir.string() + "' /tmp";
+    command += " --ro-bind '" + input.string() + "' /tmp/gnome-desktop-file-to-thumbnail" + input.extension().string();
+    command += std::string(" --ro-bind '") + HARVIX_CLI + "' /run/harvix-cli";
+    command += " /run/harvix-cli thumbnail --size 128 /tmp/gnome-desktop-file-to-thumbnail" + input.extension().string() +
+               " /tmp/gnome-desktop-thumbnailer.png";
+    return command;
+}
+
+TEST_F(NeCliTest, ThumbnailInGnomesSandbox) {
+    if (std::system("bwrap --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "bubblewrap (bwrap) is not installed";
+    if (std::system("bwrap --ro-bind / / --unshare-all --die-with-parent /usr/bin/true >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no sandbox can be made here (bwrap cannot create its namespaces)";
+    writeBoth("app.exe", 8);
+    for (const char* form : {"ne", "pe"}) {
+        SCOPED_TRACE(form);
+        const fs::path outdir = root / (std::string(form) + "-sandbox");
+        fs::create_directories(outdir);
+        const int status = std::system((gnomeSandbox(root / form / "app.exe", outdir) + " 2>'" +
+                                        (root / "e").string() + "'").c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(root / "e");
+        const std::string png = readText(outdir / "gnome-desktop-thumbnailer.png");
+        auto picture = image::DecodePng(std::vector<std::uint8_t>(png.begin(), png.end()), 4096);
+        ASSERT_TRUE(picture.ok());
+        EXPECT_EQ(picture->width, 32u); // the largest image, not scaled up
+        EXPECT_EQ(picture->pixel(0, 0)[3], 0);
+        EXPECT_EQ(picture->pixel(16, 16)[2], 255); // the blue disc
+        // Nothing else was left in the sandbox's /tmp, and the input was not touched.
+        EXPECT_EQ(std::distance(fs::directory_iterator(outdir), fs::directory_iterator()), 2); // the png, the mount point
+    }
+}
+
 } // namespace
 } // namespace harvix
