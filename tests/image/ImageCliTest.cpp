@@ -374,5 +374,66 @@ TEST_F(NeCliTest, ThumbnailInGnomesSandbox) {
     }
 }
 
+// Where icoutils and ImageMagick are installed: wrestool extracts the same 16-bit
+// modules, and the icons and bitmaps of both decode to the same pixels (icotool for the
+// icons, ImageMagick for the bitmaps). Known differences, where this program is right:
+// wrestool writes a bitmap's alignment padding into the .bmp (and counts it in the
+// file's size), and writes a cursor's directory entry with the group's size (which
+// counts the hot spot) over image data 4 bytes shorter, which icotool refuses to read.
+TEST_F(NeCliTest, SamePixelsAsWrestool) {
+    for (const char* tool : {"wrestool", "icotool", "convert"})
+        if (std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) != 0)
+            GTEST_SKIP() << tool << " is not installed (icoutils, imagemagick)";
+    auto lines = [this](const std::string& command) {
+        std::system((command + " >'" + (root / "o").string() + "' 2>/dev/null").c_str());
+        return readText(root / "o");
+    };
+    for (unsigned shift : {4u, 9u}) {
+        SCOPED_TRACE("shift " + std::to_string(shift));
+        NeBuilder b;
+        b.setShift(shift).setPadding(0x77);
+        int id = 1;
+        for (int bitCount : {1, 4, 8, 24})
+            b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(id++)), makeDib(19, 17, bitCount, pictures::rings()));
+        addIconGroup(b.adder(), ResId::name("APP"), 1, {{32, 32, 1}, {32, 32, 4}, {16, 16, 8}, {48, 48, 8}},
+                     pictures::disc({0, 0, 255, 255}));
+        addCursorGroup(b.adder(), ResId::number(1), 10, {{32, 32, 1}}, pictures::arrow(), 2, 3);
+        const fs::path dir = root / ("shift" + std::to_string(shift));
+        fs::create_directories(dir / "src");
+        fs::create_directories(dir / "w");
+        ASSERT_TRUE(writeFile((dir / "src/app.exe").string(), b.build()).ok());
+        ASSERT_EQ(cli("extract --yes --bitmap-limits '1-32;0-3000;0-3000' --icon-limits '1-32;0-256;0-256' --dest '" +
+                      (dir / "h").string() + "' '" + (dir / "src").string() + "'").status, 0);
+        lines("wrestool -x -o '" + (dir / "w").string() + "' '" + (dir / "src/app.exe").string() + "'");
+
+        // Icons: every image of the group, as icotool decodes it from either file.
+        const std::string ours = (dir / "h/Icons/app.exe.ico").string();
+        const std::string theirs = (dir / "w/app.exe_14_APP.ico").string();
+        EXPECT_EQ(lines("icotool -l '" + ours + "'"), lines("icotool -l '" + theirs + "'"));
+        for (int index = 1; index <= 4; ++index) {
+            const std::string a = lines("icotool -x -i " + std::to_string(index) + " -o - '" + ours + "'");
+            EXPECT_FALSE(a.empty()) << index;
+            EXPECT_EQ(a, lines("icotool -x -i " + std::to_string(index) + " -o - '" + theirs + "'")) << index;
+        }
+        // Bitmaps: the pixels as ImageMagick reads them; ours without the padding.
+        const std::vector<std::pair<std::string, std::string>> bitmaps = {
+            {"app.exe.bmp", "app.exe_2_1.bmp"}, {"app.exe (2).bmp", "app.exe_2_2.bmp"},
+            {"app.exe (3).bmp", "app.exe_2_3.bmp"}, {"app.exe (4).bmp", "app.exe_2_4.bmp"}};
+        for (const auto& [mine, wres] : bitmaps) {
+            const std::string a = lines("convert '" + (dir / "h/Bitmaps" / mine).string() + "' -depth 8 rgba:-");
+            EXPECT_EQ(a.size(), 19u * 17u * 4u) << mine;
+            EXPECT_EQ(a, lines("convert '" + (dir / "w" / wres).string() + "' -depth 8 rgba:-")) << mine;
+            EXPECT_LE(fs::file_size(dir / "h/Bitmaps" / mine), fs::file_size(dir / "w" / wres)) << mine;
+        }
+        // The cursor: icotool reads ours; the image bytes are the ones wrestool writes,
+        // without the padding.
+        const std::string cursor = readText(dir / "h/Cursors/app.exe.cur");
+        EXPECT_FALSE(lines("icotool -x -o - '" + (dir / "h/Cursors/app.exe.cur").string() + "'").empty());
+        const std::string wrestoolCursor = readText(dir / "w/app.exe_12_1.cur");
+        ASSERT_GT(cursor.size(), 22u);
+        EXPECT_EQ(cursor.substr(22), wrestoolCursor.substr(22, cursor.size() - 22));
+    }
+}
+
 } // namespace
 } // namespace harvix
