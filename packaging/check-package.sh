@@ -82,6 +82,12 @@ grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
   fail "the metainfo does not launch $app_id.desktop"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo has no release $version"
+grep -q "<project_license>MIT</project_license>" "$metainfo" || fail "the metainfo does not name the MIT licence"
+grep -qx "License: Expat" "$usr/share/doc/harvix/copyright" ||
+  fail "the copyright file does not name the MIT (Expat) licence"
+cmp -s <(awk 'body { sub(/^ /, ""); if ($0 == ".") $0 = ""; print } /^License: Expat$/ && prev == "" { body = 1 } { prev = $0 }' \
+  "$usr/share/doc/harvix/copyright") \
+  <(sed '1,4d' "$source_dir/LICENSE") || fail "the copyright file's licence text differs from LICENSE"
 for size in 16 24 32 48 64 128 256; do
   file -b "$usr/share/icons/hicolor/${size}x$size/apps/$app_id.png" | grep -q "PNG image data, $size x $size, 8-bit/color RGBA" ||
     fail "the ${size}x$size icon is not a $size-pixel RGBA PNG"
