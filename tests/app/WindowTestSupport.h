@@ -1,15 +1,43 @@
 // Helpers of the window tests.
 #pragma once
 
+#include "app/window/WizardDialogs.h"
 #include "assets/Assets.h"
 #include "app/wizard/WizardServices.h"
+#include "tests/support/TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace harvix::test {
+
+// The wizard's dialogs, answered from the test: the input box gives `inputAnswer` (none:
+// cancelled), the folder chooser `browseAnswer` (empty: cancelled), and nothing is opened.
+// Every default, title and folder they were given is kept.
+class ScriptedDialogs final : public IWizardDialogs {
+public:
+    std::optional<std::string> InputBox(QWidget*, const std::string&,
+                                        const std::string& answer) override {
+        defaults.push_back(answer);
+        return inputAnswer;
+    }
+    std::string BrowseForFolder(QWidget*, const std::string& title) override {
+        titles.push_back(title);
+        return browseAnswer;
+    }
+    void OpenFolder(QWidget*, const std::string& path, std::function<void()>) override {
+        opened.push_back(path);
+    }
+
+    std::optional<std::string> inputAnswer;
+    std::string browseAnswer;
+    std::vector<std::string> defaults, titles, opened;
+};
 
 // Runs the window's event loop until `done` holds, for at most `limitMs`; true when it
 // held. The run of the wizard executes on a thread of its own and shows its effects

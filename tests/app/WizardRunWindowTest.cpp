@@ -120,9 +120,7 @@ private:
 class WizardRunWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-runwindow-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = harvix::testing::MakeScratchFolder("harvix-runwindow").string();
         ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
         tree = root + "/tree";
         fs::create_directories(tree);

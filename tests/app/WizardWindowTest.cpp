@@ -26,32 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace mb = modbuilder;
 
-class ScriptedDialogs final : public IWizardDialogs {
-public:
-    std::optional<std::string> InputBox(QWidget*, const std::string&,
-                                        const std::string& answer) override {
-        defaults.push_back(answer);
-        return inputAnswer;
-    }
-    std::string BrowseForFolder(QWidget*, const std::string& title) override {
-        titles.push_back(title);
-        return browseAnswer;
-    }
-    void OpenFolder(QWidget*, const std::string& path, std::function<void()>) override {
-        opened.push_back(path);
-    }
-
-    std::optional<std::string> inputAnswer;
-    std::string browseAnswer;
-    std::vector<std::string> defaults, titles, opened;
-};
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using harvix::testing::ReadText;
 
 std::size_t countOf(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -63,9 +38,7 @@ std::size_t countOf(const std::string& text, const std::string& what) {
 class WizardWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-window-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = harvix::testing::MakeScratchFolder("harvix-window").string();
         ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
         modules = root + "/modules";
         for (const char* sub : {"/a", "/b", "/b/c", "/d"})
@@ -180,11 +153,11 @@ TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
     EXPECT_EQ(c.lvResStats->Item("ICON").SubItems(1), "25");
     EXPECT_EQ(c.lvResStats->Item("VIDEO").SubItems(1), "0");
     // The outputs and their records on disk.
-    EXPECT_EQ(countOf(readAll(dest + "/Bitmaps/__index.txt"), ".bmp"), 25u);
-    EXPECT_EQ(countOf(readAll(dest + "/Icons/__index.txt"), ".ico"), 25u);
-    EXPECT_EQ(countOf(readAll(dest + "/__index.txt"), "Search in " + modules + " and subfolders"),
+    EXPECT_EQ(countOf(ReadText(dest + "/Bitmaps/__index.txt"), ".bmp"), 25u);
+    EXPECT_EQ(countOf(ReadText(dest + "/Icons/__index.txt"), ".ico"), 25u);
+    EXPECT_EQ(countOf(ReadText(dest + "/__index.txt"), "Search in " + modules + " and subfolders"),
               1u);
-    EXPECT_EQ(countOf(readAll(dest + "/Videos/__index.txt"), "File mask: *.dll"), 1u);
+    EXPECT_EQ(countOf(ReadText(dest + "/Videos/__index.txt"), "File mask: *.dll"), 1u);
 
     c.cmdShowFolder->click();
     EXPECT_EQ(dialogs.opened, std::vector<std::string>{dest});
@@ -326,7 +299,7 @@ TEST_F(WizardWindowTest, ShowResourcesReportsWhenNoFileBrowserCanBeStarted) {
             ASSERT_TRUE(waitUntil([&] { return fs::exists(argsFile); }, 5000));
             (void)waitUntil([&] { return failed; }, 400);
             EXPECT_FALSE(failed);
-            EXPECT_EQ(readAll(argsFile), "1|file://" + root + "/Res%20ults/Bilder%20%231");
+            EXPECT_EQ(ReadText(argsFile), "1|file://" + root + "/Res%20ults/Bilder%20%231");
         }
     }
     ::setenv("PATH", path.c_str(), 1);

@@ -31,15 +31,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace mb = modbuilder;
 
-class NoDialogs final : public IWizardDialogs {
-public:
-    std::optional<std::string> InputBox(QWidget*, const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::string BrowseForFolder(QWidget*, const std::string&) override { return {}; }
-    void OpenFolder(QWidget*, const std::string&, std::function<void()>) override {}
-};
-
 // The run's clock, which holds the run (for 20 s at most) when it is asked for the time
 // the second time: at the first move of the bar, when the files of the search folder
 // have been written and the bar and the caption have moved. So page 5 can be seen in the
@@ -129,9 +120,7 @@ void ExpectCreditsReadable(QLabel* credit, QLabel* picture) {
 class Screenshots : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-shots-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = harvix::testing::MakeScratchFolder("harvix-shots").string();
         ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
         fs::create_directories(root + "/modules/system");
         for (int i = 0; i < 8; ++i) {
@@ -174,7 +163,7 @@ protected:
 
     std::string root;
     ScriptedPrompt prompt;
-    NoDialogs dialogs;
+    ScriptedDialogs dialogs; // answers nothing: no dialog is opened
     HeldClock clock;
     ProgramServices services{nullptr, &clock};
     std::unique_ptr<WizardWindow> window;

@@ -3,6 +3,7 @@
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 #include "settings/Settings.h"
+#include "tests/support/RunProgram.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -31,25 +32,13 @@ namespace fs = std::filesystem;
 using namespace harvix::modbuilder;
 using ::testing::HasSubstr;
 
-struct CliResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using CliResult = testing::ProgramRun;
+using testing::ReadText;
 
 class ExtractCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-extract-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = testing::MakeScratchFolder("harvix-extract-test");
         fs::create_directories(root / "src" / "sub");
         // Keep the tool away from the user's own saved settings.
         env = {"HARVIX_REGISTRY=" + (root / "registry.db").string()};
@@ -58,34 +47,14 @@ protected:
 
     // Runs harvix-cli extract with no terminal: stdin from /dev/null, output to files.
     CliResult extract(std::vector<std::string> args) {
-        args.insert(args.begin(), {"harvix-cli", "extract"});
-        const fs::path out = root / "stdout.txt";
-        const fs::path err = root / "stderr.txt";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int in = open("/dev/null", O_RDONLY);
-            const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(in, 0);
-            dup2(o, 1);
-            dup2(e, 2);
-            for (const std::string& var : env)
-                putenv(const_cast<char*>(var.c_str()));
-            // Root writes anywhere whatever the mode bits: a test of refused writes runs
-            // the tool as "nobody".
-            if (asNobody && ::geteuid() == 0 &&
-                (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-                _exit(126);
-            std::vector<char*> argv;
-            for (std::string& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(out), readAll(err)};
+        args.insert(args.begin(), "extract");
+        // Root writes anywhere whatever the mode bits: a test of refused writes runs the
+        // tool as "nobody".
+        const bool dropRoot = asNobody && ::geteuid() == 0;
+        return testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", args, root, env, [dropRoot] {
+            return !dropRoot ||
+                   (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
+        });
     }
 
     // A module with two bitmaps, one icon group with one image, one web page and one
@@ -228,7 +197,7 @@ TEST_F(ExtractCommandTest, ExtractsAndPrintsOneCountPerChosenKind) {
     EXPECT_TRUE(fs::exists(dest / "Bitmaps" / "sample.dll (2).bmp"));
     EXPECT_TRUE(fs::exists(dest / "Web pages" / "deep.dll - ABOUT.HTM"));
     EXPECT_FALSE(fs::exists(dest / "Cursors"));
-    const std::string header = readAll(dest / "__index.txt");
+    const std::string header = ReadText(dest / "__index.txt");
     EXPECT_THAT(header, HasSubstr("\r\nSearch in " + (root / "src").string() +
                                   " and subfolders\r\nFile mask: *.DLL\r\n"));
 }
@@ -242,7 +211,7 @@ TEST_F(ExtractCommandTest, LimitsAndSubfolderSwitchAreHonoured) {
                  "--bitmap-limits", "1-32;0-100;1-100", (root / "src").string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Bitmap: 3\n"); // the 8x8 one too; the module below is not searched
-    const std::string header = readAll(dest / "Bitmaps" / "__index.txt");
+    const std::string header = ReadText(dest / "Bitmaps" / "__index.txt");
     EXPECT_THAT(header, HasSubstr("Search in " + (root / "src").string() + "\r\n"));
 }
 

@@ -1,6 +1,7 @@
 // harvix-cli list and version, run as a program on modules written by the module builder.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tests/support/RunProgram.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,57 +24,17 @@ using ::testing::HasSubstr;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using Outcome = harvix::testing::ProgramRun;
 
 class CliList : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "harvix-list-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        root = harvix::testing::MakeScratchFolder("harvix-list").string();
     }
     void TearDown() override { fs::remove_all(root); }
 
-    Outcome Run(const std::vector<std::string>& commandArgs) const {
-        std::vector<std::string> args{"harvix-cli"};
-        args.reserve(commandArgs.size() + 1);
-        for (const auto& arg : commandArgs)
-            args.push_back(arg);
-        const std::string outPath = root + "/.out";
-        const std::string errPath = root + "/.err";
-        const pid_t child = fork();
-        if (child == 0) {
-            std::vector<char*> argv;
-            for (auto& arg : args)
-                argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
-                _exit(127);
-            execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
-            _exit(127);
-        }
-        Outcome outcome;
-        int status = 0;
-        if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
-            outcome.status = WEXITSTATUS(status);
-        outcome.out = ReadAll(outPath);
-        outcome.err = ReadAll(errPath);
-        fs::remove(outPath);
-        fs::remove(errPath);
-        return outcome;
+    Outcome Run(const std::vector<std::string>& args) const {
+        return harvix::testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", args, root);
     }
 
     std::string Module(const std::string& relative, const ModuleBuilder& builder) const {

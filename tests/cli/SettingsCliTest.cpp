@@ -1,6 +1,7 @@
 // harvix-cli settings, run as its own process on a throw-away store.
 #include "settings/RegistryStore.h"
 #include "settings/RegistryValue.h"
+#include "tests/support/RunProgram.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,19 +15,12 @@
 namespace harvix {
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = testing::ProgramRun;
 
 class SettingsCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "harvix-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = testing::MakeScratchFolder("harvix-cli");
         std::filesystem::create_directories(m_dir / "home");
         m_store = m_dir / "config" / "registry.sqlite3";
     }
@@ -38,12 +32,6 @@ protected:
             q += c == '\'' ? std::string("'\\''") : std::string(1, c);
         return q + "'";
     }
-    static std::string slurp(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
 
     Outcome run(const std::vector<std::string>& args) const {
         std::string command = "env -u XDG_CONFIG_HOME -u XDG_DOCUMENTS_DIR HOME=" +
@@ -52,14 +40,7 @@ protected:
                               quoted(HARVIX_CLI) + " settings";
         for (const auto& a : args)
             command += " " + quoted(a);
-        command +=
-            " >" + quoted((m_dir / "out").string()) + " 2>" + quoted((m_dir / "err").string());
-        const int raw = std::system(command.c_str());
-        Outcome o;
-        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        o.out = slurp(m_dir / "out");
-        o.err = slurp(m_dir / "err");
-        return o;
+        return testing::RunShell(command, m_dir);
     }
 
     std::string defaultsListing() const {

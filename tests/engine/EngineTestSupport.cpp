@@ -1,4 +1,5 @@
 #include "tests/engine/EngineTestSupport.h"
+#include "tests/support/TestFiles.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -112,29 +113,16 @@ Status FailingFileSystem::MakeDirectory(const std::string& path) {
     return real().MakeDirectory(path);
 }
 
-ScratchDir::ScratchDir() {
-    std::string pattern = (fs::temp_directory_path() / "harvix-engine-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    m_path = pattern;
-}
+ScratchDir::ScratchDir() : m_path(testing::MakeScratchFolder("harvix-engine").string()) {}
 
 ScratchDir::~ScratchDir() {
     std::error_code ec;
     fs::remove_all(m_path, ec);
 }
 
-ByteVector ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return ByteVector(std::istreambuf_iterator<char>(in), {});
-}
+ByteVector ReadFileBytes(const std::string& path) { return testing::ReadBytes(path); }
 
-std::string ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string ReadFileText(const std::string& path) { return testing::ReadText(path); }
 
 void WriteFileText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);

@@ -32,12 +32,7 @@ constexpr const char* kKindFolders[] = {"Bitmaps", "Icons", "Cursors", "Animated
                                         "Web pages"};
 constexpr std::string_view kRecordCut = " - SOURCE FILE = ";
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using harvix::testing::ReadText;
 
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
@@ -66,7 +61,7 @@ std::vector<std::string> Entries(const std::string& folder) {
 // output names of the records are counted into `recorded`.
 void ReadIndex(const std::string& indexPath, const std::string& label, DestinationCheck& check,
                std::multiset<std::string>* recorded) {
-    const std::string text = ReadAll(indexPath);
+    const std::string text = ReadText(indexPath);
     if (text.empty()) {
         check.problems.push_back(label + ": empty or missing index file");
         return;
@@ -265,8 +260,8 @@ ChildRun RunExtract(const std::vector<std::string>& args, const ChildOptions& op
     else if (WIFSIGNALED(status))
         run.signal = WTERMSIG(status);
     run.peakRssKiB = usage.ru_maxrss;
-    run.out = ReadAll(outName);
-    run.err = ReadAll(errName);
+    run.out = ReadText(outName);
+    run.err = ReadText(errName);
     ::close(outFd);
     ::close(errFd);
     ::unlink(outName);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tests/support/TestFiles.h"
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
 #include "run/SearchRun.h"

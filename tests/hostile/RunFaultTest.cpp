@@ -32,12 +32,7 @@ namespace {
 
 namespace mb = harvix::modbuilder;
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using harvix::testing::ReadText;
 
 std::vector<std::uint8_t> Clip(int number, std::size_t size) {
     std::vector<std::uint8_t> bytes(size);

@@ -6,6 +6,7 @@
 #include "image/PngFiles.h"
 #include "image/Scale.h"
 #include "image/Thumbnail.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -145,19 +146,14 @@ TEST(Decoder, PixelOffsetThatSkipsTheMasksIsMended) {
 class ConvertTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-image-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = testing::MakeScratchFolder("harvix-image-test");
     }
     void TearDown() override { fs::remove_all(root); }
     std::string folder() const { return root.string() + "/"; }
     fs::path root;
 };
 
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadBytes;
 
 TEST_F(ConvertTest, NamesFollowTheCollisionRuleAndNeverReplace) {
     const Bytes ico = iconForm("every-depth.ico"); // 16, 21, 18, 20, 21 and a 40 PNG
@@ -168,13 +164,13 @@ TEST_F(ConvertTest, NamesFollowTheCollisionRuleAndNeverReplace) {
     ASSERT_EQ(first.written.size(), 6u);
     EXPECT_EQ(first.written[0], folder() + "app.exe_16x16_1 (2).png");
     EXPECT_EQ(second.written[0], folder() + "app.exe_16x16_1 (3).png");
-    EXPECT_EQ(readFile(root / "app.exe_16x16_1.png"), Bytes({'t', 'a', 'k', 'e', 'n'}));
+    EXPECT_EQ(ReadBytes(root / "app.exe_16x16_1.png"), Bytes({'t', 'a', 'k', 'e', 'n'}));
     EXPECT_TRUE(fs::exists(root / "app.exe_21x21_4.png"));
     EXPECT_TRUE(fs::exists(root / "app.exe_21x21_32.png"));
     // The PNG image of the icon is the file, byte for byte.
     auto dir = ReadIconDirectory(ico);
     auto pngImage = IconImageBytes(ico, dir->entries.back());
-    EXPECT_EQ(readFile(first.written.back()), Bytes(pngImage->begin(), pngImage->end()));
+    EXPECT_EQ(ReadBytes(first.written.back()), Bytes(pngImage->begin(), pngImage->end()));
 
     auto bmp = ConvertToPng(picbuilder::makeBitmapFile({}), "pic.dll (2).bmp", folder(), "x", RealFileSystem());
     ASSERT_EQ(bmp.written.size(), 1u);
@@ -188,7 +184,7 @@ TEST_F(ConvertTest, CursorHotSpotIsKeptAndBrokenImagesAreNamed) {
     ASSERT_EQ(result.written.size(), 1u);
     ASSERT_EQ(result.problems.size(), 1u);
     EXPECT_EQ(result.problems[0].rfind("/some/arrow.cur: image 2: ", 0), 0u) << result.problems[0];
-    const Bytes png = readFile(result.written[0]);
+    const Bytes png = ReadBytes(result.written[0]);
     const std::string text(png.begin(), png.end());
     EXPECT_NE(text.find(std::string("tEXtHotspot") + '\0' + "3,5"), std::string::npos);
     EXPECT_TRUE(DecodePng(png, 64).ok()); // the chunk's CRC is right

@@ -5,6 +5,7 @@
 #include "image/Png.h"
 #include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tests/support/RunProgram.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -27,34 +28,17 @@ namespace fs = std::filesystem;
 using namespace harvix::modbuilder;
 using ::testing::HasSubstr;
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using CliRun = testing::ProgramRun;
+using testing::ReadText;
 
 class ImageCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-image-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = testing::MakeScratchFolder("harvix-image-cli");
     }
     void TearDown() override { fs::remove_all(root); }
 
-    CliRun cli(const std::string& args) {
-        const std::string command = std::string(HARVIX_CLI) + " " + args + " >'" + (root / "o").string() +
-                                    "' 2>'" + (root / "e").string() + "' </dev/null";
-        const int status = std::system(command.c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(root / "o"), readText(root / "e")};
-    }
+    CliRun cli(const std::string& args) { return testing::RunShell(std::string(HARVIX_CLI) + " " + args, root); }
     fs::path write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         std::ofstream(root / name, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -138,8 +122,8 @@ TEST_F(ImageCliTest, ThumbnailFillsTheHostsEmptyFileOrReplacesWhole) {
     EXPECT_TRUE(image::IsPng(seen));
     std::ofstream(out) << "old picture";
     ASSERT_EQ(cli("thumbnail '" + dll.string() + "' '" + out.string() + "'").status, 0);
-    EXPECT_EQ(readText(out).substr(1, 3), "PNG");
-    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 4); // app.dll, host.png, o, e
+    EXPECT_EQ(ReadText(out).substr(1, 3), "PNG");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 2); // app.dll, host.png
 }
 
 TEST_F(ImageCliTest, ThumbnailWithoutIconsWritesNothing) {
@@ -214,7 +198,7 @@ TEST_F(ImageCliTest, ExtractPngMirrorsKindAndSizeFolders) {
     EXPECT_FALSE(fs::exists(root / "d/PNG/__index.txt"));
     // Everything else is as without --png.
     auto records = [this](const fs::path& index) {
-        std::istringstream in(readText(index));
+        std::istringstream in(ReadText(index));
         std::string line, out;
         while (std::getline(in, line))
             if (line.find(" - SOURCE FILE = ") != std::string::npos)

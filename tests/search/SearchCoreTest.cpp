@@ -1,4 +1,5 @@
 #include "search/SearchCore.h"
+#include "tests/support/TestFiles.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -73,9 +74,7 @@ public:
 class TempTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "harvix-search-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
+        root = harvix::testing::MakeScratchFolder("harvix-search").string();
     }
     void TearDown() override {
         std::error_code ec;

@@ -50,10 +50,7 @@ protected:
     }
 
     static std::string fileText(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
+        return harvix::testing::ReadText(path);
     }
 
     std::vector<std::filesystem::path> corruptCopies() const {

@@ -2,6 +2,8 @@
 // HARVIX_REGISTRY point into a fresh temporary folder, which is removed afterwards.
 #pragma once
 
+#include "tests/support/TestFiles.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,10 +16,7 @@ namespace harvix::test {
 class TempStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "harvix-reg-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
+        m_root = harvix::testing::MakeScratchFolder("harvix-reg");
         m_home = m_root / "home";
         std::filesystem::create_directories(m_home);
         m_store = (m_root / "config" / "registry.sqlite3").string();

@@ -6,6 +6,7 @@
 #include "run/RunBindings.h"
 #include "app/wizard/Wizard.h"
 #include "app/wizard/WizardServices.h"
+#include "tests/support/TestFiles.h"
 
 #include <filesystem>
 #include <fstream>
@@ -18,12 +19,7 @@
 
 namespace harvix::test {
 
-inline std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using harvix::testing::ReadText;
 
 // Reports a fixed list of files (name, folder count at that file) and then the end.
 class ScriptedSearch final : public run::IRunSearch {
@@ -122,9 +118,7 @@ private:
 class WizardTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/harvix-wizard-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = harvix::testing::MakeScratchFolder("harvix-wizard").string();
         services.tempFolder = root + "/tmp";
         std::filesystem::create_directory(services.tempFolder);
         std::filesystem::create_directory(root + "/modules");

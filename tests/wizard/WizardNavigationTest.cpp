@@ -257,7 +257,7 @@ TEST_F(WizardTest, DestinationPagePreparesFolderEachTimeItIsLeft) {
     prompt.answers = {Answer::Yes};
     wizard->cmdBack_Click();
     EXPECT_EQ(wizard->CurrentPage(), 2);
-    const std::string text = readAll(root + "/Resources/Icons/__index.txt");
+    const std::string text = ReadText(root + "/Resources/Icons/__index.txt");
     std::size_t blocks = 0;
     for (std::size_t at = text.find("File mask: "); at != std::string::npos;
          at = text.find("File mask: ", at + 1))

@@ -69,7 +69,7 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     for (const auto& entry : std::filesystem::directory_iterator(dest + "Bitmaps"))
         bitmaps += entry.path().extension() == ".bmp";
     EXPECT_EQ(bitmaps, 4u);
-    const std::string bitmapIndex = readAll(dest + "Bitmaps/__index.txt");
+    const std::string bitmapIndex = ReadText(dest + "Bitmaps/__index.txt");
     EXPECT_EQ(std::count(bitmapIndex.begin(), bitmapIndex.end(), '\n'), 5 + 4);
 
     // The progress went to the caption in rising even percentages; the bar moves only
@@ -266,7 +266,7 @@ TEST_F(WizardTest, AnimationWithoutTemporaryFolderIsSkipped) {
     services.tempFolder = root + "/tmp";
     const std::string path = wizard->LoadAnim("FINDFILES");
     EXPECT_EQ(view.animationPath, path);
-    EXPECT_EQ(readAll(path), std::string(services.clip.begin(), services.clip.end()));
+    EXPECT_EQ(ReadText(path), std::string(services.clip.begin(), services.clip.end()));
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     // Two clips never share a file.

@@ -1,6 +1,6 @@
-// Entry point of the widget tests: one QApplication for all cases, on Qt's offscreen
-// platform unless QT_QPA_PLATFORM names another, so that listing and running the tests
-// needs no display.
+// Entry point of every widget test (harvix_test ... GUI): one QApplication for all
+// cases, on Qt's offscreen platform unless QT_QPA_PLATFORM names another, so that
+// listing and running the tests needs no display.
 #include <QApplication>
 
 #include <gtest/gtest.h>
