@@ -1,0 +1,224 @@
+#include "cli/ExtractArgs.h"
+
+#include "run/ReadAhead.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace harvix::cli {
+
+namespace {
+
+// The option keys of --kinds, in kind order.
+constexpr std::array<std::string_view, kResourceKindCount> kKindNames{"bitmap", "icon",  "cursor",
+                                                             "anicursor", "video", "html"};
+
+Result<KindSwitches> parseKinds(std::string_view list) {
+    KindSwitches kinds{};
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view name = list.substr(start, comma - start);
+        bool known = false;
+        for (std::size_t k = 0; k < kKindNames.size(); ++k) {
+            if (name == kKindNames[k]) {
+                kinds[k] = true;
+                known = true;
+            }
+        }
+        if (!known)
+            return makeError(ErrorKind::Malformed,
+                             "unknown resource kind '" + std::string(name) +
+                                 "' in --kinds (use bitmap,icon,cursor,anicursor,video,html)");
+        start = comma + 1;
+    }
+    return kinds;
+}
+
+// The switch an option without a value sets; none when `name` is not one.
+bool* flagOf(ExtractRequest& req, const std::string& name) {
+    if (name == "--yes")
+        return &req.yes;
+    if (name == "--no-subfolders")
+        return &req.noSubFolders;
+    if (name == "--saved")
+        return &req.saved;
+    if (name == "--png")
+        return &req.png;
+    if (name == "--all-drives")
+        return &req.allDrives;
+    if (name == "--null")
+        return &req.nul;
+    return nullptr;
+}
+
+bool takesValue(const std::string& name) {
+    for (const char* option : {"--dest", "--mask", "--files-from", "--report", "--kinds",
+                               "--bitmap-limits", "--icon-limits", "--priority", "--jobs"})
+        if (name == option)
+            return true;
+    return false;
+}
+
+// Puts the value of option `name` (one that takesValue) into the request.
+Status takeValue(ExtractRequest& req, const std::string& name, const std::string& value) {
+    if (name == "--dest") {
+        req.dest = value;
+    } else if (name == "--mask") {
+        req.mask = value;
+    } else if (name == "--files-from") {
+        req.filesFrom = value;
+    } else if (name == "--report") {
+        req.report = value;
+    } else if (name == "--kinds") {
+        auto kinds = parseKinds(value);
+        if (!kinds)
+            return kinds.error();
+        req.kinds = *kinds;
+    } else if (name == "--bitmap-limits" || name == "--icon-limits") {
+        auto limits = run::ParseLimitSet(value);
+        if (!limits)
+            return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
+        (name == "--bitmap-limits" ? req.bitmapLimits : req.iconLimits) = *limits;
+    } else if (name == "--priority") {
+        if (value.size() != 1 || value[0] < '1' || value[0] > '5')
+            return makeError(ErrorKind::Malformed,
+                             "--priority takes a whole number from 1 to 5, not '" + value + "'");
+        req.priority = static_cast<std::int16_t>(value[0] - '0');
+    } else { // --jobs
+        const bool digits = !value.empty() && value.size() <= 3 &&
+                            value.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || std::stoi(value) > 64)
+            return makeError(ErrorKind::Malformed,
+                             "--jobs takes a whole number from 0 to 64, not '" + value + "'");
+        req.jobs = static_cast<unsigned>(std::stoi(value));
+    }
+    return success();
+}
+
+Status takeFolder(ExtractRequest& req, const std::string& folder) {
+    if (req.folder)
+        return makeError(ErrorKind::Malformed, "more than one FOLDER given");
+    req.folder = folder;
+    return success();
+}
+
+// The options that exclude or need one another.
+Status checkCombination(const ExtractRequest& req) {
+    if (req.folder && req.allDrives)
+        return makeError(ErrorKind::Malformed, "give either FOLDER or --all-drives, not both");
+    if (req.filesFrom && (req.folder || req.allDrives))
+        return makeError(ErrorKind::Malformed,
+                         "give FOLDER, --all-drives or --files-from, only one of them");
+    if (req.nul && !req.filesFrom)
+        return makeError(ErrorKind::Malformed, "--null goes with --files-from");
+    if (req.filesFrom && req.mask)
+        return makeError(ErrorKind::Malformed, "--mask does not apply to --files-from");
+    if (!req.saved && !req.folder && !req.allDrives && !req.filesFrom)
+        return makeError(ErrorKind::Malformed,
+                         "give a FOLDER to search, --all-drives or --files-from LIST");
+    if (!req.saved && !req.dest)
+        return makeError(ErrorKind::Malformed, "--dest DIR is required");
+    return success();
+}
+
+} // namespace
+
+Result<ExtractRequest> ParseExtractArgs(const Args& args) {
+    ExtractRequest req;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+            }
+        }
+        Status taken = success();
+        if (bool* flag = flagOf(req, arg)) {
+            if (inlineValue)
+                return makeError(ErrorKind::Malformed, arg + " takes no value");
+            *flag = true;
+        } else if (takesValue(arg)) {
+            if (!inlineValue && i + 1 >= args.size())
+                return makeError(ErrorKind::Malformed, arg + " needs a value");
+            taken = takeValue(req, arg, inlineValue ? *inlineValue : args[++i]);
+        } else if (arg == "--") {
+            for (++i; i < args.size() && taken; ++i)
+                taken = takeFolder(req, args[i]);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return makeError(ErrorKind::Malformed, "unknown option '" + args[i] + "'");
+        } else {
+            taken = takeFolder(req, arg);
+        }
+        if (!taken)
+            return taken.error();
+    }
+    if (Status combined = checkCombination(req); !combined)
+        return combined.error();
+    return req;
+}
+
+void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings) {
+    if (req.folder) {
+        settings.SearchSystem = false;
+        settings.Folder = *req.folder;
+    }
+    if (req.allDrives) {
+        settings.SearchSystem = true;
+        // One character rather than a literal: GCC 12 at -O3 reports the inlined
+        // literal assignment as an overlapping copy (-Wrestrict), wrongly.
+        settings.Folder.assign(1, '/');
+    }
+    // A file list names the files: nothing is searched, no mask applies, and the index
+    // header says where the names came from.
+    if (req.filesFrom) {
+        settings.SearchSystem = false;
+        settings.Folder = listName;
+        settings.SubFolders = false;
+        settings.Mask.clear();
+    }
+    if (req.noSubFolders)
+        settings.SubFolders = false;
+    if (req.mask)
+        settings.Mask = *req.mask;
+    if (req.kinds)
+        settings.ResTypes = *req.kinds;
+    if (req.dest)
+        settings.DestPath = *req.dest;
+    if (req.priority)
+        settings.Priority = *req.priority;
+    if (settings.Priority < 1 || settings.Priority > 5)
+        settings.Priority = kDefaultPriority;
+}
+
+Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
+    Json options = Json::object();
+    if (req.filesFrom) {
+        PutPath(options, "files_from", *req.filesFrom);
+        options["null"] = req.nul;
+    } else {
+        options["all_drives"] = settings.SearchSystem;
+        PutPath(options, "folder", settings.Folder);
+        options["subfolders"] = settings.SubFolders;
+        options["mask"] = settings.Mask;
+    }
+    PutPath(options, "dest", settings.DestPath);
+    Json kinds = Json::array();
+    for (std::size_t k = 0; k < kKindNames.size(); ++k)
+        if (settings.ResTypes[k])
+            kinds.push_back(std::string(kKindNames[k]));
+    options["kinds"] = std::move(kinds);
+    options["bitmap_limits"] = run::LimitSetText(req.bitmapLimits);
+    options["icon_limits"] = run::LimitSetText(req.iconLimits);
+    options["priority"] = settings.Priority;
+    options["jobs"] = req.jobs.value_or(run::DefaultReadAheadJobs());
+    options["png"] = req.png;
+    options["yes"] = req.yes;
+    options["saved"] = req.saved;
+    return options;
+}
+
+} // namespace harvix::cli

@@ -1,0 +1,50 @@
+// The arguments of harvix-cli extract: what was given on the command line, read and
+// checked, and how it goes into the settings of the run (the saved ones with --saved,
+// else those of a first start).
+#pragma once
+
+#include "cli/Commands.h"
+#include "cli/Json.h"
+#include "common/Result.h"
+#include "extract/ResourceKind.h"
+#include "run/LimitText.h"
+#include "settings/Settings.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace harvix::cli {
+
+struct ExtractRequest {
+    std::optional<std::string> dest;
+    bool yes = false;
+    bool noSubFolders = false;
+    std::optional<std::string> mask;
+    std::optional<KindSwitches> kinds;
+    run::LimitSet bitmapLimits = run::kDefaultBitmapLimits;
+    run::LimitSet iconLimits = run::kDefaultIconLimits;
+    std::optional<std::int16_t> priority;
+    std::optional<unsigned> jobs;
+    bool saved = false;
+    bool png = false;
+    bool allDrives = false;
+    std::optional<std::string> folder;
+    std::optional<std::string> filesFrom;
+    bool nul = false;
+    std::optional<std::string> report;
+};
+
+// The arguments after "extract"; an error names the option at fault.
+[[nodiscard]] Result<ExtractRequest> ParseExtractArgs(const Args& args);
+
+// The options given go over `settings`: the search place (a folder, all drives, or the
+// file list named `listName`, which takes no mask and no subfolders), the subfolders,
+// mask, kinds, destination and priority. A priority outside 1 to 5 becomes the default.
+void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings);
+
+// The options of the run for its report: as given on the command line, and the
+// settings the run used.
+[[nodiscard]] Json ReportOptions(const ExtractRequest& req, const Settings& settings);
+
+} // namespace harvix::cli

@@ -1,0 +1,136 @@
+#include "cli/TerminalRun.h"
+
+#include "cli/Terminal.h"
+#include "run/RunTexts.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <string_view>
+
+namespace harvix::cli {
+
+namespace {
+
+// The text cut to at most `columns` characters (UTF-8 sequences count as one).
+std::string cutToColumns(const std::string& text, std::size_t columns) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            continue; // inside a character
+        if (characters == columns)
+            return text.substr(0, i);
+        ++characters;
+    }
+    return text;
+}
+
+} // namespace
+
+CliPrompt::CliPrompt(bool yes) : m_yes(yes), m_interactive(IsTerminal(STDIN_FILENO)) {}
+
+Answer CliPrompt::confirmCancel() {
+    if (!m_interactive) {
+        m_refused = kCancelQuestion;
+        return Answer::No;
+    }
+    return ask(kCancelQuestion, "[y/N]", 'y', true) ? Answer::Yes : Answer::No;
+}
+
+Answer CliPrompt::continueIntoExisting(const std::string&) {
+    if (m_yes)
+        return Answer::Yes;
+    if (!m_interactive) {
+        m_refused = kFolderExistsQuestion;
+        return Answer::No;
+    }
+    return ask(kFolderExistsQuestion, "[y/N]", 'y', false) ? Answer::Yes : Answer::No;
+}
+
+Answer CliPrompt::retryDiskFull(const std::string&) {
+    if (!m_interactive) {
+        showError({Failure::WriteFailed, kDiskFullMessage, {}});
+        return Answer::Cancel;
+    }
+    return ask(kDiskFullMessage, "[r]etry / [C]ancel", 'r', false) ? Answer::Retry
+                                                                  : Answer::Cancel;
+}
+
+void CliPrompt::showError(const ShownError& error) {
+    if (m_beforeMessage)
+        m_beforeMessage();
+    // A refused destination: the path and the system's reason say more than the
+    // wizard's box can.
+    if (error.failure == Failure::InvalidDestination && !error.detail.empty()) {
+        Complain("The specified folder is invalid: " + error.detail);
+        return;
+    }
+    Complain(error.text);
+}
+
+bool CliPrompt::ask(const std::string& text, const char* choices, char yesKey, bool onInterrupt) {
+    if (m_beforeMessage)
+        m_beforeMessage();
+    // What brought this question (a Ctrl-C that asks to cancel) is not its answer.
+    ForgetInterrupts();
+    std::cerr << OneLine(text) << ' ' << choices << ' ' << std::flush;
+    bool interrupted = false;
+    const std::optional<std::string> line = ReadAnswerLine(interrupted);
+    if (interrupted) {
+        ForgetInterrupts();
+        std::cerr << '\n' << std::flush; // the terminal echoed ^C on the question's line
+        return onInterrupt;
+    }
+    if (!line)
+        return false;
+    const auto first = line->find_first_not_of(" \t");
+    return first != std::string::npos && ((*line)[first] | 0x20) == yesKey;
+}
+
+void CliView::setStatusText(const std::string& text) {
+    std::string_view rest = text;
+    if (rest.rfind(run::kPleaseWait, 0) == 0)
+        rest.remove_prefix(std::string_view(run::kPleaseWait).size());
+    m_status = OneLine(rest);
+    draw();
+}
+
+void CliView::setProgressValue(int value) {
+    m_percent = value * 2;
+    draw();
+}
+
+void CliView::pumpEvents() {
+    if (TakeResize() && m_drawn)
+        draw();
+    if (m_run != nullptr && TakeInterrupt())
+        m_run->cmdCancel_Click();
+}
+
+void CliView::clearLine() {
+    if (m_live && m_drawn) {
+        std::cerr << "\r\033[K" << std::flush;
+        m_drawn = false;
+    }
+}
+
+// The line never reaches the terminal's last column, so it never wraps and "\r" always
+// returns to its start; the width is asked for at every draw, so a resized terminal gets
+// a line of its new width.
+void CliView::draw() {
+    if (!m_live)
+        return;
+    std::string line;
+    if (m_percent >= 0)
+        line = std::to_string(m_percent) + "% completed";
+    if (!m_status.empty())
+        line += (m_percent >= 0 ? "  " : "") + m_status;
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        line = cutToColumns(line, size.ws_col - 1u);
+    std::cerr << "\r\033[K" << line << std::flush;
+    m_drawn = true;
+}
+
+} // namespace harvix::cli

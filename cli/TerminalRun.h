@@ -1,0 +1,86 @@
+// The run of harvix-cli extract as a terminal shows it and answers it: the prompt that
+// asks on the terminal or answers as a script wants, the progress line, and a clock
+// that does not pause.
+#pragma once
+
+#include "extract/Prompt.h"
+#include "run/SearchRun.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace harvix::cli {
+
+// Asks on the terminal; without one, answers as a script wants: --yes for the
+// destination that exists, No to every other question, Cancel on a full disk.
+class CliPrompt final : public IPrompt {
+public:
+    explicit CliPrompt(bool yes);
+
+    // Ctrl-C stops: it confirms the cancel question and refuses every other.
+    Answer confirmCancel() override;
+    Answer continueIntoExisting(const std::string& folder) override;
+    Answer retryDiskFull(const std::string& path) override;
+    void showError(const ShownError& error) override;
+
+    // The question that was answered No for want of a terminal, if any.
+    [[nodiscard]] const std::optional<std::string>& refused() const { return m_refused; }
+
+    // Something else (the progress line) may be on the terminal's current line.
+    void setBeforeMessage(std::function<void()> hook) { m_beforeMessage = std::move(hook); }
+
+private:
+    // True for the answer `yesKey`; Ctrl-C gives `onInterrupt`.
+    bool ask(const std::string& text, const char* choices, char yesKey, bool onInterrupt);
+
+    bool m_yes;
+    bool m_interactive;
+    std::optional<std::string> m_refused;
+    std::function<void()> m_beforeMessage;
+};
+
+// The run's effects on a terminal: one progress line on stderr, rewritten in place. A
+// Ctrl-C reaches the run as a click on Cancel where the run lets events through.
+class CliView final : public run::IRunView {
+public:
+    explicit CliView(bool live) : m_live(live) {}
+
+    void setRun(run::SearchRun* searchRun) { m_run = searchRun; }
+
+    void setStatusText(const std::string& text) override;
+    void repaintStatus() override {}
+    void setCancelEnabled(bool) override {}
+    void showProgressFrame() override {}
+    void setProgressValue(int value) override;
+    void setCaption(const std::string&) override {}
+    void pumpEvents() override;
+    void stopAnimation() override {}
+    void statsChanged(int) override {}
+    void searchFinished() override { clearLine(); }
+    void closeProgram() override { clearLine(); }
+
+    void clearLine();
+
+private:
+    void draw();
+
+    bool m_live;
+    bool m_drawn = false;
+    int m_percent = -1;
+    std::string m_status;
+    run::SearchRun* m_run = nullptr;
+};
+
+// The engine's pause before the program closes lets the window show its stopped
+// animation; a terminal has nothing to show, so the command does not wait.
+class CliClock final : public run::IRunClock {
+public:
+    std::uint32_t GetTickCount() override { return m_clock.GetTickCount(); }
+    void Sleep(std::uint32_t) override {}
+
+private:
+    run::SystemClock m_clock;
+};
+
+} // namespace harvix::cli
