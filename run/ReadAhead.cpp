@@ -148,8 +148,9 @@ void ModuleReadAhead::readerLoop(int nice) {
         next->state = Entry::State::Opening;
         --m_queued;
         wakeReader(lock, 2); // enough left for another reader to help
-        // Measured only while readers may still be added.
-        const bool measure = m_growth && m_growth->CanGrow();
+        // Measured while readers may still be added; sparsely once the modules come from
+        // the page cache.
+        const bool measure = m_growth && m_growth->MeasureNext();
         lock.unlock();
         const ThreadUsage before = measure ? m_usage() : ThreadUsage{};
         auto module = m_opener(next->path);

@@ -4,9 +4,20 @@
 
 namespace harvix::run {
 
+bool ReaderGrowth::MeasureNext() {
+    if (!CanGrow())
+        return false;
+    if (m_cachedInARow < kCachedRun || ++m_unmeasured >= kSparse) {
+        m_unmeasured = 0;
+        return true;
+    }
+    return false;
+}
+
 unsigned ReaderGrowth::Opened(const OpenCost& cost) {
     if (!CanGrow())
         return 0;
+    m_cachedInARow = cost.blocksRead == 0 ? m_cachedInARow + 1 : 0;
     ++m_opens;
     // A read from the disk that took little more than its processor time (a fast disk, a
     // few blocks) leaves nothing for another reader to overlap.

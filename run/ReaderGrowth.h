@@ -26,12 +26,21 @@ public:
 
     // Opens looked at before each decision: at least this many, and at least one per reader.
     static constexpr unsigned kSample = 4;
+    // After this many measured opens in a row that read nothing from the disk (the modules
+    // come from the page cache), only one open in kSparse is measured: measuring costs
+    // two system calls, and a folder that is not in the cache later in the run is still
+    // noticed.
+    static constexpr unsigned kCachedRun = 64;
+    static constexpr unsigned kSparse = 8;
 
     // `start` readers to begin with, never more than `most`.
     ReaderGrowth(unsigned start, unsigned most) : m_readers(start), m_most(most < start ? start : most) {}
 
     [[nodiscard]] unsigned Readers() const { return m_readers; }
     [[nodiscard]] bool CanGrow() const { return m_readers < m_most; }
+
+    // Whether a reader measures the open it starts now; never once the bound is reached.
+    [[nodiscard]] bool MeasureNext();
 
     // The run wanted its next module while a reader was still opening it, or while every
     // reader was busy: the readers are behind the writing.
@@ -50,6 +59,8 @@ private:
     unsigned m_opens = 0;
     unsigned m_diskWaits = 0; // opens that waited for the disk
     unsigned m_runWaits = 0;
+    unsigned m_cachedInARow = 0; // measured opens that read nothing from the disk
+    unsigned m_unmeasured = 0;   // opens passed over since the last measured one
 };
 
 } // namespace harvix::run

@@ -79,5 +79,31 @@ TEST(ReaderGrowth, AddsReadersWhileTheyWaitForTheDiskAndTheRunWaitsForThem) {
     }
 }
 
+TEST(ReaderGrowth, MeasuresEveryOpenUntilALongRunOfCachedOnesThenOneInEight) {
+    // How many of `opens` opens of the given cost are measured (each measured one fed back).
+    const auto measured = [](ReaderGrowth& growth, const Cost& cost, unsigned opens, bool runWaits = false) {
+        unsigned n = 0;
+        for (unsigned i = 0; i < opens; ++i)
+            if (growth.MeasureNext()) {
+                if (runWaits)
+                    growth.RunWaited();
+                ++n;
+                (void)growth.Opened(cost);
+            }
+        return n;
+    };
+    ReaderGrowth growth(2, 16);
+    EXPECT_EQ(measured(growth, kWarm, ReaderGrowth::kCachedRun), ReaderGrowth::kCachedRun);
+    EXPECT_EQ(measured(growth, kWarm, 800), 800 / ReaderGrowth::kSparse);
+    // One read from the disk, and every open is measured again.
+    EXPECT_EQ(measured(growth, kCold, 8), 1u);
+    EXPECT_EQ(measured(growth, kWarm, 10), 10u);
+    // Opens from the disk are measured one by one, until the bound is reached.
+    ReaderGrowth cold(2, 4);
+    EXPECT_EQ(measured(cold, kCold, 100, true), ReaderGrowth::kSample);
+    EXPECT_FALSE(cold.CanGrow());
+    EXPECT_FALSE(cold.MeasureNext());
+}
+
 } // namespace
 } // namespace harvix::run
