@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <system_error>
 
 namespace harvix::run {
 
@@ -74,6 +75,8 @@ ModuleReadAhead::ModuleReadAhead(Limits limits, ModuleOpener opener, UsageSource
     m_wakeBatch = std::max<std::size_t>(1, m_limits.files / 2);
     if (m_limits.jobs > 0 && m_limits.mostJobs > m_limits.jobs)
         m_growth.emplace(m_limits.jobs, m_limits.mostJobs);
+    // Room for every reader there may be: adding one during the run allocates nothing.
+    m_readers.reserve(std::max(m_limits.jobs, m_limits.mostJobs));
 }
 
 ModuleReadAhead::~ModuleReadAhead() {
@@ -126,8 +129,16 @@ std::uint64_t ModuleReadAhead::Push(const std::string& path) {
 }
 
 void ModuleReadAhead::startReaders(const Lock&, unsigned count) {
-    for (unsigned i = 0; i < count; ++i)
-        m_readers.emplace_back([this, nice = m_nice] { readerLoop(nice); });
+    for (unsigned i = 0; i < count; ++i) {
+        try {
+            m_readers.emplace_back([this, nice = m_nice] { readerLoop(nice); });
+        } catch (const std::system_error&) {
+            // The system has no thread to spare: the readers there are go on (with none,
+            // the run opens every file itself), and no more are tried.
+            m_growth.reset();
+            return;
+        }
+    }
 }
 
 void ModuleReadAhead::readerLoop(int nice) {
@@ -158,7 +169,7 @@ void ModuleReadAhead::readerLoop(int nice) {
         const ReaderGrowth::OpenCost cost = measure ? CostBetween(before, m_usage()) : ReaderGrowth::OpenCost{};
         lock.lock();
         ++m_openedByReaders;
-        if (measure && !m_stopped)
+        if (measure && m_growth && !m_stopped)
             startReaders(lock, m_growth->Opened(cost));
         // Dropped meanwhile (the run stopped or is past it): nothing to keep.
         const bool kept = !m_stopped && !m_entries.empty() && m_entries.front()->number <= next->number;
