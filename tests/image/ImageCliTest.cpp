@@ -245,7 +245,7 @@ protected:
         std::map<std::string, std::string> files;
         for (const auto& e : fs::recursive_directory_iterator(dir))
             if (e.is_regular_file() && e.path().filename() != "__index.txt")
-                files[fs::relative(e.path(), dir).string()] = readText(e.path());
+                files[fs::relative(e.path(), dir).string()] = ReadText(e.path());
         return files;
     }
 };
@@ -274,14 +274,14 @@ TEST_F(NeCliTest, PicturesAndThumbnailsAreThoseOfThe32BitForm) {
         const fs::path png = root / ("t" + std::to_string(bitCount) + ".png");
         r = cli("thumbnail --size 32 '" + (root / "ne" / name).string() + "' '" + png.string() + "'");
         ASSERT_EQ(r.status, 0) << r.err;
-        const std::string pngText = readText(png);
+        const std::string pngText = ReadText(png);
         auto picture = image::DecodePng(std::vector<std::uint8_t>(pngText.begin(), pngText.end()), 4096);
         ASSERT_TRUE(picture.ok());
         EXPECT_EQ(picture->width, 32u);
         EXPECT_EQ(picture->pixel(0, 0)[3], 0);    // outside the disc: transparent
         EXPECT_EQ(picture->pixel(16, 16)[3], 255); // inside: opaque
         r = cli("thumbnail --size 32 '" + (root / "pe" / name).string() + "' '" + (root / "pe.png").string() + "'");
-        EXPECT_EQ(readText(png), readText(root / "pe.png"));
+        EXPECT_EQ(ReadText(png), ReadText(root / "pe.png"));
     }
 }
 
@@ -346,8 +346,8 @@ TEST_F(NeCliTest, ThumbnailInGnomesSandbox) {
         fs::create_directories(outdir);
         const int status = std::system((gnomeSandbox(root / form / "app.exe", outdir) + " 2>'" +
                                         (root / "e").string() + "'").c_str());
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readText(root / "e");
-        const std::string png = readText(outdir / "gnome-desktop-thumbnailer.png");
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(root / "e");
+        const std::string png = ReadText(outdir / "gnome-desktop-thumbnailer.png");
         auto picture = image::DecodePng(std::vector<std::uint8_t>(png.begin(), png.end()), 4096);
         ASSERT_TRUE(picture.ok());
         EXPECT_EQ(picture->width, 32u); // the largest image, not scaled up
@@ -370,7 +370,7 @@ TEST_F(NeCliTest, SamePixelsAsWrestool) {
             GTEST_SKIP() << tool << " is not installed (icoutils, imagemagick)";
     auto lines = [this](const std::string& command) {
         std::system((command + " >'" + (root / "o").string() + "' 2>/dev/null").c_str());
-        return readText(root / "o");
+        return ReadText(root / "o");
     };
     for (unsigned shift : {4u, 9u}) {
         SCOPED_TRACE("shift " + std::to_string(shift));
@@ -411,9 +411,9 @@ TEST_F(NeCliTest, SamePixelsAsWrestool) {
         }
         // The cursor: icotool reads ours; the image bytes are the ones wrestool writes,
         // without the padding.
-        const std::string cursor = readText(dir / "h/Cursors/app.exe.cur");
+        const std::string cursor = ReadText(dir / "h/Cursors/app.exe.cur");
         EXPECT_FALSE(lines("icotool -x -o - '" + (dir / "h/Cursors/app.exe.cur").string() + "'").empty());
-        const std::string wrestoolCursor = readText(dir / "w/app.exe_12_1.cur");
+        const std::string wrestoolCursor = ReadText(dir / "w/app.exe_12_1.cur");
         ASSERT_GT(cursor.size(), 22u);
         EXPECT_EQ(cursor.substr(22), wrestoolCursor.substr(22, cursor.size() - 22));
     }
