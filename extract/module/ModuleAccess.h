@@ -52,8 +52,10 @@ public:
     [[nodiscard]] virtual std::vector<ResLanguage> languages(const ResId& type,
                                                              const ResId& name) const = 0;
 
-    // The bytes of a resource: its first language version in the directory. An empty
-    // vector when the resource does not exist, cannot be read or is empty. Finding a
+    // The bytes of a resource: its first language version in the directory, all the
+    // bytes its directory entry states. An empty vector when the resource does not
+    // exist, is empty, or cannot be read in full (its data runs past the end of the
+    // file, or the file was cut short since it was opened). Finding a
     // resource costs no more than a logarithmic search of its type and name tables.
     [[nodiscard]] virtual std::vector<std::uint8_t> load(const ResId& type,
                                                          const ResId& name) const = 0;

@@ -430,8 +430,11 @@ std::optional<PeModule::FileRange> PeModule::dataRange(const LanguageEntry& entr
         return std::nullopt;
     // Data that begins in a section's file part but runs past it is read on from the
     // file, as the bytes lie there (some linkers write the resource section's raw size
-    // short), as far as the file goes.
-    return FileRange{rest->offset, std::min<std::uint64_t>(entry.size, m_image.fileSize - rest->offset)};
+    // short). Data that runs past the end of the file can't be loaded at all, as the
+    // system's loader refuses it: nothing, rather than a part that looks whole.
+    if (entry.size > m_image.fileSize - rest->offset)
+        return std::nullopt;
+    return FileRange{rest->offset, entry.size};
 }
 
 bool PeModule::isHeld(const FileRange& range) const {

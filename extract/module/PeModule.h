@@ -116,7 +116,7 @@ private:
     // The file bytes from `rva` to the end of the raw data of the section holding it.
     [[nodiscard]] std::optional<FileRange> sectionRest(std::uint32_t rva) const;
     // Where the data of a resource lies in the file: it must begin in a section's file
-    // part and is cut at the end of the file.
+    // part and end within the file.
     [[nodiscard]] std::optional<FileRange> dataRange(const LanguageEntry& entry) const;
     [[nodiscard]] bool isHeld(const FileRange& range) const;
     void buildIndexes();

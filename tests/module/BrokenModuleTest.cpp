@@ -30,8 +30,8 @@ ModuleBuilder sample(Machine machine) {
     return b;
 }
 
-// Walks everything the module shows and loads every resource; the loaded size must be
-// what the directory says, or less where the data runs past the end of the file.
+// Walks everything the module shows and loads every resource; a resource loads whole,
+// exactly the size the directory says, or not at all.
 void walk(const IResourceModule& m, std::size_t imageSize) {
     for (const ResId& type : m.types())
         for (const ResId& name : m.names(type)) {
@@ -40,7 +40,7 @@ void walk(const IResourceModule& m, std::size_t imageSize) {
             EXPECT_LE(bytes.size(), imageSize);
             if (!bytes.empty()) {
                 ASSERT_FALSE(langs.empty());
-                EXPECT_LE(bytes.size(), langs.front().size);
+                EXPECT_EQ(bytes.size(), langs.front().size);
             }
         }
 }
@@ -129,19 +129,14 @@ TEST(BrokenDirectory, KeepsWhatTheFaultDoesNotTouch) {
         EXPECT_TRUE((*m)->load((*m)->types().front(), first).empty());
         EXPECT_EQ((*m)->load(num(23), num(7)), std::vector<std::uint8_t>(10, 4));
     }
-    {   // A size beyond the section and the file: the data as far as the file goes,
-        // listed with its claimed size.
+    {   // A size beyond the section and the file: listed with its claimed size, but it
+        // loads as nothing, not as the part the file holds.
         const auto image = sample(Machine::Pe32).inject(Fault::HugeDataSize).build();
         auto m = OpenModuleFromBytes(image);
         ASSERT_TRUE(m.ok());
         const ResId type = (*m)->types().front();
         const ResId first = (*m)->names(type).front();
-        const auto bytes = (*m)->load(type, first);
-        // The first resource in the directory is the video of 20 bytes.
-        ASSERT_GE(bytes.size(), 20u);
-        EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 20), std::vector<std::uint8_t>(20, 3));
-        // ... through the last byte of the file.
-        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), image.end() - static_cast<std::ptrdiff_t>(bytes.size())));
+        EXPECT_TRUE((*m)->load(type, first).empty());
         EXPECT_EQ((*m)->languages(type, first).front().size, 0xFFFFFFF0u);
         EXPECT_EQ((*m)->load(num(2), num(1)), bitmap);
     }
@@ -177,9 +172,10 @@ TEST(BrokenDirectory, KeepsWhatTheFaultDoesNotTouch) {
 }
 
 // Data that begins in the resource section's file part and runs past it is read on from
-// the file; cut by the end of the file it gives what the file holds. Data that begins
-// past the section's file part gives nothing.
-TEST(BrokenDirectory, DataRunningPastTheSectionLoadsFromTheFile) {
+// the file, as long as it ends within the file. Data that runs past the end of the file
+// loads as nothing, as the system's loader refuses it: never the part the file holds.
+// Data that begins past the section's file part gives nothing either.
+TEST(BrokenDirectory, DataPastTheSectionLoadsButDataPastTheFileDoesNot) {
     const std::vector<std::uint8_t> last(24, 9);
     auto builder = [&] {
         ModuleBuilder b;
@@ -188,17 +184,21 @@ TEST(BrokenDirectory, DataRunningPastTheSectionLoadsFromTheFile) {
         return b.inject(Fault::DataPastSectionEnd);
     };
     const auto image = builder().build();
-    auto m = OpenModuleFromBytes(image);
-    ASSERT_TRUE(m.ok());
-    EXPECT_EQ((*m)->load(num(23), num(7)), last);
-    EXPECT_EQ((*m)->load(num(2), num(1)), std::vector<std::uint8_t>(40, 1));
-
-    // The file ends 4 bytes into what runs past the section: 20 of the 24 bytes.
+    // Where the last resource's data ends: the file may be cut there and no shorter.
     const std::size_t end = image.size() - static_cast<std::size_t>(
                                                std::find(image.rbegin(), image.rend(), 9) - image.rbegin());
-    auto cut = OpenModuleFromBuffer(builder().truncateTo(end - 4).build());
-    ASSERT_TRUE(cut.ok());
-    EXPECT_EQ((*cut)->load(num(23), num(7)), std::vector<std::uint8_t>(20, 9));
+    const struct {
+        std::size_t shortBy; // bytes of the last resource missing from the file
+        bool loads;
+    } cases[] = {{0, true}, {1, false}, {4, false}, {23, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shortBy);
+        auto m = OpenModuleFromBuffer(builder().truncateTo(end - c.shortBy).build());
+        ASSERT_TRUE(m.ok());
+        EXPECT_EQ((*m)->load(num(23), num(7)), c.loads ? last : std::vector<std::uint8_t>{});
+        EXPECT_EQ((*m)->languages(num(23), num(7)).front().size, 24u);
+        EXPECT_EQ((*m)->load(num(2), num(1)), std::vector<std::uint8_t>(40, 1));
+    }
 }
 
 TEST(BrokenDirectory, SharedSubdirectoriesAreReadOnce) {

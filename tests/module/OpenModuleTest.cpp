@@ -186,6 +186,29 @@ TEST(OpenModule, ResourcesOfAFileTruncatedWhileOpenAreUnreadableNotFatal) {
     EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
 }
 
+// A module file that ends inside its last resource, whether the reader holds the file
+// whole (a small one) or reads the resource from the file (a large one): that resource
+// loads as nothing, the one before it whole.
+TEST(OpenModule, AResourceCutByTheEndOfTheFileLoadsAsNothing) {
+    TempDir dir;
+    for (const std::size_t size : {std::size_t{1000}, std::size_t{600 * 1024}}) {
+        SCOPED_TRACE(size);
+        ModuleBuilder b(Machine::Pe32Plus);
+        b.add(ResId::number(23), ResId::number(1), 0x409, std::vector<std::uint8_t>(size, 1));
+        b.add(ResId::number(23), ResId::number(2), 0x409, std::vector<std::uint8_t>(size, 2));
+        auto image = b.build();
+        const auto end = image.size() - static_cast<std::size_t>(
+                                            std::find(image.rbegin(), image.rend(), 2) - image.rbegin());
+        image.resize(end - 1);
+        const std::string path = dir.file("cut.dll");
+        ASSERT_TRUE(writeFile(path, image).ok());
+        auto m = OpenModule(path);
+        ASSERT_TRUE(m.ok()) << m.error().message;
+        EXPECT_EQ((*m)->load(ResId::number(23), ResId::number(1)), std::vector<std::uint8_t>(size, 1));
+        EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(2)).empty());
+    }
+}
+
 TEST(OpenModule, ReadsTheInstalledWineModules) {
     std::vector<fs::path> modules;
     std::error_code ec;
