@@ -100,6 +100,17 @@ std::string DestinationRefusal(const std::string& destination, const Error& erro
     return destination + ": " + std::strerror(error.code) + " (" + what + ")";
 }
 
+// What a run that was killed left unfinished goes: the temporary names in the
+// destination, in every kind's folder and its per-size icon folders (two levels below
+// "Icons"), and among the PNG copies below "PNG" (one level more), whichever kinds this
+// run writes. Finished files are never touched.
+void RemoveUnfinished(IFileSystem& fs, const std::string& destination) {
+    (void)fs.RemoveUnfinishedFiles(destination, 0);
+    for (ResourceKind kind : kAllResourceKinds)
+        (void)fs.RemoveUnfinishedFiles(destination + std::string(KindFolder(kind)), 2);
+    (void)fs.RemoveUnfinishedFiles(destination + "PNG", 3);
+}
+
 bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
 }
@@ -172,6 +183,7 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
             notFound(written))
             return invalid(RefusalReason(written.error()));
     }
+    RemoveUnfinished(fs, destination);
     return false;
 }
 

@@ -37,7 +37,8 @@ inline constexpr const char* kFolderInvalidMessage =
     "The specified folder is invalid.\r\nPlease type another name.";
 
 // Makes the destination (one level: its parent must exist), the subfolders of the
-// enabled kinds and a header block in each index file. Returns true when the caller must
+// enabled kinds and a header block in each index file, and removes what a run that was
+// killed left unfinished there (never a finished file). Returns true when the caller must
 // not go on (the wizard stays on the destination page with the focus in the destination
 // box): the folder was invalid, or it existed and the user did not want to continue.
 // An empty or all-blank text is invalid: nothing is made for it. Other failures are

@@ -1,8 +1,13 @@
 #include "extract/FileSystem.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -47,60 +52,229 @@ Status WriteFully(int fd, std::span<const Bytes> pieces, const std::string& path
     return success();
 }
 
-class PosixOutputFile final : public IOutputFile {
+// Closes a descriptor when it goes out of scope.
+class FdCloser {
 public:
-    PosixOutputFile(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
-    ~PosixOutputFile() override {
+    explicit FdCloser(int fd) : m_fd(fd) {}
+    ~FdCloser() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
-    PosixOutputFile(const PosixOutputFile&) = delete;
-    PosixOutputFile& operator=(const PosixOutputFile&) = delete;
-
-    Status WritePieces(std::span<const Bytes> pieces) override {
-        if (m_fd < 0)
-            return IoError(EBADF, m_path);
-        return WriteFully(m_fd, pieces, m_path);
-    }
-
-    Status Close() override {
-        if (m_fd < 0)
-            return success();
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    [[nodiscard]] int get() const { return m_fd; }
+    // Closes now; false (errno set) when close reports an error. EINTR leaves nothing to
+    // retry on Linux: the descriptor is released either way.
+    bool close() {
         const int fd = m_fd;
         m_fd = -1;
-        // The descriptor is released even when close reports an error; EINTR leaves
-        // nothing to retry on Linux.
-        if (::close(fd) != 0 && errno != EINTR)
-            return IoError(errno, m_path);
-        return success();
+        return fd < 0 || ::close(fd) == 0 || errno == EINTR;
     }
 
 private:
     int m_fd;
-    std::string m_path;
 };
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Linking an unnamed file to a name goes through its entry in /proc/self/fd (linkat
+// with AT_EMPTY_PATH needs a privilege ordinary users lack). Without /proc the hidden
+// temporary names are used instead.
+bool ProcFdUsable() {
+    static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
+    return usable;
+}
+
+// A temporary name no other file of this or another process has: the process id, then
+// a number that is random at the start of the process and counts up.
+std::string UnfinishedName() {
+    static std::atomic<std::uint64_t> next{[] {
+        std::random_device random;
+        return (std::uint64_t{random()} << 32) ^ random();
+    }()};
+    const std::uint64_t number = next.fetch_add(1, std::memory_order_relaxed);
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(number));
+    std::string name(kUnfinishedPrefix);
+    name += std::to_string(::getpid());
+    name += '-';
+    name += hex;
+    name += kUnfinishedSuffix;
+    return name;
+}
+
+// A new file: written under no name (an O_TMPFILE file) or a hidden temporary name, and
+// given its final name by Close, never replacing what is there.
+class NewOutputFile final : public IOutputFile {
+public:
+    // `tempPath` empty: the file is unnamed.
+    NewOutputFile(int fd, std::string path, std::string tempPath)
+        : m_fd(fd), m_path(std::move(path)), m_tempPath(std::move(tempPath)) {}
+    ~NewOutputFile() override {
+        // Never completed: an unnamed file vanishes with its descriptor; a temporary
+        // name is removed.
+        if (m_fd.get() >= 0 && !m_tempPath.empty())
+            ::unlink(m_tempPath.c_str());
+    }
+    NewOutputFile(const NewOutputFile&) = delete;
+    NewOutputFile& operator=(const NewOutputFile&) = delete;
+
+    Status WritePieces(std::span<const Bytes> pieces) override {
+        if (m_fd.get() < 0)
+            return IoError(EBADF, m_path);
+        return WriteFully(m_fd.get(), pieces, m_path);
+    }
+
+    Status Close() override {
+        if (m_fd.get() < 0)
+            return success();
+        return m_tempPath.empty() ? LinkUnnamed() : RenameTemporary();
+    }
+
+private:
+    Status LinkUnnamed() {
+        char fdPath[40];
+        std::snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", m_fd.get());
+        if (::linkat(AT_FDCWD, fdPath, AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            const int code = errno;
+            m_fd.close();
+            return IoError(code, m_path);
+        }
+        if (!m_fd.close()) {
+            // The system could not confirm the bytes (a network file system, say): the
+            // name must not hold a file that may be cut.
+            const int code = errno;
+            ::unlink(m_path.c_str());
+            return IoError(code, m_path);
+        }
+        return success();
+    }
+
+    Status RenameTemporary() {
+        if (!m_fd.close())
+            return Abandon(errno);
+        if (::renameat2(AT_FDCWD, m_tempPath.c_str(), AT_FDCWD, m_path.c_str(),
+                        RENAME_NOREPLACE) == 0)
+            return success();
+        const int code = errno;
+        if (code != EINVAL && code != ENOSYS)
+            return Abandon(code);
+        // A file system or kernel without that flag: a second link to the file does not
+        // replace anything either, and the temporary name goes afterwards.
+        if (::link(m_tempPath.c_str(), m_path.c_str()) != 0)
+            return Abandon(errno);
+        ::unlink(m_tempPath.c_str());
+        return success();
+    }
+
+    Status Abandon(int code) {
+        ::unlink(m_tempPath.c_str());
+        return IoError(code, m_path);
+    }
+
+    FdCloser m_fd;
+    std::string m_path;
+    std::string m_tempPath;
+};
+
+// Whether the process that left an unfinished file is still running (then the file is
+// in flight). A process of another user counts as running.
+bool ProcessRunning(long pid) {
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
+
+// Removes the unfinished files of processes that ended in the open folder `fd` and, down
+// to `levels` more levels, in the folders below it (links are not followed); closes `fd`.
+void RemoveUnfinishedAt(int fd, int levels) {
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return;
+    }
+    std::vector<std::string> folders;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (const auto owner = UnfinishedFileOwner(name)) {
+            if (!ProcessRunning(*owner))
+                ::unlinkat(::dirfd(dir), entry->d_name, 0);
+            continue;
+        }
+        if (levels > 0 && (entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN))
+            folders.emplace_back(name);
+    }
+    for (const std::string& name : folders) {
+        const int sub =
+            ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0)
+            RemoveUnfinishedAt(sub, levels - 1);
+    }
+    ::closedir(dir);
+}
 
 class PosixFileSystem final : public IFileSystem {
 public:
+    explicit PosixFileSystem(NewFileMethod method) : m_method(method) {}
+
     Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) override {
-        const int fd =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0)
-            return IoError(errno, path);
-        return std::unique_ptr<IOutputFile>(std::make_unique<PosixOutputFile>(fd, path));
+        const std::string folder = FolderOf(path);
+        if (m_method == NewFileMethod::Unnamed && ProcFdUsable()) {
+            const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+            if (fd >= 0)
+                return std::unique_ptr<IOutputFile>(std::make_unique<NewOutputFile>(fd, path, ""));
+            // Only a file system (or kernel) that can't make unnamed files is worked
+            // around; every other refusal is the folder's and is reported.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return IoError(errno, path);
+        }
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            std::string temp = folder + "/" + UnfinishedName();
+            const int fd =
+                ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd >= 0)
+                return std::unique_ptr<IOutputFile>(
+                    std::make_unique<NewOutputFile>(fd, path, std::move(temp)));
+            if (errno != EEXIST)
+                return IoError(errno, path);
+        }
+        return IoError(EEXIST, path);
     }
 
     Status Append(const std::string& path, std::string_view text) override {
         // No link is followed, so a link planted at an index path can't redirect records.
-        const int fd =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0)
+        FdCloser fd(
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (fd.get() < 0)
             return IoError(errno, path);
-        PosixOutputFile file(fd, path);
+        struct stat before {};
+        if (::fstat(fd.get(), &before) != 0)
+            return IoError(errno, path);
         const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-        if (auto written = file.Write({Bytes(data, text.size())}); !written)
+        const Bytes piece(data, text.size());
+        if (auto written = WriteFully(fd.get(), std::span<const Bytes>(&piece, 1), path);
+            !written) {
+            // A full disk in the middle of the text: what reached the file is cut off
+            // again, so that the file holds whole lines only and a retry starts clean.
+            (void)::ftruncate(fd.get(), before.st_size);
             return written;
-        return file.Close();
+        }
+        if (!fd.close())
+            return IoError(errno, path);
+        return success();
+    }
+
+    Status RemoveUnfinishedFiles(const std::string& folder, int levels) override {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return errno == ENOENT ? success() : Status(IoError(errno, folder));
+        RemoveUnfinishedAt(fd, levels);
+        return success();
     }
 
     Status Remove(const std::string& path) override {
@@ -144,13 +318,44 @@ public:
         }
         return success();
     }
+
+private:
+    NewFileMethod m_method;
 };
 
 } // namespace
 
 IFileSystem& RealFileSystem() {
-    static PosixFileSystem fs;
+    static PosixFileSystem fs(NewFileMethod::Unnamed);
     return fs;
+}
+
+std::unique_ptr<IFileSystem> NewPosixFileSystem(NewFileMethod method) {
+    return std::make_unique<PosixFileSystem>(method);
+}
+
+std::optional<long> UnfinishedFileOwner(std::string_view fileName) {
+    if (!fileName.starts_with(kUnfinishedPrefix) || !fileName.ends_with(kUnfinishedSuffix))
+        return std::nullopt;
+    fileName.remove_prefix(kUnfinishedPrefix.size());
+    fileName.remove_suffix(kUnfinishedSuffix.size());
+    // The process id, "-", 16 hexadecimal digits.
+    const auto dash = fileName.find('-');
+    if (dash == std::string_view::npos || dash == 0 || dash > 10 ||
+        fileName.size() - dash - 1 != 16)
+        return std::nullopt;
+    long pid = 0;
+    for (char c : fileName.substr(0, dash)) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        pid = pid * 10 + (c - '0');
+    }
+    for (char c : fileName.substr(dash + 1))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return std::nullopt;
+    if (pid <= 0)
+        return std::nullopt;
+    return pid;
 }
 
 int RuntimeErrorNumber(int errnoValue) {

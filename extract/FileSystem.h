@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,8 +18,10 @@ namespace harvix {
 
 using Bytes = std::span<const std::uint8_t>;
 
-// A file being written. Closing happens on destruction too; Close reports the errors a
-// close may bring (a full disk on a network file system, for instance).
+// A new file being written. Its name holds only ever the complete file: the bytes are
+// written under no name (or a hidden temporary one) and the file takes its name when it
+// is closed. A file dropped without Close, or whose Close fails, leaves nothing at its
+// path, so a run that is stopped, killed or meets a full disk never leaves a cut file.
 class IOutputFile {
 public:
     virtual ~IOutputFile() = default;
@@ -28,6 +31,9 @@ public:
     [[nodiscard]] Status Write(std::initializer_list<Bytes> pieces) {
         return WritePieces(std::span<const Bytes>(pieces.begin(), pieces.size()));
     }
+    // Completes the file and gives it its name. Fails with EEXIST when something took
+    // the name meanwhile (an existing file is never replaced), and with what the system
+    // reports otherwise; either way nothing is left at the path.
     [[nodiscard]] virtual Status Close() = 0;
 };
 
@@ -35,13 +41,25 @@ class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
 
-    // Creates a new file that must not exist yet; never follows a link at the path.
+    // Starts a new file for a path at which nothing may exist when it is closed; never
+    // follows a link at the path. Every output file is made here.
     [[nodiscard]] virtual Result<std::unique_ptr<IOutputFile>>
     CreateExclusive(const std::string& path) = 0;
 
     // Opens the file for appending (creating it when missing), writes `text` in one
-    // write and closes it.
+    // write and closes it. A write that fails part-way is undone: the file is cut back
+    // to where `text` began, so it never holds a fragment of it.
     [[nodiscard]] virtual Status Append(const std::string& path, std::string_view text) = 0;
+
+    // Removes what files that were never completed left in `folder` and in the folders
+    // below it, down to `levels` levels (the temporary names of a run that was killed);
+    // those of a run still going are kept, and nothing else is touched. A file system
+    // that never leaves such files has nothing to do.
+    [[nodiscard]] virtual Status RemoveUnfinishedFiles(const std::string& folder, int levels) {
+        (void)folder;
+        (void)levels;
+        return success();
+    }
 
     // Removes a file or a link (not what it points to).
     [[nodiscard]] virtual Status Remove(const std::string& path) = 0;
@@ -61,6 +79,30 @@ public:
 
 // The real POSIX file system. One shared instance; it keeps no state.
 IFileSystem& RealFileSystem();
+
+// How the real file system makes a new file before it has its name.
+enum class NewFileMethod {
+    // An unnamed file (O_TMPFILE) in the target folder, linked to its name when complete;
+    // where the folder's file system can't make one, as HiddenName.
+    Unnamed,
+    // A hidden temporary name in the target folder (kUnfinishedPrefix, the process id, a
+    // random part, kUnfinishedSuffix), renamed to the final name without replacing.
+    HiddenName,
+};
+
+// A real file system that makes new files in the given way (RealFileSystem uses
+// Unnamed); for tests of the other way.
+std::unique_ptr<IFileSystem> NewPosixFileSystem(NewFileMethod method);
+
+// The temporary names of unfinished files begin and end so: no output name can look
+// like that (output names end in a kind's extension or hold " - "), so such a file is
+// never taken for output.
+inline constexpr std::string_view kUnfinishedPrefix = ".harvix-";
+inline constexpr std::string_view kUnfinishedSuffix = ".part";
+
+// Whether a file name is the temporary name of an unfinished file; its process id when
+// it is.
+std::optional<long> UnfinishedFileOwner(std::string_view fileName);
 
 // Run-time error numbers, by which failures are told apart: a full disk, a path or file
 // access error (for a folder: it exists already), a path that was not found.

@@ -36,16 +36,14 @@ Result<std::string> writeNew(IFileSystem& fs, const std::string& folder, const s
         if (fs.Exists(path))
             continue;
         auto file = fs.CreateExclusive(path);
-        if (!file) {
-            if (file.error().code == EEXIST) // taken since the test: try the next name
-                continue;
+        if (!file)
             return file.error();
-        }
-        auto written = (*file)->Write({bytes});
-        auto closed = (*file)->Close();
-        if (!written || !closed) {
-            (void)fs.Remove(path); // a cut PNG is of no use
-            return written ? closed.error() : written.error();
+        if (auto written = (*file)->Write({bytes}); !written)
+            return written.error(); // the file never gets its name
+        if (auto closed = (*file)->Close(); !closed) {
+            if (closed.error().code == EEXIST) // taken since the test: try the next name
+                continue;
+            return closed.error();
         }
         return path;
     }
@@ -215,6 +213,9 @@ bool PngMirror::Exists(const std::string& path) { return m_inner.Exists(path); }
 bool PngMirror::IsDirectory(const std::string& path) { return m_inner.IsDirectory(path); }
 Status PngMirror::MakeDirectory(const std::string& path) { return m_inner.MakeDirectory(path); }
 Status PngMirror::MakeDirectories(const std::string& path) { return m_inner.MakeDirectories(path); }
+Status PngMirror::RemoveUnfinishedFiles(const std::string& folder, int levels) {
+    return m_inner.RemoveUnfinishedFiles(folder, levels);
+}
 
 void PngMirror::Finish() { convertPending(); }
 

@@ -50,6 +50,7 @@ public:
     bool IsDirectory(const std::string& path) override;
     Status MakeDirectory(const std::string& path) override;
     Status MakeDirectories(const std::string& path) override;
+    Status RemoveUnfinishedFiles(const std::string& folder, int levels) override;
 
     // Converts what is still waiting (per-size icon files of a group that was not
     // recorded, the last file of the run).

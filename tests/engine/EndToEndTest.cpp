@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/mount.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace harvix {
@@ -206,6 +207,51 @@ TEST_F(FullDisk, RetryAfterFreeingSpaceThenCancelWhenFullAgain) {
             EXPECT_EQ(ReadFileBytes(dest + "/Videos/" + name).size(), 60u * 1024) << name;
         }
     }
+}
+
+// The disk fills up in the middle of an index record: the part that was written is taken
+// back before the question, so the index holds whole lines only, and Retry writes the
+// record once.
+TEST_F(FullDisk, AnIndexRecordCutShortIsTakenBackBeforeTheQuestion) {
+    const std::string dest = dir / "out";
+    const std::string index = dest + "/Videos/__index.txt";
+    struct Prompt : ScriptedPrompt {
+        std::string index, filler, atQuestion;
+        Answer AskRetryCancel(const std::string& text) override {
+            retryCancel.push_back(text);
+            atQuestion = ReadFileText(index);
+            std::filesystem::remove(filler);
+            return Answer::Retry;
+        }
+    } p;
+    p.index = index;
+    p.filler = dir / "filler";
+    ASSERT_FALSE(PrepareDestination(dest, KindSwitches{false, false, false, false, true, false},
+                                    {"/w", false, "*"}, p));
+    const std::string header = ReadFileText(index);
+    // A source path so long that its record runs past the index file's first page: the
+    // start of the record fits there, the rest finds no room.
+    std::string source = "/w";
+    while (source.size() < 4200)
+        source += "/folder";
+    source += "/clips.dll";
+    // Room for the clip's one page and no more.
+    struct statvfs info {};
+    ASSERT_EQ(::statvfs(dir.path().c_str(), &info), 0);
+    WriteFileText(p.filler, std::string(info.f_bavail * info.f_frsize - info.f_frsize, 'f'));
+
+    FakeModule m;
+    m.add(ResId::name("AVI"), ResId::number(1), Filled(1000));
+    CollectingTarget t;
+    mResCore engine(p);
+    ExtractionOptions options;
+    EXPECT_FALSE(engine.ExtractFromModule(m, source, options, t, dest));
+    ASSERT_EQ(p.retryCancel.size(), 1u);
+    EXPECT_EQ(p.atQuestion, header);
+    EXPECT_EQ(ReadFileText(index),
+              header + "clips.dll.avi - SOURCE FILE = " + source + " RESOURCE TYPE = AVI RESOURCE NAME = 1\r\n");
+    EXPECT_EQ(t.found.size(), 1u);
+    ExpectIndexMatchesFiles(dest);
 }
 
 } // namespace

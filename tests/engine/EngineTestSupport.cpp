@@ -12,7 +12,14 @@ namespace harvix::testing {
 namespace fs = std::filesystem;
 
 FakeModule& FakeModule::add(const ResId& type, const ResId& name, ByteVector bytes) {
-    m_entries.push_back({type, name, std::move(bytes)});
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    m_entries.push_back({type, name, std::move(bytes), size});
+    return *this;
+}
+
+FakeModule& FakeModule::addCut(const ResId& type, const ResId& name, ByteVector bytes,
+                               std::uint32_t statedSize) {
+    m_entries.push_back({type, name, std::move(bytes), statedSize});
     return *this;
 }
 
@@ -35,7 +42,7 @@ std::vector<ResId> FakeModule::names(const ResId& type) const {
 std::vector<ResLanguage> FakeModule::languages(const ResId& type, const ResId& name) const {
     for (const auto& e : m_entries)
         if (e.type == type && e.name == name)
-            return {ResLanguage{0x409, static_cast<std::uint32_t>(e.bytes.size())}};
+            return {ResLanguage{0x409, e.statedSize}};
     return {};
 }
 

@@ -24,6 +24,10 @@ using ByteVector = std::vector<std::uint8_t>;
 class FakeModule : public IResourceModule {
 public:
     FakeModule& add(const ResId& type, const ResId& name, ByteVector bytes);
+    // A resource whose directory states `statedSize` bytes, of which the reader gives
+    // only `bytes` (as a reader would that cut data at the end of the file).
+    FakeModule& addCut(const ResId& type, const ResId& name, ByteVector bytes,
+                       std::uint32_t statedSize);
 
     std::vector<ResId> types() const override;
     std::vector<ResId> names(const ResId& type) const override;
@@ -37,6 +41,7 @@ private:
         ResId type;
         ResId name;
         ByteVector bytes;
+        std::uint32_t statedSize = 0;
     };
     std::vector<Entry> m_entries;
 };
@@ -65,6 +70,9 @@ public:
     Status MakeDirectory(const std::string& path) override;
     Status MakeDirectories(const std::string& path) override {
         return real().MakeDirectories(path);
+    }
+    Status RemoveUnfinishedFiles(const std::string& folder, int levels) override {
+        return real().RemoveUnfinishedFiles(folder, levels);
     }
 
     // Consumes a matching rule; the errno to fail with, or 0.
