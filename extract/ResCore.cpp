@@ -126,8 +126,9 @@ struct mResCore::Impl {
                 // A file without its record would be one nobody can account for.
                 error = appended.error();
             }
-            // Whatever the writer made at the path is incomplete or unrecorded: remove it.
-            if (outcome.created || outcome.written)
+            // A writer's error leaves nothing at the path; a complete file whose record
+            // could not be appended goes again.
+            if (outcome.written)
                 (void)fs.Remove(path);
 
             errorNumber = RuntimeErrorNumber(*error);

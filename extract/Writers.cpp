@@ -57,15 +57,16 @@ WriteOutcome Written() {
 }
 
 // Creates the file and writes the pieces; the common tail of the bitmap and raw writers.
+// A file that fails is never given its name, so nothing is left at the path.
 WriteOutcome WriteNewFile(IFileSystem& fs, const std::string& path,
                           std::initializer_list<Bytes> pieces) {
     auto file = fs.CreateExclusive(path);
     if (!file)
         return Failed(file.error(), false);
     if (auto written = (*file)->Write(pieces); !written)
-        return Failed(written.error(), true);
+        return Failed(written.error(), false);
     if (auto closed = (*file)->Close(); !closed)
-        return Failed(closed.error(), true);
+        return Failed(closed.error(), false);
     return Written();
 }
 
@@ -127,6 +128,16 @@ std::optional<GroupHeader> ReadGroupHeader(std::span<const std::uint8_t> group) 
 
 constexpr std::uint64_t kGroupEntrySize = 14;
 constexpr std::uint64_t kFileEntrySize = 16;
+
+// What one icon or cursor group may write. A group is the directory of one picture's
+// sizes and colour depths: the icons of Windows' own shell hold about 30 images (ten
+// sizes in three depths), the Wine modules at most 10, and the largest image a directory
+// can describe (256 x 256 pixels at 32 bits, uncompressed) takes about 270 KB, so a real
+// group stays far below both bounds. A crafted group can name one image thousands of
+// times, which would make a file of gigabytes from a module of kilobytes; a group beyond
+// either bound is not well formed.
+constexpr std::int16_t kMaxGroupMembers = 256;
+constexpr std::uint64_t kMaxGroupFileBytes = 16u << 20;
 
 struct IconEntry {
     std::uint8_t width = 0;
@@ -194,6 +205,22 @@ std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::u
     return versions.empty() ? 0 : versions.front().size;
 }
 
+// Every resource the writers read comes through here: its bytes, or nothing unless the
+// module gave all the bytes its directory states. Data that runs past the end of the
+// file is thus not loaded at all, as the system's loader refuses such a resource,
+// instead of being written short as if it were whole. This holds whatever reader the
+// module comes from.
+std::vector<std::uint8_t> LoadWhole(const IResourceModule& module, const ResId& type,
+                                    const ResId& name) {
+    auto bytes = module.load(type, name);
+    if (bytes.empty())
+        return bytes;
+    const auto versions = module.languages(type, name);
+    if (versions.empty() || versions.front().size != bytes.size())
+        return {};
+    return bytes;
+}
+
 } // namespace
 
 std::optional<ResId> ResIdFromText(std::string_view text) {
@@ -216,7 +243,7 @@ std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
     const auto name = ResIdFromText(nameText);
     if (!type || !name)
         return {};
-    return module.load(*type, *name);
+    return LoadWhole(module, *type, *name);
 }
 
 namespace {
@@ -313,7 +340,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     if (!HasBytes(group))
         return LeftOut(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
-    if (!header || header->type != 1 || header->count <= 0)
+    if (!header || header->type != 1 || header->count <= 0 || header->count > kMaxGroupMembers)
         return LeftOut(LeftOutReason::Malformed);
 
     const std::string fileName(FileNamePart(path));
@@ -329,6 +356,8 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     };
     std::vector<Pick> picks;
     std::unordered_map<std::string, std::size_t> lastOfFolder;
+    // What the group's own file would take: a group beyond the bounds gets no files at all.
+    std::uint64_t groupFileBytes = 6 + kFileEntrySize * static_cast<std::uint64_t>(header->count);
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadIconEntry(group, i);
         if (!entry)
@@ -336,9 +365,12 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         const bool inRange = IconInRange(*entry, ctx.options);
         if (!IconEntryValid(*entry))
             break; // the split stops here; files written so far stay
+        const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
+        groupFileBytes += size;
+        if (groupFileBytes > kMaxGroupFileBytes)
+            return LeftOut(LeftOutReason::Malformed);
         if (!inRange)
             continue;
-        const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         if (size == 0 || size > kMaxField32 - 22)
             continue; // an image that can't be loaded gets no file of its own
         std::string folder = iconsFolder + "/" + std::to_string(entry->width) + "x" +
@@ -353,28 +385,30 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         const auto& [entry, folder] = picks[i];
         if (lastOfFolder[folder] != i)
             continue;
-        const auto image = ctx.module.load(IconImageType(), ResId::number(entry.id));
+        const auto image = LoadWhole(ctx.module, IconImageType(), ResId::number(entry.id));
         if (image.empty() || image.size() > kMaxField32 - 22)
             continue;
         if (auto made = ctx.fs.MakeDirectories(folder); !made)
             return Failed(made.error(), created);
         const std::string target = folder + fileName;
-        // A file of an earlier run is replaced: removed and created anew, so that nothing
-        // is ever written through a link that sits at this path.
-        if (ctx.fs.Exists(target))
-            if (auto removed = ctx.fs.Remove(target); !removed)
-                return Failed(removed.error(), created);
 
         std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
         head[4] = 1;
         head[5] = 0;
         PutIconDirectoryEntry(head, entry, image.size(), 6 + kFileEntrySize);
-        const auto outcome = WriteNewFile(ctx.fs, target, {View(head), View(image)});
-        if (outcome.error) {
-            if (outcome.created)
-                (void)ctx.fs.Remove(target); // a partial image file is of no use to anyone
-            return Failed(*outcome.error, created);
-        }
+        auto file = ctx.fs.CreateExclusive(target);
+        if (!file)
+            return Failed(file.error(), created);
+        if (auto written = (*file)->Write({View(head), View(image)}); !written)
+            return Failed(written.error(), created);
+        // A file of an earlier run is replaced: removed once the new one is complete and
+        // then the new one takes its name, so that nothing is ever written through a
+        // link that sits at this path and the old file stays whole until then.
+        if (ctx.fs.Exists(target))
+            if (auto removed = ctx.fs.Remove(target); !removed)
+                return Failed(removed.error(), created);
+        if (auto closed = (*file)->Close(); !closed)
+            return Failed(closed.error(), created);
         created = true;
     }
     WriteOutcome outcome;
@@ -389,7 +423,7 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     if (!HasBytes(group))
         return LeftOut(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
-    if (!header || header->type != 1 || header->count <= 0)
+    if (!header || header->type != 1 || header->count <= 0 || header->count > kMaxGroupMembers)
         return LeftOut(LeftOutReason::Malformed);
 
     const auto count = static_cast<std::uint64_t>(header->count);
@@ -414,10 +448,12 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         if (size == 0)
             return LeftOut(LeftOutReason::Empty);
-        if (offset > kMaxField32)
-            return LeftOut(LeftOutReason::Malformed);
         PutIconDirectoryEntry(head, *entry, size, offset);
         offset += size;
+        // The file would grow beyond what any real group writes (which also keeps every
+        // offset within its 32-bit field).
+        if (offset > kMaxGroupFileBytes)
+            return LeftOut(LeftOutReason::Malformed);
         entries.push_back(*entry);
         sizes.push_back(size);
     }
@@ -429,22 +465,21 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
         return Failed(file.error(), false);
     PieceBatch batch(**file);
     if (auto kept = batch.Add(std::move(head)); !kept)
-        return Failed(kept.error(), true);
+        return Failed(kept.error(), false);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto image = ctx.module.load(IconImageType(), ResId::number(entries[i].id));
-        if (image.size() != sizes[i]) {
-            // Unreadable after all: abandon, leaving nothing at the output path.
-            (void)(*file)->Close();
-            (void)ctx.fs.Remove(path);
+        auto image = LoadWhole(ctx.module, IconImageType(), ResId::number(entries[i].id));
+        // Unreadable after all: abandoned; the file never gets its name.
+        if (image.empty())
+            return LeftOut(LeftOutReason::Empty);
+        if (image.size() != sizes[i])
             return LeftOut(LeftOutReason::Malformed);
-        }
         if (auto kept = batch.Add(std::move(image)); !kept)
-            return Failed(kept.error(), true);
+            return Failed(kept.error(), false);
     }
     if (auto written = batch.Flush(); !written)
-        return Failed(written.error(), true);
+        return Failed(written.error(), false);
     if (auto closed = (*file)->Close(); !closed)
-        return Failed(closed.error(), true);
+        return Failed(closed.error(), false);
     return Written();
 }
 
@@ -504,7 +539,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     if (!HasBytes(group))
         return LeftOut(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
-    if (!header || header->type != 2 || header->count <= 0)
+    if (!header || header->type != 2 || header->count <= 0 || header->count > kMaxGroupMembers)
         return LeftOut(LeftOutReason::Malformed);
 
     const auto count = static_cast<std::uint64_t>(header->count);
@@ -517,10 +552,9 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     std::uint64_t offset = 6 + kFileEntrySize * count;
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadCursorEntry(group, i);
-        if (!entry || offset > kMaxField32)
-            // Unreadable, or the offsets no longer fit their field.
+        if (!entry)
             return LeftOut(LeftOutReason::Malformed);
-        auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
+        auto image = LoadWhole(ctx.module, CursorImageType(), ResId::number(entry->id));
         // The tests, in this order: the image has bytes, width, height, planes, size.
         if (!HasBytes(image))
             return LeftOut(LeftOutReason::Empty);
@@ -542,6 +576,9 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         PutU32(head, size);
         PutU32(head, offset);
         offset += size;
+        // Beyond what any real group writes (see kMaxGroupFileBytes).
+        if (offset > kMaxGroupFileBytes)
+            return LeftOut(LeftOutReason::Malformed);
         ids.push_back(entry->id);
         sizes.push_back(size);
         keptBytes += image.size();
@@ -556,22 +593,20 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         return Failed(file.error(), false);
     PieceBatch batch(**file);
     if (auto added = batch.Add(std::move(head)); !added)
-        return Failed(added.error(), true);
+        return Failed(added.error(), false);
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        auto image = kept.empty() ? ctx.module.load(CursorImageType(), ResId::number(ids[i]))
+        auto image = kept.empty() ? LoadWhole(ctx.module, CursorImageType(), ResId::number(ids[i]))
                                   : std::move(kept[i]);
-        if (image.size() != sizes[i] + 4) {
-            (void)(*file)->Close();
-            (void)ctx.fs.Remove(path);
+        if (image.size() != sizes[i] + 4)
+            // Unreadable after all: abandoned; the file never gets its name.
             return LeftOut(LeftOutReason::Malformed);
-        }
         if (auto added = batch.Add(std::move(image), 4); !added) // less the hot spot
-            return Failed(added.error(), true);
+            return Failed(added.error(), false);
     }
     if (auto written = batch.Flush(); !written)
-        return Failed(written.error(), true);
+        return Failed(written.error(), false);
     if (auto closed = (*file)->Close(); !closed)
-        return Failed(closed.error(), true);
+        return Failed(closed.error(), false);
     return Written();
 }
 

@@ -23,10 +23,11 @@ struct WriterContext {
 };
 
 // What a writer did, the same for every writer: `written` when every file it makes is
-// complete, `created` when it created at least one file (complete or not), `error` when
-// a file-system error ended it. Neither flag and no error: the resource was rejected and
-// nothing was made. A group writer's one file is the output path; the icon size split's
-// files lie in the per-size folders beside it.
+// complete, `created` when it completed at least one file, `error` when a file-system
+// error ended it. Files are complete or absent: a file the error cut short never gets
+// its name. Neither flag and no error: the resource was rejected and nothing was made.
+// A group writer's one file is the output path; the icon size split's files lie in the
+// per-size folders beside it.
 struct WriteOutcome {
     bool written = false;
     bool created = false;
@@ -40,7 +41,7 @@ struct WriteOutcome {
 std::optional<ResId> ResIdFromText(std::string_view text);
 
 // The bytes of a resource given by type and name texts; empty when it can't be found,
-// read, or is empty.
+// is empty, or can't be read in full (its data runs past the end of the file).
 std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
                                             std::string_view typeText, std::string_view nameText);
 

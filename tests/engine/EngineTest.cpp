@@ -292,12 +292,12 @@ TEST_F(Engine, IconOffsetsFollowTheRealImageSizes) {
 
 TEST_F(Engine, SplitWritesOneFilePerSizeWhateverTheRepeats) {
     FakeModule m;
-    std::vector<IconEntrySpec> entries(1000, IconEntrySpec{32, 32, 0, 1, 8, 10, 1});
+    std::vector<IconEntrySpec> entries(255, IconEntrySpec{32, 32, 0, 1, 8, 10, 1});
     entries.push_back({32, 32, 0, 1, 8, 10, 2}); // the last of its size: its file remains
-    AddIcons(m, 1, entries, std::vector<std::size_t>(1001, 10));
+    AddIcons(m, 1, entries, std::vector<std::size_t>(256, 10));
     EXPECT_FALSE(Run(m));
     // The group file holds every image; the split loaded one.
-    EXPECT_LE(m.loads, 1001 + 3);
+    EXPECT_LE(m.loads, 256 + 3);
     const ByteVector single = ReadFileBytes(Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico");
     ASSERT_EQ(single.size(), 32u);
     EXPECT_EQ(single[22], 2);
@@ -650,6 +650,87 @@ TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
                                         "ICON empty", "CURSOR malformed", "ANICURSOR empty",
                                         "not opened /w/b.dll " + std::to_string(EACCES)}));
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(4)}}));
+}
+
+// A group may hold up to 256 images and write up to 16 MiB; one beyond either bound is
+// not well formed, so that a crafted group naming one image thousands of times can't
+// make a file of gigabytes. The last size within each bound is written, the first
+// beyond it is not.
+TEST_F(Engine, GroupsBeyondTheirBoundsAreNotWellFormed) {
+    constexpr std::size_t kBound = 16u << 20;
+    const struct {
+        ResourceKind kind;
+        std::size_t members;
+        std::size_t imageSize; // each member names the one image of this size
+        bool written;
+    } cases[] = {
+        {ResourceKind::Icon, 256, 10, true},
+        {ResourceKind::Icon, 257, 10, false},
+        {ResourceKind::Icon, 2, (kBound - 6 - 32) / 2, true}, // a file of exactly 16 MiB
+        {ResourceKind::Icon, 2, (kBound - 6 - 32) / 2 + 1, false},
+        {ResourceKind::Icon, 30000, 10, false},
+        {ResourceKind::Cursor, 256, 14, true},
+        {ResourceKind::Cursor, 257, 14, false},
+        {ResourceKind::Cursor, 2, (kBound - 6 - 32) / 2 + 4, true}, // hot spots are not written
+        {ResourceKind::Cursor, 2, (kBound - 6 - 32) / 2 + 5, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(KindKey(c.kind)) + " " + std::to_string(c.members) + " x " +
+                     std::to_string(c.imageSize));
+        ScratchDir scratch;
+        std::filesystem::create_directories(scratch / "Icons");
+        std::filesystem::create_directories(scratch / "Cursors");
+        const auto size = static_cast<std::int32_t>(c.imageSize);
+        FakeModule m;
+        if (c.kind == ResourceKind::Icon)
+            AddIcons(m, 1, std::vector<IconEntrySpec>(c.members, {32, 32, 0, 1, 8, size, 1}),
+                     std::vector<std::size_t>(c.members, c.imageSize));
+        else
+            AddCursors(m, 1, std::vector<CursorEntrySpec>(c.members, {32, 64, 1, 1, size, 1}),
+                       std::vector<std::size_t>(c.members, c.imageSize));
+        RecordingObserver observer;
+        CollectingTarget t;
+        mResCore engine(prompt, fs);
+        engine.SetObserver(&observer);
+        EXPECT_FALSE(engine.ExtractFromModule(m, "/w/a.dll", options, t, scratch.path()));
+        const std::string file =
+            scratch / (c.kind == ResourceKind::Icon ? "Icons/a.dll.ico" : "Cursors/a.dll.cur");
+        EXPECT_EQ(std::filesystem::exists(file), c.written);
+        EXPECT_EQ(t.found.size(), c.written ? 1u : 0u);
+        if (c.written)
+            EXPECT_LE(std::filesystem::file_size(file), kBound);
+        else
+            EXPECT_EQ(observer.events,
+                      std::vector<std::string>{std::string(KindKey(c.kind)) + " malformed"});
+        // Nor are per-size files made for a group beyond the bounds.
+        EXPECT_EQ(std::filesystem::exists(scratch / "Icons/32x32"),
+                  c.written && c.kind == ResourceKind::Icon);
+    }
+}
+
+// A reader that gives fewer bytes than the directory states (data cut by the end of the
+// file) makes the resource load as nothing: it is left out as empty, never written short
+// as if it were whole, whatever the kind and whether it is a group's member image.
+TEST_F(Engine, ResourcesReadShortAreEmptyNotWrittenShort) {
+    FakeModule m;
+    const ByteVector dib = Dib(32, 32, 24);
+    m.addCut(kBitmap, N(1), dib, static_cast<std::uint32_t>(dib.size() + 1));
+    m.addCut(kAvi, N(2), Filled(100), 101);
+    m.addCut(kAni, N(3), Filled(100), 4000);
+    m.addCut(kHtml, S("A.HTM"), Filled(100), 101);
+    m.addCut(kIconImage, N(4), Filled(40), 41);
+    m.add(kIconGroup, N(4), IconGroup({{32, 32, 0, 1, 8, 40, 4}}));
+    m.addCut(kCursorImage, N(5), Filled(40), 41);
+    m.add(kCursorGroup, N(5), CursorGroup({{32, 64, 1, 1, 40, 5}}));
+    m.add(kBitmap, N(6), dib); // whole: written
+    RecordingObserver observer;
+    core.SetObserver(&observer);
+    EXPECT_FALSE(Run(m));
+    EXPECT_EQ(target.found, (std::vector<Found>{{0, N(6)}}));
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{"BITMAP empty", "VIDEO empty", "ANICURSOR empty",
+                                        "HTML empty", "ICON empty", "CURSOR empty"}));
+    EXPECT_FALSE(std::filesystem::exists(Kind(ResourceKind::Icon) + "/32x32"));
 }
 
 } // namespace
