@@ -205,22 +205,6 @@ std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::u
     return versions.empty() ? 0 : versions.front().size;
 }
 
-// Every resource the writers read comes through here: its bytes, or nothing unless the
-// module gave all the bytes its directory states. Data that runs past the end of the
-// file is thus not loaded at all, as the system's loader refuses such a resource,
-// instead of being written short as if it were whole. This holds whatever reader the
-// module comes from.
-std::vector<std::uint8_t> LoadWhole(const IResourceModule& module, const ResId& type,
-                                    const ResId& name) {
-    auto bytes = module.load(type, name);
-    if (bytes.empty())
-        return bytes;
-    const auto versions = module.languages(type, name);
-    if (versions.empty() || versions.front().size != bytes.size())
-        return {};
-    return bytes;
-}
-
 } // namespace
 
 std::optional<ResId> ResIdFromText(std::string_view text) {
@@ -243,7 +227,10 @@ std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
     const auto name = ResIdFromText(nameText);
     if (!type || !name)
         return {};
-    return LoadWhole(module, *type, *name);
+    // A module gives a resource whole or not at all (IResourceModule::load): data that
+    // runs past the end of the file loads as nothing, so it is left out as empty instead
+    // of being written short as if it were whole.
+    return module.load(*type, *name);
 }
 
 namespace {
@@ -385,7 +372,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         const auto& [entry, folder] = picks[i];
         if (lastOfFolder[folder] != i)
             continue;
-        const auto image = LoadWhole(ctx.module, IconImageType(), ResId::number(entry.id));
+        const auto image = ctx.module.load(IconImageType(), ResId::number(entry.id));
         if (image.empty() || image.size() > kMaxField32 - 22)
             continue;
         if (auto made = ctx.fs.MakeDirectories(folder); !made)
@@ -467,7 +454,7 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     if (auto kept = batch.Add(std::move(head)); !kept)
         return Failed(kept.error(), false);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto image = LoadWhole(ctx.module, IconImageType(), ResId::number(entries[i].id));
+        auto image = ctx.module.load(IconImageType(), ResId::number(entries[i].id));
         // Unreadable after all: abandoned; the file never gets its name.
         if (image.empty())
             return LeftOut(LeftOutReason::Empty);
@@ -554,7 +541,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         const auto entry = ReadCursorEntry(group, i);
         if (!entry)
             return LeftOut(LeftOutReason::Malformed);
-        auto image = LoadWhole(ctx.module, CursorImageType(), ResId::number(entry->id));
+        auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
         // The tests, in this order: the image has bytes, width, height, planes, size.
         if (!HasBytes(image))
             return LeftOut(LeftOutReason::Empty);
@@ -595,7 +582,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     if (auto added = batch.Add(std::move(head)); !added)
         return Failed(added.error(), false);
     for (std::size_t i = 0; i < ids.size(); ++i) {
-        auto image = kept.empty() ? LoadWhole(ctx.module, CursorImageType(), ResId::number(ids[i]))
+        auto image = kept.empty() ? ctx.module.load(CursorImageType(), ResId::number(ids[i]))
                                   : std::move(kept[i]);
         if (image.size() != sizes[i] + 4)
             // Unreadable after all: abandoned; the file never gets its name.

@@ -147,6 +147,31 @@ TEST_F(EndToEnd, BrokenModulesNeverCrashAndLeaveAConsistentIndex) {
     ExpectIndexMatchesFiles(dest);
 }
 
+// A module file that ends inside its last resource: that resource is left out as empty
+// (no file, no record), as the system's loader would not load it; the ones before it are
+// written whole.
+TEST_F(EndToEnd, AResourceCutByTheEndOfTheFileIsNotWritten) {
+    mb::ModuleBuilder b(mb::Machine::Pe32Plus);
+    b.add(ResId::name("AVI"), ResId::number(1), 0x409, ByteVector(100, 0x11));
+    b.add(ResId::name("AVI"), ResId::number(2), 0x409, ByteVector(5000, 0xEE));
+    auto image = b.build();
+    const auto end = image.size() - static_cast<std::size_t>(
+                                        std::find(image.rbegin(), image.rend(), 0xEE) - image.rbegin());
+    for (const std::size_t shortBy : {std::size_t{0}, std::size_t{1}, std::size_t{4000}}) {
+        SCOPED_TRACE(shortBy);
+        const std::string module = dir / ("cut" + std::to_string(shortBy) + ".dll");
+        ASSERT_TRUE(mb::writeFile(module, std::vector<std::uint8_t>(image.begin(), image.begin() +
+                                                                        static_cast<std::ptrdiff_t>(end - shortBy))));
+        target.found.clear();
+        EXPECT_FALSE(Extract(module));
+        const std::string videos = dest + "/Videos/cut" + std::to_string(shortBy) + ".dll";
+        EXPECT_EQ(Count(ResourceKind::Video), shortBy == 0 ? 2 : 1);
+        EXPECT_EQ(ReadFileBytes(videos + ".avi"), ByteVector(100, 0x11));
+        EXPECT_EQ(std::filesystem::exists(videos + " (2).avi"), shortBy == 0);
+    }
+    ExpectIndexMatchesFiles(dest);
+}
+
 // A small real file system that fills up. Needs the right to mount (root in CI).
 class FullDisk : public ::testing::Test {
 protected:

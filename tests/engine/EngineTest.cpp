@@ -708,19 +708,19 @@ TEST_F(Engine, GroupsBeyondTheirBoundsAreNotWellFormed) {
     }
 }
 
-// A reader that gives fewer bytes than the directory states (data cut by the end of the
-// file) makes the resource load as nothing: it is left out as empty, never written short
-// as if it were whole, whatever the kind and whether it is a group's member image.
-TEST_F(Engine, ResourcesReadShortAreEmptyNotWrittenShort) {
+// A resource the directory lists but the module can't give whole (its data runs past
+// the end of the file) is left out as empty, whatever the kind and whether it is a
+// group's member image; nothing is written for it.
+TEST_F(Engine, ResourcesThatCannotBeReadWholeAreEmpty) {
     FakeModule m;
     const ByteVector dib = Dib(32, 32, 24);
-    m.addCut(kBitmap, N(1), dib, static_cast<std::uint32_t>(dib.size() + 1));
-    m.addCut(kAvi, N(2), Filled(100), 101);
-    m.addCut(kAni, N(3), Filled(100), 4000);
-    m.addCut(kHtml, S("A.HTM"), Filled(100), 101);
-    m.addCut(kIconImage, N(4), Filled(40), 41);
+    m.addUnreadable(kBitmap, N(1), static_cast<std::uint32_t>(dib.size()));
+    m.addUnreadable(kAvi, N(2), 101);
+    m.addUnreadable(kAni, N(3), 4000);
+    m.addUnreadable(kHtml, S("A.HTM"), 101);
+    m.addUnreadable(kIconImage, N(4), 41);
     m.add(kIconGroup, N(4), IconGroup({{32, 32, 0, 1, 8, 40, 4}}));
-    m.addCut(kCursorImage, N(5), Filled(40), 41);
+    m.addUnreadable(kCursorImage, N(5), 41);
     m.add(kCursorGroup, N(5), CursorGroup({{32, 64, 1, 1, 40, 5}}));
     m.add(kBitmap, N(6), dib); // whole: written
     RecordingObserver observer;

@@ -17,9 +17,9 @@ FakeModule& FakeModule::add(const ResId& type, const ResId& name, ByteVector byt
     return *this;
 }
 
-FakeModule& FakeModule::addCut(const ResId& type, const ResId& name, ByteVector bytes,
-                               std::uint32_t statedSize) {
-    m_entries.push_back({type, name, std::move(bytes), statedSize});
+FakeModule& FakeModule::addUnreadable(const ResId& type, const ResId& name,
+                                      std::uint32_t statedSize) {
+    m_entries.push_back({type, name, {}, statedSize});
     return *this;
 }
 

@@ -24,10 +24,9 @@ using ByteVector = std::vector<std::uint8_t>;
 class FakeModule : public IResourceModule {
 public:
     FakeModule& add(const ResId& type, const ResId& name, ByteVector bytes);
-    // A resource whose directory states `statedSize` bytes, of which the reader gives
-    // only `bytes` (as a reader would that cut data at the end of the file).
-    FakeModule& addCut(const ResId& type, const ResId& name, ByteVector bytes,
-                       std::uint32_t statedSize);
+    // A resource its directory lists with `statedSize` bytes that can't be read (its data
+    // runs past the end of the file).
+    FakeModule& addUnreadable(const ResId& type, const ResId& name, std::uint32_t statedSize);
 
     std::vector<ResId> types() const override;
     std::vector<ResId> names(const ResId& type) const override;
