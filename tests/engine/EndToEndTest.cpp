@@ -242,8 +242,9 @@ TEST_F(FullDisk, AnIndexRecordCutShortIsTakenBackBeforeTheQuestion) {
     const std::string index = dest + "/Videos/__index.txt";
     struct Prompt : ScriptedPrompt {
         std::string index, filler, atQuestion;
-        Answer AskRetryCancel(const std::string& text) override {
-            retryCancel.push_back(text);
+        Answer retryDiskFull(const std::string& path) override {
+            asked.push_back(Question::RetryDiskFull);
+            paths.push_back(path);
             atQuestion = ReadFileText(index);
             std::filesystem::remove(filler);
             return Answer::Retry;
@@ -271,7 +272,7 @@ TEST_F(FullDisk, AnIndexRecordCutShortIsTakenBackBeforeTheQuestion) {
     mResCore engine(p);
     ExtractionOptions options;
     EXPECT_FALSE(engine.ExtractFromModule(m, source, options, t, dest));
-    ASSERT_EQ(p.retryCancel.size(), 1u);
+    ASSERT_EQ(p.count(Question::RetryDiskFull), 1u);
     EXPECT_EQ(p.atQuestion, header);
     EXPECT_EQ(ReadFileText(index),
               header + "clips.dll.avi - SOURCE FILE = " + source + " RESOURCE TYPE = AVI RESOURCE NAME = 1\r\n");
