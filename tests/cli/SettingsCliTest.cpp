@@ -57,7 +57,9 @@ protected:
                "ResTypesAniCursor\tREG_DWORD\t1\n"
                "ResTypesVideo\tREG_DWORD\t1\n"
                "ResTypesHTML\tREG_DWORD\t1\n"
-               "DestPath\tREG_SZ\t/Resources\n"
+               "DestPath\tREG_SZ\t" +
+               home +
+               "/Resources\n"
                "Priority\tREG_DWORD\t3\n";
     }
 
@@ -88,7 +90,7 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
     replace("Mask\tREG_SZ\t*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\n", "Mask\tREG_SZ\t*.ocx; *.scr\n");
     replace("SubFolders\tREG_DWORD\t1", "SubFolders\tREG_DWORD\t0");
     replace("Priority\tREG_DWORD\t3", "Priority\tREG_DWORD\t5");
-    replace("DestPath\tREG_SZ\t/Resources", "DestPath\tREG_SZ\t/d/\xC3\xA4 x");
+    replace("DestPath\tREG_SZ\t" + (m_dir / "home").string() + "/Resources", "DestPath\tREG_SZ\t/d/\xC3\xA4 x");
     EXPECT_EQ(run({}).out, expected);
 
     auto stored = RegistryStore(m_store.string())
