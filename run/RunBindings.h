@@ -2,6 +2,7 @@
 #pragma once
 
 #include "search/FileList.h"
+#include "search/PathSearch.h"
 #include "run/SearchRun.h"
 
 namespace harvix::run {
@@ -48,6 +49,27 @@ public:
 
 private:
     cFileList& m_list;
+};
+
+// Reports the files and folders given as paths, in their order, as one search: the
+// run's folder stands for all of them. The count before the run is the folders'
+// entries and one for each file, so the progress bar moves across all the paths.
+class PathSearchBinding final : public IRunSearch {
+public:
+    explicit PathSearchBinding(cPathSearch& paths) : m_paths(paths) {}
+
+    std::int32_t GetDirCount(bool, const std::string&) override { return m_paths.GetDirCount(); }
+    void SearchForFiles(const std::string&, bool Recurse, const std::string& FileMask,
+                        cSearchCoreEvents& events) override {
+        m_paths.SetEvents(&events);
+        m_paths.SearchForFiles(Recurse, FileMask);
+    }
+    void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) override {
+        SearchForFiles({}, true, FileMask, events);
+    }
+
+private:
+    cPathSearch& m_paths;
 };
 
 // Hands each file to mResCore with the run's options and destination.
