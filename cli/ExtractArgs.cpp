@@ -1,6 +1,7 @@
 #include "cli/ExtractArgs.h"
 
 #include "run/ReadAhead.h"
+#include "search/PathSearch.h"
 
 #include <algorithm>
 #include <array>
@@ -97,27 +98,26 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
     return success();
 }
 
-Status takeFolder(ExtractRequest& req, const std::string& folder) {
-    if (req.folder)
-        return makeError(ErrorKind::Malformed, "more than one FOLDER given");
-    req.folder = folder;
+Status takePath(ExtractRequest& req, const std::string& path) {
+    req.paths.push_back(path);
     return success();
 }
 
 // The options that exclude or need one another.
 Status checkCombination(const ExtractRequest& req) {
-    if (req.folder && req.allDrives)
-        return makeError(ErrorKind::Malformed, "give either FOLDER or --all-drives, not both");
-    if (req.filesFrom && (req.folder || req.allDrives))
+    const bool paths = !req.paths.empty();
+    if (paths && req.allDrives)
+        return makeError(ErrorKind::Malformed, "give either PATH or --all-drives, not both");
+    if (req.filesFrom && (paths || req.allDrives))
         return makeError(ErrorKind::Malformed,
-                         "give FOLDER, --all-drives or --files-from, only one of them");
+                         "give PATH, --all-drives or --files-from, only one of them");
     if (req.nul && !req.filesFrom)
         return makeError(ErrorKind::Malformed, "--null goes with --files-from");
     if (req.filesFrom && req.mask)
         return makeError(ErrorKind::Malformed, "--mask does not apply to --files-from");
-    if (!req.saved && !req.folder && !req.allDrives && !req.filesFrom)
+    if (!req.saved && !paths && !req.allDrives && !req.filesFrom)
         return makeError(ErrorKind::Malformed,
-                         "give a FOLDER to search, --all-drives or --files-from LIST");
+                         "give a FILE or FOLDER, --all-drives or --files-from LIST");
     if (!req.saved && !req.dest)
         return makeError(ErrorKind::Malformed, "--dest DIR is required");
     return success();
@@ -147,11 +147,11 @@ Result<ExtractRequest> ParseExtractArgs(const Args& args) {
             taken = takeValue(req, arg, inlineValue ? *inlineValue : args[++i]);
         } else if (arg == "--") {
             for (++i; i < args.size() && taken; ++i)
-                taken = takeFolder(req, args[i]);
+                taken = takePath(req, args[i]);
         } else if (arg.size() > 1 && arg[0] == '-') {
             return makeError(ErrorKind::Malformed, "unknown option '" + args[i] + "'");
         } else {
-            taken = takeFolder(req, arg);
+            taken = takePath(req, arg);
         }
         if (!taken)
             return taken.error();
@@ -162,9 +162,14 @@ Result<ExtractRequest> ParseExtractArgs(const Args& args) {
 }
 
 void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings) {
-    if (req.folder) {
+    if (!req.paths.empty()) {
         settings.SearchSystem = false;
-        settings.Folder = *req.folder;
+        settings.Folder = cPathSearch::DisplayNameOf(req.paths);
+        // Files alone are taken as they are: no mask and no subfolders, as for a list.
+        if (!cPathSearch::AnyFolder(req.paths)) {
+            settings.SubFolders = false;
+            settings.Mask.clear();
+        }
     }
     if (req.allDrives) {
         settings.SearchSystem = true;
@@ -194,6 +199,11 @@ void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settin
         settings.Priority = kDefaultPriority;
 }
 
+bool TakesPaths(const ExtractRequest& req) {
+    return req.paths.size() > 1 ||
+           (req.paths.size() == 1 && !cPathSearch::IsFolder(req.paths.front()));
+}
+
 Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     Json options = Json::object();
     if (req.filesFrom) {
@@ -202,6 +212,15 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     } else {
         options["all_drives"] = settings.SearchSystem;
         PutPath(options, "folder", settings.Folder);
+        if (TakesPaths(req)) {
+            Json paths = Json::array();
+            for (const std::string& path : req.paths) {
+                Json one = Json::object();
+                PutPath(one, "path", path);
+                paths.push_back(std::move(one));
+            }
+            options["paths"] = std::move(paths);
+        }
         options["subfolders"] = settings.SubFolders;
         options["mask"] = settings.Mask;
     }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace harvix::cli {
 
@@ -29,7 +30,8 @@ struct ExtractRequest {
     bool saved = false;
     bool png = false;
     bool allDrives = false;
-    std::optional<std::string> folder;
+    // The files and folders to take, in their order: a file as it is, a folder searched.
+    std::vector<std::string> paths;
     std::optional<std::string> filesFrom;
     bool nul = false;
     std::optional<std::string> report;
@@ -38,10 +40,17 @@ struct ExtractRequest {
 // The arguments after "extract"; an error names the option at fault.
 [[nodiscard]] Result<ExtractRequest> ParseExtractArgs(const Args& args);
 
-// The options given go over `settings`: the search place (a folder, all drives, or the
-// file list named `listName`, which takes no mask and no subfolders), the subfolders,
-// mask, kinds, destination and priority. A priority outside 1 to 5 becomes the default.
+// The options given go over `settings`: the search place (the paths, all drives, or
+// the file list named `listName`, which takes no mask and no subfolders), the
+// subfolders, mask, kinds, destination and priority. A priority outside 1 to 5 becomes
+// the default. Several paths, or one that is a file, are named in the settings' folder
+// as cPathSearch names them; when none of them is a folder, no mask and no
+// subfolders apply, as for a file list.
 void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings);
+
+// True when the paths are searched by cPathSearch rather than as the one folder of
+// the settings: more than one path, or one that is not a folder.
+[[nodiscard]] bool TakesPaths(const ExtractRequest& req);
 
 // The options of the run for its report: as given on the command line, and the
 // settings the run used.

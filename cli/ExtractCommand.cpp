@@ -19,13 +19,16 @@
 #include "run/RunSettings.h"
 #include "run/RunTexts.h"
 #include "search/FileList.h"
+#include "search/PathSearch.h"
 #include "search/SearchCore.h"
 #include "settings/Settings.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -34,12 +37,15 @@
 namespace harvix::cli {
 
 const char* const kExtractUsage =
-    "  extract --dest DIR [OPTIONS] (FOLDER | --all-drives | --files-from LIST)\n"
-    "            Extracts the resources of every matching module below FOLDER (or on\n"
-    "            every local disk) into DIR, one subfolder per kind.\n"
+    "  extract --dest DIR [OPTIONS] (PATH... | --all-drives | --files-from LIST)\n"
+    "            Extracts the resources of the modules the paths name or hold (or of\n"
+    "            every matching module on every local disk) into DIR, one subfolder per\n"
+    "            kind. Each PATH is a module file, taken as it is (no mask applies), or\n"
+    "            a folder, searched for matching modules; the index header's search line\n"
+    "            names the paths, separated by \"; \".\n"
     "            --dest DIR             destination folder (its parent must exist)\n"
     "            --yes                  go on when the destination exists already\n"
-    "            --no-subfolders        search FOLDER only, not the folders below it\n"
+    "            --no-subfolders        search each folder only, not the folders below it\n"
     "            --mask TEXT            file masks (default \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\")\n"
     "            --kinds LIST           some of bitmap,icon,cursor,anicursor,video,html\n"
     "                                   (default: all six)\n"
@@ -146,11 +152,18 @@ Result<Settings> settingsOf(const ExtractRequest& req, const std::optional<cFile
 
 // The checks of the wizard's pages, in page order: the place to search (or the file
 // list) and the kinds. The reason the run cannot take place, if any.
-std::optional<std::string> checkChoices(const Settings& settings,
+std::optional<std::string> checkChoices(const ExtractRequest& req, const Settings& settings,
                                         std::optional<cFileList>& fileList) {
     if (fileList) {
         if (auto opened = fileList->Open(); !opened)
             return "the file list cannot be read: " + opened.error().message;
+    } else if (TakesPaths(req)) {
+        // Every path must be there before anything is written.
+        for (const std::string& path : req.paths) {
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0)
+                return "'" + path + "' could not be found: " + std::strerror(errno);
+        }
     } else if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
         return std::string(run::kFolderNotFound) + " ('" + settings.Folder + "')";
     }
@@ -250,18 +263,29 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
         ending.account.FolderNotListed(folder, error);
     });
     run::SearchCoreBinding walk(core);
+    // Files and folders given as paths: the run's one folder stands for all of them.
+    std::optional<cPathSearch> paths;
+    std::optional<run::PathSearchBinding> pathWalk;
+    if (TakesPaths(req)) {
+        paths.emplace(core, req.paths);
+        pathWalk.emplace(*paths);
+    }
     CliClock clock;
     run::RunChoice choice;
     choice.search = run::SearchSettingsFrom(settings);
+    // Files alone are counted too, so that the progress moves by files.
+    if (paths && !paths->HasFolder())
+        choice.search.SubFolders = true;
     choice.options = options;
     choice.readers = req.jobs;
     run::RunAssembly assembly(choice, view, prompt,
-                              {.walk = walk,
+                              {.walk = pathWalk ? static_cast<run::IRunSearch&>(*pathWalk) : walk,
                                .fileSystem = pngMirror ? *pngMirror : RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
                                .observer = &ending.account});
     view.setRun(&assembly.Run());
+    view.setAccount(&ending.account);
     {
         const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
         assembly.Start();
@@ -295,7 +319,7 @@ int RunExtract(const Args& args) {
     const Settings& settings = *chosen;
     ending.facts.options = ReportOptions(req, settings);
     ending.mask = settings.Mask;
-    if (auto refused = checkChoices(settings, fileList))
+    if (auto refused = checkChoices(req, settings, fileList))
         return ending.refuse(*refused);
     ending.facts.kinds = kindsOf(settings);
 

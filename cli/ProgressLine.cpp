@@ -40,7 +40,10 @@ std::string CutToColumns(const std::string& text, std::size_t columns) {
 }
 
 bool ProgressPacer::due(const ProgressFacts& facts, Clock::time_point now) {
-    const bool changed = !m_drawn || facts.percent != m_percent || facts.status != m_status;
+    // The first counts are drawn at once: they are what shows that the run has begun.
+    const bool firstCounts = m_files == 0 && m_resources == 0 && (facts.files > 0 || facts.resources > 0);
+    const bool changed = !m_drawn || firstCounts || facts.percent != m_percent ||
+                         facts.status != m_status;
     const bool counted = facts.files != m_files || facts.resources != m_resources;
     if (!changed && !(counted && now - m_last >= kInterval))
         return false;

@@ -26,9 +26,10 @@ std::string ProgressLineText(const ProgressFacts& facts);
 // The text cut to at most `columns` characters (a UTF-8 sequence counts as one).
 std::string CutToColumns(const std::string& text, std::size_t columns);
 
-// Decides when the line is drawn again: at once when its percentage or status changed,
-// otherwise (only the counts moved) at most once per interval, so that a run of many
-// small files does not spend its time writing to the terminal.
+// Decides when the line is drawn again: at once when its percentage or status changed
+// or the first counts came, otherwise (only the counts moved) at most once per
+// interval, so that a run of many small files does not spend its time writing to the
+// terminal.
 class ProgressPacer {
 public:
     using Clock = std::chrono::steady_clock;

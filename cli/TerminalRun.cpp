@@ -11,23 +11,6 @@
 
 namespace harvix::cli {
 
-namespace {
-
-// The text cut to at most `columns` characters (UTF-8 sequences count as one).
-std::string cutToColumns(const std::string& text, std::size_t columns) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            continue; // inside a character
-        if (characters == columns)
-            return text.substr(0, i);
-        ++characters;
-    }
-    return text;
-}
-
-} // namespace
-
 CliPrompt::CliPrompt(bool yes) : m_yes(yes), m_interactive(IsTerminal(STDIN_FILENO)) {}
 
 Answer CliPrompt::confirmCancel() {
@@ -93,17 +76,16 @@ void CliView::setStatusText(const std::string& text) {
     if (rest.rfind(run::kPleaseWait, 0) == 0)
         rest.remove_prefix(std::string_view(run::kPleaseWait).size());
     m_status = OneLine(rest);
-    draw();
+    draw(false);
 }
 
 void CliView::setProgressValue(int value) {
     m_percent = value * 2;
-    draw();
+    draw(false);
 }
 
 void CliView::pumpEvents() {
-    if (TakeResize() && m_drawn)
-        draw();
+    draw(TakeResize() && m_drawn);
     if (m_run != nullptr && TakeInterrupt())
         m_run->cmdCancel_Click();
 }
@@ -118,17 +100,23 @@ void CliView::clearLine() {
 // The line never reaches the terminal's last column, so it never wraps and "\r" always
 // returns to its start; the width is asked for at every draw, so a resized terminal gets
 // a line of its new width.
-void CliView::draw() {
+void CliView::draw(bool force) {
     if (!m_live)
         return;
-    std::string line;
-    if (m_percent >= 0)
-        line = std::to_string(m_percent) + "% completed";
-    if (!m_status.empty())
-        line += (m_percent >= 0 ? "  " : "") + m_status;
+    ProgressFacts facts;
+    facts.percent = m_percent;
+    facts.status = m_status;
+    if (m_account != nullptr)
+        facts.files = m_account->FilesFound();
+    if (m_run != nullptr)
+        for (const run::StatsRow& row : m_run->Stats().rows())
+            facts.resources += row.count;
+    if (!m_pacer.due(facts, ProgressPacer::Clock::now()) && !force)
+        return;
+    std::string line = ProgressLineText(facts);
     winsize size{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        line = cutToColumns(line, size.ws_col - 1u);
+        line = CutToColumns(line, size.ws_col - 1u);
     std::cerr << "\r\033[K" << line << std::flush;
     m_drawn = true;
 }

@@ -3,7 +3,9 @@
 // that does not pause.
 #pragma once
 
+#include "cli/ProgressLine.h"
 #include "extract/Prompt.h"
+#include "run/RunAccount.h"
 #include "run/SearchRun.h"
 
 #include <functional>
@@ -47,6 +49,8 @@ public:
     explicit CliView(bool live) : m_live(live) {}
 
     void setRun(run::SearchRun* searchRun) { m_run = searchRun; }
+    // The files handled so far, for the progress line.
+    void setAccount(const run::RunAccount* account) { m_account = account; }
 
     void setStatusText(const std::string& text) override;
     void repaintStatus() override {}
@@ -56,20 +60,23 @@ public:
     void setCaption(const std::string&) override {}
     void pumpEvents() override;
     void stopAnimation() override {}
-    void statsChanged(int) override {}
+    void statsChanged(int) override { draw(false); }
     void searchFinished() override { clearLine(); }
     void closeProgram() override { clearLine(); }
 
     void clearLine();
 
 private:
-    void draw();
+    // Draws the line when the pacer says it is due, or at once when `force`.
+    void draw(bool force);
 
     bool m_live;
     bool m_drawn = false;
     int m_percent = -1;
     std::string m_status;
     run::SearchRun* m_run = nullptr;
+    const run::RunAccount* m_account = nullptr;
+    ProgressPacer m_pacer;
 };
 
 // The engine's pause before the program closes lets the window show its stopped

@@ -9,11 +9,6 @@ namespace harvix {
 
 namespace {
 
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::int32_t AddCapped(std::int32_t a, std::int32_t b) {
     const std::int64_t sum = std::int64_t{a} + b;
     return sum > std::numeric_limits<std::int32_t>::max() ? std::numeric_limits<std::int32_t>::max()
@@ -100,9 +95,14 @@ void cPathSearch::SearchForFiles(bool Recurse, const std::string& FileMask) {
         m_events->SearchFinished();
 }
 
-std::string cPathSearch::DisplayName() const {
+bool cPathSearch::IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string cPathSearch::DisplayNameOf(const std::vector<std::string>& paths) {
     std::string text;
-    for (const std::string& path : m_paths) {
+    for (const std::string& path : paths) {
         if (!text.empty())
             text += "; ";
         text += path;
@@ -110,8 +110,8 @@ std::string cPathSearch::DisplayName() const {
     return text;
 }
 
-bool cPathSearch::HasFolder() const {
-    for (const std::string& path : m_paths)
+bool cPathSearch::AnyFolder(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
         if (IsFolder(path))
             return true;
     return false;

@@ -34,9 +34,13 @@ public:
 
     // How the index header names what was searched: the paths as given, separated by
     // "; ".
-    [[nodiscard]] std::string DisplayName() const;
+    [[nodiscard]] std::string DisplayName() const { return DisplayNameOf(m_paths); }
+    [[nodiscard]] static std::string DisplayNameOf(const std::vector<std::string>& paths);
     // True when a folder is among the paths (the mask and the subfolder switch apply).
-    [[nodiscard]] bool HasFolder() const;
+    [[nodiscard]] bool HasFolder() const { return AnyFolder(m_paths); }
+    [[nodiscard]] static bool AnyFolder(const std::vector<std::string>& paths);
+    // True when the path names a folder (links followed).
+    [[nodiscard]] static bool IsFolder(const std::string& path);
 
 private:
     class Relay;

@@ -85,7 +85,6 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
         {src},                                            // no --dest
         {"--dest", dest},                                 // no folder
         {"--dest", dest, src, "--all-drives"},            // both
-        {"--dest", dest, src, src},                       // two folders
         {"--dest", dest, "--frobnicate", src},            // unknown option
         {"--dest", dest, "--kinds", "bitmap,sound", src}, // unknown kind
         {"--dest", dest, "--kinds", "", src},
@@ -114,7 +113,11 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
     EXPECT_THAT(extract({"--dest", dest, "--bitmap-limits", "8-32;x-1;16-48", src}).err,
                 HasSubstr("'x-1'"));
     EXPECT_THAT(extract({"--dest", dest, (root / "missing").string()}).err,
-                HasSubstr("The folder could not be found. Please specify a valid folder."));
+                HasSubstr("'" + (root / "missing").string() +
+                          "' could not be found: No such file or directory"));
+    EXPECT_THAT(extract({"--dest", dest, src, (root / "missing.dll").string()}).err,
+                HasSubstr("'" + (root / "missing.dll").string() + "' could not be found"));
+    EXPECT_FALSE(fs::exists(dest));
     EXPECT_EQ(extract({"--help"}).status, 0);
 
     // A refused destination is named with the system's reason; an empty one is invalid,
@@ -200,6 +203,56 @@ TEST_F(ExtractCommandTest, ExtractsAndPrintsOneCountPerChosenKind) {
     const std::string header = ReadText(dest / "__index.txt");
     EXPECT_THAT(header, HasSubstr("\r\nSearch in " + (root / "src").string() +
                                   " and subfolders\r\nFile mask: *.DLL\r\n"));
+}
+
+TEST_F(ExtractCommandTest, TakesFilesAsTheyAreAndFoldersSearchedInTheOrderGiven) {
+    writeSampleModule(root / "src" / "sample.dll");
+    writeSampleModule(root / "src" / "sub" / "deep.dll");
+    writeSampleModule(root / "odd.name"); // a name no mask takes
+    writeSampleModule(root / "b.exe");
+    const std::string odd = (root / "odd.name").string();
+    const std::string b = (root / "b.exe").string();
+    const std::string src = (root / "src").string();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* out;
+        std::string header; // the search and mask lines of the index header
+        std::vector<std::string> sources; // of the web pages' records, in order
+    };
+    const Case cases[] = {
+        {"one file", {odd}, "Web page: 1\n", "Search in " + odd + "\r\nFile mask: \r\n", {odd}},
+        {"files", {b, odd}, "Web page: 2\n", "Search in " + b + "; " + odd + "\r\nFile mask: \r\n",
+         {b, odd}},
+        {"a file, then a folder with its subfolders",
+         {odd, src},
+         "Web page: 3\n",
+         "Search in " + odd + "; " + src +
+             " and subfolders\r\nFile mask: *.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\r\n",
+         {odd, src + "/sample.dll", src + "/sub/deep.dll"}},
+        {"a folder alone is searched as before",
+         {"--no-subfolders", src},
+         "Web page: 1\n",
+         "Search in " + src + "\r\nFile mask: *.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\r\n",
+         {src + "/sample.dll"}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dest = root / ("out" + std::to_string(++n));
+        std::vector<std::string> args{"--dest", dest.string(), "--kinds", "html"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const CliResult r = extract(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        const std::string index = ReadText(dest / "Web pages" / "__index.txt");
+        EXPECT_THAT(index, HasSubstr(c.header));
+        std::size_t at = 0;
+        for (const std::string& source : c.sources) {
+            at = index.find("SOURCE FILE = " + source + " ", at);
+            EXPECT_NE(at, std::string::npos) << source;
+        }
+    }
 }
 
 TEST_F(ExtractCommandTest, LimitsAndSubfolderSwitchAreHonoured) {
@@ -343,6 +396,24 @@ TerminalRun runOnTerminal(std::vector<std::string> args, const std::vector<std::
 
 void type(int master, const std::string& keys) {
     ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+}
+
+// A run that shows no percentage (one folder, without its subfolders) still shows
+// that it goes on: the files handled and the resources written so far.
+TEST_F(ExtractCommandTest, TerminalProgressCountsFilesAndResourcesWithoutAPercentage) {
+    ModuleBuilder b;
+    for (std::uint16_t id = 1; id <= 2; ++id)
+        b.add(ResId::number(2), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
+    ASSERT_TRUE(writeFile((root / "src" / "m0.dll").string(), b.build()));
+    for (int i = 1; i < 40; ++i)
+        fs::create_hard_link(root / "src" / "m0.dll", root / "src" / ("m" + std::to_string(i) + ".dll"));
+    const TerminalRun run = runOnTerminal({"--dest", (root / "out").string(), "--kinds", "bitmap",
+                                           "--no-subfolders", (root / "src").string()},
+                                          env, 100, {});
+    EXPECT_EQ(run.status, 0) << run.seen;
+    EXPECT_THAT(run.seen, HasSubstr("1 file handled, 1 resource written"));
+    EXPECT_THAT(run.seen, ::testing::Not(HasSubstr("% completed")));
+    EXPECT_THAT(run.seen, HasSubstr("Bitmap: 80"));
 }
 
 // Ctrl-C during the run brings the cancel question, and Ctrl-C on the question answers

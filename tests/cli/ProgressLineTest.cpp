@@ -38,9 +38,11 @@ TEST(ProgressLine, CountsAloneAreDrawnAtMostOncePerInterval) {
     ProgressFacts facts;
     EXPECT_TRUE(pacer.due(facts, t0)); // the first line
     facts.files = 1;
+    EXPECT_TRUE(pacer.due(facts, t0 + 1ms)) << "the first counts show the run has begun";
+    facts.files = 2;
     EXPECT_FALSE(pacer.due(facts, t0 + 10ms));
-    EXPECT_FALSE(pacer.due(facts, t0 + 99ms));
-    EXPECT_TRUE(pacer.due(facts, t0 + 100ms));
+    EXPECT_FALSE(pacer.due(facts, t0 + 100ms));
+    EXPECT_TRUE(pacer.due(facts, t0 + 101ms));
     EXPECT_FALSE(pacer.due(facts, t0 + 500ms)) << "nothing changed";
     // A new percentage or status is drawn at once.
     facts.percent = 2;

@@ -56,6 +56,15 @@ grep -q '^harvix-cli extract: left out by the limits: Bitmap ' "$work/err" || fa
 [ "$(jq '.kinds.ICON.written' "$work/report.json")" = "$(sed -n 's/^Icon: //p' "$work/counts")" ] ||
   fail "written icons differ from the count"
 
+# Paths as arguments: the report names them in order (the one of odd bytes exactly).
+"$cli" extract --dest "$work/paths" --report "$work/paths.json" "$work/tree/$odd" "$work/tree" \
+  > /dev/null 2>&1 || fail "extract of paths exited $?"
+validate "$schemas/run-report.schema.json" "$work/paths.json" || fail "report of paths schema"
+[ "$(jq -r '.options.paths | length' "$work/paths.json")" = 2 ] &&
+  [ "$(jq -r '.options.paths[1].path' "$work/paths.json")" = "$work/tree" ] &&
+  [ "$(jq -r '.options.paths[0] | has("path_bytes")' "$work/paths.json")" = true ] ||
+  fail "report paths: $(jq -c .options "$work/paths.json")"
+
 # --report -: the report instead of the counts; no file matched: one line on stderr.
 "$cli" extract --dest "$work/none" --mask '*.nothing' --report - "$work/tree" \
   > "$work/none.json" 2> "$work/none.err" || fail "empty run exited $?"
