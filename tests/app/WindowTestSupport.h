@@ -9,12 +9,21 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace harvix::test {
+
+// A scratch folder for one window test, with the registry store inside it
+// (HARVIX_REGISTRY), so that the test never reads or writes the user's own settings.
+inline std::string ScratchWithOwnStore(const std::string& name) {
+    const std::string root = harvix::testing::MakeScratchFolder(name).string();
+    ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+    return root;
+}
 
 // The wizard's dialogs, answered from the test: the input box gives `inputAnswer` (none:
 // cancelled), the folder chooser `browseAnswer` (empty: cancelled), and nothing is opened.

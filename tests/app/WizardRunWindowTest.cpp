@@ -120,8 +120,7 @@ private:
 class WizardRunWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = harvix::testing::MakeScratchFolder("harvix-runwindow").string();
-        ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+        root = ScratchWithOwnStore("harvix-runwindow");
         tree = root + "/tree";
         fs::create_directories(tree);
     }

@@ -38,8 +38,7 @@ std::size_t countOf(const std::string& text, const std::string& what) {
 class WizardWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = harvix::testing::MakeScratchFolder("harvix-window").string();
-        ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+        root = ScratchWithOwnStore("harvix-window");
         modules = root + "/modules";
         for (const char* sub : {"/a", "/b", "/b/c", "/d"})
             fs::create_directories(modules + sub);

@@ -120,8 +120,7 @@ void ExpectCreditsReadable(QLabel* credit, QLabel* picture) {
 class Screenshots : public ::testing::Test {
 protected:
     void SetUp() override {
-        root = harvix::testing::MakeScratchFolder("harvix-shots").string();
-        ::setenv("HARVIX_REGISTRY", (root + "/registry.sqlite3").c_str(), 1);
+        root = ScratchWithOwnStore("harvix-shots");
         fs::create_directories(root + "/modules/system");
         for (int i = 0; i < 8; ++i) {
             mb::ModuleBuilder b;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's recipe for a tree too large for one run, on the sample modules: the
+# The recipe of docs/scripts.md for a tree too large for one run, on the sample modules: the
 # names from `find -print0`, three shards through GNU parallel, one harvix-cli extract
 # per shard with its own report and destination, the reports summed with jq. The
 # shards' outputs together must hold exactly the files and bytes of a single run (the
@@ -31,7 +31,7 @@ find tree -type f -print0 |
     > /dev/null 2>&1 || fail "a shard failed"
 [ "$(ls shard-*.json | wc -l)" -eq 3 ] || fail "expected 3 shards, got $(ls shard-*.json)"
 
-# The sum of the reports, as the README gives it.
+# The sum of the reports, as docs/scripts.md gives it.
 sum='def total(f): map(f) | add;
   { files_found: total(.files_found), modules_read: total(.modules_read),
     not_modules: total(.not_modules),

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -70,6 +71,19 @@ public:
         return out;
     }
 };
+
+// Runs `check` in a child process once `prepare` has changed what only that process
+// may change (its user, its limits); the child must end with check's true.
+void ExpectInChild(const std::function<bool()>& prepare, const std::function<bool()>& check) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(!prepare() ? 2 : check() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
 
 class TempTree : public ::testing::Test {
 protected:
@@ -295,17 +309,7 @@ TEST_F(TempTree, UnreadableFolderIsSkippedButCounted) {
     for (const auto& entry : fs::recursive_directory_iterator(root))
         ASSERT_EQ(lchown(entry.path().c_str(), nobody, nobody), 0);
     ASSERT_EQ(chown(root.c_str(), nobody, nobody), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (setgid(nobody) != 0 || setuid(nobody) != 0)
-            _exit(2);
-        _exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ExpectInChild([&] { return setgid(nobody) == 0 && setuid(nobody) == 0; }, check);
 }
 
 TEST_F(TempTree, WalksTreesDeeperThanTheLongestPath) {
@@ -411,18 +415,12 @@ TEST_F(TempTree, DeepTreesDoNotUseUpTheDescriptors) {
                                                  root + "/" + relativeSide};
     };
     // Far fewer descriptors than levels.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const rlimit limit{48, 48};
-        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
-            _exit(2);
-        _exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ExpectInChild(
+        [] {
+            const rlimit limit{48, 48};
+            return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+        },
+        check);
 }
 
 TEST_F(TempTree, LongStretchesWithoutMatchesRaiseSearchingOftenAndCanBeStopped) {
