@@ -28,12 +28,11 @@
 namespace harvix {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace harvix::modbuilder;
-using ::testing::HasSubstr;
-
 using CliResult = testing::ProgramRun;
 using testing::ReadText;
+using ::testing::HasSubstr;
+using namespace harvix::modbuilder;
+namespace fs = std::filesystem;
 
 class ExtractCommandTest : public ::testing::Test {
 protected:
@@ -288,53 +287,6 @@ TEST_F(ExtractCommandTest, ExistingDestinationNeedsYesWithoutATerminal) {
     EXPECT_TRUE(fs::exists(dest / "Icons" / "__index.txt"));
 }
 
-// On a terminal the existing destination brings the question; "y" goes on. The run
-// shows its percentage on the same terminal.
-TEST_F(ExtractCommandTest, TerminalIsAskedAndSeesProgress) {
-    writeSampleModule(root / "src" / "sub" / "deep.dll");
-    const fs::path dest = root / "out";
-    fs::create_directory(dest);
-    std::vector<std::string> args = {"harvix-cli", "extract", "--dest", dest.string(), "--kinds",
-                                     "icon", (root / "src").string()};
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        for (const std::string& var : env)
-            putenv(const_cast<char*>(var.c_str()));
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
-        _exit(127);
-    }
-    std::string seen;
-    bool answered = false;
-    for (;;) {
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 20000) <= 0)
-            break;
-        char buffer[512];
-        const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break; // EIO once the child has closed the terminal
-        seen.append(buffer, static_cast<std::size_t>(n));
-        if (!answered && seen.find("[y/N]") != std::string::npos) {
-            ASSERT_EQ(write(master, "y\n", 2), 2);
-            answered = true;
-        }
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(master);
-    EXPECT_TRUE(answered) << seen;
-    EXPECT_THAT(seen, HasSubstr("The specified folder already exists. Do you want to continue?"));
-    EXPECT_THAT(seen, HasSubstr("% completed"));
-    EXPECT_THAT(seen, HasSubstr("Icon: 1"));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-}
-
 // A run on a terminal of `columns` columns; each step waits until its text has appeared
 // (after the previous step's) and then acts on the terminal.
 struct TerminalStep {
@@ -396,6 +348,22 @@ TerminalRun runOnTerminal(std::vector<std::string> args, const std::vector<std::
 
 void type(int master, const std::string& keys) {
     ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+}
+
+// On a terminal the existing destination brings the question; "y" goes on. The run
+// shows its percentage on the same terminal.
+TEST_F(ExtractCommandTest, TerminalIsAskedAndSeesProgress) {
+    writeSampleModule(root / "src" / "sub" / "deep.dll");
+    const fs::path dest = root / "out";
+    fs::create_directory(dest);
+    const TerminalRun run =
+        runOnTerminal({"--dest", dest.string(), "--kinds", "icon", (root / "src").string()}, env,
+                      200, {{"[y/N]", [](int master) { type(master, "y\n"); }}});
+    EXPECT_EQ(run.stepsDone, 1u) << run.seen; // the question was asked and answered
+    EXPECT_THAT(run.seen, HasSubstr("The specified folder already exists. Do you want to continue?"));
+    EXPECT_THAT(run.seen, HasSubstr("% completed"));
+    EXPECT_THAT(run.seen, HasSubstr("Icon: 1"));
+    EXPECT_EQ(run.status, 0) << run.seen;
 }
 
 // A run that shows no percentage (one folder, without its subfolders) still shows
