@@ -33,8 +33,8 @@ const char* const kThumbnailUsage =
     "            2 s of CPU time and 256 MiB of memory; OUT.png is replaced whole or\n"
     "            not at all (an empty OUT.png is filled in place).\n"
     "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
-    "            Exit status: 0 written, 1 no icon to show (nothing written), 2 bad\n"
-    "            usage.\n"
+    "            Exit status: 0 written, 1 no icon to show or FILE not readable\n"
+    "            (nothing written), 2 bad usage.\n"
     "            Example: harvix-cli thumbnail --size 256 setup.exe setup.png\n";
 
 namespace {
