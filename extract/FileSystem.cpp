@@ -261,7 +261,10 @@ public:
             !written) {
             // A full disk in the middle of the text: what reached the file is cut off
             // again, so that the file holds whole lines only and a retry starts clean.
-            (void)::ftruncate(fd.get(), before.st_size);
+            // Should the cut fail as well, the write's error is still the one to report
+            // (the result is looked at: fortified builds refuse to ignore it).
+            if (::ftruncate(fd.get(), before.st_size) != 0) {
+            }
             return written;
         }
         if (!fd.close())
