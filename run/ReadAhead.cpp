@@ -22,7 +22,8 @@ ModuleReadAhead::Limits ReadAheadLimits(std::optional<unsigned> jobs) {
         limits.jobs = std::min(DefaultReadAheadJobs(), kMostReadAheadJobs);
         limits.mostJobs = kMostReadAheadJobs;
     }
-    limits.files = std::max<std::size_t>(limits.files, 2 * std::size_t{std::max(limits.jobs, limits.mostJobs)});
+    // Readers added during the run widen the window as they come (see Window()).
+    limits.files = std::max<std::size_t>(limits.files, 2 * std::size_t{limits.jobs});
     return limits;
 }
 
@@ -73,6 +74,7 @@ ModuleReadAhead::ModuleReadAhead(Limits limits, ModuleOpener opener, UsageSource
     // a wake-up costs about as much as opening a small module, and with the window half
     // full the run still has the other half, opened, to write meanwhile.
     m_wakeBatch = std::max<std::size_t>(1, m_limits.files / 2);
+    m_window.store(m_limits.files, std::memory_order_relaxed);
     if (m_limits.jobs > 0 && m_limits.mostJobs > m_limits.jobs)
         m_growth.emplace(m_limits.jobs, m_limits.mostJobs);
     // Room for every reader there may be: adding one during the run allocates nothing.
@@ -170,7 +172,14 @@ void ModuleReadAhead::readerLoop(int nice) {
         lock.lock();
         ++m_openedByReaders;
         if (measure && m_growth && !m_stopped)
-            startReaders(lock, m_growth->Opened(cost));
+            if (const unsigned added = m_growth->Opened(cost); added > 0) {
+                startReaders(lock, added);
+                // Twice the readers, so that each has a file to open while the run
+                // writes; as many held in memory as before, within the byte budget.
+                const std::size_t window = std::max(m_limits.files, 2 * m_readers.size());
+                m_window.store(window, std::memory_order_relaxed);
+                m_wakeBatch = std::max<std::size_t>(1, window / 2);
+            }
         // Dropped meanwhile (the run stopped or is past it): nothing to keep.
         const bool kept = !m_stopped && !m_entries.empty() && m_entries.front()->number <= next->number;
         next->state = Entry::State::Opened;
@@ -303,13 +312,13 @@ public:
             return;
         }
         m_pending.push_back(Found{FileName, FileCount, DirCount, m_readAhead.Push(FileName)});
-        if (m_pending.size() <= m_readAhead.limits().files) {
+        if (m_pending.size() <= m_readAhead.Window()) {
             // The file waits in the window: the run has nothing to handle yet, but its
             // user is answered (a click on Cancel) as in a stretch without files.
             Searching(Cancel);
             return;
         }
-        while (!m_stopped && m_pending.size() > m_readAhead.limits().files)
+        while (!m_stopped && m_pending.size() > m_readAhead.Window())
             handOn();
         if (m_stopped)
             Cancel = true;

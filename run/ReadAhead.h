@@ -15,6 +15,7 @@
 #include "run/ReaderGrowth.h"
 #include "run/SearchRun.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -69,6 +70,10 @@ public:
 
     [[nodiscard]] const Limits& limits() const { return m_limits; }
 
+    // Files found but not yet handed to the run: `limits().files`, widened to twice the
+    // readers when readers are added during the run. Read by the run's thread.
+    [[nodiscard]] std::size_t Window() const { return m_window.load(std::memory_order_relaxed); }
+
     // The run's thread: a file the search found, to be opened ahead. Returns its number.
     // The first call starts the readers, which take the calling thread's priority.
     std::uint64_t Push(const std::string& path);
@@ -110,6 +115,7 @@ private:
 
     Limits m_limits;
     std::size_t m_wakeBatch;  // queued files that wake an idle reader
+    std::atomic<std::size_t> m_window{0};
     ModuleOpener m_opener;
     UsageSource m_usage;
     mutable std::mutex m_mutex;
@@ -137,7 +143,7 @@ private:
 [[nodiscard]] ModuleReadAhead::Limits ReadAheadLimits(std::optional<unsigned> jobs);
 
 // The file search as the run drives it, with the read-ahead between: every file found
-// goes to the readers at once and to the run once `limits().files` more have been found
+// goes to the readers at once and to the run once `Window()` more have been found
 // or the search has ended. A Cancel set by the run stops the search and the readers.
 class ReadAheadSearch final : public IRunSearch {
 public:

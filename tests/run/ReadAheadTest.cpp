@@ -281,17 +281,18 @@ TEST(ReadAhead, ReadersAreAddedWhileTheyWaitForTheDiskAndNoneWhenModulesAreCache
         unsigned mostJobs;
         ReaderGrowth::OpenCost cost;
         unsigned readers; // started by the end of the run
+        std::size_t window;
     };
     const Case cases[] = {
-        {"cold, adapting", 2, 16, cold, 16},
-        {"cold, one processor", 1, 16, cold, 16},
-        {"warm, adapting", 2, 16, warm, 2},
-        {"cold, a fixed number", 2, 0, cold, 2},
-        {"cold, no readers", 0, 16, cold, 0},
+        {"cold, adapting", 2, 16, cold, 16, 32},
+        {"cold, one processor", 1, 16, cold, 16, 32},
+        {"warm, adapting", 2, 16, warm, 2, 16},
+        {"cold, a fixed number", 2, 0, cold, 2, 16},
+        {"cold, no readers", 0, 16, cold, 0, 16},
     };
     const auto files = someFiles(300);
     for (const Case& c : cases) {
-        ModuleReadAhead::Limits limits{c.jobs, 32, 1 << 20, c.mostJobs};
+        ModuleReadAhead::Limits limits{c.jobs, 16, 1 << 20, c.mostJobs};
         // Readers slower than the run, as when they wait for the disk.
         DelayingOpener opener;
         opener.maxDelayUs = 300;
@@ -306,10 +307,12 @@ TEST(ReadAhead, ReadersAreAddedWhileTheyWaitForTheDiskAndNoneWhenModulesAreCache
         EXPECT_EQ(run.log, expectedLog(files, 1000)) << c.name;
         EXPECT_EQ(opener.calls.load(), 300) << c.name;
         EXPECT_EQ(readAhead.ReadersStarted(), c.readers) << c.name;
+        // The window widens with the readers added: each has a file to open.
+        EXPECT_EQ(readAhead.Window(), c.window) << c.name;
     }
 }
 
-TEST(ReadAhead, TheLimitsOfARunGiveEachPossibleReaderRoomInTheWindow) {
+TEST(ReadAhead, TheLimitsOfARunGiveEachReaderRoomInTheWindow) {
     const unsigned processors = std::min(DefaultReadAheadJobs(), kMostReadAheadJobs);
     struct Case {
         std::optional<unsigned> jobs;
@@ -317,7 +320,7 @@ TEST(ReadAhead, TheLimitsOfARunGiveEachPossibleReaderRoomInTheWindow) {
         std::size_t files;
     };
     const Case cases[] = {
-        {std::nullopt, processors, kMostReadAheadJobs, 2 * kMostReadAheadJobs},
+        {std::nullopt, processors, kMostReadAheadJobs, std::max<std::size_t>(16, 2 * processors)},
         {0u, 0, 0, 16},
         {2u, 2, 0, 16},
         {8u, 8, 0, 16},
