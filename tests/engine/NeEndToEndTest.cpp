@@ -138,6 +138,15 @@ TEST_F(NeEndToEnd, FontsAndWindows2PicturesGiveNothing) {
     old.add(ResId::number(1), ResId::number(1), mb::makeOldBitmap(32, 64));
     ASSERT_TRUE(mb::writeFile(dir / "paint.exe", old.build()).ok());
 
+    // Both are listed as they are.
+    for (const auto& [file, types] : std::vector<std::pair<std::string, std::vector<ResId>>>{
+             {"sample.fon", {ResId::number(7), ResId::number(8)}},
+             {"paint.exe", {ResId::number(2), ResId::number(3), ResId::number(1)}}}) {
+        auto m = OpenModule(dir / file);
+        ASSERT_TRUE(m.ok()) << file;
+        EXPECT_EQ((*m)->types(), types) << file;
+    }
+
     const std::string dest = Prepare("out");
     EXPECT_FALSE(Extract(dir / "sample.fon", dest));
     EXPECT_FALSE(Extract(dir / "paint.exe", dest));
