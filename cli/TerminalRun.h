@@ -59,6 +59,9 @@ public:
     void setProgressValue(int value) override;
     void setCaption(const std::string&) override {}
     void pumpEvents() override;
+    // Between two files and at every resource written: a Ctrl-C is answered within
+    // moments, also in a long stretch without matching files or inside a large module.
+    void poll() override { pumpEvents(); }
     void stopAnimation() override {}
     void statsChanged(int) override { draw(false); }
     void searchFinished() override { clearLine(); }

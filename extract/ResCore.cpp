@@ -158,6 +158,10 @@ struct mResCore::Impl {
             if (!kind || !kindEnabled[static_cast<std::size_t>(KindIndex(*kind))])
                 continue;
             for (const ResId& name : module.names(type)) {
+                // A run that has ended takes nothing more from the module, even one of
+                // thousands of resources.
+                if (target->StopRequested())
+                    return false;
                 if (ExtractResource(module, *kind, typeText, name.toText())) {
                     std::int32_t index = KindIndex(*kind);
                     target->ResFound(index, name);

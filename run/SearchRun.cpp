@@ -109,6 +109,11 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
         endRun(RunOutcome::Failed);
         return;
     }
+    // A cancel confirmed while the module's resources were written ended the run there.
+    if (m_outcome != RunOutcome::Running) {
+        Cancel = true;
+        return;
+    }
 
     if (FileCount % kPumpInterval == 0) {
         m_view.pumpEvents();

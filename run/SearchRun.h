@@ -130,6 +130,10 @@ public:
 
     // A resource was written: one more for its kind.
     void ResFound(std::int32_t& kind, const ResName& name) override;
+    // The run has ended (cancel confirmed, or closed): the engine stops within its module.
+    [[nodiscard]] bool StopRequested() const override {
+        return m_outcome == RunOutcome::Cancelled || m_outcome == RunOutcome::Failed;
+    }
 
     [[nodiscard]] ResultStats& Stats() { return m_stats; }
     [[nodiscard]] const ResultStats& Stats() const { return m_stats; }

@@ -17,7 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -432,6 +434,73 @@ TEST_F(ExtractCommandTest, TerminalCtrlCConfirmsTheCancelAndTheProgressLineFits)
         EXPECT_LT(line.size(), std::size_t{kNarrow}) << line;
     }
     EXPECT_GT(drawn, 0) << run.seen;
+}
+
+std::size_t filesIn(const fs::path& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+// Ctrl-C while a module of thousands of bitmaps is written brings the question from
+// inside the module; after "y" nothing more is written, from that module or any other.
+TEST_F(ExtractCommandTest, TerminalCtrlCInsideAModuleStopsItsWritingAtOnce) {
+    ModuleBuilder b;
+    for (std::uint16_t id = 1; id <= 5000; ++id)
+        b.add(ResId::number(2), ResId::number(id), 0x409, makeDib(16, 16, 24, pictures::rings()));
+    // In a subfolder, so that the percentage is drawn before the module is written.
+    ASSERT_TRUE(writeFile((root / "src" / "sub" / "many.dll").string(), b.build()));
+    fs::create_hard_link(root / "src" / "sub" / "many.dll", root / "src" / "sub" / "more.dll");
+    const fs::path dest = root / "out";
+    const fs::path bitmaps = dest / "Bitmaps";
+
+    std::size_t atQuestion = 0;
+    const TerminalRun run = runOnTerminal(
+        {"--dest", dest.string(), "--kinds", "bitmap", (root / "src").string()}, env, 100,
+        {{"% comp", [](int master) { type(master, "\x03"); }},
+         {"cancel the search? [y/N]", [&](int master) {
+              atQuestion = filesIn(bitmaps); // the run waits for the answer meanwhile
+              type(master, "y\n");
+          }}});
+    ASSERT_EQ(run.stepsDone, 2u) << run.seen;
+    EXPECT_EQ(run.status, 1) << run.seen;
+    EXPECT_THAT(run.seen, HasSubstr("the search was cancelled"));
+    EXPECT_LT(atQuestion, 5000u); // asked inside the first module
+    EXPECT_EQ(filesIn(bitmaps), atQuestion);
+}
+
+// A walk through many folders without a matching file answers Ctrl-C at once (it used to
+// wait for the tenth file, which never came). The Ctrl-C is pressed while the folders
+// are counted, so that it is waiting when the walk begins.
+TEST_F(ExtractCommandTest, TerminalCtrlCInAStretchWithoutModulesIsAnsweredAtOnce) {
+    // Folders are made and walked fastest in memory, where there is such a place.
+    fs::path tree = root / "src";
+    std::optional<fs::path> inMemory;
+    if (std::string shm = "/dev/shm/harvix-walk-XXXXXX"; ::mkdtemp(shm.data()) != nullptr)
+        tree = *(inMemory = shm);
+    const int folders = inMemory ? 60000 : 20000;
+    for (int i = 0; i < folders; ++i)
+        fs::create_directory(tree / ("d" + std::to_string(i)));
+    const fs::path dest = root / "out";
+
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point walkBegan, asked;
+    const TerminalRun run = runOnTerminal(
+        {"--dest", dest.string(), tree.string()}, env, 100,
+        {{"Initializing...", [](int master) { type(master, "\x03"); }},
+         {"\033[K", [&](int) { walkBegan = Clock::now(); }}, // the count is over
+         {"cancel the search? [y/N]", [&](int master) {
+              asked = Clock::now();
+              type(master, "y\n");
+          }}});
+    if (inMemory)
+        fs::remove_all(*inMemory);
+    ASSERT_EQ(run.stepsDone, 3u) << run.seen;
+    EXPECT_EQ(run.status, 1) << run.seen;
+    EXPECT_THAT(run.seen, HasSubstr("the search was cancelled"));
+    // Within moments; the bound leaves room for a loaded machine.
+    EXPECT_LT(std::chrono::duration<double>(asked - walkBegan).count(), 1.0);
 }
 
 TEST_F(ExtractCommandTest, WriteErrorStopsTheRunWithStatusOne) {

@@ -128,6 +128,8 @@ public:
         for (auto& s : stats)
             if (s.key == key)
                 s.count = count;
+        if (onStatsCount)
+            onStatsCount();
     }
     std::string statsCount(const std::string& key) const override {
         for (const auto& s : stats)
@@ -204,6 +206,7 @@ public:
     bool closeCommandRemoved = false;
     int pumps = 0;
     std::function<void()> onProcessEvents;
+    std::function<void()> onStatsCount; // after a count has changed
     std::vector<Row> rows;
     int selectedRow = 0;
     std::vector<StatsRow> stats;

@@ -4,7 +4,9 @@
 #include "tools/modbuilder/ResourcePayloads.h"
 #include "tests/wizard/WizardFixture.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <fstream>
 
 namespace harvix::test {
@@ -237,6 +239,48 @@ TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
     EXPECT_EQ(wizard->CurrentPage(), 5);
     ASSERT_FALSE(wizard->AnimTempFile().empty());
     EXPECT_FALSE(std::filesystem::exists(wizard->AnimTempFile()));
+}
+
+// Cancel pressed while a module of thousands of bitmaps is written, and answered Yes:
+// nothing more is written or recorded, from that module or the next.
+TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
+    mb::ModuleBuilder b;
+    for (std::uint16_t id = 1; id <= 2000; ++id)
+        b.add(ResId::number(2), ResId::number(id), 0x0409,
+              mb::makeDib(16, 16, 24, mb::pictures::rings()));
+    const std::vector<std::uint8_t> module = b.build();
+    for (const char* name : {"/modules/many.dll", "/modules/more.dll"})
+        ASSERT_TRUE(mb::writeFile(root + name, module).ok());
+    services.useRealSearch = true;
+    services.stored.SearchSystem = false;
+    services.stored.SubFolders = false;
+    services.stored.ResTypes = {true, false, false, false, false, false};
+    load();
+    goTo(4);
+    int counts = 0;
+    view.onStatsCount = [&] {
+        if (++counts == 1) { // the first bitmap written: the user presses Cancel
+            prompt.answers = {Answer::Yes};
+            wizard->cmdCancel_Click();
+        }
+    };
+    wizard->cmdNext_Click();
+
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::ConfirmCancel});
+    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_EQ(view.closed, 1);
+    EXPECT_EQ(counts, 1);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/Resources/Bitmaps"))
+        written.push_back(entry.path().filename().string());
+    std::sort(written.begin(), written.end());
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0], "__index.txt");
+    std::istringstream index(ReadText(root + "/Resources/Bitmaps/__index.txt"));
+    int records = 0;
+    for (std::string line; std::getline(index, line);)
+        records += line.find(".bmp") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(records, 1);
 }
 
 TEST_F(WizardCancel, AllDrivesRunCountsFirstWithCancelDisabled) {
