@@ -11,27 +11,21 @@ namespace harvix::cli {
 
 namespace {
 
-// The option keys of --kinds, in kind order.
-constexpr std::array<std::string_view, kResourceKindCount> kKindNames{"bitmap", "icon",  "cursor",
-                                                             "anicursor", "video", "html"};
-
 Result<KindSwitches> parseKinds(std::string_view list) {
     KindSwitches kinds{};
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t comma = std::min(list.find(',', start), list.size());
         const std::string_view name = list.substr(start, comma - start);
-        bool known = false;
-        for (std::size_t k = 0; k < kKindNames.size(); ++k) {
-            if (name == kKindNames[k]) {
-                kinds[k] = true;
-                known = true;
-            }
+        const std::optional<ResourceKind> kind = KindOfToolName(name);
+        if (!kind) {
+            std::string names;
+            for (const KindInfo& info : kKinds)
+                names.append(names.empty() ? "" : ",").append(info.toolName);
+            return makeError(ErrorKind::Malformed, "unknown resource kind '" + std::string(name) +
+                                                       "' in --kinds (use " + names + ")");
         }
-        if (!known)
-            return makeError(ErrorKind::Malformed,
-                             "unknown resource kind '" + std::string(name) +
-                                 "' in --kinds (use bitmap,icon,cursor,anicursor,video,html)");
+        kinds[static_cast<std::size_t>(KindIndex(*kind))] = true;
         start = comma + 1;
     }
     return kinds;
@@ -226,9 +220,9 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     }
     PutPath(options, "dest", settings.DestPath);
     Json kinds = Json::array();
-    for (std::size_t k = 0; k < kKindNames.size(); ++k)
-        if (settings.ResTypes[k])
-            kinds.push_back(std::string(kKindNames[k]));
+    for (const KindInfo& info : kKinds)
+        if (settings.ResTypes[static_cast<std::size_t>(KindIndex(info.kind))])
+            kinds.push_back(std::string(info.toolName));
     options["kinds"] = std::move(kinds);
     options["bitmap_limits"] = run::LimitSetText(req.bitmapLimits);
     options["icon_limits"] = run::LimitSetText(req.iconLimits);

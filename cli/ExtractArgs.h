@@ -23,8 +23,8 @@ struct ExtractRequest {
     bool noSubFolders = false;
     std::optional<std::string> mask;
     std::optional<KindSwitches> kinds;
-    run::LimitSet bitmapLimits = run::kDefaultBitmapLimits;
-    run::LimitSet iconLimits = run::kDefaultIconLimits;
+    run::LimitSet bitmapLimits = DefaultLimits(ResourceKind::Bitmap);
+    run::LimitSet iconLimits = DefaultLimits(ResourceKind::Icon);
     std::optional<std::int16_t> priority;
     std::optional<unsigned> jobs;
     bool saved = false;

@@ -116,8 +116,7 @@ public:
         if (m_format == Format::Json)
             PutPath(object, "path", FileName);
         for (const auto& type : (*module)->types()) {
-            const std::optional<ResourceKind> kind =
-                type.numeric || type.text == "AVI" ? KindOfTypeText(type.toText()) : std::nullopt;
+            const std::optional<ResourceKind> kind = KindOfType(type);
             for (const auto& name : (*module)->names(type)) {
                 for (const auto& language : (*module)->languages(type, name)) {
                     line.clear();

@@ -1,7 +1,5 @@
 #include "cli/RunReport.h"
 
-#include "run/ResultStats.h"
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -128,7 +126,7 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAc
             const std::int64_t n = account.LeftOut(kind).*cause;
             if (n == 0 || !facts.kinds[index])
                 continue;
-            counts += (counts.empty() ? "" : ", ") + std::string(run::kKindLabels[index].caption) +
+            counts += (counts.empty() ? "" : ", ") + std::string(KindLabel(kind)) +
                       " " + std::to_string(n);
         }
         if (!counts.empty())

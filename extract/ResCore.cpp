@@ -150,13 +150,10 @@ struct mResCore::Impl {
 
     bool Scan(const IResourceModule& module) {
         for (const ResId& type : module.types()) {
-            const std::string typeText = type.toText();
-            // Only the text type "AVI" (exactly) and the numeric types of the kinds.
-            if (!type.numeric && type.text != "AVI")
-                continue;
-            const auto kind = KindOfTypeText(typeText);
+            const auto kind = KindOfType(type);
             if (!kind || !kindEnabled[static_cast<std::size_t>(KindIndex(*kind))])
                 continue;
+            const std::string typeText = type.toText();
             for (const ResId& name : module.names(type)) {
                 // A run that has ended takes nothing more from the module, even one of
                 // thousands of resources.

@@ -1,50 +1,33 @@
 #include "extract/ResourceKind.h"
 
+#include "extract/module/ModuleAccess.h"
+
 namespace harvix {
 
-namespace {
+// The table must stay in index order: everything that indexes by kind relies on it.
+static_assert([] {
+    for (std::size_t i = 0; i < kKinds.size(); ++i)
+        if (KindIndex(kKinds[i].kind) != static_cast<int>(i))
+            return false;
+    return true;
+}());
 
-struct KindInfo {
-    std::string_view key;
-    std::string_view folder;
-    std::string_view extension;
-    std::string_view typeText;
-};
-
-// Indexed by ResourceKind.
-constexpr std::array<KindInfo, kResourceKindCount> kKinds{{
-    {"BITMAP", "Bitmaps", ".bmp", "2"},
-    {"ICON", "Icons", ".ico", "14"},
-    {"CURSOR", "Cursors", ".cur", "12"},
-    {"ANICURSOR", "Animated Cursors", ".ani", "21"},
-    {"VIDEO", "Videos", ".avi", "AVI"},
-    {"HTML", "Web pages", "", "23"},
-}};
-
-const KindInfo& Info(ResourceKind kind) {
-    return kKinds[static_cast<std::size_t>(KindIndex(kind))];
+std::optional<ResourceKind> KindOfType(const ResId& type) {
+    // Numeric types and type names are told apart before they are compared, so that a
+    // type named "2" is not taken for the bitmaps' numeric type 2.
+    for (const KindInfo& info : kKinds) {
+        const bool match = type.numeric ? info.type.name.empty() && info.type.id == type.id
+                                        : !info.type.name.empty() && info.type.name == type.text;
+        if (match)
+            return info.kind;
+    }
+    return std::nullopt;
 }
 
-} // namespace
-
-std::string_view KindKey(ResourceKind kind) {
-    return Info(kind).key;
-}
-std::string_view KindFolder(ResourceKind kind) {
-    return Info(kind).folder;
-}
-std::string_view KindExtension(ResourceKind kind) {
-    return Info(kind).extension;
-}
-
-std::optional<ResourceKind> KindOfTypeText(std::string_view typeText) {
-    // Tested in this order: bitmap, icon, cursor, animated cursor, video, web page.
-    static constexpr std::array<ResourceKind, kResourceKindCount> order{
-        ResourceKind::Bitmap,    ResourceKind::Icon,  ResourceKind::Cursor,
-        ResourceKind::AniCursor, ResourceKind::Video, ResourceKind::Html};
-    for (ResourceKind kind : order)
-        if (Info(kind).typeText == typeText)
-            return kind;
+std::optional<ResourceKind> KindOfToolName(std::string_view name) {
+    for (const KindInfo& info : kKinds)
+        if (info.toolName == name)
+            return info.kind;
     return std::nullopt;
 }
 

@@ -1,5 +1,8 @@
 // The six resource kinds the engine extracts, and the options a run hands to it with
 // every file: which kinds are wanted, where they go, and the size and depth limits.
+// Everything that belongs to a kind - its index, key, label, folder, extension, the
+// tool's name for it, its resource types and its default limits - is in the one table
+// kKinds below; every other part reads it from there.
 #pragma once
 
 #include <array>
@@ -9,6 +12,8 @@
 #include <string_view>
 
 namespace harvix {
+
+struct ResId;
 
 // Always in this order, with these indices: the order of the kind switches, of the kind
 // lists and of the first argument of ResFound.
@@ -23,28 +28,9 @@ enum class ResourceKind : std::int32_t {
 
 inline constexpr int kResourceKindCount = 6;
 
-inline constexpr std::array<ResourceKind, kResourceKindCount> kAllResourceKinds{
-    ResourceKind::Bitmap,    ResourceKind::Icon,  ResourceKind::Cursor,
-    ResourceKind::AniCursor, ResourceKind::Video, ResourceKind::Html};
-
 inline constexpr int KindIndex(ResourceKind kind) {
     return static_cast<int>(kind);
 }
-
-// "BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML".
-std::string_view KindKey(ResourceKind kind);
-
-// The kind's subfolder below the destination, without a trailing "/": "Bitmaps",
-// "Icons", "Cursors", "Animated Cursors", "Videos", "Web pages".
-std::string_view KindFolder(ResourceKind kind);
-
-// The extension appended to output file names: ".bmp", ".ico", ".cur", ".ani", ".avi";
-// empty for web pages, which keep the extension of their resource name.
-std::string_view KindExtension(ResourceKind kind);
-
-// The kind whose resources are enumerated under a type text ("2", "14", "12", "21",
-// "AVI", "23"); nothing for any other type.
-std::optional<ResourceKind> KindOfTypeText(std::string_view typeText);
 
 // An inclusive range {min, max}, as typed in a limit cell ("8-32").
 struct LimitRange {
@@ -56,6 +42,95 @@ struct LimitRange {
     }
     friend bool operator==(const LimitRange&, const LimitRange&) = default;
 };
+
+// The three limits of a kind that has them: colour depth, width, height.
+struct LimitSet {
+    LimitRange depth;
+    LimitRange width;
+    LimitRange height;
+    friend bool operator==(const LimitSet&, const LimitSet&) = default;
+};
+
+// The resource type a kind's resources are enumerated under: a numeric type, or a type
+// name, which is compared exactly (case-sensitive).
+struct KindType {
+    std::uint16_t id = 0;  // the numeric type; 0 when the type is a name
+    std::string_view name; // the type name ("AVI"); empty for a numeric type
+};
+
+// Everything that belongs to one kind.
+struct KindInfo {
+    ResourceKind kind;
+    std::string_view key;       // "BITMAP": the row key of both kind lists
+    std::string_view label;     // "Bitmap": the row text of both kind lists
+    std::string_view folder;    // "Bitmaps": the subfolder below the destination
+    std::string_view extension; // ".bmp"; empty for web pages, which keep their own
+    std::string_view toolName;  // "bitmap": harvix-cli's name of the kind (--kinds)
+    KindType type;              // the type its resources are enumerated under
+    std::uint16_t memberType;   // the type of a group's images (icons 3, cursors 1); 0: none
+    std::optional<LimitSet> defaultLimits; // the limits a start begins with; only
+                                           // bitmaps and icons have limits
+};
+
+// Indexed by ResourceKind. The type tests of the engine run in this order too.
+// clang-format off
+inline constexpr std::array<KindInfo, kResourceKindCount> kKinds{{
+    // kind, key, label, folder, extension, tool name, type, member type, default limits
+    {ResourceKind::Bitmap,    "BITMAP",    "Bitmap",          "Bitmaps",          ".bmp", "bitmap",    {2, ""},    0, LimitSet{{8, 32}, {0, 3000}, {16, 48}}},
+    {ResourceKind::Icon,      "ICON",      "Icon",            "Icons",            ".ico", "icon",      {14, ""},   3, LimitSet{{8, 32}, {16, 32}, {16, 32}}},
+    {ResourceKind::Cursor,    "CURSOR",    "Cursor",          "Cursors",          ".cur", "cursor",    {12, ""},   1, std::nullopt},
+    {ResourceKind::AniCursor, "ANICURSOR", "Animated cursor", "Animated Cursors", ".ani", "anicursor", {21, ""},   0, std::nullopt},
+    {ResourceKind::Video,     "VIDEO",     "Video (AVI)",     "Videos",           ".avi", "video",     {0, "AVI"}, 0, std::nullopt},
+    {ResourceKind::Html,      "HTML",      "Web page",        "Web pages",        "",     "html",      {23, ""},   0, std::nullopt},
+}};
+// clang-format on
+
+inline constexpr const KindInfo& KindOf(ResourceKind kind) {
+    return kKinds[static_cast<std::size_t>(KindIndex(kind))];
+}
+
+// The kinds in their order, for loops over all of them.
+inline constexpr std::array<ResourceKind, kResourceKindCount> kAllResourceKinds = [] {
+    std::array<ResourceKind, kResourceKindCount> kinds{};
+    for (std::size_t i = 0; i < kinds.size(); ++i)
+        kinds[i] = kKinds[i].kind;
+    return kinds;
+}();
+
+// "BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML".
+inline constexpr std::string_view KindKey(ResourceKind kind) {
+    return KindOf(kind).key;
+}
+
+// "Bitmap", "Icon", "Cursor", "Animated cursor", "Video (AVI)", "Web page".
+inline constexpr std::string_view KindLabel(ResourceKind kind) {
+    return KindOf(kind).label;
+}
+
+// The kind's subfolder below the destination, without a trailing "/": "Bitmaps",
+// "Icons", "Cursors", "Animated Cursors", "Videos", "Web pages".
+inline constexpr std::string_view KindFolder(ResourceKind kind) {
+    return KindOf(kind).folder;
+}
+
+// The extension appended to output file names: ".bmp", ".ico", ".cur", ".ani", ".avi";
+// empty for web pages, which keep the extension of their resource name.
+inline constexpr std::string_view KindExtension(ResourceKind kind) {
+    return KindOf(kind).extension;
+}
+
+// The default limits of bitmaps and icons (the kinds that have limits).
+inline constexpr const LimitSet& DefaultLimits(ResourceKind kind) {
+    return *KindOf(kind).defaultLimits;
+}
+
+// The kind whose resources are enumerated under a module's resource type: one of the
+// numeric types 2, 14, 12, 21, 23, or the type named exactly "AVI". A type name that
+// merely reads like a number ("2") is no kind's, nor is "avi".
+std::optional<ResourceKind> KindOfType(const ResId& type);
+
+// The kind of harvix-cli's name for it ("bitmap" ... "html"); nothing for other names.
+std::optional<ResourceKind> KindOfToolName(std::string_view name);
 
 using KindSwitches = std::array<bool, kResourceKindCount>;
 
@@ -69,12 +144,12 @@ enum class LeftOutReason {
 struct ExtractionOptions {
     KindSwitches kindEnabled{true, true, true, true, true, true};
     std::string destinationFolder;
-    LimitRange bitmapDepth{8, 32};
-    LimitRange bitmapWidth{0, 3000};
-    LimitRange bitmapHeight{16, 48};
-    LimitRange iconDepth{8, 32};
-    LimitRange iconWidth{16, 32};
-    LimitRange iconHeight{16, 32};
+    LimitRange bitmapDepth = DefaultLimits(ResourceKind::Bitmap).depth;
+    LimitRange bitmapWidth = DefaultLimits(ResourceKind::Bitmap).width;
+    LimitRange bitmapHeight = DefaultLimits(ResourceKind::Bitmap).height;
+    LimitRange iconDepth = DefaultLimits(ResourceKind::Icon).depth;
+    LimitRange iconWidth = DefaultLimits(ResourceKind::Icon).width;
+    LimitRange iconHeight = DefaultLimits(ResourceKind::Icon).height;
 
     [[nodiscard]] bool enabled(ResourceKind kind) const {
         return kindEnabled[static_cast<std::size_t>(KindIndex(kind))];

@@ -17,13 +17,8 @@ namespace harvix::run {
 // empty part, letters - fails with a message that quotes the text.
 [[nodiscard]] Result<LimitRange> ParseLimitText(std::string_view text);
 
-// The three limits of one row.
-struct LimitSet {
-    LimitRange depth;
-    LimitRange width;
-    LimitRange height;
-    friend bool operator==(const LimitSet&, const LimitSet&) = default;
-};
+// The three limits of one row (the kinds table holds the defaults of each row).
+using harvix::LimitSet;
 
 // Reads "depth;width;height": exactly three limit texts separated by ";".
 [[nodiscard]] Result<LimitSet> ParseLimitSet(std::string_view text);
@@ -31,9 +26,5 @@ struct LimitSet {
 // "8-32" for the range 8 to 32; "8-32;0-3000;16-48" for a row.
 [[nodiscard]] std::string LimitText(const LimitRange& range);
 [[nodiscard]] std::string LimitSetText(const LimitSet& limits);
-
-// The defaults of the two rows.
-inline constexpr LimitSet kDefaultBitmapLimits{{8, 32}, {0, 3000}, {16, 48}};
-inline constexpr LimitSet kDefaultIconLimits{{8, 32}, {16, 32}, {16, 32}};
 
 } // namespace harvix::run

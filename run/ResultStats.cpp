@@ -2,13 +2,13 @@
 
 namespace harvix::run {
 
-void ResultStats::FillStatsList(const std::array<bool, kKindCount>& kindEnabled) {
+void ResultStats::FillStatsList(const KindSwitches& kindEnabled) {
     m_rows.clear();
-    for (int kind = 0; kind < kKindCount; ++kind) {
+    for (const KindInfo& info : kKinds) {
+        const int kind = KindIndex(info.kind);
         if (!kindEnabled[static_cast<std::size_t>(kind)])
             continue;
-        const KindLabel& label = kKindLabels[static_cast<std::size_t>(kind)];
-        m_rows.push_back(StatsRow{kind, label.key, label.caption, kind + 1, 0});
+        m_rows.push_back(StatsRow{kind, std::string(info.key), std::string(info.label), kind + 1, 0});
     }
 }
 

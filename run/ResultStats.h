@@ -3,6 +3,8 @@
 // of resources of that kind written so far.
 #pragma once
 
+#include "extract/ResourceKind.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -10,27 +12,10 @@
 
 namespace harvix::run {
 
-inline constexpr int kKindCount = 6;
-
-// Key and caption of each kind, in kind order (BITMAP, ICON, CURSOR, ANICURSOR, VIDEO,
-// HTML); the image of a kind in the image list is its index + 1.
-struct KindLabel {
-    const char* key;
-    const char* caption;
-};
-inline constexpr std::array<KindLabel, kKindCount> kKindLabels{{
-    {"BITMAP", "Bitmap"},
-    {"ICON", "Icon"},
-    {"CURSOR", "Cursor"},
-    {"ANICURSOR", "Animated cursor"},
-    {"VIDEO", "Video (AVI)"},
-    {"HTML", "Web page"},
-}};
-
 struct StatsRow {
-    int kind = 0;              // index into kKindLabels
-    std::string key;           // row key: "ICON"
-    std::string caption;       // first column: "Icon"
+    int kind = 0;              // the kind's index
+    std::string key;           // row key: the kind's key, "ICON"
+    std::string caption;       // first column: the kind's label, "Icon"
     int imageIndex = 0;        // small icon: kind + 1
     std::int64_t count = 0;    // second column
 
@@ -41,7 +26,7 @@ class ResultStats {
 public:
     // Makes one row, at "0", for each chosen kind, in kind order. Called once when the
     // search page is entered; a second call starts again from empty rows.
-    void FillStatsList(const std::array<bool, kKindCount>& kindEnabled);
+    void FillStatsList(const KindSwitches& kindEnabled);
 
     // One resource of `kind` was written. Returns the row that changed, or -1 when the
     // kind is outside 0 to 5 or has no row (the table then stays as it was).

@@ -3,6 +3,8 @@
 // window, the search run and harvix-cli all use it.
 #pragma once
 
+#include "extract/ResourceKind.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +13,12 @@
 
 namespace harvix {
 
-// The number of resource kinds; ResTypes is indexed in ResourceKind order (BITMAP,
-// ICON, CURSOR, ANICURSOR, VIDEO, HTML).
-inline constexpr std::size_t kSettingsKindCount = 6;
-
 struct Settings {
     bool SearchSystem = false; // true: all local disks; false: Folder only
     std::string Folder;
     bool SubFolders = false;
     std::string Mask;
-    std::array<bool, kSettingsKindCount> ResTypes{};
+    KindSwitches ResTypes{}; // in ResourceKind order: BITMAP, ICON, ... HTML
     std::string DestPath;
     std::int16_t Priority = 0; // slider position 1 to 5; 3 is the normal priority
 

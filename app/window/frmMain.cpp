@@ -1,6 +1,6 @@
 #include "app/window/frmMain.h"
 
-#include "run/ResultStats.h"
+#include "extract/ResourceKind.h"
 
 #include "assets/Assets.h"
 #include "controls/SystemColours.h"
@@ -236,17 +236,18 @@ frmMain::~frmMain() = default;
 void frmMain::FillImageList() {
     // One image per resource kind, in the order of the kinds; the key finds the kind and
     // the tag is the text the kind lists show.
-    const auto& kinds = run::kKindLabels;
-    static_assert(std::size(run::kKindLabels) == std::size(assets::kKindIcons));
-    for (std::size_t i = 0; i < kinds.size(); ++i) {
-        const run::KindLabel& kind = kinds[i];
+    static_assert(std::size(kKinds) == std::size(assets::kKindIcons));
+    for (std::size_t i = 0; i < kKinds.size(); ++i) {
+        const KindInfo& kind = kKinds[i];
         QImage picture(QString::fromLatin1(assets::kKindIcons[i]));
         if (picture.isNull()) {
             // Until the picture is there, a blank (fully masked) image keeps the row layout.
             picture = QImage(16, 16, QImage::Format_RGB32);
             picture.fill(QColor(0xC0, 0xC0, 0xC0));
         }
-        m_images->Add(QLatin1String(kind.key), QLatin1String(kind.caption), picture);
+        m_images->Add(QLatin1String(kind.key.data(), static_cast<qsizetype>(kind.key.size())),
+                      QLatin1String(kind.label.data(), static_cast<qsizetype>(kind.label.size())),
+                      picture);
     }
     m_controls.ilResTypes = m_images.get();
 }

@@ -47,8 +47,7 @@ LimitRange* rangeOf(ExtractionOptions& options, const LimitCell& cell) {
 
 // The default limits of the two rows that have limits, as their cells show them.
 std::array<std::string, 3> defaultLimitTexts(ResourceKind kind) {
-    const run::LimitSet& set =
-        kind == ResourceKind::Bitmap ? run::kDefaultBitmapLimits : run::kDefaultIconLimits;
+    const LimitSet& set = DefaultLimits(kind);
     return {run::LimitText(set.depth), run::LimitText(set.width), run::LimitText(set.height)};
 }
 
@@ -73,10 +72,10 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
         const std::string text = view.resTypeSubItem(kindKey(cell.kind), cell.column);
         Result<LimitRange> range = run::ParseLimitText(text);
         if (!range.ok()) {
-            const char* row = cell.kind == ResourceKind::Bitmap ? "Bitmap" : "Icon";
             return makeError(ErrorKind::Malformed, "The limit \"" + text + "\" in the " +
                                                        kLimitColumnNames[cell.column] +
-                                                       " column of the " + row +
+                                                       " column of the " +
+                                                       std::string(KindLabel(cell.kind)) +
                                                        " row is not valid.\r\n" + kLimitFormatHint);
         }
         *rangeOf(read, cell) = range.value();
@@ -409,11 +408,13 @@ void WizardLogic::sldAccel_Scroll() {
 // Page 2
 
 void WizardLogic::FillResTypeList() {
-    for (ResourceKind kind : kAllResourceKinds) {
-        const auto& label = run::kKindLabels[static_cast<std::size_t>(KindIndex(kind))];
-        m_view.addResTypeRow(label.key, label.caption, KindIndex(kind) + 1);
-    }
-    for (ResourceKind kind : {ResourceKind::Bitmap, ResourceKind::Icon}) {
+    for (const KindInfo& info : kKinds)
+        m_view.addResTypeRow(std::string(info.key), std::string(info.label),
+                             KindIndex(info.kind) + 1);
+    for (const KindInfo& info : kKinds) {
+        if (!info.defaultLimits)
+            continue;
+        const ResourceKind kind = info.kind;
         const auto texts = defaultLimitTexts(kind);
         for (int column = 1; column <= 3; ++column)
             m_view.setResTypeSubItem(kindKey(kind), column,

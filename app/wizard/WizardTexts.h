@@ -2,6 +2,7 @@
 #pragma once
 
 #include "run/RunTexts.h"
+#include "run/SearchRun.h"
 
 #include <array>
 
@@ -9,7 +10,7 @@ namespace harvix::wizard {
 
 inline constexpr int kPageCount = 7; // pages 0 to 6
 inline constexpr int kLastPage = kPageCount - 1;
-inline constexpr int kSearchPage = 5;
+using run::kSearchPage; // the run cancels on this page; it knows its number
 inline constexpr int kFinishedPage = 6;
 
 struct PageTitle {

@@ -146,8 +146,8 @@ TEST(LimitTextTest, ReadsThreeLimitsOfARow) {
     auto set = ParseLimitSet("8-24;0-1000;1-100");
     ASSERT_TRUE(set);
     EXPECT_EQ(*set, (LimitSet{{8, 24}, {0, 1000}, {1, 100}}));
-    EXPECT_EQ(LimitSetText(kDefaultBitmapLimits), "8-32;0-3000;16-48");
-    EXPECT_EQ(LimitSetText(kDefaultIconLimits), "8-32;16-32;16-32");
+    EXPECT_EQ(LimitSetText(DefaultLimits(ResourceKind::Bitmap)), "8-32;0-3000;16-48");
+    EXPECT_EQ(LimitSetText(DefaultLimits(ResourceKind::Icon)), "8-32;16-32;16-32");
     EXPECT_FALSE(ParseLimitSet("8-32;16-48"));
     EXPECT_FALSE(ParseLimitSet("8-32;16-48;1-2;3-4"));
     EXPECT_FALSE(ParseLimitSet("8-32;x;1-2"));
