@@ -212,16 +212,15 @@ ExtractionOptions optionsOf(const ExtractRequest& req, const Settings& settings)
 // The counts of the kinds on stdout, and what became of the PNG files, unless the
 // report takes stdout.
 void printCounts(const ExtractRequest& req, const run::SearchRun& searchRun,
-                 image::PngMirror* pngMirror) {
+                 const image::PngConverter* png) {
     if (req.report != "-") {
         for (const run::StatsRow& row : searchRun.Stats().rows())
             std::cout << row.caption << ": " << row.countText() << '\n';
-        FinishPngMirror(pngMirror);
+        ReportPng(png);
         std::cout << std::flush;
-    } else if (pngMirror != nullptr) {
+    } else if (png != nullptr) {
         // Standard output holds the report alone.
-        pngMirror->Finish();
-        for (const std::string& problem : pngMirror->Problems())
+        for (const std::string& problem : png->Problems())
             Complain("PNG: " + problem);
     }
 }
@@ -251,13 +250,13 @@ int finishRun(Ending& ending, run::RunAssembly& assembly, const std::optional<cF
 }
 
 // The run itself, once the destination is prepared: the walk or the file list, the
-// engine writing through the PNG mirror when --png was given, the terminal's view.
+// engine with the PNG conversion observing it when --png was given, the terminal's view.
 int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prompt,
             std::optional<cFileList>& fileList, Ending& ending) {
     const ExtractionOptions options = optionsOf(req, settings);
     CliView view(IsTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
-    const auto pngMirror = MakePngMirror(req.png, options.destinationFolder);
+    const auto png = MakePngConverter(req.png, options.destinationFolder);
     cSearchCore core;
     core.SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
         ending.account.FolderNotListed(folder, error);
@@ -280,10 +279,10 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     choice.readers = req.jobs;
     run::RunAssembly assembly(choice, view, prompt,
                               {.walk = pathWalk ? static_cast<run::IRunSearch&>(*pathWalk) : walk,
-                               .fileSystem = pngMirror ? *pngMirror : RealFileSystem(),
+                               .fileSystem = RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
-                               .observer = &ending.account});
+                               .observers = {&ending.account, png.get()}});
     view.setRun(&assembly.Run());
     view.setAccount(&ending.account);
     {
@@ -294,7 +293,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
 
     for (const run::StatsRow& row : assembly.Run().Stats().rows())
         ending.facts.written[static_cast<std::size_t>(row.kind)] = row.count;
-    printCounts(req, assembly.Run(), pngMirror.get());
+    printCounts(req, assembly.Run(), png.get());
     return finishRun(ending, assembly, fileList);
 }
 

@@ -30,9 +30,6 @@ const char* const kPngUsage =
 
 namespace {
 
-// Input files are read whole; no picture this program decodes needs more.
-constexpr std::uint64_t kMaxInputBytes = 256ull << 20;
-
 void complain(const std::string& message) {
     std::cerr << "harvix-cli png: " << message << '\n';
 }
@@ -81,7 +78,7 @@ int RunPng(const Args& args) {
     bool allConverted = true;
     for (const std::string& file : files) {
         try {
-            auto bytes = image::ReadWholeFile(file, kMaxInputBytes);
+            auto bytes = image::ReadWholeFile(file, image::kMaxPictureFileBytes);
             if (!bytes) {
                 complain(bytes.error().message);
                 allConverted = false;
@@ -110,19 +107,18 @@ int RunPng(const Args& args) {
     return allConverted ? 0 : 1;
 }
 
-std::unique_ptr<image::PngMirror> MakePngMirror(bool wanted, const std::string& destination) {
+std::unique_ptr<image::PngConverter> MakePngConverter(bool wanted, const std::string& destination) {
     if (!wanted)
         return nullptr;
-    return std::make_unique<image::PngMirror>(RealFileSystem(), destination);
+    return std::make_unique<image::PngConverter>(RealFileSystem(), destination);
 }
 
-void FinishPngMirror(image::PngMirror* mirror) {
-    if (mirror == nullptr)
+void ReportPng(const image::PngConverter* converter) {
+    if (converter == nullptr)
         return;
-    mirror->Finish();
-    for (const std::string& problem : mirror->Problems())
+    for (const std::string& problem : converter->Problems())
         std::cerr << "harvix-cli extract: PNG: " << problem << '\n';
-    std::cout << "PNG: " << mirror->Converted() << '\n';
+    std::cout << "PNG: " << converter->Converted() << '\n';
 }
 
 } // namespace harvix::cli

@@ -1,4 +1,4 @@
-// The --png option of harvix-cli extract: the engine writes through a PngMirror, which
+// The --png option of harvix-cli extract: a PngConverter observes the engine and
 // converts every .ico, .cur and .bmp file it writes into DEST/PNG/.
 #pragma once
 
@@ -9,11 +9,11 @@
 
 namespace harvix::cli {
 
-// A mirror over the real file system when `wanted`, else none.
-std::unique_ptr<image::PngMirror> MakePngMirror(bool wanted, const std::string& destination);
+// A converter that writes through the real file system when `wanted`, else none.
+std::unique_ptr<image::PngConverter> MakePngConverter(bool wanted, const std::string& destination);
 
-// Converts what is left, reports every image left out on stderr and prints the number of
-// PNG files written ("PNG: 12") after the counts of the kinds. Does nothing without one.
-void FinishPngMirror(image::PngMirror* mirror);
+// Reports every image left out on stderr and prints the number of PNG files written
+// ("PNG: 12") after the counts of the kinds. Does nothing without one.
+void ReportPng(const image::PngConverter* converter);
 
 } // namespace harvix::cli

@@ -71,6 +71,30 @@ std::string BuildFileName(const NameParts& parts, std::string_view suffix) {
     return name;
 }
 
+std::string FreeNames::keyOf(const std::string& folder, const NameParts& parts) {
+    std::string key = folder;
+    key.append(1, '\0').append(parts.source).append(1, '\0').append(parts.stem);
+    key.append(1, '\0').append(parts.extension).append(1, parts.html ? '\1' : '\0');
+    return key;
+}
+
+FreeNames::Name FreeNames::Probe(IFileSystem& fs, const std::string& folder,
+                                 const NameParts& parts) {
+    std::uint64_t& resume = m_resume.try_emplace(keyOf(folder, parts), 1).first->second;
+    for (std::uint64_t n = resume;; ++n) {
+        std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
+        if (!fs.Exists(candidate)) {
+            resume = n;
+            return Name{std::move(candidate), n};
+        }
+    }
+}
+
+void FreeNames::Taken(const std::string& folder, const NameParts& parts, const Name& name) {
+    std::uint64_t& resume = m_resume.try_emplace(keyOf(folder, parts), 1).first->second;
+    resume = std::max(resume, name.number + 1);
+}
+
 namespace {
 
 void AppendOneLine(std::string& out, std::string_view part) {

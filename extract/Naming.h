@@ -1,11 +1,13 @@
 // Output file names and index records (internal to the engine).
 #pragma once
 
+#include "extract/FileSystem.h"
 #include "extract/ResourceKind.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace harvix {
 
@@ -42,6 +44,38 @@ struct NameParts {
 // extension; when longer than kMaxFileNameBytes, shortened from the end of its parts in
 // this order until it fits: the stem, the source name, the extension.
 std::string BuildFileName(const NameParts& parts, std::string_view suffix);
+
+// The free names of one run: for a file name (a folder and the parts of the name) the
+// first candidate n = 1, 2, 3, ... (the collision suffix of n) at whose path nothing
+// exists. It is the one place that picks output names, for the engine's files and for
+// anything made beside them (the PNG files of --png).
+//
+// For every name probed it keeps the number its last probe ended at: the next probe of
+// that name resumes there (after it, once a file took that number), so each name costs
+// a linear number of existence tests over the whole run. A number freed during the run
+// is used again only by the next run.
+//
+// Nothing is reserved: the existence test is made once, and the caller creates the file
+// exclusively. When the name was taken in between (a lost race against another program
+// writing into the same folder), creating it fails with EEXIST; that is a failure of
+// that one file, never a reason to write somewhere else than the name tested.
+class FreeNames {
+public:
+    struct Name {
+        std::string path;
+        std::uint64_t number = 1; // the n of the collision suffix
+    };
+
+    // The first free path for `parts` in `folder` (which ends with "/").
+    [[nodiscard]] Name Probe(IFileSystem& fs, const std::string& folder, const NameParts& parts);
+
+    // The file of `name` was made and stays: the next probe of the name starts after it.
+    void Taken(const std::string& folder, const NameParts& parts, const Name& name);
+
+private:
+    static std::string keyOf(const std::string& folder, const NameParts& parts);
+    std::unordered_map<std::string, std::uint64_t> m_resume;
+};
 
 // The text with every CR and LF written as "_". Records pass every part through it, so
 // that a record is always one line, and output names their source part, so that the

@@ -5,7 +5,7 @@
 #include "common/Paths.h"
 #include "extract/Writers.h"
 
-#include <unordered_map>
+#include <vector>
 
 namespace harvix {
 
@@ -13,7 +13,7 @@ struct mResCore::Impl {
     IPrompt& prompt;
     IFileSystem& fs;
     ModuleOpener opener;
-    IExtractObserver* observer = nullptr;
+    std::vector<IExtractObserver*> observers;
 
     // State of one call.
     std::string sourcePath;
@@ -24,16 +24,13 @@ struct mResCore::Impl {
     int errorNumber = 0;
     std::string errorDescription;
 
-    // For every file name probed in a folder, the number its last probe ended at: the
-    // next probe of that name resumes there (after it, once a file took that number),
-    // so each name costs a linear number of existence tests over the whole run. A
-    // number freed during the run is used again only by the next run.
-    std::unordered_map<std::string, std::uint64_t> probeResume;
+    // The output names of the whole run.
+    FreeNames names;
 
     struct OutputPath {
-        std::string path;
-        std::uint64_t* resume = nullptr; // where the probe of this name resumes
-        std::uint64_t number = 1;
+        std::string folder;
+        NameParts parts;
+        FreeNames::Name name;
     };
 
     Impl(IPrompt& p, IFileSystem& f, ModuleOpener o) : prompt(p), fs(f), opener(std::move(o)) {}
@@ -54,19 +51,13 @@ struct mResCore::Impl {
         }
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
+        FreeNames::Name name = names.Probe(fs, folder, parts);
+        return OutputPath{std::move(folder), std::move(parts), std::move(name)};
+    }
 
-        std::string key = folder;
-        key.append(1, '\0').append(parts.source).append(1, '\0').append(parts.stem);
-        key.append(1, '\0').append(parts.extension);
-        const auto slot = probeResume.try_emplace(std::move(key), 1).first;
-        std::uint64_t n = slot->second;
-        for (;; ++n) {
-            std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
-            if (!fs.Exists(candidate)) {
-                slot->second = n;
-                return OutputPath{std::move(candidate), &slot->second, n};
-            }
-        }
+    template <class Event> void Tell(Event&& event) {
+        for (IExtractObserver* observer : observers)
+            event(*observer);
     }
 
     WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
@@ -85,9 +76,12 @@ struct mResCore::Impl {
             if (split.error) {
                 WriteOutcome failed;
                 failed.error = std::move(split.error);
+                failed.sideFiles = std::move(split.sideFiles);
                 return failed;
             }
-            return WriteIconGroupFile(ctx, path, nameText);
+            WriteOutcome group = WriteIconGroupFile(ctx, path, nameText);
+            group.sideFiles = std::move(split.sideFiles);
+            return group;
         }
         case ResourceKind::AniCursor:
         case ResourceKind::Video:
@@ -97,32 +91,49 @@ struct mResCore::Impl {
         return WriteRawFile(ctx, path, typeText, nameText);
     }
 
-    // Writes one resource and appends its record; true when both were done. A write
-    // error sets the error number: a full disk may be retried; anything else is shown
-    // and stops the extraction.
+    // Writes one resource and appends its record; true when both were done. The
+    // observers hear of every file it leaves complete: the files beside the output path
+    // (the per-size icon files, which have no records of their own) however the
+    // resource ends, its own file once its record is there.
     bool ExtractResource(const IResourceModule& module, ResourceKind kind,
                          const std::string& typeText, const std::string& nameText) {
         const OutputPath output = MakeOutputPath(kind, nameText);
-        const std::string& path = output.path;
+        std::vector<std::string> sideFiles;
+        const bool recorded =
+            WriteAndRecord(module, kind, output.name.path, typeText, nameText, sideFiles);
+        if (recorded)
+            names.Taken(output.folder, output.parts, output.name);
+        for (const std::string& file : sideFiles)
+            Tell([&](IExtractObserver& o) { o.FileWritten(kind, file); });
+        if (recorded)
+            Tell([&](IExtractObserver& o) { o.FileWritten(kind, output.name.path); });
+        return recorded;
+    }
+
+    // The writer and the record of one resource at `path`. A write error sets the error
+    // number: a full disk may be retried; anything else is shown and stops the
+    // extraction. `sideFiles`: the complete files the last attempt made beside the path.
+    bool WriteAndRecord(const IResourceModule& module, ResourceKind kind, const std::string& path,
+                        const std::string& typeText, const std::string& nameText,
+                        std::vector<std::string>& sideFiles) {
         for (;;) {
             errorNumber = 0;
             errorDescription.clear();
             WriteOutcome outcome = RunWriter(module, kind, path, typeText, nameText);
+            sideFiles = std::move(outcome.sideFiles);
             std::optional<Error> error = std::move(outcome.error);
             if (!error) {
                 if (!outcome.written) {
-                    if (observer != nullptr)
-                        observer->ResourceLeftOut(kind, outcome.leftOut.value_or(
-                                                            LeftOutReason::Malformed));
+                    Tell([&](IExtractObserver& o) {
+                        o.ResourceLeftOut(kind, outcome.leftOut.value_or(LeftOutReason::Malformed));
+                    });
                     return false;
                 }
                 const std::string indexPath = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
                 auto appended = fs.Append(
                     indexPath, IndexRecord(FileNamePart(path), sourcePath, typeText, nameText));
-                if (appended) {
-                    *output.resume = output.number + 1;
+                if (appended)
                     return true;
-                }
                 // A file without its record would be one nobody can account for.
                 error = appended.error();
             }
@@ -190,21 +201,18 @@ bool mResCore::ExtractFromFile(const std::string& path,
                                const std::string& destination) {
     m_impl->errorNumber = 0;
     m_impl->errorDescription.clear();
-    IExtractObserver* observer = m_impl->observer;
     if (!opened || !*opened) {
         // Not a module, or not readable: skipped silently.
-        if (observer != nullptr)
-            observer->ModuleNotOpened(path, opened ? makeError(ErrorKind::NotLoadable, path)
-                                                   : opened.error());
+        const Error error = opened ? makeError(ErrorKind::NotLoadable, path) : opened.error();
+        m_impl->Tell([&](IExtractObserver& o) { o.ModuleNotOpened(path, error); });
         return false;
     }
-    if (observer != nullptr)
-        observer->ModuleOpened(path);
+    m_impl->Tell([&](IExtractObserver& o) { o.ModuleOpened(path); });
     return ExtractFromModule(**opened, path, options, target, destination);
 }
 
-void mResCore::SetObserver(IExtractObserver* observer) {
-    m_impl->observer = observer;
+void mResCore::AddObserver(IExtractObserver& observer) {
+    m_impl->observers.push_back(&observer);
 }
 
 bool mResCore::ExtractFromModule(const IResourceModule& module, const std::string& path,

@@ -31,20 +31,27 @@ public:
     [[nodiscard]] virtual bool StopRequested() const { return false; }
 };
 
-// Hears what became of every file and resource the engine was given, for counts and
-// run reports. It changes nothing the engine writes or reports to its target; it is
-// called on the thread that runs the engine.
+// Hears what became of every file and resource the engine was given, for counts, run
+// reports and whatever is made from the files written. It changes nothing the engine
+// writes or reports to its target; it is called on the thread that runs the engine.
+// Each event does nothing unless an observer wants it.
 class IExtractObserver {
 public:
     virtual ~IExtractObserver() = default;
     // The file was opened as a module; its resources are read next.
-    virtual void ModuleOpened(const std::string& path) = 0;
+    virtual void ModuleOpened(const std::string& /*path*/) {}
     // The file could not be opened as a module: it is none, or it could not be read
     // (error.code holds the system's errno when the system refused).
-    virtual void ModuleNotOpened(const std::string& path, const Error& error) = 0;
+    virtual void ModuleNotOpened(const std::string& /*path*/, const Error& /*error*/) {}
     // A resource of a chosen kind was passed over without an error: outside the limits,
     // not well formed, or empty.
-    virtual void ResourceLeftOut(ResourceKind kind, LeftOutReason reason) = 0;
+    virtual void ResourceLeftOut(ResourceKind /*kind*/, LeftOutReason /*reason*/) {}
+    // A file the engine made for a resource of `kind` is complete and stays, told once
+    // when that resource is done: the resource's own file after its index record was
+    // appended (just before the target hears ResFound), and the files made beside it
+    // (the per-size icon files, which have no records) whether or not the resource was
+    // recorded. Files the engine removed again are never told.
+    virtual void FileWritten(ResourceKind /*kind*/, const std::string& /*path*/) {}
 };
 
 // Opens a file as a module; OpenModule unless a test supplies another.
@@ -78,8 +85,9 @@ public:
                            const ExtractionOptions& options, IResFoundTarget& target,
                            const std::string& destination);
 
-    // Who hears of every file and every resource left out (none: nobody); not owned.
-    void SetObserver(IExtractObserver* observer);
+    // One more who hears of every file, every resource left out and every file
+    // written; not owned, and told in the order they were added.
+    void AddObserver(IExtractObserver& observer);
 
     // The run-time error number of the last write error of the last call (0: none) and
     // its description.

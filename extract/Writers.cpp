@@ -368,6 +368,12 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     }
 
     bool created = false; // a per-size file was made: the outcome says so, error or not
+    std::vector<std::string> made; // the files complete so far, which stay on any outcome
+    const auto failed = [&](Error error) {
+        WriteOutcome outcome = Failed(std::move(error), created);
+        outcome.sideFiles = std::move(made);
+        return outcome;
+    };
     for (std::size_t i = 0; i < picks.size(); ++i) {
         const auto& [entry, folder] = picks[i];
         if (lastOfFolder[folder] != i)
@@ -375,8 +381,8 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         const auto image = ctx.module.load(IconImageType(), ResId::number(entry.id));
         if (image.empty() || image.size() > kMaxField32 - 22)
             continue;
-        if (auto made = ctx.fs.MakeDirectories(folder); !made)
-            return Failed(made.error(), created);
+        if (auto madeFolder = ctx.fs.MakeDirectories(folder); !madeFolder)
+            return failed(madeFolder.error());
         const std::string target = folder + fileName;
 
         std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
@@ -385,22 +391,24 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         PutIconDirectoryEntry(head, entry, image.size(), 6 + kFileEntrySize);
         auto file = ctx.fs.CreateExclusive(target);
         if (!file)
-            return Failed(file.error(), created);
+            return failed(file.error());
         if (auto written = (*file)->Write({View(head), View(image)}); !written)
-            return Failed(written.error(), created);
+            return failed(written.error());
         // A file of an earlier run is replaced: removed once the new one is complete and
         // then the new one takes its name, so that nothing is ever written through a
         // link that sits at this path and the old file stays whole until then.
         if (ctx.fs.Exists(target))
             if (auto removed = ctx.fs.Remove(target); !removed)
-                return Failed(removed.error(), created);
+                return failed(removed.error());
         if (auto closed = (*file)->Close(); !closed)
-            return Failed(closed.error(), created);
+            return failed(closed.error());
         created = true;
+        made.push_back(target);
     }
     WriteOutcome outcome;
     outcome.written = created;
     outcome.created = created;
+    outcome.sideFiles = std::move(made);
     return outcome;
 }
 

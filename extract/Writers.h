@@ -34,6 +34,9 @@ struct WriteOutcome {
     std::optional<Error> error;
     // Why the resource was rejected, when it was (nothing made, no error).
     std::optional<LeftOutReason> leftOut;
+    // The files made beside the output path that are complete and stay, in the order
+    // they were made, whatever the outcome (the icon size split's files).
+    std::vector<std::string> sideFiles;
 };
 
 // The resource identifier a type or name text stands for: a text of decimal digits is a

@@ -26,27 +26,24 @@ std::string stemOf(std::string_view fileName) {
 }
 
 // Writes `bytes` under the first free name base + suffix + ".png" in `folder`.
-Result<std::string> writeNew(IFileSystem& fs, const std::string& folder, const std::string& base,
-                             std::span<const std::uint8_t> bytes) {
+Result<std::string> writeNew(IFileSystem& fs, FreeNames& names, const std::string& folder,
+                             const std::string& base, std::span<const std::uint8_t> bytes) {
     NameParts parts;
     parts.source = base;
     parts.extension = ".png";
-    for (std::uint64_t n = 1;; ++n) {
-        const std::string path = folder + BuildFileName(parts, CollisionSuffix(n));
-        if (fs.Exists(path))
-            continue;
-        auto file = fs.CreateExclusive(path);
-        if (!file)
-            return file.error();
-        if (auto written = (*file)->Write({bytes}); !written)
-            return written.error(); // the file never gets its name
-        if (auto closed = (*file)->Close(); !closed) {
-            if (closed.error().code == EEXIST) // taken since the test: try the next name
-                continue;
-            return closed.error();
-        }
-        return path;
-    }
+    const FreeNames::Name name = names.Probe(fs, folder, parts);
+    auto file = fs.CreateExclusive(name.path);
+    if (!file)
+        return file.error();
+    // The file takes its name only once it is complete: a failed write leaves nothing
+    // behind, and a name taken since its test (EEXIST) fails this image, as it fails a
+    // resource in the engine.
+    if (auto written = (*file)->Write({bytes}); !written)
+        return written.error();
+    if (auto closed = (*file)->Close(); !closed)
+        return closed.error();
+    names.Taken(folder, parts, name);
+    return name.path;
 }
 
 void note(PngConversion& out, const Result<std::string>& written) {
@@ -60,6 +57,12 @@ void note(PngConversion& out, const Result<std::string>& written) {
 
 PngConversion ConvertToPng(ByteView bytes, std::string_view fileName, const std::string& folder,
                            const std::string& displayName, IFileSystem& fs) {
+    FreeNames names;
+    return ConvertToPng(bytes, fileName, folder, displayName, fs, names);
+}
+
+PngConversion ConvertToPng(ByteView bytes, std::string_view fileName, const std::string& folder,
+                           const std::string& displayName, IFileSystem& fs, FreeNames& names) {
     PngConversion out;
     const std::string stem = stemOf(fileName);
     ByteCursor c(bytes);
@@ -74,7 +77,7 @@ PngConversion ConvertToPng(ByteView bytes, std::string_view fileName, const std:
             out.problems.push_back(displayName + ": " + png.error().message);
             return out;
         }
-        note(out, writeNew(fs, folder, stem, *png));
+        note(out, writeNew(fs, names, folder, stem, *png));
         return out;
     }
 
@@ -132,7 +135,7 @@ PngConversion ConvertToPng(ByteView bytes, std::string_view fileName, const std:
         }
         const std::string base = stem + "_" + std::to_string(info->width) + "x" +
                                  std::to_string(info->height) + "_" + std::to_string(info->bitCount);
-        note(out, writeNew(fs, folder, base, png));
+        note(out, writeNew(fs, names, folder, base, png));
     }
     return out;
 }
@@ -148,99 +151,33 @@ bool convertible(std::string_view path) {
     return false;
 }
 
-// Passes the writes on and keeps a copy of the bytes for the conversion.
-class CapturingFile final : public IOutputFile {
-public:
-    CapturingFile(PngMirror& mirror, std::string path, std::unique_ptr<IOutputFile> inner)
-        : m_mirror(mirror), m_path(std::move(path)), m_inner(std::move(inner)) {}
-
-    Status WritePieces(std::span<const Bytes> pieces) override {
-        auto s = m_inner->WritePieces(pieces);
-        if (!s) {
-            m_failed = true;
-            return s;
-        }
-        for (Bytes piece : pieces)
-            m_bytes.insert(m_bytes.end(), piece.begin(), piece.end());
-        return s;
-    }
-
-    Status Close() override {
-        auto s = m_inner->Close();
-        if (s && !m_failed && !m_closed)
-            m_mirror.Completed(m_path, std::move(m_bytes));
-        m_closed = true;
-        return s;
-    }
-
-private:
-    PngMirror& m_mirror;
-    std::string m_path;
-    std::unique_ptr<IOutputFile> m_inner;
-    std::vector<std::uint8_t> m_bytes;
-    bool m_failed = false;
-    bool m_closed = false;
-};
-
 } // namespace
 
-PngMirror::PngMirror(IFileSystem& inner, std::string destination)
-    : m_inner(inner), m_destination(AddBackslash(destination)) {}
+PngConverter::PngConverter(IFileSystem& fs, std::string destination)
+    : m_fs(fs), m_destination(AddBackslash(destination)) {}
 
-PngMirror::~PngMirror() = default;
-
-Result<std::unique_ptr<IOutputFile>> PngMirror::CreateExclusive(const std::string& path) {
-    auto file = m_inner.CreateExclusive(path);
-    if (!file || !convertible(path) || path.rfind(m_destination, 0) != 0)
-        return file;
-    return std::unique_ptr<IOutputFile>(
-        std::make_unique<CapturingFile>(*this, path, std::move(*file)));
-}
-
-Status PngMirror::Append(const std::string& path, std::string_view text) {
-    auto s = m_inner.Append(path, text);
-    if (s)
-        convertPending(); // the record is there: what was written before it is complete
-    return s;
-}
-
-Status PngMirror::Remove(const std::string& path) {
-    std::erase_if(m_pending, [&path](const Pending& p) { return p.path == path; });
-    return m_inner.Remove(path);
-}
-
-bool PngMirror::Exists(const std::string& path) { return m_inner.Exists(path); }
-bool PngMirror::IsDirectory(const std::string& path) { return m_inner.IsDirectory(path); }
-Status PngMirror::MakeDirectory(const std::string& path) { return m_inner.MakeDirectory(path); }
-Status PngMirror::MakeDirectories(const std::string& path) { return m_inner.MakeDirectories(path); }
-Status PngMirror::RemoveUnfinishedFiles(const std::string& folder, int levels) {
-    return m_inner.RemoveUnfinishedFiles(folder, levels);
-}
-
-void PngMirror::Finish() { convertPending(); }
-
-void PngMirror::Completed(const std::string& path, std::vector<std::uint8_t> bytes) {
-    std::erase_if(m_pending, [&path](const Pending& p) { return p.path == path; });
-    m_pending.push_back(Pending{path, std::move(bytes)});
-}
-
-void PngMirror::convertPending() {
-    for (Pending& p : m_pending) {
-        const std::string relative = p.path.substr(m_destination.size());
-        const auto slash = relative.rfind('/');
-        const std::string folder =
-            m_destination + "PNG/" + (slash == std::string::npos ? "" : relative.substr(0, slash + 1));
-        if (auto made = m_inner.MakeDirectories(folder); !made) {
-            m_problems.push_back(made.error().message);
-            continue;
-        }
-        const std::string name(FileNamePart(p.path));
-        PngConversion result = ConvertToPng(p.bytes, name, folder, p.path, m_inner);
-        m_converted += result.written.size();
-        for (std::string& problem : result.problems)
-            m_problems.push_back(std::move(problem));
+void PngConverter::FileWritten(ResourceKind /*kind*/, const std::string& path) {
+    // Decided by the name, as the user sees it: a web page named like a picture is
+    // converted too, when its bytes are one.
+    if (!convertible(path) || path.rfind(m_destination, 0) != 0)
+        return;
+    const std::string relative = path.substr(m_destination.size());
+    const auto slash = relative.rfind('/');
+    const std::string folder =
+        m_destination + "PNG/" + (slash == std::string::npos ? "" : relative.substr(0, slash + 1));
+    if (auto made = m_fs.MakeDirectories(folder); !made) {
+        m_problems.push_back(made.error().message);
+        return;
     }
-    m_pending.clear();
+    auto bytes = ReadWholeFile(path, kMaxPictureFileBytes);
+    if (!bytes) {
+        m_problems.push_back(bytes.error().message);
+        return;
+    }
+    PngConversion result = ConvertToPng(*bytes, FileNamePart(path), folder, path, m_fs, m_names);
+    m_converted += result.written.size();
+    for (std::string& problem : result.problems)
+        m_problems.push_back(std::move(problem));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -259,8 +196,8 @@ Result<IconImages> IconImagesOfIconFile(ByteView file) {
 }
 
 Result<IconImages> IconImagesOfModule(const IResourceModule& module) {
-    const ResId groupType = ResId::number(14);
-    const ResId iconType = ResId::number(3);
+    const ResId groupType = ResId::number(KindOf(ResourceKind::Icon).type.id);
+    const ResId iconType = ResId::number(KindOf(ResourceKind::Icon).memberType);
     const std::vector<ResId> groups = module.names(groupType);
     if (groups.empty())
         return makeError(ErrorKind::NotFound, "the module holds no icon");

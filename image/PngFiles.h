@@ -4,6 +4,8 @@
 
 #include "image/Dib.h"
 #include "extract/FileSystem.h"
+#include "extract/Naming.h"
+#include "extract/ResCore.h"
 #include "extract/module/ModuleAccess.h"
 
 #include <cstdint>
@@ -17,6 +19,10 @@ namespace harvix::image {
 // The tEXt keyword under which a cursor's hot spot is kept, as "X,Y" in pixels.
 inline constexpr const char* kHotspotKeyword = "Hotspot";
 
+// The largest icon, cursor or bitmap file read for a conversion: files are read whole,
+// and no picture this program decodes needs more.
+inline constexpr std::uint64_t kMaxPictureFileBytes = 256ull << 20;
+
 // What one conversion wrote and what it had to leave out.
 struct PngConversion {
     std::vector<std::string> written;  // full paths of the PNG files made
@@ -26,52 +32,39 @@ struct PngConversion {
 // Converts an icon or cursor file (every image, as NAME_WxH_BPP.png, PNG images copied
 // unchanged, a cursor's hot spot in a text chunk) or a bitmap file (NAME.png), told
 // apart by their contents; NAME is `fileName` without its last extension. The files go
-// into `folder` (ending with "/"), created exclusively under the first free name of the
-// extraction's collision rule (NAME_32x32_8.png, NAME_32x32_8 (2).png, ...). Messages
-// name `displayName`.
+// into `folder` (ending with "/"), each created exclusively, through `fs`, under the
+// first free name that `names` gives by the extraction's collision rule
+// (NAME_32x32_8.png, NAME_32x32_8 (2).png, ...). A name taken between its test and the
+// file's creation is a problem of that image; nothing is written under another name.
+// Messages name `displayName`.
+[[nodiscard]] PngConversion ConvertToPng(ByteView bytes, std::string_view fileName,
+                                         const std::string& folder, const std::string& displayName,
+                                         IFileSystem& fs, FreeNames& names);
+// The same with names probed afresh.
 [[nodiscard]] PngConversion ConvertToPng(ByteView bytes, std::string_view fileName,
                                          const std::string& folder, const std::string& displayName,
                                          IFileSystem& fs);
 
-// A file system that passes everything to `inner` and converts each .ico, .cur and .bmp
-// file written below `destination` once it is complete: into destination + "PNG/" + the
-// same folders below it. A file is complete when it was closed without error and an
-// index record was appended after it (or the run ends with Finish) without it having
-// been removed in between; so files the engine gives up on are never converted.
-class PngMirror final : public IFileSystem {
+// The PNG files of `harvix-cli extract --png`: hears from the engine of every file it
+// completes, and converts each .ico, .cur and .bmp file below `destination` into
+// destination + "PNG/" + the same folders below it. The engine tells only of files that
+// are complete and stay (see IExtractObserver::FileWritten), so files it gives up on
+// are never converted. The file's bytes are read back from where the engine put them;
+// the PNG files are made through `fs`, the engine's file system, with names from one
+// FreeNames for the whole run.
+class PngConverter final : public IExtractObserver {
 public:
-    PngMirror(IFileSystem& inner, std::string destination);
-    ~PngMirror() override;
+    PngConverter(IFileSystem& fs, std::string destination);
 
-    Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) override;
-    Status Append(const std::string& path, std::string_view text) override;
-    Status Remove(const std::string& path) override;
-    bool Exists(const std::string& path) override;
-    bool IsDirectory(const std::string& path) override;
-    Status MakeDirectory(const std::string& path) override;
-    Status MakeDirectories(const std::string& path) override;
-    Status RemoveUnfinishedFiles(const std::string& folder, int levels) override;
-
-    // Converts what is still waiting (per-size icon files of a group that was not
-    // recorded, the last file of the run).
-    void Finish();
+    void FileWritten(ResourceKind kind, const std::string& path) override;
 
     [[nodiscard]] std::uint64_t Converted() const { return m_converted; }
     [[nodiscard]] const std::vector<std::string>& Problems() const { return m_problems; }
 
-    // Called by the files it hands out.
-    void Completed(const std::string& path, std::vector<std::uint8_t> bytes);
-
 private:
-    struct Pending {
-        std::string path;
-        std::vector<std::uint8_t> bytes;
-    };
-    void convertPending();
-
-    IFileSystem& m_inner;
+    IFileSystem& m_fs;
     std::string m_destination;
-    std::vector<Pending> m_pending;
+    FreeNames m_names;
     std::uint64_t m_converted = 0;
     std::vector<std::string> m_problems;
 };

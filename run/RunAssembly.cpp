@@ -39,8 +39,9 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     m_engine = std::make_unique<mResCore>(
         prompt, services.fileSystem,
         [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
-    if (services.observer != nullptr)
-        m_engine->SetObserver(services.observer);
+    for (IExtractObserver* observer : services.observers)
+        if (observer != nullptr)
+            m_engine->AddObserver(*observer);
     m_engineBinding = std::make_unique<EngineBinding>(*m_engine, m_choice.options,
                                                       m_choice.options.destinationFolder);
 }

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace harvix::run {
 
@@ -31,13 +32,13 @@ struct RunChoice {
 
 // What the run works with, borrowed for its life: the walk over the folders, or a list
 // that names the files instead; how output files are written; the clock; and, when
-// wanted, who hears what became of every file and resource.
+// wanted, who hear what became of every file and resource, and of every file written.
 struct RunServices {
     IRunSearch& walk;
     IFileSystem& fileSystem;
     IRunClock& clock;
     cFileList* fileList = nullptr;         // set: its names, in its order, instead of the walk
-    IExtractObserver* observer = nullptr;
+    std::vector<IExtractObserver*> observers; // told in this order; null entries are none
 };
 
 class RunAssembly {

@@ -470,7 +470,7 @@ void WizardLogic::FillStatsList() {
             run::RunServices{.walk = m_services.Search(),
                              .fileSystem = m_services.FileSystem(),
                              .clock = m_services.Clock(),
-                             .observer = &m_account});
+                             .observers = {&m_account}});
         m_searchRun = &m_run->Run();
         m_handOff = m_run->HandOff();
         m_searchRun->setPriorityApplier(

@@ -164,12 +164,16 @@ TEST_F(Engine, SplitOutcomeSaysWhatItMade) {
 
     WriteOutcome both = SplitIconGroup(ctx, path, "1");
     EXPECT_TRUE(both.written && both.created && !both.error);
+    const std::string icons = Kind(ResourceKind::Icon);
+    EXPECT_EQ(both.sideFiles, (std::vector<std::string>{icons + "/16x16/8/shell32.dll.ico",
+                                                        icons + "/32x32/8/shell32.dll.ico"}));
 
     fs.fail({FailingFileSystem::Rule::Op::Create, "32x32", ENOSPC});
     WriteOutcome cut = SplitIconGroup(ctx, path, "1");
     ASSERT_TRUE(cut.error);
     EXPECT_TRUE(cut.created) << "the 16x16 file was made before the error";
     EXPECT_FALSE(cut.written);
+    EXPECT_EQ(cut.sideFiles, std::vector<std::string>{icons + "/16x16/8/shell32.dll.ico"});
     EXPECT_FALSE(std::filesystem::exists(path)); // never the group's own path
 }
 
@@ -624,6 +628,11 @@ struct RecordingObserver : IExtractObserver {
         events.push_back(std::string(KindKey(kind)) + " " +
                          kReasons[static_cast<int>(reason)]);
     }
+    void FileWritten(ResourceKind kind, const std::string& path) override {
+        const std::string folder = "/" + std::string(KindFolder(kind)) + "/";
+        events.push_back(std::string(KindKey(kind)) + " wrote " +
+                         path.substr(path.find(folder) + folder.size()));
+    }
 };
 
 TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
@@ -638,7 +647,7 @@ TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
     AddCursors(m, 1, {{32, 64, 2, 1, 308, 5}}, {308}); // two planes
     m.add(kAni, N(1), ByteVector{});
     RecordingObserver observer;
-    core.SetObserver(&observer);
+    core.AddObserver(observer);
     EXPECT_FALSE(core.ExtractFromFile("/w/a.dll", std::unique_ptr<IResourceModule>(
                                                       std::make_unique<FakeModule>(m)),
                                       options, target, dir.path()));
@@ -646,8 +655,9 @@ TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
                                       options, target, dir.path()));
     EXPECT_EQ(observer.events,
               (std::vector<std::string>{"opened /w/a.dll", "BITMAP limits", "BITMAP malformed",
-                                        "BITMAP empty", "ICON limits", "ICON malformed",
-                                        "ICON empty", "CURSOR malformed", "ANICURSOR empty",
+                                        "BITMAP empty", "BITMAP wrote a.dll.bmp", "ICON limits",
+                                        "ICON malformed", "ICON empty", "CURSOR malformed",
+                                        "ANICURSOR empty",
                                         "not opened /w/b.dll " + std::to_string(EACCES)}));
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(4)}}));
 }
@@ -691,7 +701,7 @@ TEST_F(Engine, GroupsBeyondTheirBoundsAreNotWellFormed) {
         RecordingObserver observer;
         CollectingTarget t;
         mResCore engine(prompt, fs);
-        engine.SetObserver(&observer);
+        engine.AddObserver(observer);
         EXPECT_FALSE(engine.ExtractFromModule(m, "/w/a.dll", options, t, scratch.path()));
         const std::string file =
             scratch / (c.kind == ResourceKind::Icon ? "Icons/a.dll.ico" : "Cursors/a.dll.cur");
@@ -724,13 +734,37 @@ TEST_F(Engine, ResourcesThatCannotBeReadWholeAreEmpty) {
     m.add(kCursorGroup, N(5), CursorGroup({{32, 64, 1, 1, 40, 5}}));
     m.add(kBitmap, N(6), dib); // whole: written
     RecordingObserver observer;
-    core.SetObserver(&observer);
+    core.AddObserver(observer);
     EXPECT_FALSE(Run(m));
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(6)}}));
     EXPECT_EQ(observer.events,
-              (std::vector<std::string>{"BITMAP empty", "VIDEO empty", "ANICURSOR empty",
-                                        "HTML empty", "ICON empty", "CURSOR empty"}));
+              (std::vector<std::string>{"BITMAP empty", "BITMAP wrote shell32.dll.bmp",
+                                        "VIDEO empty", "ANICURSOR empty", "HTML empty",
+                                        "ICON empty", "CURSOR empty"}));
     EXPECT_FALSE(std::filesystem::exists(Kind(ResourceKind::Icon) + "/32x32"));
+}
+
+// Observers hear of the files that are complete and stay: the per-size files of an icon
+// before the icon's own file, also when the icon itself is left out; never a file the
+// engine removed again because its record could not be written.
+TEST_F(Engine, ObserverHearsOfEveryFileThatStays) {
+    fs.fail({FailingFileSystem::Rule::Op::Append, "Bitmaps/__index.txt", EROFS, 1, 1});
+    FakeModule m;
+    AddIcons(m, 1, {{16, 16, 0, 1, 8, 10, 1}, {32, 32, 0, 1, 8, 10, 2}});
+    AddIcons(m, 2, {{32, 32, 0, 1, 32, 10, 3}, {32, 32, 0, 2, 8, 10, 4}}); // 2nd: two planes
+    m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24));
+    RecordingObserver observer;
+    core.AddObserver(observer);
+    EXPECT_TRUE(Run(m));
+    EXPECT_EQ(observer.events,
+              (std::vector<std::string>{
+                  "ICON wrote 16x16/8/shell32.dll.ico", "ICON wrote 32x32/8/shell32.dll.ico",
+                  "ICON wrote shell32.dll.ico", "ICON malformed",
+                  "ICON wrote 32x32/32/shell32.dll (2).ico", "BITMAP wrote shell32.dll.bmp"}));
+    EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)),
+              (std::vector<std::string>{"__index.txt", "shell32.dll.bmp"}));
+    EXPECT_TRUE(
+        std::filesystem::exists(Kind(ResourceKind::Icon) + "/32x32/32/shell32.dll (2).ico"));
 }
 
 } // namespace

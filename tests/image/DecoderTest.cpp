@@ -1,5 +1,5 @@
 // The decoders on broken input, the naming of the PNG files, the choice and scaling of
-// the thumbnail image, and the mirror behind `extract --png`.
+// the thumbnail image, and the converter behind `extract --png`.
 #include "image/IconFile.h"
 #include "tools/picbuilder/PictureBuilder.h"
 #include "image/Png.h"
@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -194,26 +196,83 @@ TEST_F(ConvertTest, CursorHotSpotIsKeptAndBrokenImagesAreNamed) {
     EXPECT_EQ(notPicture.problems[0], "x.exe: not an icon, cursor or bitmap file");
 }
 
-// The mirror converts a file once its record is there, and never one the engine removed.
-TEST_F(ConvertTest, MirrorConvertsRecordedFilesOnly) {
-    fs::create_directories(root / "Icons");
-    PngMirror mirror(RealFileSystem(), folder());
+// The real file system, except that the names given are taken by someone else between
+// their test and their creation.
+class RacingFileSystem final : public IFileSystem {
+public:
+    explicit RacingFileSystem(std::vector<std::string> taken) : m_taken(std::move(taken)) {}
+    Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) override {
+        if (std::find(m_taken.begin(), m_taken.end(), path) != m_taken.end())
+            return makeError(ErrorKind::Io, path + ": " + std::strerror(EEXIST), EEXIST);
+        ++created;
+        return real().CreateExclusive(path);
+    }
+    Status Append(const std::string& path, std::string_view text) override {
+        return real().Append(path, text);
+    }
+    Status Remove(const std::string& path) override { return real().Remove(path); }
+    bool Exists(const std::string& path) override { return real().Exists(path); }
+    bool IsDirectory(const std::string& path) override { return real().IsDirectory(path); }
+    Status MakeDirectory(const std::string& path) override { return real().MakeDirectory(path); }
+    Status MakeDirectories(const std::string& path) override {
+        return real().MakeDirectories(path);
+    }
+    int created = 0;
+
+private:
+    static IFileSystem& real() { return RealFileSystem(); }
+    std::vector<std::string> m_taken;
+};
+
+// The converter turns each picture the engine tells of into PNG files in the mirrored
+// folder below PNG/, leaves other files alone, and names its files by the engine's rule.
+TEST_F(ConvertTest, ConverterMirrorsTheFoldersOfThePicturesItIsToldOf) {
+    fs::create_directories(root / "Icons/16x16/1");
+    fs::create_directories(root / "Animated Cursors");
     const Bytes ico = iconForm("every-depth.ico");
-    auto write = [&](const std::string& path) {
-        auto file = mirror.CreateExclusive(path);
-        ASSERT_TRUE(file.ok());
-        ASSERT_TRUE((*file)->Write({ico}).ok());
-        ASSERT_TRUE((*file)->Close().ok());
-    };
-    write(folder() + "Icons/a.dll.ico");
-    ASSERT_TRUE(mirror.Append(folder() + "Icons/__index.txt", "a.dll.ico - ...\r\n").ok());
-    write(folder() + "Icons/b.dll.ico");
-    ASSERT_TRUE(mirror.Remove(folder() + "Icons/b.dll.ico").ok());
-    mirror.Finish();
+    for (const char* name : {"Icons/a.dll.ico", "Icons/16x16/1/a.dll.ico", "Icons/b.dll.ico",
+                             "Animated Cursors/a.dll.ani"})
+        std::ofstream(root / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(ico.data()),
+                   static_cast<std::streamsize>(ico.size()));
+    std::ofstream(root / "elsewhere.ico", std::ios::binary)
+        .write(reinterpret_cast<const char*>(ico.data()), static_cast<std::streamsize>(ico.size()));
+    const std::string dest = (root / "dest").string();
+    fs::create_directories(dest);
+
+    PngConverter converter(RealFileSystem(), folder());
+    converter.FileWritten(ResourceKind::Icon, folder() + "Icons/16x16/1/a.dll.ico");
+    converter.FileWritten(ResourceKind::Icon, folder() + "Icons/a.dll.ico");
+    converter.FileWritten(ResourceKind::AniCursor, folder() + "Animated Cursors/a.dll.ani");
+    converter.FileWritten(ResourceKind::Icon, folder() + "Icons/gone.dll.ico"); // removed since
+    EXPECT_TRUE(fs::exists(root / "PNG/Icons/16x16/1/a.dll_16x16_1.png"));
     EXPECT_TRUE(fs::exists(root / "PNG/Icons/a.dll_16x16_1.png"));
-    EXPECT_FALSE(fs::exists(root / "PNG/Icons/b.dll_16x16_1.png"));
-    EXPECT_EQ(mirror.Converted(), 6u);
-    EXPECT_TRUE(mirror.Problems().empty());
+    EXPECT_TRUE(fs::exists(root / "PNG/Icons/a.dll_40x40_32.png"));
+    EXPECT_FALSE(fs::exists(root / "PNG/Animated Cursors"));
+    EXPECT_EQ(converter.Converted(), 12u);
+    ASSERT_EQ(converter.Problems().size(), 1u);
+    EXPECT_NE(converter.Problems()[0].find("gone.dll.ico"), std::string::npos);
+
+    // Only files below its destination are its business.
+    PngConverter other(RealFileSystem(), dest);
+    other.FileWritten(ResourceKind::Icon, (root / "elsewhere.ico").string());
+    EXPECT_EQ(other.Converted(), 0u);
+    EXPECT_FALSE(fs::exists(fs::path(dest) / "PNG"));
+}
+
+// A name taken between its test and the file's creation is a problem of that image: no
+// PNG file goes under another name than the one the naming rule chose.
+TEST_F(ConvertTest, ANameLostToARaceIsAProblemNotAnotherName) {
+    const Bytes ico = iconForm("every-depth.ico");
+    RacingFileSystem racing({folder() + "app.exe_16x16_1.png"});
+    auto result = ConvertToPng(ico, "app.exe.ico", folder(), "app.exe.ico", racing);
+    EXPECT_EQ(result.written.size(), 5u);
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_NE(result.problems[0].find("app.exe_16x16_1.png"), std::string::npos)
+        << result.problems[0];
+    EXPECT_FALSE(fs::exists(root / "app.exe_16x16_1.png"));
+    EXPECT_FALSE(fs::exists(root / "app.exe_16x16_1 (2).png"));
+    EXPECT_EQ(racing.created, 5);
 }
 
 TEST(Thumbnail, ChoosesTheSmallestLargeEnoughThenTheDeepest) {
