@@ -45,12 +45,6 @@ constexpr std::uint16_t kAniCursor = 21;
 
 Error notLoadable(std::string message) { return makeError(ErrorKind::NotLoadable, std::move(message)); }
 
-bool idLess(const ResId& a, const ResId& b) {
-    if (a.numeric != b.numeric)
-        return a.numeric;
-    return a.numeric ? a.id < b.id : a.text < b.text;
-}
-
 // Fills `out` with the file's bytes at `offset`, from the part held in memory or the file.
 bool readImageAt(const ModuleImage& image, std::uint64_t offset, std::span<std::uint8_t> out) {
     const std::uint64_t length = out.size();
@@ -228,6 +222,7 @@ Result<std::unique_ptr<NeModule>> NeModule::read(ModuleImage image) {
     // counts claim; a list without its end stops with the table.
     if (!t.seek(2))
         return module;
+    std::vector<TypeEntry> types;
     while (t.remaining() >= kTypeInfoSize) {
         const std::uint16_t typeId = t.u16().valueOr(0);
         if (typeId == 0)
@@ -257,33 +252,22 @@ Result<std::unique_ptr<NeModule>> NeModule::read(ModuleImage image) {
         // A type whose name cannot be read is lost with its resources.
         if (type) {
             entry.id = std::move(*type);
-            module->m_types.push_back(std::move(entry));
+            types.push_back(std::move(entry));
         }
     }
 
-    auto indexOf = [](const auto& entries) {
-        std::vector<std::uint32_t> index(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            index[i] = static_cast<std::uint32_t>(i);
-        // Stable: of two equal identifiers the first in the table is found.
-        std::stable_sort(index.begin(), index.end(),
-                         [&](std::uint32_t a, std::uint32_t b) { return idLess(entries[a].id, entries[b].id); });
-        return index;
-    };
-    module->m_typeIndex = indexOf(module->m_types);
-    for (TypeEntry& type : module->m_types)
-        type.nameIndex = indexOf(type.names);
-    module->readGroupSizes();
+    module->readGroupSizes(types);
+    module->m_table = ResourceTable<NameEntry>(std::move(types));
     return module;
 }
 
-void NeModule::readGroupSizes() {
+void NeModule::readGroupSizes(std::vector<TypeEntry>& types) const {
     // The table gives every length in whole alignment units; the groups give the exact
     // size of each icon and cursor image. The largest size stated for an image that
     // fits in its rounded length is kept.
     std::map<std::uint16_t, std::uint32_t> iconSizes, cursorSizes;
     std::uint64_t budget = kGroupReadBudget;
-    for (const TypeEntry& type : m_types) {
+    for (const TypeEntry& type : types) {
         if (!type.id.numeric || (type.id.id != kGroupIcon && type.id.id != kGroupCursor))
             continue;
         auto& sizes = type.id.id == kGroupIcon ? iconSizes : cursorSizes;
@@ -305,7 +289,7 @@ void NeModule::readGroupSizes() {
             }
         }
     }
-    for (TypeEntry& type : m_types) {
+    for (TypeEntry& type : types) {
         if (!type.id.numeric || (type.id.id != kIcon && type.id.id != kCursor))
             continue;
         const auto& sizes = type.id.id == kIcon ? iconSizes : cursorSizes;
@@ -354,46 +338,17 @@ std::uint64_t NeModule::exactSize(const ResId& type, const NameEntry& entry,
     return entry.length;
 }
 
-const NeModule::TypeEntry* NeModule::findType(const ResId& type) const {
-    auto it = std::lower_bound(m_typeIndex.begin(), m_typeIndex.end(), type,
-                               [&](std::uint32_t i, const ResId& key) { return idLess(m_types[i].id, key); });
-    if (it == m_typeIndex.end() || !(m_types[*it].id == type))
-        return nullptr;
-    return &m_types[*it];
-}
-
-const NeModule::NameEntry* NeModule::findName(const ResId& type, const ResId& name) const {
-    const TypeEntry* t = findType(type);
-    if (!t)
-        return nullptr;
-    auto it = std::lower_bound(t->nameIndex.begin(), t->nameIndex.end(), name,
-                               [&](std::uint32_t i, const ResId& key) { return idLess(t->names[i].id, key); });
-    if (it == t->nameIndex.end() || !(t->names[*it].id == name))
-        return nullptr;
-    return &t->names[*it];
-}
-
 std::vector<ResId> NeModule::types() const {
-    std::vector<ResId> out;
-    out.reserve(m_types.size());
-    for (const TypeEntry& t : m_types)
-        out.push_back(t.id);
-    return out;
+    return m_table.typeIds();
 }
 
 std::vector<ResId> NeModule::names(const ResId& type) const {
-    std::vector<ResId> out;
-    if (const TypeEntry* t = findType(type)) {
-        out.reserve(t->names.size());
-        for (const NameEntry& n : t->names)
-            out.push_back(n.id);
-    }
-    return out;
+    return m_table.nameIds(type);
 }
 
 std::vector<ResLanguage> NeModule::languages(const ResId& type, const ResId& name) const {
     // A 16-bit module has one version of each resource, without a language.
-    const NameEntry* n = findName(type, name);
+    const NameEntry* n = m_table.findName(type, name);
     if (!n)
         return {};
     const std::uint64_t size = n->stated != 0 ? n->stated : n->length;
@@ -401,7 +356,7 @@ std::vector<ResLanguage> NeModule::languages(const ResId& type, const ResId& nam
 }
 
 std::vector<std::uint8_t> NeModule::load(const ResId& type, const ResId& name) const {
-    const NameEntry* n = findName(type, name);
+    const NameEntry* n = m_table.findName(type, name);
     if (!n || n->length == 0)
         return {};
     std::vector<std::uint8_t> bytes = readRange(n->offset, n->length);

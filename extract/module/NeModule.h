@@ -29,11 +29,7 @@ public:
         std::uint64_t length = 0; // the table's length shifted: whole alignment units
         std::uint32_t stated = 0; // the size an icon or cursor group states for it, 0 if none
     };
-    struct TypeEntry {
-        ResId id;
-        std::vector<NameEntry> names;         // table order
-        std::vector<std::uint32_t> nameIndex; // positions in `names`, sorted by identifier
-    };
+    using TypeEntry = ResourceType<NameEntry>;
 
     // Reads the NE header and the resource table. Fails (NotLoadable) for what is not a
     // 16-bit module for Windows (no "NE" header, or one made for OS/2).
@@ -51,12 +47,10 @@ public:
 private:
     explicit NeModule(ModuleImage image) : m_image(std::move(image)) {}
 
-    [[nodiscard]] const TypeEntry* findType(const ResId& type) const;
-    [[nodiscard]] const NameEntry* findName(const ResId& type, const ResId& name) const;
     // The bytes of the file at [offset, offset + length), as far as the file holds them.
     [[nodiscard]] std::vector<std::uint8_t> readRange(std::uint64_t offset, std::uint64_t length) const;
     // Notes the image sizes the icon and cursor groups state for their members.
-    void readGroupSizes();
+    void readGroupSizes(std::vector<TypeEntry>& types) const;
     // The size of a resource without the alignment padding after it, as far as its own
     // bytes or its group tell it.
     [[nodiscard]] std::uint64_t exactSize(const ResId& type, const NameEntry& entry,
@@ -64,8 +58,7 @@ private:
 
     ModuleImage m_image;
     std::uint64_t m_unit = 1;
-    std::vector<TypeEntry> m_types;         // table order
-    std::vector<std::uint32_t> m_typeIndex; // positions in `m_types`, sorted by identifier
+    ResourceTable<NameEntry> m_table; // table order
 };
 
 } // namespace harvix

@@ -43,6 +43,9 @@ namespace {
 // every file cost more than all the other work of opening it.
 constexpr std::size_t kReadWholeLimit = 8 * 1024;
 
+// What is read of a larger file before its headers are looked at: one page.
+constexpr std::size_t kFirstPage = 4096;
+
 // Of a larger file the resource section is read whole when it is at most this large;
 // a larger one is read in blocks for its directory and per resource for its data, so
 // that the memory of reading any module stays a few hundred KiB plus one resource.
@@ -136,17 +139,27 @@ Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
             return cannotOpen(path, module.error().message);
         return std::move(module).value();
     }
-    auto file = std::make_shared<const ModuleFile>(fd, size);
+    // The first page holds the DOS header and, in nearly every module, the signature that
+    // tells a 16-bit module from a 32- or 64-bit one and the headers after it: it is read
+    // once here, and the reader starts from it instead of reading those headers again.
+    auto page = readStart(fd, kFirstPage);
+    if (!page) {
+        ::close(fd);
+        return cannotOpen(path, page.error().message, page.error().code);
+    }
+    auto first = std::make_shared<const std::vector<std::uint8_t>>(std::move(page).value());
     ModuleImage image;
+    image.held = *first;
+    image.keepAlive = std::move(first);
     image.fileSize = size;
-    image.file = file;
+    image.file = std::make_shared<const ModuleFile>(fd, size);
     if (isNeImage(image)) {
         auto module = NeModule::read(std::move(image));
         if (!module)
             return cannotOpen(path, module.error().message);
         return std::unique_ptr<IResourceModule>(std::move(module).value());
     }
-    auto module = PeModule::read(std::move(file), kReadSectionLimit);
+    auto module = PeModule::read(std::move(image), kReadSectionLimit);
     if (!module)
         return cannotOpen(path, module.error().message);
     return std::unique_ptr<IResourceModule>(std::move(module).value());

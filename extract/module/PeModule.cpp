@@ -29,13 +29,6 @@ constexpr std::uint64_t kSectionHeaderSize = 40;
 
 Error notLoadable(std::string message) { return makeError(ErrorKind::NotLoadable, std::move(message)); }
 
-// Orders identifiers for the lookup indexes: numbers by value, names by their bytes.
-bool idLess(const ResId& a, const ResId& b) {
-    if (a.numeric != b.numeric)
-        return a.numeric;
-    return a.numeric ? a.id < b.id : a.text < b.text;
-}
-
 void appendUtf8(std::string& out, std::uint32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -280,7 +273,7 @@ Result<std::unique_ptr<PeModule>> PeModule::parse(std::span<const std::uint8_t> 
     whole.held = image;
     whole.fileSize = image.size();
     whole.keepAlive = std::move(keepAlive);
-    return readImage(std::move(whole), 0);
+    return read(std::move(whole), 0);
 }
 
 Result<std::unique_ptr<PeModule>> PeModule::read(std::shared_ptr<const ModuleFile> file,
@@ -288,10 +281,10 @@ Result<std::unique_ptr<PeModule>> PeModule::read(std::shared_ptr<const ModuleFil
     ModuleImage image;
     image.fileSize = file->size();
     image.file = std::move(file);
-    return readImage(std::move(image), sectionLimit);
+    return read(std::move(image), sectionLimit);
 }
 
-Result<std::unique_ptr<PeModule>> PeModule::readImage(ModuleImage image, std::uint64_t sectionLimit) {
+Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_t sectionLimit) {
     const std::uint64_t fileSize = image.fileSize;
     // The headers: read in pages; nearly always the first one holds them all.
     RegionBytes c(image, 0, fileSize, 4096);
@@ -389,14 +382,13 @@ Result<std::unique_ptr<PeModule>> PeModule::readImage(ModuleImage image, std::ui
     if (resourceRva != 0)
         if (const auto rest = module->sectionRest(resourceRva)) {
             RegionBytes region(held, rest->offset, rest->length, 32 * 1024);
-            module->m_types = TreeReader(region).read();
+            module->m_table = ResourceTable<NameEntry>(TreeReader(region).read());
         }
-    module->buildIndexes();
 
     // The file stays open only while some resource's data lies outside what is held.
     if (held.file) {
         bool needed = false;
-        for (const TypeEntry& t : module->m_types)
+        for (const TypeEntry& t : module->m_table.types())
             for (const NameEntry& n : t.names)
                 if (!n.languages.empty())
                     if (const auto range = module->dataRange(n.languages.front()))
@@ -452,68 +444,24 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> PeModule::resourceSection
     return std::nullopt;
 }
 
-void PeModule::buildIndexes() {
-    auto indexOf = [](const auto& entries) {
-        std::vector<std::uint32_t> index(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            index[i] = static_cast<std::uint32_t>(i);
-        // Stable: of two equal identifiers the first in the directory is found.
-        std::stable_sort(index.begin(), index.end(),
-                         [&](std::uint32_t a, std::uint32_t b) { return idLess(entries[a].id, entries[b].id); });
-        return index;
-    };
-    m_typeIndex = indexOf(m_types);
-    for (TypeEntry& t : m_types)
-        t.nameIndex = indexOf(t.names);
-}
-
-template <class Entries>
-static const typename Entries::value_type* findIn(const Entries& entries, const std::vector<std::uint32_t>& index,
-                                                  const ResId& id) {
-    auto it = std::lower_bound(index.begin(), index.end(), id,
-                               [&](std::uint32_t i, const ResId& key) { return idLess(entries[i].id, key); });
-    if (it == index.end() || !(entries[*it].id == id))
-        return nullptr;
-    return &entries[*it];
-}
-
-const PeModule::TypeEntry* PeModule::findType(const ResId& type) const {
-    return findIn(m_types, m_typeIndex, type);
-}
-
-const PeModule::NameEntry* PeModule::findName(const ResId& type, const ResId& name) const {
-    const TypeEntry* t = findType(type);
-    return t ? findIn(t->names, t->nameIndex, name) : nullptr;
-}
-
 std::vector<ResId> PeModule::types() const {
-    std::vector<ResId> out;
-    out.reserve(m_types.size());
-    for (const TypeEntry& t : m_types)
-        out.push_back(t.id);
-    return out;
+    return m_table.typeIds();
 }
 
 std::vector<ResId> PeModule::names(const ResId& type) const {
-    std::vector<ResId> out;
-    if (const TypeEntry* t = findType(type)) {
-        out.reserve(t->names.size());
-        for (const NameEntry& n : t->names)
-            out.push_back(n.id);
-    }
-    return out;
+    return m_table.nameIds(type);
 }
 
 std::vector<ResLanguage> PeModule::languages(const ResId& type, const ResId& name) const {
     std::vector<ResLanguage> out;
-    if (const NameEntry* n = findName(type, name))
+    if (const NameEntry* n = m_table.findName(type, name))
         for (const LanguageEntry& l : n->languages)
             out.push_back(ResLanguage{l.language, l.size});
     return out;
 }
 
 std::vector<std::uint8_t> PeModule::load(const ResId& type, const ResId& name) const {
-    const NameEntry* n = findName(type, name);
+    const NameEntry* n = m_table.findName(type, name);
     if (!n || n->languages.empty())
         return {};
     const auto range = dataRange(n->languages.front());

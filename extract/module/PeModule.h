@@ -3,6 +3,7 @@
 #pragma once
 
 #include "extract/module/ModuleAccess.h"
+#include "extract/module/ResourceTable.h"
 
 #include <memory>
 #include <optional>
@@ -39,8 +40,8 @@ private:
 };
 
 // The bytes of a module as the reader holds them: one part in memory (`held`, the file's
-// bytes from `heldOffset` on: the whole file, or its resource section, or nothing) and,
-// for everything else, the open file, if there is one.
+// bytes from `heldOffset` on: the whole file, its resource section, its first page, or
+// nothing) and, for everything else, the open file, if there is one.
 struct ModuleImage {
     std::span<const std::uint8_t> held;
     std::uint64_t heldOffset = 0;
@@ -65,11 +66,7 @@ public:
         ResId id;
         std::vector<LanguageEntry> languages; // directory order
     };
-    struct TypeEntry {
-        ResId id;
-        std::vector<NameEntry> names;        // directory order
-        std::vector<std::uint32_t> nameIndex; // positions in `names`, sorted by identifier
-    };
+    using TypeEntry = ResourceType<NameEntry>;
 
     // Reads the headers and the resource directory of a whole file held in memory.
     // `keepAlive` owns the memory behind `image` (or is empty when the caller does).
@@ -81,6 +78,9 @@ public:
     // blocks for its directory, and each resource's data on its own when it is loaded.
     [[nodiscard]] static Result<std::unique_ptr<PeModule>> read(std::shared_ptr<const ModuleFile> file,
                                                                 std::uint64_t sectionLimit);
+    // The same, starting from the part of the file the caller already holds (`image.held`,
+    // usually its first page, which holds the headers), so that it is not read again.
+    [[nodiscard]] static Result<std::unique_ptr<PeModule>> read(ModuleImage image, std::uint64_t sectionLimit);
 
     // The file offset and size of the raw data of the section that holds the resource
     // directory; nothing when there is no such data.
@@ -111,23 +111,17 @@ private:
 
     explicit PeModule(ModuleImage image) : m_image(std::move(image)) {}
 
-    [[nodiscard]] static Result<std::unique_ptr<PeModule>> readImage(ModuleImage image,
-                                                                     std::uint64_t sectionLimit);
     // The file bytes from `rva` to the end of the raw data of the section holding it.
     [[nodiscard]] std::optional<FileRange> sectionRest(std::uint32_t rva) const;
     // Where the data of a resource lies in the file: it must begin in a section's file
     // part and end within the file.
     [[nodiscard]] std::optional<FileRange> dataRange(const LanguageEntry& entry) const;
     [[nodiscard]] bool isHeld(const FileRange& range) const;
-    void buildIndexes();
-    [[nodiscard]] const TypeEntry* findType(const ResId& type) const;
-    [[nodiscard]] const NameEntry* findName(const ResId& type, const ResId& name) const;
 
     ModuleImage m_image;
     std::uint32_t m_resourceRva = 0;
     std::vector<Section> m_sections;
-    std::vector<TypeEntry> m_types;          // directory order
-    std::vector<std::uint32_t> m_typeIndex; // positions in `m_types`, sorted by identifier
+    ResourceTable<NameEntry> m_table; // directory order
 };
 
 } // namespace harvix
