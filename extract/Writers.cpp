@@ -192,11 +192,12 @@ void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e,
     PutU32(out, offset);
 }
 
+// The types a group's images are stored under, as the kinds table gives them.
 ResId IconImageType() {
-    return ResId::number(3);
+    return ResId::number(KindOf(ResourceKind::Icon).memberType);
 }
 ResId CursorImageType() {
-    return ResId::number(1);
+    return ResId::number(KindOf(ResourceKind::Cursor).memberType);
 }
 
 // The size of an image resource, known without loading it; 0 when there is none.
