@@ -313,8 +313,8 @@ std::vector<std::uint8_t> NeModule::readRange(std::uint64_t offset, std::uint64_
     return out;
 }
 
-std::uint64_t NeModule::exactSize(const ResId& type, const NameEntry& entry,
-                                  std::span<const std::uint8_t> bytes) const {
+std::optional<std::uint64_t> NeModule::knownSize(const ResId& type, const NameEntry& entry,
+                                                 std::span<const std::uint8_t> bytes) const {
     if (entry.stated != 0)
         return entry.stated;
     // Otherwise the resource's own header tells its size, where it has one; it is taken
@@ -334,8 +334,8 @@ std::uint64_t NeModule::exactSize(const ResId& type, const NameEntry& entry,
             extent = std::uint64_t{c.peekAt<std::uint32_t>(4).valueOr(0)} + 8;
     }
     if (extent && *extent != 0 && *extent <= entry.length && entry.length - *extent < m_unit)
-        return *extent;
-    return entry.length;
+        return extent;
+    return std::nullopt;
 }
 
 std::vector<ResId> NeModule::types() const {
@@ -360,16 +360,19 @@ std::vector<std::uint8_t> NeModule::load(const ResId& type, const ResId& name) c
     if (!n || n->length == 0)
         return {};
     std::vector<std::uint8_t> bytes = readRange(n->offset, n->length);
-    const std::uint64_t exact = exactSize(type, *n, bytes);
-    if (exact > bytes.size()) {
-        // The file ends inside the resource. Where only the padding of its last unit is
-        // missing (the last resource of a file that was not padded out), the data is
-        // whole; where data is missing, the resource cannot be read.
-        if (exact != n->length || n->length - bytes.size() >= m_unit || bytes.empty())
+    if (const std::optional<std::uint64_t> known = knownSize(type, *n, bytes)) {
+        // The group or the resource's own header says how much of it is data: all of
+        // that must be in the file.
+        if (*known > bytes.size())
             return {};
+        bytes.resize(static_cast<std::size_t>(*known));
         return bytes;
     }
-    bytes.resize(static_cast<std::size_t>(exact));
+    // A resource without a size of its own keeps its whole units. Where the file ends in
+    // its last unit (the last resource of a file that was not padded out), what is
+    // missing is taken for padding; where more is missing, data is.
+    if (bytes.empty() || n->length - bytes.size() >= m_unit)
+        return {};
     return bytes;
 }
 

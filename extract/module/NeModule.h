@@ -51,10 +51,11 @@ private:
     [[nodiscard]] std::vector<std::uint8_t> readRange(std::uint64_t offset, std::uint64_t length) const;
     // Notes the image sizes the icon and cursor groups state for their members.
     void readGroupSizes(std::vector<TypeEntry>& types) const;
-    // The size of a resource without the alignment padding after it, as far as its own
-    // bytes or its group tell it.
-    [[nodiscard]] std::uint64_t exactSize(const ResId& type, const NameEntry& entry,
-                                          std::span<const std::uint8_t> bytes) const;
+    // The size of a resource without the alignment padding after it, where its group or
+    // its own header tells it (`bytes` are as much of its rounded length as the file
+    // holds); nothing where neither does.
+    [[nodiscard]] std::optional<std::uint64_t> knownSize(const ResId& type, const NameEntry& entry,
+                                                         std::span<const std::uint8_t> bytes) const;
 
     ModuleImage m_image;
     std::uint64_t m_unit = 1;

@@ -157,6 +157,38 @@ TEST(NeReader, RawDataEndsWithTheFile) {
     EXPECT_TRUE((*cut)->load(num(23), num(1)).empty());
 }
 
+// A resource whose own header gives its size keeps exactly that size; where that size
+// fills its last unit and the file ends inside that unit, data is missing, not padding,
+// and the resource is not read rather than written short.
+TEST(NeReader, ResourcesWithASizeOfTheirOwnAreReadWholeOrNotAtAll) {
+    auto clip = [](std::uint32_t riffSize, std::size_t total) {
+        std::vector<std::uint8_t> bytes = bytesOf("RIFF");
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(riffSize >> (8 * i)));
+        const auto rest = bytesOf("AVI LIST0123456789abcdefghijklmnop");
+        bytes.insert(bytes.end(), rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(total - 8));
+        return bytes;
+    };
+    for (const std::size_t size : {std::size_t{32}, std::size_t{28}}) {
+        SCOPED_TRACE(size);
+        NeBuilder b;
+        b.setShift(4);
+        b.add(txt("AVI"), num(1), clip(static_cast<std::uint32_t>(size - 8), size)); // two units
+        const auto full = b.build();
+        auto whole = OpenModuleFromBuffer(full);
+        ASSERT_TRUE(whole.ok());
+        EXPECT_EQ((*whole)->load(txt("AVI"), num(1)), clip(static_cast<std::uint32_t>(size - 8), size));
+        // The file ends right after the clip's own size: it is whole.
+        auto unpadded = OpenModuleFromBuffer(NeBuilder(b).truncateTo(full.size() - (32 - size)).build());
+        ASSERT_TRUE(unpadded.ok());
+        EXPECT_EQ((*unpadded)->load(txt("AVI"), num(1)).size(), size);
+        // The file ends three bytes before it: nothing, though less than a unit is missing.
+        auto cut = OpenModuleFromBuffer(NeBuilder(b).truncateTo(full.size() - (32 - size) - 3).build());
+        ASSERT_TRUE(cut.ok());
+        EXPECT_TRUE((*cut)->load(txt("AVI"), num(1)).empty());
+    }
+}
+
 TEST(NeReader, ModuleFormsOpenAsTheyShould) {
     struct Case {
         NeForm form;
