@@ -35,6 +35,9 @@ constexpr unsigned kLargestShift = 40;
 // The icon and cursor groups read at opening for the sizes of their images: at most this
 // many bytes in all, however many groups a damaged table claims.
 constexpr std::uint64_t kGroupReadBudget = 1024 * 1024;
+// What a resource's own size is read from: the largest bitmap header (124 bytes) and
+// the four bytes of a cursor's hot spot before it.
+constexpr std::uint64_t kOwnSizeHeader = 128;
 
 constexpr std::uint16_t kCursor = 1;
 constexpr std::uint16_t kBitmap = 2;
@@ -313,6 +316,12 @@ std::vector<std::uint8_t> NeModule::readRange(std::uint64_t offset, std::uint64_
     return out;
 }
 
+bool NeModule::hasOwnSize(const ResId& type) {
+    if (!type.numeric)
+        return type.text == "AVI";
+    return type.id == kBitmap || type.id == kIcon || type.id == kCursor || type.id == kAniCursor;
+}
+
 std::optional<std::uint64_t> NeModule::knownSize(const ResId& type, const NameEntry& entry,
                                                  std::span<const std::uint8_t> bytes) const {
     if (entry.stated != 0)
@@ -351,7 +360,14 @@ std::vector<ResLanguage> NeModule::languages(const ResId& type, const ResId& nam
     const NameEntry* n = m_table.findName(type, name);
     if (!n)
         return {};
-    const std::uint64_t size = n->stated != 0 ? n->stated : n->length;
+    // Its size is the one it loads at: as its group or its own header gives it (only the
+    // first bytes of a resource of a kind with a header are read for that), its whole
+    // units otherwise.
+    std::uint64_t size = n->stated;
+    if (size == 0) {
+        const std::uint64_t head = hasOwnSize(type) ? std::min(n->length, kOwnSizeHeader) : 0;
+        size = knownSize(type, *n, readRange(n->offset, head)).value_or(n->length);
+    }
     return {ResLanguage{0, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu))}};
 }
 

@@ -51,6 +51,9 @@ private:
     [[nodiscard]] std::vector<std::uint8_t> readRange(std::uint64_t offset, std::uint64_t length) const;
     // Notes the image sizes the icon and cursor groups state for their members.
     void readGroupSizes(std::vector<TypeEntry>& types) const;
+    // Whether resources of the type say their own size in their first bytes: bitmaps,
+    // icon and cursor images, animated cursors and clips.
+    [[nodiscard]] static bool hasOwnSize(const ResId& type);
     // The size of a resource without the alignment padding after it, where its group or
     // its own header tells it (`bytes` are as much of its rounded length as the file
     // holds); nothing where neither does.

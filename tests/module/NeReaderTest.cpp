@@ -114,7 +114,10 @@ TEST(NeReader, ImagesLoadWithoutTheirAlignmentPaddingAtEveryShift) {
         EXPECT_EQ(m->load(num(1), num(1)), makeCursorImage(32, 32, 1, 3, 5, pictures::arrow()));
         EXPECT_EQ(m->load(num(2), num(10)), bitmap4);
         EXPECT_EQ(m->load(num(2), num(11)), bitmap24);
+        // A listing gives the sizes they load at.
         EXPECT_EQ(m->languages(num(3), num(2)).front().size, makeIconImage(32, 32, 4, pictures::rings()).size());
+        EXPECT_EQ(m->languages(num(2), num(10)).front().size, bitmap4.size());
+        EXPECT_EQ(m->languages(num(2), num(11)).front().size, bitmap24.size());
     }
 }
 
@@ -182,6 +185,7 @@ TEST(NeReader, ResourcesWithASizeOfTheirOwnAreReadWholeOrNotAtAll) {
         auto unpadded = OpenModuleFromBuffer(NeBuilder(b).truncateTo(full.size() - (32 - size)).build());
         ASSERT_TRUE(unpadded.ok());
         EXPECT_EQ((*unpadded)->load(txt("AVI"), num(1)).size(), size);
+        EXPECT_EQ((*unpadded)->languages(txt("AVI"), num(1)).front().size, size);
         // The file ends three bytes before it: nothing, though less than a unit is missing.
         auto cut = OpenModuleFromBuffer(NeBuilder(b).truncateTo(full.size() - (32 - size) - 3).build());
         ASSERT_TRUE(cut.ok());
