@@ -4,6 +4,8 @@
 // the resource compiler of Windows 3.x lays them out.
 #include "tools/modbuilder/NeBuilder.h"
 
+#include "tools/modbuilder/ByteOut.h"
+
 #include <algorithm>
 #include <array>
 #include <map>
@@ -12,38 +14,6 @@
 namespace harvix::modbuilder {
 
 namespace {
-
-class Out {
-public:
-    std::vector<std::uint8_t> bytes;
-    void u8(unsigned v) { bytes.push_back(static_cast<std::uint8_t>(v)); }
-    void u16(unsigned v) {
-        u8(v & 0xFF);
-        u8((v >> 8) & 0xFF);
-    }
-    void u32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            u8((v >> (8 * i)) & 0xFF);
-    }
-    void text(std::string_view s) {
-        for (char c : s)
-            u8(static_cast<unsigned char>(c));
-    }
-    void append(const std::vector<std::uint8_t>& more) { bytes.insert(bytes.end(), more.begin(), more.end()); }
-    void padTo(std::size_t alignment, std::uint8_t fill = 0) {
-        while (bytes.size() % alignment != 0)
-            u8(fill);
-    }
-    void put8(std::size_t at, unsigned v) { bytes.at(at) = static_cast<std::uint8_t>(v); }
-    void put16(std::size_t at, unsigned v) {
-        put8(at, v & 0xFF);
-        put8(at + 1, (v >> 8) & 0xFF);
-    }
-    void put32(std::size_t at, std::uint32_t v) {
-        put16(at, v & 0xFFFF);
-        put16(at + 2, v >> 16);
-    }
-};
 
 // Windows-1252 characters of the bytes 0x80 to 0x9F (0: unassigned).
 constexpr std::array<char16_t, 32> kHigh = {
@@ -55,7 +25,7 @@ constexpr std::array<char16_t, 32> kHigh = {
 // NUL, the value and the children, each aligned to 4 bytes from the block's start.
 std::vector<std::uint8_t> versionBlock16(std::string_view key, const std::vector<std::uint8_t>& value,
                                          const std::vector<std::vector<std::uint8_t>>& children) {
-    Out o;
+    ByteOut o;
     o.u16(0);
     o.u16(static_cast<unsigned>(value.size()));
     o.text(key);
@@ -142,7 +112,7 @@ std::vector<std::uint8_t> NeBuilder::build() const {
 
     // The resource table; name strings follow the type list, their offsets are patched
     // in once the list's size is known.
-    Out table;
+    ByteOut table;
     table.u16(has(NeFault::ZeroShift) ? 0 : has(NeFault::HugeShift) ? 0xFFFF : m_shift);
     struct NamePatch {
         std::size_t at;
@@ -194,7 +164,7 @@ std::vector<std::uint8_t> NeBuilder::build() const {
         table.u8(0);
     }
 
-    Out file;
+    ByteOut file;
     file.bytes.resize(neAt + 0x40, 0);
     file.put16(0, 0x5A4D); // "MZ"
     file.put32(0x3C, static_cast<std::uint32_t>(neAt));
@@ -285,7 +255,7 @@ const char* neFaultName(NeFault fault) {
 }
 
 std::vector<std::uint8_t> makeVersionInfo16(VersionNumber file, VersionNumber product, std::string_view description) {
-    Out fixed;
+    ByteOut fixed;
     fixed.u32(0xFEEF04BDu);
     fixed.u32(0x00010000u);
     fixed.u32(static_cast<std::uint32_t>(file.major) << 16 | file.minor);
@@ -310,7 +280,7 @@ std::vector<std::uint8_t> makeVersionInfo16(VersionNumber file, VersionNumber pr
                                                  str("FileDescription", toWindows1252(description)),
                                                  str("FileVersion", fileText)});
     auto stringInfo = versionBlock16("StringFileInfo", {}, {table});
-    Out translation;
+    ByteOut translation;
     translation.u16(0x0409);
     translation.u16(0x04E4);
     auto varInfo = versionBlock16("VarFileInfo", {}, {versionBlock16("Translation", translation.bytes, {})});
@@ -319,7 +289,7 @@ std::vector<std::uint8_t> makeVersionInfo16(VersionNumber file, VersionNumber pr
 
 std::vector<std::uint8_t> makeFont(std::string_view face, int points) {
     // The 2.0 font header (118 bytes), then the face name; a font of one blank glyph.
-    Out o;
+    ByteOut o;
     o.u16(0x0200); // version
     o.u32(0);      // size, patched below
     std::string copyright = "Harvix samples";
@@ -366,7 +336,7 @@ std::vector<std::uint8_t> makeFont(std::string_view face, int points) {
 }
 
 std::vector<std::uint8_t> makeFontDirectory(const std::vector<std::string>& faces, int points) {
-    Out o;
+    ByteOut o;
     o.u16(static_cast<unsigned>(faces.size()));
     for (std::size_t i = 0; i < faces.size(); ++i) {
         o.u16(static_cast<unsigned>(i + 1));
@@ -380,7 +350,7 @@ std::vector<std::uint8_t> makeFontDirectory(const std::vector<std::string>& face
 }
 
 std::vector<std::uint8_t> makeOldBitmap(int width, int height) {
-    Out o;
+    ByteOut o;
     const unsigned rowBytes = static_cast<unsigned>((width + 15) / 16 * 2);
     o.u16(0); // type
     o.u16(static_cast<unsigned>(width));

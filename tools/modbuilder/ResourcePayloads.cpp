@@ -1,5 +1,7 @@
 #include "tools/modbuilder/ResourcePayloads.h"
 
+#include "tools/modbuilder/ByteOut.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -9,39 +11,6 @@
 namespace harvix::modbuilder {
 
 namespace {
-
-// Appends little-endian values.
-class Out {
-public:
-    std::vector<std::uint8_t> bytes;
-    void u8(unsigned v) { bytes.push_back(static_cast<std::uint8_t>(v)); }
-    void u16(unsigned v) {
-        u8(v & 0xFF);
-        u8((v >> 8) & 0xFF);
-    }
-    void u32(std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            u8((v >> (8 * i)) & 0xFF);
-    }
-    void i32(std::int32_t v) { u32(static_cast<std::uint32_t>(v)); }
-    void fourcc(const char* s) {
-        for (int i = 0; i < 4; ++i)
-            u8(static_cast<unsigned char>(s[i]));
-    }
-    void append(const std::vector<std::uint8_t>& more) { bytes.insert(bytes.end(), more.begin(), more.end()); }
-    void pad(std::size_t alignment) {
-        while (bytes.size() % alignment != 0)
-            u8(0);
-    }
-    void put16(std::size_t at, unsigned v) {
-        bytes[at] = static_cast<std::uint8_t>(v & 0xFF);
-        bytes[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-    }
-    void put32(std::size_t at, std::uint32_t v) {
-        for (std::size_t i = 0; i < 4; ++i)
-            bytes[at + i] = static_cast<std::uint8_t>((v >> (8 * i)) & 0xFF);
-    }
-};
 
 std::uint8_t clampByte(double v) {
     return static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
@@ -105,7 +74,7 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
     const auto h = static_cast<std::size_t>(height);
     const std::size_t imageSize = stride * h + (icon ? maskStride * h : 0);
 
-    Out o;
+    ByteOut o;
     o.u32(40);
     o.i32(width);
     o.i32(icon ? 2 * height : height);
@@ -176,23 +145,23 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
 }
 
 std::vector<std::uint8_t> chunk(const char* id, const std::vector<std::uint8_t>& data) {
-    Out o;
+    ByteOut o;
     o.fourcc(id);
     o.u32(static_cast<std::uint32_t>(data.size()));
     o.append(data);
-    o.pad(2);
+    o.padTo(2);
     return o.bytes;
 }
 
 std::vector<std::uint8_t> list(const char* outer, const char* type, const std::vector<std::vector<std::uint8_t>>& children) {
-    Out body;
+    ByteOut body;
     body.fourcc(type);
     for (const auto& c : children)
         body.append(c);
     return chunk(outer, body.bytes);
 }
 
-void utf16z(Out& o, std::string_view ascii) {
+void utf16z(ByteOut& o, std::string_view ascii) {
     for (char c : ascii)
         o.u16(static_cast<unsigned char>(c));
     o.u16(0);
@@ -203,15 +172,15 @@ void utf16z(Out& o, std::string_view ascii) {
 std::vector<std::uint8_t> versionBlock(std::string_view key, const std::vector<std::uint8_t>& value,
                                        unsigned valueLength, unsigned type,
                                        const std::vector<std::vector<std::uint8_t>>& children) {
-    Out o;
+    ByteOut o;
     o.u16(0);
     o.u16(valueLength);
     o.u16(type);
     utf16z(o, key);
-    o.pad(4);
+    o.padTo(4);
     o.append(value);
     for (const auto& c : children) {
-        o.pad(4);
+        o.padTo(4);
         o.append(c);
     }
     o.put16(0, static_cast<unsigned>(o.bytes.size()));
@@ -303,7 +272,7 @@ std::vector<std::uint8_t> makeIconImage(int width, int height, int bitCount, con
 
 std::vector<std::uint8_t> makeCursorImage(int width, int height, int bitCount, int hotX, int hotY,
                                           const Picture& picture) {
-    Out o;
+    ByteOut o;
     o.u16(static_cast<unsigned>(hotX));
     o.u16(static_cast<unsigned>(hotY));
     o.append(makeIconImage(width, height, bitCount, picture));
@@ -311,7 +280,7 @@ std::vector<std::uint8_t> makeCursorImage(int width, int height, int bitCount, i
 }
 
 std::vector<std::uint8_t> makeGroupIconDir(const std::vector<GroupEntry>& entries) {
-    Out o;
+    ByteOut o;
     o.u16(0);
     o.u16(1);
     o.u16(static_cast<unsigned>(entries.size()));
@@ -329,7 +298,7 @@ std::vector<std::uint8_t> makeGroupIconDir(const std::vector<GroupEntry>& entrie
 }
 
 std::vector<std::uint8_t> makeGroupCursorDir(const std::vector<GroupEntry>& entries) {
-    Out o;
+    ByteOut o;
     o.u16(0);
     o.u16(2);
     o.u16(static_cast<unsigned>(entries.size()));
@@ -347,7 +316,7 @@ std::vector<std::uint8_t> makeGroupCursorDir(const std::vector<GroupEntry>& entr
 std::vector<std::uint8_t> makeCursorFile(int width, int height, int bitCount, int hotX, int hotY,
                                          const Picture& picture) {
     const std::vector<std::uint8_t> image = makeIconImage(width, height, bitCount, picture);
-    Out o;
+    ByteOut o;
     o.u16(0);
     o.u16(2);
     o.u16(1);
@@ -364,7 +333,7 @@ std::vector<std::uint8_t> makeCursorFile(int width, int height, int bitCount, in
 }
 
 std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames, std::uint32_t jiffies) {
-    Out header;
+    ByteOut header;
     header.u32(36);
     header.u32(static_cast<std::uint32_t>(frames.size())); // frames
     header.u32(static_cast<std::uint32_t>(frames.size())); // steps
@@ -389,7 +358,7 @@ std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
     const std::size_t stride = strideOf(width, 24);
     const auto frameSize = static_cast<std::uint32_t>(stride * static_cast<std::size_t>(height));
 
-    Out avih;
+    ByteOut avih;
     avih.u32(static_cast<std::uint32_t>(1000000 / std::max(fps, 1)));
     avih.u32(frameSize * static_cast<std::uint32_t>(std::max(fps, 1)));
     avih.u32(0);
@@ -403,7 +372,7 @@ std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
     for (int i = 0; i < 4; ++i)
         avih.u32(0);
 
-    Out strh;
+    ByteOut strh;
     strh.fourcc("vids");
     strh.fourcc("DIB ");
     strh.u32(0);
@@ -425,7 +394,7 @@ std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
     // The stream format is the bitmap header of a 24-bit DIB.
     std::vector<std::uint8_t> strf = makeDib(1, 1, 24, pictures::gradient());
     strf.resize(40);
-    Out fix;
+    ByteOut fix;
     fix.bytes = strf;
     fix.put32(4, static_cast<std::uint32_t>(width));
     fix.put32(8, static_cast<std::uint32_t>(height));
@@ -435,7 +404,7 @@ std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
     std::vector<std::vector<std::uint8_t>> hdrl = {chunk("avih", avih.bytes), list("LIST", "strl", strl)};
 
     std::vector<std::vector<std::uint8_t>> movi;
-    Out index;
+    ByteOut index;
     std::uint32_t offset = 4; // from the "movi" identifier
     for (int f = 0; f < frames; ++f) {
         std::vector<std::uint8_t> pixels = makeDib(width, height, 24, picture(f));
@@ -474,7 +443,7 @@ std::vector<std::uint8_t> makeHtml(std::string_view title, std::string_view body
 }
 
 std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product, std::string_view description) {
-    Out fixed;
+    ByteOut fixed;
     fixed.u32(0xFEEF04BDu);
     fixed.u32(0x00010000u);
     fixed.u32(static_cast<std::uint32_t>(file.major) << 16 | file.minor);
@@ -490,7 +459,7 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     fixed.u32(0);
 
     auto str = [](std::string_view key, std::string_view value) {
-        Out v;
+        ByteOut v;
         utf16z(v, value);
         return versionBlock(key, v.bytes, static_cast<unsigned>(value.size() + 1), 1, {});
     };
@@ -501,7 +470,7 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
                                                       str("FileVersion", fileText)};
     auto table = versionBlock("040904B0", {}, 0, 1, strings);
     auto stringInfo = versionBlock("StringFileInfo", {}, 0, 1, {table});
-    Out translation;
+    ByteOut translation;
     translation.u16(0x0409);
     translation.u16(0x04B0);
     auto var = versionBlock("Translation", translation.bytes, 4, 0, {});
