@@ -361,12 +361,13 @@ std::vector<ResLanguage> NeModule::languages(const ResId& type, const ResId& nam
     if (!n)
         return {};
     // Its size is the one it loads at: as its group or its own header gives it (only the
-    // first bytes of a resource of a kind with a header are read for that), its whole
-    // units otherwise.
+    // first bytes of a resource of a kind with a header are read for that), otherwise its
+    // whole units as far as the file holds them.
     std::uint64_t size = n->stated;
     if (size == 0) {
         const std::uint64_t head = hasOwnSize(type) ? std::min(n->length, kOwnSizeHeader) : 0;
-        size = knownSize(type, *n, readRange(n->offset, head)).value_or(n->length);
+        const std::uint64_t held = n->offset < m_image.fileSize ? m_image.fileSize - n->offset : 0;
+        size = knownSize(type, *n, readRange(n->offset, head)).value_or(std::min(n->length, held));
     }
     return {ResLanguage{0, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu))}};
 }

@@ -4,6 +4,7 @@
 // breaks.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "extract/module/PeModule.h"
+#include "tests/support/ModuleWalk.h"
 
 #include <gtest/gtest.h>
 
@@ -28,21 +29,6 @@ ModuleBuilder sample(Machine machine) {
     b.add(num(23), num(7), 0x407, std::vector<std::uint8_t>(10, 4));
     b.add(num(23), num(7), 0x409, std::vector<std::uint8_t>(11, 5));
     return b;
-}
-
-// Walks everything the module shows and loads every resource; a resource loads whole,
-// exactly the size the directory says, or not at all.
-void walk(const IResourceModule& m, std::size_t imageSize) {
-    for (const ResId& type : m.types())
-        for (const ResId& name : m.names(type)) {
-            const auto langs = m.languages(type, name);
-            const auto bytes = m.load(type, name);
-            EXPECT_LE(bytes.size(), imageSize);
-            if (!bytes.empty()) {
-                ASSERT_FALSE(langs.empty());
-                EXPECT_EQ(bytes.size(), langs.front().size);
-            }
-        }
 }
 
 enum class Expect { NotLoadable, NoResources, Damaged };
@@ -102,7 +88,7 @@ TEST_P(BrokenForms, NeverCrashAndFailAsExpected) {
         break;
     case Expect::Damaged:
         ASSERT_TRUE(m.ok()) << m.error().message;
-        walk(**m, image.size());
+        harvix::testing::ExpectEveryResourceWholeOrAbsent(**m, image.size());
         break;
     }
 }
@@ -232,7 +218,7 @@ TEST(Truncation, EveryLengthOpensCleanlyOrIsRefused) {
             const std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
             auto m = OpenModuleFromBytes(cut);
             if (m.ok())
-                walk(**m, cut.size());
+                harvix::testing::ExpectEveryResourceWholeOrAbsent(**m, cut.size());
             else
                 EXPECT_EQ(m.error().kind, ErrorKind::NotLoadable);
         }
@@ -254,7 +240,7 @@ TEST(Regressions, PastFuzzCrashes) {
         std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         auto m = OpenModuleFromBytes(bytes);
         if (m.ok())
-            walk(**m, bytes.size());
+            harvix::testing::ExpectEveryResourceWholeOrAbsent(**m, bytes.size());
     }
 }
 

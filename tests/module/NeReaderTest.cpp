@@ -4,6 +4,7 @@
 #include "extract/module/FileVersion.h"
 #include "extract/module/NeModule.h"
 #include "tools/modbuilder/NeBuilder.h"
+#include "tests/support/ModuleWalk.h"
 
 #include <gtest/gtest.h>
 
@@ -154,6 +155,7 @@ TEST(NeReader, RawDataEndsWithTheFile) {
     auto unpadded = OpenModuleFromBuffer(NeBuilder(b).truncateTo(full.size() - 15).build());
     ASSERT_TRUE(unpadded.ok());
     EXPECT_EQ((*unpadded)->load(num(23), num(1)), bytesOf("<html>page</html>"));
+    EXPECT_EQ((*unpadded)->languages(num(23), num(1)).front().size, 17u);
     // Cut inside the data's first unit: nothing.
     auto cut = OpenModuleFromBuffer(NeBuilder(b).truncateTo(full.size() - 17).build());
     ASSERT_TRUE(cut.ok());
@@ -242,19 +244,6 @@ NeBuilder sample() {
     return b;
 }
 
-void walk(const IResourceModule& m, std::size_t imageSize) {
-    for (const ResId& type : m.types())
-        for (const ResId& name : m.names(type)) {
-            const auto langs = m.languages(type, name);
-            const auto bytes = m.load(type, name);
-            EXPECT_LE(bytes.size(), imageSize);
-            if (!bytes.empty()) {
-                ASSERT_FALSE(langs.empty());
-                EXPECT_LE(bytes.size(), langs.front().size);
-            }
-        }
-}
-
 enum class Expect { NotLoadable, NoResources, Damaged };
 
 TEST(NeBrokenForms, NeverCrashAndLoseOnlyWhatIsDamaged) {
@@ -291,7 +280,7 @@ TEST(NeBrokenForms, NeverCrashAndLoseOnlyWhatIsDamaged) {
         if (c.expect == Expect::NoResources) {
             EXPECT_TRUE((*m)->types().empty());
         }
-        walk(**m, image.size());
+        harvix::testing::ExpectEveryResourceWholeOrAbsent(**m, image.size());
         if (c.pageIntact) {
             EXPECT_EQ((*m)->load(num(23), num(7)), page);
         }
@@ -336,7 +325,7 @@ TEST(NeBrokenForms, EveryLengthOpensCleanlyOrIsRefused) {
         const std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
         auto m = OpenModuleFromBytes(cut);
         if (m.ok()) {
-            walk(**m, cut.size());
+            harvix::testing::ExpectEveryResourceWholeOrAbsent(**m, cut.size());
             (void)cFileVersion(**m).HasVersion();
         } else {
             EXPECT_EQ(m.error().kind, ErrorKind::NotLoadable);
