@@ -2,6 +2,7 @@
 // wizard and the command-line tool have something to work on out of the box. Every
 // picture is generated here; nothing is copied from any other program.
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <filesystem>
@@ -87,6 +88,22 @@ ModuleBuilder viewerExe() {
     return b;
 }
 
+// A 16-bit custom control of Windows 3.x, as the default mask's "*.vbx" finds them: its
+// icon in 256 and 16 colours, the three toolbox bitmaps (up and down in 256 colours,
+// monochrome), a cursor and a 16-bit version resource, laid out in units of 16 bytes.
+NeBuilder gaugeVbx() {
+    NeBuilder b(NeForm::Library);
+    b.setShift(4);
+    addIconGroup(b.adder(), num(1), 1, {{32, 32, 8}, {16, 16, 8}, {32, 32, 4}, {16, 16, 4}},
+                 pictures::disc({200, 40, 40, 255}));
+    b.add(num(2), num(8000), makeDib(24, 22, 8, pictures::rings()));
+    b.add(num(2), num(8001), makeDib(24, 22, 8, pictures::checker(3)));
+    b.add(num(2), num(8003), makeDib(24, 22, 1, pictures::rings()));
+    addCursorGroup(b.adder(), text("NEEDLE"), 1, {{32, 32, 1}}, pictures::arrow(), 2, 2);
+    b.add(num(16), num(1), makeVersionInfo16({1, 0, 0, 2}, {1, 0, 0, 0}, "Harvix sample gauge control"));
+    return b;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +130,10 @@ int main(int argc, char** argv) {
             std::cerr << "harvix-mksamples: " << s.error().message << "\n";
             status = 1;
         }
+    }
+    if (Status s = writeFile((dir / "gauge.vbx").string(), gaugeVbx().build()); !s) {
+        std::cerr << "harvix-mksamples: " << s.error().message << "\n";
+        status = 1;
     }
     // Not a module at all, to show that such files are passed over.
     const std::string notModule = "This is a text file with a module's name.\r\n";
