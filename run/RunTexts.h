@@ -16,6 +16,6 @@ inline constexpr const char* kFolderNotFound =
 inline constexpr const char* kNoResourceType = "Please choose at least one resource type.";
 
 inline constexpr const char* kSearchError =
-    "An error has occured during the search.\r\nHarvix will now close.";
+    "An error has occurred during the search.\r\nHarvix will now close.";
 
 } // namespace harvix::run

@@ -46,11 +46,15 @@ std::optional<std::string> QtWizardDialogs::InputBox(QWidget* parent, const std:
     return text.toStdString();
 }
 
-std::string QtWizardDialogs::BrowseForFolder(QWidget* parent, const std::string& title) {
-    // The chooser always starts at the top of the user's own files, whatever the text
-    // box holds.
-    const QString folder = QFileDialog::getExistingDirectory(parent, qt(title), QDir::homePath(),
-                                                             QFileDialog::ShowDirsOnly);
+std::optional<std::string> QtWizardDialogs::BrowseForFolder(QWidget* parent,
+                                                            const std::string& title,
+                                                            const std::string& startFolder) {
+    const QString start = startFolder.empty() ? QDir::homePath() : qt(startFolder);
+    const QString folder =
+        QFileDialog::getExistingDirectory(parent, qt(title), start, QFileDialog::ShowDirsOnly);
+    // The chooser gives no folder only when it was cancelled.
+    if (folder.isEmpty())
+        return std::nullopt;
     return folder.toStdString();
 }
 

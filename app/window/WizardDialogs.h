@@ -19,9 +19,10 @@ public:
     // An input box titled with the application title; nothing when it is cancelled.
     [[nodiscard]] virtual std::optional<std::string>
     InputBox(QWidget* parent, const std::string& prompt, const std::string& answer) = 0;
-    // Lets the user choose one existing folder; "" when the chooser is cancelled.
-    [[nodiscard]] virtual std::string BrowseForFolder(QWidget* parent,
-                                                      const std::string& title) = 0;
+    // Lets the user choose one existing folder, starting at `startFolder` (the user's
+    // home folder when it is ""); nothing when the chooser is cancelled.
+    [[nodiscard]] virtual std::optional<std::string>
+    BrowseForFolder(QWidget* parent, const std::string& title, const std::string& startFolder) = 0;
     // Shows a folder in the desktop's file browser. `failed` runs later, on this thread,
     // when no browser could be started for it or the one started gave up.
     virtual void OpenFolder(QWidget* parent, const std::string& path,
@@ -33,7 +34,8 @@ class QtWizardDialogs final : public IWizardDialogs {
 public:
     std::optional<std::string> InputBox(QWidget* parent, const std::string& prompt,
                                         const std::string& answer) override;
-    std::string BrowseForFolder(QWidget* parent, const std::string& title) override;
+    std::optional<std::string> BrowseForFolder(QWidget* parent, const std::string& title,
+                                               const std::string& startFolder) override;
     void OpenFolder(QWidget* parent, const std::string& path,
                     std::function<void()> failed) override;
 };

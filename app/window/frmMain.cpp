@@ -378,17 +378,23 @@ void frmMain::CreatePage2(QWidget* page) {
                               QStringLiteral("Choose the resource types you want to extract."));
     m_controls.lvResTypes =
         Place<ListView>(page, QStringLiteral("lvResTypes"), TwipsRect(120, 1800, 7215, 2235), 26);
-    m_controls.lvResTypes->SetColumnHeaders({QStringLiteral("Type"), QStringLiteral("Color Deep"),
+    m_controls.lvResTypes->SetColumnHeaders({QStringLiteral("Type"), QStringLiteral("Colour depth"),
                                              QStringLiteral("Width"), QStringLiteral("Height")},
                                             TwipsToPixels(1440));
     m_controls.lvResTypes->SetCheckboxes(true);
     m_controls.lvResTypes->SetSmallIcons(m_controls.ilResTypes);
+    // Nothing on the list itself shows that its limits can be changed: the free space
+    // below it says how.
+    m_controls.lblLimitsHint =
+        Label(page, QStringLiteral("lblLimitsHint"), TwipsRect(120, 4140, 7215, 255), 54,
+              QStringLiteral("To change the limits of the Bitmap or Icon row, double-click "
+                             "the row."));
 }
 
 void frmMain::CreatePage3(QWidget* page) {
     m_controls.Label9 =
         Label(page, QStringLiteral("Label9"), TwipsRect(675, 1080, 4635, 495), 28,
-              QStringLiteral("Please specify the folder where the extacted resources "
+              QStringLiteral("Please specify the folder where the extracted resources "
                              "will be saved."));
     m_controls.txtDestPath =
         Place<QLineEdit>(page, QStringLiteral("txtDestPath"), TwipsRect(780, 1800, 3555, 315), 30);

@@ -77,6 +77,7 @@ struct frmMainControls {
     QLabel* Label7 = nullptr;
     ListView* lvResTypes = nullptr;
     ImageList* ilResTypes = nullptr;
+    QLabel* lblLimitsHint = nullptr; // below the list: how a row's limits are changed
 
     // Page 3, destination.
     QLabel* Label9 = nullptr;

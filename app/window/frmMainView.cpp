@@ -264,8 +264,9 @@ std::optional<std::string> frmMainView::inputBox(const std::string& prompt,
     return m_dialogs.InputBox(&m_form, prompt, answer);
 }
 
-std::string frmMainView::browseForFolder(const std::string& title) {
-    return m_dialogs.BrowseForFolder(&m_form, title);
+std::optional<std::string> frmMainView::browseForFolder(const std::string& title,
+                                                        const std::string& startFolder) {
+    return m_dialogs.BrowseForFolder(&m_form, title, startFolder);
 }
 
 void frmMainView::openFolder(const std::string& path, std::function<void()> failed) {

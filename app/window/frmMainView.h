@@ -59,7 +59,8 @@ public:
 
     std::optional<std::string> inputBox(const std::string& prompt,
                                         const std::string& answer) override;
-    std::string browseForFolder(const std::string& title) override;
+    std::optional<std::string> browseForFolder(const std::string& title,
+                                               const std::string& startFolder) override;
     void openFolder(const std::string& path, std::function<void()> failed) override;
     void closeWindow() override;
 

@@ -22,7 +22,7 @@ std::string kindKey(ResourceKind kind) {
     return std::string(KindKey(kind));
 }
 
-const char* const kLimitColumnNames[] = {"", "Color Deep", "Width", "Height"};
+const char* const kLimitColumnNames[] = {"", "Colour depth", "Width", "Height"};
 
 constexpr std::array<LimitCell, 6> kLimitCells{{
     {ResourceKind::Bitmap, 1},
@@ -393,7 +393,23 @@ void WizardLogic::optSearchSystem_Click() {
 }
 
 void WizardLogic::cmdBrowse_Click() {
-    m_view.setText(WizardControl::txtFolder, m_view.browseForFolder(kBrowseSearchFolderTitle));
+    browseInto(WizardControl::txtFolder, kBrowseSearchFolderTitle);
+}
+
+void WizardLogic::browseInto(WizardControl box, const char* title) {
+    // The chooser opens where the box points: the folder typed, or the nearest folder
+    // above it that exists, so that a folder near the one typed is a click away. A
+    // cancelled chooser leaves the box as it was.
+    std::string start;
+    const std::string typed = m_view.text(box);
+    if (!typed.empty()) {
+        std::filesystem::path folder = std::filesystem::path(AbsolutePath(typed)).lexically_normal();
+        while (!m_services.FileSystem().IsDirectory(folder.string()) && folder.has_relative_path())
+            folder = folder.parent_path();
+        start = folder.string();
+    }
+    if (const std::optional<std::string> picked = m_view.browseForFolder(title, start))
+        m_view.setText(box, *picked);
 }
 
 void WizardLogic::sldAccel_Scroll() {
@@ -452,7 +468,7 @@ void WizardLogic::lvResTypes_DblClick() {
 // Page 3
 
 void WizardLogic::cmdBrowseDest_Click() {
-    m_view.setText(WizardControl::txtDestPath, m_view.browseForFolder(kBrowseDestFolderTitle));
+    browseInto(WizardControl::txtDestPath, kBrowseDestFolderTitle);
 }
 
 // ---------------------------------------------------------------------------------

@@ -103,6 +103,8 @@ private:
 
     void setPageButtons(int page);
     bool leaveResourceTypes();
+    // A folder chooser with `title` for the text box `box`.
+    void browseInto(WizardControl box, const char* title);
     void statsChanged(int row, const std::string& count);
     void removeAnimTempFile();
 

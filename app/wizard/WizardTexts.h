@@ -37,8 +37,8 @@ inline constexpr const char* kCloseCaption = "Close";
 using run::kFolderNotFound;
 using run::kNoResourceType;
 
-// The limit editor of the resource-type list.
-inline constexpr const char* kLimitPrompt = "Limit file with this option";
+// The limit editor of the resource-type list: its prompt names the three fields.
+inline constexpr const char* kLimitPrompt = "Colour depth; width; height, each as MIN-MAX";
 inline constexpr const char* kLimitFormatHint =
     "Please enter three limits as min-max;min-max;min-max, for example 8-32;0-3000;16-48.";
 
@@ -48,9 +48,9 @@ inline constexpr const char* kFolderNotOpened =
 
 // Titles of the two folder choosers.
 inline constexpr const char* kBrowseSearchFolderTitle =
-    "Bitte wählen Sie den Ordner, in dem nach Ressourcen gesucht werden soll.";
+    "Please choose the folder in which to search for resources.";
 inline constexpr const char* kBrowseDestFolderTitle =
-    "Bitte wählen Sie den Ordner, in dem die Ressourcen abgelegt werden sollen.";
+    "Please choose the folder in which the resources are to be saved.";
 
 // lblPriority for slider positions 1 to 5.
 inline constexpr std::array<const char*, 5> kPriorityTexts{

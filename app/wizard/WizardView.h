@@ -107,8 +107,10 @@ public:
     // Dialogs. The input box gives nothing when it is cancelled.
     [[nodiscard]] virtual std::optional<std::string> inputBox(const std::string& prompt,
                                                               const std::string& answer) = 0;
-    // A folder chooser with this title; "" when it is cancelled.
-    [[nodiscard]] virtual std::string browseForFolder(const std::string& title) = 0;
+    // A folder chooser with this title, opened at `startFolder` (an existing folder, or
+    // "" for the chooser's own starting place); nothing when it is cancelled.
+    [[nodiscard]] virtual std::optional<std::string> browseForFolder(const std::string& title,
+                                                                     const std::string& startFolder) = 0;
     // Opens a folder in the desktop's file browser. `failed` runs later, on the window's
     // thread, when no browser could be started for it or the one started gave up.
     virtual void openFolder(const std::string& path, std::function<void()> failed) = 0;

@@ -26,7 +26,7 @@ inline std::string ScratchWithOwnStore(const std::string& name) {
 }
 
 // The wizard's dialogs, answered from the test: the input box gives `inputAnswer` (none:
-// cancelled), the folder chooser `browseAnswer` (empty: cancelled), and nothing is opened.
+// cancelled), the folder chooser `browseAnswer` (none: cancelled), and nothing is opened.
 // Every default, title and folder they were given is kept.
 class ScriptedDialogs final : public IWizardDialogs {
 public:
@@ -35,8 +35,10 @@ public:
         defaults.push_back(answer);
         return inputAnswer;
     }
-    std::string BrowseForFolder(QWidget*, const std::string& title) override {
+    std::optional<std::string> BrowseForFolder(QWidget*, const std::string& title,
+                                               const std::string& startFolder) override {
         titles.push_back(title);
+        starts.push_back(startFolder);
         return browseAnswer;
     }
     void OpenFolder(QWidget*, const std::string& path, std::function<void()>) override {
@@ -44,8 +46,8 @@ public:
     }
 
     std::optional<std::string> inputAnswer;
-    std::string browseAnswer;
-    std::vector<std::string> defaults, titles, opened;
+    std::optional<std::string> browseAnswer;
+    std::vector<std::string> defaults, titles, starts, opened;
 };
 
 // Runs the window's event loop until `done` holds, for at most `limitMs`; true when it

@@ -188,11 +188,13 @@ TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
     const frmMainControls& c = window->Form().Controls();
     c.cmdNext->click();
     c.optSearchFolder->click();
-    // The chooser cancelled: the folder box is empty, and an empty folder is refused.
+    // The chooser opens near the folder typed; cancelled, it leaves the box as it was,
+    // and a folder that does not exist is refused.
+    c.txtFolder->setText(QString::fromStdString(modules + "/missing"));
     c.cmdBrowse->click();
-    EXPECT_EQ(dialogs.titles.back(),
-              "Bitte wählen Sie den Ordner, in dem nach Ressourcen gesucht werden soll.");
-    EXPECT_EQ(c.txtFolder->text(), "");
+    EXPECT_EQ(dialogs.titles.back(), "Please choose the folder in which to search for resources.");
+    EXPECT_EQ(dialogs.starts.back(), modules);
+    EXPECT_EQ(c.txtFolder->text().toStdString(), modules + "/missing");
     c.cmdNext->click();
     EXPECT_EQ(window->Logic().CurrentPage(), 1);
     ASSERT_EQ(prompt.errors.size(), 1u);

@@ -93,9 +93,11 @@ constexpr ControlRow kControls[] = {
     {"Label7", "fraScreen(2)", 120, 1440, 4635, 315,
      "Choose the resource types you want to extract.", true, true, 21},
     {"lvResTypes", "fraScreen(2)", 120, 1800, 7215, 2235, nullptr, true, true, 26},
+    {"lblLimitsHint", "fraScreen(2)", 120, 4140, 7215, 255,
+     "To change the limits of the Bitmap or Icon row, double-click the row.", true, true, 54},
     // page 3
     {"Label9", "fraScreen(3)", 675, 1080, 4635, 495,
-     "Please specify the folder where the extacted resources will be saved.", true, true, 28},
+     "Please specify the folder where the extracted resources will be saved.", true, true, 28},
     {"txtDestPath", "fraScreen(3)", 780, 1800, 3555, 315, "", true, true, 30},
     {"cmdBrowseDest", "fraScreen(3)", 4380, 1800, 315, 315, "...", true, true, 29},
     // page 4
@@ -303,7 +305,7 @@ TEST_F(frmMainTest, ListsAndImagesCarryTheirColumnsKeysAndTags) {
             texts << list->headerItem()->text(i);
         return texts;
     };
-    EXPECT_EQ(headers(c.lvResTypes), (QStringList{"Type", "Color Deep", "Width", "Height"}));
+    EXPECT_EQ(headers(c.lvResTypes), (QStringList{"Type", "Colour depth", "Width", "Height"}));
     EXPECT_EQ(headers(c.lvResStats), (QStringList{"Resource type", "Found"}));
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(c.lvResTypes->columnWidth(i), 96);

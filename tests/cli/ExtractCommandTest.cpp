@@ -511,7 +511,7 @@ TEST_F(ExtractCommandTest, WriteErrorStopsTheRunWithStatusOne) {
     const CliResult r = extract({"--dest", dest.string(), "--yes", "--kinds", "bitmap,html",
                                  (root / "src").string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, HasSubstr("An error has occured during the search. Harvix will now close."));
+    EXPECT_THAT(r.err, HasSubstr("An error has occurred during the search. Harvix will now close."));
     EXPECT_EQ(r.out, "Bitmap: 0\nWeb page: 0\n");
 }
 

@@ -48,7 +48,7 @@ protected:
     void SetUp() override {
         images.Add("BITMAP", "Bitmap", Solid(Qt::red));
         images.Add("ICON", "Icon", Solid(Qt::blue));
-        list.SetColumnHeaders({"Type", "Color Deep", "Width", "Height"}, 96);
+        list.SetColumnHeaders({"Type", "Colour depth", "Width", "Height"}, 96);
         list.SetSmallIcons(&images);
         list.SetCheckboxes(true);
     }

@@ -269,7 +269,7 @@ TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
     engine.failAt = 3;
     run.StartSearch(folder(false));
 
-    EXPECT_THAT(prompt.errors, ElementsAre("An error has occured during the search.\r\n"
+    EXPECT_THAT(prompt.errors, ElementsAre("An error has occurred during the search.\r\n"
                                            "Harvix will now close."));
     EXPECT_EQ(engine.files.size(), 3u);
     EXPECT_EQ(search.eventsRaised, 3);

@@ -153,10 +153,12 @@ public:
         inputAnswers.pop_front();
         return next;
     }
-    std::string browseForFolder(const std::string& title) override {
+    std::optional<std::string> browseForFolder(const std::string& title,
+                                               const std::string& startFolder) override {
         browseTitles.push_back(title);
+        browseStarts.push_back(startFolder);
         if (browseAnswers.empty())
-            return {};
+            return std::nullopt;
         auto next = browseAnswers.front();
         browseAnswers.pop_front();
         return next;
@@ -215,8 +217,8 @@ public:
     bool animationPlaying = false;
     std::deque<std::optional<std::string>> inputAnswers;
     std::vector<std::string> inputPrompts, inputDefaults;
-    std::deque<std::string> browseAnswers;
-    std::vector<std::string> browseTitles, openedFolders;
+    std::deque<std::optional<std::string>> browseAnswers; // nothing: cancelled
+    std::vector<std::string> browseTitles, browseStarts, openedFolders;
     std::function<void()> openFailed; // what the window does when no browser starts
     int closed = 0;
 };

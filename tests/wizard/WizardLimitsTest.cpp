@@ -32,7 +32,7 @@ TEST_P(LimitEditor, ChangesTheRowOnlyForThreeReadableLimits) {
     wizard->lvResTypes_DblClick();
     EXPECT_EQ(view.inputPrompts.size(), c.editorShown ? 1u : 0u);
     if (c.editorShown && c.selected == 1) {
-        EXPECT_EQ(view.inputPrompts[0], "Limit file with this option");
+        EXPECT_EQ(view.inputPrompts[0], "Colour depth; width; height, each as MIN-MAX");
         EXPECT_EQ(view.inputDefaults[0], "8-32;0-3000;16-48");
     }
     EXPECT_EQ(rowText(view, "BITMAP"), c.bitmapAfter);

@@ -277,22 +277,31 @@ TEST_F(WizardTest, InvalidDestinationKeepsUserOnThirdPage) {
     EXPECT_EQ(wizard->Settings().DestPath, root + "/no/such/parent/out");
 }
 
-TEST_F(WizardTest, FolderChoosersFillTheirBoxesAndCancelEmptiesThem) {
+TEST_F(WizardTest, FolderChoosersOpenAtTheBoxAndCancelKeepsIt) {
     load();
     goTo(1);
-    view.browseAnswers = {root + "/modules", ""};
+    view.setText(C::txtFolder, "");
+    view.browseAnswers = {root + "/modules", std::nullopt};
     wizard->cmdBrowse_Click();
     EXPECT_EQ(view.text(C::txtFolder), root + "/modules");
-    wizard->cmdBrowse_Click();
-    EXPECT_EQ(view.text(C::txtFolder), "");
-    EXPECT_EQ(view.browseTitles[0],
-              "Bitte wählen Sie den Ordner, in dem nach Ressourcen gesucht werden soll.");
+    wizard->cmdBrowse_Click(); // cancelled
+    EXPECT_EQ(view.text(C::txtFolder), root + "/modules");
+    EXPECT_EQ(view.browseTitles[0], "Please choose the folder in which to search for resources.");
+    // An empty box leaves the start to the chooser; a folder typed is where it opens.
+    EXPECT_EQ(view.browseStarts, (std::vector<std::string>{"", root + "/modules"}));
+
     goTo(3);
-    view.browseAnswers = {root + "/picked"};
+    // A destination still to be made: the chooser opens at the nearest folder above it
+    // that exists.
+    view.setText(C::txtDestPath, root + "/new/deeper/out");
+    view.browseAnswers = {std::nullopt, root + "/picked"};
+    wizard->cmdBrowseDest_Click();
+    EXPECT_EQ(view.browseStarts.back(), root);
+    EXPECT_EQ(view.text(C::txtDestPath), root + "/new/deeper/out");
     wizard->cmdBrowseDest_Click();
     EXPECT_EQ(view.text(C::txtDestPath), root + "/picked");
     EXPECT_EQ(view.browseTitles[2],
-              "Bitte wählen Sie den Ordner, in dem die Ressourcen abgelegt werden sollen.");
+              "Please choose the folder in which the resources are to be saved.");
 }
 
 TEST_F(WizardTest, ClosingSavesWhatWasCommittedOnly) {

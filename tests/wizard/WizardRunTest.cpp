@@ -195,7 +195,7 @@ TEST_F(WizardRun, EngineErrorEndsTheProgram) {
     EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Failed);
     ASSERT_FALSE(prompt.errors.empty());
     EXPECT_EQ(prompt.errors.back(),
-              "An error has occured during the search.\r\nHarvix will now close.");
+              "An error has occurred during the search.\r\nHarvix will now close.");
     EXPECT_FALSE(view.isEnabled(C::cmdCancel));
     EXPECT_FALSE(view.animationPlaying);
     EXPECT_EQ(services.clock.slept, 1500u);
