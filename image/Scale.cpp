@@ -14,7 +14,7 @@ struct Tap {
     float weight;
 };
 
-std::vector<std::vector<Tap>> taps(std::uint32_t from, std::uint32_t to) {
+std::vector<std::vector<Tap>> areaTaps(std::uint32_t from, std::uint32_t to) {
     std::vector<std::vector<Tap>> out(to);
     const double scale = static_cast<double>(from) / to;
     for (std::uint32_t t = 0; t < to; ++t) {
@@ -27,6 +27,28 @@ std::vector<std::vector<Tap>> taps(std::uint32_t from, std::uint32_t to) {
         }
     }
     return out;
+}
+
+// Growing: each target pixel's centre, mapped into the source, lies between two source
+// pixels' centres and takes from both by nearness; beyond the outer centres the edge
+// pixel alone.
+std::vector<std::vector<Tap>> linearTaps(std::uint32_t from, std::uint32_t to) {
+    std::vector<std::vector<Tap>> out(to);
+    const double scale = static_cast<double>(from) / to;
+    const double last = static_cast<double>(from) - 1;
+    for (std::uint32_t t = 0; t < to; ++t) {
+        const double centre = std::clamp((t + 0.5) * scale - 0.5, 0.0, last);
+        const auto left = static_cast<std::uint32_t>(centre);
+        const double right = centre - left;
+        out[t].push_back(Tap{left, static_cast<float>(1.0 - right)});
+        if (right > 1e-9 && left + 1 < from)
+            out[t].push_back(Tap{left + 1, static_cast<float>(right)});
+    }
+    return out;
+}
+
+std::vector<std::vector<Tap>> taps(std::uint32_t from, std::uint32_t to) {
+    return to <= from ? areaTaps(from, to) : linearTaps(from, to);
 }
 
 std::uint8_t toByte(float v) {
@@ -48,7 +70,20 @@ std::pair<std::uint32_t, std::uint32_t> FitInto(std::uint32_t width, std::uint32
     return {std::max<std::uint32_t>(1, w), box};
 }
 
-RgbaImage ScaleDown(const RgbaImage& source, std::uint32_t width, std::uint32_t height) {
+std::pair<std::uint32_t, std::uint32_t> GrowInto(std::uint32_t width, std::uint32_t height,
+                                                 std::uint32_t box, std::uint32_t maxFactor) {
+    const std::uint32_t side = std::max(width, height);
+    if (side == 0 || maxFactor <= 1 || side >= box)
+        return FitInto(width, height, box);
+    // The grown picture's longer side: the box, or the most the factor allows.
+    const auto grown = static_cast<std::uint32_t>(std::min<std::uint64_t>(box, std::uint64_t{side} * maxFactor));
+    const auto times = [&](std::uint32_t length) {
+        return static_cast<std::uint32_t>(std::max(1L, std::lround(static_cast<double>(length) * grown / side)));
+    };
+    return {times(width), times(height)};
+}
+
+RgbaImage Resize(const RgbaImage& source, std::uint32_t width, std::uint32_t height) {
     if (width == source.width && height == source.height)
         return source;
     const auto xTaps = taps(source.width, width);

@@ -7,6 +7,18 @@
 
 namespace harvix::image {
 
+namespace {
+
+// Up to the large size (256), a file manager shows a thumbnail smaller than its cell as
+// it is. The x-large and xx-large sizes (512, 1024) fill a cell of that size on large
+// and high-density screens: there an icon smaller than the cell is shown at up to twice
+// its own size, so that a 256-pixel icon fills an x-large cell, and never more, so that
+// a 32-pixel icon does not turn into a blur.
+constexpr std::uint32_t kLargestSizeShownAsIs = 256;
+constexpr std::uint32_t kMostEnlargement = 2;
+
+} // namespace
+
 std::vector<std::size_t> ThumbnailOrder(const std::vector<ByteView>& images, std::uint32_t box) {
     struct Candidate {
         std::size_t index;
@@ -44,8 +56,9 @@ Result<RgbaImage> MakeThumbnail(const std::vector<ByteView>& images, std::uint32
                 first = picture.error();
             continue;
         }
-        const auto [w, h] = FitInto(picture->width, picture->height, box);
-        return ScaleDown(*picture, w, h);
+        const std::uint32_t enlargement = box > kLargestSizeShownAsIs ? kMostEnlargement : 1;
+        const auto [w, h] = GrowInto(picture->width, picture->height, box, enlargement);
+        return Resize(*picture, w, h);
     }
     if (first)
         return *first;

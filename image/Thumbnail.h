@@ -17,7 +17,9 @@ namespace harvix::image {
 [[nodiscard]] std::vector<std::size_t> ThumbnailOrder(const std::vector<ByteView>& images,
                                                       std::uint32_t box);
 
-// The first image in that order that decodes, scaled down to fit into box x box.
+// The first image in that order that decodes, scaled down to fit into box x box. For the
+// x-large and xx-large boxes (above 256 pixels) an image smaller than the box is enlarged
+// to fit it, by at most twice its size.
 [[nodiscard]] Result<RgbaImage> MakeThumbnail(const std::vector<ByteView>& images, std::uint32_t box);
 
 } // namespace harvix::image

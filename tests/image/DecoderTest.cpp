@@ -301,9 +301,63 @@ TEST(Thumbnail, ChoosesTheSmallestLargeEnoughThenTheDeepest) {
     EXPECT_EQ(small->width, 40u); // the 48, scaled down
 }
 
+// Up to the large size a thumbnail is never larger than its image; at the x-large and
+// xx-large sizes a smaller image fills the box, but grows to twice its size at most.
+TEST(Thumbnail, LargeSizesEnlargeSmallIconsAtMostTwice) {
+    auto icon = [](int size) {
+        DibSpec s;
+        s.width = s.height = size;
+        s.bitCount = 32;
+        return picbuilder::makeIconDib(s);
+    };
+    const struct {
+        std::vector<int> sides;
+        std::uint32_t box;
+        std::uint32_t side; // of the thumbnail
+    } cases[] = {
+        {{256}, 512, 512}, {{256}, 1024, 512}, {{32}, 1024, 64},   {{32, 48}, 512, 96},
+        {{32}, 256, 32},   {{48}, 128, 48},    {{300}, 512, 512},  {{16}, 257, 32},
+        {{600}, 512, 512}, {{256}, 384, 384},  {{16, 256}, 1024, 512},
+    };
+    for (const auto& c : cases) {
+        std::vector<Bytes> images;
+        for (int side : c.sides)
+            images.push_back(icon(side));
+        const std::vector<ByteView> views(images.begin(), images.end());
+        auto thumb = MakeThumbnail(views, c.box);
+        ASSERT_TRUE(thumb.ok()) << c.box;
+        EXPECT_EQ(thumb->width, c.side) << c.sides.back() << " into " << c.box;
+        EXPECT_EQ(thumb->height, c.side) << c.sides.back() << " into " << c.box;
+    }
+    EXPECT_EQ(GrowInto(100, 50, 512, 2), (std::pair<std::uint32_t, std::uint32_t>(200, 100)));
+    EXPECT_EQ(GrowInto(1, 300, 512, 2), (std::pair<std::uint32_t, std::uint32_t>(2, 512)));
+    EXPECT_EQ(GrowInto(100, 50, 150, 2), (std::pair<std::uint32_t, std::uint32_t>(150, 75)));
+    EXPECT_EQ(GrowInto(100, 50, 512, 1), (std::pair<std::uint32_t, std::uint32_t>(100, 50)));
+}
+
+// Growing interpolates between neighbours, with alpha as weight, and keeps the edges.
+TEST(Thumbnail, EnlargingInterpolatesWithAlphaAsWeight) {
+    RgbaImage two{2, 1, {0, 0, 0, 255, 200, 200, 200, 255}};
+    EXPECT_EQ(Resize(two, 4, 1).rgba, (std::vector<std::uint8_t>{0, 0, 0, 255, 50, 50, 50, 255, 150, 150, 150,
+                                                                 255, 200, 200, 200, 255}));
+    RgbaImage edge{2, 1, {255, 0, 0, 255, 0, 0, 255, 0}}; // red, transparent blue
+    const RgbaImage grown = Resize(edge, 4, 2);
+    for (std::uint32_t y = 0; y < 2; ++y) {
+        for (std::uint32_t x = 0; x < 4; ++x) {
+            const std::uint8_t* p = grown.pixel(x, y);
+            if (p[3] != 0) {
+                EXPECT_EQ(p[2], 0) << x << "," << y; // no blue bleeds in
+            }
+        }
+    }
+    EXPECT_EQ(grown.pixel(0, 0)[3], 255);
+    EXPECT_EQ(grown.pixel(1, 1)[3], 191);
+    EXPECT_EQ(grown.pixel(3, 1)[3], 0);
+}
+
 TEST(Thumbnail, ScalingAveragesAreasWithAlphaAsWeight) {
     RgbaImage two{2, 1, {255, 0, 0, 255, 0, 0, 255, 0}}; // red, transparent blue
-    RgbaImage one = ScaleDown(two, 1, 1);
+    RgbaImage one = Resize(two, 1, 1);
     EXPECT_EQ(one.rgba, (std::vector<std::uint8_t>{255, 0, 0, 128})); // no blue bleeds in
     EXPECT_EQ(FitInto(300, 100, 128), (std::pair<std::uint32_t, std::uint32_t>(128, 43)));
     EXPECT_EQ(FitInto(100, 300, 128), (std::pair<std::uint32_t, std::uint32_t>(43, 128)));
@@ -311,7 +365,7 @@ TEST(Thumbnail, ScalingAveragesAreasWithAlphaAsWeight) {
     EXPECT_EQ(FitInto(48, 48, 128), (std::pair<std::uint32_t, std::uint32_t>(48, 48)));
     // Three pixels into two: each target pixel covers one and a half source pixels.
     RgbaImage three{3, 1, {0, 0, 0, 255, 90, 90, 90, 255, 180, 180, 180, 255}};
-    EXPECT_EQ(ScaleDown(three, 2, 1).rgba, (std::vector<std::uint8_t>{30, 30, 30, 255, 150, 150, 150, 255}));
+    EXPECT_EQ(Resize(three, 2, 1).rgba, (std::vector<std::uint8_t>{30, 30, 30, 255, 150, 150, 150, 255}));
 }
 
 } // namespace

@@ -126,6 +126,39 @@ TEST_F(ImageCliTest, ThumbnailFillsTheHostsEmptyFileOrReplacesWhole) {
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 2); // app.dll, host.png
 }
 
+// File managers hand the file over under a name of their own (GNOME's sandbox copies it):
+// the kind is read from the content. And the x-large and xx-large sizes grow a small
+// icon to twice its size, never more.
+TEST_F(ImageCliTest, ThumbnailReadsTheKindFromTheContentAndServesLargeSizes) {
+    const fs::path dll = module("app.dll", true);
+    std::ifstream in(dll, std::ios::binary);
+    const std::vector<std::uint8_t> moduleBytes{std::istreambuf_iterator<char>(in), {}};
+    const picbuilder::Bytes ico = picbuilder::makeIconFile({{picbuilder::makePng(64, 64), 64, 64, 32}});
+    const picbuilder::Bytes cur = picbuilder::makeIconFile({{picbuilder::makePng(32, 32), 32, 32, 32, 3, 4}}, 2);
+    const struct {
+        const char* name;
+        const std::vector<std::uint8_t>& bytes;
+        const char* size;
+        std::uint32_t side;
+    } cases[] = {
+        {"module.ico", moduleBytes, "128", 48},    {"gnome-desktop-file", moduleBytes, "512", 96},
+        {"module.cur", moduleBytes, "1024", 96},   {"icon.exe", ico, "48", 48},
+        {"icon.dll", ico, "1024", 128},            {"cursor", cur, "512", 64},
+        {"icon-no-name", ico, "256", 64},
+    };
+    for (const auto& c : cases) {
+        const fs::path input = write(c.name, c.bytes);
+        const fs::path out = root / (std::string(c.name) + "-" + c.size + ".png");
+        CliRun r = cli("thumbnail --size " + std::string(c.size) + " '" + input.string() + "' '" + out.string() + "'");
+        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        std::ifstream png(out, std::ios::binary);
+        auto picture = image::DecodePng(std::vector<std::uint8_t>{std::istreambuf_iterator<char>(png), {}}, 4096);
+        ASSERT_TRUE(picture.ok()) << c.name;
+        EXPECT_EQ(picture->width, c.side) << c.name << " at " << c.size;
+        EXPECT_EQ(picture->height, c.side) << c.name << " at " << c.size;
+    }
+}
+
 TEST_F(ImageCliTest, ThumbnailWithoutIconsWritesNothing) {
     const fs::path dll = module("plain.dll", false);
     const fs::path text = write("notes.exe", {'h', 'i'});
