@@ -76,7 +76,28 @@ metainfo="$usr/share/metainfo/$app_id.metainfo.xml"
 desktop-file-validate "$desktop" || fail "desktop-file-validate found faults"
 [ -z "$(desktop-file-validate "$desktop")" ] || fail "desktop-file-validate has remarks"
 grep -qx "Icon=$app_id" "$desktop" || fail "the desktop entry's Icon is not $app_id"
-grep -qx "Exec=harvix" "$desktop" || fail "the desktop entry's Exec is not plain harvix"
+grep -qx "Exec=harvix %f" "$desktop" || fail "the desktop entry's Exec is not harvix with one path (%f)"
+# Every name under which MIME databases know Windows modules: file managers offer
+# "Open with Harvix" for them and for folders, and show their icons (and those of icon
+# and cursor files) through the thumbnailer entry.
+module_types="application/x-ms-dos-executable application/x-msdownload application/x-dosexec
+  application/vnd.microsoft.portable-executable application/x-ms-ne-executable"
+icon_types="image/vnd.microsoft.icon image/x-icon image/x-ico image/x-win-bitmap"
+has_type() { # FILE TYPE: the type is one of the entry's MimeType values
+  grep '^MimeType=' "$1" | tr '=;' '\n\n' | grep -x "$2" >/dev/null
+}
+thumbnailer="$usr/share/thumbnailers/harvix.thumbnailer"
+grep -qx 'Exec=harvix-cli thumbnail --size %s %i %o' "$thumbnailer" ||
+  fail "the thumbnailer entry does not run harvix-cli thumbnail --size %s %i %o"
+for type in $module_types $icon_types; do
+  has_type "$thumbnailer" "$type" || fail "the thumbnailer entry lacks the MIME type $type"
+done
+for type in inode/directory $module_types; do
+  has_type "$desktop" "$type" || fail "the desktop entry lacks the MIME type $type"
+  [ "$type" = inode/directory ] || grep -q "<mediatype>$type</mediatype>" "$metainfo" ||
+    fail "the metainfo does not provide the media type $type"
+done
+grep -q '<binary>harvix-cli</binary>' "$metainfo" || fail "the metainfo does not provide harvix-cli"
 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate found faults"
 grep -q "<id>$app_id</id>" "$metainfo" || fail "the metainfo's id is not $app_id"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||

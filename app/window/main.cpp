@@ -1,22 +1,29 @@
-// harvix: the wizard window. It takes no arguments but --help and --version.
+// harvix: the wizard window. It takes --help, --version, or one folder or file to start
+// with (how a file manager's "Open with Harvix" runs it).
 #include "generated/Version.h"
+#include "app/wizard/StartChoice.h"
 #include "app/window/WizardWindow.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: harvix [--help | --version]\n"
+    "Usage: harvix [FOLDER | FILE]\n"
+    "       harvix --help | --version\n"
     "Starts the Harvix wizard, which finds Windows modules and saves the pictures,\n"
     "icons, cursors, clips and web pages they hold as files, without running them.\n"
-    "It takes no other arguments. Without a display, harvix-cli does the same from\n"
-    "the command line (see harvix-cli --help).\n";
+    "Given a FOLDER, the wizard starts with that folder chosen for the search; given a\n"
+    "FILE, with the file's folder and the file's name as the mask, so that the run\n"
+    "reads that one module. Without a display, harvix-cli does the same from the\n"
+    "command line (see harvix-cli --help).\n";
 
 constexpr const char* kUseTheTool = "harvix-cli extracts without one (see harvix-cli --help)";
 
@@ -42,21 +49,57 @@ void messageWhileStarting(QtMsgType type, const QMessageLogContext& context, con
     g_heldMessages.push_back(qFormatLogMessage(type, context, text).toStdString());
 }
 
+// The folder or file to start with: the one argument that is not an option ("--" ends
+// the options, for a path that begins with "-").
+struct Arguments {
+    std::optional<std::string> path;
+    int status = -1; // the exit status when the program ends at once
+};
+
+Arguments readArguments(int argc, char* argv[]) {
+    Arguments out;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options && argc == 2 && (arg == "--help" || arg == "-h")) {
+            std::fputs(kUsage, stdout);
+            out.status = 0;
+            return out;
+        }
+        if (options && argc == 2 && arg == "--version") {
+            std::printf("harvix %s\n", harvix::kVersion);
+            out.status = 0;
+            return out;
+        }
+        if (options && arg == "--") {
+            options = false;
+            continue;
+        }
+        if ((options && arg.size() > 1 && arg.front() == '-') || out.path) {
+            std::fprintf(stderr, "harvix: unknown argument '%s'\n%s", arg.c_str(), kUsage);
+            out.status = 2;
+            return out;
+        }
+        out.path = arg;
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc > 1) {
-        const std::string arg = argv[1];
-        if (argc == 2 && (arg == "--help" || arg == "-h")) {
-            std::fputs(kUsage, stdout);
-            return 0;
+    const Arguments arguments = readArguments(argc, argv);
+    if (arguments.status >= 0)
+        return arguments.status;
+    std::optional<harvix::StartChoice> start;
+    if (arguments.path) {
+        std::error_code ignored;
+        auto choice = harvix::StartChoiceForPath(*arguments.path, std::filesystem::current_path(ignored).string());
+        if (!choice) {
+            std::fprintf(stderr, "harvix: %s\n%s", choice.error().message.c_str(), kUsage);
+            return 2;
         }
-        if (argc == 2 && arg == "--version") {
-            std::printf("harvix %s\n", harvix::kVersion);
-            return 0;
-        }
-        std::fprintf(stderr, "harvix: unknown argument '%s'\n%s", arg.c_str(), kUsage);
-        return 2;
+        start = *choice;
     }
     // A platform named in QT_QPA_PLATFORM (offscreen for the tests, or another one) is
     // Qt's business; otherwise there must be a display to open.
@@ -68,7 +111,10 @@ int main(int argc, char* argv[]) {
     }
 
     const QtMessageHandler previousHandler = qInstallMessageHandler(messageWhileStarting);
-    QApplication app(argc, argv);
+    // Qt sees the program's name only: the arguments are ours, read above, and a path
+    // must never be taken for one of Qt's own options.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     qInstallMessageHandler(previousHandler);
     for (const std::string& message : g_heldMessages)
         std::fprintf(stderr, "%s\n", message.c_str());
@@ -80,6 +126,8 @@ int main(int argc, char* argv[]) {
     // the window icon.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(harvix::kDesktopId));
     harvix::WizardWindow window;
+    if (start)
+        window.Logic().ChooseAtStart(*start);
     // Unloading the window ends the program, also from inside a running search.
     window.setClosedHandler([] { QCoreApplication::quit(); });
     window.Show();

@@ -128,6 +128,11 @@ WizardLogic::~WizardLogic() = default;
 void WizardLogic::Form_Load() {
     InitPageTitles();
     m_settings = m_services.LoadSettings();
+    if (m_startChoice) {
+        m_settingsBeforeChoice = m_settings;
+        m_settings = WithStartChoice(m_settings, *m_startChoice);
+        m_settingsChosen = m_settings;
+    }
     m_options.kindEnabled = m_settings.ResTypes;
     m_options.destinationFolder = m_settings.DestPath;
     FillResTypeList();
@@ -139,7 +144,9 @@ void WizardLogic::Form_Unload() {
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_services.SaveSettings(m_settings);
+    m_services.SaveSettings(m_startChoice
+                                ? SettingsToStore(m_settings, m_settingsBeforeChoice, m_settingsChosen)
+                                : m_settings);
     // A run that ends the program (Cancel, a write error) never leaves its page: the
     // animation's file goes now, or it would stay in the temporary folder for good.
     if (m_currentPage == kSearchPage)

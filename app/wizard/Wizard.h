@@ -15,6 +15,7 @@
 #include "run/RunHandOff.h"
 #include "run/SearchRun.h"
 #include "settings/Settings.h"
+#include "app/wizard/StartChoice.h"
 #include "app/wizard/WizardServices.h"
 #include "app/wizard/WizardTexts.h"
 #include "app/wizard/WizardView.h"
@@ -48,6 +49,10 @@ public:
     WizardLogic(const WizardLogic&) = delete;
     WizardLogic& operator=(const WizardLogic&) = delete;
     ~WizardLogic();
+
+    // The folder or file the program was started with (`harvix PATH`), applied to the
+    // settings when the window loads; call it before Form_Load.
+    void ChooseAtStart(StartChoice choice) { m_startChoice = std::move(choice); }
 
     // The window's life.
     void Form_Load();
@@ -115,6 +120,10 @@ private:
 
     harvix::Settings m_settings;
     ExtractionOptions m_options;
+    // The start's folder or file, and the settings before and right after it was applied.
+    std::optional<StartChoice> m_startChoice;
+    harvix::Settings m_settingsBeforeChoice;
+    harvix::Settings m_settingsChosen;
     int m_currentPage = 0;
     std::vector<std::string> m_pageTitles;
     std::vector<std::string> m_pageSubTitles;

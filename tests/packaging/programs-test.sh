@@ -70,12 +70,17 @@ if [ -n "$gui" ]; then
   [ "$(cat "$scratch/out")" = "$cli_version" ] || fail "harvix --version printed '$(cat "$scratch/out")'"
   run "harvix --help" 0 "$gui" --help
   grep -q '^Usage: harvix' "$scratch/out" || fail "harvix --help prints no usage"
-  for args in "--bogus" "extra" "--version --help" "-platform offscreen"; do
+  for args in "--bogus" "extra" "--version --help" "-platform offscreen" "/ /" "/dev/null" "-- -x"; do
     # shellcheck disable=SC2086 # the arguments are split on purpose
     run "harvix $args" 2 "$gui" $args
     grep -q '^Usage: harvix' "$scratch/err" || fail "harvix $args: no usage on stderr"
     [ -s "$scratch/out" ] && fail "harvix $args wrote to stdout"
   done
+  run "harvix on a missing path" 2 "$gui" "$scratch/no such folder"
+  grep -q "^harvix: $scratch/no such folder: No such file or directory" "$scratch/err" ||
+    fail "harvix on a missing path said: $(cat "$scratch/err")"
+  # A folder or file is taken: without a display the program then ends with 1.
+  run "harvix on a folder without a display" 1 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$gui" "$scratch"
   # No display at all, and a display that cannot be opened: one line naming
   # harvix-cli, status 1 (not Qt's abort).
   run "harvix without a display" 1 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$gui"
