@@ -96,28 +96,28 @@ ModuleBuilder makeModule(const Payloads& p, int seed) {
     ModuleBuilder b(seed % 2 ? Machine::Pe32Plus : Machine::Pe32);
     const std::uint16_t lang = 0x409;
     for (std::size_t i = 0; i < 24; ++i)
-        b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(100 + i)), lang,
+        b.add(ResId::of(ResType::Bitmap), ResId::number(static_cast<std::uint16_t>(100 + i)), lang,
               p.bitmaps[(i + static_cast<std::size_t>(seed)) % p.bitmaps.size()]);
     for (std::uint16_t g = 0; g < 8; ++g) {
         const auto small = static_cast<std::uint16_t>(1 + 2 * g);
         const auto large = static_cast<std::uint16_t>(2 + 2 * g);
-        b.add(ResId::number(3), ResId::number(small), lang, p.icon16);
-        b.add(ResId::number(3), ResId::number(large), lang, p.icon32);
-        b.add(ResId::number(14), ResId::number(static_cast<std::uint16_t>(200 + g)), lang,
+        b.add(ResId::of(ResType::Icon), ResId::number(small), lang, p.icon16);
+        b.add(ResId::of(ResType::Icon), ResId::number(large), lang, p.icon32);
+        b.add(ResId::of(ResType::GroupIcon), ResId::number(static_cast<std::uint16_t>(200 + g)), lang,
               makeGroupIconDir({{16, 16, 32, static_cast<std::uint32_t>(p.icon16.size()), small},
                                 {32, 32, 8, static_cast<std::uint32_t>(p.icon32.size()), large}}));
     }
     for (std::uint16_t c = 0; c < 4; ++c) {
         const auto id = static_cast<std::uint16_t>(50 + c);
-        b.add(ResId::number(1), ResId::number(id), lang, p.cursor);
-        b.add(ResId::number(12), ResId::number(static_cast<std::uint16_t>(300 + c)), lang,
+        b.add(ResId::of(ResType::Cursor), ResId::number(id), lang, p.cursor);
+        b.add(ResId::of(ResType::GroupCursor), ResId::number(static_cast<std::uint16_t>(300 + c)), lang,
               makeGroupCursorDir({{32, 32, 8, static_cast<std::uint32_t>(p.cursor.size()), id}}));
     }
     for (std::uint16_t a = 0; a < 2; ++a)
-        b.add(ResId::number(21), ResId::number(static_cast<std::uint16_t>(400 + a)), lang, p.ani);
+        b.add(ResId::of(ResType::AniCursor), ResId::number(static_cast<std::uint16_t>(400 + a)), lang, p.ani);
     b.add(ResId::name("AVI"), ResId::name("SPIN"), lang, p.avi);
     for (std::size_t h = 0; h < p.pages.size(); ++h)
-        b.add(ResId::number(23), ResId::name("PAGE" + std::to_string(h) + ".HTM"), lang, p.pages[h]);
+        b.add(ResId::of(ResType::Html), ResId::name("PAGE" + std::to_string(h) + ".HTM"), lang, p.pages[h]);
     return b;
 }
 
@@ -233,7 +233,7 @@ void writeManyBitmaps(const fs::path& path, int count) {
     const Bytes dib = makeDib(16, 16, 1, pictures::checker(4));
     ModuleBuilder b;
     for (int i = 1; i <= count; ++i)
-        b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(i)), 0x409, dib);
+        b.add(ResId::of(ResType::Bitmap), ResId::number(static_cast<std::uint16_t>(i)), 0x409, dib);
     if (!writeFile(path.string(), b.build()))
         fail("cannot write " + path.string());
 }

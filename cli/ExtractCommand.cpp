@@ -87,21 +87,21 @@ public:
         facts.walked = !req.filesFrom;
     }
 
-    // Writes the summary (unless the run was refused) and the report; the exit status,
-    // which a report that cannot be written turns into 1.
-    int finish(int status, const char* outcome, std::optional<std::string> error) {
+    // Writes the summary (unless the run was refused) and the report; the exit status
+    // of a run that ended so, which a report that cannot be written turns into 1.
+    int finish(run::RunEnd end, std::optional<std::string> error) {
         facts.end = std::chrono::system_clock::now();
         facts.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - m_startedAt);
-        facts.outcome = outcome;
+        facts.outcome = end;
         facts.error = std::move(error);
-        facts.exitStatus = status;
-        if (std::string(outcome) != "refused")
+        const int status = ExitStatusOf(end);
+        if (end != run::RunEnd::Refused)
             for (const std::string& line : SummaryLines(facts, account, mask))
                 Complain(line);
         if (!m_req.report)
             return status;
-        const std::string text = JsonDocument(BuildRunReport(facts, account)) + "\n";
+        const std::string text = JsonDocument(BuildRunReport(facts, account, status)) + "\n";
         if (*m_req.report == "-") {
             std::cout << text << std::flush;
             if (!std::cout) {
@@ -120,7 +120,7 @@ public:
     // Says why the run does not take place, and ends it.
     int refuse(const std::string& message) {
         Complain(message);
-        return finish(2, "refused", OneLine(message));
+        return finish(run::RunEnd::Refused, OneLine(message));
     }
 
     ReportFacts facts;
@@ -178,14 +178,14 @@ std::optional<std::string> checkChoices(const ExtractRequest& req, const Setting
 std::optional<std::string> prepare(const Settings& settings, const KindSwitches& kinds,
                                    CliPrompt& prompt) {
     const IndexHeaderInfo header{settings.Folder, settings.SubFolders, settings.Mask};
-    std::string refusal;
-    if (!PrepareDestination(settings.DestPath, kinds, header, prompt, RealFileSystem(), &refusal))
+    const auto refusal = PrepareDestination(settings.DestPath, kinds, header, prompt);
+    if (!refusal)
         return std::nullopt;
-    if (prompt.refused())
+    if (refusal->declined && prompt.refused())
         Complain(*prompt.refused() + " (use --yes to add to it)");
-    const std::string message = prompt.refused() ? OneLine(*prompt.refused())
-                                : refusal.empty() ? OneLine(kFolderInvalidMessage)
-                                                  : "The specified folder is invalid: " + refusal;
+    const std::string message = refusal->declined
+                                    ? OneLine(kFolderExistsQuestion)
+                                    : "The specified folder is invalid: " + refusal->reason;
     return message + " ('" + settings.DestPath + "')";
 }
 
@@ -227,26 +227,28 @@ void printCounts(const ExtractRequest& req, const run::SearchRun& searchRun,
 
 // How the run ended, as the exit status, the summary and the report give it.
 int finishRun(Ending& ending, run::RunAssembly& assembly, const std::optional<cFileList>& fileList) {
-    switch (assembly.Run().Outcome()) {
-    case run::RunOutcome::Completed:
+    const run::SearchRun& searchRun = assembly.Run();
+    switch (searchRun.End().value_or(run::RunEnd::Failed)) {
+    case run::RunEnd::Completed:
         if (fileList && !fileList->ReadError().empty()) {
             const std::string message =
                 "the file list could not be read to its end: " + fileList->ReadError();
             Complain(message);
-            return ending.finish(1, "failed", message);
+            return ending.finish(run::RunEnd::Failed, message);
         }
-        return ending.finish(0, "completed", std::nullopt);
-    case run::RunOutcome::Cancelled:
+        return ending.finish(run::RunEnd::Completed, std::nullopt);
+    case run::RunEnd::Cancelled:
         Complain("the search was cancelled");
-        return ending.finish(1, "cancelled", std::string("the search was cancelled"));
-    default: {
-        std::string message = assembly.Engine().LastErrorDescription();
-        const auto first = message.find_first_not_of(' ');
-        message = first == std::string::npos ? std::string("an error stopped the run")
-                                              : OneLine(message.substr(first));
-        return ending.finish(1, "failed", message);
+        return ending.finish(run::RunEnd::Cancelled, std::string("the search was cancelled"));
+    case run::RunEnd::Failed:
+    case run::RunEnd::Refused:
+        break;
     }
-    }
+    std::string message = searchRun.StoppedBy() ? searchRun.StoppedBy()->message : std::string();
+    const auto first = message.find_first_not_of(' ');
+    message = first == std::string::npos ? std::string("an error stopped the run")
+                                          : OneLine(message.substr(first));
+    return ending.finish(run::RunEnd::Failed, message);
 }
 
 // The run itself, once the destination is prepared: the walk or the file list, the
@@ -324,7 +326,7 @@ int RunExtract(const Args& args) {
 
     CliPrompt prompt(req.yes);
     if (auto refused = prepare(settings, kindsOf(settings), prompt))
-        return ending.finish(2, "refused", *refused);
+        return ending.finish(run::RunEnd::Refused, *refused);
     return extract(req, settings, prompt, fileList, ending);
 }
 

@@ -51,34 +51,13 @@ void AppendField(std::string& line, std::string_view text) {
     }
 }
 
-// The usual names of the numeric resource types.
-const char* TypeName(const ResId& type) {
+// The usual name of a resource type: RT_ and the type's name for a numbered type, the
+// clips' type name itself; null for any other type.
+Json TypeNameValue(const ResId& type) {
     if (!type.numeric)
-        return type.text == "AVI" ? "AVI" : nullptr;
-    switch (type.id) {
-    case 1: return "RT_CURSOR";
-    case 2: return "RT_BITMAP";
-    case 3: return "RT_ICON";
-    case 4: return "RT_MENU";
-    case 5: return "RT_DIALOG";
-    case 6: return "RT_STRING";
-    case 7: return "RT_FONTDIR";
-    case 8: return "RT_FONT";
-    case 9: return "RT_ACCELERATOR";
-    case 10: return "RT_RCDATA";
-    case 11: return "RT_MESSAGETABLE";
-    case 12: return "RT_GROUP_CURSOR";
-    case 14: return "RT_GROUP_ICON";
-    case 16: return "RT_VERSION";
-    case 17: return "RT_DLGINCLUDE";
-    case 19: return "RT_PLUGPLAY";
-    case 20: return "RT_VXD";
-    case 21: return "RT_ANICURSOR";
-    case 22: return "RT_ANIICON";
-    case 23: return "RT_HTML";
-    case 24: return "RT_MANIFEST";
-    default: return nullptr;
-    }
+        return type.is(kAviTypeName) ? Json(type.text) : Json(nullptr);
+    const auto name = ResTypeName(type.id);
+    return name ? Json(std::string(*name)) : Json(nullptr);
 }
 
 Json IdValue(const ResId& id) {
@@ -121,9 +100,8 @@ public:
                 for (const auto& language : (*module)->languages(type, name)) {
                     line.clear();
                     if (m_format == Format::Json) {
-                        const char* typeName = TypeName(type);
                         object["type"] = IdValue(type);
-                        object["type_name"] = typeName ? Json(typeName) : Json(nullptr);
+                        object["type_name"] = TypeNameValue(type);
                         object["name"] = IdValue(name);
                         object["language"] = language.language;
                         object["size"] = language.size;

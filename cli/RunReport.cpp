@@ -44,7 +44,20 @@ std::string Plural(std::int64_t n, const char* one, const char* many) {
 
 } // namespace
 
-Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account) {
+int ExitStatusOf(run::RunEnd end) {
+    switch (end) {
+    case run::RunEnd::Completed:
+        return 0;
+    case run::RunEnd::Cancelled:
+    case run::RunEnd::Failed:
+        return 1;
+    case run::RunEnd::Refused:
+        break;
+    }
+    return 2;
+}
+
+Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account, int exitStatus) {
     Json report = Json::object();
     report["report_version"] = 1;
     report["options"] = facts.options;
@@ -70,9 +83,9 @@ Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account) {
     report["not_modules"] = account.NotModules();
     report["unreadable_files"] = Problems(account.UnreadableFiles());
     report["unlisted_folders"] = Problems(account.UnlistedFolders());
-    report["outcome"] = facts.outcome;
+    report["outcome"] = std::string(run::RunEndText(facts.outcome));
     report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
-    report["exit_status"] = facts.exitStatus;
+    report["exit_status"] = exitStatus;
     return report;
 }
 
@@ -144,7 +157,7 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAc
     };
     problem(account.UnlistedFolders(), "folder", "folders");
     problem(account.UnreadableFiles(), "file", "files");
-    if (facts.walked && facts.outcome == "completed" && account.FilesFound() == 0)
+    if (facts.walked && facts.outcome == run::RunEnd::Completed && account.FilesFound() == 0)
         lines.push_back("no file matched the mask '" + mask + "'");
     return lines;
 }

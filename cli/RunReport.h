@@ -6,6 +6,7 @@
 #include "extract/ResourceKind.h"
 #include "common/Result.h"
 #include "run/RunAccount.h"
+#include "run/RunEnd.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,16 +22,19 @@ struct ReportFacts {
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;
     std::chrono::milliseconds duration{0};  // measured on a monotonic clock
-    std::string outcome;                    // completed, cancelled, failed, refused
+    run::RunEnd outcome = run::RunEnd::Completed; // how the run ended
     std::optional<std::string> error;       // the error that stopped or refused the run
-    int exitStatus = 0;
     KindSwitches kinds{};                   // the chosen kinds
     std::array<std::int64_t, kResourceKindCount> written{};
     bool walked = true;                     // a search (not a file list) found the files
 };
 
-// The report document.
-Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account);
+// harvix-cli's exit status for a run that ended so: 0 completed, 1 stopped by an error
+// or cancelled, 2 refused.
+[[nodiscard]] int ExitStatusOf(run::RunEnd end);
+
+// The report document. `exitStatus`: the status the command ends with.
+Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account, int exitStatus);
 
 // Writes the text to `path` under a temporary name in the same folder, then renames it
 // into place, so a reader never sees half a report and an old report stays whole until

@@ -95,8 +95,8 @@ bool IsWriteRefused(const Error& error) {
 // The destination named as the folder that refused, with the system's reason: the
 // failure of a file or folder inside it is the destination's own, and naming the inner
 // path (or the missing folder that follows from it) would send the user the wrong way.
-std::string DestinationRefusal(const std::string& destination, const Error& error,
-                               const char* what) {
+std::string FolderRefusal(const std::string& destination, const Error& error,
+                          const char* what) {
     return destination + ": " + std::strerror(error.code) + " (" + what + ")";
 }
 
@@ -117,14 +117,13 @@ bool IsBlank(std::string_view text) {
 
 } // namespace
 
-bool PrepareDestination(const std::string& destinationText, const KindSwitches& kindEnabled,
-                        const IndexHeaderInfo& header, IPrompt& prompt, IFileSystem& fs,
-                        std::string* refusal) {
+std::optional<DestinationRefusal> PrepareDestination(const std::string& destinationText,
+                                                     const KindSwitches& kindEnabled,
+                                                     const IndexHeaderInfo& header,
+                                                     IPrompt& prompt, IFileSystem& fs) {
     auto invalid = [&](std::string why) {
-        if (refusal)
-            *refusal = why;
-        prompt.showError({Failure::InvalidDestination, kFolderInvalidMessage, std::move(why)});
-        return true;
+        prompt.showError({Failure::InvalidDestination, kFolderInvalidMessage, why});
+        return DestinationRefusal{false, std::move(why)};
     };
     // An empty text would name the root folder: a cancelled folder chooser must never
     // lead to index files and kind folders there.
@@ -145,7 +144,7 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
             return invalid(RefusalReason(made.error()));
         if (fs.IsDirectory(destination)) {
             if (prompt.continueIntoExisting(destinationText) != Answer::Yes)
-                return true;
+                return DestinationRefusal{true, {}};
         } else {
             // Neither made nor there: a file of that name, a folder we may not write in,
             // a name no folder can have.
@@ -160,7 +159,7 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
         // output could be kept there. An existing index file that alone is read-only is
         // passed over like any other failure.
         if (IsWriteRefused(written.error()) && !fs.Exists(destinationIndex))
-            return invalid(DestinationRefusal(destination, written.error(),
+            return invalid(FolderRefusal(destination, written.error(),
                                               "no file can be written in it"));
     }
 
@@ -176,7 +175,7 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
             if (notFound(made))
                 return invalid(RefusalReason(made.error()));
             if (IsWriteRefused(made.error()))
-                return invalid(DestinationRefusal(destination, made.error(),
+                return invalid(FolderRefusal(destination, made.error(),
                                                   "no folder can be made in it"));
         }
         if (auto written = WriteIndexHeader(fs, folder + kIndexFileName, header);
@@ -184,7 +183,7 @@ bool PrepareDestination(const std::string& destinationText, const KindSwitches& 
             return invalid(RefusalReason(written.error()));
     }
     RemoveUnfinished(fs, destination);
-    return false;
+    return std::nullopt;
 }
 
 } // namespace harvix

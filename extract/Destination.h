@@ -7,6 +7,7 @@
 #include "extract/ResourceKind.h"
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace harvix {
@@ -36,16 +37,24 @@ Status WriteIndexHeader(IFileSystem& fs, const std::string& indexPath, const Ind
 inline constexpr const char* kFolderInvalidMessage =
     "The specified folder is invalid.\r\nPlease type another name.";
 
+// Why a destination was refused: it exists and the user chose not to go into it, or it
+// is invalid, and then `reason` says what was refused and why in the system's words, for
+// a front end that can say more than the message box.
+struct DestinationRefusal {
+    bool declined = false;
+    std::string reason;
+};
+
 // Makes the destination (one level: its parent must exist), the subfolders of the
 // enabled kinds and a header block in each index file, and removes what a run that was
-// killed left unfinished there (never a finished file). Returns true when the caller must
+// killed left unfinished there (never a finished file). A refusal means the caller must
 // not go on (the wizard stays on the destination page with the focus in the destination
-// box): the folder was invalid, or it existed and the user did not want to continue.
-// An empty or all-blank text is invalid: nothing is made for it. Other failures are
-// passed over silently. When the folder is invalid and `refusal` is given, it receives
-// what was refused and why, for a caller that can say more than the message box.
-bool PrepareDestination(const std::string& destinationText, const KindSwitches& kindEnabled,
-                        const IndexHeaderInfo& header, IPrompt& prompt,
-                        IFileSystem& fs = RealFileSystem(), std::string* refusal = nullptr);
+// box); an invalid folder has been reported through the prompt already. An empty or
+// all-blank text is invalid: nothing is made for it. Other failures are passed over
+// silently.
+[[nodiscard]] std::optional<DestinationRefusal>
+PrepareDestination(const std::string& destinationText, const KindSwitches& kindEnabled,
+                   const IndexHeaderInfo& header, IPrompt& prompt,
+                   IFileSystem& fs = RealFileSystem());
 
 } // namespace harvix

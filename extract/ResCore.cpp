@@ -10,6 +10,8 @@
 namespace harvix {
 
 struct mResCore::Impl {
+    const ExtractionOptions options;
+    const std::string destination; // ends with "/"
     IPrompt& prompt;
     IFileSystem& fs;
     ModuleOpener opener;
@@ -17,12 +19,7 @@ struct mResCore::Impl {
 
     // State of one call.
     std::string sourcePath;
-    std::string destination; // ends with "/"
-    KindSwitches kindEnabled{};
     IResFoundTarget* target = nullptr;
-    const ExtractionOptions* options = nullptr;
-    int errorNumber = 0;
-    std::string errorDescription;
 
     // The output names of the whole run.
     FreeNames names;
@@ -33,16 +30,18 @@ struct mResCore::Impl {
         FreeNames::Name name;
     };
 
-    Impl(IPrompt& p, IFileSystem& f, ModuleOpener o) : prompt(p), fs(f), opener(std::move(o)) {}
+    Impl(ExtractionOptions o, IPrompt& p, IFileSystem& f, ModuleOpener m)
+        : options(std::move(o)), destination(AddBackslash(options.destinationFolder)), prompt(p),
+          fs(f), opener(std::move(m)) {}
 
     // A free output path for a resource of `kind` named `nameText`.
-    OutputPath MakeOutputPath(ResourceKind kind, std::string_view nameText) {
+    OutputPath MakeOutputPath(ResourceKind kind, const ResId& name) {
         NameParts parts;
         // A CR or LF of the source name would be "_" in the record: it is "_" in the
         // file's name too, and the collision suffix keeps names that now meet apart.
         parts.source = WithoutLineBreaks(FileNamePart(sourcePath));
         if (kind == ResourceKind::Html) {
-            auto split = SplitExtension(SanitizeResourceName(nameText));
+            auto split = SplitExtension(SanitizeResourceName(name.toText()));
             parts.html = true;
             parts.stem = std::move(split.stem);
             parts.extension = std::move(split.extension);
@@ -51,8 +50,8 @@ struct mResCore::Impl {
         }
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
-        FreeNames::Name name = names.Probe(fs, folder, parts);
-        return OutputPath{std::move(folder), std::move(parts), std::move(name)};
+        FreeNames::Name free = names.Probe(fs, folder, parts);
+        return OutputPath{std::move(folder), std::move(parts), std::move(free)};
     }
 
     template <class Event> void Tell(Event&& event) {
@@ -61,25 +60,24 @@ struct mResCore::Impl {
     }
 
     WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
-                           const std::string& path, const std::string& typeText,
-                           const std::string& nameText) {
-        const WriterContext ctx{module, *options, fs};
+                           const std::string& path, const ResId& type, const ResId& name) {
+        const WriterContext ctx{module, options, fs};
         switch (kind) {
         case ResourceKind::Bitmap:
-            return WriteBitmapFile(ctx, path, nameText);
+            return WriteBitmapFile(ctx, path, name);
         case ResourceKind::Cursor:
-            return WriteCursorGroupFile(ctx, path, nameText);
+            return WriteCursorGroupFile(ctx, path, name);
         case ResourceKind::Icon: {
             // The per-size files first; an error there is an error of the icon. Those
             // files lie beside the output path, where nothing has been made yet.
-            auto split = SplitIconGroup(ctx, path, nameText);
+            auto split = SplitIconGroup(ctx, path, name);
             if (split.error) {
                 WriteOutcome failed;
                 failed.error = std::move(split.error);
                 failed.sideFiles = std::move(split.sideFiles);
                 return failed;
             }
-            WriteOutcome group = WriteIconGroupFile(ctx, path, nameText);
+            WriteOutcome group = WriteIconGroupFile(ctx, path, name);
             group.sideFiles = std::move(split.sideFiles);
             return group;
         }
@@ -88,52 +86,57 @@ struct mResCore::Impl {
         case ResourceKind::Html:
             break;
         }
-        return WriteRawFile(ctx, path, typeText, nameText);
+        return WriteRawFile(ctx, path, type, name);
     }
 
-    // Writes one resource and appends its record; true when both were done. The
-    // observers hear of every file it leaves complete: the files beside the output path
-    // (the per-size icon files, which have no records of their own) however the
-    // resource ends, its own file once its record is there.
-    bool ExtractResource(const IResourceModule& module, ResourceKind kind,
-                         const std::string& typeText, const std::string& nameText) {
-        const OutputPath output = MakeOutputPath(kind, nameText);
+    // What became of one resource.
+    enum class Done { Recorded, LeftOut, Failed };
+
+    // Writes one resource and appends its record. The observers hear of every file it
+    // leaves complete: the files beside the output path (the per-size icon files, which
+    // have no records of their own) however the resource ends, its own file once its
+    // record is there. A write error on which the user did not retry is `error`.
+    Done ExtractResource(const IResourceModule& module, ResourceKind kind, const ResId& type,
+                         const ResId& name, std::optional<Error>& error) {
+        const OutputPath output = MakeOutputPath(kind, name);
         std::vector<std::string> sideFiles;
-        const bool recorded =
-            WriteAndRecord(module, kind, output.name.path, typeText, nameText, sideFiles);
-        if (recorded)
+        const Done done = WriteAndRecord(module, kind, output.name.path, type, name, sideFiles,
+                                         error);
+        if (done == Done::Recorded)
             names.Taken(output.folder, output.parts, output.name);
         for (const std::string& file : sideFiles)
             Tell([&](IExtractObserver& o) { o.FileWritten(kind, file); });
-        if (recorded)
+        if (done == Done::Recorded)
             Tell([&](IExtractObserver& o) { o.FileWritten(kind, output.name.path); });
-        return recorded;
+        return done;
     }
 
-    // The writer and the record of one resource at `path`. A write error sets the error
-    // number: a full disk may be retried; anything else is shown and stops the
-    // extraction. `sideFiles`: the complete files the last attempt made beside the path.
-    bool WriteAndRecord(const IResourceModule& module, ResourceKind kind, const std::string& path,
-                        const std::string& typeText, const std::string& nameText,
-                        std::vector<std::string>& sideFiles) {
+    // The writer and the record of one resource at `path`. A full disk may be retried;
+    // any other write error is shown and stops the extraction. `sideFiles`: the complete
+    // files the last attempt made beside the path.
+    Done WriteAndRecord(const IResourceModule& module, ResourceKind kind, const std::string& path,
+                        const ResId& type, const ResId& name, std::vector<std::string>& sideFiles,
+                        std::optional<Error>& failure) {
         for (;;) {
-            errorNumber = 0;
-            errorDescription.clear();
-            WriteOutcome outcome = RunWriter(module, kind, path, typeText, nameText);
+            WriteOutcome outcome = RunWriter(module, kind, path, type, name);
             sideFiles = std::move(outcome.sideFiles);
             std::optional<Error> error = std::move(outcome.error);
             if (!error) {
                 if (!outcome.written) {
-                    Tell([&](IExtractObserver& o) {
-                        o.ResourceLeftOut(kind, outcome.leftOut.value_or(LeftOutReason::Malformed));
-                    });
-                    return false;
+                    const auto versions = module.languages(type, LookupName(name));
+                    const ResourceRef resource{sourcePath, type, name,
+                                               versions.empty() ? std::uint16_t{0}
+                                                                : versions.front().language};
+                    const LeftOut why =
+                        outcome.leftOut.value_or(LeftOut{LeftOutReason::Malformed, {}});
+                    Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, kind, why); });
+                    return Done::LeftOut;
                 }
                 const std::string indexPath = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
-                auto appended = fs.Append(
-                    indexPath, IndexRecord(FileNamePart(path), sourcePath, typeText, nameText));
+                auto appended = fs.Append(indexPath, IndexRecord(FileNamePart(path), sourcePath,
+                                                                 type.toText(), name.toText()));
                 if (appended)
-                    return true;
+                    return Done::Recorded;
                 // A file without its record would be one nobody can account for.
                 error = appended.error();
             }
@@ -142,101 +145,101 @@ struct mResCore::Impl {
             if (outcome.written)
                 (void)fs.Remove(path);
 
-            errorNumber = RuntimeErrorNumber(*error);
-            errorDescription = error->message;
-            if (errorNumber == kErrDiskFull) {
+            if (RuntimeErrorNumber(*error) == kErrDiskFull) {
                 if (prompt.retryDiskFull(path) == Answer::Retry)
                     continue;
-                return false;
+                failure = std::move(error);
+                return Done::Failed;
             }
-            const auto first = errorDescription.find_first_not_of(' ');
-            if (first != std::string::npos) {
-                const std::size_t last = errorDescription.find_last_not_of(' ');
-                prompt.showError({Failure::WriteFailed,
-                                  errorDescription.substr(first, last + 1 - first), path});
-            }
-            return false;
+            const std::string description = Trimmed(error->message);
+            if (!description.empty())
+                prompt.showError({Failure::WriteFailed, description, path});
+            failure = std::move(error);
+            return Done::Failed;
         }
     }
 
-    bool Scan(const IResourceModule& module) {
+    ModuleOutcome Scan(const IResourceModule& module) {
+        ModuleOutcome outcome;
         for (const ResId& type : module.types()) {
             const auto kind = KindOfType(type);
-            if (!kind || !kindEnabled[static_cast<std::size_t>(KindIndex(*kind))])
+            if (!kind || !options.enabled(*kind))
                 continue;
-            const std::string typeText = type.toText();
             for (const ResId& name : module.names(type)) {
                 // A run that has ended takes nothing more from the module, even one of
                 // thousands of resources.
-                if (target->StopRequested())
-                    return false;
-                if (ExtractResource(module, *kind, typeText, name.toText())) {
+                if (target->StopRequested()) {
+                    outcome.end = ModuleEnd::Stopped;
+                    return outcome;
+                }
+                switch (ExtractResource(module, *kind, type, name, outcome.error)) {
+                case Done::Recorded: {
+                    ++outcome.written;
                     std::int32_t index = KindIndex(*kind);
                     target->ResFound(index, name);
+                    break;
                 }
-                if (errorNumber != 0)
-                    return true;
+                case Done::LeftOut:
+                    ++outcome.leftOut;
+                    break;
+                case Done::Failed:
+                    outcome.end = ModuleEnd::Failed;
+                    return outcome;
+                }
             }
         }
-        return errorNumber != 0;
+        return outcome;
+    }
+
+    // The text without the blanks around it.
+    static std::string Trimmed(const std::string& text) {
+        const auto first = text.find_first_not_of(' ');
+        if (first == std::string::npos)
+            return {};
+        return text.substr(first, text.find_last_not_of(' ') + 1 - first);
     }
 };
 
-mResCore::mResCore(IPrompt& prompt, IFileSystem& fs, ModuleOpener opener)
-    : m_impl(std::make_unique<Impl>(prompt, fs,
+mResCore::mResCore(ExtractionOptions options, IPrompt& prompt, IFileSystem& fs,
+                   ModuleOpener opener)
+    : m_impl(std::make_unique<Impl>(std::move(options), prompt, fs,
                                     opener ? std::move(opener) : ModuleOpener(OpenModule))) {}
 
 mResCore::~mResCore() = default;
 
-bool mResCore::ExtractFromFile(const std::string& path, const ExtractionOptions& options,
-                               IResFoundTarget& target, const std::string& destination) {
-    m_impl->errorNumber = 0;
-    m_impl->errorDescription.clear();
-    return ExtractFromFile(path, m_impl->opener(path), options, target, destination);
+ModuleOutcome mResCore::ExtractFromFile(const std::string& path, IResFoundTarget& target) {
+    return ExtractFromFile(path, m_impl->opener(path), target);
 }
 
-bool mResCore::ExtractFromFile(const std::string& path,
-                               Result<std::unique_ptr<IResourceModule>> opened,
-                               const ExtractionOptions& options, IResFoundTarget& target,
-                               const std::string& destination) {
-    m_impl->errorNumber = 0;
-    m_impl->errorDescription.clear();
+ModuleOutcome mResCore::ExtractFromFile(const std::string& path,
+                                        Result<std::unique_ptr<IResourceModule>> opened,
+                                        IResFoundTarget& target) {
     if (!opened || !*opened) {
         // Not a module, or not readable: skipped silently.
-        const Error error = opened ? makeError(ErrorKind::NotLoadable, path) : opened.error();
+        Error error = opened ? makeError(ErrorKind::NotLoadable, path) : opened.error();
         m_impl->Tell([&](IExtractObserver& o) { o.ModuleNotOpened(path, error); });
-        return false;
+        return ModuleOutcome{ModuleEnd::NotModule, std::move(error), 0, 0};
     }
     m_impl->Tell([&](IExtractObserver& o) { o.ModuleOpened(path); });
-    return ExtractFromModule(**opened, path, options, target, destination);
+    return ExtractFromModule(**opened, path, target);
 }
 
 void mResCore::AddObserver(IExtractObserver& observer) {
     m_impl->observers.push_back(&observer);
 }
 
-bool mResCore::ExtractFromModule(const IResourceModule& module, const std::string& path,
-                                 const ExtractionOptions& options, IResFoundTarget& target,
-                                 const std::string& destination) {
-    Impl& s = *m_impl;
-    s.errorNumber = 0;
-    s.errorDescription.clear();
-    s.kindEnabled = options.kindEnabled;
-    s.options = &options;
-    s.target = &target;
-    s.destination = AddBackslash(destination);
-    s.sourcePath = path;
-    const bool stopped = s.Scan(module);
-    s.options = nullptr;
-    s.target = nullptr;
-    return stopped;
+const ExtractionOptions& mResCore::Options() const {
+    return m_impl->options;
 }
 
-int mResCore::LastErrorNumber() const {
-    return m_impl->errorNumber;
-}
-const std::string& mResCore::LastErrorDescription() const {
-    return m_impl->errorDescription;
+ModuleOutcome mResCore::ExtractFromModule(const IResourceModule& module, const std::string& path,
+                                          IResFoundTarget& target) {
+    Impl& s = *m_impl;
+    s.target = &target;
+    s.sourcePath = path;
+    ModuleOutcome outcome = s.Scan(module);
+    s.target = nullptr;
+    return outcome;
 }
 
 } // namespace harvix

@@ -13,7 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <optional>
 
 namespace harvix {
 
@@ -31,6 +31,16 @@ public:
     [[nodiscard]] virtual bool StopRequested() const { return false; }
 };
 
+// One resource of a module, as the engine met it: the module's path as the run gave it,
+// the type and name as the enumeration delivered them, and the language of the version
+// that is read (the first in the directory).
+struct ResourceRef {
+    const std::string& module;
+    const ResId& type;
+    const ResId& name;
+    std::uint16_t language = 0;
+};
+
 // Hears what became of every file and resource the engine was given, for counts, run
 // reports and whatever is made from the files written. It changes nothing the engine
 // writes or reports to its target; it is called on the thread that runs the engine.
@@ -45,7 +55,8 @@ public:
     virtual void ModuleNotOpened(const std::string& /*path*/, const Error& /*error*/) {}
     // A resource of a chosen kind was passed over without an error: outside the limits,
     // not well formed, or empty.
-    virtual void ResourceLeftOut(ResourceKind /*kind*/, LeftOutReason /*reason*/) {}
+    virtual void ResourceLeftOut(const ResourceRef& /*resource*/, ResourceKind /*kind*/,
+                                 const LeftOut& /*why*/) {}
     // A file the engine made for a resource of `kind` is complete and stays, told once
     // when that resource is done: the resource's own file after its index record was
     // appended (just before the target hears ResFound), and the files made beside it
@@ -57,42 +68,64 @@ public:
 // Opens a file as a module; OpenModule unless a test supplies another.
 using ModuleOpener = std::function<Result<std::unique_ptr<IResourceModule>>(const std::string&)>;
 
-class mResCore {
+// How the extraction of one file ended.
+enum class ModuleEnd {
+    NotModule, // not a module, or not readable: skipped without a message
+    Done,      // every resource of a chosen kind was written or left out
+    Stopped,   // the run ended meanwhile: the rest of the module was not touched
+    Failed,    // a write error stopped the extraction, and with it the run
+};
+
+// What became of one file: how it ended, and the error behind it (why it is no module,
+// or the write error that stopped it), with the resources written and left out.
+struct [[nodiscard]] ModuleOutcome {
+    ModuleEnd end = ModuleEnd::Done;
+    std::optional<Error> error;
+    std::int64_t written = 0;
+    std::int64_t leftOut = 0;
+
+    [[nodiscard]] bool failed() const { return end == ModuleEnd::Failed; }
+};
+
+// The engine as the run calls it for each file, with the options and the destination
+// it was made with.
+class IExtractEngine {
 public:
-    explicit mResCore(IPrompt& prompt, IFileSystem& fs = RealFileSystem(),
-                      ModuleOpener opener = {});
+    virtual ~IExtractEngine() = default;
+    virtual ModuleOutcome ExtractFromFile(const std::string& path, IResFoundTarget& target) = 0;
+};
+
+class mResCore final : public IExtractEngine {
+public:
+    // An engine for one run: the kinds, the limits and the destination (a "/" is
+    // appended when missing) of `options` hold for every file it is given.
+    mResCore(ExtractionOptions options, IPrompt& prompt, IFileSystem& fs = RealFileSystem(),
+             ModuleOpener opener = {});
     mResCore(const mResCore&) = delete;
     mResCore& operator=(const mResCore&) = delete;
-    ~mResCore();
+    ~mResCore() override;
 
-    // Extracts every resource of an enabled kind from one file into `destination` (a
-    // "/" is appended when missing; options.destinationFolder is not used). Returns true
-    // when a write error stopped the extraction (the run then ends); false otherwise,
-    // also when the file is no module or holds nothing of interest.
-    bool ExtractFromFile(const std::string& path, const ExtractionOptions& options,
-                         IResFoundTarget& target, const std::string& destination);
+    // Extracts every resource of an enabled kind from one file. A file that is no module
+    // or holds nothing of interest ends NotModule or Done; a write error on which the
+    // user did not retry ends Failed, and the run ends with it.
+    ModuleOutcome ExtractFromFile(const std::string& path, IResFoundTarget& target) override;
 
     // The same for a file that was opened (or failed to open) elsewhere, for example
     // ahead of time on another thread.
-    bool ExtractFromFile(const std::string& path,
-                         Result<std::unique_ptr<IResourceModule>> opened,
-                         const ExtractionOptions& options, IResFoundTarget& target,
-                         const std::string& destination);
+    ModuleOutcome ExtractFromFile(const std::string& path,
+                                  Result<std::unique_ptr<IResourceModule>> opened,
+                                  IResFoundTarget& target);
 
     // The same for a module already open; `path` is the source path used in names and
     // records.
-    bool ExtractFromModule(const IResourceModule& module, const std::string& path,
-                           const ExtractionOptions& options, IResFoundTarget& target,
-                           const std::string& destination);
+    ModuleOutcome ExtractFromModule(const IResourceModule& module, const std::string& path,
+                                    IResFoundTarget& target);
 
     // One more who hears of every file, every resource left out and every file
     // written; not owned, and told in the order they were added.
     void AddObserver(IExtractObserver& observer);
 
-    // The run-time error number of the last write error of the last call (0: none) and
-    // its description.
-    [[nodiscard]] int LastErrorNumber() const;
-    [[nodiscard]] const std::string& LastErrorDescription() const;
+    [[nodiscard]] const ExtractionOptions& Options() const;
 
 private:
     struct Impl;

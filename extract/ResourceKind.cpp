@@ -1,7 +1,5 @@
 #include "extract/ResourceKind.h"
 
-#include "extract/module/ModuleAccess.h"
-
 namespace harvix {
 
 // The table must stay in index order: everything that indexes by kind relies on it.
@@ -13,14 +11,9 @@ static_assert([] {
 }());
 
 std::optional<ResourceKind> KindOfType(const ResId& type) {
-    // Numeric types and type names are told apart before they are compared, so that a
-    // type named "2" is not taken for the bitmaps' numeric type 2.
-    for (const KindInfo& info : kKinds) {
-        const bool match = type.numeric ? info.type.name.empty() && info.type.id == type.id
-                                        : !info.type.name.empty() && info.type.name == type.text;
-        if (match)
+    for (const KindInfo& info : kKinds)
+        if (info.type.matches(type))
             return info.kind;
-    }
     return std::nullopt;
 }
 

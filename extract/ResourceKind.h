@@ -5,6 +5,8 @@
 // kKinds below; every other part reads it from there.
 #pragma once
 
+#include "extract/module/ResourceType.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -12,8 +14,6 @@
 #include <string_view>
 
 namespace harvix {
-
-struct ResId;
 
 // Always in this order, with these indices: the order of the kind switches, of the kind
 // lists and of the first argument of ResFound.
@@ -51,11 +51,21 @@ struct LimitSet {
     friend bool operator==(const LimitSet&, const LimitSet&) = default;
 };
 
-// The resource type a kind's resources are enumerated under: a numeric type, or a type
+// The resource type a kind's resources are enumerated under: a numbered type, or a type
 // name, which is compared exactly (case-sensitive).
 struct KindType {
-    std::uint16_t id = 0;  // the numeric type; 0 when the type is a name
-    std::string_view name; // the type name ("AVI"); empty for a numeric type
+    std::optional<ResType> numbered; // the numbered type; none when the type is a name
+    std::string_view name;           // the type name ("AVI"); empty for a numbered type
+
+    // The type as modules store it.
+    [[nodiscard]] ResId id() const {
+        return numbered ? ResId::of(*numbered) : ResId::name(std::string(name));
+    }
+    // True for `type` exactly: a type named like a number is no numbered type, and "avi"
+    // is not "AVI".
+    [[nodiscard]] bool matches(const ResId& type) const {
+        return numbered ? type.is(*numbered) : type.is(name);
+    }
 };
 
 // Everything that belongs to one kind.
@@ -67,7 +77,7 @@ struct KindInfo {
     std::string_view extension; // ".bmp"; empty for web pages, which keep their own
     std::string_view toolName;  // "bitmap": harvix-cli's name of the kind (--kinds)
     KindType type;              // the type its resources are enumerated under
-    std::uint16_t memberType;   // the type of a group's images (icons 3, cursors 1); 0: none
+    std::optional<ResType> memberType; // the type of a group's images; none for other kinds
     std::optional<LimitSet> defaultLimits; // the limits a start begins with; only
                                            // bitmaps and icons have limits
 };
@@ -76,12 +86,12 @@ struct KindInfo {
 // clang-format off
 inline constexpr std::array<KindInfo, kResourceKindCount> kKinds{{
     // kind, key, label, folder, extension, tool name, type, member type, default limits
-    {ResourceKind::Bitmap,    "BITMAP",    "Bitmap",          "Bitmaps",          ".bmp", "bitmap",    {2, ""},    0, LimitSet{{8, 32}, {0, 3000}, {16, 48}}},
-    {ResourceKind::Icon,      "ICON",      "Icon",            "Icons",            ".ico", "icon",      {14, ""},   3, LimitSet{{8, 32}, {16, 32}, {16, 32}}},
-    {ResourceKind::Cursor,    "CURSOR",    "Cursor",          "Cursors",          ".cur", "cursor",    {12, ""},   1, std::nullopt},
-    {ResourceKind::AniCursor, "ANICURSOR", "Animated cursor", "Animated Cursors", ".ani", "anicursor", {21, ""},   0, std::nullopt},
-    {ResourceKind::Video,     "VIDEO",     "Video (AVI)",     "Videos",           ".avi", "video",     {0, "AVI"}, 0, std::nullopt},
-    {ResourceKind::Html,      "HTML",      "Web page",        "Web pages",        "",     "html",      {23, ""},   0, std::nullopt},
+    {ResourceKind::Bitmap,    "BITMAP",    "Bitmap",          "Bitmaps",          ".bmp", "bitmap",    {ResType::Bitmap, ""},      std::nullopt,       LimitSet{{8, 32}, {0, 3000}, {16, 48}}},
+    {ResourceKind::Icon,      "ICON",      "Icon",            "Icons",            ".ico", "icon",      {ResType::GroupIcon, ""},   ResType::Icon,      LimitSet{{8, 32}, {16, 32}, {16, 32}}},
+    {ResourceKind::Cursor,    "CURSOR",    "Cursor",          "Cursors",          ".cur", "cursor",    {ResType::GroupCursor, ""}, ResType::Cursor,    std::nullopt},
+    {ResourceKind::AniCursor, "ANICURSOR", "Animated cursor", "Animated Cursors", ".ani", "anicursor", {ResType::AniCursor, ""},   std::nullopt,       std::nullopt},
+    {ResourceKind::Video,     "VIDEO",     "Video (AVI)",     "Videos",           ".avi", "video",     {std::nullopt, kAviTypeName}, std::nullopt,     std::nullopt},
+    {ResourceKind::Html,      "HTML",      "Web page",        "Web pages",        "",     "html",      {ResType::Html, ""},        std::nullopt,       std::nullopt},
 }};
 // clang-format on
 
@@ -125,8 +135,8 @@ inline constexpr const LimitSet& DefaultLimits(ResourceKind kind) {
 }
 
 // The kind whose resources are enumerated under a module's resource type: one of the
-// numeric types 2, 14, 12, 21, 23, or the type named exactly "AVI". A type name that
-// merely reads like a number ("2") is no kind's, nor is "avi".
+// kinds' numbered types, or the type named exactly "AVI". A type name that merely reads
+// like a number ("2") is no kind's, nor is "avi".
 std::optional<ResourceKind> KindOfType(const ResId& type);
 
 // The kind of harvix-cli's name for it ("bitmap" ... "html"); nothing for other names.
@@ -139,6 +149,13 @@ enum class LeftOutReason {
     Limits,    // outside the size or colour-depth limits
     Malformed, // not well formed
     Empty,     // empty, or it (or an image it names) is not in the module
+};
+
+// A resource left out: the reason, and what exactly, in words a user understands
+// ("bitmap height 3000 outside the limit 16-48"); the detail may be empty.
+struct LeftOut {
+    LeftOutReason reason = LeftOutReason::Malformed;
+    std::string detail;
 };
 
 struct ExtractionOptions {

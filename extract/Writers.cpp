@@ -43,9 +43,9 @@ WriteOutcome Failed(Error error, bool created) {
     return outcome;
 }
 
-WriteOutcome LeftOut(LeftOutReason reason) {
+WriteOutcome Rejected(LeftOutReason reason, std::string detail = {}) {
     WriteOutcome outcome;
-    outcome.leftOut = reason;
+    outcome.leftOut = LeftOut{reason, std::move(detail)};
     return outcome;
 }
 
@@ -192,12 +192,16 @@ void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e,
     PutU32(out, offset);
 }
 
-// The types a group's images are stored under, as the kinds table gives them.
+// The types a kind's resources and a group's images are stored under, as the kinds
+// table gives them.
+ResId TypeOf(ResourceKind kind) {
+    return KindOf(kind).type.id();
+}
 ResId IconImageType() {
-    return ResId::number(KindOf(ResourceKind::Icon).memberType);
+    return ResId::of(*KindOf(ResourceKind::Icon).memberType);
 }
 ResId CursorImageType() {
-    return ResId::number(KindOf(ResourceKind::Cursor).memberType);
+    return ResId::of(*KindOf(ResourceKind::Cursor).memberType);
 }
 
 // The size of an image resource, known without loading it; 0 when there is none.
@@ -208,30 +212,20 @@ std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::u
 
 } // namespace
 
-std::optional<ResId> ResIdFromText(std::string_view text) {
-    const bool digits =
-        !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-    if (!digits)
-        return ResId::name(std::string(text));
-    std::uint64_t value = 0;
-    for (char c : text) {
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > 0xFFFF)
-            return std::nullopt; // no identifier can be that large
-    }
-    return ResId::number(static_cast<std::uint16_t>(value));
+ResId LookupName(const ResId& name) {
+    if (name.numeric)
+        return name;
+    // A name of digits beyond 65535 stands for no identifier: it is looked up as the
+    // name it is, which no numeric entry can match.
+    return ResIdFromText(name.text).value_or(name);
 }
 
-std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
-                                            std::string_view typeText, std::string_view nameText) {
-    const auto type = ResIdFromText(typeText);
-    const auto name = ResIdFromText(nameText);
-    if (!type || !name)
-        return {};
+std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module, const ResId& type,
+                                            const ResId& name) {
     // A module gives a resource whole or not at all (IResourceModule::load): data that
     // runs past the end of the file loads as nothing, so it is left out as empty instead
     // of being written short as if it were whole.
-    return module.load(*type, *name);
+    return module.load(type, LookupName(name));
 }
 
 namespace {
@@ -303,33 +297,33 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
 }
 
 WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
-                             std::string_view nameText) {
-    const auto bytes = LoadResourceBytes(ctx.module, "2", nameText);
+                             const ResId& name) {
+    const auto bytes = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Bitmap), name);
     if (!HasBytes(bytes))
-        return LeftOut(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty);
     LeftOutReason reason{};
     const auto header = CheckBitmap(bytes, ctx.options, reason);
     if (!header)
-        return LeftOut(reason);
+        return Rejected(reason);
     return WriteNewFile(ctx.fs, path, {View(*header), View(bytes)});
 }
 
-WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path,
-                          std::string_view typeText, std::string_view nameText) {
-    const auto bytes = LoadResourceBytes(ctx.module, typeText, nameText);
+WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, const ResId& type,
+                          const ResId& name) {
+    const auto bytes = LoadResourceBytes(ctx.module, type, name);
     if (!HasBytes(bytes))
-        return LeftOut(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty);
     return WriteNewFile(ctx.fs, path, {View(bytes)});
 }
 
 WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
-                            std::string_view nameText) {
-    const auto group = LoadResourceBytes(ctx.module, "14", nameText);
+                            const ResId& name) {
+    const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Icon), name);
     if (!HasBytes(group))
-        return LeftOut(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
     if (!header || header->type != 1 || header->count <= 0 || header->count > kMaxGroupMembers)
-        return LeftOut(LeftOutReason::Malformed);
+        return Rejected(LeftOutReason::Malformed);
 
     const std::string fileName(FileNamePart(path));
     const std::string iconsFolder = FolderOf(path);
@@ -356,7 +350,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         groupFileBytes += size;
         if (groupFileBytes > kMaxGroupFileBytes)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         if (!inRange)
             continue;
         if (size == 0 || size > kMaxField32 - 22)
@@ -414,13 +408,13 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
 }
 
 WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,
-                                std::string_view nameText) {
-    const auto group = LoadResourceBytes(ctx.module, "14", nameText);
+                                const ResId& name) {
+    const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Icon), name);
     if (!HasBytes(group))
-        return LeftOut(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
     if (!header || header->type != 1 || header->count <= 0 || header->count > kMaxGroupMembers)
-        return LeftOut(LeftOutReason::Malformed);
+        return Rejected(LeftOutReason::Malformed);
 
     const auto count = static_cast<std::uint64_t>(header->count);
     std::vector<IconEntry> entries;
@@ -434,27 +428,27 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadIconEntry(group, i);
         if (!entry)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         anyInRange = anyInRange || IconInRange(*entry, ctx.options);
         if (!IconEntryValid(*entry))
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         // The directory states each image's real size, whatever the group entry says,
         // so that the offsets match the images that follow. An image that isn't there
         // makes the whole group unusable.
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         if (size == 0)
-            return LeftOut(LeftOutReason::Empty);
+            return Rejected(LeftOutReason::Empty);
         PutIconDirectoryEntry(head, *entry, size, offset);
         offset += size;
         // The file would grow beyond what any real group writes (which also keeps every
         // offset within its 32-bit field).
         if (offset > kMaxGroupFileBytes)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         entries.push_back(*entry);
         sizes.push_back(size);
     }
     if (!anyInRange)
-        return LeftOut(LeftOutReason::Limits);
+        return Rejected(LeftOutReason::Limits);
 
     auto file = ctx.fs.CreateExclusive(path);
     if (!file)
@@ -466,9 +460,9 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
         auto image = ctx.module.load(IconImageType(), ResId::number(entries[i].id));
         // Unreadable after all: abandoned; the file never gets its name.
         if (image.empty())
-            return LeftOut(LeftOutReason::Empty);
+            return Rejected(LeftOutReason::Empty);
         if (image.size() != sizes[i])
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         if (auto kept = batch.Add(std::move(image)); !kept)
             return Failed(kept.error(), false);
     }
@@ -530,13 +524,13 @@ constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
 } // namespace
 
 WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
-                                  std::string_view nameText) {
-    const auto group = LoadResourceBytes(ctx.module, "12", nameText);
+                                  const ResId& name) {
+    const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Cursor), name);
     if (!HasBytes(group))
-        return LeftOut(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty);
     const auto header = ReadGroupHeader(group);
     if (!header || header->type != 2 || header->count <= 0 || header->count > kMaxGroupMembers)
-        return LeftOut(LeftOutReason::Malformed);
+        return Rejected(LeftOutReason::Malformed);
 
     const auto count = static_cast<std::uint64_t>(header->count);
     std::vector<std::uint16_t> ids;
@@ -549,20 +543,20 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     for (int i = 0; i < header->count; ++i) {
         const auto entry = ReadCursorEntry(group, i);
         if (!entry)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
         // The tests, in this order: the image has bytes, width, height, planes, size.
         if (!HasBytes(image))
-            return LeftOut(LeftOutReason::Empty);
+            return Rejected(LeftOutReason::Empty);
         if (entry->width < 1 || entry->width > 255)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         if (entry->doubledHeight < 1 || entry->doubledHeight > 127)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         if (entry->planes != 1 || entry->size <= 0)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         // The image begins with its hot spot; one too short to hold it is no cursor.
         if (image.size() < 4)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         const std::uint64_t size = image.size() - 4;
         head.push_back(static_cast<std::uint8_t>(entry->width));
         head.push_back(CursorDirectoryHeight(*entry, image));
@@ -574,7 +568,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         offset += size;
         // Beyond what any real group writes (see kMaxGroupFileBytes).
         if (offset > kMaxGroupFileBytes)
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         ids.push_back(entry->id);
         sizes.push_back(size);
         keptBytes += image.size();
@@ -595,7 +589,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
                                   : std::move(kept[i]);
         if (image.size() != sizes[i] + 4)
             // Unreadable after all: abandoned; the file never gets its name.
-            return LeftOut(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed);
         if (auto added = batch.Add(std::move(image), 4); !added) // less the hot spot
             return Failed(added.error(), false);
     }

@@ -33,20 +33,22 @@ struct WriteOutcome {
     bool created = false;
     std::optional<Error> error;
     // Why the resource was rejected, when it was (nothing made, no error).
-    std::optional<LeftOutReason> leftOut;
+    std::optional<LeftOut> leftOut;
     // The files made beside the output path that are complete and stay, in the order
     // they were made, whatever the outcome (the icon size split's files).
     std::vector<std::string> sideFiles;
 };
 
-// The resource identifier a type or name text stands for: a text of decimal digits is a
-// numeric identifier (none when above 65535), anything else a name.
-std::optional<ResId> ResIdFromText(std::string_view text);
+// The identifier under which a resource that the enumeration gave as `name` is looked
+// up: a name of decimal digits only stands for that numeric identifier (Windows takes
+// "#123" and "123" alike as the number 123), so such a resource is found by number or not
+// at all; every other name, and every number, is itself.
+ResId LookupName(const ResId& name);
 
-// The bytes of a resource given by type and name texts; empty when it can't be found,
-// is empty, or can't be read in full (its data runs past the end of the file).
-std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module,
-                                            std::string_view typeText, std::string_view nameText);
+// The bytes of a resource; empty when it can't be found, is empty, or can't be read in
+// full (its data runs past the end of the file).
+std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module, const ResId& type,
+                                            const ResId& name);
 
 inline bool HasBytes(const std::vector<std::uint8_t>& bytes) {
     return !bytes.empty();
@@ -58,16 +60,16 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
                                                           const ExtractionOptions& options);
 
 WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
-                             std::string_view nameText);
-WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path,
-                          std::string_view typeText, std::string_view nameText);
+                             const ResId& name);
+WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, const ResId& type,
+                          const ResId& name);
 // Writes the per-size single-image files below the folder of `path` (never `path` itself);
 // `written` when it wrote at least one, all of them complete.
 WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
-                            std::string_view nameText);
+                            const ResId& name);
 WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,
-                                std::string_view nameText);
+                                const ResId& name);
 WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
-                                  std::string_view nameText);
+                                  const ResId& name);
 
 } // namespace harvix

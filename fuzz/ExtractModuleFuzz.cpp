@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     QuietPrompt prompt;
     CountingTarget target;
-    mResCore engine(prompt);
-    (void)engine.ExtractFromFile(input, options, target, out);
+    options.destinationFolder = out;
+    mResCore engine(options, prompt);
+    (void)engine.ExtractFromFile(input, target);
     return 0;
 }

@@ -16,20 +16,20 @@ namespace {
 
 mb::ModuleBuilder Everything(mb::Machine machine) {
     mb::ModuleBuilder b(machine);
-    b.add(ResId::number(2), ResId::number(1), 0x409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x409,
           mb::makeDib(16, 16, 8, mb::pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(2), 0x409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(2), 0x409,
           mb::makeDib(8, 8, 1, mb::pictures::checker(2)));
-    b.add(ResId::number(2), ResId::number(3), 0x409, mb::makeDib(8, 8, 16, mb::pictures::rings()));
+    b.add(ResId::of(ResType::Bitmap), ResId::number(3), 0x409, mb::makeDib(8, 8, 16, mb::pictures::rings()));
     mb::addIconGroup(b, ResId::number(1), 1, {{16, 16, 4}, {16, 16, 8}, {32, 32, 32}},
                      mb::pictures::disc({10, 200, 10, 255}));
     mb::addCursorGroup(b, ResId::name("ARROW"), 1, {{32, 32, 1}, {16, 16, 1}},
                        mb::pictures::arrow(), 1, 1);
-    b.add(ResId::number(21), ResId::number(1), 0x409,
+    b.add(ResId::of(ResType::AniCursor), ResId::number(1), 0x409,
           mb::makeAni({mb::makeCursorFile(16, 16, 4, 0, 0, mb::pictures::frame(0, 1))}, 5));
     b.add(ResId::name("AVI"), ResId::number(1), 0x409,
           mb::makeAvi(4, 4, 1, 1, [](int f) { return mb::pictures::frame(f, 1); }));
-    b.add(ResId::number(23), ResId::name("PAGE.HTM"), 0x409, mb::makeHtml("t", "b"));
+    b.add(ResId::of(ResType::Html), ResId::name("PAGE.HTM"), 0x409, mb::makeHtml("t", "b"));
     return b;
 }
 
@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     for (unsigned shift : {0u, 4u}) {
         mb::NeBuilder ne(mb::NeForm::Program);
         ne.setShift(shift);
-        ne.add(ResId::number(2), ResId::number(1), mb::makeDib(16, 16, 8, mb::pictures::gradient()));
-        ne.add(ResId::number(2), ResId::name("LOGO"), mb::makeDib(8, 8, 4, mb::pictures::checker(2)));
+        ne.add(ResId::of(ResType::Bitmap), ResId::number(1), mb::makeDib(16, 16, 8, mb::pictures::gradient()));
+        ne.add(ResId::of(ResType::Bitmap), ResId::name("LOGO"), mb::makeDib(8, 8, 4, mb::pictures::checker(2)));
         mb::addIconGroup(ne.adder(), ResId::number(1), 1, {{16, 16, 4}, {16, 16, 8}, {32, 32, 1}},
                          mb::pictures::disc({10, 200, 10, 255}));
         mb::addCursorGroup(ne.adder(), ResId::name("ARROW"), 1, {{32, 32, 1}}, mb::pictures::arrow(), 1, 1);
@@ -60,10 +60,10 @@ int main(int argc, char** argv) {
     mb::addIconGroup(icl.adder(), ResId::name("STAR"), 1, {{32, 32, 4}, {16, 16, 8}}, mb::pictures::rings());
     failures += !mb::writeFile(folder + "/ne-icons.icl", icl.build()).ok();
     mb::ModuleBuilder odd;
-    odd.add(ResId::number(23), ResId::name("a/b\r\n:*?.htm"), 0x409, mb::makeHtml("x", "y"));
-    odd.add(ResId::number(23), ResId::name(std::string(300, 'n') + ".htm"), 0x409,
+    odd.add(ResId::of(ResType::Html), ResId::name("a/b\r\n:*?.htm"), 0x409, mb::makeHtml("x", "y"));
+    odd.add(ResId::of(ResType::Html), ResId::name(std::string(300, 'n') + ".htm"), 0x409,
             mb::makeHtml("x", "y"));
-    odd.add(ResId::number(23), ResId::name("123"), 0x409, mb::makeHtml("x", "y"));
+    odd.add(ResId::of(ResType::Html), ResId::name("123"), 0x409, mb::makeHtml("x", "y"));
     failures += !mb::writeFile(folder + "/names.dll", odd.build()).ok();
     return failures == 0 ? 0 : 1;
 }

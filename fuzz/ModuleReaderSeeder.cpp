@@ -31,13 +31,13 @@ int main(int argc, char** argv) {
         const std::string tag = machine == Machine::Pe32 ? "pe32" : "pe32plus";
         auto base = [machine] {
             ModuleBuilder b(machine);
-            b.add(ResId::number(2), ResId::number(1), 0x409, makeDib(2, 2, 1, pictures::checker(2)));
-            b.add(ResId::number(2), ResId::name("NAMED"), 0x409, {1, 2, 3});
+            b.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x409, makeDib(2, 2, 1, pictures::checker(2)));
+            b.add(ResId::of(ResType::Bitmap), ResId::name("NAMED"), 0x409, {1, 2, 3});
             b.add(ResId::name("AVI"), ResId::number(7), 0x409, {4, 5});
-            b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x407, {'<', 'p', '>'});
-            b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, {'<', 'b', '>'});
-            b.add(ResId::number(23), RawName{u"odd\xD800"}, 0x409, {'x'});
-            b.add(ResId::number(16), ResId::number(1), 0x409, makeVersionInfo({1, 2, 3, 4}, {1, 2, 3, 4}, "seed"));
+            b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x407, {'<', 'p', '>'});
+            b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x409, {'<', 'b', '>'});
+            b.add(ResId::of(ResType::Html), RawName{u"odd\xD800"}, 0x409, {'x'});
+            b.add(ResId::of(ResType::Version), ResId::number(1), 0x409, makeVersionInfo({1, 2, 3, 4}, {1, 2, 3, 4}, "seed"));
             return b;
         };
         write(tag + "-well-formed", base().build());
@@ -49,12 +49,12 @@ int main(int argc, char** argv) {
     auto ne = [](NeForm form, unsigned shift) {
         NeBuilder b(form);
         b.setShift(shift);
-        b.add(ResId::number(2), ResId::number(1), makeDib(2, 2, 1, pictures::checker(2)));
-        b.add(ResId::number(2), ResId::name("NAMED\xC3\xA9"), {1, 2, 3});
+        b.add(ResId::of(ResType::Bitmap), ResId::number(1), makeDib(2, 2, 1, pictures::checker(2)));
+        b.add(ResId::of(ResType::Bitmap), ResId::name("NAMED\xC3\xA9"), {1, 2, 3});
         b.add(ResId::name("AVI"), ResId::number(7), {4, 5});
         addIconGroup(b.adder(), ResId::number(1), 1, {{16, 16, 4}}, pictures::rings());
         addCursorGroup(b.adder(), ResId::name("ARROW"), 1, {{16, 16, 1}}, pictures::arrow(), 1, 1);
-        b.add(ResId::number(16), ResId::number(1), makeVersionInfo16({1, 2, 3, 4}, {1, 2, 3, 4}, "seed"));
+        b.add(ResId::of(ResType::Version), ResId::number(1), makeVersionInfo16({1, 2, 3, 4}, {1, 2, 3, 4}, "seed"));
         return b;
     };
     for (unsigned shift : {0u, 4u, 9u})
@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     write("ne-icl", ne(NeForm::IconLibrary, 4).build());
     write("ne-icl-im", ne(NeForm::IconLibraryIm, 4).build());
     NeBuilder font(NeForm::Font);
-    font.add(ResId::number(7), ResId::name("FONTDIR"), makeFontDirectory({"Seed"}, 8));
-    font.add(ResId::number(8), ResId::number(1), makeFont("Seed", 8));
+    font.add(ResId::of(ResType::FontDir), ResId::name("FONTDIR"), makeFontDirectory({"Seed"}, 8));
+    font.add(ResId::of(ResType::Font), ResId::number(1), makeFont("Seed", 8));
     write("ne-font", font.build());
     write("ne-empty", NeBuilder().build());
     for (NeFault fault : allNeFaults())

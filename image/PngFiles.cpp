@@ -196,8 +196,8 @@ Result<IconImages> IconImagesOfIconFile(ByteView file) {
 }
 
 Result<IconImages> IconImagesOfModule(const IResourceModule& module) {
-    const ResId groupType = ResId::number(KindOf(ResourceKind::Icon).type.id);
-    const ResId iconType = ResId::number(KindOf(ResourceKind::Icon).memberType);
+    const ResId groupType = KindOf(ResourceKind::Icon).type.id();
+    const ResId iconType = ResId::of(*KindOf(ResourceKind::Icon).memberType);
     const std::vector<ResId> groups = module.names(groupType);
     if (groups.empty())
         return makeError(ErrorKind::NotFound, "the module holds no icon");

@@ -38,10 +38,11 @@ void RunAccount::ModuleNotOpened(const std::string& path, const Error& error) {
         m_unreadable.add(path, std::move(reason));
 }
 
-void RunAccount::ResourceLeftOut(ResourceKind kind, LeftOutReason reason) {
+void RunAccount::ResourceLeftOut(const ResourceRef&, ResourceKind kind,
+                                 const harvix::LeftOut& why) {
     const std::lock_guard lock(m_mutex);
     LeftOutCounts& counts = m_leftOut[static_cast<std::size_t>(KindIndex(kind))];
-    switch (reason) {
+    switch (why.reason) {
     case LeftOutReason::Limits: ++counts.limits; break;
     case LeftOutReason::Malformed: ++counts.malformed; break;
     case LeftOutReason::Empty: ++counts.empty; break;

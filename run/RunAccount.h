@@ -41,7 +41,8 @@ class RunAccount final : public IExtractObserver {
 public:
     void ModuleOpened(const std::string& path) override;
     void ModuleNotOpened(const std::string& path, const Error& error) override;
-    void ResourceLeftOut(ResourceKind kind, LeftOutReason reason) override;
+    void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
+                         const harvix::LeftOut& why) override;
 
     // A folder the search could not list or enter (errno `error`). May be called from
     // the thread that walks.

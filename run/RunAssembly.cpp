@@ -37,17 +37,15 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     IRunSearch& files = m_listBinding ? static_cast<IRunSearch&>(*m_listBinding) : services.walk;
     m_source = std::make_unique<ReadAheadSearch>(files, *m_readAhead);
     m_engine = std::make_unique<mResCore>(
-        prompt, services.fileSystem,
+        m_choice.options, prompt, services.fileSystem,
         [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
     for (IExtractObserver* observer : services.observers)
         if (observer != nullptr)
             m_engine->AddObserver(*observer);
-    m_engineBinding = std::make_unique<EngineBinding>(*m_engine, m_choice.options,
-                                                      m_choice.options.destinationFolder);
 }
 
 void RunAssembly::buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock) {
-    m_run = std::make_unique<SearchRun>(view, prompt, *m_source, *m_engineBinding, clock);
+    m_run = std::make_unique<SearchRun>(view, prompt, *m_source, *m_engine, clock);
     m_run->Stats().FillStatsList(m_choice.options.kindEnabled);
 }
 

@@ -82,7 +82,6 @@ private:
     std::optional<FileListBinding> m_listBinding;
     std::unique_ptr<ReadAheadSearch> m_source;
     std::unique_ptr<mResCore> m_engine;
-    std::unique_ptr<EngineBinding> m_engineBinding;
     std::unique_ptr<SearchRun> m_run;
     std::unique_ptr<RunHandOff> m_handOff;
 };

@@ -1,4 +1,5 @@
-// The run's view of the real file search and extraction engine.
+// The run's view of the real file search: the walk, a list of files, or paths given one
+// by one.
 #pragma once
 
 #include "search/FileList.h"
@@ -70,22 +71,6 @@ public:
 
 private:
     cPathSearch& m_paths;
-};
-
-// Hands each file to mResCore with the run's options and destination.
-class EngineBinding final : public IRunEngine {
-public:
-    EngineBinding(mResCore& engine, const ExtractionOptions& options, std::string destination)
-        : m_engine(engine), m_options(options), m_destination(std::move(destination)) {}
-
-    bool ExtractFromFile(const std::string& FileName, IResFoundTarget& target) override {
-        return m_engine.ExtractFromFile(FileName, m_options, target, m_destination);
-    }
-
-private:
-    mResCore& m_engine;
-    const ExtractionOptions& m_options;
-    std::string m_destination;
 };
 
 } // namespace harvix::run

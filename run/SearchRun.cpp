@@ -35,7 +35,7 @@ void SystemClock::Sleep(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-SearchRun::SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IRunEngine& engine,
+SearchRun::SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IExtractEngine& engine,
                      IRunClock& clock)
     : m_view(view), m_prompt(prompt), m_search(search), m_engine(engine), m_clock(clock),
       m_applyPriority(ApplyPriority) {}
@@ -45,7 +45,7 @@ void SearchRun::setPriorityApplier(std::function<void(std::int16_t)> applier) {
 }
 
 void SearchRun::StartSearch(const SearchSettings& settings) {
-    m_outcome = RunOutcome::Running;
+    m_started = true;
     if (m_applyPriority)
         m_applyPriority(settings.Priority);
 
@@ -84,14 +84,14 @@ void SearchRun::StartSearch(const SearchSettings& settings) {
 
 void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
                           bool& Cancel) {
-    if (m_outcome != RunOutcome::Running) {
+    if (!running()) {
         // The program is closing: nothing more is extracted.
         Cancel = true;
         return;
     }
     // A click on Cancel made while the walk was busy is answered before the next file.
     m_view.poll();
-    if (m_outcome != RunOutcome::Running) {
+    if (!running()) {
         Cancel = true;
         return;
     }
@@ -100,17 +100,19 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
 
     updateProgress(DirCount);
 
-    if (m_engine.ExtractFromFile(FileName, *this)) {
+    ModuleOutcome extracted = m_engine.ExtractFromFile(FileName, *this);
+    if (extracted.failed()) {
+        m_stoppedBy = std::move(extracted.error);
         Cancel = true;
         m_prompt.showError({Failure::RunStopped, kSearchError, {}});
         m_view.setCancelEnabled(false);
         m_view.stopAnimation();
         m_clock.Sleep(m_closeDelay);
-        endRun(RunOutcome::Failed);
+        endRun(RunEnd::Failed);
         return;
     }
     // A cancel confirmed while the module's resources were written ended the run there.
-    if (m_outcome != RunOutcome::Running) {
+    if (!running()) {
         Cancel = true;
         return;
     }
@@ -118,7 +120,7 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
     if (FileCount % kPumpInterval == 0) {
         m_view.pumpEvents();
         // A confirmed cancel closed the program from inside the loop.
-        if (m_outcome != RunOutcome::Running)
+        if (!running())
             Cancel = true;
     }
 }
@@ -147,17 +149,17 @@ void SearchRun::updateProgress(std::int32_t DirCount) {
 }
 
 void SearchRun::Searching(bool& Cancel) {
-    if (m_outcome == RunOutcome::Running)
+    if (running())
         m_view.poll();
     // A confirmed cancel (or an engine error) stops the walk between two files.
-    if (m_outcome != RunOutcome::Running)
+    if (!running())
         Cancel = true;
 }
 
 void SearchRun::SearchFinished() {
-    if (m_outcome != RunOutcome::Running)
+    if (!running())
         return;
-    m_outcome = RunOutcome::Completed;
+    m_end = RunEnd::Completed;
     m_view.searchFinished();
 }
 
@@ -166,13 +168,13 @@ void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
         m_view.closeProgram();
         return;
     }
-    if (m_outcome != RunOutcome::Running && m_outcome != RunOutcome::NotStarted)
+    if (m_end)
         return;
     if (m_prompt.confirmCancel() != Answer::Yes)
         return;
     m_view.setCancelEnabled(false);
     m_cancelRequested = true;
-    endRun(RunOutcome::Cancelled);
+    endRun(RunEnd::Cancelled);
 }
 
 void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
@@ -180,12 +182,12 @@ void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
     if (row >= 0)
         m_view.statsChanged(row);
     // A module with thousands of resources takes a while: Cancel is answered meanwhile.
-    if (m_outcome == RunOutcome::Running)
+    if (running())
         m_view.poll();
 }
 
-void SearchRun::endRun(RunOutcome outcome) {
-    m_outcome = outcome;
+void SearchRun::endRun(RunEnd end) {
+    m_end = end;
     m_view.closeProgram();
 }
 

@@ -9,10 +9,12 @@
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
 #include "run/ResultStats.h"
+#include "run/RunEnd.h"
 #include "search/SearchCore.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace harvix::run {
@@ -61,15 +63,6 @@ public:
     virtual void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) = 0;
 };
 
-// The extraction engine as the run calls it for each file: the options and the
-// destination are the engine binding's. Returns true when a write error stopped the
-// extraction; every resource written goes to `target`.
-class IRunEngine {
-public:
-    virtual ~IRunEngine() = default;
-    virtual bool ExtractFromFile(const std::string& FileName, IResFoundTarget& target) = 0;
-};
-
 // The system tick count in milliseconds and a pause; injected so that tests are exact.
 class IRunClock {
 public:
@@ -94,20 +87,12 @@ struct SearchSettings {
     std::int16_t Priority = 3;  // slider position 1 to 5
 };
 
-// How a run ended.
-enum class RunOutcome {
-    NotStarted,
-    Running,
-    Completed, // SearchFinished arrived
-    Cancelled, // the user confirmed the cancel question
-    Failed,    // the engine reported an error
-};
 
 inline constexpr std::int16_t kSearchPage = 5;
 
 class SearchRun final : public cSearchCoreEvents, public IResFoundTarget {
 public:
-    SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IRunEngine& engine,
+    SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IExtractEngine& engine,
               IRunClock& clock);
 
     // How the priority is applied; ApplyPriority unless replaced (tests).
@@ -131,25 +116,29 @@ public:
     // A resource was written: one more for its kind.
     void ResFound(std::int32_t& kind, const ResName& name) override;
     // The run has ended (cancel confirmed, or closed): the engine stops within its module.
-    [[nodiscard]] bool StopRequested() const override {
-        return m_outcome == RunOutcome::Cancelled || m_outcome == RunOutcome::Failed;
-    }
+    [[nodiscard]] bool StopRequested() const override { return m_end.has_value(); }
 
     [[nodiscard]] ResultStats& Stats() { return m_stats; }
     [[nodiscard]] const ResultStats& Stats() const { return m_stats; }
-    [[nodiscard]] RunOutcome Outcome() const { return m_outcome; }
+    // How the run ended: Completed once SearchFinished arrived, Cancelled or Failed when
+    // it was ended early; nothing while it has not ended.
+    [[nodiscard]] std::optional<RunEnd> End() const { return m_end; }
+    // The write error that stopped the run, when one did.
+    [[nodiscard]] const std::optional<Error>& StoppedBy() const { return m_stoppedBy; }
     [[nodiscard]] bool CancelRequested() const { return m_cancelRequested; }
     [[nodiscard]] std::int32_t TotalDirs() const { return m_totalDirs; }
     [[nodiscard]] int ProgressValue() const { return m_progressValue; }
 
 private:
     void updateProgress(std::int32_t DirCount);
-    void endRun(RunOutcome outcome);
+    // The run is between StartSearch and its end.
+    [[nodiscard]] bool running() const { return m_started && !m_end; }
+    void endRun(RunEnd end);
 
     IRunView& m_view;
     IPrompt& m_prompt;
     IRunSearch& m_search;
-    IRunEngine& m_engine;
+    IExtractEngine& m_engine;
     IRunClock& m_clock;
     std::function<void(std::int16_t)> m_applyPriority;
     std::uint32_t m_closeDelay = 1500;
@@ -160,7 +149,9 @@ private:
     std::int32_t m_totalDirs = 0;
     std::uint32_t m_startTick = 0;
     int m_progressValue = 0;
-    RunOutcome m_outcome = RunOutcome::NotStarted;
+    bool m_started = false;
+    std::optional<RunEnd> m_end;
+    std::optional<Error> m_stoppedBy;
 };
 
 } // namespace harvix::run

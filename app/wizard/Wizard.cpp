@@ -275,7 +275,8 @@ bool WizardLogic::LeavePage(int page) {
         m_options.destinationFolder = m_settings.DestPath;
         const IndexHeaderInfo header{m_settings.Folder, m_settings.SubFolders, m_settings.Mask};
         const bool stay = PrepareDestination(m_settings.DestPath, m_options.kindEnabled, header,
-                                             m_prompt, m_services.FileSystem());
+                                             m_prompt, m_services.FileSystem())
+                              .has_value();
         if (stay)
             m_view.setFocus(WizardControl::txtDestPath);
         return stay;

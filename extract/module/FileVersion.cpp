@@ -9,7 +9,6 @@ namespace harvix {
 
 namespace {
 
-constexpr std::uint16_t kVersionType = 16; // RT_VERSION
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BDu;
 constexpr std::uint64_t kFixedInfoSize = 52;
 constexpr std::u16string_view kRootKey = u"VS_VERSION_INFO";
@@ -27,7 +26,7 @@ cFileVersion::cFileVersion(const IResourceModule& module) { readModule(module); 
 
 void cFileVersion::readModule(const IResourceModule& module) {
     // The first version resource in the directory, in its first language.
-    const ResId type = ResId::number(kVersionType);
+    const ResId type = ResId::of(ResType::Version);
     const std::vector<ResId> names = module.names(type);
     if (names.empty())
         return;

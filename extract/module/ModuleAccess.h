@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Result.h"
+#include "extract/module/ResourceType.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,23 +14,6 @@
 #include <vector>
 
 namespace harvix {
-
-// A resource type or name: a numeric identifier (0..65535) or a text (UTF-8, converted
-// losslessly from the module's UTF-16, or from the Windows-1252 text of a 16-bit module).
-struct ResId {
-    bool numeric = true;
-    std::uint16_t id = 0;
-    std::string text;
-
-    static ResId number(std::uint16_t value) { return ResId{true, value, {}}; }
-    static ResId name(std::string value) { return ResId{false, 0, std::move(value)}; }
-
-    // The text form: decimal digits without sign or leading zeros for a number, the
-    // name unchanged otherwise.
-    [[nodiscard]] std::string toText() const { return numeric ? std::to_string(id) : text; }
-
-    friend bool operator==(const ResId&, const ResId&) = default;
-};
 
 // One language version of a resource.
 struct ResLanguage {

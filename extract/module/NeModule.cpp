@@ -39,12 +39,11 @@ constexpr std::uint64_t kGroupReadBudget = 1024 * 1024;
 // the four bytes of a cursor's hot spot before it.
 constexpr std::uint64_t kOwnSizeHeader = 128;
 
-constexpr std::uint16_t kCursor = 1;
-constexpr std::uint16_t kBitmap = 2;
-constexpr std::uint16_t kIcon = 3;
-constexpr std::uint16_t kGroupCursor = 12;
-constexpr std::uint16_t kGroupIcon = 14;
-constexpr std::uint16_t kAniCursor = 21;
+// The types whose resources are whole RIFF files (animated cursors and clips), which
+// state their own size in the RIFF header.
+bool IsRiffType(const ResId& type) {
+    return type.is(ResType::AniCursor) || type.is(kAviTypeName);
+}
 
 Error notLoadable(std::string message) { return makeError(ErrorKind::NotLoadable, std::move(message)); }
 
@@ -271,9 +270,9 @@ void NeModule::readGroupSizes(std::vector<TypeEntry>& types) const {
     std::map<std::uint16_t, std::uint32_t> iconSizes, cursorSizes;
     std::uint64_t budget = kGroupReadBudget;
     for (const TypeEntry& type : types) {
-        if (!type.id.numeric || (type.id.id != kGroupIcon && type.id.id != kGroupCursor))
+        if (!type.id.is(ResType::GroupIcon) && !type.id.is(ResType::GroupCursor))
             continue;
-        auto& sizes = type.id.id == kGroupIcon ? iconSizes : cursorSizes;
+        auto& sizes = type.id.is(ResType::GroupIcon) ? iconSizes : cursorSizes;
         for (const NameEntry& group : type.names) {
             const std::uint64_t length = std::min(group.length, budget);
             budget -= length;
@@ -293,9 +292,9 @@ void NeModule::readGroupSizes(std::vector<TypeEntry>& types) const {
         }
     }
     for (TypeEntry& type : types) {
-        if (!type.id.numeric || (type.id.id != kIcon && type.id.id != kCursor))
+        if (!type.id.is(ResType::Icon) && !type.id.is(ResType::Cursor))
             continue;
-        const auto& sizes = type.id.id == kIcon ? iconSizes : cursorSizes;
+        const auto& sizes = type.id.is(ResType::Icon) ? iconSizes : cursorSizes;
         for (NameEntry& image : type.names) {
             if (!image.id.numeric)
                 continue;
@@ -317,9 +316,8 @@ std::vector<std::uint8_t> NeModule::readRange(std::uint64_t offset, std::uint64_
 }
 
 bool NeModule::hasOwnSize(const ResId& type) {
-    if (!type.numeric)
-        return type.text == "AVI";
-    return type.id == kBitmap || type.id == kIcon || type.id == kCursor || type.id == kAniCursor;
+    return type.is(ResType::Bitmap) || type.is(ResType::Icon) || type.is(ResType::Cursor) ||
+           IsRiffType(type);
 }
 
 std::optional<std::uint64_t> NeModule::knownSize(const ResId& type, const NameEntry& entry,
@@ -329,15 +327,15 @@ std::optional<std::uint64_t> NeModule::knownSize(const ResId& type, const NameEn
     // Otherwise the resource's own header tells its size, where it has one; it is taken
     // only where what it leaves over is less than one alignment unit, that is padding.
     std::optional<std::uint64_t> extent;
-    if (type.numeric && type.id == kBitmap) {
+    if (type.is(ResType::Bitmap)) {
         extent = dibExtent(bytes, false);
-    } else if (type.numeric && type.id == kIcon) {
+    } else if (type.is(ResType::Icon)) {
         extent = dibExtent(bytes, true);
-    } else if (type.numeric && type.id == kCursor) {
+    } else if (type.is(ResType::Cursor)) {
         if (bytes.size() > 4)
             if (auto image = dibExtent(bytes.subspan(4), true))
                 extent = *image + 4;
-    } else if ((type.numeric && type.id == kAniCursor) || (!type.numeric && type.text == "AVI")) {
+    } else if (IsRiffType(type)) {
         ByteCursor c(bytes);
         if (c.peekAt<std::uint32_t>(0).valueOr(0) == 0x46464952u) // "RIFF"
             extent = std::uint64_t{c.peekAt<std::uint32_t>(4).valueOr(0)} + 8;

@@ -227,7 +227,7 @@ TEST_F(WizardRunWindow, ALongEmptyStretchKeepsTheWindowAliveAndCancelIsAnsweredA
     ASSERT_TRUE(waitUntil([&] { return window->Closed(); }, 3000));
     EXPECT_LT(prompt.shownAtMs.back(), 500);
     ASSERT_TRUE(waitUntil([&] { return window->Logic().HandOff()->Finished(); }, 3000));
-    EXPECT_EQ(window->Logic().Run()->Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_EQ(window->Logic().Run()->End(), run::RunEnd::Cancelled);
     EXPECT_LT(search.steps, search.maxSteps);
     EXPECT_EQ(LoadSettings().Folder, tree);
 }
@@ -285,7 +285,7 @@ TEST_F(WizardRunWindow, AWalkOverAHundredThousandEmptyFoldersUnderXvfb) {
     EXPECT_GE(framesWhileOpen, 2);
     EXPECT_GT(alive.paints, 2);
     ASSERT_TRUE(waitUntil([&] { return window->Logic().HandOff()->Finished(); }, 10000));
-    EXPECT_EQ(window->Logic().Run()->Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_EQ(window->Logic().Run()->End(), run::RunEnd::Cancelled);
 }
 
 } // namespace

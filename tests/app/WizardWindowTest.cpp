@@ -45,7 +45,7 @@ protected:
         // 25 modules: the run lets the window repaint after the 10th and the 20th.
         for (int i = 0; i < 25; ++i) {
             mb::ModuleBuilder b;
-            b.add(ResId::number(2), ResId::number(100), 0x0409,
+            b.add(ResId::of(ResType::Bitmap), ResId::number(100), 0x0409,
                   mb::makeDib(32, 32, 8, mb::pictures::gradient()));
             mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}},
                              mb::pictures::disc({0, 90, 200, 255}));

@@ -124,7 +124,7 @@ protected:
         fs::create_directories(root + "/modules/system");
         for (int i = 0; i < 8; ++i) {
             mb::ModuleBuilder b;
-            b.add(ResId::number(2), ResId::number(100), 0x0409,
+            b.add(ResId::of(ResType::Bitmap), ResId::number(100), 0x0409,
                   mb::makeDib(32, 32, 8, mb::pictures::gradient()));
             mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}, {16, 16, 8}},
                              mb::pictures::disc({0, 90, 200, 255}));
@@ -135,10 +135,10 @@ protected:
         // Beside them, what a run passes over: a bitmap the limits keep out, one that is
         // not well formed and an empty web page, so the last page has all it can say.
         mb::ModuleBuilder odd;
-        odd.add(ResId::number(2), ResId::number(1), 0x0409,
+        odd.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x0409,
                 mb::makeDib(8, 8, 8, mb::pictures::rings()));
-        odd.add(ResId::number(2), ResId::number(2), 0x0409, std::vector<std::uint8_t>{7, 0, 0, 0});
-        odd.add(ResId::number(23), ResId::name("EMPTY.HTM"), 0x0409, std::vector<std::uint8_t>{});
+        odd.add(ResId::of(ResType::Bitmap), ResId::number(2), 0x0409, std::vector<std::uint8_t>{7, 0, 0, 0});
+        odd.add(ResId::of(ResType::Html), ResId::name("EMPTY.HTM"), 0x0409, std::vector<std::uint8_t>{});
         ASSERT_TRUE(mb::writeFile(root + "/modules/system/odd.dll", odd.build()).ok());
     }
     void TearDown() override {

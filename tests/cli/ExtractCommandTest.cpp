@@ -62,14 +62,14 @@ protected:
     // 8x8 bitmap that the default limits keep out.
     static void writeSampleModule(const fs::path& path) {
         ModuleBuilder b;
-        b.add(ResId::number(2), ResId::number(101), 0x409, makeDib(32, 32, 8, pictures::gradient()));
-        b.add(ResId::number(2), ResId::number(102), 0x409, makeDib(24, 24, 24, pictures::rings()));
-        b.add(ResId::number(2), ResId::number(103), 0x409, makeDib(8, 8, 8, pictures::rings()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x409, makeDib(32, 32, 8, pictures::gradient()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(102), 0x409, makeDib(24, 24, 24, pictures::rings()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(103), 0x409, makeDib(8, 8, 8, pictures::rings()));
         auto image = makeIconImage(32, 32, 8, pictures::disc({200, 20, 20, 255}));
         GroupEntry entry{32, 32, 8, static_cast<std::uint32_t>(image.size()), 1};
-        b.add(ResId::number(3), ResId::number(1), 0x409, image);
-        b.add(ResId::number(14), ResId::number(1), 0x409, makeGroupIconDir({entry}));
-        b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Hello"));
+        b.add(ResId::of(ResType::Icon), ResId::number(1), 0x409, image);
+        b.add(ResId::of(ResType::GroupIcon), ResId::number(1), 0x409, makeGroupIconDir({entry}));
+        b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Hello"));
         ASSERT_TRUE(writeFile(path.string(), b.build()));
     }
 
@@ -164,12 +164,12 @@ TEST_F(ExtractCommandTest, ADestinationThatMayNotBeWrittenIsNamedWithPermissionD
 
 TEST_F(ExtractCommandTest, SummaryCountsWhatWasNotWellFormedOrEmptyPerKind) {
     ModuleBuilder b;
-    b.add(ResId::number(2), ResId::number(1), 0x409, makeDib(32, 32, 8, pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(2), 0x409, std::vector<std::uint8_t>{7, 0, 0, 0, 1});
-    b.add(ResId::number(2), ResId::number(3), 0x409, std::vector<std::uint8_t>{1, 2, 3});
-    b.add(ResId::number(2), ResId::number(4), 0x409, makeDib(8, 8, 8, pictures::rings()));
-    b.add(ResId::number(14), ResId::number(1), 0x409, std::vector<std::uint8_t>{0, 0, 2, 0, 0, 0});
-    b.add(ResId::number(23), ResId::name("EMPTY.HTM"), 0x409, std::vector<std::uint8_t>{});
+    b.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x409, makeDib(32, 32, 8, pictures::gradient()));
+    b.add(ResId::of(ResType::Bitmap), ResId::number(2), 0x409, std::vector<std::uint8_t>{7, 0, 0, 0, 1});
+    b.add(ResId::of(ResType::Bitmap), ResId::number(3), 0x409, std::vector<std::uint8_t>{1, 2, 3});
+    b.add(ResId::of(ResType::Bitmap), ResId::number(4), 0x409, makeDib(8, 8, 8, pictures::rings()));
+    b.add(ResId::of(ResType::GroupIcon), ResId::number(1), 0x409, std::vector<std::uint8_t>{0, 0, 2, 0, 0, 0});
+    b.add(ResId::of(ResType::Html), ResId::name("EMPTY.HTM"), 0x409, std::vector<std::uint8_t>{});
     ASSERT_TRUE(writeFile((root / "src" / "odd.dll").string(), b.build()));
 
     const CliResult r = extract({"--dest", (root / "out").string(), (root / "src").string()});
@@ -373,7 +373,7 @@ TEST_F(ExtractCommandTest, TerminalIsAskedAndSeesProgress) {
 TEST_F(ExtractCommandTest, TerminalProgressCountsFilesAndResourcesWithoutAPercentage) {
     ModuleBuilder b;
     for (std::uint16_t id = 1; id <= 2; ++id)
-        b.add(ResId::number(2), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
     ASSERT_TRUE(writeFile((root / "src" / "m0.dll").string(), b.build()));
     for (int i = 1; i < 40; ++i)
         fs::create_hard_link(root / "src" / "m0.dll", root / "src" / ("m" + std::to_string(i) + ".dll"));
@@ -392,7 +392,7 @@ TEST_F(ExtractCommandTest, TerminalProgressCountsFilesAndResourcesWithoutAPercen
 TEST_F(ExtractCommandTest, TerminalCtrlCConfirmsTheCancelAndTheProgressLineFits) {
     ModuleBuilder b;
     for (std::uint16_t id = 1; id <= 30; ++id)
-        b.add(ResId::number(2), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
     ASSERT_TRUE(writeFile((root / "src" / "m0.dll").string(), b.build()));
     // One module per folder, so that the percentage moves from file to file.
     for (int i = 1; i < 100; ++i) {
@@ -448,7 +448,7 @@ std::size_t filesIn(const fs::path& folder) {
 TEST_F(ExtractCommandTest, TerminalCtrlCInsideAModuleStopsItsWritingAtOnce) {
     ModuleBuilder b;
     for (std::uint16_t id = 1; id <= 5000; ++id)
-        b.add(ResId::number(2), ResId::number(id), 0x409, makeDib(16, 16, 24, pictures::rings()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, makeDib(16, 16, 24, pictures::rings()));
     // In a subfolder, so that the percentage is drawn before the module is written.
     ASSERT_TRUE(writeFile((root / "src" / "sub" / "many.dll").string(), b.build()));
     fs::create_hard_link(root / "src" / "sub" / "many.dll", root / "src" / "sub" / "more.dll");

@@ -19,6 +19,7 @@
 
 namespace fs = std::filesystem;
 using harvix::ResId;
+using harvix::ResType;
 using harvix::modbuilder::ModuleBuilder;
 using ::testing::HasSubstr;
 
@@ -61,9 +62,9 @@ ModuleBuilder Pictures() {
     ModuleBuilder b;
     const auto dib =
         harvix::modbuilder::makeDib(16, 16, 8, harvix::modbuilder::pictures::checker(4));
-    b.add(ResId::number(2), ResId::number(101), 0x0409, dib);
-    b.add(ResId::number(2), ResId::number(101), 0x0407, dib);
-    b.add(ResId::number(2), ResId::name("LOGO"), 0x0409, {1, 2, 3});
+    b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x0409, dib);
+    b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x0407, dib);
+    b.add(ResId::of(ResType::Bitmap), ResId::name("LOGO"), 0x0409, {1, 2, 3});
     b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x0409, {9, 9, 9, 9});
     return b;
 }
@@ -71,7 +72,7 @@ ModuleBuilder Pictures() {
 TEST_F(CliList, PrintsEveryResourceOfEveryMatchingModule) {
     const std::string dll = Module("a.dll", Pictures());
     ModuleBuilder other(harvix::modbuilder::Machine::Pe32Plus);
-    other.add(ResId::number(23), ResId::number(1), 0, {'<', 'p', '>'});
+    other.add(ResId::of(ResType::Html), ResId::number(1), 0, {'<', 'p', '>'});
     const std::string exe = Module("sub/B.EXE", other);
     Module("skipped.txt", other);
     std::ofstream(root + "/broken.dll") << "not a module";
@@ -101,7 +102,7 @@ TEST_F(CliList, PrintsEveryResourceOfEveryMatchingModule) {
 
 TEST_F(CliList, EscapesTabsAndLineBreaksInPathsAndNames) {
     ModuleBuilder b;
-    b.add(ResId::number(10), ResId::name("A\tB"), 0, {1});
+    b.add(ResId::of(ResType::RcData), ResId::name("A\tB"), 0, {1});
     Module("odd\nname.dll", b);
     const Outcome r = Run({"list", root});
     EXPECT_EQ(r.status, 0);
@@ -124,7 +125,7 @@ TEST_F(CliList, RefusesBadUsageAndMissingFolders) {
 TEST_F(CliList, TakesFilesAsTheyAreAndFoldersSearchedInTheOrderGiven) {
     const std::string dll = Module("tree/a.dll", Pictures());
     ModuleBuilder page;
-    page.add(ResId::number(23), ResId::number(1), 0, {'<', 'p', '>'});
+    page.add(ResId::of(ResType::Html), ResId::number(1), 0, {'<', 'p', '>'});
     const std::string odd = Module("odd.name", page); // no mask would take it
     const std::string deep = Module("tree/sub/b.exe", page);
     const std::string other = Module("other/c.dll", page);
@@ -199,7 +200,7 @@ TEST_F(CliList, FilesFromNamesThatCannotBeReadAreCountedAndFail) {
 
 TEST_F(CliList, VersionPrintsEachFilesVersion) {
     ModuleBuilder b;
-    b.add(ResId::number(16), ResId::number(1), 0x0409,
+    b.add(ResId::of(ResType::Version), ResId::number(1), 0x0409,
           harvix::modbuilder::makeVersionInfo({1, 2, 3, 4}, {5, 6, 7, 8}, "tool"));
     const std::string versioned = Module("v.dll", b);
     const std::string plain = Module("p.dll", Pictures());

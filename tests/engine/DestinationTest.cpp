@@ -133,7 +133,7 @@ TEST(IndexHeader, DateAndTimeInTheUsersLocale) {
 class Prepare : public ::testing::Test {
 protected:
     bool Run(const std::string& text, KindSwitches kinds) {
-        return PrepareDestination(text, kinds, kHeader, prompt, fs);
+        return PrepareDestination(text, kinds, kHeader, prompt, fs).has_value();
     }
     ScratchDir dir;
     ScriptedPrompt prompt;
@@ -167,10 +167,10 @@ TEST_F(Prepare, MissingParentOrAFileInTheWayIsAnInvalidFolder) {
     };
     for (const auto& [text, why] : cases) {
         ScriptedPrompt p;
-        std::string refusal;
-        EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs,
-                                       &refusal))
-            << text;
+        const auto refused = PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs);
+        ASSERT_TRUE(refused) << text;
+        EXPECT_FALSE(refused->declined);
+        const std::string& refusal = refused->reason;
         EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
         EXPECT_TRUE(p.asked.empty());
         // The path and the system's reason, for a caller that shows more than the box.
@@ -200,7 +200,11 @@ TEST_F(Prepare, ExistingFolderYesAddsOneHeaderBlockAndMissingFolders) {
 
 TEST_F(Prepare, ExistingFolderNoWritesNothing) {
     prompt.answers = {Answer::No};
-    EXPECT_TRUE(Run(dir.path() + "/", Only({ResourceKind::Bitmap})));
+    const auto refused =
+        PrepareDestination(dir.path() + "/", Only({ResourceKind::Bitmap}), kHeader, prompt, fs);
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->declined);
+    EXPECT_TRUE(prompt.errors.empty());
     EXPECT_EQ(prompt.asked, std::vector<Question>{Question::ContinueIntoExisting});
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{});
 }
@@ -210,9 +214,9 @@ TEST_F(Prepare, EmptyOrBlankTextIsInvalidAndMakesNothing) {
     for (const std::string text : {"", " ", " \t "}) {
         ScriptedPrompt p;
         p.answers = {Answer::Yes};
-        std::string refusal;
-        EXPECT_TRUE(PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs,
-                                       &refusal));
+        const auto refused = PrepareDestination(text, Only({ResourceKind::Bitmap}), kHeader, p, fs);
+        ASSERT_TRUE(refused);
+        const std::string& refusal = refused->reason;
         EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage});
         EXPECT_TRUE(p.asked.empty());
         EXPECT_NE(refusal.find("no destination folder given"), std::string::npos);
@@ -260,11 +264,11 @@ TEST_F(Prepare, AFolderThatMayNotBeWrittenInIsNamedWithTheSystemsReason) {
         ScriptedPrompt p;
         FailingFileSystem failing;
         failing.fail({c.op, c.pathPart, c.error});
-        std::string refusal;
         const std::string dest = dir / c.name;
-        EXPECT_TRUE(PrepareDestination(dest, Only({ResourceKind::Bitmap, ResourceKind::Icon}),
-                                       kHeader, p, failing, &refusal))
-            << c.name;
+        const auto refused = PrepareDestination(
+            dest, Only({ResourceKind::Bitmap, ResourceKind::Icon}), kHeader, p, failing);
+        ASSERT_TRUE(refused) << c.name;
+        const std::string& refusal = refused->reason;
         EXPECT_EQ(p.errors, std::vector<std::string>{kFolderInvalidMessage}) << c.name;
         EXPECT_EQ(refusal.rfind(dest + "/: " + c.reason, 0), 0u) << refusal;
         EXPECT_EQ(refusal.find("does not exist"), std::string::npos) << refusal;

@@ -43,8 +43,15 @@ protected:
         ASSERT_FALSE(PrepareDestination(dest, KindSwitches{true, true, true, true, true, true},
                                         {"/w", true, "*.dll"}, prompt));
     }
+    // True when a write error stopped the extraction. The run's engine is made with the
+    // options as they are at the first call.
     bool Extract(const std::string& path) {
-        return core.ExtractFromFile(path, options, target, dest);
+        if (!core) {
+            ExtractionOptions given = options;
+            given.destinationFolder = dest;
+            core = std::make_unique<mResCore>(given, prompt);
+        }
+        return core->ExtractFromFile(path, target).failed();
     }
     int Count(ResourceKind kind) const {
         int n = 0;
@@ -58,29 +65,29 @@ protected:
     ExtractionOptions options;
     ScriptedPrompt prompt;
     CollectingTarget target;
-    mResCore core{prompt};
+    std::unique_ptr<mResCore> core;
 };
 
 mb::ModuleBuilder SampleModule() {
     mb::ModuleBuilder b(mb::Machine::Pe32Plus);
-    b.add(ResId::number(2), ResId::number(101), 0x409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x409,
           mb::makeDib(32, 32, 8, mb::pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(102), 0x409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(102), 0x409,
           mb::makeDib(16, 16, 24, mb::pictures::checker(4)));
-    b.add(ResId::number(2), ResId::number(103), 0x409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(103), 0x409,
           mb::makeDib(32, 32, 1, mb::pictures::checker(2)));
     mb::addIconGroup(b, ResId::name("MAIN"), 1,
                      {{16, 16, 8}, {32, 32, 8}, {32, 32, 32}, {48, 48, 32}},
                      mb::pictures::disc({200, 20, 20, 255}));
     mb::addCursorGroup(b, ResId::number(1), 1, {{32, 32, 1}}, mb::pictures::arrow(), 3, 5);
-    b.add(ResId::number(21), ResId::number(1), 0x409,
+    b.add(ResId::of(ResType::AniCursor), ResId::number(1), 0x409,
           mb::makeAni({mb::makeCursorFile(32, 32, 4, 0, 0, mb::pictures::frame(0, 2)),
                        mb::makeCursorFile(32, 32, 4, 0, 0, mb::pictures::frame(1, 2))},
                       10));
     b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x409,
           mb::makeAvi(8, 8, 2, 5, [](int f) { return mb::pictures::frame(f, 2); }));
-    b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, mb::makeHtml("About", "Hello"));
-    b.add(ResId::number(16), ResId::number(1), 0x409,
+    b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x409, mb::makeHtml("About", "Hello"));
+    b.add(ResId::of(ResType::Version), ResId::number(1), 0x409,
           mb::makeVersionInfo({1, 2, 3, 4}, {1, 2, 3, 4}, "x"));
     return b;
 }
@@ -219,10 +226,12 @@ TEST_F(FullDisk, RetryAfterFreeingSpaceThenCancelWhenFullAgain) {
     ASSERT_TRUE(mb::writeFile(module, b.build()));
 
     CollectingTarget t;
-    mResCore engine(p);
     ExtractionOptions options;
-    EXPECT_TRUE(engine.ExtractFromFile(module, options, t, dest));
-    EXPECT_EQ(engine.LastErrorNumber(), kErrDiskFull);
+    options.destinationFolder = dest;
+    mResCore engine(options, p);
+    const ModuleOutcome outcome = engine.ExtractFromFile(module, t);
+    ASSERT_TRUE(outcome.failed());
+    EXPECT_EQ(RuntimeErrorNumber(*outcome.error), kErrDiskFull);
     EXPECT_EQ(p.count(Question::RetryDiskFull), 2u);
     EXPECT_GE(t.found.size(), 1u);
     EXPECT_LT(t.found.size(), 8u);
@@ -269,9 +278,10 @@ TEST_F(FullDisk, AnIndexRecordCutShortIsTakenBackBeforeTheQuestion) {
     FakeModule m;
     m.add(ResId::name("AVI"), ResId::number(1), Filled(1000));
     CollectingTarget t;
-    mResCore engine(p);
     ExtractionOptions options;
-    EXPECT_FALSE(engine.ExtractFromModule(m, source, options, t, dest));
+    options.destinationFolder = dest;
+    mResCore engine(options, p);
+    EXPECT_FALSE(engine.ExtractFromModule(m, source, t).failed());
     ASSERT_EQ(p.count(Question::RetryDiskFull), 1u);
     EXPECT_EQ(p.atQuestion, header);
     EXPECT_EQ(ReadFileText(index),

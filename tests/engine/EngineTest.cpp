@@ -13,13 +13,13 @@ namespace {
 
 using namespace harvix::testing;
 
-const ResId kBitmap = ResId::number(2);
-const ResId kIconImage = ResId::number(3);
-const ResId kCursorImage = ResId::number(1);
-const ResId kIconGroup = ResId::number(14);
-const ResId kCursorGroup = ResId::number(12);
-const ResId kAni = ResId::number(21);
-const ResId kHtml = ResId::number(23);
+const ResId kBitmap = ResId::of(ResType::Bitmap);
+const ResId kIconImage = ResId::of(ResType::Icon);
+const ResId kCursorImage = ResId::of(ResType::Cursor);
+const ResId kIconGroup = ResId::of(ResType::GroupIcon);
+const ResId kCursorGroup = ResId::of(ResType::GroupCursor);
+const ResId kAni = ResId::of(ResType::AniCursor);
+const ResId kHtml = ResId::of(ResType::Html);
 const ResId kAvi = ResId::name("AVI");
 
 ResId N(std::uint16_t id) {
@@ -36,10 +36,26 @@ protected:
             std::filesystem::create_directory(dir / std::string(KindFolder(kind)));
     }
 
-    // One call of the engine on `module` as if it were the file `source`.
-    bool Run(const FakeModule& module, const std::string& source = "/w/shell32.dll") {
-        return core.ExtractFromModule(module, source, options, target, dir.path());
+    // The engine of this test's run, made with the options as they are at its first use.
+    mResCore& core() {
+        if (!m_core)
+            m_core = MakeEngine();
+        return *m_core;
     }
+    std::unique_ptr<mResCore> MakeEngine(const std::string& destination = {}) {
+        ExtractionOptions given = options;
+        given.destinationFolder = destination.empty() ? dir.path() : destination;
+        return std::make_unique<mResCore>(given, prompt, fs);
+    }
+
+    // One call of the engine on `module` as if it were the file `source`; true when a
+    // write error stopped it.
+    bool Run(const FakeModule& module, const std::string& source = "/w/shell32.dll") {
+        last = core().ExtractFromModule(module, source, target);
+        return last.failed();
+    }
+    // The run-time error number of the error that stopped the last call.
+    int LastErrorNumber() const { return last.error ? RuntimeErrorNumber(*last.error) : 0; }
 
     std::string Kind(ResourceKind kind) const { return dir / std::string(KindFolder(kind)); }
     std::vector<std::string> Records(ResourceKind kind) const {
@@ -51,7 +67,10 @@ protected:
     ScriptedPrompt prompt;
     FailingFileSystem fs;
     CollectingTarget target;
-    mResCore core{prompt, fs};
+    ModuleOutcome last;
+
+private:
+    std::unique_ptr<mResCore> m_core;
 };
 
 TEST_F(Engine, BitmapsOfOneFileAreNumberedInOrderWithOneRecordEach) {
@@ -159,17 +178,17 @@ TEST_F(Engine, SplitOutcomeSaysWhatItMade) {
     const WriterContext ctx{m, options, fs};
     const std::string path = Kind(ResourceKind::Icon) + "/shell32.dll.ico";
 
-    WriteOutcome none = SplitIconGroup(ctx, path, "2");
+    WriteOutcome none = SplitIconGroup(ctx, path, N(2));
     EXPECT_FALSE(none.written || none.created || none.error);
 
-    WriteOutcome both = SplitIconGroup(ctx, path, "1");
+    WriteOutcome both = SplitIconGroup(ctx, path, N(1));
     EXPECT_TRUE(both.written && both.created && !both.error);
     const std::string icons = Kind(ResourceKind::Icon);
     EXPECT_EQ(both.sideFiles, (std::vector<std::string>{icons + "/16x16/8/shell32.dll.ico",
                                                         icons + "/32x32/8/shell32.dll.ico"}));
 
     fs.fail({FailingFileSystem::Rule::Op::Create, "32x32", ENOSPC});
-    WriteOutcome cut = SplitIconGroup(ctx, path, "1");
+    WriteOutcome cut = SplitIconGroup(ctx, path, N(1));
     ASSERT_TRUE(cut.error);
     EXPECT_TRUE(cut.created) << "the 16x16 file was made before the error";
     EXPECT_FALSE(cut.written);
@@ -251,8 +270,8 @@ TEST_F(Engine, IconGroupsOfManyShapes) {
         FakeModule m;
         AddIcons(m, 1, c.entries, c.realSizes);
         CollectingTarget t;
-        mResCore engine(prompt, fs);
-        EXPECT_FALSE(engine.ExtractFromModule(m, "/w/x.dll", options, t, scratch.path())) << c.what;
+        auto engine = MakeEngine(scratch.path());
+        EXPECT_FALSE(engine->ExtractFromModule(m, "/w/x.dll", t).failed()) << c.what;
         EXPECT_EQ(std::filesystem::exists(scratch / "Icons/x.dll.ico"), c.groupWritten) << c.what;
         EXPECT_EQ(t.found.size(), c.groupWritten ? 1u : 0u) << c.what;
         EXPECT_EQ(std::filesystem::exists(scratch / "Icons/__index.txt"), c.groupWritten) << c.what;
@@ -483,7 +502,7 @@ TEST_F(Engine, DiskFullCancelRemovesThePartialFileAndStops) {
         .add(kBitmap, N(3), Dib(32, 32, 24));
     m.add(kAni, N(1), Filled(4));
     EXPECT_TRUE(Run(m));
-    EXPECT_EQ(core.LastErrorNumber(), kErrDiskFull);
+    EXPECT_EQ(LastErrorNumber(), kErrDiskFull);
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(1)}}));
     EXPECT_EQ(ListDir(Kind(ResourceKind::Bitmap)),
               (std::vector<std::string>{"__index.txt", "shell32.dll.bmp"}));
@@ -508,11 +527,15 @@ TEST_F(Engine, OtherErrorsAreShownAndStopLeavingNoUnrecordedFile) {
         failing.fail(c.rule);
         ScriptedPrompt p;
         CollectingTarget t;
-        mResCore engine(p, failing);
+        ExtractionOptions given = options;
+        given.destinationFolder = scratch.path();
+        mResCore engine(given, p, failing);
         FakeModule m;
         m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24));
-        EXPECT_TRUE(engine.ExtractFromModule(m, "/w/a.dll", options, t, scratch.path()));
-        EXPECT_EQ(engine.LastErrorNumber(), c.number);
+        const ModuleOutcome outcome = engine.ExtractFromModule(m, "/w/a.dll", t);
+        ASSERT_TRUE(outcome.failed());
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(RuntimeErrorNumber(*outcome.error), c.number);
         ASSERT_EQ(p.errors.size(), 1u);
         EXPECT_NE(p.errors[0].find(scratch / "Bitmaps/"), std::string::npos) << p.errors[0];
         EXPECT_TRUE(p.asked.empty());
@@ -527,7 +550,7 @@ TEST_F(Engine, MissingKindFolderIsAPathNotFoundError) {
     FakeModule m;
     m.add(kAvi, N(1), Filled(4));
     EXPECT_TRUE(Run(m));
-    EXPECT_EQ(core.LastErrorNumber(), kErrPathNotFound);
+    EXPECT_EQ(LastErrorNumber(), kErrPathNotFound);
     EXPECT_EQ(prompt.errors.size(), 1u);
 }
 
@@ -562,8 +585,8 @@ TEST_F(Engine, NameProbingResumesWhereItEnded) {
 
     // A new run starts from 1 and fills a gap.
     std::filesystem::remove(Kind(ResourceKind::AniCursor) + "/shell32.dll (7).ani");
-    mResCore next(prompt, fs);
-    EXPECT_FALSE(next.ExtractFromModule(one, "/w/shell32.dll", options, target, dir.path()));
+    auto next = MakeEngine();
+    EXPECT_FALSE(next->ExtractFromModule(one, "/w/shell32.dll", target).failed());
     EXPECT_TRUE(std::filesystem::exists(Kind(ResourceKind::AniCursor) + "/shell32.dll (7).ani"));
 }
 
@@ -609,24 +632,34 @@ TEST_F(Engine, RecordsStayOneLineWhateverTheNames) {
 }
 
 TEST_F(Engine, ModulesThatCannotBeOpenedAreSkipped) {
-    mResCore engine(prompt, fs, [](const std::string&) -> Result<std::unique_ptr<IResourceModule>> {
-        return makeError(ErrorKind::NotLoadable, "not a module");
-    });
-    EXPECT_FALSE(engine.ExtractFromFile("/w/readme.exe", options, target, dir.path()));
+    ExtractionOptions given = options;
+    given.destinationFolder = dir.path();
+    mResCore engine(given, prompt, fs,
+                    [](const std::string&) -> Result<std::unique_ptr<IResourceModule>> {
+                        return makeError(ErrorKind::NotLoadable, "not a module");
+                    });
+    const ModuleOutcome outcome = engine.ExtractFromFile("/w/readme.exe", target);
+    EXPECT_EQ(outcome.end, ModuleEnd::NotModule);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->message, "not a module");
     EXPECT_TRUE(target.found.empty());
 }
 
 // Hears the engine's account of files and left-out resources.
 struct RecordingObserver : IExtractObserver {
     std::vector<std::string> events;
+    std::vector<std::string> left; // module, type, name and language of each left out
     void ModuleOpened(const std::string& path) override { events.push_back("opened " + path); }
     void ModuleNotOpened(const std::string& path, const Error& error) override {
         events.push_back("not opened " + path + " " + std::to_string(error.code));
     }
-    void ResourceLeftOut(ResourceKind kind, LeftOutReason reason) override {
+    void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
+                         const LeftOut& why) override {
         static const char* const kReasons[] = {"limits", "malformed", "empty"};
         events.push_back(std::string(KindKey(kind)) + " " +
-                         kReasons[static_cast<int>(reason)]);
+                         kReasons[static_cast<int>(why.reason)]);
+        left.push_back(resource.module + " " + resource.type.toText() + " " +
+                       resource.name.toText() + " " + std::to_string(resource.language));
     }
     void FileWritten(ResourceKind kind, const std::string& path) override {
         const std::string folder = "/" + std::string(KindFolder(kind)) + "/";
@@ -647,12 +680,15 @@ TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
     AddCursors(m, 1, {{32, 64, 2, 1, 308, 5}}, {308}); // two planes
     m.add(kAni, N(1), ByteVector{});
     RecordingObserver observer;
-    core.AddObserver(observer);
-    EXPECT_FALSE(core.ExtractFromFile("/w/a.dll", std::unique_ptr<IResourceModule>(
-                                                      std::make_unique<FakeModule>(m)),
-                                      options, target, dir.path()));
-    EXPECT_FALSE(core.ExtractFromFile("/w/b.dll", makeError(ErrorKind::NotLoadable, "x", EACCES),
-                                      options, target, dir.path()));
+    core().AddObserver(observer);
+    const ModuleOutcome a = core().ExtractFromFile(
+        "/w/a.dll", std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(m)), target);
+    EXPECT_EQ(a.end, ModuleEnd::Done);
+    EXPECT_EQ(a.written, 1);
+    EXPECT_EQ(a.leftOut, 8);
+    const ModuleOutcome b =
+        core().ExtractFromFile("/w/b.dll", makeError(ErrorKind::NotLoadable, "x", EACCES), target);
+    EXPECT_EQ(b.end, ModuleEnd::NotModule);
     EXPECT_EQ(observer.events,
               (std::vector<std::string>{"opened /w/a.dll", "BITMAP limits", "BITMAP malformed",
                                         "BITMAP empty", "BITMAP wrote a.dll.bmp", "ICON limits",
@@ -660,6 +696,10 @@ TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
                                         "ANICURSOR empty",
                                         "not opened /w/b.dll " + std::to_string(EACCES)}));
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(4)}}));
+    // Each resource left out is named: module, type, name and language.
+    ASSERT_EQ(observer.left.size(), 8u);
+    EXPECT_EQ(observer.left.front(), "/w/a.dll 2 1 1033");
+    EXPECT_EQ(observer.left[3], "/w/a.dll 14 1 1033");
 }
 
 // A group may hold up to 256 images and write up to 16 MiB; one beyond either bound is
@@ -700,9 +740,9 @@ TEST_F(Engine, GroupsBeyondTheirBoundsAreNotWellFormed) {
                        std::vector<std::size_t>(c.members, c.imageSize));
         RecordingObserver observer;
         CollectingTarget t;
-        mResCore engine(prompt, fs);
-        engine.AddObserver(observer);
-        EXPECT_FALSE(engine.ExtractFromModule(m, "/w/a.dll", options, t, scratch.path()));
+        auto engine = MakeEngine(scratch.path());
+        engine->AddObserver(observer);
+        EXPECT_FALSE(engine->ExtractFromModule(m, "/w/a.dll", t).failed());
         const std::string file =
             scratch / (c.kind == ResourceKind::Icon ? "Icons/a.dll.ico" : "Cursors/a.dll.cur");
         EXPECT_EQ(std::filesystem::exists(file), c.written);
@@ -734,7 +774,7 @@ TEST_F(Engine, ResourcesThatCannotBeReadWholeAreEmpty) {
     m.add(kCursorGroup, N(5), CursorGroup({{32, 64, 1, 1, 40, 5}}));
     m.add(kBitmap, N(6), dib); // whole: written
     RecordingObserver observer;
-    core.AddObserver(observer);
+    core().AddObserver(observer);
     EXPECT_FALSE(Run(m));
     EXPECT_EQ(target.found, (std::vector<Found>{{0, N(6)}}));
     EXPECT_EQ(observer.events,
@@ -754,7 +794,7 @@ TEST_F(Engine, ObserverHearsOfEveryFileThatStays) {
     AddIcons(m, 2, {{32, 32, 0, 1, 32, 10, 3}, {32, 32, 0, 2, 8, 10, 4}}); // 2nd: two planes
     m.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(32, 32, 24));
     RecordingObserver observer;
-    core.AddObserver(observer);
+    core().AddObserver(observer);
     EXPECT_TRUE(Run(m));
     EXPECT_EQ(observer.events,
               (std::vector<std::string>{

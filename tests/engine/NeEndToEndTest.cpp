@@ -24,22 +24,25 @@ protected:
                                         {"/w", true, "*.exe"}, prompt));
         return dest;
     }
+    // True when a write error stopped the extraction.
     bool Extract(const std::string& path, const std::string& dest) {
-        return core.ExtractFromFile(path, options, target, dest);
+        ExtractionOptions given = options;
+        given.destinationFolder = dest;
+        mResCore engine(given, prompt);
+        return engine.ExtractFromFile(path, target).failed();
     }
 
     ScratchDir dir;
     ExtractionOptions options;
     ScriptedPrompt prompt;
     CollectingTarget target;
-    mResCore core{prompt};
 };
 
 // The same resources, in the order both forms keep them, into either kind of module.
 void AddSampleResources(const mb::AddResource& add) {
-    add(ResId::number(2), ResId::name("LOGO"), mb::makeDib(40, 30, 8, mb::pictures::gradient()));
-    add(ResId::number(2), ResId::number(101), mb::makeDib(32, 32, 4, mb::pictures::checker(4)));
-    add(ResId::number(2), ResId::number(102), mb::makeDib(17, 16, 1, mb::pictures::checker(2)));
+    add(ResId::of(ResType::Bitmap), ResId::name("LOGO"), mb::makeDib(40, 30, 8, mb::pictures::gradient()));
+    add(ResId::of(ResType::Bitmap), ResId::number(101), mb::makeDib(32, 32, 4, mb::pictures::checker(4)));
+    add(ResId::of(ResType::Bitmap), ResId::number(102), mb::makeDib(17, 16, 1, mb::pictures::checker(2)));
     mb::addIconGroup(add, ResId::name("APPICON"), 1, {{32, 32, 1}, {32, 32, 4}, {32, 32, 8}, {16, 16, 8}},
                      mb::pictures::disc({20, 20, 200, 255}));
     mb::addCursorGroup(add, ResId::number(1), 10, {{32, 32, 1}}, mb::pictures::arrow(), 4, 6);
@@ -126,22 +129,22 @@ TEST_F(NeEndToEnd, IconLibrariesGiveTheirIcons) {
 // that depend on the display) are nothing the engine extracts, and no error either.
 TEST_F(NeEndToEnd, FontsAndWindows2PicturesGiveNothing) {
     mb::NeBuilder font(mb::NeForm::Font);
-    font.add(ResId::number(7), ResId::name("FONTDIR"), mb::makeFontDirectory({"Sample Sans", "Sample Serif"}, 10));
-    font.add(ResId::number(8), ResId::number(1), mb::makeFont("Sample Sans", 10));
-    font.add(ResId::number(8), ResId::number(2), mb::makeFont("Sample Serif", 10));
+    font.add(ResId::of(ResType::FontDir), ResId::name("FONTDIR"), mb::makeFontDirectory({"Sample Sans", "Sample Serif"}, 10));
+    font.add(ResId::of(ResType::Font), ResId::number(1), mb::makeFont("Sample Sans", 10));
+    font.add(ResId::of(ResType::Font), ResId::number(2), mb::makeFont("Sample Serif", 10));
     ASSERT_TRUE(mb::writeFile(dir / "sample.fon", font.build()).ok());
 
     mb::NeBuilder old(mb::NeForm::Program);
     old.setWindowsVersion(2, 0);
-    old.add(ResId::number(2), ResId::number(1), mb::makeOldBitmap(32, 16));
-    old.add(ResId::number(3), ResId::number(1), mb::makeOldBitmap(32, 64));
-    old.add(ResId::number(1), ResId::number(1), mb::makeOldBitmap(32, 64));
+    old.add(ResId::of(ResType::Bitmap), ResId::number(1), mb::makeOldBitmap(32, 16));
+    old.add(ResId::of(ResType::Icon), ResId::number(1), mb::makeOldBitmap(32, 64));
+    old.add(ResId::of(ResType::Cursor), ResId::number(1), mb::makeOldBitmap(32, 64));
     ASSERT_TRUE(mb::writeFile(dir / "paint.exe", old.build()).ok());
 
     // Both are listed as they are.
     for (const auto& [file, types] : std::vector<std::pair<std::string, std::vector<ResId>>>{
-             {"sample.fon", {ResId::number(7), ResId::number(8)}},
-             {"paint.exe", {ResId::number(2), ResId::number(3), ResId::number(1)}}}) {
+             {"sample.fon", {ResId::of(ResType::FontDir), ResId::of(ResType::Font)}},
+             {"paint.exe", {ResId::of(ResType::Bitmap), ResId::of(ResType::Icon), ResId::of(ResType::Cursor)}}}) {
         auto m = OpenModule(dir / file);
         ASSERT_TRUE(m.ok()) << file;
         EXPECT_EQ((*m)->types(), types) << file;

@@ -51,17 +51,17 @@ TEST(ResourceKindTable, TypeOfAResourceDecidesItsKind) {
         std::optional<ResourceKind> kind;
     };
     const Row rows[] = {
-        {ResId::number(2), ResourceKind::Bitmap},
-        {ResId::number(14), ResourceKind::Icon},
-        {ResId::number(12), ResourceKind::Cursor},
-        {ResId::number(21), ResourceKind::AniCursor},
+        {ResId::of(ResType::Bitmap), ResourceKind::Bitmap},
+        {ResId::of(ResType::GroupIcon), ResourceKind::Icon},
+        {ResId::of(ResType::GroupCursor), ResourceKind::Cursor},
+        {ResId::of(ResType::AniCursor), ResourceKind::AniCursor},
         {ResId::name("AVI"), ResourceKind::Video},
-        {ResId::number(23), ResourceKind::Html},
+        {ResId::of(ResType::Html), ResourceKind::Html},
         // A group's images are fetched through the group, never enumerated as a kind.
-        {ResId::number(3), std::nullopt},
-        {ResId::number(1), std::nullopt},
+        {ResId::of(ResType::Icon), std::nullopt},
+        {ResId::of(ResType::Cursor), std::nullopt},
         {ResId::number(0), std::nullopt},
-        {ResId::number(24), std::nullopt},
+        {ResId::of(ResType::Manifest), std::nullopt},
         // Type names are compared exactly, and a name that reads like a number is a name.
         {ResId::name("avi"), std::nullopt},
         {ResId::name("AVI "), std::nullopt},

@@ -291,12 +291,12 @@ public:
     }
 };
 
-class OneResourceEngine final : public run::IRunEngine {
+class OneResourceEngine final : public IExtractEngine {
 public:
-    bool ExtractFromFile(const std::string&, IResFoundTarget& target) override {
+    ModuleOutcome ExtractFromFile(const std::string&, IResFoundTarget& target) override {
         std::int32_t kind = 1;
         target.ResFound(kind, ResName::number(1));
-        return false;
+        return {};
     }
 };
 
@@ -343,7 +343,7 @@ TEST_F(HandOff, ARunAsksWithinHalfASecondMidStretchWaitsWhileAskedAndGoesOnAfter
     EXPECT_LT(waits[0], 0.5);
     EXPECT_LE(stepsWhileAsked, 1);
     EXPECT_THAT(prompt.asked, ElementsAre("confirmCancel"));
-    EXPECT_EQ(searchRun.Outcome(), run::RunOutcome::Completed);
+    EXPECT_EQ(searchRun.End(), run::RunEnd::Completed);
     EXPECT_EQ(search.files, 10);
     EXPECT_EQ(window.log.back(), "finished");
     EXPECT_NE(std::find(window.log.begin(), window.log.end(), "row 0 10"), window.log.end());
@@ -363,7 +363,7 @@ TEST_F(HandOff, YesEndsTheRunAndClosesTheProgramBetweenFiles) {
     handOff.RequestCancel();
     ASSERT_TRUE(finish());
     loop.runFor(20ms);
-    EXPECT_EQ(searchRun.Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_EQ(searchRun.End(), run::RunEnd::Cancelled);
     EXPECT_LT(search.steps, 1000); // the walk stopped, well before its end
     EXPECT_THAT(std::vector<std::string>(window.log.end() - 2, window.log.end()),
                 ElementsAre("cancel off", "close"));

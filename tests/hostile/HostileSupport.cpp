@@ -285,7 +285,7 @@ mb::ModuleBuilder BitmapModule(int bitmaps, std::uint16_t firstId) {
     mb::ModuleBuilder b;
     const auto dib = mb::makeDib(16, 16, 8, mb::pictures::checker(2));
     for (int i = 0; i < bitmaps; ++i)
-        b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(firstId + i)), 0x409, dib);
+        b.add(ResId::of(ResType::Bitmap), ResId::number(static_cast<std::uint16_t>(firstId + i)), 0x409, dib);
     return b;
 }
 
@@ -312,10 +312,10 @@ uid_t UnprivilegedUser() {
 namespace {
 
 // The engine as the run calls it, with a step before each file.
-class HookedEngine final : public run::IRunEngine {
+class HookedEngine final : public IExtractEngine {
 public:
-    HookedEngine(run::IRunEngine& inner, InProcessRun& owner) : m_inner(inner), m_owner(owner) {}
-    bool ExtractFromFile(const std::string& FileName, IResFoundTarget& target) override {
+    HookedEngine(IExtractEngine& inner, InProcessRun& owner) : m_inner(inner), m_owner(owner) {}
+    ModuleOutcome ExtractFromFile(const std::string& FileName, IResFoundTarget& target) override {
         m_owner.filesSeen.push_back(FileName);
         if (m_owner.beforeFile)
             m_owner.beforeFile(FileName);
@@ -323,7 +323,7 @@ public:
     }
 
 private:
-    run::IRunEngine& m_inner;
+    IExtractEngine& m_inner;
     InProcessRun& m_owner;
 };
 
@@ -342,9 +342,8 @@ bool InProcessRun::Run() {
     ExtractionOptions options;
     options.kindEnabled = kinds;
     options.destinationFolder = destination + "/";
-    mResCore engine(prompt, fsys, opener);
-    run::EngineBinding binding(engine, options, options.destinationFolder);
-    HookedEngine hooked(binding, *this);
+    mResCore engine(options, prompt, fsys, opener);
+    HookedEngine hooked(engine, *this);
     cSearchCore core;
     run::SearchCoreBinding search(core);
     ZeroClock clock;
@@ -360,7 +359,7 @@ bool InProcessRun::Run() {
     searchRun.StartSearch(settings);
     for (int kind = 0; kind < 6; ++kind)
         counts[kind] = searchRun.Stats().countOf(kind);
-    outcome = searchRun.Outcome();
+    outcome = searchRun.End();
     return true;
 }
 

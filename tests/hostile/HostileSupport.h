@@ -151,7 +151,7 @@ struct InProcessRun {
     QuietView view;
     std::vector<std::string> filesSeen;
     std::int64_t counts[6] = {};
-    run::RunOutcome outcome = run::RunOutcome::NotStarted;
+    std::optional<run::RunEnd> outcome; // how the run ended; nothing while it has not
 
     // Prepares the destination and runs; false when the destination was refused.
     bool Run();

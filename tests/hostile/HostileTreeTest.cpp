@@ -168,7 +168,7 @@ TEST_F(HostileTree, ModuleOfTheMostBitmapsADirectoryHolds) {
     mb::ModuleBuilder b;
     const auto dib = mb::makeDib(1, 1, 1, mb::pictures::checker(1));
     for (int i = 1; i <= kCount; ++i)
-        b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(i)), 0x409, dib);
+        b.add(ResId::of(ResType::Bitmap), ResId::number(static_cast<std::uint16_t>(i)), 0x409, dib);
     WriteModule(src + "/many.dll", b);
 
     const ChildRun run =
@@ -186,7 +186,7 @@ TEST_F(HostileTree, NamesOfEveryByte) {
     for (char16_t c = 1; c <= 0xFF; ++c)
         everyCharacter.push_back(c);
     mb::ModuleBuilder withPage = BitmapModule(1);
-    withPage.add(ResId::number(23), mb::RawName{everyCharacter}, 0x409, mb::makeHtml("t", "b"));
+    withPage.add(ResId::of(ResType::Html), mb::RawName{everyCharacter}, 0x409, mb::makeHtml("t", "b"));
     WriteModule(src + "/page.dll", withPage);
 
     int modules = 1;
@@ -287,7 +287,7 @@ TEST(ChangingFiles, ShrinkOrVanishBetweenListingAndOpening) {
         }
     };
     ASSERT_TRUE(run.Run());
-    EXPECT_EQ(run.outcome, run::RunOutcome::Completed);
+    EXPECT_EQ(run.outcome, run::RunEnd::Completed);
     EXPECT_EQ(run.filesSeen.size(), 5u);
     EXPECT_EQ(run.counts[0], 3);
     EXPECT_TRUE(run.prompt.errors.empty());
@@ -306,7 +306,7 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
     mb::ModuleBuilder big;
     const auto dib = mb::makeDib(48, 48, 32, mb::pictures::gradient());
     for (std::uint16_t id = 1; id <= 80; ++id)
-        big.add(ResId::number(2), ResId::number(id), 0x409, dib);
+        big.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, dib);
     WriteModule(src + "/cut.dll", big);
     WriteModule(src + "/whole.dll", BitmapModule(2));
 
@@ -327,9 +327,9 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
             // The bitmaps beyond the cut were not there to be read.
             const bool cut = !fs::exists(run.destination + "/Bitmaps/cut.dll (80).bmp");
             std::fprintf(stderr, "ran %d outcome %d whole %d cut %d bitmaps %lld problems:\n%s", ran,
-                         static_cast<int>(run.outcome), whole, cut, static_cast<long long>(run.counts[0]),
+                         run.outcome ? static_cast<int>(*run.outcome) : -1, whole, cut, static_cast<long long>(run.counts[0]),
                          check.describe().c_str());
-            std::exit(ran && run.outcome == run::RunOutcome::Completed && whole && cut && check.ok() &&
+            std::exit(ran && run.outcome == run::RunEnd::Completed && whole && cut && check.ok() &&
                               check.files.at("Bitmaps") == run.counts[0]
                           ? 0
                           : 1);
@@ -349,9 +349,9 @@ TEST(ChangingFiles, TruncatedAndRegrownInALoopWhileRunsReadThem) {
     mb::ModuleBuilder blocks;
     const auto dib = mb::makeDib(48, 48, 32, mb::pictures::gradient());
     for (std::uint16_t id = 1; id <= 40; ++id)
-        parts.add(ResId::number(2), ResId::number(id), 0x409, dib);
+        parts.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, dib);
     for (std::uint16_t id = 1; id <= 120; ++id)
-        blocks.add(ResId::number(2), ResId::number(id), 0x409, dib);
+        blocks.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, dib);
     std::vector<std::pair<std::string, std::vector<std::uint8_t>>> modules;
     for (int i = 0; i < 3; ++i) {
         modules.emplace_back(src + "/small" + std::to_string(i) + ".dll", BitmapModule(6).build());
@@ -382,7 +382,7 @@ TEST(ChangingFiles, TruncatedAndRegrownInALoopWhileRunsReadThem) {
         run.folder = src;
         run.destination = scratch / ("out" + std::to_string(round));
         ASSERT_TRUE(run.Run());
-        EXPECT_EQ(run.outcome, run::RunOutcome::Completed) << round;
+        EXPECT_EQ(run.outcome, run::RunEnd::Completed) << round;
         EXPECT_TRUE(run.prompt.errors.empty()) << round;
         const DestinationCheck check = CheckDestination(run.destination);
         EXPECT_TRUE(check.ok()) << round << ": " << check.describe();

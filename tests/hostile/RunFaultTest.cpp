@@ -210,7 +210,7 @@ std::string DiskFillsUpScenario(Disk& disk, const std::string& src) {
     std::sort(seenAtFirstQuestion.begin(), seenAtFirstQuestion.end());
     CHILD_CHECK((seenAtFirstQuestion == std::vector<std::string>{"__index.txt", "clips.dll.avi"}),
                 "the cut clip was left at the first question");
-    CHILD_CHECK(run.outcome == run::RunOutcome::Failed, "the run did not stop after Cancel");
+    CHILD_CHECK(run.outcome == run::RunEnd::Failed, "the run did not stop after Cancel");
     const DestinationCheck check = CheckDestination(run.destination);
     CHILD_CHECK(check.ok(), "index and files differ:\n" + check.describe());
     const int written = check.files.count("Videos") ? check.files.at("Videos") : 0;
@@ -298,7 +298,7 @@ std::string DestinationScenario(const std::string& root, DestinationFault fault)
         }
     };
     CHILD_CHECK(run.Run(), "the destination was refused");
-    CHILD_CHECK(run.outcome == run::RunOutcome::Failed, "the run went on after the fault");
+    CHILD_CHECK(run.outcome == run::RunEnd::Failed, "the run went on after the fault");
     CHILD_CHECK(run.filesSeen.size() == 3, "files handed on after the fault: " + std::to_string(run.filesSeen.size()));
     CHILD_CHECK(run.prompt.errors.size() == 2 && run.prompt.errors.back() == run::kSearchError,
                 "the error and the closing message were not shown");

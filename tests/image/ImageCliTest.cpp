@@ -46,7 +46,7 @@ protected:
     }
     fs::path module(const std::string& name, bool icons) {
         ModuleBuilder b;
-        b.add(ResId::number(2), ResId::number(1), 0x409, modbuilder::makeDib(20, 20, 24, pictures::rings()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x409, modbuilder::makeDib(20, 20, 24, pictures::rings()));
         if (icons) {
             // The second group in directory order must not be the one shown.
             addIconGroup(b, ResId::name("A"), 1, {{16, 16, 8}, {48, 48, 32}, {32, 32, 32}}, pictures::disc({0, 0, 255, 255}));
@@ -263,12 +263,12 @@ protected:
             pe.add(t, n, 0x409, std::move(b));
         };
         for (const AddResource& add : {ne.adder(), toPe}) {
-            add(ResId::number(2), ResId::number(1), makeDib(20, 20, bitCount, pictures::rings()));
+            add(ResId::of(ResType::Bitmap), ResId::number(1), makeDib(20, 20, bitCount, pictures::rings()));
             addIconGroup(add, ResId::name("APP"), 1, {{32, 32, bitCount}, {16, 16, bitCount}},
                          pictures::disc({0, 0, 255, 255}));
             addCursorGroup(add, ResId::number(1), 5, {{32, 32, 1}}, pictures::arrow(), 2, 3);
         }
-        ne.add(ResId::number(16), ResId::number(1), makeVersionInfo16({3, 1, 0, 103}, {3, 1, 0, 0}, "x"));
+        ne.add(ResId::of(ResType::Version), ResId::number(1), makeVersionInfo16({3, 1, 0, 103}, {3, 1, 0, 0}, "x"));
         fs::create_directories(root / "ne");
         fs::create_directories(root / "pe");
         EXPECT_TRUE(writeFile((root / "ne" / name).string(), ne.build()).ok());
@@ -325,8 +325,8 @@ TEST_F(NeCliTest, VersionAndListingOfSixteenBitModules) {
     EXPECT_EQ(r.out, (root / "ne/app.exe").string() + "\t3.1.0.103\n");
 
     NeBuilder font(NeForm::Font);
-    font.add(ResId::number(7), ResId::name("FONTDIR"), makeFontDirectory({"Sample"}, 10));
-    font.add(ResId::number(8), ResId::number(1), makeFont("Sample", 10));
+    font.add(ResId::of(ResType::FontDir), ResId::name("FONTDIR"), makeFontDirectory({"Sample"}, 10));
+    font.add(ResId::of(ResType::Font), ResId::number(1), makeFont("Sample", 10));
     const fs::path fon = write("sample.fon", font.build());
     r = cli("list '" + fon.string() + "'");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -411,7 +411,7 @@ TEST_F(NeCliTest, SamePixelsAsWrestool) {
         b.setShift(shift).setPadding(0x77);
         int id = 1;
         for (int bitCount : {1, 4, 8, 24})
-            b.add(ResId::number(2), ResId::number(static_cast<std::uint16_t>(id++)), makeDib(19, 17, bitCount, pictures::rings()));
+            b.add(ResId::of(ResType::Bitmap), ResId::number(static_cast<std::uint16_t>(id++)), makeDib(19, 17, bitCount, pictures::rings()));
         addIconGroup(b.adder(), ResId::name("APP"), 1, {{32, 32, 1}, {32, 32, 4}, {16, 16, 8}, {48, 48, 8}},
                      pictures::disc({0, 0, 255, 255}));
         addCursorGroup(b.adder(), ResId::number(1), 10, {{32, 32, 1}}, pictures::arrow(), 2, 3);

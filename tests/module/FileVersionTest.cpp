@@ -16,7 +16,7 @@ std::unique_ptr<IResourceModule> moduleWith(const std::vector<std::vector<std::u
     ModuleBuilder b;
     std::uint16_t name = 1;
     for (const auto& v : versions)
-        b.add(ResId::number(16), ResId::number(name++), 0x409, v);
+        b.add(ResId::of(ResType::Version), ResId::number(name++), 0x409, v);
     auto m = OpenModuleFromBuffer(b.build());
     return m.ok() ? std::move(m).value() : nullptr;
 }
@@ -38,7 +38,7 @@ TEST(FileVersion, ReadsTheFileVersionOfTheFirstVersionResource) {
 // the version resource outside the section's file part; the version is still found.
 TEST(FileVersion, ReadsAVersionThatRunsPastItsSection) {
     ModuleBuilder b;
-    b.add(ResId::number(16), ResId::number(1), 0x409, makeVersionInfo({6, 1, 7601, 17514}, {}, "x"));
+    b.add(ResId::of(ResType::Version), ResId::number(1), 0x409, makeVersionInfo({6, 1, 7601, 17514}, {}, "x"));
     auto m = OpenModuleFromBuffer(b.inject(Fault::DataPastSectionEnd).build());
     ASSERT_TRUE(m.ok());
     EXPECT_EQ(cFileVersion(**m).Version(), "6.1.7601.17514");

@@ -41,11 +41,11 @@ private:
 TEST(OpenModule, ReadsAModuleFile) {
     TempDir dir;
     ModuleBuilder b(Machine::Pe32Plus);
-    b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
+    b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
     ASSERT_TRUE(writeFile(dir.file("x.dll"), b.build()).ok());
     auto m = OpenModule(dir.file("x.dll"));
     ASSERT_TRUE(m.ok()) << m.error().message;
-    EXPECT_EQ((*m)->load(ResId::number(23), ResId::name("ABOUT.HTM")), makeHtml("About", "Text"));
+    EXPECT_EQ((*m)->load(ResId::of(ResType::Html), ResId::name("ABOUT.HTM")), makeHtml("About", "Text"));
 }
 
 TEST(OpenModule, RefusesWhatIsNotARegularModuleFileWithoutBlocking) {
@@ -85,8 +85,8 @@ TEST(OpenModule, ReadsFilesOnBothSidesOfTheWholeReadLimit) {
     TempDir dir;
     ModuleBuilder b(Machine::Pe32);
     const auto dib = makeDib(16, 16, 24, pictures::gradient());
-    b.add(ResId::number(2), ResId::number(7), 0x409, dib);
-    b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
+    b.add(ResId::of(ResType::Bitmap), ResId::number(7), 0x409, dib);
+    b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
     const std::vector<std::uint8_t> image = b.build();
     constexpr std::size_t kLimit = 256 * 1024;
     for (const std::size_t size : {image.size(), kLimit - 1, kLimit, kLimit + 1, 4 * kLimit}) {
@@ -98,8 +98,8 @@ TEST(OpenModule, ReadsFilesOnBothSidesOfTheWholeReadLimit) {
         auto m = OpenModule(path);
         ASSERT_TRUE(m.ok()) << size << ": " << m.error().message;
         EXPECT_EQ((*m)->types().size(), 2u) << size;
-        EXPECT_EQ((*m)->load(ResId::number(2), ResId::number(7)), dib) << size;
-        EXPECT_EQ((*m)->load(ResId::number(23), ResId::name("ABOUT.HTM")), makeHtml("About", "Text"))
+        EXPECT_EQ((*m)->load(ResId::of(ResType::Bitmap), ResId::number(7)), dib) << size;
+        EXPECT_EQ((*m)->load(ResId::of(ResType::Html), ResId::name("ABOUT.HTM")), makeHtml("About", "Text"))
             << size;
     }
 }
@@ -134,11 +134,11 @@ TEST(OpenModule, AFileReadInPartsReadsAsTheWholeImage) {
     for (const bool largeSection : {false, true})
         for (const auto& fault : cases) {
             ModuleBuilder b(Machine::Pe32Plus);
-            b.add(ResId::number(2), ResId::number(7), 0x409, makeDib(16, 16, 24, pictures::gradient()));
-            b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
-            b.add(ResId::number(23), ResId::name("ABOUT.HTM"), 0x407, makeHtml("Info", "Text"));
+            b.add(ResId::of(ResType::Bitmap), ResId::number(7), 0x409, makeDib(16, 16, 24, pictures::gradient()));
+            b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x409, makeHtml("About", "Text"));
+            b.add(ResId::of(ResType::Html), ResId::name("ABOUT.HTM"), 0x407, makeHtml("Info", "Text"));
             if (largeSection)
-                b.add(ResId::number(23), ResId::number(9), 0x409, std::vector<std::uint8_t>(300 * 1024, 0x33));
+                b.add(ResId::of(ResType::Html), ResId::number(9), 0x409, std::vector<std::uint8_t>(300 * 1024, 0x33));
             if (fault)
                 b.inject(*fault);
             std::vector<std::uint8_t> bytes = b.build();
@@ -153,7 +153,7 @@ TEST(OpenModule, AFileReadInPartsReadsAsTheWholeImage) {
 TEST(OpenModule, ReadsResourcesAtTheEndOfAHugeSparseFile) {
     TempDir dir;
     ModuleBuilder b(Machine::Pe32);
-    b.add(ResId::number(2), ResId::number(1), 0x409, makeDib(16, 16, 24, pictures::gradient()));
+    b.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x409, makeDib(16, 16, 24, pictures::gradient()));
     const std::uint64_t twoGiB = 2ull << 30;
     const std::string path = dir.file("huge.dll");
     if (!writeSparseFile(path, b.buildSplit(twoGiB)).ok())
@@ -162,7 +162,7 @@ TEST(OpenModule, ReadsResourcesAtTheEndOfAHugeSparseFile) {
     const long before = maxRssKb();
     auto m = OpenModule(path);
     ASSERT_TRUE(m.ok()) << m.error().message;
-    EXPECT_EQ((*m)->load(ResId::number(2), ResId::number(1)), makeDib(16, 16, 24, pictures::gradient()));
+    EXPECT_EQ((*m)->load(ResId::of(ResType::Bitmap), ResId::number(1)), makeDib(16, 16, 24, pictures::gradient()));
     // Only the pages touched are read: far less than the file.
     EXPECT_LT(maxRssKb() - before, 64 * 1024);
 }
@@ -173,17 +173,17 @@ TEST(OpenModule, ResourcesOfAFileTruncatedWhileOpenAreUnreadableNotFatal) {
     TempDir dir;
     ModuleBuilder b(Machine::Pe32Plus);
     const std::vector<std::uint8_t> big(256 * 1024, 0x5a);
-    b.add(ResId::number(23), ResId::number(1), 0x409, big);
-    b.add(ResId::number(23), ResId::number(2), 0x409, big);
+    b.add(ResId::of(ResType::Html), ResId::number(1), 0x409, big);
+    b.add(ResId::of(ResType::Html), ResId::number(2), 0x409, big);
     const std::string path = dir.file("shrinks.dll");
     ASSERT_TRUE(writeFile(path, b.build()).ok());
     auto m = OpenModule(path);
     ASSERT_TRUE(m.ok());
     ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
-    EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(2)).empty());
-    EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
+    EXPECT_TRUE((*m)->load(ResId::of(ResType::Html), ResId::number(2)).empty());
+    EXPECT_TRUE((*m)->load(ResId::of(ResType::Html), ResId::number(1)).empty());
     ASSERT_EQ(::truncate(path.c_str(), 0), 0);
-    EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(1)).empty());
+    EXPECT_TRUE((*m)->load(ResId::of(ResType::Html), ResId::number(1)).empty());
 }
 
 // A module file that ends inside its last resource, whether the reader holds the file
@@ -194,8 +194,8 @@ TEST(OpenModule, AResourceCutByTheEndOfTheFileLoadsAsNothing) {
     for (const std::size_t size : {std::size_t{1000}, std::size_t{600 * 1024}}) {
         SCOPED_TRACE(size);
         ModuleBuilder b(Machine::Pe32Plus);
-        b.add(ResId::number(23), ResId::number(1), 0x409, std::vector<std::uint8_t>(size, 1));
-        b.add(ResId::number(23), ResId::number(2), 0x409, std::vector<std::uint8_t>(size, 2));
+        b.add(ResId::of(ResType::Html), ResId::number(1), 0x409, std::vector<std::uint8_t>(size, 1));
+        b.add(ResId::of(ResType::Html), ResId::number(2), 0x409, std::vector<std::uint8_t>(size, 2));
         auto image = b.build();
         const auto end = image.size() - static_cast<std::size_t>(
                                             std::find(image.rbegin(), image.rend(), 2) - image.rbegin());
@@ -204,8 +204,8 @@ TEST(OpenModule, AResourceCutByTheEndOfTheFileLoadsAsNothing) {
         ASSERT_TRUE(writeFile(path, image).ok());
         auto m = OpenModule(path);
         ASSERT_TRUE(m.ok()) << m.error().message;
-        EXPECT_EQ((*m)->load(ResId::number(23), ResId::number(1)), std::vector<std::uint8_t>(size, 1));
-        EXPECT_TRUE((*m)->load(ResId::number(23), ResId::number(2)).empty());
+        EXPECT_EQ((*m)->load(ResId::of(ResType::Html), ResId::number(1)), std::vector<std::uint8_t>(size, 1));
+        EXPECT_TRUE((*m)->load(ResId::of(ResType::Html), ResId::number(2)).empty());
     }
 }
 

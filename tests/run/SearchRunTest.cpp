@@ -107,18 +107,20 @@ struct ScriptedSearch : IRunSearch {
     }
 };
 
-struct ScriptedEngine : IRunEngine {
+struct ScriptedEngine : IExtractEngine {
     std::vector<std::string> files;
     int failAt = 0;            // 1-based file number that reports a write error; 0: none
     std::vector<std::int32_t> kindsPerFile; // kinds reported for every file
 
-    bool ExtractFromFile(const std::string& name, IResFoundTarget& target) override {
+    ModuleOutcome ExtractFromFile(const std::string& name, IResFoundTarget& target) override {
         files.push_back(name);
         for (std::int32_t kind : kindsPerFile) {
             std::int32_t k = kind;
             target.ResFound(k, ResName::number(1));
         }
-        return failAt != 0 && static_cast<int>(files.size()) == failAt;
+        if (failAt != 0 && static_cast<int>(files.size()) == failAt)
+            return {ModuleEnd::Failed, makeError(ErrorKind::Io, "disk gone", EIO), 0, 0};
+        return {};
     }
 };
 
@@ -168,7 +170,7 @@ TEST_F(SearchRunTest, TotalOfElevenReachesFiftyWithEvenPercentagesOnly) {
                 ElementsAre("Harvix - 28% completed", "Harvix - 54% completed",
                             "Harvix - 82% completed", "Harvix - 100% completed"));
     EXPECT_EQ(engine.files.size(), 7u);
-    EXPECT_EQ(run.Outcome(), RunOutcome::Completed);
+    EXPECT_EQ(run.End(), RunEnd::Completed);
     EXPECT_EQ(view.log.back(), "finished");
 }
 
@@ -251,7 +253,7 @@ TEST_F(SearchRunTest, CancelAnsweredNoGoesOnAnsweredYesEndsTheRun) {
     EXPECT_EQ(engine.files.size(), 20u);
     EXPECT_EQ(search.eventsRaised, 20);
     EXPECT_TRUE(run.CancelRequested());
-    EXPECT_EQ(run.Outcome(), RunOutcome::Cancelled);
+    EXPECT_EQ(run.End(), RunEnd::Cancelled);
     EXPECT_THAT(view.log, ::testing::Contains("close"));
     EXPECT_THAT(view.log, ::testing::Not(::testing::Contains("finished")));
     EXPECT_EQ(view.log[view.log.size() - 2], "cancel:off");
@@ -274,7 +276,7 @@ TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
     EXPECT_EQ(engine.files.size(), 3u);
     EXPECT_EQ(search.eventsRaised, 3);
     EXPECT_THAT(clock.sleeps, ElementsAre(1500u));
-    EXPECT_EQ(run.Outcome(), RunOutcome::Failed);
+    EXPECT_EQ(run.End(), RunEnd::Failed);
     EXPECT_THAT(view.log, ElementsAre("status:" + kWait, "repaint", "cancel:off", "stop-animation",
                                       "close"));
 }

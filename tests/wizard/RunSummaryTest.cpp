@@ -64,8 +64,11 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
         stats.ResFound(5);
         stats.ResFound(5);
         run::RunAccount account;
+        const std::string module = "/m/a.dll";
+        const ResId type = ResId::of(ResType::Bitmap);
+        const ResId name = ResId::number(1);
         for (const auto& [kind, reason] : c.leftOut)
-            account.ResourceLeftOut(kind, reason);
+            account.ResourceLeftOut({module, type, name, 0x409}, kind, {reason, {}});
         for (int i = 0; i < c.unreadableFiles; ++i)
             account.ModuleNotOpened("/m/f" + std::to_string(i) + ".dll",
                                     makeError(ErrorKind::NotLoadable, "denied", EACCES));

@@ -18,13 +18,13 @@ namespace mb = modbuilder;
 // Two bitmaps, one icon group of two images and one web page.
 void writeModule(const std::string& path) {
     mb::ModuleBuilder b;
-    b.add(ResId::number(2), ResId::number(101), 0x0409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x0409,
           mb::makeDib(32, 32, 8, mb::pictures::gradient()));
-    b.add(ResId::number(2), ResId::number(102), 0x0409,
+    b.add(ResId::of(ResType::Bitmap), ResId::number(102), 0x0409,
           mb::makeDib(24, 24, 24, mb::pictures::rings()));
     mb::addIconGroup(b, ResId::number(1), 1, {{32, 32, 8}, {16, 16, 8}},
                      mb::pictures::disc({200, 0, 0, 255}));
-    b.add(ResId::number(23), ResId::name("README.HTM"), 0x0409, mb::makeHtml("Read me", "Hello"));
+    b.add(ResId::of(ResType::Html), ResId::name("README.HTM"), 0x0409, mb::makeHtml("Read me", "Hello"));
     ASSERT_TRUE(mb::writeFile(path, b.build()).ok());
 }
 
@@ -51,7 +51,7 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     // The run ended on the last page, nested in the change to page 5.
     EXPECT_EQ(wizard->CurrentPage(), 6);
     EXPECT_EQ(view.visiblePage(), 6);
-    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Completed);
+    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Completed);
     EXPECT_EQ(view.caption(), "Harvix");
     EXPECT_EQ(view.text(C::cmdCancel), "Close");
     EXPECT_TRUE(view.closeCommandRemoved);
@@ -122,9 +122,9 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
 
 TEST_F(WizardRun, LastPageSaysWhatTheRunDidAndWhatItPassedOver) {
     mb::ModuleBuilder b;
-    b.add(ResId::number(2), ResId::number(1), 0x0409, mb::makeDib(8, 8, 8, mb::pictures::rings()));
-    b.add(ResId::number(2), ResId::number(2), 0x0409, std::vector<std::uint8_t>{7, 0, 0, 0, 1});
-    b.add(ResId::number(23), ResId::name("EMPTY.HTM"), 0x0409, std::vector<std::uint8_t>{});
+    b.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x0409, mb::makeDib(8, 8, 8, mb::pictures::rings()));
+    b.add(ResId::of(ResType::Bitmap), ResId::number(2), 0x0409, std::vector<std::uint8_t>{7, 0, 0, 0, 1});
+    b.add(ResId::of(ResType::Html), ResId::name("EMPTY.HTM"), 0x0409, std::vector<std::uint8_t>{});
     ASSERT_TRUE(mb::writeFile(root + "/modules/odd.dll", b.build()).ok());
     load();
     goTo(4);
@@ -192,7 +192,7 @@ TEST_F(WizardRun, EngineErrorEndsTheProgram) {
     std::filesystem::remove(root + "/Resources/Bitmaps/__index.txt");
     std::filesystem::create_directory(root + "/Resources/Bitmaps/__index.txt");
     wizard->cmdNext_Click();
-    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Failed);
+    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Failed);
     ASSERT_FALSE(prompt.errors.empty());
     EXPECT_EQ(prompt.errors.back(),
               "An error has occurred during the search.\r\nHarvix will now close.");
@@ -229,7 +229,7 @@ TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
     wizard->cmdNext_Click();
     ASSERT_EQ(prompt.questions.size(), 2u);
     EXPECT_EQ(prompt.questions[0], "Are you sure you want to cancel the search?");
-    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Cancelled);
     EXPECT_TRUE(wizard->Run()->CancelRequested());
     EXPECT_FALSE(view.isEnabled(C::cmdCancel));
     EXPECT_EQ(services.saves, 1);
@@ -246,7 +246,7 @@ TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
 TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
     mb::ModuleBuilder b;
     for (std::uint16_t id = 1; id <= 2000; ++id)
-        b.add(ResId::number(2), ResId::number(id), 0x0409,
+        b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x0409,
               mb::makeDib(16, 16, 24, mb::pictures::rings()));
     const std::vector<std::uint8_t> module = b.build();
     for (const char* name : {"/modules/many.dll", "/modules/more.dll"})
@@ -267,7 +267,7 @@ TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
     wizard->cmdNext_Click();
 
     EXPECT_EQ(prompt.asked, std::vector<Question>{Question::ConfirmCancel});
-    EXPECT_EQ(wizard->Run()->Outcome(), run::RunOutcome::Cancelled);
+    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Cancelled);
     EXPECT_EQ(view.closed, 1);
     EXPECT_EQ(counts, 1);
     std::vector<std::string> written;

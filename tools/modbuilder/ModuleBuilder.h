@@ -4,7 +4,7 @@
 // request (see Fault), so that readers can be tested against each of them.
 //
 //     ModuleBuilder b(Machine::Pe32Plus);
-//     b.add(ResId::number(2), ResId::number(101), 0x0409, makeDib(32, 32, 8, picture));
+//     b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x0409, makeDib(32, 32, 8, picture));
 //     b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x0409, makeAvi(...));
 //     auto bytes = b.build();
 //     auto status = writeFile("/tmp/x.dll", bytes);

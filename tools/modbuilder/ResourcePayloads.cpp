@@ -490,10 +490,10 @@ std::uint16_t addIconGroup(const AddResource& add, const ResId& group, std::uint
         std::vector<std::uint8_t> bytes = makeIconImage(image.width, image.height, image.bitCount, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
                                      static_cast<std::uint32_t>(bytes.size()), id});
-        add(ResId::number(3), ResId::number(id), std::move(bytes));
+        add(ResId::of(ResType::Icon), ResId::number(id), std::move(bytes));
         ++id;
     }
-    add(ResId::number(14), group, makeGroupIconDir(entries));
+    add(ResId::of(ResType::GroupIcon), group, makeGroupIconDir(entries));
     return id;
 }
 
@@ -506,10 +506,10 @@ std::uint16_t addCursorGroup(const AddResource& add, const ResId& group, std::ui
                                                           hotX * image.width / 32, hotY * image.height / 32, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
                                      static_cast<std::uint32_t>(bytes.size()), id});
-        add(ResId::number(1), ResId::number(id), std::move(bytes));
+        add(ResId::of(ResType::Cursor), ResId::number(id), std::move(bytes));
         ++id;
     }
-    add(ResId::number(12), group, makeGroupCursorDir(entries));
+    add(ResId::of(ResType::GroupCursor), group, makeGroupCursorDir(entries));
     return id;
 }
 
