@@ -276,6 +276,19 @@ FileTally TallyFiles(const fs::path& root) {
     return tally;
 }
 
+bool DropCaches(std::string& why) {
+    ::sync();
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || ::write(fd, "3\n", 2) != 2) {
+        why = std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 double LoadAverage() {
     std::ifstream in("/proc/loadavg");
     double load = 0;

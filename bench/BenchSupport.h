@@ -77,6 +77,10 @@ struct FileTally {
 };
 FileTally TallyFiles(const fs::path& root);
 
+// Drops the page cache (clean pages, dentries and inodes). False, with the reason, when
+// the system refuses (not root, or a container that keeps /proc/sys read-only).
+bool DropCaches(std::string& why);
+
 // The 1-minute load average of the machine (0 when unknown).
 double LoadAverage();
 

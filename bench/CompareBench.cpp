@@ -148,21 +148,6 @@ std::vector<fs::path> listModules(const fs::path& folder) {
     return modules;
 }
 
-// Drops the page cache (clean pages, dentries and inodes). False, with the reason, when
-// the system refuses (not root, or a container that keeps /proc/sys read-only).
-bool dropCaches(std::string& why) {
-    ::sync();
-    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
-    if (fd < 0 || ::write(fd, "3\n", 2) != 2) {
-        why = std::strerror(errno);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
 // Where a module's resource section lies, found before the floor is timed.
 struct ModuleParts {
     fs::path path;
@@ -288,7 +273,7 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
     Measured sevenZip{"7-Zip x .rsrc pictures", {}, {}, 0, {}, 0, 0, 0};
     std::string refused;
     auto beforeRun = [&] {
-        if (cold && refused.empty() && !dropCaches(refused))
+        if (cold && refused.empty() && !DropCaches(refused))
             std::printf("  dropping the page cache was refused (%s): these runs are warm\n",
                         refused.c_str());
     };

@@ -1,8 +1,9 @@
 // The walk of an extraction run without the extraction: the counting pass over the
 // folder tree, then the search with the masks applied, each matching file only counted.
-// The comparison benchmark times it against `find -iname` over the same tree.
+// The comparison benchmark times it against `find -iname` over the same tree, the scale
+// benchmark the counting pass alone (--count-only).
 //
-//     harvix-walk-bench FOLDER [MASK] [--no-count] [--print]
+//     harvix-walk-bench FOLDER [MASK] [--no-count | --count-only] [--print]
 //
 // Prints "folders N matches M"; with --print, every matching path first, one a line.
 #include "search/SearchCore.h"
@@ -37,11 +38,14 @@ int main(int argc, char** argv) {
     std::string folder;
     std::string mask = "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx";
     bool count = true;
+    bool search = true;
     bool print = false;
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--no-count") == 0)
             count = false;
+        else if (std::strcmp(argv[i], "--count-only") == 0)
+            search = false;
         else if (std::strcmp(argv[i], "--print") == 0)
             print = true;
         else if (positional++ == 0)
@@ -49,15 +53,17 @@ int main(int argc, char** argv) {
         else
             mask = argv[i];
     }
-    if (folder.empty() || positional > 2) {
-        std::fprintf(stderr, "usage: harvix-walk-bench FOLDER [MASK] [--no-count] [--print]\n");
+    if (folder.empty() || positional > 2 || (!count && !search)) {
+        std::fprintf(stderr,
+                     "usage: harvix-walk-bench FOLDER [MASK] [--no-count | --count-only] [--print]\n");
         return 2;
     }
 
     Counter counter(print);
-    harvix::cSearchCore search(&counter);
-    const std::int32_t folders = count ? search.GetDirCount(false, folder) : 0;
-    search.SearchForFiles(folder, true, mask);
+    harvix::cSearchCore core(&counter);
+    const std::int32_t folders = count ? core.GetDirCount(false, folder) : 0;
+    if (search)
+        core.SearchForFiles(folder, true, mask);
     std::printf("folders %d matches %ld\n", folders, counter.matches);
     return 0;
 }
