@@ -22,24 +22,32 @@ Error IoError(int code, const std::string& path) {
 }
 
 // Writes every byte of the pieces, resuming after short writes and interruptions.
-Status WriteFully(int fd, std::span<const Bytes> pieces, const std::string& path) {
+// `written`, when given, receives how many bytes reached the file, also on a failure.
+Status WriteFully(int fd, std::span<const Bytes> pieces, const std::string& path,
+                  std::uint64_t* written = nullptr) {
     std::vector<iovec> vec;
     vec.reserve(pieces.size());
     for (Bytes piece : pieces)
         if (!piece.empty())
             vec.push_back(iovec{const_cast<std::uint8_t*>(piece.data()), piece.size()});
     std::size_t first = 0;
+    std::uint64_t total = 0;
+    if (written != nullptr)
+        *written = 0;
     while (first < vec.size()) {
         const int count = static_cast<int>(std::min<std::size_t>(vec.size() - first, IOV_MAX));
-        const ssize_t written = ::writev(fd, vec.data() + first, count);
-        if (written < 0) {
+        const ssize_t done = ::writev(fd, vec.data() + first, count);
+        if (done < 0) {
             if (errno == EINTR)
                 continue;
             return IoError(errno, path);
         }
-        if (written == 0) // nothing taken and no reason given: the device is full
+        if (done == 0) // nothing taken and no reason given: the device is full
             return IoError(ENOSPC, path);
-        auto left = static_cast<std::size_t>(written);
+        total += static_cast<std::uint64_t>(done);
+        if (written != nullptr)
+            *written = total;
+        auto left = static_cast<std::size_t>(done);
         while (first < vec.size() && left >= vec[first].iov_len) {
             left -= vec[first].iov_len;
             ++first;
@@ -82,12 +90,34 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Linking an unnamed file to a name goes through its entry in /proc/self/fd (linkat
-// with AT_EMPTY_PATH needs a privilege ordinary users lack). Without /proc the hidden
-// temporary names are used instead.
+// Linking an unnamed file to a name takes one of two ways. linkat with AT_EMPTY_PATH
+// links the descriptor itself, without a path lookup; the system permits it to a
+// process with the privilege to read any file and, since Linux 6.10, for a file the
+// process opened itself, and refuses it otherwise as if the file were missing. The
+// other way links the file's entry in /proc/self/fd. The first is tried until it is
+// refused once; without /proc the hidden temporary names are used instead.
 bool ProcFdUsable() {
     static const bool usable = ::access("/proc/self/fd", X_OK) == 0;
     return usable;
+}
+
+std::atomic<bool> g_emptyPathRefused{false};
+
+// Links the unnamed file `fd` to `path`; false with errno set on a failure.
+bool LinkDescriptor(int fd, const char* path) {
+    if (!g_emptyPathRefused.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)
+            return true;
+        // A refusal looks like a missing folder: the other way tells them apart.
+        if (errno != ENOENT)
+            return false;
+    }
+    char fdPath[40];
+    std::snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, fdPath, AT_FDCWD, path, AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    g_emptyPathRefused.store(true, std::memory_order_relaxed);
+    return true;
 }
 
 // A temporary name no other file of this or another process has: the process id, then
@@ -138,9 +168,7 @@ public:
 
 private:
     Status LinkUnnamed() {
-        char fdPath[40];
-        std::snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", m_fd.get());
-        if (::linkat(AT_FDCWD, fdPath, AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (!LinkDescriptor(m_fd.get(), m_path.c_str())) {
             const int code = errno;
             m_fd.close();
             return IoError(code, m_path);
@@ -252,19 +280,22 @@ public:
             ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (fd.get() < 0)
             return IoError(errno, path);
-        struct stat before {};
-        if (::fstat(fd.get(), &before) != 0)
-            return IoError(errno, path);
         const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
         const Bytes piece(data, text.size());
-        if (auto written = WriteFully(fd.get(), std::span<const Bytes>(&piece, 1), path);
+        std::uint64_t reached = 0;
+        if (auto written = WriteFully(fd.get(), std::span<const Bytes>(&piece, 1), path, &reached);
             !written) {
             // A full disk in the middle of the text: what reached the file is cut off
             // again, so that the file holds whole lines only and a retry starts clean.
-            // Should the cut fail as well, the write's error is still the one to report
-            // (the result is looked at: fortified builds refuse to ignore it).
-            if (::ftruncate(fd.get(), before.st_size) != 0) {
-            }
+            // Appended text ends the file, so it began that many bytes before its end
+            // (the size is looked up only here, not for every record). Should the cut
+            // fail as well, the write's error is still the one to report (the result is
+            // looked at: fortified builds refuse to ignore it).
+            struct stat after {};
+            if (reached > 0 && ::fstat(fd.get(), &after) == 0 &&
+                static_cast<std::uint64_t>(after.st_size) >= reached)
+                if (::ftruncate(fd.get(), static_cast<off_t>(static_cast<std::uint64_t>(after.st_size) - reached)) != 0) {
+                }
             return written;
         }
         if (!fd.close())

@@ -1,5 +1,6 @@
 // The real file system under the engine: a new file has its name only once it is whole,
-// never replaces what is there, and leaves nothing when it is given up; leftovers of a
+// never replaces what is there, and leaves nothing when it is given up, however it is
+// linked to its name; leftovers of a
 // killed run go when the destination is prepared; an index line cut by a full disk is
 // taken back.
 #include "extract/Destination.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,6 +101,41 @@ TEST_P(NewFiles, AMissingFolderIsReportedForThePath) {
     ASSERT_FALSE(file.ok());
     EXPECT_EQ(file.error().code, ENOENT);
     EXPECT_NE(file.error().message.find(dir / "gone/a.bmp"), std::string::npos);
+}
+
+// An unnamed file is linked to its name also where the system refuses to link the
+// descriptor itself: here for a process whose user changed since it made the file (and
+// which lacks the privilege to read any file). Then the file is linked through its entry
+// in /proc, and so are the files after it.
+TEST(UnnamedFiles, AreLinkedAlsoWhereTheDescriptorMayNotBe) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs to change its user";
+    ScratchDir dir;
+    stdfs::permissions(dir.path(), stdfs::perms::all);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // As nobody, able to become root again: the file is nobody's.
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 0) != 0)
+            std::_Exit(2);
+        auto early = RealFileSystem().CreateExclusive(dir / "early.bmp");
+        if (!early.ok() || !(*early)->Write({View("early")}).ok())
+            std::_Exit(3);
+        // The user changes back and forth: the same user, but no longer the one that
+        // opened the file. Its own /proc entries stay readable.
+        if (::seteuid(0) != 0 || ::seteuid(65534) != 0 || ::prctl(PR_SET_DUMPABLE, 1) != 0)
+            std::_Exit(4);
+        if (!(*early)->Close().ok())
+            std::_Exit(5);
+        auto late = RealFileSystem().CreateExclusive(dir / "late.bmp");
+        std::_Exit(late.ok() && (*late)->Write({View("late")}).ok() && (*late)->Close().ok() ? 0 : 6);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFileText(dir / "early.bmp"), "early");
+    EXPECT_EQ(ReadFileText(dir / "late.bmp"), "late");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"early.bmp", "late.bmp"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, NewFiles,
