@@ -16,6 +16,7 @@ int RunSettings(const Args& args);
 int RunExtract(const Args& args);
 int RunPng(const Args& args);
 int RunThumbnail(const Args& args);
+int RunIcon(const Args& args);
 
 // Usage text of each command, for --help: the synopsis on the first line, indented by
 // two blanks, then the explanation, indented further. main.cpp answers
@@ -26,5 +27,6 @@ extern const char* const kSettingsUsage;
 extern const char* const kExtractUsage;
 extern const char* const kPngUsage;
 extern const char* const kThumbnailUsage;
+extern const char* const kIconUsage;
 
 } // namespace harvix::cli

@@ -6,7 +6,7 @@
 
 #include "extract/module/ModuleAccess.h"
 #include "image/Png.h"
-#include "image/PngFiles.h"
+#include "image/ModuleIcons.h"
 #include "image/Thumbnail.h"
 
 #include <fcntl.h>
@@ -83,37 +83,6 @@ void limitSelf() {
 
 void complain(const std::string& message) {
     std::cerr << "harvix-cli thumbnail: " << message << '\n';
-}
-
-// The icon images of FILE: an icon or cursor file by its first four bytes, else a module.
-bool isIconFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    std::uint8_t head[4] = {1, 1, 1, 1};
-    const bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                      ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head);
-    ::close(fd);
-    return read && head[0] == 0 && head[1] == 0 && (head[2] == 1 || head[2] == 2) && head[3] == 0;
-}
-
-Result<image::IconImages> iconImagesOf(const std::string& path) {
-    if (isIconFile(path)) {
-        auto bytes = image::ReadWholeFile(path, kMaxIconFileBytes);
-        if (!bytes)
-            return bytes.error();
-        return image::IconImagesOfIconFile(*bytes);
-    }
-    auto module = OpenModule(path);
-    if (!module) {
-        // A file that could not be opened or read says so with the system's reason; only
-        // one that was read and is neither kind of file is called so.
-        if (const int code = module.error().code; code != 0)
-            return makeError(ErrorKind::Io, std::strerror(code), code);
-        return makeError(ErrorKind::NotLoadable, "neither a module nor an icon or cursor file");
-    }
-    return image::IconImagesOfModule(**module);
 }
 
 // Writes all bytes to an open descriptor.
@@ -229,12 +198,14 @@ int RunThumbnail(const Args& args) {
 
     limitSelf();
     try {
-        auto images = iconImagesOf(paths[0]);
-        if (!images) {
-            complain(paths[0] + ": " + images.error().message);
+        // The icon Windows shows for the file: a module's first group, or an icon or
+        // cursor file's own images.
+        auto icon = image::LoadFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
+        if (!icon) {
+            complain(paths[0] + ": " + icon.error().message);
             return 1;
         }
-        std::vector<image::ByteView> views(images->images.begin(), images->images.end());
+        std::vector<image::ByteView> views(icon->images.begin(), icon->images.end());
         auto picture = image::MakeThumbnail(views, size);
         if (!picture) {
             complain(paths[0] + ": " + picture.error().message);

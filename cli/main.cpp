@@ -25,6 +25,7 @@ const std::array kCommands{
     Command{"settings", harvix::cli::RunSettings, &harvix::cli::kSettingsUsage},
     Command{"png", harvix::cli::RunPng, &harvix::cli::kPngUsage},
     Command{"thumbnail", harvix::cli::RunThumbnail, &harvix::cli::kThumbnailUsage},
+    Command{"icon", harvix::cli::RunIcon, &harvix::cli::kIconUsage},
 };
 
 void printHelp(std::FILE* out) {

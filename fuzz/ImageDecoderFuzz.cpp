@@ -1,6 +1,7 @@
 // The picture decoders on arbitrary bytes: the input read as a bitmap file, as an icon
-// or cursor file (every image, and the thumbnail choice and scaling), as one icon image
-// and as a PNG; every picture that decodes is written as PNG again.
+// or cursor file (every image, the thumbnail choice and scaling, enlarging, and the icon
+// file rebuilt from its images), as one icon image and as a PNG; every picture that
+// decodes is written as PNG again.
 #include "image/Dib.h"
 #include "image/IconFile.h"
 #include "image/Png.h"
@@ -34,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             images.push_back(*image);
         }
         encode(MakeThumbnail(images, 24));
+        // Enlarged (at most twice, to 300 at most) and rebuilt as an icon file.
+        encode(MakeIconPicture(images, 300, 2));
+        (void)IconFileOfImages(images);
     }
     return 0;
 }

@@ -31,6 +31,16 @@ struct IconDirectory {
     std::vector<IconDirEntry> entries;
 };
 
+// Whether the first bytes of a file are those of an icon or cursor file: reserved 0,
+// type 1 (icon) or 2 (cursor), and at least one image.
+[[nodiscard]] bool IsIconFileHead(ByteView head);
+
+// An icon file of icon images (bitmap or PNG, as icon groups hold them), in their order:
+// each directory entry states what the image's own header says (width and height, 0
+// for 256 and more; the colour count of palette images; 1 plane; the bit count). Images
+// whose header cannot be read are left out; empty when none is left.
+[[nodiscard]] std::vector<std::uint8_t> IconFileOfImages(const std::vector<ByteView>& images);
+
 // Reads the header and directory of an .ico or .cur file.
 [[nodiscard]] Result<IconDirectory> ReadIconDirectory(ByteView file);
 

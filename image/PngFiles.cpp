@@ -1,5 +1,7 @@
 #include "image/PngFiles.h"
 
+#include "image/ModuleIcons.h"
+
 #include "common/ByteCursor.h"
 #include "image/IconFile.h"
 #include "extract/Naming.h"
@@ -196,31 +198,11 @@ Result<IconImages> IconImagesOfIconFile(ByteView file) {
 }
 
 Result<IconImages> IconImagesOfModule(const IResourceModule& module) {
-    const ResId groupType = KindOf(ResourceKind::Icon).type.id();
-    const ResId iconType = ResId::of(*KindOf(ResourceKind::Icon).memberType);
-    const std::vector<ResId> groups = module.names(groupType);
-    if (groups.empty())
-        return makeError(ErrorKind::NotFound, "the module holds no icon");
     // The first group in directory order is the one Windows shows for the file.
-    const std::vector<std::uint8_t> group = module.load(groupType, groups.front());
-    ByteCursor c(group);
-    auto type = c.peekAt<std::uint16_t>(2);
-    auto count = c.peekAt<std::uint16_t>(4);
-    if (!type || !count || *type != 1)
-        return makeError(ErrorKind::Malformed, "the first icon group is damaged");
-    IconImages out;
-    // Entries of 14 bytes from offset 6; the image's identifier is the last 2 bytes.
-    for (std::uint64_t i = 0; i < *count; ++i) {
-        auto id = c.peekAt<std::uint16_t>(6 + 14 * i + 12);
-        if (!id)
-            break; // the group is shorter than its count says
-        std::vector<std::uint8_t> image = module.load(iconType, ResId::number(*id));
-        if (!image.empty())
-            out.images.push_back(std::move(image));
-    }
-    if (out.images.empty())
-        return makeError(ErrorKind::NotFound, "the first icon group has no images");
-    return out;
+    auto group = LoadIconGroup(module, std::nullopt);
+    if (!group)
+        return group.error();
+    return IconImages{std::move(group->images)};
 }
 
 Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {

@@ -3,7 +3,9 @@
 #include "image/Scale.h"
 
 #include <algorithm>
+#include <limits>
 #include <optional>
+#include <set>
 
 namespace harvix::image {
 
@@ -48,6 +50,38 @@ std::vector<std::size_t> ThumbnailOrder(const std::vector<ByteView>& images, std
 }
 
 Result<RgbaImage> MakeThumbnail(const std::vector<ByteView>& images, std::uint32_t box) {
+    return MakeIconPicture(images, box, box > kLargestSizeShownAsIs ? kMostEnlargement : 1);
+}
+
+Result<RgbaImage> LargestIconPicture(const std::vector<ByteView>& images) {
+    // No image is as large as the largest box: the order is the largest first, and
+    // nothing is scaled.
+    return MakeIconPicture(images, std::numeric_limits<std::uint32_t>::max(), 1);
+}
+
+std::vector<std::uint32_t> IconThemeSizes(const std::vector<ByteView>& images,
+                                          std::span<const std::uint32_t> standardSizes,
+                                          std::uint32_t maxEnlargement) {
+    std::set<std::uint32_t> sizes;
+    std::uint64_t largest = 0;
+    for (const ByteView image : images) {
+        auto info = ReadIconImageInfo(image);
+        if (!info || info->width == 0 || info->height == 0)
+            continue;
+        const std::uint32_t side = std::max(info->width, info->height);
+        sizes.insert(side);
+        largest = std::max<std::uint64_t>(largest, side);
+    }
+    if (largest == 0)
+        return {};
+    for (const std::uint32_t size : standardSizes)
+        if (size <= largest * maxEnlargement)
+            sizes.insert(size);
+    return {sizes.begin(), sizes.end()};
+}
+
+Result<RgbaImage> MakeIconPicture(const std::vector<ByteView>& images, std::uint32_t box,
+                                  std::uint32_t maxEnlargement) {
     std::optional<Error> first;
     for (std::size_t index : ThumbnailOrder(images, box)) {
         auto picture = DecodeIconImage(images[index]);
@@ -56,8 +90,7 @@ Result<RgbaImage> MakeThumbnail(const std::vector<ByteView>& images, std::uint32
                 first = picture.error();
             continue;
         }
-        const std::uint32_t enlargement = box > kLargestSizeShownAsIs ? kMostEnlargement : 1;
-        const auto [w, h] = GrowInto(picture->width, picture->height, box, enlargement);
+        const auto [w, h] = GrowInto(picture->width, picture->height, box, maxEnlargement);
         return Resize(*picture, w, h);
     }
     if (first)

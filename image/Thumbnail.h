@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace harvix::image {
@@ -21,5 +22,21 @@ namespace harvix::image {
 // x-large and xx-large boxes (above 256 pixels) an image smaller than the box is enlarged
 // to fit it, by at most twice its size.
 [[nodiscard]] Result<RgbaImage> MakeThumbnail(const std::vector<ByteView>& images, std::uint32_t box);
+
+// The best picture of an icon for box x box pixels: of the images that decode, the one
+// of that size with the most colours, else the next larger one scaled down, else the
+// largest, enlarged to fit the box by at most `maxEnlargement` times its size (1: never).
+[[nodiscard]] Result<RgbaImage> MakeIconPicture(const std::vector<ByteView>& images, std::uint32_t box,
+                                                std::uint32_t maxEnlargement);
+
+// The largest image that decodes, of equal sizes the one with the most colours, as it is.
+[[nodiscard]] Result<RgbaImage> LargestIconPicture(const std::vector<ByteView>& images);
+
+// The sizes an icon theme gets of an icon, ascending: the size of every image whose
+// header reads (its longer side), and each of `standardSizes` that can be made from its
+// images: by scaling a larger one down, or the largest up by at most `maxEnlargement`.
+[[nodiscard]] std::vector<std::uint32_t> IconThemeSizes(const std::vector<ByteView>& images,
+                                                        std::span<const std::uint32_t> standardSizes,
+                                                        std::uint32_t maxEnlargement);
 
 } // namespace harvix::image

@@ -1,0 +1,241 @@
+// harvix-cli icon: one good icon of a Windows program, for launchers and menus: a PNG of
+// the size asked for, the sizes of a freedesktop icon theme, or the group as an icon
+// file. The group is named as Windows names it (MODULE,N or MODULE,-ID), and a launcher
+// runs the command once per program, so it reads only the group it needs.
+#include "cli/Commands.h"
+#include "cli/WholeFile.h"
+
+#include "image/IconFile.h"
+#include "image/ModuleIcons.h"
+#include "image/Png.h"
+#include "image/Thumbnail.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <iostream>
+#include <limits>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace harvix::cli {
+
+const char* const kIconUsage =
+    "  icon MODULE[,REF] [OUT.png] [--size N] [--theme DIR --name NAME] [--ico OUT.ico]\n"
+    "            Writes an icon of MODULE (a module, an icon or a cursor file) for\n"
+    "            launchers and menus. REF names the icon group as Windows does: N\n"
+    "            the N-th group in the module's order (0 the first), -ID the group\n"
+    "            with the id ID; without REF the first group, the one Windows shows.\n"
+    "            OUT.png gets the group's best image for N x N pixels: that size\n"
+    "            with the most colours, else the next larger one scaled down, else\n"
+    "            the largest enlarged, by at most twice its size. Files are replaced\n"
+    "            whole; the path of each file written is printed.\n"
+    "            --size N               the size in pixels, 1 to 4096 (default: the\n"
+    "                                   group's largest image as it is)\n"
+    "            --upscale              enlarge small images as far as N asks\n"
+    "            --theme DIR            every size the group holds and the standard\n"
+    "                                   sizes 16 to 256 that can be made, as\n"
+    "                                   DIR/WxH/apps/NAME.png (an icon theme folder)\n"
+    "            --name NAME            the icon's name in the theme\n"
+    "            --ico OUT.ico          the group as an icon file\n"
+    "            Exit status: 0 written, 1 no such icon, MODULE unreadable or a file\n"
+    "            not written, 2 bad usage.\n"
+    "            Example: harvix-cli icon 'setup.exe,-101' setup.png --size 48\n";
+
+namespace {
+
+constexpr std::uint64_t kMaxIconFileBytes = 64ull << 20;
+
+// The sizes a freedesktop icon theme (hicolor) has folders for, up to 256.
+constexpr std::uint32_t kThemeSizes[] = {16, 22, 24, 32, 36, 48, 64, 72, 96, 128, 192, 256};
+
+// How much an image may be enlarged: twice, unless --upscale asks for any size.
+constexpr std::uint32_t kMostEnlargement = 2;
+constexpr std::uint32_t kAnyEnlargement = std::numeric_limits<std::uint32_t>::max();
+
+void complain(const std::string& message) {
+    std::cerr << "harvix-cli icon: " << message << '\n';
+}
+
+struct IconArgs {
+    std::string location; // MODULE[,REF] as given
+    std::optional<std::string> png;
+    std::optional<std::uint32_t> size;
+    bool upscale = false;
+    std::optional<std::string> theme;
+    std::optional<std::string> name;
+    std::optional<std::string> ico;
+};
+
+// Reads the arguments; a message and nothing when they cannot be used.
+std::optional<IconArgs> readArgs(const Args& args) {
+    IconArgs out;
+    std::vector<std::string> paths;
+    bool options = true;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        // --opt VALUE or --opt=VALUE
+        auto value = [&](const char* option) -> std::optional<std::string> {
+            const std::string name(option);
+            if (arg == name) {
+                if (i + 1 >= args.size()) {
+                    complain(name + " needs a value (try 'harvix-cli icon --help')");
+                    return std::nullopt;
+                }
+                return args[++i];
+            }
+            return arg.substr(name.size() + 1);
+        };
+        auto is = [&](const char* option) {
+            const std::string name(option);
+            return options && (arg == name || arg.rfind(name + "=", 0) == 0);
+        };
+        if (is("--size")) {
+            auto text = value("--size");
+            if (!text)
+                return std::nullopt;
+            const bool digits = !text->empty() && text->size() <= 4 &&
+                                text->find_first_not_of("0123456789") == std::string::npos;
+            const unsigned long n = digits ? std::stoul(*text) : 0;
+            if (n < 1 || n > 4096) {
+                complain("--size takes a whole number from 1 to 4096, not '" + *text + "'");
+                return std::nullopt;
+            }
+            out.size = static_cast<std::uint32_t>(n);
+        } else if (is("--theme")) {
+            if (!(out.theme = value("--theme")))
+                return std::nullopt;
+        } else if (is("--name")) {
+            if (!(out.name = value("--name")))
+                return std::nullopt;
+        } else if (is("--ico")) {
+            if (!(out.ico = value("--ico")))
+                return std::nullopt;
+        } else if (options && arg == "--upscale") {
+            out.upscale = true;
+        } else if (options && arg == "--") {
+            options = false;
+        } else if (options && arg.size() > 1 && arg[0] == '-') {
+            complain("unknown option '" + arg + "' (try 'harvix-cli icon --help')");
+            return std::nullopt;
+        } else {
+            paths.push_back(arg);
+        }
+    }
+    if (paths.empty() || paths.size() > 2) {
+        complain("give MODULE[,REF] and at most one OUT.png (try 'harvix-cli icon --help')");
+        return std::nullopt;
+    }
+    out.location = paths[0];
+    if (paths.size() == 2)
+        out.png = paths[1];
+    if (out.theme.has_value() != out.name.has_value()) {
+        complain("--theme and --name go together (try 'harvix-cli icon --help')");
+        return std::nullopt;
+    }
+    if (out.name && (out.name->empty() || out.name->find('/') != std::string::npos || *out.name == "." ||
+                     *out.name == "..")) {
+        complain("--name takes a file name without '/', not '" + *out.name + "'");
+        return std::nullopt;
+    }
+    if (!out.png && !out.theme && !out.ico) {
+        complain("give OUT.png, --theme DIR --name NAME or --ico OUT.ico (try 'harvix-cli icon --help')");
+        return std::nullopt;
+    }
+    if (out.size && !out.png) {
+        complain("--size is the size of OUT.png; give OUT.png (try 'harvix-cli icon --help')");
+        return std::nullopt;
+    }
+    return out;
+}
+
+// Encodes and writes one picture; the path goes to stdout once the file is whole.
+bool writePng(const Result<image::RgbaImage>& picture, const std::string& path, const std::string& location) {
+    if (!picture) {
+        complain(location + ": " + picture.error().message);
+        return false;
+    }
+    auto png = image::EncodePng(*picture);
+    if (!png) {
+        complain(location + ": " + png.error().message);
+        return false;
+    }
+    if (auto written = ReplaceFileWhole(path, *png); !written) {
+        complain(written.error().message);
+        return false;
+    }
+    std::cout << path << '\n';
+    return true;
+}
+
+} // namespace
+
+int RunIcon(const Args& args) {
+    const std::optional<IconArgs> a = readArgs(args);
+    if (!a)
+        return 2;
+    // A file whose own name holds ",N" is taken whole when it is there.
+    image::IconLocation location = image::SplitIconLocation(a->location);
+    struct stat whole {};
+    if (location.ref && ::stat(a->location.c_str(), &whole) == 0)
+        location = image::IconLocation{a->location, std::nullopt};
+
+    try {
+        auto icon = image::LoadFileIcon(location.module, location.ref, kMaxIconFileBytes);
+        if (!icon) {
+            complain(a->location + ": " + icon.error().message);
+            return 1;
+        }
+        const std::vector<image::ByteView> views(icon->images.begin(), icon->images.end());
+        const std::uint32_t enlargement = a->upscale ? kAnyEnlargement : kMostEnlargement;
+        bool ok = true;
+        if (a->png) {
+            ok = writePng(a->size ? image::MakeIconPicture(views, *a->size, enlargement)
+                                  : image::LargestIconPicture(views),
+                          *a->png, a->location) &&
+                 ok;
+        }
+        if (a->theme) {
+            const std::vector<std::uint32_t> sizes = image::IconThemeSizes(views, kThemeSizes, enlargement);
+            if (sizes.empty()) {
+                complain(a->location + ": no image of the icon can be read");
+                ok = false;
+            }
+            for (const std::uint32_t size : sizes) {
+                const std::string side = std::to_string(size);
+                const std::filesystem::path folder = std::filesystem::path(*a->theme) / (side + "x" + side) / "apps";
+                std::error_code error;
+                std::filesystem::create_directories(folder, error);
+                if (error) {
+                    complain(folder.string() + ": " + error.message());
+                    ok = false;
+                    break;
+                }
+                ok = writePng(image::MakeIconPicture(views, size, enlargement), (folder / (*a->name + ".png")).string(),
+                              a->location) &&
+                     ok;
+            }
+        }
+        if (a->ico) {
+            const std::vector<std::uint8_t> ico = image::IconFileOfImages(views);
+            if (ico.empty()) {
+                complain(a->location + ": no image of the icon can be read");
+                ok = false;
+            } else if (auto written = ReplaceFileWhole(*a->ico, ico); !written) {
+                complain(written.error().message);
+                ok = false;
+            } else {
+                std::cout << *a->ico << '\n';
+            }
+        }
+        std::cout << std::flush;
+        return ok ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+        complain(a->location + ": not enough memory");
+        return 1;
+    }
+}
+
+} // namespace harvix::cli
