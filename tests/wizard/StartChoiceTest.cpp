@@ -20,7 +20,7 @@ namespace mb = modbuilder;
 void writeModule(const std::string& path, std::uint16_t bitmaps) {
     mb::ModuleBuilder b;
     for (std::uint16_t i = 1; i <= bitmaps; ++i)
-        b.add(ResId::number(2), ResId::number(i), 0x0409, mb::makeDib(16, 16, 8, mb::pictures::gradient()));
+        b.add(ResId::of(ResType::Bitmap), ResId::number(i), 0x0409, mb::makeDib(16, 16, 8, mb::pictures::gradient()));
     ASSERT_TRUE(mb::writeFile(path, b.build()).ok());
 }
 
