@@ -13,6 +13,8 @@
 #include "common/Paths.h"
 #include "extract/Destination.h"
 #include "extract/ResCore.h"
+#include "extract/ResourceKind.h"
+#include "extract/module/ModuleAccess.h"
 #include "run/RunAccount.h"
 #include "run/RunAssembly.h"
 #include "run/RunBindings.h"
@@ -31,8 +33,11 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 namespace harvix::cli {
 
@@ -68,8 +73,9 @@ const char* const kExtractUsage =
     "            --report FILE          write a JSON report of the run to FILE when it ends,\n"
     "                                   however it ends (- for standard output, instead of\n"
     "                                   the counts)\n"
-    "            Exit status: 0 completed, 1 stopped by an error or cancelled,\n"
-    "            2 bad usage or a refused folder or destination.\n";
+    "            Exit status: 0 completed, 1 stopped by an error or cancelled, or a\n"
+    "            file named (a PATH or a name in LIST) could not be read, or a file\n"
+    "            PATH is not a module, 2 bad usage or a refused folder or destination.\n";
 
 namespace {
 
@@ -77,6 +83,81 @@ bool isDirectory(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+// The files the user named: the file arguments, and every name of a file list. One
+// that could not be read, or a file argument that is no module, makes the exit status 1,
+// as it does for list; a file argument that is no module is named, with the reason,
+// when the run ends (one that could not be read is in the summary's count of such files
+// already). A name in a file list that is no module is passed over, as the search passes
+// over such files: lists are made by searching.
+class NamedFiles final : public IExtractObserver {
+public:
+    NamedFiles(const ExtractRequest& req) : m_all(req.filesFrom.has_value()) {
+        if (TakesPaths(req))
+            for (const std::string& path : req.paths)
+                if (!cPathSearch::IsFolder(path)) {
+                    m_paths.insert(path);
+                    m_order.push_back(path);
+                }
+    }
+
+    void ModuleNotOpened(const std::string& path, const Error& error) override {
+        const bool argument = m_paths.count(path) != 0;
+        if (!m_all && !argument)
+            return;
+        const std::string unreadable = run::RunAccount::UnreadableReason(path, error);
+        const std::lock_guard lock(m_mutex);
+        if (!unreadable.empty()) {
+            m_problems.push_back(path + " could not be read: " + unreadable);
+        } else if (argument) {
+            m_problems.push_back(NotAModuleMessage(path, error) + "; nothing is extracted from it");
+            m_notModules.push_back(m_problems.back());
+        }
+    }
+
+    // The first problem of a named file, if any: the run's error for the report.
+    [[nodiscard]] std::optional<std::string> firstProblem() const {
+        const std::lock_guard lock(m_mutex);
+        if (m_problems.empty())
+            return std::nullopt;
+        return m_problems.front();
+    }
+
+    // Names the files that are no modules, and the modules named that hold fonts and
+    // nothing else Harvix extracts (a .fon font file): a run that wrote nothing from a
+    // file the user named says why.
+    void tell() const {
+        {
+            const std::lock_guard lock(m_mutex);
+            for (const std::string& message : m_notModules)
+                Complain(message);
+        }
+        for (const std::string& path : m_order) {
+            auto module = OpenModule(path);
+            if (module && HoldsOnlyFonts(**module))
+                Complain(path + " holds fonts, of which nothing is extracted");
+        }
+    }
+
+private:
+    static bool HoldsOnlyFonts(const IResourceModule& module) {
+        bool fonts = false;
+        for (const ResId& type : module.types()) {
+            if (KindOfType(type))
+                return false;
+            // A font file's directory and its fonts.
+            fonts = fonts || type.is(ResType::FontDir) || type.is(ResType::Font);
+        }
+        return fonts;
+    }
+
+    bool m_all;
+    std::unordered_set<std::string> m_paths;
+    std::vector<std::string> m_order;
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_problems;
+    std::vector<std::string> m_notModules;
+};
 
 // The run report and the summary on stderr: whatever ends the command once its
 // arguments have been read goes through finish().
@@ -89,13 +170,16 @@ public:
 
     // Writes the summary (unless the run was refused) and the report; the exit status
     // of a run that ended so, which a report that cannot be written turns into 1.
-    int finish(run::RunEnd end, std::optional<std::string> error) {
+    // `exitStatus` replaces the status of `end` (a completed run that did not do all it
+    // was asked).
+    int finish(run::RunEnd end, std::optional<std::string> error,
+               std::optional<int> exitStatus = std::nullopt) {
         facts.end = std::chrono::system_clock::now();
         facts.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - m_startedAt);
         facts.outcome = end;
         facts.error = std::move(error);
-        const int status = ExitStatusOf(end);
+        const int status = exitStatus.value_or(ExitStatusOf(end));
         if (end != run::RunEnd::Refused)
             for (const std::string& line : SummaryLines(facts, account, mask))
                 Complain(line);
@@ -125,6 +209,7 @@ public:
 
     ReportFacts facts;
     run::RunAccount account;
+    std::optional<NamedFiles> named;
     std::string mask; // the mask the summary names
 
 private:
@@ -165,12 +250,12 @@ std::optional<std::string> checkChoices(const ExtractRequest& req, const Setting
                 return "'" + path + "' could not be found: " + std::strerror(errno);
         }
     } else if (!settings.SearchSystem && !isDirectory(settings.Folder)) {
-        return std::string(run::kFolderNotFound) + " ('" + settings.Folder + "')";
+        return "the folder to search, '" + settings.Folder + "', could not be found";
     }
     for (bool on : settings.ResTypes)
         if (on)
             return std::nullopt;
-    return std::string(run::kNoResourceType);
+    return std::string("no kind of resource is chosen (give some with --kinds)");
 }
 
 // Prepares the destination as the Destination page does; the reason it was refused,
@@ -181,12 +266,14 @@ std::optional<std::string> prepare(const Settings& settings, const KindSwitches&
     const auto refusal = PrepareDestination(settings.DestPath, kinds, header, prompt);
     if (!refusal)
         return std::nullopt;
-    if (refusal->declined && prompt.refused())
+    if (refusal->declined && prompt.refused()) {
         Complain(*prompt.refused() + " (use --yes to add to it)");
-    const std::string message = refusal->declined
-                                    ? OneLine(kFolderExistsQuestion)
-                                    : "The specified folder is invalid: " + refusal->reason;
-    return message + " ('" + settings.DestPath + "')";
+        return *prompt.refused();
+    }
+    if (refusal->declined)
+        return "the destination '" + settings.DestPath + "' exists already";
+    return refusal->reason.empty() ? "the destination '" + settings.DestPath + "' is invalid"
+                                   : "the destination is invalid: " + refusal->reason;
 }
 
 KindSwitches kindsOf(const Settings& settings) {
@@ -236,6 +323,10 @@ int finishRun(Ending& ending, run::RunAssembly& assembly, const std::optional<cF
             Complain(message);
             return ending.finish(run::RunEnd::Failed, message);
         }
+        // A file that was named and could not be read or is no module: the run did not
+        // do all it was asked, as list says too.
+        if (auto problem = ending.named->firstProblem())
+            return ending.finish(run::RunEnd::Completed, std::move(problem), 1);
         return ending.finish(run::RunEnd::Completed, std::nullopt);
     case run::RunEnd::Cancelled:
         Complain("the search was cancelled");
@@ -284,7 +375,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .fileSystem = RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
-                               .observers = {&ending.account, png.get()}});
+                               .observers = {&ending.account, &*ending.named, png.get()}});
     view.setRun(&assembly.Run());
     view.setAccount(&ending.account);
     {
@@ -296,6 +387,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     for (const run::StatsRow& row : assembly.Run().Stats().rows())
         ending.facts.written[static_cast<std::size_t>(row.kind)] = row.count;
     printCounts(req, assembly.Run(), png.get());
+    ending.named->tell();
     return finishRun(ending, assembly, fileList);
 }
 
@@ -309,6 +401,7 @@ int RunExtract(const Args& args) {
     }
     const ExtractRequest& req = *parsed;
     Ending ending(req);
+    ending.named.emplace(req);
 
     // A file list names the files: nothing is searched.
     std::optional<cFileList> fileList;

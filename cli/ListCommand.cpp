@@ -2,6 +2,8 @@
 // does and prints every resource of every matching module, one line per language
 // version. harvix-cli version: prints the file version of modules.
 #include "cli/Commands.h"
+#include "cli/Terminal.h"
+#include "common/MessageSource.h"
 #include "search/FileList.h"
 #include "extract/module/FileVersion.h"
 #include "cli/Json.h"
@@ -11,6 +13,7 @@
 #include "search/PathSearch.h"
 #include "search/SearchCore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -75,19 +78,25 @@ public:
     // The files the caller named: every one of a file list, or the file arguments.
     bool allNamed = false;
     std::unordered_set<std::string> named;
-    bool namedUnreadable = false;
+    bool namedFailed = false; // a named file could not be read, or a file argument is no module
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
         auto module = OpenModule(FileName);
         if (!module) {
-            // Not a loadable module: skipped, as the extraction does; a file that could
-            // not be opened or read is counted with its reason, and one the caller named
-            // (in a file list or as an argument) makes the listing fail.
+            // A file found by the search, or named in a file list, that is no module is
+            // passed over, as the extraction does; one that could not be opened or read
+            // is counted with its reason. A file the caller named (in a file list or as
+            // an argument) that could not be read makes the listing fail, and so does a
+            // file argument that is no module, which is named at once.
             const std::int64_t before = account.UnreadableFiles().count;
             account.ModuleNotOpened(FileName, module.error());
-            if (account.UnreadableFiles().count != before &&
-                (allNamed || named.count(FileName) != 0))
-                namedUnreadable = true;
+            const bool argument = named.count(FileName) != 0;
+            if (account.UnreadableFiles().count != before) {
+                namedFailed = namedFailed || allNamed || argument;
+            } else if (argument) {
+                namedFailed = true;
+                Complain(NotAModuleMessage(FileName, module.error()));
+            }
             return;
         }
         std::string line;
@@ -139,14 +148,15 @@ bool ReportUnreadable(const run::RunAccount& account) {
     if (unreadable.count == 0)
         return false;
     const auto& first = unreadable.first.front();
-    std::fprintf(stderr, "harvix-cli: list: %lld %s could not be read (first: %s: %s)\n",
-                 static_cast<long long>(unreadable.count), unreadable.count == 1 ? "file" : "files",
-                 first.path.c_str(), first.reason.c_str());
+    Complain(std::to_string(unreadable.count) + (unreadable.count == 1 ? " file" : " files") +
+             " could not be read (first: " + first.path + ": " + first.reason + ")");
     return true;
 }
 
-int Usage(const char* message) {
-    std::fprintf(stderr, "harvix-cli: %s (try harvix-cli --help)\n", message);
+// A command line that cannot be read: what is wrong, and where the usage is.
+int Usage(const std::string& message) {
+    Complain(message + " (try '" + MessagePrefix().substr(0, MessagePrefix().size() - 2) +
+             " --help')");
     return 2;
 }
 
@@ -166,8 +176,10 @@ const char* const kListUsage =
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      --files-from LIST reads the files from LIST (- for standard input), one name\n"
     "      a line, or NUL-separated with --null, instead of searching; no mask applies.\n"
-    "      Files that cannot be read are counted on stderr, the first with its reason;\n"
-    "      one that was named (a PATH or a name in LIST) makes the exit status 1.\n";
+    "      Files that cannot be read are counted on stderr, the first with its reason,\n"
+    "      and a file PATH that is not a module is named there. A file named (a PATH\n"
+    "      or a name in LIST) that cannot be read, or a file PATH that is not a module,\n"
+    "      makes the exit status 1.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
@@ -185,26 +197,26 @@ int RunList(const Args& args) {
             allDrives = true;
         } else if (arg == "--mask") {
             if (i + 1 >= args.size())
-                return Usage("list: --mask needs a text");
+                return Usage("--mask needs a text");
             mask = args[++i];
         } else if (arg == "--format") {
             if (i + 1 >= args.size())
-                return Usage("list: --format needs tsv or json");
+                return Usage("--format needs tsv or json");
             const std::string& value = args[++i];
             if (value == "tsv")
                 format = Format::Tsv;
             else if (value == "json")
                 format = Format::Json;
             else
-                return Usage(("list: --format takes tsv or json, not '" + value + "'").c_str());
+                return Usage("--format takes tsv or json, not '" + value + "'");
         } else if (arg == "--files-from") {
             if (i + 1 >= args.size())
-                return Usage("list: --files-from needs a file (- for standard input)");
+                return Usage("--files-from needs a file (- for standard input)");
             filesFrom = args[++i];
         } else if (arg == "--null") {
             nul = true;
         } else if (arg.starts_with("--")) {
-            return Usage(("list: unknown option '" + arg + "'").c_str());
+            return Usage("unknown option '" + arg + "'");
         } else {
             paths.push_back(arg);
         }
@@ -212,18 +224,17 @@ int RunList(const Args& args) {
     const bool havePaths = !paths.empty();
     if (filesFrom) {
         if (havePaths || allDrives)
-            return Usage("list: give paths, --all-drives or --files-from, only one of them");
+            return Usage("give paths, --all-drives or --files-from, only one of them");
     } else if (havePaths == allDrives) {
-        return Usage("list: give files or folders, or --all-drives");
+        return Usage("give files or folders, or --all-drives");
     } else if (nul) {
-        return Usage("list: --null goes with --files-from");
+        return Usage("--null goes with --files-from");
     }
     // Every path must be there before anything is listed.
     for (const std::string& path : paths) {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
-            std::fprintf(stderr, "harvix-cli: list: not found: %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+            Complain(path + " could not be found: " + std::strerror(errno));
             return 2;
         }
     }
@@ -232,8 +243,7 @@ int RunList(const Args& args) {
     if (filesFrom) {
         cFileList list(*filesFrom, nul);
         if (auto opened = list.Open(); !opened) {
-            std::fprintf(stderr, "harvix-cli: list: cannot read the file list %s\n",
-                         opened.error().message.c_str());
+            Complain("the file list cannot be read: " + opened.error().message);
             return 2;
         }
         printer.allNamed = true;
@@ -243,14 +253,13 @@ int RunList(const Args& args) {
         // must hear of: the listing is not what was asked for.
         const bool unreadable = ReportUnreadable(printer.account);
         if (!list.ReadError().empty()) {
-            std::fprintf(stderr, "harvix-cli: list: the file list could not be read to its end: %s\n",
-                         list.ReadError().c_str());
+            Complain("the file list could not be read to its end: " + list.ReadError());
             std::fflush(stdout);
             return 1;
         }
         if (unreadable) {
             if (std::fflush(stdout) != 0 || printer.writeFailed)
-                std::fprintf(stderr, "harvix-cli: list: cannot write the output\n");
+                Complain("cannot write the output");
             return 1;
         }
     } else {
@@ -270,29 +279,47 @@ int RunList(const Args& args) {
         ReportUnreadable(printer.account);
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
-        std::fprintf(stderr, "harvix-cli: list: cannot write the output\n");
+        Complain("cannot write the output");
         return 1;
     }
-    return printer.namedUnreadable ? 1 : 0;
+    return printer.namedFailed ? 1 : 0;
 }
 
 const char* const kVersionUsage =
     "  version FILE...\n"
-    "      Prints each file's version as PATH, a tab and major.minor.build.revision, or\n"
-    "      PATH followed by \": no version information\".\n";
+    "      Prints each module's version as PATH, a tab and major.minor.build.revision, or\n"
+    "      PATH followed by \": no version information\" (a file that is not a module is\n"
+    "      also named on stderr). A file that cannot be read is named on stderr (exit\n"
+    "      status 1); one that does not exist, or a folder, too (exit status 2).\n";
 
 int RunVersion(const Args& args) {
     if (args.empty())
-        return Usage("version: give one or more files");
+        return Usage("give one or more files");
     int status = 0;
     std::string line;
     for (const auto& path : args) {
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
-            std::fprintf(stderr, "harvix-cli: version: %s: %s\n", path.c_str(),
-                         std::strerror(errno));
+            Complain(path + " could not be found: " + std::strerror(errno));
             status = 2;
             continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            Complain(path + " is a folder, not a module (give the module files in it)");
+            status = 2;
+            continue;
+        }
+        // Only a module has a version resource: a file that is none is named, lest it
+        // pass for a module without one (its line stays, as scripts read it), and one
+        // that cannot be read gets no line.
+        if (auto module = OpenModule(path); !module) {
+            const std::string unreadable = run::RunAccount::UnreadableReason(path, module.error());
+            if (!unreadable.empty()) {
+                Complain(path + " could not be read: " + unreadable);
+                status = std::max(status, 1);
+                continue;
+            }
+            Complain(NotAModuleMessage(path, module.error()));
         }
         const cFileVersion version(path);
         line.clear();
@@ -302,7 +329,7 @@ int RunVersion(const Args& args) {
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
     if (std::fflush(stdout) != 0) {
-        std::fprintf(stderr, "harvix-cli: version: cannot write the output\n");
+        Complain("cannot write the output");
         return 1;
     }
     return status;

@@ -1,5 +1,6 @@
 // harvix-cli settings: shows the wizard's stored settings, or changes some of them.
 #include "cli/Commands.h"
+#include "cli/Terminal.h"
 #include "settings/RegistryStore.h"
 #include "settings/RegistryValue.h"
 #include "settings/Settings.h"
@@ -88,20 +89,20 @@ int RunSettings(const Args& args) {
     for (const auto& arg : args) {
         const auto eq = arg.find('=');
         if (eq == std::string::npos) {
-            std::fprintf(stderr, "harvix-cli: expected NAME=VALUE, got '%s'\n", arg.c_str());
+            Complain("expected NAME=VALUE, got '" + arg + "'");
             return 2;
         }
         const std::string name = arg.substr(0, eq);
         const std::size_t row = FindSettingRow(name);
         if (row == kSettingRows.size()) {
-            std::fprintf(stderr, "harvix-cli: unknown setting '%s'\n", name.c_str());
+            Complain("unknown setting '" + name + "'");
             return 2;
         }
         auto value = parseValue(row, arg.substr(eq + 1));
         if (!value) {
-            std::fprintf(stderr, "harvix-cli: '%s' is not a valid value for %s (%s)\n",
-                         arg.substr(eq + 1).c_str(), kSettingRows[row].name,
-                         isBooleanRow(row) ? "1 or 0" : "a number from 1 to 5");
+            Complain("'" + arg.substr(eq + 1) + "' is not a valid value for " +
+                     kSettingRows[row].name +
+                     (isBooleanRow(row) ? " (1 or 0)" : " (a number from 1 to 5)"));
             return 2;
         }
         assignments.push_back({row, std::move(*value)});
@@ -116,12 +117,11 @@ int RunSettings(const Args& args) {
         for (const auto& a : assignments)
             writeValue(kSettingRows[a.row].name, a.value);
         if (auto committed = batch.commit(); !committed) {
-            std::fprintf(stderr, "harvix-cli: the settings were not saved: %s\n",
-                         committed.error().message.c_str());
+            Complain("the settings were not saved: " + committed.error().message);
             return 1;
         }
     } catch (const RegistryError& e) {
-        std::fprintf(stderr, "harvix-cli: %s\n", e.Description().c_str());
+        Complain(e.Description());
         return 1;
     }
     return 0;

@@ -1,5 +1,7 @@
 #include "cli/Terminal.h"
 
+#include "common/MessageSource.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -62,7 +64,18 @@ std::string OneLine(std::string_view text) {
 }
 
 void Complain(std::string_view message) {
-    std::cerr << "harvix-cli extract: " << OneLine(message) << '\n';
+    std::cerr << MessagePrefix() << OneLine(message) << '\n';
+}
+
+std::string NotAModuleMessage(const std::string& path, const Error& error) {
+    std::string_view reason = error.message;
+    for (const std::string& lead : {path + ": ", std::string("not a Windows module: ")})
+        if (reason.starts_with(lead))
+            reason.remove_prefix(lead.size());
+    std::string message = path + " is not a Windows module";
+    if (!reason.empty())
+        message.append(" (").append(reason).append(")");
+    return message;
 }
 
 bool IsTerminal(int fd) {

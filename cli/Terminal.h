@@ -3,6 +3,8 @@
 // count and wake; the run and its questions look at the counts where they stand.
 #pragma once
 
+#include "common/Result.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,8 +14,13 @@ namespace harvix::cli {
 // A message of the product (two sentences joined by CR LF) on one line.
 [[nodiscard]] std::string OneLine(std::string_view text);
 
-// "harvix-cli extract: " and the message on one line, on stderr.
+// The command's name ("harvix-cli extract: ", MessagePrefix) and the message on one
+// line, on stderr. Every message of the tool goes out this way.
 void Complain(std::string_view message);
+
+// "PATH is not a Windows module (REASON)", for a file the user named that the module
+// readers refused (`error` is theirs; its text may begin with the path).
+[[nodiscard]] std::string NotAModuleMessage(const std::string& path, const Error& error);
 
 [[nodiscard]] bool IsTerminal(int fd);
 

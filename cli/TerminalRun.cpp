@@ -1,6 +1,7 @@
 #include "cli/TerminalRun.h"
 
 #include "cli/Terminal.h"
+#include "common/MessageSource.h"
 #include "run/RunTexts.h"
 
 #include <sys/ioctl.h>
@@ -10,6 +11,22 @@
 #include <string_view>
 
 namespace harvix::cli {
+
+namespace {
+
+// The tool's words for what the window shows in its boxes: each names what it is about.
+std::string ExistingDestination(const std::string& folder) {
+    return "the destination '" + folder + "' exists already";
+}
+
+std::string DiskFull(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return "the disk is full: '" + name + "' could not be written in '" + folder + "'";
+}
+
+} // namespace
 
 CliPrompt::CliPrompt(bool yes) : m_yes(yes), m_interactive(IsTerminal(STDIN_FILENO)) {}
 
@@ -21,35 +38,46 @@ Answer CliPrompt::confirmCancel() {
     return ask(kCancelQuestion, "[y/N]", 'y', true) ? Answer::Yes : Answer::No;
 }
 
-Answer CliPrompt::continueIntoExisting(const std::string&) {
+Answer CliPrompt::continueIntoExisting(const std::string& folder) {
     if (m_yes)
         return Answer::Yes;
     if (!m_interactive) {
-        m_refused = kFolderExistsQuestion;
+        m_refused = ExistingDestination(folder);
         return Answer::No;
     }
-    return ask(kFolderExistsQuestion, "[y/N]", 'y', false) ? Answer::Yes : Answer::No;
+    return ask(ExistingDestination(folder) + "; add to what is in it?", "[y/N]", 'y', false)
+               ? Answer::Yes
+               : Answer::No;
 }
 
-Answer CliPrompt::retryDiskFull(const std::string&) {
+Answer CliPrompt::retryDiskFull(const std::string& path) {
     if (!m_interactive) {
-        showError({Failure::WriteFailed, kDiskFullMessage, {}});
+        showError({Failure::WriteFailed, DiskFull(path), path});
         return Answer::Cancel;
     }
-    return ask(kDiskFullMessage, "[r]etry / [C]ancel", 'r', false) ? Answer::Retry
-                                                                  : Answer::Cancel;
+    return ask(DiskFull(path) + "; free some space, then retry?", "[r]etry / [C]ancel", 'r', false)
+               ? Answer::Retry
+               : Answer::Cancel;
 }
 
 void CliPrompt::showError(const ShownError& error) {
     if (m_beforeMessage)
         m_beforeMessage();
-    // A refused destination: the path and the system's reason say more than the
-    // wizard's box can.
-    if (error.failure == Failure::InvalidDestination && !error.detail.empty()) {
-        Complain("The specified folder is invalid: " + error.detail);
+    switch (error.failure) {
+    case Failure::InvalidDestination:
+        // The path and the system's reason say more than the wizard's box can.
+        Complain(error.detail.empty() ? std::string("the destination is invalid")
+                                      : "the destination is invalid: " + error.detail);
+        return;
+    case Failure::RunStopped:
+        // The error itself was told as it happened; the window's "will now close" is not
+        // the tool's: it ends its run and says so in its exit status.
+        Complain("the run stopped at that error; what was written before it stays");
+        return;
+    default:
+        Complain(error.text);
         return;
     }
-    Complain(error.text);
 }
 
 bool CliPrompt::ask(const std::string& text, const char* choices, char yesKey, bool onInterrupt) {
@@ -57,7 +85,7 @@ bool CliPrompt::ask(const std::string& text, const char* choices, char yesKey, b
         m_beforeMessage();
     // What brought this question (a Ctrl-C that asks to cancel) is not its answer.
     ForgetInterrupts();
-    std::cerr << OneLine(text) << ' ' << choices << ' ' << std::flush;
+    std::cerr << MessagePrefix() << OneLine(text) << ' ' << choices << ' ' << std::flush;
     bool interrupted = false;
     const std::optional<std::string> line = ReadAnswerLine(interrupted);
     if (interrupted) {

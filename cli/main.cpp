@@ -1,5 +1,6 @@
 // harvix-cli: the extraction engine without the window, for scripts and large trees.
 #include "cli/Commands.h"
+#include "common/MessageSource.h"
 #include "generated/Version.h"
 
 #include <algorithm>
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
             printCommandUsage(*command.usage);
             return 0;
         }
+        // Every message of the command, the shared code's included, names it.
+        harvix::SetMessageSource(std::string("harvix-cli ") + command.name);
         return command.run(args);
     }
     std::fprintf(stderr, "harvix-cli: unknown command '%s' (try --help)\n", name.c_str());

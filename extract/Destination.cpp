@@ -100,6 +100,20 @@ std::string FolderRefusal(const std::string& destination, const Error& error,
     return destination + ": " + std::strerror(error.code) + " (" + what + ")";
 }
 
+// The destination could not be made because the folder that would hold it may not be
+// written in: that folder is what the user must change, so it is the one named.
+std::string ParentRefusal(const std::string& destination, const Error& error) {
+    std::string folder = destination;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const std::size_t slash = folder.rfind('/');
+    const std::string parent = slash == std::string::npos ? std::string(".")
+                               : slash == 0              ? std::string("/")
+                                                         : folder.substr(0, slash);
+    return folder + " cannot be made: its parent folder " + parent + " may not be written in (" +
+           std::strerror(error.code) + ")";
+}
+
 // What a run that was killed left unfinished goes: the temporary names in the
 // destination, in every kind's folder and its per-size icon folders (two levels below
 // "Icons"), and among the PNG copies below "PNG" (one level more), whichever kinds this
@@ -145,9 +159,10 @@ std::optional<DestinationRefusal> PrepareDestination(const std::string& destinat
         if (fs.IsDirectory(destination)) {
             if (prompt.continueIntoExisting(destinationText) != Answer::Yes)
                 return DestinationRefusal{true, {}};
+        } else if (IsWriteRefused(made.error())) {
+            return invalid(ParentRefusal(destination, made.error()));
         } else {
-            // Neither made nor there: a file of that name, a folder we may not write in,
-            // a name no folder can have.
+            // Neither made nor there: a file of that name, a name no folder can have.
             return invalid(RefusalReason(made.error()));
         }
     }

@@ -3,6 +3,8 @@
 #include "common/Text.h"
 
 #include <charconv>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace harvix::run {
@@ -17,29 +19,49 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
-bool readWholeNumber(std::string_view text, std::int32_t& value) {
+enum class NumberRead { Read, NotANumber, TooLarge };
+
+NumberRead readWholeNumber(std::string_view text, std::int32_t& value) {
     text = trimBlanks(text);
     if (text.empty())
-        return false;
+        return NumberRead::NotANumber;
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end;
-}
-
-Error badLimit(std::string_view text) {
-    return makeError(ErrorKind::Malformed,
-                     "the limit '" + std::string(text) +
-                         "' is not two whole numbers joined by '-' (for example 8-32)");
+    if (ptr != end)
+        return NumberRead::NotANumber;
+    if (ec == std::errc::result_out_of_range)
+        return NumberRead::TooLarge;
+    return ec == std::errc() ? NumberRead::Read : NumberRead::NotANumber;
 }
 
 } // namespace
 
-Result<LimitRange> ParseLimitText(std::string_view text) {
+Result<LimitRange> ParseLimitText(std::string_view text, std::string_view what) {
     const auto parts = SplitAt(text, '-');
+    const std::string quoted = std::string(what) + " '" + std::string(text) + "'";
+    if (parts.size() < 2)
+        return makeError(ErrorKind::Malformed,
+                         quoted + " is not two whole numbers joined by '-' (for example 8-32)");
     LimitRange range;
-    if (parts.size() < 2 || !readWholeNumber(parts[0], range.min) ||
-        !readWholeNumber(parts[1], range.max))
-        return badLimit(text);
+    const std::pair<std::int32_t*, const char*> ends[] = {{&range.min, "minimum"},
+                                                         {&range.max, "maximum"}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        switch (readWholeNumber(parts[i], *ends[i].first)) {
+        case NumberRead::Read:
+            break;
+        case NumberRead::TooLarge:
+            // A number the range cannot hold: the message says which one, and how far a
+            // limit may go.
+            return makeError(ErrorKind::Malformed,
+                             "the " + std::string(ends[i].second) + " " +
+                                 std::string(trimBlanks(parts[i])) + " of " + quoted +
+                                 " is out of range: a limit is a whole number from 0 to " +
+                                 std::to_string(INT32_MAX));
+        case NumberRead::NotANumber:
+            return makeError(ErrorKind::Malformed,
+                             quoted + " is not two whole numbers joined by '-' (for example 8-32)");
+        }
+    }
     return range;
 }
 
@@ -52,8 +74,10 @@ Result<LimitSet> ParseLimitSet(std::string_view text) {
                              "8-32;0-3000;16-48)");
     LimitSet limits;
     LimitRange* targets[3] = {&limits.depth, &limits.width, &limits.height};
+    const char* const names[3] = {"the colour depth limit", "the width limit",
+                                  "the height limit"};
     for (std::size_t i = 0; i < 3; ++i) {
-        auto range = ParseLimitText(parts[i]);
+        auto range = ParseLimitText(parts[i], names[i]);
         if (!range)
             return range.error();
         *targets[i] = *range;

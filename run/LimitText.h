@@ -14,13 +14,17 @@ namespace harvix::run {
 // Reads "min-max": two whole numbers (each within 32 bits, blanks around them allowed)
 // joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. A range
 // whose minimum is above its maximum is taken as typed. Anything else - one number, an
-// empty part, letters - fails with a message that quotes the text.
-[[nodiscard]] Result<LimitRange> ParseLimitText(std::string_view text);
+// empty part, letters - fails with a message that quotes the text as `what` (for example
+// "the limit '8-x'"), and a number beyond 32 bits with one that names it and the range
+// it must lie in.
+[[nodiscard]] Result<LimitRange> ParseLimitText(std::string_view text,
+                                                std::string_view what = "the limit");
 
 // The three limits of one row (the kinds table holds the defaults of each row).
 using harvix::LimitSet;
 
-// Reads "depth;width;height": exactly three limit texts separated by ";".
+// Reads "depth;width;height": exactly three limit texts separated by ";"; a message
+// names the range at fault ("the width limit '0-x' ...").
 [[nodiscard]] Result<LimitSet> ParseLimitSet(std::string_view text);
 
 // "8-32" for the range 8 to 32; "8-32;0-3000;16-48" for a row.

@@ -17,20 +17,22 @@ void RunAccount::ModuleOpened(const std::string&) {
     ++m_modulesRead;
 }
 
-void RunAccount::ModuleNotOpened(const std::string& path, const Error& error) {
+std::string RunAccount::UnreadableReason(const std::string& path, const Error& error) {
     // The system refused to open or read the file: unreadable, with its reason. Without
     // an errno the file was read and is no module, unless it is no regular file at all
     // (a folder or device named in a file list), which is as unreadable as a missing one.
-    std::string reason;
-    if (error.code != 0) {
-        reason = std::strerror(error.code);
-    } else {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0)
-            reason = std::strerror(errno);
-        else if (!S_ISREG(st.st_mode))
-            reason = "not a regular file";
-    }
+    if (error.code != 0)
+        return std::strerror(error.code);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file";
+    return {};
+}
+
+void RunAccount::ModuleNotOpened(const std::string& path, const Error& error) {
+    std::string reason = UnreadableReason(path, error);
     const std::lock_guard lock(m_mutex);
     if (reason.empty())
         ++m_notModules;

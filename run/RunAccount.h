@@ -39,6 +39,10 @@ struct LeftOutCounts {
 
 class RunAccount final : public IExtractObserver {
 public:
+    // Why a file the engine could not open as a module could not be read (the system's
+    // reason, or "not a regular file"); "" when it was read and is no module.
+    [[nodiscard]] static std::string UnreadableReason(const std::string& path, const Error& error);
+
     void ModuleOpened(const std::string& path) override;
     void ModuleNotOpened(const std::string& path, const Error& error) override;
     void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,

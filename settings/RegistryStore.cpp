@@ -1,5 +1,6 @@
 #include "settings/RegistryStore.h"
 
+#include "common/MessageSource.h"
 #include "settings/RegistryValue.h"
 
 #include <cerrno>
@@ -331,9 +332,9 @@ bool moveAside(const std::string& path, const FileId& seen) {
             for (const char* suffix : {"-journal", "-wal", "-shm"})
                 std::rename((path + suffix).c_str(), (target + suffix).c_str());
             std::fprintf(stderr,
-                         "harvix: the registry store %s was damaged; it is kept as %s and a "
-                         "new store is started\n",
-                         path.c_str(), target.c_str());
+                         "%sthe registry store %s was damaged; it is kept as %s and a new "
+                         "store is started\n",
+                         MessagePrefix().c_str(), path.c_str(), target.c_str());
         }
     }
     if (dirFd >= 0) {
@@ -348,8 +349,8 @@ void warnDamagedOnce(const std::string& path) {
     if (warned)
         return;
     warned = true;
-    std::fprintf(stderr, "harvix: the registry store %s is damaged; the defaults are used\n",
-                 path.c_str());
+    std::fprintf(stderr, "%sthe registry store %s is damaged; the defaults are used\n",
+                 MessagePrefix().c_str(), path.c_str());
 }
 
 Error damagedError(const std::string& path, const std::string& message) {

@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "common/MessageSource.h"
 #include "common/Paths.h"
 #include "settings/RegistryStore.h"
 #include "settings/RegistryValue.h"
@@ -244,8 +245,9 @@ Settings LoadSettings() {
     // A store that another program keeps locked gives the defaults after one wait, as an
     // unreadable store does, instead of one wait for every value.
     if (RegistryStore().busy()) {
-        std::fprintf(stderr, "harvix: the registry store is in use by another program; "
-                             "using the default settings\n");
+        std::fprintf(stderr, "%sthe registry store is in use by another program; using the "
+                             "default settings\n",
+                     MessagePrefix().c_str());
         return DefaultSettings();
     }
     Settings s;
@@ -292,11 +294,13 @@ bool SaveSettingsAtExit(const Settings& settings) noexcept {
         SaveSettings(settings);
         return true;
     } catch (const RegistryError& e) {
-        std::fprintf(stderr, "harvix: the settings were not saved: %s\n", e.Description().c_str());
+        std::fprintf(stderr, "%sthe settings were not saved: %s\n", MessagePrefix().c_str(),
+                     e.Description().c_str());
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "harvix: the settings were not saved: %s\n", e.what());
+        std::fprintf(stderr, "%sthe settings were not saved: %s\n", MessagePrefix().c_str(),
+                     e.what());
     } catch (...) {
-        std::fprintf(stderr, "harvix: the settings were not saved\n");
+        std::fprintf(stderr, "%sthe settings were not saved\n", MessagePrefix().c_str());
     }
     return false;
 }

@@ -8,6 +8,7 @@
 #include "app/wizard/TempFile.h"
 #include "common/Text.h"
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
@@ -60,8 +61,13 @@ std::string AbsolutePath(const std::string& path) {
     return error ? path : whole.lexically_normal().string();
 }
 
-std::string invalidLimitMessage(std::string_view text) {
-    return "The limit \"" + std::string(text) + "\" is not valid.\r\n" + kLimitFormatHint;
+// The editor's refusal of one of the three limits typed: what is wrong with it (a number
+// out of range is named, with the range a limit must lie in), then how to type them.
+std::string invalidLimitMessage(const Error& error) {
+    std::string message = error.message;
+    if (!message.empty())
+        message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
+    return message + ".\r\n" + kLimitFormatHint;
 }
 
 } // namespace
@@ -461,9 +467,10 @@ void WizardLogic::lvResTypes_DblClick() {
     if (parts.size() != 3)
         return;
     // Each part must be readable as a range, or leaving the page could not read it.
-    for (const std::string_view part : parts) {
-        if (!run::ParseLimitText(part).ok()) {
-            m_prompt.showError({Failure::RefusedInput, invalidLimitMessage(part), {}});
+    const char* const fields[] = {"the colour depth limit", "the width limit", "the height limit"};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (auto range = run::ParseLimitText(parts[i], fields[i]); !range.ok()) {
+            m_prompt.showError({Failure::RefusedInput, invalidLimitMessage(range.error()), {}});
             m_view.setFocus(WizardControl::lvResTypes);
             return;
         }

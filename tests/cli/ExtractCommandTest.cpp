@@ -135,7 +135,7 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
     };
     for (const auto& [args, reason] : refused) {
         const std::string err = extract(args).err;
-        EXPECT_THAT(err, HasSubstr("harvix-cli extract: The specified folder is invalid: "));
+        EXPECT_THAT(err, HasSubstr("harvix-cli extract: the destination is invalid: "));
         EXPECT_THAT(err, HasSubstr(reason));
     }
 }
@@ -150,14 +150,20 @@ TEST_F(ExtractCommandTest, ADestinationThatMayNotBeWrittenIsNamedWithPermissionD
     fs::create_directories(root / "locked" / "existing");
     fs::permissions(root / "locked" / "existing", readOnly);
     fs::permissions(root / "locked", readOnly);
-    // The parent exists in both cases: a new folder that cannot be made in it, and an
-    // existing folder that cannot be written in.
-    for (const fs::path& dest : {root / "locked" / "new", root / "locked" / "existing"}) {
+    // The parent exists in both cases: a new folder that cannot be made in it (the
+    // parent is the folder to change, and is named), and an existing folder that cannot
+    // be written in.
+    const std::pair<fs::path, std::string> cases[] = {
+        {root / "locked" / "new",
+         (root / "locked" / "new").string() + " cannot be made: its parent folder " +
+             (root / "locked").string() + " may not be written in (Permission denied)"},
+        {root / "locked" / "existing",
+         (root / "locked" / "existing").string() + "/: Permission denied (no file can be written in it)"},
+    };
+    for (const auto& [dest, reason] : cases) {
         const CliResult r = extract({"--dest", dest.string(), "--yes", (root / "src").string()});
         EXPECT_EQ(r.status, 2) << dest;
-        EXPECT_THAT(r.err, HasSubstr("The specified folder is invalid: " + dest.string() +
-                                     "/: Permission denied"));
-        EXPECT_THAT(r.err, ::testing::Not(HasSubstr("does not exist")));
+        EXPECT_EQ(r.err, "harvix-cli extract: the destination is invalid: " + reason + "\n");
     }
     fs::permissions(root / "locked", fs::perms::owner_all);
 }
@@ -278,7 +284,8 @@ TEST_F(ExtractCommandTest, ExistingDestinationNeedsYesWithoutATerminal) {
 
     CliResult r = extract(args);
     EXPECT_EQ(r.status, 2);
-    EXPECT_THAT(r.err, HasSubstr("The specified folder already exists."));
+    EXPECT_EQ(r.err, "harvix-cli extract: the destination '" + dest.string() +
+                         "' exists already (use --yes to add to it)\n");
     EXPECT_TRUE(fs::is_empty(dest));
 
     std::vector<std::string> withYes = args;
@@ -362,7 +369,8 @@ TEST_F(ExtractCommandTest, TerminalIsAskedAndSeesProgress) {
         runOnTerminal({"--dest", dest.string(), "--kinds", "icon", (root / "src").string()}, env,
                       200, {{"[y/N]", [](int master) { type(master, "y\n"); }}});
     EXPECT_EQ(run.stepsDone, 1u) << run.seen; // the question was asked and answered
-    EXPECT_THAT(run.seen, HasSubstr("The specified folder already exists. Do you want to continue?"));
+    EXPECT_THAT(run.seen, HasSubstr("harvix-cli extract: the destination '" + dest.string() +
+                                    "' exists already; add to what is in it? [y/N]"));
     EXPECT_THAT(run.seen, HasSubstr("% completed"));
     EXPECT_THAT(run.seen, HasSubstr("Icon: 1"));
     EXPECT_EQ(run.status, 0) << run.seen;
@@ -511,7 +519,11 @@ TEST_F(ExtractCommandTest, WriteErrorStopsTheRunWithStatusOne) {
     const CliResult r = extract({"--dest", dest.string(), "--yes", "--kinds", "bitmap,html",
                                  (root / "src").string()});
     EXPECT_EQ(r.status, 1);
-    EXPECT_THAT(r.err, HasSubstr("An error has occurred during the search. Harvix will now close."));
+    // The error, then what it means for the run; never the window's "will now close".
+    EXPECT_EQ(r.err, "harvix-cli extract: " + (dest / "Bitmaps" / "__index.txt").string() +
+                         ": Is a directory\n"
+                         "harvix-cli extract: the run stopped at that error; what was written "
+                         "before it stays\n");
     EXPECT_EQ(r.out, "Bitmap: 0\nWeb page: 0\n");
 }
 

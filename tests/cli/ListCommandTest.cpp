@@ -160,7 +160,7 @@ TEST_F(CliList, TakesFilesAsTheyAreAndFoldersSearchedInTheOrderGiven) {
     ASSERT_EQ(::mkfifo((root + "/fifo/pipe.dll").c_str(), 0600), 0);
     const Outcome pipe = Run({"list", root + "/fifo/pipe.dll", dll});
     EXPECT_EQ(pipe.status, 1);
-    EXPECT_EQ(pipe.err, "harvix-cli: list: 1 file could not be read (first: " + root +
+    EXPECT_EQ(pipe.err, "harvix-cli list: 1 file could not be read (first: " + root +
                             "/fifo/pipe.dll: not a regular file)\n");
     EXPECT_EQ(LinesOf(pipe.out, dll).size(), 4u);
 }
@@ -178,11 +178,11 @@ TEST_F(CliList, FilesFromNamesThatCannotBeReadAreCountedAndFail) {
         {{dll, root + "/text.dll"}, 0, ""},
         {{root + "/gone.dll", dll, root + "/folder.dll"},
          1,
-         "harvix-cli: list: 2 files could not be read (first: " + root +
+         "harvix-cli list: 2 files could not be read (first: " + root +
              "/gone.dll: No such file or directory)\n"},
         {{dll, root + "/folder.dll"},
          1,
-         "harvix-cli: list: 1 file could not be read (first: " + root +
+         "harvix-cli list: 1 file could not be read (first: " + root +
              "/folder.dll: not a regular file)\n"},
     };
     for (const Case& c : cases) {

@@ -133,7 +133,7 @@ TEST_F(SettingsCliTest, AStoreThatCannotBeWrittenEndsWithStatusOne) {
     std::ofstream(m_dir / "config") << "a file where the folder should be";
     const auto o = run({"Mask=*.dll"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("harvix-cli: "), std::string::npos);
+    EXPECT_EQ(o.err.rfind("harvix-cli settings: ", 0), 0u) << o.err;
     EXPECT_EQ(run({}).out, defaultsListing());
 }
 

@@ -82,13 +82,16 @@ validate "$schemas/run-report.schema.json" "$work/refused.json" || fail "refused
   fail "refused report"
 
 # --files-from -: the names in order, one that is no file counted as unreadable, the
-# header naming standard input.
+# header naming standard input; names that could not be read make the status 1, as
+# they do for list.
+status=0
 printf '%s\0%s\0%s\0' "$work/tree/viewer.exe" "$work/missing.dll" "$work/tree" |
   "$cli" extract --dest "$work/listed" --files-from - --null --report "$work/listed.json" \
-  > /dev/null 2> "$work/listed.err" || fail "files-from exited $?"
+  > /dev/null 2> "$work/listed.err" || status=$?
+[ "$status" -eq 1 ] || fail "files-from exited $status"
 validate "$schemas/run-report.schema.json" "$work/listed.json" || fail "files-from schema"
-[ "$(jq -r '.files_found, .modules_read, .unreadable_files.count, .unreadable_files.first[1].reason' \
-  "$work/listed.json" | tr '\n' ' ')" = "3 1 2 not a regular file " ] ||
+[ "$(jq -r '.files_found, .modules_read, .unreadable_files.count, .unreadable_files.first[1].reason, .outcome, .exit_status' \
+  "$work/listed.json" | tr '\n' ' ')" = "3 1 2 not a regular file completed 1 " ] ||
   fail "files-from report: $(cat "$work/listed.json")"
 grep -q '^harvix-cli extract: 2 files could not be read (first: ' "$work/listed.err" ||
   fail "unreadable line: $(cat "$work/listed.err")"

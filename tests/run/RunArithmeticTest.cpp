@@ -140,6 +140,10 @@ TEST(LimitTextTest, ReadsRangesAndRefusesMalformedOnes) {
         ASSERT_FALSE(r) << bad;
         EXPECT_NE(r.error().message.find(std::string("'") + bad + "'"), std::string::npos);
     }
+    // A number too large says which end it is, and the range a limit must lie in.
+    EXPECT_EQ(ParseLimitText("0-2147483648", "the width limit").error().message,
+              "the maximum 2147483648 of the width limit '0-2147483648' is out of range: a limit "
+              "is a whole number from 0 to 2147483647");
 }
 
 TEST(LimitTextTest, ReadsThreeLimitsOfARow) {

@@ -42,6 +42,11 @@ TEST_P(LimitEditor, ChangesTheRowOnlyForThreeReadableLimits) {
         EXPECT_NE(prompt.errors[0].find("min-max;min-max;min-max"), std::string::npos);
         EXPECT_EQ(view.focus, C::lvResTypes);
     }
+    if (std::string(c.name) == "BeyondThirtyTwoBits") {
+        EXPECT_EQ(prompt.errors[0].substr(0, prompt.errors[0].find("\r\n")),
+                  "The maximum 99999999999 of the width limit '0-99999999999' is out of range: a "
+                  "limit is a whole number from 0 to 2147483647.");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
