@@ -20,7 +20,7 @@
 // ratios to harvix-cli, the peak resident size of the largest single command, and how
 // many programs each tool gave a file for (icotool refuses many of Wine's groups).
 #include "bench/BenchSupport.h"
-#include "image/ModuleIcons.h"
+#include "convert/ModuleIcons.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
 
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
             std::vector<double> times;
             for (int rep = 0; rep < 21; ++rep) {
                 const Clock::time_point start = Clock::now();
-                auto icon = harvix::image::LoadFileIcon(m.string(), std::nullopt, 64ull << 20);
+                auto icon = harvix::LoadFileIcon(m.string(), std::nullopt, 64ull << 20);
                 if (!icon)
                     break;
                 const std::vector<harvix::image::ByteView> views(icon->images.begin(), icon->images.end());

@@ -299,7 +299,7 @@ ExtractionOptions optionsOf(const ExtractRequest& req, const Settings& settings)
 // The counts of the kinds on stdout, and what became of the PNG files, unless the
 // report takes stdout.
 void printCounts(const ExtractRequest& req, const run::SearchRun& searchRun,
-                 const image::PngConverter* png) {
+                 const PngConverter* png) {
     if (req.report != "-") {
         for (const run::StatsRow& row : searchRun.Stats().rows())
             std::cout << row.caption << ": " << row.countText() << '\n';

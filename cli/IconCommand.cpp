@@ -6,7 +6,7 @@
 #include "cli/WholeFile.h"
 
 #include "image/IconFile.h"
-#include "image/ModuleIcons.h"
+#include "convert/ModuleIcons.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
 
@@ -177,13 +177,13 @@ int RunIcon(const Args& args) {
     if (!a)
         return 2;
     // A file whose own name holds ",N" is taken whole when it is there.
-    image::IconLocation location = image::SplitIconLocation(a->location);
+    IconLocation location = SplitIconLocation(a->location);
     struct stat whole {};
     if (location.ref && ::stat(a->location.c_str(), &whole) == 0)
-        location = image::IconLocation{a->location, std::nullopt};
+        location = IconLocation{a->location, std::nullopt};
 
     try {
-        auto icon = image::LoadFileIcon(location.module, location.ref, kMaxIconFileBytes);
+        auto icon = LoadFileIcon(location.module, location.ref, kMaxIconFileBytes);
         if (!icon) {
             complain(a->location + ": " + icon.error().message);
             return 1;

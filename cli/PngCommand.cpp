@@ -4,7 +4,9 @@
 #include "cli/PngOption.h"
 
 #include "common/Paths.h"
-#include "image/PngFiles.h"
+#include "common/Files.h"
+#include "convert/PictureToPng.h"
+#include "convert/PngConverter.h"
 
 #include <sys/stat.h>
 
@@ -78,20 +80,14 @@ int RunPng(const Args& args) {
     bool allConverted = true;
     for (const std::string& file : files) {
         try {
-            auto bytes = image::ReadWholeFile(file, image::kMaxPictureFileBytes);
+            auto bytes = ReadWholeFile(file, kMaxPictureFileBytes);
             if (!bytes) {
                 complain(bytes.error().message);
                 allConverted = false;
                 continue;
             }
-            std::string folder;
-            if (dest) {
-                folder = AddBackslash(*dest);
-            } else {
-                const auto slash = file.rfind('/');
-                folder = slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
-            }
-            const image::PngConversion result = image::ConvertToPng(
+            const std::string folder = AddBackslash(dest ? *dest : FolderPart(file));
+            const PngConversion result = ConvertToPng(
                 *bytes, FileNamePart(file), folder, file, RealFileSystem());
             for (const std::string& path : result.written)
                 std::cout << path << '\n';
@@ -107,13 +103,13 @@ int RunPng(const Args& args) {
     return allConverted ? 0 : 1;
 }
 
-std::unique_ptr<image::PngConverter> MakePngConverter(bool wanted, const std::string& destination) {
+std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& destination) {
     if (!wanted)
         return nullptr;
-    return std::make_unique<image::PngConverter>(RealFileSystem(), destination);
+    return std::make_unique<PngConverter>(RealFileSystem(), destination);
 }
 
-void ReportPng(const image::PngConverter* converter) {
+void ReportPng(const PngConverter* converter) {
     if (converter == nullptr)
         return;
     for (const std::string& problem : converter->Problems())

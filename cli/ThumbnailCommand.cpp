@@ -4,9 +4,10 @@
 // 256 MiB of address space, 10 s in all; and OUT appears whole or not at all.
 #include "cli/Commands.h"
 
+#include "common/Paths.h"
+#include "convert/ModuleIcons.h"
 #include "extract/module/ModuleAccess.h"
 #include "image/Png.h"
-#include "image/ModuleIcons.h"
 #include "image/Thumbnail.h"
 
 #include <fcntl.h>
@@ -127,9 +128,7 @@ Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) 
             return success();
         }
     }
-    const auto slash = out.rfind('/');
-    std::string tmp = (slash == std::string::npos ? std::string() : out.substr(0, slash + 1)) +
-                      ".harvix-thumbnail-XXXXXX";
+    const std::string tmp = AddBackslash(FolderPart(out)) + ".harvix-thumbnail-XXXXXX";
     if (tmp.size() >= sizeof g_temporary)
         return makeError(ErrorKind::Io, out + ": path too long");
     std::memcpy(g_temporary, tmp.c_str(), tmp.size() + 1);
@@ -200,7 +199,7 @@ int RunThumbnail(const Args& args) {
     try {
         // The icon Windows shows for the file: a module's first group, or an icon or
         // cursor file's own images.
-        auto icon = image::LoadFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
+        auto icon = LoadFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
         if (!icon) {
             complain(paths[0] + ": " + icon.error().message);
             return 1;

@@ -20,4 +20,13 @@ inline std::string_view FileNamePart(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The folder a path lies in, as a path the system takes: everything before its last "/",
+// "/" for a path in the root folder, and "." for a name without a folder.
+inline std::string FolderPart(std::string_view path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : std::string(path.substr(0, slash));
+}
+
 } // namespace harvix

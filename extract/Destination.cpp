@@ -122,7 +122,7 @@ void RemoveUnfinished(IFileSystem& fs, const std::string& destination) {
     (void)fs.RemoveUnfinishedFiles(destination, 0);
     for (ResourceKind kind : kAllResourceKinds)
         (void)fs.RemoveUnfinishedFiles(destination + std::string(KindFolder(kind)), 2);
-    (void)fs.RemoveUnfinishedFiles(destination + "PNG", 3);
+    (void)fs.RemoveUnfinishedFiles(destination + std::string(kPngFolder), 3);
 }
 
 bool IsBlank(std::string_view text) {

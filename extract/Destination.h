@@ -9,10 +9,15 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace harvix {
 
 inline constexpr const char* kIndexFileName = "__index.txt";
+
+// The folder below the destination that holds the PNG copies of the pictures written
+// (harvix-cli extract --png), in the same folders as the pictures.
+inline constexpr std::string_view kPngFolder = "PNG";
 
 // What the header block of an index file tells about the run.
 struct IndexHeaderInfo {

@@ -1,5 +1,7 @@
 #include "extract/FileSystem.h"
 
+#include "common/Paths.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -82,13 +84,6 @@ public:
 private:
     int m_fd;
 };
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // Linking an unnamed file to a name takes one of two ways. linkat with AT_EMPTY_PATH
 // links the descriptor itself, without a path lookup; the system permits it to a
@@ -251,7 +246,7 @@ public:
     explicit PosixFileSystem(NewFileMethod method) : m_method(method) {}
 
     Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string& path) override {
-        const std::string folder = FolderOf(path);
+        const std::string folder = FolderPart(path);
         if (m_method == NewFileMethod::Unnamed && ProcFdUsable()) {
             const int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
             if (fd >= 0)

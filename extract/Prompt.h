@@ -14,13 +14,6 @@ namespace harvix {
 
 enum class Answer { Ok, Yes, No, Retry, Cancel };
 
-// The questions, by name.
-enum class Question {
-    ConfirmCancel,        // the user pressed Cancel during the run: stop it?
-    ContinueIntoExisting, // the destination folder exists already: go on into it?
-    RetryDiskFull,        // the disk is full while a resource was written: try again?
-};
-
 // What a reported failure is about.
 enum class Failure {
     RefusedInput,       // a page's check refused what the user entered
@@ -45,19 +38,6 @@ inline constexpr const char* kFolderExistsQuestion =
     "The specified folder already exists.\r\nDo you want to continue?";
 inline constexpr const char* kDiskFullMessage =
     "The drive is full.\r\nPlease free some space on the drive.";
-
-// The text of `question` as the window shows it.
-[[nodiscard]] constexpr const char* QuestionText(Question question) {
-    switch (question) {
-    case Question::ConfirmCancel:
-        return kCancelQuestion;
-    case Question::ContinueIntoExisting:
-        return kFolderExistsQuestion;
-    case Question::RetryDiskFull:
-        break;
-    }
-    return kDiskFullMessage;
-}
 
 class IPrompt {
 public:

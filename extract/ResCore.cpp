@@ -132,7 +132,7 @@ struct mResCore::Impl {
                     Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, kind, why); });
                     return Done::LeftOut;
                 }
-                const std::string indexPath = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
+                const std::string indexPath = AddBackslash(FolderPart(path)) + kIndexFileName;
                 auto appended = fs.Append(indexPath, IndexRecord(FileNamePart(path), sourcePath,
                                                                  type.toText(), name.toText()));
                 if (appended)

@@ -31,11 +31,6 @@ Bytes View(const std::vector<std::uint8_t>& bytes) {
     return Bytes(bytes.data(), bytes.size());
 }
 
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 WriteOutcome Failed(Error error, bool created) {
     WriteOutcome outcome;
     outcome.created = created;
@@ -326,7 +321,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         return Rejected(LeftOutReason::Malformed);
 
     const std::string fileName(FileNamePart(path));
-    const std::string iconsFolder = FolderOf(path);
+    const std::string iconsFolder = FolderPart(path);
 
     // The images that get a file, up to the first invalid entry. Of several images of one
     // size and depth the last one's file is the one that remains (each replaces the one

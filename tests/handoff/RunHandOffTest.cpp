@@ -4,6 +4,7 @@
 
 #include "run/Priority.h"
 #include "run/RunTexts.h"
+#include "tests/support/ScriptedPrompt.h"
 
 #include <atomic>
 #include <chrono>
@@ -22,6 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::Question;
 using ::testing::ElementsAre;
 
 // The window's event loop: tasks posted from any thread, run here in order.

@@ -3,7 +3,8 @@
 #include "image/IconFile.h"
 #include "tools/picbuilder/PictureBuilder.h"
 #include "image/Png.h"
-#include "image/PngFiles.h"
+#include "convert/PictureToPng.h"
+#include "convert/PngConverter.h"
 #include "image/Scale.h"
 #include "image/Thumbnail.h"
 #include "tests/support/TestFiles.h"
@@ -229,9 +230,10 @@ private:
 TEST_F(ConvertTest, ConverterMirrorsTheFoldersOfThePicturesItIsToldOf) {
     fs::create_directories(root / "Icons/16x16/1");
     fs::create_directories(root / "Animated Cursors");
+    fs::create_directories(root / "Web pages");
     const Bytes ico = iconForm("every-depth.ico");
     for (const char* name : {"Icons/a.dll.ico", "Icons/16x16/1/a.dll.ico", "Icons/b.dll.ico",
-                             "Animated Cursors/a.dll.ani"})
+                             "Animated Cursors/a.dll.ani", "Web pages/a.dll - logo.ico"})
         std::ofstream(root / name, std::ios::binary)
             .write(reinterpret_cast<const char*>(ico.data()),
                    static_cast<std::streamsize>(ico.size()));
@@ -244,11 +246,14 @@ TEST_F(ConvertTest, ConverterMirrorsTheFoldersOfThePicturesItIsToldOf) {
     converter.FileWritten(ResourceKind::Icon, folder() + "Icons/16x16/1/a.dll.ico");
     converter.FileWritten(ResourceKind::Icon, folder() + "Icons/a.dll.ico");
     converter.FileWritten(ResourceKind::AniCursor, folder() + "Animated Cursors/a.dll.ani");
+    // The kind decides, not the name: a web page named like an icon is a web page.
+    converter.FileWritten(ResourceKind::Html, folder() + "Web pages/a.dll - logo.ico");
     converter.FileWritten(ResourceKind::Icon, folder() + "Icons/gone.dll.ico"); // removed since
     EXPECT_TRUE(fs::exists(root / "PNG/Icons/16x16/1/a.dll_16x16_1.png"));
     EXPECT_TRUE(fs::exists(root / "PNG/Icons/a.dll_16x16_1.png"));
     EXPECT_TRUE(fs::exists(root / "PNG/Icons/a.dll_40x40_32.png"));
     EXPECT_FALSE(fs::exists(root / "PNG/Animated Cursors"));
+    EXPECT_FALSE(fs::exists(root / "PNG/Web pages"));
     EXPECT_EQ(converter.Converted(), 12u);
     ASSERT_EQ(converter.Problems().size(), 1u);
     EXPECT_NE(converter.Problems()[0].find("gone.dll.ico"), std::string::npos);

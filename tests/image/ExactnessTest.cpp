@@ -6,7 +6,7 @@
 #include "tools/picbuilder/PictureBuilder.h"
 #include "image/Png.h"
 #include "image/IconFile.h"
-#include "image/PngFiles.h"
+#include "convert/PictureToPng.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Icon references in Windows' notation, the groups they name in a module, the sizes an
 // icon theme gets, and icon files made of a group's images.
 #include "image/IconFile.h"
-#include "image/ModuleIcons.h"
+#include "convert/ModuleIcons.h"
 #include "image/Thumbnail.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"

@@ -12,6 +12,26 @@
 
 namespace harvix::testing {
 
+// The questions a prompt is asked, by name.
+enum class Question {
+    ConfirmCancel,        // the user pressed Cancel during the run: stop it?
+    ContinueIntoExisting, // the destination folder exists already: go on into it?
+    RetryDiskFull,        // the disk is full while a resource was written: try again?
+};
+
+// The text of `question` as the window shows it.
+[[nodiscard]] constexpr const char* QuestionText(Question question) {
+    switch (question) {
+    case Question::ConfirmCancel:
+        return kCancelQuestion;
+    case Question::ContinueIntoExisting:
+        return kFolderExistsQuestion;
+    case Question::RetryDiskFull:
+        break;
+    }
+    return kDiskFullMessage;
+}
+
 class ScriptedPrompt : public IPrompt {
 public:
     std::deque<Answer> answers;

@@ -266,7 +266,7 @@ TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
     };
     wizard->cmdNext_Click();
 
-    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::ConfirmCancel});
+    EXPECT_EQ(prompt.asked, std::vector<testing::Question>{testing::Question::ConfirmCancel});
     EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Cancelled);
     EXPECT_EQ(view.closed, 1);
     EXPECT_EQ(counts, 1);

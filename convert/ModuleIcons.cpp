@@ -1,9 +1,9 @@
-#include "image/ModuleIcons.h"
+#include "convert/ModuleIcons.h"
 
 #include "common/ByteCursor.h"
 #include "extract/module/ResourceType.h"
 #include "image/IconFile.h"
-#include "image/PngFiles.h"
+#include "common/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +14,9 @@
 #include <limits>
 #include <unordered_set>
 
-namespace harvix::image {
+namespace harvix {
+
+using namespace image;
 
 namespace {
 
@@ -166,4 +168,25 @@ Result<IconGroup> LoadFileIcon(const std::string& path, std::optional<IconRef> r
     return LoadIconGroup(**module, ref);
 }
 
-} // namespace harvix::image
+Result<IconImages> IconImagesOfIconFile(std::span<const std::uint8_t> file) {
+    auto dir = ReadIconDirectory(file);
+    if (!dir)
+        return dir.error();
+    IconImages out;
+    for (const IconDirEntry& entry : dir->entries)
+        if (auto image = IconImageBytes(file, entry))
+            out.images.emplace_back(image->begin(), image->end());
+    if (out.images.empty())
+        return makeError(ErrorKind::NotFound, "the file holds no readable image");
+    return out;
+}
+
+Result<IconImages> IconImagesOfModule(const IResourceModule& module) {
+    // The first group in directory order is the one Windows shows for the file.
+    auto group = LoadIconGroup(module, std::nullopt);
+    if (!group)
+        return group.error();
+    return IconImages{std::move(group->images)};
+}
+
+} // namespace harvix

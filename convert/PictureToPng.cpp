@@ -1,20 +1,13 @@
-#include "image/PngFiles.h"
-
-#include "image/ModuleIcons.h"
+#include "convert/PictureToPng.h"
 
 #include "common/ByteCursor.h"
+#include "image/Dib.h"
 #include "image/IconFile.h"
-#include "extract/Naming.h"
-#include "common/Paths.h"
 #include "image/Png.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+namespace harvix {
 
-namespace harvix::image {
+using namespace image;
 
 namespace {
 
@@ -32,7 +25,7 @@ Result<std::string> writeNew(IFileSystem& fs, FreeNames& names, const std::strin
                              const std::string& base, std::span<const std::uint8_t> bytes) {
     NameParts parts;
     parts.source = base;
-    parts.extension = ".png";
+    parts.extension = std::string(kPngExtension);
     const FreeNames::Name name = names.Probe(fs, folder, parts);
     auto file = fs.CreateExclusive(name.path);
     if (!file)
@@ -142,109 +135,4 @@ PngConversion ConvertToPng(ByteView bytes, std::string_view fileName, const std:
     return out;
 }
 
-// ---------------------------------------------------------------------------------------
-
-namespace {
-
-bool convertible(std::string_view path) {
-    for (std::string_view ext : {".ico", ".cur", ".bmp"})
-        if (path.size() > ext.size() && path.substr(path.size() - ext.size()) == ext)
-            return true;
-    return false;
-}
-
-} // namespace
-
-PngConverter::PngConverter(IFileSystem& fs, std::string destination)
-    : m_fs(fs), m_destination(AddBackslash(destination)) {}
-
-void PngConverter::FileWritten(ResourceKind /*kind*/, const std::string& path) {
-    // Decided by the name, as the user sees it: a web page named like a picture is
-    // converted too, when its bytes are one.
-    if (!convertible(path) || path.rfind(m_destination, 0) != 0)
-        return;
-    const std::string relative = path.substr(m_destination.size());
-    const auto slash = relative.rfind('/');
-    const std::string folder =
-        m_destination + "PNG/" + (slash == std::string::npos ? "" : relative.substr(0, slash + 1));
-    if (auto made = m_fs.MakeDirectories(folder); !made) {
-        m_problems.push_back(made.error().message);
-        return;
-    }
-    auto bytes = ReadWholeFile(path, kMaxPictureFileBytes);
-    if (!bytes) {
-        m_problems.push_back(bytes.error().message);
-        return;
-    }
-    PngConversion result = ConvertToPng(*bytes, FileNamePart(path), folder, path, m_fs, m_names);
-    m_converted += result.written.size();
-    for (std::string& problem : result.problems)
-        m_problems.push_back(std::move(problem));
-}
-
-// ---------------------------------------------------------------------------------------
-
-Result<IconImages> IconImagesOfIconFile(ByteView file) {
-    auto dir = ReadIconDirectory(file);
-    if (!dir)
-        return dir.error();
-    IconImages out;
-    for (const IconDirEntry& entry : dir->entries)
-        if (auto image = IconImageBytes(file, entry))
-            out.images.emplace_back(image->begin(), image->end());
-    if (out.images.empty())
-        return makeError(ErrorKind::NotFound, "the file holds no readable image");
-    return out;
-}
-
-Result<IconImages> IconImagesOfModule(const IResourceModule& module) {
-    // The first group in directory order is the one Windows shows for the file.
-    auto group = LoadIconGroup(module, std::nullopt);
-    if (!group)
-        return group.error();
-    return IconImages{std::move(group->images)};
-}
-
-Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
-    auto fail = [&path](int code) {
-        return makeError(ErrorKind::Io, path + ": " + std::strerror(code), code);
-    };
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return fail(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int code = errno;
-        ::close(fd);
-        return fail(code);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return makeError(ErrorKind::NotLoadable, path + ": not a regular file");
-    }
-    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
-        ::close(fd);
-        return makeError(ErrorKind::TooLarge, path + ": larger than " +
-                                                  std::to_string(maxBytes >> 20) + " MiB");
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int code = errno;
-            ::close(fd);
-            return fail(code);
-        }
-        if (n == 0)
-            break; // the file became shorter: what was there is what we have
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    bytes.resize(done);
-    return bytes;
-}
-
-} // namespace harvix::image
+} // namespace harvix

@@ -10,11 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 
 // A reference to one icon group: the N-th group in the module's order (0 the first), or
 // the group whose numeric identifier is ID (written "-ID").
@@ -71,4 +72,16 @@ inline constexpr std::uint64_t kMaxIconGroupBytes = 64ull << 20;
 [[nodiscard]] Result<IconGroup> LoadFileIcon(const std::string& path, std::optional<IconRef> ref,
                                              std::uint64_t maxIconFileBytes);
 
-} // namespace harvix::image
+// The images of one icon, each an icon image as a group or an icon file holds it (a DIB
+// with its mask, or a whole PNG file): what a thumbnail is drawn from.
+struct IconImages {
+    std::vector<std::vector<std::uint8_t>> images;
+};
+
+// A module's first icon group in directory order, the one Windows shows for the file.
+// Fails with NotFound when the module holds no icon.
+[[nodiscard]] Result<IconImages> IconImagesOfModule(const IResourceModule& module);
+// An icon or cursor file's images. Fails when it holds no readable image.
+[[nodiscard]] Result<IconImages> IconImagesOfIconFile(std::span<const std::uint8_t> file);
+
+} // namespace harvix

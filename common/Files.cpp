@@ -1,0 +1,53 @@
+#include "common/Files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace harvix {
+
+Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::uint64_t maxBytes) {
+    auto fail = [&path](int code) {
+        return makeError(ErrorKind::Io, path + ": " + std::strerror(code), code);
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(code);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return makeError(ErrorKind::NotLoadable, path + ": not a regular file");
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        ::close(fd);
+        return makeError(ErrorKind::TooLarge, path + ": larger than " +
+                                                  std::to_string(maxBytes >> 20) + " MiB");
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int code = errno;
+            ::close(fd);
+            return fail(code);
+        }
+        if (n == 0)
+            break; // the file became shorter: what was there is what we have
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return bytes;
+}
+
+} // namespace harvix

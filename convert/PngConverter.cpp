@@ -1,0 +1,48 @@
+#include "convert/PngConverter.h"
+
+#include "common/Files.h"
+#include "common/Paths.h"
+#include "convert/PictureToPng.h"
+#include "extract/Destination.h"
+
+namespace harvix {
+
+namespace {
+
+// The kinds whose files are pictures a PNG file can show: bitmaps, icons (and their
+// per-size files) and cursors. Animated cursors, clips and web pages are not, whatever
+// their names.
+bool IsPictureKind(ResourceKind kind) {
+    return kind == ResourceKind::Bitmap || kind == ResourceKind::Icon ||
+           kind == ResourceKind::Cursor;
+}
+
+} // namespace
+
+PngConverter::PngConverter(IFileSystem& fs, std::string destination)
+    : m_fs(fs), m_destination(AddBackslash(destination)) {}
+
+void PngConverter::FileWritten(ResourceKind kind, const std::string& path) {
+    if (!IsPictureKind(kind) || path.rfind(m_destination, 0) != 0)
+        return;
+    const std::string relative = path.substr(m_destination.size());
+    const auto slash = relative.rfind('/');
+    const std::string folder =
+        m_destination + std::string(kPngFolder) + "/" +
+        (slash == std::string::npos ? "" : relative.substr(0, slash + 1));
+    if (auto made = m_fs.MakeDirectories(folder); !made) {
+        m_problems.push_back(made.error().message);
+        return;
+    }
+    auto bytes = ReadWholeFile(path, kMaxPictureFileBytes);
+    if (!bytes) {
+        m_problems.push_back(bytes.error().message);
+        return;
+    }
+    PngConversion result = ConvertToPng(*bytes, FileNamePart(path), folder, path, m_fs, m_names);
+    m_converted += result.written.size();
+    for (std::string& problem : result.problems)
+        m_problems.push_back(std::move(problem));
+}
+
+} // namespace harvix
