@@ -63,7 +63,7 @@ public:
     // moments, also in a long stretch without matching files or inside a large module.
     void poll() override { pumpEvents(); }
     void stopAnimation() override {}
-    void statsChanged(int) override { draw(false); }
+    void statsChanged(int, const std::string&) override { draw(false); }
     void searchFinished() override { clearLine(); }
     void closeProgram() override { clearLine(); }
 

@@ -10,7 +10,7 @@ RunAssembly::RunAssembly(const RunChoice& choice, IRunView& view, IPrompt& promp
     buildRun(view, prompt, services.clock);
 }
 
-RunAssembly::RunAssembly(const RunChoice& choice, IRunWindow& window, IPrompt& windowPrompt,
+RunAssembly::RunAssembly(const RunChoice& choice, IRunView& window, IPrompt& windowPrompt,
                          RunHandOff::Post post, const RunServices& services)
     : m_choice(choice), m_fileList(services.fileList) {
     const auto worker = post ? RunHandOff::Worker::OwnThread : RunHandOff::Worker::Inline;
@@ -18,9 +18,6 @@ RunAssembly::RunAssembly(const RunChoice& choice, IRunWindow& window, IPrompt& w
     buildEngine(services, m_handOff->Prompt());
     buildRun(m_handOff->View(), m_handOff->Prompt(), services.clock);
     SearchRun* searchRun = m_run.get();
-    m_handOff->setCountReader([searchRun](int row) {
-        return searchRun->Stats().rows()[static_cast<std::size_t>(row)].countText();
-    });
     m_handOff->setCancelHandler([searchRun] { searchRun->cmdCancel_Click(kSearchPage); });
 }
 

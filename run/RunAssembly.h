@@ -52,7 +52,7 @@ public:
     // reach the window on the window's thread through the hand-off (`post` runs a task
     // there). Without `post` (tests of the window's logic, which have no event loop) the
     // run executes inside Start. A click on Cancel goes to RunHandOff::RequestCancel.
-    RunAssembly(const RunChoice& choice, IRunWindow& window, IPrompt& windowPrompt,
+    RunAssembly(const RunChoice& choice, IRunView& window, IPrompt& windowPrompt,
                 RunHandOff::Post post, const RunServices& services);
 
     RunAssembly(const RunAssembly&) = delete;

@@ -12,13 +12,12 @@ namespace harvix {
 // What both threads share. The window's side and the posted tasks keep it alive, so a
 // task that arrives after the hand-off has gone finds `closed` set and does nothing.
 struct RunHandOff::Shared : std::enable_shared_from_this<RunHandOff::Shared> {
-    Shared(IRunWindow& w, IPrompt& p, Post poster)
+    Shared(run::IRunView& w, IPrompt& p, Post poster)
         : window(w), prompt(p), post(std::move(poster)) {}
 
-    IRunWindow& window;
+    run::IRunView& window;
     IPrompt& prompt;
     const Post post;
-    std::function<std::string(int)> countReader;
     std::function<void()> cancelHandler;
 
     std::mutex mutex;
@@ -77,37 +76,34 @@ public:
     explicit WorkerView(std::shared_ptr<Shared> shared) : m_s(std::move(shared)) {}
 
     void setStatusText(const std::string& text) override {
-        send([text](IRunWindow& w) { w.setStatusText(text); });
+        send([text](run::IRunView& w) { w.setStatusText(text); });
     }
     void repaintStatus() override {
-        send([](IRunWindow& w) { w.repaintStatus(); });
+        send([](run::IRunView& w) { w.repaintStatus(); });
     }
     void setCancelEnabled(bool enabled) override {
-        send([enabled](IRunWindow& w) { w.setCancelEnabled(enabled); });
+        send([enabled](run::IRunView& w) { w.setCancelEnabled(enabled); });
     }
     void showProgressFrame() override {
-        send([](IRunWindow& w) { w.showProgressFrame(); });
+        send([](run::IRunView& w) { w.showProgressFrame(); });
     }
     void setProgressValue(int value) override {
-        send([value](IRunWindow& w) { w.setProgressValue(value); });
+        send([value](run::IRunView& w) { w.setProgressValue(value); });
     }
     void setCaption(const std::string& text) override {
-        send([text](IRunWindow& w) { w.setCaption(text); });
+        send([text](run::IRunView& w) { w.setCaption(text); });
     }
     // The window runs its own event loop; here the worker takes up a click on Cancel.
     void pumpEvents() override { m_s->takeCancelClick(); }
     void poll() override { m_s->takeCancelClick(); }
     void stopAnimation() override {
-        send([](IRunWindow& w) { w.stopAnimation(); });
+        send([](run::IRunView& w) { w.stopAnimation(); });
     }
-    void statsChanged(int row) override {
-        if (!m_s->countReader)
-            return;
-        std::string text = m_s->countReader(row);
+    void statsChanged(int row, const std::string& count) override {
         bool post = false;
         {
             const std::lock_guard lock(m_s->mutex);
-            m_s->counts[row] = std::move(text);
+            m_s->counts[row] = count;
             post = !m_s->countsPosted;
             m_s->countsPosted = true;
         }
@@ -115,27 +111,27 @@ public:
         // counts whenever it is ready for them, not one task per resource.
         if (post) {
             Shared* s = m_s.get();
-            send([s](IRunWindow& w) {
+            send([s](run::IRunView& w) {
                 std::map<int, std::string> latest;
                 {
                     const std::lock_guard lock(s->mutex);
                     latest.swap(s->counts);
                     s->countsPosted = false;
                 }
-                for (const auto& [changed, count] : latest)
-                    w.setStatsCount(changed, count);
+                for (const auto& [changed, text] : latest)
+                    w.statsChanged(changed, text);
             });
         }
     }
     void searchFinished() override {
-        send([](IRunWindow& w) { w.searchFinished(); });
+        send([](run::IRunView& w) { w.searchFinished(); });
     }
     void closeProgram() override {
-        send([](IRunWindow& w) { w.closeProgram(); });
+        send([](run::IRunView& w) { w.closeProgram(); });
     }
 
 private:
-    void send(std::function<void(IRunWindow&)> effect) {
+    void send(std::function<void(run::IRunView&)> effect) {
         Shared* s = m_s.get();
         s->send([s, effect = std::move(effect)] { effect(s->window); });
     }
@@ -172,7 +168,7 @@ private:
     std::shared_ptr<Shared> m_s;
 };
 
-RunHandOff::RunHandOff(IRunWindow& window, IPrompt& windowPrompt, Post post, Worker worker)
+RunHandOff::RunHandOff(run::IRunView& window, IPrompt& windowPrompt, Post post, Worker worker)
     : m_worker(worker) {
     if (worker == Worker::Inline)
         post = [](std::function<void()> task) { task(); };
@@ -191,10 +187,6 @@ run::IRunView& RunHandOff::View() {
 
 IPrompt& RunHandOff::Prompt() {
     return *m_prompt;
-}
-
-void RunHandOff::setCountReader(std::function<std::string(int)> reader) {
-    m_shared->countReader = std::move(reader);
 }
 
 void RunHandOff::setCancelHandler(std::function<void()> handler) {

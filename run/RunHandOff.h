@@ -26,24 +26,6 @@
 
 namespace harvix {
 
-// The window's side of the run: the effects, each called on the window's thread. As
-// run::IRunView, except that a changed count comes with its new text (the counts belong
-// to the worker) and that the window runs its own event loop.
-class IRunWindow {
-public:
-    virtual ~IRunWindow() = default;
-    virtual void setStatusText(const std::string& text) = 0;
-    virtual void repaintStatus() = 0;
-    virtual void setCancelEnabled(bool enabled) = 0;
-    virtual void showProgressFrame() = 0;
-    virtual void setProgressValue(int value) = 0;
-    virtual void setCaption(const std::string& text) = 0;
-    virtual void stopAnimation() = 0;
-    virtual void setStatsCount(int row, const std::string& count) = 0;
-    virtual void searchFinished() = 0;
-    virtual void closeProgram() = 0;
-};
-
 class RunHandOff {
 public:
     // Runs a task on the window's thread, later, in the order of posting; called from
@@ -54,7 +36,10 @@ public:
     // event loop).
     enum class Worker { OwnThread, Inline };
 
-    RunHandOff(IRunWindow& window, IPrompt& windowPrompt, Post post,
+    // `window`: the window's own view of the run, whose effects are applied on the
+    // window's thread; its pumpEvents and poll are never called (the window runs its own
+    // event loop, and the hand-off takes up a click on Cancel on the worker).
+    RunHandOff(run::IRunView& window, IPrompt& windowPrompt, Post post,
                Worker worker = Worker::OwnThread);
     RunHandOff(const RunHandOff&) = delete;
     RunHandOff& operator=(const RunHandOff&) = delete;
@@ -64,9 +49,6 @@ public:
     [[nodiscard]] run::IRunView& View();
     [[nodiscard]] IPrompt& Prompt();
 
-    // Set before Start. Reads a row's count text on the worker, when the run says the
-    // row changed.
-    void setCountReader(std::function<std::string(int row)> reader);
     // Set before Start. What a click on Cancel does, run on the worker at its next poll.
     void setCancelHandler(std::function<void()> handler);
 

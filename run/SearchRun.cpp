@@ -180,7 +180,7 @@ void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
 void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
     const int row = m_stats.ResFound(kind);
     if (row >= 0)
-        m_view.statsChanged(row);
+        m_view.statsChanged(row, m_stats.rows()[static_cast<std::size_t>(row)].countText());
     // A module with thousands of resources takes a while: Cancel is answered meanwhile.
     if (running())
         m_view.poll();

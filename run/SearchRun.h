@@ -44,8 +44,8 @@ public:
     virtual void poll() {}
     // Stops the search animation.
     virtual void stopAnimation() = 0;
-    // Row `row` of the statistics list got a new count.
-    virtual void statsChanged(int row) = 0;
+    // Row `row` of the statistics list got a new count, `count` its text.
+    virtual void statsChanged(int row, const std::string& count) = 0;
     // The search is over: the wizard moves on to its last page.
     virtual void searchFinished() = 0;
     // Unloads the window: saves the settings and ends the program. After this call the

@@ -91,8 +91,8 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
 }
 
 // The window's side of the search run: its effects on the controls, on the window's
-// thread.
-class WizardLogic::RunView final : public IRunWindow {
+// thread, where the hand-off applies them.
+class WizardLogic::RunView final : public run::IRunView {
 public:
     explicit RunView(WizardLogic& wizard) : m_wizard(wizard) {}
 
@@ -111,9 +111,12 @@ public:
     }
     void setCaption(const std::string& text) override { m_wizard.m_view.setCaption(text); }
     void stopAnimation() override { m_wizard.m_view.stopAnimation(); }
-    void setStatsCount(int row, const std::string& count) override {
+    void statsChanged(int row, const std::string& count) override {
         m_wizard.statsChanged(row, count);
     }
+    // The window runs its own event loop; a click on Cancel reaches the run through the
+    // hand-off, which takes it up on the worker.
+    void pumpEvents() override {}
     void searchFinished() override { m_wizard.cmdNext_Click(); }
     void closeProgram() override { m_wizard.Form_Unload(); }
 
@@ -335,6 +338,7 @@ void WizardLogic::EnterPage(int page) {
         m_view.setText(WizardControl::txtDestPath, m_settings.DestPath);
         break;
     case kSearchPage:
+        BuildRun();
         FillStatsList();
         m_animTempFile = LoadAnim(kSearchAnimation);
         m_view.playAnimation();
@@ -489,24 +493,29 @@ void WizardLogic::cmdBrowseDest_Click() {
 // ---------------------------------------------------------------------------------
 // Page 5: the search run
 
+void WizardLogic::BuildRun() {
+    if (m_run)
+        return;
+    // The settings and options are final once the search page is entered; the run takes
+    // its own copy, so the window's stay the window's.
+    run::RunChoice choice;
+    choice.search = run::SearchSettingsFrom(m_settings);
+    choice.options = m_options;
+    m_run = std::make_unique<run::RunAssembly>(
+        choice, *m_runView, m_prompt, m_postToWindow,
+        run::RunServices{.walk = m_services.Search(),
+                         .fileSystem = m_services.FileSystem(),
+                         .clock = m_services.Clock(),
+                         .observers = {&m_account}});
+    m_searchRun = &m_run->Run();
+    m_handOff = m_run->HandOff();
+    m_searchRun->setPriorityApplier(
+        [this](std::int16_t position) { m_services.ApplyPriority(position); });
+}
+
 void WizardLogic::FillStatsList() {
-    if (!m_run) {
-        // The settings and options are final once the search page is entered; the run
-        // takes its own copy, so the window's stay the window's.
-        run::RunChoice choice;
-        choice.search = run::SearchSettingsFrom(m_settings);
-        choice.options = m_options;
-        m_run = std::make_unique<run::RunAssembly>(
-            choice, *m_runView, m_prompt, m_postToWindow,
-            run::RunServices{.walk = m_services.Search(),
-                             .fileSystem = m_services.FileSystem(),
-                             .clock = m_services.Clock(),
-                             .observers = {&m_account}});
-        m_searchRun = &m_run->Run();
-        m_handOff = m_run->HandOff();
-        m_searchRun->setPriorityApplier(
-            [this](std::int16_t position) { m_services.ApplyPriority(position); });
-    }
+    if (!m_searchRun)
+        return;
     m_statsKeys.clear();
     for (const run::StatsRow& row : m_searchRun->Stats().rows()) {
         m_statsKeys.push_back(row.key);

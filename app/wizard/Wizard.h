@@ -84,6 +84,9 @@ public:
     bool CheckResTypes();
     void RemoveCloseMenu();
     void FillResTypeList();
+    // Builds the run from the final settings and options; once, when the search page is
+    // entered.
+    void BuildRun();
     void FillStatsList();
     std::string LoadAnim(const std::string& ResID);
     void StartSearch();

@@ -128,7 +128,7 @@ public:
     void setCaption(const std::string&) override {}
     void pumpEvents() override {}
     void stopAnimation() override {}
-    void statsChanged(int) override {}
+    void statsChanged(int, const std::string&) override {}
     void searchFinished() override { finished = true; }
     void closeProgram() override { closed = true; }
     bool finished = false;

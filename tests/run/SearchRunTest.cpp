@@ -26,6 +26,7 @@ struct RecordingView : IRunView {
     std::vector<std::string> captions;
     std::vector<std::string> statuses;
     std::vector<int> statsRows;
+    std::vector<std::string> statsCounts; // the count each change came with
     int pumps = 0;
     std::function<void()> onPump;
 
@@ -47,7 +48,10 @@ struct RecordingView : IRunView {
             onPump();
     }
     void stopAnimation() override { log.push_back("stop-animation"); }
-    void statsChanged(int row) override { statsRows.push_back(row); }
+    void statsChanged(int row, const std::string& count) override {
+        statsRows.push_back(row);
+        statsCounts.push_back(count);
+    }
     void searchFinished() override { log.push_back("finished"); }
     void closeProgram() override { log.push_back("close"); }
 };
@@ -290,6 +294,7 @@ TEST_F(SearchRunTest, ResourcesCountPerChosenKind) {
     EXPECT_EQ(run.Stats().countOf(5), 2);
     EXPECT_EQ(run.Stats().rows()[0].countText(), "4");
     EXPECT_THAT(view.statsRows, ElementsAre(0, 0, 1, 0, 0, 1));
+    EXPECT_THAT(view.statsCounts, ElementsAre("1", "2", "1", "3", "4", "2"));
 }
 
 } // namespace
