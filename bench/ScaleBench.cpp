@@ -4,7 +4,7 @@
 //   - the default run: `harvix-cli extract --dest DEST TREE` (the default mask and kinds,
 //     the counting pass, per-size icon files, index records);
 //   - the counting pass alone (harvix-walk-bench --count-only: the walk that counts the
-//     folders before the search, as a run makes it);
+//     folders and matching files before the search, as a run makes it);
 // and prints for each the median time, the files of the tree walked a second, the peak
 // resident size, and how each grows against the tenth: time per file (1.00 when the time
 // grows linearly with the tree) and the peak size (flat when it stays the same).

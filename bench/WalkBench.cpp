@@ -1,11 +1,13 @@
 // The walk of an extraction run without the extraction: the counting pass over the
-// folder tree, then the search with the masks applied, each matching file only counted.
+// folder tree (its folder entries and matching files, as a run counts them), then the
+// search with the masks applied, each matching file only counted.
 // The comparison benchmark times it against `find -iname` over the same tree, the scale
 // benchmark the counting pass alone (--count-only).
 //
 //     harvix-walk-bench FOLDER [MASK] [--no-count | --count-only] [--print]
 //
-// Prints "folders N matches M"; with --print, every matching path first, one a line.
+// Prints "folders N counted C matches M" (C: the matching files the count found); with
+// --print, every matching path first, one a line.
 #include "search/SearchCore.h"
 
 #include <cstdint>
@@ -61,9 +63,11 @@ int main(int argc, char** argv) {
 
     Counter counter(print);
     harvix::cSearchCore core(&counter);
-    const std::int32_t folders = count ? core.GetDirCount(false, folder) : 0;
+    const harvix::SearchCount counted =
+        count ? core.CountTree(false, folder, true, mask) : harvix::SearchCount{};
     if (search)
         core.SearchForFiles(folder, true, mask);
-    std::printf("folders %d matches %ld\n", folders, counter.matches);
+    std::printf("folders %d counted %d matches %ld\n", counted.dirs, counted.files,
+                counter.matches);
     return 0;
 }

@@ -365,9 +365,6 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     CliClock clock;
     run::RunChoice choice;
     choice.search = run::SearchSettingsFrom(settings);
-    // Files alone are counted too, so that the progress moves by files.
-    if (paths && !paths->HasFolder())
-        choice.search.SubFolders = true;
     choice.options = options;
     choice.readers = req.jobs;
     run::RunAssembly assembly(choice, view, prompt,
@@ -377,7 +374,6 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get()}});
     view.setRun(&assembly.Run());
-    view.setAccount(&ending.account);
     {
         const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
         assembly.Start();

@@ -4,26 +4,56 @@ namespace harvix::cli {
 
 namespace {
 
+// "13,502": groups of three digits, whatever the locale, as in the line's example.
+std::string Grouped(std::int64_t n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return n < 0 ? "-" + digits : digits;
+}
+
 std::string Counted(std::int64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
+    return Grouped(n) + " " + (n == 1 ? one : many);
+}
+
+// The run's texts put a blank before each unit of a duration ("Remaining time:  2 min");
+// on one line a single blank reads better.
+std::string SingleBlanks(const std::string& text) {
+    std::string out;
+    for (char c : text)
+        if (c != ' ' || out.empty() || out.back() != ' ')
+            out.push_back(c);
+    return out;
 }
 
 } // namespace
+
+int PercentOf(const ProgressFacts& facts) {
+    if (facts.total <= 0)
+        return -1;
+    // A tree that grew since it was counted stays at 100.
+    if (facts.files >= facts.total)
+        return 100;
+    return static_cast<int>(facts.files * 100 / facts.total);
+}
 
 std::string ProgressLineText(const ProgressFacts& facts) {
     std::string line;
     const auto part = [&line](const std::string& text) {
         if (!line.empty())
-            line += "  ";
+            line += " - ";
         line += text;
     };
-    if (facts.percent >= 0)
-        part(std::to_string(facts.percent) + "% completed");
-    if (facts.files > 0 || facts.resources > 0)
-        part(Counted(facts.files, "file", "files") + " handled, " +
-             Counted(facts.resources, "resource", "resources") + " written");
+    if (facts.total > 0) {
+        part(std::to_string(PercentOf(facts)) + " % - " + Grouped(facts.files) + " of " +
+             Counted(facts.total, "file", "files"));
+        part(Counted(facts.resources, "resource", "resources") + " written");
+    } else if (facts.files > 0 || facts.resources > 0) {
+        part(Counted(facts.files, "file", "files") + " handled");
+        part(Counted(facts.resources, "resource", "resources") + " written");
+    }
     if (!facts.status.empty())
-        part(facts.status);
+        part(SingleBlanks(facts.status));
     return line;
 }
 
@@ -41,18 +71,16 @@ std::string CutToColumns(const std::string& text, std::size_t columns) {
 
 bool ProgressPacer::due(const ProgressFacts& facts, Clock::time_point now) {
     // The first counts are drawn at once: they are what shows that the run has begun.
-    const bool firstCounts = m_files == 0 && m_resources == 0 && (facts.files > 0 || facts.resources > 0);
-    const bool changed = !m_drawn || firstCounts || facts.percent != m_percent ||
-                         facts.status != m_status;
-    const bool counted = facts.files != m_files || facts.resources != m_resources;
-    if (!changed && !(counted && now - m_last >= kInterval))
+    const bool firstCounts = m_last.files == 0 && m_last.resources == 0 &&
+                             (facts.files > 0 || facts.resources > 0);
+    const bool changed = !m_drawn || firstCounts || facts.total != m_last.total ||
+                         PercentOf(facts) != PercentOf(m_last) || facts.status != m_last.status;
+    const bool counted = facts.files != m_last.files || facts.resources != m_last.resources;
+    if (!changed && !(counted && now - m_lastAt >= kInterval))
         return false;
     m_drawn = true;
-    m_percent = facts.percent;
-    m_status = facts.status;
-    m_files = facts.files;
-    m_resources = facts.resources;
-    m_last = now;
+    m_last = facts;
+    m_lastAt = now;
     return true;
 }
 

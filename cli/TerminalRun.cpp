@@ -107,11 +107,6 @@ void CliView::setStatusText(const std::string& text) {
     draw(false);
 }
 
-void CliView::setProgressValue(int value) {
-    m_percent = value * 2;
-    draw(false);
-}
-
 void CliView::pumpEvents() {
     draw(TakeResize() && m_drawn);
     if (m_run != nullptr && TakeInterrupt())
@@ -132,13 +127,13 @@ void CliView::draw(bool force) {
     if (!m_live)
         return;
     ProgressFacts facts;
-    facts.percent = m_percent;
     facts.status = m_status;
-    if (m_account != nullptr)
-        facts.files = m_account->FilesFound();
-    if (m_run != nullptr)
+    if (m_run != nullptr) {
+        facts.files = m_run->FilesHandled();
+        facts.total = m_run->TotalFiles();
         for (const run::StatsRow& row : m_run->Stats().rows())
             facts.resources += row.count;
+    }
     if (!m_pacer.due(facts, ProgressPacer::Clock::now()) && !force)
         return;
     std::string line = ProgressLineText(facts);

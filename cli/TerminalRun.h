@@ -5,7 +5,6 @@
 
 #include "cli/ProgressLine.h"
 #include "extract/Prompt.h"
-#include "run/RunAccount.h"
 #include "run/SearchRun.h"
 
 #include <functional>
@@ -48,15 +47,16 @@ class CliView final : public run::IRunView {
 public:
     explicit CliView(bool live) : m_live(live) {}
 
+    // The run whose files handled, total and resources the line shows.
     void setRun(run::SearchRun* searchRun) { m_run = searchRun; }
-    // The files handled so far, for the progress line.
-    void setAccount(const run::RunAccount* account) { m_account = account; }
 
     void setStatusText(const std::string& text) override;
     void repaintStatus() override {}
     void setCancelEnabled(bool) override {}
-    void showProgressFrame() override {}
-    void setProgressValue(int value) override;
+    // The count before the search is over: the line shows the total at once.
+    void showProgressFrame() override { draw(false); }
+    // The line takes its percentage from the files themselves, to the unit.
+    void setProgressValue(int) override { draw(false); }
     void setCaption(const std::string&) override {}
     void pumpEvents() override;
     // Between two files and at every resource written: a Ctrl-C is answered within
@@ -75,10 +75,8 @@ private:
 
     bool m_live;
     bool m_drawn = false;
-    int m_percent = -1;
     std::string m_status;
     run::SearchRun* m_run = nullptr;
-    const run::RunAccount* m_account = nullptr;
     ProgressPacer m_pacer;
 };
 

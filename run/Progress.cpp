@@ -17,8 +17,8 @@ std::int64_t RoundHalfEven(double value) {
     return static_cast<std::int64_t>(rounded);
 }
 
-std::int64_t BarValueFor(std::int32_t dirCount, std::int32_t totalDirs) {
-    return RoundHalfEven(static_cast<double>(dirCount) / static_cast<double>(totalDirs) *
+std::int64_t BarValueFor(std::int32_t done, std::int32_t total) {
+    return RoundHalfEven(static_cast<double>(done) / static_cast<double>(total) *
                          static_cast<double>(kProgressMax));
 }
 
@@ -26,10 +26,10 @@ std::string ProgressCaption(std::int64_t barValue) {
     return std::string(kAppTitle) + " - " + std::to_string(barValue * 2) + "% completed";
 }
 
-std::int64_t RemainingMilliseconds(std::int32_t dirCount, std::int32_t totalDirs,
+std::int64_t RemainingMilliseconds(std::int32_t done, std::int32_t total,
                                    std::uint32_t elapsedMs) {
-    const double left = static_cast<double>(static_cast<std::int64_t>(totalDirs) - dirCount);
-    const double estimate = left / static_cast<double>(dirCount) * static_cast<double>(elapsedMs);
+    const double left = static_cast<double>(static_cast<std::int64_t>(total) - done);
+    const double estimate = left / static_cast<double>(done) * static_cast<double>(elapsedMs);
     // Far beyond anything the label can show; keeps the conversion defined.
     if (estimate > 9.0e18)
         return INT64_MAX;

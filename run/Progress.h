@@ -13,18 +13,18 @@ inline constexpr int kProgressMax = 50;
 // 3.5 gives 4), whatever rounding mode the process runs in.
 [[nodiscard]] std::int64_t RoundHalfEven(double value);
 
-// The bar value for `dirCount` folder entries of `totalDirs`: dirCount / totalDirs * 50,
-// rounded half to even. `totalDirs` must be above 0. A tree that grew since it was
+// The bar value for `done` of `total` (files handled of those counted): done / total *
+// 50, rounded half to even. `total` must be above 0. A tree that grew since it was
 // counted gives values above 50, which the caller does not show.
-[[nodiscard]] std::int64_t BarValueFor(std::int32_t dirCount, std::int32_t totalDirs);
+[[nodiscard]] std::int64_t BarValueFor(std::int32_t done, std::int32_t total);
 
 // "Harvix - 42% completed" for the bar value 21.
 [[nodiscard]] std::string ProgressCaption(std::int64_t barValue);
 
-// The remaining time in milliseconds, extrapolated linearly over the folder entries:
-// (totalDirs - dirCount) / dirCount * elapsed, rounded half to even. `dirCount` must be
-// above 0. The result can be negative (a tree that grew) or beyond 32 bits.
-[[nodiscard]] std::int64_t RemainingMilliseconds(std::int32_t dirCount, std::int32_t totalDirs,
+// The remaining time in milliseconds, extrapolated linearly over the files handled:
+// (total - done) / done * elapsed, rounded half to even. `done` must be above 0. The
+// result can be negative (a tree that grew) or beyond 32 bits.
+[[nodiscard]] std::int64_t RemainingMilliseconds(std::int32_t done, std::int32_t total,
                                                  std::uint32_t elapsedMs);
 
 } // namespace harvix::run

@@ -379,8 +379,9 @@ private:
 
 } // namespace
 
-std::int32_t ReadAheadSearch::GetDirCount(bool AllDrives, const std::string& BaseDir) {
-    return m_search.GetDirCount(AllDrives, BaseDir);
+SearchCount ReadAheadSearch::CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                                       const std::string& FileMask) {
+    return m_search.CountTree(AllDrives, BaseDir, Recurse, FileMask);
 }
 
 void ReadAheadSearch::SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,

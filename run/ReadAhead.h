@@ -150,7 +150,8 @@ public:
     ReadAheadSearch(IRunSearch& search, ModuleReadAhead& readAhead)
         : m_search(search), m_readAhead(readAhead) {}
 
-    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override;
+    SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                          const std::string& FileMask) override;
     void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
                         cSearchCoreEvents& events) override;
     void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) override;

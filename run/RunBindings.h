@@ -13,8 +13,9 @@ class SearchCoreBinding final : public IRunSearch {
 public:
     explicit SearchCoreBinding(cSearchCore& core) : m_core(core) {}
 
-    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override {
-        return m_core.GetDirCount(AllDrives, BaseDir);
+    SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                          const std::string& FileMask) override {
+        return m_core.CountTree(AllDrives, BaseDir, Recurse, FileMask);
     }
     void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
                         cSearchCoreEvents& events) override {
@@ -31,13 +32,16 @@ private:
 };
 
 // Reports the files a list names, in its order, instead of walking. The count before
-// the run is the number of names (only for a list that is a regular file), so the
-// progress bar moves by names.
+// the run is the number of names (only for a list that is a regular file), each one
+// file and one entry, so the progress bar moves by names.
 class FileListBinding final : public IRunSearch {
 public:
     explicit FileListBinding(cFileList& list) : m_list(list) {}
 
-    std::int32_t GetDirCount(bool, const std::string&) override { return m_list.CountNames(); }
+    SearchCount CountTree(bool, const std::string&, bool, const std::string&) override {
+        const std::int32_t names = m_list.CountNames();
+        return {names, names};
+    }
     void SearchForFiles(const std::string&, bool, const std::string&,
                         cSearchCoreEvents& events) override {
         m_list.SetEvents(&events);
@@ -54,12 +58,16 @@ private:
 
 // Reports the files and folders given as paths, in their order, as one search: the
 // run's folder stands for all of them. The count before the run is the folders'
-// entries and one for each file, so the progress bar moves across all the paths.
+// matching files and one for each file path, so the progress bar moves across all the
+// paths.
 class PathSearchBinding final : public IRunSearch {
 public:
     explicit PathSearchBinding(cPathSearch& paths) : m_paths(paths) {}
 
-    std::int32_t GetDirCount(bool, const std::string&) override { return m_paths.GetDirCount(); }
+    SearchCount CountTree(bool, const std::string&, bool Recurse,
+                          const std::string& FileMask) override {
+        return m_paths.CountTree(Recurse, FileMask);
+    }
     void SearchForFiles(const std::string&, bool Recurse, const std::string& FileMask,
                         cSearchCoreEvents& events) override {
         m_paths.SetEvents(&events);

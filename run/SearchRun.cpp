@@ -49,41 +49,37 @@ void SearchRun::StartSearch(const SearchSettings& settings) {
     if (m_applyPriority)
         m_applyPriority(settings.Priority);
 
-    const std::string pleaseWait = kPleaseWait;
     if (settings.SearchSystem) {
-        // The count walks every drive without events and without the message loop, so
-        // Cancel could not be answered meanwhile.
-        m_view.setCancelEnabled(false);
-        m_view.setStatusText(pleaseWait + kInitializing);
-        m_view.repaintStatus();
-        m_totalDirs = m_search.GetDirCount(true, "/");
-        m_showsProgress = true;
-        m_view.showProgressFrame();
-        m_view.setStatusText(pleaseWait);
-        m_view.repaintStatus();
-        m_view.setCancelEnabled(true);
+        countFiles(true, "/", true, settings.Mask);
         m_startTick = m_clock.GetTickCount();
         m_search.SearchSystemForFiles(settings.Mask, *this);
     } else {
-        // Without subfolders there is no count: no bar, no percentage, no estimate.
-        if (settings.SubFolders) {
-            m_view.setCancelEnabled(false);
-            m_view.setStatusText(pleaseWait + kInitializing);
-            m_view.repaintStatus();
-            m_totalDirs = m_search.GetDirCount(false, settings.Folder);
-            m_showsProgress = true;
-            m_view.showProgressFrame();
-            m_view.setCancelEnabled(true);
-        }
-        m_view.setStatusText(pleaseWait);
-        m_view.repaintStatus();
+        // A folder without its subfolders is counted too: its own listing is quickly
+        // read, and a flat folder of thousands of modules (a system folder) is where the
+        // user most wants to see how far the run has come.
+        countFiles(false, settings.Folder, settings.SubFolders, settings.Mask);
         m_startTick = m_clock.GetTickCount();
         m_search.SearchForFiles(settings.Folder, settings.SubFolders, settings.Mask, *this);
     }
 }
 
-void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
-                          bool& Cancel) {
+void SearchRun::countFiles(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                           const std::string& FileMask) {
+    // The count walks without events and without the message loop, so Cancel could not
+    // be answered meanwhile.
+    const std::string pleaseWait = kPleaseWait;
+    m_view.setCancelEnabled(false);
+    m_view.setStatusText(pleaseWait + kInitializing);
+    m_view.repaintStatus();
+    m_total = m_search.CountTree(AllDrives, BaseDir, Recurse, FileMask);
+    m_view.showProgressFrame();
+    m_view.setStatusText(pleaseWait);
+    m_view.repaintStatus();
+    m_view.setCancelEnabled(true);
+}
+
+void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount,
+                          std::int32_t& /*DirCount*/, bool& Cancel) {
     if (!running()) {
         // The program is closing: nothing more is extracted.
         Cancel = true;
@@ -97,8 +93,6 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
     }
     if (m_cancelRequested)
         Cancel = true;
-
-    updateProgress(DirCount);
 
     ModuleOutcome extracted = m_engine.ExtractFromFile(FileName, *this);
     if (extracted.failed()) {
@@ -116,6 +110,9 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
         Cancel = true;
         return;
     }
+    // The progress follows the files handled: this one is.
+    m_filesHandled = FileCount;
+    updateProgress();
 
     if (FileCount % kPumpInterval == 0) {
         m_view.pumpEvents();
@@ -125,10 +122,10 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount, std::i
     }
 }
 
-void SearchRun::updateProgress(std::int32_t DirCount) {
-    if (!m_showsProgress || m_totalDirs <= 0)
+void SearchRun::updateProgress() {
+    if (m_total.files <= 0 || m_filesHandled <= 0)
         return;
-    const std::int64_t value = BarValueFor(DirCount, m_totalDirs);
+    const std::int64_t value = BarValueFor(m_filesHandled, m_total.files);
     // A tree that grew since it was counted would take the bar past its end.
     if (value == m_progressValue || value > kProgressMax || value < 0)
         return;
@@ -137,9 +134,9 @@ void SearchRun::updateProgress(std::int32_t DirCount) {
     m_view.setCaption(ProgressCaption(value));
 
     const std::uint32_t elapsed = m_clock.GetTickCount() - m_startTick;
-    if (elapsed <= kRemainingTimeThresholdMs || DirCount <= 0)
+    if (elapsed <= kRemainingTimeThresholdMs)
         return;
-    const std::int64_t remaining = RemainingMilliseconds(DirCount, m_totalDirs, elapsed);
+    const std::int64_t remaining = RemainingMilliseconds(m_filesHandled, m_total.files, elapsed);
     if (remaining <= kRemainingTimeThresholdMs)
         return;
     // Beyond the 32-bit range the text says the most it can (596 hours).

@@ -1,8 +1,8 @@
 // The search run: turns the settings into one extraction run. It applies the priority,
-// counts the folder tree for the progress bar when the run shows progress, drives the
+// counts the files the search will hand on (the 100 % of the progress bar), drives the
 // file search, hands every file to the extraction engine, moves the progress bar and
-// the caption, estimates the remaining time, keeps the per-kind counts, and handles
-// cancel and engine errors. It owns no widget: the wizard window and the command-line
+// the caption by the files handled, estimates the remaining time, keeps the per-kind
+// counts, and handles cancel and engine errors. It owns no widget: the wizard window and the command-line
 // tool show its effects through IRunView and answer its questions through IPrompt.
 #pragma once
 
@@ -57,7 +57,10 @@ public:
 class IRunSearch {
 public:
     virtual ~IRunSearch() = default;
-    virtual std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) = 0;
+    // The count before the search: what the search with the same arguments will meet
+    // (cSearchCore::CountTree); AllDrives counts every fixed drive.
+    virtual SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                                  const std::string& FileMask) = 0;
     virtual void SearchForFiles(const std::string& FileRoot, bool Recurse,
                                 const std::string& FileMask, cSearchCoreEvents& events) = 0;
     virtual void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) = 0;
@@ -126,11 +129,19 @@ public:
     // The write error that stopped the run, when one did.
     [[nodiscard]] const std::optional<Error>& StoppedBy() const { return m_stoppedBy; }
     [[nodiscard]] bool CancelRequested() const { return m_cancelRequested; }
-    [[nodiscard]] std::int32_t TotalDirs() const { return m_totalDirs; }
+    // What the count before the search found; 0 until it was made.
+    [[nodiscard]] std::int32_t TotalDirs() const { return m_total.dirs; }
+    [[nodiscard]] std::int32_t TotalFiles() const { return m_total.files; }
+    // The files the engine has finished with (the FileCount of the last one).
+    [[nodiscard]] std::int32_t FilesHandled() const { return m_filesHandled; }
     [[nodiscard]] int ProgressValue() const { return m_progressValue; }
 
 private:
-    void updateProgress(std::int32_t DirCount);
+    // The count before the search, with Cancel disabled and "Initializing..." shown; the
+    // progress frame is shown after it.
+    void countFiles(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                    const std::string& FileMask);
+    void updateProgress();
     // The run is between StartSearch and its end.
     [[nodiscard]] bool running() const { return m_started && !m_end; }
     void endRun(RunEnd end);
@@ -145,8 +156,8 @@ private:
 
     ResultStats m_stats;
     bool m_cancelRequested = false;
-    bool m_showsProgress = false;
-    std::int32_t m_totalDirs = 0;
+    SearchCount m_total;
+    std::int32_t m_filesHandled = 0;
     std::uint32_t m_startTick = 0;
     int m_progressValue = 0;
     bool m_started = false;

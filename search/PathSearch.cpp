@@ -53,13 +53,15 @@ private:
 cPathSearch::cPathSearch(cSearchCore& core, std::vector<std::string> paths)
     : m_core(core), m_paths(std::move(paths)) {}
 
-std::int32_t cPathSearch::GetDirCount() {
+SearchCount cPathSearch::CountTree(bool Recurse, const std::string& FileMask) {
     m_counted.clear();
-    std::int32_t total = 0;
+    SearchCount total;
     for (const std::string& path : m_paths) {
-        const std::int32_t units = IsFolder(path) ? m_core.GetDirCount(false, path) : 1;
-        m_counted.push_back(units);
-        total = AddCapped(total, units);
+        const SearchCount one =
+            IsFolder(path) ? m_core.CountTree(false, path, Recurse, FileMask) : SearchCount{1, 1};
+        m_counted.push_back(one.dirs);
+        total.dirs = AddCapped(total.dirs, one.dirs);
+        total.files = AddCapped(total.files, one.files);
     }
     return total;
 }

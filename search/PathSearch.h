@@ -21,10 +21,11 @@ public:
 
     void SetEvents(cSearchCoreEvents* events) { m_events = events; }
 
-    // The units of progress of the whole search, without reporting anything: the
-    // folder entries of each folder's tree (cSearchCore::GetDirCount) and one for each
-    // file. Reported DirCount values reach this total at the end.
-    std::int32_t GetDirCount();
+    // What the search with the same arguments will meet, without reporting anything:
+    // each folder's entries and matching files as cSearchCore::CountTree counts them,
+    // and one entry and one file for each file path. Reported DirCount and FileCount
+    // values reach these totals at the end.
+    SearchCount CountTree(bool Recurse, const std::string& FileMask);
 
     // Reports each file path, and every matching file below each folder path (into
     // subfolders only when Recurse), in the order of the paths. DirCount runs on from
@@ -47,7 +48,7 @@ private:
 
     cSearchCore& m_core;
     std::vector<std::string> m_paths;
-    std::vector<std::int32_t> m_counted; // per path, from GetDirCount; empty before it
+    std::vector<std::int32_t> m_counted; // folder entries per path, from CountTree; empty before it
     cSearchCoreEvents* m_events = nullptr;
 };
 

@@ -169,9 +169,13 @@ void cSearchCore::Walk::WalkFolder(int& fd, dev_t device, bool countDots) {
                     pending.append(entry->d_name);
                 pending.push_back('\0');
             }
-        } else if (kind == EntryKind::File && !CountOnly && core.m_masks.Matches(entry->d_name) &&
+        } else if (kind == EntryKind::File && core.m_masks.Matches(entry->d_name) &&
                    IsRegularFile(fd, *entry)) {
-            Report(entry->d_name);
+            // The count takes the files the search will report, by the same test.
+            if (!CountOnly)
+                Report(entry->d_name);
+            else if (core.FileCount < INT32_MAX)
+                ++core.FileCount;
         }
     }
     closedir(listing);
@@ -300,9 +304,16 @@ void cSearchCore::NoteUnlisted(bool CountOnly, const std::string& folder, int er
 }
 
 std::int32_t cSearchCore::GetDirCount(bool AllDrives, const std::string& BaseDir) {
+    return CountTree(AllDrives, BaseDir, true, {}).dirs;
+}
+
+SearchCount cSearchCore::CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                                   const std::string& FileMask) {
     if (BaseDir == "/")
         AllDrives = true;
+    m_masks = MaskSet(SplitMask(FileMask));
     DirCount = 0;
+    FileCount = 0;
     Cancel = false;
     if (AllDrives) {
         m_stayOnDevice = true;
@@ -310,9 +321,10 @@ std::int32_t cSearchCore::GetDirCount(bool AllDrives, const std::string& BaseDir
             WalkTree(drive, true, false, true, true);
     } else {
         m_stayOnDevice = false;
-        WalkTree(BaseDir, true, false, true, false);
+        WalkTree(BaseDir, Recurse, false, true, false);
     }
-    return DirCount;
+    m_masks = MaskSet();
+    return {DirCount, FileCount};
 }
 
 void cSearchCore::SearchForFiles(const std::string& FileRoot, bool Recurse,

@@ -43,6 +43,14 @@ public:
 // The walk raises Searching at least once every this many names listed.
 inline constexpr int kSearchingInterval = 64;
 
+// What the counting pass before a search finds: the folder entries, counted as the walk
+// counts them (the DirCount it reports), and the files the search will report (the
+// FileCount of its last FileFound; at most the largest 32-bit count).
+struct SearchCount {
+    std::int32_t dirs = 0;
+    std::int32_t files = 0;
+};
+
 class cSearchCore {
 public:
     // The fixed drives to search, as folder paths, in order. The default reads the
@@ -65,6 +73,13 @@ public:
     // (always going into every subfolder), or of every fixed drive when AllDrives is
     // true or BaseDir is exactly "/". Raises no event.
     std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir);
+
+    // Counts, without reporting anything, what the search with the same arguments will
+    // meet: the folder entries and the files that match FileMask, below BaseDir (into
+    // subfolders only when Recurse) or on every fixed drive (AllDrives, or BaseDir "/").
+    // One listing of every folder the search lists; no event is raised.
+    SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                          const std::string& FileMask);
 
     // Reports every matching file below FileRoot; goes into subfolders only when
     // Recurse is true. Raises SearchFinished once at the end.

@@ -33,9 +33,9 @@ public:
     int stepMs = 2;
     int maxSteps = 30000;
 
-    std::int32_t GetDirCount(bool, const std::string&) override {
+    SearchCount CountTree(bool, const std::string&, bool, const std::string&) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(countMs));
-        return maxSteps;
+        return {maxSteps, 0};
     }
     void SearchForFiles(const std::string&, bool, const std::string&,
                         cSearchCoreEvents& events) override {

@@ -32,15 +32,16 @@ namespace fs = std::filesystem;
 namespace mb = modbuilder;
 
 // The run's clock, which holds the run (for 20 s at most) when it is asked for the time
-// the second time: at the first move of the bar, when the files of the search folder
-// have been written and the bar and the caption have moved. So page 5 can be seen in the
-// middle of a run.
+// the fifth time: the run takes the time as it starts and at every move of the bar, which
+// moves with every one of the nine modules, so the fifth is when the four modules of the
+// search folder have been written and the bar and the caption have moved. So page 5 can
+// be seen in the middle of a run.
 class HeldClock final : public run::IRunClock {
 public:
     std::atomic<bool> held{false}, release{false};
 
     std::uint32_t GetTickCount() override {
-        if (++m_calls == 2) {
+        if (++m_calls == 5) {
             held = true;
             for (int i = 0; i < 4000 && !release; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

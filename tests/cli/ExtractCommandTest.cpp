@@ -17,7 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <filesystem>
@@ -371,27 +373,65 @@ TEST_F(ExtractCommandTest, TerminalIsAskedAndSeesProgress) {
     EXPECT_EQ(run.stepsDone, 1u) << run.seen; // the question was asked and answered
     EXPECT_THAT(run.seen, HasSubstr("harvix-cli extract: the destination '" + dest.string() +
                                     "' exists already; add to what is in it? [y/N]"));
-    EXPECT_THAT(run.seen, HasSubstr("% completed"));
+    EXPECT_THAT(run.seen, HasSubstr("100 % - 1 of 1 file - 1 resource written"));
     EXPECT_THAT(run.seen, HasSubstr("Icon: 1"));
     EXPECT_EQ(run.status, 0) << run.seen;
 }
 
-// A run that shows no percentage (one folder, without its subfolders) still shows
-// that it goes on: the files handled and the resources written so far.
-TEST_F(ExtractCommandTest, TerminalProgressCountsFilesAndResourcesWithoutAPercentage) {
+// A flat folder of tens of thousands of files, searched without its subfolders, on a
+// terminal: the files are counted first, and the line moves from 0 % to 100 % with the
+// files handled, never backwards, naming the files and the resources written so far.
+TEST_F(ExtractCommandTest, TerminalProgressMovesThroughAFlatFolderOfThirtyThousandFiles) {
+    // Files are made fastest in memory, where there is such a place.
+    fs::path flat = root / "flat";
+    std::optional<fs::path> inMemory;
+    if (std::string shm = "/dev/shm/harvix-flat-XXXXXX"; ::mkdtemp(shm.data()) != nullptr)
+        flat = *(inMemory = shm);
+    fs::create_directories(flat);
     ModuleBuilder b;
     for (std::uint16_t id = 1; id <= 2; ++id)
         b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, makeDib(16, 16, 8, pictures::rings()));
-    ASSERT_TRUE(writeFile((root / "src" / "m0.dll").string(), b.build()));
-    for (int i = 1; i < 40; ++i)
-        fs::create_hard_link(root / "src" / "m0.dll", root / "src" / ("m" + std::to_string(i) + ".dll"));
+    ASSERT_TRUE(writeFile((flat / "m0.dll").string(), b.build()));
+    // 30,000 files of which every thousandth is a module (the others, empty, are none).
+    constexpr int kFiles = 30000;
+    for (int i = 1; i < kFiles; ++i) {
+        const fs::path file = flat / ("f" + std::to_string(i) + ".dll");
+        if (i % 1000 == 0)
+            fs::create_hard_link(flat / "m0.dll", file);
+        else
+            std::ofstream{file};
+    }
     const TerminalRun run = runOnTerminal({"--dest", (root / "out").string(), "--kinds", "bitmap",
-                                           "--no-subfolders", (root / "src").string()},
+                                           "--no-subfolders", flat.string()},
                                           env, 100, {});
-    EXPECT_EQ(run.status, 0) << run.seen;
-    EXPECT_THAT(run.seen, HasSubstr("1 file handled, 1 resource written"));
-    EXPECT_THAT(run.seen, ::testing::Not(HasSubstr("% completed")));
-    EXPECT_THAT(run.seen, HasSubstr("Bitmap: 80"));
+    if (inMemory)
+        fs::remove_all(*inMemory);
+    EXPECT_EQ(run.status, 0) << run.seen.substr(0, 2000);
+    EXPECT_THAT(run.seen, HasSubstr("Initializing..."));
+    EXPECT_THAT(run.seen, HasSubstr("\033[K0 % - 0 of 30,000 files - 0 resources written"));
+    EXPECT_THAT(run.seen, HasSubstr("100 % - 30,000 of 30,000 files - 60 resources written"));
+    EXPECT_THAT(run.seen, HasSubstr("Bitmap: 60"));
+    // Every drawing of the line, in order: the percentage and the files never go back.
+    int percent = -1, drawn = 0;
+    long files = -1;
+    for (std::size_t at = run.seen.find("\033[K"); at != std::string::npos;
+         at = run.seen.find("\033[K", at + 1)) {
+        int p = 0;
+        char digits[16] = {};
+        if (std::sscanf(run.seen.c_str() + at + 3, "%d %% - %15[0-9,] of 30,000 files", &p, digits) != 2)
+            continue;
+        std::string plain(digits);
+        plain.erase(std::remove(plain.begin(), plain.end(), ','), plain.end());
+        const long n = std::stol(plain);
+        EXPECT_GE(p, percent);
+        EXPECT_GE(n, files);
+        EXPECT_EQ(p, static_cast<int>(n * 100 / kFiles));
+        percent = p;
+        files = n;
+        ++drawn;
+    }
+    EXPECT_EQ(percent, 100);
+    EXPECT_GE(drawn, 101); // every whole percentage, 0 to 100
 }
 
 // Ctrl-C during the run brings the cancel question, and Ctrl-C on the question answers
@@ -411,7 +451,7 @@ TEST_F(ExtractCommandTest, TerminalCtrlCConfirmsTheCancelAndTheProgressLineFits)
     const fs::path dest = root / "out";
     fs::create_directory(dest);
 
-    constexpr unsigned short kNarrow = 10; // narrower than "42% completed"
+    constexpr unsigned short kNarrow = 10; // narrower than "42 % - 42 of 100 files"
     const TerminalRun run = runOnTerminal(
         {"--dest", dest.string(), "--kinds", "bitmap", (root / "src").string()}, env, 100,
         {{"[y/N]",
@@ -422,7 +462,7 @@ TEST_F(ExtractCommandTest, TerminalCtrlCConfirmsTheCancelAndTheProgressLineFits)
               ioctl(master, TIOCSWINSZ, &narrow);
               type(master, "y\n");
           }},
-         {"% comp", [](int master) { type(master, "\x03"); }}, // the run is under way
+         {" % - ", [](int master) { type(master, "\x03"); }}, // the run is under way
          {"cancel the search? [y/N]", [](int master) { type(master, "\x03"); }}});
     EXPECT_EQ(run.stepsDone, 3u) << run.seen;
     EXPECT_EQ(run.status, 1) << run.seen;
@@ -457,7 +497,7 @@ TEST_F(ExtractCommandTest, TerminalCtrlCInsideAModuleStopsItsWritingAtOnce) {
     ModuleBuilder b;
     for (std::uint16_t id = 1; id <= 5000; ++id)
         b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, makeDib(16, 16, 24, pictures::rings()));
-    // In a subfolder, so that the percentage is drawn before the module is written.
+    // The percentage is drawn once the files are counted, before the module is written.
     ASSERT_TRUE(writeFile((root / "src" / "sub" / "many.dll").string(), b.build()));
     fs::create_hard_link(root / "src" / "sub" / "many.dll", root / "src" / "sub" / "more.dll");
     const fs::path dest = root / "out";
@@ -466,7 +506,7 @@ TEST_F(ExtractCommandTest, TerminalCtrlCInsideAModuleStopsItsWritingAtOnce) {
     std::size_t atQuestion = 0;
     const TerminalRun run = runOnTerminal(
         {"--dest", dest.string(), "--kinds", "bitmap", (root / "src").string()}, env, 100,
-        {{"% comp", [](int master) { type(master, "\x03"); }},
+        {{" % - ", [](int master) { type(master, "\x03"); }},
          {"cancel the search? [y/N]", [&](int master) {
               atQuestion = filesIn(bitmaps); // the run waits for the answer meanwhile
               type(master, "y\n");

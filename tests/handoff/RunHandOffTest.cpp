@@ -276,7 +276,9 @@ public:
     std::atomic<int> steps{0};
     int files = 0;
 
-    std::int32_t GetDirCount(bool, const std::string&) override { return 1000; }
+    SearchCount CountTree(bool, const std::string&, bool, const std::string&) override {
+        return {1000, 10};
+    }
     void SearchForFiles(const std::string&, bool, const std::string&,
                         cSearchCoreEvents& events) override {
         bool cancel = false;

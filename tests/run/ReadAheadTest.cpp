@@ -73,7 +73,9 @@ struct ScriptedSearch final : IRunSearch {
     int stoppedAt = -1; // the file whose FileFound returned Cancel
     int finished = 0;
 
-    std::int32_t GetDirCount(bool, const std::string&) override { return 7; }
+    SearchCount CountTree(bool, const std::string&, bool, const std::string&) override {
+        return {7, 3};
+    }
     void SearchForFiles(const std::string&, bool, const std::string&, cSearchCoreEvents& events) override {
         for (std::size_t i = 0; i < files.size(); ++i) {
             std::string name = files[i];
@@ -155,7 +157,9 @@ TEST(ReadAhead, TheRunGetsEveryFileInOrderWithItsOwnModule) {
             // The run is slow at random too.
             std::mt19937 random(jobs * 100 + static_cast<unsigned>(window));
             rig.run.onFile = [&] { std::this_thread::sleep_for(std::chrono::microseconds(random() % 300)); };
-            EXPECT_EQ(rig.search.GetDirCount(false, "x"), 7);
+            // The count passes through the read-ahead as it is.
+            EXPECT_EQ(rig.search.CountTree(false, "x", true, "*").dirs, 7);
+            EXPECT_EQ(rig.search.CountTree(false, "x", true, "*").files, 3);
             rig.Search();
             EXPECT_EQ(rig.run.log, expectedLog(files, 1000)) << jobs << " " << window;
             EXPECT_EQ(rig.run.finished, 1);
@@ -211,7 +215,9 @@ TEST(ReadAhead, ALongStretchWithoutFilesReachesTheRunAndCanStopTheWalk) {
     // A walk that passes folders without matches and raises Searching at each.
     struct EmptyWalk final : IRunSearch {
         int raised = 0;
-        std::int32_t GetDirCount(bool, const std::string&) override { return 0; }
+        SearchCount CountTree(bool, const std::string&, bool, const std::string&) override {
+            return {};
+        }
         void SearchForFiles(const std::string&, bool, const std::string&, cSearchCoreEvents& events) override {
             bool cancel = false;
             while (!cancel && raised < 100) {

@@ -65,22 +65,25 @@ struct FakeClock : IRunClock {
     void Sleep(std::uint32_t ms) override { sleeps.push_back(ms); }
 };
 
-// One FileFound of the script: the DirCount at that file and the clock at that moment.
+// One FileFound of the script: the FileCount of that file (the files of a search so
+// far) and the clock at that moment.
 struct Step {
-    std::int32_t dirCount;
+    std::int32_t fileCount;
     std::uint32_t tick = 0; // 0: leave the clock alone
 };
 
 struct ScriptedSearch : IRunSearch {
     FakeClock* clock = nullptr;
-    std::int32_t total = 0;
+    SearchCount total;
     std::vector<Step> steps;
     std::vector<std::string> calls;
     int eventsRaised = 0;
     int finishedRaised = 0;
 
-    std::int32_t GetDirCount(bool all, const std::string& base) override {
-        calls.push_back(std::string("count:") + (all ? "all:" : "folder:") + base);
+    SearchCount CountTree(bool all, const std::string& base, bool recurse,
+                          const std::string& mask) override {
+        calls.push_back(std::string("count:") + (all ? "all:" : "folder:") + base +
+                        (recurse ? ":sub:" : ":flat:") + mask);
         return total;
     }
     void SearchForFiles(const std::string& root, bool recurse, const std::string& mask,
@@ -94,13 +97,12 @@ struct ScriptedSearch : IRunSearch {
     }
     void run(cSearchCoreEvents& events) {
         bool cancel = false;
-        std::int32_t fileCount = 0;
         for (const Step& step : steps) {
             if (step.tick != 0)
                 clock->now = step.tick;
-            std::string name = "/m/file" + std::to_string(fileCount + 1) + ".dll";
-            ++fileCount;
-            std::int32_t dirCount = step.dirCount;
+            std::string name = "/m/file" + std::to_string(step.fileCount) + ".dll";
+            std::int32_t fileCount = step.fileCount;
+            std::int32_t dirCount = 0;
             ++eventsRaised;
             events.FileFound(name, fileCount, dirCount, cancel);
             if (cancel)
@@ -115,8 +117,11 @@ struct ScriptedEngine : IExtractEngine {
     std::vector<std::string> files;
     int failAt = 0;            // 1-based file number that reports a write error; 0: none
     std::vector<std::int32_t> kindsPerFile; // kinds reported for every file
+    std::function<void()> onFile;           // as each file's extraction begins
 
     ModuleOutcome ExtractFromFile(const std::string& name, IResFoundTarget& target) override {
+        if (onFile)
+            onFile();
         files.push_back(name);
         for (std::int32_t kind : kindsPerFile) {
             std::int32_t k = kind;
@@ -135,12 +140,16 @@ protected:
         run.setPriorityApplier([this](std::int16_t p) { priorities.push_back(p); });
     }
 
-    void steps(std::int32_t total, std::vector<Step> s) {
-        search.total = total;
+    void steps(std::int32_t totalFiles, std::vector<Step> s) {
+        search.total = {3 * totalFiles, totalFiles};
         search.steps = std::move(s);
     }
-    void filesAtDir(int count, std::int32_t dirCount = 0) {
-        search.steps.assign(static_cast<std::size_t>(count), Step{dirCount});
+    // `count` files, one after the other, of `totalFiles` counted.
+    void files(int count, std::int32_t totalFiles) {
+        search.total = {0, totalFiles};
+        search.steps.clear();
+        for (std::int32_t i = 1; i <= count; ++i)
+            search.steps.push_back({i});
     }
 
     static SearchSettings folder(bool subFolders) {
@@ -162,54 +171,81 @@ protected:
     SearchRun run;
 };
 
-TEST_F(SearchRunTest, TotalOfElevenReachesFiftyWithEvenPercentagesOnly) {
-    steps(11, {{0}, {0}, {3}, {6}, {6}, {9}, {11}});
+// The bar follows the files handled out of those counted, in units of 2 %: each file
+// moves it once the engine is done with it, so the last one brings 100 %.
+TEST_F(SearchRunTest, FilesHandledMoveTheBarAndTheCaptionToTheEnd) {
+    files(4, 4);
+    std::vector<std::size_t> valuesAtFile;
+    engine.onFile = [&] { valuesAtFile.push_back(view.values.size()); };
     run.StartSearch(folder(true));
 
-    EXPECT_THAT(search.calls, ElementsAre("count:folder:/data/win", "search:/data/win:sub:*.dll"));
+    EXPECT_THAT(search.calls, ElementsAre("count:folder:/data/win:sub:*.dll",
+                                          "search:/data/win:sub:*.dll"));
     EXPECT_THAT(priorities, ElementsAre(4));
-    // 3/11, 6/11, 9/11 and 11/11 of 50; the two files at 0 leave the bar alone.
-    EXPECT_THAT(view.values, ElementsAre(14, 27, 41, 50));
+    // 1/4, 2/4, 3/4 and 4/4 of 50, halves to the even neighbour.
+    EXPECT_THAT(view.values, ElementsAre(12, 25, 38, 50));
     EXPECT_THAT(view.captions,
-                ElementsAre("Harvix - 28% completed", "Harvix - 54% completed",
-                            "Harvix - 82% completed", "Harvix - 100% completed"));
-    EXPECT_EQ(engine.files.size(), 7u);
+                ElementsAre("Harvix - 24% completed", "Harvix - 50% completed",
+                            "Harvix - 76% completed", "Harvix - 100% completed"));
+    // A file's share is shown once it is handled, not before.
+    EXPECT_THAT(valuesAtFile, ElementsAre(0u, 1u, 2u, 3u));
+    EXPECT_EQ(run.TotalFiles(), 4);
+    EXPECT_EQ(run.FilesHandled(), 4);
     EXPECT_EQ(run.End(), RunEnd::Completed);
     EXPECT_EQ(view.log.back(), "finished");
 }
 
+// A flat folder of many files: the bar moves through every unit, the caption only when
+// the bar does (even percentages, never 0 %).
+TEST_F(SearchRunTest, AFlatFolderOfThirtyThousandFilesMovesFromZeroToOneHundred) {
+    files(30000, 30000);
+    run.StartSearch(folder(false));
+    EXPECT_THAT(search.calls, ElementsAre("count:folder:/data/win:flat:*.dll",
+                                          "search:/data/win:flat:*.dll"));
+    EXPECT_THAT(view.log, ::testing::IsSupersetOf({std::string("frame")}));
+    ASSERT_EQ(view.values.size(), 50u);
+    for (std::size_t i = 0; i < 50; ++i)
+        EXPECT_EQ(view.values[i], static_cast<int>(i) + 1);
+    EXPECT_EQ(view.captions.front(), "Harvix - 2% completed");
+    EXPECT_EQ(view.captions.back(), "Harvix - 100% completed");
+}
+
 TEST_F(SearchRunTest, GrowingTreeStopsTheBarAtFifty) {
-    steps(4, {{2}, {4}, {6}, {8}, {3}});
+    files(4, 2);
     run.StartSearch(folder(true));
-    EXPECT_THAT(view.values, ElementsAre(25, 50, 38));
-    EXPECT_EQ(view.captions.size(), 3u);
-    EXPECT_EQ(engine.files.size(), 5u); // every file is still extracted
+    EXPECT_THAT(view.values, ElementsAre(25, 50));
+    EXPECT_EQ(view.captions.size(), 2u);
+    EXPECT_EQ(engine.files.size(), 4u); // every file is still extracted
 }
 
 TEST_F(SearchRunTest, CountOfZeroShowsNoProgress) {
-    steps(0, {{0}, {1}, {2}});
+    files(3, 0);
     run.StartSearch(folder(true));
     EXPECT_THAT(view.values, IsEmpty());
     EXPECT_THAT(view.captions, IsEmpty());
     EXPECT_EQ(engine.files.size(), 3u);
 }
 
-TEST_F(SearchRunTest, FolderWithoutSubfoldersCountsNothingAndShowsNoProgress) {
-    filesAtDir(3, 4);
+// A folder without its subfolders is counted like a tree, with Cancel disabled meanwhile.
+TEST_F(SearchRunTest, FolderWithoutSubfoldersIsCountedAndShowsProgress) {
+    files(3, 3);
     run.StartSearch(folder(false));
-    EXPECT_THAT(search.calls, ElementsAre("search:/data/win:flat:*.dll"));
-    EXPECT_THAT(view.log, ElementsAre("status:" + kWait, "repaint", "finished"));
-    EXPECT_THAT(view.values, IsEmpty());
-    EXPECT_THAT(view.captions, IsEmpty());
+    EXPECT_THAT(search.calls, ElementsAre("count:folder:/data/win:flat:*.dll",
+                                          "search:/data/win:flat:*.dll"));
+    EXPECT_THAT(view.log, ElementsAre("cancel:off", "status:" + kWait + "Initializing...", "repaint",
+                                      "frame", "status:" + kWait, "repaint", "cancel:on",
+                                      "finished"));
+    EXPECT_THAT(view.values, ElementsAre(17, 33, 50));
+    EXPECT_EQ(view.captions.back(), "Harvix - 100% completed");
 }
 
 TEST_F(SearchRunTest, AllDrivesCountsWithCancelDisabledThenSearches) {
     SearchSettings s = folder(false); // SubFolders does not matter for all drives
     s.SearchSystem = true;
     s.Mask = "*.exe";
-    steps(10, {{5}});
+    steps(2, {{1}});
     run.StartSearch(s);
-    EXPECT_THAT(search.calls, ElementsAre("count:all:/", "system:*.exe"));
+    EXPECT_THAT(search.calls, ElementsAre("count:all:/:sub:*.exe", "system:*.exe"));
     EXPECT_THAT(view.log, ElementsAre("cancel:off", "status:" + kWait + "Initializing...", "repaint",
                                       "frame", "status:" + kWait, "repaint", "cancel:on",
                                       "finished"));
@@ -220,7 +256,7 @@ TEST_F(SearchRunTest, RemainingTimeOnlyPastTenSecondsAndAboveTenSeconds) {
     clock.now = 1000; // the start tick
     steps(100, {{10, 11000},   // 10 s exactly: no estimate yet
                 {20, 11001},   // 80/20 * 10001 ms = 40 s
-                {20, 30000},   // bar unchanged: nothing recomputed
+                {21, 30000},   // bar unchanged (10.5 is 10): nothing recomputed
                 {50, 61000},   // 50/50 * 60 s = 60 s
                 {95, 62000}}); // 5/95 * 61 s = 3.2 s: the label keeps its text
     run.StartSearch(folder(true));
@@ -238,7 +274,7 @@ TEST_F(SearchRunTest, ShortRunNeverShowsARemainingTime) {
 }
 
 TEST_F(SearchRunTest, EventsArePumpedAfterTheTenthAndTwentiethFile) {
-    filesAtDir(25);
+    files(25, 25);
     std::vector<std::size_t> filesAtPump;
     view.onPump = [&] { filesAtPump.push_back(engine.files.size()); };
     run.StartSearch(folder(false));
@@ -246,7 +282,7 @@ TEST_F(SearchRunTest, EventsArePumpedAfterTheTenthAndTwentiethFile) {
 }
 
 TEST_F(SearchRunTest, CancelAnsweredNoGoesOnAnsweredYesEndsTheRun) {
-    filesAtDir(25);
+    files(25, 25);
     prompt.answers = {Answer::No, Answer::Yes};
     view.onPump = [&] { run.cmdCancel_Click(); };
     run.StartSearch(folder(false));
@@ -271,7 +307,7 @@ TEST_F(SearchRunTest, CancelOffTheSearchPageClosesWithoutAsking) {
 }
 
 TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
-    filesAtDir(8);
+    files(8, 8);
     engine.failAt = 3;
     run.StartSearch(folder(false));
 
@@ -281,13 +317,14 @@ TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
     EXPECT_EQ(search.eventsRaised, 3);
     EXPECT_THAT(clock.sleeps, ElementsAre(1500u));
     EXPECT_EQ(run.End(), RunEnd::Failed);
-    EXPECT_THAT(view.log, ElementsAre("status:" + kWait, "repaint", "cancel:off", "stop-animation",
-                                      "close"));
+    EXPECT_THAT(view.log, ElementsAre("cancel:off", "status:" + kWait + "Initializing...", "repaint",
+                                      "frame", "status:" + kWait, "repaint", "cancel:on",
+                                      "cancel:off", "stop-animation", "close"));
 }
 
 TEST_F(SearchRunTest, ResourcesCountPerChosenKind) {
     run.Stats().FillStatsList({false, true, false, false, false, true});
-    filesAtDir(2);
+    files(2, 2);
     engine.kindsPerFile = {1, 1, 5, 0}; // BITMAP has no row: not counted
     run.StartSearch(folder(false));
     EXPECT_EQ(run.Stats().countOf(1), 4);

@@ -50,13 +50,13 @@ protected:
         Recorder recorder;
         recorder.cancelAt = cancelAt;
         search.SetEvents(&recorder);
-        total = search.GetDirCount();
+        total = search.CountTree(recurse, "*.dll;*.exe");
         search.SearchForFiles(recurse, "*.dll;*.exe");
         return recorder;
     }
 
     std::string root;
-    std::int32_t total = 0;
+    SearchCount total;
 };
 
 TEST_F(PathSearch, FilesAsTheyAreFoldersWalkedCountersRunOn) {
@@ -104,12 +104,16 @@ TEST_F(PathSearch, FilesAsTheyAreFoldersWalkedCountersRunOn) {
             EXPECT_EQ(folderOf(shown.back()), "a");
         }
         EXPECT_EQ(r.found.front().dirs, 1); // the file path is one unit of progress
-        EXPECT_LE(dirs, total);
+        EXPECT_LE(dirs, total.dirs);
+        // The count knew how many files the search would report.
+        if (c.cancelAt == 0) {
+            EXPECT_EQ(total.files, static_cast<std::int32_t>(c.expected.size()));
+        }
     }
     // The total: one for the file, then each folder's entries (a: x.dll, sub, y.dll,
     // notes.txt and the dot entries as the walk counts them).
     cSearchCore core;
-    EXPECT_EQ(total, 1 + core.GetDirCount(false, root + "/a") + core.GetDirCount(false, root + "/c/"));
+    EXPECT_EQ(total.dirs, 1 + core.GetDirCount(false, root + "/a") + core.GetDirCount(false, root + "/c/"));
 }
 
 TEST_F(PathSearch, NamesWhatWasSearched) {

@@ -209,6 +209,34 @@ TEST_F(WorkedTree, MissingFolderOrEmptyMaskFindsNothing) {
     EXPECT_EQ(events.finished, 3);
 }
 
+// The count before a search knows what the search will report: its files (the last
+// FileCount) and its folder entries (DirCount at the end), with and without subfolders,
+// whatever the masks.
+TEST_F(WorkedTree, TheCountAgreesWithTheSearch) {
+    struct Case {
+        bool recurse;
+        const char* mask;
+        harvix::SearchCount expected;
+    };
+    const Case cases[] = {
+        {true, "*.exe;*.dll", {11, 4}},
+        {true, "*.DLL", {11, 1}},
+        {true, "", {11, 0}},
+        {false, "*.exe;*.dll", {4, 1}}, // R's own entries: ".", "..", A and B
+        {false, "*", {4, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.mask) + (c.recurse ? " with subfolders" : " without"));
+        const harvix::SearchCount counted = core.CountTree(false, R, c.recurse, c.mask);
+        EXPECT_EQ(counted.dirs, c.expected.dirs);
+        EXPECT_EQ(counted.files, c.expected.files);
+        EXPECT_TRUE(events.found.empty()); // the count reports nothing
+        core.SearchForFiles(R, c.recurse, c.mask);
+        EXPECT_EQ(static_cast<std::int32_t>(events.found.size()), counted.files);
+        events.found.clear();
+    }
+}
+
 class DriveSearch : public TempTree {
 protected:
     void SetUp() override {
@@ -227,6 +255,8 @@ TEST_F(DriveSearch, CountsRunOnAcrossDrivesAndDriveRootsHaveNoDots) {
     // d1: "sub" (1) plus sub's "." and ".." (2); the roots contribute nothing.
     EXPECT_EQ(core.GetDirCount(true, ""), 3);
     EXPECT_EQ(core.GetDirCount(false, "/"), 3);
+    // Every drive's files, always with subfolders.
+    EXPECT_EQ(core.CountTree(true, "", false, "*.EXE").files, 3);
 
     core.SearchSystemForFiles("*.EXE");
     ASSERT_EQ(events.found.size(), 3u);
@@ -277,6 +307,8 @@ TEST_F(TempTree, OnlyRegularFilesAreReportedAndLinksAreNeverFolders) {
 
     // R: "." "..", folder.exe (1) and its "." and ".." (2); links count for nothing.
     EXPECT_EQ(core.GetDirCount(false, R), 5);
+    // The files counted are the two the search reports.
+    EXPECT_EQ(core.CountTree(false, R, true, "*.EXE;*").files, 2);
     core.SearchForFiles(R, true, "*.EXE;*");
     std::vector<std::string> names = events.names();
     std::sort(names.begin(), names.end());

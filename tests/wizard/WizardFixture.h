@@ -28,9 +28,10 @@ public:
         std::string file;
         std::int32_t dirCount = 0;
     };
-    std::int32_t GetDirCount(bool AllDrives, const std::string& BaseDir) override {
+    SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool,
+                          const std::string&) override {
         countCalls.push_back({AllDrives, BaseDir});
-        return totalDirs;
+        return total;
     }
     void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
                         cSearchCoreEvents& events) override {
@@ -42,7 +43,7 @@ public:
         play(events);
     }
 
-    std::int32_t totalDirs = 0;
+    SearchCount total; // what the count before the search finds
     std::vector<Hit> hits;
     // Called before each hit is reported, with its number (first: 1).
     std::function<void(std::int32_t)> beforeHit;

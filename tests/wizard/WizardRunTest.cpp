@@ -74,8 +74,8 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     const std::string bitmapIndex = ReadText(dest + "Bitmaps/__index.txt");
     EXPECT_EQ(std::count(bitmapIndex.begin(), bitmapIndex.end(), '\n'), 5 + 4);
 
-    // The progress went to the caption in rising even percentages; the bar moves only
-    // when a file is found, so it stops where the last file was.
+    // The progress went to the caption in rising even percentages, following the files
+    // handled, so the last one brings 100 %.
     ASSERT_GE(view.captions.size(), 2u);
     EXPECT_EQ(view.captions.back(), "Harvix");
     int last = 0;
@@ -87,7 +87,8 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
         last = percent;
     }
     EXPECT_TRUE(view.isVisible(C::l3dProgressBack));
-    EXPECT_EQ(view.value(C::prbProgress) * 2, last);
+    EXPECT_EQ(last, 100);
+    EXPECT_EQ(view.value(C::prbProgress), 50);
 
     // The animation's file existed while the page was shown and is gone after it.
     EXPECT_EQ(services.clipRequests, std::vector<std::string>{"FINDFILES"});
@@ -173,15 +174,21 @@ TEST_F(WizardRun, StatisticsListShowsChosenKindsOnly) {
     EXPECT_FALSE(std::filesystem::exists(root + "/Resources/Bitmaps"));
 }
 
-TEST_F(WizardRun, FlatFolderRunShowsNoProgress) {
+// A folder searched without its subfolders shows its progress as a tree does: its files
+// are counted first (here one module and a text file the mask leaves out).
+TEST_F(WizardRun, FlatFolderRunShowsItsProgressToo) {
     services.stored.SubFolders = false;
     load();
     goTo(4);
     wizard->cmdNext_Click();
     EXPECT_EQ(wizard->CurrentPage(), 6);
-    EXPECT_FALSE(view.isVisible(C::l3dProgressBack));
-    EXPECT_EQ(view.captions, std::vector<std::string>{"Harvix"});
+    EXPECT_TRUE(view.isVisible(C::l3dProgressBack));
+    EXPECT_EQ(view.value(C::prbProgress), 50);
+    EXPECT_EQ(view.captions, (std::vector<std::string>{"Harvix - 100% completed", "Harvix"}));
+    EXPECT_EQ(wizard->Run()->TotalFiles(), 1);
     EXPECT_EQ(view.statsCount("BITMAP"), "2");
+    EXPECT_EQ(view.statusTexts.front(),
+              "Please wait while Harvix is looking for resources.\r\nInitializing...");
     EXPECT_EQ(view.text(C::lblStatus), "Please wait while Harvix is looking for resources.\r\n");
 }
 
@@ -284,7 +291,7 @@ TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
 }
 
 TEST_F(WizardCancel, AllDrivesRunCountsFirstWithCancelDisabled) {
-    services.scripted.totalDirs = 4;
+    services.scripted.total = {4, 3};
     services.scripted.hits = {{"/a.dll", 1}, {"/b.dll", 2}, {"/c.dll", 4}};
     load();
     goTo(4);
@@ -296,7 +303,7 @@ TEST_F(WizardCancel, AllDrivesRunCountsFirstWithCancelDisabled) {
     EXPECT_EQ(view.statusTexts[0],
               "Please wait while Harvix is looking for resources.\r\nInitializing...");
     EXPECT_EQ((std::vector<std::string>(view.captions.begin(), view.captions.end() - 1)),
-              (std::vector<std::string>{"Harvix - 24% completed", "Harvix - 50% completed",
+              (std::vector<std::string>{"Harvix - 34% completed", "Harvix - 66% completed",
                                         "Harvix - 100% completed"}));
 }
 
