@@ -51,7 +51,11 @@ std::vector<std::uint8_t> fileHead(const std::string& path) {
 } // namespace
 
 std::string IconRef::toText() const {
-    return (by == By::Id ? "-" : "") + std::to_string(value);
+    std::string text;
+    if (by == By::Id)
+        text += '-';
+    text += std::to_string(value);
+    return text;
 }
 
 std::optional<IconRef> ParseIconRef(std::string_view text) {
