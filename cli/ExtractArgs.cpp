@@ -45,6 +45,10 @@ bool* flagOf(ExtractRequest& req, const std::string& name) {
         return &req.allDrives;
     if (name == "--null")
         return &req.nul;
+    if (name == "--no-sandbox")
+        return &req.noSandbox;
+    if (name == "--verbose")
+        return &req.verbose;
     return nullptr;
 }
 

@@ -35,6 +35,8 @@ struct ExtractRequest {
     std::optional<std::string> filesFrom;
     bool nul = false;
     std::optional<std::string> report;
+    bool noSandbox = false; // --no-sandbox
+    bool verbose = false;   // --verbose
 };
 
 // The arguments after "extract"; an error names the option at fault.

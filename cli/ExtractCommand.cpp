@@ -5,6 +5,7 @@
 // The arguments are read in ExtractArgs, the terminal is TerminalRun's.
 #include "cli/Commands.h"
 
+#include "cli/CommandCage.h"
 #include "cli/ExtractArgs.h"
 #include "cli/PngOption.h"
 #include "cli/RunReport.h"
@@ -73,6 +74,9 @@ const char* const kExtractUsage =
     "            --report FILE          write a JSON report of the run to FILE when it ends,\n"
     "                                   however it ends (- for standard output, instead of\n"
     "                                   the counts)\n"
+    "            --no-sandbox           run unconfined (by default the run reads only\n"
+    "                                   beneath the paths searched and writes only in DIR)\n"
+    "            --verbose              say what confines the run, or why nothing does\n"
     "            Exit status: 0 completed, 1 stopped by an error or cancelled, or a\n"
     "            file named (a PATH or a name in LIST) could not be read, or a file\n"
     "            PATH is not a module, 2 bad usage or a refused folder or destination.\n";
@@ -194,7 +198,7 @@ public:
             }
             return status;
         }
-        if (auto written = WriteFileReplacing(*m_req.report, text); !written) {
+        if (auto written = writeReport(*m_req.report, text); !written) {
             Complain("the report cannot be written: " + written.error().message);
             return status == 0 ? 1 : status;
         }
@@ -210,6 +214,7 @@ public:
     ReportFacts facts;
     run::RunAccount account;
     std::optional<NamedFiles> named;
+    ReportWriter writeReport = WriteFileReplacing;
     std::string mask; // the mask the summary names
 
 private:
@@ -374,6 +379,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get()}});
     view.setRun(&assembly.Run());
+    EnterExtractCage(req, settings, ending.writeReport);
     {
         const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
         assembly.Start();

@@ -2,6 +2,7 @@
 // does and prints every resource of every matching module, one line per language
 // version. harvix-cli version: prints the file version of modules.
 #include "cli/Commands.h"
+#include "cli/CommandCage.h"
 #include "cli/Terminal.h"
 #include "common/MessageSource.h"
 #include "search/FileList.h"
@@ -179,7 +180,9 @@ const char* const kListUsage =
     "      Files that cannot be read are counted on stderr, the first with its reason,\n"
     "      and a file PATH that is not a module is named there. A file named (a PATH\n"
     "      or a name in LIST) that cannot be read, or a file PATH that is not a module,\n"
-    "      makes the exit status 1.\n";
+    "      makes the exit status 1.\n"
+    "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
+    "      paths and writes no file); --verbose says what confines it.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
@@ -189,6 +192,7 @@ int RunList(const Args& args) {
     Format format = Format::Tsv;
     std::optional<std::string> filesFrom;
     bool nul = false;
+    CageChoice cage;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--no-subfolders") {
@@ -215,6 +219,7 @@ int RunList(const Args& args) {
             filesFrom = args[++i];
         } else if (arg == "--null") {
             nul = true;
+        } else if (TakeCageOption(arg, cage)) {
         } else if (arg.starts_with("--")) {
             return Usage("unknown option '" + arg + "'");
         } else {
@@ -247,6 +252,8 @@ int RunList(const Args& args) {
             return 2;
         }
         printer.allNamed = true;
+        // The list may name any file.
+        EnterCommandCage(cage, ReadingOnly({"/"}));
         list.SetEvents(&printer);
         list.ReportFiles();
         // A name the list gives that is missing or cannot be read is an error the caller
@@ -263,6 +270,7 @@ int RunList(const Args& args) {
             return 1;
         }
     } else {
+        EnterCommandCage(cage, ReadingOnly(allDrives ? std::vector<std::string>{"/"} : paths));
         cSearchCore search(&printer);
         if (allDrives) {
             search.SearchSystemForFiles(mask);
@@ -290,14 +298,21 @@ const char* const kVersionUsage =
     "      Prints each module's version as PATH, a tab and major.minor.build.revision, or\n"
     "      PATH followed by \": no version information\" (a file that is not a module is\n"
     "      also named on stderr). A file that cannot be read is named on stderr (exit\n"
-    "      status 1); one that does not exist, or a folder, too (exit status 2).\n";
+    "      status 1); one that does not exist, or a folder, too (exit status 2).\n"
+    "      --no-sandbox and --verbose as for list.\n";
 
 int RunVersion(const Args& args) {
-    if (args.empty())
+    CageChoice cage;
+    std::vector<std::string> paths;
+    for (const std::string& arg : args)
+        if (!TakeCageOption(arg, cage))
+            paths.push_back(arg);
+    if (paths.empty())
         return Usage("give one or more files");
+    EnterCommandCage(cage, ReadingOnly(paths));
     int status = 0;
     std::string line;
-    for (const auto& path : args) {
+    for (const auto& path : paths) {
         struct stat st {};
         if (stat(path.c_str(), &st) != 0) {
             Complain(path + " could not be found: " + std::strerror(errno));

@@ -2,6 +2,7 @@
 // harvix-cli extract, which converts what the extraction writes.
 #include "cli/Commands.h"
 #include "cli/PngOption.h"
+#include "cli/CommandCage.h"
 
 #include "common/Paths.h"
 #include "common/Files.h"
@@ -26,6 +27,9 @@ const char* const kPngUsage =
     "            file is never replaced: the next free name NAME (2).png, ... is taken.\n"
     "            Prints the path of every file written.\n"
     "            --dest DIR             write into DIR (default: beside each FILE)\n"
+    "            --no-sandbox           run unconfined (by default it reads only the\n"
+    "                                   FILEs and writes only where the PNG files go)\n"
+    "            --verbose              say what confines it, or why nothing does\n"
     "            Exit status: 0 all converted, 1 an image or file was left out (a\n"
     "            message on stderr names it), 2 bad usage or DIR not a folder.\n"
     "            Example: harvix-cli png --dest ~/png Resources/Icons/shell32.dll.ico\n";
@@ -42,6 +46,7 @@ int RunPng(const Args& args) {
     std::optional<std::string> dest;
     std::vector<std::string> files;
     bool onlyFiles = false;
+    CageChoice cage;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!onlyFiles && (arg == "--help" || arg == "-h")) {
@@ -58,6 +63,7 @@ int RunPng(const Args& args) {
             dest = arg.substr(7);
         } else if (!onlyFiles && arg == "--") {
             onlyFiles = true;
+        } else if (!onlyFiles && TakeCageOption(arg, cage)) {
         } else if (!onlyFiles && arg.size() > 1 && arg[0] == '-') {
             complain("unknown option '" + arg + "' (try 'harvix-cli png --help')");
             return 2;
@@ -76,6 +82,17 @@ int RunPng(const Args& args) {
             return 2;
         }
     }
+
+    // Confined: reading the files, writing beside them or into DIR.
+    sandbox::CagePlan plan;
+    plan.calls = sandbox::CallSet::Converting;
+    plan.readable = files;
+    if (dest)
+        plan.writable = {*dest};
+    else
+        for (const std::string& file : files)
+            plan.writable.push_back(FolderOfFile(file));
+    EnterCommandCage(cage, plan);
 
     bool allConverted = true;
     for (const std::string& file : files) {

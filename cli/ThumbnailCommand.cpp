@@ -3,6 +3,7 @@
 // files just downloaded, so it limits itself before it reads anything: 2 s of CPU time,
 // 256 MiB of address space, 10 s in all; and OUT appears whole or not at all.
 #include "cli/Commands.h"
+#include "cli/CommandCage.h"
 
 #include "common/Paths.h"
 #include "convert/ModuleIcons.h"
@@ -36,6 +37,9 @@ const char* const kThumbnailUsage =
     "            2 s of CPU time and 256 MiB of memory; OUT.png is replaced whole or\n"
     "            not at all (an empty OUT.png is filled in place).\n"
     "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
+    "            --no-sandbox           run unconfined (by default it reads only FILE\n"
+    "                                   and writes only in OUT.png's folder)\n"
+    "            --verbose              say what confines it, or why nothing does\n"
     "            Exit status: 0 written, 1 no icon to show or FILE not readable\n"
     "            (nothing written), 2 bad usage.\n"
     "            Example: harvix-cli thumbnail --size 256 setup.exe setup.png\n";
@@ -155,6 +159,7 @@ Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) 
 int RunThumbnail(const Args& args) {
     std::uint32_t size = 128;
     std::vector<std::string> paths;
+    CageChoice cage;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -183,6 +188,7 @@ int RunThumbnail(const Args& args) {
                 return 2;
             }
             size = static_cast<std::uint32_t>(n);
+        } else if (TakeCageOption(arg, cage)) {
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
             complain("unknown option '" + arg + "' (try 'harvix-cli thumbnail --help')");
             return 2;
@@ -196,6 +202,12 @@ int RunThumbnail(const Args& args) {
     }
 
     limitSelf();
+    // Confined: reading FILE alone, writing only into OUT.png's folder.
+    sandbox::CagePlan plan;
+    plan.calls = sandbox::CallSet::Thumbnail;
+    plan.readable = {paths[0]};
+    plan.writable = {FolderOfFile(paths[1])};
+    EnterCommandCage(cage, plan);
     try {
         // The icon Windows shows for the file: a module's first group, or an icon or
         // cursor file's own images.

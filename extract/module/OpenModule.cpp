@@ -72,10 +72,13 @@ Result<std::vector<std::uint8_t>> readStart(int fd, std::size_t size) {
 
 // Opens a path too long for the system's path calls (the search reaches such files by
 // going down folder by folder) the same way: one folder at a time, each relative to the
-// one before. Returns -1 with errno set when a step fails.
+// one before. Returns -1 with errno set when a step fails. The folders are only passed
+// through (O_PATH), as the system's path calls pass through them: they need not be
+// readable, and the sandbox that lets the run read only beneath the folders searched
+// does not count them as read.
 int openBeyondPathMax(const std::string& path, int flags) {
     const bool absolute = !path.empty() && path.front() == '/';
-    int dir = ::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = ::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     std::size_t pos = absolute ? 1 : 0;
     while (dir >= 0) {
         const std::size_t slash = path.find('/', pos);
@@ -88,7 +91,7 @@ int openBeyondPathMax(const std::string& path, int flags) {
         }
         if (slash > pos) {
             const std::string folder = path.substr(pos, slash - pos);
-            const int next = ::openat(dir, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            const int next = ::openat(dir, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             const int code = errno;
             ::close(dir);
             errno = code;

@@ -1,0 +1,49 @@
+// The cage of the commands that read modules (list, version, extract, png, thumbnail):
+// the two options every one of them takes, and each command's places, entered once the
+// command has opened what it must and before it reads the first byte of a module.
+#pragma once
+
+#include "cli/ExtractArgs.h"
+#include "common/Result.h"
+#include "sandbox/Cage.h"
+#include "settings/Settings.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace harvix::cli {
+
+// --no-sandbox: the command is not confined (for finding out whether the cage is what
+// stands in the way). --verbose: the command says on stderr what confines it, or why
+// nothing does.
+struct CageChoice {
+    bool off = false;
+    bool verbose = false;
+};
+
+// True when `arg` is one of the two options; it is then noted in `choice`.
+bool TakeCageOption(const std::string& arg, CageChoice& choice);
+
+// Confines the command to `plan` unless --no-sandbox was given; with --verbose says so
+// on stderr, as the command's messages go.
+void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan);
+
+// The cage of a command that reads `readable` and writes no file (list, version).
+[[nodiscard]] sandbox::CagePlan ReadingOnly(std::vector<std::string> readable);
+
+// How the report of harvix-cli extract is written: WriteFileReplacing, or a helper
+// outside the cage that does it.
+using ReportWriter = std::function<Status(const std::string& path, const std::string& text)>;
+
+// The extraction's cage: reading beneath the paths searched (everywhere for every drive
+// or a file list), writing and making folders beneath the destination. A report that
+// goes to a file is handed to a helper started before the cage closes, which
+// `writeReport` then calls.
+void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
+                      ReportWriter& writeReport);
+
+// The folder a file is in, as the file's path names it ("." for a bare name).
+[[nodiscard]] std::string FolderOfFile(const std::string& path);
+
+} // namespace harvix::cli

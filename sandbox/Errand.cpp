@@ -1,0 +1,161 @@
+#include "sandbox/Errand.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+
+namespace harvix::sandbox {
+
+namespace {
+
+bool writeAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool readAll(int fd, void* data, std::size_t size) {
+    auto* bytes = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Closes every descriptor but the two given (the helper holds no file of the command,
+// nor its standard output, which a reader waits to see closed).
+void closeAllBut(int a, int b) {
+    const int low = std::min(a, b), high = std::max(a, b);
+    const auto closeRange = [](int first, int last) {
+        if (first > last)
+            return;
+        if (::syscall(SYS_close_range, static_cast<unsigned>(first), static_cast<unsigned>(last), 0) != 0)
+            for (int fd = first; fd <= last && fd < 65536; ++fd)
+                ::close(fd);
+    };
+    closeRange(0, low - 1);
+    closeRange(low + 1, high - 1);
+    closeRange(high + 1, ~0U >> 1);
+}
+
+// The helper's life: the text, the task, the outcome; then it ends without running any
+// of the command's exit handlers.
+[[noreturn]] void serve(const Errand::Task& task, int in, int out) {
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    closeAllBut(in, out);
+    std::uint64_t size = 0;
+    if (!readAll(in, &size, sizeof size) || size > (std::uint64_t{1} << 32))
+        ::_exit(0);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    if (!readAll(in, text.data(), text.size()))
+        ::_exit(0);
+    const Status done = task(text);
+    const std::int32_t code = done ? 0 : (done.error().code != 0 ? done.error().code : -1);
+    const std::string message = done ? std::string() : done.error().message;
+    const auto length = static_cast<std::uint32_t>(message.size());
+    (void)(writeAll(out, &code, sizeof code) && writeAll(out, &length, sizeof length) &&
+           writeAll(out, message.data(), message.size()));
+    ::_exit(0);
+}
+
+} // namespace
+
+std::unique_ptr<Errand> Errand::Start(Task task) {
+    int toHelper[2], fromHelper[2];
+    if (::pipe2(toHelper, O_CLOEXEC) != 0)
+        return nullptr;
+    if (::pipe2(fromHelper, O_CLOEXEC) != 0) {
+        ::close(toHelper[0]);
+        ::close(toHelper[1]);
+        return nullptr;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(toHelper[1]);
+        ::close(fromHelper[0]);
+        serve(task, toHelper[0], fromHelper[1]);
+    }
+    ::close(toHelper[0]);
+    ::close(fromHelper[1]);
+    if (pid < 0) {
+        ::close(toHelper[1]);
+        ::close(fromHelper[0]);
+        return nullptr;
+    }
+    return std::unique_ptr<Errand>(new Errand(pid, toHelper[1], fromHelper[0]));
+}
+
+Errand::~Errand() {
+    finish();
+}
+
+void Errand::finish() {
+    if (m_toHelper >= 0)
+        ::close(m_toHelper);
+    if (m_fromHelper >= 0)
+        ::close(m_fromHelper);
+    m_toHelper = m_fromHelper = -1;
+    if (m_pid > 0) {
+        int status = 0;
+        while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+    }
+}
+
+Status Errand::Run(const std::string& text) {
+    const auto gone = [] {
+        return makeError(ErrorKind::Io, "the helper that writes it has ended", EPIPE);
+    };
+    if (m_toHelper < 0)
+        return gone();
+    // A helper that ended must not end the command with SIGPIPE: the write fails instead.
+    struct sigaction ignore {}, before {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &before);
+    const std::uint64_t size = text.size();
+    const bool sent = writeAll(m_toHelper, &size, sizeof size) &&
+                      writeAll(m_toHelper, text.data(), text.size());
+    ::sigaction(SIGPIPE, &before, nullptr);
+    ::close(m_toHelper);
+    m_toHelper = -1;
+    std::int32_t code = 0;
+    std::uint32_t length = 0;
+    std::string message;
+    bool answered = sent && readAll(m_fromHelper, &code, sizeof code) &&
+                    readAll(m_fromHelper, &length, sizeof length);
+    if (answered) {
+        message.resize(length);
+        answered = readAll(m_fromHelper, message.data(), message.size());
+    }
+    finish();
+    if (!answered)
+        return gone();
+    if (code == 0)
+        return success();
+    return makeError(ErrorKind::Io, message, code < 0 ? 0 : code);
+}
+
+} // namespace harvix::sandbox

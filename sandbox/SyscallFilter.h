@@ -1,0 +1,39 @@
+// The system-call part of the cage: a seccomp filter, built with libseccomp, that allows
+// the calls a command needs once it is confined and makes every other one fail with
+// EPERM. None of the sets holds execve, socket or ptrace; none lets a thread start a
+// process, map memory executable, or push characters into the terminal.
+#pragma once
+
+#include "sandbox/Cage.h"
+
+#include <string>
+#include <vector>
+
+namespace harvix::sandbox {
+
+// How a call is allowed: always, or only with some arguments.
+enum class CallRule {
+    Always,
+    NotExecutable,  // mmap, mprotect: never PROT_EXEC
+    ThreadsOnly,    // clone: only with CLONE_THREAD
+    OpenForReading, // open, openat: neither for writing nor creating
+    TerminalQuery,  // ioctl: only TCGETS (isatty) and TIOCGWINSZ (the terminal's size)
+    OwnProcess,     // tgkill: only threads of this process (raise, abort)
+    QueryLimits,    // prlimit64: only reading this process's limits
+    ProcessPriority, // setpriority: only PRIO_PROCESS, the priority of a thread
+    NotImplemented, // clone3: fails with ENOSYS, so that the C library uses clone
+};
+
+struct AllowedCall {
+    const char* name;
+    CallRule rule;
+};
+
+// The calls of a set, in the order of the filter.
+[[nodiscard]] std::vector<AllowedCall> CallsOf(CallSet set);
+
+// Loads the filter for `set` into every thread of the process. The number of calls
+// allowed, or 0 with the reason in `missing`.
+std::size_t LoadSyscallFilter(CallSet set, std::string& missing);
+
+} // namespace harvix::sandbox
