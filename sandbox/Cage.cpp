@@ -1,6 +1,7 @@
 #include "sandbox/Cage.h"
 
 #include "sandbox/Landlock.h"
+#include "sandbox/SanitizerBuild.h"
 #include "sandbox/SyscallFilter.h"
 
 #ifdef HARVIX_CAGE_PROBE
@@ -25,8 +26,12 @@ CageState EnterCage(const CagePlan& plan, bool wanted) {
         // would gain a privilege from it.
         if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0) {
             state.noNewPrivs = true;
-            // Landlock first: the filter does not allow its calls.
-            state.landlockAbi = EnterLandlock(plan, state.landlockMissing);
+            // Landlock first: the filter does not allow its calls. A sanitizer's runtime
+            // reads the process's threads and memory map in /proc at the end.
+            CagePlan domain = plan;
+            if (kSanitizerBuild)
+                domain.readable.emplace_back("/proc");
+            state.landlockAbi = EnterLandlock(domain, state.landlockMissing);
             state.allowedCalls = LoadSyscallFilter(plan.calls, state.filterMissing);
             state.filtered = state.allowedCalls > 0;
         } else {

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core libpng-dev zlib1g-dev
   scdoc gzip
-  nlohmann-json3-dev)
+  nlohmann-json3-dev
+  libseccomp-dev) # the system-call filter of harvix-cli's sandbox
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)
   packages+=(locales) # a second locale for the index header's date (made below)
@@ -13,6 +14,7 @@ if [ "${1:-build}" = test ]; then
   packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db bash-completion)
   packages+=(parallel jq python3-jsonschema) # the script-output and sharding tests
   packages+=(bubblewrap icoutils) # the thumbnailer in GNOME's sandbox; wrestool beside the 16-bit reader
+  packages+=(strace) # harvix-cli seen entering its sandbox
 fi
 
 # The tests write index headers under German as well as the C locale.

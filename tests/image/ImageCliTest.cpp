@@ -27,6 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace harvix::modbuilder;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 using CliRun = testing::ProgramRun;
 using testing::ReadText;
@@ -362,7 +363,7 @@ std::string gnomeSandbox(const fs::path& input, const fs::path& outdir) {
     command += " --bind '" + outdir.string() + "' /tmp";
     command += " --ro-bind '" + input.string() + "' /tmp/gnome-desktop-file-to-thumbnail" + input.extension().string();
     command += std::string(" --ro-bind '") + HARVIX_CLI + "' /run/harvix-cli";
-    command += " /run/harvix-cli thumbnail --size 128 /tmp/gnome-desktop-file-to-thumbnail" + input.extension().string() +
+    command += " /run/harvix-cli thumbnail --verbose --size 128 /tmp/gnome-desktop-file-to-thumbnail" + input.extension().string() +
                " /tmp/gnome-desktop-thumbnailer.png";
     return command;
 }
@@ -380,6 +381,9 @@ TEST_F(NeCliTest, ThumbnailInGnomesSandbox) {
         const int status = std::system((gnomeSandbox(root / form / "app.exe", outdir) + " 2>'" +
                                         (root / "e").string() + "'").c_str());
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(root / "e");
+        // Confined inside the sandbox as well, as far as this kernel allows.
+        EXPECT_THAT(ReadText(root / "e"), HasSubstr("harvix-cli thumbnail: sandbox: "));
+        EXPECT_THAT(ReadText(root / "e"), Not(HasSubstr("sandbox: not confined")));
         const std::string png = ReadText(outdir / "gnome-desktop-thumbnailer.png");
         auto picture = image::DecodePng(std::vector<std::uint8_t>(png.begin(), png.end()), 4096);
         ASSERT_TRUE(picture.ok());
