@@ -23,7 +23,8 @@ class Errand {
 public:
     using Task = std::function<Status(const std::string& text)>;
 
-    // Forks the helper; nothing when the system refuses a process (the caller then does
+    // Forks the helper, while the process has one thread (before the cage and before the
+    // run's readers); nothing when the system refuses a process (the caller then does
     // the task itself).
     static std::unique_ptr<Errand> Start(Task task);
 

@@ -33,7 +33,7 @@ struct AllowedCall {
 [[nodiscard]] std::vector<AllowedCall> CallsOf(CallSet set);
 
 // Loads the filter for `set` into every thread of the process. The number of calls
-// allowed, or 0 with the reason in `missing`.
+// allowed (those failing with ENOSYS not counted), or 0 with the reason in `missing`.
 std::size_t LoadSyscallFilter(CallSet set, std::string& missing);
 
 } // namespace harvix::sandbox
