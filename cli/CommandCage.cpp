@@ -4,6 +4,10 @@
 #include "cli/Terminal.h"
 #include "sandbox/Errand.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 #include <memory>
 
@@ -53,6 +57,33 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
                               const std::string&, const std::string& text) { return shared->Run(text); };
     }
     EnterCommandCage(choice, plan);
+}
+
+FolderMadeAhead::FolderMadeAhead(const std::string& folder, const CageChoice& choice) {
+    if (choice.off || folder.empty())
+        return;
+    // Every prefix that ends before a "/", then the whole path; a step that fails is left
+    // to the command, which meets the same refusal when it makes the folders itself.
+    for (std::size_t end = 1; end <= folder.size(); ++end) {
+        if (end < folder.size() && folder[end] != '/')
+            continue;
+        const std::string prefix = folder.substr(0, end);
+        if (prefix.back() == '/')
+            continue;
+        if (::mkdir(prefix.c_str(), 0777) == 0) {
+            if (m_made.empty())
+                m_above = FolderOfFile(prefix);
+            m_made.push_back(prefix);
+        } else if (errno != EEXIST) {
+            return;
+        }
+    }
+}
+
+FolderMadeAhead::~FolderMadeAhead() {
+    for (auto made = m_made.rbegin(); made != m_made.rend(); ++made)
+        if (::rmdir(made->c_str()) != 0)
+            return;
 }
 
 std::string FolderOfFile(const std::string& path) {

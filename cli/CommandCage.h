@@ -43,6 +43,26 @@ using ReportWriter = std::function<Status(const std::string& path, const std::st
 void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
                       ReportWriter& writeReport);
 
+// A folder a command writes into that may not be there yet (icon's theme): made before
+// the cage closes, as the cage allows writing only beneath folders that exist, and taken
+// back when the command leaves it empty. Nothing is made when the cage is off.
+class FolderMadeAhead {
+public:
+    FolderMadeAhead(const std::string& folder, const CageChoice& choice);
+    FolderMadeAhead(const FolderMadeAhead&) = delete;
+    FolderMadeAhead& operator=(const FolderMadeAhead&) = delete;
+    // Removes the folders it made that are still empty, the deepest first.
+    ~FolderMadeAhead();
+
+    // The folder above the ones it made, beneath which they may be removed; empty when
+    // it made none.
+    [[nodiscard]] const std::string& above() const { return m_above; }
+
+private:
+    std::vector<std::string> m_made; // outermost first
+    std::string m_above;
+};
+
 // The folder a file is in, as the file's path names it ("." for a bare name).
 [[nodiscard]] std::string FolderOfFile(const std::string& path);
 

@@ -3,6 +3,7 @@
 // file. The group is named as Windows names it (MODULE,N or MODULE,-ID), and a launcher
 // runs the command once per program, so it reads only the group it needs.
 #include "cli/Commands.h"
+#include "cli/CommandCage.h"
 #include "cli/WholeFile.h"
 
 #include "image/IconFile.h"
@@ -40,6 +41,9 @@ const char* const kIconUsage =
     "                                   DIR/WxH/apps/NAME.png (an icon theme folder)\n"
     "            --name NAME            the icon's name in the theme\n"
     "            --ico OUT.ico          the group as an icon file\n"
+    "            --no-sandbox           run unconfined (by default it reads only MODULE\n"
+    "                                   and writes only where the icons go)\n"
+    "            --verbose              say what confines it, or why nothing does\n"
     "            Exit status: 0 written, 1 no such icon, MODULE unreadable or a file\n"
     "            not written, 2 bad usage.\n"
     "            Example: harvix-cli icon 'setup.exe,-101' setup.png --size 48\n";
@@ -67,6 +71,7 @@ struct IconArgs {
     std::optional<std::string> theme;
     std::optional<std::string> name;
     std::optional<std::string> ico;
+    CageChoice cage;
 };
 
 // Reads the arguments; a message and nothing when they cannot be used.
@@ -115,6 +120,7 @@ std::optional<IconArgs> readArgs(const Args& args) {
                 return std::nullopt;
         } else if (options && arg == "--upscale") {
             out.upscale = true;
+        } else if (options && TakeCageOption(arg, out.cage)) {
         } else if (options && arg == "--") {
             options = false;
         } else if (options && arg.size() > 1 && arg[0] == '-') {
@@ -181,6 +187,22 @@ int RunIcon(const Args& args) {
     struct stat whole {};
     if (location.ref && ::stat(a->location.c_str(), &whole) == 0)
         location = IconLocation{a->location, std::nullopt};
+
+    // Confined: reading the module alone, writing only where the pictures go.
+    const FolderMadeAhead theme(a->theme.value_or(std::string()), a->cage);
+    sandbox::CagePlan plan;
+    plan.calls = sandbox::CallSet::Icon;
+    plan.readable = {location.module};
+    for (const auto& out : {a->png, a->ico})
+        if (out)
+            plan.writable.push_back(FolderOfFile(*out));
+    if (a->theme) {
+        plan.writable.push_back(*a->theme);
+        plan.makeFolders = true;
+        if (!theme.above().empty())
+            plan.emptiable.push_back(theme.above());
+    }
+    EnterCommandCage(a->cage, plan);
 
     try {
         auto icon = LoadFileIcon(location.module, location.ref, kMaxIconFileBytes);

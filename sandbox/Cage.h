@@ -19,6 +19,7 @@ enum class CallSet {
     Reading,    // list, version: files and folders read, standard output written
     Thumbnail,  // one file read, one picture written into one folder
     Converting, // png: files read, new files written beside them or into a folder
+    Icon,       // icon: one file read, pictures written whole, a theme's folders made
     Extracting, // extract: threads that read ahead, folders and files made, the
                 // terminal's questions, the report handed to its helper
 };
@@ -34,6 +35,9 @@ struct CagePlan {
     std::vector<std::string> writable;
     // Folders may be made beneath the writable ones too.
     bool makeFolders = false;
+    // Folders beneath which empty folders may be removed (and nothing else): the folders
+    // a command made ahead of the cage, taken back when nothing went into them.
+    std::vector<std::string> emptiable;
 };
 
 // What was applied.

@@ -152,6 +152,9 @@ int EnterLandlock(const CagePlan& plan, std::string& missing) {
     for (const std::string& path : plan.writable)
         if (!addRule(ruleset.fd, path, WriteRights(abi, plan.makeFolders), missing))
             return 0;
+    for (const std::string& path : plan.emptiable)
+        if (!addRule(ruleset.fd, path, LANDLOCK_ACCESS_FS_REMOVE_DIR, missing))
+            return 0;
     if (::syscall(SYS_landlock_restrict_self, ruleset.fd, 0) != 0) {
         missing = reason("the Landlock domain was refused", errno);
         return 0;

@@ -57,6 +57,15 @@ constexpr AllowedCall kPictureFile[] = {
     {"unlinkat", Always}, {"truncate", Always}, {"ftruncate", Always},
 };
 
+// The icon: pictures written under a temporary name, given the mode of any new file
+// and renamed to theirs; a theme's folders made, and those made ahead taken back when
+// nothing went into them.
+constexpr AllowedCall kIconFiles[] = {
+    {"rename", Always}, {"renameat", Always}, {"renameat2", Always}, {"unlink", Always},
+    {"unlinkat", Always}, {"fchmod", Always}, {"umask", Always}, {"mkdir", Always},
+    {"mkdirat", Always}, {"rmdir", Always},
+};
+
 // New files written unnamed and linked to their names (or under a temporary name and
 // renamed), existing ones removed.
 constexpr AllowedCall kNewFiles[] = {
@@ -158,6 +167,10 @@ std::vector<AllowedCall> CallsOf(CallSet set) {
     case CallSet::Converting:
         append(calls, kOpen);
         append(calls, kNewFiles);
+        break;
+    case CallSet::Icon:
+        append(calls, kOpen);
+        append(calls, kIconFiles);
         break;
     case CallSet::Extracting:
         append(calls, kOpen);

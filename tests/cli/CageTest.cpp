@@ -97,6 +97,8 @@ std::vector<CommandCase> Commands() {
         {"extract", {"extract", "--yes", "--dest", "@dest", "@src"}, "outside", "dest/Icons/app.dll.ico"},
         {"png", {"png", "--dest", "@pngs", "@src/pic.ico"}, "src", ""},
         {"thumbnail", {"thumbnail", "@src/app.dll", "@thumbs/app.png"}, "src", "thumbs/app.png"},
+        {"icon", {"icon", "@src/app.dll", "@thumbs/icon.png", "--theme", "@theme/hicolor", "--name", "app"},
+         "src", "theme/hicolor/32x32/apps/app.png"},
     };
 }
 
@@ -139,7 +141,7 @@ TEST_P(CliCageWalls, EveryAttemptFailsAndTheCommandGoesOn) {
     }
     if (c.name == std::string("png")) {
         EXPECT_THAT(caged.out, HasSubstr(at("pngs/pic_")));
-    } else if (c.name != std::string("thumbnail")) {
+    } else if (c.name != std::string("thumbnail")) { // icon prints the same paths
         EXPECT_EQ(caged.out, plain.out);
     }
 }
