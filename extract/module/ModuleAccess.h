@@ -44,6 +44,11 @@ public:
     [[nodiscard]] virtual std::vector<std::uint8_t> load(const ResId& type,
                                                          const ResId& name) const = 0;
 
+    // The file a resource's bytes come from when that is not the module's own file: the
+    // path of the satellite resource file it was read from (Satellites.h). Empty for the
+    // module's own resources, and for a resource the module does not hold.
+    [[nodiscard]] virtual std::string source(const ResId& /*type*/, const ResId& /*name*/) const { return {}; }
+
     // The bytes of the file the module keeps in memory (what reading ahead of the run
     // counts against its budget).
     [[nodiscard]] virtual std::uint64_t heldBytes() const { return 0; }
