@@ -352,7 +352,9 @@ std::vector<std::uint8_t> makeFontDirectory(const std::vector<std::string>& face
 std::vector<std::uint8_t> makeOldBitmap(int width, int height) {
     ByteOut o;
     const unsigned rowBytes = static_cast<unsigned>((width + 15) / 16 * 2);
-    o.u16(0); // type
+    o.u8(0x02); // a bitmap resource
+    o.u8(0x00); // flags
+    o.u16(0); // bitmap type
     o.u16(static_cast<unsigned>(width));
     o.u16(static_cast<unsigned>(height));
     o.u16(rowBytes);

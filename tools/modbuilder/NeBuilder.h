@@ -94,8 +94,9 @@ private:
 [[nodiscard]] std::vector<std::uint8_t> makeFont(std::string_view face, int points);
 [[nodiscard]] std::vector<std::uint8_t> makeFontDirectory(const std::vector<std::string>& faces, int points);
 
-// A bitmap as Windows 1.x and 2.x stored it: a device-dependent BITMAP header (type,
-// width, height, bytes per row, planes, bits per pixel) and monochrome rows.
+// A bitmap as Windows 1.x and 2.x stored it: the type byte 2 and a flags byte, a
+// device-dependent BITMAP header (type 0, width, height, bytes per row, planes, bits per
+// pixel, four bytes of 0) and monochrome rows from the top, alternating stripes.
 [[nodiscard]] std::vector<std::uint8_t> makeOldBitmap(int width, int height);
 
 } // namespace harvix::modbuilder
