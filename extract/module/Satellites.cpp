@@ -359,6 +359,36 @@ std::optional<std::string> SatelliteFinder::OwnerOf(const std::string& path) con
     return std::nullopt;
 }
 
+std::vector<std::string> SatelliteRoots(const std::string& searched) {
+    std::string path = searched;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    std::vector<std::string> roots;
+    const bool folder = IsFolder(path);
+    const std::string systemFolder = folder ? path : FolderOf(path);
+    const std::string system = LastPart(systemFolder);
+    if (EqualsFolded(system, kSystem32) || EqualsFolded(system, kSysWow64)) {
+        const std::string windows = FolderOf(systemFolder);
+        if (DIR* dir = ::opendir(windows.empty() ? "." : windows.c_str())) {
+            while (const dirent* entry = ::readdir(dir))
+                if (EqualsFolded(entry->d_name, kSystemResources) && IsFolder(Join(windows, entry->d_name)))
+                    roots.push_back(Join(windows, entry->d_name));
+            ::closedir(dir);
+        }
+    }
+    if (!folder) {
+        const std::string moduleFolder = FolderOf(path);
+        if (DIR* dir = ::opendir(moduleFolder.empty() ? "." : moduleFolder.c_str())) {
+            while (const dirent* entry = ::readdir(dir))
+                if (LooksLikeLanguageTag(entry->d_name) && IsFolder(Join(moduleFolder, entry->d_name)))
+                    roots.push_back(Join(moduleFolder, entry->d_name));
+            ::closedir(dir);
+        }
+    }
+    std::sort(roots.begin(), roots.end());
+    return roots;
+}
+
 std::unique_ptr<IResourceModule> MergeSatellites(std::unique_ptr<IResourceModule> module,
                                                  std::vector<SatelliteModule> satellites) {
     std::erase_if(satellites, [](const SatelliteModule& s) { return !s.module || s.module->types().empty(); });

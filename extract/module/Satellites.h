@@ -92,6 +92,14 @@ private:
     mutable std::vector<std::string> m_order; // the folders kept, oldest first
 };
 
+// The places outside `searched` (a folder or file a run searches) from which the
+// satellites of the modules found in it are read, for a run that may read only beneath
+// the paths it searches: for System32 or SysWOW64 (any case) or a file in one of them,
+// the SystemResources folder beside it, when there is one; for a file, the language
+// folders beside it. Language folders of a searched folder lie beneath it, and so does
+// the SystemResources folder of a searched Windows folder or anything above it.
+[[nodiscard]] std::vector<std::string> SatelliteRoots(const std::string& searched);
+
 // A satellite as it is merged into its module: the file's path and the module read from it.
 struct SatelliteModule {
     std::string path;

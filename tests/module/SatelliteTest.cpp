@@ -239,3 +239,20 @@ TEST_F(SatelliteTree, ASatelliteMetOnItsOwnKnowsTheModuleThatReadsIt) {
     EXPECT_EQ(SatelliteOwner(tree.german, SatelliteFinder({"de-DE"})), std::nullopt);
     EXPECT_EQ(SatelliteOwner(tree.systemResources, SatelliteFinder({"de-DE"})), tree.stub32);
 }
+
+TEST_F(SatelliteTree, TheRootsOfSatellitesOutsideASearchedPathAreNamed) {
+    const std::string system32 = fs::path(tree.stub).parent_path().string();
+    const std::string resources = fs::path(tree.systemResources).parent_path().string();
+    const std::string viewerFolder = fs::path(tree.viewer).parent_path().string();
+    // System32 searched, or a module of it: its SystemResources folder; a module also its
+    // language folders.
+    EXPECT_EQ(SatelliteRoots(system32), (std::vector<std::string>{resources}));
+    EXPECT_EQ(SatelliteRoots(system32 + "/"), (std::vector<std::string>{resources}));
+    EXPECT_EQ(SatelliteRoots(tree.stub),
+              (std::vector<std::string>{resources, system32 + "/DE-de", system32 + "/en-us"}));
+    EXPECT_EQ(SatelliteRoots(tree.viewer), (std::vector<std::string>{viewerFolder + "/fr-FR"}));
+    // What lies beneath a searched folder needs no root of its own.
+    EXPECT_TRUE(SatelliteRoots(tree.windows).empty());
+    EXPECT_TRUE(SatelliteRoots(viewerFolder).empty());
+    EXPECT_TRUE(SatelliteRoots(m_root.string()).empty());
+}
