@@ -2,6 +2,7 @@
 
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
+#include "extract/module/Satellites.h"
 #include "sandbox/Errand.h"
 
 #include <sys/stat.h>
@@ -29,6 +30,15 @@ void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan) {
         Complain(sandbox::DescribeCage(state));
 }
 
+std::vector<std::string> WithSatelliteRoots(std::vector<std::string> readable) {
+    const std::size_t searched = readable.size();
+    for (std::size_t i = 0; i < searched; ++i)
+        if (readable[i] != "/")
+            for (std::string& root : SatelliteRoots(readable[i]))
+                readable.push_back(std::move(root));
+    return readable;
+}
+
 sandbox::CagePlan ReadingOnly(std::vector<std::string> readable) {
     sandbox::CagePlan plan;
     plan.calls = sandbox::CallSet::Reading;
@@ -47,6 +57,8 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
         plan.readable = req.paths;
     else
         plan.readable = {settings.Folder};
+    if (!req.noSatellites)
+        plan.readable = WithSatelliteRoots(std::move(plan.readable));
     plan.writable = {settings.DestPath};
     plan.makeFolders = true;
     if (!choice.off && req.report && *req.report != "-") {

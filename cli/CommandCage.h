@@ -29,6 +29,11 @@ bool TakeCageOption(const std::string& arg, CageChoice& choice);
 // on stderr, as the command's messages go.
 void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan);
 
+// The paths with the folders outside them from which the satellite resource files of the
+// modules they hold are read (the SystemResources folder beside System32, the language
+// folders beside a module named).
+[[nodiscard]] std::vector<std::string> WithSatelliteRoots(std::vector<std::string> readable);
+
 // The cage of a command that reads `readable` and writes no file (list, version).
 [[nodiscard]] sandbox::CagePlan ReadingOnly(std::vector<std::string> readable);
 

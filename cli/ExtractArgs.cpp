@@ -1,6 +1,7 @@
 #include "cli/ExtractArgs.h"
 
 #include "run/ReadAhead.h"
+#include "run/SatelliteReading.h"
 #include "search/PathSearch.h"
 
 #include <algorithm>
@@ -49,12 +50,14 @@ bool* flagOf(ExtractRequest& req, const std::string& name) {
         return &req.noSandbox;
     if (name == "--verbose")
         return &req.verbose;
+    if (name == "--no-satellites")
+        return &req.noSatellites;
     return nullptr;
 }
 
 bool takesValue(const std::string& name) {
     for (const char* option : {"--dest", "--mask", "--files-from", "--report", "--kinds",
-                               "--bitmap-limits", "--icon-limits", "--priority", "--jobs"})
+                               "--bitmap-limits", "--icon-limits", "--priority", "--jobs", "--language"})
         if (name == option)
             return true;
     return false;
@@ -80,6 +83,11 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
         if (!limits)
             return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
         (name == "--bitmap-limits" ? req.bitmapLimits : req.iconLimits) = *limits;
+    } else if (name == "--language") {
+        if (!run::IsLanguageChoice(value))
+            return makeError(ErrorKind::Malformed,
+                             "--language takes a language tag such as en-US or de-DE, not '" + value + "'");
+        req.language = value;
     } else if (name == "--priority") {
         if (value.size() != 1 || value[0] < '1' || value[0] > '5')
             return makeError(ErrorKind::Malformed,
@@ -233,6 +241,8 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     options["priority"] = settings.Priority;
     options["jobs"] = req.jobs.value_or(run::DefaultReadAheadJobs());
     options["png"] = req.png;
+    options["satellites"] = !req.noSatellites;
+    options["language"] = req.language ? Json(*req.language) : Json(nullptr);
     options["yes"] = req.yes;
     options["saved"] = req.saved;
     return options;

@@ -37,6 +37,8 @@ struct ExtractRequest {
     std::optional<std::string> report;
     bool noSandbox = false; // --no-sandbox
     bool verbose = false;   // --verbose
+    bool noSatellites = false;
+    std::optional<std::string> language;
 };
 
 // The arguments after "extract"; an error names the option at fault.

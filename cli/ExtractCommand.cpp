@@ -62,6 +62,12 @@ const char* const kExtractUsage =
     "            --jobs N               threads that read modules ahead of the writing\n"
     "                                   (default: one per processor to start with, more,\n"
     "                                   up to 16, while they wait for the disk; 0: none)\n"
+    "            --no-satellites        read each module as it is, without the resource files\n"
+    "                                   Windows keeps for it elsewhere (the SystemResources\n"
+    "                                   folder's NAME.mun, a language folder's NAME.mui),\n"
+    "                                   which are then modules of their own\n"
+    "            --language TAG         the language whose NAME.mui files are read (default:\n"
+    "                                   the locale's, else en-US, else the first present)\n"
     "            --saved                start from the wizard's saved settings (search mode,\n"
     "                                   folder, subfolders, mask, kinds, destination,\n"
     "                                   priority); the options given beside it win\n"
@@ -372,6 +378,9 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     choice.search = run::SearchSettingsFrom(settings);
     choice.options = options;
     choice.readers = req.jobs;
+    choice.satellites = {!req.noSatellites, req.language.value_or(std::string())};
+    if (TakesPaths(req))
+        choice.paths = req.paths;
     run::RunAssembly assembly(choice, view, prompt,
                               {.walk = pathWalk ? static_cast<run::IRunSearch&>(*pathWalk) : walk,
                                .fileSystem = RealFileSystem(),

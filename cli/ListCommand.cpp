@@ -11,6 +11,7 @@
 #include "extract/module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
 #include "run/RunAccount.h"
+#include "run/SatelliteReading.h"
 #include "search/PathSearch.h"
 #include "search/SearchCore.h"
 
@@ -80,9 +81,12 @@ public:
     bool allNamed = false;
     std::unordered_set<std::string> named;
     bool namedFailed = false; // a named file could not be read, or a file argument is no module
+    // Opens a file with its satellites, and passes over a satellite the listing reads
+    // with its module.
+    ModuleOpener opener = ModuleOpener(OpenModule);
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
-        auto module = OpenModule(FileName);
+        auto module = opener(FileName);
         if (!module) {
             // A file found by the search, or named in a file list, that is no module is
             // passed over, as the extraction does; one that could not be opened or read
@@ -107,6 +111,8 @@ public:
         for (const auto& type : (*module)->types()) {
             const std::optional<ResourceKind> kind = KindOfType(type);
             for (const auto& name : (*module)->names(type)) {
+                // The satellite resource file the resource lies in; empty for the module's own.
+                const std::string source = (*module)->source(type, name);
                 for (const auto& language : (*module)->languages(type, name)) {
                     line.clear();
                     if (m_format == Format::Json) {
@@ -116,6 +122,10 @@ public:
                         object["language"] = language.language;
                         object["size"] = language.size;
                         object["kind"] = kind ? Json(std::string(KindKey(*kind))) : Json(nullptr);
+                        object.erase("source");
+                        object.erase("source_bytes");
+                        if (!source.empty())
+                            PutPath(object, "source", source);
                         line = JsonLine(object);
                         line.push_back('\n');
                     } else {
@@ -125,7 +135,12 @@ public:
                         line.push_back('\t');
                         AppendField(line, name.toText());
                         line += '\t' + std::to_string(language.language) + '\t' +
-                                std::to_string(language.size) + '\n';
+                                std::to_string(language.size);
+                        if (!source.empty()) {
+                            line.push_back('\t');
+                            AppendField(line, source);
+                        }
+                        line.push_back('\n');
                     }
                     if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size()) {
                         writeFailed = true;
@@ -164,8 +179,9 @@ int Usage(const std::string& message) {
 } // namespace
 
 const char* const kListUsage =
-    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] (PATH... | --all-drives)\n"
-    "  list [--format tsv|json] --files-from LIST [--null]\n"
+    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] [--no-satellites]\n"
+    "       [--language TAG] (PATH... | --all-drives)\n"
+    "  list [--format tsv|json] [--no-satellites] [--language TAG] --files-from LIST [--null]\n"
     "      Prints every resource of the modules named or found, one line per language\n"
     "      version. Each PATH is a module file, taken as it is (no mask applies), or a\n"
     "      folder, searched for matching modules; --all-drives searches every fixed\n"
@@ -175,6 +191,12 @@ const char* const kListUsage =
     "      type, type_name, name, language, size and kind (a path that is not UTF-8\n"
     "      also as path_bytes). Folders are searched with their subfolders unless\n"
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
+    "      A module is read with the resource files Windows keeps for it elsewhere (the\n"
+    "      SystemResources folder's NAME.mun beside System32 and SysWOW64, and NAME.mui\n"
+    "      in the folder of the --language TAG, default the locale's, else en-US, else\n"
+    "      the first present), unless --no-satellites; a resource read from one of them\n"
+    "      names that file in a sixth field (in JSON: source), and such a file found on\n"
+    "      its own is not listed again when its module is.\n"
     "      --files-from LIST reads the files from LIST (- for standard input), one name\n"
     "      a line, or NUL-separated with --null, instead of searching; no mask applies.\n"
     "      Files that cannot be read are counted on stderr, the first with its reason,\n"
@@ -193,10 +215,20 @@ int RunList(const Args& args) {
     std::optional<std::string> filesFrom;
     bool nul = false;
     CageChoice cage;
+    run::SatelliteChoice satellites;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--no-subfolders") {
             recurse = false;
+        } else if (arg == "--no-satellites") {
+            satellites.read = false;
+        } else if (arg == "--language") {
+            if (i + 1 >= args.size())
+                return Usage("--language needs a language tag such as en-US");
+            satellites.language = args[++i];
+            if (!run::IsLanguageChoice(satellites.language))
+                return Usage("--language takes a language tag such as en-US or de-DE, not '" +
+                             satellites.language + "'");
         } else if (arg == "--all-drives") {
             allDrives = true;
         } else if (arg == "--mask") {
@@ -245,6 +277,8 @@ int RunList(const Args& args) {
     }
 
     ListPrinter printer(format);
+    printer.opener = run::SatelliteOpener(
+        satellites, run::PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
     if (filesFrom) {
         cFileList list(*filesFrom, nul);
         if (auto opened = list.Open(); !opened) {
@@ -270,7 +304,9 @@ int RunList(const Args& args) {
             return 1;
         }
     } else {
-        EnterCommandCage(cage, ReadingOnly(allDrives ? std::vector<std::string>{"/"} : paths));
+        EnterCommandCage(cage, ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
+                                           : satellites.read ? WithSatelliteRoots(paths)
+                                                             : paths));
         cSearchCore search(&printer);
         if (allDrives) {
             search.SearchSystemForFiles(mask);

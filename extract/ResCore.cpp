@@ -62,6 +62,8 @@ struct mResCore::Impl {
     WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
                            const std::string& path, const ResId& type, const ResId& name) {
         const WriterContext ctx{module, options, fs};
+        if (IsOldPicture(type, kind))
+            return WriteOldIconFile(ctx, path, type, name);
         switch (kind) {
         case ResourceKind::Bitmap:
             return WriteBitmapFile(ctx, path, name);
@@ -133,7 +135,11 @@ struct mResCore::Impl {
                     return Done::LeftOut;
                 }
                 const std::string indexPath = AddBackslash(FolderPart(path)) + kIndexFileName;
-                auto appended = fs.Append(indexPath, IndexRecord(FileNamePart(path), sourcePath,
+                // The record names the file the bytes came from: a satellite resource
+                // file's resources are the module's, but lie in that file.
+                const std::string satellite = module.source(type, name);
+                auto appended = fs.Append(indexPath, IndexRecord(FileNamePart(path),
+                                                                 satellite.empty() ? sourcePath : satellite,
                                                                  type.toText(), name.toText()));
                 if (appended)
                     return Done::Recorded;
@@ -162,7 +168,9 @@ struct mResCore::Impl {
     ModuleOutcome Scan(const IResourceModule& module) {
         ModuleOutcome outcome;
         for (const ResId& type : module.types()) {
-            const auto kind = KindOfType(type);
+            auto kind = KindOfType(type);
+            if (!kind)
+                kind = OldPictureKind(module, type);
             if (!kind || !options.enabled(*kind))
                 continue;
             for (const ResId& name : module.names(type)) {

@@ -2,6 +2,8 @@
 
 #include "common/ByteCursor.h"
 #include "common/Paths.h"
+#include "extract/module/NeModule.h"
+#include "format/OldWindows.h"
 
 #include <array>
 #include <charconv>
@@ -291,11 +293,50 @@ std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::u
     return CheckBitmap(resource, options, reason);
 }
 
+namespace {
+
+// "8-32".
+std::string RangeText(const LimitRange& range) {
+    return std::to_string(range.min) + "-" + std::to_string(range.max);
+}
+
+// A device-dependent bitmap of Windows 1.x or 2.x, written as the standard bitmap it shows.
+WriteOutcome WriteOldBitmapFile(const WriterContext& ctx, const std::string& path,
+                                std::span<const std::uint8_t> bytes) {
+    const auto bitmap = format::ReadOldBitmap(bytes);
+    if (!bitmap)
+        return Rejected(LeftOutReason::Malformed, bitmap.error().message);
+    if (!ctx.options.bitmapDepth.contains(1))
+        return Rejected(LeftOutReason::Limits, "bitmap colour depth 1 outside the limit " +
+                                                   RangeText(ctx.options.bitmapDepth));
+    if (!ctx.options.bitmapWidth.contains(bitmap->width))
+        return Rejected(LeftOutReason::Limits, "bitmap width " + std::to_string(bitmap->width) +
+                                                   " outside the limit " + RangeText(ctx.options.bitmapWidth));
+    if (!ctx.options.bitmapHeight.contains(bitmap->height))
+        return Rejected(LeftOutReason::Limits, "bitmap height " + std::to_string(bitmap->height) +
+                                                   " outside the limit " + RangeText(ctx.options.bitmapHeight));
+    const std::vector<std::uint8_t> standard = format::StandardBitmap(*bitmap);
+    std::vector<std::uint8_t> header;
+    header.reserve(14);
+    PutU8(header, 'B');
+    PutU8(header, 'M');
+    PutU32(header, 14 + standard.size());
+    PutU16(header, 0);
+    PutU16(header, 0);
+    PutU32(header, 14 + 40 + 8); // the information header and the two colours
+    return WriteNewFile(ctx.fs, path, {View(header), View(standard)});
+}
+
+} // namespace
+
 WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
                              const ResId& name) {
     const auto bytes = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Bitmap), name);
     if (!HasBytes(bytes))
         return Rejected(LeftOutReason::Empty);
+    // A bitmap that depends on the display, as Windows 1.x and 2.x keep them.
+    if (format::IsOldBitmap(bytes))
+        return WriteOldBitmapFile(ctx, path, bytes);
     LeftOutReason reason{};
     const auto header = CheckBitmap(bytes, ctx.options, reason);
     if (!header)
@@ -593,6 +634,68 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     if (auto closed = (*file)->Close(); !closed)
         return Failed(closed.error(), false);
     return Written();
+}
+
+// The pictures of Windows 1.x and 2.x modules.
+
+std::optional<ResourceKind> OldPictureKind(const IResourceModule& module, const ResId& type) {
+    // Only a 16-bit module holds them, and only one without groups: from Windows 3 on,
+    // icons and cursors are the images of groups, which are written instead.
+    if (dynamic_cast<const NeModule*>(&module) == nullptr)
+        return std::nullopt;
+    if (type.is(ResType::Icon) && module.names(ResId::of(ResType::GroupIcon)).empty())
+        return ResourceKind::Icon;
+    if (type.is(ResType::Cursor) && module.names(ResId::of(ResType::GroupCursor)).empty())
+        return ResourceKind::Cursor;
+    return std::nullopt;
+}
+
+bool IsOldPicture(const ResId& type, ResourceKind kind) {
+    return (kind == ResourceKind::Icon && type.is(ResType::Icon)) ||
+           (kind == ResourceKind::Cursor && type.is(ResType::Cursor));
+}
+
+WriteOutcome WriteOldIconFile(const WriterContext& ctx, const std::string& path, const ResId& type,
+                              const ResId& name) {
+    const bool cursor = type.is(ResType::Cursor);
+    const auto bytes = LoadResourceBytes(ctx.module, type, name);
+    if (!HasBytes(bytes))
+        return Rejected(LeftOutReason::Empty);
+    const auto icon = format::ReadOldIcon(bytes, cursor);
+    if (!icon)
+        return Rejected(LeftOutReason::Malformed, icon.error().message);
+    // One image a file: of the form that holds both, the device-independent one, which
+    // comes first.
+    const format::OldIconImage& image = icon->images.front();
+    // Icons are held to the icon limits; their pictures are monochrome. Cursors have none.
+    if (!cursor) {
+        if (!ctx.options.iconDepth.contains(1))
+            return Rejected(LeftOutReason::Limits, "icon colour depth 1 outside the limit " +
+                                                       RangeText(ctx.options.iconDepth));
+        if (!ctx.options.iconWidth.contains(image.width))
+            return Rejected(LeftOutReason::Limits, "icon width " + std::to_string(image.width) +
+                                                       " outside the limit " + RangeText(ctx.options.iconWidth));
+        if (!ctx.options.iconHeight.contains(image.height))
+            return Rejected(LeftOutReason::Limits, "icon height " + std::to_string(image.height) +
+                                                       " outside the limit " + RangeText(ctx.options.iconHeight));
+    }
+    const std::vector<std::uint8_t> standard = format::StandardIconImage(image);
+    std::vector<std::uint8_t> head;
+    head.reserve(6 + kFileEntrySize);
+    const std::uint64_t one = 1;
+    PutU16(head, 0);
+    PutU16(head, cursor ? std::uint64_t{2} : one);
+    PutU16(head, 1);
+    // The directory states 256 as 0.
+    PutU8(head, image.width >= 256 ? std::uint64_t{0} : std::uint64_t{image.width});
+    PutU8(head, image.height >= 256 ? std::uint64_t{0} : std::uint64_t{image.height});
+    PutU8(head, 2); // two colours
+    PutU8(head, 0);
+    PutU16(head, cursor ? std::uint64_t{image.hotX} : one); // an icon's planes, a cursor's hot spot
+    PutU16(head, cursor ? std::uint64_t{image.hotY} : one); // an icon's bits per pixel
+    PutU32(head, standard.size());
+    PutU32(head, 6 + kFileEntrySize);
+    return WriteNewFile(ctx.fs, path, {View(head), View(standard)});
 }
 
 } // namespace harvix

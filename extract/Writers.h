@@ -72,4 +72,16 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
 WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
                                   const ResId& name);
 
+// The icons and cursors of Windows 1.x and 2.x modules, which have no groups: the kind
+// of the resources of `type` in `module` when they are such pictures (icons under type 3,
+// cursors under type 1, of a 16-bit module without groups of them); nothing otherwise.
+std::optional<ResourceKind> OldPictureKind(const IResourceModule& module, const ResId& type);
+// True when a resource of `type` enumerated for `kind` is such a picture.
+bool IsOldPicture(const ResId& type, ResourceKind kind);
+// Writes one as a standard icon or cursor file of one image: the first image (of the
+// form holding both, the device-independent one), at the size it is stored at, with a
+// cursor's hot spot. Icons are held to the icon limits (their colour depth is 1).
+WriteOutcome WriteOldIconFile(const WriterContext& ctx, const std::string& path, const ResId& type,
+                              const ResId& name);
+
 } // namespace harvix

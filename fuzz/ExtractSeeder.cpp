@@ -4,6 +4,7 @@
 // "ne-"), an NE icon library, and one module with odd names.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <cstdio>
@@ -56,6 +57,16 @@ int main(int argc, char** argv) {
         ne.add(ResId::name("AVI"), ResId::number(1), mb::makeAvi(4, 4, 1, 1, [](int f) { return mb::pictures::frame(f, 1); }));
         failures += !mb::writeFile(folder + "/ne-shift" + std::to_string(shift) + ".exe", ne.build()).ok();
     }
+    // A Windows 2 program: icons and cursors of every form without groups, a bitmap that
+    // depends on the display.
+    mb::NeBuilder old(mb::NeForm::Program);
+    old.setWindowsVersion(2, 0);
+    old.add(ResId::of(ResType::Bitmap), ResId::number(1), mb::makeOldBitmap(24, 8));
+    old.add(ResId::of(ResType::Icon), ResId::number(1), mb::makeOldIcon(mb::OldForm::DeviceIndependent, 16, mb::pictures::rings()));
+    old.add(ResId::of(ResType::Icon), ResId::number(2), mb::makeOldIcon(mb::OldForm::Both, 16, mb::pictures::rings()));
+    old.add(ResId::of(ResType::Cursor), ResId::number(1), mb::makeOldCursor(mb::OldForm::DeviceDependent, 16, 2, 3, mb::pictures::arrow()));
+    old.add(ResId::of(ResType::Cursor), ResId::number(2), mb::makeOldCursor(mb::OldForm::Both, 16, 1, 1, mb::pictures::arrow()));
+    failures += !mb::writeFile(folder + "/windows2.exe", old.build()).ok();
     mb::NeBuilder icl(mb::NeForm::IconLibraryIm);
     mb::addIconGroup(icl.adder(), ResId::name("STAR"), 1, {{32, 32, 4}, {16, 16, 8}}, mb::pictures::rings());
     failures += !mb::writeFile(folder + "/ne-icons.icl", icl.build()).ok();

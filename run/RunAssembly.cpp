@@ -28,7 +28,11 @@ RunAssembly::~RunAssembly() {
 
 void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     // Modules are read ahead on other threads; the engine writes on the run's thread.
-    m_readAhead = std::make_unique<ModuleReadAhead>(ReadAheadLimits(m_choice.readers));
+    m_readAhead = std::make_unique<ModuleReadAhead>(
+        ReadAheadLimits(m_choice.readers),
+        SatelliteOpener(m_choice.satellites,
+                        PlacesOf(m_choice.search.SearchSystem, m_choice.search.Folder, m_choice.paths,
+                                 m_choice.search.SubFolders, m_choice.search.Mask, m_fileList != nullptr)));
     if (m_fileList)
         m_listBinding.emplace(*m_fileList);
     IRunSearch& files = m_listBinding ? static_cast<IRunSearch&>(*m_listBinding) : services.walk;

@@ -9,6 +9,7 @@
 #include "extract/FileSystem.h"
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
+#include "run/SatelliteReading.h"
 #include "run/ReadAhead.h"
 #include "run/RunBindings.h"
 #include "run/RunHandOff.h"
@@ -28,6 +29,11 @@ struct RunChoice {
     // Threads that read modules ahead of the writing (0: the run opens every file
     // itself); none given: as many as ReadAheadLimits starts with and adds.
     std::optional<unsigned> readers;
+    // Whether modules are read with their satellite resource files, and of which language.
+    SatelliteChoice satellites;
+    // The files and folders of a run that takes several paths (search.Folder then only
+    // names them); empty for a run of one folder, every drive or a file list.
+    std::vector<std::string> paths;
 };
 
 // What the run works with, borrowed for its life: the walk over the folders, or a list

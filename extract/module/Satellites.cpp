@@ -278,10 +278,20 @@ std::string SatelliteFinder::systemResourcesOf(const std::string& folder, const 
     if (!EqualsFolded(system, kSystem32) && !EqualsFolded(system, kSysWow64))
         return {};
     const std::string windows = FolderOf(folder);
-    const auto resources = entryOf(windows, kSystemResources);
-    if (!resources)
+    std::string resourcesFolder;
+    if (const auto resources = entryOf(windows, kSystemResources)) {
+        resourcesFolder = Join(windows, resources->name);
+    } else if (indexOf(windows)->byFoldedName.empty()) {
+        // The Windows folder cannot be listed (a run confined to the paths it searches
+        // and the satellites' folders): the folder by the spellings Windows uses.
+        for (const char* spelling : {"SystemResources", "systemresources", "SYSTEMRESOURCES"})
+            if (IsFolder(Join(windows, spelling))) {
+                resourcesFolder = Join(windows, spelling);
+                break;
+            }
+    }
+    if (resourcesFolder.empty())
         return {};
-    const std::string resourcesFolder = Join(windows, resources->name);
     const auto file = entryOf(resourcesFolder, name + std::string(kMunExtension));
     if (!file)
         return {};
@@ -291,9 +301,24 @@ std::string SatelliteFinder::systemResourcesOf(const std::string& folder, const 
 
 std::string SatelliteFinder::languageFileOf(const std::string& folder, const std::string& name) const {
     const auto index = indexOf(folder);
+    const std::string fileName = name + std::string(kMuiExtension);
+    if (index->byFoldedName.empty()) {
+        // The module's folder cannot be listed (a run confined to the module and its
+        // language folders): the folders of the languages looked for, as they are spelt.
+        for (const std::string& language : m_languages) {
+            const std::string languageFolder = Join(folder, language);
+            if (!IsFolder(languageFolder))
+                continue;
+            if (const auto file = entryOf(languageFolder, fileName)) {
+                const std::string path = Join(languageFolder, file->name);
+                if (IsRegularFile(path))
+                    return path;
+            }
+        }
+        return {};
+    }
     if (index->languageFolders.empty())
         return {};
-    const std::string fileName = name + std::string(kMuiExtension);
     // The file of a language folder, when that folder and the file are there.
     const auto fileIn = [&](const std::string& foldedLanguage) -> std::string {
         const auto languageEntry = index->byFoldedName.find(foldedLanguage);

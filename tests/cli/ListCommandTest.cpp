@@ -1,6 +1,7 @@
 // harvix-cli list and version, run as a program on modules written by the module builder.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/WindowsTree.h"
 #include "tests/support/RunProgram.h"
 
 #include <algorithm>
@@ -212,6 +213,33 @@ TEST_F(CliList, VersionPrintsEachFilesVersion) {
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.out, versioned + "\t1.2.3.4\n");
     EXPECT_THAT(missing.err, HasSubstr("missing.dll"));
+}
+
+// A Windows 11-style tree: a module is listed with its satellites, each resource read
+// from one of them names it in a sixth field (JSON: source), and a satellite found on
+// its own is not listed again; --no-satellites lists every file as it is.
+TEST_F(CliList, SatellitesAreListedWithTheirModuleOnce) {
+    auto tree = harvix::modbuilder::writeWindowsTree(root);
+    ASSERT_TRUE(tree.ok()) << tree.error().message;
+    const std::string system32 = fs::path(tree->stub).parent_path().string();
+    auto endingWith = [](const std::vector<std::string>& lines, const std::string& tail) {
+        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.ends_with(tail); });
+    };
+    const Outcome r = Run({"list", "--mask", "*", "--language", "de-DE", system32});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto stub = LinesOf(r.out, tree->stub);
+    EXPECT_GT(endingWith(stub, "\t" + tree->systemResources), 2) << r.out;
+    EXPECT_GT(endingWith(stub, "\t" + tree->german), 1) << r.out;
+    EXPECT_TRUE(LinesOf(r.out, tree->german).empty()) << r.out;
+    EXPECT_FALSE(LinesOf(r.out, tree->english).empty()) << r.out; // not this run's language
+    const Outcome json = Run({"list", "--format", "json", "--mask", "*", system32});
+    EXPECT_THAT(json.out, HasSubstr("\"source\":\"" + tree->systemResources + "\""));
+
+    const Outcome off = Run({"list", "--no-satellites", "--mask", "*", system32});
+    EXPECT_EQ(off.status, 0) << off.err;
+    EXPECT_EQ(endingWith(LinesOf(off.out, tree->stub), "\t" + tree->systemResources), 0);
+    EXPECT_FALSE(LinesOf(off.out, tree->german).empty());
+    EXPECT_EQ(Run({"list", "--language", "../x", system32}).status, 2);
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // The engine on 16-bit modules: a Windows 3.x program gives the very files the same
-// resources give in a 32-bit module, icon libraries give their icons, font files and the
-// pictures of Windows 2.x modules give nothing, and broken modules never crash.
+// resources give in a 32-bit module, icon libraries give their icons, font files give
+// nothing, the pictures of Windows 2.x modules come out as standard files, and broken
+// modules never crash.
 #include "extract/Destination.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -125,9 +127,9 @@ TEST_F(NeEndToEnd, IconLibrariesGiveTheirIcons) {
     }
 }
 
-// Font files and the pictures of Windows 2.x modules (icons without groups, bitmaps
-// that depend on the display) are nothing the engine extracts, and no error either.
-TEST_F(NeEndToEnd, FontsAndWindows2PicturesGiveNothing) {
+// Font files are nothing the engine extracts, and no error either; nor is what lies
+// under the picture types of a Windows 2.x module and is no picture.
+TEST_F(NeEndToEnd, FontsAndBrokenWindows2PicturesGiveNothing) {
     mb::NeBuilder font(mb::NeForm::Font);
     font.add(ResId::of(ResType::FontDir), ResId::name("FONTDIR"), mb::makeFontDirectory({"Sample Sans", "Sample Serif"}, 10));
     font.add(ResId::of(ResType::Font), ResId::number(1), mb::makeFont("Sample Sans", 10));
@@ -156,6 +158,95 @@ TEST_F(NeEndToEnd, FontsAndWindows2PicturesGiveNothing) {
     EXPECT_TRUE(target.found.empty());
     EXPECT_TRUE(prompt.errors.empty());
     EXPECT_EQ(ListDir(dest + "/Bitmaps"), (std::vector<std::string>{"__index.txt"}));
+}
+
+// The pictures of Windows 1.x and 2.x modules come out as standard files: icons and
+// cursors of every form as .ico and .cur files of one image (stored size, hot spot kept),
+// bitmaps as .bmp files, each with its record; the icon and bitmap limits hold them as
+// they hold other pictures (their colour depth is 1), and what is not such a picture
+// under those types is left out.
+TEST_F(NeEndToEnd, Windows2PicturesComeOutAsStandardFiles) {
+    mb::NeBuilder old(mb::NeForm::Program);
+    old.setWindowsVersion(2, 0);
+    old.add(ResId::of(ResType::Bitmap), ResId::number(1), mb::makeOldBitmap(32, 16));
+    old.add(ResId::of(ResType::Icon), ResId::number(1), mb::makeOldIcon(mb::OldForm::DeviceIndependent, 32, mb::pictures::rings()));
+    old.add(ResId::of(ResType::Icon), ResId::number(2), mb::makeOldIcon(mb::OldForm::DeviceDependent, 32, mb::pictures::rings()));
+    old.add(ResId::of(ResType::Icon), ResId::number(3), mb::makeOldIcon(mb::OldForm::Both, 16, mb::pictures::rings()));
+    old.add(ResId::of(ResType::Icon), ResId::number(4), mb::makeOldBitmap(32, 64)); // no icon at all
+    old.add(ResId::of(ResType::Cursor), ResId::number(1), mb::makeOldCursor(mb::OldForm::DeviceIndependent, 16, 3, 5, mb::pictures::arrow()));
+    old.add(ResId::of(ResType::Cursor), ResId::number(2), mb::makeOldCursor(mb::OldForm::DeviceDependent, 32, 7, 9, mb::pictures::arrow()));
+    old.add(ResId::of(ResType::Cursor), ResId::number(3), mb::makeOldCursor(mb::OldForm::Both, 32, 1, 2, mb::pictures::arrow()));
+    ASSERT_TRUE(mb::writeFile(dir / "paint.exe", old.build()).ok());
+
+    // With the default limits (8 to 32 bits) the monochrome icons and bitmaps stay out;
+    // cursors have no limits.
+    const std::string plain = Prepare("plain");
+    EXPECT_FALSE(Extract(dir / "paint.exe", plain));
+    EXPECT_EQ(target.found.size(), 3u);
+    EXPECT_EQ(ListDir(plain + "/Bitmaps"), (std::vector<std::string>{"__index.txt"}));
+    EXPECT_EQ(ListDir(plain + "/Icons"), (std::vector<std::string>{"__index.txt"}));
+
+    target.found.clear();
+    options.bitmapDepth = {1, 32};
+    options.iconDepth = {1, 32};
+    options.iconWidth = {16, 64};
+    options.iconHeight = {16, 64};
+    const std::string dest = Prepare("out");
+    EXPECT_FALSE(Extract(dir / "paint.exe", dest));
+    EXPECT_TRUE(prompt.errors.empty());
+    EXPECT_EQ(target.found.size(), 7u);
+    EXPECT_EQ(ListDir(dest + "/Bitmaps"), (std::vector<std::string>{"__index.txt", "paint.exe.bmp"}));
+    EXPECT_EQ(ListDir(dest + "/Icons"), (std::vector<std::string>{"__index.txt", "paint.exe (2).ico", "paint.exe (3).ico",
+                                                                  "paint.exe.ico"}));
+    EXPECT_EQ(ListDir(dest + "/Cursors"), (std::vector<std::string>{"__index.txt", "paint.exe (2).cur", "paint.exe (3).cur",
+                                                                    "paint.exe.cur"}));
+    EXPECT_NE(ReadFileText(dest + "/Icons/__index.txt").find("paint.exe (3).ico - SOURCE FILE = " + (dir / "paint.exe") +
+                                                             " RESOURCE TYPE = 3 RESOURCE NAME = 3"),
+              std::string::npos);
+
+    // Each file is a standard one: the directory of one image, then the image in the
+    // standard form; the stored size (twice the screen's for the device-independent
+    // form) and the cursor's hot spot as stored.
+    const struct {
+        std::string file;
+        bool cursor;
+        int size, hotX, hotY;
+    } expected[] = {
+        {"Icons/paint.exe.ico", false, 64, 1, 1},  {"Icons/paint.exe (2).ico", false, 32, 1, 1},
+        {"Icons/paint.exe (3).ico", false, 32, 1, 1},  {"Cursors/paint.exe.cur", true, 32, 6, 10},
+        {"Cursors/paint.exe (2).cur", true, 32, 7, 9}, {"Cursors/paint.exe (3).cur", true, 64, 2, 4},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.file);
+        const ByteVector bytes = ReadFileBytes(dest + "/" + e.file);
+        ASSERT_GE(bytes.size(), 22u + 40u + 8u);
+        auto u16 = [&](std::size_t at) { return bytes[at] | (bytes[at + 1] << 8); };
+        auto u32 = [&](std::size_t at) { return static_cast<std::uint32_t>(u16(at) | (u16(at + 2) << 16)); };
+        EXPECT_EQ(u16(0), 0);
+        EXPECT_EQ(u16(2), e.cursor ? 2 : 1);
+        EXPECT_EQ(u16(4), 1);
+        EXPECT_EQ(bytes[6], e.size);
+        EXPECT_EQ(bytes[7], e.size);
+        EXPECT_EQ(u16(10), e.hotX);
+        EXPECT_EQ(u16(12), e.hotY);
+        EXPECT_EQ(u32(14), bytes.size() - 22);
+        EXPECT_EQ(u32(18), 22u);
+        EXPECT_EQ(u32(22), 40u);                       // the information header
+        EXPECT_EQ(u32(26), static_cast<std::uint32_t>(e.size));
+        EXPECT_EQ(u32(30), static_cast<std::uint32_t>(2 * e.size)); // XOR and AND
+        EXPECT_EQ(u16(36), 1);                         // one bit per pixel
+        const std::uint32_t stride = ((static_cast<std::uint32_t>(e.size) + 31) / 32) * 4;
+        EXPECT_EQ(bytes.size(), 22u + 40u + 8u + 2u * stride * static_cast<std::uint32_t>(e.size));
+    }
+    const ByteVector bmp = ReadFileBytes(dest + "/Bitmaps/paint.exe.bmp");
+    ASSERT_GE(bmp.size(), 62u);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    EXPECT_EQ(bmp[2] | (bmp[3] << 8), static_cast<int>(bmp.size()));
+    EXPECT_EQ(bmp[10], 62);
+    EXPECT_EQ(bmp[18], 32); // width
+    EXPECT_EQ(bmp[22], 16); // height, rows from the bottom
+    EXPECT_EQ(bmp.size(), 62u + 16u * 4u);
 }
 
 TEST_F(NeEndToEnd, BrokenModulesNeverCrash) {
