@@ -39,6 +39,22 @@ std::vector<std::string> WithSatelliteRoots(std::vector<std::string> readable) {
     return readable;
 }
 
+std::vector<std::string> SatelliteListings(const std::vector<std::string>& searched) {
+    std::vector<std::string> listed;
+    for (std::string path : searched) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        if (path == "/")
+            continue;
+        struct stat st {};
+        const bool file = ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+        listed.push_back(FolderOfFile(path));
+        if (file)
+            listed.push_back(FolderOfFile(listed.back()));
+    }
+    return listed;
+}
+
 sandbox::CagePlan ReadingOnly(std::vector<std::string> readable) {
     sandbox::CagePlan plan;
     plan.calls = sandbox::CallSet::Reading;
@@ -57,8 +73,10 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
         plan.readable = req.paths;
     else
         plan.readable = {settings.Folder};
-    if (!req.noSatellites)
+    if (!req.noSatellites && plan.readable != std::vector<std::string>{"/"}) {
+        plan.listable = SatelliteListings(plan.readable);
         plan.readable = WithSatelliteRoots(std::move(plan.readable));
+    }
     plan.writable = {settings.DestPath};
     plan.makeFolders = true;
     if (!choice.off && req.report && *req.report != "-") {

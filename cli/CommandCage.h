@@ -34,6 +34,12 @@ void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan);
 // folders beside a module named).
 [[nodiscard]] std::vector<std::string> WithSatelliteRoots(std::vector<std::string> readable);
 
+// The folders listed (names only) to find the satellites of the modules beneath `searched`
+// and the modules a satellite named belongs to: the folder above each path searched, and
+// for a file the one above that too (the Windows folder above SystemResources, a module's
+// folder above its language folder).
+[[nodiscard]] std::vector<std::string> SatelliteListings(const std::vector<std::string>& searched);
+
 // The cage of a command that reads `readable` and writes no file (list, version).
 [[nodiscard]] sandbox::CagePlan ReadingOnly(std::vector<std::string> readable);
 

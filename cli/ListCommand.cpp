@@ -304,9 +304,12 @@ int RunList(const Args& args) {
             return 1;
         }
     } else {
-        EnterCommandCage(cage, ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
-                                           : satellites.read ? WithSatelliteRoots(paths)
-                                                             : paths));
+        sandbox::CagePlan plan = ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
+                                             : satellites.read ? WithSatelliteRoots(paths)
+                                                               : paths);
+        if (!allDrives && satellites.read)
+            plan.listable = SatelliteListings(paths);
+        EnterCommandCage(cage, plan);
         cSearchCore search(&printer);
         if (allDrives) {
             search.SearchSystemForFiles(mask);

@@ -35,6 +35,10 @@ struct CagePlan {
     std::vector<std::string> writable;
     // Folders may be made beneath the writable ones too.
     bool makeFolders = false;
+    // Folders whose entries may be listed, with the folders beneath them: names only,
+    // never a file's content (where the satellite files of the modules searched are
+    // looked for).
+    std::vector<std::string> listable;
     // Folders beneath which empty folders may be removed (and nothing else): the folders
     // a command made ahead of the cage, taken back when nothing went into them.
     std::vector<std::string> emptiable;

@@ -152,6 +152,9 @@ int EnterLandlock(const CagePlan& plan, std::string& missing) {
     for (const std::string& path : plan.writable)
         if (!addRule(ruleset.fd, path, WriteRights(abi, plan.makeFolders), missing))
             return 0;
+    for (const std::string& path : plan.listable)
+        if (!addRule(ruleset.fd, path, LANDLOCK_ACCESS_FS_READ_DIR, missing))
+            return 0;
     for (const std::string& path : plan.emptiable)
         if (!addRule(ruleset.fd, path, LANDLOCK_ACCESS_FS_REMOVE_DIR, missing))
             return 0;

@@ -9,6 +9,7 @@
 #include "tests/support/RunProgram.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/WindowsTree.h"
 #include "tools/picbuilder/PictureBuilder.h"
 
 #include <gmock/gmock.h>
@@ -40,6 +41,8 @@ using testing::ReadText;
 
 const std::string kCli = HARVIX_TEST_BINARY_DIR "/cli/harvix-cli";
 const std::string kProbe = HARVIX_TEST_BINARY_DIR "/cli/harvix-cli-probe";
+
+std::string FolderOfPath(const std::string& path) { return fs::path(path).parent_path().string(); }
 
 // Whether this kernel gives both parts of the cage.
 bool CageAvailable() {
@@ -227,6 +230,39 @@ TEST_F(CliCage, ALinkOutOfTheSearchedFolderIsNotRead) {
     const ProgramRun open = run(kCli, {"list", "--no-sandbox", at("src")});
     EXPECT_THAT(open.out, HasSubstr(at("src/link.dll") + "\t"));
     EXPECT_EQ(open.err, "");
+}
+
+// Satellite resource files lie beside the paths searched (the SystemResources folder
+// beside System32, the language folders beside a module named): the confined listing
+// reads them with their modules, and passes a satellite named with its module over, as
+// the listing without the cage does.
+TEST_F(CliCage, SatellitesBesideTheSearchedPathsAreReadAsWithoutTheCage) {
+    if (!CageAvailable())
+        GTEST_SKIP() << "this kernel has no Landlock or no seccomp";
+    const auto tree = modbuilder::writeWindowsTree(at("disk"));
+    ASSERT_TRUE(tree.ok());
+    const std::string system32 = FolderOfPath(tree->stub);
+    const std::string resources = FolderOfPath(tree->systemResources);
+    const std::vector<std::vector<std::string>> searches = {
+        {system32},
+        {tree->stub},
+        {system32, resources},
+        {tree->viewer, tree->viewerFrench},
+        {tree->stub, tree->systemResources, tree->english},
+    };
+    for (const auto& paths : searches) {
+        SCOPED_TRACE(paths.back());
+        std::vector<std::string> caged = {"list"};
+        caged.insert(caged.end(), paths.begin(), paths.end());
+        std::vector<std::string> open = caged;
+        open.insert(open.begin() + 1, "--no-sandbox");
+        const ProgramRun confined = run(kCli, caged);
+        const ProgramRun plain = run(kCli, open);
+        EXPECT_EQ(confined.status, plain.status);
+        EXPECT_EQ(confined.out, plain.out);
+        EXPECT_EQ(confined.err, plain.err);
+        EXPECT_THAT(plain.out, HasSubstr(".mu")); // a satellite's resources are there
+    }
 }
 
 // Where the kernel or an outer sandbox refuses a part of the cage, the command runs as
