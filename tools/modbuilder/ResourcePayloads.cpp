@@ -65,9 +65,75 @@ void checkDepth(int width, int height, int bitCount) {
         throw std::invalid_argument("unsupported bit depth");
 }
 
-// BITMAPINFOHEADER + colour table + XOR pixels (+ AND mask for icons).
-std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture& picture, bool icon) {
+// The masks of bit-field pixels: 5-6-5 for 16 bits, 8-8-8 with alpha above for 32.
+constexpr std::uint32_t kMasks16[4] = {0xF800, 0x07E0, 0x001F, 0};
+constexpr std::uint32_t kMasks32[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+
+// The information header of `form`, the masks after a 40-byte one, the colour table.
+void dibHeader(ByteOut& o, const DibForm& form, int width, int storedHeight, int bitCount,
+               std::size_t imageSize, bool icon, std::size_t paletteSize) {
+    const bool fields = form.bitFields && (bitCount == 16 || bitCount == 32);
+    const std::uint32_t* masks = bitCount == 16 ? kMasks16 : kMasks32;
+    if (form.headerSize == 12) {
+        // The core header: 16-bit sizes, no compression, 3-byte colour entries.
+        o.u32(12);
+        o.u16(static_cast<unsigned>(width));
+        o.u16(static_cast<unsigned>(storedHeight));
+        o.u16(1);
+        o.u16(static_cast<unsigned>(bitCount));
+        return;
+    }
+    o.u32(static_cast<std::uint32_t>(form.headerSize));
+    o.i32(width);
+    o.i32(form.topDown ? -storedHeight : storedHeight);
+    o.u16(1);
+    o.u16(static_cast<unsigned>(bitCount));
+    o.u32(fields ? 3 : 0); // BI_BITFIELDS or BI_RGB
+    o.u32(static_cast<std::uint32_t>(imageSize));
+    o.i32(icon ? 0 : 2835); // 72 dpi; icon images leave the resolution at 0
+    o.i32(icon ? 0 : 2835);
+    o.u32(static_cast<std::uint32_t>(paletteSize));
+    o.u32(0);
+    if (form.headerSize == 64) {
+        // The OS/2 2.x fields: units, reserved, recording (bottom-up), rendering, two
+        // sizes, colour encoding (RGB), identifier; all 0.
+        for (int i = 0; i < 6; ++i)
+            o.u32(0);
+    } else if (form.headerSize >= 52) {
+        // The masks are part of the header; without bit fields they mean nothing.
+        const int count = form.headerSize == 52 ? 3 : 4;
+        for (int i = 0; i < count; ++i)
+            o.u32(fields ? masks[i] : 0);
+    }
+    if (form.headerSize >= 108) {
+        o.u32(0x73524742); // colour space "sRGB"; its end points and gamma unused
+        while (o.bytes.size() < 108)
+            o.u8(0);
+    }
+    if (form.headerSize == 124) {
+        o.u32(4); // intent: pictures (LCS_GM_IMAGES)
+        o.u32(0); // no colour profile
+        o.u32(0);
+        o.u32(0);
+    }
+    if (form.headerSize == 40 && fields)
+        for (int i = 0; i < 3; ++i)
+            o.u32(masks[i]);
+}
+
+// Information header + colour table + XOR pixels (+ AND mask for icons).
+std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture& picture, bool icon,
+                              const DibForm& form = {}) {
     checkDepth(width, height, bitCount);
+    const int headerSize = form.headerSize;
+    if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 &&
+        headerSize != 64 && headerSize != 108 && headerSize != 124)
+        throw std::invalid_argument("no information header has that size");
+    if (headerSize == 12 && (bitCount == 16 || bitCount == 32 || form.topDown || width > 0xFFFF))
+        throw std::invalid_argument("the core header has no such bitmap");
+    if (icon && form.topDown)
+        throw std::invalid_argument("icon images are stored bottom-up");
+    const bool fields = form.bitFields && (bitCount == 16 || bitCount == 32);
     const std::vector<Rgba> palette = paletteFor(bitCount);
     const std::size_t stride = strideOf(width, bitCount);
     const std::size_t maskStride = strideOf(width, 1);
@@ -75,28 +141,19 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
     const std::size_t imageSize = stride * h + (icon ? maskStride * h : 0);
 
     ByteOut o;
-    o.u32(40);
-    o.i32(width);
-    o.i32(icon ? 2 * height : height);
-    o.u16(1);
-    o.u16(static_cast<unsigned>(bitCount));
-    o.u32(0); // BI_RGB
-    o.u32(static_cast<std::uint32_t>(imageSize));
-    o.i32(icon ? 0 : 2835); // 72 dpi; icon images leave the resolution at 0
-    o.i32(icon ? 0 : 2835);
-    o.u32(static_cast<std::uint32_t>(palette.size()));
-    o.u32(0);
+    dibHeader(o, form, width, icon ? 2 * height : height, bitCount, imageSize, icon, palette.size());
     for (const Rgba& c : palette) {
         o.u8(c.b);
         o.u8(c.g);
         o.u8(c.r);
-        o.u8(0);
+        if (headerSize != 12)
+            o.u8(0);
     }
     const std::size_t pixelsAt = o.bytes.size();
     o.bytes.resize(pixelsAt + imageSize, 0);
     const std::size_t maskAt = pixelsAt + stride * h;
     for (int row = 0; row < height; ++row) {
-        const int y = height - 1 - row; // rows are stored bottom-up
+        const int y = form.topDown ? row : height - 1 - row; // bottom-up unless top-down
         const std::size_t line = pixelsAt + static_cast<std::size_t>(row) * stride;
         for (int x = 0; x < width; ++x) {
             Rgba c = picture(x, y, width, height);
@@ -122,8 +179,12 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
                 break;
             }
             case 16: {
-                const unsigned v = (static_cast<unsigned>(c.r >> 3) << 10) | (static_cast<unsigned>(c.g >> 3) << 5) |
-                                   static_cast<unsigned>(c.b >> 3);
+                const unsigned v = fields ? (static_cast<unsigned>(c.r >> 3) << 11) |
+                                                (static_cast<unsigned>(c.g >> 2) << 5) |
+                                                static_cast<unsigned>(c.b >> 3)
+                                          : (static_cast<unsigned>(c.r >> 3) << 10) |
+                                                (static_cast<unsigned>(c.g >> 3) << 5) |
+                                                static_cast<unsigned>(c.b >> 3);
                 o.put16(line + 2 * ux, v);
                 break;
             }
@@ -264,6 +325,11 @@ Picture frame(int index, int count) {
 
 std::vector<std::uint8_t> makeDib(int width, int height, int bitCount, const Picture& picture) {
     return dib(width, height, bitCount, picture, false);
+}
+
+std::vector<std::uint8_t> makeDib(int width, int height, int bitCount, const Picture& picture,
+                                  const DibForm& form) {
+    return dib(width, height, bitCount, picture, false, form);
 }
 
 std::vector<std::uint8_t> makeIconImage(int width, int height, int bitCount, const Picture& picture) {

@@ -35,6 +35,18 @@ namespace pictures {
 [[nodiscard]] std::vector<std::uint8_t> makeDib(int width, int height, int bitCount,
                                                 const Picture& picture);
 
+// The other layouts a bitmap resource can have.
+struct DibForm {
+    // 12 (the core header: 16-bit sizes, 3-byte colour entries, no 16 or 32 bits), 40,
+    // 52 and 56 (masks in the header), 64 (the OS/2 2.x header), 108 (V4), 124 (V5).
+    int headerSize = 40;
+    bool topDown = false;   // rows from the top, the height stored negative
+    bool bitFields = false; // 16 and 32 bits: 5-6-5 and 8-8-8-8 masks (in the header
+                            // from 52 bytes on, after a 40-byte one)
+};
+[[nodiscard]] std::vector<std::uint8_t> makeDib(int width, int height, int bitCount,
+                                                const Picture& picture, const DibForm& form);
+
 // An icon or cursor image: a DIB whose header height is doubled, followed by the AND
 // mask (1 bit per pixel, set where the picture's alpha is below 128).
 [[nodiscard]] std::vector<std::uint8_t> makeIconImage(int width, int height, int bitCount,

@@ -67,7 +67,10 @@ void putHeader(Bytes& b, const DibSpec& s, int storedHeight) {
     u32(b, 2835);
     u32(b, s.colorsUsed);
     u32(b, 0);
-    if (s.headerSize >= 52)
+    if (s.headerSize == 64) // the OS/2 2.x fields, all 0: pixels bottom-up, RGB
+        for (int i = 0; i < 6; ++i)
+            u32(b, 0);
+    else if (s.headerSize >= 52)
         for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i)
             u32(b, s.masks[i]);
     if (s.headerSize >= 108) {
@@ -313,6 +316,20 @@ std::vector<NamedFile> allBitmapForms() {
     f565.masks[1] = 0x07E0;
     f565.masks[2] = 0x001F;
     add("bitfields16-565", f565);
+    DibSpec v2 = f565;
+    v2.headerSize = 52;
+    add("bitfields16-565-v2", v2);
+    DibSpec os2;
+    os2.bitCount = 8;
+    os2.headerSize = 64;
+    add("rgb8-os2", os2);
+    os2.bitCount = 24;
+    add("rgb24-os2", os2);
+    DibSpec v4;
+    v4.bitCount = 4;
+    v4.headerSize = 108;
+    v4.topDown = true;
+    add("rgb4-v4-topdown", v4);
     DibSpec f4444 = f565;
     f4444.headerSize = 56;
     f4444.masks[0] = 0x0F00;

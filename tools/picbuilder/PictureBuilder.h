@@ -17,7 +17,7 @@ struct DibSpec {
     int bitCount = 24;
     std::uint32_t compression = 0; // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS, 6 ALPHABITFIELDS
     bool topDown = false;
-    int headerSize = 40;           // 12, 40, 56, 108 or 124
+    int headerSize = 40;           // 12, 40, 52, 56, 64, 108 or 124
     std::uint32_t masks[4] = {0, 0, 0, 0}; // bit fields: red, green, blue, alpha
     std::uint32_t colorsUsed = 0;  // 0: the full table
     bool alphaAllZero = false;     // 32 bits: write every alpha byte as 0
