@@ -2,6 +2,7 @@
 
 #include "common/ByteCursor.h"
 #include "extract/module/ResourceType.h"
+#include "format/IconEntry.h"
 #include "image/IconFile.h"
 #include "common/Files.h"
 
@@ -123,17 +124,19 @@ Result<IconGroup> LoadIconGroup(const IResourceModule& module, std::optional<Ico
     auto count = c.peekAt<std::uint16_t>(4);
     if (!type || !count || *type != 1)
         return makeError(ErrorKind::Malformed, which + " is damaged");
-    // Entries of 14 bytes from offset 6; the image's identifier is the last 2 bytes.
+    // Each entry judged as the extraction judges it (format/IconEntry.h): an entry whose
+    // values cannot be right is shown when its image is a sound picture, as its .ico
+    // file holds it, and left out when it is not.
     std::unordered_set<std::uint16_t> taken;
     std::uint64_t bytes = 0;
-    for (std::uint64_t i = 0; i < *count; ++i) {
-        auto id = c.peekAt<std::uint16_t>(6 + 14 * i + 12);
-        if (!id)
+    for (int i = 0; i < static_cast<int>(*count); ++i) {
+        const auto entry = format::ReadIconGroupEntry(group, i);
+        if (!entry)
             break; // the group is shorter than its count says: what it holds is read
-        if (!taken.insert(*id).second)
+        if (!taken.insert(entry->id).second)
             continue;
-        std::vector<std::uint8_t> image = module.load(iconType, ResId::number(*id));
-        if (image.empty())
+        std::vector<std::uint8_t> image = module.load(iconType, ResId::number(entry->id));
+        if (image.empty() || !format::JudgeIconEntry(*entry, [&image] { return image; }).valid)
             continue;
         bytes += image.size();
         if (bytes > kMaxIconGroupBytes)

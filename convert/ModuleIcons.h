@@ -48,8 +48,9 @@ struct IconGroup {
     ResId name;                 // the group resource's name
     std::size_t position = 0;   // in the module's order, 0 the first
     std::size_t groupCount = 0; // groups the module holds
-    // The images the group names and the module holds, in the group's order; an image
-    // named more than once is taken once.
+    // The images the group names and the module holds, in the group's order, of the
+    // entries the extraction finds valid (format/IconEntry.h); an image named more than
+    // once is taken once.
     std::vector<std::vector<std::uint8_t>> images;
 };
 
@@ -78,7 +79,8 @@ struct IconImages {
     std::vector<std::vector<std::uint8_t>> images;
 };
 
-// A module's first icon group in directory order, the one Windows shows for the file.
+// A module's first icon group in directory order, the one Windows shows for the file,
+// with the images of the entries the extraction finds valid (format/IconEntry.h).
 // Fails with NotFound when the module holds no icon.
 [[nodiscard]] Result<IconImages> IconImagesOfModule(const IResourceModule& module);
 // An icon or cursor file's images. Fails when it holds no readable image.

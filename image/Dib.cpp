@@ -1,6 +1,7 @@
 #include "image/Dib.h"
 
 #include "common/ByteCursor.h"
+#include "format/Dib.h"
 
 #include <algorithm>
 #include <array>
@@ -10,6 +11,28 @@
 namespace harvix::image {
 
 namespace {
+
+using format::kBiAlphaBitfields;
+using format::kBiBitfields;
+using format::kBiRgb;
+using format::kBiRle4;
+using format::kBiRle8;
+
+// What the decoder takes from the information header (format::DibFacts, checked), with
+// the layout of what follows it.
+struct DibHeader {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0; // rows, without sign (an icon's hold both masks)
+    bool topDown = false;
+    std::uint16_t bitCount = 0;
+    std::uint32_t compression = kBiRgb;
+    // Red, green, blue and alpha masks of 16- and 32-bit pixels (alpha 0: none).
+    std::uint32_t masks[4] = {0, 0, 0, 0};
+    std::uint64_t paletteOffset = 0;    // where the colour table begins
+    std::uint32_t paletteEntrySize = 4; // 3 for the 12-byte header
+    std::uint64_t paletteEntries = 0;   // entries stored (also for 16 to 32 bits)
+    std::uint64_t endOfTable = 0;       // header + masks + colour table: default pixel offset
+};
 
 Error malformed(const std::string& what) {
     return makeError(ErrorKind::Malformed, what);
@@ -256,109 +279,57 @@ std::uint64_t pixelBytesNeeded(const DibHeader& h) {
     return rowStride(h.width, h.bitCount);
 }
 
-} // namespace
-
+// Reads the information header and checks that this decoder can draw it.
 Result<DibHeader> ReadDibHeader(ByteView dib) {
-    ByteCursor c(dib);
-    DibHeader h;
-    auto size = c.u32();
-    if (!size)
-        return makeError(ErrorKind::Truncated, "no bitmap header");
-    h.headerSize = *size;
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    std::uint16_t planes = 0;
-    if (h.headerSize == 12) { // the old core header: 16-bit sizes, 3-byte colours
-        auto w = c.u16();
-        auto ht = c.u16();
-        auto pl = c.u16();
-        auto bits = c.u16();
-        if (!bits)
-            return makeError(ErrorKind::Truncated, "the bitmap header is cut short");
-        width = *w;
-        height = *ht;
-        planes = *pl;
-        h.bitCount = *bits;
-        h.paletteEntrySize = 3;
-    } else if (h.headerSize == 40 || h.headerSize == 52 || h.headerSize == 56 ||
-               h.headerSize == 108 || h.headerSize == 124) {
-        if (!c.contains(0, h.headerSize))
-            return makeError(ErrorKind::Truncated, "the bitmap header is cut short");
-        width = c.i32().valueOr(0);
-        height = c.i32().valueOr(0);
-        planes = c.u16().valueOr(0);
-        h.bitCount = c.u16().valueOr(0);
-        h.compression = c.u32().valueOr(0);
-        (void)c.skip(12); // image size, resolution
-        h.colorsUsed = c.u32().valueOr(0);
-        (void)c.skip(4);  // important colours
-        if (h.headerSize >= 52) // the masks are part of the larger headers
-            for (std::size_t i = 0; i < (h.headerSize >= 56 ? 4u : 3u); ++i)
-                h.masks[i] = c.u32().valueOr(0);
-    } else {
-        return makeError(ErrorKind::Unsupported,
-                         "bitmap header of " + std::to_string(h.headerSize) + " bytes");
+    auto read = format::ReadDibFacts(dib);
+    if (!read) {
+        const Error& e = read.error();
+        return makeError(e.kind, e.kind == ErrorKind::Unsupported ? "bitmap " + e.message
+                                                                 : "the bitmap header is cut short");
     }
-
-    if (planes != 1)
-        return malformed("planes is " + std::to_string(planes) + ", not 1");
-    const std::uint16_t b = h.bitCount;
-    if (b != 1 && b != 4 && b != 8 && b != 16 && b != 24 && b != 32)
-        return makeError(ErrorKind::Unsupported, std::to_string(b) + " bits per pixel");
-    switch (h.compression) {
-    case kBiRgb: break;
-    case kBiRle8:
-    case kBiRle4:
-        if (b != (h.compression == kBiRle8 ? 8 : 4))
-            return malformed("run-length pixels of " + std::to_string(b) + " bits");
-        break;
-    case kBiBitfields:
-    case kBiAlphaBitfields:
-        if (b != 16 && b != 32)
-            return malformed("colour masks with " + std::to_string(b) + " bits per pixel");
-        break;
-    default:
-        return makeError(ErrorKind::Unsupported,
-                         "compression " + std::to_string(h.compression));
+    const format::DibFacts& f = *read;
+    if (f.planes != 1)
+        return malformed("planes is " + std::to_string(f.planes) + ", not 1");
+    if (!format::IsDibDepth(f.bitCount))
+        return makeError(ErrorKind::Unsupported, std::to_string(f.bitCount) + " bits per pixel");
+    if (auto problem = format::DibCompressionProblem(f)) {
+        // A code this decoder knows, used with the wrong depth, is damage; anything else
+        // is a form it does not draw.
+        const bool known = f.compression == kBiRle8 || f.compression == kBiRle4 ||
+                           (f.headerSize != 64 && (f.compression == kBiBitfields ||
+                                                   f.compression == kBiAlphaBitfields));
+        return makeError(known ? ErrorKind::Malformed : ErrorKind::Unsupported, *problem);
     }
-    if (width <= 0)
-        return malformed("width " + std::to_string(width));
-    if (height == 0)
+    if (f.width <= 0)
+        return malformed("width " + std::to_string(f.width));
+    if (f.height == 0)
         return malformed("height 0");
-    h.topDown = height < 0;
-    if (h.topDown && (h.compression == kBiRle8 || h.compression == kBiRle4))
+    if (f.topDown() && !f.uncompressed())
         return malformed("run-length pixels stored top-down");
-    const std::int64_t rows = height < 0 ? -height : height;
-    if (auto s = checkSize(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(rows),
-                           std::uint64_t{kMaxSide} * 2);
+    if (auto s = checkSize(static_cast<std::uint64_t>(f.width), f.rows(), std::uint64_t{kMaxSide} * 2);
         !s)
         return s.error();
-    h.width = static_cast<std::uint32_t>(width);
-    h.height = static_cast<std::uint32_t>(rows);
 
-    // The masks of the 40-byte header follow it.
-    std::uint64_t tableStart = h.headerSize;
-    if (h.headerSize == 40 && (h.compression == kBiBitfields || h.compression == kBiAlphaBitfields)) {
-        const std::size_t count = h.compression == kBiAlphaBitfields ? 4 : 3;
-        for (std::size_t i = 0; i < count; ++i) {
-            auto m = c.u32();
-            if (!m)
-                return makeError(ErrorKind::Truncated, "the colour masks are cut short");
-            h.masks[i] = *m;
-        }
-        tableStart += 4 * count;
-    }
+    DibHeader h;
+    h.width = static_cast<std::uint32_t>(f.width);
+    h.height = static_cast<std::uint32_t>(f.rows());
+    h.topDown = f.topDown();
+    h.bitCount = static_cast<std::uint16_t>(f.bitCount);
+    h.compression = f.compression;
+    if (!ByteCursor(dib).contains(0, f.paletteOffset()))
+        return makeError(ErrorKind::Truncated, "the colour masks are cut short");
     // The masks of the larger headers mean nothing without bit fields.
-    if (h.compression == kBiRgb || h.compression == kBiRle4 || h.compression == kBiRle8)
-        h.masks[0] = h.masks[1] = h.masks[2] = h.masks[3] = 0;
-    h.paletteOffset = static_cast<std::uint32_t>(tableStart);
-    if (b <= 8)
-        h.paletteEntries = h.colorsUsed != 0 && h.headerSize != 12 ? h.colorsUsed : (1u << b);
-    else
-        h.paletteEntries = h.colorsUsed; // an optional table that the pixels do not use
-    h.endOfTable = tableStart + h.paletteEntries * h.paletteEntrySize;
+    if (f.compression == kBiBitfields || f.compression == kBiAlphaBitfields)
+        for (std::size_t i = 0; i < 4; ++i)
+            h.masks[i] = f.masks[i];
+    h.paletteOffset = f.paletteOffset();
+    h.paletteEntrySize = f.paletteEntrySize;
+    h.paletteEntries = f.paletteEntries;
+    h.endOfTable = f.endOfTable();
     return h;
 }
+
+} // namespace
 
 Result<RgbaImage> DecodeBitmapFile(ByteView file) {
     ByteCursor c(file);

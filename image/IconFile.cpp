@@ -105,24 +105,7 @@ Result<ByteView> IconImageBytes(ByteView file, const IconDirEntry& entry) {
 }
 
 Result<IconImageInfo> ReadIconImageInfo(ByteView image) {
-    IconImageInfo info;
-    if (IsPng(image)) {
-        auto h = ReadPngHeader(image);
-        if (!h)
-            return h.error();
-        info.png = true;
-        info.width = h->width;
-        info.height = h->height;
-        info.bitCount = h->bitsPerPixel;
-        return info;
-    }
-    auto h = ReadDibHeader(image);
-    if (!h)
-        return h.error();
-    info.width = h->width;
-    info.height = h->height / 2;
-    info.bitCount = h->bitCount;
-    return info;
+    return format::ReadIconImageFacts(image);
 }
 
 Result<RgbaImage> DecodeIconImage(ByteView image) {

@@ -2,6 +2,7 @@
 // AND mask or a PNG stream.
 #pragma once
 
+#include "format/IconEntry.h"
 #include "image/Dib.h"
 #include "image/Image.h"
 #include "common/Result.h"
@@ -47,13 +48,9 @@ struct IconDirectory {
 // The bytes of one image of the file, as its entry locates them.
 [[nodiscard]] Result<ByteView> IconImageBytes(ByteView file, const IconDirEntry& entry);
 
-// Size and colour depth of an image as the image itself says (not its directory entry).
-struct IconImageInfo {
-    bool png = false;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::uint32_t bitCount = 0;
-};
+// Size and colour depth of an image as the image itself says (not its directory entry),
+// once it is found to be a sound picture by the rule the writers judge images by.
+using IconImageInfo = format::IconImageFacts;
 [[nodiscard]] Result<IconImageInfo> ReadIconImageInfo(ByteView image);
 
 // The picture of one image, bitmap or PNG.

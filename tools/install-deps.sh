@@ -13,6 +13,7 @@ if [ "${1:-build}" = test ]; then
   # the package checks: cpack's dpkg-shlibdeps, the validators, the man page renderer
   packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db bash-completion)
   packages+=(parallel jq python3-jsonschema) # the script-output and sharding tests
+  packages+=(python3-pil) # Pillow, the second decoder the bitmaps written are held against
   packages+=(bubblewrap icoutils) # the thumbnailer in GNOME's sandbox; wrestool beside the 16-bit reader
   packages+=(strace) # harvix-cli seen entering its sandbox
 fi

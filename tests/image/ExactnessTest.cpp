@@ -1,8 +1,8 @@
-// The PNG conversion against an independent decoder, ImageMagick: every pixel, colour
-// and alpha, of every generated form of bitmap, icon and cursor, and of the icons,
+// The PNG conversion against independent decoders, ImageMagick and Pillow: every pixel,
+// colour and alpha, of every generated form of bitmap, icon and cursor, and of the icons,
 // cursors and bitmaps of the Wine modules when they are installed. The PNG files we
-// write are read back with libpng; ImageMagick reads the original file. Colours of
-// fully transparent pixels carry no meaning and are not compared.
+// write are read back with libpng; ImageMagick and Pillow read the original file.
+// Colours of fully transparent pixels carry no meaning and are not compared.
 #include "tools/picbuilder/PictureBuilder.h"
 #include "image/Png.h"
 #include "image/IconFile.h"
@@ -18,6 +18,7 @@
 #include <functional>
 #include <span>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -61,6 +62,76 @@ std::optional<std::vector<std::uint8_t>> magickRgba(const std::vector<std::strin
 }
 std::optional<std::vector<std::uint8_t>> magickRgba(const std::string& magickInput) {
     return magickRgba(std::vector<std::string>{magickInput});
+}
+
+// Pillow's reading of pictures (tests/image/pillow_rgba.py), one run for many files.
+struct PillowPicture {
+    std::uint32_t width = 0; // 0: Pillow could not read the file
+    std::uint32_t height = 0;
+    bool alpha = false; // the picture has an alpha channel of its own
+    std::vector<std::uint8_t> rgba;
+};
+
+const char* const kPython = "/usr/bin/python3"; // Debian's, with Debian's Pillow
+
+bool havePillow() {
+    static const bool have =
+        std::system((std::string(kPython) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0;
+    return have;
+}
+
+std::vector<PillowPicture> pillowRgba(const std::vector<std::string>& files) {
+    std::vector<PillowPicture> out;
+    std::string command = std::string(kPython) + " " + HARVIX_PILLOW_RGBA;
+    for (const std::string& file : files)
+        command += " '" + file + "'";
+    command += " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    const auto read = [pipe](void* into, std::size_t n) { return std::fread(into, 1, n, pipe) == n; };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::uint8_t head[9];
+        if (!read(head, sizeof head))
+            break;
+        PillowPicture picture;
+        std::memcpy(&picture.width, head, 4);
+        std::memcpy(&picture.height, head + 4, 4);
+        picture.alpha = head[8] != 0;
+        picture.rgba.resize(std::size_t{picture.width} * picture.height * 4);
+        if (!read(picture.rgba.data(), picture.rgba.size()))
+            break;
+        out.push_back(std::move(picture));
+    }
+    ::pclose(pipe);
+    return out;
+}
+
+// Differences between our picture and Pillow's ("" when none): colours where ours is not
+// fully transparent, and alpha where Pillow reads an alpha channel (it reads the fourth
+// byte of 32-bit pixels without bit fields as unused, where we take it as alpha unless it
+// is 0 throughout).
+// `roundsDown`: Pillow widens a field of fewer than 8 bits as value * 255 / largest,
+// rounded down, so it may come out one lower than ours, whose bits repeat downwards (as
+// ImageMagick's do).
+std::string comparePillow(const RgbaImage& ours, const PillowPicture& theirs, bool roundsDown = false) {
+    if (theirs.width == 0)
+        return "Pillow cannot read it";
+    if (theirs.width != ours.width || theirs.height != ours.height)
+        return "Pillow reads " + std::to_string(theirs.width) + " x " + std::to_string(theirs.height);
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < ours.rgba.size(); i += 4) {
+        const std::uint8_t* a = &ours.rgba[i];
+        const std::uint8_t* b = &theirs.rgba[i];
+        bool colours = a[3] == 0 || std::memcmp(a, b, 3) == 0;
+        if (!colours && roundsDown)
+            colours = (a[0] == b[0] || a[0] == b[0] + 1) && (a[1] == b[1] || a[1] == b[1] + 1) &&
+                      (a[2] == b[2] || a[2] == b[2] + 1);
+        const bool alpha = !theirs.alpha || a[3] == b[3];
+        if (!colours || !alpha)
+            ++differing;
+    }
+    return differing == 0 ? "" : std::to_string(differing) + " pixels differ";
 }
 
 bool haveMagick() {
@@ -213,6 +284,14 @@ const Known kMagickDiffers[] = {
                  return false;
          return true;
      }},
+    // A 52-byte header holds the red, green and blue masks only; ImageMagick takes the
+    // four bytes after it (here the first pixels) as an alpha mask too. The colours agree.
+    {"bitfields16-565-v2", [](const std::uint8_t* a, const std::uint8_t* b) { return std::memcmp(a, b, 3) == 0; }},
+    // The colour table of the OS/2 2.x header (64 bytes) has entries of 4 bytes, as the
+    // 40-byte header's; ImageMagick reads 3-byte entries, as after the 12-byte header, so
+    // its colours are other entries' and bear no relation to ours. Pillow reads the
+    // table as we do (EveryBitmapFormMatchesPillow).
+    {"rgb8-os2", [](const std::uint8_t*, const std::uint8_t*) { return true; }},
     // A bit field wider than 8 bits: ImageMagick widens it to 16 bits without repeating
     // its bits, then rounds to 8, so it can come out one lower than the field's top 8
     // bits (ours): 560 of 1023 is 139.6 of 255; the top bits give 140, ImageMagick 139.
@@ -247,6 +326,41 @@ TEST_F(ExactnessTest, EveryBitmapFormMatchesImageMagick) {
         EXPECT_EQ(compare(pictures[0], *theirs, known->agree), "");
     }
     compareAll(pairs);
+}
+
+// The forms that Debian's Pillow (9.4) reads: the information headers of 12, 40, 64, 108
+// and 124 bytes with the bit fields of 5-6-5, 5-5-5 and 8-8-8(-8); not the 52- and
+// 56-byte headers, nor other bit fields.
+TEST_F(ExactnessTest, EveryBitmapFormMatchesPillow) {
+    if (!havePillow())
+        GTEST_SKIP() << "Pillow (python3-pil) is not installed";
+    const std::set<std::string> refused = {"bitfields16-565-v2", "bitfields16-4444-v3", "bitfields32-101010"};
+    std::vector<std::string> files;
+    std::vector<RgbaImage> ours;
+    std::vector<std::string> names;
+    for (const auto& form : picbuilder::allBitmapForms()) {
+        const fs::path file = write(form.name + ".bmp", form.bytes);
+        auto pictures = convert(file);
+        ASSERT_EQ(pictures.size(), 1u) << form.name;
+        files.push_back(file.string());
+        ours.push_back(std::move(pictures[0]));
+        names.push_back(form.name);
+    }
+    const std::vector<PillowPicture> theirs = pillowRgba(files);
+    ASSERT_EQ(theirs.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const bool sixteen = names[i].find("16") != std::string::npos;
+        const std::string difference = comparePillow(ours[i], theirs[i], sixteen);
+        if (refused.count(names[i]) != 0) {
+            EXPECT_EQ(difference, "Pillow cannot read it") << names[i] << ": Pillow now reads it";
+            continue;
+        }
+        // Pillow draws the pixels that run-length codes never reach with colour 0, as
+        // ImageMagick does; ours are transparent there (see kMagickDiffers).
+        if (names[i].ends_with("-holes"))
+            continue;
+        EXPECT_EQ(difference, "") << names[i];
+    }
 }
 
 // The directory entry of an image gives its size in one byte each way; the image's own
