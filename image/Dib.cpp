@@ -361,8 +361,10 @@ Result<RgbaImage> DecodeBitmapFile(ByteView file) {
         return decoded.error();
     RgbaImage image = std::move(decoded->image);
     // Alpha bytes that are all zero were not meant as alpha (a 32-bit bitmap of the
-    // plain layout need not fill them): the picture is opaque.
-    if (decoded->hasAlpha && decoded->alphaAllZero)
+    // plain layout need not fill them): the picture is opaque. A bitmap whose masks
+    // name an alpha channel means its alpha as it stands, zero or not.
+    const bool alphaDeclared = h->compression != kBiRgb && h->masks[3] != 0;
+    if (decoded->hasAlpha && decoded->alphaAllZero && !alphaDeclared)
         for (std::size_t i = 3; i < image.rgba.size(); i += 4)
             image.rgba[i] = 255;
     return image;

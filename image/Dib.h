@@ -17,7 +17,8 @@ namespace harvix::image {
 using ByteView = std::span<const std::uint8_t>;
 
 // A .bmp file: the 14-byte file header ("BM") and a bitmap. A 32-bit bitmap whose alpha
-// bytes are all zero is opaque (the bytes were unused, as the format allows).
+// bytes are all zero is opaque (the bytes were unused, as the format allows), unless its
+// masks name an alpha channel: then it means its alpha as it stands.
 [[nodiscard]] Result<RgbaImage> DecodeBitmapFile(ByteView file);
 
 // The picture of an icon or cursor image in bitmap form: the stored height covers the

@@ -118,6 +118,8 @@ void putPlainPixels(Bytes& b, const DibSpec& s) {
                 if (s.bitCount == 32 && s.compression == 0)
                     v = (v & 0xFFFFFF) |
                         (s.alphaAllZero ? 0 : static_cast<std::uint32_t>((x * 17 + y * 31) & 0xFF) << 24);
+                else if (s.bitCount == 32 && s.alphaAllZero)
+                    v &= ~s.masks[3];
                 for (int i = 0; i < s.bitCount / 8; ++i)
                     row[static_cast<std::size_t>(x * (s.bitCount / 8) + i)] =
                         static_cast<std::uint8_t>(v >> (8 * i));
@@ -363,6 +365,8 @@ std::vector<NamedFile> allBitmapForms() {
     v5.masks[2] = 0x000000FF;
     v5.masks[3] = 0xFF000000;
     add("bitfields32-v5-alpha", v5);
+    v5.alphaAllZero = true;
+    add("bitfields32-v5-alpha-zero", v5);
     DibSpec rle8;
     rle8.bitCount = 8;
     rle8.compression = 1;

@@ -20,7 +20,8 @@ struct DibSpec {
     int headerSize = 40;           // 12, 40, 52, 56, 64, 108 or 124
     std::uint32_t masks[4] = {0, 0, 0, 0}; // bit fields: red, green, blue, alpha
     std::uint32_t colorsUsed = 0;  // 0: the full table
-    bool alphaAllZero = false;     // 32 bits: write every alpha byte as 0
+    bool alphaAllZero = false;     // 32 bits: write every alpha byte as 0 (the bits of the
+                                   // alpha mask, with bit fields)
     bool rleHoles = false;         // RLE: end some lines early and jump over pixels
 };
 
