@@ -3,6 +3,8 @@
 #include "common/ByteCursor.h"
 #include "common/Paths.h"
 #include "extract/module/NeModule.h"
+#include "format/Dib.h"
+#include "format/IconEntry.h"
 #include "format/OldWindows.h"
 
 #include <array>
@@ -104,6 +106,11 @@ private:
     std::uint64_t m_held = 0;
 };
 
+// "8-32": a limit as it is typed.
+std::string LimitText(const LimitRange& range) {
+    return std::to_string(range.min) + "-" + std::to_string(range.max);
+}
+
 // The header of a group resource: reserved, type, count.
 struct GroupHeader {
     std::array<std::uint8_t, 6> bytes{};
@@ -123,7 +130,6 @@ std::optional<GroupHeader> ReadGroupHeader(std::span<const std::uint8_t> group) 
     return header;
 }
 
-constexpr std::uint64_t kGroupEntrySize = 14;
 constexpr std::uint64_t kFileEntrySize = 16;
 
 // What one icon or cursor group may write. A group is the directory of one picture's
@@ -136,55 +142,22 @@ constexpr std::uint64_t kFileEntrySize = 16;
 constexpr std::int16_t kMaxGroupMembers = 256;
 constexpr std::uint64_t kMaxGroupFileBytes = 16u << 20;
 
-struct IconEntry {
-    std::uint8_t width = 0;
-    std::uint8_t height = 0;
-    std::uint8_t colorCount = 0;
-    std::uint16_t planes = 0;
-    std::int16_t bitsPerPixel = 0;
-    std::int32_t size = 0;
-    std::uint16_t id = 0;
-};
-
-// Entry i of an icon group; nothing when the group ends before it.
-std::optional<IconEntry> ReadIconEntry(std::span<const std::uint8_t> group, int i) {
-    ByteCursor cursor(group);
-    if (!cursor.seek(6 + kGroupEntrySize * static_cast<std::uint64_t>(i)))
-        return std::nullopt;
-    auto width = cursor.u8();
-    auto height = cursor.u8();
-    auto colors = cursor.u8();
-    auto reserved = cursor.u8();
-    auto planes = cursor.u16();
-    auto bits = cursor.read<std::int16_t>();
-    auto size = cursor.i32();
-    auto id = cursor.u16();
-    if (!width || !height || !colors || !reserved || !planes || !bits || !size || !id)
-        return std::nullopt;
-    return IconEntry{*width, *height, *colors, *planes, *bits, *size, *id};
+// The in-range test of an icon image, by what its directory entry states. Width and
+// height are the entry's raw bytes, so an image of 256 pixels (stored as 0) is
+// compared as 0.
+bool IconInRange(const format::IconDirectoryValues& v, const ExtractionOptions& options) {
+    return options.iconDepth.contains(v.bitCount) && options.iconHeight.contains(v.height) &&
+           options.iconWidth.contains(v.width);
 }
 
-bool IsImageDepth(std::int64_t bits) {
-    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
-bool IconInRange(const IconEntry& e, const ExtractionOptions& options) {
-    return options.iconDepth.contains(e.bitsPerPixel) && options.iconHeight.contains(e.height) &&
-           options.iconWidth.contains(e.width);
-}
-
-bool IconEntryValid(const IconEntry& e) {
-    return e.colorCount <= 16 && e.planes == 1 && IsImageDepth(e.bitsPerPixel) && e.size > 0;
-}
-
-void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconEntry& e,
+void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const format::IconDirectoryValues& v,
                            std::uint64_t imageSize, std::uint64_t offset) {
-    PutU8(out, e.width);
-    PutU8(out, e.height);
-    PutU8(out, e.colorCount);
+    PutU8(out, v.width);
+    PutU8(out, v.height);
+    PutU8(out, v.colourCount);
     PutU8(out, 0);
-    PutU16(out, 1);
-    PutU16(out, static_cast<std::uint16_t>(e.bitsPerPixel));
+    PutU16(out, v.planes);
+    PutU16(out, static_cast<std::uint16_t>(v.bitCount));
     PutU32(out, imageSize);
     PutU32(out, offset);
 }
@@ -207,6 +180,82 @@ std::uint64_t ImageSize(const IResourceModule& module, const ResId& type, std::u
     return versions.empty() ? 0 : versions.front().size;
 }
 
+// Why a resource gave no bytes, in a user's words: it is empty, or its data runs past
+// the end of the file.
+std::string NoBytes(const IResourceModule& module, const ResId& type, const ResId& name) {
+    const ResId lookup = LookupName(name);
+    const auto versions = module.languages(type, lookup);
+    if (versions.empty() && !name.numeric && lookup.numeric)
+        return "named " + name.text + ", which is looked up as the number " + lookup.toText() +
+               ", under which the module holds nothing";
+    if (versions.empty())
+        return "not in the module";
+    return versions.front().size == 0 ? "empty resource" : "data cut by the end of the file";
+}
+
+// Why the image entry `index` (from 0) of a group names gave no bytes.
+std::string NoImageBytes(const IResourceModule& module, const ResId& type, int index,
+                         std::uint16_t id) {
+    const std::string entry = "group entry " + std::to_string(index + 1);
+    const auto versions = module.languages(type, ResId::number(id));
+    if (versions.empty())
+        return entry + " names image " + std::to_string(id) + ", which the module does not hold";
+    if (versions.front().size == 0)
+        return entry + " names image " + std::to_string(id) + ", which is empty";
+    return "image " + std::to_string(id) + " of " + entry + ": data cut by the end of the file";
+}
+
+// Why a group's header is not one of a group of `type` (1 icons, 2 cursors); nothing
+// when it is.
+std::optional<std::string> GroupHeaderProblem(const std::optional<GroupHeader>& header,
+                                              std::uint8_t type, std::size_t bytes) {
+    const std::string group = type == 1 ? "icon group" : "cursor group";
+    if (!header)
+        return group + " of " + std::to_string(bytes) + " bytes, too short for its header";
+    if (header->type != type)
+        return group + " marked as type " + std::to_string(header->type) + " instead of " +
+               std::to_string(type);
+    if (header->count <= 0)
+        return group + " of " + std::to_string(header->count) + " entries";
+    if (header->count > kMaxGroupMembers)
+        return group + " of " + std::to_string(header->count) + " entries, more than the " +
+               std::to_string(kMaxGroupMembers) + " any real group holds";
+    return std::nullopt;
+}
+
+std::string EntriesCutShort(std::uint8_t type, int count, int index) {
+    return std::string(type == 1 ? "icon group" : "cursor group") + " of " +
+           std::to_string(count) + " entries cut short after entry " + std::to_string(index);
+}
+
+std::string BeyondBounds(std::uint8_t type) {
+    return std::string(type == 1 ? "icon group" : "cursor group") + " of more than " +
+           std::to_string(kMaxGroupFileBytes >> 20) + " MiB of images, far beyond any real one";
+}
+
+// An icon group entry judged by the one rule: what its directory entry states, or
+// nothing with `why` when it is not valid.
+std::optional<format::IconDirectoryValues> JudgeIcon(const IResourceModule& module,
+                                                     const format::IconGroupEntry& entry,
+                                                     int index, LeftOut& why) {
+    const format::IconEntryVerdict verdict = format::JudgeIconEntry(
+        entry, [&] { return module.load(IconImageType(), ResId::number(entry.id)); });
+    if (verdict.valid)
+        return verdict.values;
+    if (verdict.imageMissing)
+        why = {LeftOutReason::Empty, NoImageBytes(module, IconImageType(), index, entry.id)};
+    else
+        why = {LeftOutReason::Malformed, "group entry " + std::to_string(index + 1) + " " + verdict.problem};
+    return std::nullopt;
+}
+
+// "none of its 4 images within the icon limits: colour depth 8-32, width 16-32, height 16-32"
+std::string NoIconInLimits(int count, const ExtractionOptions& options) {
+    return (count == 1 ? std::string("its image is not") : "none of its " + std::to_string(count) + " images is") +
+           " within the icon limits: colour depth " + LimitText(options.iconDepth) + ", width " +
+           LimitText(options.iconWidth) + ", height " + LimitText(options.iconHeight);
+}
+
 } // namespace
 
 ResId LookupName(const ResId& name) {
@@ -227,52 +276,74 @@ std::vector<std::uint8_t> LoadResourceBytes(const IResourceModule& module, const
 
 namespace {
 
-// The bitmap file header, or nothing with `reason` saying why the bitmap is left out.
+// "bitmap height 3000 outside the limit 16-48"
+std::string OutsideLimit(const char* what, std::int64_t value, const LimitRange& range) {
+    return std::string(what) + " " + std::to_string(value) + " outside the limit " + LimitText(range);
+}
+
+// The bitmap file header, or nothing with `why` saying why the bitmap is left out.
 std::optional<std::vector<std::uint8_t>> CheckBitmap(std::span<const std::uint8_t> resource,
                                                      const ExtractionOptions& options,
-                                                     LeftOutReason& reason) {
-    reason = LeftOutReason::Malformed;
+                                                     LeftOut& why) {
+    why = {LeftOutReason::Malformed, {}};
     ByteCursor cursor(resource);
-    auto headerSize = cursor.peekAt<std::uint32_t>(0);
-    auto width = cursor.peekAt<std::int32_t>(4);
-    auto height = cursor.peekAt<std::int32_t>(8);
-    auto planes = cursor.peekAt<std::uint16_t>(12);
-    auto bits = cursor.peekAt<std::int16_t>(14);
-    auto compression = cursor.peekAt<std::uint32_t>(16);
-    auto colorsUsed = cursor.peekAt<std::uint32_t>(32);
-    if (resource.size() < 40 || !headerSize || !width || !height || !planes || !bits ||
-        !compression || !colorsUsed)
-        return std::nullopt;
-
-    // The tests, in this order; the limits come first.
-    const bool inLimits =
-        options.bitmapDepth.contains(*bits) &&
-        *height <= options.bitmapHeight.max && *height >= options.bitmapHeight.min &&
-        *width <= options.bitmapWidth.max && *width >= options.bitmapWidth.min;
-    if (!inLimits) {
-        reason = LeftOutReason::Limits;
+    const auto headerSize = cursor.peekAt<std::uint32_t>(0);
+    auto read = format::ReadDibFacts(resource);
+    std::optional<format::DibFacts> facts;
+    if (read) {
+        facts = *read;
+    } else if (headerSize && !format::IsDibHeaderSize(*headerSize) && resource.size() >= 40) {
+        // A header of no known size: its limits are read as those of the 40-byte one, so
+        // that a bitmap outside the limits is told so first, whatever else is wrong.
+        facts = format::DibFacts{};
+        facts->headerSize = *headerSize;
+        facts->width = cursor.peekAt<std::int32_t>(4).valueOr(0);
+        facts->height = cursor.peekAt<std::int32_t>(8).valueOr(0);
+        facts->bitCount = cursor.peekAt<std::int16_t>(14).valueOr(0);
+    } else {
+        why.detail = headerSize ? "bitmap of " + std::to_string(resource.size()) +
+                                      " bytes, shorter than its information header of " +
+                                      std::to_string(*headerSize)
+                                : "bitmap of " + std::to_string(resource.size()) +
+                                      " bytes, too short for an information header";
         return std::nullopt;
     }
-    if (*headerSize != 40)
-        return std::nullopt;
-    if (*width <= 0 || *height <= 0)
-        return std::nullopt;
-    if (*planes != 1)
-        return std::nullopt;
-    if (!IsImageDepth(*bits))
-        return std::nullopt;
 
-    // The pixel bits follow the information header, the three colour masks of a 16- or
-    // 32-bit bit-field bitmap, and the colour table: as many entries as the colours-used
-    // field says, else the full table of a palette depth.
-    std::uint64_t entries = *colorsUsed;
-    if (entries == 0 && *bits <= 8)
-        entries = std::uint64_t{1} << *bits;
-    const bool masks = *compression == 3 && (*bits == 16 || *bits == 32);
-    const std::uint64_t offset = 14 + 40 + (masks ? 12 : 0) + 4 * entries;
+    // The tests, in this order; the limits come first. A top-down bitmap's height is
+    // stored negative: its rows are what the limit is about.
+    const std::int64_t height = facts->topDown() ? static_cast<std::int64_t>(facts->rows()) : facts->height;
+    if (!options.bitmapDepth.contains(facts->bitCount)) {
+        why = {LeftOutReason::Limits, OutsideLimit("bitmap colour depth", facts->bitCount, options.bitmapDepth)};
+        return std::nullopt;
+    }
+    if (!options.bitmapHeight.contains(height)) {
+        why = {LeftOutReason::Limits, OutsideLimit("bitmap height", height, options.bitmapHeight)};
+        return std::nullopt;
+    }
+    if (!options.bitmapWidth.contains(facts->width)) {
+        why = {LeftOutReason::Limits, OutsideLimit("bitmap width", facts->width, options.bitmapWidth)};
+        return std::nullopt;
+    }
+    if (!read) {
+        why.detail = "bitmap information header of " + std::to_string(facts->headerSize) +
+                     " bytes, a size no bitmap has";
+        return std::nullopt;
+    }
+    if (const auto problem = format::DibShapeProblem(*facts)) {
+        why.detail = "bitmap with " + *problem;
+        return std::nullopt;
+    }
+
+    // The pixel bits follow the information header, the masks of a 16- or 32-bit
+    // bit-field bitmap with a 40-byte header, and the colour table.
+    const std::uint64_t offset = facts->filePixelOffset();
     const std::uint64_t fileSize = 14 + std::uint64_t{resource.size()};
-    if (offset > kMaxField32 || fileSize > kMaxField32)
-        return std::nullopt; // can't be stated in the file header
+    if (offset > kMaxField32 || fileSize > kMaxField32) {
+        why.detail = offset > kMaxField32 ? "bitmap colour table of " + std::to_string(facts->paletteEntries) +
+                                                " entries, more than a bitmap file can state"
+                                          : "bitmap larger than a bitmap file can hold";
+        return std::nullopt;
+    }
 
     std::vector<std::uint8_t> header;
     header.reserve(14);
@@ -288,9 +359,13 @@ std::optional<std::vector<std::uint8_t>> CheckBitmap(std::span<const std::uint8_
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::uint8_t> resource,
-                                                          const ExtractionOptions& options) {
-    LeftOutReason reason{};
-    return CheckBitmap(resource, options, reason);
+                                                          const ExtractionOptions& options,
+                                                          LeftOut* why) {
+    LeftOut reason;
+    auto header = CheckBitmap(resource, options, reason);
+    if (!header && why != nullptr)
+        *why = std::move(reason);
+    return header;
 }
 
 namespace {
@@ -333,14 +408,14 @@ WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
                              const ResId& name) {
     const auto bytes = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Bitmap), name);
     if (!HasBytes(bytes))
-        return Rejected(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Bitmap), name));
     // A bitmap that depends on the display, as Windows 1.x and 2.x keep them.
     if (format::IsOldBitmap(bytes))
         return WriteOldBitmapFile(ctx, path, bytes);
-    LeftOutReason reason{};
-    const auto header = CheckBitmap(bytes, ctx.options, reason);
+    LeftOut why;
+    const auto header = CheckBitmap(bytes, ctx.options, why);
     if (!header)
-        return Rejected(reason);
+        return Rejected(why.reason, std::move(why.detail));
     return WriteNewFile(ctx.fs, path, {View(*header), View(bytes)});
 }
 
@@ -348,7 +423,7 @@ WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, con
                           const ResId& name) {
     const auto bytes = LoadResourceBytes(ctx.module, type, name);
     if (!HasBytes(bytes))
-        return Rejected(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, type, name));
     return WriteNewFile(ctx.fs, path, {View(bytes)});
 }
 
@@ -356,10 +431,10 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
                             const ResId& name) {
     const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Icon), name);
     if (!HasBytes(group))
-        return Rejected(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Icon), name));
     const auto header = ReadGroupHeader(group);
-    if (!header || header->type != 1 || header->count <= 0 || header->count > kMaxGroupMembers)
-        return Rejected(LeftOutReason::Malformed);
+    if (auto problem = GroupHeaderProblem(header, 1, group.size()))
+        return Rejected(LeftOutReason::Malformed, std::move(*problem));
 
     const std::string fileName(FileNamePart(path));
     const std::string iconsFolder = FolderPart(path);
@@ -369,7 +444,8 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     // before), so only that one is written: a group naming one image thousands of
     // times costs one file, not thousands.
     struct Pick {
-        IconEntry entry;
+        format::IconDirectoryValues entry;
+        std::uint16_t id;
         std::string folder;
     };
     std::vector<Pick> picks;
@@ -377,25 +453,28 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     // What the group's own file would take: a group beyond the bounds gets no files at all.
     std::uint64_t groupFileBytes = 6 + kFileEntrySize * static_cast<std::uint64_t>(header->count);
     for (int i = 0; i < header->count; ++i) {
-        const auto entry = ReadIconEntry(group, i);
+        const auto entry = format::ReadIconGroupEntry(group, i);
         if (!entry)
             break; // the group ends early: as good as an invalid entry
-        const bool inRange = IconInRange(*entry, ctx.options);
-        if (!IconEntryValid(*entry))
+        // The entry as its directory entry states it: its own values, or its image's.
+        LeftOut why;
+        const auto values = JudgeIcon(ctx.module, *entry, i, why);
+        if (!values)
             break; // the split stops here; files written so far stay
+        const bool inRange = IconInRange(*values, ctx.options);
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         groupFileBytes += size;
         if (groupFileBytes > kMaxGroupFileBytes)
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed, BeyondBounds(1));
         if (!inRange)
             continue;
         if (size == 0 || size > kMaxField32 - 22)
             continue; // an image that can't be loaded gets no file of its own
-        std::string folder = iconsFolder + "/" + std::to_string(entry->width) + "x" +
-                             std::to_string(entry->height) + "/" +
-                             std::to_string(entry->bitsPerPixel) + "/";
+        std::string folder = iconsFolder + "/" + std::to_string(values->width) + "x" +
+                             std::to_string(values->height) + "/" +
+                             std::to_string(values->bitCount) + "/";
         lastOfFolder[folder] = picks.size();
-        picks.push_back({*entry, std::move(folder)});
+        picks.push_back({*values, entry->id, std::move(folder)});
     }
 
     bool created = false; // a per-size file was made: the outcome says so, error or not
@@ -406,10 +485,10 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         return outcome;
     };
     for (std::size_t i = 0; i < picks.size(); ++i) {
-        const auto& [entry, folder] = picks[i];
+        const auto& [entry, id, folder] = picks[i];
         if (lastOfFolder[folder] != i)
             continue;
-        const auto image = ctx.module.load(IconImageType(), ResId::number(entry.id));
+        const auto image = ctx.module.load(IconImageType(), ResId::number(id));
         if (image.empty() || image.size() > kMaxField32 - 22)
             continue;
         if (auto madeFolder = ctx.fs.MakeDirectories(folder); !madeFolder)
@@ -447,44 +526,47 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
                                 const ResId& name) {
     const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Icon), name);
     if (!HasBytes(group))
-        return Rejected(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Icon), name));
     const auto header = ReadGroupHeader(group);
-    if (!header || header->type != 1 || header->count <= 0 || header->count > kMaxGroupMembers)
-        return Rejected(LeftOutReason::Malformed);
+    if (auto problem = GroupHeaderProblem(header, 1, group.size()))
+        return Rejected(LeftOutReason::Malformed, std::move(*problem));
 
     const auto count = static_cast<std::uint64_t>(header->count);
-    std::vector<IconEntry> entries;
+    std::vector<std::uint16_t> ids;
     std::vector<std::uint64_t> sizes;
-    entries.reserve(count);
+    ids.reserve(count);
     sizes.reserve(count);
     std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
     head.reserve(6 + kFileEntrySize * count);
     bool anyInRange = false;
     std::uint64_t offset = 6 + kFileEntrySize * count;
     for (int i = 0; i < header->count; ++i) {
-        const auto entry = ReadIconEntry(group, i);
+        const auto entry = format::ReadIconGroupEntry(group, i);
         if (!entry)
-            return Rejected(LeftOutReason::Malformed);
-        anyInRange = anyInRange || IconInRange(*entry, ctx.options);
-        if (!IconEntryValid(*entry))
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed, EntriesCutShort(1, header->count, i));
+        // The entry as its directory entry states it: its own values, or its image's.
+        LeftOut why;
+        const auto values = JudgeIcon(ctx.module, *entry, i, why);
+        if (!values)
+            return Rejected(why.reason, std::move(why.detail));
+        anyInRange = anyInRange || IconInRange(*values, ctx.options);
         // The directory states each image's real size, whatever the group entry says,
         // so that the offsets match the images that follow. An image that isn't there
         // makes the whole group unusable.
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         if (size == 0)
-            return Rejected(LeftOutReason::Empty);
-        PutIconDirectoryEntry(head, *entry, size, offset);
+            return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, IconImageType(), i, entry->id));
+        PutIconDirectoryEntry(head, *values, size, offset);
         offset += size;
         // The file would grow beyond what any real group writes (which also keeps every
         // offset within its 32-bit field).
         if (offset > kMaxGroupFileBytes)
-            return Rejected(LeftOutReason::Malformed);
-        entries.push_back(*entry);
+            return Rejected(LeftOutReason::Malformed, BeyondBounds(1));
+        ids.push_back(entry->id);
         sizes.push_back(size);
     }
     if (!anyInRange)
-        return Rejected(LeftOutReason::Limits);
+        return Rejected(LeftOutReason::Limits, NoIconInLimits(header->count, ctx.options));
 
     auto file = ctx.fs.CreateExclusive(path);
     if (!file)
@@ -492,13 +574,15 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     PieceBatch batch(**file);
     if (auto kept = batch.Add(std::move(head)); !kept)
         return Failed(kept.error(), false);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        auto image = ctx.module.load(IconImageType(), ResId::number(entries[i].id));
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        auto image = ctx.module.load(IconImageType(), ResId::number(ids[i]));
         // Unreadable after all: abandoned; the file never gets its name.
         if (image.empty())
-            return Rejected(LeftOutReason::Empty);
+            return Rejected(LeftOutReason::Empty,
+                            NoImageBytes(ctx.module, IconImageType(), static_cast<int>(i), ids[i]));
         if (image.size() != sizes[i])
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed,
+                            "image " + std::to_string(ids[i]) + " changed while it was read");
         if (auto kept = batch.Add(std::move(image)); !kept)
             return Failed(kept.error(), false);
     }
@@ -511,48 +595,6 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
 
 namespace {
 
-struct CursorEntry {
-    std::int16_t width = 0;
-    std::int16_t doubledHeight = 0;
-    std::uint16_t planes = 0;
-    std::int32_t size = 0;
-    std::uint16_t id = 0;
-};
-
-std::optional<CursorEntry> ReadCursorEntry(std::span<const std::uint8_t> group, int i) {
-    ByteCursor cursor(group);
-    if (!cursor.seek(6 + kGroupEntrySize * static_cast<std::uint64_t>(i)))
-        return std::nullopt;
-    auto width = cursor.read<std::int16_t>();
-    auto height = cursor.read<std::int16_t>();
-    auto planes = cursor.u16();
-    auto bits = cursor.u16();
-    auto size = cursor.i32();
-    auto id = cursor.u16();
-    if (!width || !height || !planes || !bits || !size || !id)
-        return std::nullopt;
-    return CursorEntry{*width, *height, *planes, *size, *id};
-}
-
-// The height the ".cur" directory states for an image. The group entry is meant to hold
-// the doubled height (both masks), but other resource compilers store the plain one;
-// an image that begins with a bitmap information header tells its own doubled height,
-// so that one wins, and the file then claims the height the image really has. Without
-// such a header (or with a height the one-byte field can't hold) the group's doubled
-// height is halved.
-std::uint8_t CursorDirectoryHeight(const CursorEntry& entry, std::span<const std::uint8_t> image) {
-    const std::span<const std::uint8_t> picture = image.subspan(4); // after the hot spot
-    ByteCursor cursor(picture);
-    const auto headerSize = cursor.peekAt<std::uint32_t>(0);
-    const auto height = cursor.peekAt<std::int32_t>(8);
-    // A header that does not fit inside the image is no header but picture data.
-    const bool infoHeader = headerSize && height && *headerSize >= 40 &&
-                            *headerSize <= picture.size() && *height > 0;
-    if (infoHeader && *height / 2 >= 1 && *height / 2 <= 255)
-        return static_cast<std::uint8_t>(*height / 2);
-    return static_cast<std::uint8_t>(entry.doubledHeight / 2);
-}
-
 // Cursor images are small; a group's images are kept in memory between the two passes
 // unless together they exceed this, in which case they are loaded again for writing.
 constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
@@ -563,10 +605,10 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
                                   const ResId& name) {
     const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Cursor), name);
     if (!HasBytes(group))
-        return Rejected(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Cursor), name));
     const auto header = ReadGroupHeader(group);
-    if (!header || header->type != 2 || header->count <= 0 || header->count > kMaxGroupMembers)
-        return Rejected(LeftOutReason::Malformed);
+    if (auto problem = GroupHeaderProblem(header, 2, group.size()))
+        return Rejected(LeftOutReason::Malformed, std::move(*problem));
 
     const auto count = static_cast<std::uint64_t>(header->count);
     std::vector<std::uint16_t> ids;
@@ -577,25 +619,21 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     head.reserve(6 + kFileEntrySize * count);
     std::uint64_t offset = 6 + kFileEntrySize * count;
     for (int i = 0; i < header->count; ++i) {
-        const auto entry = ReadCursorEntry(group, i);
+        const auto entry = format::ReadCursorGroupEntry(group, i);
         if (!entry)
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed, EntriesCutShort(2, header->count, i));
         auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
-        // The tests, in this order: the image has bytes, width, height, planes, size.
+        // The tests, in this order: the image has bytes; then the entry's width, height,
+        // planes and size, or the picture where they can't be right; the hot spot.
         if (!HasBytes(image))
-            return Rejected(LeftOutReason::Empty);
-        if (entry->width < 1 || entry->width > 255)
-            return Rejected(LeftOutReason::Malformed);
-        if (entry->doubledHeight < 1 || entry->doubledHeight > 127)
-            return Rejected(LeftOutReason::Malformed);
-        if (entry->planes != 1 || entry->size <= 0)
-            return Rejected(LeftOutReason::Malformed);
-        // The image begins with its hot spot; one too short to hold it is no cursor.
-        if (image.size() < 4)
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, CursorImageType(), i, entry->id));
+        const format::CursorEntryVerdict verdict = format::JudgeCursorEntry(*entry, image);
+        if (!verdict.valid)
+            return Rejected(LeftOutReason::Malformed,
+                            "group entry " + std::to_string(i + 1) + " " + verdict.problem);
         const std::uint64_t size = image.size() - 4;
-        head.push_back(static_cast<std::uint8_t>(entry->width));
-        head.push_back(CursorDirectoryHeight(*entry, image));
+        head.push_back(verdict.width);
+        head.push_back(verdict.height);
         PutU8(head, 2);
         PutU8(head, 0);
         head.insert(head.end(), image.begin(), image.begin() + 4); // hot spot x, y
@@ -604,7 +642,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         offset += size;
         // Beyond what any real group writes (see kMaxGroupFileBytes).
         if (offset > kMaxGroupFileBytes)
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed, BeyondBounds(2));
         ids.push_back(entry->id);
         sizes.push_back(size);
         keptBytes += image.size();
@@ -625,7 +663,8 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
                                   : std::move(kept[i]);
         if (image.size() != sizes[i] + 4)
             // Unreadable after all: abandoned; the file never gets its name.
-            return Rejected(LeftOutReason::Malformed);
+            return Rejected(LeftOutReason::Malformed,
+                            "image " + std::to_string(ids[i]) + " changed while it was read");
         if (auto added = batch.Add(std::move(image), 4); !added) // less the hot spot
             return Failed(added.error(), false);
     }
@@ -660,7 +699,7 @@ WriteOutcome WriteOldIconFile(const WriterContext& ctx, const std::string& path,
     const bool cursor = type.is(ResType::Cursor);
     const auto bytes = LoadResourceBytes(ctx.module, type, name);
     if (!HasBytes(bytes))
-        return Rejected(LeftOutReason::Empty);
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, type, name));
     const auto icon = format::ReadOldIcon(bytes, cursor);
     if (!icon)
         return Rejected(LeftOutReason::Malformed, icon.error().message);

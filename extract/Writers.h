@@ -55,9 +55,10 @@ inline bool HasBytes(const std::vector<std::uint8_t>& bytes) {
 }
 
 // The 14-byte file header for a bitmap resource, or nothing when the bitmap is outside the
-// limits or not well formed.
+// limits or not well formed (and then, when `why` is given, the reason there).
 std::optional<std::vector<std::uint8_t>> BitmapFileHeader(std::span<const std::uint8_t> resource,
-                                                          const ExtractionOptions& options);
+                                                          const ExtractionOptions& options,
+                                                          LeftOut* why = nullptr);
 
 WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
                              const ResId& name);

@@ -671,7 +671,7 @@ struct RecordingObserver : IExtractObserver {
 TEST_F(Engine, ObserverHearsEveryFileAndWhyEachResourceWasLeftOut) {
     FakeModule m;
     m.add(kBitmap, N(1), Dib(4, 4, 24))                // below the height limit
-        .add(kBitmap, N(2), Dib(32, 32, 24, 0, 12))    // wrong header size
+        .add(kBitmap, N(2), Dib(32, 32, 24, 0, 20))    // a header size no bitmap has
         .add(kBitmap, N(3), ByteVector{})              // empty
         .add(kBitmap, N(4), Dib(32, 32, 24));          // written
     AddIcons(m, 1, {{48, 48, 0, 1, 8, 10, 1}});        // outside the icon limits

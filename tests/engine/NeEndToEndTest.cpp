@@ -7,6 +7,7 @@
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -107,6 +108,74 @@ TEST_F(NeEndToEnd, AProgramGivesTheFilesOfThe32BitForm) {
         }
     }
     EXPECT_TRUE(prompt.errors.empty());
+}
+
+// Group entries whose values cannot be right are judged by their images, in both
+// module forms alike: the Windows 3.0 entry "4 planes, 1 bit" of a 16-colour icon, an
+// 8-bit icon stated as 255 colours, a cursor 64 pixels high, a cursor stated with no
+// planes. The files state the images' own values; an entry whose image is no picture
+// still leaves its group out.
+TEST_F(NeEndToEnd, OldGroupEntriesAreJudgedByTheirImages) {
+    options.iconDepth = {1, 32};
+    const auto addOld = [](const mb::AddResource& add) {
+        std::uint16_t next = mb::addIconGroup(add, ResId::number(1), 1, {{32, 32, 4, {16, 4, 1}}},
+                                              mb::pictures::rings());
+        next = mb::addIconGroup(add, ResId::number(2), next, {{32, 32, 8, {255}}, {16, 16, 8, {0, 0, 0}}},
+                                mb::pictures::disc({20, 200, 20, 255}));
+        add(ResId::number(3), ResId::number(next), ByteVector(300, 0x11));
+        add(ResId::number(14), ResId::number(3),
+            mb::makeGroupIconDir({{32, 32, 8, 300, next, {255}}}));
+        next = mb::addCursorGroup(add, ResId::number(1), 20, {{64, 64, 32}}, mb::pictures::arrow(), 1, 1);
+        mb::addCursorGroup(add, ResId::number(2), next, {{32, 32, 1, {-1, 0, 0}}}, mb::pictures::arrow(), 1, 1);
+    };
+    mb::ModuleBuilder pe;
+    addOld([&](const ResId& t, const ResId& n, std::vector<std::uint8_t> b) { pe.add(t, n, 0x409, std::move(b)); });
+    mb::NeBuilder ne(mb::NeForm::Program);
+    addOld(ne.adder());
+    ASSERT_TRUE(mb::writeFile(dir / "new.exe", pe.build()).ok());
+    ASSERT_TRUE(mb::writeFile(dir / "old.exe", ne.build()).ok());
+
+    std::map<std::string, ByteVector> first;
+    for (const char* module : {"new.exe", "old.exe"}) {
+        SCOPED_TRACE(module);
+        const std::string dest = Prepare(std::string(module) + "-out");
+        target.found.clear();
+        EXPECT_FALSE(Extract(dir / module, dest));
+        EXPECT_EQ(target.found.size(), 4u); // all but BROKEN
+        const std::string icons = dest + "/Icons/";
+        const ByteVector win30 = ReadFileBytes(icons + module + ".ico");
+        ASSERT_GE(win30.size(), 22u);
+        EXPECT_EQ(win30[6 + 2], 16);         // colours
+        EXPECT_EQ(U16At(win30, 6 + 4), 1u);  // planes
+        EXPECT_EQ(U16At(win30, 6 + 6), 4u);  // bits per pixel
+        const ByteVector eight = ReadFileBytes(icons + module + " (2).ico");
+        ASSERT_GE(eight.size(), 38u);
+        EXPECT_EQ(eight[6 + 2], 0);
+        EXPECT_EQ(U16At(eight, 6 + 6), 8u);
+        EXPECT_EQ(U16At(eight, 22 + 4), 1u);
+        EXPECT_EQ(U16At(eight, 22 + 6), 8u);
+        // The per-size files go by the images' own depth.
+        EXPECT_TRUE(fs::exists(icons + "32x32/4/" + module + ".ico"));
+        EXPECT_TRUE(fs::exists(icons + "32x32/8/" + module + " (2).ico"));
+        EXPECT_TRUE(fs::exists(icons + "16x16/8/" + module + " (2).ico"));
+        EXPECT_FALSE(fs::exists(icons + module + " (3).ico"));
+        const ByteVector big = ReadFileBytes(dest + "/Cursors/" + std::string(module) + ".cur");
+        ASSERT_GE(big.size(), 22u);
+        EXPECT_EQ(big[6], 64);
+        EXPECT_EQ(big[7], 64);
+        EXPECT_TRUE(fs::exists(dest + "/Cursors/" + std::string(module) + " (2).cur"));
+        // Both forms give the same files, but for their names.
+        std::map<std::string, ByteVector> files;
+        for (auto& [name, bytes] : FilesUnder(dest)) {
+            std::string key = name;
+            key.replace(key.find(module), std::string(module).size(), "M");
+            files[key] = std::move(bytes);
+        }
+        if (first.empty())
+            first = std::move(files);
+        else
+            EXPECT_EQ(files, first);
+    }
 }
 
 TEST_F(NeEndToEnd, IconLibrariesGiveTheirIcons) {

@@ -9,6 +9,7 @@
 #include "convert/PictureToPng.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -491,6 +492,46 @@ TEST_F(ExactnessTest, WineModulesMatchImageMagick) {
     compareAll(pairs);
     std::printf("compared %zu pictures of the Wine modules with ImageMagick, %d left out\n",
                 pairs.size(), leftOut);
+}
+
+// Every bitmap of the Wine modules is written, whatever its information header, and
+// opens in Pillow with the pixels our decoder reads (ImageMagick: the test above); no
+// resource of any kind is called not well formed.
+TEST_F(ExactnessTest, WineModulesKeepEveryBitmap) {
+    if (!fs::is_directory(kWineModules))
+        GTEST_SKIP() << "the Wine modules (package libwine) are not installed";
+    if (!havePillow())
+        GTEST_SKIP() << "Pillow (python3-pil) is not installed";
+    const fs::path dest = root / "wine";
+    const fs::path report = root / "report.json";
+    const std::string command = std::string(HARVIX_CLI) + " extract --yes --mask '*'" +
+                                " --bitmap-limits '1-32;0-100000;0-100000' --icon-limits '1-32;0-256;0-256'" +
+                                " --report '" + report.string() + "' --dest '" + dest.string() + "' '" +
+                                kWineModules.string() + "' >/dev/null 2>&1 </dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    nlohmann::json kinds = nlohmann::json::parse(std::ifstream(report))["kinds"];
+    for (const auto& [kind, counts] : kinds.items()) {
+        EXPECT_EQ(counts["not_well_formed"], 0) << kind;
+        EXPECT_EQ(counts["empty_or_missing"], 0) << kind;
+        EXPECT_EQ(counts["left_out_by_limits"], 0) << kind;
+    }
+    EXPECT_GE(kinds["BITMAP"]["written"].get<int>(), 600);
+
+    std::vector<std::string> files;
+    std::vector<RgbaImage> ours;
+    for (const auto& entry : fs::directory_iterator(dest / "Bitmaps")) {
+        if (entry.path().extension() != ".bmp")
+            continue;
+        auto pictures = convert(entry.path());
+        ASSERT_EQ(pictures.size(), 1u) << entry.path();
+        files.push_back(entry.path().string());
+        ours.push_back(std::move(pictures[0]));
+    }
+    EXPECT_EQ(files.size(), kinds["BITMAP"]["written"].get<std::size_t>());
+    const std::vector<PillowPicture> theirs = pillowRgba(files);
+    ASSERT_EQ(theirs.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(comparePillow(ours[i], theirs[i]), "") << files[i];
 }
 
 } // namespace

@@ -111,6 +111,39 @@ TEST_F(ImageCliTest, ThumbnailOfTheFirstGroupFitsTheSize) {
     EXPECT_TRUE(fs::exists(root / "i.png"));
 }
 
+// The thumbnail and the extraction judge a group entry by one rule: the Windows 3.0
+// icon whose entry says "4 planes, 1 bit" is drawn and extracted alike, as the same
+// picture; a first group whose one entry names no picture is neither.
+TEST_F(ImageCliTest, ThumbnailAndExtractJudgeGroupEntriesAlike) {
+    NeBuilder old(NeForm::Program);
+    addIconGroup(old.adder(), ResId::number(1), 1, {{32, 32, 4, {16, 4, 1}}}, pictures::rings());
+    ASSERT_TRUE(writeFile((root / "old.exe").string(), old.build()).ok());
+    NeBuilder broken(NeForm::Program);
+    broken.add(ResId::number(3), ResId::number(1), std::vector<std::uint8_t>(300, 0x11));
+    broken.add(ResId::number(14), ResId::number(1), makeGroupIconDir({{32, 32, 4, 300, 1, {16, 4, 1}}}));
+    ASSERT_TRUE(writeFile((root / "broken.exe").string(), broken.build()).ok());
+
+    const std::string at = "'" + root.string() + "/";
+    CliRun t = cli("thumbnail --size 32 " + at + "old.exe' " + at + "t.png'");
+    ASSERT_EQ(t.status, 0) << t.err;
+    CliRun r = cli("extract --yes --png --icon-limits '1-32;16-32;16-32' --kinds icon --dest " + at + "d' " + at +
+                   "old.exe' " + at + "broken.exe'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto decode = [&](const fs::path& path) {
+        const std::string text = ReadText(root / path);
+        return image::DecodePng(std::vector<std::uint8_t>(text.begin(), text.end()), 4096);
+    };
+    auto thumbnail = decode("t.png");
+    auto extracted = decode("d/PNG/Icons/old.exe_32x32_4.png");
+    ASSERT_TRUE(thumbnail.ok());
+    ASSERT_TRUE(extracted.ok());
+    EXPECT_EQ(thumbnail->rgba, extracted->rgba);
+    EXPECT_TRUE(fs::exists(root / "d/Icons/32x32/4/old.exe.ico"));
+
+    EXPECT_EQ(cli("thumbnail " + at + "broken.exe' " + at + "b.png'").status, 1);
+    EXPECT_FALSE(fs::exists(root / "d/Icons/broken.exe.ico"));
+}
+
 // A host that made OUT itself and reads it through its own descriptor (as tumbler does)
 // finds the picture there; an existing thumbnail is replaced whole.
 TEST_F(ImageCliTest, ThumbnailFillsTheHostsEmptyFileOrReplacesWhole) {

@@ -131,6 +131,8 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
         throw std::invalid_argument("no information header has that size");
     if (headerSize == 12 && (bitCount == 16 || bitCount == 32 || form.topDown || width > 0xFFFF))
         throw std::invalid_argument("the core header has no such bitmap");
+    if (headerSize == 64 && form.bitFields && (bitCount == 16 || bitCount == 32))
+        throw std::invalid_argument("the OS/2 header has no bit fields (its code 3 is Huffman coding)");
     if (icon && form.topDown)
         throw std::invalid_argument("icon images are stored bottom-up");
     const bool fields = form.bitFields && (bitCount == 16 || bitCount == 32);
@@ -353,10 +355,11 @@ std::vector<std::uint8_t> makeGroupIconDir(const std::vector<GroupEntry>& entrie
     for (const GroupEntry& e : entries) {
         o.u8(static_cast<unsigned>(e.width >= 256 ? 0 : e.width));
         o.u8(static_cast<unsigned>(e.height >= 256 ? 0 : e.height));
-        o.u8(e.bitCount < 8 ? (1u << e.bitCount) : 0u);
+        o.u8(e.stated.colours >= 0 ? static_cast<unsigned>(e.stated.colours)
+                                   : e.bitCount < 8 ? (1u << e.bitCount) : 0u);
         o.u8(0);
-        o.u16(1);
-        o.u16(static_cast<unsigned>(e.bitCount));
+        o.u16(e.stated.planes >= 0 ? static_cast<unsigned>(e.stated.planes) : 1u);
+        o.u16(static_cast<unsigned>(e.stated.bitCount >= 0 ? e.stated.bitCount : e.bitCount));
         o.u32(e.bytesInRes);
         o.u16(e.id);
     }
@@ -370,9 +373,9 @@ std::vector<std::uint8_t> makeGroupCursorDir(const std::vector<GroupEntry>& entr
     o.u16(static_cast<unsigned>(entries.size()));
     for (const GroupEntry& e : entries) {
         o.u16(static_cast<unsigned>(e.width));
-        o.u16(static_cast<unsigned>(e.height * 2));
-        o.u16(1);
-        o.u16(static_cast<unsigned>(e.bitCount));
+        o.u16(static_cast<unsigned>(e.stated.height >= 0 ? e.stated.height : e.height * 2));
+        o.u16(e.stated.planes >= 0 ? static_cast<unsigned>(e.stated.planes) : 1u);
+        o.u16(static_cast<unsigned>(e.stated.bitCount >= 0 ? e.stated.bitCount : e.bitCount));
         o.u32(e.bytesInRes);
         o.u16(e.id);
     }
@@ -555,7 +558,7 @@ std::uint16_t addIconGroup(const AddResource& add, const ResId& group, std::uint
     for (const GroupImage& image : images) {
         std::vector<std::uint8_t> bytes = makeIconImage(image.width, image.height, image.bitCount, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
-                                     static_cast<std::uint32_t>(bytes.size()), id});
+                                     static_cast<std::uint32_t>(bytes.size()), id, image.stated});
         add(ResId::of(ResType::Icon), ResId::number(id), std::move(bytes));
         ++id;
     }
@@ -571,7 +574,7 @@ std::uint16_t addCursorGroup(const AddResource& add, const ResId& group, std::ui
         std::vector<std::uint8_t> bytes = makeCursorImage(image.width, image.height, image.bitCount,
                                                           hotX * image.width / 32, hotY * image.height / 32, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
-                                     static_cast<std::uint32_t>(bytes.size()), id});
+                                     static_cast<std::uint32_t>(bytes.size()), id, image.stated});
         add(ResId::of(ResType::Cursor), ResId::number(id), std::move(bytes));
         ++id;
     }

@@ -42,7 +42,7 @@ struct DibForm {
     int headerSize = 40;
     bool topDown = false;   // rows from the top, the height stored negative
     bool bitFields = false; // 16 and 32 bits: 5-6-5 and 8-8-8-8 masks (in the header
-                            // from 52 bytes on, after a 40-byte one)
+                            // from 52 bytes on, after a 40-byte one; not with 64)
 };
 [[nodiscard]] std::vector<std::uint8_t> makeDib(int width, int height, int bitCount,
                                                 const Picture& picture, const DibForm& form);
@@ -57,6 +57,16 @@ struct DibForm {
                                                         int hotX, int hotY,
                                                         const Picture& picture);
 
+// What a group entry states in place of its image's own values, as some resource
+// compilers wrote them (Windows 3.0's: 4 planes of 1 bit for 16 colours; others: 255
+// colours for 8 bits); -1 keeps the usual value.
+struct StatedValues {
+    int colours = -1;
+    int planes = -1;
+    int bitCount = -1;
+    int height = -1; // cursors: the height field (usually the doubled height)
+};
+
 // One member of an icon or cursor group.
 struct GroupEntry {
     int width = 32;
@@ -64,6 +74,7 @@ struct GroupEntry {
     int bitCount = 8;
     std::uint32_t bytesInRes = 0; // size of the member image resource
     std::uint16_t id = 1;         // the member's RT_ICON / RT_CURSOR identifier
+    StatedValues stated{};
 };
 
 // GRPICONDIR (RT_GROUP_ICON): reserved 0, type 1, count, then 14-byte entries.
@@ -113,6 +124,7 @@ struct GroupImage {
     int width = 32;
     int height = 32;
     int bitCount = 8;
+    StatedValues stated{}; // what the group entry states otherwise than the image
 };
 
 // Adds one resource to a module being built (of either form).
