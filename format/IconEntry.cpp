@@ -115,6 +115,8 @@ std::string StatedFaults(const IconGroupEntry& e) {
         add(std::to_string(e.planes) + (e.planes == 1 ? " plane" : " planes"));
     if (!IsDibDepth(e.bitCount))
         add(std::to_string(e.bitCount) + (e.bitCount == 1 ? " bit" : " bits") + " per pixel");
+    if (e.size <= 0)
+        add("an image size of " + std::to_string(e.size));
     return out;
 }
 
@@ -127,6 +129,8 @@ std::string StatedFaults(const CursorGroupEntry& e) {
         add("a doubled height of " + std::to_string(e.doubledHeight));
     if (e.planes != 1)
         add(std::to_string(e.planes) + (e.planes == 1 ? " plane" : " planes"));
+    if (e.size <= 0)
+        add("an image size of " + std::to_string(e.size));
     return out;
 }
 
@@ -200,10 +204,6 @@ IconEntryVerdict JudgeIconEntry(const IconGroupEntry& entry,
         verdict.values = {entry.width, entry.height, entry.colourCount, 1, entry.bitCount};
         return verdict;
     }
-    if (entry.size <= 0) {
-        verdict.problem = "states an image size of " + std::to_string(entry.size);
-        return verdict;
-    }
     const std::vector<std::uint8_t> image = loadImage();
     if (image.empty()) {
         verdict.imageMissing = true;
@@ -241,10 +241,6 @@ std::optional<CursorGroupEntry> ReadCursorGroupEntry(ByteView group, int index) 
 CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView image) {
     CursorEntryVerdict verdict;
     const std::string faults = StatedFaults(entry);
-    if (faults.empty() && entry.size <= 0) {
-        verdict.problem = "states an image size of " + std::to_string(entry.size);
-        return verdict;
-    }
     if (image.size() < 4) {
         verdict.problem = "names " + ImageName(entry.id) + ", which is too short to hold a hot spot";
         return verdict;
@@ -254,10 +250,6 @@ CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView imag
         verdict.valid = true;
         verdict.width = static_cast<std::uint8_t>(entry.width);
         verdict.height = StatedCursorHeight(entry, picture);
-        return verdict;
-    }
-    if (entry.size <= 0) {
-        verdict.problem = "states an image size of " + std::to_string(entry.size);
         return verdict;
     }
     auto facts = ReadIconImageFacts(picture);

@@ -2,9 +2,9 @@
 // reads groups: the writers of .ico and .cur files and of the per-size icon files, and
 // the thumbnails. An entry whose own values are those of an image an icon file can
 // describe stands as it is, and its image is not looked at. An entry whose planes, bit
-// count or colour count are zero or cannot be right (resource compilers of Windows 3.0
-// wrote "4 planes, 1 bit" for a 16-colour image; some write 255 or 256 colours for an
-// 8-bit image) is judged by the image it names: it is valid when the image is a sound
+// count, colour count or image size are zero or cannot be right (resource compilers of
+// Windows 3.0 wrote "4 planes, 1 bit" for a 16-colour image; some write 255 or 256
+// colours for an 8-bit image) is judged by the image it names: it is valid when the image is a sound
 // bitmap or PNG picture, and a directory written for it states the image's own values.
 // Input is untrusted: read through ByteCursor only.
 #pragma once
@@ -85,7 +85,7 @@ struct IconEntryVerdict {
 
 // The rule. `loadImage` gives the bytes of the image the entry names and is called only
 // when the entry does not stand as stated; empty bytes are an image that is not there.
-// An entry whose stated size is not above 0 is not valid, whatever its image.
+// (The files written state every image's real size, whatever its entry says.)
 [[nodiscard]] IconEntryVerdict JudgeIconEntry(const IconGroupEntry& entry,
                                               const std::function<std::vector<std::uint8_t>()>& loadImage);
 
@@ -116,8 +116,9 @@ struct CursorEntryVerdict {
 // there). An entry stands as stated with a width of 1 to 255, a doubled height of 1 to
 // 127, one plane and an image size above 0; its directory height is then the picture's
 // own when the picture begins with an information header that tells one a byte can
-// hold, else half the doubled height. Otherwise (no planes, or a size the entry states
-// otherwise than the picture, as for cursors 64 pixels high) the picture decides: the
+// hold, else half the doubled height. Otherwise (no planes, no image size, or a size the
+// entry states otherwise than the picture, as for cursors 64 pixels high) the picture
+// decides: the
 // entry is valid when it is a sound picture of at most 256 x 256 pixels, whose size
 // the directory then states.
 [[nodiscard]] CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView image);

@@ -162,7 +162,9 @@ TEST(IconEntryRule, EntriesAreJudgedByTheirImagesWhenTheirValuesCannotBeRight) {
          "states 0 planes, and its image 7 is no picture (rows stored top-down)"},
         {"missing image", Entry(0, 0, 0), Bytes{}, false, false, 0, 0,
          "names image 7, which the module does not hold"},
-        {"size 0", Entry(255, 1, 8, 0), eight, false, false, 0, 0, "states an image size of 0"},
+        {"size 0", Entry(16, 1, 4, 0), four, true, true, 16, 4, ""},
+        {"size 0, no picture", Entry(16, 1, 4, 0), Bytes(50, 1), false, false, 0, 0,
+         "states an image size of 0, and its image 7 is no picture (no bitmap or PNG picture)"},
     };
     for (const Case& c : cases) {
         int loads = 0;
@@ -175,7 +177,7 @@ TEST(IconEntryRule, EntriesAreJudgedByTheirImagesWhenTheirValuesCannotBeRight) {
         EXPECT_EQ(v.problem, c.problem) << c.what;
         EXPECT_EQ(v.imageMissing, c.image.empty()) << c.what;
         // An entry that stands as stated is not checked against its image at all.
-        EXPECT_EQ(loads, IconEntryStandsAsStated(c.entry) || c.entry.size <= 0 ? 0 : 1) << c.what;
+        EXPECT_EQ(loads, IconEntryStandsAsStated(c.entry) ? 0 : 1) << c.what;
         if (!c.valid)
             continue;
         EXPECT_EQ(v.values.colourCount, c.colours) << c.what;
@@ -233,7 +235,7 @@ TEST(CursorEntryRule, SizesAndPlanesAreJudgedByTheImage) {
          "states a doubled height of 128, and its image 5 is no picture (no bitmap or PNG picture)"},
         {"no room for a hot spot", {32, 64, 1, 1, 100, 5}, Bytes{1, 2, 3}, false, false, 0, 0,
          "names image 5, which is too short to hold a hot spot"},
-        {"size 0", {32, 64, 1, 1, 0, 5}, CursorImage(32, 1), false, false, 0, 0, "states an image size of 0"},
+        {"size 0", {32, 64, 1, 1, 0, 5}, CursorImage(32, 1), true, true, 32, 32, ""},
     };
     for (const Case& c : cases) {
         const CursorEntryVerdict v = JudgeCursorEntry(c.entry, c.image);
