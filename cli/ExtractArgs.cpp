@@ -12,26 +12,6 @@ namespace harvix::cli {
 
 namespace {
 
-Result<KindSwitches> parseKinds(std::string_view list) {
-    KindSwitches kinds{};
-    std::size_t start = 0;
-    while (start <= list.size()) {
-        const std::size_t comma = std::min(list.find(',', start), list.size());
-        const std::string_view name = list.substr(start, comma - start);
-        const std::optional<ResourceKind> kind = KindOfToolName(name);
-        if (!kind) {
-            std::string names;
-            for (const KindInfo& info : kKinds)
-                names.append(names.empty() ? "" : ",").append(info.toolName);
-            return makeError(ErrorKind::Malformed, "unknown resource kind '" + std::string(name) +
-                                                       "' in --kinds (use " + names + ")");
-        }
-        kinds[static_cast<std::size_t>(KindIndex(*kind))] = true;
-        start = comma + 1;
-    }
-    return kinds;
-}
-
 // The switch an option without a value sets; none when `name` is not one.
 bool* flagOf(ExtractRequest& req, const std::string& name) {
     if (name == "--yes")
@@ -74,7 +54,7 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
     } else if (name == "--report") {
         req.report = value;
     } else if (name == "--kinds") {
-        auto kinds = parseKinds(value);
+        auto kinds = ParseKindList(value);
         if (!kinds)
             return kinds.error();
         req.kinds = *kinds;
@@ -130,6 +110,26 @@ Status checkCombination(const ExtractRequest& req) {
 }
 
 } // namespace
+
+Result<KindSwitches> ParseKindList(std::string_view list) {
+    KindSwitches kinds{};
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view name = list.substr(start, comma - start);
+        const std::optional<ResourceKind> kind = KindOfToolName(name);
+        if (!kind) {
+            std::string names;
+            for (const KindInfo& info : kKinds)
+                names.append(names.empty() ? "" : ",").append(info.toolName);
+            return makeError(ErrorKind::Malformed, "unknown resource kind '" + std::string(name) +
+                                                       "' in --kinds (use " + names + ")");
+        }
+        kinds[static_cast<std::size_t>(KindIndex(*kind))] = true;
+        start = comma + 1;
+    }
+    return kinds;
+}
 
 Result<ExtractRequest> ParseExtractArgs(const Args& args) {
     ExtractRequest req;

@@ -41,6 +41,9 @@ struct ExtractRequest {
     std::optional<std::string> language;
 };
 
+// The kinds a --kinds value names ("bitmap,icon"); an error names the unknown one.
+[[nodiscard]] Result<KindSwitches> ParseKindList(std::string_view list);
+
 // The arguments after "extract"; an error names the option at fault.
 [[nodiscard]] Result<ExtractRequest> ParseExtractArgs(const Args& args);
 

@@ -195,7 +195,7 @@ public:
                 Complain(line);
         if (!m_req.report)
             return status;
-        const std::string text = JsonDocument(BuildRunReport(facts, account, status)) + "\n";
+        const std::string text = JsonDocument(BuildRunReport(facts, account, leftOut, status)) + "\n";
         if (*m_req.report == "-") {
             std::cout << text << std::flush;
             if (!std::cout) {
@@ -219,6 +219,7 @@ public:
 
     ReportFacts facts;
     run::RunAccount account;
+    LeftOutList leftOut; // kept for the report only
     std::optional<NamedFiles> named;
     ReportWriter writeReport = WriteFileReplacing;
     std::string mask; // the mask the summary names
@@ -386,7 +387,8 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .fileSystem = RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
-                               .observers = {&ending.account, &*ending.named, png.get()}});
+                               .observers = {&ending.account, &*ending.named, png.get(),
+                                             req.report ? &ending.leftOut : nullptr}});
     view.setRun(&assembly.Run());
     EnterExtractCage(req, settings, ending.writeReport);
     {

@@ -23,6 +23,17 @@ void PutPath(Json& object, const std::string& key, const std::string& path) {
     }
 }
 
+Json IdValue(const ResId& id) {
+    return id.numeric ? Json(id.id) : Json(id.text);
+}
+
+Json TypeNameValue(const ResId& type) {
+    if (!type.numeric)
+        return type.is(kAviTypeName) ? Json(type.text) : Json(nullptr);
+    const auto name = ResTypeName(type.id);
+    return name ? Json(std::string(*name)) : Json(nullptr);
+}
+
 std::string JsonLine(const Json& value) {
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

@@ -5,6 +5,8 @@
 // can be rebuilt.
 #pragma once
 
+#include "extract/module/ResourceType.h"
+
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -18,6 +20,13 @@ bool IsValidUtf8(const std::string& text);
 
 // Sets object[key] to the path, and object[key + "_bytes"] when it is not valid UTF-8.
 void PutPath(Json& object, const std::string& key, const std::string& path);
+
+// A resource type or name: its number, or its text.
+Json IdValue(const ResId& id);
+
+// The usual name of a resource type: RT_ and the type's name for a numbered type, the
+// clips' type name itself; null for any other type.
+Json TypeNameValue(const ResId& type);
 
 // The JSON text of a value on one line (no line break at its end); invalid UTF-8 in
 // texts that were not written by PutPath becomes U+FFFD.

@@ -3,13 +3,17 @@
 // version. harvix-cli version: prints the file version of modules.
 #include "cli/Commands.h"
 #include "cli/CommandCage.h"
+#include "cli/ExtractArgs.h"
+#include "cli/RunReport.h"
 #include "cli/Terminal.h"
 #include "common/MessageSource.h"
 #include "search/FileList.h"
 #include "extract/module/FileVersion.h"
 #include "cli/Json.h"
 #include "extract/module/ModuleAccess.h"
+#include "extract/JudgeResource.h"
 #include "extract/ResourceKind.h"
+#include "run/LimitText.h"
 #include "run/RunAccount.h"
 #include "run/SatelliteReading.h"
 #include "search/PathSearch.h"
@@ -56,24 +60,99 @@ void AppendField(std::string& line, std::string_view text) {
     }
 }
 
-// The usual name of a resource type: RT_ and the type's name for a numbered type, the
-// clips' type name itself; null for any other type.
-Json TypeNameValue(const ResId& type) {
-    if (!type.numeric)
-        return type.is(kAviTypeName) ? Json(type.text) : Json(nullptr);
-    const auto name = ResTypeName(type.id);
-    return name ? Json(std::string(*name)) : Json(nullptr);
-}
-
-Json IdValue(const ResId& id) {
-    return id.numeric ? Json(id.id) : Json(id.text);
-}
-
 enum class Format { Tsv, Json };
+
+// What extract does with one language version of a resource, as list --explain tells it.
+struct Verdict {
+    enum class Outcome { Written, LeftOut, NotExtracted };
+    Outcome outcome = Outcome::NotExtracted;
+    std::optional<ResourceKind> kind; // the kind written, or the kind that left it out
+    LeftOut why;                       // for LeftOut
+    std::string detail;                // for NotExtracted: why not, in words
+
+    // "written as icon", "left out by the limits: bitmap height 3000 outside the limit
+    // 16-48", "not extracted: the kind icon is not chosen".
+    [[nodiscard]] std::string text() const {
+        switch (outcome) {
+        case Outcome::Written:
+            return "written as " + std::string(KindOf(*kind).toolName);
+        case Outcome::LeftOut:
+            return std::string(LeftOutReasonWords(why.reason)) + ": " + LeftOutDetail(why);
+        case Outcome::NotExtracted:
+            break;
+        }
+        return "not extracted: " + detail;
+    }
+
+    [[nodiscard]] Json json() const {
+        Json out = Json::object();
+        switch (outcome) {
+        case Outcome::Written:
+            out["outcome"] = "written";
+            out["kind"] = std::string(KindKey(*kind));
+            break;
+        case Outcome::LeftOut:
+            out["outcome"] = "left_out";
+            out["kind"] = std::string(KindKey(*kind));
+            out["reason"] = std::string(LeftOutReasonKey(why.reason));
+            out["detail"] = LeftOutDetail(why);
+            break;
+        case Outcome::NotExtracted:
+            out["outcome"] = "not_extracted";
+            out["kind"] = kind ? Json(std::string(KindKey(*kind))) : Json(nullptr);
+            out["detail"] = detail;
+            break;
+        }
+        return out;
+    }
+};
+
+// Finds what extract does with each resource under the given kinds and limits, by the
+// extraction's own writers (which write nothing here).
+class Explainer {
+public:
+    explicit Explainer(ExtractionOptions options) : m_options(std::move(options)) {}
+
+    // The verdict on the resource `name` of `type` whose language version `index` (in
+    // directory order) is listed. Only the first version of a name is read by extract.
+    [[nodiscard]] Verdict judge(const IResourceModule& module, const ResId& type,
+                                const ResId& name, std::size_t index) const {
+        Verdict verdict;
+        verdict.kind = ExtractedKind(module, type);
+        if (!verdict.kind) {
+            verdict.detail = "no kind of resource is read from this type";
+            for (const KindInfo& info : kKinds)
+                if (info.memberType && type.is(*info.memberType))
+                    verdict.detail = "an image of the " + std::string(info.toolName) +
+                                     " groups, written inside the groups that name it";
+            return verdict;
+        }
+        if (!m_options.enabled(*verdict.kind)) {
+            verdict.detail = "the kind " + std::string(KindOf(*verdict.kind).toolName) +
+                             " is not chosen";
+            return verdict;
+        }
+        if (index != 0) {
+            verdict.detail = "extract reads the first language version of a resource only";
+            return verdict;
+        }
+        if (auto why = JudgeResource(module, *verdict.kind, type, name, m_options)) {
+            verdict.outcome = Verdict::Outcome::LeftOut;
+            verdict.why = std::move(*why);
+        } else {
+            verdict.outcome = Verdict::Outcome::Written;
+        }
+        return verdict;
+    }
+
+private:
+    ExtractionOptions m_options;
+};
 
 class ListPrinter : public cSearchCoreEvents {
 public:
-    explicit ListPrinter(Format format) : m_format(format) {}
+    ListPrinter(Format format, std::optional<Explainer> explainer)
+        : m_format(format), m_explainer(std::move(explainer)) {}
 
     bool writeFailed = false;
     run::RunAccount account;
@@ -113,7 +192,12 @@ public:
             for (const auto& name : (*module)->names(type)) {
                 // The satellite resource file the resource lies in; empty for the module's own.
                 const std::string source = (*module)->source(type, name);
-                for (const auto& language : (*module)->languages(type, name)) {
+                const auto languages = (*module)->languages(type, name);
+                for (std::size_t index = 0; index < languages.size(); ++index) {
+                    const ResLanguage& language = languages[index];
+                    std::optional<Verdict> verdict;
+                    if (m_explainer)
+                        verdict = m_explainer->judge(**module, type, name, index);
                     line.clear();
                     if (m_format == Format::Json) {
                         object["type"] = IdValue(type);
@@ -126,6 +210,8 @@ public:
                         object.erase("source_bytes");
                         if (!source.empty())
                             PutPath(object, "source", source);
+                        if (verdict)
+                            object["extract"] = verdict->json();
                         line = JsonLine(object);
                         line.push_back('\n');
                     } else {
@@ -136,9 +222,14 @@ public:
                         AppendField(line, name.toText());
                         line += '\t' + std::to_string(language.language) + '\t' +
                                 std::to_string(language.size);
-                        if (!source.empty()) {
+                        // With the verdict last, the source field is always there.
+                        if (!source.empty() || verdict) {
                             line.push_back('\t');
                             AppendField(line, source);
+                        }
+                        if (verdict) {
+                            line.push_back('\t');
+                            AppendField(line, verdict->text());
                         }
                         line.push_back('\n');
                     }
@@ -155,6 +246,7 @@ public:
 
 private:
     Format m_format;
+    std::optional<Explainer> m_explainer;
 };
 
 // Says on stderr how many files could not be read, and the first with its reason, as
@@ -182,6 +274,7 @@ const char* const kListUsage =
     "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] [--no-satellites]\n"
     "       [--language TAG] (PATH... | --all-drives)\n"
     "  list [--format tsv|json] [--no-satellites] [--language TAG] --files-from LIST [--null]\n"
+    "  list ... --explain [--kinds LIST] [--bitmap-limits L] [--icon-limits L]\n"
     "      Prints every resource of the modules named or found, one line per language\n"
     "      version. Each PATH is a module file, taken as it is (no mask applies), or a\n"
     "      folder, searched for matching modules; --all-drives searches every fixed\n"
@@ -203,6 +296,14 @@ const char* const kListUsage =
     "      and a file PATH that is not a module is named there. A file named (a PATH\n"
     "      or a name in LIST) that cannot be read, or a file PATH that is not a module,\n"
     "      makes the exit status 1.\n"
+    "      --explain adds to every line what extract does with the resource under the\n"
+    "      kinds and limits given as extract takes them (--kinds, --bitmap-limits,\n"
+    "      --icon-limits; every kind and the default limits when not given): tsv adds\n"
+    "      the source field, empty for the module's own resources, and last a field\n"
+    "      that says it (\"written as icon\", \"left out by the limits: bitmap height 300\n"
+    "      outside the limit 16-48\", \"not well formed: ...\", \"empty or missing: ...\",\n"
+    "      \"not extracted: ...\"), json an object \"extract\" with outcome (written,\n"
+    "      left_out, not_extracted), kind, and reason and detail.\n"
     "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
     "      paths and writes no file); --verbose says what confines it.\n";
 
@@ -216,9 +317,34 @@ int RunList(const Args& args) {
     bool nul = false;
     CageChoice cage;
     run::SatelliteChoice satellites;
+    bool explain = false;
+    std::optional<std::string> explainOption; // the first option that needs --explain
+    ExtractionOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--no-subfolders") {
+        if (arg == "--explain") {
+            explain = true;
+        } else if (arg == "--kinds" || arg == "--bitmap-limits" || arg == "--icon-limits") {
+            if (i + 1 >= args.size())
+                return Usage(arg + (arg == "--kinds" ? " needs a list of kinds"
+                                                     : " needs limits (DEPTH;WIDTH;HEIGHT)"));
+            const std::string& value = args[++i];
+            explainOption = explainOption.value_or(arg);
+            if (arg == "--kinds") {
+                auto kinds = ParseKindList(value);
+                if (!kinds)
+                    return Usage(kinds.error().message);
+                options.kindEnabled = *kinds;
+            } else {
+                auto limits = run::ParseLimitSet(value);
+                if (!limits)
+                    return Usage(arg + ": " + limits.error().message);
+                const bool bitmap = arg == "--bitmap-limits";
+                (bitmap ? options.bitmapDepth : options.iconDepth) = limits->depth;
+                (bitmap ? options.bitmapWidth : options.iconWidth) = limits->width;
+                (bitmap ? options.bitmapHeight : options.iconHeight) = limits->height;
+            }
+        } else if (arg == "--no-subfolders") {
             recurse = false;
         } else if (arg == "--no-satellites") {
             satellites.read = false;
@@ -258,6 +384,8 @@ int RunList(const Args& args) {
             paths.push_back(arg);
         }
     }
+    if (explainOption && !explain)
+        return Usage(*explainOption + " goes with --explain");
     const bool havePaths = !paths.empty();
     if (filesFrom) {
         if (havePaths || allDrives)
@@ -276,7 +404,8 @@ int RunList(const Args& args) {
         }
     }
 
-    ListPrinter printer(format);
+    ListPrinter printer(format, explain ? std::optional<Explainer>(Explainer(options))
+                                        : std::nullopt);
     printer.opener = run::SatelliteOpener(
         satellites, run::PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
     if (filesFrom) {

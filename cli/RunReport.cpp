@@ -42,7 +42,49 @@ std::string Plural(std::int64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// One resource left out, as the report lists it.
+Json LeftOutItem(const LeftOutEntry& entry) {
+    Json item = Json::object();
+    PutPath(item, "path", entry.module);
+    item["type"] = IdValue(entry.type);
+    item["type_name"] = TypeNameValue(entry.type);
+    item["name"] = IdValue(entry.name);
+    item["language"] = entry.language;
+    item["kind"] = std::string(KindKey(entry.kind));
+    item["reason"] = std::string(LeftOutReasonKey(entry.why.reason));
+    item["detail"] = LeftOutDetail(entry.why);
+    return item;
+}
+
 } // namespace
+
+std::string_view LeftOutReasonKey(LeftOutReason reason) {
+    switch (reason) {
+    case LeftOutReason::Limits:
+        return "limits";
+    case LeftOutReason::Malformed:
+        return "not_well_formed";
+    case LeftOutReason::Empty:
+        break;
+    }
+    return "empty_or_missing";
+}
+
+std::string_view LeftOutReasonWords(LeftOutReason reason) {
+    switch (reason) {
+    case LeftOutReason::Limits:
+        return "left out by the limits";
+    case LeftOutReason::Malformed:
+        return "not well formed";
+    case LeftOutReason::Empty:
+        break;
+    }
+    return "empty or missing";
+}
+
+std::string LeftOutDetail(const LeftOut& why) {
+    return why.detail.empty() ? std::string(LeftOutReasonWords(why.reason)) : why.detail;
+}
 
 int ExitStatusOf(run::RunEnd end) {
     switch (end) {
@@ -57,7 +99,19 @@ int ExitStatusOf(run::RunEnd end) {
     return 2;
 }
 
-Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account, int exitStatus) {
+void LeftOutList::ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
+                                  const LeftOut& why) {
+    const std::lock_guard lock(m_mutex);
+    m_entries.push_back({resource.module, resource.type, resource.name, resource.language, kind, why});
+}
+
+std::vector<LeftOutEntry> LeftOutList::Entries() const {
+    const std::lock_guard lock(m_mutex);
+    return m_entries;
+}
+
+Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account,
+                    const LeftOutList& leftOut, int exitStatus) {
     Json report = Json::object();
     report["report_version"] = 1;
     report["options"] = facts.options;
@@ -83,6 +137,10 @@ Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account, in
     report["not_modules"] = account.NotModules();
     report["unreadable_files"] = Problems(account.UnreadableFiles());
     report["unlisted_folders"] = Problems(account.UnlistedFolders());
+    Json left = Json::array();
+    for (const LeftOutEntry& entry : leftOut.Entries())
+        left.push_back(LeftOutItem(entry));
+    report["left_out"] = std::move(left);
     report["outcome"] = std::string(run::RunEndText(facts.outcome));
     report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
     report["exit_status"] = exitStatus;
@@ -132,7 +190,7 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAc
     std::vector<std::string> lines;
     // One line per cause of resources passed over, each with the count of every chosen
     // kind it met.
-    const auto perKind = [&](std::int64_t run::LeftOutCounts::*cause, const char* what) {
+    const auto perKind = [&](std::int64_t run::LeftOutCounts::*cause, std::string_view what) {
         std::string counts;
         for (ResourceKind kind : kAllResourceKinds) {
             const auto index = static_cast<std::size_t>(KindIndex(kind));
@@ -145,9 +203,9 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAc
         if (!counts.empty())
             lines.push_back(std::string(what) + ": " + counts);
     };
-    perKind(&run::LeftOutCounts::limits, "left out by the limits");
-    perKind(&run::LeftOutCounts::malformed, "not well formed");
-    perKind(&run::LeftOutCounts::empty, "empty or missing");
+    perKind(&run::LeftOutCounts::limits, LeftOutReasonWords(LeftOutReason::Limits));
+    perKind(&run::LeftOutCounts::malformed, LeftOutReasonWords(LeftOutReason::Malformed));
+    perKind(&run::LeftOutCounts::empty, LeftOutReasonWords(LeftOutReason::Empty));
     const auto problem = [&](const run::ProblemList& list, const char* one, const char* many) {
         if (list.count == 0)
             return;

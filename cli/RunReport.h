@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,12 +30,47 @@ struct ReportFacts {
     bool walked = true;                     // a search (not a file list) found the files
 };
 
+// How the report and the listing name why a resource was left out: the key
+// ("limits", "not_well_formed", "empty_or_missing") and the words ("left out by the
+// limits", "not well formed", "empty or missing"), as the summary lines say them.
+[[nodiscard]] std::string_view LeftOutReasonKey(LeftOutReason reason);
+[[nodiscard]] std::string_view LeftOutReasonWords(LeftOutReason reason);
+
+// What exactly, in a user's words ("bitmap height 3000 outside the limit 16-48"); the
+// reason's words when the engine gave nothing more.
+[[nodiscard]] std::string LeftOutDetail(const LeftOut& why);
+
+// One resource the engine passed over: the module, the resource as the engine met it,
+// its kind, and why.
+struct LeftOutEntry {
+    std::string module;
+    ResId type;
+    ResId name;
+    std::uint16_t language = 0;
+    ResourceKind kind = ResourceKind::Bitmap;
+    LeftOut why;
+};
+
+// Hears of every resource the engine leaves out and keeps them, in the order met, for
+// the report, which names each one.
+class LeftOutList final : public IExtractObserver {
+public:
+    void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
+                         const LeftOut& why) override;
+    [[nodiscard]] std::vector<LeftOutEntry> Entries() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<LeftOutEntry> m_entries;
+};
+
 // harvix-cli's exit status for a run that ended so: 0 completed, 1 stopped by an error
 // or cancelled, 2 refused.
 [[nodiscard]] int ExitStatusOf(run::RunEnd end);
 
 // The report document. `exitStatus`: the status the command ends with.
-Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account, int exitStatus);
+Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account,
+                    const LeftOutList& leftOut, int exitStatus);
 
 // Writes the text to `path` under a temporary name in the same folder, then renames it
 // into place, so a reader never sees half a report and an old report stays whole until

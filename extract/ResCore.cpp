@@ -1,5 +1,6 @@
 #include "extract/ResCore.h"
 
+#include "extract/JudgeResource.h"
 #include "extract/Destination.h"
 #include "extract/Naming.h"
 #include "common/Paths.h"
@@ -8,6 +9,88 @@
 #include <vector>
 
 namespace harvix {
+
+namespace {
+
+// Runs the writer of `kind` for one resource at `path`.
+WriteOutcome WriteResource(const WriterContext& ctx, ResourceKind kind, const std::string& path,
+                           const ResId& type, const ResId& name) {
+    if (IsOldPicture(type, kind))
+        return WriteOldIconFile(ctx, path, type, name);
+    switch (kind) {
+    case ResourceKind::Bitmap:
+        return WriteBitmapFile(ctx, path, name);
+    case ResourceKind::Cursor:
+        return WriteCursorGroupFile(ctx, path, name);
+    case ResourceKind::Icon: {
+        // The per-size files first; an error there is an error of the icon. Those
+        // files lie beside the output path, where nothing has been made yet.
+        auto split = SplitIconGroup(ctx, path, name);
+        if (split.error) {
+            WriteOutcome failed;
+            failed.error = std::move(split.error);
+            failed.sideFiles = std::move(split.sideFiles);
+            return failed;
+        }
+        WriteOutcome group = WriteIconGroupFile(ctx, path, name);
+        group.sideFiles = std::move(split.sideFiles);
+        return group;
+    }
+    case ResourceKind::AniCursor:
+    case ResourceKind::Video:
+    case ResourceKind::Html:
+        break;
+    }
+    return WriteRawFile(ctx, path, type, name);
+}
+
+// Why a resource that was not written was left out; a writer that says nothing is
+// taken to have met data it cannot read.
+LeftOut LeftOutOf(const WriteOutcome& outcome) {
+    return outcome.leftOut.value_or(LeftOut{LeftOutReason::Malformed, {}});
+}
+
+// A file system that takes every file whole and keeps none of them: what a writer
+// would do, without its files.
+class KeepNothing final : public IFileSystem {
+    class Discarded final : public IOutputFile {
+    public:
+        Status WritePieces(std::span<const Bytes>) override { return success(); }
+        Status Close() override { return success(); }
+    };
+
+public:
+    Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string&) override {
+        return std::unique_ptr<IOutputFile>(std::make_unique<Discarded>());
+    }
+    Status Append(const std::string&, std::string_view) override { return success(); }
+    Status Remove(const std::string&) override { return success(); }
+    bool Exists(const std::string&) override { return false; }
+    bool IsDirectory(const std::string&) override { return true; }
+    Status MakeDirectory(const std::string&) override { return success(); }
+    Status MakeDirectories(const std::string&) override { return success(); }
+};
+
+} // namespace
+
+std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const ResId& type) {
+    if (auto kind = KindOfType(type))
+        return kind;
+    return OldPictureKind(module, type);
+}
+
+std::optional<LeftOut> JudgeResource(const IResourceModule& module, ResourceKind kind,
+                                     const ResId& type, const ResId& name,
+                                     const ExtractionOptions& options) {
+    KeepNothing nothing;
+    std::string path = "/" + std::string(KindFolder(kind)) + "/resource";
+    path += KindExtension(kind);
+    const WriteOutcome outcome = WriteResource(WriterContext{module, options, nothing}, kind,
+                                               path, type, name);
+    if (outcome.written)
+        return std::nullopt;
+    return LeftOutOf(outcome);
+}
 
 struct mResCore::Impl {
     const ExtractionOptions options;
@@ -61,34 +144,7 @@ struct mResCore::Impl {
 
     WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
                            const std::string& path, const ResId& type, const ResId& name) {
-        const WriterContext ctx{module, options, fs};
-        if (IsOldPicture(type, kind))
-            return WriteOldIconFile(ctx, path, type, name);
-        switch (kind) {
-        case ResourceKind::Bitmap:
-            return WriteBitmapFile(ctx, path, name);
-        case ResourceKind::Cursor:
-            return WriteCursorGroupFile(ctx, path, name);
-        case ResourceKind::Icon: {
-            // The per-size files first; an error there is an error of the icon. Those
-            // files lie beside the output path, where nothing has been made yet.
-            auto split = SplitIconGroup(ctx, path, name);
-            if (split.error) {
-                WriteOutcome failed;
-                failed.error = std::move(split.error);
-                failed.sideFiles = std::move(split.sideFiles);
-                return failed;
-            }
-            WriteOutcome group = WriteIconGroupFile(ctx, path, name);
-            group.sideFiles = std::move(split.sideFiles);
-            return group;
-        }
-        case ResourceKind::AniCursor:
-        case ResourceKind::Video:
-        case ResourceKind::Html:
-            break;
-        }
-        return WriteRawFile(ctx, path, type, name);
+        return WriteResource(WriterContext{module, options, fs}, kind, path, type, name);
     }
 
     // What became of one resource.
@@ -129,8 +185,7 @@ struct mResCore::Impl {
                     const ResourceRef resource{sourcePath, type, name,
                                                versions.empty() ? std::uint16_t{0}
                                                                 : versions.front().language};
-                    const LeftOut why =
-                        outcome.leftOut.value_or(LeftOut{LeftOutReason::Malformed, {}});
+                    const LeftOut why = LeftOutOf(outcome);
                     Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, kind, why); });
                     return Done::LeftOut;
                 }
@@ -168,9 +223,7 @@ struct mResCore::Impl {
     ModuleOutcome Scan(const IResourceModule& module) {
         ModuleOutcome outcome;
         for (const ResId& type : module.types()) {
-            auto kind = KindOfType(type);
-            if (!kind)
-                kind = OldPictureKind(module, type);
+            const auto kind = ExtractedKind(module, type);
             if (!kind || !options.enabled(*kind))
                 continue;
             for (const ResId& name : module.names(type)) {

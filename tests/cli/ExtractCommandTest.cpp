@@ -180,9 +180,28 @@ TEST_F(ExtractCommandTest, SummaryCountsWhatWasNotWellFormedOrEmptyPerKind) {
     b.add(ResId::of(ResType::Html), ResId::name("EMPTY.HTM"), 0x409, std::vector<std::uint8_t>{});
     ASSERT_TRUE(writeFile((root / "src" / "odd.dll").string(), b.build()));
 
-    const CliResult r = extract({"--dest", (root / "out").string(), (root / "src").string()});
+    const std::string report = (root / "report.json").string();
+    const CliResult r = extract({"--dest", (root / "out").string(), "--report", report,
+                                 (root / "src").string()});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("Bitmap: 1\n"));
+    // The report names each one: the resource, its kind, and why in words.
+    const std::string text = ReadText(report);
+    const auto entry = [](const std::string& name, const std::string& kind,
+                          const std::string& reason, const std::string& detail) {
+        return "\"name\": " + name + ",\n      \"language\": 1033,\n      \"kind\": \"" + kind +
+               "\",\n      \"reason\": \"" + reason + "\",\n      \"detail\": \"" + detail + "\"\n";
+    };
+    EXPECT_THAT(text, HasSubstr("\"path\": \"" + (root / "src" / "odd.dll").string() +
+                                "\",\n      \"type\": 2,\n      \"type_name\": \"RT_BITMAP\",\n"));
+    EXPECT_THAT(text, HasSubstr(entry("2", "BITMAP", "not_well_formed",
+                                      "bitmap of 5 bytes, shorter than its information header of 7")));
+    EXPECT_THAT(text, HasSubstr(entry("3", "BITMAP", "not_well_formed",
+                                      "bitmap of 3 bytes, too short for an information header")));
+    EXPECT_THAT(text, HasSubstr(entry("4", "BITMAP", "limits", "bitmap height 8 outside the limit 16-48")));
+    EXPECT_THAT(text, HasSubstr(entry("1", "ICON", "not_well_formed",
+                                      "icon group marked as type 2 instead of 1")));
+    EXPECT_THAT(text, HasSubstr(entry("\"EMPTY.HTM\"", "HTML", "empty_or_missing", "empty resource")));
     // One line per cause, each naming the kinds it met; the cursors, which met none, are
     // not named.
     EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: left out by the limits: Bitmap 1\n"));

@@ -199,6 +199,75 @@ TEST_F(CliList, FilesFromNamesThatCannotBeReadAreCountedAndFail) {
     }
 }
 
+// --explain: every line says what extract does with it under the kinds and limits
+// given, found by extract's own writers, so the two never disagree.
+TEST_F(CliList, ExplainSaysWhatExtractDoesWithEachResourceAndWhy) {
+    using namespace harvix::modbuilder;
+    ModuleBuilder b;
+    const auto dib = makeDib(16, 16, 8, pictures::checker(4));
+    b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x0409, dib);
+    b.add(ResId::of(ResType::Bitmap), ResId::number(101), 0x0407, dib);
+    b.add(ResId::of(ResType::Bitmap), ResId::number(102), 0x0409, makeDib(8, 8, 8, pictures::rings()));
+    b.add(ResId::of(ResType::Bitmap), ResId::name("LOGO"), 0x0409, {1, 2, 3});
+    const auto image = makeIconImage(32, 32, 8, pictures::disc({200, 20, 20, 255}));
+    b.add(ResId::of(ResType::Icon), ResId::number(1), 0x0409, image);
+    b.add(ResId::of(ResType::GroupIcon), ResId::number(1), 0x0409,
+          makeGroupIconDir({GroupEntry{32, 32, 8, static_cast<std::uint32_t>(image.size()), 1}}));
+    b.add(ResId::of(ResType::GroupIcon), ResId::number(2), 0x0409,
+          makeGroupIconDir({GroupEntry{32, 32, 8, static_cast<std::uint32_t>(image.size()), 7}}));
+    b.add(ResId::name("AVI"), ResId::name("CLIP"), 0x0409, {9, 9, 9, 9});
+    b.add(ResId::of(ResType::RcData), ResId::number(5), 0x0409, {1});
+    const std::string dll = Module("a.dll", b);
+
+    const Outcome r = Run({"list", "--explain", dll});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> verdicts;
+    for (const std::string& line : LinesOf(r.out, dll))
+        verdicts.push_back(line.substr(line.rfind('\t') + 1));
+    EXPECT_EQ(verdicts,
+              (std::vector<std::string>{
+                  "written as video",
+                  "not well formed: bitmap of 3 bytes, too short for an information header",
+                  "written as bitmap",
+                  "not extracted: extract reads the first language version of a resource only",
+                  "left out by the limits: bitmap height 8 outside the limit 16-48",
+                  "not extracted: an image of the icon groups, written inside the groups that name it",
+                  "not extracted: no kind of resource is read from this type",
+                  "written as icon",
+                  "empty or missing: group entry 1 names image 7, which the module does not hold",
+              }));
+
+    // The kinds and limits given are extract's: a kind not chosen is said so, a limit
+    // that takes the small bitmap in lets it be written.
+    const Outcome chosen =
+        Run({"list", "--explain", "--kinds", "bitmap", "--bitmap-limits", "8-8;0-100;0-100", dll});
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    const auto lines = LinesOf(chosen.out, dll);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_THAT(lines[0], ::testing::EndsWith("\tnot extracted: the kind video is not chosen"));
+    EXPECT_THAT(lines[4], ::testing::EndsWith("\t102\t1033\t" + std::to_string(makeDib(8, 8, 8, pictures::rings()).size()) +
+                                              "\t\twritten as bitmap"));
+
+    // What list says would be written is what extract writes.
+    const Outcome extracted = harvix::testing::RunProgram(
+        HARVIX_TEST_BINARY_DIR "/cli/harvix-cli",
+        {"extract", "--dest", root + "/out", dll}, root, {"HARVIX_REGISTRY=" + root + "/registry.db"});
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(extracted.out, "Bitmap: 1\nIcon: 1\nCursor: 0\nAnimated cursor: 0\nVideo (AVI): 1\nWeb page: 0\n");
+
+    // The kinds and limits belong to --explain; a wrong one is named.
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"list", "--kinds", "bitmap", dll}, "--kinds goes with --explain"},
+        {{"list", "--explain", "--kinds", "pictures", dll}, "unknown resource kind 'pictures'"},
+        {{"list", "--explain", "--icon-limits", "8-32", dll}, "--icon-limits: "}};
+    for (const auto& [args, message] : refusals) {
+        const Outcome refused = Run(args);
+        EXPECT_EQ(refused.status, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_THAT(refused.err, HasSubstr(message));
+    }
+}
+
 TEST_F(CliList, VersionPrintsEachFilesVersion) {
     ModuleBuilder b;
     b.add(ResId::of(ResType::Version), ResId::number(1), 0x0409,

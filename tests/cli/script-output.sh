@@ -55,6 +55,25 @@ grep -q '^harvix-cli extract: left out by the limits: Bitmap ' "$work/err" || fa
   = "completed 0 4 3 " ] || fail "report counts: $(cat "$work/report.json")"
 [ "$(jq '.kinds.ICON.written' "$work/report.json")" = "$(sed -n 's/^Icon: //p' "$work/counts")" ] ||
   fail "written icons differ from the count"
+# Every resource left out is listed with its reason in words, as many as the counts say,
+# and list --explain says the same of each of them before anything is written.
+[ "$(jq '[.kinds[] | .left_out_by_limits + .not_well_formed + .empty_or_missing] | add' "$work/report.json")" \
+  = "$(jq '.left_out | length' "$work/report.json")" ] || fail "left_out differs from the counts"
+[ "$(jq '.left_out | length' "$work/report.json")" -gt 0 ] || fail "nothing left out to check"
+"$cli" list --explain --format json --mask '*' "$work/tree" > "$work/explain.jsonl"
+validate "$schemas/list-record.schema.json" --lines "$work/explain.jsonl" || fail "explain schema"
+/usr/bin/python3 - "$work/report.json" "$work/explain.jsonl" <<'PY' || fail "report and list --explain disagree"
+import json, sys
+report = json.load(open(sys.argv[1], encoding="utf-8"))
+records = [json.loads(l) for l in open(sys.argv[2], encoding="utf-8")]
+key = lambda r: (r.get("path_bytes") and bytes(r["path_bytes"]) or r["path"], r["type"], r["name"], r["language"])
+reported = {key(e): (e["reason"], e["detail"]) for e in report["left_out"]}
+explained = {key(r): (r["extract"]["reason"], r["extract"]["detail"])
+             for r in records if r["extract"]["outcome"] == "left_out"}
+assert reported == explained, (reported, explained)
+written = sum(1 for r in records if r["extract"]["outcome"] == "written")
+assert written == sum(k["written"] for k in report["kinds"].values()), written
+PY
 
 # Paths as arguments: the report names them in order (the one of odd bytes exactly).
 "$cli" extract --dest "$work/paths" --report "$work/paths.json" "$work/tree/$odd" "$work/tree" \

@@ -1,0 +1,25 @@
+// What the extraction does with one resource, found without writing anything: for
+// harvix-cli list --explain, which tells before a run what the run will do.
+#pragma once
+
+#include "extract/module/ModuleAccess.h"
+#include "extract/ResourceKind.h"
+
+#include <optional>
+
+namespace harvix {
+
+// The kind whose writer the extraction runs for the resources of `type` in `module`:
+// the kind of the type, or for a Windows 1.x or 2.x module's own icons and cursors
+// (which no group names) the icon or cursor kind; nothing for any other type.
+std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const ResId& type);
+
+// What the extraction does with one resource of `kind` under `options`: the writer of
+// the kind runs on a file system that keeps nothing, so the answer is the extraction's
+// own. Nothing when the resource would be written, else why it would be left out. The
+// kinds and limits of `options` apply; its destination does not.
+std::optional<LeftOut> JudgeResource(const IResourceModule& module, ResourceKind kind,
+                                     const ResId& type, const ResId& name,
+                                     const ExtractionOptions& options);
+
+} // namespace harvix
