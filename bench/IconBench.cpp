@@ -200,9 +200,9 @@ int main(int argc, char** argv) {
                 auto icon = harvix::LoadFileIcon(m.string(), std::nullopt, 64ull << 20);
                 if (!icon)
                     break;
-                const std::vector<harvix::image::ByteView> views(icon->images.begin(), icon->images.end());
-                auto picture = harvix::image::MakeIconPicture(views, 48, 2);
-                if (!picture || !harvix::image::EncodePng(*picture))
+                const std::vector<harvix::ByteView> views(icon->images.begin(), icon->images.end());
+                auto picture = harvix::MakeIconPicture(views, 48, 2);
+                if (!picture || !harvix::EncodePng(*picture))
                     break;
                 times.push_back(MillisecondsSince(start));
             }

@@ -12,25 +12,13 @@
 # are measured against); --cold repeats everything with the page cache dropped
 # before every run (needs root; where refused, it says so and runs warm).
 set -eu
-repo=$(cd "$(dirname "$0")/.." && pwd)
-build=${HARVIX_BENCH_BUILD:-"$repo/build-bench"}
+. "$(dirname "$0")/bench-lib.sh"
 
 missing=""
 command -v wrestool >/dev/null 2>&1 || missing="$missing icoutils"
 command -v 7z >/dev/null 2>&1 || command -v 7zz >/dev/null 2>&1 || missing="$missing 7zip"
-[ -d /usr/lib/x86_64-linux-gnu/wine/x86_64-windows ] || missing="$missing libwine"
-if [ -n "$missing" ] && command -v apt-get >/dev/null 2>&1; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "Installing$missing ..."
-  $sudo apt-get install -y $missing >/dev/null || echo "could not install$missing: left out"
-fi
+[ -d "$wine_modules" ] || missing="$missing libwine"
+# shellcheck disable=SC2086 # one word a package
+bench_install $missing
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  # -O2: GCC 12 at -O3 stops on a false -Wrestrict warning in inlined string code.
-  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -g -DNDEBUG" \
-    -DHARVIX_GUI=OFF -DHARVIX_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" --target harvix-compare-bench -j2 >/dev/null
-exec "$build/bench/harvix-compare-bench" "$@"
+bench_run harvix-compare-bench "$@"
