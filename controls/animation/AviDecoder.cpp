@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace harvix::avi {
+namespace harvix {
 
 namespace {
 
@@ -142,18 +142,31 @@ struct Layout {
     std::vector<std::span<const std::uint8_t>> frames;
 };
 
-Status ReadStreamList(const ByteCursor& file, const Chunk& list, Layout& layout) {
+// Walks the chunks of a list in file order, handing each to visit; a chunk that runs
+// past the list's end, or a visit that fails, ends the walk with that error.
+template <typename Visit>
+Status ForEachChunk(const ByteCursor& file, const Chunk& list, Visit&& visit) {
     ByteCursor cursor(file.data(), list.offset + 4);
     const std::uint64_t end = list.offset + list.size;
-    const int stream = layout.streams++;
-    bool isVideo = false;
-    std::optional<Chunk> formatChunk;
     while (cursor.position() + 8 <= end) {
         auto chunk = ReadChunk(cursor, end);
         if (!chunk)
             return chunk.error();
-        if (chunk->id == kStrh) {
-            ByteCursor body = BodyOf(file, *chunk);
+        if (Status visited = visit(*chunk); !visited)
+            return visited;
+        if (auto s = SkipChunk(cursor, *chunk, end); !s)
+            return s.error();
+    }
+    return success();
+}
+
+Status ReadStreamList(const ByteCursor& file, const Chunk& list, Layout& layout) {
+    const int stream = layout.streams++;
+    bool isVideo = false;
+    std::optional<Chunk> formatChunk;
+    Status walked = ForEachChunk(file, list, [&](const Chunk& chunk) -> Status {
+        if (chunk.id == kStrh) {
+            ByteCursor body = BodyOf(file, chunk);
             auto type = body.u32();
             if (type && *type == kVids && layout.videoStream < 0) {
                 // the first video stream is the one played; later ones are ignored
@@ -165,12 +178,13 @@ Status ReadStreamList(const ByteCursor& file, const Chunk& list, Layout& layout)
                     layout.rate = timing.u32().valueOr(0);
                 }
             }
-        } else if (chunk->id == kStrf && !formatChunk) {
-            formatChunk = *chunk;
+        } else if (chunk.id == kStrf && !formatChunk) {
+            formatChunk = chunk;
         }
-        if (auto s = SkipChunk(cursor, *chunk, end); !s)
-            return s.error();
-    }
+        return success();
+    });
+    if (!walked)
+        return walked;
     if (isVideo) {
         if (!formatChunk)
             return makeError(ErrorKind::Malformed, "video stream without a format");
@@ -183,52 +197,34 @@ Status ReadStreamList(const ByteCursor& file, const Chunk& list, Layout& layout)
 }
 
 Status ReadHeaderList(const ByteCursor& file, const Chunk& list, Layout& layout) {
-    ByteCursor cursor(file.data(), list.offset + 4);
-    const std::uint64_t end = list.offset + list.size;
-    while (cursor.position() + 8 <= end) {
-        auto chunk = ReadChunk(cursor, end);
-        if (!chunk)
-            return chunk.error();
-        if (chunk->id == kAvih) {
-            layout.mainMicroseconds = BodyOf(file, *chunk).u32().valueOr(0);
-        } else if (chunk->id == kList && chunk->size >= 4) {
-            auto type = file.peekAt<std::uint32_t>(chunk->offset);
-            if (type && *type == kStrl) {
-                if (auto s = ReadStreamList(file, *chunk, layout); !s)
-                    return s;
-            }
+    return ForEachChunk(file, list, [&](const Chunk& chunk) -> Status {
+        if (chunk.id == kAvih) {
+            layout.mainMicroseconds = BodyOf(file, chunk).u32().valueOr(0);
+        } else if (chunk.id == kList && chunk.size >= 4) {
+            auto type = file.peekAt<std::uint32_t>(chunk.offset);
+            if (type && *type == kStrl)
+                return ReadStreamList(file, chunk, layout);
         }
-        if (auto s = SkipChunk(cursor, *chunk, end); !s)
-            return s.error();
-    }
-    return success();
+        return success();
+    });
 }
 
 // Collects the video frames of the "movi" list, in file order; "rec " lists inside it
 // group chunks and are entered (one level: they do not nest).
 Status ReadMovieList(const ByteCursor& file, const Chunk& list, Layout& layout, int depth) {
-    ByteCursor cursor(file.data(), list.offset + 4);
-    const std::uint64_t end = list.offset + list.size;
-    while (cursor.position() + 8 <= end) {
-        auto chunk = ReadChunk(cursor, end);
-        if (!chunk)
-            return chunk.error();
-        if (chunk->id == kList && chunk->size >= 4 && depth == 0) {
-            auto type = file.peekAt<std::uint32_t>(chunk->offset);
-            if (type && *type == kRec) {
-                if (auto s = ReadMovieList(file, *chunk, layout, depth + 1); !s)
-                    return s;
-            }
-        } else if (auto stream = FrameStreamOf(chunk->id); stream && *stream == layout.videoStream) {
-            auto body = file.slice(chunk->offset, chunk->size);
+    return ForEachChunk(file, list, [&](const Chunk& chunk) -> Status {
+        if (chunk.id == kList && chunk.size >= 4 && depth == 0) {
+            auto type = file.peekAt<std::uint32_t>(chunk.offset);
+            if (type && *type == kRec)
+                return ReadMovieList(file, chunk, layout, depth + 1);
+        } else if (auto stream = FrameStreamOf(chunk.id); stream && *stream == layout.videoStream) {
+            auto body = file.slice(chunk.offset, chunk.size);
             if (!body)
                 return body.error();
             layout.frames.push_back(*body);
         }
-        if (auto s = SkipChunk(cursor, *chunk, end); !s)
-            return s.error();
-    }
-    return success();
+        return success();
+    });
 }
 
 std::uint32_t FrameMicroseconds(const Layout& layout) {
@@ -401,4 +397,4 @@ Result<Clip> DecodeAvi(std::span<const std::uint8_t> file) {
     return clip;
 }
 
-} // namespace harvix::avi
+} // namespace harvix
