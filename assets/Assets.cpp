@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-namespace harvix::assets {
+namespace harvix {
 
 QByteArray aviResource(const QString& name) {
     // Names are plain words; anything with a path separator cannot name one of ours.
@@ -14,4 +14,4 @@ QByteArray aviResource(const QString& name) {
     return file.readAll();
 }
 
-} // namespace harvix::assets
+} // namespace harvix

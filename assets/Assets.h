@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace harvix::assets {
+namespace harvix {
 
 inline constexpr const char* kWizardPicture = ":/harvix/wizard.gif";
 inline constexpr const char* kLogo = ":/harvix/logo.gif";
@@ -24,4 +24,4 @@ inline constexpr const char* kSearchAnimationName = "FINDFILES";
 // program carries no such clip.
 QByteArray aviResource(const QString& name);
 
-} // namespace harvix::assets
+} // namespace harvix

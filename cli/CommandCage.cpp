@@ -12,7 +12,7 @@
 #include <iostream>
 #include <memory>
 
-namespace harvix::cli {
+namespace harvix {
 
 bool TakeCageOption(const std::string& arg, CageChoice& choice) {
     if (arg == "--no-sandbox")
@@ -123,4 +123,4 @@ std::string FolderOfFile(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-} // namespace harvix::cli
+} // namespace harvix

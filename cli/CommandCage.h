@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 // --no-sandbox: the command is not confined (for finding out whether the cage is what
 // stands in the way). --verbose: the command says on stderr what confines it, or why
@@ -77,4 +77,4 @@ private:
 // The folder a file is in, as the file's path names it ("." for a bare name).
 [[nodiscard]] std::string FolderOfFile(const std::string& path);
 
-} // namespace harvix::cli
+} // namespace harvix

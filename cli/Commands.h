@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 using Args = std::vector<std::string>;
 
@@ -29,4 +29,4 @@ extern const char* const kPngUsage;
 extern const char* const kThumbnailUsage;
 extern const char* const kIconUsage;
 
-} // namespace harvix::cli
+} // namespace harvix

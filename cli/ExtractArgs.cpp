@@ -8,7 +8,7 @@
 #include <array>
 #include <string_view>
 
-namespace harvix::cli {
+namespace harvix {
 
 namespace {
 
@@ -59,12 +59,12 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
             return kinds.error();
         req.kinds = *kinds;
     } else if (name == "--bitmap-limits" || name == "--icon-limits") {
-        auto limits = run::ParseLimitSet(value);
+        auto limits = ParseLimitSet(value);
         if (!limits)
             return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
         (name == "--bitmap-limits" ? req.bitmapLimits : req.iconLimits) = *limits;
     } else if (name == "--language") {
-        if (!run::IsLanguageChoice(value))
+        if (!IsLanguageChoice(value))
             return makeError(ErrorKind::Malformed,
                              "--language takes a language tag such as en-US or de-DE, not '" + value + "'");
         req.language = value;
@@ -236,10 +236,10 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
         if (settings.ResTypes[static_cast<std::size_t>(KindIndex(info.kind))])
             kinds.push_back(std::string(info.toolName));
     options["kinds"] = std::move(kinds);
-    options["bitmap_limits"] = run::LimitSetText(req.bitmapLimits);
-    options["icon_limits"] = run::LimitSetText(req.iconLimits);
+    options["bitmap_limits"] = LimitSetText(req.bitmapLimits);
+    options["icon_limits"] = LimitSetText(req.iconLimits);
     options["priority"] = settings.Priority;
-    options["jobs"] = req.jobs.value_or(run::DefaultReadAheadJobs());
+    options["jobs"] = req.jobs.value_or(DefaultReadAheadJobs());
     options["png"] = req.png;
     options["satellites"] = !req.noSatellites;
     options["language"] = req.language ? Json(*req.language) : Json(nullptr);
@@ -248,4 +248,4 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     return options;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

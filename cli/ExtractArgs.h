@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 struct ExtractRequest {
     std::optional<std::string> dest;
@@ -23,8 +23,8 @@ struct ExtractRequest {
     bool noSubFolders = false;
     std::optional<std::string> mask;
     std::optional<KindSwitches> kinds;
-    run::LimitSet bitmapLimits = DefaultLimits(ResourceKind::Bitmap);
-    run::LimitSet iconLimits = DefaultLimits(ResourceKind::Icon);
+    LimitSet bitmapLimits = DefaultLimits(ResourceKind::Bitmap);
+    LimitSet iconLimits = DefaultLimits(ResourceKind::Icon);
     std::optional<std::int16_t> priority;
     std::optional<unsigned> jobs;
     bool saved = false;
@@ -63,4 +63,4 @@ void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settin
 // settings the run used.
 [[nodiscard]] Json ReportOptions(const ExtractRequest& req, const Settings& settings);
 
-} // namespace harvix::cli
+} // namespace harvix

@@ -40,7 +40,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 const char* const kExtractUsage =
     "  extract --dest DIR [OPTIONS] (PATH... | --all-drives | --files-from LIST)\n"
@@ -115,7 +115,7 @@ public:
         const bool argument = m_paths.count(path) != 0;
         if (!m_all && !argument)
             return;
-        const std::string unreadable = run::RunAccount::UnreadableReason(path, error);
+        const std::string unreadable = RunAccount::UnreadableReason(path, error);
         const std::lock_guard lock(m_mutex);
         if (!unreadable.empty()) {
             m_problems.push_back(path + " could not be read: " + unreadable);
@@ -182,7 +182,7 @@ public:
     // of a run that ended so, which a report that cannot be written turns into 1.
     // `exitStatus` replaces the status of `end` (a completed run that did not do all it
     // was asked).
-    int finish(run::RunEnd end, std::optional<std::string> error,
+    int finish(RunEnd end, std::optional<std::string> error,
                std::optional<int> exitStatus = std::nullopt) {
         facts.end = std::chrono::system_clock::now();
         facts.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -190,7 +190,7 @@ public:
         facts.outcome = end;
         facts.error = std::move(error);
         const int status = exitStatus.value_or(ExitStatusOf(end));
-        if (end != run::RunEnd::Refused)
+        if (end != RunEnd::Refused)
             for (const std::string& line : SummaryLines(facts, account, mask))
                 Complain(line);
         if (!m_req.report)
@@ -214,11 +214,11 @@ public:
     // Says why the run does not take place, and ends it.
     int refuse(const std::string& message) {
         Complain(message);
-        return finish(run::RunEnd::Refused, OneLine(message));
+        return finish(RunEnd::Refused, OneLine(message));
     }
 
     ReportFacts facts;
-    run::RunAccount account;
+    RunAccount account;
     LeftOutList leftOut; // kept for the report only
     std::optional<NamedFiles> named;
     ReportWriter writeReport = WriteFileReplacing;
@@ -232,17 +232,7 @@ private:
 // The saved settings or those of a first start (subfolders, the default masks, all six
 // kinds, the normal priority), then the options given.
 Result<Settings> settingsOf(const ExtractRequest& req, const std::optional<cFileList>& fileList) {
-    Settings settings;
-    if (req.saved) {
-        try {
-            settings = LoadSettings();
-        } catch (const std::exception& e) {
-            return makeError(ErrorKind::Io,
-                             std::string("the saved settings cannot be read: ") + e.what());
-        }
-    } else {
-        settings = DefaultSettings();
-    }
+    Settings settings = req.saved ? LoadSettingsOrDefaults() : DefaultSettings();
     ApplyRequest(req, fileList ? fileList->DisplayName() : std::string(), settings);
     return settings;
 }
@@ -310,10 +300,10 @@ ExtractionOptions optionsOf(const ExtractRequest& req, const Settings& settings)
 
 // The counts of the kinds on stdout, and what became of the PNG files, unless the
 // report takes stdout.
-void printCounts(const ExtractRequest& req, const run::SearchRun& searchRun,
+void printCounts(const ExtractRequest& req, const SearchRun& searchRun,
                  const PngConverter* png) {
     if (req.report != "-") {
-        for (const run::StatsRow& row : searchRun.Stats().rows())
+        for (const StatsRow& row : searchRun.Stats().rows())
             std::cout << row.caption << ": " << row.countText() << '\n';
         ReportPng(png);
         std::cout << std::flush;
@@ -325,33 +315,33 @@ void printCounts(const ExtractRequest& req, const run::SearchRun& searchRun,
 }
 
 // How the run ended, as the exit status, the summary and the report give it.
-int finishRun(Ending& ending, run::RunAssembly& assembly, const std::optional<cFileList>& fileList) {
-    const run::SearchRun& searchRun = assembly.Run();
-    switch (searchRun.End().value_or(run::RunEnd::Failed)) {
-    case run::RunEnd::Completed:
+int finishRun(Ending& ending, RunAssembly& assembly, const std::optional<cFileList>& fileList) {
+    const SearchRun& searchRun = assembly.Run();
+    switch (searchRun.End().value_or(RunEnd::Failed)) {
+    case RunEnd::Completed:
         if (fileList && !fileList->ReadError().empty()) {
             const std::string message =
                 "the file list could not be read to its end: " + fileList->ReadError();
             Complain(message);
-            return ending.finish(run::RunEnd::Failed, message);
+            return ending.finish(RunEnd::Failed, message);
         }
         // A file that was named and could not be read or is no module: the run did not
         // do all it was asked, as list says too.
         if (auto problem = ending.named->firstProblem())
-            return ending.finish(run::RunEnd::Completed, std::move(problem), 1);
-        return ending.finish(run::RunEnd::Completed, std::nullopt);
-    case run::RunEnd::Cancelled:
+            return ending.finish(RunEnd::Completed, std::move(problem), 1);
+        return ending.finish(RunEnd::Completed, std::nullopt);
+    case RunEnd::Cancelled:
         Complain("the search was cancelled");
-        return ending.finish(run::RunEnd::Cancelled, std::string("the search was cancelled"));
-    case run::RunEnd::Failed:
-    case run::RunEnd::Refused:
+        return ending.finish(RunEnd::Cancelled, std::string("the search was cancelled"));
+    case RunEnd::Failed:
+    case RunEnd::Refused:
         break;
     }
     std::string message = searchRun.StoppedBy() ? searchRun.StoppedBy()->message : std::string();
     const auto first = message.find_first_not_of(' ');
     message = first == std::string::npos ? std::string("an error stopped the run")
                                           : OneLine(message.substr(first));
-    return ending.finish(run::RunEnd::Failed, message);
+    return ending.finish(RunEnd::Failed, message);
 }
 
 // The run itself, once the destination is prepared: the walk or the file list, the
@@ -366,24 +356,24 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     core.SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
         ending.account.FolderNotListed(folder, error);
     });
-    run::SearchCoreBinding walk(core);
+    SearchCoreBinding walk(core);
     // Files and folders given as paths: the run's one folder stands for all of them.
     std::optional<cPathSearch> paths;
-    std::optional<run::PathSearchBinding> pathWalk;
+    std::optional<PathSearchBinding> pathWalk;
     if (TakesPaths(req)) {
         paths.emplace(core, req.paths);
         pathWalk.emplace(*paths);
     }
     CliClock clock;
-    run::RunChoice choice;
-    choice.search = run::SearchSettingsFrom(settings);
+    RunChoice choice;
+    choice.search = SearchSettingsFrom(settings);
     choice.options = options;
     choice.readers = req.jobs;
     choice.satellites = {!req.noSatellites, req.language.value_or(std::string())};
     if (TakesPaths(req))
         choice.paths = req.paths;
-    run::RunAssembly assembly(choice, view, prompt,
-                              {.walk = pathWalk ? static_cast<run::IRunSearch&>(*pathWalk) : walk,
+    RunAssembly assembly(choice, view, prompt,
+                              {.walk = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk,
                                .fileSystem = RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
@@ -397,7 +387,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     }
     view.clearLine();
 
-    for (const run::StatsRow& row : assembly.Run().Stats().rows())
+    for (const StatsRow& row : assembly.Run().Stats().rows())
         ending.facts.written[static_cast<std::size_t>(row.kind)] = row.count;
     printCounts(req, assembly.Run(), png.get());
     ending.named->tell();
@@ -432,8 +422,8 @@ int RunExtract(const Args& args) {
 
     CliPrompt prompt(req.yes);
     if (auto refused = prepare(settings, kindsOf(settings), prompt))
-        return ending.finish(run::RunEnd::Refused, *refused);
+        return ending.finish(RunEnd::Refused, *refused);
     return extract(req, settings, prompt, fileList, ending);
 }
 
-} // namespace harvix::cli
+} // namespace harvix

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 const char* const kIconUsage =
     "  icon MODULE[,REF] [OUT.png] [--size N] [--theme DIR --name NAME] [--ico OUT.ico]\n"
@@ -158,12 +158,12 @@ std::optional<IconArgs> readArgs(const Args& args) {
 }
 
 // Encodes and writes one picture; the path goes to stdout once the file is whole.
-bool writePng(const Result<image::RgbaImage>& picture, const std::string& path, const std::string& location) {
+bool writePng(const Result<RgbaImage>& picture, const std::string& path, const std::string& location) {
     if (!picture) {
         complain(location + ": " + picture.error().message);
         return false;
     }
-    auto png = image::EncodePng(*picture);
+    auto png = EncodePng(*picture);
     if (!png) {
         complain(location + ": " + png.error().message);
         return false;
@@ -210,17 +210,17 @@ int RunIcon(const Args& args) {
             complain(a->location + ": " + icon.error().message);
             return 1;
         }
-        const std::vector<image::ByteView> views(icon->images.begin(), icon->images.end());
+        const std::vector<ByteView> views(icon->images.begin(), icon->images.end());
         const std::uint32_t enlargement = a->upscale ? kAnyEnlargement : kMostEnlargement;
         bool ok = true;
         if (a->png) {
-            ok = writePng(a->size ? image::MakeIconPicture(views, *a->size, enlargement)
-                                  : image::LargestIconPicture(views),
+            ok = writePng(a->size ? MakeIconPicture(views, *a->size, enlargement)
+                                  : LargestIconPicture(views),
                           *a->png, a->location) &&
                  ok;
         }
         if (a->theme) {
-            const std::vector<std::uint32_t> sizes = image::IconThemeSizes(views, kThemeSizes, enlargement);
+            const std::vector<std::uint32_t> sizes = IconThemeSizes(views, kThemeSizes, enlargement);
             if (sizes.empty()) {
                 complain(a->location + ": no image of the icon can be read");
                 ok = false;
@@ -235,13 +235,13 @@ int RunIcon(const Args& args) {
                     ok = false;
                     break;
                 }
-                ok = writePng(image::MakeIconPicture(views, size, enlargement), (folder / (*a->name + ".png")).string(),
+                ok = writePng(MakeIconPicture(views, size, enlargement), (folder / (*a->name + ".png")).string(),
                               a->location) &&
                      ok;
             }
         }
         if (a->ico) {
-            const std::vector<std::uint8_t> ico = image::IconFileOfImages(views);
+            const std::vector<std::uint8_t> ico = IconFileOfImages(views);
             if (ico.empty()) {
                 complain(a->location + ": no image of the icon can be read");
                 ok = false;
@@ -260,4 +260,4 @@ int RunIcon(const Args& args) {
     }
 }
 
-} // namespace harvix::cli
+} // namespace harvix

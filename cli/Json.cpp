@@ -1,6 +1,6 @@
 #include "cli/Json.h"
 
-namespace harvix::cli {
+namespace harvix {
 
 bool IsValidUtf8(const std::string& text) {
     // The library checks every text it writes: a strict dump throws on the first byte
@@ -42,4 +42,4 @@ std::string JsonDocument(const Json& value) {
     return value.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 
-} // namespace harvix::cli
+} // namespace harvix

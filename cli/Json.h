@@ -11,7 +11,7 @@
 
 #include <string>
 
-namespace harvix::cli {
+namespace harvix {
 
 using Json = nlohmann::ordered_json;
 
@@ -34,4 +34,4 @@ std::string JsonLine(const Json& value);
 // The same, indented for people.
 std::string JsonDocument(const Json& value);
 
-} // namespace harvix::cli
+} // namespace harvix

@@ -31,7 +31,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 namespace {
 
@@ -155,7 +155,7 @@ public:
         : m_format(format), m_explainer(std::move(explainer)) {}
 
     bool writeFailed = false;
-    run::RunAccount account;
+    RunAccount account;
     // The files the caller named: every one of a file list, or the file arguments.
     bool allNamed = false;
     std::unordered_set<std::string> named;
@@ -251,8 +251,8 @@ private:
 
 // Says on stderr how many files could not be read, and the first with its reason, as
 // the extraction's summary does; true when there was any.
-bool ReportUnreadable(const run::RunAccount& account) {
-    const run::ProblemList unreadable = account.UnreadableFiles();
+bool ReportUnreadable(const RunAccount& account) {
+    const ProblemList unreadable = account.UnreadableFiles();
     if (unreadable.count == 0)
         return false;
     const auto& first = unreadable.first.front();
@@ -316,7 +316,7 @@ int RunList(const Args& args) {
     std::optional<std::string> filesFrom;
     bool nul = false;
     CageChoice cage;
-    run::SatelliteChoice satellites;
+    SatelliteChoice satellites;
     bool explain = false;
     std::optional<std::string> explainOption; // the first option that needs --explain
     ExtractionOptions options;
@@ -336,7 +336,7 @@ int RunList(const Args& args) {
                     return Usage(kinds.error().message);
                 options.kindEnabled = *kinds;
             } else {
-                auto limits = run::ParseLimitSet(value);
+                auto limits = ParseLimitSet(value);
                 if (!limits)
                     return Usage(arg + ": " + limits.error().message);
                 const bool bitmap = arg == "--bitmap-limits";
@@ -352,7 +352,7 @@ int RunList(const Args& args) {
             if (i + 1 >= args.size())
                 return Usage("--language needs a language tag such as en-US");
             satellites.language = args[++i];
-            if (!run::IsLanguageChoice(satellites.language))
+            if (!IsLanguageChoice(satellites.language))
                 return Usage("--language takes a language tag such as en-US or de-DE, not '" +
                              satellites.language + "'");
         } else if (arg == "--all-drives") {
@@ -406,8 +406,8 @@ int RunList(const Args& args) {
 
     ListPrinter printer(format, explain ? std::optional<Explainer>(Explainer(options))
                                         : std::nullopt);
-    printer.opener = run::SatelliteOpener(
-        satellites, run::PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
+    printer.opener = SatelliteOpener(
+        satellites, PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
     if (filesFrom) {
         cFileList list(*filesFrom, nul);
         if (auto opened = list.Open(); !opened) {
@@ -496,7 +496,7 @@ int RunVersion(const Args& args) {
         // pass for a module without one (its line stays, as scripts read it), and one
         // that cannot be read gets no line.
         if (auto module = OpenModule(path); !module) {
-            const std::string unreadable = run::RunAccount::UnreadableReason(path, module.error());
+            const std::string unreadable = RunAccount::UnreadableReason(path, module.error());
             if (!unreadable.empty()) {
                 Complain(path + " could not be read: " + unreadable);
                 status = std::max(status, 1);
@@ -518,4 +518,4 @@ int RunVersion(const Args& args) {
     return status;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

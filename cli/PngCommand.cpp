@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-namespace harvix::cli {
+namespace harvix {
 
 const char* const kPngUsage =
     "  png [--dest DIR] FILE...\n"
@@ -134,4 +134,4 @@ void ReportPng(const PngConverter* converter) {
     std::cout << "PNG: " << converter->Converted() << '\n';
 }
 
-} // namespace harvix::cli
+} // namespace harvix

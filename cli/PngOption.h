@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-namespace harvix::cli {
+namespace harvix {
 
 // A converter that writes through the real file system when `wanted`, else none.
 std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& destination);
@@ -16,4 +16,4 @@ std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& d
 // ("PNG: 12") after the counts of the kinds. Does nothing without one.
 void ReportPng(const PngConverter* converter);
 
-} // namespace harvix::cli
+} // namespace harvix

@@ -1,6 +1,6 @@
 #include "cli/ProgressLine.h"
 
-namespace harvix::cli {
+namespace harvix {
 
 namespace {
 
@@ -84,4 +84,4 @@ bool ProgressPacer::due(const ProgressFacts& facts, Clock::time_point now) {
     return true;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

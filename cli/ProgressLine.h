@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-namespace harvix::cli {
+namespace harvix {
 
 struct ProgressFacts {
     std::int64_t files = 0;       // files the engine has finished with
@@ -51,4 +51,4 @@ private:
     Clock::time_point m_lastAt{};
 };
 
-} // namespace harvix::cli
+} // namespace harvix

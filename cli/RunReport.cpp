@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace harvix::cli {
+namespace harvix {
 
 namespace {
 
@@ -24,7 +24,7 @@ std::string IsoTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-Json Problems(const run::ProblemList& list) {
+Json Problems(const ProblemList& list) {
     Json first = Json::array();
     for (const auto& entry : list.first) {
         Json item = Json::object();
@@ -86,14 +86,14 @@ std::string LeftOutDetail(const LeftOut& why) {
     return why.detail.empty() ? std::string(LeftOutReasonWords(why.reason)) : why.detail;
 }
 
-int ExitStatusOf(run::RunEnd end) {
+int ExitStatusOf(RunEnd end) {
     switch (end) {
-    case run::RunEnd::Completed:
+    case RunEnd::Completed:
         return 0;
-    case run::RunEnd::Cancelled:
-    case run::RunEnd::Failed:
+    case RunEnd::Cancelled:
+    case RunEnd::Failed:
         return 1;
-    case run::RunEnd::Refused:
+    case RunEnd::Refused:
         break;
     }
     return 2;
@@ -110,7 +110,7 @@ std::vector<LeftOutEntry> LeftOutList::Entries() const {
     return m_entries;
 }
 
-Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account,
+Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
                     const LeftOutList& leftOut, int exitStatus) {
     Json report = Json::object();
     report["report_version"] = 1;
@@ -123,7 +123,7 @@ Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account,
         const auto k = static_cast<std::size_t>(KindIndex(kind));
         if (!facts.kinds[k])
             continue;
-        const run::LeftOutCounts left = account.LeftOut(kind);
+        const LeftOutCounts left = account.LeftOut(kind);
         Json row = Json::object();
         row["written"] = facts.written[k];
         row["left_out_by_limits"] = left.limits;
@@ -141,7 +141,7 @@ Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account,
     for (const LeftOutEntry& entry : leftOut.Entries())
         left.push_back(LeftOutItem(entry));
     report["left_out"] = std::move(left);
-    report["outcome"] = std::string(run::RunEndText(facts.outcome));
+    report["outcome"] = std::string(RunEndText(facts.outcome));
     report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
     report["exit_status"] = exitStatus;
     return report;
@@ -185,12 +185,12 @@ Status WriteFileReplacing(const std::string& path, const std::string& text) {
     return success();
 }
 
-std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAccount& account,
+std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount& account,
                                       const std::string& mask) {
     std::vector<std::string> lines;
     // One line per cause of resources passed over, each with the count of every chosen
     // kind it met.
-    const auto perKind = [&](std::int64_t run::LeftOutCounts::*cause, std::string_view what) {
+    const auto perKind = [&](std::int64_t LeftOutCounts::*cause, std::string_view what) {
         std::string counts;
         for (ResourceKind kind : kAllResourceKinds) {
             const auto index = static_cast<std::size_t>(KindIndex(kind));
@@ -203,10 +203,10 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAc
         if (!counts.empty())
             lines.push_back(std::string(what) + ": " + counts);
     };
-    perKind(&run::LeftOutCounts::limits, LeftOutReasonWords(LeftOutReason::Limits));
-    perKind(&run::LeftOutCounts::malformed, LeftOutReasonWords(LeftOutReason::Malformed));
-    perKind(&run::LeftOutCounts::empty, LeftOutReasonWords(LeftOutReason::Empty));
-    const auto problem = [&](const run::ProblemList& list, const char* one, const char* many) {
+    perKind(&LeftOutCounts::limits, LeftOutReasonWords(LeftOutReason::Limits));
+    perKind(&LeftOutCounts::malformed, LeftOutReasonWords(LeftOutReason::Malformed));
+    perKind(&LeftOutCounts::empty, LeftOutReasonWords(LeftOutReason::Empty));
+    const auto problem = [&](const ProblemList& list, const char* one, const char* many) {
         if (list.count == 0)
             return;
         const auto& first = list.first.front();
@@ -215,9 +215,9 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAc
     };
     problem(account.UnlistedFolders(), "folder", "folders");
     problem(account.UnreadableFiles(), "file", "files");
-    if (facts.walked && facts.outcome == run::RunEnd::Completed && account.FilesFound() == 0)
+    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0)
         lines.push_back("no file matched the mask '" + mask + "'");
     return lines;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

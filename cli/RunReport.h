@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 // Everything the report tells besides the account.
 struct ReportFacts {
@@ -23,7 +23,7 @@ struct ReportFacts {
     std::chrono::system_clock::time_point start;
     std::chrono::system_clock::time_point end;
     std::chrono::milliseconds duration{0};  // measured on a monotonic clock
-    run::RunEnd outcome = run::RunEnd::Completed; // how the run ended
+    RunEnd outcome = RunEnd::Completed; // how the run ended
     std::optional<std::string> error;       // the error that stopped or refused the run
     KindSwitches kinds{};                   // the chosen kinds
     std::array<std::int64_t, kResourceKindCount> written{};
@@ -66,10 +66,10 @@ private:
 
 // harvix-cli's exit status for a run that ended so: 0 completed, 1 stopped by an error
 // or cancelled, 2 refused.
-[[nodiscard]] int ExitStatusOf(run::RunEnd end);
+[[nodiscard]] int ExitStatusOf(RunEnd end);
 
 // The report document. `exitStatus`: the status the command ends with.
-Json BuildRunReport(const ReportFacts& facts, const run::RunAccount& account,
+Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
                     const LeftOutList& leftOut, int exitStatus);
 
 // Writes the text to `path` under a temporary name in the same folder, then renames it
@@ -81,7 +81,7 @@ Status WriteFileReplacing(const std::string& path, const std::string& text);
 // per kind that the limits left out, that were not well formed, and that were empty or
 // missing (one line per cause), the folders and the files that could not be read, and
 // that no file matched the mask (a search that found no file at all).
-std::vector<std::string> SummaryLines(const ReportFacts& facts, const run::RunAccount& account,
+std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount& account,
                                       const std::string& mask);
 
-} // namespace harvix::cli
+} // namespace harvix

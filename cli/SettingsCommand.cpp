@@ -1,10 +1,8 @@
 // harvix-cli settings: shows the wizard's stored settings, or changes some of them.
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
-#include "settings/RegistryStore.h"
 #include "settings/RegistryValue.h"
 #include "settings/Settings.h"
-#include "settings/cRegistry.h"
 
 #include <charconv>
 #include <cstdio>
@@ -13,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace harvix::cli {
+namespace harvix {
 
 const char* const kSettingsUsage =
     "  settings [NAME=VALUE...]\n"
@@ -24,13 +22,6 @@ const char* const kSettingsUsage =
     "      ~/.config/harvix/registry.sqlite3.\n";
 
 namespace {
-
-using SettingValue = std::variant<bool, std::int16_t, std::string>;
-
-struct Assignment {
-    std::size_t row;
-    SettingValue value;
-};
 
 bool isBooleanRow(std::size_t row) {
     return kSettingRows[row].type == REG_DWORD && std::string(kSettingRows[row].name) != "Priority";
@@ -55,12 +46,8 @@ std::optional<SettingValue> parseValue(std::size_t row, const std::string& text)
     return SettingValue{static_cast<std::int16_t>(number)};
 }
 
-void writeValue(const char* name, const SettingValue& value) {
-    std::visit([&](const auto& v) { WriteSetting(name, v); }, value);
-}
-
 int printSettings() {
-    const Settings settings = LoadSettings();
+    const Settings settings = LoadSettingsOrDefaults();
     for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
         // The type the store holds; a value that is not stored has its declared type.
         const std::int32_t type =
@@ -71,13 +58,6 @@ int printSettings() {
     return 0;
 }
 
-bool settingsKeyExists() {
-    cRegistry reg;
-    reg.ClassKey(HKEY_LOCAL_MACHINE);
-    reg.SectionKey(kSettingsSection);
-    return reg.KeyExists();
-}
-
 } // namespace
 
 int RunSettings(const Args& args) {
@@ -85,7 +65,7 @@ int RunSettings(const Args& args) {
         return printSettings();
 
     // Everything is checked before anything is written.
-    std::vector<Assignment> assignments;
+    std::vector<SettingAssignment> assignments;
     for (const auto& arg : args) {
         const auto eq = arg.find('=');
         if (eq == std::string::npos) {
@@ -108,23 +88,11 @@ int RunSettings(const Args& args) {
         assignments.push_back({row, std::move(*value)});
     }
 
-    try {
-        RegistryBatch batch;
-        // A key that holds only some values would give the wizard empty settings for the
-        // rest, so a first write stores the complete set it would have loaded.
-        if (!settingsKeyExists())
-            SaveSettings(LoadSettings());
-        for (const auto& a : assignments)
-            writeValue(kSettingRows[a.row].name, a.value);
-        if (auto committed = batch.commit(); !committed) {
-            Complain("the settings were not saved: " + committed.error().message);
-            return 1;
-        }
-    } catch (const RegistryError& e) {
-        Complain(e.Description());
+    if (Status saved = SaveSettingValues(assignments); !saved) {
+        Complain(saved.error().message);
         return 1;
     }
     return 0;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

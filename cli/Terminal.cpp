@@ -10,7 +10,7 @@
 #include <csignal>
 #include <iostream>
 
-namespace harvix::cli {
+namespace harvix {
 
 namespace {
 
@@ -158,4 +158,4 @@ std::optional<std::string> ReadAnswerLine(bool& interrupted) {
     }
 }
 
-} // namespace harvix::cli
+} // namespace harvix

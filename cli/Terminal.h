@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace harvix::cli {
+namespace harvix {
 
 // A message of the product (two sentences joined by CR LF) on one line.
 [[nodiscard]] std::string OneLine(std::string_view text);
@@ -51,4 +51,4 @@ void ForgetInterrupts();
 // `interrupted` tells that Ctrl-C was pressed while it was awaited.
 [[nodiscard]] std::optional<std::string> ReadAnswerLine(bool& interrupted);
 
-} // namespace harvix::cli
+} // namespace harvix

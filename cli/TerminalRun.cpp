@@ -10,7 +10,7 @@
 #include <iostream>
 #include <string_view>
 
-namespace harvix::cli {
+namespace harvix {
 
 namespace {
 
@@ -101,8 +101,8 @@ bool CliPrompt::ask(const std::string& text, const char* choices, char yesKey, b
 
 void CliView::setStatusText(const std::string& text) {
     std::string_view rest = text;
-    if (rest.rfind(run::kPleaseWait, 0) == 0)
-        rest.remove_prefix(std::string_view(run::kPleaseWait).size());
+    if (rest.rfind(kPleaseWait, 0) == 0)
+        rest.remove_prefix(std::string_view(kPleaseWait).size());
     m_status = OneLine(rest);
     draw(false);
 }
@@ -131,7 +131,7 @@ void CliView::draw(bool force) {
     if (m_run != nullptr) {
         facts.files = m_run->FilesHandled();
         facts.total = m_run->TotalFiles();
-        for (const run::StatsRow& row : m_run->Stats().rows())
+        for (const StatsRow& row : m_run->Stats().rows())
             facts.resources += row.count;
     }
     if (!m_pacer.due(facts, ProgressPacer::Clock::now()) && !force)
@@ -144,4 +144,4 @@ void CliView::draw(bool force) {
     m_drawn = true;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-namespace harvix::cli {
+namespace harvix {
 
 // Asks on the terminal; without one, answers as a script wants: --yes for the
 // destination that exists, No to every other question, Cancel on a full disk.
@@ -43,12 +43,12 @@ private:
 
 // The run's effects on a terminal: one progress line on stderr, rewritten in place. A
 // Ctrl-C reaches the run as a click on Cancel where the run lets events through.
-class CliView final : public run::IRunView {
+class CliView final : public IRunView {
 public:
     explicit CliView(bool live) : m_live(live) {}
 
     // The run whose files handled, total and resources the line shows.
-    void setRun(run::SearchRun* searchRun) { m_run = searchRun; }
+    void setRun(SearchRun* searchRun) { m_run = searchRun; }
 
     void setStatusText(const std::string& text) override;
     void repaintStatus() override {}
@@ -76,19 +76,19 @@ private:
     bool m_live;
     bool m_drawn = false;
     std::string m_status;
-    run::SearchRun* m_run = nullptr;
+    SearchRun* m_run = nullptr;
     ProgressPacer m_pacer;
 };
 
 // The engine's pause before the program closes lets the window show its stopped
 // animation; a terminal has nothing to show, so the command does not wait.
-class CliClock final : public run::IRunClock {
+class CliClock final : public IRunClock {
 public:
     std::uint32_t GetTickCount() override { return m_clock.GetTickCount(); }
     void Sleep(std::uint32_t) override {}
 
 private:
-    run::SystemClock m_clock;
+    SystemClock m_clock;
 };
 
-} // namespace harvix::cli
+} // namespace harvix

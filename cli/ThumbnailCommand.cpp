@@ -24,7 +24,7 @@
 #include <new>
 #include <string>
 
-namespace harvix::cli {
+namespace harvix {
 
 const char* const kThumbnailUsage =
     "  thumbnail [--size N] FILE OUT.png\n"
@@ -216,13 +216,13 @@ int RunThumbnail(const Args& args) {
             complain(paths[0] + ": " + icon.error().message);
             return 1;
         }
-        std::vector<image::ByteView> views(icon->images.begin(), icon->images.end());
-        auto picture = image::MakeThumbnail(views, size);
+        std::vector<ByteView> views(icon->images.begin(), icon->images.end());
+        auto picture = MakeThumbnail(views, size);
         if (!picture) {
             complain(paths[0] + ": " + picture.error().message);
             return 1;
         }
-        auto png = image::EncodePng(*picture);
+        auto png = EncodePng(*picture);
         if (!png) {
             complain(paths[0] + ": " + png.error().message);
             return 1;
@@ -238,4 +238,4 @@ int RunThumbnail(const Args& args) {
     return 0;
 }
 
-} // namespace harvix::cli
+} // namespace harvix

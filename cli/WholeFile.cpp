@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace harvix::cli {
+namespace harvix {
 
 Status ReplaceFileWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     const auto slash = path.rfind('/');
@@ -45,4 +45,4 @@ Status ReplaceFileWhole(const std::string& path, const std::vector<std::uint8_t>
     return success();
 }
 
-} // namespace harvix::cli
+} // namespace harvix

@@ -14,19 +14,19 @@ namespace {
 
 struct Command {
     const char* name;
-    int (*run)(const harvix::cli::Args&);
+    int (*run)(const harvix::Args&);
     const char* const* usage;
 };
 
 // Every command, in the order of the help text.
 const std::array kCommands{
-    Command{"list", harvix::cli::RunList, &harvix::cli::kListUsage},
-    Command{"version", harvix::cli::RunVersion, &harvix::cli::kVersionUsage},
-    Command{"extract", harvix::cli::RunExtract, &harvix::cli::kExtractUsage},
-    Command{"settings", harvix::cli::RunSettings, &harvix::cli::kSettingsUsage},
-    Command{"png", harvix::cli::RunPng, &harvix::cli::kPngUsage},
-    Command{"thumbnail", harvix::cli::RunThumbnail, &harvix::cli::kThumbnailUsage},
-    Command{"icon", harvix::cli::RunIcon, &harvix::cli::kIconUsage},
+    Command{"list", harvix::RunList, &harvix::kListUsage},
+    Command{"version", harvix::RunVersion, &harvix::kVersionUsage},
+    Command{"extract", harvix::RunExtract, &harvix::kExtractUsage},
+    Command{"settings", harvix::RunSettings, &harvix::kSettingsUsage},
+    Command{"png", harvix::RunPng, &harvix::kPngUsage},
+    Command{"thumbnail", harvix::RunThumbnail, &harvix::kThumbnailUsage},
+    Command{"icon", harvix::RunIcon, &harvix::kIconUsage},
 };
 
 void printHelp(std::FILE* out) {
@@ -55,7 +55,7 @@ void printCommandUsage(std::string_view usage) {
 }
 
 // --help or -h anywhere among a command's options (before a "--" that ends them).
-bool asksForHelp(const harvix::cli::Args& args) {
+bool asksForHelp(const harvix::Args& args) {
     for (const std::string& arg : args) {
         if (arg == "--")
             return false;
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string name = argv[1];
-    const harvix::cli::Args args(argv + 2, argv + argc);
+    const harvix::Args args(argv + 2, argv + argc);
     if (name == "--help" || name == "-h" || name == "help") {
         printHelp(stdout);
         return 0;

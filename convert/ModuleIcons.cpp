@@ -17,7 +17,6 @@
 
 namespace harvix {
 
-using namespace image;
 
 namespace {
 

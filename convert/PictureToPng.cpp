@@ -7,7 +7,6 @@
 
 namespace harvix {
 
-using namespace image;
 
 namespace {
 

@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);
 
-    auto clip = harvix::avi::DecodeAvi(input);
+    auto clip = harvix::DecodeAvi(input);
     if (clip) {
         if (clip->frames.empty() || clip->width == 0 || clip->height == 0)
             std::abort();
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint32_t width = 1u + input[0] % 64u;
         const std::uint32_t height = 1u + input[1] % 64u;
         std::vector<std::uint8_t> pixels(std::size_t{width} * height, 0);
-        harvix::avi::DecodeRle8(input.subspan(2), width, height, pixels);
+        harvix::DecodeRle8(input.subspan(2), width, height, pixels);
     }
     return 0;
 }

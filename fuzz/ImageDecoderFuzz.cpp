@@ -13,15 +13,14 @@
 
 namespace {
 
-void encode(const harvix::Result<harvix::image::RgbaImage>& picture) {
+void encode(const harvix::Result<harvix::RgbaImage>& picture) {
     if (picture && picture->width <= 512 && picture->height <= 512)
-        (void)harvix::image::EncodePng(*picture);
+        (void)harvix::EncodePng(*picture);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace harvix::image;
     const ByteView bytes(data, size);
     encode(DecodeBitmapFile(bytes));
     encode(DecodeIconImage(bytes));

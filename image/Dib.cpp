@@ -8,7 +8,7 @@
 #include <bit>
 #include <string>
 
-namespace harvix::image {
+namespace harvix {
 
 namespace {
 
@@ -412,4 +412,4 @@ Result<RgbaImage> DecodeIconDib(ByteView dib) {
     return image;
 }
 
-} // namespace harvix::image
+} // namespace harvix

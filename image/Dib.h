@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <span>
 
-namespace harvix::image {
+namespace harvix {
 
 using ByteView = std::span<const std::uint8_t>;
 
@@ -26,4 +26,4 @@ using ByteView = std::span<const std::uint8_t>;
 // from the mask when the image has no alpha or its alpha is all zero.
 [[nodiscard]] Result<RgbaImage> DecodeIconDib(ByteView dib);
 
-} // namespace harvix::image
+} // namespace harvix

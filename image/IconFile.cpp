@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace harvix::image {
+namespace harvix {
 
 namespace {
 
@@ -114,4 +114,4 @@ Result<RgbaImage> DecodeIconImage(ByteView image) {
     return DecodeIconDib(image);
 }
 
-} // namespace harvix::image
+} // namespace harvix

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 
 inline constexpr std::uint16_t kIconType = 1;
 inline constexpr std::uint16_t kCursorType = 2;
@@ -56,4 +56,4 @@ using IconImageInfo = format::IconImageFacts;
 // The picture of one image, bitmap or PNG.
 [[nodiscard]] Result<RgbaImage> DecodeIconImage(ByteView image);
 
-} // namespace harvix::image
+} // namespace harvix

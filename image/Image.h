@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 
 // The largest picture the decoders make: no side above 32,768 pixels, no more than
 // 2^25 pixels (128 MiB of RGBA) in all. Icon and cursor images are held to 1,024 pixels
@@ -35,4 +35,4 @@ struct RgbaImage {
     }
 };
 
-} // namespace harvix::image
+} // namespace harvix

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstring>
 
-namespace harvix::image {
+namespace harvix {
 
 namespace {
 
@@ -163,4 +163,4 @@ Result<RgbaImage> DecodePng(std::span<const std::uint8_t> png, std::uint32_t max
     return image;
 }
 
-} // namespace harvix::image
+} // namespace harvix

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 
 // The eight bytes every PNG stream begins with.
 [[nodiscard]] bool IsPng(std::span<const std::uint8_t> bytes);
@@ -37,4 +37,4 @@ struct PngHeader {
 // `maxSide` are refused before any pixel memory is taken.
 [[nodiscard]] Result<RgbaImage> DecodePng(std::span<const std::uint8_t> png, std::uint32_t maxSide);
 
-} // namespace harvix::image
+} // namespace harvix

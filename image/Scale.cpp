@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 
 namespace {
 
@@ -129,4 +129,4 @@ RgbaImage Resize(const RgbaImage& source, std::uint32_t width, std::uint32_t hei
     return out;
 }
 
-} // namespace harvix::image
+} // namespace harvix

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <utility>
 
-namespace harvix::image {
+namespace harvix {
 
 // The size of a picture of width x height made to fit into box x box without changing
 // its aspect; pictures that fit already keep their size (they are never enlarged).
@@ -26,4 +26,4 @@ namespace harvix::image {
 // must be at least 1.
 [[nodiscard]] RgbaImage Resize(const RgbaImage& source, std::uint32_t width, std::uint32_t height);
 
-} // namespace harvix::image
+} // namespace harvix

@@ -7,7 +7,7 @@
 #include <optional>
 #include <set>
 
-namespace harvix::image {
+namespace harvix {
 
 namespace {
 
@@ -98,4 +98,4 @@ Result<RgbaImage> MakeIconPicture(const std::vector<ByteView>& images, std::uint
     return makeError(ErrorKind::NotFound, "no icon image to show");
 }
 
-} // namespace harvix::image
+} // namespace harvix

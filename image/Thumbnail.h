@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 
 // The order in which to try the images of one icon for a thumbnail of box x box pixels:
 // first those at least as large as the box (the side that is longer counts), smallest
@@ -39,4 +39,4 @@ namespace harvix::image {
                                                         std::span<const std::uint32_t> standardSizes,
                                                         std::uint32_t maxEnlargement);
 
-} // namespace harvix::image
+} // namespace harvix

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 
 namespace {
 
@@ -93,4 +93,4 @@ std::string LimitSetText(const LimitSet& limits) {
     return LimitText(limits.depth) + ";" + LimitText(limits.width) + ";" + LimitText(limits.height);
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace harvix::run {
+namespace harvix {
 
 // Reads "min-max": two whole numbers (each within 32 bits, blanks around them allowed)
 // joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. A range
@@ -31,4 +31,4 @@ using harvix::LimitSet;
 [[nodiscard]] std::string LimitText(const LimitRange& range);
 [[nodiscard]] std::string LimitSetText(const LimitSet& limits);
 
-} // namespace harvix::run
+} // namespace harvix

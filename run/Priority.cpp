@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-namespace harvix::run {
+namespace harvix {
 
 bool IsWin2000OrLater() {
     return true;
@@ -61,4 +61,4 @@ void ApplyPriority(std::int16_t position) {
         (void)setpriority(PRIO_PROCESS, 0, *nice);
 }
 
-} // namespace harvix::run
+} // namespace harvix

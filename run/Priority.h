@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace harvix::run {
+namespace harvix {
 
 // The priority classes the slider chooses between.
 inline constexpr std::int32_t IDLE_PRIORITY_CLASS = 0x40;
@@ -31,4 +31,4 @@ inline constexpr std::int32_t HIGH_PRIORITY_CLASS = 0x80;
 // the priority as it was, without a message.
 void ApplyPriority(std::int16_t position);
 
-} // namespace harvix::run
+} // namespace harvix

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace harvix::run {
+namespace harvix {
 
 std::int64_t RoundHalfEven(double value) {
     const double lower = std::floor(value);
@@ -38,4 +38,4 @@ std::int64_t RemainingMilliseconds(std::int32_t done, std::int32_t total,
     return RoundHalfEven(estimate);
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace harvix::run {
+namespace harvix {
 
 // The progress bar runs from 0 to 50; each unit is 2 %.
 inline constexpr int kProgressMax = 50;
@@ -27,4 +27,4 @@ inline constexpr int kProgressMax = 50;
 [[nodiscard]] std::int64_t RemainingMilliseconds(std::int32_t done, std::int32_t total,
                                                  std::uint32_t elapsedMs);
 
-} // namespace harvix::run
+} // namespace harvix

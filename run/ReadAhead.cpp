@@ -7,7 +7,7 @@
 #include <optional>
 #include <system_error>
 
-namespace harvix::run {
+namespace harvix {
 
 unsigned DefaultReadAheadJobs() {
     const unsigned cores = std::thread::hardware_concurrency();
@@ -395,4 +395,4 @@ void ReadAheadSearch::SearchSystemForFiles(const std::string& FileMask, cSearchC
     m_search.SearchSystemForFiles(FileMask, relay);
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 
 // The number of reader threads a run starts with by default: the number of processors.
 [[nodiscard]] unsigned DefaultReadAheadJobs();
@@ -161,4 +161,4 @@ private:
     ModuleReadAhead& m_readAhead;
 };
 
-} // namespace harvix::run
+} // namespace harvix

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace harvix::run {
+namespace harvix {
 
 bool ReaderGrowth::MeasureNext() {
     if (!CanGrow())
@@ -35,4 +35,4 @@ unsigned ReaderGrowth::Opened(const OpenCost& cost) {
     return added;
 }
 
-} // namespace harvix::run
+} // namespace harvix

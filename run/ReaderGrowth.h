@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace harvix::run {
+namespace harvix {
 
 class ReaderGrowth {
 public:
@@ -63,4 +63,4 @@ private:
     unsigned m_unmeasured = 0;   // opens passed over since the last measured one
 };
 
-} // namespace harvix::run
+} // namespace harvix

@@ -1,6 +1,6 @@
 #include "run/ResultStats.h"
 
-namespace harvix::run {
+namespace harvix {
 
 void ResultStats::FillStatsList(const KindSwitches& kindEnabled) {
     m_rows.clear();
@@ -29,4 +29,4 @@ std::int64_t ResultStats::countOf(int kind) const {
     return 0;
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 
 struct StatsRow {
     int kind = 0;              // the kind's index
@@ -40,4 +40,4 @@ private:
     std::vector<StatsRow> m_rows;
 };
 
-} // namespace harvix::run
+} // namespace harvix

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace harvix::run {
+namespace harvix {
 
 void ProblemList::add(const std::string& path, std::string reason) {
     ++count;
@@ -81,4 +81,4 @@ LeftOutCounts RunAccount::LeftOut(ResourceKind kind) const {
     return m_leftOut[static_cast<std::size_t>(KindIndex(kind))];
 }
 
-} // namespace harvix::run
+} // namespace harvix

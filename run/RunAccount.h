@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 
 // Paths that met a problem: how many, and the first few with the system's reason.
 struct ProblemList {
@@ -69,4 +69,4 @@ private:
     std::array<LeftOutCounts, kResourceKindCount> m_leftOut{};
 };
 
-} // namespace harvix::run
+} // namespace harvix

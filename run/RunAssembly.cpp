@@ -1,7 +1,7 @@
 #include "run/RunAssembly.h"
 
 
-namespace harvix::run {
+namespace harvix {
 
 RunAssembly::RunAssembly(const RunChoice& choice, IRunView& view, IPrompt& prompt,
                          const RunServices& services)
@@ -63,4 +63,4 @@ void RunAssembly::Start() {
         m_run->StartSearch(search);
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -20,7 +20,7 @@
 #include <optional>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 
 // What the user chose for one run.
 struct RunChoice {
@@ -92,4 +92,4 @@ private:
     std::unique_ptr<RunHandOff> m_handOff;
 };
 
-} // namespace harvix::run
+} // namespace harvix

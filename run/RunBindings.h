@@ -6,7 +6,7 @@
 #include "search/PathSearch.h"
 #include "run/SearchRun.h"
 
-namespace harvix::run {
+namespace harvix {
 
 // Drives a cSearchCore, sending its events to the run.
 class SearchCoreBinding final : public IRunSearch {
@@ -81,4 +81,4 @@ private:
     cPathSearch& m_paths;
 };
 
-} // namespace harvix::run
+} // namespace harvix

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace harvix::run {
+namespace harvix {
 
 enum class RunEnd {
     Completed, // the search went through to its end
@@ -28,4 +28,4 @@ enum class RunEnd {
     return "refused";
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -12,10 +12,10 @@ namespace harvix {
 // What both threads share. The window's side and the posted tasks keep it alive, so a
 // task that arrives after the hand-off has gone finds `closed` set and does nothing.
 struct RunHandOff::Shared : std::enable_shared_from_this<RunHandOff::Shared> {
-    Shared(run::IRunView& w, IPrompt& p, Post poster)
+    Shared(IRunView& w, IPrompt& p, Post poster)
         : window(w), prompt(p), post(std::move(poster)) {}
 
-    run::IRunView& window;
+    IRunView& window;
     IPrompt& prompt;
     const Post post;
     std::function<void()> cancelHandler;
@@ -71,33 +71,33 @@ struct RunHandOff::Shared : std::enable_shared_from_this<RunHandOff::Shared> {
 };
 
 // The run's view on the worker: each effect goes to the window's thread.
-class RunHandOff::WorkerView final : public run::IRunView {
+class RunHandOff::WorkerView final : public IRunView {
 public:
     explicit WorkerView(std::shared_ptr<Shared> shared) : m_s(std::move(shared)) {}
 
     void setStatusText(const std::string& text) override {
-        send([text](run::IRunView& w) { w.setStatusText(text); });
+        send([text](IRunView& w) { w.setStatusText(text); });
     }
     void repaintStatus() override {
-        send([](run::IRunView& w) { w.repaintStatus(); });
+        send([](IRunView& w) { w.repaintStatus(); });
     }
     void setCancelEnabled(bool enabled) override {
-        send([enabled](run::IRunView& w) { w.setCancelEnabled(enabled); });
+        send([enabled](IRunView& w) { w.setCancelEnabled(enabled); });
     }
     void showProgressFrame() override {
-        send([](run::IRunView& w) { w.showProgressFrame(); });
+        send([](IRunView& w) { w.showProgressFrame(); });
     }
     void setProgressValue(int value) override {
-        send([value](run::IRunView& w) { w.setProgressValue(value); });
+        send([value](IRunView& w) { w.setProgressValue(value); });
     }
     void setCaption(const std::string& text) override {
-        send([text](run::IRunView& w) { w.setCaption(text); });
+        send([text](IRunView& w) { w.setCaption(text); });
     }
     // The window runs its own event loop; here the worker takes up a click on Cancel.
     void pumpEvents() override { m_s->takeCancelClick(); }
     void poll() override { m_s->takeCancelClick(); }
     void stopAnimation() override {
-        send([](run::IRunView& w) { w.stopAnimation(); });
+        send([](IRunView& w) { w.stopAnimation(); });
     }
     void statsChanged(int row, const std::string& count) override {
         bool post = false;
@@ -111,7 +111,7 @@ public:
         // counts whenever it is ready for them, not one task per resource.
         if (post) {
             Shared* s = m_s.get();
-            send([s](run::IRunView& w) {
+            send([s](IRunView& w) {
                 std::map<int, std::string> latest;
                 {
                     const std::lock_guard lock(s->mutex);
@@ -124,14 +124,14 @@ public:
         }
     }
     void searchFinished() override {
-        send([](run::IRunView& w) { w.searchFinished(); });
+        send([](IRunView& w) { w.searchFinished(); });
     }
     void closeProgram() override {
-        send([](run::IRunView& w) { w.closeProgram(); });
+        send([](IRunView& w) { w.closeProgram(); });
     }
 
 private:
-    void send(std::function<void(run::IRunView&)> effect) {
+    void send(std::function<void(IRunView&)> effect) {
         Shared* s = m_s.get();
         s->send([s, effect = std::move(effect)] { effect(s->window); });
     }
@@ -168,7 +168,7 @@ private:
     std::shared_ptr<Shared> m_s;
 };
 
-RunHandOff::RunHandOff(run::IRunView& window, IPrompt& windowPrompt, Post post, Worker worker)
+RunHandOff::RunHandOff(IRunView& window, IPrompt& windowPrompt, Post post, Worker worker)
     : m_worker(worker) {
     if (worker == Worker::Inline)
         post = [](std::function<void()> task) { task(); };
@@ -181,7 +181,7 @@ RunHandOff::~RunHandOff() {
     Close();
 }
 
-run::IRunView& RunHandOff::View() {
+IRunView& RunHandOff::View() {
     return *m_view;
 }
 

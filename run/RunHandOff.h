@@ -39,14 +39,14 @@ public:
     // `window`: the window's own view of the run, whose effects are applied on the
     // window's thread; its pumpEvents and poll are never called (the window runs its own
     // event loop, and the hand-off takes up a click on Cancel on the worker).
-    RunHandOff(run::IRunView& window, IPrompt& windowPrompt, Post post,
+    RunHandOff(IRunView& window, IPrompt& windowPrompt, Post post,
                Worker worker = Worker::OwnThread);
     RunHandOff(const RunHandOff&) = delete;
     RunHandOff& operator=(const RunHandOff&) = delete;
     ~RunHandOff(); // Close()
 
     // For the run and the engine, on the worker.
-    [[nodiscard]] run::IRunView& View();
+    [[nodiscard]] IRunView& View();
     [[nodiscard]] IPrompt& Prompt();
 
     // Set before Start. What a click on Cancel does, run on the worker at its next poll.

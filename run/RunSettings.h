@@ -4,7 +4,7 @@
 #include "run/SearchRun.h"
 #include "settings/Settings.h"
 
-namespace harvix::run {
+namespace harvix {
 
 inline SearchSettings SearchSettingsFrom(const Settings& settings) {
     SearchSettings run;
@@ -16,4 +16,4 @@ inline SearchSettings SearchSettingsFrom(const Settings& settings) {
     return run;
 }
 
-} // namespace harvix::run
+} // namespace harvix

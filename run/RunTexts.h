@@ -3,7 +3,7 @@
 
 #include "common/AppTitle.h" // kAppTitle, which the caption begins with
 
-namespace harvix::run {
+namespace harvix {
 
 // Every text of the status label starts with this line.
 inline constexpr const char* kPleaseWait = "Please wait while Harvix is looking for resources.\r\n";
@@ -18,4 +18,4 @@ inline constexpr const char* kNoResourceType = "Please choose at least one resou
 inline constexpr const char* kSearchError =
     "An error has occurred during the search.\r\nHarvix will now close.";
 
-} // namespace harvix::run
+} // namespace harvix

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <sys/stat.h>
 
-namespace harvix::run {
+namespace harvix {
 
 namespace {
 
@@ -81,4 +81,4 @@ bool IsLanguageChoice(const std::string& language) {
     return LooksLikeLanguageTag(language);
 }
 
-} // namespace harvix::run
+} // namespace harvix

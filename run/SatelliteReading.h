@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 
 struct SatelliteChoice {
     bool read = true;     // false: every module as it is, its satellites as modules of their own
@@ -43,4 +43,4 @@ struct RunPlaces {
 // True for a language tag a user may choose ("de-DE", "sr-Latn-RS").
 [[nodiscard]] bool IsLanguageChoice(const std::string& language);
 
-} // namespace harvix::run
+} // namespace harvix

@@ -10,7 +10,7 @@
 #include <limits>
 #include <thread>
 
-namespace harvix::run {
+namespace harvix {
 
 namespace {
 
@@ -188,4 +188,4 @@ void SearchRun::endRun(RunEnd end) {
     m_view.closeProgram();
 }
 
-} // namespace harvix::run
+} // namespace harvix

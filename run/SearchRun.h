@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-namespace harvix::run {
+namespace harvix {
 
 // What the run shows and how it ends; the window's controls, or a terminal.
 class IRunView {
@@ -165,4 +165,4 @@ private:
     std::optional<Error> m_stoppedBy;
 };
 
-} // namespace harvix::run
+} // namespace harvix

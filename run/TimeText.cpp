@@ -1,6 +1,6 @@
 #include "run/TimeText.h"
 
-namespace harvix::run {
+namespace harvix {
 
 namespace {
 
@@ -60,4 +60,4 @@ std::string FormatTimeText(std::int32_t milliseconds) {
     return text;
 }
 
-} // namespace harvix::run
+} // namespace harvix

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace harvix::run {
+namespace harvix {
 
 // A duration as the status label shows it: the time rounded to whole seconds, read as
 // hours, minutes and seconds, with its first three significant digits kept and the rest
@@ -13,4 +13,4 @@ namespace harvix::run {
 // 3,723,000 ms " 1 hr 2 min". A duration under half a second gives " 0 sec".
 [[nodiscard]] std::string FormatTimeText(std::int32_t milliseconds);
 
-} // namespace harvix::run
+} // namespace harvix

@@ -108,7 +108,7 @@ std::optional<RegVariant> readStored(const std::string& name) {
     return reg.Value();
 }
 
-void writeStored(const std::string& name, std::int32_t type, const RegVariant& value) {
+void writeStoredOrThrow(const std::string& name, std::int32_t type, const RegVariant& value) {
     cRegistry reg;
     reg.ClassKey(HKEY_LOCAL_MACHINE);
     reg.SectionKey(kSettingsSection);
@@ -118,6 +118,25 @@ void writeStored(const std::string& name, std::int32_t type, const RegVariant& v
         reg.CreateKey();
     reg.ValueType(type);
     reg.Value(value);
+}
+
+// Writes the value `name` under the settings key; the registry class raises its errors,
+// which end here as the store's message.
+Status writeStored(const std::string& name, std::int32_t type, const RegVariant& value) {
+    try {
+        writeStoredOrThrow(name, type, value);
+        return success();
+    } catch (const RegistryError& e) {
+        return makeError(ErrorKind::Io, e.Description());
+    }
+}
+
+
+bool settingsKeyExists() {
+    cRegistry reg;
+    reg.ClassKey(HKEY_LOCAL_MACHINE);
+    reg.SectionKey(kSettingsSection);
+    return reg.KeyExists();
 }
 
 // A user-dirs.dirs line value: "$HOME/Documents" or "/abs/path"; nothing otherwise.
@@ -225,31 +244,27 @@ bool ReadSetting(const std::string& name, std::int16_t& target) {
     return true;
 }
 
-void WriteSetting(const std::string& name, bool value) {
-    writeStored(name, REG_DWORD, std::int32_t{value ? 1 : 0});
+Status WriteSetting(const std::string& name, bool value) {
+    return writeStored(name, REG_DWORD, std::int32_t{value ? 1 : 0});
 }
-void WriteSetting(const std::string& name, std::int16_t value) {
-    writeStored(name, REG_DWORD, value);
+Status WriteSetting(const std::string& name, std::int16_t value) {
+    return writeStored(name, REG_DWORD, value);
 }
-void WriteSetting(const std::string& name, std::int32_t value) {
-    writeStored(name, REG_DWORD, value);
+Status WriteSetting(const std::string& name, std::int32_t value) {
+    return writeStored(name, REG_DWORD, value);
 }
-void WriteSetting(const std::string& name, const std::string& value) {
-    writeStored(name, REG_SZ, value);
+Status WriteSetting(const std::string& name, const std::string& value) {
+    return writeStored(name, REG_SZ, value);
 }
-void WriteSetting(const std::string& name, const char* value) {
-    WriteSetting(name, std::string(value ? value : ""));
+Status WriteSetting(const std::string& name, const char* value) {
+    return WriteSetting(name, std::string(value ? value : ""));
 }
 
-Settings LoadSettings() {
-    // A store that another program keeps locked gives the defaults after one wait, as an
-    // unreadable store does, instead of one wait for every value.
-    if (RegistryStore().busy()) {
-        std::fprintf(stderr, "%sthe registry store is in use by another program; using the "
-                             "default settings\n",
-                     MessagePrefix().c_str());
-        return DefaultSettings();
-    }
+Result<Settings> LoadSettings() {
+    // A store that another program keeps locked fails after one wait, instead of one wait
+    // for every value; the caller goes on with the defaults, as for an unreadable store.
+    if (RegistryStore().busy())
+        return makeError(ErrorKind::Io, "the registry store is in use by another program");
     Settings s;
     std::optional<Settings> defaults;
     for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
@@ -271,31 +286,68 @@ Settings LoadSettings() {
     return s;
 }
 
-void SaveSettings(const Settings& settings) {
+Settings LoadSettingsOrDefaults() {
+    auto loaded = LoadSettings();
+    if (loaded)
+        return std::move(loaded).value();
+    std::fprintf(stderr, "%s%s; using the default settings\n", MessagePrefix().c_str(),
+                 loaded.error().message.c_str());
+    return DefaultSettings();
+}
+
+Status SaveSettings(const Settings& settings) {
     // All twelve values go in together: a program stopped halfway through leaves either
     // the old values or the new ones, never a key with only some of them.
     RegistryBatch batch;
     // Another program holds the store: give up after the one wait instead of waiting
     // again for each of the twelve values; the store keeps the previous set whole.
     if (batch.busy())
-        throw RegistryError(kRegErrorSetValue, RegistryErrorSource(),
-                            "Failed to save the settings: the registry store is in use by "
-                            "another program.");
-    for (std::size_t row = 0; row < kSettingRows.size(); ++row)
+        return makeError(ErrorKind::Io, "Failed to save the settings: the registry store is in "
+                                        "use by another program.");
+    for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
+        Status written = success();
         withField(settings, row,
-                  [&](const auto& field) { WriteSetting(kSettingRows[row].name, field); });
+                  [&](const auto& field) { written = WriteSetting(kSettingRows[row].name, field); });
+        if (!written)
+            return written;
+    }
     if (auto committed = batch.commit(); !committed)
-        throw RegistryError(kRegErrorSetValue, RegistryErrorSource(),
-                            "Failed to save the settings: " + committed.error().message);
+        return makeError(ErrorKind::Io, "Failed to save the settings: " + committed.error().message);
+    return success();
+}
+
+Status SaveSettingValues(const std::vector<SettingAssignment>& assignments) {
+    RegistryBatch batch;
+    if (batch.busy())
+        return makeError(ErrorKind::Io, "the registry store is in use by another program");
+    // A key that holds only some values would give the wizard empty settings for the
+    // rest, so a first write stores the complete set it would have loaded.
+    if (!settingsKeyExists()) {
+        auto loaded = LoadSettings();
+        if (!loaded)
+            return loaded.error();
+        if (Status saved = SaveSettings(*loaded); !saved)
+            return saved;
+    }
+    for (const SettingAssignment& a : assignments) {
+        Status written = std::visit(
+            [&](const auto& v) { return WriteSetting(kSettingRows[a.row].name, v); }, a.value);
+        if (!written)
+            return written;
+    }
+    if (auto committed = batch.commit(); !committed)
+        return makeError(ErrorKind::Io, "the settings were not saved: " + committed.error().message);
+    return success();
 }
 
 bool SaveSettingsAtExit(const Settings& settings) noexcept {
     try {
-        SaveSettings(settings);
+        if (Status saved = SaveSettings(settings); !saved) {
+            std::fprintf(stderr, "%sthe settings were not saved: %s\n", MessagePrefix().c_str(),
+                         saved.error().message.c_str());
+            return false;
+        }
         return true;
-    } catch (const RegistryError& e) {
-        std::fprintf(stderr, "%sthe settings were not saved: %s\n", MessagePrefix().c_str(),
-                     e.Description().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%sthe settings were not saved: %s\n", MessagePrefix().c_str(),
                      e.what());

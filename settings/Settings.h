@@ -3,6 +3,7 @@
 // window, the search run and harvix-cli all use it.
 #pragma once
 
+#include "common/Result.h"
 #include "extract/ResourceKind.h"
 
 #include <array>
@@ -10,6 +11,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace harvix {
 
@@ -55,12 +58,30 @@ Settings DefaultSettings();
 
 // Fills the record from the registry: all defaults when the key is missing or cannot be
 // read; when it exists, a missing value gives the empty value of its field (false, "",
-// 0). A Priority outside 1 to 5 becomes 3.
-Settings LoadSettings();
+// 0). A Priority outside 1 to 5 becomes 3. Fails only when another program holds the
+// store (after one wait): the caller then goes on with the defaults.
+[[nodiscard]] Result<Settings> LoadSettings();
 
-// Writes all twelve values, as one transaction when the store allows it. Throws
-// RegistryError when the key cannot be created or a value cannot be written.
-void SaveSettings(const Settings& settings);
+// LoadSettings for a front end that goes on whatever happens: the defaults, with the
+// reason told in one line on stderr, when the store could not be read.
+Settings LoadSettingsOrDefaults();
+
+// Writes all twelve values, as one transaction when the store allows it. Fails, with a
+// message that says why, when the key cannot be created or a value cannot be written;
+// the store then keeps the set it held.
+[[nodiscard]] Status SaveSettings(const Settings& settings);
+
+// A value for one setting: a Boolean, the priority, or a text.
+using SettingValue = std::variant<bool, std::int16_t, std::string>;
+struct SettingAssignment {
+    std::size_t row; // in kSettingRows
+    SettingValue value;
+};
+
+// Stores some of the values together (harvix-cli settings NAME=VALUE): one transaction;
+// when the key did not exist yet, the complete set that a load would have given is
+// stored with them, so that the wizard never finds a key with only some values.
+[[nodiscard]] Status SaveSettingValues(const std::vector<SettingAssignment>& assignments);
 
 // SaveSettings for the end of the program: a failure is told in one line on stderr and
 // the result is false; nothing is thrown.
@@ -74,12 +95,12 @@ bool ReadSetting(const std::string& name, std::int16_t& target);
 
 // Writes one value, creating the key when needed: Booleans as the DWORDs 1 and 0,
 // integers as DWORDs, texts as REG_SZ exactly as typed (a %VARIABLE% in them is kept,
-// not expanded when read back). Throws RegistryError on failure.
-void WriteSetting(const std::string& name, bool value);
-void WriteSetting(const std::string& name, std::int16_t value);
-void WriteSetting(const std::string& name, std::int32_t value);
-void WriteSetting(const std::string& name, const std::string& value);
-void WriteSetting(const std::string& name, const char* value);
+// not expanded when read back).
+[[nodiscard]] Status WriteSetting(const std::string& name, bool value);
+[[nodiscard]] Status WriteSetting(const std::string& name, std::int16_t value);
+[[nodiscard]] Status WriteSetting(const std::string& name, std::int32_t value);
+[[nodiscard]] Status WriteSetting(const std::string& name, const std::string& value);
+[[nodiscard]] Status WriteSetting(const std::string& name, const char* value);
 
 // The default search folder: the Wine prefix's drive_c/windows/system32 below the home
 // folder when it exists, else the home folder.

@@ -9,7 +9,7 @@
 namespace harvix {
 
 std::vector<std::uint8_t> WindowServices::LoadAnimationClip(const std::string& ResID) {
-    const QByteArray clip = assets::aviResource(QString::fromStdString(ResID));
+    const QByteArray clip = aviResource(QString::fromStdString(ResID));
     return {clip.begin(), clip.end()};
 }
 

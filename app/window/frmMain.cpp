@@ -185,7 +185,7 @@ frmMain::frmMain(QWidget* parent) : QDialog(parent), m_images(std::make_unique<I
     // name (which the program start sets), else the program's own.
     QIcon icon = QIcon::fromTheme(QGuiApplication::desktopFileName());
     if (icon.isNull())
-        icon = QIcon(QString::fromLatin1(assets::kWindowIcon));
+        icon = QIcon(QString::fromLatin1(kWindowIcon));
     if (!icon.isNull())
         setWindowIcon(icon);
 
@@ -236,10 +236,10 @@ frmMain::~frmMain() = default;
 void frmMain::FillImageList() {
     // One image per resource kind, in the order of the kinds; the key finds the kind and
     // the tag is the text the kind lists show.
-    static_assert(std::size(kKinds) == std::size(assets::kKindIcons));
+    static_assert(std::size(kKinds) == std::size(kKindIcons));
     for (std::size_t i = 0; i < kKinds.size(); ++i) {
         const KindInfo& kind = kKinds[i];
-        QImage picture(QString::fromLatin1(assets::kKindIcons[i]));
+        QImage picture(QString::fromLatin1(kKindIcons[i]));
         if (picture.isNull()) {
             // Until the picture is there, a blank (fully masked) image keeps the row layout.
             picture = QImage(16, 16, QImage::Format_RGB32);
@@ -279,7 +279,7 @@ void frmMain::CreateWatermark() {
                                          TwipsRect(-120, 4200, 2415, 255), 41, kCopyrightText);
     m_controls.imgWatermark =
         Picture(strip, QStringLiteral("imgWatermark"), TwipsRect(0, 0, 2460, 4710),
-                QString::fromLatin1(assets::kWizardPicture));
+                QString::fromLatin1(kWizardPicture));
     m_controls.imgWatermark->lower(); // the credit lines are written over the picture
 }
 
@@ -290,7 +290,7 @@ void frmMain::CreateHeader() {
     m_controls.l3dTopLine =
         Line3D(band, QStringLiteral("l3dTopLine"), TwipsRect(0, 870, 7455, 30), 10);
     m_controls.imgLogo = Picture(band, QStringLiteral("imgLogo"), TwipsRect(6660, 60, 735, 735),
-                                 QString::fromLatin1(assets::kLogo));
+                                 QString::fromLatin1(kLogo));
     m_controls.imgLogo->setToolTip(QStringLiteral("Harvix: resources out of program files"));
     m_controls.lblScrnSubTitle =
         Label(band, QStringLiteral("lblScrnSubTitle"), TwipsRect(675, 405, 5985, 255), 12, {});
@@ -308,7 +308,7 @@ void frmMain::CreatePage0() {
     m_controls.Label4 = CreditLine(page, QStringLiteral("Label4"), TwipsRect(-120, 4200, 2415, 255),
                                    33, kCopyrightText);
     m_controls.imgWizard = Picture(page, QStringLiteral("imgWizard"), TwipsRect(0, 0, 2460, 4710),
-                                   QString::fromLatin1(assets::kWizardPicture));
+                                   QString::fromLatin1(kWizardPicture));
     m_controls.imgWizard->lower();
     m_controls.Label1 = Label(page, QStringLiteral("Label1"), TwipsRect(2565, 180, 3435, 675), 8,
                               QStringLiteral("Welcome to Harvix"));

@@ -2,7 +2,7 @@
 
 #include "extract/ResourceKind.h"
 
-namespace harvix::wizard {
+namespace harvix {
 
 namespace {
 
@@ -19,9 +19,9 @@ std::string Unbroken(std::string text) {
 // "Caption count" for each row whose number is not 0 (or for every row, when
 // `keepZero`), joined by ", "; "" when none is left.
 template <typename CountOf>
-std::string PerKind(const std::vector<run::StatsRow>& rows, bool keepZero, CountOf countOf) {
+std::string PerKind(const std::vector<StatsRow>& rows, bool keepZero, CountOf countOf) {
     std::string text;
-    for (const run::StatsRow& row : rows) {
+    for (const StatsRow& row : rows) {
         const std::int64_t n = countOf(row);
         if (n == 0 && !keepZero)
             continue;
@@ -32,29 +32,29 @@ std::string PerKind(const std::vector<run::StatsRow>& rows, bool keepZero, Count
     return text;
 }
 
-ResourceKind KindOfRow(const run::StatsRow& row) {
+ResourceKind KindOfRow(const StatsRow& row) {
     return kAllResourceKinds[static_cast<std::size_t>(row.kind)];
 }
 
 } // namespace
 
-std::string RunSummaryText(const std::vector<run::StatsRow>& rows, const run::RunAccount& account) {
+std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& account) {
     std::string text = "Files written: " +
-                       PerKind(rows, true, [](const run::StatsRow& row) { return row.count; }) +
+                       PerKind(rows, true, [](const StatsRow& row) { return row.count; }) +
                        ".";
-    const auto cause = [&](const char* what, std::int64_t run::LeftOutCounts::*counted) {
-        const std::string counts = PerKind(rows, false, [&](const run::StatsRow& row) {
+    const auto cause = [&](const char* what, std::int64_t LeftOutCounts::*counted) {
+        const std::string counts = PerKind(rows, false, [&](const StatsRow& row) {
             return account.LeftOut(KindOfRow(row)).*counted;
         });
         if (!counts.empty())
             text += std::string("\n") + what + ": " + counts + ".";
     };
-    cause("Left out by the limits", &run::LeftOutCounts::limits);
-    cause("Not well formed", &run::LeftOutCounts::malformed);
-    cause("Empty or missing", &run::LeftOutCounts::empty);
+    cause("Left out by the limits", &LeftOutCounts::limits);
+    cause("Not well formed", &LeftOutCounts::malformed);
+    cause("Empty or missing", &LeftOutCounts::empty);
     if (const std::int64_t unreadable = account.UnreadableFiles().count; unreadable != 0)
         text += "\nFiles that could not be read: " + std::to_string(unreadable) + ".";
     return text;
 }
 
-} // namespace harvix::wizard
+} // namespace harvix

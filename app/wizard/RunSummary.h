@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::wizard {
+namespace harvix {
 
 // One line for each part, joined by line breaks:
 //   "Files written: Bitmap 20, Icon 512, Web page 2." with every chosen kind (the rows of
@@ -22,6 +22,6 @@ namespace harvix::wizard {
 //   "Files that could not be read: 3."
 // Within each "caption count" pair the words are joined by no-break spaces (U+00A0), so
 // that a wrapped line breaks only between pairs.
-std::string RunSummaryText(const std::vector<run::StatsRow>& rows, const run::RunAccount& account);
+std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& account);
 
-} // namespace harvix::wizard
+} // namespace harvix

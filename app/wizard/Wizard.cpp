@@ -15,7 +15,6 @@
 
 namespace harvix {
 
-using namespace wizard;
 
 namespace {
 
@@ -49,7 +48,7 @@ LimitRange* rangeOf(ExtractionOptions& options, const LimitCell& cell) {
 // The default limits of the two rows that have limits, as their cells show them.
 std::array<std::string, 3> defaultLimitTexts(ResourceKind kind) {
     const LimitSet& set = DefaultLimits(kind);
-    return {run::LimitText(set.depth), run::LimitText(set.width), run::LimitText(set.height)};
+    return {LimitText(set.depth), LimitText(set.width), LimitText(set.height)};
 }
 
 // The path as seen from the current folder, made whole; an absolute one stays as it is.
@@ -76,7 +75,7 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
     ExtractionOptions read = options;
     for (const LimitCell& cell : kLimitCells) {
         const std::string text = view.resTypeSubItem(kindKey(cell.kind), cell.column);
-        Result<LimitRange> range = run::ParseLimitText(text);
+        Result<LimitRange> range = ParseLimitText(text);
         if (!range.ok()) {
             return makeError(ErrorKind::Malformed, "The limit \"" + text + "\" in the " +
                                                        kLimitColumnNames[cell.column] +
@@ -92,7 +91,7 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
 
 // The window's side of the search run: its effects on the controls, on the window's
 // thread, where the hand-off applies them.
-class WizardLogic::RunView final : public run::IRunView {
+class WizardLogic::RunView final : public IRunView {
 public:
     explicit RunView(WizardLogic& wizard) : m_wizard(wizard) {}
 
@@ -473,7 +472,7 @@ void WizardLogic::lvResTypes_DblClick() {
     // Each part must be readable as a range, or leaving the page could not read it.
     const char* const fields[] = {"the colour depth limit", "the width limit", "the height limit"};
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (auto range = run::ParseLimitText(parts[i], fields[i]); !range.ok()) {
+        if (auto range = ParseLimitText(parts[i], fields[i]); !range.ok()) {
             m_prompt.showError({Failure::RefusedInput, invalidLimitMessage(range.error()), {}});
             m_view.setFocus(WizardControl::lvResTypes);
             return;
@@ -498,12 +497,12 @@ void WizardLogic::BuildRun() {
         return;
     // The settings and options are final once the search page is entered; the run takes
     // its own copy, so the window's stay the window's.
-    run::RunChoice choice;
-    choice.search = run::SearchSettingsFrom(m_settings);
+    RunChoice choice;
+    choice.search = SearchSettingsFrom(m_settings);
     choice.options = m_options;
-    m_run = std::make_unique<run::RunAssembly>(
+    m_run = std::make_unique<RunAssembly>(
         choice, *m_runView, m_prompt, m_postToWindow,
-        run::RunServices{.walk = m_services.Search(),
+        RunServices{.walk = m_services.Search(),
                          .fileSystem = m_services.FileSystem(),
                          .clock = m_services.Clock(),
                          .observers = {&m_account}});
@@ -517,7 +516,7 @@ void WizardLogic::FillStatsList() {
     if (!m_searchRun)
         return;
     m_statsKeys.clear();
-    for (const run::StatsRow& row : m_searchRun->Stats().rows()) {
+    for (const StatsRow& row : m_searchRun->Stats().rows()) {
         m_statsKeys.push_back(row.key);
         m_view.addStatsRow(row.key, row.caption, row.imageIndex, row.countText());
     }

@@ -100,11 +100,11 @@ public:
     [[nodiscard]] bool Unloaded() const { return m_unloaded; }
     // The run, once the search page has been entered. Its state may be read once the
     // hand-off says the run has finished.
-    [[nodiscard]] const run::SearchRun* Run() const { return m_searchRun; }
+    [[nodiscard]] const SearchRun* Run() const { return m_searchRun; }
     [[nodiscard]] const RunHandOff* HandOff() const { return m_handOff; }
     // What the engine passed over in this run: files it could not read, resources left
     // out and why.
-    [[nodiscard]] const run::RunAccount& Account() const { return m_account; }
+    [[nodiscard]] const RunAccount& Account() const { return m_account; }
 
 private:
     class RunView;
@@ -138,9 +138,9 @@ private:
     // for the worker), the window side it posts to last.
     std::unique_ptr<RunView> m_runView;
     std::vector<std::string> m_statsKeys; // row keys of the statistics list
-    run::RunAccount m_account;             // what the engine passed over, for page 6
-    std::unique_ptr<run::RunAssembly> m_run;
-    run::SearchRun* m_searchRun = nullptr; // m_run's, once it is made
+    RunAccount m_account;             // what the engine passed over, for page 6
+    std::unique_ptr<RunAssembly> m_run;
+    SearchRun* m_searchRun = nullptr; // m_run's, once it is made
     RunHandOff* m_handOff = nullptr;       // m_run's, once it is made
 };
 

@@ -9,12 +9,12 @@
 namespace harvix {
 
 SystemWizardServices::SystemWizardServices()
-    : m_search(std::make_unique<run::SearchCoreBinding>(m_searchCore)) {}
+    : m_search(std::make_unique<SearchCoreBinding>(m_searchCore)) {}
 
 SystemWizardServices::~SystemWizardServices() = default;
 
 Settings SystemWizardServices::LoadSettings() {
-    return harvix::LoadSettings();
+    return LoadSettingsOrDefaults();
 }
 
 void SystemWizardServices::SaveSettings(const Settings& settings) {
@@ -26,16 +26,16 @@ IFileSystem& SystemWizardServices::FileSystem() {
     return RealFileSystem();
 }
 
-run::IRunSearch& SystemWizardServices::Search() {
+IRunSearch& SystemWizardServices::Search() {
     return *m_search;
 }
 
-run::IRunClock& SystemWizardServices::Clock() {
+IRunClock& SystemWizardServices::Clock() {
     return m_clock;
 }
 
 void SystemWizardServices::ApplyPriority(std::int16_t position) {
-    run::ApplyPriority(position);
+    harvix::ApplyPriority(position); // the run's own, for this process
 }
 
 std::string SystemWizardServices::TempFolder() {

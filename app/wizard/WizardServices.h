@@ -25,8 +25,8 @@ public:
     virtual void SaveSettings(const Settings& settings) = 0;
 
     virtual IFileSystem& FileSystem() = 0;
-    virtual run::IRunSearch& Search() = 0;
-    virtual run::IRunClock& Clock() = 0;
+    virtual IRunSearch& Search() = 0;
+    virtual IRunClock& Clock() = 0;
     virtual void ApplyPriority(std::int16_t position) = 0;
 
     // The folder in which the animation's temporary file is made.
@@ -47,8 +47,8 @@ public:
     Settings LoadSettings() override;
     void SaveSettings(const Settings& settings) override;
     IFileSystem& FileSystem() override;
-    run::IRunSearch& Search() override;
-    run::IRunClock& Clock() override;
+    IRunSearch& Search() override;
+    IRunClock& Clock() override;
     void ApplyPriority(std::int16_t position) override;
     std::string TempFolder() override;
     std::vector<std::uint8_t> LoadAnimationClip(const std::string& ResID) override;
@@ -57,8 +57,8 @@ public:
 
 private:
     cSearchCore m_searchCore;
-    std::unique_ptr<run::IRunSearch> m_search;
-    run::SystemClock m_clock;
+    std::unique_ptr<IRunSearch> m_search;
+    SystemClock m_clock;
 };
 
 } // namespace harvix

@@ -6,11 +6,11 @@
 
 #include <array>
 
-namespace harvix::wizard {
+namespace harvix {
 
 inline constexpr int kPageCount = 7; // pages 0 to 6
 inline constexpr int kLastPage = kPageCount - 1;
-using run::kSearchPage; // the run cancels on this page; it knows its number
+// kSearchPage (run/SearchRun.h): the run cancels on that page; it knows its number.
 inline constexpr int kFinishedPage = 6;
 
 struct PageTitle {
@@ -33,9 +33,8 @@ inline constexpr const char* kNextCaption = "&Next >";
 inline constexpr const char* kFinishCaption = "Finish";
 inline constexpr const char* kCloseCaption = "Close";
 
-// The checks before a run, which harvix-cli makes as well.
-using run::kFolderNotFound;
-using run::kNoResourceType;
+// The checks before a run (kFolderNotFound, kNoResourceType) are the run's own, which
+// harvix-cli makes as well.
 
 // The limit editor of the resource-type list: its prompt names the three fields.
 inline constexpr const char* kLimitPrompt = "Colour depth; width; height, each as MIN-MAX";
@@ -59,4 +58,4 @@ inline constexpr std::array<const char*, 5> kPriorityTexts{
 // The search animation among the program's own resources.
 inline constexpr const char* kSearchAnimation = "FINDFILES";
 
-} // namespace harvix::wizard
+} // namespace harvix

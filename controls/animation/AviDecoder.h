@@ -16,7 +16,7 @@
 #include <span>
 #include <vector>
 
-namespace harvix::avi {
+namespace harvix {
 
 // Limits on what a clip may ask for. An animation clip is small; these leave room for
 // far bigger ones while keeping the decoded frames within 64 megabytes.
@@ -93,4 +93,4 @@ private:
     bool m_playing = false;
 };
 
-} // namespace harvix::avi
+} // namespace harvix

@@ -31,7 +31,7 @@ bool cAnimation::Open(const QString& path) {
         return false;
     const std::span<const std::uint8_t> input(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                              static_cast<std::size_t>(bytes.size()));
-    auto clip = harvix::avi::DecodeAvi(input);
+    auto clip = harvix::DecodeAvi(input);
     if (!clip)
         return false;
     m_clip = std::move(*clip);

@@ -66,8 +66,8 @@ protected:
 private:
     void buildImages();
 
-    harvix::avi::Clip m_clip;
-    harvix::avi::Playback m_playback;
+    harvix::Clip m_clip;
+    harvix::Playback m_playback;
     std::vector<QImage> m_images;
     QTimer m_timer;
     bool m_autoPlay = false;

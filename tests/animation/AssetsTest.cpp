@@ -28,26 +28,26 @@ TEST_P(CompiledPicture, LoadsWithItsSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Art, CompiledPicture,
-                         ::testing::Values(PictureCase{harvix::assets::kWizardPicture, 164, 314},
-                                           PictureCase{harvix::assets::kLogo, 49, 49},
-                                           PictureCase{harvix::assets::kKindIcons[0], 16, 16},
-                                           PictureCase{harvix::assets::kKindIcons[1], 16, 16},
-                                           PictureCase{harvix::assets::kKindIcons[2], 16, 16},
-                                           PictureCase{harvix::assets::kKindIcons[3], 16, 16},
-                                           PictureCase{harvix::assets::kKindIcons[4], 16, 16},
-                                           PictureCase{harvix::assets::kKindIcons[5], 16, 16}));
+                         ::testing::Values(PictureCase{harvix::kWizardPicture, 164, 314},
+                                           PictureCase{harvix::kLogo, 49, 49},
+                                           PictureCase{harvix::kKindIcons[0], 16, 16},
+                                           PictureCase{harvix::kKindIcons[1], 16, 16},
+                                           PictureCase{harvix::kKindIcons[2], 16, 16},
+                                           PictureCase{harvix::kKindIcons[3], 16, 16},
+                                           PictureCase{harvix::kKindIcons[4], 16, 16},
+                                           PictureCase{harvix::kKindIcons[5], 16, 16}));
 
 TEST(CompiledArt, PicturesKeepTheirSmallPalettes) {
-    EXPECT_LE(QImage(QString::fromLatin1(harvix::assets::kWizardPicture)).colorCount(), 8);
-    EXPECT_LE(QImage(QString::fromLatin1(harvix::assets::kLogo)).colorCount(), 8);
+    EXPECT_LE(QImage(QString::fromLatin1(harvix::kWizardPicture)).colorCount(), 8);
+    EXPECT_LE(QImage(QString::fromLatin1(harvix::kLogo)).colorCount(), 8);
     // the logo sits on the header band's colour: its corners are see-through
-    QImage logo(QString::fromLatin1(harvix::assets::kLogo));
+    QImage logo(QString::fromLatin1(harvix::kLogo));
     EXPECT_EQ(qAlpha(logo.pixel(0, 48)), 0);
 }
 
 TEST(CompiledArt, KindIconsShowNoPixelInTheImageListsMaskColour) {
     // The image list makes silver see-through: a silver pixel meant to show would vanish.
-    for (const char* path : harvix::assets::kKindIcons) {
+    for (const char* path : harvix::kKindIcons) {
         const QImage icon =
             QImage(QString::fromLatin1(path)).convertToFormat(QImage::Format_ARGB32);
         int shown = 0;
@@ -64,7 +64,7 @@ TEST(CompiledArt, KindIconsShowNoPixelInTheImageListsMaskColour) {
 }
 
 TEST(CompiledArt, WindowIconHoldsThreeSizes) {
-    QImageReader reader(QString::fromLatin1(harvix::assets::kWindowIcon));
+    QImageReader reader(QString::fromLatin1(harvix::kWindowIcon));
     ASSERT_EQ(reader.imageCount(), 3);
     QList<int> sizes;
     for (int i = 0; i < 3; ++i) {
@@ -79,12 +79,12 @@ TEST(CompiledArt, WindowIconHoldsThreeSizes) {
 }
 
 TEST(CompiledArt, SearchClipByName) {
-    QByteArray clip = harvix::assets::aviResource(QString::fromLatin1(harvix::assets::kSearchAnimationName));
+    QByteArray clip = harvix::aviResource(QString::fromLatin1(harvix::kSearchAnimationName));
     ASSERT_GT(clip.size(), 1000);
     EXPECT_TRUE(clip.startsWith("RIFF"));
     EXPECT_EQ(clip.mid(8, 4), QByteArray("AVI "));
-    EXPECT_TRUE(harvix::assets::aviResource(QStringLiteral("NOSUCHCLIP")).isEmpty());
-    EXPECT_TRUE(harvix::assets::aviResource(QStringLiteral("../FINDFILES")).isEmpty());
+    EXPECT_TRUE(harvix::aviResource(QStringLiteral("NOSUCHCLIP")).isEmpty());
+    EXPECT_TRUE(harvix::aviResource(QStringLiteral("../FINDFILES")).isEmpty());
 }
 
 } // namespace

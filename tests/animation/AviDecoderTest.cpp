@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-using namespace harvix::avi;
+using namespace harvix;
 using avitest::AviBuilder;
 using avitest::Bytes;
 

@@ -72,20 +72,20 @@ inline bool waitUntil(const std::function<bool()>& done, int limitMs = 30000) {
 // with another search when one is given.
 class ProgramServices final : public SystemWizardServices {
 public:
-    explicit ProgramServices(run::IRunSearch* search = nullptr, run::IRunClock* clock = nullptr)
+    explicit ProgramServices(IRunSearch* search = nullptr, IRunClock* clock = nullptr)
         : m_search(search), m_clock(clock) {}
-    run::IRunSearch& Search() override {
+    IRunSearch& Search() override {
         return m_search ? *m_search : SystemWizardServices::Search();
     }
-    run::IRunClock& Clock() override { return m_clock ? *m_clock : SystemWizardServices::Clock(); }
+    IRunClock& Clock() override { return m_clock ? *m_clock : SystemWizardServices::Clock(); }
     std::vector<std::uint8_t> LoadAnimationClip(const std::string& ResID) override {
-        const QByteArray clip = assets::aviResource(QString::fromStdString(ResID));
+        const QByteArray clip = aviResource(QString::fromStdString(ResID));
         return {clip.begin(), clip.end()};
     }
 
 private:
-    run::IRunSearch* m_search;
-    run::IRunClock* m_clock;
+    IRunSearch* m_search;
+    IRunClock* m_clock;
 };
 
 } // namespace harvix::test

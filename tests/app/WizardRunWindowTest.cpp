@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 // A walk that finds no matching file: the count takes `countMs`, then the search steps
 // through folders, `stepMs` each, raising Searching at every one, until it is cancelled.
-class EmptyStretch final : public run::IRunSearch {
+class EmptyStretch final : public IRunSearch {
 public:
     std::atomic<int> steps{0};
     int countMs = 700;
@@ -135,7 +135,7 @@ protected:
 
     // Opens the window and goes to the Ready page as a user would: the tree with its
     // subfolders, every kind, a new destination.
-    void openAtReadyPage(run::IRunSearch* search) {
+    void openAtReadyPage(IRunSearch* search) {
         services = std::make_unique<ProgramServices>(search);
         window =
             std::make_unique<WizardWindow>(WizardWindow::Parts{&prompt, nullptr, services.get()});
@@ -227,9 +227,9 @@ TEST_F(WizardRunWindow, ALongEmptyStretchKeepsTheWindowAliveAndCancelIsAnsweredA
     ASSERT_TRUE(waitUntil([&] { return window->Closed(); }, 3000));
     EXPECT_LT(prompt.shownAtMs.back(), 500);
     ASSERT_TRUE(waitUntil([&] { return window->Logic().HandOff()->Finished(); }, 3000));
-    EXPECT_EQ(window->Logic().Run()->End(), run::RunEnd::Cancelled);
+    EXPECT_EQ(window->Logic().Run()->End(), RunEnd::Cancelled);
     EXPECT_LT(search.steps, search.maxSteps);
-    EXPECT_EQ(LoadSettings().Folder, tree);
+    EXPECT_EQ(LoadSettings().value().Folder, tree);
 }
 
 // Under Xvfb only (ctest wizard_window_xvfb): the real walk over 100,000 folders, none
@@ -285,7 +285,7 @@ TEST_F(WizardRunWindow, AWalkOverAHundredThousandEmptyFoldersUnderXvfb) {
     EXPECT_GE(framesWhileOpen, 2);
     EXPECT_GT(alive.paints, 2);
     ASSERT_TRUE(waitUntil([&] { return window->Logic().HandOff()->Finished(); }, 10000));
-    EXPECT_EQ(window->Logic().Run()->End(), run::RunEnd::Cancelled);
+    EXPECT_EQ(window->Logic().Run()->End(), RunEnd::Cancelled);
 }
 
 } // namespace

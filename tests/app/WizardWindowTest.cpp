@@ -169,7 +169,7 @@ TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
     EXPECT_TRUE(prompt.errors.empty());
 
     // The settings were written at close and come back at the next start.
-    const Settings saved = LoadSettings();
+    const Settings saved = LoadSettings().value();
     EXPECT_FALSE(saved.SearchSystem);
     EXPECT_EQ(saved.Folder, modules);
     EXPECT_EQ(saved.Mask, "*.dll");
@@ -264,8 +264,8 @@ TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
     // when page 1 was left is kept.
     EXPECT_TRUE(window->Form().close());
     EXPECT_TRUE(window->Closed());
-    EXPECT_EQ(LoadSettings().Folder, modules);
-    EXPECT_EQ(LoadSettings().ResTypes,
+    EXPECT_EQ(LoadSettings().value().Folder, modules);
+    EXPECT_EQ(LoadSettings().value().ResTypes,
               (std::array<bool, 6>{false, true, false, false, false, false}));
 }
 
@@ -316,7 +316,7 @@ TEST_F(WizardWindowTest, EscapeClosesBeforeTheRun) {
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QApplication::sendEvent(&window->Form(), &escape);
     EXPECT_TRUE(window->Closed());
-    EXPECT_EQ(LoadSettings().Folder, modules);
+    EXPECT_EQ(LoadSettings().value().Folder, modules);
 }
 
 } // namespace

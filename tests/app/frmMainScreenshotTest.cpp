@@ -36,7 +36,7 @@ namespace mb = modbuilder;
 // moves with every one of the nine modules, so the fifth is when the four modules of the
 // search folder have been written and the bar and the caption have moved. So page 5 can
 // be seen in the middle of a run.
-class HeldClock final : public run::IRunClock {
+class HeldClock final : public IRunClock {
 public:
     std::atomic<bool> held{false}, release{false};
 
@@ -51,7 +51,7 @@ public:
     void Sleep(std::uint32_t milliseconds) override { m_clock.Sleep(milliseconds); }
 
 private:
-    run::SystemClock m_clock;
+    SystemClock m_clock;
     int m_calls = 0;
 };
 

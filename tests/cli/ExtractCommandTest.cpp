@@ -597,7 +597,7 @@ TEST_F(ExtractCommandTest, SavedSettingsAreUsedAndOptionsBesideThemWin) {
     saved.DestPath = (root / "saved-out").string();
     saved.Priority = 3;
     ASSERT_EQ(setenv("HARVIX_REGISTRY", (root / "registry.db").c_str(), 1), 0);
-    SaveSettings(saved);
+    ASSERT_TRUE(SaveSettings(saved).ok());
     unsetenv("HARVIX_REGISTRY");
 
     CliResult r = extract({"--saved"});

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace harvix::cli {
+namespace harvix {
 namespace {
 
 TEST(ProgressLine, EachPartOnlyWhenItApplies) {
@@ -64,4 +64,4 @@ TEST(ProgressLine, CountsAloneAreDrawnAtMostOncePerInterval) {
 }
 
 } // namespace
-} // namespace harvix::cli
+} // namespace harvix

@@ -63,7 +63,7 @@ private:
 };
 
 // Records every effect, and that it arrived on the window's thread.
-struct RecordingWindow : run::IRunView {
+struct RecordingWindow : IRunView {
     std::vector<std::string> log;
     std::thread::id thread = std::this_thread::get_id();
     bool elsewhere = false;
@@ -129,7 +129,7 @@ protected:
 
 TEST_F(HandOff, EffectsArriveOnTheWindowsThreadInTheRunsOrder) {
     handOff.Start([this] {
-        run::IRunView& v = handOff.View();
+        IRunView& v = handOff.View();
         v.setCancelEnabled(false);
         v.setStatusText("counting");
         v.repaintStatus();
@@ -271,7 +271,7 @@ TEST_F(HandOff, CloseStopsAWaitingQuestionDropsEffectsAndEndsTheWorker) {
 
 // A walk through a long stretch without matching files, with a file now and then, and
 // an engine that writes one resource per file.
-class SlowSearch final : public run::IRunSearch {
+class SlowSearch final : public IRunSearch {
 public:
     std::atomic<int> steps{0};
     int files = 0;
@@ -309,7 +309,7 @@ public:
     }
 };
 
-class ZeroClock final : public run::IRunClock {
+class ZeroClock final : public IRunClock {
 public:
     std::uint32_t GetTickCount() override { return 0; }
     void Sleep(std::uint32_t) override {}
@@ -319,11 +319,11 @@ TEST_F(HandOff, ARunAsksWithinHalfASecondMidStretchWaitsWhileAskedAndGoesOnAfter
     SlowSearch search;
     OneResourceEngine engine;
     ZeroClock clock;
-    run::SearchRun searchRun(handOff.View(), handOff.Prompt(), search, engine, clock);
+    SearchRun searchRun(handOff.View(), handOff.Prompt(), search, engine, clock);
     searchRun.setPriorityApplier(nullptr);
     searchRun.Stats().FillStatsList({false, true, false, false, false, false});
     handOff.setCancelHandler([&] { searchRun.cmdCancel_Click(); });
-    const run::SearchSettings settings{false, "/m", true, "*.dll", 3};
+    const SearchSettings settings{false, "/m", true, "*.dll", 3};
     handOff.Start([&] { searchRun.StartSearch(settings); });
 
     // Cancel between two files (they come 100 ms apart): the question comes at once;
@@ -350,7 +350,7 @@ TEST_F(HandOff, ARunAsksWithinHalfASecondMidStretchWaitsWhileAskedAndGoesOnAfter
     EXPECT_LT(waits[0], 0.5);
     EXPECT_LE(stepsWhileAsked, 1);
     EXPECT_THAT(prompt.asked, ElementsAre("confirmCancel"));
-    EXPECT_EQ(searchRun.End(), run::RunEnd::Completed);
+    EXPECT_EQ(searchRun.End(), RunEnd::Completed);
     EXPECT_EQ(search.files, 10);
     EXPECT_EQ(window.log.back(), "finished");
     EXPECT_NE(std::find(window.log.begin(), window.log.end(), "row 0 10"), window.log.end());
@@ -361,7 +361,7 @@ TEST_F(HandOff, YesEndsTheRunAndClosesTheProgramBetweenFiles) {
     SlowSearch search;
     OneResourceEngine engine;
     ZeroClock clock;
-    run::SearchRun searchRun(handOff.View(), handOff.Prompt(), search, engine, clock);
+    SearchRun searchRun(handOff.View(), handOff.Prompt(), search, engine, clock);
     searchRun.setPriorityApplier(nullptr);
     handOff.setCancelHandler([&] { searchRun.cmdCancel_Click(); });
     handOff.Start([&] { searchRun.StartSearch({false, "/m", false, "*.dll", 3}); });
@@ -370,7 +370,7 @@ TEST_F(HandOff, YesEndsTheRunAndClosesTheProgramBetweenFiles) {
     handOff.RequestCancel();
     ASSERT_TRUE(finish());
     loop.runFor(20ms);
-    EXPECT_EQ(searchRun.End(), run::RunEnd::Cancelled);
+    EXPECT_EQ(searchRun.End(), RunEnd::Cancelled);
     EXPECT_LT(search.steps, 1000); // the walk stopped, well before its end
     EXPECT_THAT(std::vector<std::string>(window.log.end() - 2, window.log.end()),
                 ElementsAre("cancel off", "close"));
@@ -379,7 +379,7 @@ TEST_F(HandOff, YesEndsTheRunAndClosesTheProgramBetweenFiles) {
 TEST_F(HandOff, ThePriorityAppliedOnTheWorkerReachesEveryThread) {
     std::atomic<int> workerNice{0};
     handOff.Start([&] {
-        run::ApplyPriority(1); // the idle class: nice 19, always allowed
+        ApplyPriority(1); // the idle class: nice 19, always allowed
         workerNice = ::getpriority(PRIO_PROCESS, 0);
     });
     ASSERT_TRUE(finish());

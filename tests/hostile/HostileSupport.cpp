@@ -327,7 +327,7 @@ private:
     InProcessRun& m_owner;
 };
 
-class ZeroClock final : public run::IRunClock {
+class ZeroClock final : public IRunClock {
 public:
     std::uint32_t GetTickCount() override { return 0; }
     void Sleep(std::uint32_t) override {}
@@ -345,13 +345,13 @@ bool InProcessRun::Run() {
     mResCore engine(options, prompt, fsys, opener);
     HookedEngine hooked(engine, *this);
     cSearchCore core;
-    run::SearchCoreBinding search(core);
+    SearchCoreBinding search(core);
     ZeroClock clock;
-    run::SearchRun searchRun(view, prompt, search, hooked, clock);
+    SearchRun searchRun(view, prompt, search, hooked, clock);
     searchRun.setPriorityApplier([](std::int16_t) {});
     searchRun.setCloseDelay(0);
     searchRun.Stats().FillStatsList(kinds);
-    run::SearchSettings settings;
+    SearchSettings settings;
     settings.SearchSystem = false;
     settings.Folder = folder;
     settings.SubFolders = true;

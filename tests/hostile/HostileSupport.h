@@ -118,7 +118,7 @@ public:
 };
 
 // What the run showed, for the assertions.
-class QuietView : public run::IRunView {
+class QuietView : public IRunView {
 public:
     void setStatusText(const std::string&) override {}
     void repaintStatus() override {}
@@ -151,7 +151,7 @@ struct InProcessRun {
     QuietView view;
     std::vector<std::string> filesSeen;
     std::int64_t counts[6] = {};
-    std::optional<run::RunEnd> outcome; // how the run ended; nothing while it has not
+    std::optional<RunEnd> outcome; // how the run ended; nothing while it has not
 
     // Prepares the destination and runs; false when the destination was refused.
     bool Run();

@@ -287,7 +287,7 @@ TEST(ChangingFiles, ShrinkOrVanishBetweenListingAndOpening) {
         }
     };
     ASSERT_TRUE(run.Run());
-    EXPECT_EQ(run.outcome, run::RunEnd::Completed);
+    EXPECT_EQ(run.outcome, RunEnd::Completed);
     EXPECT_EQ(run.filesSeen.size(), 5u);
     EXPECT_EQ(run.counts[0], 3);
     EXPECT_TRUE(run.prompt.errors.empty());
@@ -329,7 +329,7 @@ TEST(ChangingFiles, ShrinkWhileTheModuleIsOpen) {
             std::fprintf(stderr, "ran %d outcome %d whole %d cut %d bitmaps %lld problems:\n%s", ran,
                          run.outcome ? static_cast<int>(*run.outcome) : -1, whole, cut, static_cast<long long>(run.counts[0]),
                          check.describe().c_str());
-            std::exit(ran && run.outcome == run::RunEnd::Completed && whole && cut && check.ok() &&
+            std::exit(ran && run.outcome == RunEnd::Completed && whole && cut && check.ok() &&
                               check.files.at("Bitmaps") == run.counts[0]
                           ? 0
                           : 1);
@@ -382,7 +382,7 @@ TEST(ChangingFiles, TruncatedAndRegrownInALoopWhileRunsReadThem) {
         run.folder = src;
         run.destination = scratch / ("out" + std::to_string(round));
         ASSERT_TRUE(run.Run());
-        EXPECT_EQ(run.outcome, run::RunEnd::Completed) << round;
+        EXPECT_EQ(run.outcome, RunEnd::Completed) << round;
         EXPECT_TRUE(run.prompt.errors.empty()) << round;
         const DestinationCheck check = CheckDestination(run.destination);
         EXPECT_TRUE(check.ok()) << round << ": " << check.describe();

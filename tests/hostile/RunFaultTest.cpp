@@ -210,7 +210,7 @@ std::string DiskFillsUpScenario(Disk& disk, const std::string& src) {
     std::sort(seenAtFirstQuestion.begin(), seenAtFirstQuestion.end());
     CHILD_CHECK((seenAtFirstQuestion == std::vector<std::string>{"__index.txt", "clips.dll.avi"}),
                 "the cut clip was left at the first question");
-    CHILD_CHECK(run.outcome == run::RunEnd::Failed, "the run did not stop after Cancel");
+    CHILD_CHECK(run.outcome == RunEnd::Failed, "the run did not stop after Cancel");
     const DestinationCheck check = CheckDestination(run.destination);
     CHILD_CHECK(check.ok(), "index and files differ:\n" + check.describe());
     const int written = check.files.count("Videos") ? check.files.at("Videos") : 0;
@@ -298,9 +298,9 @@ std::string DestinationScenario(const std::string& root, DestinationFault fault)
         }
     };
     CHILD_CHECK(run.Run(), "the destination was refused");
-    CHILD_CHECK(run.outcome == run::RunEnd::Failed, "the run went on after the fault");
+    CHILD_CHECK(run.outcome == RunEnd::Failed, "the run went on after the fault");
     CHILD_CHECK(run.filesSeen.size() == 3, "files handed on after the fault: " + std::to_string(run.filesSeen.size()));
-    CHILD_CHECK(run.prompt.errors.size() == 2 && run.prompt.errors.back() == run::kSearchError,
+    CHILD_CHECK(run.prompt.errors.size() == 2 && run.prompt.errors.back() == kSearchError,
                 "the error and the closing message were not shown");
     if (!run.prompt.errors.empty())
         CHILD_CHECK(run.prompt.errors.front().find(run.destination) == 0,
@@ -405,7 +405,7 @@ protected:
         saved = DefaultSettings();
         saved.Mask = "*.ocx";
         saved.DestPath = scratch / "out";
-        SaveSettings(saved);
+        ASSERT_TRUE(SaveSettings(saved).ok());
     }
     void TearDown() override {
         if (m_old)
@@ -446,7 +446,7 @@ TEST_F(StoreFaults, ABrieflyLockedStoreIsWaitedFor) {
         changed.Mask = "*.scr";
         EXPECT_TRUE(SaveSettingsAtExit(changed));
     }
-    EXPECT_EQ(LoadSettings().Mask, "*.scr");
+    EXPECT_EQ(LoadSettings().value().Mask, "*.scr");
 }
 
 // A lock held for longer than one wait of the store: the save at the end either waits it
@@ -464,11 +464,11 @@ TEST_F(StoreFaults, AStoreLockedForLongLosesNothing) {
         const std::string err = ::testing::internal::GetCapturedStderr();
         EXPECT_EQ(stored, err.empty()) << err;
     }
-    const Settings after = LoadSettings();
+    const Settings after = LoadSettings().value();
     EXPECT_TRUE(after == saved || after == changed) << "a mixture of old and new settings";
     changed.Mask = "*.cpl";
     EXPECT_TRUE(SaveSettingsAtExit(changed));
-    EXPECT_EQ(LoadSettings(), changed);
+    EXPECT_EQ(LoadSettings().value(), changed);
 }
 
 // A store held by another program for longer than one wait: the save gives up after that
@@ -493,7 +493,7 @@ TEST_F(StoreFaults, ALoadGivesTheDefaultsAfterOneWaitForABusyStore) {
     ASSERT_TRUE(locker.locked());
     const auto start = std::chrono::steady_clock::now();
     ::testing::internal::CaptureStderr();
-    const Settings loaded = LoadSettings();
+    const Settings loaded = LoadSettingsOrDefaults();
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(12));
     EXPECT_EQ(loaded, DefaultSettings());
@@ -527,7 +527,7 @@ TEST_F(StoreFaults, AReadOnlyStoreIsReadAndKept) {
             changed.Mask = "*.scr";
             std::string problems;
             CHILD_CHECK(!SaveSettingsAtExit(changed), "a read-only store took a write");
-            CHILD_CHECK(LoadSettings().Mask == "*.ocx", "the stored settings changed");
+            CHILD_CHECK(LoadSettings().value().Mask == "*.ocx", "the stored settings changed");
             ExitWith(problems);
         },
         ::testing::ExitedWithCode(0), "");

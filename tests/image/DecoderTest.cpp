@@ -18,7 +18,7 @@
 #include <fstream>
 #include <functional>
 
-namespace harvix::image {
+namespace harvix {
 namespace {
 
 namespace fs = std::filesystem;
@@ -374,4 +374,4 @@ TEST(Thumbnail, ScalingAveragesAreasWithAlphaAsWeight) {
 }
 
 } // namespace
-} // namespace harvix::image
+} // namespace harvix

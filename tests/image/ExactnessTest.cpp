@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::image {
+namespace harvix {
 namespace {
 
 namespace fs = std::filesystem;
@@ -535,4 +535,4 @@ TEST_F(ExactnessTest, WineModulesKeepEveryBitmap) {
 }
 
 } // namespace
-} // namespace harvix::image
+} // namespace harvix

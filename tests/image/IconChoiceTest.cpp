@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-namespace harvix::image {
+namespace harvix {
 namespace {
 
 namespace mb = modbuilder;
@@ -148,4 +148,4 @@ TEST(IconFileOfImages, DirectoryFromTheImagesThemselves) {
 }
 
 } // namespace
-} // namespace harvix::image
+} // namespace harvix

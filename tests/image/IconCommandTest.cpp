@@ -42,10 +42,10 @@ std::uint16_t addGroup(mb::ModuleBuilder& b, const ResId& name, std::uint16_t fi
     for (const Image& image : images) {
         std::vector<std::uint8_t> bytes;
         if (image.png) {
-            image::RgbaImage picture{static_cast<std::uint32_t>(image.side), static_cast<std::uint32_t>(image.side), {}};
+            RgbaImage picture{static_cast<std::uint32_t>(image.side), static_cast<std::uint32_t>(image.side), {}};
             for (int i = 0; i < image.side * image.side; ++i)
                 picture.rgba.insert(picture.rgba.end(), {image.colour.r, image.colour.g, image.colour.b, 255});
-            bytes = image::EncodePng(picture).value();
+            bytes = EncodePng(picture).value();
         } else {
             bytes = mb::makeIconImage(image.side, image.side, image.bits, solid(image.colour));
         }
@@ -81,10 +81,10 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    static image::RgbaImage picture(const fs::path& path) {
-        auto decoded = image::DecodePng(bytesOf(path), 4096);
+    static RgbaImage picture(const fs::path& path) {
+        auto decoded = DecodePng(bytesOf(path), 4096);
         EXPECT_TRUE(decoded.ok()) << path;
-        return decoded.ok() ? *decoded : image::RgbaImage{};
+        return decoded.ok() ? *decoded : RgbaImage{};
     }
     // The files in the folder besides the runner's own output files.
     std::vector<std::string> files() const {
@@ -121,7 +121,7 @@ TEST_F(IconCommandTest, ReferencesNameGroupsAsWindowsDoes) {
         const testing::ProgramRun r = icon({(root / c.location).string(), (root / "out.png").string(), "--size", c.size});
         ASSERT_EQ(r.status, 0) << c.location << ": " << r.err;
         EXPECT_EQ(r.out, (root / "out.png").string() + "\n");
-        const image::RgbaImage p = picture(root / "out.png");
+        const RgbaImage p = picture(root / "out.png");
         ASSERT_EQ(p.width, c.side) << c.location;
         const std::uint8_t* middle = p.pixel(p.width / 2, p.height / 2);
         EXPECT_EQ((std::vector<int>{middle[0], middle[1], middle[2]}), (std::vector<int>{c.colour.r, c.colour.g, c.colour.b}))
@@ -198,7 +198,7 @@ TEST_F(IconCommandTest, SizesComeFromTheBestImageAndSmallOnesGrowAtMostTwice) {
         args.insert(args.end(), c.args.begin(), c.args.end());
         const testing::ProgramRun r = icon(args);
         ASSERT_EQ(r.status, 0) << r.err;
-        const image::RgbaImage p = picture(root / "out.png");
+        const RgbaImage p = picture(root / "out.png");
         EXPECT_EQ(p.width, c.side) << ::testing::PrintToString(c.args);
         EXPECT_EQ(p.height, c.side);
         EXPECT_EQ(p.pixel(p.width / 2, p.height / 2)[2], c.colour.b) << ::testing::PrintToString(c.args);
@@ -231,7 +231,7 @@ TEST_F(IconCommandTest, ThemeLayoutAndIconFile) {
         const std::string folder = std::to_string(side) + "x" + std::to_string(side);
         const fs::path png = theme / folder / "apps/my-app.png";
         expected += png.string() + "\n";
-        const image::RgbaImage p = picture(png);
+        const RgbaImage p = picture(png);
         EXPECT_EQ(p.width, side);
         EXPECT_EQ(p.height, side);
     }
@@ -242,18 +242,18 @@ TEST_F(IconCommandTest, ThemeLayoutAndIconFile) {
 
     // The icon file: the four images in the group's order, as the module holds them.
     const std::vector<std::uint8_t> ico = bytesOf(root / "app.ico");
-    auto directory = image::ReadIconDirectory(ico);
+    auto directory = ReadIconDirectory(ico);
     ASSERT_TRUE(directory.ok());
     ASSERT_EQ(directory->entries.size(), 4u);
     const int widths[] = {16, 32, 32, 48}, bits[] = {4, 8, 32, 32}, colours[] = {16, 0, 0, 0};
     const Image images[] = {{16, 4, kBlue}, {32, 8, kRed}, {32, 32, kGreen}, {48, 32, kBlue}};
     for (std::size_t i = 0; i < 4; ++i) {
-        const image::IconDirEntry& e = directory->entries[i];
+        const IconDirEntry& e = directory->entries[i];
         EXPECT_EQ(e.width, widths[i]);
         EXPECT_EQ(e.bitCountOrHotY, bits[i]);
         EXPECT_EQ(e.colourCount, colours[i]);
         EXPECT_EQ(e.planesOrHotX, 1);
-        auto image = image::IconImageBytes(ico, e);
+        auto image = IconImageBytes(ico, e);
         ASSERT_TRUE(image.ok());
         EXPECT_EQ(std::vector<std::uint8_t>(image->begin(), image->end()),
                   mb::makeIconImage(images[i].side, images[i].side, images[i].bits, solid(images[i].colour)));

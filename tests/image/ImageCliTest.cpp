@@ -98,7 +98,7 @@ TEST_F(ImageCliTest, ThumbnailOfTheFirstGroupFitsTheSize) {
     ASSERT_EQ(r.status, 0) << r.err;
     std::ifstream in(root / "t.png", std::ios::binary);
     const std::vector<std::uint8_t> png{std::istreambuf_iterator<char>(in), {}};
-    auto picture = image::DecodePng(png, 4096);
+    auto picture = DecodePng(png, 4096);
     ASSERT_TRUE(picture.ok());
     EXPECT_EQ(picture->width, 40u); // the 48 of group "A", not the 256 of group 1
     EXPECT_EQ(picture->height, 40u);
@@ -131,7 +131,7 @@ TEST_F(ImageCliTest, ThumbnailAndExtractJudgeGroupEntriesAlike) {
     ASSERT_EQ(r.status, 0) << r.err;
     const auto decode = [&](const fs::path& path) {
         const std::string text = ReadText(root / path);
-        return image::DecodePng(std::vector<std::uint8_t>(text.begin(), text.end()), 4096);
+        return DecodePng(std::vector<std::uint8_t>(text.begin(), text.end()), 4096);
     };
     auto thumbnail = decode("t.png");
     auto extracted = decode("d/PNG/Icons/old.exe_32x32_4.png");
@@ -153,7 +153,7 @@ TEST_F(ImageCliTest, ThumbnailFillsTheHostsEmptyFileOrReplacesWhole) {
     std::ifstream held(out, std::ios::binary);
     ASSERT_EQ(cli("thumbnail '" + dll.string() + "' '" + out.string() + "'").status, 0);
     const std::vector<std::uint8_t> seen{std::istreambuf_iterator<char>(held), {}};
-    EXPECT_TRUE(image::IsPng(seen));
+    EXPECT_TRUE(IsPng(seen));
     std::ofstream(out) << "old picture";
     ASSERT_EQ(cli("thumbnail '" + dll.string() + "' '" + out.string() + "'").status, 0);
     EXPECT_EQ(ReadText(out).substr(1, 3), "PNG");
@@ -186,7 +186,7 @@ TEST_F(ImageCliTest, ThumbnailReadsTheKindFromTheContentAndServesLargeSizes) {
         CliRun r = cli("thumbnail --size " + std::string(c.size) + " '" + input.string() + "' '" + out.string() + "'");
         ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
         std::ifstream png(out, std::ios::binary);
-        auto picture = image::DecodePng(std::vector<std::uint8_t>{std::istreambuf_iterator<char>(png), {}}, 4096);
+        auto picture = DecodePng(std::vector<std::uint8_t>{std::istreambuf_iterator<char>(png), {}}, 4096);
         ASSERT_TRUE(picture.ok()) << c.name;
         EXPECT_EQ(picture->width, c.side) << c.name << " at " << c.size;
         EXPECT_EQ(picture->height, c.side) << c.name << " at " << c.size;
@@ -342,7 +342,7 @@ TEST_F(NeCliTest, PicturesAndThumbnailsAreThoseOfThe32BitForm) {
         r = cli("thumbnail --size 32 '" + (root / "ne" / name).string() + "' '" + png.string() + "'");
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string pngText = ReadText(png);
-        auto picture = image::DecodePng(std::vector<std::uint8_t>(pngText.begin(), pngText.end()), 4096);
+        auto picture = DecodePng(std::vector<std::uint8_t>(pngText.begin(), pngText.end()), 4096);
         ASSERT_TRUE(picture.ok());
         EXPECT_EQ(picture->width, 32u);
         EXPECT_EQ(picture->pixel(0, 0)[3], 0);    // outside the disc: transparent
@@ -418,7 +418,7 @@ TEST_F(NeCliTest, ThumbnailInGnomesSandbox) {
         EXPECT_THAT(ReadText(root / "e"), HasSubstr("harvix-cli thumbnail: sandbox: "));
         EXPECT_THAT(ReadText(root / "e"), Not(HasSubstr("sandbox: not confined")));
         const std::string png = ReadText(outdir / "gnome-desktop-thumbnailer.png");
-        auto picture = image::DecodePng(std::vector<std::uint8_t>(png.begin(), png.end()), 4096);
+        auto picture = DecodePng(std::vector<std::uint8_t>(png.begin(), png.end()), 4096);
         ASSERT_TRUE(picture.ok());
         EXPECT_EQ(picture->width, 32u); // the largest image, not scaled up
         EXPECT_EQ(picture->pixel(0, 0)[3], 0);

@@ -16,7 +16,7 @@
 #include <random>
 #include <thread>
 
-namespace harvix::run {
+namespace harvix {
 namespace {
 
 // A module that knows the file it was opened for.
@@ -375,4 +375,4 @@ TEST(ReadAhead, ReadersRunAtThePriorityOfTheRun) {
 }
 
 } // namespace
-} // namespace harvix::run
+} // namespace harvix

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 namespace {
 
 using std::chrono::microseconds;
@@ -106,4 +106,4 @@ TEST(ReaderGrowth, MeasuresEveryOpenUntilALongRunOfCachedOnesThenOneInEight) {
 }
 
 } // namespace
-} // namespace harvix::run
+} // namespace harvix

@@ -16,7 +16,7 @@
 #include <limits>
 #include <thread>
 
-namespace harvix::run {
+namespace harvix {
 namespace {
 
 struct TimeCase {
@@ -179,4 +179,4 @@ TEST(ResultStatsTest, RowsForChosenKindsOnlyAndCountsPerKind) {
 }
 
 } // namespace
-} // namespace harvix::run
+} // namespace harvix

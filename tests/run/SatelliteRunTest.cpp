@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace harvix::run {
+namespace harvix {
 namespace {
 
 namespace fs = std::filesystem;
@@ -129,4 +129,4 @@ TEST_F(SatelliteRun, TheModulesARunReadsAreThoseOfItsPlacesAndMasks) {
 }
 
 } // namespace
-} // namespace harvix::run
+} // namespace harvix

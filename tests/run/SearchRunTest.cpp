@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::run {
+namespace harvix {
 namespace {
 
 using ::testing::ElementsAre;
@@ -335,4 +335,4 @@ TEST_F(SearchRunTest, ResourcesCountPerChosenKind) {
 }
 
 } // namespace
-} // namespace harvix::run
+} // namespace harvix

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-namespace harvix::wizard {
+namespace harvix {
 namespace {
 
 struct Case {
@@ -23,9 +23,9 @@ struct Case {
 const std::string kNbsp = "\u00A0";
 
 TEST(RunSummary, TheWordsOfACountStayOnOneLine) {
-    run::ResultStats stats;
+    ResultStats stats;
     stats.FillStatsList({false, false, false, true, true, false});
-    EXPECT_EQ(RunSummaryText(stats.rows(), run::RunAccount()),
+    EXPECT_EQ(RunSummaryText(stats.rows(), RunAccount()),
               "Files written: Animated" + kNbsp + "cursor" + kNbsp + "0, Video" + kNbsp + "(AVI)" +
                   kNbsp + "0.");
 }
@@ -57,13 +57,13 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
     std::ofstream(text) << "not a module";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        run::ResultStats stats;
+        ResultStats stats;
         stats.FillStatsList(c.chosen);
         for (int i = 0; i < 3; ++i)
             stats.ResFound(0);
         stats.ResFound(5);
         stats.ResFound(5);
-        run::RunAccount account;
+        RunAccount account;
         const std::string module = "/m/a.dll";
         const ResId type = ResId::of(ResType::Bitmap);
         const ResId name = ResId::number(1);
@@ -84,4 +84,4 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
 }
 
 } // namespace
-} // namespace harvix::wizard
+} // namespace harvix

@@ -93,7 +93,7 @@ protected:
     void runToTheEnd() {
         goTo(4);
         wizard->cmdNext_Click(); // "Finish"
-        ASSERT_EQ(wizard->CurrentPage(), wizard::kFinishedPage);
+        ASSERT_EQ(wizard->CurrentPage(), kFinishedPage);
     }
 };
 

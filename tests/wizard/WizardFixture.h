@@ -22,7 +22,7 @@ namespace harvix::test {
 using harvix::testing::ReadText;
 
 // Reports a fixed list of files (name, folder count at that file) and then the end.
-class ScriptedSearch final : public run::IRunSearch {
+class ScriptedSearch final : public IRunSearch {
 public:
     struct Hit {
         std::string file;
@@ -68,7 +68,7 @@ private:
     }
 };
 
-class FakeClock final : public run::IRunClock {
+class FakeClock final : public IRunClock {
 public:
     std::uint32_t GetTickCount() override { return now += step; }
     void Sleep(std::uint32_t milliseconds) override { slept += milliseconds; }
@@ -88,12 +88,12 @@ public:
         stored = settings;
     }
     IFileSystem& FileSystem() override { return RealFileSystem(); }
-    run::IRunSearch& Search() override {
+    IRunSearch& Search() override {
         if (useRealSearch)
             return m_realSearch;
         return scripted;
     }
-    run::IRunClock& Clock() override { return clock; }
+    IRunClock& Clock() override { return clock; }
     void ApplyPriority(std::int16_t position) override { priorities.push_back(position); }
     std::string TempFolder() override { return tempFolder; }
     std::vector<std::uint8_t> LoadAnimationClip(const std::string& ResID) override {
@@ -113,7 +113,7 @@ public:
 
 private:
     cSearchCore m_searchCore;
-    run::SearchCoreBinding m_realSearch;
+    SearchCoreBinding m_realSearch;
 };
 
 class WizardTest : public ::testing::Test {

@@ -51,7 +51,7 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     // The run ended on the last page, nested in the change to page 5.
     EXPECT_EQ(wizard->CurrentPage(), 6);
     EXPECT_EQ(view.visiblePage(), 6);
-    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Completed);
+    EXPECT_EQ(wizard->Run()->End(), RunEnd::Completed);
     EXPECT_EQ(view.caption(), "Harvix");
     EXPECT_EQ(view.text(C::cmdCancel), "Close");
     EXPECT_TRUE(view.closeCommandRemoved);
@@ -199,7 +199,7 @@ TEST_F(WizardRun, EngineErrorEndsTheProgram) {
     std::filesystem::remove(root + "/Resources/Bitmaps/__index.txt");
     std::filesystem::create_directory(root + "/Resources/Bitmaps/__index.txt");
     wizard->cmdNext_Click();
-    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Failed);
+    EXPECT_EQ(wizard->Run()->End(), RunEnd::Failed);
     ASSERT_FALSE(prompt.errors.empty());
     EXPECT_EQ(prompt.errors.back(),
               "An error has occurred during the search.\r\nHarvix will now close.");
@@ -236,7 +236,7 @@ TEST_F(WizardCancel, AnsweredNoTheRunGoesOnAnsweredYesItEnds) {
     wizard->cmdNext_Click();
     ASSERT_EQ(prompt.questions.size(), 2u);
     EXPECT_EQ(prompt.questions[0], "Are you sure you want to cancel the search?");
-    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Cancelled);
+    EXPECT_EQ(wizard->Run()->End(), RunEnd::Cancelled);
     EXPECT_TRUE(wizard->Run()->CancelRequested());
     EXPECT_FALSE(view.isEnabled(C::cmdCancel));
     EXPECT_EQ(services.saves, 1);
@@ -274,7 +274,7 @@ TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
     wizard->cmdNext_Click();
 
     EXPECT_EQ(prompt.asked, std::vector<testing::Question>{testing::Question::ConfirmCancel});
-    EXPECT_EQ(wizard->Run()->End(), run::RunEnd::Cancelled);
+    EXPECT_EQ(wizard->Run()->End(), RunEnd::Cancelled);
     EXPECT_EQ(view.closed, 1);
     EXPECT_EQ(counts, 1);
     std::vector<std::string> written;
