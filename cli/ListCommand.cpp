@@ -18,6 +18,7 @@
 #include "run/SatelliteReading.h"
 #include "search/PathSearch.h"
 #include "search/SearchCore.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,8 +35,6 @@
 namespace harvix {
 
 namespace {
-
-constexpr const char* kDefaultMask = "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx";
 
 // Paths and resource names may hold any byte but NUL; a tab, line break or backslash in
 // them is written as a backslash escape so that every line keeps its five fields.
