@@ -21,6 +21,7 @@ void encode(const harvix::Result<harvix::RgbaImage>& picture) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace harvix;
     const ByteView bytes(data, size);
     encode(DecodeBitmapFile(bytes));
     encode(DecodeIconImage(bytes));

@@ -102,24 +102,30 @@ void append(std::vector<AllowedCall>& calls, const AllowedCall (&more)[N]) {
         calls.push_back(call);
 }
 
+// One condition on a call's argument: argument number, comparison and its data. (The
+// library's SCMP_An macros build these as C compound literals, which C++ does not have.)
+scmp_arg_cmp argument(unsigned int arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
+    return scmp_arg_cmp{arg, op, a, b};
+}
+
 // The argument conditions of one rule; each vector is one rule of the filter (a call
 // allowed when any of its rules holds).
 std::vector<std::vector<scmp_arg_cmp>> conditionsOf(CallRule rule) {
     switch (rule) {
     case NotExecutable:
-        return {{SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)}};
+        return {{argument(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)}};
     case ThreadsOnly:
-        return {{SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)}};
+        return {{argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)}};
     case OpenForReading:
         break; // the flags are the second argument of open, the third of openat
     case TerminalQuery:
-        return {{SCMP_A1(SCMP_CMP_EQ, TCGETS)}, {SCMP_A1(SCMP_CMP_EQ, TIOCGWINSZ)}};
+        return {{argument(1, SCMP_CMP_EQ, TCGETS)}, {argument(1, SCMP_CMP_EQ, TIOCGWINSZ)}};
     case OwnProcess:
-        return {{SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid()))}};
+        return {{argument(0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid()))}};
     case QueryLimits:
-        return {{SCMP_A0(SCMP_CMP_EQ, 0), SCMP_A2(SCMP_CMP_EQ, 0)}};
+        return {{argument(0, SCMP_CMP_EQ, 0), argument(2, SCMP_CMP_EQ, 0)}};
     case ProcessPriority:
-        return {{SCMP_A0(SCMP_CMP_EQ, PRIO_PROCESS)}};
+        return {{argument(0, SCMP_CMP_EQ, PRIO_PROCESS)}};
     case Always:
     case NotImplemented:
         break;
@@ -218,8 +224,8 @@ std::size_t LoadSyscallFilter(CallSet set, std::string& missing) {
         std::vector<std::vector<scmp_arg_cmp>> rules = conditionsOf(call.rule);
         if (call.rule == OpenForReading) {
             const bool openat = std::strcmp(call.name, "openat") == 0;
-            rules = {{openat ? SCMP_A2(SCMP_CMP_MASKED_EQ, kWritingFlags, 0)
-                             : SCMP_A1(SCMP_CMP_MASKED_EQ, kWritingFlags, 0)}};
+            rules = {{openat ? argument(2, SCMP_CMP_MASKED_EQ, kWritingFlags, 0)
+                             : argument(1, SCMP_CMP_MASKED_EQ, kWritingFlags, 0)}};
         }
         bool added = false;
         for (const std::vector<scmp_arg_cmp>& conditions : rules) {
