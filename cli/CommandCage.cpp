@@ -24,10 +24,10 @@ bool TakeCageOption(const std::string& arg, CageChoice& choice) {
     return true;
 }
 
-void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan) {
-    const sandbox::CageState state = sandbox::EnterCage(plan, !choice.off);
+void EnterCommandCage(const CageChoice& choice, const CagePlan& plan) {
+    const CageState state = EnterCage(plan, !choice.off);
     if (choice.verbose)
-        Complain(sandbox::DescribeCage(state));
+        Complain(DescribeCage(state));
 }
 
 std::vector<std::string> WithSatelliteRoots(std::vector<std::string> readable) {
@@ -55,9 +55,9 @@ std::vector<std::string> SatelliteListings(const std::vector<std::string>& searc
     return listed;
 }
 
-sandbox::CagePlan ReadingOnly(std::vector<std::string> readable) {
-    sandbox::CagePlan plan;
-    plan.calls = sandbox::CallSet::Reading;
+CagePlan ReadingOnly(std::vector<std::string> readable) {
+    CagePlan plan;
+    plan.calls = CallSet::Reading;
     plan.readable = std::move(readable);
     return plan;
 }
@@ -65,8 +65,8 @@ sandbox::CagePlan ReadingOnly(std::vector<std::string> readable) {
 void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
                       ReportWriter& writeReport) {
     const CageChoice choice{req.noSandbox, req.verbose};
-    sandbox::CagePlan plan;
-    plan.calls = sandbox::CallSet::Extracting;
+    CagePlan plan;
+    plan.calls = CallSet::Extracting;
     if (req.filesFrom || settings.SearchSystem)
         plan.readable = {"/"};
     else if (TakesPaths(req))
@@ -80,10 +80,10 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
     plan.writable = {settings.DestPath};
     plan.makeFolders = true;
     if (!choice.off && req.report && *req.report != "-") {
-        auto errand = sandbox::Errand::Start(
+        auto errand = Errand::Start(
             [path = *req.report](const std::string& text) { return WriteFileReplacing(path, text); });
         if (errand)
-            writeReport = [shared = std::shared_ptr<sandbox::Errand>(std::move(errand))](
+            writeReport = [shared = std::shared_ptr<Errand>(std::move(errand))](
                               const std::string&, const std::string& text) { return shared->Run(text); };
     }
     EnterCommandCage(choice, plan);

@@ -27,7 +27,7 @@ bool TakeCageOption(const std::string& arg, CageChoice& choice);
 
 // Confines the command to `plan` unless --no-sandbox was given; with --verbose says so
 // on stderr, as the command's messages go.
-void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan);
+void EnterCommandCage(const CageChoice& choice, const CagePlan& plan);
 
 // The paths with the folders outside them from which the satellite resource files of the
 // modules they hold are read (the SystemResources folder beside System32, the language
@@ -41,7 +41,7 @@ void EnterCommandCage(const CageChoice& choice, const sandbox::CagePlan& plan);
 [[nodiscard]] std::vector<std::string> SatelliteListings(const std::vector<std::string>& searched);
 
 // The cage of a command that reads `readable` and writes no file (list, version).
-[[nodiscard]] sandbox::CagePlan ReadingOnly(std::vector<std::string> readable);
+[[nodiscard]] CagePlan ReadingOnly(std::vector<std::string> readable);
 
 // How the report of harvix-cli extract is written: WriteFileReplacing, or a helper
 // outside the cage that does it.

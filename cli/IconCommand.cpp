@@ -190,8 +190,8 @@ int RunIcon(const Args& args) {
 
     // Confined: reading the module alone, writing only where the pictures go.
     const FolderMadeAhead theme(a->theme.value_or(std::string()), a->cage);
-    sandbox::CagePlan plan;
-    plan.calls = sandbox::CallSet::Icon;
+    CagePlan plan;
+    plan.calls = CallSet::Icon;
     plan.readable = {location.module};
     for (const auto& out : {a->png, a->ico})
         if (out)

@@ -432,7 +432,7 @@ int RunList(const Args& args) {
             return 1;
         }
     } else {
-        sandbox::CagePlan plan = ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
+        CagePlan plan = ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
                                              : satellites.read ? WithSatelliteRoots(paths)
                                                                : paths);
         if (!allDrives && satellites.read)

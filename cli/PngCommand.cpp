@@ -84,8 +84,8 @@ int RunPng(const Args& args) {
     }
 
     // Confined: reading the files, writing beside them or into DIR.
-    sandbox::CagePlan plan;
-    plan.calls = sandbox::CallSet::Converting;
+    CagePlan plan;
+    plan.calls = CallSet::Converting;
     plan.readable = files;
     if (dest)
         plan.writable = {*dest};

@@ -203,8 +203,8 @@ int RunThumbnail(const Args& args) {
 
     limitSelf();
     // Confined: reading FILE alone, writing only into OUT.png's folder.
-    sandbox::CagePlan plan;
-    plan.calls = sandbox::CallSet::Thumbnail;
+    CagePlan plan;
+    plan.calls = CallSet::Thumbnail;
     plan.readable = {paths[0]};
     plan.writable = {FolderOfFile(paths[1])};
     EnterCommandCage(cage, plan);

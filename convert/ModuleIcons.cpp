@@ -129,13 +129,13 @@ Result<IconGroup> LoadIconGroup(const IResourceModule& module, std::optional<Ico
     std::unordered_set<std::uint16_t> taken;
     std::uint64_t bytes = 0;
     for (int i = 0; i < static_cast<int>(*count); ++i) {
-        const auto entry = format::ReadIconGroupEntry(group, i);
+        const auto entry = ReadIconGroupEntry(group, i);
         if (!entry)
             break; // the group is shorter than its count says: what it holds is read
         if (!taken.insert(entry->id).second)
             continue;
         std::vector<std::uint8_t> image = module.load(iconType, ResId::number(entry->id));
-        if (image.empty() || !format::JudgeIconEntry(*entry, [&image] { return image; }).valid)
+        if (image.empty() || !JudgeIconEntry(*entry, [&image] { return image; }).valid)
             continue;
         bytes += image.size();
         if (bytes > kMaxIconGroupBytes)

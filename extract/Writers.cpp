@@ -145,12 +145,12 @@ constexpr std::uint64_t kMaxGroupFileBytes = 16u << 20;
 // The in-range test of an icon image, by what its directory entry states. Width and
 // height are the entry's raw bytes, so an image of 256 pixels (stored as 0) is
 // compared as 0.
-bool IconInRange(const format::IconDirectoryValues& v, const ExtractionOptions& options) {
+bool IconInRange(const IconDirectoryValues& v, const ExtractionOptions& options) {
     return options.iconDepth.contains(v.bitCount) && options.iconHeight.contains(v.height) &&
            options.iconWidth.contains(v.width);
 }
 
-void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const format::IconDirectoryValues& v,
+void PutIconDirectoryEntry(std::vector<std::uint8_t>& out, const IconDirectoryValues& v,
                            std::uint64_t imageSize, std::uint64_t offset) {
     PutU8(out, v.width);
     PutU8(out, v.height);
@@ -235,10 +235,10 @@ std::string BeyondBounds(std::uint8_t type) {
 
 // An icon group entry judged by the one rule: what its directory entry states, or
 // nothing with `why` when it is not valid.
-std::optional<format::IconDirectoryValues> JudgeIcon(const IResourceModule& module,
-                                                     const format::IconGroupEntry& entry,
+std::optional<IconDirectoryValues> JudgeIcon(const IResourceModule& module,
+                                                     const IconGroupEntry& entry,
                                                      int index, LeftOut& why) {
-    const format::IconEntryVerdict verdict = format::JudgeIconEntry(
+    const IconEntryVerdict verdict = JudgeIconEntry(
         entry, [&] { return module.load(IconImageType(), ResId::number(entry.id)); });
     if (verdict.valid)
         return verdict.values;
@@ -288,14 +288,14 @@ std::optional<std::vector<std::uint8_t>> CheckBitmap(std::span<const std::uint8_
     why = {LeftOutReason::Malformed, {}};
     ByteCursor cursor(resource);
     const auto headerSize = cursor.peekAt<std::uint32_t>(0);
-    auto read = format::ReadDibFacts(resource);
-    std::optional<format::DibFacts> facts;
+    auto read = ReadDibFacts(resource);
+    std::optional<DibFacts> facts;
     if (read) {
         facts = *read;
-    } else if (headerSize && !format::IsDibHeaderSize(*headerSize) && resource.size() >= 40) {
+    } else if (headerSize && !IsDibHeaderSize(*headerSize) && resource.size() >= 40) {
         // A header of no known size: its limits are read as those of the 40-byte one, so
         // that a bitmap outside the limits is told so first, whatever else is wrong.
-        facts = format::DibFacts{};
+        facts = DibFacts{};
         facts->headerSize = *headerSize;
         facts->width = cursor.peekAt<std::int32_t>(4).valueOr(0);
         facts->height = cursor.peekAt<std::int32_t>(8).valueOr(0);
@@ -329,7 +329,7 @@ std::optional<std::vector<std::uint8_t>> CheckBitmap(std::span<const std::uint8_
                      " bytes, a size no bitmap has";
         return std::nullopt;
     }
-    if (const auto problem = format::DibShapeProblem(*facts)) {
+    if (const auto problem = DibShapeProblem(*facts)) {
         why.detail = "bitmap with " + *problem;
         return std::nullopt;
     }
@@ -378,7 +378,7 @@ std::string RangeText(const LimitRange& range) {
 // A device-dependent bitmap of Windows 1.x or 2.x, written as the standard bitmap it shows.
 WriteOutcome WriteOldBitmapFile(const WriterContext& ctx, const std::string& path,
                                 std::span<const std::uint8_t> bytes) {
-    const auto bitmap = format::ReadOldBitmap(bytes);
+    const auto bitmap = ReadOldBitmap(bytes);
     if (!bitmap)
         return Rejected(LeftOutReason::Malformed, bitmap.error().message);
     if (!ctx.options.bitmapDepth.contains(1))
@@ -390,7 +390,7 @@ WriteOutcome WriteOldBitmapFile(const WriterContext& ctx, const std::string& pat
     if (!ctx.options.bitmapHeight.contains(bitmap->height))
         return Rejected(LeftOutReason::Limits, "bitmap height " + std::to_string(bitmap->height) +
                                                    " outside the limit " + RangeText(ctx.options.bitmapHeight));
-    const std::vector<std::uint8_t> standard = format::StandardBitmap(*bitmap);
+    const std::vector<std::uint8_t> standard = StandardBitmap(*bitmap);
     std::vector<std::uint8_t> header;
     header.reserve(14);
     PutU8(header, 'B');
@@ -410,7 +410,7 @@ WriteOutcome WriteBitmapFile(const WriterContext& ctx, const std::string& path,
     if (!HasBytes(bytes))
         return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Bitmap), name));
     // A bitmap that depends on the display, as Windows 1.x and 2.x keep them.
-    if (format::IsOldBitmap(bytes))
+    if (IsOldBitmap(bytes))
         return WriteOldBitmapFile(ctx, path, bytes);
     LeftOut why;
     const auto header = CheckBitmap(bytes, ctx.options, why);
@@ -444,7 +444,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     // before), so only that one is written: a group naming one image thousands of
     // times costs one file, not thousands.
     struct Pick {
-        format::IconDirectoryValues entry;
+        IconDirectoryValues entry;
         std::uint16_t id;
         std::string folder;
     };
@@ -453,7 +453,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     // What the group's own file would take: a group beyond the bounds gets no files at all.
     std::uint64_t groupFileBytes = 6 + kFileEntrySize * static_cast<std::uint64_t>(header->count);
     for (int i = 0; i < header->count; ++i) {
-        const auto entry = format::ReadIconGroupEntry(group, i);
+        const auto entry = ReadIconGroupEntry(group, i);
         if (!entry)
             break; // the group ends early: as good as an invalid entry
         // The entry as its directory entry states it: its own values, or its image's.
@@ -541,7 +541,7 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     bool anyInRange = false;
     std::uint64_t offset = 6 + kFileEntrySize * count;
     for (int i = 0; i < header->count; ++i) {
-        const auto entry = format::ReadIconGroupEntry(group, i);
+        const auto entry = ReadIconGroupEntry(group, i);
         if (!entry)
             return Rejected(LeftOutReason::Malformed, EntriesCutShort(1, header->count, i));
         // The entry as its directory entry states it: its own values, or its image's.
@@ -619,7 +619,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     head.reserve(6 + kFileEntrySize * count);
     std::uint64_t offset = 6 + kFileEntrySize * count;
     for (int i = 0; i < header->count; ++i) {
-        const auto entry = format::ReadCursorGroupEntry(group, i);
+        const auto entry = ReadCursorGroupEntry(group, i);
         if (!entry)
             return Rejected(LeftOutReason::Malformed, EntriesCutShort(2, header->count, i));
         auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
@@ -627,7 +627,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         // planes and size, or the picture where they can't be right; the hot spot.
         if (!HasBytes(image))
             return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, CursorImageType(), i, entry->id));
-        const format::CursorEntryVerdict verdict = format::JudgeCursorEntry(*entry, image);
+        const CursorEntryVerdict verdict = JudgeCursorEntry(*entry, image);
         if (!verdict.valid)
             return Rejected(LeftOutReason::Malformed,
                             "group entry " + std::to_string(i + 1) + " " + verdict.problem);
@@ -700,12 +700,12 @@ WriteOutcome WriteOldIconFile(const WriterContext& ctx, const std::string& path,
     const auto bytes = LoadResourceBytes(ctx.module, type, name);
     if (!HasBytes(bytes))
         return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, type, name));
-    const auto icon = format::ReadOldIcon(bytes, cursor);
+    const auto icon = ReadOldIcon(bytes, cursor);
     if (!icon)
         return Rejected(LeftOutReason::Malformed, icon.error().message);
     // One image a file: of the form that holds both, the device-independent one, which
     // comes first.
-    const format::OldIconImage& image = icon->images.front();
+    const OldIconImage& image = icon->images.front();
     // Icons are held to the icon limits; their pictures are monochrome. Cursors have none.
     if (!cursor) {
         if (!ctx.options.iconDepth.contains(1))
@@ -718,7 +718,7 @@ WriteOutcome WriteOldIconFile(const WriterContext& ctx, const std::string& path,
             return Rejected(LeftOutReason::Limits, "icon height " + std::to_string(image.height) +
                                                        " outside the limit " + RangeText(ctx.options.iconHeight));
     }
-    const std::vector<std::uint8_t> standard = format::StandardIconImage(image);
+    const std::vector<std::uint8_t> standard = StandardIconImage(image);
     std::vector<std::uint8_t> head;
     head.reserve(6 + kFileEntrySize);
     const std::uint64_t one = 1;

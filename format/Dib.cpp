@@ -2,7 +2,7 @@
 
 #include "common/ByteCursor.h"
 
-namespace harvix::format {
+namespace harvix {
 
 bool IsDibHeaderSize(std::uint32_t size) {
     switch (size) {
@@ -132,4 +132,4 @@ std::optional<std::string> DibCompressionProblem(const DibFacts& f) {
     }
 }
 
-} // namespace harvix::format
+} // namespace harvix

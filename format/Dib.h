@@ -16,7 +16,7 @@
 #include <span>
 #include <string>
 
-namespace harvix::format {
+namespace harvix {
 
 // Compression codes of the information header.
 inline constexpr std::uint32_t kBiRgb = 0;
@@ -95,4 +95,4 @@ struct DibFacts {
 // 24-bit run-length) and JPEG or PNG pixels are not drawn by this program.
 [[nodiscard]] std::optional<std::string> DibCompressionProblem(const DibFacts& facts);
 
-} // namespace harvix::format
+} // namespace harvix

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-namespace harvix::format {
+namespace harvix {
 
 namespace {
 
@@ -272,4 +272,4 @@ CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView imag
     return verdict;
 }
 
-} // namespace harvix::format
+} // namespace harvix

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::format {
+namespace harvix {
 
 using ByteView = std::span<const std::uint8_t>;
 
@@ -123,4 +123,4 @@ struct CursorEntryVerdict {
 // the directory then states.
 [[nodiscard]] CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView image);
 
-} // namespace harvix::format
+} // namespace harvix

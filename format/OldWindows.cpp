@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace harvix::format {
+namespace harvix {
 
 namespace {
 
@@ -176,4 +176,4 @@ std::vector<std::uint8_t> StandardBitmap(const OldBitmap& bitmap) {
     return out;
 }
 
-} // namespace harvix::format
+} // namespace harvix

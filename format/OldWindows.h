@@ -27,7 +27,7 @@
 #include <span>
 #include <vector>
 
-namespace harvix::format {
+namespace harvix {
 
 // The form of an icon or cursor that its format word names.
 enum class OldIconForm {
@@ -100,4 +100,4 @@ inline constexpr std::uint64_t kOldBitmapHeaderSize = 16;
 // and these bytes).
 [[nodiscard]] std::vector<std::uint8_t> StandardBitmap(const OldBitmap& bitmap);
 
-} // namespace harvix::format
+} // namespace harvix

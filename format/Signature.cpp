@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-namespace harvix::format {
+namespace harvix {
 
 namespace {
 
@@ -312,4 +312,4 @@ Result<ImageFileFacts> ReadImageFile(std::span<const std::uint8_t> bytes) {
     return makeError(ErrorKind::NotLoadable, "no picture file");
 }
 
-} // namespace harvix::format
+} // namespace harvix

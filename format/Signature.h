@@ -16,7 +16,7 @@
 #include <span>
 #include <string_view>
 
-namespace harvix::format {
+namespace harvix {
 
 enum class ImageFileType { Png, Jpeg, Gif, Bmp, Ico };
 
@@ -40,4 +40,4 @@ struct ImageFileFacts {
 // pixels", "JPEG without its end").
 [[nodiscard]] Result<ImageFileFacts> ReadImageFile(std::span<const std::uint8_t> bytes);
 
-} // namespace harvix::format
+} // namespace harvix

@@ -12,13 +12,7 @@ namespace harvix {
 
 namespace {
 
-using format::kBiAlphaBitfields;
-using format::kBiBitfields;
-using format::kBiRgb;
-using format::kBiRle4;
-using format::kBiRle8;
-
-// What the decoder takes from the information header (format::DibFacts, checked), with
+// What the decoder takes from the information header (DibFacts, checked), with
 // the layout of what follows it.
 struct DibHeader {
     std::uint32_t width = 0;
@@ -281,18 +275,18 @@ std::uint64_t pixelBytesNeeded(const DibHeader& h) {
 
 // Reads the information header and checks that this decoder can draw it.
 Result<DibHeader> ReadDibHeader(ByteView dib) {
-    auto read = format::ReadDibFacts(dib);
+    auto read = ReadDibFacts(dib);
     if (!read) {
         const Error& e = read.error();
         return makeError(e.kind, e.kind == ErrorKind::Unsupported ? "bitmap " + e.message
                                                                  : "the bitmap header is cut short");
     }
-    const format::DibFacts& f = *read;
+    const DibFacts& f = *read;
     if (f.planes != 1)
         return malformed("planes is " + std::to_string(f.planes) + ", not 1");
-    if (!format::IsDibDepth(f.bitCount))
+    if (!IsDibDepth(f.bitCount))
         return makeError(ErrorKind::Unsupported, std::to_string(f.bitCount) + " bits per pixel");
-    if (auto problem = format::DibCompressionProblem(f)) {
+    if (auto problem = DibCompressionProblem(f)) {
         // A code this decoder knows, used with the wrong depth, is damage; anything else
         // is a form it does not draw.
         const bool known = f.compression == kBiRle8 || f.compression == kBiRle4 ||

@@ -105,7 +105,7 @@ Result<ByteView> IconImageBytes(ByteView file, const IconDirEntry& entry) {
 }
 
 Result<IconImageInfo> ReadIconImageInfo(ByteView image) {
-    return format::ReadIconImageFacts(image);
+    return ReadIconImageFacts(image);
 }
 
 Result<RgbaImage> DecodeIconImage(ByteView image) {

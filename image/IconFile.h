@@ -50,7 +50,7 @@ struct IconDirectory {
 
 // Size and colour depth of an image as the image itself says (not its directory entry),
 // once it is found to be a sound picture by the rule the writers judge images by.
-using IconImageInfo = format::IconImageFacts;
+using IconImageInfo = IconImageFacts;
 [[nodiscard]] Result<IconImageInfo> ReadIconImageInfo(ByteView image);
 
 // The picture of one image, bitmap or PNG.

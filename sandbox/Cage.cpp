@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 CageState EnterCage(const CagePlan& plan, bool wanted) {
 #ifdef HARVIX_CAGE_PROBE
@@ -86,4 +86,4 @@ std::vector<std::string> AllowedCalls(CallSet set) {
     return names;
 }
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 // What a command does once it is confined, as far as the system calls go.
 enum class CallSet {
@@ -72,4 +72,4 @@ CageState EnterCage(const CagePlan& plan, bool wanted = true);
 // The highest Landlock ABI the kernel offers; 0 when it offers none.
 [[nodiscard]] int LandlockAbi();
 
-} // namespace harvix::sandbox
+} // namespace harvix

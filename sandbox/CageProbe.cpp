@@ -12,7 +12,7 @@
 #include <system_error>
 #include <thread>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 namespace {
 
@@ -134,4 +134,4 @@ void TryTheWalls(const ProbeBefore& before) {
     say("exec: " + outcome(false, errno));
 }
 
-} // namespace harvix::sandbox
+} // namespace harvix

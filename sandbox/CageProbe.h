@@ -7,7 +7,7 @@
 // count, come first. When the program starts, it replaces the command and says so.
 #pragma once
 
-namespace harvix::sandbox {
+namespace harvix {
 
 struct ProbeBefore {
     int statusFd = -1; // /proc/self/status, opened before the cage closes
@@ -17,4 +17,4 @@ struct ProbeBefore {
 ProbeBefore PrepareProbe();
 void TryTheWalls(const ProbeBefore& before);
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 namespace {
 
@@ -158,4 +158,4 @@ Status Errand::Run(const std::string& text) {
     return makeError(ErrorKind::Io, message, code < 0 ? 0 : code);
 }
 
-} // namespace harvix::sandbox
+} // namespace harvix

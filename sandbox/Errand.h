@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 class Errand {
 public:
@@ -46,4 +46,4 @@ private:
     int m_fromHelper;
 };
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 namespace {
 
@@ -165,4 +165,4 @@ int EnterLandlock(const CagePlan& plan, std::string& missing) {
     return abi;
 }
 
-} // namespace harvix::sandbox
+} // namespace harvix

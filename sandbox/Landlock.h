@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 // The access rights of one ABI that a domain denies unless a rule allows them.
 struct LandlockRights {
@@ -28,4 +28,4 @@ struct LandlockRights {
 // The ABI entered, or 0 with the reason in `missing`.
 int EnterLandlock(const CagePlan& plan, std::string& missing);
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -3,7 +3,7 @@
 // Never true in a build that is shipped.
 #pragma once
 
-namespace harvix::sandbox {
+namespace harvix {
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool kSanitizerBuild = true;
@@ -17,4 +17,4 @@ inline constexpr bool kSanitizerBuild = false;
 inline constexpr bool kSanitizerBuild = false;
 #endif
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <initializer_list>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 namespace {
 
@@ -245,4 +245,4 @@ std::size_t LoadSyscallFilter(CallSet set, std::string& missing) {
     return allowed;
 }
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::sandbox {
+namespace harvix {
 
 // How a call is allowed: always, or only with some arguments.
 enum class CallRule {
@@ -36,4 +36,4 @@ struct AllowedCall {
 // allowed (those failing with ENOSYS not counted), or 0 with the reason in `missing`.
 std::size_t LoadSyscallFilter(CallSet set, std::string& missing);
 
-} // namespace harvix::sandbox
+} // namespace harvix

@@ -46,7 +46,7 @@ std::string FolderOfPath(const std::string& path) { return fs::path(path).parent
 
 // Whether this kernel gives both parts of the cage.
 bool CageAvailable() {
-    return sandbox::LandlockAbi() > 0 && ReadText("/proc/self/status").find("Seccomp:") != std::string::npos;
+    return LandlockAbi() > 0 && ReadText("/proc/self/status").find("Seccomp:") != std::string::npos;
 }
 
 class CliCage : public ::testing::Test {
@@ -335,9 +335,9 @@ TEST(CageCalls, NoSetHoldsACallThatLeavesTheCage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's build widens the sets for its runtime";
 #endif
-    for (const auto set : {sandbox::CallSet::Reading, sandbox::CallSet::Thumbnail,
-                           sandbox::CallSet::Converting, sandbox::CallSet::Extracting}) {
-        const std::vector<std::string> calls = sandbox::AllowedCalls(set);
+    for (const auto set : {CallSet::Reading, CallSet::Thumbnail,
+                           CallSet::Converting, CallSet::Extracting}) {
+        const std::vector<std::string> calls = AllowedCalls(set);
         for (const std::string& call : calls) {
             const std::string name = call.substr(0, call.find(' '));
             EXPECT_EQ(std::count(forbidden.begin(), forbidden.end(), name), 0) << call;
@@ -360,12 +360,12 @@ TEST(CageErrand, DoesItsTaskOnceWithTheText) {
         std::ofstream(folder / "done") << text;
         return success();
     };
-    auto errand = sandbox::Errand::Start(task);
+    auto errand = Errand::Start(task);
     ASSERT_NE(errand, nullptr);
     EXPECT_TRUE(errand->Run("the text").ok());
     EXPECT_EQ(ReadText(folder / "done"), "the text");
 
-    errand = sandbox::Errand::Start(task);
+    errand = Errand::Start(task);
     const Status refused = errand->Run("refuse");
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(refused.error().code, EACCES);
@@ -373,7 +373,7 @@ TEST(CageErrand, DoesItsTaskOnceWithTheText) {
 
     // Let go without the text: the task is never done.
     fs::remove(folder / "done");
-    errand = sandbox::Errand::Start(task);
+    errand = Errand::Start(task);
     errand.reset();
     EXPECT_FALSE(fs::exists(folder / "done"));
     fs::remove_all(folder);
@@ -384,7 +384,7 @@ TEST(CageErrand, HoldsNoDescriptorOfTheCommand) {
     // end, the reader must see the end at once, not when the helper ends.
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    auto errand = sandbox::Errand::Start([](const std::string&) { return success(); });
+    auto errand = Errand::Start([](const std::string&) { return success(); });
     ASSERT_NE(errand, nullptr);
     ::close(pipeFds[1]);
     pollfd end{pipeFds[0], POLLIN, 0};

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace harvix::format {
+namespace harvix {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -257,4 +257,4 @@ TEST(CursorEntryRule, SizesAndPlanesAreJudgedByTheImage) {
 }
 
 } // namespace
-} // namespace harvix::format
+} // namespace harvix

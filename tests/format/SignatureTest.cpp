@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 using namespace harvix;
-using namespace harvix::format;
 using namespace harvix::modbuilder;
 
 namespace {
