@@ -11,10 +11,12 @@ inline constexpr const char* kWizardPicture = ":/harvix/wizard.gif";
 inline constexpr const char* kLogo = ":/harvix/logo.gif";
 inline constexpr const char* kWindowIcon = ":/harvix/harvix.ico";
 
-// The kind icons, in ResourceKind order (BITMAP, ICON, CURSOR, ANICURSOR, VIDEO, HTML).
-inline constexpr const char* kKindIcons[6] = {
-    ":/harvix/kind-bitmap.png", ":/harvix/kind-icon.png",  ":/harvix/kind-cursor.png",
+// The kind icons, in ResourceKind order (BITMAP, ICON, CURSOR, ANICURSOR, VIDEO, HTML,
+// IMAGE).
+inline constexpr const char* kKindIcons[7] = {
+    ":/harvix/kind-bitmap.png",    ":/harvix/kind-icon.png",  ":/harvix/kind-cursor.png",
     ":/harvix/kind-anicursor.png", ":/harvix/kind-video.png", ":/harvix/kind-html.png",
+    ":/harvix/kind-image.png",
 };
 
 // The clips are stored as ":/harvix/<name>.avi".

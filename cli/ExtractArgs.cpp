@@ -37,7 +37,7 @@ bool* flagOf(ExtractRequest& req, const std::string& name) {
 
 bool takesValue(const std::string& name) {
     for (const char* option : {"--dest", "--mask", "--files-from", "--report", "--kinds",
-                               "--bitmap-limits", "--icon-limits", "--priority", "--jobs", "--language"})
+                               "--bitmap-limits", "--icon-limits", "--image-limits", "--priority", "--jobs", "--language"})
         if (name == option)
             return true;
     return false;
@@ -63,6 +63,11 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
         if (!limits)
             return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
         (name == "--bitmap-limits" ? req.bitmapLimits : req.iconLimits) = *limits;
+    } else if (name == "--image-limits") {
+        auto limits = ParseSideLimits(value);
+        if (!limits)
+            return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
+        req.imageLimits = *limits;
     } else if (name == "--language") {
         if (!IsLanguageChoice(value))
             return makeError(ErrorKind::Malformed,
@@ -238,6 +243,7 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     options["kinds"] = std::move(kinds);
     options["bitmap_limits"] = LimitSetText(req.bitmapLimits);
     options["icon_limits"] = LimitSetText(req.iconLimits);
+    options["image_limits"] = SideLimitsText(req.imageLimits);
     options["priority"] = settings.Priority;
     options["jobs"] = req.jobs.value_or(DefaultReadAheadJobs());
     options["png"] = req.png;

@@ -25,6 +25,7 @@ struct ExtractRequest {
     std::optional<KindSwitches> kinds;
     LimitSet bitmapLimits = DefaultLimits(ResourceKind::Bitmap);
     LimitSet iconLimits = DefaultLimits(ResourceKind::Icon);
+    SideLimits imageLimits;
     std::optional<std::int16_t> priority;
     std::optional<unsigned> jobs;
     bool saved = false;

@@ -53,11 +53,15 @@ const char* const kExtractUsage =
     "            --yes                  go on when the destination exists already\n"
     "            --no-subfolders        search each folder only, not the folders below it\n"
     "            --mask TEXT            file masks (default \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\")\n"
-    "            --kinds LIST           some of bitmap,icon,cursor,anicursor,video,html\n"
-    "                                   (default: all six)\n"
+    "            --kinds LIST           some of bitmap,icon,cursor,anicursor,video,html,image\n"
+    "                                   (default: all but image; image: whole PNG, JPEG,\n"
+    "                                   GIF, BMP and ICO files kept in RCDATA and named\n"
+    "                                   types, into Images/)\n"
     "            --bitmap-limits D;W;H  depth, width and height ranges of bitmaps\n"
     "                                   (default 8-32;0-3000;16-48)\n"
     "            --icon-limits D;W;H    the same for icon images (default 8-32;16-32;16-32)\n"
+    "            --image-limits W;H     width and height ranges of images (default\n"
+    "                                   1-16384;1-16384; of an ICO file its largest image)\n"
     "            --priority 1-5         1 idle ... 3 normal (default) ... 5 high\n"
     "            --jobs N               threads that read modules ahead of the writing\n"
     "                                   (default: one per processor to start with, more,\n"
@@ -72,7 +76,8 @@ const char* const kExtractUsage =
     "                                   folder, subfolders, mask, kinds, destination,\n"
     "                                   priority); the options given beside it win\n"
     "            --png                  also convert every .ico, .cur and .bmp written into\n"
-    "                                   PNG files in DIR/PNG/, in the same folders\n"
+    "                                   PNG files in DIR/PNG/, in the same folders (of the\n"
+    "                                   images, the .bmp and .ico files)\n"
     "            --files-from LIST      extract the files LIST names, in its order, instead\n"
     "                                   of searching (- for standard input; one name a\n"
     "                                   line); no mask applies\n"
@@ -295,6 +300,8 @@ ExtractionOptions optionsOf(const ExtractRequest& req, const Settings& settings)
     options.iconDepth = req.iconLimits.depth;
     options.iconWidth = req.iconLimits.width;
     options.iconHeight = req.iconLimits.height;
+    options.imageWidth = req.imageLimits.width;
+    options.imageHeight = req.imageLimits.height;
     return options;
 }
 

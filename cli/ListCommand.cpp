@@ -126,6 +126,12 @@ public:
                                      " groups, written inside the groups that name it";
             return verdict;
         }
+        // Data kept beside the pictures under their types is never written, whatever
+        // the kinds; as extract does, the first language version decides.
+        if (!IsOfKind(module, *verdict.kind, type, name)) {
+            verdict.detail = "not a picture";
+            return verdict;
+        }
         if (!m_options.enabled(*verdict.kind)) {
             verdict.detail = "the kind " + std::string(KindOf(*verdict.kind).toolName) +
                              " is not chosen";
@@ -274,6 +280,7 @@ const char* const kListUsage =
     "       [--language TAG] (PATH... | --all-drives)\n"
     "  list [--format tsv|json] [--no-satellites] [--language TAG] --files-from LIST [--null]\n"
     "  list ... --explain [--kinds LIST] [--bitmap-limits L] [--icon-limits L]\n"
+    "           [--image-limits W;H]\n"
     "      Prints every resource of the modules named or found, one line per language\n"
     "      version. Each PATH is a module file, taken as it is (no mask applies), or a\n"
     "      folder, searched for matching modules; --all-drives searches every fixed\n"
@@ -297,7 +304,9 @@ const char* const kListUsage =
     "      makes the exit status 1.\n"
     "      --explain adds to every line what extract does with the resource under the\n"
     "      kinds and limits given as extract takes them (--kinds, --bitmap-limits,\n"
-    "      --icon-limits; every kind and the default limits when not given): tsv adds\n"
+    "      --icon-limits, --image-limits; every kind, image included, and the default\n"
+    "      limits when not given; data of RCDATA and named types that is no whole\n"
+    "      picture file is \"not extracted: not a picture\" whatever the kinds): tsv adds\n"
     "      the source field, empty for the module's own resources, and last a field\n"
     "      that says it (\"written as icon\", \"left out by the limits: bitmap height 300\n"
     "      outside the limit 16-48\", \"not well formed: ...\", \"empty or missing: ...\",\n"
@@ -319,10 +328,20 @@ int RunList(const Args& args) {
     bool explain = false;
     std::optional<std::string> explainOption; // the first option that needs --explain
     ExtractionOptions options;
+    options.kindEnabled.fill(true); // every kind unless --kinds says which
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--explain") {
             explain = true;
+        } else if (arg == "--image-limits") {
+            if (i + 1 >= args.size())
+                return Usage(arg + " needs limits (WIDTH;HEIGHT)");
+            explainOption = explainOption.value_or(arg);
+            auto limits = ParseSideLimits(args[++i]);
+            if (!limits)
+                return Usage(arg + ": " + limits.error().message);
+            options.imageWidth = limits->width;
+            options.imageHeight = limits->height;
         } else if (arg == "--kinds" || arg == "--bitmap-limits" || arg == "--icon-limits") {
             if (i + 1 >= args.size())
                 return Usage(arg + (arg == "--kinds" ? " needs a list of kinds"

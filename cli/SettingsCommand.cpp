@@ -15,7 +15,7 @@ namespace harvix {
 
 const char* const kSettingsUsage =
     "  settings [NAME=VALUE...]\n"
-    "      Without arguments, prints the twelve settings as the wizard loads them, one per\n"
+    "      Without arguments, prints the settings as the wizard loads them, one per\n"
     "      line: name, stored registry type and value, separated by tabs. With arguments,\n"
     "      stores the named values (Booleans as 1 or 0, Priority 1 to 5, texts as given,\n"
     "      a \"%\" included). The store is $HARVIX_REGISTRY, else\n"

@@ -9,10 +9,13 @@ namespace harvix {
 
 namespace {
 
-// The kinds whose files are pictures a PNG file can show: bitmaps, icons (and their
-// per-size files) and cursors. Animated cursors, clips and web pages are not, whatever
-// their names.
-bool IsPictureKind(ResourceKind kind) {
+// The files that are pictures this program turns into PNG files: bitmaps, icons (and
+// their per-size files) and cursors, and of the pictures kept whole the bitmap and icon
+// files (a PNG picture is one already; JPEG and GIF pictures stay as they are). Animated
+// cursors, clips and web pages are not, whatever their names.
+bool IsConvertedPicture(ResourceKind kind, const std::string& path) {
+    if (kind == ResourceKind::Image)
+        return path.ends_with(".bmp") || path.ends_with(".ico");
     return kind == ResourceKind::Bitmap || kind == ResourceKind::Icon ||
            kind == ResourceKind::Cursor;
 }
@@ -23,7 +26,7 @@ PngConverter::PngConverter(IFileSystem& fs, std::string destination)
     : m_fs(fs), m_destination(AddBackslash(destination)) {}
 
 void PngConverter::FileWritten(ResourceKind kind, const std::string& path) {
-    if (!IsPictureKind(kind) || path.rfind(m_destination, 0) != 0)
+    if (!IsConvertedPicture(kind, path) || path.rfind(m_destination, 0) != 0)
         return;
     const std::string relative = path.substr(m_destination.size());
     const auto slash = relative.rfind('/');

@@ -1,6 +1,7 @@
 // The PNG files of `harvix-cli extract --png`: an observer of the engine that converts
-// every bitmap, icon and cursor file the engine completes into the destination's PNG
-// folder, in the same folders below it.
+// every bitmap, icon and cursor file the engine completes (and the bitmap and icon files
+// among the pictures kept whole) into the destination's PNG folder, in the same folders
+// below it.
 #pragma once
 
 #include "extract/FileSystem.h"
@@ -14,7 +15,8 @@
 namespace harvix {
 
 // Hears from the engine of every file it completes and converts those of the picture
-// kinds (bitmaps, icons with their per-size files, cursors) below `destination` into
+// kinds (bitmaps, icons with their per-size files, cursors, images that are .bmp or .ico
+// files) below `destination` into
 // destination + "PNG/" + the same folders below it. The engine tells only of files that
 // are complete and stay (see IExtractObserver::FileWritten), so files it gives up on are
 // never converted. The file's bytes are read back from where the engine put them; the

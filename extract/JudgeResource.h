@@ -14,6 +14,12 @@ namespace harvix {
 // (which no group names) the icon or cursor kind; nothing for any other type.
 std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const ResId& type);
 
+// Whether a resource of `kind`'s types is one of the kind's at all: false only for data
+// under the image kind's types (RCDATA, named types) that is no picture file, which the
+// extraction passes over without a word.
+bool IsOfKind(const IResourceModule& module, ResourceKind kind, const ResId& type,
+              const ResId& name);
+
 // What the extraction does with one resource of `kind` under `options`: the writer of
 // the kind runs on a file system that keeps nothing, so the answer is the extraction's
 // own. Nothing when the resource would be written, else why it would be left out. The

@@ -36,6 +36,8 @@ WriteOutcome WriteResource(const WriterContext& ctx, ResourceKind kind, const st
         group.sideFiles = std::move(split.sideFiles);
         return group;
     }
+    case ResourceKind::Image:
+        return WriteImageFile(ctx, path, type, name);
     case ResourceKind::AniCursor:
     case ResourceKind::Video:
     case ResourceKind::Html:
@@ -79,6 +81,11 @@ std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const R
     return OldPictureKind(module, type);
 }
 
+bool IsOfKind(const IResourceModule& module, ResourceKind kind, const ResId& type,
+              const ResId& name) {
+    return kind != ResourceKind::Image || WholePictureType(module, type, name).has_value();
+}
+
 std::optional<LeftOut> JudgeResource(const IResourceModule& module, ResourceKind kind,
                                      const ResId& type, const ResId& name,
                                      const ExtractionOptions& options) {
@@ -117,8 +124,9 @@ struct mResCore::Impl {
         : options(std::move(o)), destination(AddBackslash(options.destinationFolder)), prompt(p),
           fs(f), opener(std::move(m)) {}
 
-    // A free output path for a resource of `kind` named `nameText`.
-    OutputPath MakeOutputPath(ResourceKind kind, const ResId& name) {
+    // A free output path for a resource of `kind` named `nameText`; a picture kept whole
+    // gets the `extension` of the file it is.
+    OutputPath MakeOutputPath(ResourceKind kind, const ResId& name, std::string_view extension) {
         NameParts parts;
         // A CR or LF of the source name would be "_" in the record: it is "_" in the
         // file's name too, and the collision suffix keeps names that now meet apart.
@@ -128,6 +136,8 @@ struct mResCore::Impl {
             parts.html = true;
             parts.stem = std::move(split.stem);
             parts.extension = std::move(split.extension);
+        } else if (kind == ResourceKind::Image) {
+            parts.extension = std::string(extension);
         } else {
             parts.extension = std::string(KindExtension(kind));
         }
@@ -147,8 +157,9 @@ struct mResCore::Impl {
         return WriteResource(WriterContext{module, options, fs}, kind, path, type, name);
     }
 
-    // What became of one resource.
-    enum class Done { Recorded, LeftOut, Failed };
+    // What became of one resource: written with its record, left out, a write error, or
+    // passed over as none of the kind's (data beside the pictures of their types).
+    enum class Done { Recorded, LeftOut, Failed, NotOfKind };
 
     // Writes one resource and appends its record. The observers hear of every file it
     // leaves complete: the files beside the output path (the per-size icon files, which
@@ -156,7 +167,14 @@ struct mResCore::Impl {
     // record is there. A write error on which the user did not retry is `error`.
     Done ExtractResource(const IResourceModule& module, ResourceKind kind, const ResId& type,
                          const ResId& name, std::optional<Error>& error) {
-        const OutputPath output = MakeOutputPath(kind, name);
+        std::string_view extension;
+        if (kind == ResourceKind::Image) {
+            const auto picture = WholePictureType(module, type, name);
+            if (!picture)
+                return Done::NotOfKind;
+            extension = ImageFileExtension(*picture);
+        }
+        const OutputPath output = MakeOutputPath(kind, name, extension);
         std::vector<std::string> sideFiles;
         const Done done = WriteAndRecord(module, kind, output.name.path, type, name, sideFiles,
                                          error);
@@ -180,6 +198,8 @@ struct mResCore::Impl {
             sideFiles = std::move(outcome.sideFiles);
             std::optional<Error> error = std::move(outcome.error);
             if (!error) {
+                if (outcome.notOfKind)
+                    return Done::NotOfKind;
                 if (!outcome.written) {
                     const auto versions = module.languages(type, LookupName(name));
                     const ResourceRef resource{sourcePath, type, name,
@@ -242,6 +262,8 @@ struct mResCore::Impl {
                 }
                 case Done::LeftOut:
                     ++outcome.leftOut;
+                    break;
+                case Done::NotOfKind:
                     break;
                 case Done::Failed:
                     outcome.end = ModuleEnd::Failed;

@@ -6,6 +6,7 @@
 #include "format/Dib.h"
 #include "format/IconEntry.h"
 #include "format/OldWindows.h"
+#include "format/Signature.h"
 
 #include <array>
 #include <charconv>
@@ -424,6 +425,51 @@ WriteOutcome WriteRawFile(const WriterContext& ctx, const std::string& path, con
     const auto bytes = LoadResourceBytes(ctx.module, type, name);
     if (!HasBytes(bytes))
         return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, type, name));
+    return WriteNewFile(ctx.fs, path, {View(bytes)});
+}
+
+namespace {
+
+// The picture file the bytes are, by their signature. The eight bytes of a PNG file's,
+// the six of a GIF file's and the three of a JPEG file's make a picture, whole or
+// broken; the two of a bitmap file's ("BM") and the four of an icon file's begin plenty
+// of other data, which is a picture only when it reads as one.
+std::optional<ImageFileType> PictureType(std::span<const std::uint8_t> bytes) {
+    const auto type = ImageFileSignature(bytes);
+    if (type && (*type == ImageFileType::Bmp || *type == ImageFileType::Ico) && !ReadImageFile(bytes))
+        return std::nullopt;
+    return type;
+}
+
+} // namespace
+
+std::optional<ImageFileType> WholePictureType(const IResourceModule& module, const ResId& type,
+                                              const ResId& name) {
+    return PictureType(LoadResourceBytes(module, type, name));
+}
+
+WriteOutcome WriteImageFile(const WriterContext& ctx, const std::string& path, const ResId& type,
+                            const ResId& name) {
+    const auto bytes = LoadResourceBytes(ctx.module, type, name);
+    if (!PictureType(bytes)) {
+        WriteOutcome passed;
+        passed.notOfKind = true;
+        return passed;
+    }
+    const auto facts = ReadImageFile(bytes);
+    if (!facts)
+        return Rejected(LeftOutReason::Malformed, facts.error().message);
+    // "PNG width 20000 outside the limit 1-16384"
+    static constexpr const char* kTypeNames[] = {"PNG", "JPEG", "GIF", "BMP", "ICO"};
+    const std::string what = kTypeNames[static_cast<std::size_t>(facts->type)];
+    if (!ctx.options.imageWidth.contains(facts->width))
+        return Rejected(LeftOutReason::Limits,
+                        OutsideLimit((what + " width").c_str(), facts->width, ctx.options.imageWidth));
+    if (!ctx.options.imageHeight.contains(facts->height))
+        return Rejected(LeftOutReason::Limits,
+                        OutsideLimit((what + " height").c_str(), facts->height, ctx.options.imageHeight));
+    // The file as the program keeps it, byte for byte (the zero bytes a 16-bit module
+    // pads its resources with included: viewers read a picture up to its own end).
     return WriteNewFile(ctx.fs, path, {View(bytes)});
 }
 

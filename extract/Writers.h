@@ -7,6 +7,7 @@
 #include "extract/FileSystem.h"
 #include "extract/module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
+#include "format/Signature.h"
 
 #include <cstdint>
 #include <optional>
@@ -37,6 +38,9 @@ struct WriteOutcome {
     // The files made beside the output path that are complete and stay, in the order
     // they were made, whatever the outcome (the icon size split's files).
     std::vector<std::string> sideFiles;
+    // The resource is none of the kind's, though stored under one of its types: data of
+    // RCDATA or a named type that is no picture file. Nothing made, nothing left out.
+    bool notOfKind = false;
 };
 
 // The identifier under which a resource that the enumeration gave as `name` is looked
@@ -72,6 +76,18 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
                                 const ResId& name);
 WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
                                   const ResId& name);
+
+// Pictures kept whole (the image kind): the picture file a resource's bytes are, by its
+// signature (a bitmap or icon file, whose signatures are short, only when it reads as
+// one); nothing for data that is no picture file.
+std::optional<ImageFileType> WholePictureType(const IResourceModule& module, const ResId& type,
+                                              const ResId& name);
+// Writes a resource that is a whole PNG, JPEG, GIF, BMP or ICO file as that file, byte for
+// byte, when its structure reaches its end and its width and height (an ICO file's
+// largest image's) lie within the image limits; data that is no picture file is
+// `notOfKind`.
+WriteOutcome WriteImageFile(const WriterContext& ctx, const std::string& path, const ResId& type,
+                            const ResId& name);
 
 // The icons and cursors of Windows 1.x and 2.x modules, which have no groups: the kind
 // of the resources of `type` in `module` when they are such pictures (icons under type 3,

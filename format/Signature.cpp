@@ -294,6 +294,24 @@ bool HasImageFileSignature(std::span<const std::uint8_t> bytes) {
     return SignatureOf(bytes) != Signature::None;
 }
 
+std::optional<ImageFileType> ImageFileSignature(std::span<const std::uint8_t> bytes) {
+    switch (SignatureOf(bytes)) {
+    case Signature::Png:
+        return ImageFileType::Png;
+    case Signature::Jpeg:
+        return ImageFileType::Jpeg;
+    case Signature::Gif:
+        return ImageFileType::Gif;
+    case Signature::Bmp:
+        return ImageFileType::Bmp;
+    case Signature::Ico:
+        return ImageFileType::Ico;
+    case Signature::None:
+        break;
+    }
+    return std::nullopt;
+}
+
 Result<ImageFileFacts> ReadImageFile(std::span<const std::uint8_t> bytes) {
     switch (SignatureOf(bytes)) {
     case Signature::Png:

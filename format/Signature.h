@@ -13,6 +13,7 @@
 #include "common/Result.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -33,6 +34,10 @@ struct ImageFileFacts {
 // True when the bytes begin with the signature of one of the picture files (whether or
 // not the rest is sound): what makes a resource one to judge as a picture at all.
 [[nodiscard]] bool HasImageFileSignature(std::span<const std::uint8_t> bytes);
+
+// The picture file whose signature the bytes begin with (whether or not the rest is
+// sound); nothing when they begin with none.
+[[nodiscard]] std::optional<ImageFileType> ImageFileSignature(std::span<const std::uint8_t> bytes);
 
 // Recognises a whole picture file and reads its size. Fails (NotLoadable) for bytes that
 // begin with none of the signatures, and otherwise with the first thing that makes them

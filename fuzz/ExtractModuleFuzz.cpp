@@ -60,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     ExtractionOptions options;
+    options.kindEnabled.fill(true); // the pictures kept whole too, which runs take on request
+    options.imageWidth = {0, 1 << 20};
+    options.imageHeight = {0, 1 << 20};
     options.bitmapDepth = {0, 64};
     options.bitmapWidth = {0, 1 << 20};
     options.bitmapHeight = {0, 1 << 20};

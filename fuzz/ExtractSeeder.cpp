@@ -1,7 +1,8 @@
 // Writes the seed modules of the extract_module fuzz target into the folder given as
 // the only argument: a module holding every kind of resource the engine writes, in
 // PE32 and PE32+ form, the same in 16-bit (NE) form at two alignment shifts (named
-// "ne-"), an NE icon library, and one module with odd names.
+// "ne-"), an NE icon library, pictures kept whole in both forms, and one module with odd
+// names.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
@@ -70,6 +71,27 @@ int main(int argc, char** argv) {
     mb::NeBuilder icl(mb::NeForm::IconLibraryIm);
     mb::addIconGroup(icl.adder(), ResId::name("STAR"), 1, {{32, 32, 4}, {16, 16, 8}}, mb::pictures::rings());
     failures += !mb::writeFile(folder + "/ne-icons.icl", icl.build()).ok();
+    // Pictures kept whole, of every format, in RCDATA and in named types, beside data
+    // that is none and a picture cut short; and the same in a 16-bit module.
+    const auto addPictures = [](const mb::AddResource& add) {
+        add(ResId::of(ResType::RcData), ResId::number(1), mb::makePngFile(12, 8, mb::pictures::gradient()));
+        add(ResId::of(ResType::RcData), ResId::number(2), mb::makeJpegFile(16, 8, mb::pictures::checker(2)));
+        add(ResId::of(ResType::RcData), ResId::number(3), {'B', 'M', 'x'});
+        add(ResId::name("IMAGE"), ResId::number(1), mb::makeGifFile(6, 5, mb::pictures::rings()));
+        add(ResId::name("IMAGE"), ResId::number(2), mb::makeBmpFile(5, 3, 8, mb::pictures::checker(2)));
+        add(ResId::name("PNG"), ResId::name("ICON"), mb::makeIcoFile({{16, 16, 32}, {8, 8, 4}}, mb::pictures::rings()));
+        auto cut = mb::makePngFile(4, 4, mb::pictures::gradient());
+        cut.resize(cut.size() - 9);
+        add(ResId::name("PNG"), ResId::number(3), std::move(cut));
+    };
+    mb::ModuleBuilder pictures;
+    addPictures([&](const ResId& t, const ResId& n, std::vector<std::uint8_t> bytes) {
+        pictures.add(t, n, 0x409, std::move(bytes));
+    });
+    failures += !mb::writeFile(folder + "/pictures.dll", pictures.build()).ok();
+    mb::NeBuilder nePictures(mb::NeForm::Program);
+    addPictures(nePictures.adder());
+    failures += !mb::writeFile(folder + "/ne-pictures.exe", nePictures.build()).ok();
     mb::ModuleBuilder odd;
     odd.add(ResId::of(ResType::Html), ResId::name("a/b\r\n:*?.htm"), 0x409, mb::makeHtml("x", "y"));
     odd.add(ResId::of(ResType::Html), ResId::name(std::string(300, 'n') + ".htm"), 0x409,

@@ -85,6 +85,25 @@ Result<LimitSet> ParseLimitSet(std::string_view text) {
     return limits;
 }
 
+Result<SideLimits> ParseSideLimits(std::string_view text) {
+    const auto parts = SplitAt(text, ';');
+    if (parts.size() != 2)
+        return makeError(ErrorKind::Malformed,
+                         "the limits '" + std::string(text) +
+                             "' are not two ranges separated by ';' (for example 16-256;16-256)");
+    auto width = ParseLimitText(parts[0], "the width limit");
+    if (!width)
+        return width.error();
+    auto height = ParseLimitText(parts[1], "the height limit");
+    if (!height)
+        return height.error();
+    return SideLimits{*width, *height};
+}
+
+std::string SideLimitsText(const SideLimits& limits) {
+    return LimitText(limits.width) + ";" + LimitText(limits.height);
+}
+
 std::string LimitText(const LimitRange& range) {
     return std::to_string(range.min) + "-" + std::to_string(range.max);
 }

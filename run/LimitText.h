@@ -27,6 +27,17 @@ using harvix::LimitSet;
 // names the range at fault ("the width limit '0-x' ...").
 [[nodiscard]] Result<LimitSet> ParseLimitSet(std::string_view text);
 
+// The two limits of pictures kept whole: width and height.
+struct SideLimits {
+    LimitRange width = kDefaultImageSide;
+    LimitRange height = kDefaultImageSide;
+    friend bool operator==(const SideLimits&, const SideLimits&) = default;
+};
+
+// Reads "width;height": exactly two limit texts separated by ";".
+[[nodiscard]] Result<SideLimits> ParseSideLimits(std::string_view text);
+[[nodiscard]] std::string SideLimitsText(const SideLimits& limits);
+
 // "8-32" for the range 8 to 32; "8-32;0-3000;16-48" for a row.
 [[nodiscard]] std::string LimitText(const LimitRange& range);
 [[nodiscard]] std::string LimitSetText(const LimitSet& limits);

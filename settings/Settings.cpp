@@ -17,7 +17,7 @@
 
 namespace harvix {
 
-const std::array<SettingRow, 12> kSettingRows{{
+const std::array<SettingRow, kSettingCount> kSettingRows{{
     {"SearchSystem", REG_DWORD},
     {"Folder", REG_SZ},
     {"SubFolders", REG_DWORD},
@@ -28,6 +28,7 @@ const std::array<SettingRow, 12> kSettingRows{{
     {"ResTypesAniCursor", REG_DWORD},
     {"ResTypesVideo", REG_DWORD},
     {"ResTypesHTML", REG_DWORD},
+    {"ResTypesImage", REG_DWORD},
     {"DestPath", REG_SZ},
     {"Priority", REG_DWORD},
 }};
@@ -35,6 +36,9 @@ const std::array<SettingRow, 12> kSettingRows{{
 namespace {
 
 constexpr std::size_t kFirstKindRow = 4;
+constexpr std::size_t kDestPathRow = kFirstKindRow + kResourceKindCount;
+constexpr std::size_t kPriorityRow = kDestPathRow + 1;
+static_assert(kPriorityRow + 1 == kSettingCount);
 
 // Applies `fn` to the field of a row: fn(bool&), fn(std::string&) or fn(std::int16_t&).
 template <class S, class Fn> void withField(S& s, std::size_t row, Fn&& fn) {
@@ -51,10 +55,10 @@ template <class S, class Fn> void withField(S& s, std::size_t row, Fn&& fn) {
     case 3:
         fn(s.Mask);
         break;
-    case 10:
+    case kDestPathRow:
         fn(s.DestPath);
         break;
-    case 11:
+    case kPriorityRow:
         fn(s.Priority);
         break;
     default:
@@ -195,6 +199,9 @@ Settings DefaultSettings() {
     s.SubFolders = true;
     s.Mask = kDefaultMask;
     s.ResTypes.fill(true);
+    // Pictures kept whole are looked for only when asked: a first start writes what it
+    // wrote before there were images.
+    s.ResTypes[static_cast<std::size_t>(KindIndex(ResourceKind::Image))] = false;
     s.DestPath = AddBackslash(GetPersonalFolder()) + "Resources";
     s.Priority = kDefaultPriority;
     return s;
@@ -296,11 +303,11 @@ Settings LoadSettingsOrDefaults() {
 }
 
 Status SaveSettings(const Settings& settings) {
-    // All twelve values go in together: a program stopped halfway through leaves either
+    // All the values go in together: a program stopped halfway through leaves either
     // the old values or the new ones, never a key with only some of them.
     RegistryBatch batch;
     // Another program holds the store: give up after the one wait instead of waiting
-    // again for each of the twelve values; the store keeps the previous set whole.
+    // again for each of the values; the store keeps the previous set whole.
     if (batch.busy())
         return makeError(ErrorKind::Io, "Failed to save the settings: the registry store is in "
                                         "use by another program.");

@@ -21,7 +21,7 @@ struct Settings {
     std::string Folder;
     bool SubFolders = false;
     std::string Mask;
-    KindSwitches ResTypes{}; // in ResourceKind order: BITMAP, ICON, ... HTML
+    KindSwitches ResTypes{}; // in ResourceKind order: BITMAP, ICON, ... HTML, IMAGE
     std::string DestPath;
     std::int16_t Priority = 0; // slider position 1 to 5; 3 is the normal priority
 
@@ -38,9 +38,10 @@ struct SettingRow {
     std::int32_t type;
 };
 
-// The twelve values in their fixed order: SearchSystem, Folder, SubFolders, Mask,
-// ResTypesBitmap ... ResTypesHTML, DestPath, Priority.
-extern const std::array<SettingRow, 12> kSettingRows;
+// The values in their fixed order: SearchSystem, Folder, SubFolders, Mask,
+// ResTypesBitmap ... ResTypesHTML, ResTypesImage, DestPath, Priority.
+inline constexpr std::size_t kSettingCount = 13;
+extern const std::array<SettingRow, kSettingCount> kSettingRows;
 
 // The row of a value name (compared without regard to case), or kSettingRows.size().
 std::size_t FindSettingRow(const std::string& name);
@@ -66,7 +67,7 @@ Settings DefaultSettings();
 // reason told in one line on stderr, when the store could not be read.
 Settings LoadSettingsOrDefaults();
 
-// Writes all twelve values, as one transaction when the store allows it. Fails, with a
+// Writes all the values, as one transaction when the store allows it. Fails, with a
 // message that says why, when the key cannot be created or a value cannot be written;
 // the store then keeps the set it held.
 [[nodiscard]] Status SaveSettings(const Settings& settings);

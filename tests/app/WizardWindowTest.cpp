@@ -266,7 +266,7 @@ TEST_F(WizardWindowTest, ChecksKeepTheUserOnThePage) {
     EXPECT_TRUE(window->Closed());
     EXPECT_EQ(LoadSettings().value().Folder, modules);
     EXPECT_EQ(LoadSettings().value().ResTypes,
-              (std::array<bool, 6>{false, true, false, false, false, false}));
+              (KindSwitches{false, true, false, false, false, false, false}));
 }
 
 // "Show resources" starts xdg-open with the folder as one file:// address; when there

@@ -312,11 +312,11 @@ TEST_F(frmMainTest, ListsAndImagesCarryTheirColumnsKeysAndTags) {
     EXPECT_TRUE(c.lvResTypes->Checkboxes());
     EXPECT_FALSE(c.lvResStats->Checkboxes());
 
-    const QStringList keys{"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML"};
-    const QStringList tags{"Bitmap",          "Icon",        "Cursor",
-                           "Animated cursor", "Video (AVI)", "Web page"};
-    ASSERT_EQ(c.ilResTypes->Count(), 6);
-    for (int i = 1; i <= 6; ++i) {
+    const QStringList keys{"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML", "IMAGE"};
+    const QStringList tags{"Bitmap",      "Icon",     "Cursor", "Animated cursor",
+                           "Video (AVI)", "Web page", "Image"};
+    ASSERT_EQ(c.ilResTypes->Count(), 7);
+    for (int i = 1; i <= 7; ++i) {
         EXPECT_EQ(c.ilResTypes->Item(i)->Key, keys[i - 1]);
         EXPECT_EQ(c.ilResTypes->Item(i)->Tag, tags[i - 1]);
         EXPECT_EQ(c.ilResTypes->Item(i)->Picture.size(), QSize(16, 16));

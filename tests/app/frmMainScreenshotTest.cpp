@@ -187,6 +187,14 @@ TEST_F(Screenshots, EveryPageAsAUserReachesIt) {
     c.cmdNext->click();
     ASSERT_EQ(window->Logic().CurrentPage(), 2);
     shoot(2);
+    // Every kind's row is shown whole, without scrolling; the last, the pictures kept
+    // whole, is unchecked on a first start.
+    ASSERT_EQ(c.lvResTypes->Count(), kResourceKindCount);
+    const ListItem image = c.lvResTypes->Item(QStringLiteral("IMAGE"));
+    EXPECT_EQ(image.Text(), QStringLiteral("Image"));
+    EXPECT_FALSE(image.Checked());
+    EXPECT_TRUE(c.lvResTypes->Item(QStringLiteral("HTML")).Checked());
+    EXPECT_TRUE(c.lvResTypes->viewport()->rect().contains(c.lvResTypes->visualItemRect(image.TreeItem())));
     c.cmdNext->click();
     c.txtDestPath->setText(QString::fromStdString(root + "/Resources"));
     shoot(3);

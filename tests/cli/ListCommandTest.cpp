@@ -1,5 +1,6 @@
 // harvix-cli list and version, run as a program on modules written by the module builder.
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 #include "tools/modbuilder/WindowsTree.h"
 #include "tests/support/RunProgram.h"
@@ -232,7 +233,7 @@ TEST_F(CliList, ExplainSaysWhatExtractDoesWithEachResourceAndWhy) {
                   "not extracted: extract reads the first language version of a resource only",
                   "left out by the limits: bitmap height 8 outside the limit 16-48",
                   "not extracted: an image of the icon groups, written inside the groups that name it",
-                  "not extracted: no kind of resource is read from this type",
+                  "not extracted: not a picture",
                   "written as icon",
                   "empty or missing: group entry 1 names image 7, which the module does not hold",
               }));
@@ -266,6 +267,56 @@ TEST_F(CliList, ExplainSaysWhatExtractDoesWithEachResourceAndWhy) {
         EXPECT_EQ(refused.out, "");
         EXPECT_THAT(refused.err, HasSubstr(message));
     }
+}
+
+// Pictures kept whole: list --explain finds them under RCDATA and named types with
+// every kind (the image kind included) when none are given, tells the data beside them
+// from them, and extract --kinds image writes exactly those it said.
+TEST_F(CliList, ExplainAndExtractAgreeOnPicturesKeptWhole) {
+    using namespace harvix::modbuilder;
+    ModuleBuilder b;
+    const auto png = makePngFile(40, 20, pictures::gradient());
+    const auto gif = makeGifFile(300, 30, pictures::rings());
+    b.add(ResId::of(ResType::RcData), ResId::number(1), 0x0409, png);
+    b.add(ResId::of(ResType::RcData), ResId::number(2), 0x0409, {'{', '}'});
+    b.add(ResId::name("IMAGE"), ResId::name("WIDE"), 0x0409, gif);
+    b.add(ResId::name("PNG"), ResId::number(3), 0x0409, std::vector<std::uint8_t>(png.begin(), png.begin() + 30));
+    const std::string dll = Module("a.dll", b);
+
+    const Outcome r = Run({"list", "--explain", "--image-limits", "1-256;1-256", dll});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> verdicts;
+    for (const std::string& line : LinesOf(r.out, dll))
+        verdicts.push_back(line.substr(line.rfind('\t') + 1));
+    EXPECT_EQ(verdicts, (std::vector<std::string>{
+                            "left out by the limits: GIF width 300 outside the limit 1-256",
+                            "not well formed: PNG chunks cut short",
+                            "written as image",
+                            "not extracted: not a picture",
+                        }));
+    const Outcome json = Run({"list", "--format", "json", "--explain", "--kinds", "icon", dll});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_THAT(json.out, HasSubstr("\"kind\":\"IMAGE\""));
+    EXPECT_THAT(json.out, HasSubstr("\"detail\":\"the kind image is not chosen\""));
+    EXPECT_THAT(json.out, HasSubstr("\"detail\":\"not a picture\""));
+
+    const Outcome extracted = harvix::testing::RunProgram(
+        HARVIX_TEST_BINARY_DIR "/cli/harvix-cli",
+        {"extract", "--kinds", "image", "--image-limits", "1-256;1-256", "--dest", root + "/out", dll}, root,
+        {"HARVIX_REGISTRY=" + root + "/registry.db"});
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(extracted.out, "Image: 1\n");
+    std::vector<std::string> images;
+    for (const auto& entry : fs::directory_iterator(root + "/out/Images"))
+        images.push_back(entry.path().filename().string());
+    std::sort(images.begin(), images.end());
+    EXPECT_EQ(images, (std::vector<std::string>{"__index.txt", "a.dll.png"}));
+    EXPECT_THAT(extracted.err, HasSubstr("left out by the limits: Image 1"));
+    EXPECT_THAT(extracted.err, HasSubstr("not well formed: Image 1"));
+
+    const Outcome refused = Run({"list", "--explain", "--image-limits", "1-2", dll});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("--image-limits: the limits '1-2' are not two ranges"));
 }
 
 TEST_F(CliList, VersionPrintsEachFilesVersion) {

@@ -57,6 +57,7 @@ protected:
                "ResTypesAniCursor\tREG_DWORD\t1\n"
                "ResTypesVideo\tREG_DWORD\t1\n"
                "ResTypesHTML\tREG_DWORD\t1\n"
+               "ResTypesImage\tREG_DWORD\t0\n"
                "DestPath\tREG_SZ\t" +
                home +
                "/Resources\n"
@@ -81,7 +82,7 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
     ASSERT_EQ(w.status, 0) << w.err;
     auto names = RegistryStore(m_store.string()).valueNames(HKEY_LOCAL_MACHINE, "Software\\Harvix");
     ASSERT_TRUE(names.ok());
-    EXPECT_EQ(names->size(), 12u);
+    EXPECT_EQ(names->size(), 13u);
 
     std::string expected = defaultsListing();
     auto replace = [&](const std::string& from, const std::string& to) {

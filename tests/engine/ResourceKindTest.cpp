@@ -26,6 +26,7 @@ TEST(ResourceKindTable, TextsOfEachKind) {
          "anicursor"},
         {ResourceKind::Video, "VIDEO", "Video (AVI)", "Videos", ".avi", "video"},
         {ResourceKind::Html, "HTML", "Web page", "Web pages", "", "html"},
+        {ResourceKind::Image, "IMAGE", "Image", "Images", "", "image"},
     };
     ASSERT_EQ(std::size(rows), kKinds.size());
     for (std::size_t i = 0; i < std::size(rows); ++i) {
@@ -57,17 +58,23 @@ TEST(ResourceKindTable, TypeOfAResourceDecidesItsKind) {
         {ResId::of(ResType::AniCursor), ResourceKind::AniCursor},
         {ResId::name("AVI"), ResourceKind::Video},
         {ResId::of(ResType::Html), ResourceKind::Html},
+        // Pictures kept whole are looked for in RCDATA and in every type that is a name
+        // but "AVI", which the videos keep.
+        {ResId::of(ResType::RcData), ResourceKind::Image},
+        {ResId::name("PNG"), ResourceKind::Image},
+        {ResId::name("IMAGE"), ResourceKind::Image},
         // A group's images are fetched through the group, never enumerated as a kind.
         {ResId::of(ResType::Icon), std::nullopt},
         {ResId::of(ResType::Cursor), std::nullopt},
         {ResId::number(0), std::nullopt},
         {ResId::of(ResType::Manifest), std::nullopt},
         // Type names are compared exactly, and a name that reads like a number is a name.
-        {ResId::name("avi"), std::nullopt},
-        {ResId::name("AVI "), std::nullopt},
-        {ResId::name("2"), std::nullopt},
-        {ResId::name("14"), std::nullopt},
-        {ResId::name(""), std::nullopt},
+        {ResId::name("avi"), ResourceKind::Image},
+        {ResId::name("AVI "), ResourceKind::Image},
+        {ResId::name("2"), ResourceKind::Image},
+        {ResId::name("14"), ResourceKind::Image},
+        {ResId::name(""), ResourceKind::Image},
+        {ResId::of(ResType::Version), std::nullopt},
     };
     for (const Row& r : rows)
         EXPECT_EQ(KindOfType(r.type), r.kind)
@@ -84,6 +91,9 @@ TEST(ResourceKindTable, OnlyBitmapsAndIconsHaveLimits) {
     const ExtractionOptions options;
     EXPECT_EQ(options.bitmapHeight, (LimitRange{16, 48}));
     EXPECT_EQ(options.iconWidth, (LimitRange{16, 32}));
+    // Pictures kept whole are not looked for unless a run asks for them.
+    EXPECT_FALSE(options.enabled(ResourceKind::Image));
+    EXPECT_TRUE(options.enabled(ResourceKind::Html));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "image/Scale.h"
 #include "image/Thumbnail.h"
 #include "tests/support/TestFiles.h"
+#include "tools/modbuilder/PicturePayloads.h"
 
 #include <gtest/gtest.h>
 
@@ -263,6 +264,33 @@ TEST_F(ConvertTest, ConverterMirrorsTheFoldersOfThePicturesItIsToldOf) {
     other.FileWritten(ResourceKind::Icon, (root / "elsewhere.ico").string());
     EXPECT_EQ(other.Converted(), 0u);
     EXPECT_FALSE(fs::exists(fs::path(dest) / "PNG"));
+}
+
+// Of the pictures kept whole, the bitmap and icon files are converted; a PNG picture is
+// one already, and JPEG and GIF pictures are left as they are, without a problem.
+TEST_F(ConvertTest, ConverterTakesTheImagesItCanDecode) {
+    namespace mb = harvix::modbuilder;
+    fs::create_directories(root / "Images");
+    const std::pair<const char*, Bytes> files[] = {
+        {"Images/t.dll.bmp", mb::makeBmpFile(12, 10, 24, mb::pictures::checker(2))},
+        {"Images/t.dll.ico", mb::makeIcoFile({{16, 16, 32}, {32, 32, 8}}, mb::pictures::rings())},
+        {"Images/t.dll.png", mb::makePngFile(8, 8, mb::pictures::gradient())},
+        {"Images/t.dll.jpg", mb::makeJpegFile(8, 8, mb::pictures::gradient())},
+        {"Images/t.dll.gif", mb::makeGifFile(8, 8, mb::pictures::gradient())},
+    };
+    PngConverter converter(RealFileSystem(), folder());
+    for (const auto& [name, bytes] : files) {
+        std::ofstream(root / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        converter.FileWritten(ResourceKind::Image, folder() + name);
+    }
+    EXPECT_TRUE(converter.Problems().empty()) << converter.Problems().front();
+    std::vector<std::string> made;
+    for (const auto& entry : fs::directory_iterator(root / "PNG/Images"))
+        made.push_back(entry.path().filename().string());
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{"t.dll.png", "t.dll_16x16_32.png", "t.dll_32x32_8.png"}));
+    EXPECT_EQ(converter.Converted(), 3u);
 }
 
 // A name taken between its test and the file's creation is a problem of that image: no

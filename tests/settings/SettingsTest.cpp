@@ -23,7 +23,8 @@ TEST_F(SettingsTest, FirstStartGivesTheDefaultsAndWritesNothing) {
     EXPECT_TRUE(s.SearchSystem);
     EXPECT_TRUE(s.SubFolders);
     EXPECT_EQ(s.Mask, "*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx");
-    EXPECT_EQ(s.ResTypes, (std::array<bool, 6>{true, true, true, true, true, true}));
+    // Every kind but the pictures kept whole, which a first start does not look for.
+    EXPECT_EQ(s.ResTypes, (KindSwitches{true, true, true, true, true, true, false}));
     EXPECT_EQ(s.Priority, 3);
     EXPECT_EQ(s.Folder, home().string()) << "no Wine prefix: the home folder";
     EXPECT_EQ(s.DestPath, (home() / "Resources").string())
@@ -61,7 +62,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
     s.Folder = "  /mnt/win dows/\xC3\xA4\t ";
     s.SubFolders = false;
     s.Mask = "*.EXE; *.dll ;";
-    s.ResTypes = {true, false, true, false, true, false};
+    s.ResTypes = {true, false, true, false, true, false, true};
     s.DestPath = "/tmp/out\\with\\backslashes";
     s.Priority = 5;
     ASSERT_TRUE(SaveSettings(s).ok());
@@ -73,7 +74,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
     reg.ClassKey(HKEY_LOCAL_MACHINE);
     reg.SectionKey(kSettingsSection);
     reg.EnumerateValues(names, count);
-    ASSERT_EQ(count, 12);
+    ASSERT_EQ(count, 13);
     for (std::size_t i = 0; i < kSettingRows.size(); ++i) {
         EXPECT_EQ(names[i], kSettingRows[i].name);
         EXPECT_EQ(stored(names[i]).type, kSettingRows[i].type) << names[i];
@@ -82,6 +83,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
     EXPECT_EQ(stored("SearchSystem").data, (Bytes{0, 0, 0, 0}));
     EXPECT_EQ(stored("ResTypesBitmap").data, (Bytes{1, 0, 0, 0}));
     EXPECT_EQ(stored("Priority").data, (Bytes{5, 0, 0, 0}));
+    EXPECT_EQ(stored("ResTypesImage").data, (Bytes{1, 0, 0, 0}));
 }
 
 TEST_F(SettingsTest, AnExistingKeyWithMissingValuesGivesEmptyValuesNotDefaults) {
@@ -92,7 +94,7 @@ TEST_F(SettingsTest, AnExistingKeyWithMissingValuesGivesEmptyValuesNotDefaults) 
     EXPECT_FALSE(s.SubFolders);
     EXPECT_EQ(s.Folder, "");
     EXPECT_EQ(s.DestPath, "");
-    EXPECT_EQ(s.ResTypes, (std::array<bool, 6>{}));
+    EXPECT_EQ(s.ResTypes, KindSwitches{});
     EXPECT_EQ(s.Priority, 3) << "0 is outside the slider's range";
 
     bool flag = true;

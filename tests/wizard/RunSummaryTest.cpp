@@ -14,7 +14,7 @@ namespace {
 
 struct Case {
     const char* name;
-    std::array<bool, 6> chosen;
+    KindSwitches chosen;
     std::vector<std::pair<ResourceKind, LeftOutReason>> leftOut;
     int unreadableFiles;
     const char* expected;

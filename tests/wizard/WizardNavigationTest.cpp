@@ -19,11 +19,11 @@ TEST_F(WizardTest, LoadFillsTitlesAndListButChangesNoPage) {
     EXPECT_EQ(wizard->PageTitles()[5], "Search in progress...");
     EXPECT_EQ(wizard->PageSubTitles()[4], "Harvix is ready for the search.");
     EXPECT_EQ(wizard->PageSubTitles()[6], "");
-    ASSERT_EQ(view.rows.size(), 6u);
-    const char* keys[] = {"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML"};
-    const char* texts[] = {"Bitmap",          "Icon",        "Cursor",
-                           "Animated cursor", "Video (AVI)", "Web page"};
-    for (std::size_t i = 0; i < 6; ++i) {
+    ASSERT_EQ(view.rows.size(), 7u);
+    const char* keys[] = {"BITMAP", "ICON", "CURSOR", "ANICURSOR", "VIDEO", "HTML", "IMAGE"};
+    const char* texts[] = {"Bitmap",      "Icon",     "Cursor", "Animated cursor",
+                           "Video (AVI)", "Web page", "Image"};
+    for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(view.rows[i].key, keys[i]);
         EXPECT_EQ(view.rows[i].text, texts[i]);
         EXPECT_EQ(view.rows[i].icon, static_cast<int>(i) + 1);
@@ -35,6 +35,7 @@ TEST_F(WizardTest, LoadFillsTitlesAndListButChangesNoPage) {
                   view.row("ICON").sub[3],
               "8-32;16-32;16-32");
     EXPECT_EQ(view.row("CURSOR").sub[1], "");
+    EXPECT_EQ(view.row("IMAGE").sub[1], "");
 }
 
 // What every page shows when it is reached by Next.
@@ -219,17 +220,32 @@ TEST_F(WizardTest, NoKindCheckedKeepsUserOnSecondPageEitherWay) {
     view.row("VIDEO").checked = true;
     wizard->cmdNext_Click();
     EXPECT_EQ(wizard->CurrentPage(), 3);
-    const KindSwitches expected{false, false, false, false, true, false};
+    const KindSwitches expected{false, false, false, false, true, false, false};
     EXPECT_EQ(wizard->Settings().ResTypes, expected);
     EXPECT_EQ(wizard->Options().kindEnabled, expected);
 }
 
 TEST_F(WizardTest, SecondPageChecksFollowSettings) {
-    services.stored.ResTypes = {false, true, false, false, false, true};
+    services.stored.ResTypes = {false, true, false, false, false, true, true};
     load();
     goTo(2);
     for (const auto& row : view.rows)
-        EXPECT_EQ(row.checked, row.key == "ICON" || row.key == "HTML") << row.key;
+        EXPECT_EQ(row.checked, row.key == "ICON" || row.key == "HTML" || row.key == "IMAGE") << row.key;
+}
+
+// A first start checks every row but the images', so that Finish writes what it wrote
+// before pictures kept whole were looked for; checking it is stored with the rest.
+TEST_F(WizardTest, TheImageRowIsUncheckedUntilChosen) {
+    services.stored.ResTypes = DefaultSettings().ResTypes;
+    load();
+    goTo(2);
+    for (const auto& row : view.rows)
+        EXPECT_EQ(row.checked, row.key != "IMAGE") << row.key;
+    view.row("IMAGE").checked = true;
+    wizard->cmdNext_Click();
+    EXPECT_EQ(wizard->CurrentPage(), 3);
+    EXPECT_TRUE(wizard->Settings().ResTypes[KindIndex(ResourceKind::Image)]);
+    EXPECT_TRUE(wizard->Options().enabled(ResourceKind::Image));
 }
 
 TEST_F(WizardTest, DestinationPagePreparesFolderEachTimeItIsLeft) {

@@ -195,6 +195,26 @@ _GLOBE = [
     "..KKKKK..",
 ]
 
+# Pictures kept whole: a photograph on top of another, white-bordered, a sun over a hill.
+_IMAGE = [
+    "....KKKKKKKKKKK.",
+    "....KTTTTTTTTTKD",
+    "....KTTTTTTTTTKD",
+    "KKKKKKKKKKKTTTKD",
+    "KWWWWWWWWWKTTTKD",
+    "KWBBBBBByBKTTTKD",
+    "KWBBBBByyyKTTTKD",
+    "KWBBBBBByBKTTTKD",
+    "KWBBBBBBBBKTTTKD",
+    "KWBBBgBBBBKKKKKD",
+    "KWBBgggBBBKDDDDD",
+    "KWBgggggBBKD....",
+    "KWgggggggGKD....",
+    "KWWWWWWWWWKD....",
+    "KKKKKKKKKKKD....",
+    ".DDDDDDDDDDD....",
+]
+
 KIND_ICONS = {
     "bitmap": _BITMAP,
     "icon": _ICON,
@@ -202,4 +222,5 @@ KIND_ICONS = {
     "anicursor": _ANICURSOR,
     "video": _VIDEO,
     "html": overlay(_PAGE, _GLOBE, 7, 7),
+    "image": _IMAGE,
 }
