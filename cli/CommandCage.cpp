@@ -73,7 +73,7 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
         plan.readable = req.paths;
     else
         plan.readable = {settings.Folder};
-    if (!req.noSatellites && plan.readable != std::vector<std::string>{"/"}) {
+    if (settings.Satellites && plan.readable != std::vector<std::string>{"/"}) {
         plan.listable = SatelliteListings(plan.readable);
         plan.readable = WithSatelliteRoots(std::move(plan.readable));
     }

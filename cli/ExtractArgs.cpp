@@ -32,6 +32,8 @@ bool* flagOf(ExtractRequest& req, const std::string& name) {
         return &req.verbose;
     if (name == "--no-satellites")
         return &req.noSatellites;
+    if (name == "--satellites")
+        return &req.satellites;
     return nullptr;
 }
 
@@ -102,6 +104,8 @@ Status checkCombination(const ExtractRequest& req) {
     if (req.filesFrom && (paths || req.allDrives))
         return makeError(ErrorKind::Malformed,
                          "give PATH, --all-drives or --files-from, only one of them");
+    if (req.noSatellites && req.satellites)
+        return makeError(ErrorKind::Malformed, "give --satellites or --no-satellites, not both");
     if (req.nul && !req.filesFrom)
         return makeError(ErrorKind::Malformed, "--null goes with --files-from");
     if (req.filesFrom && req.mask)
@@ -206,8 +210,32 @@ void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settin
         settings.DestPath = *req.dest;
     if (req.priority)
         settings.Priority = *req.priority;
+    if (req.noSatellites || req.satellites)
+        settings.Satellites = req.satellites;
+    if (req.language)
+        settings.Language = *req.language;
+    if (!settings.Language.empty() && !IsLanguageChoice(settings.Language))
+        settings.Language.clear();
     if (settings.Priority < 1 || settings.Priority > 5)
         settings.Priority = kDefaultPriority;
+}
+
+void TakeStoredReading(Settings& settings) {
+    const SatelliteChoice stored = StoredSatelliteChoice();
+    settings.Satellites = stored.read;
+    settings.Language = stored.language;
+}
+
+SatelliteChoice StoredSatelliteChoice() {
+    SatelliteChoice choice;
+    // No store, or one another program holds: the defaults, without a word (list and
+    // extract say nothing of settings they were not asked to read).
+    if (auto stored = LoadSettings()) {
+        choice.read = stored->Satellites;
+        if (IsLanguageChoice(stored->Language))
+            choice.language = stored->Language;
+    }
+    return choice;
 }
 
 bool TakesPaths(const ExtractRequest& req) {
@@ -247,8 +275,8 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     options["priority"] = settings.Priority;
     options["jobs"] = req.jobs.value_or(DefaultReadAheadJobs());
     options["png"] = req.png;
-    options["satellites"] = !req.noSatellites;
-    options["language"] = req.language ? Json(*req.language) : Json(nullptr);
+    options["satellites"] = settings.Satellites;
+    options["language"] = settings.Language.empty() ? Json(nullptr) : Json(settings.Language);
     options["yes"] = req.yes;
     options["saved"] = req.saved;
     return options;

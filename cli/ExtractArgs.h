@@ -8,6 +8,7 @@
 #include "common/Result.h"
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
+#include "run/SatelliteReading.h"
 #include "settings/Settings.h"
 
 #include <cstdint>
@@ -38,7 +39,8 @@ struct ExtractRequest {
     std::optional<std::string> report;
     bool noSandbox = false; // --no-sandbox
     bool verbose = false;   // --verbose
-    bool noSatellites = false;
+    bool noSatellites = false; // --no-satellites
+    bool satellites = false;   // --satellites
     std::optional<std::string> language;
 };
 
@@ -55,6 +57,15 @@ struct ExtractRequest {
 // as cPathSearch names them; when none of them is a folder, no mask and no
 // subfolders apply, as for a file list.
 void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings);
+
+// Puts the stored choice of how modules are read (Satellites, Language) into `settings`:
+// the defaults of list and extract when the options do not say. A store that cannot be
+// read, or a language that is no tag, leaves the defaults.
+void TakeStoredReading(Settings& settings);
+
+// How list and extract read modules: the stored choice, then --no-satellites,
+// --satellites and --language as given.
+[[nodiscard]] SatelliteChoice StoredSatelliteChoice();
 
 // True when the paths are searched by cPathSearch rather than as the one folder of
 // the settings: more than one path, or one that is not a folder.

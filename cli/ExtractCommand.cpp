@@ -70,8 +70,11 @@ const char* const kExtractUsage =
     "                                   Windows keeps for it elsewhere (the SystemResources\n"
     "                                   folder's NAME.mun, a language folder's NAME.mui),\n"
     "                                   which are then modules of their own\n"
+    "            --satellites           read them (the default, unless the setting\n"
+    "                                   Satellites is 0)\n"
     "            --language TAG         the language whose NAME.mui files are read (default:\n"
-    "                                   the locale's, else en-US, else the first present)\n"
+    "                                   the setting Language, else the locale's, else\n"
+    "                                   en-US, else the first present)\n"
     "            --saved                start from the wizard's saved settings (search mode,\n"
     "                                   folder, subfolders, mask, kinds, destination,\n"
     "                                   priority); the options given beside it win\n"
@@ -234,10 +237,13 @@ private:
     const std::chrono::steady_clock::time_point m_startedAt = std::chrono::steady_clock::now();
 };
 
-// The saved settings or those of a first start (subfolders, the default masks, all six
-// kinds, the normal priority), then the options given.
+// The saved settings or those of a first start (subfolders, the default masks, every
+// kind but the images, the normal priority), then the options given. How modules are
+// read (with their satellites, in which language) is the stored choice either way.
 Result<Settings> settingsOf(const ExtractRequest& req, const std::optional<cFileList>& fileList) {
     Settings settings = req.saved ? LoadSettingsOrDefaults() : DefaultSettings();
+    if (!req.saved)
+        TakeStoredReading(settings);
     ApplyRequest(req, fileList ? fileList->DisplayName() : std::string(), settings);
     return settings;
 }
@@ -376,7 +382,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     choice.search = SearchSettingsFrom(settings);
     choice.options = options;
     choice.readers = req.jobs;
-    choice.satellites = {!req.noSatellites, req.language.value_or(std::string())};
+    choice.satellites = {settings.Satellites, settings.Language};
     if (TakesPaths(req))
         choice.paths = req.paths;
     RunAssembly assembly(choice, view, prompt,

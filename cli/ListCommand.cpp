@@ -276,9 +276,9 @@ int Usage(const std::string& message) {
 } // namespace
 
 const char* const kListUsage =
-    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] [--no-satellites]\n"
+    "  list [--format tsv|json] [--no-subfolders] [--mask TEXT] [--[no-]satellites]\n"
     "       [--language TAG] (PATH... | --all-drives)\n"
-    "  list [--format tsv|json] [--no-satellites] [--language TAG] --files-from LIST [--null]\n"
+    "  list [--format tsv|json] [--[no-]satellites] [--language TAG] --files-from LIST [--null]\n"
     "  list ... --explain [--kinds LIST] [--bitmap-limits L] [--icon-limits L]\n"
     "           [--image-limits W;H]\n"
     "      Prints every resource of the modules named or found, one line per language\n"
@@ -292,10 +292,11 @@ const char* const kListUsage =
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      A module is read with the resource files Windows keeps for it elsewhere (the\n"
     "      SystemResources folder's NAME.mun beside System32 and SysWOW64, and NAME.mui\n"
-    "      in the folder of the --language TAG, default the locale's, else en-US, else\n"
-    "      the first present), unless --no-satellites; a resource read from one of them\n"
-    "      names that file in a sixth field (in JSON: source), and such a file found on\n"
-    "      its own is not listed again when its module is.\n"
+    "      in the folder of the --language TAG, default the setting Language, else the\n"
+    "      locale's, else en-US, else the first present), unless --no-satellites (or the\n"
+    "      setting Satellites is 0 and --satellites is not given); a resource read from\n"
+    "      one of them names that file in a sixth field (in JSON: source), and such a\n"
+    "      file found on its own is not listed again when its module is.\n"
     "      --files-from LIST reads the files from LIST (- for standard input), one name\n"
     "      a line, or NUL-separated with --null, instead of searching; no mask applies.\n"
     "      Files that cannot be read are counted on stderr, the first with its reason,\n"
@@ -324,7 +325,8 @@ int RunList(const Args& args) {
     std::optional<std::string> filesFrom;
     bool nul = false;
     CageChoice cage;
-    SatelliteChoice satellites;
+    SatelliteChoice satellites = StoredSatelliteChoice();
+    bool satellitesGiven = false;
     bool explain = false;
     std::optional<std::string> explainOption; // the first option that needs --explain
     ExtractionOptions options;
@@ -364,8 +366,11 @@ int RunList(const Args& args) {
             }
         } else if (arg == "--no-subfolders") {
             recurse = false;
-        } else if (arg == "--no-satellites") {
-            satellites.read = false;
+        } else if (arg == "--no-satellites" || arg == "--satellites") {
+            if (satellitesGiven && satellites.read != (arg == "--satellites"))
+                return Usage("give --satellites or --no-satellites, not both");
+            satellitesGiven = true;
+            satellites.read = arg == "--satellites";
         } else if (arg == "--language") {
             if (i + 1 >= args.size())
                 return Usage("--language needs a language tag such as en-US");

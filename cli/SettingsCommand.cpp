@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/Terminal.h"
 #include "settings/RegistryValue.h"
+#include "run/SatelliteReading.h"
 #include "settings/Settings.h"
 
 #include <charconv>
@@ -18,7 +19,9 @@ const char* const kSettingsUsage =
     "      Without arguments, prints the settings as the wizard loads them, one per\n"
     "      line: name, stored registry type and value, separated by tabs. With arguments,\n"
     "      stores the named values (Booleans as 1 or 0, Priority 1 to 5, texts as given,\n"
-    "      a \"%\" included). The store is $HARVIX_REGISTRY, else\n"
+    "      a \"%\" included, Language a tag such as de-DE or nothing for the locale's).\n"
+    "      Satellites and Language say how the wizard, list and extract read modules\n"
+    "      unless their options say otherwise. The store is $HARVIX_REGISTRY, else\n"
     "      ~/.config/harvix/registry.sqlite3.\n";
 
 namespace {
@@ -28,7 +31,14 @@ bool isBooleanRow(std::size_t row) {
 }
 
 // The value a text gives for a row, or nothing when it does not fit the row's type.
+bool isLanguageRow(std::size_t row) {
+    return std::string(kSettingRows[row].name) == "Language";
+}
+
 std::optional<SettingValue> parseValue(std::size_t row, const std::string& text) {
+    // A language is a tag such as de-DE, or nothing for the locale's.
+    if (isLanguageRow(row) && !text.empty() && !IsLanguageChoice(text))
+        return std::nullopt;
     if (kSettingRows[row].type == REG_SZ)
         return SettingValue{text};
     if (isBooleanRow(row)) {
@@ -82,7 +92,9 @@ int RunSettings(const Args& args) {
         if (!value) {
             Complain("'" + arg.substr(eq + 1) + "' is not a valid value for " +
                      kSettingRows[row].name +
-                     (isBooleanRow(row) ? " (1 or 0)" : " (a number from 1 to 5)"));
+                     (isBooleanRow(row)    ? " (1 or 0)"
+                      : isLanguageRow(row) ? " (a language tag such as de-DE, or nothing for the locale's)"
+                                           : " (a number from 1 to 5)"));
             return 2;
         }
         assignments.push_back({row, std::move(*value)});

@@ -31,6 +31,8 @@ const std::array<SettingRow, kSettingCount> kSettingRows{{
     {"ResTypesImage", REG_DWORD},
     {"DestPath", REG_SZ},
     {"Priority", REG_DWORD},
+    {"Satellites", REG_DWORD},
+    {"Language", REG_SZ},
 }};
 
 namespace {
@@ -38,7 +40,17 @@ namespace {
 constexpr std::size_t kFirstKindRow = 4;
 constexpr std::size_t kDestPathRow = kFirstKindRow + kResourceKindCount;
 constexpr std::size_t kPriorityRow = kDestPathRow + 1;
-static_assert(kPriorityRow + 1 == kSettingCount);
+constexpr std::size_t kSatellitesRow = kPriorityRow + 1;
+constexpr std::size_t kLanguageRow = kSatellitesRow + 1;
+static_assert(kLanguageRow + 1 == kSettingCount);
+
+// The values added after the first stores were written: a store without one of them
+// gives its default, not the empty value, so that satellites stay read for a user whose
+// settings predate the switch.
+bool IsLaterRow(std::size_t row) {
+    return row == kFirstKindRow + static_cast<std::size_t>(KindIndex(ResourceKind::Image)) ||
+           row == kSatellitesRow || row == kLanguageRow;
+}
 
 // Applies `fn` to the field of a row: fn(bool&), fn(std::string&) or fn(std::int16_t&).
 template <class S, class Fn> void withField(S& s, std::size_t row, Fn&& fn) {
@@ -60,6 +72,12 @@ template <class S, class Fn> void withField(S& s, std::size_t row, Fn&& fn) {
         break;
     case kPriorityRow:
         fn(s.Priority);
+        break;
+    case kSatellitesRow:
+        fn(s.Satellites);
+        break;
+    case kLanguageRow:
+        fn(s.Language);
         break;
     default:
         fn(s.ResTypes[row - kFirstKindRow]);
@@ -204,6 +222,8 @@ Settings DefaultSettings() {
     s.ResTypes[static_cast<std::size_t>(KindIndex(ResourceKind::Image))] = false;
     s.DestPath = AddBackslash(GetPersonalFolder()) + "Resources";
     s.Priority = kDefaultPriority;
+    s.Satellites = true;
+    s.Language.clear();
     return s;
 }
 
@@ -276,7 +296,8 @@ Result<Settings> LoadSettings() {
     std::optional<Settings> defaults;
     for (std::size_t row = 0; row < kSettingRows.size(); ++row) {
         withField(s, row, [&](auto& field) {
-            if (!ReadSetting(kSettingRows[row].name, field)) {
+            const bool missing = IsLaterRow(row) && !StoredSettingType(kSettingRows[row].name);
+            if (missing || !ReadSetting(kSettingRows[row].name, field)) {
                 if (!defaults)
                     defaults = DefaultSettings();
                 withField(*defaults, row, [&](const auto& d) {

@@ -24,6 +24,10 @@ struct Settings {
     KindSwitches ResTypes{}; // in ResourceKind order: BITMAP, ICON, ... HTML, IMAGE
     std::string DestPath;
     std::int16_t Priority = 0; // slider position 1 to 5; 3 is the normal priority
+    // Modules are read with the resource files Windows keeps for them elsewhere (the
+    // SystemResources folder's NAME.mun, a language folder's NAME.mui).
+    bool Satellites = true;
+    std::string Language; // the language whose NAME.mui files are read; empty: the locale's
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };
@@ -39,8 +43,9 @@ struct SettingRow {
 };
 
 // The values in their fixed order: SearchSystem, Folder, SubFolders, Mask,
-// ResTypesBitmap ... ResTypesHTML, ResTypesImage, DestPath, Priority.
-inline constexpr std::size_t kSettingCount = 13;
+// ResTypesBitmap ... ResTypesHTML, ResTypesImage, DestPath, Priority, Satellites,
+// Language.
+inline constexpr std::size_t kSettingCount = 15;
 extern const std::array<SettingRow, kSettingCount> kSettingRows;
 
 // The row of a value name (compared without regard to case), or kSettingRows.size().
@@ -59,7 +64,8 @@ Settings DefaultSettings();
 
 // Fills the record from the registry: all defaults when the key is missing or cannot be
 // read; when it exists, a missing value gives the empty value of its field (false, "",
-// 0). A Priority outside 1 to 5 becomes 3. Fails only when another program holds the
+// 0), but for the values stores written before they existed lack (ResTypesImage,
+// Satellites, Language), which keep their defaults. A Priority outside 1 to 5 becomes 3. Fails only when another program holds the
 // store (after one wait): the caller then goes on with the defaults.
 [[nodiscard]] Result<Settings> LoadSettings();
 

@@ -3,6 +3,7 @@
 #include "extract/Destination.h"
 #include "run/LimitText.h"
 #include "run/RunSettings.h"
+#include "run/SatelliteReading.h"
 #include "common/Paths.h"
 #include "app/wizard/RunSummary.h"
 #include "app/wizard/TempFile.h"
@@ -500,6 +501,11 @@ void WizardLogic::BuildRun() {
     RunChoice choice;
     choice.search = SearchSettingsFrom(m_settings);
     choice.options = m_options;
+    // Modules are read with their satellites as the settings say; a stored language that
+    // is no tag stands for the locale's.
+    choice.satellites.read = m_settings.Satellites;
+    if (IsLanguageChoice(m_settings.Language))
+        choice.satellites.language = m_settings.Language;
     m_run = std::make_unique<RunAssembly>(
         choice, *m_runView, m_prompt, m_postToWindow,
         RunServices{.walk = m_services.Search(),

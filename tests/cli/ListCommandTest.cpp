@@ -37,7 +37,9 @@ protected:
     void TearDown() override { fs::remove_all(root); }
 
     Outcome Run(const std::vector<std::string>& args) const {
-        return harvix::testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", args, root);
+        // A settings store of the test's own: list's defaults come from it.
+        return harvix::testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", args, root,
+                                           {"HARVIX_REGISTRY=" + root + "/registry.db"});
     }
 
     std::string Module(const std::string& relative, const ModuleBuilder& builder) const {
@@ -360,6 +362,16 @@ TEST_F(CliList, SatellitesAreListedWithTheirModuleOnce) {
     EXPECT_EQ(endingWith(LinesOf(off.out, tree->stub), "\t" + tree->systemResources), 0);
     EXPECT_FALSE(LinesOf(off.out, tree->german).empty());
     EXPECT_EQ(Run({"list", "--language", "../x", system32}).status, 2);
+    EXPECT_EQ(Run({"list", "--satellites", "--no-satellites", system32}).status, 2);
+
+    // The stored choice is the default: modules read as they are, unless --satellites,
+    // and then in the stored language.
+    ASSERT_EQ(Run({"settings", "Satellites=0", "Language=de-DE"}).status, 0);
+    EXPECT_EQ(Run({"list", "--mask", "*", system32}).out, off.out);
+    EXPECT_EQ(Run({"list", "--satellites", "--mask", "*", system32}).out, r.out);
+    const Outcome refused = Run({"settings", "Language=../x"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("a language tag such as de-DE"));
 }
 
 } // namespace

@@ -61,7 +61,9 @@ protected:
                "DestPath\tREG_SZ\t" +
                home +
                "/Resources\n"
-               "Priority\tREG_DWORD\t3\n";
+               "Priority\tREG_DWORD\t3\n"
+               "Satellites\tREG_DWORD\t1\n"
+               "Language\tREG_SZ\t\n";
     }
 
     std::filesystem::path m_dir;
@@ -82,7 +84,7 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
     ASSERT_EQ(w.status, 0) << w.err;
     auto names = RegistryStore(m_store.string()).valueNames(HKEY_LOCAL_MACHINE, "Software\\Harvix");
     ASSERT_TRUE(names.ok());
-    EXPECT_EQ(names->size(), 13u);
+    EXPECT_EQ(names->size(), 15u);
 
     std::string expected = defaultsListing();
     auto replace = [&](const std::string& from, const std::string& to) {

@@ -65,6 +65,8 @@ TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
     s.ResTypes = {true, false, true, false, true, false, true};
     s.DestPath = "/tmp/out\\with\\backslashes";
     s.Priority = 5;
+    s.Satellites = false;
+    s.Language = "sr-Latn-RS";
     ASSERT_TRUE(SaveSettings(s).ok());
     EXPECT_EQ(LoadSettings().value(), s);
 
@@ -74,7 +76,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
     reg.ClassKey(HKEY_LOCAL_MACHINE);
     reg.SectionKey(kSettingsSection);
     reg.EnumerateValues(names, count);
-    ASSERT_EQ(count, 13);
+    ASSERT_EQ(count, 15);
     for (std::size_t i = 0; i < kSettingRows.size(); ++i) {
         EXPECT_EQ(names[i], kSettingRows[i].name);
         EXPECT_EQ(stored(names[i]).type, kSettingRows[i].type) << names[i];
@@ -96,6 +98,15 @@ TEST_F(SettingsTest, AnExistingKeyWithMissingValuesGivesEmptyValuesNotDefaults) 
     EXPECT_EQ(s.DestPath, "");
     EXPECT_EQ(s.ResTypes, KindSwitches{});
     EXPECT_EQ(s.Priority, 3) << "0 is outside the slider's range";
+    // Values that stores written before them lack keep their defaults: satellites stay
+    // read, in the locale's language.
+    EXPECT_TRUE(s.Satellites);
+    EXPECT_EQ(s.Language, "");
+    ASSERT_TRUE(WriteSetting("Satellites", false).ok());
+    ASSERT_TRUE(WriteSetting("Language", "de-DE").ok());
+    const Settings chosen = LoadSettings().value();
+    EXPECT_FALSE(chosen.Satellites);
+    EXPECT_EQ(chosen.Language, "de-DE");
 
     bool flag = true;
     EXPECT_TRUE(ReadSetting("SubFolders", flag));

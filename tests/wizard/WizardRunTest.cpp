@@ -2,6 +2,7 @@
 // its end on the last page, cancel and the engine-error path.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/WindowsTree.h"
 #include "tests/wizard/WizardFixture.h"
 
 #include <algorithm>
@@ -41,6 +42,31 @@ protected:
         services.stored.SubFolders = true;
     }
 };
+
+// The run reads modules with their satellite resource files, and in the language, that
+// the settings store: the German web page of a Windows stub's language file, or nothing
+// of the stub's satellites with the switch off.
+TEST_F(WizardRun, SatellitesAreReadAsTheSettingsSay) {
+    auto tree = mb::writeWindowsTree(root + "/disk");
+    ASSERT_TRUE(tree.ok()) << tree.error().message;
+    services.stored.Folder = std::filesystem::path(tree->stub).parent_path().string();
+    services.stored.SubFolders = false;
+    services.stored.Mask = "*.dll";
+    services.stored.ResTypes = {false, false, false, false, false, true, false};
+    services.stored.Language = "de-DE";
+    for (const bool read : {true, false}) {
+        SCOPED_TRACE(read ? "satellites read" : "satellites off");
+        services.stored.Satellites = read;
+        services.stored.DestPath = root + (read ? "/with" : "/without");
+        load();
+        goTo(4);
+        wizard->cmdNext_Click();
+        ASSERT_EQ(wizard->CurrentPage(), 6);
+        const std::string index = ReadText(services.stored.DestPath + "/Web pages/__index.txt");
+        EXPECT_EQ(index.find("SOURCE FILE = " + tree->german) != std::string::npos, read) << index;
+        EXPECT_EQ(index.find("SOURCE FILE = " + tree->english), std::string::npos) << index;
+    }
+}
 
 TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     services.stored.Priority = 2;
