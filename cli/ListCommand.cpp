@@ -10,6 +10,7 @@
 #include "search/FileList.h"
 #include "extract/module/FileVersion.h"
 #include "cli/Json.h"
+#include "cli/RunReport.h"
 #include "extract/module/ModuleAccess.h"
 #include "extract/JudgeResource.h"
 #include "extract/ResourceKind.h"
@@ -192,6 +193,13 @@ public:
         Json object;
         if (m_format == Format::Json)
             PutPath(object, "path", FileName);
+        // A packed module lists what the packer left readable; the listing says why the
+        // rest is missing.
+        if (const Packer packer = (*module)->packer(); packer != Packer::None) {
+            account.ModulePacked(FileName, packer);
+            if (m_format == Format::Json)
+                object["packed"] = PackedNotice(packer);
+        }
         for (const auto& type : (*module)->types()) {
             const std::optional<ResourceKind> kind = KindOfType(type);
             for (const auto& name : (*module)->names(type)) {
@@ -266,6 +274,12 @@ bool ReportUnreadable(const RunAccount& account) {
     return true;
 }
 
+// Says on stderr how many modules a packer compressed, as the extraction's summary does.
+void ReportPacked(const RunAccount& account) {
+    if (const ProblemList packed = account.PackedModules(); packed.count != 0)
+        Complain(PackedModulesLine(packed));
+}
+
 // A command line that cannot be read: what is wrong, and where the usage is.
 int Usage(const std::string& message) {
     Complain(message + " (try '" + MessagePrefix().substr(0, MessagePrefix().size() - 2) +
@@ -288,7 +302,8 @@ const char* const kListUsage =
     "      bytes, separated by tabs (tab, line break and backslash in a path or name are\n"
     "      written \\t, \\n and \\\\). --format json: one JSON object per line with path,\n"
     "      type, type_name, name, language, size and kind (a path that is not UTF-8\n"
-    "      also as path_bytes). Folders are searched with their subfolders unless\n"
+    "      also as path_bytes; packed, saying what it means, for a module a packer\n"
+    "      such as UPX compressed, of which only some resources can be read). Folders are searched with their subfolders unless\n"
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      A module is read with the resource files Windows keeps for it elsewhere (the\n"
     "      SystemResources folder's NAME.mun beside System32 and SysWOW64, and NAME.mui\n"
@@ -445,6 +460,7 @@ int RunList(const Args& args) {
         // A name the list gives that is missing or cannot be read is an error the caller
         // must hear of: the listing is not what was asked for.
         const bool unreadable = ReportUnreadable(printer.account);
+        ReportPacked(printer.account);
         if (!list.ReadError().empty()) {
             Complain("the file list could not be read to its end: " + list.ReadError());
             std::fflush(stdout);
@@ -476,6 +492,7 @@ int RunList(const Args& args) {
             pathSearch.SearchForFiles(recurse, mask);
         }
         ReportUnreadable(printer.account);
+        ReportPacked(printer.account);
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
         Complain("cannot write the output");

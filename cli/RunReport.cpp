@@ -86,6 +86,11 @@ std::string LeftOutDetail(const LeftOut& why) {
     return why.detail.empty() ? std::string(LeftOutReasonWords(why.reason)) : why.detail;
 }
 
+std::string PackedModulesLine(const ProblemList& packed) {
+    const auto& first = packed.first.front();
+    return Plural(packed.count, "module", "modules") + " " + first.reason + " (first: " + first.path + ")";
+}
+
 int ExitStatusOf(RunEnd end) {
     switch (end) {
     case RunEnd::Completed:
@@ -141,6 +146,7 @@ Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
     for (const LeftOutEntry& entry : leftOut.Entries())
         left.push_back(LeftOutItem(entry));
     report["left_out"] = std::move(left);
+    report["packed_modules"] = Problems(account.PackedModules());
     report["outcome"] = std::string(RunEndText(facts.outcome));
     report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
     report["exit_status"] = exitStatus;
@@ -215,6 +221,8 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
     };
     problem(account.UnlistedFolders(), "folder", "folders");
     problem(account.UnreadableFiles(), "file", "files");
+    if (const ProblemList packed = account.PackedModules(); packed.count != 0)
+        lines.push_back(PackedModulesLine(packed));
     if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0)
         lines.push_back("no file matched the mask '" + mask + "'");
     return lines;

@@ -77,10 +77,15 @@ Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
 // the new one replaces it.
 Status WriteFileReplacing(const std::string& path, const std::string& text);
 
+// The line that tells of the modules a packer compressed (`packed` holds at least one):
+// "2 modules packed by UPX: the resources ... (first: PATH)".
+[[nodiscard]] std::string PackedModulesLine(const ProblemList& packed);
+
 // The lines for stderr at the end of a run, each only when it applies: the resources
 // per kind that the limits left out, that were not well formed, and that were empty or
-// missing (one line per cause), the folders and the files that could not be read, and
-// that no file matched the mask (a search that found no file at all).
+// missing (one line per cause), the folders and the files that could not be read, the
+// modules a packer compressed, and that no file matched the mask (a search that found
+// no file at all).
 std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount& account,
                                       const std::string& mask);
 

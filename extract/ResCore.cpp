@@ -304,6 +304,8 @@ ModuleOutcome mResCore::ExtractFromFile(const std::string& path,
         return ModuleOutcome{ModuleEnd::NotModule, std::move(error), 0, 0};
     }
     m_impl->Tell([&](IExtractObserver& o) { o.ModuleOpened(path); });
+    if (const Packer packer = (*opened)->packer(); packer != Packer::None)
+        m_impl->Tell([&](IExtractObserver& o) { o.ModulePacked(path, packer); });
     return ExtractFromModule(**opened, path, target);
 }
 

@@ -53,6 +53,9 @@ public:
     // The file could not be opened as a module: it is none, or it could not be read
     // (error.code holds the system's errno when the system refused).
     virtual void ModuleNotOpened(const std::string& /*path*/, const Error& /*error*/) {}
+    // The module just opened was compressed by `packer`: only what the packer left
+    // readable is read from it (told right after ModuleOpened).
+    virtual void ModulePacked(const std::string& /*path*/, Packer /*packer*/) {}
     // A resource of a chosen kind was passed over without an error: outside the limits,
     // not well formed, or empty.
     virtual void ResourceLeftOut(const ResourceRef& /*resource*/, ResourceKind /*kind*/,

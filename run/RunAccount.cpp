@@ -17,6 +17,11 @@ void RunAccount::ModuleOpened(const std::string&) {
     ++m_modulesRead;
 }
 
+void RunAccount::ModulePacked(const std::string& path, Packer packer) {
+    const std::lock_guard lock(m_mutex);
+    m_packed.add(path, PackedNotice(packer));
+}
+
 std::string RunAccount::UnreadableReason(const std::string& path, const Error& error) {
     // The system refused to open or read the file: unreadable, with its reason. Without
     // an errno the file was read and is no module, unless it is no regular file at all
@@ -75,6 +80,10 @@ ProblemList RunAccount::UnreadableFiles() const {
 ProblemList RunAccount::UnlistedFolders() const {
     const std::lock_guard lock(m_mutex);
     return m_unlisted;
+}
+ProblemList RunAccount::PackedModules() const {
+    const std::lock_guard lock(m_mutex);
+    return m_packed;
 }
 LeftOutCounts RunAccount::LeftOut(ResourceKind kind) const {
     const std::lock_guard lock(m_mutex);

@@ -1,6 +1,7 @@
 // The account of one run beyond the per-kind counts: the files found, the modules read,
 // the files that are no modules or could not be read, the folders that could not be
-// listed, and the resources of each kind that the engine passed over and why. It hears
+// listed, the modules a packer compressed, and the resources of each kind that the
+// engine passed over and why. It hears
 // the engine (as its observer) and the search (through its unlisted-folder handler);
 // harvix-cli turns it into the run report and the summary on stderr.
 #pragma once
@@ -44,6 +45,7 @@ public:
     [[nodiscard]] static std::string UnreadableReason(const std::string& path, const Error& error);
 
     void ModuleOpened(const std::string& path) override;
+    void ModulePacked(const std::string& path, Packer packer) override;
     void ModuleNotOpened(const std::string& path, const Error& error) override;
     void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
                          const harvix::LeftOut& why) override;
@@ -58,6 +60,9 @@ public:
     [[nodiscard]] std::int64_t NotModules() const;
     [[nodiscard]] ProblemList UnreadableFiles() const;
     [[nodiscard]] ProblemList UnlistedFolders() const;
+    // The modules read that a packer had compressed, each with the notice that says
+    // what that means for its resources.
+    [[nodiscard]] ProblemList PackedModules() const;
     [[nodiscard]] LeftOutCounts LeftOut(ResourceKind kind) const;
 
 private:
@@ -66,6 +71,7 @@ private:
     std::int64_t m_notModules = 0;
     ProblemList m_unreadable;
     ProblemList m_unlisted;
+    ProblemList m_packed;
     std::array<LeftOutCounts, kResourceKindCount> m_leftOut{};
 };
 

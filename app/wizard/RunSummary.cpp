@@ -54,6 +54,10 @@ std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& 
     cause("Empty or missing", &LeftOutCounts::empty);
     if (const std::int64_t unreadable = account.UnreadableFiles().count; unreadable != 0)
         text += "\nFiles that could not be read: " + std::to_string(unreadable) + ".";
+    // What the packer left readable was written; the summary says why the rest is not.
+    if (const ProblemList packed = account.PackedModules(); packed.count != 0)
+        text += "\n" + std::to_string(packed.count) + (packed.count == 1 ? " module " : " modules ") +
+                packed.first.front().reason + ".";
     return text;
 }
 

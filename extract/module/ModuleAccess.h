@@ -15,6 +15,24 @@
 
 namespace harvix {
 
+// A packer that compressed a module, where one can tell: such a module keeps readable
+// only the resources its loader needs before it unpacks itself.
+enum class Packer {
+    None,
+    Upx, // section names UPX0/UPX1/UPX2 and the signature "UPX!" in the headers
+};
+
+// The packer's name ("UPX"); empty for None.
+[[nodiscard]] std::string_view PackerName(Packer packer);
+
+// What a packed module means for its resources, said once for all messages: "the
+// resources beyond the first icon group and the version are compressed; unpack it with
+// `upx -d` to read them". Empty for None.
+[[nodiscard]] std::string_view PackedResourcesNote(Packer packer);
+
+// The whole notice for one module: "packed by UPX: " and the note. Empty for None.
+[[nodiscard]] std::string PackedNotice(Packer packer);
+
 // One language version of a resource.
 struct ResLanguage {
     std::uint16_t language = 0;
@@ -52,6 +70,10 @@ public:
     // The bytes of the file the module keeps in memory (what reading ahead of the run
     // counts against its budget).
     [[nodiscard]] virtual std::uint64_t heldBytes() const { return 0; }
+
+    // The packer that compressed the module, when its headers say so; what it left
+    // readable is read as from any module.
+    [[nodiscard]] virtual Packer packer() const { return Packer::None; }
 };
 
 // Opens a file as a module. Fails (NotLoadable) for anything that is not a PE32 or

@@ -188,4 +188,22 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytesKept(std::span<const
     return std::unique_ptr<IResourceModule>(std::move(module).value());
 }
 
+std::string_view PackerName(Packer packer) {
+    return packer == Packer::Upx ? "UPX" : "";
+}
+
+std::string_view PackedResourcesNote(Packer packer) {
+    // UPX leaves uncompressed what Windows reads before the program runs: the icon the
+    // shell shows and the version; the rest unpacks in memory when the program starts.
+    return packer == Packer::Upx ? "the resources beyond the first icon group and the version are compressed; "
+                                   "unpack it with `upx -d` to read them"
+                                 : "";
+}
+
+std::string PackedNotice(Packer packer) {
+    if (packer == Packer::None)
+        return {};
+    return "packed by " + std::string(PackerName(packer)) + ": " + std::string(PackedResourcesNote(packer));
+}
+
 } // namespace harvix

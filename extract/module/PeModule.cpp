@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <unordered_set>
 
 namespace harvix {
@@ -28,6 +29,21 @@ constexpr std::uint64_t kDataEntrySize = 16;
 constexpr std::uint64_t kSectionHeaderSize = 40;
 
 Error notLoadable(std::string message) { return makeError(ErrorKind::NotLoadable, std::move(message)); }
+
+// How far into the file the packer's signature is looked for: the first page, which
+// holds the headers.
+constexpr std::uint64_t kHeaderSearch = 4096;
+constexpr std::string_view kUpxSignature = "UPX!";
+
+// A section name of 8 bytes, padded with NULs: "UPX0", "UPX1" or "UPX2".
+bool isUpxSectionName(std::span<const std::uint8_t> name) {
+    static constexpr std::string_view names[] = {"UPX0", "UPX1", "UPX2"};
+    for (const std::string_view n : names)
+        if (std::equal(n.begin(), n.end(), name.begin()) &&
+            std::all_of(name.begin() + 4, name.end(), [](std::uint8_t b) { return b == 0; }))
+            return true;
+    return false;
+}
 
 void appendUtf8(std::string& out, std::uint32_t c) {
     if (c < 0x80) {
@@ -123,6 +139,15 @@ private:
     std::array<Block, 4> m_blocks;
     std::uint64_t m_clock = 0;
 };
+
+// Whether the packer's signature lies in the first `length` bytes of the file.
+bool hasUpxSignature(RegionBytes& file, std::uint64_t length) {
+    auto head = file.slice(0, std::min(length, file.size()));
+    if (!head)
+        return false;
+    const std::string_view text(reinterpret_cast<const char*>(head->data()), head->size());
+    return text.find(kUpxSignature) != std::string_view::npos;
+}
 
 // Reads the directory tree of one resource section.
 class TreeReader {
@@ -339,10 +364,12 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
         return notLoadable("section table past the end of the file");
     std::vector<Section> sections;
     sections.reserve(*sectionCount);
+    bool upxSections = false;
     for (std::uint16_t i = 0; i < *sectionCount; ++i) {
         auto header = c.slice(tableAt + i * kSectionHeaderSize, kSectionHeaderSize);
         if (!header)
             return notLoadable("the section table could not be read");
+        upxSections = upxSections || isUpxSectionName(header->first(8));
         ByteCursor h(*header);
         Section s;
         s.virtualSize = h.peekAt<std::uint32_t>(8).valueOr(0);
@@ -358,8 +385,14 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
         sections.push_back(s);
     }
 
+    // UPX names its sections UPX0, UPX1 (and UPX2) and keeps its own header, which
+    // begins "UPX!", in the module's first page, after the section table. Both must be
+    // there: either alone is a name any linker could write.
+    const bool upx = upxSections && hasUpxSignature(c, std::min<std::uint64_t>(fileSize, kHeaderSearch));
+
     auto module = std::unique_ptr<PeModule>(new PeModule(std::move(image)));
     module->m_resourceRva = resourceRva;
+    module->m_packer = upx ? Packer::Upx : Packer::None;
     module->m_sections = std::move(sections);
     ModuleImage& held = module->m_image;
 

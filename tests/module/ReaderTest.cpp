@@ -1,9 +1,14 @@
 // The PE reader on well-formed modules written by the module builder: directory order,
-// text forms, languages, bytes and lookups.
+// text forms, languages, bytes, lookups and the packer that compressed a module.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "extract/module/PeModule.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 
 using namespace harvix;
 using namespace harvix::modbuilder;
@@ -197,3 +202,60 @@ TEST(ReaderUtf16, ConvertsCodeUnits) {
 }
 
 } // namespace
+
+namespace {
+
+// Replaces the first occurrence of `from` in the image by `to` (of the same length).
+void patch(std::vector<std::uint8_t>& image, std::string_view from, std::string_view to) {
+    const auto at = std::search(image.begin(), image.end(), from.begin(), from.end());
+    ASSERT_NE(at, image.end()) << from;
+    std::copy(to.begin(), to.end(), at);
+}
+
+} // namespace
+
+// A module packed by UPX is told by its section names and the packer's signature, both;
+// what it holds is read as from any module.
+TEST_P(Reader, TellsAModulePackedByUpxBySectionNamesAndSignature) {
+    ModuleBuilder packed(GetParam());
+    packed.add(num(16), num(1), 0x409, bytesOf("version"));
+    packed.setPackedByUpx(true);
+    ModuleBuilder plain(GetParam());
+    plain.add(num(16), num(1), 0x409, bytesOf("version"));
+    const auto upx = packed.build();
+    auto namesOnly = upx;
+    patch(namesOnly, "UPX!", "UPX?");
+    auto signatureOnly = upx;
+    patch(signatureOnly, std::string_view("UPX0\0", 5), std::string_view(".tex\0", 5));
+    auto longerName = upx;
+    patch(longerName, std::string_view("UPX0\0", 5), std::string_view("UPX0a", 5));
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> image;
+        Packer packer;
+    } cases[] = {
+        {"packed", upx, Packer::Upx},
+        {"plain", plain.build(), Packer::None},
+        {"section names without the signature", namesOnly, Packer::None},
+        {"the signature without the section names", signatureOnly, Packer::None},
+        {"a longer section name", longerName, Packer::None},
+    };
+    for (const auto& c : cases) {
+        auto m = OpenModuleFromBuffer(c.image);
+        ASSERT_TRUE(m.ok()) << c.what;
+        EXPECT_EQ((*m)->packer(), c.packer) << c.what;
+        EXPECT_EQ((*m)->load(num(16), num(1)), bytesOf("version")) << c.what;
+    }
+
+    // A file too large to be read whole is told apart from its first page alone.
+    packed.add(num(10), num(2), 0x409, std::vector<std::uint8_t>(64 * 1024, 7));
+    const auto path = std::filesystem::temp_directory_path() / ("harvix-upx-" + std::to_string(::getpid()) + ".exe");
+    ASSERT_TRUE(writeFile(path.string(), packed.build()).ok());
+    auto fromFile = OpenModule(path.string());
+    std::filesystem::remove(path);
+    ASSERT_TRUE(fromFile.ok());
+    EXPECT_EQ((*fromFile)->packer(), Packer::Upx);
+    EXPECT_EQ(PackedNotice(Packer::Upx), "packed by UPX: the resources beyond the first icon group and the version "
+                                         "are compressed; unpack it with `upx -d` to read them");
+    EXPECT_EQ(PackedNotice(Packer::None), "");
+}

@@ -18,6 +18,7 @@ struct Case {
     std::vector<std::pair<ResourceKind, LeftOutReason>> leftOut;
     int unreadableFiles;
     const char* expected;
+    int packedModules = 0;
 };
 
 const std::string kNbsp = "\u00A0";
@@ -45,7 +46,10 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
          "Left out by the limits: Bitmap 2, Icon 1.\n"
          "Not well formed: Bitmap 1.\n"
          "Empty or missing: Web page 1.\n"
-         "Files that could not be read: 2."},
+         "Files that could not be read: 2.\n"
+         "2 modules packed by UPX: the resources beyond the first icon group and the version are compressed; "
+         "unpack it with `upx -d` to read them.",
+         2},
         // Only what the chosen kinds met is named; a kind not chosen has no row.
         {"one kind chosen", {false, true, false, false, false, false},
          {{K::Bitmap, R::Malformed}, {K::Icon, R::Empty}}, 1,
@@ -72,6 +76,8 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
         for (int i = 0; i < c.unreadableFiles; ++i)
             account.ModuleNotOpened("/m/f" + std::to_string(i) + ".dll",
                                     makeError(ErrorKind::NotLoadable, "denied", EACCES));
+        for (int i = 0; i < c.packedModules; ++i)
+            account.ModulePacked("/m/p" + std::to_string(i) + ".exe", Packer::Upx);
         // A file that was read and is no module is nothing to report.
         account.ModuleNotOpened(text, makeError(ErrorKind::NotLoadable, "not a module"));
         std::string shown = RunSummaryText(stats.rows(), account);

@@ -118,6 +118,11 @@ ModuleBuilder& ModuleBuilder::add(const ResId& type, const RawName& name, std::u
     return *this;
 }
 
+ModuleBuilder& ModuleBuilder::setPackedByUpx(bool packed) {
+    m_upx = packed;
+    return *this;
+}
+
 ModuleBuilder& ModuleBuilder::setDll(bool dll) {
     m_dll = dll;
     return *this;
@@ -417,7 +422,12 @@ std::vector<std::uint8_t> ModuleBuilder::headers(std::uint32_t resourceRawOffset
         w.u32(at + 20, raw);
         w.u32(at + 36, flags);
     };
-    section(sections, ".text", 1, kTextRva, kFileAlignment, kTextRaw, 0x60000020);
+    if (m_upx) {
+        section(sections, "UPX0", 0x1000, kTextRva, 0, 0, 0xE0000080);
+        w.text(sections + 2 * 40, std::string_view("3.96\0UPX!", 9));
+    } else {
+        section(sections, ".text", 1, kTextRva, kFileAlignment, kTextRaw, 0x60000020);
+    }
     section(sections + 40, ".rsrc", resourceVirtualSize, kResourceRva, resourceRawSize, resourceRawOffset, 0x40000040);
     w.u8(kTextRaw, 0xC3); // ret
     w.ensure(kTextRaw + kFileAlignment);

@@ -98,6 +98,12 @@ public:
     // languages ascending. With sorting off they stay in the order they were added.
     ModuleBuilder& setSorted(bool sorted);
 
+    // Writes the module as the UPX packer leaves one: the code section named UPX0 with no
+    // bytes in the file (UPX unpacks into it), and UPX's own header, version "3.96" and
+    // signature "UPX!", in the first page after the section table. The resources stay
+    // readable, as UPX leaves the icon and the version.
+    ModuleBuilder& setPackedByUpx(bool packed);
+
     // Breaks the image on purpose (see Fault). Cumulative.
     ModuleBuilder& inject(Fault fault);
 
@@ -134,6 +140,7 @@ private:
     Machine m_machine;
     bool m_dll = true;
     bool m_sorted = true;
+    bool m_upx = false;
     std::vector<Item> m_items;
     std::set<Fault> m_faults;
     std::size_t m_truncate = SIZE_MAX;
