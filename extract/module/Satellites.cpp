@@ -128,6 +128,8 @@ public:
         const Part* part = holder(type, name);
         return part ? part->path : std::string();
     }
+    // The module's own packer: its satellites are read whole.
+    [[nodiscard]] Packer packer() const override { return m_parts.front().module->packer(); }
     [[nodiscard]] std::uint64_t heldBytes() const override {
         std::uint64_t held = 0;
         for (const Part& part : m_parts)
