@@ -1,5 +1,7 @@
 #include "bench/BenchSupport.h"
 
+#include "common/Files.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -36,10 +38,6 @@ struct Child {
 // Forks and execs one command with stdin from /dev/null, stdout and stderr appended to
 // the given descriptors, and waits for it.
 Child forkAndWait(const Command& argv, int outFd, int errFd) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     const pid_t pid = fork();
     if (pid < 0)
         fail(std::string("fork failed: ") + std::strerror(errno));
@@ -47,8 +45,7 @@ Child forkAndWait(const Command& argv, int outFd, int errFd) {
         const int in = open("/dev/null", O_RDONLY);
         if (in < 0 || dup2(in, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
             _exit(126);
-        execvp(args[0], args.data());
-        _exit(127);
+        ExecOrExit(argv);
     }
     int status = 0;
     rusage usage{};
@@ -71,19 +68,162 @@ int openAppend(const std::string& path) {
 }
 
 void writeAll(int fd, const void* data, std::size_t size, const fs::path& path) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            fail("cannot write " + path.string() + ": " + std::strerror(errno));
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    if (const int code = WriteAll(fd, data, size); code != 0)
+        fail("cannot write " + path.string() + ": " + std::strerror(code));
 }
 
 } // namespace
+
+ArgReader::ArgReader(std::string program, std::string usage, int argc, char** argv)
+    : m_program(std::move(program)), m_usage(std::move(usage)), m_args(argv + std::min(argc, 1), argv + argc) {}
+
+bool ArgReader::next() {
+    if (m_at >= m_args.size())
+        return false;
+    m_option = m_args[m_at++];
+    return true;
+}
+
+std::string ArgReader::value() {
+    if (m_at >= m_args.size())
+        fail(m_option + " needs a value");
+    return m_args[m_at++];
+}
+
+bool ArgReader::take(std::string_view name, int& count) {
+    if (m_option != name)
+        return false;
+    const std::string text = value();
+    char* end = nullptr;
+    const long n = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || n < 1 || n > 1'000'000)
+        fail(m_option + " takes a whole number from 1 to 1000000, not '" + text + "'");
+    count = static_cast<int>(n);
+    return true;
+}
+
+bool ArgReader::take(std::string_view name, std::size_t& count) {
+    int n = 0;
+    if (!take(name, n))
+        return false;
+    count = static_cast<std::size_t>(n);
+    return true;
+}
+
+bool ArgReader::take(std::string_view name, std::string& text) {
+    if (m_option != name)
+        return false;
+    text = value();
+    return true;
+}
+
+bool ArgReader::take(std::string_view name, fs::path& path) {
+    if (m_option != name)
+        return false;
+    path = value();
+    return true;
+}
+
+bool ArgReader::take(std::string_view name, std::optional<fs::path>& path) {
+    if (m_option != name)
+        return false;
+    path = fs::path(value());
+    return true;
+}
+
+bool ArgReader::take(std::string_view name, std::optional<std::string>& text) {
+    if (m_option != name)
+        return false;
+    text = value();
+    return true;
+}
+
+unsigned ArgReader::jobsValue() {
+    const std::string text = value();
+    if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::atoi(text.c_str()) > 64)
+        fail(m_option + " takes a whole number from 0 to 64, not '" + text + "'");
+    return static_cast<unsigned>(std::atoi(text.c_str()));
+}
+
+void ArgReader::fail(const std::string& message) const {
+    std::cerr << m_program << ": " << message << '\n';
+    if (!m_usage.empty())
+        std::cerr << m_usage << '\n';
+    std::exit(2);
+}
+
+void ArgReader::unknown() const {
+    fail("unknown argument " + m_option);
+}
+
+std::vector<fs::path> FilesIn(const fs::path& folder) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const auto& e : fs::directory_iterator(folder, error))
+        if (e.is_regular_file(error))
+            files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::vector<fs::path> WineModules(const fs::path& folder) {
+    std::vector<fs::path> modules = FilesIn(folder);
+    if (modules.empty()) {
+        std::cerr << "no modules in " << folder.string() << " (install libwine)\n";
+        std::exit(1);
+    }
+    return modules;
+}
+
+void MakeFreshFolder(const fs::path& folder) {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+}
+
+void ExecOrExit(const Command& command) {
+    std::vector<char*> args;
+    for (const std::string& a : command)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (!command.empty())
+        execvp(args[0], args.data());
+    _exit(127);
+}
+
+std::pair<int, std::string> Capture(const Command& command) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return {-1, {}};
+    const pid_t pid = fork();
+    if (pid < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return {-1, {}};
+    }
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(pipeFds[1], 1) < 0 || ::dup2(null, 2) < 0)
+            _exit(126);
+        ExecOrExit(command);
+    }
+    ::close(pipeFds[1]);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
 
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -197,6 +337,28 @@ JobsRun RunJobs(const std::vector<Command>& jobs, const fs::path& outFile, int o
     fs::remove(jobFile);
     fs::remove(report);
     return run;
+}
+
+void ToolRuns::add(const JobsRun& run, const fs::path& folder, const std::string& extension) {
+    ms.push_back(run.ms);
+    cpuMs.push_back(run.cpuMs);
+    peakKiB = std::max(peakKiB, run.peakKiB);
+    failures += run.failures;
+    written = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+        written += e.path().extension() == extension ? 1u : 0u;
+}
+
+long SummedCounts(const fs::path& stdoutFile) {
+    std::ifstream in(stdoutFile);
+    std::string line;
+    long total = 0;
+    while (std::getline(in, line)) {
+        const auto colon = line.rfind(": ");
+        if (colon != std::string::npos)
+            total += std::atol(line.c_str() + colon + 2);
+    }
+    return total;
 }
 
 OutputTree ReadTree(const fs::path& root, const std::string& indexName) {

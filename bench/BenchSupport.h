@@ -1,7 +1,7 @@
-// What the comparison benchmark needs around the tools it times: running a series of
-// commands from a small measuring process (wall time, peak resident size, exit
-// statuses), the floor of plain file writes that reproduces an extraction's output, and
-// counting what a tool left in its folder.
+// What the benchmarks need around the tools they time: reading their own command line,
+// running a series of commands from a small measuring process (wall time, peak resident
+// size, exit statuses), the floor of plain file writes that reproduces an extraction's
+// output, and counting what a tool left in its folder.
 #pragma once
 
 #include <sys/resource.h>
@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,73 @@ namespace harvix::bench {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Command = std::vector<std::string>;
+
+// Reads a benchmark's command line one option at a time:
+//     ArgReader args("harvix-icon-bench", kUsage, argc, argv);
+//     while (args.next())
+//         if (!args.take("--runs", o.runs) && !args.flag("--keep", o.keep))
+//             args.unknown();
+// An option without its value, a count that is not one, or an unknown option ends the
+// program with status 2 and a message naming it (and the usage, where one is given).
+class ArgReader {
+public:
+    ArgReader(std::string program, std::string usage, int argc, char** argv);
+
+    // Moves to the next option; false after the last.
+    bool next();
+    [[nodiscard]] const std::string& option() const { return m_option; }
+    // The value of the current option (the next argument).
+    std::string value();
+
+    // When the current option is `name`, reads its value into the target and says so.
+    // A count is a whole number of at least 1.
+    bool take(std::string_view name, int& count);
+    bool take(std::string_view name, std::size_t& count);
+    bool take(std::string_view name, std::string& text);
+    bool take(std::string_view name, fs::path& path);
+    bool take(std::string_view name, std::optional<fs::path>& path);
+    bool take(std::string_view name, std::optional<std::string>& text);
+    // The value of the current option as harvix-cli's --jobs: a whole number from 0 to 64.
+    unsigned jobsValue();
+    // When the current option is `name`, sets `target` to `to`.
+    template <typename T>
+    bool flag(std::string_view name, T& target, T to) {
+        if (m_option != name)
+            return false;
+        target = std::move(to);
+        return true;
+    }
+    bool flag(std::string_view name, bool& on) { return flag(name, on, true); }
+
+    [[noreturn]] void fail(const std::string& message) const;
+    [[noreturn]] void unknown() const;
+
+private:
+    std::string m_program;
+    std::string m_usage;
+    std::vector<std::string> m_args;
+    std::size_t m_at = 0;
+    std::string m_option;
+};
+
+// The regular files directly in `folder`, in name order (the modules a benchmark draws
+// from); none when it is not a folder.
+std::vector<fs::path> FilesIn(const fs::path& folder);
+
+// The Wine modules a benchmark draws from: FilesIn(folder); ends the program with a
+// message when there are none.
+std::vector<fs::path> WineModules(const fs::path& folder);
+
+// Removes `folder` with everything in it and makes it again, empty.
+void MakeFreshFolder(const fs::path& folder);
+
+// Runs a command with stdin and stderr on /dev/null; its exit status (-1 for a signal or
+// a command that could not start: 127) and what it wrote to stdout.
+std::pair<int, std::string> Capture(const Command& command);
+
+// In a child process: replaces it with `command`, found on the PATH unless it names a
+// path; ends the child with status 127 when it cannot.
+[[noreturn]] void ExecOrExit(const Command& command);
 
 double MillisecondsSince(Clock::time_point start);
 double Median(std::vector<double> values);
@@ -53,6 +122,20 @@ int MaybeRunJobsHelper(int argc, char** argv);
 // Arguments that hold a tab or a line break cannot be written and are refused.
 bool WriteJobFile(const fs::path& path, const std::vector<Command>& jobs);
 std::vector<Command> ReadJobFile(const fs::path& path);
+
+// One tool's runs over the rounds of a benchmark.
+struct ToolRuns {
+    std::vector<double> ms, cpuMs;
+    long peakKiB = 0;
+    int failures = 0;
+    std::size_t written = 0; // files it left in its folder in the last round
+
+    // Adds a round's run, and counts the files ending in `extension` it left in `folder`.
+    void add(const JobsRun& run, const fs::path& folder, const std::string& extension);
+};
+
+// The resource counts harvix-cli prints at the end of a run ("Kind: N", a line each), added up.
+long SummedCounts(const fs::path& stdoutFile);
 
 // An extraction's output as the floor writes it again.
 struct OutputTree {

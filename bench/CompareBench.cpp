@@ -126,19 +126,6 @@ std::string spread(const std::vector<double>& times) {
     return text.str();
 }
 
-// The resource counts harvix-cli prints at the end of a run: one "Kind: N" a line.
-long sumCounts(const fs::path& stdoutFile) {
-    std::ifstream in(stdoutFile);
-    std::string line;
-    long total = 0;
-    while (std::getline(in, line)) {
-        const auto colon = line.rfind(": ");
-        if (colon != std::string::npos)
-            total += std::atol(line.c_str() + colon + 2);
-    }
-    return total;
-}
-
 std::vector<fs::path> listModules(const fs::path& folder) {
     std::vector<fs::path> modules;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
@@ -231,7 +218,7 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
     if (first.failures != 0)
         fail("harvix-cli extract ended with status " + std::to_string(first.firstFailure) +
              " on " + corpus.string() + " (see " + (out / "reference.out.err").string() + ")");
-    const long resources = sumCounts(out / "reference.out");
+    const long resources = SummedCounts(out / "reference.out");
     const OutputTree tree = ReadTree(reference);
     const std::vector<ModuleParts> parts = findParts(modules);
     const fs::path moduleList = out / "modules.txt";
@@ -312,7 +299,7 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
                 command.insert(command.end(), v.options.begin(), v.options.end());
                 command.insert(command.end(), {"--mask", "*", "--dest", dest.string(), corpus.string()});
                 take(v.measured, RunJobs({command}, log), dest);
-                v.measured.resources = sumCounts(log);
+                v.measured.resources = SummedCounts(log);
                 continue;
             }
             switch (tool) {
@@ -511,60 +498,28 @@ Options parseOptions(int argc, char** argv) {
     std::optional<std::string> sevenZip;
     bool noWrestool = false;
     bool noSevenZip = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                fail(arg + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--runs")
-            o.runs = std::max(1, std::atoi(next().c_str()));
-        else if (arg == "--modules")
-            o.modules = std::max(1, std::atoi(next().c_str()));
-        else if (arg == "--work")
-            o.work = next();
-        else if (arg == "--wine")
-            o.wine = fs::path(next());
-        else if (arg == "--no-wine")
-            o.wine.reset();
-        else if (arg == "--no-generated")
-            o.generated = false;
-        else if (arg == "--walk-tree")
-            o.walkTree = fs::path(next());
-        else if (arg == "--no-walk")
-            o.walkTree.reset();
-        else if (arg == "--keep")
-            o.keep = true;
-        else if (arg == "--cli")
-            o.cli = next();
-        else if (arg == "--baseline") {
+    ArgReader args("harvix-compare-bench", "", argc, argv);
+    while (args.next()) {
+        if (args.take("--runs", o.runs) || args.take("--modules", o.modules) || args.take("--work", o.work) ||
+            args.take("--wine", o.wine) || args.flag("--no-wine", o.wine, std::optional<fs::path>()) ||
+            args.flag("--no-generated", o.generated, false) || args.take("--walk-tree", o.walkTree) ||
+            args.flag("--no-walk", o.walkTree, std::optional<fs::path>()) || args.flag("--keep", o.keep) ||
+            args.take("--cli", o.cli) || args.flag("--cold", o.cold) || args.take("--wrestool", wrestool) ||
+            args.take("--7z", sevenZip) || args.flag("--no-wrestool", noWrestool) ||
+            args.flag("--no-7z", noSevenZip))
+            continue;
+        if (args.option() == "--baseline") {
             // LABEL=PATH, or a path alone; a path may hold '=' after a slash.
-            const std::string value = next();
+            const std::string value = args.value();
             const auto eq = value.find('=');
             if (eq != std::string::npos && value.find('/') > eq)
                 o.baselines.push_back({value.substr(0, eq), value.substr(eq + 1)});
             else
                 o.baselines.push_back({"", value});
-        } else if (arg == "--jobs") {
-            const std::string value = next();
-            if (value.empty() || value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos ||
-                std::atoi(value.c_str()) > 64)
-                fail("--jobs takes a whole number from 0 to 64, not '" + value + "'");
-            o.jobs.push_back(static_cast<unsigned>(std::atoi(value.c_str())));
-        }
-        else if (arg == "--cold")
-            o.cold = true;
-        else if (arg == "--wrestool")
-            wrestool = next();
-        else if (arg == "--7z")
-            sevenZip = next();
-        else if (arg == "--no-wrestool")
-            noWrestool = true;
-        else if (arg == "--no-7z")
-            noSevenZip = true;
+        } else if (args.option() == "--jobs")
+            o.jobs.push_back(args.jobsValue());
         else
-            fail("unknown argument " + arg);
+            args.unknown();
     }
     if (!noWrestool)
         o.wrestool = findProgram({wrestool.value_or("wrestool")});

@@ -37,20 +37,20 @@ namespace {
 namespace fs = std::filesystem;
 using namespace harvix;
 using namespace harvix::modbuilder;
+using harvix::bench::ArgReader;
+using harvix::bench::Clock;
+using harvix::bench::ExecOrExit;
+using harvix::bench::MakeFreshFolder;
 using harvix::bench::Median;
+using harvix::bench::MillisecondsSince;
 using harvix::bench::OutputTree;
 using harvix::bench::ReadTree;
 using harvix::bench::WriteFloor;
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 
 [[noreturn]] void fail(const std::string& message) {
     std::cerr << "harvix-extract-bench: " << message << '\n';
     std::exit(1);
-}
-
-double millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // ---------------------------------------------------------------------------------
@@ -155,19 +155,14 @@ ChildRun forkAndWait(const std::vector<std::string>& argv, const fs::path& outFi
             _exit(126);
         dup2(in, 0);
         dup2(out, 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        ExecOrExit(argv);
     }
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid)
         fail("wait4 failed");
     ChildRun run;
-    run.ms = millisecondsSince(start);
+    run.ms = MillisecondsSince(start);
     run.maxRssKiB = usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
@@ -262,33 +257,14 @@ int main(int argc, char** argv) {
     bool quick = false;
     bool corpusOnly = false;
     bool stress = true;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                fail(arg + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--cli")
-            cli = next();
-        else if (arg == "--work")
-            work = next();
-        else if (arg == "--runs")
-            runs = std::max(1, std::atoi(next().c_str()));
-        else if (arg == "--modules")
-            modules = std::max(1, std::atoi(next().c_str()));
-        else if (arg == "--quick")
-            quick = true;
-        else if (arg == "--corpus-only")
-            corpusOnly = true;
-        else if (arg == "--no-stress")
-            stress = false;
-        else
-            fail("unknown argument " + arg);
-    }
+    ArgReader args("harvix-extract-bench", "", argc, argv);
+    while (args.next())
+        if (!args.take("--cli", cli) && !args.take("--work", work) && !args.take("--runs", runs) &&
+            !args.take("--modules", modules) && !args.flag("--quick", quick) &&
+            !args.flag("--corpus-only", corpusOnly) && !args.flag("--no-stress", stress, false))
+            args.unknown();
 
-    fs::remove_all(work);
-    fs::create_directories(work);
+    MakeFreshFolder(work);
     const fs::path corpus = work / "corpus";
     std::cout << "Writing " << modules << " modules..." << std::flush;
     writeCorpus(corpus, modules);

@@ -24,8 +24,6 @@
 #include "image/Png.h"
 #include "image/Thumbnail.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -51,47 +49,13 @@ struct Options {
     bool keep = false;
 };
 
-int usage() {
-    std::fprintf(stderr, "usage: harvix-icon-bench [--runs N] [--modules N] [--wine DIR] [--work DIR] [--cli PATH]\n"
-                         "                         [--keep]\n");
-    return 2;
-}
-
-// Runs a command quietly; its exit status and its standard output.
-std::pair<int, std::string> capture(const Command& command) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        return {-1, {}};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        ::dup2(pipeFds[1], 1);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        if (std::freopen("/dev/null", "r", stdin) == nullptr || std::freopen("/dev/null", "w", stderr) == nullptr)
-            _exit(127);
-        std::vector<char*> argv;
-        for (const std::string& a : command)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string out;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0)
-        out.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
+constexpr const char* kUsage =
+    "usage: harvix-icon-bench [--runs N] [--modules N] [--wine DIR] [--work DIR] [--cli PATH] [--keep]";
 
 // The name wrestool gives the first icon group of a module ("--name=..." of its
 // listing, in the module's order), or "" when it lists none.
 std::string firstGroupName(const fs::path& module) {
-    const auto [status, out] = capture({"wrestool", "-l", "-t", "14", module.string()});
+    const auto [status, out] = Capture({"wrestool", "-l", "-t", "14", module.string()});
     if (status != 0)
         return {};
     const auto at = out.find("--name=");
@@ -107,7 +71,7 @@ std::string firstGroupName(const fs::path& module) {
 using Commands = std::function<std::vector<Command>(const fs::path& module, const std::string& group,
                                                     const fs::path& folder)>;
 
-struct Tool {
+struct Tool : ToolRuns {
     Tool(std::string task_, std::string name_, Commands commands_, std::string extension_)
         : task(std::move(task_)), name(std::move(name_)), commands(std::move(commands_)),
           extension(std::move(extension_)) {}
@@ -116,10 +80,6 @@ struct Tool {
     std::string name;
     Commands commands;
     std::string extension;
-    std::vector<double> ms, cpuMs;
-    long peakKiB = 0;
-    int failures = 0;
-    std::size_t written = 0;
 };
 
 } // namespace
@@ -128,38 +88,16 @@ int main(int argc, char** argv) {
     if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
         return status;
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (a == "--runs")
-            o.runs = std::max(1, std::atoi(next().c_str()));
-        else if (a == "--modules")
-            o.modules = static_cast<std::size_t>(std::max(1, std::atoi(next().c_str())));
-        else if (a == "--wine")
-            o.wine = next();
-        else if (a == "--work")
-            o.work = next();
-        else if (a == "--cli")
-            o.cli = next();
-        else if (a == "--keep")
-            o.keep = true;
-        else
-            return usage();
-    }
-    if (!fs::is_directory(o.wine)) {
-        std::fprintf(stderr, "no modules in %s (install libwine)\n", o.wine.c_str());
-        return 1;
-    }
-    fs::remove_all(o.work);
-    fs::create_directories(o.work);
+    ArgReader args("harvix-icon-bench", kUsage, argc, argv);
+    while (args.next())
+        if (!args.take("--runs", o.runs) && !args.take("--modules", o.modules) && !args.take("--wine", o.wine) &&
+            !args.take("--work", o.work) && !args.take("--cli", o.cli) && !args.flag("--keep", o.keep))
+            args.unknown();
+    const std::vector<fs::path> all = WineModules(o.wine);
+    MakeFreshFolder(o.work);
 
     // The modules with an icon group that harvix-cli and icoextract read, in name order,
     // found before anything is timed, with the name wrestool gives their first group.
-    std::vector<fs::path> all;
-    for (const auto& e : fs::directory_iterator(o.wine))
-        if (e.is_regular_file())
-            all.push_back(e.path());
-    std::sort(all.begin(), all.end());
     std::vector<fs::path> modules;
     std::map<fs::path, std::string> groups;
     std::uintmax_t bytes = 0;
@@ -173,9 +111,9 @@ int main(int argc, char** argv) {
         fs::remove_all(probe);
         fs::create_directories(probe);
         const bool ok =
-            capture({o.cli, "icon", m.string(), (probe / "h.png").string(), "--size", "48"}).first == 0 &&
-            capture({"exe-thumbnailer", "-s", "48", m.string(), (probe / "e.png").string()}).first == 0 &&
-            capture({"icoextract", m.string(), (probe / "e.ico").string()}).first == 0;
+            Capture({o.cli, "icon", m.string(), (probe / "h.png").string(), "--size", "48"}).first == 0 &&
+            Capture({"exe-thumbnailer", "-s", "48", m.string(), (probe / "e.png").string()}).first == 0 &&
+            Capture({"icoextract", m.string(), (probe / "e.ico").string()}).first == 0;
         if (ok) {
             modules.push_back(m);
             groups[m] = group;
@@ -271,13 +209,7 @@ int main(int argc, char** argv) {
                 for (Command& c : tool.commands(m, groups[m], folder))
                     jobs.push_back(std::move(c));
             const JobsRun run = RunJobs(jobs, folder / "log.txt");
-            tool.ms.push_back(run.ms);
-            tool.cpuMs.push_back(run.cpuMs);
-            tool.peakKiB = std::max(tool.peakKiB, run.peakKiB);
-            tool.failures += run.failures;
-            tool.written = 0;
-            for (const auto& e : fs::directory_iterator(folder))
-                tool.written += e.path().extension() == tool.extension ? 1u : 0u;
+            tool.add(run, folder, tool.extension);
             std::printf("round %d  %-3s %-28s %8.0f ms wall %8.0f ms CPU  %6.2f ms per program  peak %.1f MiB\n",
                         round + 1, tool.task.c_str(), tool.name.c_str(), run.ms, run.cpuMs,
                         run.ms / static_cast<double>(modules.size()), static_cast<double>(run.peakKiB) / 1024.0);

@@ -102,19 +102,6 @@ ScaleTreeCounts makeTree(const fs::path& root, double scale, const Options& opti
     return counts;
 }
 
-// The resource counts harvix-cli prints at the end of a run: one "Kind: N" a line.
-long sumCounts(const fs::path& stdoutFile) {
-    std::ifstream in(stdoutFile);
-    std::string line;
-    long total = 0;
-    while (std::getline(in, line)) {
-        const auto colon = line.rfind(": ");
-        if (colon != std::string::npos)
-            total += std::atol(line.c_str() + colon + 2);
-    }
-    return total;
-}
-
 struct Series {
     std::vector<double> ms;
     std::vector<double> cpu;
@@ -138,18 +125,16 @@ struct Tree {
 
 Options parseOptions(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                fail(arg + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--work")
-            o.work = next();
-        else if (arg == "--fractions") {
+    ArgReader args("harvix-scale-bench", "", argc, argv);
+    while (args.next()) {
+        if (args.take("--work", o.work) || args.take("--runs", o.runs) || args.take("--cli", o.cli) ||
+            args.take("--walker", o.walker) || args.take("--wine", o.wine) ||
+            args.flag("--no-wine", o.wine, std::optional<fs::path>()) || args.flag("--copy", o.copy) ||
+            args.flag("--cold", o.cold) || args.flag("--keep", o.keep) || args.take("--make-tree", o.makeTree))
+            continue;
+        if (args.option() == "--fractions") {
             o.fractions.clear();
-            std::stringstream list(next());
+            std::stringstream list(args.value());
             std::string item;
             while (std::getline(list, item, ',')) {
                 const double f = std::atof(item.c_str());
@@ -158,30 +143,12 @@ Options parseOptions(int argc, char** argv) {
                 o.fractions.push_back(f);
             }
             std::sort(o.fractions.begin(), o.fractions.end());
-        } else if (arg == "--runs")
-            o.runs = std::max(1, std::atoi(next().c_str()));
-        else if (arg == "--cli")
-            o.cli = next();
-        else if (arg == "--walker")
-            o.walker = next();
-        else if (arg == "--wine")
-            o.wine = fs::path(next());
-        else if (arg == "--no-wine")
-            o.wine.reset();
-        else if (arg == "--copy")
-            o.copy = true;
-        else if (arg == "--jobs")
-            o.jobs = static_cast<unsigned>(std::max(0, std::atoi(next().c_str())));
-        else if (arg == "--cold")
-            o.cold = true;
-        else if (arg == "--keep")
-            o.keep = true;
-        else if (arg == "--make-tree")
-            o.makeTree = fs::path(next());
-        else if (arg == "--scale")
-            o.scale = std::atof(next().c_str());
+        } else if (args.option() == "--jobs")
+            o.jobs = args.jobsValue();
+        else if (args.option() == "--scale")
+            o.scale = std::atof(args.value().c_str());
         else
-            fail("unknown argument " + arg);
+            args.unknown();
     }
     if (o.fractions.empty())
         fail("--fractions names no fraction");
@@ -244,7 +211,7 @@ int main(int argc, char** argv) {
             if (first.failures != 0)
                 fail("harvix-cli extract ended with status " + std::to_string(first.firstFailure) +
                      " on " + tree.root.string() + " (see " + (out / (name + ".out.err")).string() + ")");
-            tree.resources = sumCounts(out / (name + ".out"));
+            tree.resources = SummedCounts(out / (name + ".out"));
             tree.written = TallyFiles(out / name).files;
             RunJobs({{options.walker, tree.root.string(), "--count-only"}}, out / (name + ".count"));
         }

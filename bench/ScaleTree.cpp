@@ -1,5 +1,7 @@
 #include "bench/ScaleTree.h"
 
+#include "common/Files.h"
+
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -35,17 +37,9 @@ void writeBytes(const fs::path& path, const Bytes& bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         fail("cannot create", path, errno);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int code = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            fail("cannot write", path, code);
-        }
-        done += static_cast<std::size_t>(n);
+    if (const int code = WriteAll(fd, bytes); code != 0) {
+        ::close(fd);
+        fail("cannot write", path, code);
     }
     if (::close(fd) != 0)
         fail("cannot close", path, errno);

@@ -6,8 +6,6 @@
 // and the peak resident size of the largest single command.
 #include "bench/BenchSupport.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,39 +29,18 @@ struct Options {
     bool keep = false;
 };
 
-int usage() {
-    std::fprintf(stderr, "usage: harvix-thumbnail-bench [--runs N] [--modules N] [--wine DIR] [--work DIR]\n"
-                         "                              [--cli PATH] [--python-thumbnailer PATH] [--keep]\n");
-    return 2;
-}
+constexpr const char* kUsage =
+    "usage: harvix-thumbnail-bench [--runs N] [--modules N] [--wine DIR] [--work DIR]\n"
+    "                              [--cli PATH] [--python-thumbnailer PATH] [--keep]";
 
 // Exit status of a command run quietly.
 int quietly(const Command& command) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (std::freopen("/dev/null", "r", stdin) == nullptr ||
-            std::freopen("/dev/null", "w", stdout) == nullptr ||
-            std::freopen("/dev/null", "w", stderr) == nullptr)
-            _exit(127);
-        std::vector<char*> argv;
-        for (const std::string& a : command)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return Capture(command).first;
 }
 
-struct Tool {
+struct Tool : ToolRuns {
     std::string name;
     std::function<Command(const fs::path& in, const fs::path& out)> command;
-    std::vector<double> ms, cpuMs;
-    long peakKiB = 0;
-    int failures = 0;
-    std::size_t written = 0;
 };
 
 } // namespace
@@ -72,39 +49,16 @@ int main(int argc, char** argv) {
     if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
         return status;
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (a == "--runs")
-            o.runs = std::max(1, std::atoi(next().c_str()));
-        else if (a == "--modules")
-            o.modules = static_cast<std::size_t>(std::max(1, std::atoi(next().c_str())));
-        else if (a == "--wine")
-            o.wine = next();
-        else if (a == "--work")
-            o.work = next();
-        else if (a == "--cli")
-            o.cli = next();
-        else if (a == "--python-thumbnailer")
-            o.python = next();
-        else if (a == "--keep")
-            o.keep = true;
-        else
-            return usage();
-    }
-    if (!fs::is_directory(o.wine)) {
-        std::fprintf(stderr, "no modules in %s (install libwine)\n", o.wine.c_str());
-        return 1;
-    }
-    fs::remove_all(o.work);
-    fs::create_directories(o.work);
+    ArgReader args("harvix-thumbnail-bench", kUsage, argc, argv);
+    while (args.next())
+        if (!args.take("--runs", o.runs) && !args.take("--modules", o.modules) && !args.take("--wine", o.wine) &&
+            !args.take("--work", o.work) && !args.take("--cli", o.cli) &&
+            !args.take("--python-thumbnailer", o.python) && !args.flag("--keep", o.keep))
+            args.unknown();
+    const std::vector<fs::path> all = WineModules(o.wine);
+    MakeFreshFolder(o.work);
 
     // The modules: those both thumbnailers can show (an icon group), in name order.
-    std::vector<fs::path> all;
-    for (const auto& e : fs::directory_iterator(o.wine))
-        if (e.is_regular_file())
-            all.push_back(e.path());
-    std::sort(all.begin(), all.end());
     std::vector<fs::path> modules;
     std::uintmax_t bytes = 0;
     for (const fs::path& m : all) {
@@ -146,13 +100,7 @@ int main(int argc, char** argv) {
             for (const fs::path& m : modules)
                 jobs.push_back(tool.command(m, folder / (m.filename().string() + ".png")));
             const JobsRun run = RunJobs(jobs, folder / "log.txt");
-            tool.ms.push_back(run.ms);
-            tool.cpuMs.push_back(run.cpuMs);
-            tool.peakKiB = std::max(tool.peakKiB, run.peakKiB);
-            tool.failures += run.failures;
-            tool.written = 0;
-            for (const auto& e : fs::directory_iterator(folder))
-                tool.written += e.path().extension() == ".png" ? 1u : 0u;
+            tool.add(run, folder, ".png");
             std::printf("round %d  %-30s %9.0f ms wall %9.0f ms CPU  %6.1f ms per file  peak %.1f MiB\n",
                         round + 1, tool.name.c_str(), run.ms, run.cpuMs, run.ms / static_cast<double>(modules.size()),
                         static_cast<double>(run.peakKiB) / 1024.0);

@@ -1,5 +1,7 @@
 #include "cli/RunReport.h"
 
+#include "common/Files.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -161,18 +163,10 @@ Status WriteFileReplacing(const std::string& path, const std::string& text) {
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
         return fail(path, errno);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int code = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return fail(path, code);
-        }
-        done += static_cast<std::size_t>(n);
+    if (const int code = WriteAll(fd, text.data(), text.size()); code != 0) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return fail(path, code);
     }
     // A report is read by other programs: the mode a new file gets, not mkstemp's 0600.
     const mode_t mask = ::umask(0);

@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/CommandCage.h"
 
+#include "common/Files.h"
 #include "common/Paths.h"
 #include "convert/ModuleIcons.h"
 #include "extract/module/ModuleAccess.h"
@@ -90,20 +91,6 @@ void complain(const std::string& message) {
     std::cerr << "harvix-cli thumbnail: " << message << '\n';
 }
 
-// Writes all bytes to an open descriptor.
-int writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
 // Puts the PNG at `out`, whole or not at all. Usually: a new file beside it, renamed to
 // `out`. But a thumbnailing host may have made `out` itself, empty, and read the picture
 // through the descriptor it keeps open (Xfce's tumbler does): a rename would leave it
@@ -120,7 +107,7 @@ Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) 
             sigaddset(&limits, SIGXCPU);
             sigaddset(&limits, SIGALRM);
             ::sigprocmask(SIG_BLOCK, &limits, &before);
-            int error = writeAll(fd, png);
+            int error = WriteAll(fd, png);
             if (::close(fd) != 0 && error == 0)
                 error = errno;
             if (error != 0 && ::truncate(out.c_str(), 0) != 0) {
@@ -141,7 +128,7 @@ Status writeWhole(const std::string& out, const std::vector<std::uint8_t>& png) 
         g_temporary[0] = '\0';
         return makeError(ErrorKind::Io, out + ": " + std::strerror(errno), errno);
     }
-    int error = writeAll(fd, png);
+    int error = WriteAll(fd, png);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(g_temporary, out.c_str()) != 0)

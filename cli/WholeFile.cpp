@@ -1,5 +1,7 @@
 #include "cli/WholeFile.h"
 
+#include "common/Files.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,16 +26,8 @@ Status ReplaceFileWhole(const std::string& path, const std::vector<std::uint8_t>
     const mode_t mask = ::umask(0);
     ::umask(mask);
     int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-    std::size_t done = 0;
-    while (error == 0 && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            error = n < 0 ? errno : ENOSPC;
-        else
-            done += static_cast<std::size_t>(n);
-    }
+    if (error == 0)
+        error = WriteAll(fd, bytes);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)

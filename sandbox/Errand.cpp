@@ -1,5 +1,7 @@
 #include "sandbox/Errand.h"
 
+#include "common/Files.h"
+
 #include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,34 +15,6 @@
 namespace harvix {
 
 namespace {
-
-bool writeAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, void* data, std::size_t size) {
-    auto* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 // Closes every descriptor but the two given (the helper holds no file of the command,
 // nor its standard output, which a reader waits to see closed).
@@ -66,17 +40,17 @@ void closeAllBut(int a, int b) {
     std::signal(SIGPIPE, SIG_IGN);
     closeAllBut(in, out);
     std::uint64_t size = 0;
-    if (!readAll(in, &size, sizeof size) || size > (std::uint64_t{1} << 32))
+    if (ReadExactly(in, &size, sizeof size) != 0 || size > (std::uint64_t{1} << 32))
         ::_exit(0);
     std::string text(static_cast<std::size_t>(size), '\0');
-    if (!readAll(in, text.data(), text.size()))
+    if (ReadExactly(in, text.data(), text.size()) != 0)
         ::_exit(0);
     const Status done = task(text);
     const std::int32_t code = done ? 0 : (done.error().code != 0 ? done.error().code : -1);
     const std::string message = done ? std::string() : done.error().message;
     const auto length = static_cast<std::uint32_t>(message.size());
-    (void)(writeAll(out, &code, sizeof code) && writeAll(out, &length, sizeof length) &&
-           writeAll(out, message.data(), message.size()));
+    (void)(WriteAll(out, &code, sizeof code) == 0 && WriteAll(out, &length, sizeof length) == 0 &&
+           WriteAll(out, message.data(), message.size()) == 0);
     ::_exit(0);
 }
 
@@ -136,19 +110,19 @@ Status Errand::Run(const std::string& text) {
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &before);
     const std::uint64_t size = text.size();
-    const bool sent = writeAll(m_toHelper, &size, sizeof size) &&
-                      writeAll(m_toHelper, text.data(), text.size());
+    const bool sent = WriteAll(m_toHelper, &size, sizeof size) == 0 &&
+                      WriteAll(m_toHelper, text.data(), text.size()) == 0;
     ::sigaction(SIGPIPE, &before, nullptr);
     ::close(m_toHelper);
     m_toHelper = -1;
     std::int32_t code = 0;
     std::uint32_t length = 0;
     std::string message;
-    bool answered = sent && readAll(m_fromHelper, &code, sizeof code) &&
-                    readAll(m_fromHelper, &length, sizeof length);
+    bool answered = sent && ReadExactly(m_fromHelper, &code, sizeof code) == 0 &&
+                    ReadExactly(m_fromHelper, &length, sizeof length) == 0;
     if (answered) {
         message.resize(length);
-        answered = readAll(m_fromHelper, message.data(), message.size());
+        answered = ReadExactly(m_fromHelper, message.data(), message.size()) == 0;
     }
     finish();
     if (!answered)

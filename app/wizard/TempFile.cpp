@@ -1,5 +1,6 @@
 #include "app/wizard/TempFile.h"
 
+#include "common/Files.h"
 #include "common/Paths.h"
 
 #include <cerrno>
@@ -54,17 +55,9 @@ Status WriteWholeFile(const std::string& path, std::span<const std::uint8_t> byt
     const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return ioError("cannot open", path, errno);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int code = errno;
-            ::close(fd);
-            return ioError("cannot write", path, code);
-        }
-        done += static_cast<std::size_t>(n);
+    if (const int code = WriteAll(fd, bytes); code != 0) {
+        ::close(fd);
+        return ioError("cannot write", path, code);
     }
     if (::close(fd) != 0)
         return ioError("cannot write", path, errno);
