@@ -61,8 +61,7 @@ const Broken kBrokenBitmaps[] = {
     {"header of 20 bytes", [] { auto b = picbuilder::makeBitmapFile({}); b[14] = 20; return b; }, ErrorKind::Unsupported},
     {"RLE stored top-down", [] { DibSpec s; s.bitCount = 8; s.compression = 1; auto b = picbuilder::makeBitmapFile(s);
                                  put32(b, 22, static_cast<std::uint32_t>(-s.height)); return b; }, ErrorKind::Malformed},
-    {"mask of two runs", [] { DibSpec s; s.bitCount = 16; s.compression = 3; s.masks[0] = 0xF00F; s.masks[1] = 0x0F00;
-                              s.masks[2] = 0x00F0; return picbuilder::makeBitmapFile(s); }, ErrorKind::Malformed},
+    {"mask of two runs", [] { return picbuilder::makeBitmapFile(picbuilder::bitFields(16, {0xF00F, 0x0F00, 0x00F0, 0})); }, ErrorKind::Malformed},
     {"colour table cut short", [] { DibSpec s; s.bitCount = 8; auto b = picbuilder::makeBitmapFile(s); b.resize(400); return b; },
      ErrorKind::Truncated},
 };
@@ -133,13 +132,7 @@ TEST(Decoder, MaskAndAlphaOfIconImages) {
 // A bitmap file whose pixel offset leaves out its colour masks (the offset the
 // extraction writes for bit-field bitmaps) reads as the same picture.
 TEST(Decoder, PixelOffsetThatSkipsTheMasksIsMended) {
-    DibSpec s;
-    s.bitCount = 16;
-    s.compression = 3;
-    s.masks[0] = 0xF800;
-    s.masks[1] = 0x07E0;
-    s.masks[2] = 0x001F;
-    Bytes file = picbuilder::makeBitmapFile(s);
+    Bytes file = picbuilder::makeBitmapFile(picbuilder::bitFields(16, {0xF800, 0x07E0, 0x001F, 0}));
     auto right = DecodeBitmapFile(file);
     put32(file, 10, 54);
     auto mended = DecodeBitmapFile(file);

@@ -4,6 +4,7 @@
 // breaks.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "extract/module/PeModule.h"
+#include "tests/support/ModuleIds.h"
 #include "tests/support/ModuleWalk.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +15,9 @@
 
 using namespace harvix;
 using namespace harvix::modbuilder;
+using namespace harvix::testing;
 
 namespace {
-
-ResId num(std::uint16_t id) { return ResId::number(id); }
-ResId txt(std::string s) { return ResId::name(std::move(s)); }
 
 // A module with numeric and named types and names, several languages.
 ModuleBuilder sample(Machine machine) {

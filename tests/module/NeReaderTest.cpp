@@ -4,6 +4,7 @@
 #include "extract/module/FileVersion.h"
 #include "extract/module/NeModule.h"
 #include "tools/modbuilder/NeBuilder.h"
+#include "tests/support/ModuleIds.h"
 #include "tests/support/ModuleWalk.h"
 
 #include <gtest/gtest.h>
@@ -12,19 +13,9 @@
 
 using namespace harvix;
 using namespace harvix::modbuilder;
+using namespace harvix::testing;
 
 namespace {
-
-ResId num(std::uint16_t id) { return ResId::number(id); }
-ResId txt(std::string s) { return ResId::name(std::move(s)); }
-std::vector<std::uint8_t> bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
-
-std::vector<std::string> texts(const std::vector<ResId>& ids) {
-    std::vector<std::string> out;
-    for (const ResId& id : ids)
-        out.push_back(id.toText());
-    return out;
-}
 
 std::unique_ptr<IResourceModule> open(const NeBuilder& b) {
     auto m = OpenModuleFromBuffer(b.build());

@@ -2,6 +2,7 @@
 // text forms, languages, bytes, lookups and the packer that compressed a module.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "extract/module/PeModule.h"
+#include "tests/support/ModuleIds.h"
 
 #include <gtest/gtest.h>
 
@@ -12,25 +13,14 @@
 
 using namespace harvix;
 using namespace harvix::modbuilder;
+using namespace harvix::testing;
 
 namespace {
-
-ResId num(std::uint16_t id) { return ResId::number(id); }
-ResId txt(std::string s) { return ResId::name(std::move(s)); }
-
-std::vector<std::uint8_t> bytesOf(std::string_view s) { return {s.begin(), s.end()}; }
 
 std::unique_ptr<IResourceModule> open(const ModuleBuilder& b) {
     auto module = OpenModuleFromBuffer(b.build());
     EXPECT_TRUE(module.ok()) << (module.ok() ? "" : module.error().message);
     return module.ok() ? std::move(module).value() : nullptr;
-}
-
-std::vector<std::string> texts(const std::vector<ResId>& ids) {
-    std::vector<std::string> out;
-    for (const ResId& id : ids)
-        out.push_back(id.toText());
-    return out;
 }
 
 class Reader : public ::testing::TestWithParam<Machine> {};

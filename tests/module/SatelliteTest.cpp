@@ -4,6 +4,7 @@
 // satellite met on its own.
 #include "extract/module/MuiResource.h"
 #include "extract/module/Satellites.h"
+#include "tests/support/ModuleIds.h"
 #include "tests/support/TestFiles.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
@@ -17,11 +18,11 @@
 
 using namespace harvix;
 using namespace harvix::modbuilder;
+using namespace harvix::testing;
 namespace fs = std::filesystem;
 
 namespace {
 
-ResId num(std::uint16_t id) { return ResId::number(id); }
 ResId type(ResType t) { return ResId::of(t); }
 
 // A scratch folder with the Windows tree in it, removed at the end.

@@ -45,6 +45,21 @@ public:
         put16(at, v & 0xFFFF);
         put16(at + 2, v >> 16);
     }
+
+    // Ends a block of a version resource whose header is written: the value and the
+    // children, each at a multiple of 4 bytes from the block's start, then the block's
+    // length in its first word.
+    std::vector<std::uint8_t> finishVersionBlock(const std::vector<std::uint8_t>& value,
+                                                 const std::vector<std::vector<std::uint8_t>>& children) {
+        padTo(4);
+        append(value);
+        for (const auto& c : children) {
+            padTo(4);
+            append(c);
+        }
+        put16(0, static_cast<unsigned>(bytes.size()));
+        return bytes;
+    }
 };
 
 } // namespace harvix::modbuilder

@@ -30,14 +30,7 @@ std::vector<std::uint8_t> versionBlock16(std::string_view key, const std::vector
     o.u16(static_cast<unsigned>(value.size()));
     o.text(key);
     o.u8(0);
-    o.padTo(4);
-    o.append(value);
-    for (const auto& c : children) {
-        o.padTo(4);
-        o.append(c);
-    }
-    o.put16(0, static_cast<unsigned>(o.bytes.size()));
-    return o.bytes;
+    return o.finishVersionBlock(value, children);
 }
 
 } // namespace
@@ -255,20 +248,7 @@ const char* neFaultName(NeFault fault) {
 }
 
 std::vector<std::uint8_t> makeVersionInfo16(VersionNumber file, VersionNumber product, std::string_view description) {
-    ByteOut fixed;
-    fixed.u32(0xFEEF04BDu);
-    fixed.u32(0x00010000u);
-    fixed.u32(static_cast<std::uint32_t>(file.major) << 16 | file.minor);
-    fixed.u32(static_cast<std::uint32_t>(file.build) << 16 | file.revision);
-    fixed.u32(static_cast<std::uint32_t>(product.major) << 16 | product.minor);
-    fixed.u32(static_cast<std::uint32_t>(product.build) << 16 | product.revision);
-    fixed.u32(0x3F);
-    fixed.u32(0);
-    fixed.u32(0x00000001u); // 16-bit Windows
-    fixed.u32(1);           // an application
-    fixed.u32(0);
-    fixed.u32(0);
-    fixed.u32(0);
+    const std::vector<std::uint8_t> fixed = fixedFileInfo(file, product, 0x00000001u /* 16-bit Windows */, 1 /* an application */);
     auto str = [](std::string_view key, std::string_view value) {
         std::vector<std::uint8_t> v(value.begin(), value.end());
         v.push_back(0);
@@ -284,7 +264,7 @@ std::vector<std::uint8_t> makeVersionInfo16(VersionNumber file, VersionNumber pr
     translation.u16(0x0409);
     translation.u16(0x04E4);
     auto varInfo = versionBlock16("VarFileInfo", {}, {versionBlock16("Translation", translation.bytes, {})});
-    return versionBlock16("VS_VERSION_INFO", fixed.bytes, {stringInfo, varInfo});
+    return versionBlock16("VS_VERSION_INFO", fixed, {stringInfo, varInfo});
 }
 
 std::vector<std::uint8_t> makeFont(std::string_view face, int points) {

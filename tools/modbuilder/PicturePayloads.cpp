@@ -73,36 +73,6 @@ std::vector<std::uint8_t> zlibStored(const std::vector<std::uint8_t>& data) {
     return o.bytes;
 }
 
-// --- a fixed palette for GIF ------------------------------------------------------------
-
-std::vector<Rgba> webPalette() {
-    std::vector<Rgba> p;
-    for (int r = 0; r < 6; ++r)
-        for (int g = 0; g < 6; ++g)
-            for (int b = 0; b < 6; ++b)
-                p.push_back({static_cast<std::uint8_t>(r * 51), static_cast<std::uint8_t>(g * 51),
-                             static_cast<std::uint8_t>(b * 51), 255});
-    for (int i = 0; i < 40; ++i) {
-        const auto v = static_cast<std::uint8_t>(i * 255 / 39);
-        p.push_back({v, v, v, 255});
-    }
-    return p;
-}
-
-unsigned nearestIndex(const std::vector<Rgba>& palette, Rgba c) {
-    unsigned best = 0;
-    int bestDistance = 1 << 30;
-    for (std::size_t i = 0; i < palette.size(); ++i) {
-        const int dr = palette[i].r - c.r, dg = palette[i].g - c.g, db = palette[i].b - c.b;
-        const int d = dr * dr + dg * dg + db * db;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = static_cast<unsigned>(i);
-        }
-    }
-    return best;
-}
-
 // Bits written least significant first (GIF) or most significant first (JPEG).
 class BitWriter {
 public:
@@ -273,7 +243,7 @@ std::vector<std::uint8_t> makeJpegFile(int width, int height, const Picture& pic
 
 std::vector<std::uint8_t> makeGifFile(int width, int height, const Picture& picture) {
     checkSize(width, height);
-    const std::vector<Rgba> palette = webPalette();
+    const std::vector<Rgba> palette = fixedPalette(8);
     ByteOut o;
     o.text("GIF89a");
     o.u16(static_cast<unsigned>(width));
@@ -305,7 +275,7 @@ std::vector<std::uint8_t> makeGifFile(int width, int height, const Picture& pict
                 bits.put(kClear, 9);
                 sinceClear = 0;
             }
-            bits.put(nearestIndex(palette, picture(x, y, width, height)), 9);
+            bits.put(nearestColour(palette, picture(x, y, width, height)), 9);
             ++sinceClear;
         }
     bits.put(kEnd, 9);

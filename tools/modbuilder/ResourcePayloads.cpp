@@ -16,8 +16,9 @@ std::uint8_t clampByte(double v) {
     return static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
 }
 
-// The fixed colour tables of the indexed depths.
-std::vector<Rgba> paletteFor(int bitCount) {
+} // namespace
+
+std::vector<Rgba> fixedPalette(int bitCount) {
     std::vector<Rgba> p;
     if (bitCount == 1) {
         p = {{0, 0, 0, 255}, {255, 255, 255, 255}};
@@ -40,7 +41,7 @@ std::vector<Rgba> paletteFor(int bitCount) {
     return p;
 }
 
-unsigned nearest(const std::vector<Rgba>& palette, Rgba c) {
+unsigned nearestColour(const std::vector<Rgba>& palette, Rgba c) {
     unsigned best = 0;
     int bestDistance = 1 << 30;
     for (std::size_t i = 0; i < palette.size(); ++i) {
@@ -53,6 +54,8 @@ unsigned nearest(const std::vector<Rgba>& palette, Rgba c) {
     }
     return best;
 }
+
+namespace {
 
 std::size_t strideOf(int width, int bitCount) {
     return (static_cast<std::size_t>(width) * static_cast<std::size_t>(bitCount) + 31) / 32 * 4;
@@ -136,7 +139,7 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
     if (icon && form.topDown)
         throw std::invalid_argument("icon images are stored bottom-up");
     const bool fields = form.bitFields && (bitCount == 16 || bitCount == 32);
-    const std::vector<Rgba> palette = paletteFor(bitCount);
+    const std::vector<Rgba> palette = fixedPalette(bitCount);
     const std::size_t stride = strideOf(width, bitCount);
     const std::size_t maskStride = strideOf(width, 1);
     const auto h = static_cast<std::size_t>(height);
@@ -173,7 +176,7 @@ std::vector<std::uint8_t> dib(int width, int height, int bitCount, const Picture
             case 1:
             case 4:
             case 8: {
-                const unsigned index = nearest(palette, c);
+                const unsigned index = nearestColour(palette, c);
                 const std::size_t bit = ux * static_cast<std::size_t>(bitCount);
                 const std::size_t at = line + bit / 8;
                 const unsigned shift = static_cast<unsigned>(8 - static_cast<int>(bit % 8) - bitCount);
@@ -240,14 +243,7 @@ std::vector<std::uint8_t> versionBlock(std::string_view key, const std::vector<s
     o.u16(valueLength);
     o.u16(type);
     utf16z(o, key);
-    o.padTo(4);
-    o.append(value);
-    for (const auto& c : children) {
-        o.padTo(4);
-        o.append(c);
-    }
-    o.put16(0, static_cast<unsigned>(o.bytes.size()));
-    return o.bytes;
+    return o.finishVersionBlock(value, children);
 }
 
 } // namespace
@@ -511,7 +507,8 @@ std::vector<std::uint8_t> makeHtml(std::string_view title, std::string_view body
     return std::vector<std::uint8_t>(page.begin(), page.end());
 }
 
-std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product, std::string_view description) {
+std::vector<std::uint8_t> fixedFileInfo(VersionNumber file, VersionNumber product, std::uint32_t os,
+                                        std::uint32_t type) {
     ByteOut fixed;
     fixed.u32(0xFEEF04BDu);
     fixed.u32(0x00010000u);
@@ -519,13 +516,18 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     fixed.u32(static_cast<std::uint32_t>(file.build) << 16 | file.revision);
     fixed.u32(static_cast<std::uint32_t>(product.major) << 16 | product.minor);
     fixed.u32(static_cast<std::uint32_t>(product.build) << 16 | product.revision);
-    fixed.u32(0x3F);
+    fixed.u32(0x3F); // the flags that are valid
+    fixed.u32(0);    // the flags
+    fixed.u32(os);
+    fixed.u32(type);
+    fixed.u32(0); // subtype
+    fixed.u32(0); // date, high and low
     fixed.u32(0);
-    fixed.u32(0x00040004u); // Windows NT, 32-bit
-    fixed.u32(2);           // DLL
-    fixed.u32(0);
-    fixed.u32(0);
-    fixed.u32(0);
+    return fixed.bytes;
+}
+
+std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product, std::string_view description) {
+    const std::vector<std::uint8_t> fixed = fixedFileInfo(file, product, 0x00040004u /* Windows NT, 32-bit */, 2 /* a DLL */);
 
     auto str = [](std::string_view key, std::string_view value) {
         ByteOut v;
@@ -544,7 +546,7 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     translation.u16(0x04B0);
     auto var = versionBlock("Translation", translation.bytes, 4, 0, {});
     auto varInfo = versionBlock("VarFileInfo", {}, 0, 1, {var});
-    return versionBlock("VS_VERSION_INFO", fixed.bytes, 52, 0, {stringInfo, varInfo});
+    return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo, varInfo});
 }
 
 } // namespace harvix::modbuilder

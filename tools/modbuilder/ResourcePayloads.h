@@ -19,6 +19,12 @@ struct Rgba {
 // A picture is a colour for each pixel; (0, 0) is the top-left corner.
 using Picture = std::function<Rgba(int x, int y, int width, int height)>;
 
+// The fixed colour tables of the indexed depths (1, 4 and 8 bits: black and white, the 16
+// colours of the VGA, a 6x6x6 cube with 40 greys); none for other depths.
+[[nodiscard]] std::vector<Rgba> fixedPalette(int bitCount);
+// The index of the palette's colour nearest to `c`.
+[[nodiscard]] unsigned nearestColour(const std::vector<Rgba>& palette, Rgba c);
+
 // A few generated pictures that look well at any size and depth.
 namespace pictures {
 [[nodiscard]] Picture gradient();           // diagonal colour gradient
@@ -106,6 +112,11 @@ struct GroupEntry {
 struct VersionNumber {
     std::uint16_t major = 1, minor = 0, build = 0, revision = 0;
 };
+
+// The fixed part of a version resource (VS_FIXEDFILEINFO, 52 bytes): signature 0xFEEF04BD,
+// the file and product versions, the operating system and the file type given.
+[[nodiscard]] std::vector<std::uint8_t> fixedFileInfo(VersionNumber file, VersionNumber product,
+                                                      std::uint32_t os, std::uint32_t type);
 
 // A version resource (RT_VERSION): the "VS_VERSION_INFO" block with a VS_FIXEDFILEINFO
 // (signature 0xFEEF04BD) holding `file` as the file version and `product` as the

@@ -71,7 +71,7 @@ void putHeader(Bytes& b, const DibSpec& s, int storedHeight) {
         for (int i = 0; i < 6; ++i)
             u32(b, 0);
     else if (s.headerSize >= 52)
-        for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i)
+        for (std::size_t i = 0; i < (s.headerSize >= 56 ? 4u : 3u); ++i)
             u32(b, s.masks[i]);
     if (s.headerSize >= 108) {
         u32(b, 0x73524742); // 'sRGB'
@@ -82,7 +82,7 @@ void putHeader(Bytes& b, const DibSpec& s, int storedHeight) {
 
 void putMasksAndTable(Bytes& b, const DibSpec& s) {
     if (s.headerSize == 40 && (s.compression == 3 || s.compression == 6))
-        for (int i = 0; i < (s.compression == 6 ? 4 : 3); ++i)
+        for (std::size_t i = 0; i < (s.compression == 6 ? 4u : 3u); ++i)
             u32(b, s.masks[i]);
     for (int i = 0; i < tableEntries(s); ++i) {
         u8(b, channel(i, 151, 3));
@@ -311,16 +311,8 @@ std::vector<NamedFile> allBitmapForms() {
     add("rgb16-555", s16);
     s16.topDown = true;
     add("rgb16-555-topdown", s16);
-    DibSpec f565;
-    f565.bitCount = 16;
-    f565.compression = 3;
-    f565.masks[0] = 0xF800;
-    f565.masks[1] = 0x07E0;
-    f565.masks[2] = 0x001F;
-    add("bitfields16-565", f565);
-    DibSpec v2 = f565;
-    v2.headerSize = 52;
-    add("bitfields16-565-v2", v2);
+    add("bitfields16-565", bitFields(16, {0xF800, 0x07E0, 0x001F, 0}));
+    add("bitfields16-565-v2", bitFields(16, {0xF800, 0x07E0, 0x001F, 0}, 52));
     DibSpec os2;
     os2.bitCount = 8;
     os2.headerSize = 64;
@@ -332,13 +324,7 @@ std::vector<NamedFile> allBitmapForms() {
     v4.headerSize = 108;
     v4.topDown = true;
     add("rgb4-v4-topdown", v4);
-    DibSpec f4444 = f565;
-    f4444.headerSize = 56;
-    f4444.masks[0] = 0x0F00;
-    f4444.masks[1] = 0x00F0;
-    f4444.masks[2] = 0x000F;
-    f4444.masks[3] = 0xF000;
-    add("bitfields16-4444-v3", f4444);
+    add("bitfields16-4444-v3", bitFields(16, {0x0F00, 0x00F0, 0x000F, 0xF000}, 56));
     DibSpec s32;
     s32.bitCount = 32;
     add("rgb32-alpha", s32);
@@ -347,23 +333,9 @@ std::vector<NamedFile> allBitmapForms() {
     s32.topDown = false;
     s32.alphaAllZero = true;
     add("rgb32-alpha-zero", s32);
-    DibSpec f32;
-    f32.bitCount = 32;
-    f32.compression = 3;
-    f32.masks[0] = 0x00FF0000;
-    f32.masks[1] = 0x0000FF00;
-    f32.masks[2] = 0x000000FF;
-    add("bitfields32-888", f32);
-    f32.masks[0] = 0x3FF00000;
-    f32.masks[1] = 0x000FFC00;
-    f32.masks[2] = 0x000003FF;
-    add("bitfields32-101010", f32);
-    DibSpec v5 = f32;
-    v5.headerSize = 124;
-    v5.masks[0] = 0x00FF0000;
-    v5.masks[1] = 0x0000FF00;
-    v5.masks[2] = 0x000000FF;
-    v5.masks[3] = 0xFF000000;
+    add("bitfields32-888", bitFields(32, {0x00FF0000, 0x0000FF00, 0x000000FF, 0}));
+    add("bitfields32-101010", bitFields(32, {0x3FF00000, 0x000FFC00, 0x000003FF, 0}));
+    DibSpec v5 = bitFields(32, {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, 124);
     add("bitfields32-v5-alpha", v5);
     v5.alphaAllZero = true;
     add("bitfields32-v5-alpha-zero", v5);

@@ -3,6 +3,7 @@
 // of every field matters: each palette index, channel value and mask bit is used.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,12 +19,22 @@ struct DibSpec {
     std::uint32_t compression = 0; // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS, 6 ALPHABITFIELDS
     bool topDown = false;
     int headerSize = 40;           // 12, 40, 52, 56, 64, 108 or 124
-    std::uint32_t masks[4] = {0, 0, 0, 0}; // bit fields: red, green, blue, alpha
+    std::array<std::uint32_t, 4> masks{}; // bit fields: red, green, blue, alpha
     std::uint32_t colorsUsed = 0;  // 0: the full table
     bool alphaAllZero = false;     // 32 bits: write every alpha byte as 0 (the bits of the
                                    // alpha mask, with bit fields)
     bool rleHoles = false;         // RLE: end some lines early and jump over pixels
 };
+
+// A bit-field bitmap (compression 3) of the given depth, masks and header size.
+[[nodiscard]] inline DibSpec bitFields(int bitCount, std::array<std::uint32_t, 4> masks, int headerSize = 40) {
+    DibSpec s;
+    s.bitCount = bitCount;
+    s.compression = 3;
+    s.masks = masks;
+    s.headerSize = headerSize;
+    return s;
+}
 
 // A device-independent bitmap without file header (information header, masks, colour
 // table, pixels).
