@@ -50,32 +50,35 @@ Result<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::ui
     return bytes;
 }
 
-int WriteAll(int fd, const void* data, std::size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
+namespace {
+
+// Repeats `step` (a read or a write of at most the bytes left) until `size` bytes have
+// moved, going on after a signal. Returns 0, the error number, or `atEnd` when a step
+// moves nothing.
+template <typename Byte, typename Step>
+int MoveAll(Byte* bytes, std::size_t size, int atEnd, Step step) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
+        const ssize_t n = step(bytes, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return n < 0 ? errno : ENOSPC;
+            return n < 0 ? errno : atEnd;
         bytes += n;
         size -= static_cast<std::size_t>(n);
     }
     return 0;
 }
 
+} // namespace
+
+int WriteAll(int fd, const void* data, std::size_t size) {
+    return MoveAll(static_cast<const char*>(data), size, ENOSPC,
+                   [fd](const char* from, std::size_t n) { return ::write(fd, from, n); });
+}
+
 int ReadExactly(int fd, void* data, std::size_t size) {
-    auto* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : ENODATA;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return 0;
+    return MoveAll(static_cast<char*>(data), size, ENODATA,
+                   [fd](char* into, std::size_t n) { return ::read(fd, into, n); });
 }
 
 } // namespace harvix

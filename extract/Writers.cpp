@@ -12,6 +12,7 @@
 #include <charconv>
 #include <limits>
 #include <unordered_map>
+#include <variant>
 
 namespace harvix {
 
@@ -206,6 +207,10 @@ std::string NoImageBytes(const IResourceModule& module, const ResId& type, int i
     return "image " + std::to_string(id) + " of " + entry + ": data cut by the end of the file";
 }
 
+std::string ChangedWhileRead(std::uint16_t id) {
+    return "image " + std::to_string(id) + " changed while it was read";
+}
+
 // Why a group's header is not one of a group of `type` (1 icons, 2 cursors); nothing
 // when it is.
 std::optional<std::string> GroupHeaderProblem(const std::optional<GroupHeader>& header,
@@ -222,6 +227,62 @@ std::optional<std::string> GroupHeaderProblem(const std::optional<GroupHeader>& 
         return group + " of " + std::to_string(header->count) + " entries, more than the " +
                std::to_string(kMaxGroupMembers) + " any real group holds";
     return std::nullopt;
+}
+
+// A group resource whose header is fit for a file of its kind.
+struct CheckedGroup {
+    std::vector<std::uint8_t> bytes;
+    GroupHeader header;
+
+    // The size of the group file's header and directory.
+    [[nodiscard]] std::uint64_t directoryBytes() const {
+        return 6 + kFileEntrySize * static_cast<std::uint64_t>(header.count);
+    }
+    // The group file's header, with room for its directory.
+    [[nodiscard]] std::vector<std::uint8_t> fileHead() const {
+        std::vector<std::uint8_t> head(header.bytes.begin(), header.bytes.end());
+        head.reserve(directoryBytes());
+        return head;
+    }
+};
+
+// The icon or cursor group `name` with its header checked, or why it is left out.
+std::variant<CheckedGroup, WriteOutcome> LoadGroup(const WriterContext& ctx, ResourceKind kind,
+                                                   const ResId& name) {
+    auto bytes = LoadResourceBytes(ctx.module, TypeOf(kind), name);
+    if (!HasBytes(bytes))
+        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(kind), name));
+    const auto header = ReadGroupHeader(bytes);
+    if (auto problem = GroupHeaderProblem(header, kind == ResourceKind::Icon ? 1 : 2, bytes.size()))
+        return Rejected(LeftOutReason::Malformed, std::move(*problem));
+    return CheckedGroup{std::move(bytes), *header};
+}
+
+// Writes a group's file: its directory `head`, then each of `images` images as
+// `imageAt(i, image)` loads it, from byte `skip` on, in batches. When `imageAt` says why
+// an image is unreadable after all, that is the outcome and the file, abandoned, never
+// gets its name.
+template <typename ImageAt>
+WriteOutcome WriteGroupFile(const WriterContext& ctx, const std::string& path, std::vector<std::uint8_t> head,
+                            std::size_t images, std::size_t skip, ImageAt imageAt) {
+    auto file = ctx.fs.CreateExclusive(path);
+    if (!file)
+        return Failed(file.error(), false);
+    PieceBatch batch(**file);
+    if (auto added = batch.Add(std::move(head)); !added)
+        return Failed(added.error(), false);
+    for (std::size_t i = 0; i < images; ++i) {
+        std::vector<std::uint8_t> image;
+        if (std::optional<WriteOutcome> unreadable = imageAt(i, image))
+            return std::move(*unreadable);
+        if (auto added = batch.Add(std::move(image), skip); !added)
+            return Failed(added.error(), false);
+    }
+    if (auto written = batch.Flush(); !written)
+        return Failed(written.error(), false);
+    if (auto closed = (*file)->Close(); !closed)
+        return Failed(closed.error(), false);
+    return Written();
 }
 
 std::string EntriesCutShort(std::uint8_t type, int count, int index) {
@@ -475,12 +536,10 @@ WriteOutcome WriteImageFile(const WriterContext& ctx, const std::string& path, c
 
 WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
                             const ResId& name) {
-    const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Icon), name);
-    if (!HasBytes(group))
-        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Icon), name));
-    const auto header = ReadGroupHeader(group);
-    if (auto problem = GroupHeaderProblem(header, 1, group.size()))
-        return Rejected(LeftOutReason::Malformed, std::move(*problem));
+    auto loaded = LoadGroup(ctx, ResourceKind::Icon, name);
+    if (auto* leftOut = std::get_if<WriteOutcome>(&loaded))
+        return std::move(*leftOut);
+    const CheckedGroup& group = std::get<CheckedGroup>(loaded);
 
     const std::string fileName(FileNamePart(path));
     const std::string iconsFolder = FolderPart(path);
@@ -497,9 +556,9 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     std::vector<Pick> picks;
     std::unordered_map<std::string, std::size_t> lastOfFolder;
     // What the group's own file would take: a group beyond the bounds gets no files at all.
-    std::uint64_t groupFileBytes = 6 + kFileEntrySize * static_cast<std::uint64_t>(header->count);
-    for (int i = 0; i < header->count; ++i) {
-        const auto entry = ReadIconGroupEntry(group, i);
+    std::uint64_t groupFileBytes = group.directoryBytes();
+    for (int i = 0; i < group.header.count; ++i) {
+        const auto entry = ReadIconGroupEntry(group.bytes, i);
         if (!entry)
             break; // the group ends early: as good as an invalid entry
         // The entry as its directory entry states it: its own values, or its image's.
@@ -541,7 +600,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
             return failed(madeFolder.error());
         const std::string target = folder + fileName;
 
-        std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
+        std::vector<std::uint8_t> head(group.header.bytes.begin(), group.header.bytes.end());
         head[4] = 1;
         head[5] = 0;
         PutIconDirectoryEntry(head, entry, image.size(), 6 + kFileEntrySize);
@@ -570,26 +629,20 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
 
 WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& path,
                                 const ResId& name) {
-    const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Icon), name);
-    if (!HasBytes(group))
-        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Icon), name));
-    const auto header = ReadGroupHeader(group);
-    if (auto problem = GroupHeaderProblem(header, 1, group.size()))
-        return Rejected(LeftOutReason::Malformed, std::move(*problem));
+    auto loaded = LoadGroup(ctx, ResourceKind::Icon, name);
+    if (auto* leftOut = std::get_if<WriteOutcome>(&loaded))
+        return std::move(*leftOut);
+    const CheckedGroup& group = std::get<CheckedGroup>(loaded);
 
-    const auto count = static_cast<std::uint64_t>(header->count);
     std::vector<std::uint16_t> ids;
     std::vector<std::uint64_t> sizes;
-    ids.reserve(count);
-    sizes.reserve(count);
-    std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
-    head.reserve(6 + kFileEntrySize * count);
+    std::vector<std::uint8_t> head = group.fileHead();
     bool anyInRange = false;
-    std::uint64_t offset = 6 + kFileEntrySize * count;
-    for (int i = 0; i < header->count; ++i) {
-        const auto entry = ReadIconGroupEntry(group, i);
+    std::uint64_t offset = group.directoryBytes();
+    for (int i = 0; i < group.header.count; ++i) {
+        const auto entry = ReadIconGroupEntry(group.bytes, i);
         if (!entry)
-            return Rejected(LeftOutReason::Malformed, EntriesCutShort(1, header->count, i));
+            return Rejected(LeftOutReason::Malformed, EntriesCutShort(1, group.header.count, i));
         // The entry as its directory entry states it: its own values, or its image's.
         LeftOut why;
         const auto values = JudgeIcon(ctx.module, *entry, i, why);
@@ -612,31 +665,18 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
         sizes.push_back(size);
     }
     if (!anyInRange)
-        return Rejected(LeftOutReason::Limits, NoIconInLimits(header->count, ctx.options));
+        return Rejected(LeftOutReason::Limits, NoIconInLimits(group.header.count, ctx.options));
 
-    auto file = ctx.fs.CreateExclusive(path);
-    if (!file)
-        return Failed(file.error(), false);
-    PieceBatch batch(**file);
-    if (auto kept = batch.Add(std::move(head)); !kept)
-        return Failed(kept.error(), false);
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        auto image = ctx.module.load(IconImageType(), ResId::number(ids[i]));
-        // Unreadable after all: abandoned; the file never gets its name.
-        if (image.empty())
-            return Rejected(LeftOutReason::Empty,
-                            NoImageBytes(ctx.module, IconImageType(), static_cast<int>(i), ids[i]));
-        if (image.size() != sizes[i])
-            return Rejected(LeftOutReason::Malformed,
-                            "image " + std::to_string(ids[i]) + " changed while it was read");
-        if (auto kept = batch.Add(std::move(image)); !kept)
-            return Failed(kept.error(), false);
-    }
-    if (auto written = batch.Flush(); !written)
-        return Failed(written.error(), false);
-    if (auto closed = (*file)->Close(); !closed)
-        return Failed(closed.error(), false);
-    return Written();
+    return WriteGroupFile(ctx, path, std::move(head), ids.size(), 0,
+                          [&](std::size_t i, std::vector<std::uint8_t>& image) -> std::optional<WriteOutcome> {
+                              image = ctx.module.load(IconImageType(), ResId::number(ids[i]));
+                              if (image.empty())
+                                  return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, IconImageType(),
+                                                                                     static_cast<int>(i), ids[i]));
+                              if (image.size() != sizes[i])
+                                  return Rejected(LeftOutReason::Malformed, ChangedWhileRead(ids[i]));
+                              return std::nullopt;
+                          });
 }
 
 namespace {
@@ -649,25 +689,21 @@ constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
 
 WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
                                   const ResId& name) {
-    const auto group = LoadResourceBytes(ctx.module, TypeOf(ResourceKind::Cursor), name);
-    if (!HasBytes(group))
-        return Rejected(LeftOutReason::Empty, NoBytes(ctx.module, TypeOf(ResourceKind::Cursor), name));
-    const auto header = ReadGroupHeader(group);
-    if (auto problem = GroupHeaderProblem(header, 2, group.size()))
-        return Rejected(LeftOutReason::Malformed, std::move(*problem));
+    auto loaded = LoadGroup(ctx, ResourceKind::Cursor, name);
+    if (auto* leftOut = std::get_if<WriteOutcome>(&loaded))
+        return std::move(*leftOut);
+    const CheckedGroup& group = std::get<CheckedGroup>(loaded);
 
-    const auto count = static_cast<std::uint64_t>(header->count);
-    std::vector<std::uint16_t> ids;
-    std::vector<std::uint64_t> sizes; // image bytes written: the resource less its hot spot
     std::vector<std::vector<std::uint8_t>> kept;
     std::uint64_t keptBytes = 0;
-    std::vector<std::uint8_t> head(header->bytes.begin(), header->bytes.end());
-    head.reserve(6 + kFileEntrySize * count);
-    std::uint64_t offset = 6 + kFileEntrySize * count;
-    for (int i = 0; i < header->count; ++i) {
-        const auto entry = ReadCursorGroupEntry(group, i);
+    std::vector<std::uint16_t> ids;
+    std::vector<std::uint64_t> sizes; // image bytes written: the resource less its hot spot
+    std::vector<std::uint8_t> head = group.fileHead();
+    std::uint64_t offset = group.directoryBytes();
+    for (int i = 0; i < group.header.count; ++i) {
+        const auto entry = ReadCursorGroupEntry(group.bytes, i);
         if (!entry)
-            return Rejected(LeftOutReason::Malformed, EntriesCutShort(2, header->count, i));
+            return Rejected(LeftOutReason::Malformed, EntriesCutShort(2, group.header.count, i));
         auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
         // The tests, in this order: the image has bytes; then the entry's width, height,
         // planes and size, or the picture where they can't be right; the hot spot.
@@ -698,27 +734,15 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
     if (keptBytes > kCursorKeepLimit)
         kept.clear();
 
-    auto file = ctx.fs.CreateExclusive(path);
-    if (!file)
-        return Failed(file.error(), false);
-    PieceBatch batch(**file);
-    if (auto added = batch.Add(std::move(head)); !added)
-        return Failed(added.error(), false);
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        auto image = kept.empty() ? ctx.module.load(CursorImageType(), ResId::number(ids[i]))
-                                  : std::move(kept[i]);
-        if (image.size() != sizes[i] + 4)
-            // Unreadable after all: abandoned; the file never gets its name.
-            return Rejected(LeftOutReason::Malformed,
-                            "image " + std::to_string(ids[i]) + " changed while it was read");
-        if (auto added = batch.Add(std::move(image), 4); !added) // less the hot spot
-            return Failed(added.error(), false);
-    }
-    if (auto written = batch.Flush(); !written)
-        return Failed(written.error(), false);
-    if (auto closed = (*file)->Close(); !closed)
-        return Failed(closed.error(), false);
-    return Written();
+    // Each image is written less its hot spot, which the directory holds.
+    return WriteGroupFile(ctx, path, std::move(head), ids.size(), 4,
+                          [&](std::size_t i, std::vector<std::uint8_t>& image) -> std::optional<WriteOutcome> {
+                              image = kept.empty() ? ctx.module.load(CursorImageType(), ResId::number(ids[i]))
+                                                   : std::move(kept[i]);
+                              if (image.size() != sizes[i] + 4)
+                                  return Rejected(LeftOutReason::Malformed, ChangedWhileRead(ids[i]));
+                              return std::nullopt;
+                          });
 }
 
 // The pictures of Windows 1.x and 2.x modules.
