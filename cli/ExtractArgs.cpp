@@ -7,33 +7,26 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <utility>
 
 namespace harvix {
 
 namespace {
 
+// The options without a value and the switch each sets.
+constexpr std::pair<std::string_view, bool ExtractRequest::*> kFlags[] = {
+    {"--yes", &ExtractRequest::yes},         {"--no-subfolders", &ExtractRequest::noSubFolders},
+    {"--saved", &ExtractRequest::saved},     {"--png", &ExtractRequest::png},
+    {"--all-drives", &ExtractRequest::allDrives}, {"--null", &ExtractRequest::nul},
+    {"--no-sandbox", &ExtractRequest::noSandbox}, {"--verbose", &ExtractRequest::verbose},
+    {"--no-satellites", &ExtractRequest::noSatellites}, {"--satellites", &ExtractRequest::satellites},
+};
+
 // The switch an option without a value sets; none when `name` is not one.
 bool* flagOf(ExtractRequest& req, const std::string& name) {
-    if (name == "--yes")
-        return &req.yes;
-    if (name == "--no-subfolders")
-        return &req.noSubFolders;
-    if (name == "--saved")
-        return &req.saved;
-    if (name == "--png")
-        return &req.png;
-    if (name == "--all-drives")
-        return &req.allDrives;
-    if (name == "--null")
-        return &req.nul;
-    if (name == "--no-sandbox")
-        return &req.noSandbox;
-    if (name == "--verbose")
-        return &req.verbose;
-    if (name == "--no-satellites")
-        return &req.noSatellites;
-    if (name == "--satellites")
-        return &req.satellites;
+    for (const auto& [option, member] : kFlags)
+        if (name == option)
+            return &(req.*member);
     return nullptr;
 }
 

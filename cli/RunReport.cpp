@@ -58,30 +58,29 @@ Json LeftOutItem(const LeftOutEntry& entry) {
     return item;
 }
 
+// How a reason is named: its key in the report and the JSON, its words in a summary.
+struct ReasonTexts {
+    std::string_view key;
+    std::string_view words;
+};
+
+ReasonTexts TextsOf(LeftOutReason reason) {
+    switch (reason) {
+    case LeftOutReason::Limits: return {"limits", "left out by the limits"};
+    case LeftOutReason::Malformed: return {"not_well_formed", "not well formed"};
+    case LeftOutReason::Empty: break;
+    }
+    return {"empty_or_missing", "empty or missing"};
+}
+
 } // namespace
 
 std::string_view LeftOutReasonKey(LeftOutReason reason) {
-    switch (reason) {
-    case LeftOutReason::Limits:
-        return "limits";
-    case LeftOutReason::Malformed:
-        return "not_well_formed";
-    case LeftOutReason::Empty:
-        break;
-    }
-    return "empty_or_missing";
+    return TextsOf(reason).key;
 }
 
 std::string_view LeftOutReasonWords(LeftOutReason reason) {
-    switch (reason) {
-    case LeftOutReason::Limits:
-        return "left out by the limits";
-    case LeftOutReason::Malformed:
-        return "not well formed";
-    case LeftOutReason::Empty:
-        break;
-    }
-    return "empty or missing";
+    return TextsOf(reason).words;
 }
 
 std::string LeftOutDetail(const LeftOut& why) {

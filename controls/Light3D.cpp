@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <cmath>
+#include <utility>
 
 namespace harvix {
 
@@ -25,75 +26,49 @@ qint16 KeyCodeOf(int key) {
     if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
         return static_cast<qint16>(112 + (key - Qt::Key_F1));
     }
-    switch (key) {
-    case Qt::Key_Backspace:
-        return 8;
-    case Qt::Key_Tab:
-        return 9;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Shift:
-        return 16;
-    case Qt::Key_Control:
-        return 17;
-    case Qt::Key_Alt:
-        return 18;
-    case Qt::Key_Pause:
-        return 19;
-    case Qt::Key_CapsLock:
-        return 20;
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_Space:
-        return 32;
-    case Qt::Key_PageUp:
-        return 33;
-    case Qt::Key_PageDown:
-        return 34;
-    case Qt::Key_End:
-        return 35;
-    case Qt::Key_Home:
-        return 36;
-    case Qt::Key_Left:
-        return 37;
-    case Qt::Key_Up:
-        return 38;
-    case Qt::Key_Right:
-        return 39;
-    case Qt::Key_Down:
-        return 40;
-    case Qt::Key_Insert:
-        return 45;
-    case Qt::Key_Delete:
-        return 46;
-    default:
-        return 0;
-    }
+    static constexpr std::pair<int, qint16> kKeys[] = {
+        {Qt::Key_Backspace, 8}, {Qt::Key_Tab, 9},       {Qt::Key_Return, 13}, {Qt::Key_Enter, 13},
+        {Qt::Key_Shift, 16},    {Qt::Key_Control, 17},  {Qt::Key_Alt, 18},    {Qt::Key_Pause, 19},
+        {Qt::Key_CapsLock, 20}, {Qt::Key_Escape, 27},   {Qt::Key_Space, 32},  {Qt::Key_PageUp, 33},
+        {Qt::Key_PageDown, 34}, {Qt::Key_End, 35},      {Qt::Key_Home, 36},   {Qt::Key_Left, 37},
+        {Qt::Key_Up, 38},       {Qt::Key_Right, 39},    {Qt::Key_Down, 40},   {Qt::Key_Insert, 45},
+        {Qt::Key_Delete, 46},
+    };
+    for (const auto& [qtKey, code] : kKeys)
+        if (key == qtKey)
+            return code;
+    return 0;
+}
+
+// The classic three-bit form of a set of Qt flags: bit 0 for the first flag given, 1 for
+// the second, 2 for the third.
+template <typename Flags, typename Flag>
+qint16 ThreeBits(Flags flags, Flag first, Flag second, Flag third) {
+    return static_cast<qint16>((flags.testFlag(first) ? 1 : 0) | (flags.testFlag(second) ? 2 : 0) |
+                               (flags.testFlag(third) ? 4 : 0));
 }
 
 // Shift state: 1 Shift, 2 Ctrl, 4 Alt.
 qint16 ShiftOf(Qt::KeyboardModifiers modifiers) {
-    int shift = 0;
-    if (modifiers & Qt::ShiftModifier)
-        shift |= 1;
-    if (modifiers & Qt::ControlModifier)
-        shift |= 2;
-    if (modifiers & Qt::AltModifier)
-        shift |= 4;
-    return static_cast<qint16>(shift);
+    return ThreeBits(modifiers, Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier);
 }
 
 // Mouse buttons: 1 left, 2 right, 4 middle.
 qint16 ButtonsOf(Qt::MouseButtons buttons) {
-    int result = 0;
-    if (buttons & Qt::LeftButton)
-        result |= 1;
-    if (buttons & Qt::RightButton)
-        result |= 2;
-    if (buttons & Qt::MiddleButton)
-        result |= 4;
-    return static_cast<qint16>(result);
+    return ThreeBits(buttons, Qt::LeftButton, Qt::RightButton, Qt::MiddleButton);
+}
+
+// What a mouse event tells the control's handlers: the buttons, the shift state and where.
+struct MouseArgs {
+    qint16 button;
+    qint16 shift;
+    float x;
+    float y;
+};
+
+MouseArgs ArgsOf(const QMouseEvent* event, Qt::MouseButtons buttons) {
+    return {ButtonsOf(buttons), ShiftOf(event->modifiers()), static_cast<float>(event->position().x()),
+            static_cast<float>(event->position().y())};
 }
 
 template <typename T> T BagValue(const QVariantMap& bag, const char* name, const T& fallback) {
@@ -267,28 +242,19 @@ void Light3D::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void Light3D::mousePressEvent(QMouseEvent* event) {
-    qint16 button = ButtonsOf(event->button());
-    qint16 shift = ShiftOf(event->modifiers());
-    float x = static_cast<float>(event->position().x());
-    float y = static_cast<float>(event->position().y());
+    MouseArgs m = ArgsOf(event, event->button());
     m_pressedInside = true;
-    emit MouseDown(button, shift, x, y);
+    emit MouseDown(m.button, m.shift, m.x, m.y);
 }
 
 void Light3D::mouseMoveEvent(QMouseEvent* event) {
-    qint16 button = ButtonsOf(event->buttons());
-    qint16 shift = ShiftOf(event->modifiers());
-    float x = static_cast<float>(event->position().x());
-    float y = static_cast<float>(event->position().y());
-    emit MouseMove(button, shift, x, y);
+    MouseArgs m = ArgsOf(event, event->buttons());
+    emit MouseMove(m.button, m.shift, m.x, m.y);
 }
 
 void Light3D::mouseReleaseEvent(QMouseEvent* event) {
-    qint16 button = ButtonsOf(event->button());
-    qint16 shift = ShiftOf(event->modifiers());
-    float x = static_cast<float>(event->position().x());
-    float y = static_cast<float>(event->position().y());
-    emit MouseUp(button, shift, x, y);
+    MouseArgs m = ArgsOf(event, event->button());
+    emit MouseUp(m.button, m.shift, m.x, m.y);
     // A click is a press and a release both over the control.
     const bool click = m_pressedInside && rect().contains(event->position().toPoint());
     m_pressedInside = false;

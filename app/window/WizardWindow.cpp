@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <utility>
+
 namespace harvix {
 
 std::vector<std::uint8_t> WindowServices::LoadAnimationClip(const std::string& ResID) {
@@ -53,22 +55,22 @@ void WizardWindow::Show() {
 void WizardWindow::connectControls() {
     const frmMainControls& c = m_form->Controls();
     WizardLogic* logic = m_logic.get();
-    QObject::connect(c.cmdNext, &QPushButton::clicked, this, [logic] { logic->cmdNext_Click(); });
-    QObject::connect(c.cmdBack, &QPushButton::clicked, this, [logic] { logic->cmdBack_Click(); });
-    QObject::connect(c.cmdCancel, &QPushButton::clicked, this,
-                     [logic] { logic->cmdCancel_Click(); });
-    QObject::connect(c.cmdAdvanced, &QPushButton::clicked, this,
-                     [logic] { logic->cmdAdvanced_Click(); });
-    QObject::connect(c.optSearchFolder, &QRadioButton::clicked, this,
-                     [logic] { logic->optSearchFolder_Click(); });
-    QObject::connect(c.optSearchSystem, &QRadioButton::clicked, this,
-                     [logic] { logic->optSearchSystem_Click(); });
-    QObject::connect(c.cmdBrowse, &QPushButton::clicked, this,
-                     [logic] { logic->cmdBrowse_Click(); });
-    QObject::connect(c.cmdBrowseDest, &QPushButton::clicked, this,
-                     [logic] { logic->cmdBrowseDest_Click(); });
-    QObject::connect(c.cmdShowFolder, &QPushButton::clicked, this,
-                     [logic] { logic->cmdShowFolder_Click(); });
+    // The buttons of the pages, each with its handler.
+    using Handler = void (WizardLogic::*)();
+    const std::pair<QAbstractButton*, Handler> clicks[] = {
+        {c.cmdNext, &WizardLogic::cmdNext_Click},
+        {c.cmdBack, &WizardLogic::cmdBack_Click},
+        {c.cmdCancel, &WizardLogic::cmdCancel_Click},
+        {c.cmdAdvanced, &WizardLogic::cmdAdvanced_Click},
+        {c.optSearchFolder, &WizardLogic::optSearchFolder_Click},
+        {c.optSearchSystem, &WizardLogic::optSearchSystem_Click},
+        {c.cmdBrowse, &WizardLogic::cmdBrowse_Click},
+        {c.cmdBrowseDest, &WizardLogic::cmdBrowseDest_Click},
+        {c.cmdShowFolder, &WizardLogic::cmdShowFolder_Click},
+    };
+    for (const auto& [button, handler] : clicks)
+        QObject::connect(button, &QAbstractButton::clicked, this,
+                         [logic, handler = handler] { (logic->*handler)(); });
     QObject::connect(c.lvResTypes, &ListView::DblClick, this,
                      [logic] { logic->lvResTypes_DblClick(); });
     // Keyboard users open the limit editor with Return or F2 on the selected row.
