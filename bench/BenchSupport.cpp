@@ -157,6 +157,11 @@ void ArgReader::unknown() const {
     fail("unknown argument " + m_option);
 }
 
+bool WineBenchOptions::take(ArgReader& args) {
+    return args.take("--runs", runs) || args.take("--modules", modules) || args.take("--wine", wine) ||
+           args.take("--work", work) || args.take("--cli", cli) || args.flag("--keep", keep);
+}
+
 std::vector<fs::path> FilesIn(const fs::path& folder) {
     std::vector<fs::path> files;
     std::error_code error;
@@ -286,6 +291,17 @@ std::vector<Command> ReadJobFile(const fs::path& path) {
 
 // The helper: --run-jobs JOBFILE OUTFILE OKSTATUS; prints
 // "ms cpuMs peakKiB commands failures firstFailure" on its stdout.
+int BenchMain(const char* program, int argc, char** argv, int (*body)(int argc, char** argv)) {
+    if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
+        return status;
+    try {
+        return body(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << program << ": " << e.what() << '\n';
+        return 1;
+    }
+}
+
 int MaybeRunJobsHelper(int argc, char** argv) {
     if (argc != 5 || std::strcmp(argv[1], kHelperSwitch) != 0)
         return -1;

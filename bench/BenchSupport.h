@@ -70,6 +70,23 @@ private:
     std::string m_option;
 };
 
+// What every benchmark of harvix-cli against other tools on the Wine modules takes:
+// --runs N, --modules N, --wine DIR, --work DIR, --cli PATH, --keep.
+struct WineBenchOptions {
+    WineBenchOptions(std::size_t modules_, fs::path work_, std::string cli_)
+        : modules(modules_), work(std::move(work_)), cli(std::move(cli_)) {}
+
+    int runs = 5;
+    std::size_t modules;
+    fs::path wine = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
+    fs::path work;
+    std::string cli;
+    bool keep = false;
+
+    // Reads the current option when it is one of these.
+    bool take(ArgReader& args);
+};
+
 // The regular files directly in `folder`, in name order (the modules a benchmark draws
 // from); none when it is not a folder.
 std::vector<fs::path> FilesIn(const fs::path& folder);
@@ -113,6 +130,11 @@ struct JobsRun {
 // includes the memory of the process it was forked from until the exec.
 // A status up to `okStatus` counts as success (some tools end with 1 on a warning).
 JobsRun RunJobs(const std::vector<Command>& jobs, const fs::path& outFile, int okStatus = 0);
+
+// The main of a benchmark that runs commands through RunJobs: the measuring helper when
+// argv asks for it, else `body`; what `body` throws is printed as "PROGRAM: what" and
+// ends the program with status 1.
+int BenchMain(const char* program, int argc, char** argv, int (*body)(int argc, char** argv));
 
 // If argv asks for the measuring helper, runs it and returns its exit status; call this
 // first in main(). Returns -1 otherwise.

@@ -528,59 +528,57 @@ Options parseOptions(int argc, char** argv) {
     return o;
 }
 
+int run(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    if (!options.wrestool)
+        std::printf("wrestool (icoutils) left out\n");
+    if (!options.sevenZip)
+        std::printf("7-Zip (7z or 7zz) left out\n");
+
+    // ext4 passes over the inodes of files deleted in the last half minute when it
+    // creates new ones; after clearing an earlier run, wait for them to age.
+    if (fs::remove_all(options.work) > 1000) {
+        std::printf("Waiting 40 s after deleting the outputs of an earlier run...\n");
+        std::fflush(stdout);
+        ::sleep(40);
+    }
+    fs::create_directories(options.work);
+    if (options.generated) {
+        const fs::path made = options.work / "generated";
+        std::printf("Writing %d generated modules...\n", options.modules);
+        std::fflush(stdout);
+        const JobsRun run = RunJobs({{options.corpusMaker, "--corpus-only", "--work",
+                                      made.string(), "--modules",
+                                      std::to_string(options.modules)}},
+                                    options.work / "corpus-maker.out");
+        if (run.failures != 0)
+            fail("the corpus could not be written");
+        compareOn("Generated corpus", made / "corpus", options.work / "out-generated", options, false);
+        if (options.cold)
+            compareOn("Generated corpus", made / "corpus", options.work / "out-generated-cold", options, true);
+    }
+    if (options.wine) {
+        if (fs::is_directory(*options.wine)) {
+            compareOn("Wine modules", *options.wine, options.work / "out-wine", options, false);
+            if (options.cold)
+                compareOn("Wine modules", *options.wine, options.work / "out-wine-cold", options, true);
+        } else {
+            std::printf("\n%s not found (apt-get install libwine): left out\n",
+                        options.wine->c_str());
+        }
+    }
+    if (options.walkTree)
+        compareWalk(*options.walkTree, options.work / "out-walk", options);
+
+    if (!options.keep)
+        fs::remove_all(options.work);
+    else
+        std::printf("\nOutputs kept in %s\n", options.work.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
-        return status;
-    try {
-        const Options options = parseOptions(argc, argv);
-        if (!options.wrestool)
-            std::printf("wrestool (icoutils) left out\n");
-        if (!options.sevenZip)
-            std::printf("7-Zip (7z or 7zz) left out\n");
-
-        // ext4 passes over the inodes of files deleted in the last half minute when it
-        // creates new ones; after clearing an earlier run, wait for them to age.
-        if (fs::remove_all(options.work) > 1000) {
-            std::printf("Waiting 40 s after deleting the outputs of an earlier run...\n");
-            std::fflush(stdout);
-            ::sleep(40);
-        }
-        fs::create_directories(options.work);
-        if (options.generated) {
-            const fs::path made = options.work / "generated";
-            std::printf("Writing %d generated modules...\n", options.modules);
-            std::fflush(stdout);
-            const JobsRun run = RunJobs({{options.corpusMaker, "--corpus-only", "--work",
-                                          made.string(), "--modules",
-                                          std::to_string(options.modules)}},
-                                        options.work / "corpus-maker.out");
-            if (run.failures != 0)
-                fail("the corpus could not be written");
-            compareOn("Generated corpus", made / "corpus", options.work / "out-generated", options, false);
-            if (options.cold)
-                compareOn("Generated corpus", made / "corpus", options.work / "out-generated-cold", options, true);
-        }
-        if (options.wine) {
-            if (fs::is_directory(*options.wine)) {
-                compareOn("Wine modules", *options.wine, options.work / "out-wine", options, false);
-                if (options.cold)
-                    compareOn("Wine modules", *options.wine, options.work / "out-wine-cold", options, true);
-            } else {
-                std::printf("\n%s not found (apt-get install libwine): left out\n",
-                            options.wine->c_str());
-            }
-        }
-        if (options.walkTree)
-            compareWalk(*options.walkTree, options.work / "out-walk", options);
-
-        if (!options.keep)
-            fs::remove_all(options.work);
-        else
-            std::printf("\nOutputs kept in %s\n", options.work.c_str());
-    } catch (const std::exception& e) {
-        fail(e.what());
-    }
-    return 0;
+    return BenchMain("harvix-compare-bench", argc, argv, run);
 }

@@ -40,13 +40,8 @@ namespace {
 
 using namespace harvix::bench;
 
-struct Options {
-    int runs = 5;
-    std::size_t modules = 100;
-    fs::path wine = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
-    fs::path work = "/tmp/harvix-icon-bench";
-    std::string cli = HARVIX_CLI_PATH;
-    bool keep = false;
+struct Options : WineBenchOptions {
+    Options() : WineBenchOptions(100, "/tmp/harvix-icon-bench", HARVIX_CLI_PATH) {}
 };
 
 constexpr const char* kUsage =
@@ -82,16 +77,11 @@ struct Tool : ToolRuns {
     std::string extension;
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
-        return status;
+int run(int argc, char** argv) {
     Options o;
     ArgReader args("harvix-icon-bench", kUsage, argc, argv);
     while (args.next())
-        if (!args.take("--runs", o.runs) && !args.take("--modules", o.modules) && !args.take("--wine", o.wine) &&
-            !args.take("--work", o.work) && !args.take("--cli", o.cli) && !args.flag("--keep", o.keep))
+        if (!o.take(args))
             args.unknown();
     const std::vector<fs::path> all = WineModules(o.wine);
     MakeFreshFolder(o.work);
@@ -235,4 +225,10 @@ int main(int argc, char** argv) {
     if (!o.keep)
         fs::remove_all(o.work);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return BenchMain("harvix-icon-bench", argc, argv, run);
 }

@@ -155,156 +155,154 @@ Options parseOptions(int argc, char** argv) {
     return o;
 }
 
+int run(int argc, char** argv) {
+    const Options options = parseOptions(argc, argv);
+    if (options.makeTree) {
+        if (options.scale <= 0 || options.scale > 4)
+            fail("--scale takes a number above 0 and at most 4");
+        makeTree(*options.makeTree, options.scale, options);
+        return 0;
+    }
+
+    fs::create_directories(options.work);
+    // Outputs of an earlier call go first; its trees stay when they fit.
+    for (const auto& entry : fs::directory_iterator(options.work))
+        if (entry.path().filename().string().rfind("out-", 0) == 0)
+            fs::remove_all(entry.path());
+    std::vector<Tree> trees;
+    for (const double fraction : options.fractions) {
+        Tree tree;
+        tree.fraction = fraction;
+        tree.root = options.work / ("tree-" + fractionText(fraction));
+        const fs::path countsFile = options.work / ("tree-" + fractionText(fraction) + ".counts");
+        const auto known = loadCounts(countsFile);
+        if (known && fs::is_directory(tree.root)) {
+            tree.counts = *known;
+            printCounts("Kept " + tree.root.string(), tree.counts);
+        } else {
+            fs::remove_all(tree.root);
+            tree.counts = makeTree(tree.root, fraction, options);
+            saveCounts(countsFile, tree.counts);
+        }
+        trees.push_back(std::move(tree));
+    }
+
+    Command jobs;
+    if (options.jobs)
+        jobs = {"--jobs", std::to_string(*options.jobs)};
+    auto extractCommand = [&](const Tree& tree, const fs::path& dest) {
+        Command command{options.cli, "extract"};
+        command.insert(command.end(), jobs.begin(), jobs.end());
+        command.insert(command.end(), {"--dest", dest.string(), tree.root.string()});
+        return command;
+    };
+
+    // One untimed run of each fills the page cache and gives the output's size.
+    const fs::path out = options.work / "out-runs";
+    fs::create_directories(out);
+    for (Tree& tree : trees) {
+        const std::string name = "first-" + fractionText(tree.fraction);
+        const JobsRun first = RunJobs({extractCommand(tree, out / name)}, out / (name + ".out"));
+        if (first.failures != 0)
+            fail("harvix-cli extract ended with status " + std::to_string(first.firstFailure) +
+                 " on " + tree.root.string() + " (see " + (out / (name + ".out.err")).string() + ")");
+        tree.resources = SummedCounts(out / (name + ".out"));
+        tree.written = TallyFiles(out / name).files;
+        RunJobs({{options.walker, tree.root.string(), "--count-only"}}, out / (name + ".count"));
+    }
+
+    std::string refused;
+    auto beforeRun = [&] {
+        if (options.cold && refused.empty() && !DropCaches(refused))
+            std::printf("dropping the page cache was refused (%s): these runs are warm\n", refused.c_str());
+    };
+    const double loadBefore = LoadAverage();
+    const std::size_t n = trees.size();
+    for (int round = 0; round < options.runs; ++round) {
+        for (std::size_t turn = 0; turn < n; ++turn) {
+            Tree& tree = trees[(turn + static_cast<std::size_t>(round)) % n];
+            const std::string name = fractionText(tree.fraction) + "-" + std::to_string(round);
+            const bool countFirst = (round + static_cast<int>(turn)) % 2 == 1;
+            for (int step = 0; step < 2; ++step) {
+                beforeRun();
+                if ((step == 0) != countFirst) {
+                    const JobsRun run = RunJobs({extractCommand(tree, out / ("run-" + name))},
+                                                out / ("run-" + name + ".out"));
+                    if (run.failures != 0)
+                        fail("harvix-cli extract failed on " + tree.root.string());
+                    tree.run.take(run);
+                } else {
+                    tree.count.take(RunJobs({{options.walker, tree.root.string(), "--count-only"}},
+                                            out / ("count-" + name + ".out")));
+                }
+            }
+            std::printf("round %d, %s: run %.0f ms, count %.0f ms\n", round + 1,
+                        fractionText(tree.fraction).c_str(), tree.run.ms.back(), tree.count.ms.back());
+            std::fflush(stdout);
+        }
+    }
+    const double loadAfter = LoadAverage();
+
+    const bool cold = options.cold && refused.empty();
+    std::printf("\n%s, %d alternating rounds, load average %.2f before, %.2f after; %s\n\n",
+                cold ? "COLD (page cache dropped before every run)" : "WARM (page cache filled)",
+                options.runs, loadBefore, loadAfter,
+                options.jobs ? ("--jobs " + std::to_string(*options.jobs)).c_str() : "default readers");
+    std::printf("| tree | files | folders | modules | files written | run ms | CPU ms | files/s | "
+                "peak MiB | count ms | files/s | peak MiB |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Tree& t : trees) {
+        const double runMs = Median(t.run.ms);
+        const double countMs = Median(t.count.ms);
+        std::printf("| %s | %llu | %llu | %llu | %zu | %.0f | %.0f | %.0f | %.1f | %.0f | %.0f | %.1f |\n",
+                    fractionText(t.fraction).c_str(), static_cast<unsigned long long>(t.counts.files),
+                    static_cast<unsigned long long>(t.counts.folders),
+                    static_cast<unsigned long long>(t.counts.modules), t.written, runMs,
+                    Median(t.run.cpu), static_cast<double>(t.counts.files) / (runMs / 1000.0),
+                    static_cast<double>(t.run.peakKiB) / 1024.0, countMs,
+                    static_cast<double>(t.counts.files) / (countMs / 1000.0),
+                    static_cast<double>(t.count.peakKiB) / 1024.0);
+    }
+    // Growth against the smallest tree: time per file of the tree (1.00: linear) and
+    // the peak size (1.00: flat).
+    const Tree& base = trees.front();
+    std::printf("\nGrowth against the %s tree (time per file: 1.00 is linear; peak: 1.00 is flat)\n\n",
+                fractionText(base.fraction).c_str());
+    std::printf("| tree | files x | run time x | run time per file x | run peak x | count time x | "
+                "count time per file x | count peak x |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Tree& t : trees) {
+        const double size = static_cast<double>(t.counts.files) / static_cast<double>(base.counts.files);
+        const double run = Median(t.run.ms) / Median(base.run.ms);
+        const double count = Median(t.count.ms) / Median(base.count.ms);
+        std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
+                    fractionText(t.fraction).c_str(), size, run, run / size,
+                    static_cast<double>(t.run.peakKiB) / static_cast<double>(base.run.peakKiB), count,
+                    count / size,
+                    static_cast<double>(t.count.peakKiB) / static_cast<double>(base.count.peakKiB));
+    }
+    std::printf("\nResources written: ");
+    for (const Tree& t : trees)
+        std::printf("%s%s: %ld", &t == &trees.front() ? "" : ", ", fractionText(t.fraction).c_str(),
+                    t.resources);
+    std::printf("\nCommands: %s extract [--jobs N] --dest DEST TREE; %s TREE --count-only\n",
+                options.cli.c_str(), options.walker.c_str());
+    std::fflush(stdout);
+
+    fs::remove_all(out);
+    if (!options.keep) {
+        for (const Tree& t : trees) {
+            fs::remove_all(t.root);
+            fs::remove(options.work / ("tree-" + fractionText(t.fraction) + ".counts"));
+        }
+    } else {
+        std::printf("Trees kept in %s\n", options.work.c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
-        return status;
-    try {
-        const Options options = parseOptions(argc, argv);
-        if (options.makeTree) {
-            if (options.scale <= 0 || options.scale > 4)
-                fail("--scale takes a number above 0 and at most 4");
-            makeTree(*options.makeTree, options.scale, options);
-            return 0;
-        }
-
-        fs::create_directories(options.work);
-        // Outputs of an earlier call go first; its trees stay when they fit.
-        for (const auto& entry : fs::directory_iterator(options.work))
-            if (entry.path().filename().string().rfind("out-", 0) == 0)
-                fs::remove_all(entry.path());
-        std::vector<Tree> trees;
-        for (const double fraction : options.fractions) {
-            Tree tree;
-            tree.fraction = fraction;
-            tree.root = options.work / ("tree-" + fractionText(fraction));
-            const fs::path countsFile = options.work / ("tree-" + fractionText(fraction) + ".counts");
-            const auto known = loadCounts(countsFile);
-            if (known && fs::is_directory(tree.root)) {
-                tree.counts = *known;
-                printCounts("Kept " + tree.root.string(), tree.counts);
-            } else {
-                fs::remove_all(tree.root);
-                tree.counts = makeTree(tree.root, fraction, options);
-                saveCounts(countsFile, tree.counts);
-            }
-            trees.push_back(std::move(tree));
-        }
-
-        Command jobs;
-        if (options.jobs)
-            jobs = {"--jobs", std::to_string(*options.jobs)};
-        auto extractCommand = [&](const Tree& tree, const fs::path& dest) {
-            Command command{options.cli, "extract"};
-            command.insert(command.end(), jobs.begin(), jobs.end());
-            command.insert(command.end(), {"--dest", dest.string(), tree.root.string()});
-            return command;
-        };
-
-        // One untimed run of each fills the page cache and gives the output's size.
-        const fs::path out = options.work / "out-runs";
-        fs::create_directories(out);
-        for (Tree& tree : trees) {
-            const std::string name = "first-" + fractionText(tree.fraction);
-            const JobsRun first = RunJobs({extractCommand(tree, out / name)}, out / (name + ".out"));
-            if (first.failures != 0)
-                fail("harvix-cli extract ended with status " + std::to_string(first.firstFailure) +
-                     " on " + tree.root.string() + " (see " + (out / (name + ".out.err")).string() + ")");
-            tree.resources = SummedCounts(out / (name + ".out"));
-            tree.written = TallyFiles(out / name).files;
-            RunJobs({{options.walker, tree.root.string(), "--count-only"}}, out / (name + ".count"));
-        }
-
-        std::string refused;
-        auto beforeRun = [&] {
-            if (options.cold && refused.empty() && !DropCaches(refused))
-                std::printf("dropping the page cache was refused (%s): these runs are warm\n", refused.c_str());
-        };
-        const double loadBefore = LoadAverage();
-        const std::size_t n = trees.size();
-        for (int round = 0; round < options.runs; ++round) {
-            for (std::size_t turn = 0; turn < n; ++turn) {
-                Tree& tree = trees[(turn + static_cast<std::size_t>(round)) % n];
-                const std::string name = fractionText(tree.fraction) + "-" + std::to_string(round);
-                const bool countFirst = (round + static_cast<int>(turn)) % 2 == 1;
-                for (int step = 0; step < 2; ++step) {
-                    beforeRun();
-                    if ((step == 0) != countFirst) {
-                        const JobsRun run = RunJobs({extractCommand(tree, out / ("run-" + name))},
-                                                    out / ("run-" + name + ".out"));
-                        if (run.failures != 0)
-                            fail("harvix-cli extract failed on " + tree.root.string());
-                        tree.run.take(run);
-                    } else {
-                        tree.count.take(RunJobs({{options.walker, tree.root.string(), "--count-only"}},
-                                                out / ("count-" + name + ".out")));
-                    }
-                }
-                std::printf("round %d, %s: run %.0f ms, count %.0f ms\n", round + 1,
-                            fractionText(tree.fraction).c_str(), tree.run.ms.back(), tree.count.ms.back());
-                std::fflush(stdout);
-            }
-        }
-        const double loadAfter = LoadAverage();
-
-        const bool cold = options.cold && refused.empty();
-        std::printf("\n%s, %d alternating rounds, load average %.2f before, %.2f after; %s\n\n",
-                    cold ? "COLD (page cache dropped before every run)" : "WARM (page cache filled)",
-                    options.runs, loadBefore, loadAfter,
-                    options.jobs ? ("--jobs " + std::to_string(*options.jobs)).c_str() : "default readers");
-        std::printf("| tree | files | folders | modules | files written | run ms | CPU ms | files/s | "
-                    "peak MiB | count ms | files/s | peak MiB |\n");
-        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
-        for (const Tree& t : trees) {
-            const double runMs = Median(t.run.ms);
-            const double countMs = Median(t.count.ms);
-            std::printf("| %s | %llu | %llu | %llu | %zu | %.0f | %.0f | %.0f | %.1f | %.0f | %.0f | %.1f |\n",
-                        fractionText(t.fraction).c_str(), static_cast<unsigned long long>(t.counts.files),
-                        static_cast<unsigned long long>(t.counts.folders),
-                        static_cast<unsigned long long>(t.counts.modules), t.written, runMs,
-                        Median(t.run.cpu), static_cast<double>(t.counts.files) / (runMs / 1000.0),
-                        static_cast<double>(t.run.peakKiB) / 1024.0, countMs,
-                        static_cast<double>(t.counts.files) / (countMs / 1000.0),
-                        static_cast<double>(t.count.peakKiB) / 1024.0);
-        }
-        // Growth against the smallest tree: time per file of the tree (1.00: linear) and
-        // the peak size (1.00: flat).
-        const Tree& base = trees.front();
-        std::printf("\nGrowth against the %s tree (time per file: 1.00 is linear; peak: 1.00 is flat)\n\n",
-                    fractionText(base.fraction).c_str());
-        std::printf("| tree | files x | run time x | run time per file x | run peak x | count time x | "
-                    "count time per file x | count peak x |\n");
-        std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
-        for (const Tree& t : trees) {
-            const double size = static_cast<double>(t.counts.files) / static_cast<double>(base.counts.files);
-            const double run = Median(t.run.ms) / Median(base.run.ms);
-            const double count = Median(t.count.ms) / Median(base.count.ms);
-            std::printf("| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
-                        fractionText(t.fraction).c_str(), size, run, run / size,
-                        static_cast<double>(t.run.peakKiB) / static_cast<double>(base.run.peakKiB), count,
-                        count / size,
-                        static_cast<double>(t.count.peakKiB) / static_cast<double>(base.count.peakKiB));
-        }
-        std::printf("\nResources written: ");
-        for (const Tree& t : trees)
-            std::printf("%s%s: %ld", &t == &trees.front() ? "" : ", ", fractionText(t.fraction).c_str(),
-                        t.resources);
-        std::printf("\nCommands: %s extract [--jobs N] --dest DEST TREE; %s TREE --count-only\n",
-                    options.cli.c_str(), options.walker.c_str());
-        std::fflush(stdout);
-
-        fs::remove_all(out);
-        if (!options.keep) {
-            for (const Tree& t : trees) {
-                fs::remove_all(t.root);
-                fs::remove(options.work / ("tree-" + fractionText(t.fraction) + ".counts"));
-            }
-        } else {
-            std::printf("Trees kept in %s\n", options.work.c_str());
-        }
-    } catch (const std::exception& e) {
-        fail(e.what());
-    }
-    return 0;
+    return BenchMain("harvix-scale-bench", argc, argv, run);
 }

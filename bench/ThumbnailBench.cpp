@@ -19,14 +19,9 @@ namespace {
 
 using namespace harvix::bench;
 
-struct Options {
-    int runs = 5;
-    std::size_t modules = 60;
-    fs::path wine = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
-    fs::path work = "/tmp/harvix-thumbnail-bench";
-    std::string cli = HARVIX_CLI_PATH;
+struct Options : WineBenchOptions {
+    Options() : WineBenchOptions(60, "/tmp/harvix-thumbnail-bench", HARVIX_CLI_PATH) {}
     std::string python = "exe-thumbnailer";
-    bool keep = false;
 };
 
 constexpr const char* kUsage =
@@ -43,17 +38,11 @@ struct Tool : ToolRuns {
     std::function<Command(const fs::path& in, const fs::path& out)> command;
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
-    if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
-        return status;
+int run(int argc, char** argv) {
     Options o;
     ArgReader args("harvix-thumbnail-bench", kUsage, argc, argv);
     while (args.next())
-        if (!args.take("--runs", o.runs) && !args.take("--modules", o.modules) && !args.take("--wine", o.wine) &&
-            !args.take("--work", o.work) && !args.take("--cli", o.cli) &&
-            !args.take("--python-thumbnailer", o.python) && !args.flag("--keep", o.keep))
+        if (!o.take(args) && !args.take("--python-thumbnailer", o.python))
             args.unknown();
     const std::vector<fs::path> all = WineModules(o.wine);
     MakeFreshFolder(o.work);
@@ -121,4 +110,10 @@ int main(int argc, char** argv) {
     if (!o.keep)
         fs::remove_all(o.work);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return BenchMain("harvix-thumbnail-bench", argc, argv, run);
 }

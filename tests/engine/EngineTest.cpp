@@ -477,13 +477,20 @@ TEST_F(Engine, InvalidCursorGroupsAreAbandoned) {
     EXPECT_EQ(ListDir(Kind(ResourceKind::Cursor)), std::vector<std::string>{});
 }
 
-TEST_F(Engine, DiskFullRetryWritesTheSamePathOnce) {
-    fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", ENOSPC});
-    prompt.answers = {Answer::Retry};
+// A module of three bitmaps of 32 x 32 at 24 bits, the second of which the disk-full
+// tests make fail.
+FakeModule ThreeBitmaps() {
     FakeModule m;
     m.add(kBitmap, N(1), Dib(32, 32, 24))
         .add(kBitmap, N(2), Dib(32, 32, 24))
         .add(kBitmap, N(3), Dib(32, 32, 24));
+    return m;
+}
+
+TEST_F(Engine, DiskFullRetryWritesTheSamePathOnce) {
+    fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", ENOSPC});
+    prompt.answers = {Answer::Retry};
+    FakeModule m = ThreeBitmaps();
     EXPECT_FALSE(Run(m));
     EXPECT_EQ(prompt.asked, std::vector<Question>{Question::RetryDiskFull});
     EXPECT_EQ(prompt.paths, std::vector<std::string>{Kind(ResourceKind::Bitmap) + "/shell32.dll (2).bmp"});
@@ -496,10 +503,7 @@ TEST_F(Engine, DiskFullRetryWritesTheSamePathOnce) {
 TEST_F(Engine, DiskFullCancelRemovesThePartialFileAndStops) {
     fs.fail({FailingFileSystem::Rule::Op::Write, "shell32.dll (2).bmp", EDQUOT});
     prompt.answers = {Answer::Cancel};
-    FakeModule m;
-    m.add(kBitmap, N(1), Dib(32, 32, 24))
-        .add(kBitmap, N(2), Dib(32, 32, 24))
-        .add(kBitmap, N(3), Dib(32, 32, 24));
+    FakeModule m = ThreeBitmaps();
     m.add(kAni, N(1), Filled(4));
     EXPECT_TRUE(Run(m));
     EXPECT_EQ(LastErrorNumber(), kErrDiskFull);

@@ -17,12 +17,6 @@ using namespace harvix::testing;
 
 namespace {
 
-std::unique_ptr<IResourceModule> open(const NeBuilder& b) {
-    auto m = OpenModuleFromBuffer(b.build());
-    EXPECT_TRUE(m.ok()) << (m.ok() ? "" : m.error().message);
-    return m.ok() ? std::move(m).value() : nullptr;
-}
-
 TEST(NeReader, EnumeratesTypesAndNamesInTableOrder) {
     NeBuilder b;
     b.setShift(0);
@@ -31,7 +25,7 @@ TEST(NeReader, EnumeratesTypesAndNamesInTableOrder) {
     b.add(txt("AVI"), txt("CLIP"), bytesOf("avi"));
     b.add(num(2), txt("ZEBRA"), bytesOf("z"));
     b.add(num(2), num(7), bytesOf("bitmap7"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     // Not sorted: the order of the table.
     EXPECT_EQ(texts(m->types()), (std::vector<std::string>{"23", "2", "AVI"}));
@@ -54,7 +48,7 @@ TEST(NeReader, DuplicateEntriesFindTheFirstInTheTable) {
     NeBuilder b;
     b.add(num(23), num(5), bytesOf("first"));
     b.add(num(23), num(5), bytesOf("second"));
-    auto m = open(b.setShift(0));
+    auto m = OpenBuilt(b.setShift(0));
     ASSERT_TRUE(m);
     EXPECT_EQ(m->names(num(23)).size(), 2u);
     EXPECT_EQ(m->load(num(23), num(5)), bytesOf("first"));
@@ -64,7 +58,7 @@ TEST(NeReader, NamesAreWindows1252MadeUtf8) {
     NeBuilder b;
     b.add(num(2), txt("CAFÉ€™"), makeDib(8, 8, 8, pictures::gradient()));
     b.add(txt("TYPÉ"), num(1), bytesOf("x"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     EXPECT_EQ(texts(m->names(num(2))), (std::vector<std::string>{"CAFÉ€™"}));
     EXPECT_EQ(m->types()[1], txt("TYPÉ"));
@@ -98,7 +92,7 @@ TEST(NeReader, ImagesLoadWithoutTheirAlignmentPaddingAtEveryShift) {
         const auto bitmap24 = makeDib(5, 3, 24, pictures::checker(2));
         b.add(num(2), num(10), bitmap4);
         b.add(num(2), num(11), bitmap24);
-        auto m = open(b);
+        auto m = OpenBuilt(b);
         ASSERT_TRUE(m);
         EXPECT_EQ(m->load(num(3), num(1)), makeIconImage(32, 32, 1, pictures::rings()));
         EXPECT_EQ(m->load(num(3), num(2)), makeIconImage(32, 32, 4, pictures::rings()));
@@ -126,7 +120,7 @@ TEST(NeReader, GroupSizesWinOnlyWhereTheyFit) {
         b.setShift(9).setPadding(0x11);
         b.add(num(3), num(1), image);
         b.add(num(14), num(1), makeGroupIconDir({{16, 16, 4, stated, 1}}));
-        auto m = open(b);
+        auto m = OpenBuilt(b);
         ASSERT_TRUE(m);
         EXPECT_EQ(m->load(num(3), num(1)).size(), expected) << stated;
     }
@@ -211,7 +205,7 @@ TEST(NeReader, ModuleFormsOpenAsTheyShould) {
 TEST(NeReader, ReadsTheSixteenBitVersionResource) {
     NeBuilder b;
     b.add(num(16), num(1), makeVersionInfo16({3, 10, 103, 7}, {3, 10, 0, 0}, "Sample"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     cFileVersion v(*m);
     EXPECT_EQ(v.Version(), "3.10.103.7");

@@ -17,12 +17,6 @@ using namespace harvix::testing;
 
 namespace {
 
-std::unique_ptr<IResourceModule> open(const ModuleBuilder& b) {
-    auto module = OpenModuleFromBuffer(b.build());
-    EXPECT_TRUE(module.ok()) << (module.ok() ? "" : module.error().message);
-    return module.ok() ? std::move(module).value() : nullptr;
-}
-
 class Reader : public ::testing::TestWithParam<Machine> {};
 
 INSTANTIATE_TEST_SUITE_P(Machines, Reader, ::testing::Values(Machine::Pe32, Machine::Pe32Plus),
@@ -38,7 +32,7 @@ TEST_P(Reader, EnumeratesTypesAndNamesInDirectoryOrder) {
     b.add(num(2), num(7), 0x409, bytesOf("bitmap7"));
     b.add(num(2), txt("APPLE"), 0x409, bytesOf("a"));
     b.add(num(14), num(1), 0x409, bytesOf("group"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
 
     EXPECT_EQ(texts(m->types()), (std::vector<std::string>{"AVI", "2", "14", "23"}));
@@ -59,7 +53,7 @@ TEST_P(Reader, KeepsAnUnsortedDirectoryInItsOwnOrderAndStillFindsEverything) {
     b.add(num(23), txt("B.HTM"), 0x409, bytesOf("b"));
     b.add(num(23), num(2), 0x409, bytesOf("two"));
     b.add(num(2), num(1), 0x409, bytesOf("one"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     EXPECT_EQ(texts(m->types()), (std::vector<std::string>{"23", "2"}));
     EXPECT_EQ(texts(m->names(num(23))), (std::vector<std::string>{"9", "B.HTM", "2"}));
@@ -73,7 +67,7 @@ TEST_P(Reader, LanguagesComeInDirectoryOrderAndTheFirstOneIsLoaded) {
     b.add(num(23), txt("ABOUT.HTM"), 0x0409, bytesOf("english page"));
     b.add(num(23), txt("ABOUT.HTM"), 0x0407, bytesOf("german"));
     b.add(num(23), txt("ABOUT.HTM"), 0x040C, bytesOf("french!"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     auto langs = m->languages(num(23), txt("ABOUT.HTM"));
     ASSERT_EQ(langs.size(), 3u);
@@ -90,7 +84,7 @@ TEST_P(Reader, UnknownTypesAndNamesGiveNothing) {
     ModuleBuilder b(GetParam());
     b.add(num(2), num(5), 0x409, bytesOf("x"));
     b.add(txt("AVI"), num(1), 0x409, bytesOf("y"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     EXPECT_TRUE(m->names(num(3)).empty());
     EXPECT_TRUE(m->names(txt("avi")).empty()); // names are compared exactly
@@ -103,14 +97,14 @@ TEST_P(Reader, UnknownTypesAndNamesGiveNothing) {
 TEST_P(Reader, EmptyResourceLoadsAsNothingButIsListed) {
     ModuleBuilder b(GetParam());
     b.add(num(23), num(1), 0x409, {});
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     ASSERT_EQ(m->names(num(23)).size(), 1u);
     EXPECT_TRUE(m->load(num(23), num(1)).empty());
 }
 
 TEST_P(Reader, ModuleWithoutResourcesOpensEmpty) {
-    auto m = open(ModuleBuilder(GetParam()));
+    auto m = OpenBuilt(ModuleBuilder(GetParam()));
     ASSERT_TRUE(m);
     EXPECT_TRUE(m->types().empty());
 }
@@ -122,7 +116,7 @@ TEST(ReaderLookup, FindsEachOfTheLargestPossibleNumberOfNames) {
     for (std::uint32_t id = 1; id <= 0xFFFF; ++id)
         b.add(num(3), num(static_cast<std::uint16_t>(id)), 0x409,
               {static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8)});
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     const auto names = m->names(num(3));
     ASSERT_EQ(names.size(), 0xFFFFu);
@@ -142,7 +136,7 @@ TEST(ReaderNames, TextFormsOfNamesAreUtf8) {
     b.add(num(23), RawName{u"bad\xD800x"}, 0x409, bytesOf("lone high"));
     b.add(num(23), RawName{u"\xDC00tail"}, 0x409, bytesOf("lone low"));
     b.add(num(23), RawName{std::u16string(u"cut\0here", 8)}, 0x409, bytesOf("nul"));
-    auto m = open(b);
+    auto m = OpenBuilt(b);
     ASSERT_TRUE(m);
     std::vector<std::string> got = texts(m->names(num(23)));
     std::sort(got.begin(), got.end());

@@ -1,9 +1,14 @@
-// The short forms the module tests write resource ids, names and bytes with.
+// The short forms the module tests write resource ids, names and bytes with, and opening
+// what the module builders wrote.
 #pragma once
 
+#include "extract/module/ModuleAccess.h"
 #include "extract/module/ResourceType.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +25,19 @@ inline std::vector<std::string> texts(const std::vector<ResId>& ids) {
     for (const ResId& id : ids)
         out.push_back(id.toText());
     return out;
+}
+
+// The module the builder's bytes make; none (and a failed expectation) when they make none.
+inline std::unique_ptr<IResourceModule> OpenBuilt(std::vector<std::uint8_t> bytes) {
+    auto module = OpenModuleFromBuffer(std::move(bytes));
+    EXPECT_TRUE(module.ok()) << (module.ok() ? "" : module.error().message);
+    return module.ok() ? std::move(module).value() : nullptr;
+}
+
+// The module a builder (of PE or NE modules) makes.
+template <typename Builder>
+std::unique_ptr<IResourceModule> OpenBuilt(const Builder& builder) {
+    return OpenBuilt(builder.build());
 }
 
 } // namespace harvix::testing

@@ -9,6 +9,7 @@ the detail those sizes can carry, 64 and up with gradients, highlights and a sha
 
 import math
 
+from pixelart import overlay
 from raster import Capsule, Clipped, Ellipse, Polygon, Rect, Ring, Scene, gradient, lerp
 
 SIZES = (16, 24, 32, 48, 64, 128, 256)
@@ -110,16 +111,8 @@ _HANDLE24 = [
 ]
 
 
-def _overlay(base, top, dx, dy):
-    out = [list(line) for line in base]
-    for y, line in enumerate(top):
-        for x, ch in enumerate(line):
-            if ch != ".":
-                out[dy + y][dx + x] = ch
-    return ["".join(line) for line in out]
 
-
-ICON24 = _overlay(_overlay(_WINDOW24, _GLASS24, 9, 9), _HANDLE24, 17, 18)
+ICON24 = overlay(overlay(_WINDOW24, _GLASS24, 9, 9), _HANDLE24, 17, 18)
 
 
 def from_grid(grid):
