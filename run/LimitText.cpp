@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -65,39 +67,44 @@ Result<LimitRange> ParseLimitText(std::string_view text, std::string_view what) 
     return range;
 }
 
-Result<LimitSet> ParseLimitSet(std::string_view text) {
+namespace {
+
+// The ranges of `text`, separated by ';', one for each of `names` in order; `shape` says
+// what the text must be when the count is wrong ("three ranges ... 8-32;0-3000;16-48").
+Result<std::vector<LimitRange>> ParseRanges(std::string_view text, std::span<const char* const> names,
+                                            const std::string& shape) {
     const auto parts = SplitAt(text, ';');
-    if (parts.size() != 3)
-        return makeError(ErrorKind::Malformed,
-                         "the limits '" + std::string(text) +
-                             "' are not three ranges separated by ';' (for example "
-                             "8-32;0-3000;16-48)");
-    LimitSet limits;
-    LimitRange* targets[3] = {&limits.depth, &limits.width, &limits.height};
-    const char* const names[3] = {"the colour depth limit", "the width limit",
-                                  "the height limit"};
-    for (std::size_t i = 0; i < 3; ++i) {
+    if (parts.size() != names.size())
+        return makeError(ErrorKind::Malformed, "the limits '" + std::string(text) + "' are not " + shape);
+    std::vector<LimitRange> ranges;
+    for (std::size_t i = 0; i < names.size(); ++i) {
         auto range = ParseLimitText(parts[i], names[i]);
         if (!range)
             return range.error();
-        *targets[i] = *range;
+        ranges.push_back(*range);
     }
-    return limits;
+    return ranges;
+}
+
+} // namespace
+
+Result<LimitSet> ParseLimitSet(std::string_view text) {
+    static constexpr const char* kNames[] = {"the colour depth limit", "the width limit",
+                                             "the height limit"};
+    auto ranges = ParseRanges(text, kNames,
+                              "three ranges separated by ';' (for example 8-32;0-3000;16-48)");
+    if (!ranges)
+        return ranges.error();
+    return LimitSet{(*ranges)[0], (*ranges)[1], (*ranges)[2]};
 }
 
 Result<SideLimits> ParseSideLimits(std::string_view text) {
-    const auto parts = SplitAt(text, ';');
-    if (parts.size() != 2)
-        return makeError(ErrorKind::Malformed,
-                         "the limits '" + std::string(text) +
-                             "' are not two ranges separated by ';' (for example 16-256;16-256)");
-    auto width = ParseLimitText(parts[0], "the width limit");
-    if (!width)
-        return width.error();
-    auto height = ParseLimitText(parts[1], "the height limit");
-    if (!height)
-        return height.error();
-    return SideLimits{*width, *height};
+    static constexpr const char* kNames[] = {"the width limit", "the height limit"};
+    auto ranges =
+        ParseRanges(text, kNames, "two ranges separated by ';' (for example 16-256;16-256)");
+    if (!ranges)
+        return ranges.error();
+    return SideLimits{(*ranges)[0], (*ranges)[1]};
 }
 
 std::string SideLimitsText(const SideLimits& limits) {

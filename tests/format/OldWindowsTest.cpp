@@ -4,6 +4,7 @@
 #include "format/OldWindows.h"
 #include "tools/modbuilder/NeBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
+#include "tests/support/DamagedBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -108,11 +109,7 @@ TEST(OldIcons, TheStandardImageHoldsThePlanesRowsFromTheBottom) {
 TEST(OldIcons, DamagedIconsAreRefusedWithTheirReason) {
     const auto good = makeOldIcon(OldForm::DeviceDependent, 32, Target()); // 4 bytes a row
     const auto both = makeOldIcon(OldForm::Both, 32, Target());
-    const struct {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        ErrorKind kind;
-    } cases[] = {
+    const harvix::testing::DamagedBytes cases[] = {
         {"format word 0x0301", With16(good, 0, 0x0301), ErrorKind::NotLoadable},
         {"a cursor's word", With16(good, 0, 0x0003), ErrorKind::NotLoadable},
         {"a 3.x image", {40, 0, 0, 0, 32, 0, 0, 0}, ErrorKind::NotLoadable},
@@ -164,11 +161,7 @@ TEST(OldBitmaps, ADeviceDependentBitmapBecomesAStandardOne) {
 
 TEST(OldBitmaps, DamagedBitmapsAreRefusedWithTheirReason) {
     const auto good = makeOldBitmap(32, 16); // 4 bytes a row
-    const struct {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        ErrorKind kind;
-    } cases[] = {
+    const harvix::testing::DamagedBytes cases[] = {
         {"flags 0x02", With16(good, 0, 0x0202), ErrorKind::NotLoadable},
         {"bitmap type 1", With16(good, 2, 1), ErrorKind::NotLoadable},
         {"width 0", With16(good, 4, 0), ErrorKind::Malformed},

@@ -3,6 +3,7 @@
 // merely begins like a picture.
 #include "format/Signature.h"
 #include "tools/modbuilder/PicturePayloads.h"
+#include "tests/support/DamagedBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -75,11 +76,7 @@ TEST(ImageFiles, DataThatOnlyBeginsLikeAPictureIsRefused) {
     const auto ico = makeIcoFile({{16, 16, 8}}, pictures::gradient());
     const auto jpeg = makeJpegFile(8, 8, pictures::gradient());
     const std::string html = "<html><body>GIF89a</body></html>";
-    const struct {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        ErrorKind kind;
-    } cases[] = {
+    const harvix::testing::DamagedBytes cases[] = {
         {"a web page", std::vector<std::uint8_t>(html.begin(), html.end()), ErrorKind::NotLoadable},
         {"nothing", {}, ErrorKind::NotLoadable},
         {"PNG width 0", Put(png, 16, {0, 0, 0, 0}), ErrorKind::Malformed},

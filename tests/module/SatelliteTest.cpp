@@ -4,6 +4,7 @@
 // satellite met on its own.
 #include "extract/module/MuiResource.h"
 #include "extract/module/Satellites.h"
+#include "tests/support/DamagedBytes.h"
 #include "tests/support/ModuleIds.h"
 #include "tests/support/TestFiles.h"
 #include "tools/modbuilder/ModuleBuilder.h"
@@ -68,11 +69,7 @@ TEST(MuiResource, RefusesDamagedConfigurations) {
             bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
         return bytes;
     };
-    const struct {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        ErrorKind kind;
-    } cases[] = {
+    const harvix::testing::DamagedBytes cases[] = {
         {"no signature", put32(good, 0, 0xFECDFECC), ErrorKind::NotLoadable},
         {"size beyond the bytes", put32(good, 4, static_cast<std::uint32_t>(good.size() + 1)), ErrorKind::Truncated},
         {"size inside the header", put32(good, 4, 0x83), ErrorKind::Truncated},
