@@ -79,11 +79,12 @@ std::string FreeNames::keyOf(const std::string& folder, const NameParts& parts) 
 }
 
 FreeNames::Name FreeNames::Probe(IFileSystem& fs, const std::string& folder,
-                                 const NameParts& parts) {
+                                 const NameParts& parts,
+                                 const std::unordered_set<std::string>* pending) {
     std::uint64_t& resume = m_resume.try_emplace(keyOf(folder, parts), 1).first->second;
     for (std::uint64_t n = resume;; ++n) {
         std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
-        if (!fs.Exists(candidate)) {
+        if ((pending == nullptr || !pending->contains(candidate)) && !fs.Exists(candidate)) {
             resume = n;
             return Name{std::move(candidate), n};
         }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace harvix {
 
@@ -66,8 +67,10 @@ public:
         std::uint64_t number = 1; // the n of the collision suffix
     };
 
-    // The first free path for `parts` in `folder` (which ends with "/").
-    [[nodiscard]] Name Probe(IFileSystem& fs, const std::string& folder, const NameParts& parts);
+    // The first free path for `parts` in `folder` (which ends with "/"). A path in
+    // `pending` counts as taken: a file that is on its way to that name.
+    [[nodiscard]] Name Probe(IFileSystem& fs, const std::string& folder, const NameParts& parts,
+                             const std::unordered_set<std::string>* pending = nullptr);
 
     // The file of `name` was made and stays: the next probe of the name starts after it.
     void Taken(const std::string& folder, const NameParts& parts, const Name& name);

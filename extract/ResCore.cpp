@@ -5,7 +5,10 @@
 #include "extract/Naming.h"
 #include "common/Paths.h"
 #include "extract/Writers.h"
+#include "extract/WriteBehind.h"
 
+#include <deque>
+#include <unordered_set>
 #include <vector>
 
 namespace harvix {
@@ -73,6 +76,12 @@ public:
     Status MakeDirectories(const std::string&) override { return success(); }
 };
 
+// Written behind the engine: resources of at most this many bytes (larger ones are
+// written directly, once everything before them is written), and at most this many
+// bytes waiting for the writer at once.
+constexpr std::uint64_t kBehindResourceBytes = 1u << 20;
+constexpr std::uint64_t kBehindQueueBytes = 2u << 20;
+
 } // namespace
 
 std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const ResId& type) {
@@ -114,6 +123,28 @@ struct mResCore::Impl {
     // The output names of the whole run.
     FreeNames names;
 
+    // Writing behind (WriteBehind): the writer, the paths of the resources handed over
+    // whose files are not yet told (taken for the naming), and what is to be told, in
+    // the order of the run: each resource handed over once its files are written, and
+    // every event that came after it once it is told.
+    std::unique_ptr<WriteBehind> behind;
+    std::unordered_set<std::string> pendingPaths;
+    struct ToTell {
+        std::uint64_t number = 0;   // the resource handed over; 0: `event` alone
+        std::function<void()> event;
+        ResourceKind kind = ResourceKind::Bitmap;
+        ResId type;
+        ResId name;
+        std::string module;
+        std::uint16_t language = 0;
+        std::string path;              // the resource's own file
+        std::optional<LeftOut> leftOut; // left out, with files made beside it
+        IResFoundTarget* target = nullptr;
+    };
+    std::deque<ToTell> toTell;
+    // The outcome of the call under way: what is told meanwhile counts there.
+    ModuleOutcome* current = nullptr;
+
     struct OutputPath {
         std::string folder;
         NameParts parts;
@@ -143,7 +174,7 @@ struct mResCore::Impl {
         }
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
-        FreeNames::Name free = names.Probe(fs, folder, parts);
+        FreeNames::Name free = names.Probe(fs, folder, parts, &pendingPaths);
         return OutputPath{std::move(folder), std::move(parts), std::move(free)};
     }
 
@@ -153,8 +184,9 @@ struct mResCore::Impl {
     }
 
     WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
-                           const std::string& path, const ResId& type, const ResId& name) {
-        return WriteResource(WriterContext{module, options, fs}, kind, path, type, name);
+                           const std::string& path, const ResId& type, const ResId& name,
+                           IFileSystem& out) {
+        return WriteResource(WriterContext{module, options, out}, kind, path, type, name);
     }
 
     // What became of one resource: written with its record, left out, a write error, or
@@ -194,7 +226,7 @@ struct mResCore::Impl {
                         const ResId& type, const ResId& name, std::vector<std::string>& sideFiles,
                         std::optional<Error>& failure) {
         for (;;) {
-            WriteOutcome outcome = RunWriter(module, kind, path, type, name);
+            WriteOutcome outcome = RunWriter(module, kind, path, type, name, fs);
             sideFiles = std::move(outcome.sideFiles);
             std::optional<Error> error = std::move(outcome.error);
             if (!error) {
@@ -226,22 +258,194 @@ struct mResCore::Impl {
             if (outcome.written)
                 (void)fs.Remove(path);
 
-            if (RuntimeErrorNumber(*error) == kErrDiskFull) {
-                if (prompt.retryDiskFull(path) == Answer::Retry)
-                    continue;
-                failure = std::move(error);
-                return Done::Failed;
-            }
-            const std::string description = Trimmed(error->message);
-            if (!description.empty())
-                prompt.showError({Failure::WriteFailed, description, path});
+            if (AskRetry(*error, path))
+                continue;
             failure = std::move(error);
             return Done::Failed;
         }
     }
 
-    ModuleOutcome Scan(const IResourceModule& module) {
-        ModuleOutcome outcome;
+    // The question of a write error of the resource at `path`: true when the user chose
+    // to write it again (a full disk), false when the extraction stops (the error was
+    // shown, or the user cancelled).
+    bool AskRetry(const Error& error, const std::string& path) {
+        if (RuntimeErrorNumber(error) == kErrDiskFull)
+            return prompt.retryDiskFull(path) == Answer::Retry;
+        const std::string description = Trimmed(error.message);
+        if (!description.empty())
+            prompt.showError({Failure::WriteFailed, description, path});
+        return false;
+    }
+
+    // An event told in the order of the run: now, or after the resources handed over
+    // before it.
+    void TellInOrder(std::function<void()> event) {
+        if (toTell.empty()) {
+            event();
+            return;
+        }
+        ToTell entry;
+        entry.event = std::move(event);
+        toTell.push_back(std::move(entry));
+    }
+
+    // What tells the next entry did.
+    enum class Told { Entry, NotYet, Nothing, Failed };
+
+    // Tells the oldest entry: an event at once, a resource once the writer is done with
+    // it (with `wait`, waiting for that). A write error is asked about here, when every
+    // resource before it is told and none after it has reached the disk: Retry has the
+    // writer write it again; otherwise it and everything after it are given up, and the
+    // extraction has failed (in the outcome of the call under way).
+    Told TellNext(bool wait) {
+        if (toTell.empty())
+            return Told::Nothing;
+        if (toTell.front().number == 0) {
+            const std::function<void()> event = std::move(toTell.front().event);
+            toTell.pop_front();
+            event();
+            return Told::Entry;
+        }
+        auto done = behind->Next(wait);
+        if (!done)
+            return Told::NotYet;
+        ToTell& entry = toTell.front();
+        StagedResult& result = done->second;
+        if (result.error) {
+            if (AskRetry(*result.error, entry.path)) {
+                behind->Retry();
+                return Told::Entry;
+            }
+            // The files made beside the resource's own file stay, and are told.
+            for (const std::string& file : result.closed)
+                if (file != entry.path)
+                    Tell([&](IExtractObserver& o) { o.FileWritten(entry.kind, file); });
+            behind->GiveUp();
+            toTell.clear();
+            pendingPaths.clear();
+            current->end = ModuleEnd::Failed;
+            current->error = std::move(result.error);
+            return Told::Failed;
+        }
+        const ToTell told = std::move(entry);
+        toTell.pop_front();
+        pendingPaths.erase(told.path);
+        if (told.leftOut) {
+            const ResourceRef resource{told.module, told.type, told.name, told.language};
+            Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, told.kind, *told.leftOut); });
+            ++current->leftOut;
+        }
+        for (const std::string& file : result.closed)
+            if (file != told.path)
+                Tell([&](IExtractObserver& o) { o.FileWritten(told.kind, file); });
+        if (!told.leftOut) {
+            Tell([&](IExtractObserver& o) { o.FileWritten(told.kind, told.path); });
+            ++current->written;
+            std::int32_t index = KindIndex(told.kind);
+            told.target->ResFound(index, told.name);
+        }
+        return Told::Entry;
+    }
+
+    // Tells what is done, without waiting; false when a write error failed.
+    bool TellDone() {
+        for (;;) {
+            switch (TellNext(false)) {
+            case Told::Entry:
+                continue;
+            case Told::Failed:
+                return false;
+            case Told::NotYet:
+            case Told::Nothing:
+                return true;
+            }
+        }
+    }
+
+    // Waits for the writer and tells everything; false when a write error failed.
+    bool TellAll() {
+        for (;;) {
+            switch (TellNext(true)) {
+            case Told::Entry:
+            case Told::NotYet:
+                continue;
+            case Told::Failed:
+                return false;
+            case Told::Nothing:
+                return true;
+            }
+        }
+    }
+
+    // Hands one resource to the writer behind the engine; Failed when a write error of
+    // an earlier one stopped the extraction meanwhile. A resource too large to wait in
+    // memory is written directly, after everything before it.
+    Done HandOver(const IResourceModule& module, ResourceKind kind, const ResId& type,
+                  const ResId& name, std::optional<Error>& error) {
+        const OutputPath output = MakeOutputPath(kind, name);
+        const std::string& path = output.name.path;
+        StagedFiles staged(kBehindResourceBytes);
+        WriteOutcome outcome = RunWriter(module, kind, path, type, name, staged);
+        if (staged.overflowed()) {
+            if (!TellAll())
+                return Done::Failed;
+            const Done done = ExtractResource(module, kind, type, name, error);
+            if (done == Done::Recorded) {
+                ++current->written;
+                std::int32_t index = KindIndex(kind);
+                target->ResFound(index, name);
+            } else if (done == Done::LeftOut) {
+                ++current->leftOut;
+            }
+            return done;
+        }
+        StagedOperations operations = staged.Take();
+        ToTell entry;
+        entry.kind = kind;
+        entry.type = type;
+        entry.name = name;
+        entry.module = sourcePath;
+        entry.path = path;
+        entry.target = target;
+        if (!outcome.written) {
+            const auto versions = module.languages(type, LookupName(name));
+            entry.language = versions.empty() ? std::uint16_t{0} : versions.front().language;
+            entry.leftOut = outcome.leftOut.value_or(LeftOut{LeftOutReason::Malformed, {}});
+            if (operations.operations.empty()) {
+                // Nothing to write: told in its turn.
+                TellInOrder([this, entry = std::move(entry)] {
+                    const ResourceRef resource{entry.module, entry.type, entry.name, entry.language};
+                    Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, entry.kind, *entry.leftOut); });
+                    ++current->leftOut;
+                });
+                return Done::LeftOut;
+            }
+        } else {
+            StagedOperations::Operation record;
+            record.kind = StagedOperations::Kind::Append;
+            record.path = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
+            // As written directly: the record names the file the bytes came from.
+            const std::string satellite = module.source(type, name);
+            record.text = IndexRecord(FileNamePart(path), satellite.empty() ? sourcePath : satellite,
+                                      type.toText(), name.toText());
+            record.undo = path;
+            operations.bytes += record.text.size();
+            operations.operations.push_back(std::move(record));
+            names.Taken(output.folder, output.parts, output.name);
+            pendingPaths.insert(path);
+        }
+        // Room in the queue: what the writer finished meanwhile is told while waiting.
+        while (!behind->HasRoom(operations.bytes))
+            if (TellNext(true) == Told::Failed) {
+                pendingPaths.erase(path);
+                return Done::Failed;
+            }
+        entry.number = behind->Hand(std::move(operations));
+        toTell.push_back(std::move(entry));
+        return TellDone() ? Done::Recorded : Done::Failed;
+    }
+
+    void Scan(const IResourceModule& module, ModuleOutcome& outcome) {
         for (const ResId& type : module.types()) {
             const auto kind = ExtractedKind(module, type);
             if (!kind || !options.enabled(*kind))
@@ -251,7 +455,15 @@ struct mResCore::Impl {
                 // thousands of resources.
                 if (target->StopRequested()) {
                     outcome.end = ModuleEnd::Stopped;
-                    return outcome;
+                    return;
+                }
+                if (behind) {
+                    // Counted when told.
+                    if (HandOver(module, *kind, type, name, outcome.error) == Done::Failed) {
+                        outcome.end = ModuleEnd::Failed;
+                        return;
+                    }
+                    continue;
                 }
                 switch (ExtractResource(module, *kind, type, name, outcome.error)) {
                 case Done::Recorded: {
@@ -267,11 +479,10 @@ struct mResCore::Impl {
                     break;
                 case Done::Failed:
                     outcome.end = ModuleEnd::Failed;
-                    return outcome;
+                    return;
                 }
             }
         }
-        return outcome;
     }
 
     // The text without the blanks around it.
@@ -297,16 +508,44 @@ ModuleOutcome mResCore::ExtractFromFile(const std::string& path, IResFoundTarget
 ModuleOutcome mResCore::ExtractFromFile(const std::string& path,
                                         Result<std::unique_ptr<IResourceModule>> opened,
                                         IResFoundTarget& target) {
+    Impl& s = *m_impl;
     if (!opened || !*opened) {
         // Not a module, or not readable: skipped silently.
         Error error = opened ? makeError(ErrorKind::NotLoadable, path) : opened.error();
-        m_impl->Tell([&](IExtractObserver& o) { o.ModuleNotOpened(path, error); });
-        return ModuleOutcome{ModuleEnd::NotModule, std::move(error), 0, 0};
+        ModuleOutcome outcome{ModuleEnd::NotModule, error, 0, 0};
+        s.TellInOrder([&s, path, error] {
+            s.Tell([&](IExtractObserver& o) { o.ModuleNotOpened(path, error); });
+        });
+        if (s.behind) {
+            s.current = &outcome;
+            if (!s.TellDone())
+                outcome.end = ModuleEnd::Failed;
+            s.current = nullptr;
+        }
+        return outcome;
     }
-    m_impl->Tell([&](IExtractObserver& o) { o.ModuleOpened(path); });
+    s.TellInOrder([&s, path] { s.Tell([&](IExtractObserver& o) { o.ModuleOpened(path); }); });
     if (const Packer packer = (*opened)->packer(); packer != Packer::None)
-        m_impl->Tell([&](IExtractObserver& o) { o.ModulePacked(path, packer); });
+        s.TellInOrder([&s, path, packer] {
+            s.Tell([&](IExtractObserver& o) { o.ModulePacked(path, packer); });
+        });
     return ExtractFromModule(**opened, path, target);
+}
+
+void mResCore::WriteOnOwnThread() {
+    if (!m_impl->behind)
+        m_impl->behind = std::make_unique<WriteBehind>(m_impl->fs, kBehindQueueBytes);
+}
+
+ModuleOutcome mResCore::Finish() {
+    Impl& s = *m_impl;
+    ModuleOutcome outcome;
+    if (!s.behind)
+        return outcome;
+    s.current = &outcome;
+    (void)s.TellAll();
+    s.current = nullptr;
+    return outcome;
 }
 
 void mResCore::AddObserver(IExtractObserver& observer) {
@@ -322,7 +561,13 @@ ModuleOutcome mResCore::ExtractFromModule(const IResourceModule& module, const s
     Impl& s = *m_impl;
     s.target = &target;
     s.sourcePath = path;
-    ModuleOutcome outcome = s.Scan(module);
+    ModuleOutcome outcome;
+    s.current = &outcome;
+    s.Scan(module, outcome);
+    // What the writer finished meanwhile is told before the run goes on.
+    if (s.behind && outcome.end != ModuleEnd::Failed && !s.TellDone())
+        outcome.end = ModuleEnd::Failed;
+    s.current = nullptr;
     s.target = nullptr;
     return outcome;
 }

@@ -91,11 +91,14 @@ struct [[nodiscard]] ModuleOutcome {
 };
 
 // The engine as the run calls it for each file, with the options and the destination
-// it was made with.
+// it was made with, and once more when the files end.
 class IExtractEngine {
 public:
     virtual ~IExtractEngine() = default;
     virtual ModuleOutcome ExtractFromFile(const std::string& path, IResFoundTarget& target) = 0;
+    // Everything handed to the engine is written and told before this returns; a write
+    // error met there ends Failed, as it would have in ExtractFromFile.
+    virtual ModuleOutcome Finish() = 0;
 };
 
 class mResCore final : public IExtractEngine {
@@ -112,6 +115,23 @@ public:
     // or holds nothing of interest ends NotModule or Done; a write error on which the
     // user did not retry ends Failed, and the run ends with it.
     ModuleOutcome ExtractFromFile(const std::string& path, IResFoundTarget& target) override;
+
+    // From now on the files are written behind the engine, on a thread of their own, in
+    // the order of the run (see WriteBehind.h): a call returns once the file's resources
+    // are prepared and handed to the writer, which works on while the next file is read.
+    // The observers and the targets still hear of everything on the engine's thread and
+    // in the same order, each resource once its files and record are there; a call tells
+    // what the writer finished meanwhile (its counts are those told during the call,
+    // whichever file they belong to), and a write error met there, of this file or of an
+    // earlier one, is asked about when every resource before it is told and none after
+    // it has reached the disk, and ends that call Failed. Finish writes and tells the
+    // rest. Without this call every call writes and tells its file's resources before it
+    // returns.
+    void WriteOnOwnThread();
+
+    // Waits for the writer and tells what it did (see WriteOnOwnThread); Done at once
+    // when nothing is written behind.
+    ModuleOutcome Finish() override;
 
     // The same for a file that was opened (or failed to open) elsewhere, for example
     // ahead of time on another thread.

@@ -27,7 +27,8 @@ RunAssembly::~RunAssembly() {
 }
 
 void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
-    // Modules are read ahead on other threads; the engine writes on the run's thread.
+    // Modules are read ahead on other threads; the engine prepares the files on the
+    // run's thread.
     m_readAhead = std::make_unique<ModuleReadAhead>(
         ReadAheadLimits(m_choice.readers),
         SatelliteOpener(m_choice.satellites,
@@ -40,6 +41,9 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     m_engine = std::make_unique<mResCore>(
         m_choice.options, prompt, services.fileSystem,
         [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
+    // Files are written behind the engine, on a thread of their own, while it prepares
+    // the next resources.
+    m_engine->WriteOnOwnThread();
     for (IExtractObserver* observer : services.observers)
         if (observer != nullptr)
             m_engine->AddObserver(*observer);

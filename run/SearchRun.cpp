@@ -61,6 +61,11 @@ void SearchRun::StartSearch(const SearchSettings& settings) {
         m_startTick = m_clock.GetTickCount();
         m_search.SearchForFiles(settings.Folder, settings.SubFolders, settings.Mask, *this);
     }
+    // A run that ended early still writes and tells what the engine had prepared before
+    // (written behind it); it ends as it ended.
+    ModuleOutcome rest = m_engine.Finish();
+    if (rest.failed() && !m_stoppedBy)
+        m_stoppedBy = std::move(rest.error);
 }
 
 void SearchRun::countFiles(bool AllDrives, const std::string& BaseDir, bool Recurse,
@@ -96,13 +101,8 @@ void SearchRun::FileFound(std::string& FileName, std::int32_t& FileCount,
 
     ModuleOutcome extracted = m_engine.ExtractFromFile(FileName, *this);
     if (extracted.failed()) {
-        m_stoppedBy = std::move(extracted.error);
         Cancel = true;
-        m_prompt.showError({Failure::RunStopped, kSearchError, {}});
-        m_view.setCancelEnabled(false);
-        m_view.stopAnimation();
-        m_clock.Sleep(m_closeDelay);
-        endRun(RunEnd::Failed);
+        stopOnError(std::move(extracted));
         return;
     }
     // A cancel confirmed while the module's resources were written ended the run there.
@@ -156,8 +156,26 @@ void SearchRun::Searching(bool& Cancel) {
 void SearchRun::SearchFinished() {
     if (!running())
         return;
+    // The last files may still be written behind the engine: the run is complete once
+    // they are, and a write error among them stops it as it would have before.
+    ModuleOutcome rest = m_engine.Finish();
+    if (rest.failed()) {
+        stopOnError(std::move(rest));
+        return;
+    }
+    if (!running())
+        return;
     m_end = RunEnd::Completed;
     m_view.searchFinished();
+}
+
+void SearchRun::stopOnError(ModuleOutcome failed) {
+    m_stoppedBy = std::move(failed.error);
+    m_prompt.showError({Failure::RunStopped, kSearchError, {}});
+    m_view.setCancelEnabled(false);
+    m_view.stopAnimation();
+    m_clock.Sleep(m_closeDelay);
+    endRun(RunEnd::Failed);
 }
 
 void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {

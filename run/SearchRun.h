@@ -142,6 +142,8 @@ private:
     void countFiles(bool AllDrives, const std::string& BaseDir, bool Recurse,
                     const std::string& FileMask);
     void updateProgress();
+    // A write error stopped the engine: the run says so and ends Failed.
+    void stopOnError(ModuleOutcome failed);
     // The run is between StartSearch and its end.
     [[nodiscard]] bool running() const { return m_started && !m_end; }
     void endRun(RunEnd end);

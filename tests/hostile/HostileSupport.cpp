@@ -321,6 +321,7 @@ public:
             m_owner.beforeFile(FileName);
         return m_inner.ExtractFromFile(FileName, target);
     }
+    ModuleOutcome Finish() override { return m_inner.Finish(); }
 
 private:
     IExtractEngine& m_inner;
@@ -342,6 +343,9 @@ bool InProcessRun::Run() {
     ExtractionOptions options;
     options.kindEnabled = kinds;
     options.destinationFolder = destination + "/";
+    // Written directly, not behind the engine: the faults here strike before a given file
+    // is extracted, which supposes that what came before is on disk by then (how a write
+    // error meets the same question behind the engine is the engine tests' part).
     mResCore engine(options, prompt, fsys, opener);
     HookedEngine hooked(engine, *this);
     cSearchCore core;

@@ -123,6 +123,7 @@ struct ScriptedEngine : IExtractEngine {
         if (onFile)
             onFile();
         files.push_back(name);
+        lastTarget = &target;
         for (std::int32_t kind : kindsPerFile) {
             std::int32_t k = kind;
             target.ResFound(k, ResName::number(1));
@@ -131,6 +132,23 @@ struct ScriptedEngine : IExtractEngine {
             return {ModuleEnd::Failed, makeError(ErrorKind::Io, "disk gone", EIO), 0, 0};
         return {};
     }
+    // The files written behind the engine end: the last resources are told then, and a
+    // write error among them ends Failed.
+    bool failAtFinish = false;
+    int finished = 0;
+    std::vector<std::int32_t> kindsAtFinish;
+    ModuleOutcome Finish() override {
+        ++finished;
+        for (std::int32_t kind : kindsAtFinish) {
+            std::int32_t k = kind;
+            lastTarget->ResFound(k, ResName::number(1));
+        }
+        kindsAtFinish.clear();
+        if (failAtFinish)
+            return {ModuleEnd::Failed, makeError(ErrorKind::Io, "disk gone", EIO), 0, 0};
+        return {};
+    }
+    IResFoundTarget* lastTarget = nullptr;
 };
 
 class SearchRunTest : public ::testing::Test {
@@ -320,6 +338,32 @@ TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
     EXPECT_THAT(view.log, ElementsAre("cancel:off", "status:" + kWait + "Initializing...", "repaint",
                                       "frame", "status:" + kWait, "repaint", "cancel:on",
                                       "cancel:off", "stop-animation", "close"));
+}
+
+// The last files are written behind the engine: the run counts them before it is
+// complete, and a write error among them stops it as one during the walk does, with
+// nothing completed.
+TEST_F(SearchRunTest, TheFilesWrittenLastAreCountedBeforeTheRunCompletes) {
+    run.Stats().FillStatsList({false, true, false, false, false, true});
+    filesAtDir(2);
+    engine.kindsAtFinish = {1, 5};
+    run.StartSearch(folder(false));
+    EXPECT_EQ(run.Stats().countOf(1), 1);
+    EXPECT_EQ(run.Stats().countOf(5), 1);
+    EXPECT_EQ(run.End(), RunEnd::Completed);
+    EXPECT_EQ(view.log.back(), "finished");
+}
+
+TEST_F(SearchRunTest, AWriteErrorAmongTheFilesWrittenLastStopsTheRun) {
+    filesAtDir(2);
+    engine.failAtFinish = true;
+    run.StartSearch(folder(false));
+    EXPECT_EQ(run.End(), RunEnd::Failed);
+    ASSERT_TRUE(run.StoppedBy().has_value());
+    EXPECT_EQ(run.StoppedBy()->code, EIO);
+    EXPECT_THAT(prompt.errors, ElementsAre("An error has occurred during the search.\r\n"
+                                           "Harvix will now close."));
+    EXPECT_THAT(view.log, ::testing::Not(::testing::Contains("finished")));
 }
 
 TEST_F(SearchRunTest, ResourcesCountPerChosenKind) {

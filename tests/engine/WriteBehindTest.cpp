@@ -1,0 +1,303 @@
+// Writing behind the engine changes nothing anyone can see but the time: the same
+// files with the same bytes and records, the same names, the same events in the same
+// order, and a write error asked about at the same point of the run, with the disk
+// holding then exactly what it holds when every file is written on the engine's thread.
+// Each case runs the same files through an engine that writes directly and one that
+// writes behind, into two destinations, and compares what each left and told.
+#include "extract/WriteBehind.h"
+#include "tests/engine/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+
+namespace harvix {
+namespace {
+
+using namespace harvix::testing;
+namespace stdfs = std::filesystem;
+
+const ResId kBitmap = ResId::of(ResType::Bitmap);
+const ResId kIconImage = ResId::of(ResType::Icon);
+const ResId kIconGroup = ResId::of(ResType::GroupIcon);
+const ResId kCursorImage = ResId::of(ResType::Cursor);
+const ResId kCursorGroup = ResId::of(ResType::GroupCursor);
+const ResId kAni = ResId::of(ResType::AniCursor);
+const ResId kHtml = ResId::of(ResType::Html);
+const ResId kAvi = ResId::name("AVI");
+
+ResId N(std::uint16_t id) {
+    return ResId::number(id);
+}
+ResId S(const std::string& name) {
+    return ResId::name(name);
+}
+
+// An icon group whose images have the given sizes, widths and depths.
+void AddIcon(FakeModule& m, std::uint16_t group, std::uint16_t firstId,
+             const std::vector<std::pair<std::uint8_t, std::int16_t>>& sizesAndDepths) {
+    std::vector<IconEntrySpec> entries;
+    std::uint16_t id = firstId;
+    for (const auto& [size, bits] : sizesAndDepths) {
+        entries.push_back({size, size, 0, 1, bits, 40, id});
+        m.add(kIconImage, N(id), Filled(40, static_cast<std::uint8_t>(id)));
+        ++id;
+    }
+    m.add(kIconGroup, N(group), IconGroup(entries));
+}
+
+void AddCursor(FakeModule& m, std::uint16_t group, std::uint16_t id) {
+    m.add(kCursorImage, N(id), Filled(308, static_cast<std::uint8_t>(id)));
+    m.add(kCursorGroup, N(group), CursorGroup({{32, 64, 1, 1, 308, id}}));
+}
+
+// One call of the engine: a module under a path, or a file that is none.
+struct Call {
+    std::string path;
+    std::optional<FakeModule> module;
+};
+
+// Everything a run left and told, in order.
+struct Trace {
+    std::vector<std::string> events;              // observer, target and prompt, in order
+    std::map<std::string, ByteVector> files;      // below the destination, with their bytes
+    int failures = 0;                             // calls (and Finish) that ended Failed
+    std::vector<int> errorNumbers;                // of those
+};
+
+// The files below `root` (relative paths) and their bytes.
+std::map<std::string, ByteVector> Tree(const std::string& root) {
+    std::map<std::string, ByteVector> files;
+    for (const auto& entry : stdfs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[stdfs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path().string());
+    return files;
+}
+
+std::string Listing(const std::string& root) {
+    std::string text;
+    for (const auto& [path, bytes] : Tree(root))
+        text += " " + path + ":" + std::to_string(bytes.size());
+    return text;
+}
+
+// Hears everything, and at each question and failure shown notes what is on disk.
+class Recorder final : public ScriptedPrompt, public IExtractObserver, public IResFoundTarget {
+public:
+    Recorder(std::string root, std::vector<std::string>& events) : m_root(std::move(root)), m_events(events) {}
+
+    void ModuleOpened(const std::string& path) override { note("opened " + path); }
+    void ModuleNotOpened(const std::string& path, const Error& error) override {
+        note("not opened " + path + " " + std::to_string(error.code));
+    }
+    void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind, const LeftOut& why) override {
+        note("left out " + std::string(KindKey(kind)) + " " + resource.module + " " + resource.name.toText() +
+             " " + std::to_string(static_cast<int>(why.reason)) + " " + std::to_string(resource.language));
+    }
+    void FileWritten(ResourceKind kind, const std::string& path) override {
+        note("wrote " + std::string(KindKey(kind)) + " " + relative(path));
+    }
+    void ResFound(std::int32_t& kind, const ResName& name) override {
+        note("found " + std::to_string(kind) + " " + name.toText());
+    }
+    Answer retryDiskFull(const std::string& path) override {
+        note("disk full at " + relative(path) + ", on disk:" + Listing(m_root));
+        return ScriptedPrompt::retryDiskFull(path);
+    }
+    void showError(const ShownError& error) override {
+        note("error " + relative(error.detail) + ", on disk:" + Listing(m_root));
+        ScriptedPrompt::showError(error);
+    }
+
+private:
+    void note(std::string event) { m_events.push_back(std::move(event)); }
+    std::string relative(const std::string& path) const {
+        return path.rfind(m_root, 0) == 0 ? path.substr(m_root.size()) : path;
+    }
+    std::string m_root;
+    std::vector<std::string>& m_events;
+};
+
+// Runs the calls through one engine into a fresh destination; `setUp` injects failures
+// and `answers` answer the questions.
+Trace RunCalls(bool behind, const std::vector<Call>& calls,
+               const std::function<void(FailingFileSystem&)>& setUp = {},
+               std::deque<Answer> answers = {}) {
+    ScratchDir dir;
+    for (ResourceKind kind : kAllResourceKinds)
+        stdfs::create_directory(dir / std::string(KindFolder(kind)));
+    Trace trace;
+    FailingFileSystem fs;
+    if (setUp)
+        setUp(fs);
+    Recorder recorder(dir.path() + "/", trace.events);
+    recorder.answers = std::move(answers);
+    ExtractionOptions options;
+    options.destinationFolder = dir.path();
+    mResCore engine(options, recorder, fs);
+    engine.AddObserver(recorder);
+    if (behind)
+        engine.WriteOnOwnThread();
+    auto take = [&](const ModuleOutcome& outcome) {
+        if (outcome.failed()) {
+            ++trace.failures;
+            trace.errorNumbers.push_back(outcome.error ? RuntimeErrorNumber(*outcome.error) : 0);
+        }
+        return outcome.failed();
+    };
+    bool stopped = false;
+    for (const Call& call : calls) {
+        Result<std::unique_ptr<IResourceModule>> opened =
+            makeError(ErrorKind::NotLoadable, "no module", ENOEXEC);
+        if (call.module)
+            opened = std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(*call.module));
+        const ModuleOutcome outcome = engine.ExtractFromFile(call.path, std::move(opened), recorder);
+        if ((stopped = take(outcome)))
+            break; // the run ends with its first failure
+    }
+    if (!stopped)
+        take(engine.Finish());
+    trace.files = Tree(dir.path());
+    return trace;
+}
+
+void ExpectSame(const Trace& direct, const Trace& behind) {
+    EXPECT_EQ(behind.events, direct.events);
+    EXPECT_EQ(behind.failures, direct.failures);
+    EXPECT_EQ(behind.errorNumbers, direct.errorNumbers);
+    ASSERT_EQ(behind.files.size(), direct.files.size());
+    for (const auto& [path, bytes] : direct.files) {
+        ASSERT_TRUE(behind.files.count(path)) << path;
+        EXPECT_EQ(behind.files.at(path), bytes) << path;
+    }
+}
+
+// Files of every kind, names that meet (in one folder, after sanitizing, after being cut
+// to the longest name a file system takes), resources left out with and without files
+// made beside them, a file that is no module, and a clip too large to wait in memory.
+std::vector<Call> ManyFiles() {
+    std::vector<Call> calls;
+    FakeModule shell;
+    shell.add(kBitmap, N(1), Dib(32, 32, 24)).add(kBitmap, N(2), Dib(4, 4, 24)).add(kBitmap, N(3), Dib(16, 16, 8));
+    AddIcon(shell, 1, 1, {{16, 8}, {32, 8}, {32, 32}});
+    AddIcon(shell, 2, 4, {{48, 4}, {64, 8}});                     // no image in the limits
+    AddIcon(shell, 3, 6, {{16, 8}, {16, 8}});                     // one size twice
+    shell.add(kIconGroup, N(9), IconGroup({{32, 32, 0, 1, 8, 40, 99}})); // its image is missing
+    AddCursor(shell, 1, 20);
+    shell.add(kAni, N(1), Filled(300)).add(kAvi, N(1), Filled(2000));
+    shell.add(kHtml, S("a?b.htm"), Filled(50)).add(kHtml, S("a_b.htm"), Filled(60));
+    const std::string longName(300, 'x');
+    shell.add(kHtml, S(longName + "1.htm"), Filled(70)).add(kHtml, S(longName + "2.htm"), Filled(80));
+    calls.push_back({"/w/shell32.dll", shell});
+    calls.push_back({"/w/readme.txt", std::nullopt});
+    FakeModule again; // the same file name from another folder: the names go on counting
+    again.add(kBitmap, N(1), Dib(32, 32, 8)).add(kAvi, N(5), Filled(3 << 20));
+    AddIcon(again, 1, 1, {{16, 8}});
+    calls.push_back({"/x/shell32.dll", again});
+    FakeModule small;
+    small.add(kBitmap, N(7), Dib(24, 24, 24));
+    AddCursor(small, 4, 2);
+    calls.push_back({"/w/small.dll", small});
+    return calls;
+}
+
+TEST(WriteBehind, LeavesAndTellsWhatWritingDirectlyDoes) {
+    const auto calls = ManyFiles();
+    const Trace direct = RunCalls(false, calls);
+    ASSERT_EQ(direct.failures, 0);
+    ASSERT_GT(direct.files.size(), 20u);
+    ExpectSame(direct, RunCalls(true, calls));
+}
+
+// A write error waits for its question until every resource before it is told, and
+// nothing after it has reached the disk then; Retry writes it again and goes on, Cancel
+// gives up the rest. Every case names the file the failure hits and the answers.
+TEST(WriteBehind, AsksAboutAWriteErrorAtTheSamePoint) {
+    using Op = FailingFileSystem::Rule::Op;
+    const struct {
+        const char* what;
+        FailingFileSystem::Rule rule;
+        std::deque<Answer> answers;
+    } cases[] = {
+        {"full disk, retried", {Op::Write, "Icons/shell32.dll (2).ico", ENOSPC}, {Answer::Retry}},
+        {"full disk, cancelled", {Op::Write, "Icons/shell32.dll (2).ico", ENOSPC}, {Answer::Cancel}},
+        {"full disk in another file, cancelled", {Op::Write, "small.dll.bmp", EDQUOT}, {Answer::Cancel}},
+        {"full disk twice, retried", {Op::Write, "Videos/shell32.dll.avi", ENOSPC, 2}, {Answer::Retry, Answer::Retry}},
+        {"per-size file, cancelled", {Op::Write, "16x16/8/shell32.dll (2).ico", ENOSPC}, {Answer::Cancel}},
+        {"refused file", {Op::Create, "Cursors/shell32.dll.cur", EACCES}, {}},
+        {"refused record", {Op::Append, "Animated Cursors/__index.txt", EROFS}, {}},
+        {"full disk at the clip written directly", {Op::Write, "Videos/shell32.dll (2).avi", ENOSPC}, {Answer::Retry}},
+        {"in the last file", {Op::Write, "Cursors/small.dll.cur", ENOSPC}, {Answer::Cancel}},
+    };
+    const auto calls = ManyFiles();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto setUp = [&](FailingFileSystem& fs) { fs.fail(c.rule); };
+        const Trace direct = RunCalls(false, calls, setUp, c.answers);
+        ASSERT_NE(std::count_if(direct.events.begin(), direct.events.end(),
+                                [](const std::string& e) { return e.find(", on disk:") != std::string::npos; }),
+                  0);
+        ExpectSame(direct, RunCalls(true, calls, setUp, c.answers));
+    }
+}
+
+// The operations of one resource are carried out as the writer made them: a file
+// dropped unfinished is never made, a removal that followed a look at the path happens
+// only if something is there when it is carried out, and a record that cannot be
+// appended takes its file away again.
+TEST(WriteBehind, StagedOperationsAreCarriedOutAsTheWriterMadeThem) {
+    ScratchDir dir;
+    auto bytes = [](const std::string& text) {
+        return Bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    };
+    StagedFiles staged(1 << 20);
+    {
+        auto dropped = staged.CreateExclusive(dir / "dropped.bin");
+        ASSERT_TRUE((*dropped)->Write({bytes("never")}).ok());
+    }
+    ASSERT_TRUE(staged.MakeDirectories(dir / "a/b").ok());
+    auto kept = staged.CreateExclusive(dir / "a/b/kept.bin");
+    ASSERT_TRUE((*kept)->Write({bytes("kept "), bytes("whole")}).ok());
+    ASSERT_TRUE(staged.Exists(dir / "a/b/kept.bin")); // looked at when carried out
+    ASSERT_TRUE(staged.Remove(dir / "a/b/kept.bin").ok());
+    ASSERT_TRUE((*kept)->Close().ok());
+    ASSERT_TRUE(staged.Append(dir / "a/index.txt", "line\r\n").ok());
+    EXPECT_FALSE(staged.overflowed());
+    StagedOperations operations = staged.Take();
+    EXPECT_FALSE(stdfs::exists(dir / "a")); // nothing happened yet
+
+    WriteFileText(dir / "elsewhere.txt", "");
+    const StagedResult first = CarryOut(RealFileSystem(), operations);
+    EXPECT_FALSE(first.error);
+    EXPECT_EQ(first.closed, std::vector<std::string>{dir / "a/b/kept.bin"});
+    EXPECT_EQ(ReadFileText(dir / "a/b/kept.bin"), "kept whole");
+    EXPECT_EQ(ReadFileText(dir / "a/index.txt"), "line\r\n");
+    EXPECT_FALSE(stdfs::exists(dir / "dropped.bin"));
+
+    // Again: now the file is there and goes before the new one takes its name.
+    const StagedResult again = CarryOut(RealFileSystem(), operations);
+    EXPECT_FALSE(again.error);
+    EXPECT_EQ(ReadFileText(dir / "a/index.txt"), "line\r\nline\r\n");
+
+    // A record refused: the file it names is taken away again.
+    StagedOperations refused;
+    refused.operations.push_back({StagedOperations::Kind::Create, dir / "c.bin", 0, {}, {}, {}});
+    refused.operations.push_back({StagedOperations::Kind::Close, {}, 0, {}, {}, {}});
+    refused.operations.push_back({StagedOperations::Kind::Append, dir / "no/index.txt", 0, {}, "x", dir / "c.bin"});
+    const StagedResult undone = CarryOut(RealFileSystem(), refused);
+    ASSERT_TRUE(undone.error);
+    EXPECT_EQ(undone.error->code, ENOENT);
+    EXPECT_TRUE(undone.closed.empty());
+    EXPECT_FALSE(stdfs::exists(dir / "c.bin"));
+
+    // Beyond its limit a resource is not kept: it is written directly.
+    StagedFiles small(8);
+    auto big = small.CreateExclusive(dir / "big.bin");
+    EXPECT_FALSE((*big)->Write({bytes("more than eight")}).ok());
+    EXPECT_TRUE(small.overflowed());
+}
+
+} // namespace
+} // namespace harvix
