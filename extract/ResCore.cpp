@@ -537,6 +537,11 @@ void mResCore::WriteOnOwnThread() {
         m_impl->behind = std::make_unique<WriteBehind>(m_impl->fs, kBehindQueueBytes);
 }
 
+void mResCore::Settle() {
+    if (m_impl->behind)
+        m_impl->behind->WaitIdle();
+}
+
 ModuleOutcome mResCore::Finish() {
     Impl& s = *m_impl;
     ModuleOutcome outcome;

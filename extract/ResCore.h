@@ -99,6 +99,10 @@ public:
     // Everything handed to the engine is written and told before this returns; a write
     // error met there ends Failed, as it would have in ExtractFromFile.
     virtual ModuleOutcome Finish() = 0;
+    // Before the run asks its user a question: the disk is left as it will stay while
+    // the question is open (whatever was handed over is written first, up to a write
+    // error); nothing is told.
+    virtual void Settle() {}
 };
 
 class mResCore final : public IExtractEngine {
@@ -132,6 +136,10 @@ public:
     // Waits for the writer and tells what it did (see WriteOnOwnThread); Done at once
     // when nothing is written behind.
     ModuleOutcome Finish() override;
+
+    // Waits until the writer has written everything handed to it, or stopped at a write
+    // error (which is asked about in the next call); tells nothing.
+    void Settle() override;
 
     // The same for a file that was opened (or failed to open) elsewhere, for example
     // ahead of time on another thread.

@@ -239,6 +239,13 @@ bool WriteBehind::HasRoom(std::uint64_t bytes) const {
     return m_heldBytes == 0 || m_heldBytes + bytes <= m_queueBytes;
 }
 
+void WriteBehind::WaitIdle() {
+    Lock lock(m_mutex);
+    if (!m_thread.joinable())
+        return; // carried out by Next, on the engine's thread
+    m_done.wait(lock, [&] { return !m_busy && (m_halted || m_nextToWrite >= m_items.size()); });
+}
+
 std::size_t WriteBehind::Pending() const {
     std::lock_guard lock(m_mutex);
     return m_items.size();

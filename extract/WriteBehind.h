@@ -125,6 +125,10 @@ public:
     // it; none of them reached the disk.
     void GiveUp();
 
+    // Waits until the writer has carried out everything handed over, or stopped at an
+    // error.
+    void WaitIdle();
+
     // Resources handed over whose results were not yet taken.
     [[nodiscard]] std::size_t Pending() const;
 

@@ -185,6 +185,9 @@ void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
     }
     if (m_end)
         return;
+    // What the engine prepared is written before the question, so that the disk stays as
+    // it is while the question is open and, after Yes, nothing more is written.
+    m_engine.Settle();
     if (m_prompt.confirmCancel() != Answer::Yes)
         return;
     m_view.setCancelEnabled(false);

@@ -322,6 +322,7 @@ public:
         return m_inner.ExtractFromFile(FileName, target);
     }
     ModuleOutcome Finish() override { return m_inner.Finish(); }
+    void Settle() override { m_inner.Settle(); }
 
 private:
     IExtractEngine& m_inner;

@@ -7,6 +7,7 @@
 #include "extract/Prompt.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ public:
     std::vector<std::string> paths;     // the folder or file each was about (none: empty)
     std::vector<std::string> errors;    // the text of each failure reported
     std::vector<ShownError> shown;      // the failures themselves
+    std::function<void(Question)> onAsk; // called as each question is asked
 
     Answer confirmCancel() override { return ask(Question::ConfirmCancel, {}, Answer::No); }
     Answer continueIntoExisting(const std::string& folder) override {
@@ -64,6 +66,8 @@ public:
 protected:
     Answer ask(Question question, const std::string& path, Answer fallback) {
         asked.push_back(question);
+        if (onAsk)
+            onAsk(question);
         questions.emplace_back(QuestionText(question));
         paths.push_back(path);
         if (answers.empty())
