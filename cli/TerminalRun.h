@@ -64,7 +64,12 @@ public:
     void poll() override { pumpEvents(); }
     void stopAnimation() override {}
     void statsChanged(int, const std::string&) override { draw(false); }
-    void searchFinished() override { clearLine(); }
+    // The last resources are counted once the writer is done with them, after the last
+    // file: the line shows the final counts before it goes.
+    void searchFinished() override {
+        draw(true);
+        clearLine();
+    }
     void closeProgram() override { clearLine(); }
 
     void clearLine();

@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+
 #include <system_error>
 
 namespace harvix {
@@ -134,6 +136,7 @@ StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged) {
     };
     // The path an Exists just before looked at, and whether something was there.
     std::optional<std::pair<std::string, bool>> checked;
+    std::vector<const StagedOperations::Operation*> appended; // records that are in their index
     for (const auto& operation : staged.operations) {
         Status status = success();
         const auto checkedBefore = std::move(checked);
@@ -188,8 +191,18 @@ StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged) {
         }
         if (!status) {
             result.error = status.error();
-            return result; // files still open are dropped: they never get their names
+            // A file whose record was still to come is taken away again: every file
+            // named is in its index. Files still open are dropped: they never get their
+            // names.
+            for (const auto& later : staged.operations)
+                if (later.kind == Kind::Append && !later.undo.empty() &&
+                    std::find(appended.begin(), appended.end(), &later) == appended.end() &&
+                    std::erase(result.closed, later.undo) > 0)
+                    (void)fs.Remove(later.undo);
+            return result;
         }
+        if (operation.kind == Kind::Append)
+            appended.push_back(&operation);
     }
     return result;
 }

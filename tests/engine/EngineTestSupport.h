@@ -9,6 +9,7 @@
 #include "extract/ResCore.h"
 #include "tests/support/ScriptedPrompt.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -77,7 +78,7 @@ public:
     // Consumes a matching rule; the errno to fail with, or 0.
     int take(Rule::Op op, const std::string& path);
 
-    long existsCalls = 0;
+    std::atomic<long> existsCalls{0}; // the engine and the writer behind it both look
 
 private:
     static IFileSystem& real() { return RealFileSystem(); }

@@ -4,6 +4,7 @@
 // holding then exactly what it holds when every file is written on the engine's thread.
 // Each case runs the same files through an engine that writes directly and one that
 // writes behind, into two destinations, and compares what each left and told.
+#include "extract/Destination.h"
 #include "extract/WriteBehind.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
+#include <sstream>
 
 namespace harvix {
 namespace {
@@ -240,6 +243,87 @@ TEST(WriteBehind, AsksAboutAWriteErrorAtTheSamePoint) {
                                 [](const std::string& e) { return e.find(", on disk:") != std::string::npos; }),
                   0);
         ExpectSame(direct, RunCalls(true, calls, setUp, c.answers));
+    }
+}
+
+// Whatever stops the run, every file in a kind's folder is named by a record of that
+// folder's index and every record names a file there: after a write error given up, and
+// when the engine goes away in the middle (its caller ended by an exception, here at a
+// question or after the last file handed over, without Finish), with the writer behind
+// it still holding resources or stopped at an error.
+TEST(WriteBehind, EveryFileHasItsRecordHoweverTheRunStops) {
+    struct GoneAway {};
+    class LeavingPrompt final : public ScriptedPrompt {
+    public:
+        Answer retryDiskFull(const std::string&) override { throw GoneAway{}; }
+        void showError(const ShownError&) override { throw GoneAway{}; }
+    };
+    using Op = FailingFileSystem::Rule::Op;
+    const struct {
+        const char* what;
+        std::optional<FailingFileSystem::Rule> rule;
+        bool leaves; // the caller goes away at the question (or, without one, before Finish)
+    } cases[] = {
+        {"no error, caller gone before Finish", std::nullopt, true},
+        {"full disk, given up", FailingFileSystem::Rule{Op::Write, "Icons/shell32.dll (2).ico", ENOSPC}, false},
+        {"full disk, caller gone at the question", FailingFileSystem::Rule{Op::Write, "Icons/shell32.dll (2).ico", ENOSPC}, true},
+        {"per-size file, caller gone", FailingFileSystem::Rule{Op::Write, "16x16/8/shell32.dll (2).ico", ENOSPC}, true},
+        {"per-size file, given up", FailingFileSystem::Rule{Op::Write, "16x16/8/shell32.dll (2).ico", ENOSPC}, false},
+        {"refused record, caller gone", FailingFileSystem::Rule{Op::Append, "Animated Cursors/__index.txt", EROFS}, true},
+        {"refused file in the last module", FailingFileSystem::Rule{Op::Create, "Cursors/small.dll.cur", EACCES}, false},
+    };
+    const auto calls = ManyFiles();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        for (ResourceKind kind : kAllResourceKinds)
+            stdfs::create_directory(dir / std::string(KindFolder(kind)));
+        FailingFileSystem fs;
+        if (c.rule)
+            fs.fail(*c.rule);
+        LeavingPrompt leaving;
+        ScriptedPrompt answering; // Cancel to a full disk: the rest is given up
+        answering.answers = {Answer::Cancel};
+        ExtractionOptions options;
+        options.destinationFolder = dir.path();
+        bool left = false;
+        try {
+            mResCore engine(options, c.leaves ? static_cast<IPrompt&>(leaving) : answering, fs);
+            engine.WriteOnOwnThread();
+            CollectingTarget target;
+            bool failed = false;
+            for (const Call& call : calls) {
+                Result<std::unique_ptr<IResourceModule>> opened =
+                    makeError(ErrorKind::NotLoadable, "no module", ENOEXEC);
+                if (call.module)
+                    opened = std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(*call.module));
+                if ((failed = engine.ExtractFromFile(call.path, std::move(opened), target).failed()))
+                    break;
+            }
+            if (c.leaves && !c.rule)
+                throw GoneAway{};
+            if (!failed)
+                (void)engine.Finish();
+        } catch (const GoneAway&) {
+            left = true; // the engine is gone: the writer finished what it could
+        }
+        EXPECT_EQ(left, c.leaves);
+        std::size_t files = 0;
+        for (ResourceKind kind : kAllResourceKinds) {
+            const stdfs::path folder = stdfs::path(dir.path()) / std::string(KindFolder(kind));
+            std::multiset<std::string> named, recorded;
+            for (const auto& entry : stdfs::directory_iterator(folder))
+                if (entry.is_regular_file() && entry.path().filename() != kIndexFileName)
+                    named.insert(entry.path().filename().string());
+            if (stdfs::exists(folder / kIndexFileName)) {
+                std::istringstream index(ReadFileText((folder / kIndexFileName).string()));
+                for (std::string line; std::getline(index, line);)
+                    recorded.insert(line.substr(0, line.find(" - SOURCE FILE = ")));
+            }
+            EXPECT_EQ(named, recorded) << folder;
+            files += named.size();
+        }
+        EXPECT_GT(files, 0u);
     }
 }
 

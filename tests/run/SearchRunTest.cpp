@@ -345,7 +345,7 @@ TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
 // nothing completed.
 TEST_F(SearchRunTest, TheFilesWrittenLastAreCountedBeforeTheRunCompletes) {
     run.Stats().FillStatsList({false, true, false, false, false, true});
-    filesAtDir(2);
+    files(2, 2);
     engine.kindsAtFinish = {1, 5};
     run.StartSearch(folder(false));
     EXPECT_EQ(run.Stats().countOf(1), 1);
@@ -355,7 +355,7 @@ TEST_F(SearchRunTest, TheFilesWrittenLastAreCountedBeforeTheRunCompletes) {
 }
 
 TEST_F(SearchRunTest, AWriteErrorAmongTheFilesWrittenLastStopsTheRun) {
-    filesAtDir(2);
+    files(2, 2);
     engine.failAtFinish = true;
     run.StartSearch(folder(false));
     EXPECT_EQ(run.End(), RunEnd::Failed);

@@ -302,7 +302,7 @@ TEST_F(WizardCancel, YesInsideAModuleStopsItsWritingAtOnce) {
     };
     int counts = 0;
     std::vector<std::string> atQuestion;
-    prompt.onAsk = [&](Question) { atQuestion = listing(); };
+    prompt.onAsk = [&](harvix::testing::Question) { atQuestion = listing(); };
     view.onStatsCount = [&] {
         if (++counts == 1) { // the first bitmap written: the user presses Cancel
             prompt.answers = {Answer::Yes};
