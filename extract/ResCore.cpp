@@ -382,10 +382,19 @@ struct mResCore::Impl {
     // memory is written directly, after everything before it.
     Done HandOver(const IResourceModule& module, ResourceKind kind, const ResId& type,
                   const ResId& name, std::optional<Error>& error) {
-        const OutputPath output = MakeOutputPath(kind, name);
+        std::string_view extension;
+        if (kind == ResourceKind::Image) {
+            const auto picture = WholePictureType(module, type, name);
+            if (!picture)
+                return Done::NotOfKind;
+            extension = ImageFileExtension(*picture);
+        }
+        const OutputPath output = MakeOutputPath(kind, name, extension);
         const std::string& path = output.name.path;
         StagedFiles staged(kBehindResourceBytes);
         WriteOutcome outcome = RunWriter(module, kind, path, type, name, staged);
+        if (outcome.notOfKind && !outcome.error && !staged.overflowed())
+            return Done::NotOfKind; // its writer made nothing
         if (staged.overflowed()) {
             if (!TellAll())
                 return Done::Failed;

@@ -7,9 +7,12 @@
 #include "extract/Destination.h"
 #include "extract/WriteBehind.h"
 #include "tests/engine/EngineTestSupport.h"
+#include "tools/modbuilder/PicturePayloads.h"
+#include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -30,6 +33,7 @@ const ResId kCursorGroup = ResId::of(ResType::GroupCursor);
 const ResId kAni = ResId::of(ResType::AniCursor);
 const ResId kHtml = ResId::of(ResType::Html);
 const ResId kAvi = ResId::name("AVI");
+const ResId kRcData = ResId::of(ResType::RcData);
 
 ResId N(std::uint16_t id) {
     return ResId::number(id);
@@ -138,6 +142,7 @@ Trace RunCalls(bool behind, const std::vector<Call>& calls,
     Recorder recorder(dir.path() + "/", trace.events);
     recorder.answers = std::move(answers);
     ExtractionOptions options;
+    options.kindEnabled.fill(true); // the pictures kept whole too
     options.destinationFolder = dir.path();
     mResCore engine(options, recorder, fs);
     engine.AddObserver(recorder);
@@ -179,7 +184,8 @@ void ExpectSame(const Trace& direct, const Trace& behind) {
 
 // Files of every kind, names that meet (in one folder, after sanitizing, after being cut
 // to the longest name a file system takes), resources left out with and without files
-// made beside them, a file that is no module, and a clip too large to wait in memory.
+// made beside them, pictures kept whole beside data that is none (passed over), a file
+// that is no module, and a clip too large to wait in memory.
 std::vector<Call> ManyFiles() {
     std::vector<Call> calls;
     FakeModule shell;
@@ -203,6 +209,15 @@ std::vector<Call> ManyFiles() {
     small.add(kBitmap, N(7), Dib(24, 24, 24));
     AddCursor(small, 4, 2);
     calls.push_back({"/w/small.dll", small});
+    namespace mb = harvix::modbuilder;
+    const ByteVector png = mb::makePngFile(48, 40, mb::pictures::gradient());
+    ByteVector cutPng(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() / 2));
+    FakeModule theme;
+    theme.add(kRcData, N(1), png).add(kRcData, N(2), ByteVector{'<', '?', 'x', 'm', 'l'});
+    theme.add(kRcData, N(3), mb::makeGifFile(20, 10, mb::pictures::rings()));
+    theme.add(kRcData, S("CUT"), cutPng).add(S("PNG"), S("LOGO"), png);
+    theme.add(S("PNG"), N(7), ByteVector(64, 0));
+    calls.push_back({"/w/theme.dll", theme});
     return calls;
 }
 
@@ -211,6 +226,10 @@ TEST(WriteBehind, LeavesAndTellsWhatWritingDirectlyDoes) {
     const Trace direct = RunCalls(false, calls);
     ASSERT_EQ(direct.failures, 0);
     ASSERT_GT(direct.files.size(), 20u);
+    const std::string images = std::string(KindFolder(ResourceKind::Image)) + "/";
+    EXPECT_EQ(std::count_if(direct.files.begin(), direct.files.end(),
+                            [&](const auto& file) { return file.first.rfind(images, 0) == 0; }),
+              4); // three pictures and their index
     ExpectSame(direct, RunCalls(true, calls));
 }
 
