@@ -157,7 +157,17 @@ struct mResCore::Impl {
 
     // A free output path for a resource of `kind` named `nameText`; a picture kept whole
     // gets the `extension` of the file it is.
-    OutputPath MakeOutputPath(ResourceKind kind, const ResId& name, std::string_view extension) {
+    // The output path of a resource of `kind`; nothing for a resource of the image kind
+    // whose bytes are not a whole picture (its extension is the picture's file type).
+    std::optional<OutputPath> OutputPathFor(const IResourceModule& module, ResourceKind kind,
+                                            const ResId& type, const ResId& name) {
+        std::string_view extension;
+        if (kind == ResourceKind::Image) {
+            const auto picture = WholePictureType(module, type, name);
+            if (!picture)
+                return std::nullopt;
+            extension = ImageFileExtension(*picture);
+        }
         NameParts parts;
         // A CR or LF of the source name would be "_" in the record: it is "_" in the
         // file's name too, and the collision suffix keeps names that now meet apart.
@@ -199,14 +209,10 @@ struct mResCore::Impl {
     // record is there. A write error on which the user did not retry is `error`.
     Done ExtractResource(const IResourceModule& module, ResourceKind kind, const ResId& type,
                          const ResId& name, std::optional<Error>& error) {
-        std::string_view extension;
-        if (kind == ResourceKind::Image) {
-            const auto picture = WholePictureType(module, type, name);
-            if (!picture)
-                return Done::NotOfKind;
-            extension = ImageFileExtension(*picture);
-        }
-        const OutputPath output = MakeOutputPath(kind, name, extension);
+        const std::optional<OutputPath> found = OutputPathFor(module, kind, type, name);
+        if (!found)
+            return Done::NotOfKind;
+        const OutputPath& output = *found;
         std::vector<std::string> sideFiles;
         const Done done = WriteAndRecord(module, kind, output.name.path, type, name, sideFiles,
                                          error);
@@ -382,14 +388,10 @@ struct mResCore::Impl {
     // memory is written directly, after everything before it.
     Done HandOver(const IResourceModule& module, ResourceKind kind, const ResId& type,
                   const ResId& name, std::optional<Error>& error) {
-        std::string_view extension;
-        if (kind == ResourceKind::Image) {
-            const auto picture = WholePictureType(module, type, name);
-            if (!picture)
-                return Done::NotOfKind;
-            extension = ImageFileExtension(*picture);
-        }
-        const OutputPath output = MakeOutputPath(kind, name, extension);
+        const std::optional<OutputPath> found = OutputPathFor(module, kind, type, name);
+        if (!found)
+            return Done::NotOfKind;
+        const OutputPath& output = *found;
         const std::string& path = output.name.path;
         StagedFiles staged(kBehindResourceBytes);
         WriteOutcome outcome = RunWriter(module, kind, path, type, name, staged);
