@@ -387,7 +387,7 @@ void frmMain::CreatePage2(QWidget* page) {
     // below it says how.
     m_controls.lblLimitsHint =
         Label(page, QStringLiteral("lblLimitsHint"), TwipsRect(120, 4140, 7215, 255), 54,
-              QStringLiteral("To change the limits of the Bitmap or Icon row, double-click "
+              QStringLiteral("To change the limits of the Bitmap, Icon or Image row, double-click "
                              "the row."));
 }
 

@@ -24,32 +24,53 @@ std::string kindKey(ResourceKind kind) {
 }
 
 const char* const kLimitColumnNames[] = {"", "Colour depth", "Width", "Height"};
+const char* const kLimitFieldNames[] = {"", "the colour depth limit", "the width limit",
+                                        "the height limit"};
 
-constexpr std::array<LimitCell, 6> kLimitCells{{
+constexpr std::array<LimitCell, 8> kLimitCells{{
     {ResourceKind::Bitmap, 1},
     {ResourceKind::Bitmap, 2},
     {ResourceKind::Bitmap, 3},
     {ResourceKind::Icon, 1},
     {ResourceKind::Icon, 2},
     {ResourceKind::Icon, 3},
+    {ResourceKind::Image, 2},
+    {ResourceKind::Image, 3},
 }};
 
-LimitRange* rangeOf(ExtractionOptions& options, const LimitCell& cell) {
-    const bool bitmap = cell.kind == ResourceKind::Bitmap;
-    switch (cell.column) {
-    case 1:
-        return bitmap ? &options.bitmapDepth : &options.iconDepth;
-    case 2:
-        return bitmap ? &options.bitmapWidth : &options.iconWidth;
-    default:
-        return bitmap ? &options.bitmapHeight : &options.iconHeight;
-    }
+// The cells of one row, in column order; none for a row without limits.
+std::vector<LimitCell> cellsOf(ResourceKind kind) {
+    std::vector<LimitCell> cells;
+    for (const LimitCell& cell : kLimitCells)
+        if (cell.kind == kind)
+            cells.push_back(cell);
+    return cells;
 }
 
-// The default limits of the two rows that have limits, as their cells show them.
-std::array<std::string, 3> defaultLimitTexts(ResourceKind kind) {
-    const LimitSet& set = DefaultLimits(kind);
-    return {LimitText(set.depth), LimitText(set.width), LimitText(set.height)};
+LimitRange* rangeOf(ExtractionOptions& options, const LimitCell& cell) {
+    struct Ranges {
+        LimitRange* depth;
+        LimitRange* width;
+        LimitRange* height;
+    };
+    const Ranges ranges =
+        cell.kind == ResourceKind::Bitmap
+            ? Ranges{&options.bitmapDepth, &options.bitmapWidth, &options.bitmapHeight}
+        : cell.kind == ResourceKind::Icon
+            ? Ranges{&options.iconDepth, &options.iconWidth, &options.iconHeight}
+            : Ranges{nullptr, &options.imageWidth, &options.imageHeight};
+    return cell.column == 1 ? ranges.depth : cell.column == 2 ? ranges.width : ranges.height;
+}
+
+// The limits a start begins with, as a cell shows them.
+std::string defaultLimitText(const LimitCell& cell) {
+    ExtractionOptions defaults;
+    return LimitText(*rangeOf(defaults, cell));
+}
+
+// How the limits of a row are typed: three for bitmaps and icons, two for images.
+const char* formatHintFor(std::size_t cellCount) {
+    return cellCount == 2 ? kSideLimitFormatHint : kLimitFormatHint;
 }
 
 // The path as seen from the current folder, made whole; an absolute one stays as it is.
@@ -63,11 +84,11 @@ std::string AbsolutePath(const std::string& path) {
 
 // The editor's refusal of one of the three limits typed: what is wrong with it (a number
 // out of range is named, with the range a limit must lie in), then how to type them.
-std::string invalidLimitMessage(const Error& error) {
+std::string invalidLimitMessage(const Error& error, const char* hint) {
     std::string message = error.message;
     if (!message.empty())
         message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
-    return message + ".\r\n" + kLimitFormatHint;
+    return message + ".\r\n" + hint;
 }
 
 } // namespace
@@ -82,7 +103,8 @@ Status ReadLimits(const IWizardView& view, ExtractionOptions& options) {
                                                        kLimitColumnNames[cell.column] +
                                                        " column of the " +
                                                        std::string(KindLabel(cell.kind)) +
-                                                       " row is not valid.\r\n" + kLimitFormatHint);
+                                                       " row is not valid.\r\n" +
+                                                       formatHintFor(cellsOf(cell.kind).size()));
         }
         *rangeOf(read, cell) = range.value();
     }
@@ -445,42 +467,43 @@ void WizardLogic::FillResTypeList() {
     for (const KindInfo& info : kKinds)
         m_view.addResTypeRow(std::string(info.key), std::string(info.label),
                              KindIndex(info.kind) + 1);
-    for (const KindInfo& info : kKinds) {
-        if (!info.defaultLimits)
-            continue;
-        const ResourceKind kind = info.kind;
-        const auto texts = defaultLimitTexts(kind);
-        for (int column = 1; column <= 3; ++column)
-            m_view.setResTypeSubItem(kindKey(kind), column,
-                                     texts[static_cast<std::size_t>(column - 1)]);
-    }
+    for (const LimitCell& cell : kLimitCells)
+        m_view.setResTypeSubItem(kindKey(cell.kind), cell.column, defaultLimitText(cell));
 }
 
 void WizardLogic::lvResTypes_DblClick() {
-    // Only the bitmap and icon rows (positions 1 and 2) have limits.
+    // Only the rows with limits open the editor: bitmaps and icons (positions 1 and 2)
+    // and pictures kept whole (the last row).
     const int position = m_view.selectedResTypeIndex();
-    if (position < 1 || position > 2)
+    if (position < 1 || position > kResourceKindCount)
         return;
-    const std::string key = kindKey(position == 1 ? ResourceKind::Bitmap : ResourceKind::Icon);
-    const std::string current = m_view.resTypeSubItem(key, 1) + ";" +
-                                m_view.resTypeSubItem(key, 2) + ";" + m_view.resTypeSubItem(key, 3);
-    const std::optional<std::string> answer = m_view.inputBox(kLimitPrompt, current);
+    const ResourceKind kind = kAllResourceKinds[static_cast<std::size_t>(position - 1)];
+    const std::vector<LimitCell> cells = cellsOf(kind);
+    if (cells.empty())
+        return;
+    const std::string key = kindKey(kind);
+    std::string current;
+    for (const LimitCell& cell : cells)
+        current += (current.empty() ? "" : ";") + m_view.resTypeSubItem(key, cell.column);
+    const std::optional<std::string> answer =
+        m_view.inputBox(cells.size() == 2 ? kSideLimitPrompt : kLimitPrompt, current);
     if (!answer || answer->empty())
         return;
     const std::vector<std::string_view> parts = SplitAt(*answer, ';');
-    if (parts.size() != 3)
+    if (parts.size() != cells.size())
         return;
     // Each part must be readable as a range, or leaving the page could not read it.
-    const char* const fields[] = {"the colour depth limit", "the width limit", "the height limit"};
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (auto range = ParseLimitText(parts[i], fields[i]); !range.ok()) {
-            m_prompt.showError({Failure::RefusedInput, invalidLimitMessage(range.error()), {}});
+        if (auto range = ParseLimitText(parts[i], kLimitFieldNames[cells[i].column]); !range.ok()) {
+            m_prompt.showError({Failure::RefusedInput,
+                                invalidLimitMessage(range.error(), formatHintFor(cells.size())),
+                                {}});
             m_view.setFocus(WizardControl::lvResTypes);
             return;
         }
     }
-    for (int column = 1; column <= 3; ++column)
-        m_view.setResTypeSubItem(key, column, std::string(parts[static_cast<std::size_t>(column - 1)]));
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        m_view.setResTypeSubItem(key, cells[i].column, std::string(parts[i]));
 }
 
 // ---------------------------------------------------------------------------------

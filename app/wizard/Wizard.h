@@ -29,13 +29,14 @@
 
 namespace harvix {
 
-// The limit cells of the resource-type list: rows BITMAP and ICON, sub-items 1 to 3.
+// The limit cells of the resource-type list: rows BITMAP and ICON, sub-items 1 to 3, and
+// row IMAGE, sub-items 2 and 3 (a picture kept whole is limited by its sides only).
 struct LimitCell {
     ResourceKind kind;
     int column; // 1 colour depth, 2 width, 3 height
 };
 
-// Reads the six limit cells into the ranges of `options`. When a cell does not hold
+// Reads the eight limit cells into the ranges of `options`. When a cell does not hold
 // two whole numbers joined by "-", nothing is changed and the result names the cell.
 [[nodiscard]] Status ReadLimits(const IWizardView& view, ExtractionOptions& options);
 

@@ -36,10 +36,14 @@ inline constexpr const char* kCloseCaption = "Close";
 // The checks before a run (kFolderNotFound, kNoResourceType) are the run's own, which
 // harvix-cli makes as well.
 
-// The limit editor of the resource-type list: its prompt names the three fields.
+// The limit editor of the resource-type list: its prompt names the fields of the row,
+// three for bitmaps and icons, two (no colour depth) for pictures kept whole.
 inline constexpr const char* kLimitPrompt = "Colour depth; width; height, each as MIN-MAX";
 inline constexpr const char* kLimitFormatHint =
     "Please enter three limits as min-max;min-max;min-max, for example 8-32;0-3000;16-48.";
+inline constexpr const char* kSideLimitPrompt = "Width; height, each as MIN-MAX";
+inline constexpr const char* kSideLimitFormatHint =
+    "Please enter two limits as min-max;min-max, for example 16-256;16-256.";
 
 // "Show resources" when no file browser could show the destination; %s: the folder.
 inline constexpr const char* kFolderNotOpened =

@@ -82,6 +82,50 @@ TEST_F(WizardTest, IconRowEditsItsOwnCells) {
     EXPECT_EQ(rowText(view, "BITMAP"), "8-32;0-3000;16-48");
 }
 
+// The row of pictures kept whole has no colour depth: its editor takes width and height.
+TEST_F(WizardTest, ImageRowEditsWidthAndHeight) {
+    load();
+    goTo(2);
+    const auto imageRow = [&] { return view.row("IMAGE").sub[2] + ";" + view.row("IMAGE").sub[3]; };
+    EXPECT_EQ(view.row("IMAGE").sub[1], "");
+    EXPECT_EQ(imageRow(), "1-16384;1-16384");
+    view.selectedRow = 7;
+    // Three parts, as the other rows take them, are not the image row's form.
+    view.inputAnswers = {std::string("8-32;16-256;16-256"), std::string("16-256;x"),
+                         std::string("16-256;32-512")};
+    wizard->lvResTypes_DblClick();
+    EXPECT_EQ(imageRow(), "1-16384;1-16384");
+    EXPECT_TRUE(prompt.errors.empty());
+    wizard->lvResTypes_DblClick();
+    ASSERT_EQ(prompt.errors.size(), 1u);
+    EXPECT_EQ(prompt.errors[0], "The height limit 'x' is not two whole numbers joined by "
+                                "'-' (for example 8-32).\r\nPlease enter two limits as "
+                                "min-max;min-max, for example 16-256;16-256.");
+    EXPECT_EQ(imageRow(), "1-16384;1-16384");
+    wizard->lvResTypes_DblClick();
+    ASSERT_EQ(view.inputPrompts.size(), 3u);
+    EXPECT_EQ(view.inputPrompts[0], "Width; height, each as MIN-MAX");
+    EXPECT_EQ(view.inputDefaults[0], "1-16384;1-16384");
+    EXPECT_EQ(imageRow(), "16-256;32-512");
+    EXPECT_EQ(view.row("IMAGE").sub[1], "");
+    EXPECT_EQ(rowText(view, "BITMAP"), "8-32;0-3000;16-48");
+
+    // Leaving the page reads them, whether or not the kind is chosen; a cell that
+    // cannot be read keeps the user on the page.
+    view.row("IMAGE").sub[3] = "big";
+    wizard->cmdNext_Click();
+    EXPECT_EQ(wizard->CurrentPage(), 2);
+    ASSERT_EQ(prompt.errors.size(), 2u);
+    EXPECT_NE(prompt.errors[1].find("Height column of the Image row"), std::string::npos);
+    EXPECT_NE(prompt.errors[1].find("min-max;min-max, for example"), std::string::npos);
+    EXPECT_EQ(wizard->Options().imageHeight, kDefaultImageSide);
+    view.row("IMAGE").sub[3] = "32-512";
+    wizard->cmdNext_Click();
+    ASSERT_EQ(wizard->CurrentPage(), 3);
+    EXPECT_EQ(wizard->Options().imageWidth, (LimitRange{16, 256}));
+    EXPECT_EQ(wizard->Options().imageHeight, (LimitRange{32, 512}));
+}
+
 TEST_F(WizardTest, LeavingSecondPageReadsLimitsIntoOptions) {
     load();
     goTo(2);
