@@ -13,6 +13,7 @@
 #include "cli/TerminalRun.h"
 #include "common/Paths.h"
 #include "extract/Destination.h"
+#include "extract/JudgeResource.h"
 #include "extract/ResCore.h"
 #include "extract/ResourceKind.h"
 #include "extract/module/ModuleAccess.h"
@@ -161,12 +162,27 @@ private:
     static bool HoldsOnlyFonts(const IResourceModule& module) {
         bool fonts = false;
         for (const ResId& type : module.types()) {
-            if (KindOfType(type))
+            if (HoldsOfItsKind(module, type))
                 return false;
             // A font file's directory and its fonts.
             fonts = fonts || type.is(ResType::FontDir) || type.is(ResType::Font);
         }
         return fonts;
+    }
+
+    // Whether `type` holds resources of a kind: RCDATA and named types only when one
+    // of them is a picture, as font files keep other data (a copyright, a licence)
+    // there too.
+    static bool HoldsOfItsKind(const IResourceModule& module, const ResId& type) {
+        const std::optional<ResourceKind> kind = ExtractedKind(module, type);
+        if (!kind)
+            return false;
+        if (*kind != ResourceKind::Image)
+            return true;
+        for (const ResId& name : module.names(type))
+            if (IsOfKind(module, *kind, type, name))
+                return true;
+        return false;
     }
 
     bool m_all;

@@ -2,6 +2,7 @@
 // begins with the command's name, and each names the file, folder or value at fault.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 #include "tests/support/RunProgram.h"
 
@@ -42,8 +43,14 @@ protected:
         NeBuilder font(NeForm::Font);
         font.add(ResId::number(7), ResId::name("FONTDIR"), makeFontDirectory({"Sample Sans"}, 10));
         font.add(ResId::number(8), ResId::number(1), makeFont("Sample Sans", 10));
+        // Data of the picture kind's types that is no picture does not count.
+        font.add(ResId::number(10), ResId::name("LICENCE"),
+                 std::vector<std::uint8_t>{'F', 'r', 'e', 'e', ' ', 'f', 'o', 'n', 't'});
         fonts = (root / "src" / "sample.fon").string();
         ASSERT_TRUE(writeFile(fonts, font.build()));
+        font.add(ResId::name("PNG"), ResId::number(1), makePngFile(4, 4, pictures::rings()));
+        fontsWithPicture = (root / "src" / "pictured.fon").string();
+        ASSERT_TRUE(writeFile(fontsWithPicture, font.build()));
     }
     void TearDown() override {
         std::error_code ignored;
@@ -65,7 +72,7 @@ protected:
 
     fs::path root;
     std::vector<std::string> env;
-    std::string module, text, fonts;
+    std::string module, text, fonts, fontsWithPicture;
 };
 
 // Root reads anything whatever the mode bits: the unreadable file is read as "nobody".
@@ -156,6 +163,12 @@ TEST_F(CliMessages, NamedFilesThatAreNoModulesOrUnreadableFailListAndExtractAlik
         run({"extract", "--dest", (root / "fonts").string(), fonts});
     EXPECT_EQ(font.status, 0) << font.err;
     EXPECT_EQ(font.err, "harvix-cli extract: " + fonts + " holds fonts, of which nothing is extracted\n");
+    // One that also holds a picture kept whole has something to take.
+    const testing::ProgramRun pictured = run(
+        {"extract", "--dest", (root / "pictured").string(), "--kinds", "image", fontsWithPicture});
+    EXPECT_EQ(pictured.status, 0) << pictured.err;
+    EXPECT_EQ(pictured.err, "");
+    EXPECT_EQ(pictured.out, "Image: 1\n");
 }
 
 // version names a file that is no module (its line stays, for scripts), refuses a
