@@ -3,14 +3,30 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-
+#include <cerrno>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace harvix {
 
 namespace {
 
 using Kind = StagedOperations::Kind;
+
+// Whether `path` names a file directly in `folder` (which may end with '/').
+bool DirectlyIn(std::string_view path, std::string_view folder) {
+    if (!folder.ends_with('/')) {
+        if (!path.starts_with(folder) || path.size() <= folder.size() || path[folder.size()] != '/')
+            return false;
+        path.remove_prefix(folder.size() + 1);
+    } else {
+        if (!path.starts_with(folder))
+            return false;
+        path.remove_prefix(folder.size());
+    }
+    return !path.empty() && path.find('/') == std::string_view::npos;
+}
 
 } // namespace
 
@@ -119,7 +135,7 @@ StagedOperations StagedFiles::Take() {
     return kept;
 }
 
-StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged) {
+StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged, KnownFolders* known) {
     StagedResult result;
     // The files open now: the Create each belongs to, its path, the file.
     struct Open {
@@ -137,19 +153,43 @@ StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged) {
     // The path an Exists just before looked at, and whether something was there.
     std::optional<std::pair<std::string, bool>> checked;
     std::vector<const StagedOperations::Operation*> appended; // records that are in their index
-    for (const auto& operation : staged.operations) {
+    // The folder the operation before was to make, when it was taken as known instead.
+    const std::string* assumedFolder = nullptr;
+    for (std::size_t at = 0; at < staged.operations.size(); ++at) {
+        const auto& operation = staged.operations[at];
         Status status = success();
         const auto checkedBefore = std::move(checked);
         checked.reset();
+        const std::string* const assumedBefore = std::exchange(assumedFolder, nullptr);
         switch (operation.kind) {
         case Kind::MakeDirectory:
             status = fs.MakeDirectory(operation.path);
             break;
         case Kind::MakeDirectories:
+            if (known != nullptr && known->contains(operation.path) &&
+                at + 1 < staged.operations.size() &&
+                staged.operations[at + 1].kind == Kind::Create &&
+                DirectlyIn(staged.operations[at + 1].path, operation.path)) {
+                assumedFolder = &operation.path;
+                break;
+            }
             status = fs.MakeDirectories(operation.path);
+            if (status && known != nullptr)
+                known->insert(operation.path);
             break;
         case Kind::Create: {
             auto file = fs.CreateExclusive(operation.path);
+            if (!file && (file.error().code == ENOENT || file.error().code == ENOTDIR) &&
+                assumedBefore != nullptr) {
+                // The folder went away since it was known: it is made again (or its
+                // making fails) as when it was looked at, and the file created again.
+                known->clear();
+                status = fs.MakeDirectories(*assumedBefore);
+                if (!status)
+                    break;
+                known->insert(*assumedBefore);
+                file = fs.CreateExclusive(operation.path);
+            }
             if (!file)
                 status = file.error();
             else
@@ -271,7 +311,7 @@ std::optional<std::pair<std::uint64_t, StagedResult>> WriteBehind::Next(bool wai
     if (!m_thread.joinable() && !m_items.front().result) {
         // Without a thread the operations are carried out here, one resource at a time.
         Item& front = m_items.front();
-        front.result = CarryOut(m_fs, front.staged);
+        front.result = CarryOut(m_fs, front.staged, &m_folders);
         m_heldBytes -= front.staged.bytes;
         m_nextToWrite = 1;
         if (front.result->error)
@@ -328,7 +368,7 @@ void WriteBehind::run(int nice) {
         const StagedOperations& staged = item.staged;
         m_busy = true;
         lock.unlock();
-        StagedResult result = CarryOut(m_fs, staged);
+        StagedResult result = CarryOut(m_fs, staged, &m_folders);
         lock.lock();
         m_busy = false;
         // The engine takes results only from done items and drops items only while the

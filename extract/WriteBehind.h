@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace harvix {
@@ -90,8 +91,16 @@ struct StagedResult {
     std::optional<Error> error;       // the operation that failed; nothing after it was done
 };
 
+// The folders a writer has made, or found there, earlier in the run.
+using KnownFolders = std::unordered_set<std::string>;
+
 // Carries out staged operations against `fs`, in order, up to the first that fails.
-StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged);
+// With `known`, a folder asked for just before a file is created directly in it is
+// looked at only the first time (each look is a system call, and per-size icon folders are asked
+// for before every file); should the file then find its folder gone, the folder is made
+// again and the file created again, as if it had been looked at.
+StagedResult CarryOut(IFileSystem& fs, const StagedOperations& staged,
+                      KnownFolders* known = nullptr);
 
 // The writer thread and its queue. Only the engine's thread calls it.
 class WriteBehind {
@@ -154,6 +163,7 @@ private:
     bool m_halted = false;          // an error waits for Retry or GiveUp
     bool m_busy = false;            // the writer is carrying a resource out
     bool m_ending = false;
+    KnownFolders m_folders; // used by whoever carries the operations out, one at a time
     std::thread m_thread;
 };
 

@@ -69,6 +69,7 @@ public:
     bool IsDirectory(const std::string& path) override { return real().IsDirectory(path); }
     Status MakeDirectory(const std::string& path) override;
     Status MakeDirectories(const std::string& path) override {
+        ++makeDirectoriesCalls;
         return real().MakeDirectories(path);
     }
     Status RemoveUnfinishedFiles(const std::string& folder, int levels) override {
@@ -79,6 +80,7 @@ public:
     int take(Rule::Op op, const std::string& path);
 
     std::atomic<long> existsCalls{0}; // the engine and the writer behind it both look
+    std::atomic<long> makeDirectoriesCalls{0};
 
 private:
     static IFileSystem& real() { return RealFileSystem(); }

@@ -402,5 +402,60 @@ TEST(WriteBehind, StagedOperationsAreCarriedOutAsTheWriterMadeThem) {
     EXPECT_TRUE(small.overflowed());
 }
 
+// A folder asked for before each file in it is looked at once: afterwards the writer
+// takes it as made. Should it go away, or become a file, the next file in it meets what
+// a look would have met: the folder made again, or the same error.
+TEST(WriteBehind, AFolderAskedForBeforeEachFileIsLookedAtOnce) {
+    ScratchDir dir;
+    FailingFileSystem fs;
+    KnownFolders known;
+    const std::string folder = dir / "Icons/16x16/8/";
+    auto oneFile = [&](const std::string& name) {
+        StagedFiles staged(1 << 20);
+        EXPECT_TRUE(staged.MakeDirectories(folder).ok());
+        auto file = staged.CreateExclusive(folder + name);
+        const std::uint8_t byte = 7;
+        EXPECT_TRUE((*file)->Write({Bytes(&byte, 1)}).ok());
+        EXPECT_TRUE((*file)->Close().ok());
+        return CarryOut(fs, staged.Take(), &known);
+    };
+    EXPECT_FALSE(oneFile("a.ico").error);
+    EXPECT_FALSE(oneFile("b.ico").error);
+    EXPECT_FALSE(oneFile("c.ico").error);
+    EXPECT_EQ(fs.makeDirectoriesCalls, 1);
+
+    stdfs::remove_all(dir / "Icons/16x16");
+    const StagedResult again = oneFile("d.ico");
+    EXPECT_FALSE(again.error);
+    EXPECT_EQ(again.closed, std::vector<std::string>{folder + "d.ico"});
+    EXPECT_EQ(ReadFileBytes(folder + "d.ico"), ByteVector{7});
+    EXPECT_EQ(fs.makeDirectoriesCalls, 2);
+
+    // A file in the folder's place: the folder can't be made, as a look would have found.
+    stdfs::remove_all(dir / "Icons/16x16/8");
+    WriteFileText(dir / "Icons/16x16/8", "in the way");
+    const StagedResult refused = oneFile("e.ico");
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code, EEXIST);
+    EXPECT_TRUE(refused.closed.empty());
+
+    // A folder asked for before a file elsewhere, or without what the writer knows, is
+    // looked at each time.
+    stdfs::remove(dir / "Icons/16x16/8");
+    EXPECT_FALSE(oneFile("f.ico").error);
+    const long calls = fs.makeDirectoriesCalls;
+    StagedFiles elsewhere(1 << 20);
+    EXPECT_TRUE(elsewhere.MakeDirectories(folder).ok());
+    auto file = elsewhere.CreateExclusive(dir / "Icons/16x16/g.ico");
+    EXPECT_TRUE((*file)->Close().ok());
+    EXPECT_FALSE(CarryOut(fs, elsewhere.Take(), &known).error);
+    EXPECT_EQ(fs.makeDirectoriesCalls, calls + 1);
+    StagedFiles unknown(1 << 20);
+    EXPECT_TRUE(unknown.MakeDirectories(dir / "Other/").ok());
+    EXPECT_FALSE(CarryOut(fs, unknown.Take()).error);
+    EXPECT_EQ(fs.makeDirectoriesCalls, calls + 2);
+    EXPECT_FALSE(known.contains(dir / "Other/"));
+}
+
 } // namespace
 } // namespace harvix
