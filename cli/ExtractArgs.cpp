@@ -17,6 +17,7 @@ namespace {
 constexpr std::pair<std::string_view, bool ExtractRequest::*> kFlags[] = {
     {"--yes", &ExtractRequest::yes},         {"--no-subfolders", &ExtractRequest::noSubFolders},
     {"--saved", &ExtractRequest::saved},     {"--png", &ExtractRequest::png},
+    {"--unique", &ExtractRequest::unique},
     {"--all-drives", &ExtractRequest::allDrives}, {"--null", &ExtractRequest::nul},
     {"--no-sandbox", &ExtractRequest::noSandbox}, {"--verbose", &ExtractRequest::verbose},
     {"--no-satellites", &ExtractRequest::noSatellites}, {"--satellites", &ExtractRequest::satellites},
@@ -270,6 +271,7 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     options["png"] = req.png;
     options["satellites"] = settings.Satellites;
     options["language"] = settings.Language.empty() ? Json(nullptr) : Json(settings.Language);
+    options["unique"] = req.unique;
     options["yes"] = req.yes;
     options["saved"] = req.saved;
     return options;

@@ -31,6 +31,7 @@ struct ExtractRequest {
     std::optional<unsigned> jobs;
     bool saved = false;
     bool png = false;
+    bool unique = false; // each file content written once
     bool allDrives = false;
     // The files and folders to take, in their order: a file as it is, a folder searched.
     std::vector<std::string> paths;

@@ -82,6 +82,10 @@ const char* const kExtractUsage =
     "            --png                  also convert every .ico, .cur and .bmp written into\n"
     "                                   PNG files in DIR/PNG/, in the same folders (of the\n"
     "                                   images, the .bmp and .ico files)\n"
+    "            --unique               write each file content once: a resource whose\n"
+    "                                   file a file written earlier in its folder holds\n"
+    "                                   gets a record naming that file (also per-size\n"
+    "                                   icon files and PNG files)\n"
     "            --files-from LIST      extract the files LIST names, in its order, instead\n"
     "                                   of searching (- for standard input; one name a\n"
     "                                   line); no mask applies\n"
@@ -324,6 +328,7 @@ ExtractionOptions optionsOf(const ExtractRequest& req, const Settings& settings)
     options.iconHeight = req.iconLimits.height;
     options.imageWidth = req.imageLimits.width;
     options.imageHeight = req.imageLimits.height;
+    options.unique = req.unique;
     return options;
 }
 
@@ -380,7 +385,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     const ExtractionOptions options = optionsOf(req, settings);
     CliView view(IsTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
-    const auto png = MakePngConverter(req.png, options.destinationFolder);
+    const auto png = MakePngConverter(req.png, options.destinationFolder, req.unique);
     cSearchCore core;
     core.SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
         ending.account.FolderNotListed(folder, error);

@@ -120,10 +120,11 @@ int RunPng(const Args& args) {
     return allConverted ? 0 : 1;
 }
 
-std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& destination) {
+std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& destination,
+                                               bool unique) {
     if (!wanted)
         return nullptr;
-    return std::make_unique<PngConverter>(RealFileSystem(), destination);
+    return std::make_unique<PngConverter>(RealFileSystem(), destination, unique);
 }
 
 void ReportPng(const PngConverter* converter) {
@@ -131,7 +132,10 @@ void ReportPng(const PngConverter* converter) {
         return;
     for (const std::string& problem : converter->Problems())
         std::cerr << "harvix-cli extract: PNG: " << problem << '\n';
-    std::cout << "PNG: " << converter->Converted() << '\n';
+    std::cout << "PNG: " << converter->Converted();
+    if (const std::uint64_t folded = converter->Folded(); folded != 0)
+        std::cout << " (" << folded << (folded == 1 ? " copy" : " copies") << " folded)";
+    std::cout << '\n';
 }
 
 } // namespace harvix

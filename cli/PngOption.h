@@ -9,11 +9,13 @@
 
 namespace harvix {
 
-// A converter that writes through the real file system when `wanted`, else none.
-std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& destination);
+// A converter that writes through the real file system when `wanted`, else none; with
+// `unique` it makes each PNG file content once.
+std::unique_ptr<PngConverter> MakePngConverter(bool wanted, const std::string& destination,
+                                               bool unique = false);
 
 // Reports every image left out on stderr and prints the number of PNG files written
-// ("PNG: 12") after the counts of the kinds. Does nothing without one.
+// ("PNG: 12", with "(3 copies folded)" when some were) after the counts of the kinds. Does nothing without one.
 void ReportPng(const PngConverter* converter);
 
 } // namespace harvix

@@ -135,6 +135,7 @@ Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
         row["left_out_by_limits"] = left.limits;
         row["not_well_formed"] = left.malformed;
         row["empty_or_missing"] = left.empty;
+        row["folded_copies"] = account.FoldedCopies(kind);
         kinds[std::string(KindKey(kind))] = std::move(row);
     }
     report["kinds"] = std::move(kinds);
@@ -205,6 +206,14 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
     perKind(&LeftOutCounts::limits, LeftOutReasonWords(LeftOutReason::Limits));
     perKind(&LeftOutCounts::malformed, LeftOutReasonWords(LeftOutReason::Malformed));
     perKind(&LeftOutCounts::empty, LeftOutReasonWords(LeftOutReason::Empty));
+    // Copies folded (--unique): their resources are counted as written, and their
+    // records name the file written earlier that holds the same bytes.
+    std::string folded;
+    for (ResourceKind kind : kAllResourceKinds)
+        if (const std::int64_t n = account.FoldedCopies(kind); n != 0)
+            folded += (folded.empty() ? "" : ", ") + std::string(KindLabel(kind)) + " " + std::to_string(n);
+    if (!folded.empty())
+        lines.push_back("copies folded into files already written: " + folded);
     const auto problem = [&](const ProblemList& list, const char* one, const char* many) {
         if (list.count == 0)
             return;

@@ -22,8 +22,8 @@ bool IsConvertedPicture(ResourceKind kind, const std::string& path) {
 
 } // namespace
 
-PngConverter::PngConverter(IFileSystem& fs, std::string destination)
-    : m_fs(fs), m_destination(AddBackslash(destination)) {}
+PngConverter::PngConverter(IFileSystem& fs, std::string destination, bool unique)
+    : m_fs(fs), m_destination(AddBackslash(destination)), m_unique(unique) {}
 
 void PngConverter::FileWritten(ResourceKind kind, const std::string& path) {
     if (!IsConvertedPicture(kind, path) || path.rfind(m_destination, 0) != 0)
@@ -42,7 +42,13 @@ void PngConverter::FileWritten(ResourceKind kind, const std::string& path) {
         m_problems.push_back(bytes.error().message);
         return;
     }
-    PngConversion result = ConvertToPng(*bytes, FileNamePart(path), folder, path, m_fs, m_names);
+    UniqueFiles unique(m_fs, m_contents);
+    PngConversion result = ConvertToPng(*bytes, FileNamePart(path), folder, path,
+                                        m_unique ? static_cast<IFileSystem&>(unique) : m_fs, m_names);
+    if (m_unique) {
+        result.written = unique.Made(std::move(result.written));
+        m_folded += unique.Folded();
+    }
     m_converted += result.written.size();
     for (std::string& problem : result.problems)
         m_problems.push_back(std::move(problem));

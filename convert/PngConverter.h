@@ -7,6 +7,7 @@
 #include "extract/FileSystem.h"
 #include "extract/Naming.h"
 #include "extract/ResCore.h"
+#include "extract/UniqueFiles.h"
 
 #include <cstdint>
 #include <string>
@@ -21,21 +22,27 @@ namespace harvix {
 // are complete and stay (see IExtractObserver::FileWritten), so files it gives up on are
 // never converted. The file's bytes are read back from where the engine put them; the
 // PNG files are made through `fs`, the engine's file system, with names from one
-// FreeNames for the whole run.
+// FreeNames for the whole run. With `unique`, a PNG file whose bytes one made earlier
+// in its folder holds is not made again (PNG files have no records).
 class PngConverter final : public IExtractObserver {
 public:
-    PngConverter(IFileSystem& fs, std::string destination);
+    PngConverter(IFileSystem& fs, std::string destination, bool unique = false);
 
     void FileWritten(ResourceKind kind, const std::string& path) override;
 
     [[nodiscard]] std::uint64_t Converted() const { return m_converted; }
+    // The PNG files not made again because one made earlier holds their bytes.
+    [[nodiscard]] std::uint64_t Folded() const { return m_folded; }
     [[nodiscard]] const std::vector<std::string>& Problems() const { return m_problems; }
 
 private:
     IFileSystem& m_fs;
     std::string m_destination;
     FreeNames m_names;
+    bool m_unique;
+    UniqueContents m_contents;
     std::uint64_t m_converted = 0;
+    std::uint64_t m_folded = 0;
     std::vector<std::string> m_problems;
 };
 

@@ -4,6 +4,7 @@
 #include "extract/Destination.h"
 #include "extract/Naming.h"
 #include "common/Paths.h"
+#include "extract/UniqueFiles.h"
 #include "extract/Writers.h"
 #include "extract/WriteBehind.h"
 
@@ -122,6 +123,8 @@ struct mResCore::Impl {
 
     // The output names of the whole run.
     FreeNames names;
+    // The contents written in the run, when copies are folded (options.unique).
+    UniqueContents contents;
 
     // Writing behind (WriteBehind): the writer, the paths of the resources handed over
     // whose files are not yet told (taken for the naming), and what is to be told, in
@@ -139,6 +142,8 @@ struct mResCore::Impl {
         std::uint16_t language = 0;
         std::string path;              // the resource's own file
         std::optional<LeftOut> leftOut; // left out, with files made beside it
+        std::optional<std::string> sameAs; // its own file not made: folded into this one
+        std::vector<std::string> folded;   // files beside it not made: folded into these
         IResFoundTarget* target = nullptr;
     };
     std::deque<ToTell> toTell;
@@ -193,10 +198,32 @@ struct mResCore::Impl {
             event(*observer);
     }
 
+    // The writer of the resource's kind, writing through `out`. When copies are folded,
+    // it writes through a file system that decides, file by file and in the order of the
+    // run, whether a file written earlier in the run holds the same bytes: then the
+    // outcome names the files already written that the output path (sameAs) and the
+    // files beside it (folded) were folded into, and keeps only the side files that are
+    // made. `givenUp`, asked after the writer: what it made will never reach the disk,
+    // so nothing is to be folded into it.
     WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
                            const std::string& path, const ResId& type, const ResId& name,
-                           IFileSystem& out) {
-        return WriteResource(WriterContext{module, options, out}, kind, path, type, name);
+                           IFileSystem& out, const std::function<bool()>& givenUp = {}) {
+        if (!options.unique)
+            return WriteResource(WriterContext{module, options, out}, kind, path, type, name);
+        UniqueFiles unique(out, contents);
+        WriteOutcome outcome =
+            WriteResource(WriterContext{module, options, unique}, kind, path, type, name);
+        if (givenUp && givenUp()) {
+            unique.Revoke();
+            return outcome;
+        }
+        for (const std::string& side : outcome.sideFiles)
+            if (auto same = unique.SameAs(side))
+                outcome.folded.push_back(std::move(*same));
+        outcome.sideFiles = unique.Made(std::move(outcome.sideFiles));
+        if (outcome.written)
+            outcome.sameAs = unique.SameAs(path);
+        return outcome;
     }
 
     // What became of one resource: written with its record, left out, a write error, or
@@ -206,34 +233,37 @@ struct mResCore::Impl {
     // Writes one resource and appends its record. The observers hear of every file it
     // leaves complete: the files beside the output path (the per-size icon files, which
     // have no records of their own) however the resource ends, its own file once its
-    // record is there. A write error on which the user did not retry is `error`.
+    // record is there; and of every copy folded into a file written earlier. A write
+    // error on which the user did not retry is `error`.
     Done ExtractResource(const IResourceModule& module, ResourceKind kind, const ResId& type,
                          const ResId& name, std::optional<Error>& error) {
         const std::optional<OutputPath> found = OutputPathFor(module, kind, type, name);
         if (!found)
             return Done::NotOfKind;
         const OutputPath& output = *found;
-        std::vector<std::string> sideFiles;
-        const Done done = WriteAndRecord(module, kind, output.name.path, type, name, sideFiles,
-                                         error);
-        if (done == Done::Recorded)
+        WriteOutcome made;
+        const Done done = WriteAndRecord(module, kind, output.name.path, type, name, made, error);
+        // A copy folded takes no name: its record names the file already written.
+        if (done == Done::Recorded && !made.sameAs)
             names.Taken(output.folder, output.parts, output.name);
-        for (const std::string& file : sideFiles)
-            Tell([&](IExtractObserver& o) { o.FileWritten(kind, file); });
+        TellFiles(kind, made.sideFiles, made.folded);
         if (done == Done::Recorded)
-            Tell([&](IExtractObserver& o) { o.FileWritten(kind, output.name.path); });
+            TellOwnFile(kind, output.name.path, made.sameAs);
         return done;
     }
 
     // The writer and the record of one resource at `path`. A full disk may be retried;
-    // any other write error is shown and stops the extraction. `sideFiles`: the complete
-    // files the last attempt made beside the path.
+    // any other write error is shown and stops the extraction. `made`: the complete
+    // files the last attempt made beside the path, and the files written earlier that
+    // it folded its copies into.
     Done WriteAndRecord(const IResourceModule& module, ResourceKind kind, const std::string& path,
-                        const ResId& type, const ResId& name, std::vector<std::string>& sideFiles,
+                        const ResId& type, const ResId& name, WriteOutcome& made,
                         std::optional<Error>& failure) {
         for (;;) {
             WriteOutcome outcome = RunWriter(module, kind, path, type, name, fs);
-            sideFiles = std::move(outcome.sideFiles);
+            made.sideFiles = std::move(outcome.sideFiles);
+            made.folded = std::move(outcome.folded);
+            made.sameAs = outcome.sameAs;
             std::optional<Error> error = std::move(outcome.error);
             if (!error) {
                 if (outcome.notOfKind)
@@ -248,27 +278,54 @@ struct mResCore::Impl {
                     return Done::LeftOut;
                 }
                 const std::string indexPath = AddBackslash(FolderPart(path)) + kIndexFileName;
-                // The record names the file the bytes came from: a satellite resource
-                // file's resources are the module's, but lie in that file.
-                const std::string satellite = module.source(type, name);
-                auto appended = fs.Append(indexPath, IndexRecord(FileNamePart(path),
-                                                                 satellite.empty() ? sourcePath : satellite,
-                                                                 type.toText(), name.toText()));
+                auto appended = fs.Append(indexPath, RecordOf(module, path, outcome.sameAs, type, name));
                 if (appended)
                     return Done::Recorded;
                 // A file without its record would be one nobody can account for.
                 error = appended.error();
             }
             // A writer's error leaves nothing at the path; a complete file whose record
-            // could not be appended goes again.
-            if (outcome.written)
+            // could not be appended goes again, and no later copy may name it.
+            if (outcome.written && !outcome.sameAs) {
                 (void)fs.Remove(path);
+                contents.Forget(path);
+            }
 
             if (AskRetry(*error, path))
                 continue;
             failure = std::move(error);
             return Done::Failed;
         }
+    }
+
+    // The index record of a resource written at `path`, or folded into `sameAs`. It
+    // names the file the bytes came from: a satellite resource file's resources are the
+    // module's, but lie in that file.
+    std::string RecordOf(const IResourceModule& module, const std::string& path,
+                         const std::optional<std::string>& sameAs, const ResId& type,
+                         const ResId& name) const {
+        const std::string satellite = module.source(type, name);
+        return IndexRecord(FileNamePart(sameAs ? *sameAs : path),
+                           satellite.empty() ? sourcePath : satellite, type.toText(), name.toText());
+    }
+
+    // Tells the files a resource made beside its own file, and the files written earlier
+    // that the copies beside it were folded into.
+    void TellFiles(ResourceKind kind, const std::vector<std::string>& made,
+                   const std::vector<std::string>& folded) {
+        for (const std::string& file : made)
+            Tell([&](IExtractObserver& o) { o.FileWritten(kind, file); });
+        for (const std::string& file : folded)
+            Tell([&](IExtractObserver& o) { o.CopyFolded(kind, file); });
+    }
+
+    // Tells a recorded resource's own file, or the file written earlier it was folded into.
+    void TellOwnFile(ResourceKind kind, const std::string& path,
+                     const std::optional<std::string>& sameAs) {
+        if (sameAs)
+            Tell([&](IExtractObserver& o) { o.CopyFolded(kind, *sameAs); });
+        else
+            Tell([&](IExtractObserver& o) { o.FileWritten(kind, path); });
     }
 
     // The question of a write error of the resource at `path`: true when the user chose
@@ -323,9 +380,8 @@ struct mResCore::Impl {
                 return Told::Entry;
             }
             // The files made beside the resource's own file stay, and are told.
-            for (const std::string& file : result.closed)
-                if (file != entry.path)
-                    Tell([&](IExtractObserver& o) { o.FileWritten(entry.kind, file); });
+            std::erase(result.closed, entry.path);
+            TellFiles(entry.kind, result.closed, entry.folded);
             behind->GiveUp();
             toTell.clear();
             pendingPaths.clear();
@@ -335,17 +391,17 @@ struct mResCore::Impl {
         }
         const ToTell told = std::move(entry);
         toTell.pop_front();
-        pendingPaths.erase(told.path);
+        if (!told.sameAs)
+            pendingPaths.erase(told.path);
         if (told.leftOut) {
             const ResourceRef resource{told.module, told.type, told.name, told.language};
             Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, told.kind, *told.leftOut); });
             ++current->leftOut;
         }
-        for (const std::string& file : result.closed)
-            if (file != told.path)
-                Tell([&](IExtractObserver& o) { o.FileWritten(told.kind, file); });
+        std::erase(result.closed, told.path);
+        TellFiles(told.kind, result.closed, told.folded);
         if (!told.leftOut) {
-            Tell([&](IExtractObserver& o) { o.FileWritten(told.kind, told.path); });
+            TellOwnFile(told.kind, told.path, told.sameAs);
             ++current->written;
             std::int32_t index = KindIndex(told.kind);
             told.target->ResFound(index, told.name);
@@ -394,7 +450,8 @@ struct mResCore::Impl {
         const OutputPath& output = *found;
         const std::string& path = output.name.path;
         StagedFiles staged(kBehindResourceBytes);
-        WriteOutcome outcome = RunWriter(module, kind, path, type, name, staged);
+        WriteOutcome outcome = RunWriter(module, kind, path, type, name, staged,
+                                         [&staged] { return staged.overflowed(); });
         if (outcome.notOfKind && !outcome.error && !staged.overflowed())
             return Done::NotOfKind; // its writer made nothing
         if (staged.overflowed()) {
@@ -418,6 +475,7 @@ struct mResCore::Impl {
         entry.module = sourcePath;
         entry.path = path;
         entry.target = target;
+        entry.folded = std::move(outcome.folded);
         if (!outcome.written) {
             const auto versions = module.languages(type, LookupName(name));
             entry.language = versions.empty() ? std::uint16_t{0} : versions.front().language;
@@ -427,6 +485,7 @@ struct mResCore::Impl {
                 TellInOrder([this, entry = std::move(entry)] {
                     const ResourceRef resource{entry.module, entry.type, entry.name, entry.language};
                     Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, entry.kind, *entry.leftOut); });
+                    TellFiles(entry.kind, {}, entry.folded);
                     ++current->leftOut;
                 });
                 return Done::LeftOut;
@@ -435,15 +494,17 @@ struct mResCore::Impl {
             StagedOperations::Operation record;
             record.kind = StagedOperations::Kind::Append;
             record.path = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
-            // As written directly: the record names the file the bytes came from.
-            const std::string satellite = module.source(type, name);
-            record.text = IndexRecord(FileNamePart(path), satellite.empty() ? sourcePath : satellite,
-                                      type.toText(), name.toText());
-            record.undo = path;
+            record.text = RecordOf(module, path, outcome.sameAs, type, name);
             operations.bytes += record.text.size();
             operations.operations.push_back(std::move(record));
-            names.Taken(output.folder, output.parts, output.name);
-            pendingPaths.insert(path);
+            if (outcome.sameAs) {
+                // A copy folded makes no file and takes no name; its record is all.
+                entry.sameAs = std::move(outcome.sameAs);
+            } else {
+                operations.operations.back().undo = path;
+                names.Taken(output.folder, output.parts, output.name);
+                pendingPaths.insert(path);
+            }
         }
         // Room in the queue: what the writer finished meanwhile is told while waiting.
         while (!behind->HasRoom(operations.bytes))

@@ -66,6 +66,11 @@ public:
     // (the per-size icon files, which have no records) whether or not the resource was
     // recorded. Files the engine removed again are never told.
     virtual void FileWritten(ResourceKind /*kind*/, const std::string& /*path*/) {}
+    // With copies folded (ExtractionOptions::unique): a file the engine would have made
+    // for a resource of `kind` held the bytes of `existing`, a file written earlier in
+    // the run, and was not made. Told when the resource is done, for its own file (whose
+    // record names `existing`) and for files beside it.
+    virtual void CopyFolded(ResourceKind /*kind*/, const std::string& /*existing*/) {}
 };
 
 // Opens a file as a module; OpenModule unless a test supplies another.

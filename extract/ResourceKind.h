@@ -185,6 +185,9 @@ struct ExtractionOptions {
     LimitRange iconHeight = DefaultLimits(ResourceKind::Icon).height;
     LimitRange imageWidth = kDefaultImageSide;
     LimitRange imageHeight = kDefaultImageSide;
+    // Each file content is written once per folder: a resource whose file would hold the
+    // bytes of one written earlier in the run gets a record naming that file instead.
+    bool unique = false;
 
     [[nodiscard]] bool enabled(ResourceKind kind) const {
         return kindEnabled[static_cast<std::size_t>(KindIndex(kind))];

@@ -41,6 +41,12 @@ struct WriteOutcome {
     // The resource is none of the kind's, though stored under one of its types: data of
     // RCDATA or a named type that is no picture file. Nothing made, nothing left out.
     bool notOfKind = false;
+    // Set by the engine when it folds copies: the output path was not made because the
+    // file named here, written earlier, holds its bytes; the record names that file.
+    std::optional<std::string> sameAs;
+    // Set by the engine when it folds copies: for each file beside the path that was not
+    // made, the file written earlier that holds its bytes.
+    std::vector<std::string> folded;
 };
 
 // The identifier under which a resource that the enumeration gave as `name` is looked

@@ -56,6 +56,24 @@ void RunAccount::ResourceLeftOut(const ResourceRef&, ResourceKind kind,
     }
 }
 
+void RunAccount::CopyFolded(ResourceKind kind, const std::string&) {
+    const std::lock_guard lock(m_mutex);
+    ++m_folded[static_cast<std::size_t>(KindIndex(kind))];
+}
+
+std::int64_t RunAccount::FoldedCopies(ResourceKind kind) const {
+    const std::lock_guard lock(m_mutex);
+    return m_folded[static_cast<std::size_t>(KindIndex(kind))];
+}
+
+std::int64_t RunAccount::FoldedCopies() const {
+    const std::lock_guard lock(m_mutex);
+    std::int64_t total = 0;
+    for (const std::int64_t n : m_folded)
+        total += n;
+    return total;
+}
+
 void RunAccount::FolderNotListed(const std::string& folder, int error) {
     const std::lock_guard lock(m_mutex);
     m_unlisted.add(folder, std::strerror(error));

@@ -49,6 +49,7 @@ public:
     void ModuleNotOpened(const std::string& path, const Error& error) override;
     void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
                          const harvix::LeftOut& why) override;
+    void CopyFolded(ResourceKind kind, const std::string& existing) override;
 
     // A folder the search could not list or enter (errno `error`). May be called from
     // the thread that walks.
@@ -64,6 +65,10 @@ public:
     // what that means for its resources.
     [[nodiscard]] ProblemList PackedModules() const;
     [[nodiscard]] LeftOutCounts LeftOut(ResourceKind kind) const;
+    // The files of a kind not written again because a file written earlier in the run
+    // holds their bytes (copies folded); all kinds together without one.
+    [[nodiscard]] std::int64_t FoldedCopies(ResourceKind kind) const;
+    [[nodiscard]] std::int64_t FoldedCopies() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -73,6 +78,7 @@ private:
     ProblemList m_unlisted;
     ProblemList m_packed;
     std::array<LeftOutCounts, kResourceKindCount> m_leftOut{};
+    std::array<std::int64_t, kResourceKindCount> m_folded{};
 };
 
 } // namespace harvix

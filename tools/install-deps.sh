@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 fonts-dejavu-core libpng-dev zlib1g-dev
   scdoc gzip
   nlohmann-json3-dev
+  nettle-dev # SHA-256 of the files written, to write each content once (--unique)
   libseccomp-dev) # the system-call filter of harvix-cli's sandbox
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)

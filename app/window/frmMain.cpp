@@ -407,6 +407,14 @@ void frmMain::CreatePage4(QWidget* page) {
         Label(page, QStringLiteral("Label10"), TwipsRect(675, 1080, 4635, 495), 32,
               QStringLiteral("Click on finish to start the search. The process may "
                              "take several minutes."));
+    // Off at every start: the run writes every resource's own file unless asked.
+    m_controls.chkUnique =
+        Place<QCheckBox>(page, QStringLiteral("chkUnique"), TwipsRect(675, 1800, 6495, 255), 55,
+                         QStringLiteral("&Write each picture only once"));
+    m_controls.lblUniqueHint =
+        Label(page, QStringLiteral("lblUniqueHint"), TwipsRect(960, 2100, 6210, 495), 56,
+              QStringLiteral("A resource whose file would hold the same bytes as one already "
+                             "written gets its own index record naming that file."));
 }
 
 void frmMain::CreatePage5(QWidget* page) {

@@ -86,6 +86,8 @@ struct frmMainControls {
 
     // Page 4, ready.
     QLabel* Label10 = nullptr;
+    QCheckBox* chkUnique = nullptr;  // each picture written once
+    QLabel* lblUniqueHint = nullptr; // below it: what becomes of a copy
 
     // Page 5, search in progress.
     cAnimation* aniAnim = nullptr;

@@ -64,6 +64,8 @@ QWidget* frmMainView::widget(WizardControl control) const {
         return m_c.txtDestPath;
     case C::cmdBrowseDest:
         return m_c.cmdBrowseDest;
+    case C::chkUnique:
+        return m_c.chkUnique;
     case C::lblStatus:
         return m_c.lblStatus;
     case C::l3dProgressBack:

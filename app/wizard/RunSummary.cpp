@@ -52,6 +52,14 @@ std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& 
     cause("Left out by the limits", &LeftOutCounts::limits);
     cause("Not well formed", &LeftOutCounts::malformed);
     cause("Empty or missing", &LeftOutCounts::empty);
+    // Copies folded (each picture written once): their resources are counted above and
+    // recorded; their records name the file written earlier. Per-size icon files count too.
+    const std::string folded = PerKind(rows, false, [&](const StatsRow& row) {
+        return account.FoldedCopies(KindOfRow(row));
+    });
+    if (!folded.empty())
+        text += "\nCopies not written again (a file written earlier holds the same bytes): " +
+                folded + ".";
     if (const std::int64_t unreadable = account.UnreadableFiles().count; unreadable != 0)
         text += "\nFiles that could not be read: " + std::to_string(unreadable) + ".";
     // What the packer left readable was written; the summary says why the rest is not.

@@ -312,6 +312,9 @@ bool WizardLogic::LeavePage(int page) {
             m_view.setFocus(WizardControl::txtDestPath);
         return stay;
     }
+    case 4:
+        m_options.unique = m_view.isChecked(WizardControl::chkUnique);
+        return false;
     case kSearchPage:
         removeAnimTempFile();
         return false;

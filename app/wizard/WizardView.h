@@ -35,6 +35,8 @@ enum class WizardControl {
     // page 3
     txtDestPath,
     cmdBrowseDest,
+    // page 4
+    chkUnique, // each picture written once
     // page 5
     lblStatus,
     l3dProgressBack,

@@ -103,6 +103,12 @@ constexpr ControlRow kControls[] = {
     // page 4
     {"Label10", "fraScreen(4)", 675, 1080, 4635, 495,
      "Click on finish to start the search. The process may take several minutes.", true, true, 32},
+    {"chkUnique", "fraScreen(4)", 675, 1800, 6495, 255, "&Write each picture only once", true, true,
+     55},
+    {"lblUniqueHint", "fraScreen(4)", 960, 2100, 6210, 495,
+     "A resource whose file would hold the same bytes as one already written gets its own index "
+     "record naming that file.",
+     true, true, 56},
     // page 5
     {"aniAnim", "fraScreen(5)", 600, 1260, 735, 735, nullptr, true, true, 37},
     {"lblStatus", "fraScreen(5)", 1620, 1260, 5295, 435, "", true, true, 36},
@@ -214,7 +220,7 @@ TEST_F(frmMainTest, TabOrderFollowsThePositionsOfTheFocusableControls) {
     const QStringList expected{"cmdBack",         "cmdNext",       "cmdCancel",  "optSearchSystem",
                                "optSearchFolder", "txtFolder",     "cmdBrowse",  "chkSubFolders",
                                "cmdAdvanced",     "txtMask",       "lvResTypes", "cmdBrowseDest",
-                               "txtDestPath",     "cmdShowFolder", "sldAccel"};
+                               "txtDestPath",     "cmdShowFolder", "sldAccel",   "chkUnique"};
     std::set<QString> named;
     for (const ControlRow& row : kControls)
         named.insert(QString::fromLatin1(row.name));

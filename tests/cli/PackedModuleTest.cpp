@@ -2,7 +2,7 @@
 // read as from any module, and the listing, the summary and the report say why the rest
 // is missing. Their JSON is checked against the schemas.
 #include "extract/module/ModuleAccess.h"
-#include "tests/support/RunProgram.h"
+#include "tests/cli/CliRunTest.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
@@ -23,12 +23,11 @@ using ::testing::HasSubstr;
 constexpr const char* kNotice = "packed by UPX: the resources beyond the first icon group and the version are "
                                 "compressed; unpack it with `upx -d` to read them";
 
-class PackedModuleTest : public ::testing::Test {
+class PackedModuleTest : public testing::CliRunTest {
 protected:
+    PackedModuleTest() : CliRunTest("harvix-packed-test") {}
     void SetUp() override {
-        root = testing::MakeScratchFolder("harvix-packed-test");
-        fs::create_directories(root / "src");
-        env = {"HARVIX_REGISTRY=" + (root / "registry.db").string()};
+        CliRunTest::SetUp();
         // Two modules alike but for UPX's marks: the packed one keeps its icon and version.
         for (const bool packed : {true, false}) {
             ModuleBuilder b;
@@ -38,24 +37,6 @@ protected:
             ASSERT_TRUE(writeFile((root / "src" / (packed ? "packed.exe" : "plain.exe")).string(), b.build()).ok());
         }
     }
-    void TearDown() override { fs::remove_all(root); }
-
-    testing::ProgramRun cli(std::vector<std::string> args) {
-        return testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", args, root, env);
-    }
-    // Checks a JSON document (or JSON Lines) against one of the tool's schemas.
-    void validate(const char* schema, const fs::path& file, bool lines) {
-        std::vector<std::string> args{HARVIX_TEST_SOURCE_DIR "/tests/cli/validate_json.py",
-                                      HARVIX_TEST_SOURCE_DIR "/cli/schema/" + std::string(schema)};
-        if (lines)
-            args.push_back("--lines");
-        args.push_back(file.string());
-        const testing::ProgramRun r = testing::RunProgram("/usr/bin/python3", args, root);
-        EXPECT_EQ(r.status, 0) << schema << ": " << r.err;
-    }
-
-    fs::path root;
-    std::vector<std::string> env;
 };
 
 TEST_F(PackedModuleTest, ListingNamesThePackerOnEveryRecordOfThePackedModule) {

@@ -66,6 +66,13 @@ struct Call {
     std::optional<FakeModule> module;
 };
 
+// The module of a call as the engine is handed it, or the error of a file that is none.
+Result<std::unique_ptr<IResourceModule>> Opened(const Call& call) {
+    if (call.module)
+        return std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(*call.module));
+    return makeError(ErrorKind::NotLoadable, "no module", ENOEXEC);
+}
+
 // Everything a run left and told, in order.
 struct Trace {
     std::vector<std::string> events;              // observer, target and prompt, in order
@@ -106,6 +113,9 @@ public:
     void FileWritten(ResourceKind kind, const std::string& path) override {
         note("wrote " + std::string(KindKey(kind)) + " " + relative(path));
     }
+    void CopyFolded(ResourceKind kind, const std::string& existing) override {
+        note("folded " + std::string(KindKey(kind)) + " into " + relative(existing));
+    }
     void ResFound(std::int32_t& kind, const ResName& name) override {
         note("found " + std::to_string(kind) + " " + name.toText());
     }
@@ -128,10 +138,10 @@ private:
 };
 
 // Runs the calls through one engine into a fresh destination; `setUp` injects failures
-// and `answers` answer the questions.
+// and `answers` answer the questions; `unique` folds copies.
 Trace RunCalls(bool behind, const std::vector<Call>& calls,
                const std::function<void(FailingFileSystem&)>& setUp = {},
-               std::deque<Answer> answers = {}) {
+               std::deque<Answer> answers = {}, bool unique = false) {
     ScratchDir dir;
     for (ResourceKind kind : kAllResourceKinds)
         stdfs::create_directory(dir / std::string(KindFolder(kind)));
@@ -144,6 +154,7 @@ Trace RunCalls(bool behind, const std::vector<Call>& calls,
     ExtractionOptions options;
     options.kindEnabled.fill(true); // the pictures kept whole too
     options.destinationFolder = dir.path();
+    options.unique = unique;
     mResCore engine(options, recorder, fs);
     engine.AddObserver(recorder);
     if (behind)
@@ -157,11 +168,7 @@ Trace RunCalls(bool behind, const std::vector<Call>& calls,
     };
     bool stopped = false;
     for (const Call& call : calls) {
-        Result<std::unique_ptr<IResourceModule>> opened =
-            makeError(ErrorKind::NotLoadable, "no module", ENOEXEC);
-        if (call.module)
-            opened = std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(*call.module));
-        const ModuleOutcome outcome = engine.ExtractFromFile(call.path, std::move(opened), recorder);
+        const ModuleOutcome outcome = engine.ExtractFromFile(call.path, Opened(call), recorder);
         if ((stopped = take(outcome)))
             break; // the run ends with its first failure
     }
@@ -233,16 +240,79 @@ TEST(WriteBehind, LeavesAndTellsWhatWritingDirectlyDoes) {
     ExpectSame(direct, RunCalls(true, calls));
 }
 
+// The calls of ManyFiles and copies of what they hold: the shell module again under
+// another folder (every file a copy), and a module with the large clip again, a bitmap
+// of the second shell32.dll's, and an icon whose per-size files are copies of the first
+// icon's while the group is not.
+std::vector<Call> ManyCopies() {
+    std::vector<Call> calls = ManyFiles();
+    calls.push_back({"/z/shell32.dll", calls.front().module});
+    FakeModule other;
+    other.add(kBitmap, N(1), Dib(32, 32, 8)).add(kBitmap, N(2), Dib(8, 8, 24)).add(kAvi, N(5), Filled(3 << 20));
+    AddIcon(other, 5, 1, {{16, 8}, {32, 8}});
+    calls.push_back({"/z/other.dll", other});
+    return calls;
+}
+
+// In every kind's folder, every record names a file there and every file there has a
+// record; returns how many records name a file another record names too.
+std::size_t ExpectRecordsWhole(const Trace& trace) {
+    std::size_t shared = 0;
+    for (ResourceKind kind : kAllResourceKinds) {
+        const std::string folder = std::string(KindFolder(kind)) + "/";
+        std::set<std::string> files;
+        std::map<std::string, int> named;
+        for (const auto& [path, bytes] : trace.files) {
+            if (path.rfind(folder, 0) != 0 || path.find('/', folder.size()) != std::string::npos)
+                continue;
+            const std::string file = path.substr(folder.size());
+            if (file != kIndexFileName) {
+                files.insert(file);
+                continue;
+            }
+            std::istringstream index(std::string(bytes.begin(), bytes.end()));
+            for (std::string line; std::getline(index, line);)
+                ++named[line.substr(0, line.find(" - SOURCE FILE = "))];
+        }
+        for (const auto& [file, records] : named) {
+            EXPECT_TRUE(files.contains(file)) << folder << file;
+            shared += static_cast<std::size_t>(records - 1);
+        }
+        for (const std::string& file : files)
+            EXPECT_TRUE(named.contains(file)) << folder << file;
+    }
+    return shared;
+}
+
 // A write error waits for its question until every resource before it is told, and
 // nothing after it has reached the disk then; Retry writes it again and goes on, Cancel
-// gives up the rest. Every case names the file the failure hits and the answers.
+// gives up the rest. Every case names the file the failure hits and the answers. With
+// copies folded (over ManyCopies), whatever the answer, no record names a file that is
+// not there: a record refused takes its file away, so the copy after it is a file of its
+// own unless the retry wrote it again.
+struct WriteErrorCase {
+    const char* what;
+    FailingFileSystem::Rule rule;
+    std::deque<Answer> answers;
+    bool unique = false;
+};
+
+// Runs the calls with the failure of `c` written directly and behind; the error is
+// asked about or shown, at the same point in both. Returns the run written directly.
+Trace ExpectAskedAtTheSamePoint(const std::vector<Call>& calls, const WriteErrorCase& c, bool unique) {
+    SCOPED_TRACE(c.what);
+    auto setUp = [&](FailingFileSystem& fs) { fs.fail(c.rule); };
+    const Trace direct = RunCalls(false, calls, setUp, c.answers, unique);
+    EXPECT_NE(std::count_if(direct.events.begin(), direct.events.end(),
+                            [](const std::string& e) { return e.find(", on disk:") != std::string::npos; }),
+              0);
+    ExpectSame(direct, RunCalls(true, calls, setUp, c.answers, unique));
+    return direct;
+}
+
 TEST(WriteBehind, AsksAboutAWriteErrorAtTheSamePoint) {
     using Op = FailingFileSystem::Rule::Op;
-    const struct {
-        const char* what;
-        FailingFileSystem::Rule rule;
-        std::deque<Answer> answers;
-    } cases[] = {
+    const WriteErrorCase cases[] = {
         {"full disk, retried", {Op::Write, "Icons/shell32.dll (2).ico", ENOSPC}, {Answer::Retry}},
         {"full disk, cancelled", {Op::Write, "Icons/shell32.dll (2).ico", ENOSPC}, {Answer::Cancel}},
         {"full disk in another file, cancelled", {Op::Write, "small.dll.bmp", EDQUOT}, {Answer::Cancel}},
@@ -252,16 +322,18 @@ TEST(WriteBehind, AsksAboutAWriteErrorAtTheSamePoint) {
         {"refused record", {Op::Append, "Animated Cursors/__index.txt", EROFS}, {}},
         {"full disk at the clip written directly", {Op::Write, "Videos/shell32.dll (2).avi", ENOSPC}, {Answer::Retry}},
         {"in the last file", {Op::Write, "Cursors/small.dll.cur", ENOSPC}, {Answer::Cancel}},
+        {"folding, record of an original refused, retried", {Op::Append, "Bitmaps/__index.txt", ENOSPC}, {Answer::Retry}, true},
+        {"folding, original's file, cancelled", {Op::Write, "Icons/shell32.dll.ico", ENOSPC}, {Answer::Cancel}, true},
+        {"folding, per-size original, retried", {Op::Write, "16x16/8/shell32.dll.ico", ENOSPC}, {Answer::Retry}, true},
+        {"folding, the large copy written directly, retried", {Op::Write, "Videos/other.dll.avi", ENOSPC}, {Answer::Retry}, true},
+        {"folding, record of a copy refused", {Op::Append, "Videos/__index.txt", EROFS, 1, 2}, {}, true},
     };
     const auto calls = ManyFiles();
+    const auto copies = ManyCopies();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        auto setUp = [&](FailingFileSystem& fs) { fs.fail(c.rule); };
-        const Trace direct = RunCalls(false, calls, setUp, c.answers);
-        ASSERT_NE(std::count_if(direct.events.begin(), direct.events.end(),
-                                [](const std::string& e) { return e.find(", on disk:") != std::string::npos; }),
-                  0);
-        ExpectSame(direct, RunCalls(true, calls, setUp, c.answers));
+        const Trace direct = ExpectAskedAtTheSamePoint(c.unique ? copies : calls, c, c.unique);
+        if (c.unique)
+            (void)ExpectRecordsWhole(direct);
     }
 }
 
@@ -312,11 +384,7 @@ TEST(WriteBehind, EveryFileHasItsRecordHoweverTheRunStops) {
             CollectingTarget target;
             bool failed = false;
             for (const Call& call : calls) {
-                Result<std::unique_ptr<IResourceModule>> opened =
-                    makeError(ErrorKind::NotLoadable, "no module", ENOEXEC);
-                if (call.module)
-                    opened = std::unique_ptr<IResourceModule>(std::make_unique<FakeModule>(*call.module));
-                if ((failed = engine.ExtractFromFile(call.path, std::move(opened), target).failed()))
+                if ((failed = engine.ExtractFromFile(call.path, Opened(call), target).failed()))
                     break;
             }
             if (c.leaves && !c.rule)
@@ -344,6 +412,51 @@ TEST(WriteBehind, EveryFileHasItsRecordHoweverTheRunStops) {
         }
         EXPECT_GT(files, 0u);
     }
+}
+
+// Copies are folded where the engine prepares the files, in the order of the run: the
+// same files, records, names and events whether written behind or directly, a large
+// resource written directly among those written behind included.
+TEST(WriteBehind, FoldsCopiesAsWritingDirectlyDoes) {
+    const auto calls = ManyCopies();
+    const Trace direct = RunCalls(false, calls, {}, {}, true);
+    ASSERT_EQ(direct.failures, 0);
+    ExpectSame(direct, RunCalls(true, calls, {}, {}, true));
+    const auto told = [&](const std::string& event) {
+        return std::count(direct.events.begin(), direct.events.end(), event);
+    };
+    // The copy of the shell module made no file: every file it would have made is told
+    // as folded into one of the first module's.
+    const auto copy = std::find(direct.events.begin(), direct.events.end(), "opened /z/shell32.dll");
+    const auto other = std::find(copy, direct.events.end(), "opened /z/other.dll");
+    ASSERT_NE(other, direct.events.end());
+    EXPECT_EQ(std::count_if(copy, other, [](const std::string& e) { return e.rfind("wrote ", 0) == 0; }), 0);
+    EXPECT_EQ(std::count_if(copy, other, [](const std::string& e) { return e.rfind("folded ", 0) == 0; }), 15);
+    // The large clip, written directly, is folded too; so are per-size files whose
+    // group is a file of its own.
+    EXPECT_EQ(told("folded VIDEO into Videos/shell32.dll (2).avi"), 1);
+    EXPECT_EQ(told("folded ICON into Icons/16x16/8/shell32.dll.ico"), 3);
+    EXPECT_TRUE(direct.files.contains("Icons/other.dll.ico"));
+    EXPECT_FALSE(direct.files.contains("Icons/16x16/8/other.dll.ico"));
+    // Every resource folded has a record naming the file that holds its bytes; per-size
+    // files have no records.
+    std::size_t folded = 0, perSize = 0;
+    for (const std::string& e : direct.events)
+        if (e.rfind("folded ", 0) == 0) {
+            ++folded;
+            if (std::count(e.begin() + static_cast<std::ptrdiff_t>(e.find(" into ")), e.end(), '/') > 1)
+                ++perSize; // in a size's folder below the kind's
+        }
+    EXPECT_EQ(perSize, 7u);
+    EXPECT_EQ(ExpectRecordsWhole(direct), folded - perSize);
+
+    // Without the option, nothing is folded and the copies are files of their own.
+    const Trace plain = RunCalls(false, calls);
+    EXPECT_EQ(std::count_if(plain.events.begin(), plain.events.end(),
+                            [](const std::string& e) { return e.rfind("folded ", 0) == 0; }),
+              0);
+    EXPECT_EQ(ExpectRecordsWhole(plain), 0u);
+    EXPECT_GT(plain.files.size(), direct.files.size());
 }
 
 // The operations of one resource are carried out as the writer made them: a file

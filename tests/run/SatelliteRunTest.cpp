@@ -26,13 +26,6 @@ public:
     int found = 0;
 };
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class SatelliteRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -63,7 +56,7 @@ protected:
         CountingTarget target;
         for (const std::string& file : files)
             (void)engine.ExtractFromFile(file, target);
-        return {ReadText(m_root / name / "Bitmaps" / "__index.txt"), target.found};
+        return {testing::ReadText(m_root / name / "Bitmaps" / "__index.txt"), target.found};
     }
 
     WindowsTree tree;

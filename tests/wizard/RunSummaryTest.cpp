@@ -19,6 +19,7 @@ struct Case {
     int unreadableFiles;
     const char* expected;
     int packedModules = 0;
+    int foldedBitmaps = 0;
 };
 
 const std::string kNbsp = "\u00A0";
@@ -46,10 +47,11 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
          "Left out by the limits: Bitmap 2, Icon 1.\n"
          "Not well formed: Bitmap 1.\n"
          "Empty or missing: Web page 1.\n"
+         "Copies not written again (a file written earlier holds the same bytes): Bitmap 2.\n"
          "Files that could not be read: 2.\n"
          "2 modules packed by UPX: the resources beyond the first icon group and the version are compressed; "
          "unpack it with `upx -d` to read them.",
-         2},
+         2, 2},
         // Only what the chosen kinds met is named; a kind not chosen has no row.
         {"one kind chosen", {false, true, false, false, false, false},
          {{K::Bitmap, R::Malformed}, {K::Icon, R::Empty}}, 1,
@@ -78,6 +80,8 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
                                     makeError(ErrorKind::NotLoadable, "denied", EACCES));
         for (int i = 0; i < c.packedModules; ++i)
             account.ModulePacked("/m/p" + std::to_string(i) + ".exe", Packer::Upx);
+        for (int i = 0; i < c.foldedBitmaps; ++i)
+            account.CopyFolded(ResourceKind::Bitmap, "/d/Bitmaps/a.dll.bmp");
         // A file that was read and is no module is nothing to report.
         account.ModuleNotOpened(text, makeError(ErrorKind::NotLoadable, "not a module"));
         std::string shown = RunSummaryText(stats.rows(), account);

@@ -171,6 +171,31 @@ TEST_F(WizardRun, LastPageSaysWhatTheRunDidAndWhatItPassedOver) {
               "Empty or missing: Web page 1.");
 }
 
+// The check box on the page before the run: off at first (every resource its own file);
+// checked, the second module of the same pictures adds records only, and the last page
+// says how many copies were not written again.
+TEST_F(WizardRun, EachPictureOnceWhenChosenBeforeTheRun) {
+    load();
+    goTo(4);
+    EXPECT_FALSE(view.isChecked(C::chkUnique));
+    view.setChecked(C::chkUnique, true);
+    wizard->cmdNext_Click();
+    ASSERT_EQ(wizard->CurrentPage(), 6);
+    std::string summary = view.text(C::lblSummary);
+    for (std::size_t at = summary.find("\u00A0"); at != std::string::npos;
+         at = summary.find("\u00A0"))
+        summary.replace(at, 2, " ");
+    EXPECT_EQ(summary,
+              "Files written: Bitmap 4, Icon 2, Cursor 0, Animated cursor 0, Video (AVI) 0, "
+              "Web page 2.\n"
+              "Copies not written again (a file written earlier holds the same bytes): Bitmap 2, "
+              "Icon 3, Web page 1.");
+    std::vector<std::string> bitmaps;
+    for (const auto& entry : std::filesystem::directory_iterator(root + "/Resources/Bitmaps"))
+        bitmaps.push_back(entry.path().filename().string());
+    EXPECT_EQ(bitmaps.size(), 3u); // two files and the index
+}
+
 TEST_F(WizardRun, ARelativeDestinationIsOpenedAsAWholePath) {
     // The destination as typed, relative to the folder the program started in.
     const auto started = std::filesystem::current_path();
