@@ -423,7 +423,14 @@ static int run(int argc, char** argv) {
         if (!o.take(args) && !args.take("--batch", o.batch) && !args.flag("--cold", o.cold))
             args.unknown();
 
-    MakeFreshFolder(o.work);
+    // ext4 without a journal passes over the inodes of files deleted in the last half
+    // minute when it makes new ones: after clearing an earlier run, wait for them to age.
+    if (fs::remove_all(o.work) > 1000) {
+        std::printf("Waiting 40 s after deleting the outputs of an earlier run...\n");
+        std::fflush(stdout);
+        ::sleep(40);
+    }
+    fs::create_directories(o.work);
     const fs::path reference = o.work / "reference";
     const auto [status, out] =
         Capture({o.cli, "extract", "--mask", "*", "--dest", reference.string(), o.wine.string()});
