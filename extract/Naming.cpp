@@ -81,19 +81,30 @@ std::string FreeNames::keyOf(const std::string& folder, const NameParts& parts) 
 FreeNames::Name FreeNames::Probe(IFileSystem& fs, const std::string& folder,
                                  const NameParts& parts,
                                  const std::unordered_set<std::string>* pending) {
-    std::uint64_t& resume = m_resume.try_emplace(keyOf(folder, parts), 1).first->second;
-    for (std::uint64_t n = resume;; ++n) {
+    const auto kept = m_resume.find(keyOf(folder, parts));
+    for (std::uint64_t n = kept == m_resume.end() ? 1 : kept->second;; ++n) {
         std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
         if ((pending == nullptr || !pending->contains(candidate)) && !fs.Exists(candidate)) {
-            resume = n;
+            if (kept != m_resume.end())
+                kept->second = n;
             return Name{std::move(candidate), n};
         }
     }
 }
 
 void FreeNames::Taken(const std::string& folder, const NameParts& parts, const Name& name) {
-    std::uint64_t& resume = m_resume.try_emplace(keyOf(folder, parts), 1).first->second;
-    resume = std::max(resume, name.number + 1);
+    std::string key = keyOf(folder, parts);
+    const auto kept = m_resume.find(key);
+    if (kept != m_resume.end()) {
+        kept->second = std::max(kept->second, name.number + 1);
+        return;
+    }
+    // The first file of a name: its own path is the one test its next probe repeats.
+    if (name.number == 1)
+        return;
+    if (m_resume.size() >= kMostResumePoints)
+        m_resume.clear();
+    m_resume.emplace(std::move(key), name.number + 1);
 }
 
 namespace {

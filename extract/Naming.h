@@ -51,10 +51,14 @@ std::string BuildFileName(const NameParts& parts, std::string_view suffix);
 // exists. It is the one place that picks output names, for the engine's files and for
 // anything made beside them (the PNG files of --png).
 //
-// For every name probed it keeps the number its last probe ended at: the next probe of
-// that name resumes there (after it, once a file took that number), so each name costs
-// a linear number of existence tests over the whole run. A number freed during the run
-// is used again only by the next run.
+// For a name that more than one file of the run took it keeps the number its last probe
+// ended at: the next probe of that name resumes there (after it, once a file took that
+// number), so a name many modules share costs a linear number of existence tests over
+// the whole run. A name only one file took keeps nothing (its next probe tests the
+// file's path again, one test more), and at most kMostResumePoints names are kept: past
+// that they are all let go and probed from 1 again, so the memory of a run over a whole
+// disk stays bounded. A number freed during the run may be used again later in the run
+// once its name was let go.
 //
 // Nothing is reserved: the existence test is made once, and the caller creates the file
 // exclusively. When the name was taken in between (a lost race against another program
@@ -74,6 +78,10 @@ public:
 
     // The file of `name` was made and stays: the next probe of the name starts after it.
     void Taken(const std::string& folder, const NameParts& parts, const Name& name);
+
+    // The names kept with their resume points, at most kMostResumePoints.
+    static constexpr std::size_t kMostResumePoints = 8192;
+    [[nodiscard]] std::size_t keptNames() const { return m_resume.size(); }
 
 private:
     static std::string keyOf(const std::string& folder, const NameParts& parts);

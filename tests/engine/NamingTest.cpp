@@ -1,6 +1,9 @@
+#include "extract/FileSystem.h"
 #include "extract/Naming.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 namespace harvix {
 namespace {
@@ -89,6 +92,72 @@ TEST(Naming, IndexRecordIsOneLine) {
               "= 101\r\n");
     EXPECT_EQ(IndexRecord("a\nb.bmp", "/w/a\nb", "23", "X\r\nY"),
               "a_b.bmp - SOURCE FILE = /w/a_b RESOURCE TYPE = 23 RESOURCE NAME = X__Y\r\n");
+}
+
+// Paths that exist, and how often a name was tested; files are made by `take`.
+class NamesOnDisk final : public IFileSystem {
+public:
+    Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string&) override {
+        return makeError(ErrorKind::Unsupported, "not here");
+    }
+    Status Append(const std::string&, std::string_view) override { return success(); }
+    Status Remove(const std::string& path) override {
+        paths.erase(path);
+        return success();
+    }
+    bool Exists(const std::string& path) override {
+        ++tests;
+        return paths.contains(path);
+    }
+    bool IsDirectory(const std::string&) override { return false; }
+    Status MakeDirectory(const std::string&) override { return success(); }
+    Status MakeDirectories(const std::string&) override { return success(); }
+
+    // Probes the name, makes its file and tells the names it was taken.
+    std::uint64_t take(FreeNames& names, const std::string& source) {
+        NameParts parts;
+        parts.source = source;
+        parts.extension = ".ico";
+        const FreeNames::Name name = names.Probe(*this, "/out/", parts);
+        paths.insert(name.path);
+        names.Taken("/out/", parts, name);
+        return name.number;
+    }
+
+    std::set<std::string> paths;
+    std::size_t tests = 0;
+};
+
+TEST(FreeNames, ANameManyModulesShareCostsOneTestAFile) {
+    NamesOnDisk disk;
+    FreeNames names;
+    for (std::uint64_t i = 1; i <= 500; ++i)
+        ASSERT_EQ(disk.take(names, "setup.exe"), i);
+    EXPECT_EQ(disk.paths.count("/out/setup.exe (500).ico"), 1u);
+    EXPECT_LE(disk.tests, 501u); // the second file tests the first's path once more
+    EXPECT_EQ(names.keptNames(), 1u);
+}
+
+TEST(FreeNames, KeepsNamesOnlyOfSharedNamesAndAtMostItsBound) {
+    NamesOnDisk disk;
+    FreeNames names;
+    // Every module named once: nothing is kept, however many there are.
+    for (int i = 0; i < 20000; ++i)
+        disk.take(names, "module" + std::to_string(i) + ".dll");
+    EXPECT_EQ(names.keptNames(), 0u);
+
+    // Names taken twice are kept, up to the bound; past it they are let go, and a
+    // name let go is found free again by probing the disk from 1.
+    for (int i = 0; i < 20000; ++i) {
+        ASSERT_EQ(disk.take(names, "module" + std::to_string(i) + ".dll"), 2u);
+        EXPECT_LE(names.keptNames(), FreeNames::kMostResumePoints);
+    }
+    for (int i = 0; i < 20000; i += 997)
+        EXPECT_EQ(disk.take(names, "module" + std::to_string(i) + ".dll"), 3u) << i;
+
+    // A file removed from under a name that was let go frees its number for the run.
+    disk.paths.erase("/out/module1.dll (2).ico");
+    EXPECT_EQ(disk.take(names, "module1.dll"), 2u);
 }
 
 } // namespace
