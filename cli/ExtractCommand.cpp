@@ -149,6 +149,13 @@ public:
     // Names the files that are no modules, and the modules named that hold fonts and
     // nothing else Harvix extracts (a .fon font file): a run that wrote nothing from a
     // file the user named says why.
+    // After the run the named files are opened again from what `store` keeps of them.
+    void readFrom(HandedFileStore& store, ModuleOpener opener) {
+        for (const std::string& path : m_order)
+            store.KeepToTheEnd(path);
+        m_reopen = std::move(opener);
+    }
+
     void tell() const {
         {
             const std::lock_guard lock(m_mutex);
@@ -156,8 +163,8 @@ public:
                 Complain(message);
         }
         for (const std::string& path : m_order) {
-            auto module = OpenModule(path);
-            if (module && HoldsOnlyFonts(**module))
+            auto module = m_reopen(path);
+            if (module && *module && HoldsOnlyFonts(**module))
                 Complain(path + " holds fonts, of which nothing is extracted");
         }
     }
@@ -190,6 +197,7 @@ private:
     }
 
     bool m_all;
+    ModuleOpener m_reopen = OpenModule;
     std::unordered_set<std::string> m_paths;
     std::vector<std::string> m_order;
     mutable std::mutex m_mutex;
@@ -348,22 +356,38 @@ void printCounts(const ExtractRequest& req, const SearchRun& searchRun,
     }
 }
 
+// When every file the run found could not be read, the line that says so.
+std::optional<std::string> NoneReadable(const RunAccount& account) {
+    const std::int64_t found = account.FilesFound();
+    if (found == 0 || account.UnreadableFiles().count != found)
+        return std::nullopt;
+    return found == 1 ? std::string("the one file found could not be read: nothing was extracted")
+                      : "none of the " + std::to_string(found) + " files found could be read: nothing was extracted";
+}
+
 // How the run ended, as the exit status, the summary and the report give it.
-int finishRun(Ending& ending, RunAssembly& assembly, const std::optional<cFileList>& fileList) {
+// `searchCut`: why the search did not reach its end, if it did not.
+int finishRun(Ending& ending, RunAssembly& assembly, const std::string& searchCut) {
     const SearchRun& searchRun = assembly.Run();
     switch (searchRun.End().value_or(RunEnd::Failed)) {
-    case RunEnd::Completed:
-        if (fileList && !fileList->ReadError().empty()) {
-            const std::string message =
-                "the file list could not be read to its end: " + fileList->ReadError();
-            Complain(message);
-            return ending.finish(RunEnd::Failed, message);
+    case RunEnd::Completed: {
+        if (!searchCut.empty()) {
+            Complain(searchCut);
+            return ending.finish(RunEnd::Failed, searchCut);
+        }
+        // Files were found and not one of them could be read: nothing was done of what
+        // was asked, whatever the summary's counts of nothing.
+        if (auto none = NoneReadable(ending.account)) {
+            const int status = ending.finish(RunEnd::Completed, none, 1);
+            Complain(*none); // after the summary's count of the files not read
+            return status;
         }
         // A file that was named and could not be read or is no module: the run did not
         // do all it was asked, as list says too.
         if (auto problem = ending.named->firstProblem())
             return ending.finish(RunEnd::Completed, std::move(problem), 1);
         return ending.finish(RunEnd::Completed, std::nullopt);
+    }
     case RunEnd::Cancelled:
         Complain("the search was cancelled");
         return ending.finish(RunEnd::Cancelled, std::string("the search was cancelled"));
@@ -406,15 +430,31 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     choice.satellites = {settings.Satellites, settings.Language};
     if (TakesPaths(req))
         choice.paths = req.paths;
+    // Caged, the search runs in the opener, which hands every file over open.
+    IRunSearch& searched = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk;
+    std::optional<FileListBinding> listed;
+    if (fileList)
+        listed.emplace(*fileList);
+    const RunPlaces places = PlacesOfRun(choice, fileList.has_value());
+    const auto split = SplitSearch::Start({req.noSandbox, req.verbose},
+                                          listed ? static_cast<IRunSearch&>(*listed) : searched,
+                                          choice.satellites, places, &core, fileList ? &*fileList : nullptr);
+    if (split) {
+        split->Search().SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
+            ending.account.FolderNotListed(folder, error);
+        });
+        ending.named->readFrom(split->Store(), split->Store().Opener({false, {}}, places));
+    }
     RunAssembly assembly(choice, view, prompt,
-                              {.walk = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk,
+                              {.walk = split ? split->Search() : searched,
                                .fileSystem = RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get(),
-                                             req.report ? &ending.leftOut : nullptr}});
+                                             req.report ? &ending.leftOut : nullptr},
+                               .handed = split ? &split->Store() : nullptr});
     view.setRun(&assembly.Run());
-    EnterExtractCage(req, settings, ending.writeReport);
+    EnterExtractCage(req, settings, ending.writeReport, split != nullptr);
     {
         const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
         assembly.Start();
@@ -425,7 +465,12 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
         ending.facts.written[static_cast<std::size_t>(row.kind)] = row.count;
     printCounts(req, assembly.Run(), png.get());
     ending.named->tell();
-    return finishRun(ending, assembly, fileList);
+    std::string searchCut;
+    if (split)
+        searchCut = split->Finish();
+    else if (fileList && !fileList->ReadError().empty())
+        searchCut = "the file list could not be read to its end: " + fileList->ReadError();
+    return finishRun(ending, assembly, searchCut);
 }
 
 } // namespace

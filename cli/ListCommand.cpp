@@ -16,6 +16,7 @@
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
 #include "run/RunAccount.h"
+#include "run/RunBindings.h"
 #include "run/SatelliteReading.h"
 #include "search/PathSearch.h"
 #include "search/SearchCore.h"
@@ -170,7 +171,10 @@ public:
     // with its module.
     ModuleOpener opener = ModuleOpener(OpenModule);
 
+    std::int64_t found = 0; // files found, modules or not
+
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
+        ++found;
         auto module = opener(FileName);
         if (!module) {
             // A file found by the search, or named in a file list, that is no module is
@@ -444,55 +448,82 @@ int RunList(const Args& args) {
 
     ListPrinter printer(format, explain ? std::optional<Explainer>(Explainer(options))
                                         : std::nullopt);
-    printer.opener = SatelliteOpener(
-        satellites, PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
+    const RunPlaces places = PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value());
+    printer.opener = SatelliteOpener(satellites, places);
+    std::optional<cFileList> list;
     if (filesFrom) {
-        cFileList list(*filesFrom, nul);
-        if (auto opened = list.Open(); !opened) {
+        list.emplace(*filesFrom, nul);
+        if (auto opened = list->Open(); !opened) {
             Complain("the file list cannot be read: " + opened.error().message);
             return 2;
         }
         printer.allNamed = true;
+    } else if (!allDrives) {
+        for (const std::string& path : paths) {
+            struct stat st {};
+            if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                printer.named.insert(path);
+        }
+    }
+    cSearchCore search(&printer);
+    std::optional<cPathSearch> pathSearch;
+    if (!filesFrom && !allDrives)
+        pathSearch.emplace(search, paths);
+    SearchCoreBinding walk(search);
+    std::optional<FileListBinding> listed;
+    std::optional<PathSearchBinding> pathWalk;
+    if (list)
+        listed.emplace(*list);
+    else if (pathSearch)
+        pathWalk.emplace(*pathSearch);
+    IRunSearch& searched = listed     ? static_cast<IRunSearch&>(*listed)
+                           : pathWalk ? static_cast<IRunSearch&>(*pathWalk)
+                                      : walk;
+    // Caged, the opener searches and opens every file; the listing reads no path.
+    const auto split = SplitSearch::Start(cage, searched, satellites, places, &search, list ? &*list : nullptr);
+    if (split) {
+        printer.opener = split->Store().Opener(satellites, places);
+        split->Search().ReleaseEachFile();
+        EnterCommandCage(cage, HandedOnly(CallSet::Reading));
+    } else if (list || allDrives) {
         // The list may name any file.
         EnterCommandCage(cage, ReadingOnly({"/"}));
-        list.SetEvents(&printer);
-        list.ReportFiles();
-        // A name the list gives that is missing or cannot be read is an error the caller
-        // must hear of: the listing is not what was asked for.
-        const bool unreadable = ReportUnreadable(printer.account);
-        ReportPacked(printer.account);
-        if (!list.ReadError().empty()) {
-            Complain("the file list could not be read to its end: " + list.ReadError());
-            std::fflush(stdout);
-            return 1;
-        }
-        if (unreadable) {
-            if (std::fflush(stdout) != 0 || printer.writeFailed)
-                Complain("cannot write the output");
-            return 1;
-        }
     } else {
-        CagePlan plan = ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
-                                             : satellites.read ? WithSatelliteRoots(paths)
-                                                               : paths);
-        if (!allDrives && satellites.read)
+        CagePlan plan = ReadingOnly(satellites.read ? WithSatelliteRoots(paths) : paths);
+        if (satellites.read)
             plan.listable = SatelliteListings(paths);
         EnterCommandCage(cage, plan);
-        cSearchCore search(&printer);
-        if (allDrives) {
-            search.SearchSystemForFiles(mask);
-        } else {
-            for (const std::string& path : paths) {
-                struct stat st {};
-                if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-                    printer.named.insert(path);
-            }
-            cPathSearch pathSearch(search, paths);
-            pathSearch.SetEvents(&printer);
-            pathSearch.SearchForFiles(recurse, mask);
-        }
-        ReportUnreadable(printer.account);
-        ReportPacked(printer.account);
+    }
+    IRunSearch& files = split ? static_cast<IRunSearch&>(split->Search()) : searched;
+    if (allDrives)
+        files.SearchSystemForFiles(mask, printer);
+    else
+        files.SearchForFiles(std::string(), recurse, mask, printer);
+    std::string cut;
+    if (split)
+        cut = split->Finish();
+    else if (list && !list->ReadError().empty())
+        cut = "the file list could not be read to its end: " + list->ReadError();
+    // A name the list gives that is missing or cannot be read is an error the caller
+    // must hear of: the listing is not what was asked for.
+    const bool unreadable = ReportUnreadable(printer.account);
+    ReportPacked(printer.account);
+    // Files were found and not one of them could be read: nothing was listed of what
+    // was asked.
+    const bool noneRead = printer.found > 0 && printer.account.UnreadableFiles().count == printer.found;
+    if (noneRead)
+        Complain(printer.found == 1 ? std::string("the one file found could not be read: nothing was listed")
+                                    : "none of the " + std::to_string(printer.found) +
+                                          " files found could be read: nothing was listed");
+    if (!cut.empty()) {
+        Complain(cut);
+        std::fflush(stdout);
+        return 1;
+    }
+    if ((list && unreadable) || noneRead) {
+        if (std::fflush(stdout) != 0 || printer.writeFailed)
+            Complain("cannot write the output");
+        return 1;
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
         Complain("cannot write the output");

@@ -3,6 +3,11 @@
 
 namespace harvix {
 
+RunPlaces PlacesOfRun(const RunChoice& choice, bool fileList) {
+    return PlacesOf(choice.search.SearchSystem, choice.search.Folder, choice.paths, choice.search.SubFolders,
+                    choice.search.Mask, fileList);
+}
+
 RunAssembly::RunAssembly(const RunChoice& choice, IRunView& view, IPrompt& prompt,
                          const RunServices& services)
     : m_choice(choice), m_fileList(services.fileList) {
@@ -29,12 +34,11 @@ RunAssembly::~RunAssembly() {
 void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     // Modules are read ahead on other threads; the engine prepares the files on the
     // run's thread.
+    const RunPlaces places = PlacesOfRun(m_choice, m_fileList != nullptr);
     m_readAhead = std::make_unique<ModuleReadAhead>(
-        ReadAheadLimits(m_choice.readers),
-        SatelliteOpener(m_choice.satellites,
-                        PlacesOf(m_choice.search.SearchSystem, m_choice.search.Folder, m_choice.paths,
-                                 m_choice.search.SubFolders, m_choice.search.Mask, m_fileList != nullptr)));
-    if (m_fileList)
+        ReadAheadLimits(m_choice.readers), services.handed ? services.handed->Opener(m_choice.satellites, places)
+                                                           : SatelliteOpener(m_choice.satellites, places));
+    if (m_fileList && !services.handed)
         m_listBinding.emplace(*m_fileList);
     IRunSearch& files = m_listBinding ? static_cast<IRunSearch&>(*m_listBinding) : services.walk;
     m_source = std::make_unique<ReadAheadSearch>(files, *m_readAhead);
@@ -44,6 +48,9 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     // Files are written behind the engine, on a thread of their own, while it prepares
     // the next resources.
     m_engine->WriteOnOwnThread();
+    // The descriptors of a file are let go once the engine has read it.
+    if (services.handed)
+        m_engine->AddObserver(*services.handed);
     for (IExtractObserver* observer : services.observers)
         if (observer != nullptr)
             m_engine->AddObserver(*observer);

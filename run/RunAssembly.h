@@ -9,6 +9,7 @@
 #include "extract/FileSystem.h"
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
+#include "run/HandedFiles.h"
 #include "run/SatelliteReading.h"
 #include "run/ReadAhead.h"
 #include "run/RunBindings.h"
@@ -45,7 +46,14 @@ struct RunServices {
     IRunClock& clock;
     cFileList* fileList = nullptr;         // set: its names, in its order, instead of the walk
     std::vector<IExtractObserver*> observers; // told in this order; null entries are none
+    // Set: another process searched and opened the files, and `walk` reports them (also
+    // those of a file list) with their descriptors, which go here; the modules are read
+    // from these alone.
+    HandedFileStore* handed = nullptr;
 };
+
+// Which modules a run of `choice` reads (of a file list when `fileList`).
+[[nodiscard]] RunPlaces PlacesOfRun(const RunChoice& choice, bool fileList);
 
 class RunAssembly {
 public:

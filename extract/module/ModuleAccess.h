@@ -84,6 +84,16 @@ public:
 // its directory in small blocks and each resource's data when it is loaded).
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path);
 
+// Opens the file at `path` for reading as OpenModule does (never blocking on a FIFO or
+// device, also where the path is longer than the system's path calls take) and reads
+// nothing: the descriptor, or -1 with errno set.
+[[nodiscard]] int OpenModuleFile(const std::string& path);
+
+// The same for a file opened elsewhere (by the process that searched, which handed it
+// over): reads it as OpenModule reads the file it opened, and takes `fd` over, closing it
+// whatever the outcome. `path` names the file in the errors.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromDescriptor(int fd, const std::string& path);
+
 // Reads a module image that is already in memory, as OpenModule does after reading a
 // small file. The module refers to `image` without copying it: the bytes must stay alive and
 // unchanged as long as the module is used.
