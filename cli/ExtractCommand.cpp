@@ -93,12 +93,13 @@ const char* const kExtractUsage =
     "            --report FILE          write a JSON report of the run to FILE when it ends,\n"
     "                                   however it ends (- for standard output, instead of\n"
     "                                   the counts)\n"
-    "            --no-sandbox           run unconfined (by default the run reads only\n"
-    "                                   beneath the paths searched and writes only in DIR)\n"
+    "            --no-sandbox           run unconfined (by default the run reads only the\n"
+    "                                   files the search opened for it and writes only in DIR)\n"
     "            --verbose              say what confines the run, or why nothing does\n"
     "            Exit status: 0 completed, 1 stopped by an error or cancelled, or a\n"
     "            file named (a PATH or a name in LIST) could not be read, or a file\n"
-    "            PATH is not a module, 2 bad usage or a refused folder or destination.\n";
+    "            PATH is not a module, or no file found could be read, 2 bad usage or\n"
+    "            a refused folder or destination.\n";
 
 namespace {
 

@@ -321,7 +321,7 @@ const char* const kListUsage =
     "      Files that cannot be read are counted on stderr, the first with its reason,\n"
     "      and a file PATH that is not a module is named there. A file named (a PATH\n"
     "      or a name in LIST) that cannot be read, or a file PATH that is not a module,\n"
-    "      makes the exit status 1.\n"
+    "      makes the exit status 1, and so do files found none of which can be read.\n"
     "      --explain adds to every line what extract does with the resource under the\n"
     "      kinds and limits given as extract takes them (--kinds, --bitmap-limits,\n"
     "      --icon-limits, --image-limits; every kind, image included, and the default\n"
@@ -332,8 +332,8 @@ const char* const kListUsage =
     "      outside the limit 16-48\", \"not well formed: ...\", \"empty or missing: ...\",\n"
     "      \"not extracted: ...\"), json an object \"extract\" with outcome (written,\n"
     "      left_out, not_extracted), kind, and reason and detail.\n"
-    "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
-    "      paths and writes no file); --verbose says what confines it.\n";
+    "      --no-sandbox runs unconfined (by default the listing reads only the files the\n"
+    "      search opened for it and writes no file); --verbose says what confines it.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
