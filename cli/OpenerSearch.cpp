@@ -66,11 +66,15 @@ struct Reader {
     }
     std::string text() {
         const std::int32_t size = number();
-        if (bad || size < 0)
-            return bad = true, std::string();
+        if (bad || size < 0) {
+            bad = true;
+            return {};
+        }
         auto bytes = cursor.bytes(static_cast<std::uint64_t>(size));
-        if (!bytes)
-            return bad = true, std::string();
+        if (!bytes) {
+            bad = true;
+            return {};
+        }
         return {bytes->begin(), bytes->end()};
     }
 };
