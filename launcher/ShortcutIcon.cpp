@@ -58,7 +58,9 @@ std::optional<IconRef> refFor(const std::string& file, std::optional<IconRef> re
 // "the shortcut's icon file C:\x\app.ico is not in the prefix /p (looked for /p/drive_c/x/app.ico)"
 std::string missing(const std::string& what, const std::string& windowsPath, const Error& error,
                     const WinePrefix& prefix, const std::string& looked) {
-    std::string text = "the shortcut's " + what + " " + windowsPath + " " + error.message;
+    // "is not in the prefix" reads on from the path; a message of its own follows a colon.
+    const bool continues = error.message.rfind("is ", 0) == 0;
+    std::string text = "the shortcut's " + what + " " + windowsPath + (continues ? " " : ": ") + error.message;
     if (error.message == "is not in the prefix")
         text += " " + prefix.root();
     if (!looked.empty())

@@ -211,6 +211,8 @@ Result<std::string> WinePrefix::Locate(std::string_view windowsPath, const std::
 
     std::string folder;
     std::string rest;
+    // ".." goes no higher than the drive's folder, as on Windows.
+    std::string floor;
     const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
     if (path.size() >= 2 && path[1] == ':' && isLetter(path[0])) {
         folder = driveFolder(path[0]);
@@ -220,12 +222,15 @@ Result<std::string> WinePrefix::Locate(std::string_view windowsPath, const std::
                                                       ", which the prefix does not have");
         }
         rest = path.substr(2);
+        floor = folder;
     } else if (path.front() == '\\') {
         folder = driveFolder('c');
         rest = path;
+        floor = folder;
     } else if (!base.empty() && base.front() == '/') {
         folder = base;
         rest = path;
+        floor = "/";
     } else if (!base.empty()) {
         std::string baseLooked;
         auto baseFolder = Locate(base, {}, baseLooked);
@@ -235,6 +240,8 @@ Result<std::string> WinePrefix::Locate(std::string_view windowsPath, const std::
         }
         folder = *baseFolder;
         rest = path;
+        const std::string baseDrive = base.size() >= 2 && base[1] == ':' ? driveFolder(base[0]) : driveFolder('c');
+        floor = folder.rfind(baseDrive, 0) == 0 ? baseDrive : folder;
     } else {
         return makeError(ErrorKind::NotFound, "is a relative path with nothing to take it from");
     }
@@ -251,13 +258,10 @@ Result<std::string> WinePrefix::Locate(std::string_view windowsPath, const std::
             continue;
         parts.push_back(part);
     }
-    std::vector<std::string> walked;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (parts[i] == "..") {
-            if (!walked.empty()) {
-                walked.pop_back();
+            if (folder.size() > floor.size() && folder.rfind(floor, 0) == 0)
                 folder = fs::path(folder).parent_path().string();
-            }
             continue;
         }
         const std::string found = FindNameIgnoringCase(folder, parts[i]);
@@ -269,7 +273,6 @@ Result<std::string> WinePrefix::Locate(std::string_view windowsPath, const std::
             return makeError(ErrorKind::NotFound, "is not in the prefix");
         }
         folder = join(folder, found);
-        walked.push_back(found);
     }
     looked = folder;
     if (!exists(folder))
