@@ -216,6 +216,13 @@ TEST_F(LauncherCliTest, AFolderGivesItsGamesIcon) {
 
     testing::ProgramRun r = run({"icon", game.string(), "--candidates", "--format", "json"});
     ASSERT_EQ(r.status, 0) << r.err;
+    // Every line as its schema says.
+    writeText(root / "candidates.jsonl", r.out);
+    const testing::ProgramRun valid = testing::RunShell(
+        "/usr/bin/python3 " HARVIX_TEST_SOURCE_DIR "/tests/cli/validate_json.py " HARVIX_TEST_SOURCE_DIR
+        "/cli/schema/icon-candidate.schema.json --lines '" + (root / "candidates.jsonl").string() + "'",
+        root);
+    EXPECT_EQ(valid.status, 0) << valid.err;
     std::istringstream lines(r.out);
     std::vector<nlohmann::json> rows;
     for (std::string line; std::getline(lines, line);)
