@@ -299,11 +299,6 @@ Result<ShellLink> ParseShellLink(std::span<const std::uint8_t> bytes) {
     return link;
 }
 
-bool IsInternetShortcut(std::span<const std::uint8_t> bytes) {
-    auto parsed = ParseInternetShortcut(bytes);
-    return parsed.ok();
-}
-
 Result<InternetShortcut> ParseInternetShortcut(std::span<const std::uint8_t> bytes) {
     std::string text;
     if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {

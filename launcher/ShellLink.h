@@ -71,9 +71,6 @@ struct InternetShortcut {
     std::int32_t iconIndex = 0;
 };
 
-// True when the text has an [InternetShortcut] section.
-[[nodiscard]] bool IsInternetShortcut(std::span<const std::uint8_t> bytes);
-
 // Reads an Internet shortcut: UTF-8 (with or without its byte-order mark), UTF-16 with
 // its byte-order mark, or the Western code page; keys and section names without regard
 // to case. Fails with NotLoadable when there is no [InternetShortcut] section.
