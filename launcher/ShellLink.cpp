@@ -112,8 +112,13 @@ std::string pathOfItems(std::span<const std::uint8_t> list) {
         // Extension block: size, version, signature 0xBEEF0004, two dates, ...; the long
         // name's place depends on the version, so each known place is tried and a name is
         // taken when it can be the long form of the short one.
-        const std::uint64_t nameBytes = unicodeName ? (shortName.size() + 1) * 2 : shortName.size() + 1;
-        std::uint64_t extension = 12 + nameBytes;
+        // The block follows the name's terminator, at an even offset.
+        const std::size_t unit = unicodeName ? 2 : 1;
+        std::uint64_t extension = 12;
+        while (extension + unit <= item->size() &&
+               !((*item)[extension] == 0 && (!unicodeName || (*item)[extension + 1] == 0)))
+            extension += unit;
+        extension += unit;
         extension += extension & 1;
         ByteCursor x(*item);
         auto extSize = x.peekAt<std::uint16_t>(extension);
