@@ -92,8 +92,8 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 std::string reasonOf(const ProgramCandidate& c, const std::string& folderName) {
     std::string reason;
     if (c.passedOver) {
-        reason = "passed over: a" + std::string(c.passedOver->kind == "uninstaller" ? "n " : " ") +
-                 c.passedOver->kind + " by its " + c.passedOver->by + " " + quoted(c.passedOver->text) + "; ";
+        const bool vowel = std::string_view("aeiou").find(c.passedOver->kind.front()) != std::string_view::npos;
+        reason = "passed over: " + std::string(vowel ? "an " : "a ") + c.passedOver->kind + " by its " + c.passedOver->by + " " + quoted(c.passedOver->text) + "; ";
     }
     switch (c.match.strength) {
     case NameMatch::Strength::Exact:
