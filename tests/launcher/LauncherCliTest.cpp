@@ -124,6 +124,10 @@ TEST_F(LauncherCliTest, ShortcutsGiveTheIconTheyName) {
     advertised.darwin = mb::packedProductCode(kProduct) + "Complete>" + mb::packedProductCode(kProduct);
     EXPECT_TRUE(same(iconColour(link("Advertised.lnk", advertised).string()), kBlue));
 
+    mb::ShellLinkSpec relative; // the relative path alone, from the shortcut's folder
+    relative.relativePath = "..\\..\\..\\Program Files\\Game\\Game.exe";
+    EXPECT_TRUE(same(iconColour(link("Relative.lnk", relative).string()), kRed));
+
     writeText(desktop / "Store.URL",
               "[InternetShortcut]\r\nURL=steam://rungameid/1\r\nIconFile=C:\\Program Files\\Game\\Game.exe\r\n"
               "IconIndex=1\r\n");
@@ -163,6 +167,16 @@ TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
     EXPECT_THAT(r.err, HasSubstr("the shortcut is advertised by Windows Installer (product "
                                  "{00000000-1111-2222-3333-444455556666}) and no icon of it is in " +
                                  prefix.string() + "/drive_c/windows/Installer/{00000000-1111-2222-3333-444455556666}"));
+
+    // A descriptor whose product code cannot be read: every product's folder is looked in
+    // for the file the icon location names, and that is said.
+    mb::ShellLinkSpec unreadable;
+    unreadable.iconLocation = "C:\\windows\\Installer\\{00000000-0000-0000-0000-000000000000}\\APPICON.ICO";
+    unreadable.darwin = "\"not a packed code at all\"";
+    r = run({"icon", link("Unreadable.lnk", unreadable).string(), (root / "out.png").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.err, HasSubstr("the product code of the shortcut's Windows Installer descriptor cannot be read; "
+                                 "every product's folder in "));
 
     // A variable Wine does not set, and a damaged shortcut.
     mb::ShellLinkSpec variable;
