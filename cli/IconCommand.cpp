@@ -244,7 +244,7 @@ int RunIcon(const Args& args) {
             complain(a->location + ": " + chosen.error().message);
             return 1;
         }
-        if (a->cage.verbose && chosen->module != a->location)
+        if (a->cage.verbose && source->kind != LauncherSource::Kind::Module)
             complain(a->location + ": the icon of " + chosen->module);
         auto icon = LoadFileIcon(chosen->module, chosen->ref, kMaxIconFileBytes);
         if (!icon) {
