@@ -28,6 +28,32 @@ Result<FolderChoice> rank(const LauncherSource& source) {
     return choice;
 }
 
+// A field of a text line: a tab, line break or backslash in a path (or a version string
+// quoted in the reason) is written as a backslash escape, as list's lines write them, so
+// that every line keeps its three fields.
+std::string field(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::string strengthName(NameMatch::Strength strength) {
     switch (strength) {
     case NameMatch::Strength::Exact:
@@ -124,7 +150,7 @@ int PrintFolderCandidates(const LauncherSource& source, const LauncherChoice& ch
     }
     for (const ProgramCandidate& c : ranked->candidates) {
         if (!choice.json) {
-            std::cout << c.rank << '\t' << c.file.path << '\t' << c.reason << '\n';
+            std::cout << c.rank << '\t' << field(c.file.path) << '\t' << field(c.reason) << '\n';
             continue;
         }
         Json line = Json::object();
