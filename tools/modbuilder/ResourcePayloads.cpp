@@ -549,6 +549,20 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo, varInfo});
 }
 
+std::vector<std::uint8_t> makeVersionInfo(VersionNumber file,
+                                          const std::vector<std::pair<std::string, std::string>>& strings) {
+    const std::vector<std::uint8_t> fixed = fixedFileInfo(file, file, 0x00040004u, 1 /* an application */);
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (const auto& [key, value] : strings) {
+        ByteOut v;
+        utf16z(v, value);
+        blocks.push_back(versionBlock(key, v.bytes, static_cast<unsigned>(value.size() + 1), 1, {}));
+    }
+    auto table = versionBlock("040904B0", {}, 0, 1, blocks);
+    auto stringInfo = versionBlock("StringFileInfo", {}, 0, 1, {table});
+    return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo});
+}
+
 } // namespace harvix::modbuilder
 
 namespace harvix::modbuilder {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace harvix::modbuilder {
@@ -123,6 +124,11 @@ struct VersionNumber {
 // product version, then a StringFileInfo with a few strings and a VarFileInfo.
 [[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product,
                                                         std::string_view description);
+
+// A version resource as makeVersionInfo writes it, with the given strings (ASCII keys
+// and texts: ProductName, FileDescription, InternalName, ...) in its string table.
+[[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(
+    VersionNumber file, const std::vector<std::pair<std::string, std::string>>& strings);
 
 } // namespace harvix::modbuilder
 
