@@ -335,8 +335,8 @@ TEST(CageCalls, NoSetHoldsACallThatLeavesTheCage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's build widens the sets for its runtime";
 #endif
-    for (const auto set : {CallSet::Reading, CallSet::Thumbnail,
-                           CallSet::Converting, CallSet::Extracting}) {
+    for (const auto set : {CallSet::Reading, CallSet::Thumbnail, CallSet::Converting,
+                           CallSet::Icon, CallSet::CursorTheme, CallSet::Extracting}) {
         const std::vector<std::string> calls = AllowedCalls(set);
         for (const std::string& call : calls) {
             const std::string name = call.substr(0, call.find(' '));
