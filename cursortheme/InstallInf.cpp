@@ -60,7 +60,8 @@ std::string textOf(ByteView file) {
     std::string out;
     out.reserve(file.size() / 2);
     auto unit = [&](std::size_t i) -> std::uint32_t {
-        return le ? (file[i] | (file[i + 1] << 8)) : ((file[i] << 8) | file[i + 1]);
+        const std::uint32_t first = file[i], second = file[i + 1];
+        return le ? (first | second << 8) : (first << 8 | second);
     };
     for (std::size_t i = 2; i + 1 < file.size(); i += 2) {
         std::uint32_t cp = unit(i);

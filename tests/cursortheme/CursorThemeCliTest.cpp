@@ -185,6 +185,20 @@ TEST_F(CursorThemeCli, ModulesAndLooseFiles) {
     EXPECT_FALSE(fs::exists(dest / "Loose"));
 }
 
+// A pack without install.inf: the file names tell the roles, in the folder and the
+// folders below it; a name that tells none is passed over and said so.
+TEST_F(CursorThemeCli, WithoutInstallInfTheNamesTellTheRoles) {
+    fs::remove(pack / "install.inf");
+    fs::create_directories(pack / "extra");
+    writeFile(pack / "extra" / "Diagonal Resize 2.cur", cur(32, 16, 16));
+    writeFile(pack / "readme.cur", cur(32, 0, 0));
+    const auto made = run({"cursor-theme", "--name", "Guessed", "--dest", dest.string(), pack.string()});
+    ASSERT_EQ(made.status, 0) << made.err;
+    for (const char* name : {"left_ptr", "hand2", "xterm", "watch", "fd_double_arrow", "nesw-resize"})
+        EXPECT_TRUE(fs::exists(dest / "Guessed" / "cursors" / name)) << name;
+    EXPECT_NE(made.err.find("readme.cur: passed over, its name tells no role"), std::string::npos) << made.err;
+}
+
 // win2xcur (pip's, not packaged by Debian 12) made from the same pack, where it is
 // installed: what each tool writes, side by side.
 TEST_F(CursorThemeCli, ComparedWithWin2xcur) {
