@@ -220,6 +220,11 @@ int RunCursorTheme(const Args& args) {
     plan.emptiable = {dest};
     if (!made.above().empty())
         plan.emptiable.push_back(made.above());
+    // Loaded before the cage closes, which forbids mapping a library.
+    if (auto loaded = LoadXcursorLibrary(); !loaded) {
+        Complain(loaded.error().message);
+        return 1;
+    }
     bool readable = true;
     for (const std::string& path : plan.readable)
         if (::stat(path.c_str(), &st) != 0) {

@@ -3,6 +3,7 @@
 #include <X11/Xcursor/Xcursor.h>
 // Xlib names a type of its own Status, as a macro; ours is meant here.
 #undef Status
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -21,13 +22,28 @@ Error ioError(const std::string& path, int code) {
     return makeError(ErrorKind::Io, path + ": " + std::strerror(code), code);
 }
 
+// The calls of libXcursor this writer makes, found when it is loaded.
+struct XcursorCalls {
+    decltype(&::XcursorImageCreate) imageCreate = nullptr;
+    decltype(&::XcursorImagesCreate) imagesCreate = nullptr;
+    decltype(&::XcursorImagesDestroy) imagesDestroy = nullptr;
+    decltype(&::XcursorFileSaveImages) fileSaveImages = nullptr;
+};
+XcursorCalls g_xcursor;
+
+template <class F>
+bool find(void* library, const char* name, F& call) {
+    call = reinterpret_cast<F>(::dlsym(library, name));
+    return call != nullptr;
+}
+
 // The images as libXcursor holds them, released when it goes.
 struct Images {
     XcursorImages* images = nullptr;
-    explicit Images(int count) : images(XcursorImagesCreate(count)) {}
+    explicit Images(int count) : images(g_xcursor.imagesCreate(count)) {}
     ~Images() {
         if (images != nullptr)
-            XcursorImagesDestroy(images);
+            g_xcursor.imagesDestroy(images);
     }
     Images(const Images&) = delete;
     Images& operator=(const Images&) = delete;
@@ -68,14 +84,37 @@ std::string folderOf(const std::string& path) {
 
 } // namespace
 
+Status LoadXcursorLibrary() {
+    if (g_xcursor.fileSaveImages != nullptr)
+        return success();
+    // The library's run-time name, as libxcursor1 installs it; it stays loaded.
+    void* library = ::dlopen("libXcursor.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* why = ::dlerror();
+        return makeError(ErrorKind::NotFound, std::string("libXcursor cannot be loaded (") +
+                                                  (why != nullptr ? why : "unknown reason") +
+                                                  "); it comes with the package libxcursor1");
+    }
+    XcursorCalls calls;
+    if (!find(library, "XcursorImageCreate", calls.imageCreate) ||
+        !find(library, "XcursorImagesCreate", calls.imagesCreate) ||
+        !find(library, "XcursorImagesDestroy", calls.imagesDestroy) ||
+        !find(library, "XcursorFileSaveImages", calls.fileSaveImages))
+        return makeError(ErrorKind::NotFound, "libXcursor.so.1 lacks the calls that write Xcursor files");
+    g_xcursor = calls;
+    return success();
+}
+
 Status WriteXcursorFile(const std::string& path, const std::vector<ThemeImage>& images) {
+    if (g_xcursor.fileSaveImages == nullptr)
+        return makeError(ErrorKind::NotFound, path + ": libXcursor is not loaded");
     if (images.empty())
         return makeError(ErrorKind::Malformed, path + ": no image to write");
     Images all(static_cast<int>(images.size()));
     if (all.images == nullptr)
         return makeError(ErrorKind::TooLarge, path + ": not enough memory");
     for (const ThemeImage& image : images) {
-        XcursorImage* x = XcursorImageCreate(static_cast<int>(image.picture.width),
+        XcursorImage* x = g_xcursor.imageCreate(static_cast<int>(image.picture.width),
                                              static_cast<int>(image.picture.height));
         if (x == nullptr)
             return makeError(ErrorKind::TooLarge, path + ": not enough memory");
@@ -98,7 +137,7 @@ Status WriteXcursorFile(const std::string& path, const std::vector<ThemeImage>& 
         ::close(fd);
         return ioError(path, code);
     }
-    const bool saved = XcursorFileSaveImages(file, all.images) != 0 && std::fflush(file) == 0;
+    const bool saved = g_xcursor.fileSaveImages(file, all.images) != 0 && std::fflush(file) == 0;
     const int code = saved ? 0 : (errno != 0 ? errno : EIO);
     const bool synced = saved && ::fsync(fd) == 0;
     const int syncCode = errno;

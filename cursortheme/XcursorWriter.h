@@ -15,7 +15,14 @@
 
 namespace harvix {
 
+// libXcursor is loaded when a theme is written, not when harvix-cli starts: every
+// other command (the thumbnailer above all, started once a file) would otherwise load it
+// and the X libraries beneath it at each start. Call it before the command's cage
+// closes, which forbids mapping libraries. Fails with the loader's reason.
+[[nodiscard]] Status LoadXcursorLibrary();
+
 // One Xcursor file of the images given, in their order; the file must not exist.
+// libXcursor must be loaded.
 [[nodiscard]] Status WriteXcursorFile(const std::string& path, const std::vector<ThemeImage>& images);
 
 class CursorThemeWriter {
