@@ -199,6 +199,21 @@ TEST_F(CursorThemeCli, WithoutInstallInfTheNamesTellTheRoles) {
     EXPECT_NE(made.err.find("readme.cur: passed over, its name tells no role"), std::string::npos) << made.err;
 }
 
+// --install puts the theme where desktops look for the user's own: the icons folder of
+// $XDG_DATA_HOME, made when missing.
+TEST_F(CursorThemeCli, InstallGoesIntoTheUsersDataFolder) {
+    const fs::path data = root / "data";
+    const auto made = RunProgram(HARVIX_CLI, {"cursor-theme", "--name", "Mine", "--install", pack.string()}, root,
+                                 {"XDG_DATA_HOME=" + data.string()});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, (data / "icons" / "Mine").string() + "\n");
+    EXPECT_TRUE(fs::exists(data / "icons" / "Mine" / "index.theme"));
+    EXPECT_EQ(run({"cursor-theme", "--name", "a/b", "--install", pack.string()}).status, 2);
+    EXPECT_EQ(run({"cursor-theme", "--name", "Mine", "--dest", dest.string(), "--install", pack.string()}).status, 2);
+    EXPECT_EQ(run({"cursor-theme", "--name", "Mine", "--dest", dest.string(), "--sizes", "4", pack.string()}).status,
+              2);
+}
+
 // win2xcur (pip's, not packaged by Debian 12) made from the same pack, where it is
 // installed: what each tool writes, side by side.
 TEST_F(CursorThemeCli, ComparedWithWin2xcur) {
