@@ -1,6 +1,8 @@
 #include "cursortheme/CursorSource.h"
 
 #include "common/ByteCursor.h"
+#include "extract/module/NeModule.h"
+#include "format/OldWindows.h"
 #include "image/IconFile.h"
 
 namespace harvix {
@@ -81,6 +83,12 @@ std::vector<ModuleCursor> CursorsOfModule(const IResourceModule& module) {
         cursors.push_back(ModuleCursor{name, false});
     for (const ResId& name : module.names(ResId::of(ResType::AniCursor)))
         cursors.push_back(ModuleCursor{name, true});
+    // Only a 16-bit module without cursor groups holds cursors of the older form; from
+    // Windows 3 on its type 1 holds the images of groups.
+    if (dynamic_cast<const NeModule*>(&module) != nullptr && module.names(ResId::of(ResType::GroupCursor)).empty())
+        for (const ResId& name : module.names(ResId::of(ResType::Cursor)))
+            if (HasOldIconFormatWord(module.load(ResId::of(ResType::Cursor), name), true))
+                cursors.push_back(ModuleCursor{name, false, true});
     return cursors;
 }
 
@@ -90,6 +98,24 @@ Result<SourceCursor> ReadModuleCursor(const IResourceModule& module, const Modul
         if (bytes.empty())
             return makeError(ErrorKind::Malformed, "the animated cursor cannot be read");
         return ReadCursorFile(bytes);
+    }
+    if (cursor.old) {
+        const std::vector<std::uint8_t> bytes = module.load(ResId::of(ResType::Cursor), cursor.name);
+        auto old = ReadOldIcon(bytes, true);
+        if (!old)
+            return old.error();
+        CursorFrame frame;
+        for (const OldIconImage& image : old->images) {
+            auto picture = DecodeIconImage(StandardIconImage(image));
+            if (!picture)
+                continue;
+            frame.images.push_back(CursorImage{std::move(*picture), image.hotX, image.hotY});
+        }
+        if (frame.images.empty())
+            return makeError(ErrorKind::Malformed, "no image of the cursor can be read");
+        SourceCursor out;
+        out.frames.push_back(std::move(frame));
+        return out;
     }
     const std::vector<std::uint8_t> group = module.load(ResId::of(ResType::GroupCursor), cursor.name);
     ByteCursor c(group);

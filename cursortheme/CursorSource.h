@@ -44,10 +44,12 @@ struct SourceCursor {
 [[nodiscard]] Result<SourceCursor> ReadCursorFile(ByteView file);
 
 // The cursors a module holds: its cursor groups and its animated cursors, in directory
-// order.
+// order; of a Windows 1.x or 2.x module, which has no groups, its cursors of the older
+// form.
 struct ModuleCursor {
     ResId name;
     bool animated = false;
+    bool old = false; // a Windows 1.x/2.x cursor (format/OldWindows.h)
 };
 [[nodiscard]] std::vector<ModuleCursor> CursorsOfModule(const IResourceModule& module);
 

@@ -4,6 +4,8 @@
 #include "cursortheme/CursorRole.h"
 #include "tests/support/RunProgram.h"
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gtest/gtest.h>
@@ -177,6 +179,21 @@ TEST_F(CursorThemeCli, ModulesAndLooseFiles) {
     EXPECT_TRUE(fs::exists(dest / "Mixed" / "cursors" / "hand2"));
     EXPECT_TRUE(fs::exists(dest / "Mixed" / "cursors" / "watch"));
     EXPECT_FALSE(fs::exists(dest / "Mixed" / "cursors" / "left_ptr"));
+
+    // A Windows 2 module's cursor, of the older form without groups.
+    mb::NeBuilder old(mb::NeForm::Program);
+    old.setWindowsVersion(2, 0);
+    old.add(ResId::of(ResType::Cursor), ResId::number(32512),
+            mb::makeOldCursor(mb::OldForm::DeviceDependent, 32, 7, 9, mb::pictures::arrow()));
+    writeFile(root / "user.exe", old.build());
+    const auto old2 = run({"cursor-theme", "--name", "Two", "--dest", dest.string(), (root / "user.exe").string()});
+    ASSERT_EQ(old2.status, 0) << old2.err;
+    XcursorImages* arrow = XcursorFilenameLoadImages((dest / "Two" / "cursors" / "default").c_str(), 64);
+    ASSERT_NE(arrow, nullptr);
+    ASSERT_EQ(arrow->nimage, 1);
+    EXPECT_EQ(arrow->images[0]->xhot, 14u);
+    EXPECT_EQ(arrow->images[0]->yhot, 18u);
+    XcursorImagesDestroy(arrow);
 
     const auto refused = run({"cursor-theme", "--name", "Loose", "--dest", dest.string(),
                               (root / "whatever.cur").string()});
