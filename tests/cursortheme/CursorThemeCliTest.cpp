@@ -180,6 +180,18 @@ TEST_F(CursorThemeCli, ModulesAndLooseFiles) {
     EXPECT_TRUE(fs::exists(dest / "Mixed" / "cursors" / "watch"));
     EXPECT_FALSE(fs::exists(dest / "Mixed" / "cursors" / "left_ptr"));
 
+    // One cursor of a module by its identifier, given a role of the user's choice; an
+    // identifier the module lacks says how many it holds.
+    const auto named = run({"cursor-theme", "--name", "Named", "--dest", dest.string(),
+                            "Help=" + (root / "user32.dll").string() + ",-32649"});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(fs::exists(dest / "Named" / "cursors" / "question_arrow"));
+    EXPECT_FALSE(fs::exists(dest / "Named" / "cursors" / "hand2"));
+    const auto missing = run({"cursor-theme", "--name", "None", "--dest", dest.string(),
+                              (root / "user32.dll").string() + ",-7"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no such cursor (the module holds 1, 0 to 0)"), std::string::npos) << missing.err;
+
     // A Windows 2 module's cursor, of the older form without groups.
     mb::NeBuilder old(mb::NeForm::Program);
     old.setWindowsVersion(2, 0);
