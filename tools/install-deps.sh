@@ -7,7 +7,8 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 f
   scdoc gzip
   nlohmann-json3-dev
   nettle-dev # SHA-256 of the files written, to write each content once (--unique)
-  libseccomp-dev) # the system-call filter of harvix-cli's sandbox
+  libseccomp-dev # the system-call filter of harvix-cli's sandbox
+  libxcursor-dev) # the Xcursor files of harvix-cli cursor-theme
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)
   packages+=(locales) # a second locale for the index header's date (made below)

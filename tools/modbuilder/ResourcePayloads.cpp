@@ -417,6 +417,36 @@ std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& 
     return list("RIFF", "ACON", children);
 }
 
+std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames, std::uint32_t jiffies,
+                                  const std::vector<std::uint32_t>& sequence, const std::vector<std::uint32_t>& rates) {
+    ByteOut header;
+    header.u32(36);
+    header.u32(static_cast<std::uint32_t>(frames.size())); // frames
+    header.u32(static_cast<std::uint32_t>(sequence.size())); // steps
+    header.u32(0);
+    header.u32(0);
+    header.u32(0);
+    header.u32(0);
+    header.u32(jiffies);
+    header.u32(3); // frames are icons/cursors, a sequence chunk follows
+    ByteOut seq;
+    for (const std::uint32_t frame : sequence)
+        seq.u32(frame);
+    ByteOut rate;
+    for (const std::uint32_t time : rates)
+        rate.u32(time);
+    std::vector<std::vector<std::uint8_t>> icons;
+    for (const auto& f : frames)
+        icons.push_back(chunk("icon", f));
+    std::vector<std::vector<std::uint8_t>> children;
+    children.push_back(chunk("anih", header.bytes));
+    if (!rates.empty())
+        children.push_back(chunk("rate", rate.bytes));
+    children.push_back(chunk("seq ", seq.bytes));
+    children.push_back(list("LIST", "fram", icons));
+    return list("RIFF", "ACON", children);
+}
+
 std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
                                   const std::function<Picture(int frame)>& picture) {
     checkDepth(width, height, 24);

@@ -101,6 +101,13 @@ struct GroupEntry {
 [[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
                                                 std::uint32_t jiffies);
 
+// The same with the steps in the order of `sequence` ("seq ", frame numbers) and a time
+// of its own for each ("rate", in jiffies), as animation editors write them; the header
+// states `jiffies` and the number of steps.
+[[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
+                                                std::uint32_t jiffies, const std::vector<std::uint32_t>& sequence,
+                                                const std::vector<std::uint32_t>& rates);
+
 // An uncompressed AVI clip ("RIFF AVI " with hdrl, movi and idx1): `frames` frames of
 // 24-bit pixels at `fps` frames per second.
 [[nodiscard]] std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
