@@ -135,7 +135,7 @@ Result<IconGroup> LoadIconGroup(const IResourceModule& module, std::optional<Ico
         if (!taken.insert(entry->id).second)
             continue;
         std::vector<std::uint8_t> image = module.load(iconType, ResId::number(entry->id));
-        if (image.empty() || !JudgeIconEntry(*entry, [&image] { return image; }).valid)
+        if (image.empty() || !JudgeIconEntry(*entry, image).valid)
             continue;
         bytes += image.size();
         if (bytes > kMaxIconGroupBytes)

@@ -422,6 +422,9 @@ TEST_F(Engine, CursorDirectoryHeightFollowsTheImagesOwnHeader) {
     ByteVector png = Filled(60);
     png[0] = 0x89;
     png[1] = 'P';
+    // A 12-byte core header: 16-bit width and height, planes, bits; then pixels.
+    ByteVector core{12, 0, 0, 0, 32, 0, 64, 0, 1, 0, 1, 0};
+    core.resize(core.size() + 2 * 6 + 256, 0x55);
     const struct {
         std::int16_t groupHeight;
         ByteVector picture;
@@ -431,9 +434,9 @@ TEST_F(Engine, CursorDirectoryHeightFollowsTheImagesOwnHeader) {
         {64, Dib(32, 64, 1), 32},           // doubled height in the group: unchanged
         {48, Dib(32, 96, 1, 0, 108, 1, 0, 128), 48}, // a larger header counts too
         {32, Dib(32, -64, 1), 16},          // top-down: not trusted, the group's rule
-        {32, Dib(32, 64, 1, 0, 12), 16},    // a core header is not an information header
+        {32, core, 32},                     // the core header tells its height too
         {32, png, 16},                      // no header at all
-        {32, Dib(32, 600, 1), 16},          // a half height one byte can't hold
+        {32, Dib(32, 600, 1), 0},           // a half height of 300: 0, as for 256 and more
     };
     FakeModule m;
     std::uint16_t id = 1;

@@ -1,4 +1,5 @@
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/PicturePayloads.h"
 
 #include "tools/modbuilder/ByteOut.h"
 
@@ -349,8 +350,8 @@ std::vector<std::uint8_t> makeGroupIconDir(const std::vector<GroupEntry>& entrie
     o.u16(1);
     o.u16(static_cast<unsigned>(entries.size()));
     for (const GroupEntry& e : entries) {
-        o.u8(static_cast<unsigned>(e.width >= 256 ? 0 : e.width));
-        o.u8(static_cast<unsigned>(e.height >= 256 ? 0 : e.height));
+        o.u8(static_cast<unsigned>(e.stated.width >= 0 ? e.stated.width : e.width >= 256 ? 0 : e.width));
+        o.u8(static_cast<unsigned>(e.stated.height >= 0 ? e.stated.height : e.height >= 256 ? 0 : e.height));
         o.u8(e.stated.colours >= 0 ? static_cast<unsigned>(e.stated.colours)
                                    : e.bitCount < 8 ? (1u << e.bitCount) : 0u);
         o.u8(0);
@@ -368,7 +369,7 @@ std::vector<std::uint8_t> makeGroupCursorDir(const std::vector<GroupEntry>& entr
     o.u16(2);
     o.u16(static_cast<unsigned>(entries.size()));
     for (const GroupEntry& e : entries) {
-        o.u16(static_cast<unsigned>(e.width));
+        o.u16(static_cast<unsigned>(e.stated.width >= 0 ? e.stated.width : e.width));
         o.u16(static_cast<unsigned>(e.stated.height >= 0 ? e.stated.height : e.height * 2));
         o.u16(e.stated.planes >= 0 ? static_cast<unsigned>(e.stated.planes) : 1u);
         o.u16(static_cast<unsigned>(e.stated.bitCount >= 0 ? e.stated.bitCount : e.bitCount));
@@ -602,7 +603,8 @@ std::uint16_t addIconGroup(const AddResource& add, const ResId& group, std::uint
     std::vector<GroupEntry> entries;
     std::uint16_t id = firstIconId;
     for (const GroupImage& image : images) {
-        std::vector<std::uint8_t> bytes = makeIconImage(image.width, image.height, image.bitCount, picture);
+        std::vector<std::uint8_t> bytes = image.png ? makePngFile(image.width, image.height, picture)
+                                                    : makeIconImage(image.width, image.height, image.bitCount, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
                                      static_cast<std::uint32_t>(bytes.size()), id, image.stated});
         add(ResId::of(ResType::Icon), ResId::number(id), std::move(bytes));

@@ -66,12 +66,14 @@ struct DibForm {
 
 // What a group entry states in place of its image's own values, as some resource
 // compilers wrote them (Windows 3.0's: 4 planes of 1 bit for 16 colours; others: 255
-// colours for 8 bits); -1 keeps the usual value.
+// colours for 8 bits; others again another size than the image's); -1 keeps the usual
+// value.
 struct StatedValues {
     int colours = -1;
     int planes = -1;
     int bitCount = -1;
-    int height = -1; // cursors: the height field (usually the doubled height)
+    int height = -1; // the height field (of a cursor usually the doubled height)
+    int width = -1;  // the width field
 };
 
 // One member of an icon or cursor group.
@@ -149,6 +151,7 @@ struct GroupImage {
     int height = 32;
     int bitCount = 8;
     StatedValues stated{}; // what the group entry states otherwise than the image
+    bool png = false;      // an icon image kept as a PNG stream (bitCount then says 32)
 };
 
 // Adds one resource to a module being built (of either form).
