@@ -705,6 +705,36 @@ TEST_F(ExtractCommandTest, SignalsWithoutATerminalEndTheRunAsACancelDoes) {
     EXPECT_EQ(twice.status, -1) << twice.err; // ended by the signal itself
 }
 
+// list stops at a signal between two modules: every line printed is whole, the tool
+// says why it stopped, and the exit status says the listing is not complete.
+TEST_F(ExtractCommandTest, ListStopsAtASignalBetweenTwoModules) {
+    writeLongRun(root / "src");
+    for (int i = 0; i < 100; ++i)
+        fs::create_hard_link(root / "src" / "a" / "many.dll", root / "src" / "a" / ("m" + std::to_string(i) + ".dll"));
+    const fs::path pidFile = root / "pid";
+    std::thread signaller([&] {
+        for (int tries = 0; tries < 2000; ++tries) {
+            std::error_code error;
+            if (fs::exists(pidFile) && fs::file_size(root / ".stdout", error) > 200000 && !error) {
+                kill(static_cast<pid_t>(std::stol(ReadText(pidFile))), SIGTERM);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const CliResult r = testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", {"list", (root / "src").string()},
+                                            root, env, [&pidFile] {
+                                                std::ofstream(pidFile) << ::getpid();
+                                                return true;
+                                            });
+    signaller.join();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "harvix-cli list: the listing was cancelled by SIGTERM\n");
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_LT(r.out.size(), std::size_t{103} * 3000 * 40); // not every module was listed
+}
+
 // On a terminal, SIGTERM and SIGHUP end the run without the cancel question that Ctrl-C
 // brings, and the report is written all the same.
 TEST_F(ExtractCommandTest, SignalsOnATerminalEndTheRunWithoutAsking) {
