@@ -346,9 +346,10 @@ const char* const kListUsage =
     "      picture file is \"not extracted: not a picture\" whatever the kinds): tsv adds\n"
     "      the source field, empty for the module's own resources, and last a field\n"
     "      that says it (\"written as icon\", \"left out by the limits: bitmap height 300\n"
-    "      outside the limit 16-48\", \"not well formed: ...\", \"empty or missing: ...\",\n"
-    "      \"not extracted: ...\"), json an object \"extract\" with outcome (written,\n"
-    "      left_out, not_extracted), kind, and reason and detail.\n"
+    "      outside the limit 16-48 (--bitmap-limits widens them)\", \"not well formed:\n"
+    "      ...\", \"empty or missing: ...\", \"not extracted: ...\"), json an object\n"
+    "      \"extract\" with outcome (written, left_out, not_extracted), kind, and reason\n"
+    "      and detail, and widen_with for a resource the limits left out.\n"
     "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
     "      paths and writes no file); --verbose says what confines it.\n";
 
