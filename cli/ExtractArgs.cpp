@@ -232,6 +232,34 @@ SatelliteChoice StoredSatelliteChoice() {
     return choice;
 }
 
+Result<bool> TakeSatelliteOption(const Args& args, std::size_t& i, SatelliteChoice& choice,
+                                 std::optional<bool>& given) {
+    const std::string& arg = args[i];
+    if (arg == "--satellites" || arg == "--no-satellites") {
+        const bool read = arg == "--satellites";
+        if (given && *given != read)
+            return makeError(ErrorKind::Malformed, "give --satellites or --no-satellites, not both");
+        given = read;
+        choice.read = read;
+        return true;
+    }
+    if (arg != "--language" && !arg.starts_with("--language="))
+        return false;
+    std::string value;
+    if (arg == "--language") {
+        if (i + 1 >= args.size())
+            return makeError(ErrorKind::Malformed, "--language needs a language tag such as en-US");
+        value = args[++i];
+    } else {
+        value = arg.substr(std::string_view("--language=").size());
+    }
+    if (!IsLanguageChoice(value))
+        return makeError(ErrorKind::Malformed,
+                         "--language takes a language tag such as en-US or de-DE, not '" + value + "'");
+    choice.language = value;
+    return true;
+}
+
 bool TakesPaths(const ExtractRequest& req) {
     return req.paths.size() > 1 ||
            (req.paths.size() == 1 && !cPathSearch::IsFolder(req.paths.front()));

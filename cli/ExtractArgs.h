@@ -68,6 +68,15 @@ void TakeStoredReading(Settings& settings);
 // --satellites and --language as given.
 [[nodiscard]] SatelliteChoice StoredSatelliteChoice();
 
+// The satellite options of a command that reads one module (icon, thumbnail):
+// --satellites, --no-satellites and --language TAG (also --language=TAG) at args[i] go
+// into `choice`, which starts as the stored choice; `given` remembers which of the two
+// switches came first, as they exclude each other. True when args[i] was one of them
+// (`i` then stands on its last argument), false when it was none; an error that names
+// the option when it cannot be used.
+[[nodiscard]] Result<bool> TakeSatelliteOption(const Args& args, std::size_t& i, SatelliteChoice& choice,
+                                               std::optional<bool>& given);
+
 // True when the paths are searched by cPathSearch rather than as the one folder of
 // the settings: more than one path, or one that is not a folder.
 [[nodiscard]] bool TakesPaths(const ExtractRequest& req);

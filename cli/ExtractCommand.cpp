@@ -217,9 +217,11 @@ public:
             std::chrono::steady_clock::now() - m_startedAt);
         facts.outcome = end;
         facts.error = std::move(error);
+        if (const int signal = EndingSignal(); signal != 0)
+            facts.signal = SignalName(signal);
         const int status = exitStatus.value_or(ExitStatusOf(end));
         if (end != RunEnd::Refused)
-            for (const std::string& line : SummaryLines(facts, account, mask))
+            for (const std::string& line : SummaryLines(facts, account, mask, tally ? &*tally : nullptr))
                 Complain(line);
         if (!m_req.report)
             return status;
@@ -248,6 +250,7 @@ public:
     ReportFacts facts;
     RunAccount account;
     LeftOutList leftOut; // kept for the report only
+    std::optional<FileTally> tally; // with --unique
     std::optional<NamedFiles> named;
     ReportWriter writeReport = WriteFileReplacing;
     std::string mask; // the mask the summary names
@@ -309,6 +312,26 @@ std::optional<std::string> prepare(const Settings& settings, const KindSwitches&
                                    : "the destination is invalid: " + refusal->reason;
 }
 
+// The report goes where it can be written, or the run does not start: a folder that is
+// missing or cannot be written in would be found only once the whole run is over.
+std::optional<std::string> reportRefusal(const std::optional<std::string>& report) {
+    if (!report || *report == "-")
+        return std::nullopt;
+    const std::string folder = FolderOfFile(*report);
+    const std::string cannot = "the report '" + *report + "' cannot be written: ";
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return cannot + (errno == ENOENT ? "its folder '" + folder + "' does not exist"
+                                         : "its folder '" + folder + "': " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return cannot + "'" + folder + "' is not a folder";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return cannot + "its folder '" + folder + "' may not be written in (" + std::strerror(errno) + ")";
+    if (::stat(report->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return cannot + "it is a folder";
+    return std::nullopt;
+}
+
 KindSwitches kindsOf(const Settings& settings) {
     KindSwitches kinds{};
     for (std::size_t k = 0; k < kinds.size(); ++k)
@@ -364,9 +387,14 @@ int finishRun(Ending& ending, RunAssembly& assembly, const std::optional<cFileLi
         if (auto problem = ending.named->firstProblem())
             return ending.finish(RunEnd::Completed, std::move(problem), 1);
         return ending.finish(RunEnd::Completed, std::nullopt);
-    case RunEnd::Cancelled:
-        Complain("the search was cancelled");
-        return ending.finish(RunEnd::Cancelled, std::string("the search was cancelled"));
+    case RunEnd::Cancelled: {
+        // A signal ended it as a confirmed Cancel does: the message names it.
+        const int signal = EndingSignal();
+        const std::string message =
+            signal != 0 ? "the search was cancelled by " + SignalName(signal) : std::string("the search was cancelled");
+        Complain(message);
+        return ending.finish(RunEnd::Cancelled, message);
+    }
     case RunEnd::Failed:
     case RunEnd::Refused:
         break;
@@ -383,6 +411,8 @@ int finishRun(Ending& ending, RunAssembly& assembly, const std::optional<cFileLi
 int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prompt,
             std::optional<cFileList>& fileList, Ending& ending) {
     const ExtractionOptions options = optionsOf(req, settings);
+    if (req.unique)
+        ending.tally.emplace(options.destinationFolder);
     CliView view(IsTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
     const auto png = MakePngConverter(req.png, options.destinationFolder, req.unique);
@@ -412,13 +442,11 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get(),
-                                             req.report ? &ending.leftOut : nullptr}});
+                                             req.report ? &ending.leftOut : nullptr,
+                                             ending.tally ? &*ending.tally : nullptr}});
     view.setRun(&assembly.Run());
     EnterExtractCage(req, settings, ending.writeReport);
-    {
-        const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
-        assembly.Start();
-    }
+    assembly.Start();
     view.clearLine();
 
     for (const StatsRow& row : assembly.Run().Stats().rows())
@@ -437,6 +465,13 @@ int RunExtract(const Args& args) {
         return 2;
     }
     const ExtractRequest& req = *parsed;
+    // From here on SIGINT, SIGTERM and SIGHUP end the run as a confirmed Cancel does, and
+    // the counts and the report still come; Ctrl-C on a terminal asks first.
+    const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
+    if (auto refused = reportRefusal(req.report)) {
+        Complain(*refused);
+        return 2;
+    }
     Ending ending(req);
     ending.named.emplace(req);
 

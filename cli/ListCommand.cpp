@@ -77,11 +77,21 @@ struct Verdict {
         case Outcome::Written:
             return "written as " + std::string(KindOf(*kind).toolName);
         case Outcome::LeftOut:
-            return std::string(LeftOutReasonWords(why.reason)) + ": " + LeftOutDetail(why);
+            return std::string(LeftOutReasonWords(why.reason)) + ": " + LeftOutDetail(why) + widening(" (", ")");
         case Outcome::NotExtracted:
             break;
         }
         return "not extracted: " + detail;
+    }
+
+    // For a resource the limits left out: the option that widens them, between `before`
+    // and `after` ("--bitmap-limits widens them"); empty otherwise.
+    [[nodiscard]] std::string widening(std::string_view before, std::string_view after) const {
+        if (outcome != Outcome::LeftOut || why.reason != LeftOutReason::Limits || !kind ||
+            LimitOptionOf(*kind).empty())
+            return {};
+        return std::string(before) + std::string(LimitOptionOf(*kind)) +
+               (before.empty() ? "" : " widens them") + std::string(after);
     }
 
     [[nodiscard]] Json json() const {
@@ -96,6 +106,8 @@ struct Verdict {
             out["kind"] = std::string(KindKey(*kind));
             out["reason"] = std::string(LeftOutReasonKey(why.reason));
             out["detail"] = LeftOutDetail(why);
+            if (const std::string option = widening("", ""); !option.empty())
+                out["widen_with"] = option;
             break;
         case Outcome::NotExtracted:
             out["outcome"] = "not_extracted";
@@ -171,6 +183,11 @@ public:
     ModuleOpener opener = ModuleOpener(OpenModule);
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
+        // A signal that ends the listing stops it before the next module.
+        if (EndingSignal() != 0) {
+            Cancel = true;
+            return;
+        }
         auto module = opener(FileName);
         if (!module) {
             // A file found by the search, or named in a file list, that is no module is
@@ -255,6 +272,10 @@ public:
             }
         }
     }
+    void Searching(bool& Cancel) override {
+        if (EndingSignal() != 0)
+            Cancel = true;
+    }
     void SearchFinished() override {}
 
 private:
@@ -325,9 +346,10 @@ const char* const kListUsage =
     "      picture file is \"not extracted: not a picture\" whatever the kinds): tsv adds\n"
     "      the source field, empty for the module's own resources, and last a field\n"
     "      that says it (\"written as icon\", \"left out by the limits: bitmap height 300\n"
-    "      outside the limit 16-48\", \"not well formed: ...\", \"empty or missing: ...\",\n"
-    "      \"not extracted: ...\"), json an object \"extract\" with outcome (written,\n"
-    "      left_out, not_extracted), kind, and reason and detail.\n"
+    "      outside the limit 16-48 (--bitmap-limits widens them)\", \"not well formed:\n"
+    "      ...\", \"empty or missing: ...\", \"not extracted: ...\"), json an object\n"
+    "      \"extract\" with outcome (written, left_out, not_extracted), kind, and reason\n"
+    "      and detail, and widen_with for a resource the limits left out.\n"
     "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
     "      paths and writes no file); --verbose says what confines it.\n";
 
@@ -442,6 +464,17 @@ int RunList(const Args& args) {
         }
     }
 
+    // SIGINT, SIGTERM and SIGHUP stop the listing between two modules: what was listed
+    // stays whole, the files that could not be read are counted, and the exit status
+    // says that the listing is not complete.
+    const TerminalSignals signals(false, false);
+    const auto cancelled = [] {
+        const int signal = EndingSignal();
+        if (signal == 0)
+            return false;
+        Complain("the listing was cancelled by " + SignalName(signal));
+        return true;
+    };
     ListPrinter printer(format, explain ? std::optional<Explainer>(Explainer(options))
                                         : std::nullopt);
     printer.opener = SatelliteOpener(
@@ -461,6 +494,10 @@ int RunList(const Args& args) {
         // must hear of: the listing is not what was asked for.
         const bool unreadable = ReportUnreadable(printer.account);
         ReportPacked(printer.account);
+        if (cancelled()) {
+            std::fflush(stdout);
+            return 1;
+        }
         if (!list.ReadError().empty()) {
             Complain("the file list could not be read to its end: " + list.ReadError());
             std::fflush(stdout);
@@ -493,6 +530,10 @@ int RunList(const Args& args) {
         }
         ReportUnreadable(printer.account);
         ReportPacked(printer.account);
+        if (cancelled()) {
+            std::fflush(stdout);
+            return 1;
+        }
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
         Complain("cannot write the output");

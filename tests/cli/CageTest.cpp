@@ -209,15 +209,16 @@ TEST_F(CliCage, TheReportIsWrittenOutsideTheCage) {
     // Only the report is there: no temporary name left, nothing planted.
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "reports"), fs::directory_iterator()), 1);
 
-    // A report that cannot be written says so as it always did, and the status is 1.
+    // A report whose folder is missing is refused before the run starts, caged or not.
     for (const char* cage : {"--verbose", "--no-sandbox"}) {
         SCOPED_TRACE(cage);
         fs::remove_all(root / "dest");
         const ProgramRun failed = run(kCli, {"extract", cage, "--dest", at("dest"), "--report",
                                              at("missing/run.json"), at("src")});
-        EXPECT_EQ(failed.status, 1);
-        EXPECT_THAT(failed.err, HasSubstr("harvix-cli extract: the report cannot be written: " +
-                                          at("missing/run.json") + ": No such file or directory\n"));
+        EXPECT_EQ(failed.status, 2);
+        EXPECT_EQ(failed.err, "harvix-cli extract: the report '" + at("missing/run.json") +
+                                  "' cannot be written: its folder '" + at("missing") + "' does not exist\n");
+        EXPECT_FALSE(fs::exists(root / "dest"));
     }
 }
 

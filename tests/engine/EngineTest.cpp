@@ -517,6 +517,18 @@ TEST_F(Engine, DiskFullCancelRemovesThePartialFileAndStops) {
     EXPECT_TRUE(prompt.errors.empty());
 }
 
+// A full disk met by a per-size icon file names that file in its own folder
+// (Icons/32x32/8/), not the folder of the group's file.
+TEST_F(Engine, DiskFullNamesThePerSizeFileThatCouldNotBeWritten) {
+    fs.fail({FailingFileSystem::Rule::Op::Create, "32x32", ENOSPC});
+    prompt.answers = {Answer::Cancel};
+    FakeModule m;
+    AddIcons(m, 1, {{16, 16, 0, 1, 8, 40, 1}, {32, 32, 0, 1, 8, 40, 2}});
+    EXPECT_TRUE(Run(m));
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::RetryDiskFull});
+    EXPECT_EQ(prompt.paths, std::vector<std::string>{Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico"});
+}
+
 TEST_F(Engine, OtherErrorsAreShownAndStopLeavingNoUnrecordedFile) {
     struct Case {
         FailingFileSystem::Rule rule;
