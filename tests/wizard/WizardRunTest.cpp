@@ -79,7 +79,7 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     EXPECT_EQ(view.visiblePage(), 6);
     EXPECT_EQ(wizard->Run()->End(), RunEnd::Completed);
     EXPECT_EQ(view.caption(), "Harvix");
-    EXPECT_EQ(view.text(C::cmdCancel), "Close");
+    EXPECT_EQ(view.text(C::cmdCancel), "&Close");
     EXPECT_TRUE(view.closeCommandRemoved);
     EXPECT_EQ(services.priorities, std::vector<std::int16_t>{2});
 
