@@ -64,6 +64,10 @@ Result<LimitRange> ParseLimitText(std::string_view text, std::string_view what) 
                              quoted + " is not two whole numbers joined by '-' (for example 8-32)");
         }
     }
+    // A range upside down holds no value at all: everything it limits would be left out.
+    if (range.min > range.max)
+        return makeError(ErrorKind::Malformed, "the minimum " + std::to_string(range.min) + " of " + quoted +
+                                                   " is above its maximum " + std::to_string(range.max));
     return range;
 }
 

@@ -12,11 +12,11 @@
 namespace harvix {
 
 // Reads "min-max": two whole numbers (each within 32 bits, blanks around them allowed)
-// joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. A range
-// whose minimum is above its maximum is taken as typed. Anything else - one number, an
-// empty part, letters - fails with a message that quotes the text as `what` (for example
-// "the limit '8-x'"), and a number beyond 32 bits with one that names it and the range
-// it must lie in.
+// joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. Anything
+// else - one number, an empty part, letters - fails with a message that quotes the text
+// as `what` (for example "the limit '8-x'"); a number beyond 32 bits with one that names
+// it and the range it must lie in; a range whose minimum is above its maximum, which
+// would leave out everything it limits, with one that names both ends.
 [[nodiscard]] Result<LimitRange> ParseLimitText(std::string_view text,
                                                 std::string_view what = "the limit");
 

@@ -42,6 +42,11 @@ TEST_P(LimitEditor, ChangesTheRowOnlyForThreeReadableLimits) {
         EXPECT_NE(prompt.errors[0].find("min-max;min-max;min-max"), std::string::npos);
         EXPECT_EQ(view.focus, C::lvResTypes);
     }
+    if (std::string(c.name) == "MinAboveMax") {
+        EXPECT_EQ(prompt.errors[0], "The minimum 32 of the colour depth limit '32-8' is above its "
+                                    "maximum 8.\r\nPlease enter three limits as "
+                                    "min-max;min-max;min-max, for example 8-32;0-3000;16-48.");
+    }
     if (std::string(c.name) == "OneWord") {
         EXPECT_EQ(prompt.errors[0], "The Bitmap row takes three limits (colour depth, width and "
                                     "height); \"abc\" is one.\r\nPlease enter three limits as "
@@ -59,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EditCase{"Accepted", 1, "8-24;0-1000;1-100", true, "8-24;0-1000;1-100", false},
         EditCase{"KeptAsTyped", 1, " 8 - 24;0-1000;1-100", true, " 8 - 24;0-1000;1-100", false},
-        EditCase{"MinAboveMax", 1, "32-8;0-1000;1-100", true, "32-8;0-1000;1-100", false},
+        EditCase{"MinAboveMax", 1, "32-8;0-1000;1-100", true, "8-32;0-3000;16-48", true},
         EditCase{"ThirdPartIgnored", 1, "8-32-64;0-1000;1-100", true, "8-32-64;0-1000;1-100",
                  false},
         EditCase{"TwoParts", 1, "8-32;16-48", true, "8-32;0-3000;16-48", true},
