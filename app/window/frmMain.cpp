@@ -464,7 +464,7 @@ void frmMain::CreatePage2(QWidget* page) {
     m_controls.lblLimitsHint =
         Label(page, QStringLiteral("lblLimitsHint"), TwipsRect(120, 4140, 7215, 255), 54,
               QStringLiteral("To change the limits of the Bitmap, Icon or Image row, double-click "
-                             "the row."));
+                             "it or press F2."));
 }
 
 void frmMain::CreatePage3(QWidget* page) {

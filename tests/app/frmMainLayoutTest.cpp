@@ -94,7 +94,8 @@ constexpr ControlRow kControls[] = {
      "Choose the resource types you want to extract.", true, true, 21},
     {"lvResTypes", "fraScreen(2)", 120, 1800, 7215, 2235, nullptr, true, true, 26},
     {"lblLimitsHint", "fraScreen(2)", 120, 4140, 7215, 255,
-     "To change the limits of the Bitmap, Icon or Image row, double-click the row.", true, true, 54},
+     "To change the limits of the Bitmap, Icon or Image row, double-click it or press F2.", true,
+     true, 54},
     // page 3
     {"Label9", "fraScreen(3)", 675, 1080, 4635, 495,
      "Please specify the folder where the extracted resources will be saved.", true, true, 28},
