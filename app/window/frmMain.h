@@ -147,6 +147,7 @@ private:
 
     frmMainControls m_controls;
     std::unique_ptr<ImageList> m_images;
+    QStyle* m_style; // owned as a child: the option buttons' indicator and focus marks
     bool m_centred = false;
 };
 

@@ -131,8 +131,8 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
     std::ofstream(root / "taken" / "file") << "x";
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--dest", (root / "no" / "parent").string(), src},
-         (root / "no" / "parent").string() + "/: No such file or directory (its parent folder "
-                                             "does not exist)"},
+         (root / "no" / "parent").string() + " cannot be made: its parent folder " +
+             (root / "no").string() + " does not exist"},
         {{"--dest", (root / "taken" / "file").string(), src},
          (root / "taken" / "file").string() + "/: File exists (a file has that name)"},
         {{"--dest", "", "--yes", src}, "no destination folder given"},
