@@ -1,6 +1,7 @@
 #include "run/ContainerSearch.h"
 
 #include "search/SearchCore.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <limits>
@@ -113,7 +114,11 @@ SearchCount ContainerSearch::CountTree(bool AllDrives, const std::string& BaseDi
 
 void ContainerSearch::prepare(const std::string& FileMask, cSearchCoreEvents& events) {
     m_events = &events;
-    m_modules = MaskSet(SplitMask(FileMask));
+    // A run without a mask (files named one by one, a file list) takes every file as
+    // it is; the members of its containers are chosen by the default mask.
+    const std::vector<std::string> masks = SplitMask(FileMask);
+    m_takeEvery = masks.empty();
+    m_modules = MaskSet(m_takeEvery ? SplitMask(kDefaultMask) : masks);
 }
 
 void ContainerSearch::SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
@@ -149,7 +154,7 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
                                 bool& Cancel) {
     const std::string_view name = baseName(FileName);
     const bool named = m_named.contains(FileName);
-    const bool module = named || m_modules.Matches(name);
+    const bool module = named || m_takeEvery || m_modules.Matches(name);
     const bool containerByName = m_choice.search && m_containers.Matches(name);
     // A named file, a file the container masks match, and (when the search opens
     // containers) every module, which may carry a ZIP: each is looked at for a container.
@@ -166,8 +171,9 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
             m_events->FileFound(FileName, FileCount, DirCount, Cancel);
         return;
     }
-    // A program that carries a container is read as a program too.
-    if (m_modules.Matches(name)) {
+    // A program that carries a container (a self-extracting archive) is read as a
+    // program too.
+    if (const auto start = source->head(2); module && start.size() == 2 && start[0] == 'M' && start[1] == 'Z') {
         m_events->FileFound(FileName, FileCount, DirCount, Cancel);
         if (Cancel)
             return;

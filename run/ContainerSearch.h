@@ -111,7 +111,8 @@ private:
     MemberSources& m_members;
     IContainerObserver* m_observer;
     cSearchCoreEvents* m_events = nullptr;
-    MaskSet m_modules;
+    MaskSet m_modules;       // the modules read, on disk and in containers
+    bool m_takeEvery = false; // no mask: every file found is handed on
     MaskSet m_containers;
     std::set<std::string> m_named;
 };
