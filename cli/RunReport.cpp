@@ -232,7 +232,8 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
         lines.push_back(Plural(containers.count, "container or member", "containers or members") +
                         " could not be read (first: " + first.path + ": " + first.reason + ")");
     }
-    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0)
+    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0 &&
+        account.ContainersRead() == 0 && account.ContainersNotRead().count == 0)
         lines.push_back("no file matched the mask '" + mask + "'");
     return lines;
 }
