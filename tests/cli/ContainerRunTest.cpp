@@ -139,6 +139,14 @@ TEST_F(ContainerRunTest, ModulesInEachKindOfContainerGiveThePicturesOfTheModules
     }
 }
 
+TEST_F(ContainerRunTest, ListShowsTheModulesOfAContainerUnderTheirMembersNames) {
+    shell("cd pack && zip -qr ../pack.zip SETUP lib.dll");
+    const testing::ProgramRun r = cli({"list", (root / "pack.zip").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr((root / "pack.zip").string() + "!/lib.dll\t2\t7\t1033\t"));
+    EXPECT_THAT(r.out, HasSubstr((root / "pack.zip").string() + "!/SETUP/app.exe\t14\t1\t1033\t"));
+}
+
 TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
     // mscompress names its file APP.EXE_ and keeps no letter: the letter is put into the
     // header as COMPRESS.EXE keeps it, and the name shortened as COMPRESS.EXE shortens it.
