@@ -21,6 +21,7 @@ constexpr std::pair<std::string_view, bool ExtractRequest::*> kFlags[] = {
     {"--all-drives", &ExtractRequest::allDrives}, {"--null", &ExtractRequest::nul},
     {"--no-sandbox", &ExtractRequest::noSandbox}, {"--verbose", &ExtractRequest::verbose},
     {"--no-satellites", &ExtractRequest::noSatellites}, {"--satellites", &ExtractRequest::satellites},
+    {"--containers", &ExtractRequest::containers},
 };
 
 // The switch an option without a value sets; none when `name` is not one.
@@ -33,7 +34,8 @@ bool* flagOf(ExtractRequest& req, const std::string& name) {
 
 bool takesValue(const std::string& name) {
     for (const char* option : {"--dest", "--mask", "--files-from", "--report", "--kinds",
-                               "--bitmap-limits", "--icon-limits", "--image-limits", "--priority", "--jobs", "--language"})
+                               "--bitmap-limits", "--icon-limits", "--image-limits", "--priority", "--jobs", "--language",
+                               "--container-mask", "--container-limits"})
         if (name == option)
             return true;
     return false;
@@ -64,6 +66,13 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
         if (!limits)
             return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
         req.imageLimits = *limits;
+    } else if (name == "--container-mask") {
+        req.containerMask = value;
+    } else if (name == "--container-limits") {
+        auto limits = ParseContainerLimits(value);
+        if (!limits)
+            return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
+        req.containerLimits = *limits;
     } else if (name == "--language") {
         if (!IsLanguageChoice(value))
             return makeError(ErrorKind::Malformed,
@@ -208,6 +217,8 @@ void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settin
         settings.Satellites = req.satellites;
     if (req.language)
         settings.Language = *req.language;
+    if (req.containers)
+        settings.Containers = true;
     if (!settings.Language.empty() && !IsLanguageChoice(settings.Language))
         settings.Language.clear();
     if (settings.Priority < 1 || settings.Priority > 5)
@@ -260,6 +271,15 @@ Result<bool> TakeSatelliteOption(const Args& args, std::size_t& i, SatelliteChoi
     return true;
 }
 
+ContainerChoice ContainerChoiceOf(const ExtractRequest& req, const Settings& settings) {
+    ContainerChoice choice;
+    choice.search = settings.Containers;
+    if (req.containerMask)
+        choice.mask = *req.containerMask;
+    choice.limits = req.containerLimits;
+    return choice;
+}
+
 bool TakesPaths(const ExtractRequest& req) {
     return req.paths.size() > 1 ||
            (req.paths.size() == 1 && !cPathSearch::IsFolder(req.paths.front()));
@@ -300,6 +320,13 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     options["satellites"] = settings.Satellites;
     options["language"] = settings.Language.empty() ? Json(nullptr) : Json(settings.Language);
     options["unique"] = req.unique;
+    // Said only when containers are searched, so that a report without them reads as
+    // before.
+    if (settings.Containers) {
+        options["containers"] = true;
+        options["container_mask"] = req.containerMask.value_or(std::string(kDefaultContainerMask));
+        options["container_limits"] = ContainerLimitsText(req.containerLimits);
+    }
     options["yes"] = req.yes;
     options["saved"] = req.saved;
     return options;

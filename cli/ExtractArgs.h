@@ -43,6 +43,9 @@ struct ExtractRequest {
     bool noSatellites = false; // --no-satellites
     bool satellites = false;   // --satellites
     std::optional<std::string> language;
+    bool containers = false;                  // --containers: open the containers the search meets
+    std::optional<std::string> containerMask; // --container-mask
+    ContainerLimits containerLimits;          // --container-limits
 };
 
 // The kinds a --kinds value names ("bitmap,icon"); an error names the unknown one.
@@ -58,6 +61,10 @@ struct ExtractRequest {
 // as cPathSearch names them; when none of them is a folder, no mask and no
 // subfolders apply, as for a file list.
 void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings);
+
+// Which containers a run opens: those the search meets with --containers or the stored
+// setting, chosen by --container-mask, within --container-limits.
+[[nodiscard]] ContainerChoice ContainerChoiceOf(const ExtractRequest& req, const Settings& settings);
 
 // Puts the stored choice of how modules are read (Satellites, Language) into `settings`:
 // the defaults of list and extract when the options do not say. A store that cannot be

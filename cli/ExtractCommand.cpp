@@ -86,6 +86,17 @@ const char* const kExtractUsage =
     "                                   file a file written earlier in its folder holds\n"
     "                                   gets a record naming that file (also per-size\n"
     "                                   icon files and PNG files)\n"
+    "            --containers           look inside the installers, archives and disc images\n"
+    "                                   the search meets (ZIP, 7z, RAR, TAR, ISO, CAB,\n"
+    "                                   SETUP.EX_ files...) and read their modules; a\n"
+    "                                   container named as a PATH always is\n"
+    "            --container-mask TEXT  the masks of the containers opened (default\n"
+    "                                   \"*.zip;*.7z;*.rar;*.tar;*.tgz;*.tar.gz;...;*.iso;\n"
+    "                                   *.cab;*.msi;*.msm;*.msp;*.??_;*.?_;*._\")\n"
+    "            --container-limits D;M;R  containers opened inside one another, the\n"
+    "                                   largest member unpacked in MiB, and how many times\n"
+    "                                   its size a container may unpack to (default\n"
+    "                                   4;512;200); what is beyond is passed over\n"
     "            --files-from LIST      extract the files LIST names, in its order, instead\n"
     "                                   of searching (- for standard input; one name a\n"
     "                                   line); no mask applies\n"
@@ -436,6 +447,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     choice.satellites = {settings.Satellites, settings.Language};
     if (TakesPaths(req))
         choice.paths = req.paths;
+    choice.containers = ContainerChoiceOf(req, settings);
     RunAssembly assembly(choice, view, prompt,
                               {.walk = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk,
                                .fileSystem = RealFileSystem(),
@@ -443,7 +455,8 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get(),
                                              req.report ? &ending.leftOut : nullptr,
-                                             ending.tally ? &*ending.tally : nullptr}});
+                                             ending.tally ? &*ending.tally : nullptr},
+                               .containerObserver = &ending.account});
     view.setRun(&assembly.Run());
     EnterExtractCage(req, settings, ending.writeReport);
     assembly.Start();

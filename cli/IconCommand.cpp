@@ -165,8 +165,9 @@ std::optional<IconArgs> readArgs(const Args& args) {
         } else if (options && arg == "--upscale") {
             out.upscale = true;
         } else if (options && TakeCageOption(arg, out.cage)) {
-        } else if (const int taken = options ? TakeLauncherOption(args, i, out.launcher) : 0; taken != 0) {
-            if (taken < 0)
+        } else if (const int launcherTaken = options ? TakeLauncherOption(args, i, out.launcher) : 0;
+                   launcherTaken != 0) {
+            if (launcherTaken < 0)
                 return std::nullopt;
         } else if (auto taken = options ? TakeSatelliteOption(args, i, out.satellites, satellitesGiven)
                                         : Result<bool>(false);

@@ -15,7 +15,9 @@
 #include "extract/JudgeResource.h"
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
+#include "run/ContainerSearch.h"
 #include "run/RunAccount.h"
+#include "run/RunBindings.h"
 #include "run/SatelliteReading.h"
 #include "search/PathSearch.h"
 #include "search/SearchCore.h"
@@ -301,6 +303,15 @@ void ReportPacked(const RunAccount& account) {
         Complain(PackedModulesLine(packed));
 }
 
+// The containers, and members of containers, that could not be read: counted, the first
+// with its reason.
+void ReportContainersNotRead(const RunAccount& account) {
+    if (const ProblemList list = account.ContainersNotRead(); list.count != 0)
+        Complain(std::to_string(list.count) + (list.count == 1 ? " container or member" : " containers or members") +
+                 " could not be read (first: " +
+                 list.first.front().path + ": " + list.first.front().reason + ")");
+}
+
 // A command line that cannot be read: what is wrong, and where the usage is.
 int Usage(const std::string& message) {
     Complain(message + " (try '" + MessagePrefix().substr(0, MessagePrefix().size() - 2) +
@@ -350,6 +361,10 @@ const char* const kListUsage =
     "      ...\", \"empty or missing: ...\", \"not extracted: ...\"), json an object\n"
     "      \"extract\" with outcome (written, left_out, not_extracted), kind, and reason\n"
     "      and detail, and widen_with for a resource the limits left out.\n"
+    "      A PATH that is a container (ZIP, 7z, RAR, TAR, ISO, CAB, a SETUP.EX_ file...)\n"
+    "      is opened and its modules listed as PATH!/member; --containers opens the\n"
+    "      containers the search meets too (those --container-mask TEXT names), and\n"
+    "      --container-limits D;M;R bounds them as for extract.\n"
     "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
     "      paths and writes no file); --verbose says what confines it.\n";
 
@@ -368,6 +383,7 @@ int RunList(const Args& args) {
     std::optional<std::string> explainOption; // the first option that needs --explain
     ExtractionOptions options;
     options.kindEnabled.fill(true); // every kind unless --kinds says which
+    ContainerChoice containers;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--explain") {
@@ -401,6 +417,19 @@ int RunList(const Args& args) {
                 (bitmap ? options.bitmapWidth : options.iconWidth) = limits->width;
                 (bitmap ? options.bitmapHeight : options.iconHeight) = limits->height;
             }
+        } else if (arg == "--containers") {
+            containers.search = true;
+        } else if (arg == "--container-mask") {
+            if (++i == args.size())
+                return Usage("--container-mask needs a text");
+            containers.mask = args[i];
+        } else if (arg == "--container-limits") {
+            if (++i == args.size())
+                return Usage("--container-limits needs three numbers, such as 4;512;200");
+            auto limits = ParseContainerLimits(args[i]);
+            if (!limits)
+                return Usage("--container-limits: " + limits.error().message);
+            containers.limits = *limits;
         } else if (arg == "--no-subfolders") {
             recurse = false;
         } else if (arg == "--no-satellites" || arg == "--satellites") {
@@ -517,7 +546,14 @@ int RunList(const Args& args) {
         EnterCommandCage(cage, plan);
         cSearchCore search(&printer);
         if (allDrives) {
-            search.SearchSystemForFiles(mask);
+            SearchCoreBinding walk(search);
+            MemberSources members;
+            printer.opener = MemberOpener(members, std::move(printer.opener));
+            ContainerSearch withContainers(walk, containers, members, &printer.account);
+            if (containers.active())
+                withContainers.SearchSystemForFiles(mask, printer);
+            else
+                search.SearchSystemForFiles(mask);
         } else {
             for (const std::string& path : paths) {
                 struct stat st {};
@@ -525,11 +561,19 @@ int RunList(const Args& args) {
                     printer.named.insert(path);
             }
             cPathSearch pathSearch(search, paths);
-            pathSearch.SetEvents(&printer);
-            pathSearch.SearchForFiles(recurse, mask);
+            // The paths that are containers are opened, and with --containers those
+            // the search meets; their modules are listed as container!/member.
+            PathSearchBinding pathWalk(pathSearch);
+            MemberSources members;
+            for (const std::string& path : paths)
+                containers.named.push_back(path);
+            printer.opener = MemberOpener(members, std::move(printer.opener));
+            ContainerSearch withContainers(pathWalk, containers, members, &printer.account);
+            withContainers.SearchForFiles({}, recurse, mask, printer);
         }
         ReportUnreadable(printer.account);
         ReportPacked(printer.account);
+        ReportContainersNotRead(printer.account);
         if (cancelled()) {
             std::fflush(stdout);
             return 1;

@@ -149,6 +149,8 @@ Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
         left.push_back(LeftOutItem(entry));
     report["left_out"] = std::move(left);
     report["packed_modules"] = Problems(account.PackedModules());
+    report["containers_read"] = account.ContainersRead();
+    report["containers_not_read"] = Problems(account.ContainersNotRead());
     report["outcome"] = std::string(RunEndText(facts.outcome));
     report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
     report["signal"] = facts.signal ? Json(*facts.signal) : Json(nullptr);
@@ -271,7 +273,13 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
     problem(account.UnreadableFiles(), "file", "files");
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         lines.push_back(PackedModulesLine(packed));
-    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0)
+    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0) {
+        const auto& first = containers.first.front();
+        lines.push_back(Plural(containers.count, "container or member", "containers or members") +
+                        " could not be read (first: " + first.path + ": " + first.reason + ")");
+    }
+    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0 &&
+        account.ContainersRead() == 0 && account.ContainersNotRead().count == 0)
         lines.push_back("no file matched the mask '" + mask + "'");
     return lines;
 }

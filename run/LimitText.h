@@ -4,6 +4,7 @@
 #pragma once
 
 #include "extract/ResourceKind.h"
+#include "run/ContainerSearch.h"
 #include "common/Result.h"
 
 #include <string>
@@ -37,6 +38,13 @@ struct SideLimits {
 // Reads "width;height": exactly two limit texts separated by ";".
 [[nodiscard]] Result<SideLimits> ParseSideLimits(std::string_view text);
 [[nodiscard]] std::string SideLimitsText(const SideLimits& limits);
+
+// Reads the bounds of reading containers, "depth;member_MiB;ratio" (4;512;200 by
+// default): exactly three whole numbers separated by ";", the depth from 1 to 16, the
+// largest member from 1 to 4096 MiB, the ratio from 2 to 100000; a message names the
+// number at fault.
+[[nodiscard]] Result<ContainerLimits> ParseContainerLimits(std::string_view text);
+[[nodiscard]] std::string ContainerLimitsText(const ContainerLimits& limits);
 
 // "8-32" for the range 8 to 32; "8-32;0-3000;16-48" for a row.
 [[nodiscard]] std::string LimitText(const LimitRange& range);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "extract/ResCore.h"
+#include "run/ContainerSearch.h"
 #include "extract/ResourceKind.h"
 
 #include <array>
@@ -38,7 +39,7 @@ struct LeftOutCounts {
     std::int64_t empty = 0;
 };
 
-class RunAccount final : public IExtractObserver {
+class RunAccount final : public IExtractObserver, public IContainerObserver {
 public:
     // Why a file the engine could not open as a module could not be read (the system's
     // reason, or "not a regular file"); "" when it was read and is no module.
@@ -50,6 +51,8 @@ public:
     void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
                          const harvix::LeftOut& why) override;
     void CopyFolded(ResourceKind kind, const std::string& existing) override;
+    void ContainerOpened(const std::string& source, std::string_view format) override;
+    void ContainerNotRead(const std::string& source, const std::string& reason) override;
 
     // A folder the search could not list or enter (errno `error`). May be called from
     // the thread that walks.
@@ -65,6 +68,10 @@ public:
     // what that means for its resources.
     [[nodiscard]] ProblemList PackedModules() const;
     [[nodiscard]] LeftOutCounts LeftOut(ResourceKind kind) const;
+    // The containers opened, and the containers and members of containers passed over,
+    // each with its reason.
+    [[nodiscard]] std::int64_t ContainersRead() const;
+    [[nodiscard]] ProblemList ContainersNotRead() const;
     // The files of a kind not written again because a file written earlier in the run
     // holds their bytes (copies folded); all kinds together without one.
     [[nodiscard]] std::int64_t FoldedCopies(ResourceKind kind) const;
@@ -77,6 +84,8 @@ private:
     ProblemList m_unreadable;
     ProblemList m_unlisted;
     ProblemList m_packed;
+    std::int64_t m_containersRead = 0;
+    ProblemList m_containersNotRead;
     std::array<LeftOutCounts, kResourceKindCount> m_leftOut{};
     std::array<std::int64_t, kResourceKindCount> m_folded{};
 };

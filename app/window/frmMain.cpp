@@ -424,6 +424,9 @@ void frmMain::CreatePage1(QWidget* page) {
                          19, QStringLiteral("Look in sub&folders"));
     m_controls.chkSubFolders->setChecked(true);
     m_controls.chkSubFolders->setEnabled(false);
+    m_controls.chkContainers =
+        Place<QCheckBox>(page, QStringLiteral("chkContainers"), TwipsRect(1060, 3030, 4935, 255), 56,
+                         QStringLiteral("Look inside installers, archives and disc images"));
     m_controls.cmdAdvanced =
         Button(page, QStringLiteral("cmdAdvanced"), TwipsRect(6060, 4080, 1245, 345), 22,
                QStringLiteral("A&dvanced >>"));

@@ -65,6 +65,7 @@ struct frmMainControls {
     QLineEdit* txtFolder = nullptr;
     QPushButton* cmdBrowse = nullptr;
     QCheckBox* chkSubFolders = nullptr;
+    QCheckBox* chkContainers = nullptr;
     QPushButton* cmdAdvanced = nullptr;
     QGroupBox* fraMask = nullptr;
     QLabel* Label8 = nullptr;

@@ -48,6 +48,8 @@ QWidget* frmMainView::widget(WizardControl control) const {
         return m_c.cmdBrowse;
     case C::chkSubFolders:
         return m_c.chkSubFolders;
+    case C::chkContainers:
+        return m_c.chkContainers;
     case C::cmdAdvanced:
         return m_c.cmdAdvanced;
     case C::fraMask:

@@ -319,6 +319,7 @@ bool WizardLogic::leaveSearchMode() {
     m_settings.SearchSystem = m_view.isChecked(WizardControl::optSearchSystem);
     m_settings.Folder = m_view.text(WizardControl::txtFolder);
     m_settings.SubFolders = m_view.isChecked(WizardControl::chkSubFolders);
+    m_settings.Containers = m_view.isChecked(WizardControl::chkContainers);
     m_settings.Mask = m_view.text(WizardControl::txtMask);
     if (m_view.isChecked(WizardControl::optSearchFolder))
         return CheckFolder(m_view.text(WizardControl::txtFolder));
@@ -372,6 +373,7 @@ void WizardLogic::enterSearchMode() {
         optSearchFolder_Click();
     m_view.setText(WizardControl::txtFolder, m_settings.Folder);
     m_view.setChecked(WizardControl::chkSubFolders, m_settings.SubFolders);
+    m_view.setChecked(WizardControl::chkContainers, m_settings.Containers);
     m_view.setText(WizardControl::txtMask, m_settings.Mask);
     m_view.setValue(WizardControl::sldAccel, m_settings.Priority);
     sldAccel_Scroll();
@@ -559,6 +561,8 @@ void WizardLogic::BuildRun() {
     choice.satellites.read = m_settings.Satellites;
     if (IsLanguageChoice(m_settings.Language))
         choice.satellites.language = m_settings.Language;
+    // The containers the search meets are opened when the check box said so.
+    choice.containers.search = m_settings.Containers;
     m_run = std::make_unique<RunAssembly>(
         choice, *m_runView, m_prompt, m_postToWindow,
         RunServices{.walk = m_services.Search(),

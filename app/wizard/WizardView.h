@@ -24,6 +24,7 @@ enum class WizardControl {
     txtFolder,
     cmdBrowse,
     chkSubFolders,
+    chkContainers, // the search looks inside installers, archives and disc images
     cmdAdvanced,
     fraMask,
     txtMask,

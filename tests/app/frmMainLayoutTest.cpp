@@ -81,6 +81,8 @@ constexpr ControlRow kControls[] = {
     {"cmdBrowse", "fraScreen(1)", 4140, 2400, 315, 315, "&...", true, false, 18},
     {"chkSubFolders", "fraScreen(1)", 1060, 2790, 2655, 255, "Look in sub&folders", true, false,
      19},
+    {"chkContainers", "fraScreen(1)", 1060, 3030, 4935, 255, "Look inside installers, archives and disc images",
+     true, true, 56},
     {"cmdAdvanced", "fraScreen(1)", 6060, 4080, 1245, 345, "A&dvanced >>", true, true, 22},
     {"fraMask", "fraScreen(1)", 780, 3300, 4395, 1095, "Search mask", false, true, 23},
     {"Label8", "fraMask", 180, 300, 4035, 195, "Include the following files in the &search:", true,
@@ -221,7 +223,8 @@ TEST_F(frmMainTest, TabOrderFollowsThePositionsOfTheFocusableControls) {
     const QStringList expected{"cmdBack",         "cmdNext",       "cmdCancel",  "optSearchSystem",
                                "optSearchFolder", "txtFolder",     "cmdBrowse",  "chkSubFolders",
                                "cmdAdvanced",     "txtMask",       "lvResTypes", "cmdBrowseDest",
-                               "txtDestPath",     "cmdShowFolder", "sldAccel",   "chkUnique"};
+                               "txtDestPath",     "cmdShowFolder", "sldAccel",   "chkUnique",
+                               "chkContainers"};
     std::set<QString> named;
     for (const ControlRow& row : kControls)
         named.insert(QString::fromLatin1(row.name));

@@ -179,6 +179,19 @@ TEST_F(WizardTest, AllDrivesModeStoresButNeverChecksTheFolder) {
     EXPECT_EQ(wizard->Settings().Mask, "  *.ocx ");
 }
 
+TEST_F(WizardTest, TheContainersCheckBoxShowsAndStoresTheSetting) {
+    load();
+    goTo(1);
+    // Unchecked on a first start; the choice goes into the settings when the page is left.
+    EXPECT_FALSE(view.isChecked(C::chkContainers));
+    view.setChecked(C::chkContainers, true);
+    wizard->cmdNext_Click();
+    EXPECT_EQ(wizard->CurrentPage(), 2);
+    EXPECT_TRUE(wizard->Settings().Containers);
+    wizard->cmdBack_Click();
+    EXPECT_TRUE(view.isChecked(C::chkContainers));
+}
+
 TEST_F(WizardTest, AdvancedFramesStayOnceShown) {
     load();
     goTo(1);
