@@ -89,6 +89,13 @@ public:
 // its directory in small blocks and each resource's data when it is loaded).
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path);
 
+// Opens the module whose bytes are `size` bytes of the open descriptor `fd` from `base`
+// on (a member a container stores in place, or one unpacked into an in-memory file), as
+// OpenModule opens a file. `owner` keeps the descriptor open while the module lives; the
+// module never closes it.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleAt(int fd, std::uint64_t base, std::uint64_t size,
+                                                                    std::shared_ptr<const void> owner);
+
 // Reads a module image that is already in memory, as OpenModule does after reading a
 // small file. The module refers to `image` without copying it: the bytes must stay alive and
 // unchanged as long as the module is used.
