@@ -7,6 +7,7 @@
 #include "cli/WholeFile.h"
 
 #include "image/IconFile.h"
+#include "convert/ContainerIcon.h"
 #include "convert/ModuleIcons.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
@@ -26,7 +27,10 @@ namespace harvix {
 const char* const kIconUsage =
     "  icon MODULE[,REF] [OUT.png] [--size N] [--theme DIR --name NAME] [--ico OUT.ico]\n"
     "            Writes an icon of MODULE (a module, an icon or a cursor file) for\n"
-    "            launchers and menus. REF names the icon group as Windows does: N\n"
+    "            launchers and menus; of an installer or an archive the icon of the\n"
+    "            program it holds (of a Windows Installer package the product's icon,\n"
+    "            else its Icon table's largest, else its first program's; of an\n"
+    "            archive the program's nearest its top). REF names the icon group as Windows does: N\n"
     "            the N-th group in the module's order (0 the first), -ID the group\n"
     "            with the id ID; without REF the first group, the one Windows shows.\n"
     "            OUT.png gets the group's best image for N x N pixels: that size\n"
@@ -202,10 +206,11 @@ int RunIcon(const Args& args) {
         if (!theme.above().empty())
             plan.emptiable.push_back(theme.above());
     }
+    PrepareContainerIcon(location.module);
     EnterCommandCage(a->cage, plan);
 
     try {
-        auto icon = LoadFileIcon(location.module, location.ref, kMaxIconFileBytes);
+        auto icon = LoadAnyFileIcon(location.module, location.ref, kMaxIconFileBytes);
         if (!icon) {
             complain(a->location + ": " + icon.error().message);
             return 1;

@@ -7,6 +7,7 @@
 
 #include "common/Files.h"
 #include "common/Paths.h"
+#include "convert/ContainerIcon.h"
 #include "convert/ModuleIcons.h"
 #include "extract/module/ModuleAccess.h"
 #include "image/Png.h"
@@ -194,11 +195,12 @@ int RunThumbnail(const Args& args) {
     plan.calls = CallSet::Thumbnail;
     plan.readable = {paths[0]};
     plan.writable = {FolderOfFile(paths[1])};
+    PrepareContainerIcon(paths[0]);
     EnterCommandCage(cage, plan);
     try {
         // The icon Windows shows for the file: a module's first group, or an icon or
-        // cursor file's own images.
-        auto icon = LoadFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
+        // cursor file's own images; an installer's or an archive's program's.
+        auto icon = LoadAnyFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
         if (!icon) {
             complain(paths[0] + ": " + icon.error().message);
             return 1;

@@ -2,6 +2,7 @@
 
 #include "container/MemberSink.h"
 
+#include <iconv.h>
 #include <libmsi.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -161,6 +163,22 @@ struct MsiPackage::Database {
         return bytes;
     }
 };
+
+void PrepareMsiReading(std::span<const std::uint8_t> head) {
+    if (!IsCompoundFileHead(head))
+        return;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        quietLibmsi();
+        // A converter kept open keeps its module loaded: a later opening finds it there.
+        static std::vector<iconv_t> kept;
+        for (const int page : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
+            const std::string name = "CP" + std::to_string(page);
+            if (const iconv_t converter = ::iconv_open("UTF-8", name.c_str()); converter != reinterpret_cast<iconv_t>(-1))
+                kept.push_back(converter);
+        }
+    });
+}
 
 bool IsCompoundFileHead(std::span<const std::uint8_t> head) {
     return head.size() >= kCompoundFileSignature.size() &&

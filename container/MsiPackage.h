@@ -89,6 +89,13 @@ private:
     std::optional<std::string> m_productIcon;
 };
 
+// Loads, before a command confines itself, what reading a package loads from the system
+// on the way: the C library's converters of the code pages a package's strings may be in
+// (the Windows code pages 874, 932, 936, 949, 950 and 1250 to 1258), which a confined
+// process can no longer map. Kept for the life of the process; costs a few milliseconds,
+// so it is done only for a file that is a compound file (`head`, its first bytes).
+void PrepareMsiReading(std::span<const std::uint8_t> head);
+
 // Whether the first bytes are those of an OLE compound file, which every package is.
 [[nodiscard]] bool IsCompoundFileHead(std::span<const std::uint8_t> head);
 

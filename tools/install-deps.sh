@@ -18,7 +18,7 @@ if [ "${1:-build}" = test ]; then
   packages+=(python3-pil) # Pillow, the second decoder the bitmaps written are held against
   packages+=(bubblewrap icoutils) # the thumbnailer in GNOME's sandbox; wrestool beside the 16-bit reader
   packages+=(strace) # harvix-cli seen entering its sandbox
-  packages+=(wixl gcab) # the Windows Installer packages and cabinets the tests make
+  packages+=(wixl gcab zip) # the Windows Installer packages, cabinets and archives the tests make
 fi
 
 # The tests write index headers under German as well as the C locale.
