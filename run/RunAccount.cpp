@@ -22,6 +22,11 @@ void RunAccount::ModulePacked(const std::string& path, Packer packer) {
     m_packed.add(path, PackedNotice(packer));
 }
 
+void RunAccount::ContainerNotRead(const std::string& path, const std::string& reason) {
+    const std::lock_guard lock(m_mutex);
+    m_containersNotRead.add(path, reason);
+}
+
 std::string RunAccount::UnreadableReason(const std::string& path, const Error& error) {
     // The system refused to open or read the file: unreadable, with its reason. Without
     // an errno the file was read and is no module, unless it is no regular file at all
@@ -102,6 +107,10 @@ ProblemList RunAccount::UnlistedFolders() const {
 ProblemList RunAccount::PackedModules() const {
     const std::lock_guard lock(m_mutex);
     return m_packed;
+}
+ProblemList RunAccount::ContainersNotRead() const {
+    const std::lock_guard lock(m_mutex);
+    return m_containersNotRead;
 }
 LeftOutCounts RunAccount::LeftOut(ResourceKind kind) const {
     const std::lock_guard lock(m_mutex);

@@ -1,6 +1,6 @@
 // The account of one run beyond the per-kind counts: the files found, the modules read,
 // the files that are no modules or could not be read, the folders that could not be
-// listed, the modules a packer compressed, and the resources of each kind that the
+// listed, the modules a packer compressed, the containers not read, and the resources of each kind that the
 // engine passed over and why. It hears
 // the engine (as its observer) and the search (through its unlisted-folder handler);
 // harvix-cli turns it into the run report and the summary on stderr.
@@ -46,6 +46,7 @@ public:
 
     void ModuleOpened(const std::string& path) override;
     void ModulePacked(const std::string& path, Packer packer) override;
+    void ContainerNotRead(const std::string& path, const std::string& reason) override;
     void ModuleNotOpened(const std::string& path, const Error& error) override;
     void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
                          const harvix::LeftOut& why) override;
@@ -64,6 +65,9 @@ public:
     // The modules read that a packer had compressed, each with the notice that says
     // what that means for its resources.
     [[nodiscard]] ProblemList PackedModules() const;
+    // The installers and containers whose contents could not be read, each with the
+    // reason (and, for a setup program, the tool that unpacks it).
+    [[nodiscard]] ProblemList ContainersNotRead() const;
     [[nodiscard]] LeftOutCounts LeftOut(ResourceKind kind) const;
     // The files of a kind not written again because a file written earlier in the run
     // holds their bytes (copies folded); all kinds together without one.
@@ -77,6 +81,7 @@ private:
     ProblemList m_unreadable;
     ProblemList m_unlisted;
     ProblemList m_packed;
+    ProblemList m_containersNotRead;
     std::array<LeftOutCounts, kResourceKindCount> m_leftOut{};
     std::array<std::int64_t, kResourceKindCount> m_folded{};
 };
