@@ -4,6 +4,7 @@
 // runs the command once per program, so it reads only the group it needs.
 #include "cli/Commands.h"
 #include "cli/CommandCage.h"
+#include "cli/LauncherIcon.h"
 #include "cli/WholeFile.h"
 
 #include "image/IconFile.h"
@@ -37,6 +38,14 @@ const char* const kIconUsage =
     "            with the most colours, else the next larger one scaled down, else\n"
     "            the largest enlarged, by at most twice its size. Files are replaced\n"
     "            whole; the path of each file written is printed.\n"
+    "            MODULE may be a shortcut (.lnk, .url): the icon it names, else its\n"
+    "            target's first icon, found in the Wine prefix that holds it (REF\n"
+    "            replaces the shortcut's own index). MODULE may be a folder: the\n"
+    "            icon of the program a launcher shows for it, its installers,\n"
+    "            uninstallers, crash reporters, redistributables and helpers passed\n"
+    "            over, then the one whose file name or version resource matches the\n"
+    "            folder's name first, then the one nearest the top, then the one with\n"
+    "            the largest icon.\n"
     "            --size N               the size in pixels, 1 to 4096 (default: the\n"
     "                                   group's largest image as it is)\n"
     "            --upscale              enlarge small images as far as N asks\n"
@@ -45,6 +54,12 @@ const char* const kIconUsage =
     "                                   DIR/WxH/apps/NAME.png (an icon theme folder)\n"
     "            --name NAME            the icon's name in the theme\n"
     "            --ico OUT.ico          the group as an icon file\n"
+    "            --prefix DIR           the Wine prefix a shortcut's Windows paths lie\n"
+    "                                   in (default: the one that holds the shortcut)\n"
+    "            --candidates           list a folder's programs ranked, each with the\n"
+    "                                   reason for its place, and write no icon\n"
+    "            --format text|json     the list as text (rank, path, reason, by tabs)\n"
+    "                                   or as one JSON object per line\n"
     "            --no-sandbox           run unconfined (by default it reads only MODULE\n"
     "                                   and writes only where the icons go)\n"
     "            --verbose              say what confines it, or why nothing does\n"
@@ -76,6 +91,7 @@ struct IconArgs {
     std::optional<std::string> name;
     std::optional<std::string> ico;
     CageChoice cage;
+    LauncherChoice launcher; // shortcuts and folders
 };
 
 // Reads the arguments; a message and nothing when they cannot be used.
@@ -125,6 +141,9 @@ std::optional<IconArgs> readArgs(const Args& args) {
         } else if (options && arg == "--upscale") {
             out.upscale = true;
         } else if (options && TakeCageOption(arg, out.cage)) {
+        } else if (const int taken = options ? TakeLauncherOption(args, i, out.launcher) : 0; taken != 0) {
+            if (taken < 0)
+                return std::nullopt;
         } else if (options && arg == "--") {
             options = false;
         } else if (options && arg.size() > 1 && arg[0] == '-') {
@@ -150,7 +169,11 @@ std::optional<IconArgs> readArgs(const Args& args) {
         complain("--name takes a file name without '/', not '" + *out.name + "'");
         return std::nullopt;
     }
-    if (!out.png && !out.theme && !out.ico) {
+    if (out.launcher.candidates && (out.png || out.theme || out.ico)) {
+        complain("--candidates lists the programs of a folder and writes no icon (try 'harvix-cli icon --help')");
+        return std::nullopt;
+    }
+    if (!out.png && !out.theme && !out.ico && !out.launcher.candidates) {
         complain("give OUT.png, --theme DIR --name NAME or --ico OUT.ico (try 'harvix-cli icon --help')");
         return std::nullopt;
     }
@@ -191,12 +214,21 @@ int RunIcon(const Args& args) {
     struct stat whole {};
     if (location.ref && ::stat(a->location.c_str(), &whole) == 0)
         location = IconLocation{a->location, std::nullopt};
+    // A shortcut names the module it shows; a folder's programs are listed here, before
+    // the cage, and opened in it.
+    auto source = PrepareLauncherSource(location, a->launcher);
+    if (!source) {
+        complain(a->location + ": " + source.error().message);
+        return 1;
+    }
+    for (const std::string& note : source->notes)
+        complain(a->location + ": " + note);
 
     // Confined: reading the module alone, writing only where the pictures go.
     const FolderMadeAhead theme(a->theme.value_or(std::string()), a->cage);
     CagePlan plan;
     plan.calls = CallSet::Icon;
-    plan.readable = {location.module};
+    plan.readable = {source->readable};
     for (const auto& out : {a->png, a->ico})
         if (out)
             plan.writable.push_back(FolderOfFile(*out));
@@ -210,9 +242,19 @@ int RunIcon(const Args& args) {
     EnterCommandCage(a->cage, plan);
 
     try {
-        auto icon = LoadAnyFileIcon(location.module, location.ref, kMaxIconFileBytes);
+        if (a->launcher.candidates)
+            return PrintFolderCandidates(*source, a->launcher);
+        auto chosen = ChooseIconModule(*source);
+        if (!chosen) {
+            complain(a->location + ": " + chosen.error().message);
+            return 1;
+        }
+        if (a->cage.verbose && source->kind != LauncherSource::Kind::Module)
+            complain(a->location + ": the icon of " + chosen->module);
+        auto icon = LoadAnyFileIcon(chosen->module, chosen->ref, kMaxIconFileBytes);
         if (!icon) {
-            complain(a->location + ": " + icon.error().message);
+            const bool named = chosen->module != location.module;
+            complain(a->location + ": " + (named ? chosen->module + ": " : std::string()) + icon.error().message);
             return 1;
         }
         const std::vector<ByteView> views(icon->images.begin(), icon->images.end());

@@ -12,6 +12,7 @@
 #include "extract/module/ModuleAccess.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
+#include "launcher/ShortcutIcon.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -35,7 +36,8 @@ const char* const kThumbnailUsage =
     "            closest to N pixels from above (deeper colours first; the largest\n"
     "            when none is as large), scaled down to fit N x N; above 256 pixels\n"
     "            a smaller image is enlarged to fit, by at most twice its size. FILE\n"
-    "            is told apart by its content, whatever its name. Limits itself to\n"
+    "            is told apart by its content, whatever its name; a shortcut (.lnk,\n"
+    "            .url) shows the icon it names in its Wine prefix. Limits itself to\n"
     "            2 s of CPU time and 256 MiB of memory; OUT.png is replaced whole or\n"
     "            not at all (an empty OUT.png is filled in place).\n"
     "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
@@ -190,17 +192,30 @@ int RunThumbnail(const Args& args) {
     }
 
     limitSelf();
+    // A shortcut shows the icon it names, found by names in its Wine prefix before the
+    // cage closes.
+    std::string file = paths[0];
+    std::optional<IconRef> ref;
+    if (ShortcutKindOf(file) != ShortcutKind::None) {
+        auto icon = ResolveShortcutIcon(file, std::nullopt);
+        if (!icon) {
+            complain(paths[0] + ": " + icon.error().message);
+            return 1;
+        }
+        file = icon->file;
+        ref = icon->ref;
+    }
     // Confined: reading FILE alone, writing only into OUT.png's folder.
     CagePlan plan;
     plan.calls = CallSet::Thumbnail;
-    plan.readable = {paths[0]};
+    plan.readable = {file};
     plan.writable = {FolderOfFile(paths[1])};
-    PrepareContainerIcon(paths[0]);
+    PrepareContainerIcon(file);
     EnterCommandCage(cage, plan);
     try {
         // The icon Windows shows for the file: a module's first group, or an icon or
         // cursor file's own images; an installer's or an archive's program's.
-        auto icon = LoadAnyFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
+        auto icon = LoadAnyFileIcon(file, ref, kMaxIconFileBytes);
         if (!icon) {
             complain(paths[0] + ": " + icon.error().message);
             return 1;

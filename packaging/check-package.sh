@@ -44,7 +44,7 @@ for field in Package Version Architecture Maintainer Section Priority Depends De
   [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has no $field field"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libsqlite3-0 libseccomp2; do
+for lib in libc6 libqt6widgets6 libsqlite3-0 libseccomp2 libxcursor1; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib (dpkg-shlibdeps): $depends"
 done
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "the package has no long description"

@@ -66,6 +66,14 @@ constexpr AllowedCall kIconFiles[] = {
     {"mkdirat", Always}, {"rmdir", Always},
 };
 
+// The cursor theme besides: the names of its cursors as symbolic links, its new folder
+// opened to everyone as a theme is, its files flushed to the disk before it is put in
+// place.
+constexpr AllowedCall kThemeLinks[] = {
+    {"symlink", Always}, {"symlinkat", Always}, {"chmod", Always},     {"fchmodat", Always},
+    {"fsync", Always},   {"fdatasync", Always},
+};
+
 // New files written unnamed and linked to their names (or under a temporary name and
 // renamed), existing ones removed.
 constexpr AllowedCall kNewFiles[] = {
@@ -181,6 +189,11 @@ std::vector<AllowedCall> CallsOf(CallSet set) {
     case CallSet::Icon:
         append(calls, kOpen);
         append(calls, kIconFiles);
+        break;
+    case CallSet::CursorTheme:
+        append(calls, kOpen);
+        append(calls, kIconFiles);
+        append(calls, kThemeLinks);
         break;
     case CallSet::Extracting:
         append(calls, kOpen);

@@ -8,6 +8,7 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 f
   nlohmann-json3-dev
   nettle-dev # SHA-256 of the files written, to write each content once (--unique)
   libseccomp-dev # the system-call filter of harvix-cli's sandbox
+  libxcursor-dev # the Xcursor files of harvix-cli cursor-theme
   libmsi-dev libglib2.0-dev) # Windows Installer packages (libmsi's pkg-config file needs GLib's)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)

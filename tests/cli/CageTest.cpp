@@ -65,6 +65,10 @@ protected:
         const auto ico = picbuilder::allIconForms().front().bytes;
         std::ofstream(root / "src/pic.ico", std::ios::binary)
             .write(reinterpret_cast<const char*>(ico.data()), static_cast<std::streamsize>(ico.size()));
+        fs::create_directories(root / "cursors");
+        EXPECT_TRUE(modbuilder::writeFile((root / "cursors/arrow.cur").string(),
+                                          modbuilder::makeCursorFile(32, 32, 32, 1, 1, modbuilder::pictures::arrow()))
+                        .ok());
         std::ofstream(root / "outside/secret") << "not for the cage\n";
         std::ofstream(root / "src/secret") << "not for the thumbnail\n";
     }
@@ -102,6 +106,8 @@ std::vector<CommandCase> Commands() {
         {"thumbnail", {"thumbnail", "@src/app.dll", "@thumbs/app.png"}, "src", "thumbs/app.png"},
         {"icon", {"icon", "@src/app.dll", "@thumbs/icon.png", "--theme", "@theme/hicolor", "--name", "app"},
          "src", "theme/hicolor/32x32/apps/app.png"},
+        {"cursor_theme", {"cursor-theme", "--force", "--name", "Pack", "--dest", "@themes", "@cursors"}, "src",
+         "themes/Pack/cursors/left_ptr"},
     };
 }
 
@@ -335,8 +341,8 @@ TEST(CageCalls, NoSetHoldsACallThatLeavesTheCage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's build widens the sets for its runtime";
 #endif
-    for (const auto set : {CallSet::Reading, CallSet::Thumbnail,
-                           CallSet::Converting, CallSet::Extracting}) {
+    for (const auto set : {CallSet::Reading, CallSet::Thumbnail, CallSet::Converting,
+                           CallSet::Icon, CallSet::CursorTheme, CallSet::Extracting}) {
         const std::vector<std::string> calls = AllowedCalls(set);
         for (const std::string& call : calls) {
             const std::string name = call.substr(0, call.find(' '));

@@ -417,6 +417,36 @@ std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& 
     return list("RIFF", "ACON", children);
 }
 
+std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames, std::uint32_t jiffies,
+                                  const std::vector<std::uint32_t>& sequence, const std::vector<std::uint32_t>& rates) {
+    ByteOut header;
+    header.u32(36);
+    header.u32(static_cast<std::uint32_t>(frames.size())); // frames
+    header.u32(static_cast<std::uint32_t>(sequence.size())); // steps
+    header.u32(0);
+    header.u32(0);
+    header.u32(0);
+    header.u32(0);
+    header.u32(jiffies);
+    header.u32(3); // frames are icons/cursors, a sequence chunk follows
+    ByteOut seq;
+    for (const std::uint32_t frame : sequence)
+        seq.u32(frame);
+    ByteOut rate;
+    for (const std::uint32_t time : rates)
+        rate.u32(time);
+    std::vector<std::vector<std::uint8_t>> icons;
+    for (const auto& f : frames)
+        icons.push_back(chunk("icon", f));
+    std::vector<std::vector<std::uint8_t>> children;
+    children.push_back(chunk("anih", header.bytes));
+    if (!rates.empty())
+        children.push_back(chunk("rate", rate.bytes));
+    children.push_back(chunk("seq ", seq.bytes));
+    children.push_back(list("LIST", "fram", icons));
+    return list("RIFF", "ACON", children);
+}
+
 std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
                                   const std::function<Picture(int frame)>& picture) {
     checkDepth(width, height, 24);
@@ -547,6 +577,20 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     auto var = versionBlock("Translation", translation.bytes, 4, 0, {});
     auto varInfo = versionBlock("VarFileInfo", {}, 0, 1, {var});
     return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo, varInfo});
+}
+
+std::vector<std::uint8_t> makeVersionInfo(VersionNumber file,
+                                          const std::vector<std::pair<std::string, std::string>>& strings) {
+    const std::vector<std::uint8_t> fixed = fixedFileInfo(file, file, 0x00040004u, 1 /* an application */);
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (const auto& [key, value] : strings) {
+        ByteOut v;
+        utf16z(v, value);
+        blocks.push_back(versionBlock(key, v.bytes, static_cast<unsigned>(value.size() + 1), 1, {}));
+    }
+    auto table = versionBlock("040904B0", {}, 0, 1, blocks);
+    auto stringInfo = versionBlock("StringFileInfo", {}, 0, 1, {table});
+    return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo});
 }
 
 } // namespace harvix::modbuilder

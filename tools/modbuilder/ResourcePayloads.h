@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace harvix::modbuilder {
@@ -100,6 +101,13 @@ struct GroupEntry {
 [[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
                                                 std::uint32_t jiffies);
 
+// The same with the steps in the order of `sequence` ("seq ", frame numbers) and a time
+// of its own for each ("rate", in jiffies), as animation editors write them; the header
+// states `jiffies` and the number of steps.
+[[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
+                                                std::uint32_t jiffies, const std::vector<std::uint32_t>& sequence,
+                                                const std::vector<std::uint32_t>& rates);
+
 // An uncompressed AVI clip ("RIFF AVI " with hdrl, movi and idx1): `frames` frames of
 // 24-bit pixels at `fps` frames per second.
 [[nodiscard]] std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
@@ -123,6 +131,11 @@ struct VersionNumber {
 // product version, then a StringFileInfo with a few strings and a VarFileInfo.
 [[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product,
                                                         std::string_view description);
+
+// A version resource as makeVersionInfo writes it, with the given strings (ASCII keys
+// and texts: ProductName, FileDescription, InternalName, ...) in its string table.
+[[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(
+    VersionNumber file, const std::vector<std::pair<std::string, std::string>>& strings);
 
 } // namespace harvix::modbuilder
 
