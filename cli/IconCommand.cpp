@@ -9,6 +9,7 @@
 #include "cli/WholeFile.h"
 
 #include "image/IconFile.h"
+#include "convert/ContainerIcon.h"
 #include "convert/ModuleIcons.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
@@ -30,7 +31,10 @@ namespace harvix {
 const char* const kIconUsage =
     "  icon MODULE[,REF] [OUT.png|OUT.ico] [--size N] [--theme DIR --name NAME] [--ico OUT.ico]\n"
     "            Writes an icon of MODULE (a module, an icon or a cursor file) for\n"
-    "            launchers and menus. REF names the icon group as Windows does: N\n"
+    "            launchers and menus; of an installer or an archive the icon of the\n"
+    "            program it holds (of a Windows Installer package the product's icon,\n"
+    "            else its Icon table's largest, else its first program's; of an\n"
+    "            archive the program's nearest its top). REF names the icon group as Windows does: N\n"
     "            the N-th group in the module's order (0 the first), -ID the group\n"
     "            with the id ID; without REF the first group, the one Windows shows.\n"
     "            OUT.png gets the group's best image for N x N pixels: that size\n"
@@ -289,6 +293,7 @@ int RunIcon(const Args& args) {
         if (!theme.above().empty())
             plan.emptiable.push_back(theme.above());
     }
+    PrepareContainerIcon(location.module);
     EnterCommandCage(a->cage, plan);
 
     try {
@@ -302,7 +307,7 @@ int RunIcon(const Args& args) {
         if (a->cage.verbose && source->kind != LauncherSource::Kind::Module)
             complain(a->location + ": the icon of " + chosen->module);
         const std::unique_ptr<SatelliteFinder> satellites = SatelliteFinderFor(a->satellites);
-        auto icon = LoadFileIcon(chosen->module, chosen->ref, kMaxIconFileBytes, satellites.get());
+        auto icon = LoadAnyFileIcon(chosen->module, chosen->ref, kMaxIconFileBytes, satellites.get());
         if (!icon) {
             const bool named = chosen->module != location.module;
             complain(a->location + ": " + (named ? chosen->module + ": " : std::string()) + icon.error().message);

@@ -219,6 +219,13 @@ public:
             if (m_format == Format::Json)
                 object["packed"] = PackedNotice(packer);
         }
+        // A setup program whose payload Harvix does not unpack lists its own resources;
+        // the listing names the installer and the tool that unpacks the rest.
+        if (const Installer installer = (*module)->installer(); installer != Installer::None) {
+            account.ContainerNotRead(FileName, InstallerNotice(installer));
+            if (m_format == Format::Json)
+                object["installer"] = InstallerNotice(installer);
+        }
         for (const auto& type : (*module)->types()) {
             const std::optional<ResourceKind> kind = KindOfType(type);
             for (const auto& name : (*module)->names(type)) {
@@ -297,10 +304,13 @@ bool ReportUnreadable(const RunAccount& account) {
     return true;
 }
 
-// Says on stderr how many modules a packer compressed, as the extraction's summary does.
+// Says on stderr how many modules a packer compressed and which installers' contents
+// could not be read, as the extraction's summary does.
 void ReportPacked(const RunAccount& account) {
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         Complain(PackedModulesLine(packed));
+    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
+        Complain(ContainersNotReadLine(containers));
 }
 
 // The containers, and members of containers, that could not be read: counted, the first
@@ -335,7 +345,10 @@ const char* const kListUsage =
     "      written \\t, \\n and \\\\). --format json: one JSON object per line with path,\n"
     "      type, type_name, name, language, size and kind (a path that is not UTF-8\n"
     "      also as path_bytes; packed, saying what it means, for a module a packer\n"
-    "      such as UPX compressed, of which only some resources can be read). Folders are searched with their subfolders unless\n"
+    "      such as UPX compressed, of which only some resources can be read; installer,\n"
+    "      naming the installer and the tool that unpacks it, for an Inno Setup or NSIS\n"
+    "      setup program, whose own resources are listed and whose payload is not\n"
+    "      read; stderr names them too). Folders are searched with their subfolders unless\n"
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      A module is read with the resource files Windows keeps for it elsewhere (the\n"
     "      SystemResources folder's NAME.mun beside System32 and SysWOW64, and NAME.mui\n"

@@ -87,6 +87,12 @@ std::string LeftOutDetail(const LeftOut& why) {
     return why.detail.empty() ? std::string(LeftOutReasonWords(why.reason)) : why.detail;
 }
 
+std::string ContainersNotReadLine(const ProblemList& containers) {
+    const auto& first = containers.first.front();
+    return Plural(containers.count, "installer or container", "installers or containers") +
+           " whose contents could not be read (first: " + first.path + ": " + first.reason + ")";
+}
+
 std::string PackedModulesLine(const ProblemList& packed) {
     const auto& first = packed.first.front();
     return Plural(packed.count, "module", "modules") + " " + first.reason + " (first: " + first.path + ")";
@@ -273,11 +279,8 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
     problem(account.UnreadableFiles(), "file", "files");
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         lines.push_back(PackedModulesLine(packed));
-    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0) {
-        const auto& first = containers.first.front();
-        lines.push_back(Plural(containers.count, "container or member", "containers or members") +
-                        " could not be read (first: " + first.path + ": " + first.reason + ")");
-    }
+    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
+        lines.push_back(ContainersNotReadLine(containers));
     if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0 &&
         account.ContainersRead() == 0 && account.ContainersNotRead().count == 0)
         lines.push_back("no file matched the mask '" + mask + "'");

@@ -113,6 +113,11 @@ Status WriteFileReplacing(const std::string& path, const std::string& text);
 // "2 modules packed by UPX: the resources ... (first: PATH)".
 [[nodiscard]] std::string PackedModulesLine(const ProblemList& packed);
 
+// The line that tells of the installers and containers whose contents could not be read
+// (`containers` holds at least one): "1 installer or container whose contents could not
+// be read (first: PATH: Inno Setup installer: ...)".
+[[nodiscard]] std::string ContainersNotReadLine(const ProblemList& containers);
+
 // The lines for stderr at the end of a run, each only when it applies: the resources
 // per kind that the limits left out, that were not well formed, and that were empty or
 // missing (one line per cause; the limits' line names the options that widen them),

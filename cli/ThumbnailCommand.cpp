@@ -8,6 +8,7 @@
 
 #include "common/Files.h"
 #include "common/Paths.h"
+#include "convert/ContainerIcon.h"
 #include "convert/ModuleIcons.h"
 #include "extract/module/ModuleAccess.h"
 #include "image/Png.h"
@@ -233,12 +234,13 @@ int RunThumbnail(const Args& args) {
         plan.readable = WithSatelliteRoots(std::move(plan.readable));
     }
     plan.writable = {FolderOfFile(paths[1])};
+    PrepareContainerIcon(file);
     EnterCommandCage(cage, plan);
     try {
         // The icon Windows shows for the file: a module's first group, or an icon or
-        // cursor file's own images.
+        // cursor file's own images; an installer's or an archive's program's.
         const std::unique_ptr<SatelliteFinder> finder = SatelliteFinderFor(satellites);
-        auto icon = LoadFileIcon(file, ref, kMaxIconFileBytes, finder.get());
+        auto icon = LoadAnyFileIcon(file, ref, kMaxIconFileBytes, finder.get());
         if (!icon) {
             complain(paths[0] + ": " + icon.error().message);
             return 1;

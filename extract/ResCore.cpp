@@ -603,6 +603,10 @@ ModuleOutcome mResCore::ExtractFromFile(const std::string& path,
         s.TellInOrder([&s, path, packer] {
             s.Tell([&](IExtractObserver& o) { o.ModulePacked(path, packer); });
         });
+    if (const Installer installer = (*opened)->installer(); installer != Installer::None)
+        s.TellInOrder([&s, path, installer] {
+            s.Tell([&](IExtractObserver& o) { o.ContainerNotRead(path, InstallerNotice(installer)); });
+        });
     return ExtractFromModule(**opened, path, target);
 }
 

@@ -22,6 +22,11 @@ void RunAccount::ModulePacked(const std::string& path, Packer packer) {
     m_packed.add(path, PackedNotice(packer));
 }
 
+void RunAccount::ContainerNotRead(const std::string& path, const std::string& reason) {
+    const std::lock_guard lock(m_mutex);
+    m_containersNotRead.add(path, reason);
+}
+
 std::string RunAccount::UnreadableReason(const std::string& path, const Error& error) {
     // The system refused to open or read the file: unreadable, with its reason. Without
     // an errno the file was read and is no module, unless it is no regular file at all
@@ -81,11 +86,6 @@ std::int64_t RunAccount::FoldedCopies() const {
 void RunAccount::ContainerOpened(const std::string&, std::string_view) {
     const std::lock_guard lock(m_mutex);
     ++m_containersRead;
-}
-
-void RunAccount::ContainerNotRead(const std::string& source, const std::string& reason) {
-    const std::lock_guard lock(m_mutex);
-    m_containersNotRead.add(source, reason);
 }
 
 std::int64_t RunAccount::ContainersRead() const {

@@ -1,6 +1,6 @@
 // The account of one run beyond the per-kind counts: the files found, the modules read,
 // the files that are no modules or could not be read, the folders that could not be
-// listed, the modules a packer compressed, and the resources of each kind that the
+// listed, the modules a packer compressed, the containers not read, and the resources of each kind that the
 // engine passed over and why. It hears
 // the engine (as its observer) and the search (through its unlisted-folder handler);
 // harvix-cli turns it into the run report and the summary on stderr.
@@ -47,12 +47,14 @@ public:
 
     void ModuleOpened(const std::string& path) override;
     void ModulePacked(const std::string& path, Packer packer) override;
+    // An installer, container or member whose contents could not be read (told by the
+    // engine of a setup program, and by the container search of the rest).
+    void ContainerNotRead(const std::string& path, const std::string& reason) override;
     void ModuleNotOpened(const std::string& path, const Error& error) override;
     void ResourceLeftOut(const ResourceRef& resource, ResourceKind kind,
                          const harvix::LeftOut& why) override;
     void CopyFolded(ResourceKind kind, const std::string& existing) override;
     void ContainerOpened(const std::string& source, std::string_view format) override;
-    void ContainerNotRead(const std::string& source, const std::string& reason) override;
 
     // A folder the search could not list or enter (errno `error`). May be called from
     // the thread that walks.
@@ -68,8 +70,9 @@ public:
     // what that means for its resources.
     [[nodiscard]] ProblemList PackedModules() const;
     [[nodiscard]] LeftOutCounts LeftOut(ResourceKind kind) const;
-    // The containers opened, and the containers and members of containers passed over,
-    // each with its reason.
+    // The containers opened, and the installers, containers and members of containers
+    // whose contents could not be read, each with its reason (and, for a setup program,
+    // the tool that unpacks it).
     [[nodiscard]] std::int64_t ContainersRead() const;
     [[nodiscard]] ProblemList ContainersNotRead() const;
     // The files of a kind not written again because a file written earlier in the run

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Result.h"
+#include "extract/module/Installer.h"
 #include "extract/module/ResourceType.h"
 
 #include <cstdint>
@@ -74,6 +75,10 @@ public:
     // The packer that compressed the module, when its headers say so; what it left
     // readable is read as from any module.
     [[nodiscard]] virtual Packer packer() const { return Packer::None; }
+
+    // The installer the module is the setup program of, when its payload is in a format
+    // Harvix does not unpack (Installer.h); the setup program itself is read as any module.
+    [[nodiscard]] virtual Installer installer() const { return Installer::None; }
 };
 
 // Opens a file as a module. Fails (NotLoadable) for anything that is not a PE32 or

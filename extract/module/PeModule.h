@@ -99,6 +99,7 @@ public:
 
     [[nodiscard]] std::uint64_t heldBytes() const override { return m_image.held.size(); }
     [[nodiscard]] Packer packer() const override { return m_packer; }
+    [[nodiscard]] Installer installer() const override { return m_installer; }
     [[nodiscard]] std::vector<ResId> types() const override;
     [[nodiscard]] std::vector<ResId> names(const ResId& type) const override;
     [[nodiscard]] std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override;
@@ -129,6 +130,7 @@ private:
     ModuleImage m_image;
     std::uint32_t m_resourceRva = 0;
     Packer m_packer = Packer::None;
+    Installer m_installer = Installer::None;
     std::vector<Section> m_sections;
     ResourceTable<NameEntry> m_table; // directory order
 };
