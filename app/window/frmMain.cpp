@@ -426,7 +426,7 @@ void frmMain::CreatePage1(QWidget* page) {
     m_controls.chkSubFolders->setEnabled(false);
     m_controls.chkContainers =
         Place<QCheckBox>(page, QStringLiteral("chkContainers"), TwipsRect(1060, 3030, 4935, 255), 56,
-                         QStringLiteral("Look inside installers, archives and disc images"));
+                         QStringLiteral("Look &inside installers, archives and disc images"));
     m_controls.cmdAdvanced =
         Button(page, QStringLiteral("cmdAdvanced"), TwipsRect(6060, 4080, 1245, 345), 22,
                QStringLiteral("A&dvanced >>"));

@@ -81,7 +81,7 @@ constexpr ControlRow kControls[] = {
     {"cmdBrowse", "fraScreen(1)", 4140, 2400, 315, 315, "&...", true, false, 18},
     {"chkSubFolders", "fraScreen(1)", 1060, 2790, 2655, 255, "Look in sub&folders", true, false,
      19},
-    {"chkContainers", "fraScreen(1)", 1060, 3030, 4935, 255, "Look inside installers, archives and disc images",
+    {"chkContainers", "fraScreen(1)", 1060, 3030, 4935, 255, "Look &inside installers, archives and disc images",
      true, true, 56},
     {"cmdAdvanced", "fraScreen(1)", 6060, 4080, 1245, 345, "A&dvanced >>", true, true, 22},
     {"fraMask", "fraScreen(1)", 780, 3300, 4395, 1095, "Search mask", false, true, 23},
