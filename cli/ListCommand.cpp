@@ -304,22 +304,13 @@ bool ReportUnreadable(const RunAccount& account) {
     return true;
 }
 
-// Says on stderr how many modules a packer compressed and which installers' contents
-// could not be read, as the extraction's summary does.
+// Says on stderr how many modules a packer compressed and which installers, containers
+// and members of containers could not be read, as the extraction's summary does.
 void ReportPacked(const RunAccount& account) {
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         Complain(PackedModulesLine(packed));
     if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
         Complain(ContainersNotReadLine(containers));
-}
-
-// The containers, and members of containers, that could not be read: counted, the first
-// with its reason.
-void ReportContainersNotRead(const RunAccount& account) {
-    if (const ProblemList list = account.ContainersNotRead(); list.count != 0)
-        Complain(std::to_string(list.count) + (list.count == 1 ? " container or member" : " containers or members") +
-                 " could not be read (first: " +
-                 list.first.front().path + ": " + list.first.front().reason + ")");
 }
 
 // A command line that cannot be read: what is wrong, and where the usage is.
@@ -586,7 +577,6 @@ int RunList(const Args& args) {
         }
         ReportUnreadable(printer.account);
         ReportPacked(printer.account);
-        ReportContainersNotRead(printer.account);
         if (cancelled()) {
             std::fflush(stdout);
             return 1;

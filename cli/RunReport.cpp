@@ -89,7 +89,7 @@ std::string LeftOutDetail(const LeftOut& why) {
 
 std::string ContainersNotReadLine(const ProblemList& containers) {
     const auto& first = containers.first.front();
-    return Plural(containers.count, "installer or container", "installers or containers") +
+    return Plural(containers.count, "installer, container or member", "installers, containers or members") +
            " whose contents could not be read (first: " + first.path + ": " + first.reason + ")";
 }
 

@@ -114,7 +114,7 @@ Status WriteFileReplacing(const std::string& path, const std::string& text);
 [[nodiscard]] std::string PackedModulesLine(const ProblemList& packed);
 
 // The line that tells of the installers and containers whose contents could not be read
-// (`containers` holds at least one): "1 installer or container whose contents could not
+// (`containers` holds at least one): "1 installer, container or member whose contents could not
 // be read (first: PATH: Inno Setup installer: ...)".
 [[nodiscard]] std::string ContainersNotReadLine(const ProblemList& containers);
 

@@ -75,7 +75,7 @@ std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& 
                 packed.first.front().reason + ".";
     // An installer's own pictures were read; the summary names the one whose files were not.
     if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
-        text += "\nInstallers or containers whose contents could not be read: " +
+        text += "\nInstallers, containers or members whose contents could not be read: " +
                 std::to_string(containers.count) + " (first: " + containers.first.front().path + ": " +
                 containers.first.front().reason + ").";
     return text;

@@ -220,7 +220,7 @@ TEST_F(ContainerRunTest, UnreadableMembersAndDamagedContainersAreNamedWithTheirR
     shell("cd pack && zip -qr -P secret ../locked.zip lib.dll && zip -qr ../locked.zip SETUP");
     EXPECT_EQ(extractPictures({(root / "locked.zip").string()}, "locked").size(), expected.size() - 1) << last.err;
     EXPECT_EQ(reasonFor("locked", (root / "locked.zip").string() + "!/lib.dll"), "protected by a password");
-    EXPECT_THAT(last.err, HasSubstr("1 container or member could not be read (first: " +
+    EXPECT_THAT(last.err, HasSubstr("1 installer, container or member whose contents could not be read (first: " +
                                     (root / "locked.zip").string() + "!/lib.dll: protected by a password)"));
 
     // A cabinet cut short: what lies before the cut is read, the rest is named damaged.

@@ -47,7 +47,7 @@ TEST_F(SetupProgramTest, ExtractionReadsItsIconAndTheSummaryAndReportNameTheInst
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("Icon: 1\n"));
     EXPECT_TRUE(fs::exists(root / "out" / "Icons" / "setup.exe.ico"));
-    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: 1 installer or container whose contents could not be read "
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: 1 installer, container or member whose contents could not be read "
                                  "(first: " +
                                  setupPath() + ": " + kNotice + ")\n"));
 
@@ -72,7 +72,7 @@ TEST_F(SetupProgramTest, ListingNamesTheInstallerOnItsRecordsAndOnStderr) {
         EXPECT_EQ(nlohmann::json::parse(line).value("installer", ""), kNotice);
     }
     EXPECT_EQ(records, 3); // the image, the group and the version
-    EXPECT_EQ(r.err, "harvix-cli list: 1 installer or container whose contents could not be read (first: " +
+    EXPECT_EQ(r.err, "harvix-cli list: 1 installer, container or member whose contents could not be read (first: " +
                          setupPath() + ": " + kNotice + ")\n");
     std::ofstream(root / "list.jsonl") << r.out;
     validate("list-record.schema.json", root / "list.jsonl", true);
