@@ -8,10 +8,12 @@
 // (setup.exe, shell32.dll, Icons/shell32.dll.ico, list.txt, ...) in the folder it runs
 // in; the documents' placeholders (DIR, OUT, /mnt/windows) are mapped to trees there.
 // An example that cannot run here is listed in kNotRun with the reason.
+#include "tests/container/MsiTestPackage.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestFiles.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/ShellLinkBuilder.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -84,7 +86,10 @@ std::string WithoutComment(const std::string& line) {
 // True for a command of the two programs: "harvix-cli ...", "harvix", "NAME=VALUE harvix".
 bool IsProgramCommand(const std::string& command) {
     static const std::regex kCommand(R"(^([A-Za-z_][A-Za-z0-9_]*=\S*\s+)*harvix(-cli)?(\s.*)?$)");
-    return std::regex_match(command, kCommand);
+    // A message the program printed, shown in a block ("harvix-cli icon: Game.lnk: ..."),
+    // is no command.
+    static const std::regex kMessage(R"(^harvix(-cli)?(\s[a-z-]+)?:\s.*$)");
+    return std::regex_match(command, kCommand) && !std::regex_match(command, kMessage);
 }
 
 struct CodeLine {
@@ -237,6 +242,56 @@ protected:
         return env;
     }
 
+    static void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(mb::writeFile(path.string(), bytes).ok()) << path;
+    }
+
+    // What the examples of installers, shortcuts, game folders and cursor packs name,
+    // made only for the examples that name them (a package takes wixl a moment).
+    void PrepareFor(const fs::path& env, const std::string& command) {
+        const fs::path home = env / "home", work = env / "work";
+        if (command.find("setup.msi") != std::string::npos) {
+            const auto package = harvix::testing::MsiTestPackage::Make(env / "package");
+            fs::copy_file(package.msi, work / "setup.msi");
+        }
+        if (command.find("Game.") != std::string::npos) {
+            // A game in two prefixes, with a shell link to it on the public desktop of
+            // the first, an Internet shortcut on a user's desktop of the second, and a
+            // link of the second's beside the examples.
+            mb::ShellLinkSpec link;
+            link.linkInfoPath = "C:\\Games\\Game\\game.exe";
+            for (const fs::path& prefix : {home / ".wine", home / "Games/prefix"})
+                Build(prefix / "drive_c/Games/Game/game.exe", Shell32());
+            WriteBytes(home / ".wine/drive_c/users/Public/Desktop/Game.lnk", mb::makeShellLink(link));
+            WriteBytes(work / "Game.lnk", mb::makeShellLink(link));
+            fs::create_directories(home / "Games/prefix/drive_c/users/steamuser/Desktop");
+            std::ofstream(home / "Games/prefix/drive_c/users/steamuser/Desktop/Game.url")
+                << "[InternetShortcut]\r\nURL=steam://rungameid/1\r\n"
+                   "IconFile=C:\\Games\\Game\\game.exe\r\nIconIndex=0\r\n";
+        }
+        if (command.find("Hollow Knight") != std::string::npos) {
+            Build(home / "Games/Hollow Knight/hollow_knight.exe", Shell32());
+            fs::copy_file(kBinary + "/samples/viewer.exe", home / "Games/Hollow Knight/unins000.exe");
+        }
+        if (command.find("cursor-theme") != std::string::npos) {
+            // Cursors under the system's identifiers (32512 the arrow, 32513 the text
+            // beam), a program's own cursor (120), and a pack folder and a cursor file.
+            mb::ModuleBuilder user32;
+            mb::addCursorGroup(user32, ResId::number(32512), 1, {{32, 32, 32}}, mb::pictures::arrow(), 3, 2);
+            mb::addCursorGroup(user32, ResId::number(32513), 2, {{32, 32, 32}}, mb::pictures::rings(), 15, 15);
+            Build(home / ".wine/drive_c/windows/system32/user32.dll", user32);
+            mb::ModuleBuilder app;
+            mb::addCursorGroup(app, ResId::number(120), 1, {{48, 48, 32}}, mb::pictures::rings(), 24, 24);
+            Build(work / "app.dll", app);
+            WriteBytes(work / "pack/arrow.cur", mb::makeCursorFile(32, 32, 32, 3, 2, mb::pictures::arrow()));
+            WriteBytes(home / "hand.cur", mb::makeCursorFile(32, 32, 32, 9, 1, mb::pictures::arrow()));
+        }
+        if (command.find("glass-cursors") != std::string::npos)
+            WriteBytes(home / "Downloads/glass-cursors/arrow.cur",
+                       mb::makeCursorFile(32, 32, 32, 3, 2, mb::pictures::arrow()));
+    }
+
     harvix::testing::ProgramRun Shell(const fs::path& env, const std::string& command) {
         const std::vector<std::string> vars{
             "HOME=" + (env / "home").string(),
@@ -282,6 +337,7 @@ TEST_F(DocExamples, EveryExampleRunsAndDoesWhatItSays) {
             << "a stage of a longer command: run it whole in a test, or list it in kNotRun";
         const fs::path env = Prepare("example-" + std::to_string(++number));
         const fs::path home = env / "home", work = env / "work";
+        PrepareFor(env, example.command);
         // The settings the wizard would have saved: one folder, a destination of its own.
         ASSERT_EQ(Shell(env, "harvix-cli settings SearchSystem=0 'Folder=" +
                                  (home / ".wine/drive_c/windows/system32").string() +
