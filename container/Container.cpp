@@ -1,5 +1,7 @@
 #include "container/Container.h"
 
+#include "common/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -39,17 +41,7 @@ bool ByteSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
     }
     if (!m_descriptor)
         return out.empty();
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::pread(m_descriptor->fd(), out.data() + got, out.size() - got,
-                                  static_cast<off_t>(m_offset + offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    return ReadExactlyAt(m_descriptor->fd(), out.data(), out.size(), m_offset + offset) == 0;
 }
 
 std::vector<std::uint8_t> ByteSource::head(std::size_t count, std::uint64_t offset) const {

@@ -5,6 +5,8 @@
 #include "extract/module/NeModule.h"
 #include "extract/module/PeModule.h"
 
+#include "common/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -24,16 +26,7 @@ ModuleFile::~ModuleFile() {
 bool ModuleFile::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (offset > m_size || out.size() > m_size - offset)
         return false;
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::pread(m_fd, out.data() + got, out.size() - got, static_cast<off_t>(m_base + offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    return ReadExactlyAt(m_fd, out.data(), out.size(), m_base + offset) == 0;
 }
 
 namespace {
