@@ -171,11 +171,13 @@ void PrepareMsiReading(std::span<const std::uint8_t> head) {
     std::call_once(once, [] {
         quietLibmsi();
         // A converter kept open keeps its module loaded: a later opening finds it there.
-        static std::vector<iconv_t> kept;
+        // They stay open for the life of the process (the list is never destroyed, so
+        // they stay reachable to the end).
+        static auto* const kept = new std::vector<iconv_t>();
         for (const int page : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258}) {
             const std::string name = "CP" + std::to_string(page);
             if (const iconv_t converter = ::iconv_open("UTF-8", name.c_str()); converter != reinterpret_cast<iconv_t>(-1))
-                kept.push_back(converter);
+                kept->push_back(converter);
         }
     });
 }
