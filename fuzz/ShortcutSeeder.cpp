@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         }
     };
     for (const bool unicode : {true, false}) {
-        ShellLinkSpec s;
+        ShellLinkParts s;
         s.unicode = unicode;
         s.iconIndex = -3;
         s.name = "Game";
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         s.darwin = packedProductCode("{6A1B2C3D-4E5F-4071-8293-A4B5C6D7E8F9}") + "Complete<";
         write(unicode ? "link-unicode.lnk" : "link-ansi.lnk", makeShellLink(s));
     }
-    ShellLinkSpec target;
+    ShellLinkParts target;
     target.idListPath = "C:\\Program Files (x86)\\A Long Folder Name\\program.exe";
     write("link-items.lnk", makeShellLink(target));
     const std::string url = "[InternetShortcut]\r\nURL=steam://rungameid/1\r\nIconFile=C:\\g.ico\r\nIconIndex=-1\r\n";

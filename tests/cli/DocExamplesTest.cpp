@@ -259,7 +259,7 @@ protected:
             // A game in two prefixes, with a shell link to it on the public desktop of
             // the first, an Internet shortcut on a user's desktop of the second, and a
             // link of the second's beside the examples.
-            mb::ShellLinkSpec link;
+            mb::ShellLinkParts link;
             link.linkInfoPath = "C:\\Games\\Game\\game.exe";
             for (const fs::path& prefix : {home / ".wine", home / "Games/prefix"})
                 Build(prefix / "drive_c/Games/Game/game.exe", Shell32());

@@ -72,8 +72,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(root); }
 
-    fs::path link(const std::string& name, const mb::ShellLinkSpec& spec) {
-        write(desktop / name, mb::makeShellLink(spec));
+    fs::path link(const std::string& name, const mb::ShellLinkParts& parts) {
+        write(desktop / name, mb::makeShellLink(parts));
         return desktop / name;
     }
     testing::ProgramRun run(std::vector<std::string> args) { return testing::RunProgram(HARVIX_CLI, args, root); }
@@ -98,12 +98,12 @@ protected:
 };
 
 TEST_F(LauncherCliTest, ShortcutsGiveTheIconTheyName) {
-    mb::ShellLinkSpec named; // an icon location with a variable and another case
+    mb::ShellLinkParts named; // an icon location with a variable and another case
     named.iconLocation = "%programfiles%\\GAME\\GAME.ICO";
     named.linkInfoPath = "C:\\Program Files\\Game\\Game.exe";
     EXPECT_TRUE(same(iconColour(link("Game.lnk", named).string()), kGreen));
 
-    mb::ShellLinkSpec target; // a target only: its first icon
+    mb::ShellLinkParts target; // a target only: its first icon
     target.linkInfoPath = "C:\\PROGRAM FILES\\game\\game.exe";
     target.unicode = false;
     const fs::path targetLink = link("Target.lnk", target);
@@ -111,20 +111,20 @@ TEST_F(LauncherCliTest, ShortcutsGiveTheIconTheyName) {
     // A reference given with the shortcut names a group of what it names.
     EXPECT_TRUE(same(iconColour(targetLink.string() + ",1"), kWhite));
 
-    mb::ShellLinkSpec indexed; // the header's index names the group
+    mb::ShellLinkParts indexed; // the header's index names the group
     indexed.iconLocation = "%SystemDrive%\\Program Files\\Game\\Game.exe";
     indexed.iconIndex = -2; // the group with the id 2
     EXPECT_TRUE(same(iconColour(link("Indexed.lnk", indexed).string()), kWhite));
 
-    mb::ShellLinkSpec items; // the item ID list alone names the target
+    mb::ShellLinkParts items; // the item ID list alone names the target
     items.idListPath = "C:\\Program Files\\Game\\Game.exe";
     EXPECT_TRUE(same(iconColour(link("Items.lnk", items).string()), kRed));
 
-    mb::ShellLinkSpec advertised; // Windows Installer keeps its icon
+    mb::ShellLinkParts advertised; // Windows Installer keeps its icon
     advertised.darwin = mb::packedProductCode(kProduct) + "Complete>" + mb::packedProductCode(kProduct);
     EXPECT_TRUE(same(iconColour(link("Advertised.lnk", advertised).string()), kBlue));
 
-    mb::ShellLinkSpec relative; // the relative path alone, from the shortcut's folder
+    mb::ShellLinkParts relative; // the relative path alone, from the shortcut's folder
     relative.relativePath = "..\\..\\..\\Program Files\\Game\\Game.exe";
     EXPECT_TRUE(same(iconColour(link("Relative.lnk", relative).string()), kRed));
 
@@ -135,7 +135,7 @@ TEST_F(LauncherCliTest, ShortcutsGiveTheIconTheyName) {
 }
 
 TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
-    mb::ShellLinkSpec broken;
+    mb::ShellLinkParts broken;
     broken.iconLocation = "C:\\Program Files\\Gone\\app.ico";
     broken.linkInfoPath = "C:\\Program Files\\Gone\\app.exe";
     const fs::path shortcut = link("Broken.lnk", broken);
@@ -151,7 +151,7 @@ TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
     EXPECT_FALSE(fs::exists(root / "out.png"));
 
     // The icon file is missing, the target is there: the target's icon, and a word why.
-    mb::ShellLinkSpec half = broken;
+    mb::ShellLinkParts half = broken;
     half.linkInfoPath = "C:\\Program Files\\Game\\Game.exe";
     const fs::path halfLink = link("Half.lnk", half);
     r = run({"icon", halfLink.string(), (root / "out.png").string()});
@@ -160,7 +160,7 @@ TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
     EXPECT_THAT(r.err, HasSubstr("; its target's icon is taken\n"));
 
     // An advertised shortcut whose product has no icon in the prefix.
-    mb::ShellLinkSpec advertised;
+    mb::ShellLinkParts advertised;
     advertised.darwin = mb::packedProductCode("{00000000-1111-2222-3333-444455556666}") + "<";
     r = run({"icon", link("Gone.lnk", advertised).string(), (root / "out.png").string()});
     EXPECT_EQ(r.status, 1);
@@ -170,7 +170,7 @@ TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
 
     // A descriptor whose product code cannot be read: every product's folder is looked in
     // for the file the icon location names, and that is said.
-    mb::ShellLinkSpec unreadable;
+    mb::ShellLinkParts unreadable;
     unreadable.iconLocation = "C:\\windows\\Installer\\{00000000-0000-0000-0000-000000000000}\\APPICON.ICO";
     unreadable.darwin = "\"not a packed code at all\"";
     r = run({"icon", link("Unreadable.lnk", unreadable).string(), (root / "out.png").string()});
@@ -179,7 +179,7 @@ TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
                                  "every product's folder in "));
 
     // A variable Wine does not set, and a damaged shortcut.
-    mb::ShellLinkSpec variable;
+    mb::ShellLinkParts variable;
     variable.iconLocation = "%GAMEDIR%\\app.ico";
     r = run({"icon", link("Variable.lnk", variable).string(), (root / "out.png").string()});
     EXPECT_THAT(r.err, HasSubstr("the shortcut's icon file %GAMEDIR%\\app.ico: the variable %GAMEDIR% has no value"));
@@ -192,9 +192,9 @@ TEST_F(LauncherCliTest, AShortcutThatCannotBeResolvedSaysWhichPart) {
 }
 
 TEST_F(LauncherCliTest, AShortcutOutsideItsPrefixNeedsThePrefixNamed) {
-    mb::ShellLinkSpec spec;
-    spec.iconLocation = "C:\\Program Files\\Game\\game.ico";
-    write(root / "copied/Game.lnk", mb::makeShellLink(spec));
+    mb::ShellLinkParts parts;
+    parts.iconLocation = "C:\\Program Files\\Game\\game.ico";
+    write(root / "copied/Game.lnk", mb::makeShellLink(parts));
     const std::string shortcut = (root / "copied/Game.lnk").string();
     testing::ProgramRun r = run({"icon", shortcut, (root / "out.png").string()});
     EXPECT_EQ(r.status, 1);
@@ -205,10 +205,10 @@ TEST_F(LauncherCliTest, AShortcutOutsideItsPrefixNeedsThePrefixNamed) {
 }
 
 TEST_F(LauncherCliTest, TheThumbnailOfAShortcutIsItsIcon) {
-    mb::ShellLinkSpec spec;
-    spec.iconLocation = "%ProgramFiles%\\Game\\game.ico";
+    mb::ShellLinkParts parts;
+    parts.iconLocation = "%ProgramFiles%\\Game\\game.ico";
     const testing::ProgramRun r =
-        run({"thumbnail", "--size", "48", link("Game.lnk", spec).string(), (root / "thumb.png").string()});
+        run({"thumbnail", "--size", "48", link("Game.lnk", parts).string(), (root / "thumb.png").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     auto png = DecodePng(testing::ReadBytes(root / "thumb.png"), 4096);
     ASSERT_TRUE(png.ok());

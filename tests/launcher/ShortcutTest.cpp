@@ -17,8 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 namespace mb = modbuilder;
 
-mb::ShellLinkSpec everyPart() {
-    mb::ShellLinkSpec s;
+mb::ShellLinkParts everyPart() {
+    mb::ShellLinkParts s;
     s.iconIndex = -101;
     s.name = "Start the game";
     s.relativePath = "..\\..\\Program Files\\Game\\game.exe";
@@ -34,33 +34,33 @@ mb::ShellLinkSpec everyPart() {
 
 TEST(ShellLinkTest, EveryPartIsRead) {
     for (const bool unicode : {true, false}) {
-        mb::ShellLinkSpec spec = everyPart();
-        spec.unicode = unicode;
-        auto link = ParseShellLink(mb::makeShellLink(spec));
+        mb::ShellLinkParts parts = everyPart();
+        parts.unicode = unicode;
+        auto link = ParseShellLink(mb::makeShellLink(parts));
         ASSERT_TRUE(link.ok()) << link.error().message;
         EXPECT_EQ(link->iconIndex, -101);
         EXPECT_EQ(link->name, "Start the game");
-        EXPECT_EQ(link->relativePath, *spec.relativePath);
-        EXPECT_EQ(link->workingDir, *spec.workingDir);
+        EXPECT_EQ(link->relativePath, *parts.relativePath);
+        EXPECT_EQ(link->workingDir, *parts.workingDir);
         EXPECT_EQ(link->arguments, "-windowed");
-        EXPECT_EQ(link->iconLocation, *spec.iconLocation);
-        EXPECT_EQ(link->linkInfoPath, *spec.linkInfoPath);
+        EXPECT_EQ(link->iconLocation, *parts.iconLocation);
+        EXPECT_EQ(link->linkInfoPath, *parts.linkInfoPath);
         // The item ID list's long names, not the short ones ("PROGRA~1").
-        EXPECT_EQ(link->idListPath, *spec.idListPath);
-        EXPECT_EQ(link->environmentTarget, *spec.environmentTarget);
+        EXPECT_EQ(link->idListPath, *parts.idListPath);
+        EXPECT_EQ(link->environmentTarget, *parts.environmentTarget);
         // The icon block wins over ICON_LOCATION, as the shell takes it.
-        EXPECT_EQ(link->iconPath(), *spec.environmentIcon);
+        EXPECT_EQ(link->iconPath(), *parts.environmentIcon);
         EXPECT_EQ(link->targetPaths(),
-                  (std::vector<std::string>{*spec.linkInfoPath, *spec.environmentTarget}));
+                  (std::vector<std::string>{*parts.linkInfoPath, *parts.environmentTarget}));
     }
 }
 
 TEST(ShellLinkTest, TextsOutsideAsciiSurvive) {
-    mb::ShellLinkSpec spec;
-    spec.iconLocation = "C:\\Spiele\\Größe\\icône.ico";
-    auto link = ParseShellLink(mb::makeShellLink(spec));
+    mb::ShellLinkParts parts;
+    parts.iconLocation = "C:\\Spiele\\Größe\\icône.ico";
+    auto link = ParseShellLink(mb::makeShellLink(parts));
     ASSERT_TRUE(link.ok());
-    EXPECT_EQ(link->iconLocation, *spec.iconLocation);
+    EXPECT_EQ(link->iconLocation, *parts.iconLocation);
     // 8-bit texts are in the Western code page.
     const std::uint8_t western[] = {'G', 'r', 0xF6, 0xDF, 'e', 0x80};
     EXPECT_EQ(WesternToUtf8(western), "Größe€");
@@ -87,9 +87,9 @@ TEST(ShellLinkTest, CutShortAnywhereIsRefusedOrReadInPart) {
 
 // A string's count that claims more than the file holds names the string.
 TEST(ShellLinkTest, DamagedStringsNameThemselves) {
-    mb::ShellLinkSpec spec;
-    spec.iconLocation = "C:\\app.ico";
-    std::vector<std::uint8_t> bytes = mb::makeShellLink(spec);
+    mb::ShellLinkParts parts;
+    parts.iconLocation = "C:\\app.ico";
+    std::vector<std::uint8_t> bytes = mb::makeShellLink(parts);
     bytes[0x4C] = 0xFF; // the icon location's count
     bytes[0x4D] = 0x7F;
     auto link = ParseShellLink(bytes);

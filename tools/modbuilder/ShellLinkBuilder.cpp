@@ -119,29 +119,29 @@ std::vector<std::uint8_t> idList(const std::string& path) {
 
 } // namespace
 
-std::vector<std::uint8_t> makeShellLink(const ShellLinkSpec& spec) {
+std::vector<std::uint8_t> makeShellLink(const ShellLinkParts& parts) {
     std::uint32_t flags = 0;
-    if (spec.idListPath)
+    if (parts.idListPath)
         flags |= 0x1;
-    if (spec.linkInfoPath)
+    if (parts.linkInfoPath)
         flags |= 0x2;
-    if (spec.name)
+    if (parts.name)
         flags |= 0x4;
-    if (spec.relativePath)
+    if (parts.relativePath)
         flags |= 0x8;
-    if (spec.workingDir)
+    if (parts.workingDir)
         flags |= 0x10;
-    if (spec.arguments)
+    if (parts.arguments)
         flags |= 0x20;
-    if (spec.iconLocation)
+    if (parts.iconLocation)
         flags |= 0x40;
-    if (spec.unicode)
+    if (parts.unicode)
         flags |= 0x80;
-    if (spec.environmentTarget)
+    if (parts.environmentTarget)
         flags |= 0x200;
-    if (spec.darwin)
+    if (parts.darwin)
         flags |= 0x1000;
-    if (spec.environmentIcon)
+    if (parts.environmentIcon)
         flags |= 0x4000;
 
     ByteOut o;
@@ -154,23 +154,23 @@ std::vector<std::uint8_t> makeShellLink(const ShellLinkSpec& spec) {
     for (int i = 0; i < 6; ++i)
         o.u32(0); // three times
     o.u32(0);     // file size
-    o.i32(spec.iconIndex);
+    o.i32(parts.iconIndex);
     o.u32(1); // show normal
     o.u16(0); // hot key
     o.u16(0);
     o.u32(0);
     o.u32(0);
 
-    if (spec.idListPath) {
-        const std::vector<std::uint8_t> list = idList(*spec.idListPath);
+    if (parts.idListPath) {
+        const std::vector<std::uint8_t> list = idList(*parts.idListPath);
         o.u16(static_cast<unsigned>(list.size()));
         o.append(list);
     }
-    if (spec.linkInfoPath) {
+    if (parts.linkInfoPath) {
         // Header of 0x1C bytes, a volume id of 0x11 bytes, the base path, an empty suffix.
         ByteOut info;
         const std::uint32_t volume = 0x1C, base = volume + 0x11;
-        const std::uint32_t suffix = base + static_cast<std::uint32_t>(spec.linkInfoPath->size()) + 1;
+        const std::uint32_t suffix = base + static_cast<std::uint32_t>(parts.linkInfoPath->size()) + 1;
         info.u32(0);
         info.u32(0x1C);
         info.u32(0x1); // VolumeIDAndLocalBasePath
@@ -183,16 +183,16 @@ std::vector<std::uint8_t> makeShellLink(const ShellLinkSpec& spec) {
         info.u32(0x12345678);
         info.u32(0x10);
         info.u8(0);
-        info.text(*spec.linkInfoPath);
+        info.text(*parts.linkInfoPath);
         info.u8(0);
         info.u8(0);
         info.put32(0, static_cast<std::uint32_t>(info.bytes.size()));
         o.append(info.bytes);
     }
-    for (const auto* text : {&spec.name, &spec.relativePath, &spec.workingDir, &spec.arguments, &spec.iconLocation}) {
+    for (const auto* text : {&parts.name, &parts.relativePath, &parts.workingDir, &parts.arguments, &parts.iconLocation}) {
         if (!*text)
             continue;
-        if (spec.unicode) {
+        if (parts.unicode) {
             o.u16(static_cast<unsigned>(unitsOf(**text)));
             utf16(o, **text, false);
         } else {
@@ -200,12 +200,12 @@ std::vector<std::uint8_t> makeShellLink(const ShellLinkSpec& spec) {
             o.text(**text);
         }
     }
-    if (spec.environmentTarget)
-        pathBlock(o, 0xA0000001u, *spec.environmentTarget);
-    if (spec.darwin)
-        pathBlock(o, 0xA0000006u, *spec.darwin);
-    if (spec.environmentIcon)
-        pathBlock(o, 0xA0000007u, *spec.environmentIcon);
+    if (parts.environmentTarget)
+        pathBlock(o, 0xA0000001u, *parts.environmentTarget);
+    if (parts.darwin)
+        pathBlock(o, 0xA0000006u, *parts.darwin);
+    if (parts.environmentIcon)
+        pathBlock(o, 0xA0000007u, *parts.environmentIcon);
     o.u32(0); // the terminal block
     return o.bytes;
 }

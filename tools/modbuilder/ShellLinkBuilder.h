@@ -1,7 +1,7 @@
 // Writes Windows shortcuts for tests: shell links (.lnk) with any of their parts, as the
 // shell link binary file format lays them out, and Internet shortcuts (.url).
 //
-//     ShellLinkSpec s;
+//     ShellLinkParts s;
 //     s.iconLocation = "%ProgramFiles%\\Game\\game.ico";
 //     s.linkInfoPath = "C:\\Program Files\\Game\\game.exe";
 //     auto bytes = makeShellLink(s);
@@ -14,7 +14,7 @@
 
 namespace harvix::modbuilder {
 
-struct ShellLinkSpec {
+struct ShellLinkParts {
     bool unicode = true;          // the IsUnicode flag: string data in UTF-16, else in 8 bits
     std::int32_t iconIndex = 0;   // the header's IconIndex
     // StringData (each written when given).
@@ -31,7 +31,7 @@ struct ShellLinkSpec {
     std::optional<std::string> darwin;            // DarwinDataBlock (sets HasDarwinID)
 };
 
-[[nodiscard]] std::vector<std::uint8_t> makeShellLink(const ShellLinkSpec& spec);
+[[nodiscard]] std::vector<std::uint8_t> makeShellLink(const ShellLinkParts& parts);
 
 // The packed form of a GUID ("{...}") that a Windows Installer descriptor begins with:
 // the 16 bytes as stored, as four 32-bit numbers, each five base-85 digits, lowest first.
