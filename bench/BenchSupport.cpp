@@ -24,6 +24,7 @@ namespace harvix::bench {
 namespace {
 
 constexpr const char* kHelperSwitch = "--run-jobs";
+constexpr const char* kFloorSwitch = "--write-floor";
 
 [[noreturn]] void fail(const std::string& message) {
     throw std::runtime_error(message);
@@ -294,6 +295,8 @@ std::vector<Command> ReadJobFile(const fs::path& path) {
 int BenchMain(const char* program, int argc, char** argv, int (*body)(int argc, char** argv)) {
     if (const int status = MaybeRunJobsHelper(argc, argv); status >= 0)
         return status;
+    if (const int status = MaybeRunFloor(argc, argv); status >= 0)
+        return status;
     try {
         return body(argc, argv);
     } catch (const std::exception& e) {
@@ -438,6 +441,255 @@ double WriteFloor(const OutputTree& tree, const fs::path& root) {
         }
     }
     return MillisecondsSince(start);
+}
+
+bool IsIndexRecord(std::string_view line) {
+    return line.find(" - SOURCE FILE = ") != std::string_view::npos;
+}
+
+FloorPlan PlanFloor(const OutputTree& tree) {
+    FloorPlan plan;
+    plan.folders = tree.folders;
+    for (const auto& [rel, bytes] : tree.files)
+        plan.files.emplace_back(rel, bytes.size());
+    for (const auto& [rel, lines] : tree.indexes) {
+        std::vector<std::string> writes;
+        std::size_t first = 0;
+        std::string head;
+        while (first < lines.size() && !IsIndexRecord(lines[first]))
+            head += lines[first++];
+        if (!head.empty())
+            writes.push_back(std::move(head));
+        for (std::size_t i = first; i < lines.size(); ++i) {
+            writes.push_back(lines[i]);
+            plan.records += IsIndexRecord(lines[i]) ? 1u : 0u;
+        }
+        plan.indexes.emplace_back(rel, std::move(writes));
+    }
+    return plan;
+}
+
+namespace {
+
+// The plan file: a signature, then counts and length-prefixed texts, little-endian.
+constexpr std::string_view kPlanSignature = "HXFLOOR1";
+
+void putNumber(std::string& out, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void putText(std::string& out, std::string_view text) {
+    putNumber(out, text.size());
+    out.append(text);
+}
+
+class PlanReader {
+public:
+    PlanReader(const std::vector<std::uint8_t>& bytes, fs::path path) : m_bytes(bytes), m_path(std::move(path)) {}
+
+    std::uint64_t number() {
+        need(8);
+        std::uint64_t value = 0;
+        for (int i = 0; i < 8; ++i)
+            value |= std::uint64_t{m_bytes[m_at + static_cast<std::size_t>(i)]} << (8 * i);
+        m_at += 8;
+        return value;
+    }
+    std::string text() {
+        const std::uint64_t size = number();
+        need(size);
+        std::string out(reinterpret_cast<const char*>(m_bytes.data()) + m_at, static_cast<std::size_t>(size));
+        m_at += static_cast<std::size_t>(size);
+        return out;
+    }
+    // A count of entries, each of at least 8 bytes.
+    std::size_t count() {
+        const std::uint64_t n = number();
+        if (n > (m_bytes.size() - m_at) / 8)
+            fail(m_path.string() + ": no floor plan (a count beyond its end)");
+        return static_cast<std::size_t>(n);
+    }
+    [[nodiscard]] bool atEnd() const { return m_at == m_bytes.size(); }
+
+private:
+    void need(std::uint64_t size) const {
+        if (size > m_bytes.size() - m_at)
+            fail(m_path.string() + ": no floor plan (cut short)");
+    }
+    const std::vector<std::uint8_t>& m_bytes;
+    fs::path m_path;
+    std::size_t m_at = 0;
+};
+
+} // namespace
+
+void WritePlanFile(const FloorPlan& plan, const fs::path& path) {
+    std::string out(kPlanSignature);
+    putNumber(out, plan.records);
+    putNumber(out, plan.folders.size());
+    for (const fs::path& folder : plan.folders)
+        putText(out, folder.string());
+    putNumber(out, plan.files.size());
+    for (const auto& [rel, size] : plan.files) {
+        putText(out, rel.string());
+        putNumber(out, size);
+    }
+    putNumber(out, plan.indexes.size());
+    for (const auto& [rel, writes] : plan.indexes) {
+        putText(out, rel.string());
+        putNumber(out, writes.size());
+        for (const std::string& write : writes)
+            putText(out, write);
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file.write(out.data(), static_cast<std::streamsize>(out.size())).flush())
+        fail("cannot write " + path.string());
+}
+
+FloorPlan ReadPlanFile(const fs::path& path) {
+    auto bytes = ReadWholeFile(path.string(), std::uint64_t{1} << 30);
+    if (!bytes)
+        fail(bytes.error().message);
+    if (bytes->size() < kPlanSignature.size() ||
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), kPlanSignature.size()) != kPlanSignature)
+        fail(path.string() + ": no floor plan");
+    const std::vector<std::uint8_t> body(bytes->begin() + static_cast<std::ptrdiff_t>(kPlanSignature.size()),
+                                         bytes->end());
+    PlanReader in(body, path);
+    FloorPlan plan;
+    plan.records = static_cast<std::size_t>(in.number());
+    for (std::size_t n = in.count(); n > 0; --n)
+        plan.folders.emplace_back(in.text());
+    for (std::size_t n = in.count(); n > 0; --n) {
+        fs::path rel = in.text();
+        plan.files.emplace_back(std::move(rel), in.number());
+    }
+    for (std::size_t n = in.count(); n > 0; --n) {
+        fs::path rel = in.text();
+        std::vector<std::string> writes(in.count());
+        for (std::string& write : writes)
+            write = in.text();
+        plan.indexes.emplace_back(std::move(rel), std::move(writes));
+    }
+    if (!in.atEnd())
+        fail(path.string() + ": no floor plan (bytes after its end)");
+    return plan;
+}
+
+double WriteFewestCallsFloor(const FloorPlan& plan, const fs::path& root) {
+    std::uint64_t largest = 0;
+    for (const auto& file : plan.files)
+        largest = std::max(largest, file.second);
+    const std::vector<char> zeros(static_cast<std::size_t>(largest));
+
+    const auto start = Clock::now();
+    if (::mkdir(root.c_str(), 0777) != 0)
+        fail("cannot create " + root.string() + ": " + std::strerror(errno));
+    for (const fs::path& folder : plan.folders) {
+        const fs::path path = root / folder;
+        if (::mkdir(path.c_str(), 0777) != 0)
+            fail("cannot create " + path.string() + ": " + std::strerror(errno));
+    }
+    std::vector<int> indexes;
+    for (const auto& index : plan.indexes) {
+        const fs::path path = root / index.first;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0)
+            fail("cannot create " + path.string() + ": " + std::strerror(errno));
+        indexes.push_back(fd);
+    }
+    for (const auto& [rel, size] : plan.files) {
+        const fs::path path = root / rel;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0)
+            fail("cannot create " + path.string() + ": " + std::strerror(errno));
+        writeAll(fd, zeros.data(), static_cast<std::size_t>(size), path);
+        ::close(fd);
+    }
+    for (std::size_t i = 0; i < plan.indexes.size(); ++i)
+        for (const std::string& write : plan.indexes[i].second)
+            writeAll(indexes[i], write.data(), write.size(), root / plan.indexes[i].first);
+    for (const int fd : indexes)
+        ::close(fd);
+    return MillisecondsSince(start);
+}
+
+Command FloorCommand(const fs::path& planFile, const fs::path& root) {
+    return {fs::read_symlink("/proc/self/exe").string(), kFloorSwitch, planFile.string(), root.string()};
+}
+
+int MaybeRunFloor(int argc, char** argv) {
+    if (argc != 4 || std::strcmp(argv[1], kFloorSwitch) != 0)
+        return -1;
+    try {
+        WriteFewestCallsFloor(ReadPlanFile(argv[2]), argv[3]);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "floor: %s\n", e.what());
+        return 1;
+    }
+}
+
+std::optional<SyscallCounts> ParseStraceSummary(std::string_view summary) {
+    // Rows: "% time, seconds, usecs/call, calls, [errors], syscall"; errors are left
+    // empty where there are none. The totals row names "total".
+    SyscallCounts counts;
+    bool totals = false;
+    std::istringstream lines{std::string(summary)};
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> f;
+        for (std::string field; fields >> field;)
+            f.push_back(field);
+        if (f.size() < 5 || f.size() > 6)
+            continue;
+        const auto whole = [](const std::string& text, long& value) {
+            char* end = nullptr;
+            value = std::strtol(text.c_str(), &end, 10);
+            return !text.empty() && *end == '\0' && value >= 0;
+        };
+        const auto number = [](const std::string& text) {
+            char* end = nullptr;
+            std::strtod(text.c_str(), &end);
+            return !text.empty() && *end == '\0';
+        };
+        long calls = 0;
+        long errors = 0;
+        if (!number(f[0]) || !number(f[1]) || !number(f[2]) || !whole(f[3], calls) ||
+            (f.size() == 6 && !whole(f[4], errors)))
+            continue;
+        if (f.back() == "total") {
+            counts.calls += calls;
+            counts.errors += errors;
+            totals = true;
+        } else {
+            counts.rows.push_back({f.back(), calls, errors});
+        }
+    }
+    if (!totals)
+        return std::nullopt;
+    return counts;
+}
+
+std::optional<SyscallCounts> CountSystemCalls(const std::string& strace, const Command& command,
+                                              const fs::path& summaryFile, std::string& why) {
+    Command traced{strace, "-c", "-f", "-o", summaryFile.string(), "--"};
+    traced.insert(traced.end(), command.begin(), command.end());
+    fs::remove(summaryFile);
+    const int status = Capture(traced).first;
+    std::ifstream in(summaryFile, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (status != 0) {
+        why = command.front() + " ended with status " + std::to_string(status) + " under strace";
+        return std::nullopt;
+    }
+    auto counts = ParseStraceSummary(text.str());
+    if (!counts)
+        why = "strace wrote no summary into " + summaryFile.string();
+    return counts;
 }
 
 FileTally TallyFiles(const fs::path& root) {

@@ -175,6 +175,62 @@ OutputTree ReadTree(const fs::path& root, const std::string& indexName = "__inde
 // with its own open, write and close. Returns the milliseconds it took.
 double WriteFloor(const OutputTree& tree, const fs::path& root);
 
+// The floor of the fewest calls: what creating a run's output takes at the least, as a
+// plan made beforehand from the finished run's tree: its folders, its files' names and
+// sizes, and for each index file its writes: the lines before its first record (the
+// header block the destination was prepared with) as one, then one per record.
+struct FloorPlan {
+    std::vector<fs::path> folders;                                      // relative, parents first
+    std::vector<std::pair<fs::path, std::uint64_t>> files;              // relative path, size
+    std::vector<std::pair<fs::path, std::vector<std::string>>> indexes; // relative path, writes
+    std::size_t records = 0;
+};
+
+// A record line of an index file ("NAME - SOURCE FILE = ...").
+bool IsIndexRecord(std::string_view line);
+
+FloorPlan PlanFloor(const OutputTree& tree);
+
+// A plan as one file, so that the floor runs as a process of its own (timed and traced
+// as a tool is) that reads it with a few calls.
+void WritePlanFile(const FloorPlan& plan, const fs::path& path);
+FloorPlan ReadPlanFile(const fs::path& path);
+
+// Carries out a plan below `root`, which must not exist: one mkdir per folder; per file
+// an exclusive open, one write of its size (zeros) and a close; each index file opened
+// once and kept open until the end, one write per entry of its writes. Returns the
+// milliseconds it took.
+double WriteFewestCallsFloor(const FloorPlan& plan, const fs::path& root);
+
+// The command that runs the floor of `planFile` into `root` as a process of its own:
+// this program started again (BenchMain and MaybeRunFloor take the switch).
+Command FloorCommand(const fs::path& planFile, const fs::path& root);
+
+// If argv asks for the floor of the fewest calls, runs it and returns its exit status;
+// -1 otherwise.
+int MaybeRunFloor(int argc, char** argv);
+
+// The summary `strace -c` writes (with -o): the calls and failed calls of every system
+// call, and their totals (of every table, when a process changed its personality).
+struct SyscallCounts {
+    struct Row {
+        std::string name;
+        long calls = 0;
+        long errors = 0;
+    };
+    std::vector<Row> rows; // in the summary's order (most time first)
+    long calls = 0;
+    long errors = 0;
+};
+
+// Reads such a summary; nothing when it holds no totals line.
+std::optional<SyscallCounts> ParseStraceSummary(std::string_view summary);
+
+// Runs `command` once under `strace -c -f` (the strace program given) with its summary in
+// `summaryFile`; the counts, or nothing (and why) when it could not be traced.
+std::optional<SyscallCounts> CountSystemCalls(const std::string& strace, const Command& command,
+                                              const fs::path& summaryFile, std::string& why);
+
 // Regular files below `root` and their bytes.
 struct FileTally {
     std::size_t files = 0;

@@ -17,6 +17,7 @@ int RunExtract(const Args& args);
 int RunPng(const Args& args);
 int RunThumbnail(const Args& args);
 int RunIcon(const Args& args);
+int RunCursorTheme(const Args& args);
 
 // Usage text of each command, for --help: the synopsis on the first line, indented by
 // two blanks, then the explanation, indented further. main.cpp answers
@@ -28,5 +29,6 @@ extern const char* const kExtractUsage;
 extern const char* const kPngUsage;
 extern const char* const kThumbnailUsage;
 extern const char* const kIconUsage;
+extern const char* const kCursorThemeUsage;
 
 } // namespace harvix

@@ -21,6 +21,7 @@ constexpr std::pair<std::string_view, bool ExtractRequest::*> kFlags[] = {
     {"--all-drives", &ExtractRequest::allDrives}, {"--null", &ExtractRequest::nul},
     {"--no-sandbox", &ExtractRequest::noSandbox}, {"--verbose", &ExtractRequest::verbose},
     {"--no-satellites", &ExtractRequest::noSatellites}, {"--satellites", &ExtractRequest::satellites},
+    {"--containers", &ExtractRequest::containers},
 };
 
 // The switch an option without a value sets; none when `name` is not one.
@@ -33,7 +34,8 @@ bool* flagOf(ExtractRequest& req, const std::string& name) {
 
 bool takesValue(const std::string& name) {
     for (const char* option : {"--dest", "--mask", "--files-from", "--report", "--kinds",
-                               "--bitmap-limits", "--icon-limits", "--image-limits", "--priority", "--jobs", "--language"})
+                               "--bitmap-limits", "--icon-limits", "--image-limits", "--priority", "--jobs", "--language",
+                               "--container-mask", "--container-limits"})
         if (name == option)
             return true;
     return false;
@@ -64,6 +66,13 @@ Status takeValue(ExtractRequest& req, const std::string& name, const std::string
         if (!limits)
             return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
         req.imageLimits = *limits;
+    } else if (name == "--container-mask") {
+        req.containerMask = value;
+    } else if (name == "--container-limits") {
+        auto limits = ParseContainerLimits(value);
+        if (!limits)
+            return makeError(ErrorKind::Malformed, name + ": " + limits.error().message);
+        req.containerLimits = *limits;
     } else if (name == "--language") {
         if (!IsLanguageChoice(value))
             return makeError(ErrorKind::Malformed,
@@ -208,6 +217,8 @@ void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settin
         settings.Satellites = req.satellites;
     if (req.language)
         settings.Language = *req.language;
+    if (req.containers)
+        settings.Containers = true;
     if (!settings.Language.empty() && !IsLanguageChoice(settings.Language))
         settings.Language.clear();
     if (settings.Priority < 1 || settings.Priority > 5)
@@ -229,6 +240,43 @@ SatelliteChoice StoredSatelliteChoice() {
         if (IsLanguageChoice(stored->Language))
             choice.language = stored->Language;
     }
+    return choice;
+}
+
+Result<bool> TakeSatelliteOption(const Args& args, std::size_t& i, SatelliteChoice& choice,
+                                 std::optional<bool>& given) {
+    const std::string& arg = args[i];
+    if (arg == "--satellites" || arg == "--no-satellites") {
+        const bool read = arg == "--satellites";
+        if (given && *given != read)
+            return makeError(ErrorKind::Malformed, "give --satellites or --no-satellites, not both");
+        given = read;
+        choice.read = read;
+        return true;
+    }
+    if (arg != "--language" && !arg.starts_with("--language="))
+        return false;
+    std::string value;
+    if (arg == "--language") {
+        if (i + 1 >= args.size())
+            return makeError(ErrorKind::Malformed, "--language needs a language tag such as en-US");
+        value = args[++i];
+    } else {
+        value = arg.substr(std::string_view("--language=").size());
+    }
+    if (!IsLanguageChoice(value))
+        return makeError(ErrorKind::Malformed,
+                         "--language takes a language tag such as en-US or de-DE, not '" + value + "'");
+    choice.language = value;
+    return true;
+}
+
+ContainerChoice ContainerChoiceOf(const ExtractRequest& req, const Settings& settings) {
+    ContainerChoice choice;
+    choice.search = settings.Containers;
+    if (req.containerMask)
+        choice.mask = *req.containerMask;
+    choice.limits = req.containerLimits;
     return choice;
 }
 
@@ -272,6 +320,13 @@ Json ReportOptions(const ExtractRequest& req, const Settings& settings) {
     options["satellites"] = settings.Satellites;
     options["language"] = settings.Language.empty() ? Json(nullptr) : Json(settings.Language);
     options["unique"] = req.unique;
+    // Said only when containers are searched, so that a report without them reads as
+    // before.
+    if (settings.Containers) {
+        options["containers"] = true;
+        options["container_mask"] = req.containerMask.value_or(std::string(kDefaultContainerMask));
+        options["container_limits"] = ContainerLimitsText(req.containerLimits);
+    }
     options["yes"] = req.yes;
     options["saved"] = req.saved;
     return options;

@@ -43,6 +43,9 @@ struct ExtractRequest {
     bool noSatellites = false; // --no-satellites
     bool satellites = false;   // --satellites
     std::optional<std::string> language;
+    bool containers = false;                  // --containers: open the containers the search meets
+    std::optional<std::string> containerMask; // --container-mask
+    ContainerLimits containerLimits;          // --container-limits
 };
 
 // The kinds a --kinds value names ("bitmap,icon"); an error names the unknown one.
@@ -59,6 +62,10 @@ struct ExtractRequest {
 // subfolders apply, as for a file list.
 void ApplyRequest(const ExtractRequest& req, const std::string& listName, Settings& settings);
 
+// Which containers a run opens: those the search meets with --containers or the stored
+// setting, chosen by --container-mask, within --container-limits.
+[[nodiscard]] ContainerChoice ContainerChoiceOf(const ExtractRequest& req, const Settings& settings);
+
 // Puts the stored choice of how modules are read (Satellites, Language) into `settings`:
 // the defaults of list and extract when the options do not say. A store that cannot be
 // read, or a language that is no tag, leaves the defaults.
@@ -67,6 +74,15 @@ void TakeStoredReading(Settings& settings);
 // How list and extract read modules: the stored choice, then --no-satellites,
 // --satellites and --language as given.
 [[nodiscard]] SatelliteChoice StoredSatelliteChoice();
+
+// The satellite options of a command that reads one module (icon, thumbnail):
+// --satellites, --no-satellites and --language TAG (also --language=TAG) at args[i] go
+// into `choice`, which starts as the stored choice; `given` remembers which of the two
+// switches came first, as they exclude each other. True when args[i] was one of them
+// (`i` then stands on its last argument), false when it was none; an error that names
+// the option when it cannot be used.
+[[nodiscard]] Result<bool> TakeSatelliteOption(const Args& args, std::size_t& i, SatelliteChoice& choice,
+                                               std::optional<bool>& given);
 
 // True when the paths are searched by cPathSearch rather than as the one folder of
 // the settings: more than one path, or one that is not a folder.

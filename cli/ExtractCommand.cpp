@@ -86,6 +86,17 @@ const char* const kExtractUsage =
     "                                   file a file written earlier in its folder holds\n"
     "                                   gets a record naming that file (also per-size\n"
     "                                   icon files and PNG files)\n"
+    "            --containers           look inside the installers, archives and disc images\n"
+    "                                   the search meets (ZIP, 7z, RAR, TAR, ISO, CAB,\n"
+    "                                   SETUP.EX_ files...) and read their modules; a\n"
+    "                                   container named as a PATH always is\n"
+    "            --container-mask TEXT  the masks of the containers opened (default\n"
+    "                                   \"*.zip;*.7z;*.rar;*.tar;*.tgz;*.tar.gz;...;*.iso;\n"
+    "                                   *.cab;*.msi;*.msm;*.msp;*.??_;*.?_;*._\")\n"
+    "            --container-limits D;M;R  containers opened inside one another, the\n"
+    "                                   largest member unpacked in MiB, and how many times\n"
+    "                                   its size a container may unpack to (default\n"
+    "                                   4;512;200); what is beyond is passed over\n"
     "            --files-from LIST      extract the files LIST names, in its order, instead\n"
     "                                   of searching (- for standard input; one name a\n"
     "                                   line); no mask applies\n"
@@ -226,9 +237,11 @@ public:
             std::chrono::steady_clock::now() - m_startedAt);
         facts.outcome = end;
         facts.error = std::move(error);
+        if (const int signal = EndingSignal(); signal != 0)
+            facts.signal = SignalName(signal);
         const int status = exitStatus.value_or(ExitStatusOf(end));
         if (end != RunEnd::Refused)
-            for (const std::string& line : SummaryLines(facts, account, mask))
+            for (const std::string& line : SummaryLines(facts, account, mask, tally ? &*tally : nullptr))
                 Complain(line);
         if (!m_req.report)
             return status;
@@ -257,6 +270,7 @@ public:
     ReportFacts facts;
     RunAccount account;
     LeftOutList leftOut; // kept for the report only
+    std::optional<FileTally> tally; // with --unique
     std::optional<NamedFiles> named;
     ReportWriter writeReport = WriteFileReplacing;
     std::string mask; // the mask the summary names
@@ -316,6 +330,26 @@ std::optional<std::string> prepare(const Settings& settings, const KindSwitches&
         return "the destination '" + settings.DestPath + "' exists already";
     return refusal->reason.empty() ? "the destination '" + settings.DestPath + "' is invalid"
                                    : "the destination is invalid: " + refusal->reason;
+}
+
+// The report goes where it can be written, or the run does not start: a folder that is
+// missing or cannot be written in would be found only once the whole run is over.
+std::optional<std::string> reportRefusal(const std::optional<std::string>& report) {
+    if (!report || *report == "-")
+        return std::nullopt;
+    const std::string folder = FolderOfFile(*report);
+    const std::string cannot = "the report '" + *report + "' cannot be written: ";
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return cannot + (errno == ENOENT ? "its folder '" + folder + "' does not exist"
+                                         : "its folder '" + folder + "': " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return cannot + "'" + folder + "' is not a folder";
+    if (::access(folder.c_str(), W_OK | X_OK) != 0)
+        return cannot + "its folder '" + folder + "' may not be written in (" + std::strerror(errno) + ")";
+    if (::stat(report->c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return cannot + "it is a folder";
+    return std::nullopt;
 }
 
 KindSwitches kindsOf(const Settings& settings) {
@@ -389,9 +423,14 @@ int finishRun(Ending& ending, RunAssembly& assembly, const std::string& searchCu
             return ending.finish(RunEnd::Completed, std::move(problem), 1);
         return ending.finish(RunEnd::Completed, std::nullopt);
     }
-    case RunEnd::Cancelled:
-        Complain("the search was cancelled");
-        return ending.finish(RunEnd::Cancelled, std::string("the search was cancelled"));
+    case RunEnd::Cancelled: {
+        // A signal ended it as a confirmed Cancel does: the message names it.
+        const int signal = EndingSignal();
+        const std::string message =
+            signal != 0 ? "the search was cancelled by " + SignalName(signal) : std::string("the search was cancelled");
+        Complain(message);
+        return ending.finish(RunEnd::Cancelled, message);
+    }
     case RunEnd::Failed:
     case RunEnd::Refused:
         break;
@@ -408,6 +447,8 @@ int finishRun(Ending& ending, RunAssembly& assembly, const std::string& searchCu
 int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prompt,
             std::optional<cFileList>& fileList, Ending& ending) {
     const ExtractionOptions options = optionsOf(req, settings);
+    if (req.unique)
+        ending.tally.emplace(options.destinationFolder);
     CliView view(IsTerminal(STDERR_FILENO));
     prompt.setBeforeMessage([&view] { view.clearLine(); });
     const auto png = MakePngConverter(req.png, options.destinationFolder, req.unique);
@@ -431,6 +472,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     choice.satellites = {settings.Satellites, settings.Language};
     if (TakesPaths(req))
         choice.paths = req.paths;
+    choice.containers = ContainerChoiceOf(req, settings);
     // Caged, the search runs in the opener, which hands every file over open.
     IRunSearch& searched = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk;
     std::optional<FileListBinding> listed;
@@ -452,14 +494,13 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get(),
-                                             req.report ? &ending.leftOut : nullptr},
-                               .handed = split ? &split->Store() : nullptr});
+                                             req.report ? &ending.leftOut : nullptr,
+                                             ending.tally ? &*ending.tally : nullptr},
+                               .handed = split ? &split->Store() : nullptr,
+                               .containerObserver = &ending.account});
     view.setRun(&assembly.Run());
     EnterExtractCage(req, settings, ending.writeReport, split != nullptr);
-    {
-        const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
-        assembly.Start();
-    }
+    assembly.Start();
     view.clearLine();
 
     for (const StatsRow& row : assembly.Run().Stats().rows())
@@ -483,6 +524,13 @@ int RunExtract(const Args& args) {
         return 2;
     }
     const ExtractRequest& req = *parsed;
+    // From here on SIGINT, SIGTERM and SIGHUP end the run as a confirmed Cancel does, and
+    // the counts and the report still come; Ctrl-C on a terminal asks first.
+    const TerminalSignals signals(IsTerminal(STDIN_FILENO), IsTerminal(STDERR_FILENO));
+    if (auto refused = reportRefusal(req.report)) {
+        Complain(*refused);
+        return 2;
+    }
     Ending ending(req);
     ending.named.emplace(req);
 

@@ -15,6 +15,7 @@
 #include "extract/JudgeResource.h"
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
+#include "run/ContainerSearch.h"
 #include "run/RunAccount.h"
 #include "run/RunBindings.h"
 #include "run/SatelliteReading.h"
@@ -78,11 +79,21 @@ struct Verdict {
         case Outcome::Written:
             return "written as " + std::string(KindOf(*kind).toolName);
         case Outcome::LeftOut:
-            return std::string(LeftOutReasonWords(why.reason)) + ": " + LeftOutDetail(why);
+            return std::string(LeftOutReasonWords(why.reason)) + ": " + LeftOutDetail(why) + widening(" (", ")");
         case Outcome::NotExtracted:
             break;
         }
         return "not extracted: " + detail;
+    }
+
+    // For a resource the limits left out: the option that widens them, between `before`
+    // and `after` ("--bitmap-limits widens them"); empty otherwise.
+    [[nodiscard]] std::string widening(std::string_view before, std::string_view after) const {
+        if (outcome != Outcome::LeftOut || why.reason != LeftOutReason::Limits || !kind ||
+            LimitOptionOf(*kind).empty())
+            return {};
+        return std::string(before) + std::string(LimitOptionOf(*kind)) +
+               (before.empty() ? "" : " widens them") + std::string(after);
     }
 
     [[nodiscard]] Json json() const {
@@ -97,6 +108,8 @@ struct Verdict {
             out["kind"] = std::string(KindKey(*kind));
             out["reason"] = std::string(LeftOutReasonKey(why.reason));
             out["detail"] = LeftOutDetail(why);
+            if (const std::string option = widening("", ""); !option.empty())
+                out["widen_with"] = option;
             break;
         case Outcome::NotExtracted:
             out["outcome"] = "not_extracted";
@@ -175,6 +188,11 @@ public:
 
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
         ++found;
+        // A signal that ends the listing stops it before the next module.
+        if (EndingSignal() != 0) {
+            Cancel = true;
+            return;
+        }
         auto module = opener(FileName);
         if (!module) {
             // A file found by the search, or named in a file list, that is no module is
@@ -203,6 +221,13 @@ public:
             account.ModulePacked(FileName, packer);
             if (m_format == Format::Json)
                 object["packed"] = PackedNotice(packer);
+        }
+        // A setup program whose payload Harvix does not unpack lists its own resources;
+        // the listing names the installer and the tool that unpacks the rest.
+        if (const Installer installer = (*module)->installer(); installer != Installer::None) {
+            account.ContainerNotRead(FileName, InstallerNotice(installer));
+            if (m_format == Format::Json)
+                object["installer"] = InstallerNotice(installer);
         }
         for (const auto& type : (*module)->types()) {
             const std::optional<ResourceKind> kind = KindOfType(type);
@@ -259,6 +284,10 @@ public:
             }
         }
     }
+    void Searching(bool& Cancel) override {
+        if (EndingSignal() != 0)
+            Cancel = true;
+    }
     void SearchFinished() override {}
 
 private:
@@ -278,10 +307,13 @@ bool ReportUnreadable(const RunAccount& account) {
     return true;
 }
 
-// Says on stderr how many modules a packer compressed, as the extraction's summary does.
+// Says on stderr how many modules a packer compressed and which installers, containers
+// and members of containers could not be read, as the extraction's summary does.
 void ReportPacked(const RunAccount& account) {
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         Complain(PackedModulesLine(packed));
+    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
+        Complain(ContainersNotReadLine(containers));
 }
 
 // A command line that cannot be read: what is wrong, and where the usage is.
@@ -307,7 +339,10 @@ const char* const kListUsage =
     "      written \\t, \\n and \\\\). --format json: one JSON object per line with path,\n"
     "      type, type_name, name, language, size and kind (a path that is not UTF-8\n"
     "      also as path_bytes; packed, saying what it means, for a module a packer\n"
-    "      such as UPX compressed, of which only some resources can be read). Folders are searched with their subfolders unless\n"
+    "      such as UPX compressed, of which only some resources can be read; installer,\n"
+    "      naming the installer and the tool that unpacks it, for an Inno Setup or NSIS\n"
+    "      setup program, whose own resources are listed and whose payload is not\n"
+    "      read; stderr names them too). Folders are searched with their subfolders unless\n"
     "      --no-subfolders; the mask defaults to \"*.exe;*.dll;*.ocx;*.cpl;*.scr;*.vbx\".\n"
     "      A module is read with the resource files Windows keeps for it elsewhere (the\n"
     "      SystemResources folder's NAME.mun beside System32 and SysWOW64, and NAME.mui\n"
@@ -329,9 +364,14 @@ const char* const kListUsage =
     "      picture file is \"not extracted: not a picture\" whatever the kinds): tsv adds\n"
     "      the source field, empty for the module's own resources, and last a field\n"
     "      that says it (\"written as icon\", \"left out by the limits: bitmap height 300\n"
-    "      outside the limit 16-48\", \"not well formed: ...\", \"empty or missing: ...\",\n"
-    "      \"not extracted: ...\"), json an object \"extract\" with outcome (written,\n"
-    "      left_out, not_extracted), kind, and reason and detail.\n"
+    "      outside the limit 16-48 (--bitmap-limits widens them)\", \"not well formed:\n"
+    "      ...\", \"empty or missing: ...\", \"not extracted: ...\"), json an object\n"
+    "      \"extract\" with outcome (written, left_out, not_extracted), kind, and reason\n"
+    "      and detail, and widen_with for a resource the limits left out.\n"
+    "      A PATH that is a container (ZIP, 7z, RAR, TAR, ISO, CAB, a SETUP.EX_ file...)\n"
+    "      is opened and its modules listed as PATH!/member; --containers opens the\n"
+    "      containers the search meets too (those --container-mask TEXT names), and\n"
+    "      --container-limits D;M;R bounds them as for extract.\n"
     "      --no-sandbox runs unconfined (by default the listing reads only the files the\n"
     "      search opened for it and writes no file); --verbose says what confines it.\n";
 
@@ -350,6 +390,7 @@ int RunList(const Args& args) {
     std::optional<std::string> explainOption; // the first option that needs --explain
     ExtractionOptions options;
     options.kindEnabled.fill(true); // every kind unless --kinds says which
+    ContainerChoice containers;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--explain") {
@@ -383,6 +424,19 @@ int RunList(const Args& args) {
                 (bitmap ? options.bitmapWidth : options.iconWidth) = limits->width;
                 (bitmap ? options.bitmapHeight : options.iconHeight) = limits->height;
             }
+        } else if (arg == "--containers") {
+            containers.search = true;
+        } else if (arg == "--container-mask") {
+            if (++i == args.size())
+                return Usage("--container-mask needs a text");
+            containers.mask = args[i];
+        } else if (arg == "--container-limits") {
+            if (++i == args.size())
+                return Usage("--container-limits needs three numbers, such as 4;512;200");
+            auto limits = ParseContainerLimits(args[i]);
+            if (!limits)
+                return Usage("--container-limits: " + limits.error().message);
+            containers.limits = *limits;
         } else if (arg == "--no-subfolders") {
             recurse = false;
         } else if (arg == "--no-satellites" || arg == "--satellites") {
@@ -446,6 +500,17 @@ int RunList(const Args& args) {
         }
     }
 
+    // SIGINT, SIGTERM and SIGHUP stop the listing between two modules: what was listed
+    // stays whole, the files that could not be read are counted, and the exit status
+    // says that the listing is not complete.
+    const TerminalSignals signals(false, false);
+    const auto cancelled = [] {
+        const int signal = EndingSignal();
+        if (signal == 0)
+            return false;
+        Complain("the listing was cancelled by " + SignalName(signal));
+        return true;
+    };
     ListPrinter printer(format, explain ? std::optional<Explainer>(Explainer(options))
                                         : std::nullopt);
     const RunPlaces places = PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value());
@@ -495,10 +560,23 @@ int RunList(const Args& args) {
         EnterCommandCage(cage, plan);
     }
     IRunSearch& files = split ? static_cast<IRunSearch&>(split->Search()) : searched;
+    // The paths that are containers are opened, and with --containers those the search
+    // meets; their modules are listed as container!/member.
+    MemberSources members;
+    if (!list && !allDrives)
+        for (const std::string& path : paths)
+            containers.named.push_back(path);
+    const bool withContainers = !list && (containers.active() || !containers.named.empty());
+    std::optional<ContainerSearch> containerSearch;
+    if (withContainers) {
+        printer.opener = MemberOpener(members, std::move(printer.opener));
+        containerSearch.emplace(files, containers, members, &printer.account);
+    }
+    IRunSearch& run = containerSearch ? static_cast<IRunSearch&>(*containerSearch) : files;
     if (allDrives)
-        files.SearchSystemForFiles(mask, printer);
+        run.SearchSystemForFiles(mask, printer);
     else
-        files.SearchForFiles(std::string(), recurse, mask, printer);
+        run.SearchForFiles(std::string(), recurse, mask, printer);
     std::string cut;
     if (split)
         cut = split->Finish();
@@ -515,6 +593,10 @@ int RunList(const Args& args) {
         Complain(printer.found == 1 ? std::string("the one file found could not be read: nothing was listed")
                                     : "none of the " + std::to_string(printer.found) +
                                           " files found could be read: nothing was listed");
+    if (cancelled()) {
+        std::fflush(stdout);
+        return 1;
+    }
     if (!cut.empty()) {
         Complain(cut);
         std::fflush(stdout);

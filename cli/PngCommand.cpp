@@ -11,6 +11,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <iostream>
 #include <new>
 #include <optional>
@@ -76,8 +79,16 @@ int RunPng(const Args& args) {
         return 2;
     }
     if (dest) {
+        // A folder that is missing is named so; one that cannot be looked at, with the
+        // system's reason.
         struct stat st {};
-        if (::stat(dest->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (::stat(dest->c_str(), &st) != 0) {
+            const int error = errno;
+            complain(error == ENOENT ? "the destination '" + *dest + "' does not exist"
+                                     : "the destination '" + *dest + "' cannot be used: " + std::strerror(error));
+            return 2;
+        }
+        if (!S_ISDIR(st.st_mode)) {
             complain("the destination '" + *dest + "' is not a folder");
             return 2;
         }

@@ -87,6 +87,12 @@ std::string LeftOutDetail(const LeftOut& why) {
     return why.detail.empty() ? std::string(LeftOutReasonWords(why.reason)) : why.detail;
 }
 
+std::string ContainersNotReadLine(const ProblemList& containers) {
+    const auto& first = containers.first.front();
+    return Plural(containers.count, "installer, container or member", "installers, containers or members") +
+           " whose contents could not be read (first: " + first.path + ": " + first.reason + ")";
+}
+
 std::string PackedModulesLine(const ProblemList& packed) {
     const auto& first = packed.first.front();
     return Plural(packed.count, "module", "modules") + " " + first.reason + " (first: " + first.path + ")";
@@ -149,8 +155,11 @@ Json BuildRunReport(const ReportFacts& facts, const RunAccount& account,
         left.push_back(LeftOutItem(entry));
     report["left_out"] = std::move(left);
     report["packed_modules"] = Problems(account.PackedModules());
+    report["containers_read"] = account.ContainersRead();
+    report["containers_not_read"] = Problems(account.ContainersNotRead());
     report["outcome"] = std::string(RunEndText(facts.outcome));
     report["error"] = facts.error ? Json(*facts.error) : Json(nullptr);
+    report["signal"] = facts.signal ? Json(*facts.signal) : Json(nullptr);
     report["exit_status"] = exitStatus;
     return report;
 }
@@ -185,13 +194,46 @@ Status WriteFileReplacing(const std::string& path, const std::string& text) {
     return success();
 }
 
+std::string_view LimitOptionOf(ResourceKind kind) {
+    switch (kind) {
+    case ResourceKind::Bitmap: return "--bitmap-limits";
+    case ResourceKind::Icon: return "--icon-limits";
+    case ResourceKind::Image: return "--image-limits";
+    default: return {};
+    }
+}
+
+void FileTally::FileWritten(ResourceKind kind, const std::string& path) {
+    const bool perSize = isPerSize(kind, path);
+    const std::lock_guard lock(m_mutex);
+    ++m_counts[static_cast<std::size_t>(KindIndex(kind))][perSize ? 1 : 0].written;
+}
+
+void FileTally::CopyFolded(ResourceKind kind, const std::string& existing) {
+    const bool perSize = isPerSize(kind, existing);
+    const std::lock_guard lock(m_mutex);
+    ++m_counts[static_cast<std::size_t>(KindIndex(kind))][perSize ? 1 : 0].folded;
+}
+
+FileTally::Counts FileTally::Of(ResourceKind kind, bool perSize) const {
+    const std::lock_guard lock(m_mutex);
+    return m_counts[static_cast<std::size_t>(KindIndex(kind))][perSize ? 1 : 0];
+}
+
+bool FileTally::isPerSize(ResourceKind kind, const std::string& path) const {
+    const std::string own = m_destination + std::string(KindFolder(kind)) + "/";
+    return path.starts_with(own) && path.find('/', own.size()) != std::string::npos;
+}
+
 std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount& account,
-                                      const std::string& mask) {
+                                      const std::string& mask, const FileTally* unique) {
     std::vector<std::string> lines;
     // One line per cause of resources passed over, each with the count of every chosen
     // kind it met.
+    // The limits' line also names the options that widen them.
     const auto perKind = [&](std::int64_t LeftOutCounts::*cause, std::string_view what) {
         std::string counts;
+        std::string options;
         for (ResourceKind kind : kAllResourceKinds) {
             const auto index = static_cast<std::size_t>(KindIndex(kind));
             const std::int64_t n = account.LeftOut(kind).*cause;
@@ -199,7 +241,11 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
                 continue;
             counts += (counts.empty() ? "" : ", ") + std::string(KindLabel(kind)) +
                       " " + std::to_string(n);
+            if (cause == &LeftOutCounts::limits && !LimitOptionOf(kind).empty())
+                options += (options.empty() ? "" : ", ") + std::string(LimitOptionOf(kind));
         }
+        if (!options.empty())
+            counts += " (widen them with " + options + ")";
         if (!counts.empty())
             lines.push_back(std::string(what) + ": " + counts);
     };
@@ -207,13 +253,21 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
     perKind(&LeftOutCounts::malformed, LeftOutReasonWords(LeftOutReason::Malformed));
     perKind(&LeftOutCounts::empty, LeftOutReasonWords(LeftOutReason::Empty));
     // Copies folded (--unique): their resources are counted as written, and their
-    // records name the file written earlier that holds the same bytes.
-    std::string folded;
-    for (ResourceKind kind : kAllResourceKinds)
-        if (const std::int64_t n = account.FoldedCopies(kind); n != 0)
-            folded += (folded.empty() ? "" : ", ") + std::string(KindLabel(kind)) + " " + std::to_string(n);
-    if (!folded.empty())
-        lines.push_back("copies folded into files already written: " + folded);
+    // records name the file written earlier that holds the same bytes. One line per kind
+    // says the files written and the copies folded, the per-size icon files apart from
+    // the groups' own.
+    if (unique != nullptr) {
+        for (ResourceKind kind : kAllResourceKinds) {
+            for (const bool perSize : {false, true}) {
+                const FileTally::Counts n = unique->Of(kind, perSize);
+                if (n.written == 0 && n.folded == 0)
+                    continue;
+                lines.push_back(std::string(KindLabel(kind)) + (perSize ? " files per size: " : " files: ") +
+                                std::to_string(n.written) + " written, " +
+                                Plural(n.folded, "copy", "copies") + " folded into files already written");
+            }
+        }
+    }
     const auto problem = [&](const ProblemList& list, const char* one, const char* many) {
         if (list.count == 0)
             return;
@@ -225,7 +279,10 @@ std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount
     problem(account.UnreadableFiles(), "file", "files");
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         lines.push_back(PackedModulesLine(packed));
-    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0)
+    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
+        lines.push_back(ContainersNotReadLine(containers));
+    if (facts.walked && facts.outcome == RunEnd::Completed && account.FilesFound() == 0 &&
+        account.ContainersRead() == 0 && account.ContainersNotRead().count == 0)
         lines.push_back("no file matched the mask '" + mask + "'");
     return lines;
 }

@@ -25,6 +25,7 @@ struct ReportFacts {
     std::chrono::milliseconds duration{0};  // measured on a monotonic clock
     RunEnd outcome = RunEnd::Completed; // how the run ended
     std::optional<std::string> error;       // the error that stopped or refused the run
+    std::optional<std::string> signal;      // the signal that ended it ("SIGTERM"), if one did
     KindSwitches kinds{};                   // the chosen kinds
     std::array<std::int64_t, kResourceKindCount> written{};
     bool walked = true;                     // a search (not a file list) found the files
@@ -35,6 +36,10 @@ struct ReportFacts {
 // limits", "not well formed", "empty or missing"), as the summary lines say them.
 [[nodiscard]] std::string_view LeftOutReasonKey(LeftOutReason reason);
 [[nodiscard]] std::string_view LeftOutReasonWords(LeftOutReason reason);
+
+// The option of harvix-cli that sets the limits of `kind` ("--bitmap-limits",
+// "--icon-limits", "--image-limits"); empty for a kind without limits.
+[[nodiscard]] std::string_view LimitOptionOf(ResourceKind kind);
 
 // What exactly, in a user's words ("bitmap height 3000 outside the limit 16-48"); the
 // reason's words when the engine gave nothing more.
@@ -64,6 +69,33 @@ private:
     std::vector<LeftOutEntry> m_entries;
 };
 
+// With --unique: the files each kind's resources made and the copies folded into files
+// written earlier, the kind's own files and the per-size icon files (in the folders
+// below the kind's, Icons/32x32/8/) counted apart.
+class FileTally final : public IExtractObserver {
+public:
+    // `destination`: the run's destination folder as the engine names its files, with
+    // its trailing "/".
+    explicit FileTally(std::string destination) : m_destination(std::move(destination)) {}
+
+    void FileWritten(ResourceKind kind, const std::string& path) override;
+    void CopyFolded(ResourceKind kind, const std::string& existing) override;
+
+    struct Counts {
+        std::int64_t written = 0;
+        std::int64_t folded = 0;
+    };
+    // The kind's own files, or (with `perSize`) the files in the folders below its own.
+    [[nodiscard]] Counts Of(ResourceKind kind, bool perSize) const;
+
+private:
+    [[nodiscard]] bool isPerSize(ResourceKind kind, const std::string& path) const;
+
+    std::string m_destination;
+    mutable std::mutex m_mutex;
+    std::array<std::array<Counts, 2>, kResourceKindCount> m_counts{};
+};
+
 // harvix-cli's exit status for a run that ended so: 0 completed, 1 stopped by an error
 // or cancelled, 2 refused.
 [[nodiscard]] int ExitStatusOf(RunEnd end);
@@ -81,12 +113,18 @@ Status WriteFileReplacing(const std::string& path, const std::string& text);
 // "2 modules packed by UPX: the resources ... (first: PATH)".
 [[nodiscard]] std::string PackedModulesLine(const ProblemList& packed);
 
+// The line that tells of the installers and containers whose contents could not be read
+// (`containers` holds at least one): "1 installer, container or member whose contents could not
+// be read (first: PATH: Inno Setup installer: ...)".
+[[nodiscard]] std::string ContainersNotReadLine(const ProblemList& containers);
+
 // The lines for stderr at the end of a run, each only when it applies: the resources
 // per kind that the limits left out, that were not well formed, and that were empty or
-// missing (one line per cause), the folders and the files that could not be read, the
-// modules a packer compressed, and that no file matched the mask (a search that found
-// no file at all).
+// missing (one line per cause; the limits' line names the options that widen them),
+// with `unique` (--unique) the files written and the copies folded per kind, the folders
+// and the files that could not be read, the modules a packer compressed, and that no
+// file matched the mask (a search that found no file at all).
 std::vector<std::string> SummaryLines(const ReportFacts& facts, const RunAccount& account,
-                                      const std::string& mask);
+                                      const std::string& mask, const FileTally* unique = nullptr);
 
 } // namespace harvix

@@ -4,32 +4,56 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <string>
 #include <iostream>
 
 namespace harvix {
 
 namespace {
 
-// Ctrl-C: counted; the handler also writes a byte into a pipe, so that a question
-// waiting for its answer wakes up. A second one before the first was taken up ends the
-// program at once.
+// Ctrl-C on a terminal: counted; the handler also writes a byte into a pipe, so that a
+// question waiting for its answer wakes up. A second one before the first was taken up
+// ends the program at once. SIGTERM, SIGHUP, and SIGINT without a terminal to ask on,
+// are noted as the signal that ends the run; any signal after it, or after the run's
+// cancel was confirmed, ends the program at once.
 volatile std::sig_atomic_t g_interrupts = 0;
+volatile std::sig_atomic_t g_endingSignal = 0;
+volatile std::sig_atomic_t g_ending = 0;
+volatile std::sig_atomic_t g_asks = 0;
 int g_wakeRead = -1;
 int g_wakeWrite = -1;
 
-extern "C" void onInterrupt(int) {
-    g_interrupts = g_interrupts + 1;
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+[[noreturn]] void endAtOnce(int signal) {
+    std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(signal);
+    ::_exit(128 + signal); // the signal was held back after all
+}
+
+extern "C" void onEndingSignal(int signal) {
+    if (g_ending != 0 || g_endingSignal != 0)
+        endAtOnce(signal);
+    if (signal == SIGINT && g_asks != 0) {
+        g_interrupts = g_interrupts + 1;
+        if (g_interrupts > 1)
+            endAtOnce(signal);
+    } else {
+        g_endingSignal = signal;
+    }
     if (g_wakeWrite >= 0) {
         const char byte = 1;
         [[maybe_unused]] const ssize_t ignored = ::write(g_wakeWrite, &byte, 1);
-    }
-    if (g_interrupts > 1) {
-        std::signal(SIGINT, SIG_DFL);
-        std::raise(SIGINT);
     }
 }
 
@@ -82,16 +106,15 @@ bool IsTerminal(int fd) {
     return isatty(fd) == 1;
 }
 
-TerminalSignals::TerminalSignals(bool interrupts, bool resizes)
-    : m_interrupts(interrupts), m_resizes(resizes) {
-    if (m_interrupts) {
-        int wake[2] = {-1, -1};
-        if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
-            g_wakeRead = wake[0];
-            g_wakeWrite = wake[1];
-        }
-        std::signal(SIGINT, onInterrupt);
+TerminalSignals::TerminalSignals(bool asks, bool resizes) : m_resizes(resizes) {
+    int wake[2] = {-1, -1};
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) == 0) {
+        g_wakeRead = wake[0];
+        g_wakeWrite = wake[1];
     }
+    g_asks = asks ? 1 : 0;
+    for (const int signal : kEndingSignals)
+        std::signal(signal, onEndingSignal);
     if (m_resizes)
         std::signal(SIGWINCH, onResize);
 }
@@ -99,13 +122,12 @@ TerminalSignals::TerminalSignals(bool interrupts, bool resizes)
 TerminalSignals::~TerminalSignals() {
     if (m_resizes)
         std::signal(SIGWINCH, SIG_DFL);
-    if (m_interrupts) {
-        std::signal(SIGINT, SIG_DFL);
-        for (int* fd : {&g_wakeRead, &g_wakeWrite}) {
-            if (*fd >= 0)
-                ::close(*fd);
-            *fd = -1;
-        }
+    for (const int signal : kEndingSignals)
+        std::signal(signal, SIG_DFL);
+    for (int* fd : {&g_wakeRead, &g_wakeWrite}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
     }
 }
 
@@ -121,6 +143,25 @@ void ForgetInterrupts() {
     drainWakePipe();
 }
 
+int EndingSignal() {
+    return g_endingSignal;
+}
+
+void NoteRunEnding(int signal) {
+    if (signal != 0 && g_endingSignal == 0)
+        g_endingSignal = signal;
+    g_ending = 1;
+}
+
+std::string SignalName(int signal) {
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(signal);
+    }
+}
+
 bool TakeResize() {
     if (g_resized == 0)
         return false;
@@ -132,7 +173,7 @@ std::optional<std::string> ReadAnswerLine(bool& interrupted) {
     interrupted = false;
     std::string line;
     for (;;) {
-        if (g_interrupts > 0) {
+        if (g_interrupts > 0 || g_endingSignal != 0) {
             interrupted = true;
             return std::nullopt;
         }

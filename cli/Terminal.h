@@ -1,5 +1,5 @@
-// harvix-cli extract and its terminal: messages on stderr, Ctrl-C and the terminal's
-// size while a run goes on, and a line typed as an answer. The signal handlers only
+// harvix-cli extract and its terminal: messages on stderr, Ctrl-C, the signals that end
+// a run and the terminal's size while a run goes on, and a line typed as an answer. The signal handlers only
 // count and wake; the run and its questions look at the counts where they stand.
 #pragma once
 
@@ -24,19 +24,22 @@ void Complain(std::string_view message);
 
 [[nodiscard]] bool IsTerminal(int fd);
 
-// While it lives, Ctrl-C (with `interrupts`) and a change of the terminal's size (with
-// `resizes`) are caught instead of ending the program; the first Ctrl-C is counted
-// for the run to take up, a second one before that ends the program at once. The
-// handlers are put back when it goes.
+// While it lives, SIGINT, SIGTERM and SIGHUP end the command's run as a confirmed
+// Cancel does, instead of ending the program: the run takes the signal up where it
+// stands, finishes or takes away the resource being written, and the command prints its
+// counts and writes its report. With `asks` (a terminal on stdin), SIGINT (Ctrl-C)
+// brings the cancel question instead, and is counted for the run to take up. A second
+// signal before the first was taken up, or once the run is ending, ends the program at
+// once. With `resizes`, a change of the terminal's size is caught too. The handlers are
+// put back when it goes.
 class TerminalSignals {
 public:
-    TerminalSignals(bool interrupts, bool resizes);
+    TerminalSignals(bool asks, bool resizes);
     TerminalSignals(const TerminalSignals&) = delete;
     TerminalSignals& operator=(const TerminalSignals&) = delete;
     ~TerminalSignals();
 
 private:
-    bool m_interrupts;
     bool m_resizes;
 };
 
@@ -44,6 +47,14 @@ private:
 [[nodiscard]] bool TakeInterrupt();
 // Forgets the Ctrl-C pressed so far (what brought a question is not its answer).
 void ForgetInterrupts();
+// The signal that ends the run (SIGTERM, SIGHUP, or SIGINT without a terminal to ask
+// on, or one that answered the cancel question); 0 while there is none.
+[[nodiscard]] int EndingSignal();
+// The run is ending (its cancel was confirmed): a signal from now on ends the program at
+// once. `signal`, when not 0, is the one that confirmed it.
+void NoteRunEnding(int signal);
+// "SIGTERM" for SIGTERM, and so on.
+[[nodiscard]] std::string SignalName(int signal);
 // The terminal changed its size since the last call.
 [[nodiscard]] bool TakeResize();
 

@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <iostream>
 #include <string_view>
 
@@ -31,11 +32,19 @@ std::string DiskFull(const std::string& path) {
 CliPrompt::CliPrompt(bool yes) : m_yes(yes), m_interactive(IsTerminal(STDIN_FILENO)) {}
 
 Answer CliPrompt::confirmCancel() {
+    // SIGTERM, SIGHUP, or SIGINT where no one can be asked: the cancel is confirmed.
+    if (const int signal = EndingSignal(); signal != 0) {
+        NoteRunEnding(signal);
+        return Answer::Yes;
+    }
     if (!m_interactive) {
         m_refused = kCancelQuestion;
         return Answer::No;
     }
-    return ask(kCancelQuestion, "[y/N]", 'y', true) ? Answer::Yes : Answer::No;
+    if (!ask(kCancelQuestion, "[y/N]", 'y', true))
+        return Answer::No;
+    NoteRunEnding(m_answeringSignal);
+    return Answer::Yes;
 }
 
 Answer CliPrompt::continueIntoExisting(const std::string& folder) {
@@ -87,8 +96,10 @@ bool CliPrompt::ask(const std::string& text, const char* choices, char yesKey, b
     ForgetInterrupts();
     std::cerr << MessagePrefix() << OneLine(text) << ' ' << choices << ' ' << std::flush;
     bool interrupted = false;
+    m_answeringSignal = 0;
     const std::optional<std::string> line = ReadAnswerLine(interrupted);
     if (interrupted) {
+        m_answeringSignal = EndingSignal() != 0 ? EndingSignal() : SIGINT;
         ForgetInterrupts();
         std::cerr << '\n' << std::flush; // the terminal echoed ^C on the question's line
         return onInterrupt;
@@ -109,7 +120,8 @@ void CliView::setStatusText(const std::string& text) {
 
 void CliView::pumpEvents() {
     draw(TakeResize() && m_drawn);
-    if (m_run != nullptr && TakeInterrupt())
+    // Ctrl-C brings the cancel question; a signal that ends the run confirms it.
+    if (m_run != nullptr && (TakeInterrupt() || EndingSignal() != 0))
         m_run->cmdCancel_Click();
 }
 

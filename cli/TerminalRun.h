@@ -19,7 +19,8 @@ class CliPrompt final : public IPrompt {
 public:
     explicit CliPrompt(bool yes);
 
-    // Ctrl-C stops: it confirms the cancel question and refuses every other.
+    // Ctrl-C stops: it confirms the cancel question and refuses every other. A signal
+    // that ends the run (TerminalSignals) confirms the cancel without asking.
     Answer confirmCancel() override;
     Answer continueIntoExisting(const std::string& folder) override;
     Answer retryDiskFull(const std::string& path) override;
@@ -39,6 +40,7 @@ private:
     bool m_interactive;
     std::optional<std::string> m_refused;
     std::function<void()> m_beforeMessage;
+    int m_answeringSignal = 0; // the signal that answered the last question; 0 typed
 };
 
 // The run's effects on a terminal: one progress line on stderr, rewritten in place. A

@@ -4,13 +4,16 @@
 // 256 MiB of address space, 10 s in all; and OUT appears whole or not at all.
 #include "cli/Commands.h"
 #include "cli/CommandCage.h"
+#include "cli/ExtractArgs.h"
 
 #include "common/Files.h"
 #include "common/Paths.h"
+#include "convert/ContainerIcon.h"
 #include "convert/ModuleIcons.h"
 #include "extract/module/ModuleAccess.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
+#include "launcher/ShortcutIcon.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -22,24 +25,36 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 namespace harvix {
 
 const char* const kThumbnailUsage =
-    "  thumbnail [--size N] FILE OUT.png\n"
+    "  thumbnail [--size N] [--[no-]satellites] [--language TAG] FILE OUT.png\n"
     "            Writes the picture a file manager shows for FILE: of a module its\n"
     "            first icon group, or an icon or cursor file's own images; the image\n"
     "            closest to N pixels from above (deeper colours first; the largest\n"
     "            when none is as large), scaled down to fit N x N; above 256 pixels\n"
     "            a smaller image is enlarged to fit, by at most twice its size. FILE\n"
-    "            is told apart by its content, whatever its name. Limits itself to\n"
+    "            is told apart by its content, whatever its name; a shortcut (.lnk,\n"
+    "            .url) shows the icon it names in its Wine prefix. Limits itself to\n"
     "            2 s of CPU time and 256 MiB of memory; OUT.png is replaced whole or\n"
-    "            not at all (an empty OUT.png is filled in place).\n"
+    "            not at all (an empty OUT.png is filled in place). A module is read\n"
+    "            with the resource files Windows keeps for it elsewhere\n"
+    "            (SystemResources/NAME.mun beside System32, LANG/NAME.mui), as list and\n"
+    "            extract read it.\n"
     "            --size N               the size in pixels, 1 to 4096 (default 128)\n"
+    "            --no-satellites        read FILE as it is, without those files\n"
+    "            --satellites           read them (the default, unless the setting\n"
+    "                                   Satellites is 0)\n"
+    "            --language TAG         the language whose NAME.mui is read (default: the\n"
+    "                                   setting Language, else the locale's, else en-US)\n"
     "            --no-sandbox           run unconfined (by default it reads only FILE\n"
-    "                                   and writes only in OUT.png's folder)\n"
+    "                                   and its satellites, and writes only in\n"
+    "                                   OUT.png's folder)\n"
     "            --verbose              say what confines it, or why nothing does\n"
     "            Exit status: 0 written, 1 no icon to show or FILE not readable\n"
     "            (nothing written), 2 bad usage.\n"
@@ -147,10 +162,12 @@ int RunThumbnail(const Args& args) {
     std::uint32_t size = 128;
     std::vector<std::string> paths;
     CageChoice cage;
+    SatelliteChoice satellites = StoredSatelliteChoice();
+    std::optional<bool> satellitesGiven;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << "Usage: harvix-cli thumbnail [--size N] FILE OUT.png\n\n"
+            std::cout << "Usage: harvix-cli thumbnail [--size N] [--[no-]satellites] [--language TAG] FILE OUT.png\n\n"
                       << kThumbnailUsage;
             return 0;
         }
@@ -176,6 +193,11 @@ int RunThumbnail(const Args& args) {
             }
             size = static_cast<std::uint32_t>(n);
         } else if (TakeCageOption(arg, cage)) {
+        } else if (auto taken = TakeSatelliteOption(args, i, satellites, satellitesGiven); !taken || *taken) {
+            if (!taken) {
+                complain(taken.error().message + " (try 'harvix-cli thumbnail --help')");
+                return 2;
+            }
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {
             complain("unknown option '" + arg + "' (try 'harvix-cli thumbnail --help')");
             return 2;
@@ -189,16 +211,36 @@ int RunThumbnail(const Args& args) {
     }
 
     limitSelf();
+    // A shortcut shows the icon it names, found by names in its Wine prefix before the
+    // cage closes.
+    std::string file = paths[0];
+    std::optional<IconRef> ref;
+    if (ShortcutKindOf(file) != ShortcutKind::None) {
+        auto icon = ResolveShortcutIcon(file, std::nullopt);
+        if (!icon) {
+            complain(paths[0] + ": " + icon.error().message);
+            return 1;
+        }
+        file = icon->file;
+        ref = icon->ref;
+    }
     // Confined: reading FILE alone, writing only into OUT.png's folder.
     CagePlan plan;
     plan.calls = CallSet::Thumbnail;
-    plan.readable = {paths[0]};
+    plan.readable = {file};
+    // A module's satellites lie beside it or beside its folder.
+    if (satellites.read) {
+        plan.listable = SatelliteListings(plan.readable);
+        plan.readable = WithSatelliteRoots(std::move(plan.readable));
+    }
     plan.writable = {FolderOfFile(paths[1])};
+    PrepareContainerIcon(file);
     EnterCommandCage(cage, plan);
     try {
         // The icon Windows shows for the file: a module's first group, or an icon or
-        // cursor file's own images.
-        auto icon = LoadFileIcon(paths[0], std::nullopt, kMaxIconFileBytes);
+        // cursor file's own images; an installer's or an archive's program's.
+        const std::unique_ptr<SatelliteFinder> finder = SatelliteFinderFor(satellites);
+        auto icon = LoadAnyFileIcon(file, ref, kMaxIconFileBytes, finder.get());
         if (!icon) {
             complain(paths[0] + ": " + icon.error().message);
             return 1;

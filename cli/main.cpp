@@ -27,6 +27,7 @@ const std::array kCommands{
     Command{"png", harvix::RunPng, &harvix::kPngUsage},
     Command{"thumbnail", harvix::RunThumbnail, &harvix::kThumbnailUsage},
     Command{"icon", harvix::RunIcon, &harvix::kIconUsage},
+    Command{"cursor-theme", harvix::RunCursorTheme, &harvix::kCursorThemeUsage},
 };
 
 void printHelp(std::FILE* out) {

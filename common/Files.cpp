@@ -81,4 +81,11 @@ int ReadExactly(int fd, void* data, std::size_t size) {
                    [fd](char* into, std::size_t n) { return ::read(fd, into, n); });
 }
 
+int ReadExactlyAt(int fd, void* data, std::size_t size, std::uint64_t offset) {
+    char* const start = static_cast<char*>(data);
+    return MoveAll(start, size, ENODATA, [fd, start, offset](char* into, std::size_t n) {
+        return ::pread(fd, into, n, static_cast<off_t>(offset + static_cast<std::uint64_t>(into - start)));
+    });
+}
+
 } // namespace harvix

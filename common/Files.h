@@ -28,4 +28,7 @@ namespace harvix {
 // Returns 0, or the error number (ENODATA when the end comes first).
 [[nodiscard]] int ReadExactly(int fd, void* data, std::size_t size);
 
+// The same at `offset` of `fd`, leaving the file's position alone (positioned reads).
+[[nodiscard]] int ReadExactlyAt(int fd, void* data, std::size_t size, std::uint64_t offset);
+
 } // namespace harvix

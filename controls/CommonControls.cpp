@@ -125,10 +125,16 @@ void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
 void ListView::keyPressEvent(QKeyEvent* event) {
     const int key = event->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !SelectedItem().IsNull()) {
-        emit EditKey();
-        event->accept();
-        return;
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // A list reached by Tab has a current row (the one with the focus mark) that is
+        // not selected yet: the key means that row, so it becomes the selected one.
+        if (SelectedItem().IsNull() && currentItem() != nullptr)
+            currentItem()->setSelected(true);
+        if (!SelectedItem().IsNull()) {
+            emit EditKey();
+            event->accept();
+            return;
+        }
     }
     QTreeWidget::keyPressEvent(event);
 }

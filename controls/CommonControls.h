@@ -108,7 +108,8 @@ public:
 signals:
     // A double-click with the left button anywhere on the list, rows or empty part.
     void DblClick();
-    // Return, Enter or F2 while a row is selected: the keyboard's way to edit it.
+    // Return, Enter or F2 on the selected row, or on the current one (which then becomes
+    // selected): the keyboard's way to edit it.
     void EditKey();
 
 protected:

@@ -135,7 +135,7 @@ Result<IconGroup> LoadIconGroup(const IResourceModule& module, std::optional<Ico
         if (!taken.insert(entry->id).second)
             continue;
         std::vector<std::uint8_t> image = module.load(iconType, ResId::number(entry->id));
-        if (image.empty() || !JudgeIconEntry(*entry, [&image] { return image; }).valid)
+        if (image.empty() || !JudgeIconEntry(*entry, image).valid)
             continue;
         bytes += image.size();
         if (bytes > kMaxIconGroupBytes)
@@ -148,7 +148,7 @@ Result<IconGroup> LoadIconGroup(const IResourceModule& module, std::optional<Ico
 }
 
 Result<IconGroup> LoadFileIcon(const std::string& path, std::optional<IconRef> ref,
-                               std::uint64_t maxIconFileBytes) {
+                               std::uint64_t maxIconFileBytes, const SatelliteFinder* satellites) {
     if (IsIconFileHead(fileHead(path))) {
         if (ref && !(ref->by == IconRef::By::Position && ref->value == 0))
             return makeError(ErrorKind::NotFound, "an icon or cursor file holds one icon, 0");
@@ -163,7 +163,7 @@ Result<IconGroup> LoadFileIcon(const std::string& path, std::optional<IconRef> r
         out.images = std::move(images->images);
         return out;
     }
-    auto module = OpenModule(path);
+    auto module = satellites != nullptr ? OpenModuleWithSatellites(path, *satellites) : OpenModule(path);
     if (!module) {
         // A file that could not be opened or read says so with the system's reason; only
         // one that was read and is neither kind of file is called so.

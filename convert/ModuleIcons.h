@@ -6,6 +6,7 @@
 
 #include "common/Result.h"
 #include "extract/module/ModuleAccess.h"
+#include "extract/module/Satellites.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -67,11 +68,15 @@ inline constexpr std::uint64_t kMaxIconGroupBytes = 64ull << 20;
 // The icon of a file as a file manager or a launcher reads it: an icon or cursor file,
 // told apart by its first bytes whatever its name, is one group of its own (the
 // reference may only be 0); any other file is opened as a module and its group found
-// as LoadIconGroup finds it. An icon file larger than `maxIconFileBytes` is refused. A
-// file that cannot be opened or read fails with the system's reason (Io, errno in
-// `code`); one that is neither kind of file with NotLoadable.
+// as LoadIconGroup finds it. With `satellites`, a module is read with its satellite
+// resource files as Windows' loader reads it (a stub in System32 whose icons lie in
+// SystemResources/NAME.mun); without, as it is. An icon file larger than
+// `maxIconFileBytes` is refused. A file that cannot be opened or read fails with the
+// system's reason (Io, errno in `code`); one that is neither kind of file with
+// NotLoadable.
 [[nodiscard]] Result<IconGroup> LoadFileIcon(const std::string& path, std::optional<IconRef> ref,
-                                             std::uint64_t maxIconFileBytes);
+                                             std::uint64_t maxIconFileBytes,
+                                             const SatelliteFinder* satellites = nullptr);
 
 // The images of one icon, each an icon image as a group or an icon file holds it (a DIB
 // with its mask, or a whole PNG file): what a thumbnail is drawn from.

@@ -100,9 +100,10 @@ std::string FolderRefusal(const std::string& destination, const Error& error,
     return destination + ": " + std::strerror(error.code) + " (" + what + ")";
 }
 
-// The destination could not be made because the folder that would hold it may not be
-// written in: that folder is what the user must change, so it is the one named.
-std::string ParentRefusal(const std::string& destination, const Error& error) {
+// The destination could not be made because of the folder that would hold it: that
+// folder is what the user must change, so it is the one named, with what is wrong with
+// it ("does not exist", "may not be written in (Permission denied)").
+std::string ParentRefusal(const std::string& destination, const std::string& why) {
     std::string folder = destination;
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
@@ -110,8 +111,7 @@ std::string ParentRefusal(const std::string& destination, const Error& error) {
     const std::string parent = slash == std::string::npos ? std::string(".")
                                : slash == 0              ? std::string("/")
                                                          : folder.substr(0, slash);
-    return folder + " cannot be made: its parent folder " + parent + " may not be written in (" +
-           std::strerror(error.code) + ")";
+    return folder + " cannot be made: its parent folder " + parent + " " + why;
 }
 
 // What a run that was killed left unfinished goes: the temporary names in the
@@ -154,13 +154,18 @@ std::optional<DestinationRefusal> PrepareDestination(const std::string& destinat
 
     if (auto made = fs.MakeDirectory(destination); !made) {
         const int number = RuntimeErrorNumber(made.error());
+        // A parent that is missing is named; a path through a file keeps the system's
+        // words, which say so.
         if (number == kErrPathNotFound)
-            return invalid(RefusalReason(made.error()));
+            return invalid(made.error().code == ENOENT
+                               ? ParentRefusal(destination, "does not exist")
+                               : RefusalReason(made.error()));
         if (fs.IsDirectory(destination)) {
             if (prompt.continueIntoExisting(destinationText) != Answer::Yes)
                 return DestinationRefusal{true, {}};
         } else if (IsWriteRefused(made.error())) {
-            return invalid(ParentRefusal(destination, made.error()));
+            return invalid(ParentRefusal(destination, std::string("may not be written in (") +
+                                                          std::strerror(made.error().code) + ")"));
         } else {
             // Neither made nor there: a file of that name, a name no folder can have.
             return invalid(RefusalReason(made.error()));

@@ -354,6 +354,15 @@ private:
 
 } // namespace
 
+std::string FailedPathOf(const Error& error, const std::string& fallback) {
+    if (error.kind != ErrorKind::Io || error.code == 0)
+        return fallback;
+    const std::string tail = std::string(": ") + std::strerror(error.code);
+    if (error.message.size() <= tail.size() || !error.message.ends_with(tail))
+        return fallback;
+    return error.message.substr(0, error.message.size() - tail.size());
+}
+
 IFileSystem& RealFileSystem() {
     static PosixFileSystem fs(NewFileMethod::Unnamed);
     return fs;

@@ -37,6 +37,10 @@ public:
     [[nodiscard]] virtual Status Close() = 0;
 };
 
+// The file an error of the file system names: its errors read "PATH: the system's text";
+// `fallback` for any other error.
+[[nodiscard]] std::string FailedPathOf(const Error& error, const std::string& fallback);
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;

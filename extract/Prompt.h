@@ -68,7 +68,14 @@ public:
         return YesNoBox(kFolderExistsQuestion);
     }
     Answer retryDiskFull(const std::string&) override { return RetryCancelBox(kDiskFullMessage); }
-    void showError(const ShownError& error) override { ErrorBox(error.text); }
+    // A refused destination gets a line more, with the cause in the words harvix-cli
+    // prints ("... cannot be made: its parent folder ... does not exist").
+    void showError(const ShownError& error) override {
+        if (error.failure == Failure::InvalidDestination && !error.detail.empty())
+            ErrorBox(error.text + "\r\n" + error.detail);
+        else
+            ErrorBox(error.text);
+    }
 
 protected:
     // Yes or No.

@@ -332,8 +332,10 @@ struct mResCore::Impl {
     // to write it again (a full disk), false when the extraction stops (the error was
     // shown, or the user cancelled).
     bool AskRetry(const Error& error, const std::string& path) {
+        // The question names the file that could not be written: a per-size icon file
+        // lies in a folder of its own (Icons/32x32/8/), not beside the resource's file.
         if (RuntimeErrorNumber(error) == kErrDiskFull)
-            return prompt.retryDiskFull(path) == Answer::Retry;
+            return prompt.retryDiskFull(FailedPathOf(error, path)) == Answer::Retry;
         const std::string description = Trimmed(error.message);
         if (!description.empty())
             prompt.showError({Failure::WriteFailed, description, path});
@@ -600,6 +602,10 @@ ModuleOutcome mResCore::ExtractFromFile(const std::string& path,
     if (const Packer packer = (*opened)->packer(); packer != Packer::None)
         s.TellInOrder([&s, path, packer] {
             s.Tell([&](IExtractObserver& o) { o.ModulePacked(path, packer); });
+        });
+    if (const Installer installer = (*opened)->installer(); installer != Installer::None)
+        s.TellInOrder([&s, path, installer] {
+            s.Tell([&](IExtractObserver& o) { o.ContainerNotRead(path, InstallerNotice(installer)); });
         });
     return ExtractFromModule(**opened, path, target);
 }

@@ -56,6 +56,10 @@ public:
     // The module just opened was compressed by `packer`: only what the packer left
     // readable is read from it (told right after ModuleOpened).
     virtual void ModulePacked(const std::string& /*path*/, Packer /*packer*/) {}
+    // What `path` holds inside it could not be read, for `reason` (a setup program
+    // whose payload is in a format Harvix does not unpack, a member protected by a
+    // password, a missing volume); what was readable of it is read as before.
+    virtual void ContainerNotRead(const std::string& /*path*/, const std::string& /*reason*/) {}
     // A resource of a chosen kind was passed over without an error: outside the limits,
     // not well formed, or empty.
     virtual void ResourceLeftOut(const ResourceRef& /*resource*/, ResourceKind /*kind*/,

@@ -144,9 +144,9 @@ constexpr std::uint64_t kFileEntrySize = 16;
 constexpr std::int16_t kMaxGroupMembers = 256;
 constexpr std::uint64_t kMaxGroupFileBytes = 16u << 20;
 
-// The in-range test of an icon image, by what its directory entry states. Width and
-// height are the entry's raw bytes, so an image of 256 pixels (stored as 0) is
-// compared as 0.
+// The in-range test of an icon image, by what its directory entry states: its depth, and
+// the image's own width and height as the directory's bytes hold them, so that an image
+// of 256 pixels or more (stated as 0) is compared as 0.
 bool IconInRange(const IconDirectoryValues& v, const ExtractionOptions& options) {
     return options.iconDepth.contains(v.bitCount) && options.iconHeight.contains(v.height) &&
            options.iconWidth.contains(v.width);
@@ -295,13 +295,42 @@ std::string BeyondBounds(std::uint8_t type) {
            std::to_string(kMaxGroupFileBytes >> 20) + " MiB of images, far beyond any real one";
 }
 
-// An icon group entry judged by the one rule: what its directory entry states, or
-// nothing with `why` when it is not valid.
-std::optional<IconDirectoryValues> JudgeIcon(const IResourceModule& module,
-                                                     const IconGroupEntry& entry,
-                                                     int index, LeftOut& why) {
-    const IconEntryVerdict verdict = JudgeIconEntry(
-        entry, [&] { return module.load(IconImageType(), ResId::number(entry.id)); });
+// The images one group names, each loaded once however many of its entries name it, and
+// kept for writing while together they take at most kKeptImageBytes (a real group's take
+// far less); an image beyond that is loaded again each time it is asked for.
+constexpr std::uint64_t kKeptImageBytes = 4u << 20;
+
+class GroupImages {
+public:
+    GroupImages(const IResourceModule& module, ResId type) : m_module(module), m_type(std::move(type)) {}
+
+    // The bytes of image `id`, valid until the next call; empty when the module does not
+    // hold it whole.
+    Bytes Get(std::uint16_t id) {
+        if (const auto kept = m_kept.find(id); kept != m_kept.end())
+            return View(kept->second);
+        std::vector<std::uint8_t> bytes = m_module.load(m_type, ResId::number(id));
+        if (m_keptBytes + bytes.size() <= kKeptImageBytes) {
+            m_keptBytes += bytes.size();
+            return View(m_kept.emplace(id, std::move(bytes)).first->second);
+        }
+        m_last = std::move(bytes);
+        return View(m_last);
+    }
+
+private:
+    const IResourceModule& m_module;
+    ResId m_type;
+    std::unordered_map<std::uint16_t, std::vector<std::uint8_t>> m_kept;
+    std::uint64_t m_keptBytes = 0;
+    std::vector<std::uint8_t> m_last;
+};
+
+// An icon group entry judged by the one rule, with the image it names: what its
+// directory entry states, or nothing with `why` when it is not valid.
+std::optional<IconDirectoryValues> JudgeIcon(const IResourceModule& module, GroupImages& images,
+                                             const IconGroupEntry& entry, int index, LeftOut& why) {
+    const IconEntryVerdict verdict = JudgeIconEntry(entry, images.Get(entry.id));
     if (verdict.valid)
         return verdict.values;
     if (verdict.imageMissing)
@@ -544,10 +573,11 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     const std::string fileName(FileNamePart(path));
     const std::string iconsFolder = FolderPart(path);
 
-    // The images that get a file, up to the first invalid entry. Of several images of one
-    // size and depth the last one's file is the one that remains (each replaces the one
-    // before), so only that one is written: a group naming one image thousands of
-    // times costs one file, not thousands.
+    // The images that get a file, up to the first invalid entry, each in the folder of
+    // its own size, whatever size its entry states. Of several images of one size and
+    // depth the last one's file is the one that remains (each replaces the one before),
+    // so only that one is written: a group naming one image thousands of times costs one
+    // file, not thousands.
     struct Pick {
         IconDirectoryValues entry;
         std::uint16_t id;
@@ -555,23 +585,33 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
     };
     std::vector<Pick> picks;
     std::unordered_map<std::string, std::size_t> lastOfFolder;
+    GroupImages images(ctx.module, IconImageType());
     // What the group's own file would take: a group beyond the bounds gets no files at all.
     std::uint64_t groupFileBytes = group.directoryBytes();
     for (int i = 0; i < group.header.count; ++i) {
         const auto entry = ReadIconGroupEntry(group.bytes, i);
         if (!entry)
             break; // the group ends early: as good as an invalid entry
-        // The entry as its directory entry states it: its own values, or its image's.
-        LeftOut why;
-        const auto values = JudgeIcon(ctx.module, *entry, i, why);
-        if (!values)
-            break; // the split stops here; files written so far stay
-        const bool inRange = IconInRange(*values, ctx.options);
         const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         groupFileBytes += size;
-        if (groupFileBytes > kMaxGroupFileBytes)
+        const bool beyondBounds = groupFileBytes > kMaxGroupFileBytes;
+        // An entry that stands as stated is valid whatever its image: beyond the bounds,
+        // or at a depth outside the limits (its image cannot be in range at any size),
+        // its image is not looked at.
+        if (IconEntryStandsAsStated(*entry) &&
+            (beyondBounds || !ctx.options.iconDepth.contains(entry->bitCount))) {
+            if (beyondBounds)
+                return Rejected(LeftOutReason::Malformed, BeyondBounds(1));
+            continue;
+        }
+        // The entry as its directory entry states it: its own values, or its image's.
+        LeftOut why;
+        const auto values = JudgeIcon(ctx.module, images, *entry, i, why);
+        if (!values)
+            break; // the split stops here; files written so far stay
+        if (beyondBounds)
             return Rejected(LeftOutReason::Malformed, BeyondBounds(1));
-        if (!inRange)
+        if (!IconInRange(*values, ctx.options))
             continue;
         if (size == 0 || size > kMaxField32 - 22)
             continue; // an image that can't be loaded gets no file of its own
@@ -593,7 +633,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         const auto& [entry, id, folder] = picks[i];
         if (lastOfFolder[folder] != i)
             continue;
-        const auto image = ctx.module.load(IconImageType(), ResId::number(id));
+        const Bytes image = images.Get(id);
         if (image.empty() || image.size() > kMaxField32 - 22)
             continue;
         if (auto madeFolder = ctx.fs.MakeDirectories(folder); !madeFolder)
@@ -607,7 +647,7 @@ WriteOutcome SplitIconGroup(const WriterContext& ctx, const std::string& path,
         auto file = ctx.fs.CreateExclusive(target);
         if (!file)
             return failed(file.error());
-        if (auto written = (*file)->Write({View(head), View(image)}); !written)
+        if (auto written = (*file)->Write({View(head), image}); !written)
             return failed(written.error());
         // A file of an earlier run is replaced: removed once the new one is complete and
         // then the new one takes its name, so that nothing is ever written through a
@@ -638,21 +678,26 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
     std::vector<std::uint64_t> sizes;
     std::vector<std::uint8_t> head = group.fileHead();
     bool anyInRange = false;
+    GroupImages images(ctx.module, IconImageType());
     std::uint64_t offset = group.directoryBytes();
     for (int i = 0; i < group.header.count; ++i) {
         const auto entry = ReadIconGroupEntry(group.bytes, i);
         if (!entry)
             return Rejected(LeftOutReason::Malformed, EntriesCutShort(1, group.header.count, i));
+        // An entry that stands as stated is valid whatever its image, so one that takes
+        // the file beyond the bounds is refused before its image is looked at.
+        const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
+        if (IconEntryStandsAsStated(*entry) && size > 0 && offset + size > kMaxGroupFileBytes)
+            return Rejected(LeftOutReason::Malformed, BeyondBounds(1));
         // The entry as its directory entry states it: its own values, or its image's.
         LeftOut why;
-        const auto values = JudgeIcon(ctx.module, *entry, i, why);
+        const auto values = JudgeIcon(ctx.module, images, *entry, i, why);
         if (!values)
             return Rejected(why.reason, std::move(why.detail));
         anyInRange = anyInRange || IconInRange(*values, ctx.options);
         // The directory states each image's real size, whatever the group entry says,
         // so that the offsets match the images that follow. An image that isn't there
         // makes the whole group unusable.
-        const std::uint64_t size = ImageSize(ctx.module, IconImageType(), entry->id);
         if (size == 0)
             return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, IconImageType(), i, entry->id));
         PutIconDirectoryEntry(head, *values, size, offset);
@@ -669,23 +714,16 @@ WriteOutcome WriteIconGroupFile(const WriterContext& ctx, const std::string& pat
 
     return WriteGroupFile(ctx, path, std::move(head), ids.size(), 0,
                           [&](std::size_t i, std::vector<std::uint8_t>& image) -> std::optional<WriteOutcome> {
-                              image = ctx.module.load(IconImageType(), ResId::number(ids[i]));
-                              if (image.empty())
+                              const Bytes bytes = images.Get(ids[i]);
+                              if (bytes.empty())
                                   return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, IconImageType(),
                                                                                      static_cast<int>(i), ids[i]));
-                              if (image.size() != sizes[i])
+                              if (bytes.size() != sizes[i])
                                   return Rejected(LeftOutReason::Malformed, ChangedWhileRead(ids[i]));
+                              image.assign(bytes.begin(), bytes.end());
                               return std::nullopt;
                           });
 }
-
-namespace {
-
-// Cursor images are small; a group's images are kept in memory between the two passes
-// unless together they exceed this, in which case they are loaded again for writing.
-constexpr std::uint64_t kCursorKeepLimit = 8u << 20;
-
-} // namespace
 
 WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& path,
                                   const ResId& name) {
@@ -694,8 +732,7 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         return std::move(*leftOut);
     const CheckedGroup& group = std::get<CheckedGroup>(loaded);
 
-    std::vector<std::vector<std::uint8_t>> kept;
-    std::uint64_t keptBytes = 0;
+    GroupImages images(ctx.module, CursorImageType());
     std::vector<std::uint16_t> ids;
     std::vector<std::uint64_t> sizes; // image bytes written: the resource less its hot spot
     std::vector<std::uint8_t> head = group.fileHead();
@@ -704,10 +741,10 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
         const auto entry = ReadCursorGroupEntry(group.bytes, i);
         if (!entry)
             return Rejected(LeftOutReason::Malformed, EntriesCutShort(2, group.header.count, i));
-        auto image = ctx.module.load(CursorImageType(), ResId::number(entry->id));
+        const Bytes image = images.Get(entry->id);
         // The tests, in this order: the image has bytes; then the entry's width, height,
         // planes and size, or the picture where they can't be right; the hot spot.
-        if (!HasBytes(image))
+        if (image.empty())
             return Rejected(LeftOutReason::Empty, NoImageBytes(ctx.module, CursorImageType(), i, entry->id));
         const CursorEntryVerdict verdict = JudgeCursorEntry(*entry, image);
         if (!verdict.valid)
@@ -727,20 +764,15 @@ WriteOutcome WriteCursorGroupFile(const WriterContext& ctx, const std::string& p
             return Rejected(LeftOutReason::Malformed, BeyondBounds(2));
         ids.push_back(entry->id);
         sizes.push_back(size);
-        keptBytes += image.size();
-        if (keptBytes <= kCursorKeepLimit)
-            kept.push_back(std::move(image));
     }
-    if (keptBytes > kCursorKeepLimit)
-        kept.clear();
 
     // Each image is written less its hot spot, which the directory holds.
     return WriteGroupFile(ctx, path, std::move(head), ids.size(), 4,
                           [&](std::size_t i, std::vector<std::uint8_t>& image) -> std::optional<WriteOutcome> {
-                              image = kept.empty() ? ctx.module.load(CursorImageType(), ResId::number(ids[i]))
-                                                   : std::move(kept[i]);
-                              if (image.size() != sizes[i] + 4)
+                              const Bytes bytes = images.Get(ids[i]);
+                              if (bytes.size() != sizes[i] + 4)
                                   return Rejected(LeftOutReason::Malformed, ChangedWhileRead(ids[i]));
+                              image.assign(bytes.begin(), bytes.end());
                               return std::nullopt;
                           });
 }

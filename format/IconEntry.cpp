@@ -3,6 +3,7 @@
 #include "common/ByteCursor.h"
 #include "format/Dib.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -23,9 +24,9 @@ Error NoPicture(const std::string& why) {
     return makeError(ErrorKind::Malformed, why);
 }
 
-// A PNG stream's header chunk: it must come first, 13 bytes long, with a size above 0
-// and a bit depth its colour type allows.
-Result<IconImageFacts> ReadPngFacts(ByteView png) {
+// A PNG stream's header chunk, from its length field on: it must come first, 13 bytes
+// long. Its width and height lie at 8 and 12, its bit depth and colour type at 16 and 17.
+Result<ByteView> PngHeaderChunk(ByteView png) {
     ByteCursor c(png);
     auto ihdr = c.slice(8, 8 + 13);
     if (!ihdr)
@@ -33,6 +34,15 @@ Result<IconImageFacts> ReadPngFacts(ByteView png) {
     const ByteView h = *ihdr;
     if (BigEndian32(h.subspan(0, 4)) != 13 || std::memcmp(h.data() + 4, "IHDR", 4) != 0)
         return NoPicture("PNG stream without its header chunk");
+    return h;
+}
+
+// A PNG stream's header chunk with a size above 0 and a bit depth its colour type allows.
+Result<IconImageFacts> ReadPngFacts(ByteView png) {
+    auto ihdr = PngHeaderChunk(png);
+    if (!ihdr)
+        return ihdr.error();
+    const ByteView h = *ihdr;
     IconImageFacts facts;
     facts.png = true;
     facts.width = BigEndian32(h.subspan(8, 4));
@@ -138,24 +148,6 @@ std::string ImageName(std::uint16_t id) {
     return "image " + std::to_string(id);
 }
 
-// The height a .cur directory states for an image whose entry stands as stated. The
-// group entry is meant to hold the doubled height (both masks), but other resource
-// compilers store the plain one; a picture that begins with a bitmap information header
-// tells its own doubled height, so that one wins, and the file then claims the height
-// the image really has. Without such a header (or with a height the one-byte field
-// can't hold) the group's doubled height is halved.
-std::uint8_t StatedCursorHeight(const CursorGroupEntry& entry, ByteView picture) {
-    ByteCursor cursor(picture);
-    const auto headerSize = cursor.peekAt<std::uint32_t>(0);
-    const auto height = cursor.peekAt<std::int32_t>(8);
-    // A header that does not fit inside the image is no header but picture data.
-    const bool infoHeader = headerSize && height && *headerSize >= 40 &&
-                            *headerSize <= picture.size() && *height > 0;
-    if (infoHeader && *height / 2 >= 1 && *height / 2 <= 255)
-        return static_cast<std::uint8_t>(*height / 2);
-    return static_cast<std::uint8_t>(entry.doubledHeight / 2);
-}
-
 } // namespace
 
 bool IsPngStream(ByteView bytes) {
@@ -167,6 +159,27 @@ std::uint8_t IconImageFacts::directoryColourCount() const {
     if (png || bitCount >= 8)
         return 0;
     return static_cast<std::uint8_t>(1u << bitCount);
+}
+
+std::optional<PixelSize> ReadIconImageSize(ByteView image) {
+    PixelSize size;
+    if (IsPngStream(image)) {
+        auto ihdr = PngHeaderChunk(image);
+        if (!ihdr)
+            return std::nullopt;
+        size = {BigEndian32(ihdr->subspan(8, 4)), BigEndian32(ihdr->subspan(12, 4))};
+    } else {
+        // Rows stored top-down are no icon image's: such a header is not trusted.
+        auto dib = ReadDibFacts(image);
+        if (!dib || dib->width <= 0 || dib->topDown())
+            return std::nullopt;
+        // The stored height covers the colour pixels and the mask below them.
+        size = {static_cast<std::uint32_t>(dib->width),
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(dib->rows() / 2, 0xFFFFFFFF))};
+    }
+    if (size.width == 0 || size.height == 0)
+        return std::nullopt;
+    return size;
 }
 
 Result<IconImageFacts> ReadIconImageFacts(ByteView image) {
@@ -196,15 +209,19 @@ bool IconEntryStandsAsStated(const IconGroupEntry& e) {
     return e.colourCount <= 16 && e.planes == 1 && IsDibDepth(e.bitCount) && e.size > 0;
 }
 
-IconEntryVerdict JudgeIconEntry(const IconGroupEntry& entry,
-                                const std::function<std::vector<std::uint8_t>()>& loadImage) {
+IconEntryVerdict JudgeIconEntry(const IconGroupEntry& entry, ByteView image) {
     IconEntryVerdict verdict;
     if (IconEntryStandsAsStated(entry)) {
         verdict.valid = true;
         verdict.values = {entry.width, entry.height, entry.colourCount, 1, entry.bitCount};
+        // The size is the image's own, whatever the entry says: it decides the per-size
+        // folder and the limits, and a viewer takes the image at the size stated.
+        if (const auto size = ReadIconImageSize(image)) {
+            verdict.values.width = DirectorySide(size->width);
+            verdict.values.height = DirectorySide(size->height);
+        }
         return verdict;
     }
-    const std::vector<std::uint8_t> image = loadImage();
     if (image.empty()) {
         verdict.imageMissing = true;
         verdict.problem = "names " + ImageName(entry.id) + ", which the module does not hold";
@@ -218,8 +235,8 @@ IconEntryVerdict JudgeIconEntry(const IconGroupEntry& entry,
     }
     verdict.valid = true;
     verdict.byImage = true;
-    verdict.values = {entry.width, entry.height, facts->directoryColourCount(), 1,
-                      static_cast<std::int16_t>(facts->bitCount)};
+    verdict.values = {DirectorySide(facts->width), DirectorySide(facts->height),
+                      facts->directoryColourCount(), 1, static_cast<std::int16_t>(facts->bitCount)};
     return verdict;
 }
 
@@ -247,9 +264,17 @@ CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView imag
     }
     const ByteView picture = image.subspan(4);
     if (faults.empty()) {
+        // The group entry is meant to hold the doubled height (both masks), but other
+        // resource compilers store the plain one, and some state another size than the
+        // picture's altogether: a picture whose header tells its size is stated at it.
         verdict.valid = true;
-        verdict.width = static_cast<std::uint8_t>(entry.width);
-        verdict.height = StatedCursorHeight(entry, picture);
+        if (const auto size = ReadIconImageSize(picture)) {
+            verdict.width = DirectorySide(size->width);
+            verdict.height = DirectorySide(size->height);
+        } else {
+            verdict.width = static_cast<std::uint8_t>(entry.width);
+            verdict.height = static_cast<std::uint8_t>(entry.doubledHeight / 2);
+        }
         return verdict;
     }
     auto facts = ReadIconImageFacts(picture);
@@ -267,8 +292,8 @@ CursorEntryVerdict JudgeCursorEntry(const CursorGroupEntry& entry, ByteView imag
     }
     verdict.valid = true;
     verdict.byImage = true;
-    verdict.width = static_cast<std::uint8_t>(facts->width & 0xFF);
-    verdict.height = static_cast<std::uint8_t>(facts->height & 0xFF);
+    verdict.width = DirectorySide(facts->width);
+    verdict.height = DirectorySide(facts->height);
     return verdict;
 }
 

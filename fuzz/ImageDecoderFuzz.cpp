@@ -1,7 +1,12 @@
 // The picture decoders on arbitrary bytes: the input read as a bitmap file, as an icon
 // or cursor file (every image, the thumbnail choice and scaling, enlarging, and the icon
 // file rebuilt from its images), as one icon image and as a PNG; every picture that
-// decodes is written as PNG again.
+// decodes is written as PNG again. The same bytes as an animated cursor or a cursor made
+// ready for a cursor theme (its frames decoded and planned at one size), and as the
+// install.inf of a cursor pack.
+#include "cursortheme/CursorSource.h"
+#include "cursortheme/InstallInf.h"
+#include "cursortheme/ThemePlan.h"
 #include "image/Dib.h"
 #include "image/IconFile.h"
 #include "image/Png.h"
@@ -39,5 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         encode(MakeIconPicture(images, 300, 2));
         (void)IconFileOfImages(images);
     }
+    if (auto cursor = ReadCursorFile(bytes)) {
+        const std::uint32_t sizes[] = {24};
+        (void)PlanCursorImages(*cursor, sizes);
+    }
+    (void)ReadInstallInf(bytes);
     return 0;
 }

@@ -44,7 +44,7 @@ for field in Package Version Architecture Maintainer Section Priority Depends De
   [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "the package has no $field field"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libsqlite3-0 libseccomp2; do
+for lib in libc6 libqt6widgets6 libsqlite3-0 libseccomp2 libxcursor1; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib (dpkg-shlibdeps): $depends"
 done
 [ "$(dpkg-deb -f "$deb" Description | wc -l)" -gt 3 ] || fail "the package has no long description"
@@ -83,14 +83,20 @@ grep -qx "Exec=harvix %f" "$desktop" || fail "the desktop entry's Exec is not ha
 module_types="application/x-ms-dos-executable application/x-msdownload application/x-dosexec
   application/vnd.microsoft.portable-executable application/x-ms-ne-executable"
 icon_types="image/vnd.microsoft.icon image/x-icon image/x-ico image/x-win-bitmap"
+# Windows Installer packages (by name, and the compound files some databases give them
+# by content) and cabinets: their thumbnail is the icon of the program they install.
+installer_types="application/x-msi application/x-ole-storage application/vnd.ms-cab-compressed"
 has_type() { # FILE TYPE: the type is one of the entry's MimeType values
   grep '^MimeType=' "$1" | tr '=;' '\n\n' | grep -x "$2" >/dev/null
 }
 thumbnailer="$usr/share/thumbnailers/harvix.thumbnailer"
 grep -qx 'Exec=harvix-cli thumbnail --size %s %i %o' "$thumbnailer" ||
   fail "the thumbnailer entry does not run harvix-cli thumbnail --size %s %i %o"
-for type in $module_types $icon_types; do
+for type in $module_types $icon_types $installer_types; do
   has_type "$thumbnailer" "$type" || fail "the thumbnailer entry lacks the MIME type $type"
+done
+for type in $installer_types; do
+  has_type "$desktop" "$type" || fail "the desktop entry lacks the MIME type $type"
 done
 for type in inode/directory $module_types; do
   has_type "$desktop" "$type" || fail "the desktop entry lacks the MIME type $type"

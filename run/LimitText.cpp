@@ -64,6 +64,10 @@ Result<LimitRange> ParseLimitText(std::string_view text, std::string_view what) 
                              quoted + " is not two whole numbers joined by '-' (for example 8-32)");
         }
     }
+    // A range upside down holds no value at all: everything it limits would be left out.
+    if (range.min > range.max)
+        return makeError(ErrorKind::Malformed, "the minimum " + std::to_string(range.min) + " of " + quoted +
+                                                   " is above its maximum " + std::to_string(range.max));
     return range;
 }
 
@@ -109,6 +113,39 @@ Result<SideLimits> ParseSideLimits(std::string_view text) {
 
 std::string SideLimitsText(const SideLimits& limits) {
     return LimitText(limits.width) + ";" + LimitText(limits.height);
+}
+
+Result<ContainerLimits> ParseContainerLimits(std::string_view text) {
+    const auto parts = SplitAt(text, ';');
+    if (parts.size() != 3)
+        return makeError(ErrorKind::Malformed, "the container limits '" + std::string(text) +
+                                                   "' are not three whole numbers separated by ';' "
+                                                   "(for example 4;512;200)");
+    struct Bound {
+        const char* name;
+        std::int32_t least;
+        std::int32_t most;
+    };
+    static constexpr Bound kBounds[] = {
+        {"the depth limit", 1, 16}, {"the member limit (MiB)", 1, 4096}, {"the ratio limit", 2, 100000}};
+    std::int32_t values[3] = {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Bound& bound = kBounds[i];
+        if (readWholeNumber(parts[i], values[i]) != NumberRead::Read || values[i] < bound.least ||
+            values[i] > bound.most)
+            return makeError(ErrorKind::Malformed, std::string(bound.name) + " '" + std::string(trimBlanks(parts[i])) +
+                                                       "' is not a whole number from " + std::to_string(bound.least) +
+                                                       " to " + std::to_string(bound.most));
+    }
+    ContainerLimits limits;
+    limits.depth = static_cast<unsigned>(values[0]);
+    limits.memberMiB = static_cast<std::uint64_t>(values[1]);
+    limits.ratio = static_cast<std::uint64_t>(values[2]);
+    return limits;
+}
+
+std::string ContainerLimitsText(const ContainerLimits& limits) {
+    return std::to_string(limits.depth) + ";" + std::to_string(limits.memberMiB) + ";" + std::to_string(limits.ratio);
 }
 
 std::string LimitText(const LimitRange& range) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "extract/ResourceKind.h"
+#include "run/ContainerSearch.h"
 #include "common/Result.h"
 
 #include <string>
@@ -12,11 +13,11 @@
 namespace harvix {
 
 // Reads "min-max": two whole numbers (each within 32 bits, blanks around them allowed)
-// joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. A range
-// whose minimum is above its maximum is taken as typed. Anything else - one number, an
-// empty part, letters - fails with a message that quotes the text as `what` (for example
-// "the limit '8-x'"), and a number beyond 32 bits with one that names it and the range
-// it must lie in.
+// joined by "-". Parts after the second are ignored, so "8-32-64" is 8 to 32. Anything
+// else - one number, an empty part, letters - fails with a message that quotes the text
+// as `what` (for example "the limit '8-x'"); a number beyond 32 bits with one that names
+// it and the range it must lie in; a range whose minimum is above its maximum, which
+// would leave out everything it limits, with one that names both ends.
 [[nodiscard]] Result<LimitRange> ParseLimitText(std::string_view text,
                                                 std::string_view what = "the limit");
 
@@ -37,6 +38,13 @@ struct SideLimits {
 // Reads "width;height": exactly two limit texts separated by ";".
 [[nodiscard]] Result<SideLimits> ParseSideLimits(std::string_view text);
 [[nodiscard]] std::string SideLimitsText(const SideLimits& limits);
+
+// Reads the bounds of reading containers, "depth;member_MiB;ratio" (4;512;200 by
+// default): exactly three whole numbers separated by ";", the depth from 1 to 16, the
+// largest member from 1 to 4096 MiB, the ratio from 2 to 100000; a message names the
+// number at fault.
+[[nodiscard]] Result<ContainerLimits> ParseContainerLimits(std::string_view text);
+[[nodiscard]] std::string ContainerLimitsText(const ContainerLimits& limits);
 
 // "8-32" for the range 8 to 32; "8-32;0-3000;16-48" for a row.
 [[nodiscard]] std::string LimitText(const LimitRange& range);

@@ -22,6 +22,11 @@ void RunAccount::ModulePacked(const std::string& path, Packer packer) {
     m_packed.add(path, PackedNotice(packer));
 }
 
+void RunAccount::ContainerNotRead(const std::string& path, const std::string& reason) {
+    const std::lock_guard lock(m_mutex);
+    m_containersNotRead.add(path, reason);
+}
+
 std::string RunAccount::UnreadableReason(const std::string& path, const Error& error) {
     // The system refused to open or read the file: unreadable, with its reason. Without
     // an errno the file was read and is no module, unless it is no regular file at all
@@ -29,8 +34,12 @@ std::string RunAccount::UnreadableReason(const std::string& path, const Error& e
     if (error.code != 0)
         return std::strerror(error.code);
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (::stat(path.c_str(), &st) != 0) {
+        // A member of a container has no path of its own on disk: it was read.
+        if (errno == ENOENT && path.find(kMemberSeparator) != std::string::npos)
+            return {};
         return std::strerror(errno);
+    }
     if (!S_ISREG(st.st_mode))
         return "not a regular file";
     return {};
@@ -72,6 +81,21 @@ std::int64_t RunAccount::FoldedCopies() const {
     for (const std::int64_t n : m_folded)
         total += n;
     return total;
+}
+
+void RunAccount::ContainerOpened(const std::string&, std::string_view) {
+    const std::lock_guard lock(m_mutex);
+    ++m_containersRead;
+}
+
+std::int64_t RunAccount::ContainersRead() const {
+    const std::lock_guard lock(m_mutex);
+    return m_containersRead;
+}
+
+ProblemList RunAccount::ContainersNotRead() const {
+    const std::lock_guard lock(m_mutex);
+    return m_containersNotRead;
 }
 
 void RunAccount::FolderNotListed(const std::string& folder, int error) {

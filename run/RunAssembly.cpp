@@ -35,13 +35,24 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     // Modules are read ahead on other threads; the engine prepares the files on the
     // run's thread.
     const RunPlaces places = PlacesOfRun(m_choice, m_fileList != nullptr);
-    m_readAhead = std::make_unique<ModuleReadAhead>(
-        ReadAheadLimits(m_choice.readers), services.handed ? services.handed->Opener(m_choice.satellites, places)
-                                                           : SatelliteOpener(m_choice.satellites, places));
+    ModuleOpener opener = services.handed ? services.handed->Opener(m_choice.satellites, places)
+                                          : SatelliteOpener(m_choice.satellites, places);
+    // The files the user named are opened when they are containers, whatever the masks.
+    for (const std::string& path : m_choice.paths)
+        m_choice.containers.named.push_back(path);
+    // Members of containers are opened from the bytes the container search hands over.
+    if (m_choice.containers.active())
+        opener = MemberOpener(m_members, std::move(opener));
+    m_readAhead = std::make_unique<ModuleReadAhead>(ReadAheadLimits(m_choice.readers), std::move(opener));
     if (m_fileList && !services.handed)
         m_listBinding.emplace(*m_fileList);
     IRunSearch& files = m_listBinding ? static_cast<IRunSearch&>(*m_listBinding) : services.walk;
     m_source = std::make_unique<ReadAheadSearch>(files, *m_readAhead);
+    // Containers are read on the run's thread, outside the read-ahead: the files found
+    // are read ahead as before, and each member waits for the engine alone.
+    if (m_choice.containers.active())
+        m_containers = std::make_unique<ContainerSearch>(*m_source, m_choice.containers, m_members,
+                                                         services.containerObserver);
     m_engine = std::make_unique<mResCore>(
         m_choice.options, prompt, services.fileSystem,
         [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
@@ -57,8 +68,14 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
 }
 
 void RunAssembly::buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock) {
-    m_run = std::make_unique<SearchRun>(view, prompt, *m_source, *m_engine, clock);
+    m_run = std::make_unique<SearchRun>(view, prompt, runSearch(), *m_engine, clock);
     m_run->Stats().FillStatsList(m_choice.options.kindEnabled);
+}
+
+IRunSearch& RunAssembly::runSearch() {
+    if (m_containers)
+        return *m_containers;
+    return *m_source;
 }
 
 void RunAssembly::Start() {

@@ -10,6 +10,7 @@
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
 #include "run/HandedFiles.h"
+#include "run/ContainerSearch.h"
 #include "run/SatelliteReading.h"
 #include "run/ReadAhead.h"
 #include "run/RunBindings.h"
@@ -35,6 +36,9 @@ struct RunChoice {
     // The files and folders of a run that takes several paths (search.Folder then only
     // names them); empty for a run of one folder, every drive or a file list.
     std::vector<std::string> paths;
+    // Which containers are opened and how far (the files of `paths` that are containers
+    // always are).
+    ContainerChoice containers;
 };
 
 // What the run works with, borrowed for its life: the walk over the folders, or a list
@@ -50,6 +54,7 @@ struct RunServices {
     // those of a file list) with their descriptors, which go here; the modules are read
     // from these alone.
     HandedFileStore* handed = nullptr;
+    IContainerObserver* containerObserver = nullptr; // hears of the containers read and not read
 };
 
 // Which modules a run of `choice` reads (of a file list when `fileList`).
@@ -89,12 +94,15 @@ private:
     // The parts below the run, which both forms share.
     void buildEngine(const RunServices& services, IPrompt& prompt);
     void buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock);
+    [[nodiscard]] IRunSearch& runSearch();
 
     RunChoice m_choice; // the run's own copy: the engine reads its options while it runs
     cFileList* m_fileList;
     std::unique_ptr<ModuleReadAhead> m_readAhead;
     std::optional<FileListBinding> m_listBinding;
     std::unique_ptr<ReadAheadSearch> m_source;
+    MemberSources m_members;
+    std::unique_ptr<ContainerSearch> m_containers; // between the search and the run, when containers are read
     std::unique_ptr<mResCore> m_engine;
     std::unique_ptr<SearchRun> m_run;
     std::unique_ptr<RunHandOff> m_handOff;

@@ -77,6 +77,12 @@ ModuleOpener SatelliteOpener(const SatelliteChoice& choice, RunPlaces places) {
     };
 }
 
+std::unique_ptr<SatelliteFinder> SatelliteFinderFor(const SatelliteChoice& choice) {
+    if (!choice.read)
+        return nullptr;
+    return std::make_unique<SatelliteFinder>(SatelliteLanguages(choice.language, LocaleLanguage()));
+}
+
 bool IsLanguageChoice(const std::string& language) {
     return LooksLikeLanguageTag(language);
 }

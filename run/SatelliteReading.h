@@ -6,6 +6,9 @@
 #pragma once
 
 #include "extract/ResCore.h"
+#include "extract/module/Satellites.h"
+
+#include <memory>
 
 #include <string>
 #include <vector>
@@ -39,6 +42,11 @@ struct RunPlaces {
 // Opens the files of a run: with their satellites as `choice` says, passing over a
 // satellite whose module the run reads too (the error says so).
 [[nodiscard]] ModuleOpener SatelliteOpener(const SatelliteChoice& choice, RunPlaces places);
+
+// The finder of the satellites `choice` reads (the chosen language, else the locale's,
+// else en-US); none when it reads every module as it is. For the commands that read one
+// module with its satellites (an icon, a thumbnail).
+[[nodiscard]] std::unique_ptr<SatelliteFinder> SatelliteFinderFor(const SatelliteChoice& choice);
 
 // True for a language tag a user may choose ("de-DE", "sr-Latn-RS").
 [[nodiscard]] bool IsLanguageChoice(const std::string& language);

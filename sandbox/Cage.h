@@ -20,6 +20,8 @@ enum class CallSet {
     Thumbnail,  // one file read, one picture written into one folder
     Converting, // png: files read, new files written beside them or into a folder
     Icon,       // icon: one file read, pictures written whole, a theme's folders made
+    CursorTheme, // cursor-theme: files and folders read, a theme made in a new folder
+                 // with symbolic links and renamed into place, an old one removed
     Extracting, // extract: threads that read ahead, folders and files made, the
                 // terminal's questions, the report handed to its helper
 };
@@ -35,6 +37,8 @@ struct CagePlan {
     std::vector<std::string> writable;
     // Folders may be made beneath the writable ones too.
     bool makeFolders = false;
+    // Symbolic links may be made beneath the writable ones too.
+    bool makeLinks = false;
     // Folders whose entries may be listed, with the folders beneath them: names only,
     // never a file's content (where the satellite files of the modules searched are
     // looked for).

@@ -39,7 +39,11 @@ namespace {
 // The helper's life: the text, the task, the outcome; then it ends without running any
 // of the command's exit handlers.
 [[noreturn]] void serve(const Errand::Task& task, int in, int out) {
+    // The command takes up the signals that end its run and then asks for its report; the
+    // helper ends when the command closes its end of the pipe, whatever ended the command.
     std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
     std::signal(SIGQUIT, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     CloseAllBut({in, out});

@@ -112,7 +112,7 @@ std::uint64_t ReadRights(int abi) {
     return (LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR) & HandledRights(abi).fs;
 }
 
-std::uint64_t WriteRights(int abi, bool folders) {
+std::uint64_t WriteRights(int abi, bool folders, bool links) {
     // Output files are written unnamed and linked to their names, or written under a
     // temporary name and renamed, in their own folder; a per-size icon file that is
     // there already is removed and made anew; an index file is cut back after a full
@@ -122,6 +122,8 @@ std::uint64_t WriteRights(int abi, bool folders) {
                            kTruncate | kRefer;
     if (folders)
         rights |= LANDLOCK_ACCESS_FS_MAKE_DIR;
+    if (links)
+        rights |= LANDLOCK_ACCESS_FS_MAKE_SYM;
     return rights & HandledRights(abi).fs;
 }
 
@@ -150,7 +152,7 @@ int EnterLandlock(const CagePlan& plan, std::string& missing) {
         if (!addRule(ruleset.fd, path, ReadRights(abi), missing))
             return 0;
     for (const std::string& path : plan.writable)
-        if (!addRule(ruleset.fd, path, WriteRights(abi, plan.makeFolders), missing))
+        if (!addRule(ruleset.fd, path, WriteRights(abi, plan.makeFolders, plan.makeLinks), missing))
             return 0;
     for (const std::string& path : plan.listable)
         if (!addRule(ruleset.fd, path, LANDLOCK_ACCESS_FS_READ_DIR, missing))

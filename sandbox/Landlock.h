@@ -20,9 +20,10 @@ struct LandlockRights {
 [[nodiscard]] LandlockRights HandledRights(int abi);
 
 // The rights a rule gives beneath a place: reading, or writing (with reading back, and
-// with making folders when `folders`), cut to what `abi` has.
+// with making folders when `folders` and symbolic links when `links`), cut to what `abi`
+// has.
 [[nodiscard]] std::uint64_t ReadRights(int abi);
-[[nodiscard]] std::uint64_t WriteRights(int abi, bool folders);
+[[nodiscard]] std::uint64_t WriteRights(int abi, bool folders, bool links = false);
 
 // Enters a Landlock domain for the plan; the process must have no new privileges already.
 // The ABI entered, or 0 with the reason in `missing`.

@@ -44,6 +44,9 @@ constexpr AllowedCall kEveryCommand[] = {
     {"sigaltstack", Always},  {"restart_syscall", Always}, {"tgkill", OwnProcess},
     {"ioctl", TerminalQuery}, {"prlimit64", QueryLimits}, {"exit", Always},
     {"exit_group", Always},
+    // A member of a container unpacked beyond what is kept in memory goes into an
+    // anonymous in-memory file: memory, not a place in the file system.
+    {"memfd_create", Always},
 };
 
 // Opening files for reading only: list and version write no file.
@@ -64,6 +67,14 @@ constexpr AllowedCall kIconFiles[] = {
     {"rename", Always}, {"renameat", Always}, {"renameat2", Always}, {"unlink", Always},
     {"unlinkat", Always}, {"fchmod", Always}, {"umask", Always}, {"mkdir", Always},
     {"mkdirat", Always}, {"rmdir", Always},
+};
+
+// The cursor theme besides: the names of its cursors as symbolic links, its new folder
+// opened to everyone as a theme is, its files flushed to the disk before it is put in
+// place.
+constexpr AllowedCall kThemeLinks[] = {
+    {"symlink", Always}, {"symlinkat", Always}, {"chmod", Always},     {"fchmodat", Always},
+    {"fsync", Always},   {"fdatasync", Always},
 };
 
 // New files written unnamed and linked to their names (or under a temporary name and
@@ -191,6 +202,11 @@ std::vector<AllowedCall> CallsOf(CallSet set) {
     case CallSet::Icon:
         append(calls, kOpen);
         append(calls, kIconFiles);
+        break;
+    case CallSet::CursorTheme:
+        append(calls, kOpen);
+        append(calls, kIconFiles);
+        append(calls, kThemeLinks);
         break;
     case CallSet::Extracting:
         append(calls, kOpen);

@@ -33,6 +33,7 @@ const std::array<SettingRow, kSettingCount> kSettingRows{{
     {"Priority", REG_DWORD},
     {"Satellites", REG_DWORD},
     {"Language", REG_SZ},
+    {"Containers", REG_DWORD},
 }};
 
 namespace {
@@ -42,14 +43,15 @@ constexpr std::size_t kDestPathRow = kFirstKindRow + kResourceKindCount;
 constexpr std::size_t kPriorityRow = kDestPathRow + 1;
 constexpr std::size_t kSatellitesRow = kPriorityRow + 1;
 constexpr std::size_t kLanguageRow = kSatellitesRow + 1;
-static_assert(kLanguageRow + 1 == kSettingCount);
+constexpr std::size_t kContainersRow = kLanguageRow + 1;
+static_assert(kContainersRow + 1 == kSettingCount);
 
 // The values added after the first stores were written: a store without one of them
 // gives its default, not the empty value, so that satellites stay read for a user whose
 // settings predate the switch.
 bool IsLaterRow(std::size_t row) {
     return row == kFirstKindRow + static_cast<std::size_t>(KindIndex(ResourceKind::Image)) ||
-           row == kSatellitesRow || row == kLanguageRow;
+           row == kSatellitesRow || row == kLanguageRow || row == kContainersRow;
 }
 
 // Applies `fn` to the field of a row: fn(bool&), fn(std::string&) or fn(std::int16_t&).
@@ -78,6 +80,9 @@ template <class S, class Fn> void withField(S& s, std::size_t row, Fn&& fn) {
         break;
     case kLanguageRow:
         fn(s.Language);
+        break;
+    case kContainersRow:
+        fn(s.Containers);
         break;
     default:
         fn(s.ResTypes[row - kFirstKindRow]);
@@ -224,6 +229,7 @@ Settings DefaultSettings() {
     s.Priority = kDefaultPriority;
     s.Satellites = true;
     s.Language.clear();
+    s.Containers = false;
     return s;
 }
 

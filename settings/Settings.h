@@ -28,6 +28,8 @@ struct Settings {
     // SystemResources folder's NAME.mun, a language folder's NAME.mui).
     bool Satellites = true;
     std::string Language; // the language whose NAME.mui files are read; empty: the locale's
+    // The search looks inside the installers, archives and disc images it meets.
+    bool Containers = false;
 
     friend bool operator==(const Settings&, const Settings&) = default;
 };
@@ -44,8 +46,8 @@ struct SettingRow {
 
 // The values in their fixed order: SearchSystem, Folder, SubFolders, Mask,
 // ResTypesBitmap ... ResTypesHTML, ResTypesImage, DestPath, Priority, Satellites,
-// Language.
-inline constexpr std::size_t kSettingCount = 15;
+// Language, Containers.
+inline constexpr std::size_t kSettingCount = 16;
 extern const std::array<SettingRow, kSettingCount> kSettingRows;
 
 // The row of a value name (compared without regard to case), or kSettingRows.size().
@@ -65,7 +67,7 @@ Settings DefaultSettings();
 // Fills the record from the registry: all defaults when the key is missing or cannot be
 // read; when it exists, a missing value gives the empty value of its field (false, "",
 // 0), but for the values stores written before they existed lack (ResTypesImage,
-// Satellites, Language), which keep their defaults. A Priority outside 1 to 5 becomes 3. Fails only when another program holds the
+// Satellites, Language, Containers), which keep their defaults. A Priority outside 1 to 5 becomes 3. Fails only when another program holds the
 // store (after one wait): the caller then goes on with the defaults.
 [[nodiscard]] Result<Settings> LoadSettings();
 

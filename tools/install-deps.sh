@@ -7,7 +7,10 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev sqlite3 f
   scdoc gzip
   nlohmann-json3-dev
   nettle-dev # SHA-256 of the files written, to write each content once (--unique)
-  libseccomp-dev) # the system-call filter of harvix-cli's sandbox
+  libseccomp-dev # the system-call filter of harvix-cli's sandbox
+  libxcursor-dev # the Xcursor files of harvix-cli cursor-theme
+  libarchive-dev libmspack-dev # containers: ZIP, 7z, RAR, TAR, ISO; CAB, SZDD, KWAJ
+  libmsi-dev libglib2.0-dev) # Windows Installer packages (libmsi's pkg-config file needs GLib's)
 if [ "${1:-build}" = test ]; then
   packages+=(libgtest-dev libgmock-dev clang libclang-rt-14-dev xvfb xauth imagemagick)
   packages+=(locales) # a second locale for the index header's date (made below)
@@ -17,6 +20,7 @@ if [ "${1:-build}" = test ]; then
   packages+=(python3-pil) # Pillow, the second decoder the bitmaps written are held against
   packages+=(bubblewrap icoutils) # the thumbnailer in GNOME's sandbox; wrestool beside the 16-bit reader
   packages+=(strace) # harvix-cli seen entering its sandbox
+  packages+=(zip 7zip tar genisoimage gcab mscompress wixl) # the containers and installer packages the tests read
 fi
 
 # The tests write index headers under German as well as the C locale.

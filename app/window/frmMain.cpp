@@ -14,7 +14,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProxyStyle>
+#include <QStyleOption>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -139,10 +141,13 @@ Light3D* Line3D(QWidget* parent, const QString& name, QRect twips, int tab) {
     return line;
 }
 
-// The option buttons are 13 pixels high, the size of the classic round indicator; some
-// styles draw theirs a pixel larger, which would cut off its lower edge. This style
-// keeps the indicator within the button.
-class CompactIndicatorStyle : public QProxyStyle {
+// The window's own touches on the desktop's style. The option buttons are 13 pixels
+// high, the size of the classic round indicator; some styles draw theirs a pixel larger,
+// which would cut off its lower edge, so the indicator is kept within the button. And
+// the control that has the focus always shows it with a dotted rectangle, as the window
+// of a wizard does: styles that draw their focus mark only once the keyboard was used,
+// and then in a faint colour, leave a keyboard user guessing which button Space presses.
+class WindowStyle : public QProxyStyle {
 public:
     static constexpr int kIndicator = 13;
 
@@ -156,6 +161,71 @@ public:
         default:
             return size;
         }
+    }
+
+    // Buttons, check boxes, option buttons and the rows of lists ask for this rectangle
+    // when they have the focus.
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_FrameFocusRect) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        QColor background;
+        if (const auto* focus = qstyleoption_cast<const QStyleOptionFocusRect*>(option))
+            background = focus->backgroundColor;
+        DrawFocusMark(painter, option->rect, option->palette, background);
+    }
+
+    // Buttons, check boxes and option buttons: the mark inside the button, around the
+    // caption (not every style asks for the rectangle above for them).
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        if ((option->state & State_HasFocus) == 0)
+            return;
+        SubElement around;
+        switch (element) {
+        case CE_PushButton:
+            around = SE_PushButtonFocusRect;
+            break;
+        case CE_CheckBox:
+            around = SE_CheckBoxFocusRect;
+            break;
+        case CE_RadioButton:
+            around = SE_RadioButtonFocusRect;
+            break;
+        default:
+            return;
+        }
+        DrawFocusMark(painter, subElementRect(around, option, widget), option->palette, {});
+    }
+
+    // The slider draws no focus rectangle of its own: it gets one around it.
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_Slider && (option->state & State_HasFocus))
+            DrawFocusMark(painter, option->rect.adjusted(0, 0, -1, -1), option->palette, {});
+    }
+
+    // One-pixel dots, one pixel apart, in the text colour; light dots on a dark
+    // background (a selected row).
+    static void DrawFocusMark(QPainter* painter, const QRect& rect, const QPalette& palette,
+                              const QColor& background) {
+        if (rect.width() < 2 || rect.height() < 2)
+            return;
+        const QColor ink = background.isValid() && background.lightness() < 128
+                               ? QColor(Qt::white)
+                               : palette.color(QPalette::WindowText);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, false);
+        painter->setBrush(Qt::NoBrush);
+        QPen pen(ink, 0);
+        pen.setDashPattern({1.0, 1.0});
+        painter->setPen(pen);
+        painter->drawRect(rect.adjusted(0, 0, -1, -1));
+        painter->restore();
     }
 };
 
@@ -171,7 +241,9 @@ const QString kCopyrightText = QStringLiteral("(c) The Harvix developers");
 
 } // namespace
 
-frmMain::frmMain(QWidget* parent) : QDialog(parent), m_images(std::make_unique<ImageList>()) {
+frmMain::frmMain(QWidget* parent)
+    : QDialog(parent), m_images(std::make_unique<ImageList>()), m_style(new WindowStyle) {
+    m_style->setParent(this);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kAppTitle));
     // A fixed dialog frame: a title bar with the close box only, no resizing.
@@ -229,6 +301,10 @@ frmMain::frmMain(QWidget* parent) : QDialog(parent), m_images(std::make_unique<I
     m_controls.fraBottomBack->raise();
 
     ApplyTabOrder();
+    // Every control that takes the focus shows it in the window's way.
+    for (QWidget* widget : findChildren<QWidget*>())
+        if ((widget->focusPolicy() & Qt::TabFocus) != 0)
+            widget->setStyle(m_style);
 }
 
 frmMain::~frmMain() = default;
@@ -262,7 +338,9 @@ void frmMain::CreateBottomBand() {
     m_controls.cmdNext = Button(band, QStringLiteral("cmdNext"), TwipsRect(4905, 210, 1125, 345), 1,
                                 QStringLiteral("&Next >"));
     m_controls.cmdCancel = Button(band, QStringLiteral("cmdCancel"),
-                                  TwipsRect(6180, 210, 1125, 345), 2, QStringLiteral("Cancel"));
+                                  TwipsRect(6180, 210, 1125, 345), 2, QStringLiteral("&Cancel"));
+    // Return presses Next (Finish, Close on the last page) wherever the focus is.
+    m_controls.cmdNext->setDefault(true);
     m_controls.l3dBottomLine =
         Line3D(band, QStringLiteral("l3dBottomLine"), TwipsRect(0, 0, 7455, 30), 4);
 }
@@ -328,26 +406,27 @@ void frmMain::CreatePage1(QWidget* page) {
         Label(page, QStringLiteral("Label6"), TwipsRect(675, 1140, 4635, 435), 14,
               QStringLiteral("Please specify whether the entire system or only a folder "
                              "should be searched."));
-    auto* indicators = new CompactIndicatorStyle;
-    indicators->setParent(this);
     m_controls.optSearchSystem =
         OptionButton(page, QStringLiteral("optSearchSystem"), TwipsRect(780, 1800, 3315, 195), 15,
-                     QStringLiteral("All hard drives"), indicators);
+                     QStringLiteral("&All hard drives"), m_style);
     m_controls.optSearchFolder =
         OptionButton(page, QStringLiteral("optSearchFolder"), TwipsRect(780, 2100, 3315, 195), 16,
-                     QStringLiteral("Specify folder:"), indicators);
+                     QStringLiteral("S&pecify folder:"), m_style);
     m_controls.optSearchSystem->setChecked(true);
     m_controls.txtFolder =
         Place<QLineEdit>(page, QStringLiteral("txtFolder"), TwipsRect(1060, 2400, 3015, 315), 17);
     m_controls.txtFolder->setEnabled(false);
     m_controls.cmdBrowse = Button(page, QStringLiteral("cmdBrowse"),
-                                  TwipsRect(4140, 2400, 315, 315), 18, QStringLiteral("..."));
+                                  TwipsRect(4140, 2400, 315, 315), 18, QStringLiteral("&..."));
     m_controls.cmdBrowse->setEnabled(false);
     m_controls.chkSubFolders =
         Place<QCheckBox>(page, QStringLiteral("chkSubFolders"), TwipsRect(1060, 2790, 2655, 255),
                          19, QStringLiteral("Look in sub&folders"));
     m_controls.chkSubFolders->setChecked(true);
     m_controls.chkSubFolders->setEnabled(false);
+    m_controls.chkContainers =
+        Place<QCheckBox>(page, QStringLiteral("chkContainers"), TwipsRect(1060, 3030, 4935, 255), 56,
+                         QStringLiteral("Look &inside installers, archives and disc images"));
     m_controls.cmdAdvanced =
         Button(page, QStringLiteral("cmdAdvanced"), TwipsRect(6060, 4080, 1245, 345), 22,
                QStringLiteral("A&dvanced >>"));
@@ -388,7 +467,7 @@ void frmMain::CreatePage2(QWidget* page) {
     m_controls.lblLimitsHint =
         Label(page, QStringLiteral("lblLimitsHint"), TwipsRect(120, 4140, 7215, 255), 54,
               QStringLiteral("To change the limits of the Bitmap, Icon or Image row, double-click "
-                             "the row."));
+                             "it or press F2."));
 }
 
 void frmMain::CreatePage3(QWidget* page) {
@@ -399,7 +478,7 @@ void frmMain::CreatePage3(QWidget* page) {
     m_controls.txtDestPath =
         Place<QLineEdit>(page, QStringLiteral("txtDestPath"), TwipsRect(780, 1800, 3555, 315), 30);
     m_controls.cmdBrowseDest = Button(page, QStringLiteral("cmdBrowseDest"),
-                                      TwipsRect(4380, 1800, 315, 315), 29, QStringLiteral("..."));
+                                      TwipsRect(4380, 1800, 315, 315), 29, QStringLiteral("&..."));
 }
 
 void frmMain::CreatePage4(QWidget* page) {
@@ -458,7 +537,7 @@ void frmMain::CreatePage6() {
     SetBackColour(m_controls.Label18, kSysWindow);
     m_controls.cmdShowFolder =
         Button(page, QStringLiteral("cmdShowFolder"), TwipsRect(3000, 1800, 2115, 435), 47,
-               QStringLiteral("Show resources"));
+               QStringLiteral("&Show resources"));
     m_controls.shpButtonFrame =
         Place<Shape>(page, QStringLiteral("shpButtonFrame"), TwipsRect(2985, 1785, 2145, 465), -1);
     m_controls.shpButtonFrame->setBorderColor(kSysGrayText);

@@ -65,6 +65,7 @@ struct frmMainControls {
     QLineEdit* txtFolder = nullptr;
     QPushButton* cmdBrowse = nullptr;
     QCheckBox* chkSubFolders = nullptr;
+    QCheckBox* chkContainers = nullptr;
     QPushButton* cmdAdvanced = nullptr;
     QGroupBox* fraMask = nullptr;
     QLabel* Label8 = nullptr;
@@ -147,6 +148,7 @@ private:
 
     frmMainControls m_controls;
     std::unique_ptr<ImageList> m_images;
+    QStyle* m_style; // owned as a child: the option buttons' indicator and focus marks
     bool m_centred = false;
 };
 

@@ -1,10 +1,12 @@
 #include "app/window/frmMainView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 namespace harvix {
 
@@ -46,6 +48,8 @@ QWidget* frmMainView::widget(WizardControl control) const {
         return m_c.cmdBrowse;
     case C::chkSubFolders:
         return m_c.chkSubFolders;
+    case C::chkContainers:
+        return m_c.chkContainers;
     case C::cmdAdvanced:
         return m_c.cmdAdvanced;
     case C::fraMask:
@@ -151,6 +155,24 @@ void frmMainView::setFocus(WizardControl control) {
     widget(control)->setFocus(Qt::OtherFocusReason);
 }
 
+void frmMainView::setDefaultButton(WizardControl button) {
+    for (QPushButton* each : {m_c.cmdBack, m_c.cmdNext, m_c.cmdCancel})
+        each->setDefault(each == widget(button));
+}
+
+void frmMainView::keepFocusOnPage(WizardControl button) {
+    QWidget* before = m_focusBefore.data();
+    if (before != nullptr && before->isVisible() && before->isEnabled()) {
+        if (!before->hasFocus())
+            before->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    QWidget* target = widget(button);
+    if (!target->isEnabled())
+        target = m_c.cmdCancel;
+    target->setFocus(Qt::OtherFocusReason);
+}
+
 void frmMainView::setValue(WizardControl control, int value) {
     if (control == WizardControl::sldAccel)
         m_c.sldAccel->setValue(value);
@@ -175,8 +197,11 @@ std::string frmMainView::caption() const {
 }
 
 void frmMainView::lockPainting() {
-    if (m_lockDepth++ == 0)
+    if (m_lockDepth++ == 0) {
         m_form.setUpdatesEnabled(false);
+        QWidget* focus = QApplication::focusWidget();
+        m_focusBefore = focus != nullptr && focus->window() == &m_form ? focus : nullptr;
+    }
 }
 
 void frmMainView::unlockPainting() {

@@ -6,6 +6,8 @@
 #include "app/wizard/WizardView.h"
 #include "app/window/frmMain.h"
 
+#include <QPointer>
+
 #include <functional>
 
 namespace harvix {
@@ -28,6 +30,8 @@ public:
     void setChecked(WizardControl control, bool checked) override;
     bool isChecked(WizardControl control) const override;
     void setFocus(WizardControl control) override;
+    void setDefaultButton(WizardControl button) override;
+    void keepFocusOnPage(WizardControl button) override;
     void setValue(WizardControl control, int value) override;
     int value(WizardControl control) const override;
 
@@ -72,6 +76,8 @@ private:
     IWizardDialogs& m_dialogs;
     std::function<void()> m_close;
     int m_lockDepth = 0;
+    // Where the focus was when the page change began (the painting was locked).
+    QPointer<QWidget> m_focusBefore;
     bool m_closeCommandRemoved = false;
 };
 

@@ -1,5 +1,6 @@
 #include "app/wizard/RunSummary.h"
 
+#include "app/wizard/WizardPages.h"
 #include "extract/ResourceKind.h"
 
 namespace harvix {
@@ -48,8 +49,14 @@ std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& 
         });
         if (!counts.empty())
             text += std::string("\n") + what + ": " + counts + ".";
+        return !counts.empty();
     };
-    cause("Left out by the limits", &LeftOutCounts::limits);
+    // The run is over and its pages cannot be gone back to: the line says where the
+    // limits are set, for the next run.
+    if (cause("Left out by the limits", &LeftOutCounts::limits))
+        text += std::string("\nThe limits are set on the \"") +
+                LayoutOf(Page::ResourceTypes).header.title +
+                "\" page: widen them there in another run to take these too.";
     cause("Not well formed", &LeftOutCounts::malformed);
     cause("Empty or missing", &LeftOutCounts::empty);
     // Copies folded (each picture written once): their resources are counted above and
@@ -66,6 +73,11 @@ std::string RunSummaryText(const std::vector<StatsRow>& rows, const RunAccount& 
     if (const ProblemList packed = account.PackedModules(); packed.count != 0)
         text += "\n" + std::to_string(packed.count) + (packed.count == 1 ? " module " : " modules ") +
                 packed.first.front().reason + ".";
+    // An installer's own pictures were read; the summary names the one whose files were not.
+    if (const ProblemList containers = account.ContainersNotRead(); containers.count != 0)
+        text += "\nInstallers, containers or members whose contents could not be read: " +
+                std::to_string(containers.count) + " (first: " + containers.first.front().path + ": " +
+                containers.first.front().reason + ").";
     return text;
 }
 

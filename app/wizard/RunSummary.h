@@ -17,6 +17,8 @@ namespace harvix {
 //   the statistics list, in their order);
 //   then, each only when it applies and with the chosen kinds it met:
 //   "Left out by the limits: Bitmap 125, Icon 40."
+//   "The limits are set on the "Resource types" page: widen them there in another run to
+//   take these too."
 //   "Not well formed: Bitmap 12."
 //   "Empty or missing: Icon 1."
 //   "Files that could not be read: 3."

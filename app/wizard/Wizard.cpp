@@ -82,13 +82,32 @@ std::string AbsolutePath(const std::string& path) {
     return error ? path : whole.lexically_normal().string();
 }
 
-// The editor's refusal of one of the three limits typed: what is wrong with it (a number
-// out of range is named, with the range a limit must lie in), then how to type them.
-std::string invalidLimitMessage(const Error& error, const char* hint) {
-    std::string message = error.message;
+// A message of the parser as the first sentence of a message box.
+std::string Capitalised(std::string message) {
     if (!message.empty())
         message[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(message[0])));
-    return message + ".\r\n" + hint;
+    return message;
+}
+
+const char* const kCountWords[] = {"no", "one", "two", "three"};
+
+std::string CountWord(std::size_t n) {
+    return n < std::size(kCountWords) ? kCountWords[n] : std::to_string(n);
+}
+
+// The editor's refusal of an answer with too few or too many limits: what the row takes
+// and what the answer held ("The Bitmap row takes three limits (colour depth, width and
+// height); "abc" is one").
+std::string wrongCountMessage(ResourceKind kind, const std::vector<LimitCell>& cells,
+                              const std::string& answer, std::size_t typed) {
+    std::string fields;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        std::string name = kLimitColumnNames[cells[i].column];
+        name[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[0])));
+        fields += (i == 0 ? "" : i + 1 == cells.size() ? " and " : ", ") + name;
+    }
+    return "The " + std::string(KindLabel(kind)) + " row takes " + CountWord(cells.size()) +
+           " limits (" + fields + "); \"" + answer + "\" is " + CountWord(typed);
 }
 
 } // namespace
@@ -180,7 +199,7 @@ void WizardLogic::Form_Unload() {
                                 : m_settings);
     // A run that ends the program (Cancel, a write error) never leaves its page: the
     // animation's file goes now, or it would stay in the temporary folder for good.
-    if (m_currentPage == kSearchPage)
+    if (m_currentPage == Page::Search)
         removeAnimTempFile();
     m_view.closeWindow();
 }
@@ -198,17 +217,17 @@ bool WizardLogic::Form_QueryClose() {
 // Navigation
 
 void WizardLogic::cmdNext_Click() {
-    ShowPage(m_currentPage + 1);
+    ShowPage(CurrentPage() + 1);
 }
 
 void WizardLogic::cmdBack_Click() {
-    ShowPage(m_currentPage - 1);
+    ShowPage(CurrentPage() - 1);
 }
 
 void WizardLogic::cmdCancel_Click() {
     if (m_unloaded)
         return;
-    if (m_currentPage == kSearchPage && m_handOff != nullptr) {
+    if (m_currentPage == Page::Search && m_handOff != nullptr) {
         // The run asks its question from where it stands, within moments.
         m_handOff->RequestCancel();
         return;
@@ -216,111 +235,117 @@ void WizardLogic::cmdCancel_Click() {
     Form_Unload();
 }
 
-void WizardLogic::ShowPage(int page) {
+const std::array<WizardLogic::PageSteps, kPageCount> WizardLogic::kPageSteps{{
+    {&WizardLogic::enterNothing, &WizardLogic::leaveNothing},             // Welcome
+    {&WizardLogic::enterSearchMode, &WizardLogic::leaveSearchMode},       // SearchMode
+    {&WizardLogic::enterResourceTypes, &WizardLogic::leaveResourceTypes}, // ResourceTypes
+    {&WizardLogic::enterDestination, &WizardLogic::leaveDestination},     // Destination
+    {&WizardLogic::enterNothing, &WizardLogic::leaveReady},               // Ready
+    {&WizardLogic::enterSearch, &WizardLogic::leaveSearch},               // Search
+    {&WizardLogic::enterFinished, &WizardLogic::leaveNothing},            // Finished
+}};
+
+void WizardLogic::ShowPage(int index) {
     if (m_unloaded)
         return;
-    if (LeavePage(m_currentPage))
+    if (LeavePage(PageIndex(m_currentPage)))
         return;
     // An index outside the pages changes nothing on the screen: before the first page
     // the wizard stays where it is, past the last one the window unloads.
-    if (page < 0)
+    if (index < 0)
         return;
-    if (page > kLastPage) {
+    const std::optional<Page> page = PageAt(index);
+    if (!page) {
         Form_Unload();
         return;
     }
-    m_currentPage = page;
+    m_currentPage = *page;
+    const PageLayout& layout = LayoutOf(*page);
 
     m_view.lockPainting();
-    m_view.setText(WizardControl::lblScrnTitle, m_pageTitles[static_cast<std::size_t>(page)]);
-    m_view.setText(WizardControl::lblScrnSubTitle, m_pageSubTitles[static_cast<std::size_t>(page)]);
-    EnterPage(page);
+    m_view.setText(WizardControl::lblScrnTitle, m_pageTitles[static_cast<std::size_t>(index)]);
+    m_view.setText(WizardControl::lblScrnSubTitle, m_pageSubTitles[static_cast<std::size_t>(index)]);
+    EnterPage(index);
     for (int i = 0; i < kPageCount; ++i)
-        m_view.setPageVisible(i, i == page);
-    m_view.bringPageToFront(page);
-    if (page == 0) {
+        m_view.setPageVisible(i, i == index);
+    m_view.bringPageToFront(index);
+    if (layout.band == PageBand::None) {
         m_view.setVisible(WizardControl::fraScreenHdr, false);
     } else {
         m_view.setVisible(WizardControl::fraWatermark, false);
         m_view.setVisible(WizardControl::fraScreenHdr, true);
         m_view.bringToFront(WizardControl::fraScreenHdr);
     }
-    setPageButtons(page);
+    setPageButtons(layout);
     m_view.unlockPainting();
 
-    if (page == kSearchPage) {
-        // Page 5 goes on the screen before the long run begins; the run then executes
-        // inside this call, and its end moves the wizard on to page 6 from inside it.
+    if (*page == Page::Search) {
+        // The search page goes on the screen before the long run begins; the run then
+        // executes inside this call, and its end moves the wizard on to the last page
+        // from inside it.
         m_view.repaintNow();
         StartSearch();
     }
 }
 
-void WizardLogic::setPageButtons(int page) {
-    switch (page) {
-    case 0:
-        m_view.setEnabled(WizardControl::cmdBack, false);
-        m_view.setEnabled(WizardControl::cmdNext, true);
-        m_view.setText(WizardControl::cmdNext, kNextCaption);
-        break;
-    case 1:
-    case 2:
-    case 3:
-        m_view.setEnabled(WizardControl::cmdBack, true);
-        m_view.setEnabled(WizardControl::cmdNext, true);
-        m_view.setText(WizardControl::cmdNext, kNextCaption);
-        break;
-    case 4:
-        m_view.setEnabled(WizardControl::cmdBack, true);
-        m_view.setEnabled(WizardControl::cmdNext, true);
-        m_view.setText(WizardControl::cmdNext, kFinishCaption);
-        break;
-    case kSearchPage:
-        m_view.setEnabled(WizardControl::cmdBack, false);
-        m_view.setEnabled(WizardControl::cmdNext, false);
-        break;
-    default: // the finished page
-        m_view.setEnabled(WizardControl::cmdBack, false);
-        m_view.setEnabled(WizardControl::cmdNext, false);
+void WizardLogic::setPageButtons(const PageLayout& layout) {
+    m_view.setEnabled(WizardControl::cmdBack, layout.backEnabled);
+    m_view.setEnabled(WizardControl::cmdNext, layout.nextEnabled);
+    if (layout.nextCaption != nullptr)
+        m_view.setText(WizardControl::cmdNext, layout.nextCaption);
+    m_view.setDefaultButton(layout.returnKey);
+    // The last page shows the picture strip instead of the header band.
+    if (layout.band == PageBand::Watermark) {
         m_view.setVisible(WizardControl::fraScreenHdr, false);
         m_view.setVisible(WizardControl::fraWatermark, true);
         m_view.bringToFront(WizardControl::fraWatermark);
-        break;
     }
+    m_view.keepFocusOnPage(layout.returnKey);
 }
 
-bool WizardLogic::LeavePage(int page) {
-    switch (page) {
-    case 1:
-        m_settings.SearchSystem = m_view.isChecked(WizardControl::optSearchSystem);
-        m_settings.Folder = m_view.text(WizardControl::txtFolder);
-        m_settings.SubFolders = m_view.isChecked(WizardControl::chkSubFolders);
-        m_settings.Mask = m_view.text(WizardControl::txtMask);
-        if (m_view.isChecked(WizardControl::optSearchFolder))
-            return CheckFolder(m_view.text(WizardControl::txtFolder));
+bool WizardLogic::LeavePage(int index) {
+    const std::optional<Page> page = PageAt(index);
+    if (!page)
         return false;
-    case 2:
-        return leaveResourceTypes();
-    case 3: {
-        m_settings.DestPath = m_view.text(WizardControl::txtDestPath);
-        m_options.destinationFolder = m_settings.DestPath;
-        const IndexHeaderInfo header{m_settings.Folder, m_settings.SubFolders, m_settings.Mask};
-        const bool stay = PrepareDestination(m_settings.DestPath, m_options.kindEnabled, header,
-                                             m_prompt, m_services.FileSystem())
-                              .has_value();
-        if (stay)
-            m_view.setFocus(WizardControl::txtDestPath);
-        return stay;
-    }
-    case 4:
-        m_options.unique = m_view.isChecked(WizardControl::chkUnique);
-        return false;
-    case kSearchPage:
-        removeAnimTempFile();
-        return false;
-    default:
-        return false;
-    }
+    return (this->*kPageSteps[static_cast<std::size_t>(index)].leave)();
+}
+
+void WizardLogic::EnterPage(int index) {
+    if (PageAt(index))
+        (this->*kPageSteps[static_cast<std::size_t>(index)].enter)();
+}
+
+bool WizardLogic::leaveSearchMode() {
+    m_settings.SearchSystem = m_view.isChecked(WizardControl::optSearchSystem);
+    m_settings.Folder = m_view.text(WizardControl::txtFolder);
+    m_settings.SubFolders = m_view.isChecked(WizardControl::chkSubFolders);
+    m_settings.Containers = m_view.isChecked(WizardControl::chkContainers);
+    m_settings.Mask = m_view.text(WizardControl::txtMask);
+    if (m_view.isChecked(WizardControl::optSearchFolder))
+        return CheckFolder(m_view.text(WizardControl::txtFolder));
+    return false;
+}
+
+bool WizardLogic::leaveDestination() {
+    m_settings.DestPath = m_view.text(WizardControl::txtDestPath);
+    m_options.destinationFolder = m_settings.DestPath;
+    const IndexHeaderInfo header{m_settings.Folder, m_settings.SubFolders, m_settings.Mask};
+    const bool stay = PrepareDestination(m_settings.DestPath, m_options.kindEnabled, header,
+                                         m_prompt, m_services.FileSystem())
+                          .has_value();
+    if (stay)
+        m_view.setFocus(WizardControl::txtDestPath);
+    return stay;
+}
+
+bool WizardLogic::leaveReady() {
+    m_options.unique = m_view.isChecked(WizardControl::chkUnique);
+    return false;
+}
+
+bool WizardLogic::leaveSearch() {
+    removeAnimTempFile();
+    return false;
 }
 
 bool WizardLogic::leaveResourceTypes() {
@@ -338,57 +363,56 @@ bool WizardLogic::leaveResourceTypes() {
     return CheckResTypes();
 }
 
-void WizardLogic::EnterPage(int page) {
-    switch (page) {
-    case 1:
-        m_view.setChecked(m_settings.SearchSystem ? WizardControl::optSearchSystem
-                                                  : WizardControl::optSearchFolder,
-                          true);
-        if (m_settings.SearchSystem)
-            optSearchSystem_Click();
-        else
-            optSearchFolder_Click();
-        m_view.setText(WizardControl::txtFolder, m_settings.Folder);
-        m_view.setChecked(WizardControl::chkSubFolders, m_settings.SubFolders);
-        m_view.setText(WizardControl::txtMask, m_settings.Mask);
-        m_view.setValue(WizardControl::sldAccel, m_settings.Priority);
-        sldAccel_Scroll();
-        break;
-    case 2:
-        for (ResourceKind kind : kAllResourceKinds)
-            m_view.setResTypeChecked(
-                kindKey(kind), m_settings.ResTypes[static_cast<std::size_t>(KindIndex(kind))]);
-        break;
-    case 3:
-        m_view.setText(WizardControl::txtDestPath, m_settings.DestPath);
-        break;
-    case kSearchPage:
-        BuildRun();
-        FillStatsList();
-        m_animTempFile = LoadAnim(kSearchAnimation);
-        m_view.playAnimation();
-        RemoveCloseMenu();
-        break;
-    case kFinishedPage:
-        m_view.setCaption(kAppTitle);
-        m_view.setText(WizardControl::cmdCancel, kCloseCaption);
-        // The counts of the search page go with it: the last page keeps them, with what
-        // the run passed over.
-        if (m_run)
-            m_view.setText(WizardControl::lblSummary,
-                           RunSummaryText(m_searchRun->Stats().rows(), m_account));
-        break;
-    default:
-        break;
-    }
+void WizardLogic::enterSearchMode() {
+    m_view.setChecked(m_settings.SearchSystem ? WizardControl::optSearchSystem
+                                              : WizardControl::optSearchFolder,
+                      true);
+    if (m_settings.SearchSystem)
+        optSearchSystem_Click();
+    else
+        optSearchFolder_Click();
+    m_view.setText(WizardControl::txtFolder, m_settings.Folder);
+    m_view.setChecked(WizardControl::chkSubFolders, m_settings.SubFolders);
+    m_view.setChecked(WizardControl::chkContainers, m_settings.Containers);
+    m_view.setText(WizardControl::txtMask, m_settings.Mask);
+    m_view.setValue(WizardControl::sldAccel, m_settings.Priority);
+    sldAccel_Scroll();
+}
+
+void WizardLogic::enterResourceTypes() {
+    for (ResourceKind kind : kAllResourceKinds)
+        m_view.setResTypeChecked(kindKey(kind),
+                                 m_settings.ResTypes[static_cast<std::size_t>(KindIndex(kind))]);
+}
+
+void WizardLogic::enterDestination() {
+    m_view.setText(WizardControl::txtDestPath, m_settings.DestPath);
+}
+
+void WizardLogic::enterSearch() {
+    BuildRun();
+    FillStatsList();
+    m_animTempFile = LoadAnim(kSearchAnimation);
+    m_view.playAnimation();
+    RemoveCloseMenu();
+}
+
+void WizardLogic::enterFinished() {
+    m_view.setCaption(kAppTitle);
+    m_view.setText(WizardControl::cmdCancel, kCloseCaption);
+    // The counts of the search page go with it: the last page keeps them, with what the
+    // run passed over.
+    if (m_run)
+        m_view.setText(WizardControl::lblSummary,
+                       RunSummaryText(m_searchRun->Stats().rows(), m_account));
 }
 
 void WizardLogic::InitPageTitles() {
     m_pageTitles.assign(kPageCount, std::string());
     m_pageSubTitles.assign(kPageCount, std::string());
-    for (std::size_t i = 0; i < kPageTitles.size(); ++i) {
-        m_pageTitles[i] = kPageTitles[i].title;
-        m_pageSubTitles[i] = kPageTitles[i].subTitle;
+    for (std::size_t i = 0; i < kPages.size(); ++i) {
+        m_pageTitles[i] = kPages[i].header.title;
+        m_pageSubTitles[i] = kPages[i].header.subTitle;
     }
 }
 
@@ -492,16 +516,21 @@ void WizardLogic::lvResTypes_DblClick() {
         m_view.inputBox(cells.size() == 2 ? kSideLimitPrompt : kLimitPrompt, current);
     if (!answer || answer->empty())
         return;
+    // The row keeps its limits unless every one typed can be read: the message says
+    // what is wrong and how they are typed.
+    const auto refuse = [&](const std::string& what) {
+        m_prompt.showError({Failure::RefusedInput, what + ".\r\n" + formatHintFor(cells.size()), {}});
+        m_view.setFocus(WizardControl::lvResTypes);
+    };
     const std::vector<std::string_view> parts = SplitAt(*answer, ';');
-    if (parts.size() != cells.size())
+    if (parts.size() != cells.size()) {
+        refuse(wrongCountMessage(kind, cells, *answer, parts.size()));
         return;
+    }
     // Each part must be readable as a range, or leaving the page could not read it.
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (auto range = ParseLimitText(parts[i], kLimitFieldNames[cells[i].column]); !range.ok()) {
-            m_prompt.showError({Failure::RefusedInput,
-                                invalidLimitMessage(range.error(), formatHintFor(cells.size())),
-                                {}});
-            m_view.setFocus(WizardControl::lvResTypes);
+            refuse(Capitalised(range.error().message));
             return;
         }
     }
@@ -532,6 +561,8 @@ void WizardLogic::BuildRun() {
     choice.satellites.read = m_settings.Satellites;
     if (IsLanguageChoice(m_settings.Language))
         choice.satellites.language = m_settings.Language;
+    // The containers the search meets are opened when the check box said so.
+    choice.containers.search = m_settings.Containers;
     m_run = std::make_unique<RunAssembly>(
         choice, *m_runView, m_prompt, m_postToWindow,
         RunServices{.walk = m_services.Search(),

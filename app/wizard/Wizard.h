@@ -16,6 +16,7 @@
 #include "run/SearchRun.h"
 #include "settings/Settings.h"
 #include "app/wizard/StartChoice.h"
+#include "app/wizard/WizardPages.h"
 #include "app/wizard/WizardServices.h"
 #include "app/wizard/WizardTexts.h"
 #include "app/wizard/WizardView.h"
@@ -75,9 +76,13 @@ public:
     void sldAccel_Scroll();
     void cmdShowFolder_Click();
 
-    // Page changes: the only way from one page to another.
+    // Page changes: the only way from one page to another. Before the first page the
+    // wizard stays where it is; past the last one the window unloads.
     void ShowPage(int page);
+    void ShowPage(Page page) { ShowPage(PageIndex(page)); }
+    // Commits and checks the page being left; true keeps the user on it.
     bool LeavePage(int page);
+    // Fills the page being entered.
     void EnterPage(int page);
 
     void InitPageTitles();
@@ -92,7 +97,8 @@ public:
     std::string LoadAnim(const std::string& ResID);
     void StartSearch();
 
-    [[nodiscard]] int CurrentPage() const { return m_currentPage; }
+    [[nodiscard]] int CurrentPage() const { return PageIndex(m_currentPage); }
+    [[nodiscard]] Page CurrentPageName() const { return m_currentPage; }
     [[nodiscard]] const harvix::Settings& Settings() const { return m_settings; }
     [[nodiscard]] const ExtractionOptions& Options() const { return m_options; }
     [[nodiscard]] const std::string& AnimTempFile() const { return m_animTempFile; }
@@ -110,8 +116,28 @@ public:
 private:
     class RunView;
 
-    void setPageButtons(int page);
+    // Each page's own steps: what it fills when it is entered, what it commits and
+    // checks when it is left (true: the user stays).
+    struct PageSteps {
+        void (WizardLogic::*enter)();
+        bool (WizardLogic::*leave)();
+    };
+    static const std::array<PageSteps, kPageCount> kPageSteps;
+
+    void enterNothing() {}
+    bool leaveNothing() { return false; }
+    void enterSearchMode();
+    bool leaveSearchMode();
+    void enterResourceTypes();
     bool leaveResourceTypes();
+    void enterDestination();
+    bool leaveDestination();
+    bool leaveReady();
+    void enterSearch();
+    bool leaveSearch();
+    void enterFinished();
+
+    void setPageButtons(const PageLayout& layout);
     // A folder chooser with `title` for the text box `box`.
     void browseInto(WizardControl box, const char* title);
     void statsChanged(int row, const std::string& count);
@@ -128,7 +154,7 @@ private:
     std::optional<StartChoice> m_startChoice;
     harvix::Settings m_settingsBeforeChoice;
     harvix::Settings m_settingsChosen;
-    int m_currentPage = 0;
+    Page m_currentPage = Page::Welcome;
     std::vector<std::string> m_pageTitles;
     std::vector<std::string> m_pageSubTitles;
     std::string m_animTempFile;

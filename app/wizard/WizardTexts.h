@@ -8,30 +8,17 @@
 
 namespace harvix {
 
-inline constexpr int kPageCount = 7; // pages 0 to 6
-inline constexpr int kLastPage = kPageCount - 1;
-// kSearchPage (run/SearchRun.h): the run cancels on that page; it knows its number.
-inline constexpr int kFinishedPage = 6;
-
 struct PageTitle {
     const char* title;
     const char* subTitle;
 };
 
-// Header texts of pages 0 to 6; the welcome and finished pages show no header.
-inline constexpr std::array<PageTitle, kPageCount> kPageTitles{{
-    {"", ""},
-    {"Search mode", "Specify here where the search should take place."},
-    {"Resource types", "Check the resource types you are looking for."},
-    {"Destination", "Please choose a destination folder for the resources."},
-    {"Ready", "Harvix is ready for the search."},
-    {"Search in progress...", "The operation may take several minutes."},
-    {"", ""},
-}};
-
+// The captions of the bottom band's buttons that the pages change; "&" marks the letter
+// that Alt presses them with.
 inline constexpr const char* kNextCaption = "&Next >";
-inline constexpr const char* kFinishCaption = "Finish";
-inline constexpr const char* kCloseCaption = "Close";
+inline constexpr const char* kFinishCaption = "&Finish";
+inline constexpr const char* kCancelCaption = "&Cancel";
+inline constexpr const char* kCloseCaption = "&Close";
 
 // The checks before a run (kFolderNotFound, kNoResourceType) are the run's own, which
 // harvix-cli makes as well.

@@ -24,6 +24,7 @@ enum class WizardControl {
     txtFolder,
     cmdBrowse,
     chkSubFolders,
+    chkContainers, // the search looks inside installers, archives and disc images
     cmdAdvanced,
     fraMask,
     txtMask,
@@ -68,6 +69,13 @@ public:
     virtual void setChecked(WizardControl control, bool checked) = 0;
     [[nodiscard]] virtual bool isChecked(WizardControl control) const = 0;
     virtual void setFocus(WizardControl control) = 0;
+    // The button of the bottom band that Return presses wherever the focus is (but on
+    // another button, which Return presses itself); the others lose that role.
+    virtual void setDefaultButton(WizardControl button) = 0;
+    // After a page change: the focus stays where it was when that control is still shown
+    // and usable (the button that was pressed); otherwise (it was on the page that went)
+    // it goes to `button`, or to Cancel when `button` is off.
+    virtual void keepFocusOnPage(WizardControl button) = 0;
     // Sliders and progress bars.
     virtual void setValue(WizardControl control, int value) = 0;
     [[nodiscard]] virtual int value(WizardControl control) const = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/Result.h"
+#include "extract/module/Installer.h"
 #include "extract/module/ResourceType.h"
 
 #include <cstdint>
@@ -74,6 +75,10 @@ public:
     // The packer that compressed the module, when its headers say so; what it left
     // readable is read as from any module.
     [[nodiscard]] virtual Packer packer() const { return Packer::None; }
+
+    // The installer the module is the setup program of, when its payload is in a format
+    // Harvix does not unpack (Installer.h); the setup program itself is read as any module.
+    [[nodiscard]] virtual Installer installer() const { return Installer::None; }
 };
 
 // Opens a file as a module. Fails (NotLoadable) for anything that is not a PE32 or
@@ -93,6 +98,12 @@ public:
 // over): reads it as OpenModule reads the file it opened, and takes `fd` over, closing it
 // whatever the outcome. `path` names the file in the errors.
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromDescriptor(int fd, const std::string& path);
+// Opens the module whose bytes are `size` bytes of the open descriptor `fd` from `base`
+// on (a member a container stores in place, or one unpacked into an in-memory file), as
+// OpenModule opens a file. `owner` keeps the descriptor open while the module lives; the
+// module never closes it.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleAt(int fd, std::uint64_t base, std::uint64_t size,
+                                                                    std::shared_ptr<const void> owner);
 
 // Reads a module image that is already in memory, as OpenModule does after reading a
 // small file. The module refers to `image` without copying it: the bytes must stay alive and

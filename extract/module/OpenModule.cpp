@@ -5,6 +5,8 @@
 #include "extract/module/NeModule.h"
 #include "extract/module/PeModule.h"
 
+#include "common/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -17,22 +19,14 @@
 namespace harvix {
 
 ModuleFile::~ModuleFile() {
-    ::close(m_fd);
+    if (!m_owner)
+        ::close(m_fd);
 }
 
 bool ModuleFile::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (offset > m_size || out.size() > m_size - offset)
         return false;
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::pread(m_fd, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    return ReadExactlyAt(m_fd, out.data(), out.size(), m_base + offset) == 0;
 }
 
 namespace {
@@ -106,6 +100,28 @@ Error cannotOpen(const std::string& path, const std::string& why, int code = 0) 
     return makeError(ErrorKind::NotLoadable, path + ": " + why, code);
 }
 
+// A module larger than what is read whole: the reader starts from its first page and
+// reads the rest from the file.
+Result<std::unique_ptr<IResourceModule>> openLarge(std::vector<std::uint8_t> page,
+                                                   std::shared_ptr<const ModuleFile> file) {
+    auto first = std::make_shared<const std::vector<std::uint8_t>>(std::move(page));
+    ModuleImage image;
+    image.held = *first;
+    image.keepAlive = std::move(first);
+    image.fileSize = file->size();
+    image.file = std::move(file);
+    if (isNeImage(image)) {
+        auto module = NeModule::read(std::move(image));
+        if (!module)
+            return module.error();
+        return std::unique_ptr<IResourceModule>(std::move(module).value());
+    }
+    auto module = PeModule::read(std::move(image), kReadSectionLimit);
+    if (!module)
+        return module.error();
+    return std::unique_ptr<IResourceModule>(std::move(module).value());
+}
+
 } // namespace
 
 int OpenModuleFile(const std::string& path) {
@@ -159,22 +175,27 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleFromDescriptor(int fd, const 
         ::close(fd);
         return cannotOpen(path, page.error().message, page.error().code);
     }
-    auto first = std::make_shared<const std::vector<std::uint8_t>>(std::move(page).value());
-    ModuleImage image;
-    image.held = *first;
-    image.keepAlive = std::move(first);
-    image.fileSize = size;
-    image.file = std::make_shared<const ModuleFile>(fd, size);
-    if (isNeImage(image)) {
-        auto module = NeModule::read(std::move(image));
-        if (!module)
-            return cannotOpen(path, module.error().message);
-        return std::unique_ptr<IResourceModule>(std::move(module).value());
-    }
-    auto module = PeModule::read(std::move(image), kReadSectionLimit);
+    auto module = openLarge(std::move(page).value(), std::make_shared<const ModuleFile>(fd, size));
     if (!module)
         return cannotOpen(path, module.error().message);
-    return std::unique_ptr<IResourceModule>(std::move(module).value());
+    return std::move(module).value();
+}
+
+Result<std::unique_ptr<IResourceModule>> OpenModuleAt(int fd, std::uint64_t base, std::uint64_t size,
+                                                      std::shared_ptr<const void> owner) {
+    if (size == 0)
+        return makeError(ErrorKind::NotLoadable, "empty file");
+    auto file = std::make_shared<const ModuleFile>(fd, base, size, std::move(owner));
+    const auto first = static_cast<std::size_t>(std::min<std::uint64_t>(
+        size, size <= kReadWholeLimit ? kReadWholeLimit : kFirstPage));
+    std::vector<std::uint8_t> start(first);
+    if (!file->readAt(0, start))
+        return makeError(ErrorKind::NotLoadable, "cannot be read");
+    if (size <= kReadWholeLimit) {
+        auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(start));
+        return OpenModuleFromBytesKept(std::span<const std::uint8_t>(*bytes), bytes);
+    }
+    return openLarge(std::move(start), std::move(file));
 }
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromBytesKept(std::span<const std::uint8_t> bytes,

@@ -22,6 +22,8 @@ constexpr std::uint32_t kPeSignature = 0x00004550; // "PE\0\0"
 constexpr std::uint16_t kPe32Magic = 0x10B;
 constexpr std::uint16_t kPe32PlusMagic = 0x20B;
 constexpr std::uint32_t kResourceDirectoryIndex = 2;
+// The certificate table's entry: a file offset (not an RVA) and a size.
+constexpr std::uint32_t kCertificateDirectoryIndex = 4;
 constexpr std::uint32_t kHighBit = 0x80000000u;
 constexpr std::uint64_t kDirectoryHeaderSize = 16;
 constexpr std::uint64_t kEntrySize = 8;
@@ -147,6 +149,18 @@ bool hasUpxSignature(RegionBytes& file, std::uint64_t length) {
         return false;
     const std::string_view text(reinterpret_cast<const char*>(head->data()), head->size());
     return text.find(kUpxSignature) != std::string_view::npos;
+}
+
+// Reads `out.size()` bytes of the module's file at `offset`, from what is held in memory
+// or from the file.
+bool readImageAt(const ModuleImage& image, std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (offset >= image.heldOffset && out.size() <= image.held.size() &&
+        offset - image.heldOffset <= image.held.size() - out.size()) {
+        const auto from = image.held.subspan(static_cast<std::size_t>(offset - image.heldOffset), out.size());
+        std::copy(from.begin(), from.end(), out.begin());
+        return true;
+    }
+    return image.file && image.file->readAt(offset, out);
 }
 
 // Reads the directory tree of one resource section.
@@ -352,6 +366,13 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
     const std::uint64_t directories =
         std::min<std::uint64_t>(*directoryCount, (*optionalSize - directoriesAt) / kEntrySize);
     std::uint32_t resourceRva = 0;
+    std::uint64_t certificateAt = 0;
+    std::uint64_t certificateSize = 0;
+    if (directories > kCertificateDirectoryIndex) {
+        const std::uint64_t entry = optional + directoriesAt + kCertificateDirectoryIndex * 8;
+        certificateAt = c.peekAt<std::uint32_t>(entry).valueOr(0);
+        certificateSize = c.peekAt<std::uint32_t>(entry + 4).valueOr(0);
+    }
     if (directories > kResourceDirectoryIndex) {
         auto rva = c.peekAt<std::uint32_t>(optional + directoriesAt + kResourceDirectoryIndex * 8);
         if (!rva)
@@ -365,6 +386,9 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
     std::vector<Section> sections;
     sections.reserve(*sectionCount);
     bool upxSections = false;
+    // Where the module's image ends in the file: what follows it is no part of the
+    // program the loader maps (a setup program's payload, a signature).
+    std::uint64_t imageEnd = tableAt + std::uint64_t{*sectionCount} * kSectionHeaderSize;
     for (std::uint16_t i = 0; i < *sectionCount; ++i) {
         auto header = c.slice(tableAt + i * kSectionHeaderSize, kSectionHeaderSize);
         if (!header)
@@ -382,8 +406,18 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
             // The last section of a file is often not padded to its full raw size.
             s.rawSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(s.rawSize, fileSize - s.rawOffset));
         }
+        imageEnd = std::max(imageEnd, std::uint64_t{s.rawOffset} + s.rawSize);
         sections.push_back(s);
     }
+    // A signature appended right after the image is no payload; one after a payload
+    // leaves the payload where it is.
+    constexpr std::uint64_t kCertificateAlignment = 8;
+    if (certificateSize != 0 && certificateAt >= imageEnd && certificateAt - imageEnd < kCertificateAlignment &&
+        certificateAt + certificateSize >= fileSize)
+        imageEnd = fileSize;
+    const Installer installer = DetectInstaller(
+        [&image](std::uint64_t offset, std::span<std::uint8_t> out) { return readImageAt(image, offset, out); },
+        fileSize, imageEnd);
 
     // UPX names its sections UPX0, UPX1 (and UPX2) and keeps its own header, which
     // begins "UPX!", in the module's first page, after the section table. Both must be
@@ -393,6 +427,7 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
     auto module = std::unique_ptr<PeModule>(new PeModule(std::move(image)));
     module->m_resourceRva = resourceRva;
     module->m_packer = upx ? Packer::Upx : Packer::None;
+    module->m_installer = installer;
     module->m_sections = std::move(sections);
     ModuleImage& held = module->m_image;
 

@@ -23,6 +23,11 @@ namespace harvix {
 class ModuleFile {
 public:
     ModuleFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    // A module that is a stretch of another file (a member stored in place in a
+    // container, or an in-memory file): its bytes are `fd`'s from `base` on. The
+    // descriptor is not closed here; `owner` keeps it open.
+    ModuleFile(int fd, std::uint64_t base, std::uint64_t size, std::shared_ptr<const void> owner)
+        : m_fd(fd), m_size(size), m_base(base), m_owner(std::move(owner)) {}
     ~ModuleFile();
     ModuleFile(const ModuleFile&) = delete;
     ModuleFile& operator=(const ModuleFile&) = delete;
@@ -37,6 +42,8 @@ public:
 private:
     int m_fd;
     std::uint64_t m_size;
+    std::uint64_t m_base = 0;
+    std::shared_ptr<const void> m_owner; // set: the descriptor is someone else's
 };
 
 // The bytes of a module as the reader holds them: one part in memory (`held`, the file's
@@ -92,6 +99,7 @@ public:
 
     [[nodiscard]] std::uint64_t heldBytes() const override { return m_image.held.size(); }
     [[nodiscard]] Packer packer() const override { return m_packer; }
+    [[nodiscard]] Installer installer() const override { return m_installer; }
     [[nodiscard]] std::vector<ResId> types() const override;
     [[nodiscard]] std::vector<ResId> names(const ResId& type) const override;
     [[nodiscard]] std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override;
@@ -122,6 +130,7 @@ private:
     ModuleImage m_image;
     std::uint32_t m_resourceRva = 0;
     Packer m_packer = Packer::None;
+    Installer m_installer = Installer::None;
     std::vector<Section> m_sections;
     ResourceTable<NameEntry> m_table; // directory order
 };

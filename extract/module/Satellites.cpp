@@ -130,6 +130,7 @@ public:
     }
     // The module's own packer: its satellites are read whole.
     [[nodiscard]] Packer packer() const override { return m_parts.front().module->packer(); }
+    [[nodiscard]] Installer installer() const override { return m_parts.front().module->installer(); }
     [[nodiscard]] std::uint64_t heldBytes() const override {
         std::uint64_t held = 0;
         for (const Part& part : m_parts)

@@ -113,7 +113,7 @@ TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
     EXPECT_FALSE(c.fraScreenHdr->isVisible());
 
     fillPages(*window);
-    EXPECT_EQ(c.cmdNext->text(), "Finish");
+    EXPECT_EQ(c.cmdNext->text(), "&Finish");
     EXPECT_TRUE(c.cmdBack->isEnabled());
 
     // During the run: page 5 on the screen, caption with the progress, Back and Next
@@ -137,7 +137,7 @@ TEST_F(WizardWindowTest, RunFromWelcomeToFinishedPage) {
     EXPECT_TRUE(c.fraWatermark->isVisible());
     EXPECT_FALSE(c.fraScreenHdr->isVisible());
     EXPECT_EQ(window->Form().windowTitle(), "Harvix");
-    EXPECT_EQ(c.cmdCancel->text(), "Close");
+    EXPECT_EQ(c.cmdCancel->text(), "&Close");
     EXPECT_FALSE(c.cmdNext->isEnabled());
     EXPECT_FALSE(fs::exists(window->Logic().AnimTempFile()));
     ASSERT_FALSE(captions.empty());

@@ -50,7 +50,7 @@ constexpr ControlRow kControls[] = {
     // bottom band
     {"cmdBack", "fraBottomBack", 3785, 210, 1125, 345, "< &Back", true, false, 0},
     {"cmdNext", "fraBottomBack", 4905, 210, 1125, 345, "&Next >", true, true, 1},
-    {"cmdCancel", "fraBottomBack", 6180, 210, 1125, 345, "Cancel", true, true, 2},
+    {"cmdCancel", "fraBottomBack", 6180, 210, 1125, 345, "&Cancel", true, true, 2},
     {"l3dBottomLine", "fraBottomBack", 0, 0, 7455, 30, nullptr, true, true, 4},
     // watermark strip
     {"lblContact", "fraWatermark", -120, 4410, 2415, 255, nullptr, true, false, 42},
@@ -75,12 +75,14 @@ constexpr ControlRow kControls[] = {
     {"Label6", "fraScreen(1)", 675, 1140, 4635, 435,
      "Please specify whether the entire system or only a folder should be searched.", true, true,
      14},
-    {"optSearchSystem", "fraScreen(1)", 780, 1800, 3315, 195, "All hard drives", true, true, 15},
-    {"optSearchFolder", "fraScreen(1)", 780, 2100, 3315, 195, "Specify folder:", true, true, 16},
+    {"optSearchSystem", "fraScreen(1)", 780, 1800, 3315, 195, "&All hard drives", true, true, 15},
+    {"optSearchFolder", "fraScreen(1)", 780, 2100, 3315, 195, "S&pecify folder:", true, true, 16},
     {"txtFolder", "fraScreen(1)", 1060, 2400, 3015, 315, "", true, false, 17},
-    {"cmdBrowse", "fraScreen(1)", 4140, 2400, 315, 315, "...", true, false, 18},
+    {"cmdBrowse", "fraScreen(1)", 4140, 2400, 315, 315, "&...", true, false, 18},
     {"chkSubFolders", "fraScreen(1)", 1060, 2790, 2655, 255, "Look in sub&folders", true, false,
      19},
+    {"chkContainers", "fraScreen(1)", 1060, 3030, 4935, 255, "Look &inside installers, archives and disc images",
+     true, true, 56},
     {"cmdAdvanced", "fraScreen(1)", 6060, 4080, 1245, 345, "A&dvanced >>", true, true, 22},
     {"fraMask", "fraScreen(1)", 780, 3300, 4395, 1095, "Search mask", false, true, 23},
     {"Label8", "fraMask", 180, 300, 4035, 195, "Include the following files in the &search:", true,
@@ -94,12 +96,13 @@ constexpr ControlRow kControls[] = {
      "Choose the resource types you want to extract.", true, true, 21},
     {"lvResTypes", "fraScreen(2)", 120, 1800, 7215, 2235, nullptr, true, true, 26},
     {"lblLimitsHint", "fraScreen(2)", 120, 4140, 7215, 255,
-     "To change the limits of the Bitmap, Icon or Image row, double-click the row.", true, true, 54},
+     "To change the limits of the Bitmap, Icon or Image row, double-click it or press F2.", true,
+     true, 54},
     // page 3
     {"Label9", "fraScreen(3)", 675, 1080, 4635, 495,
      "Please specify the folder where the extracted resources will be saved.", true, true, 28},
     {"txtDestPath", "fraScreen(3)", 780, 1800, 3555, 315, "", true, true, 30},
-    {"cmdBrowseDest", "fraScreen(3)", 4380, 1800, 315, 315, "...", true, true, 29},
+    {"cmdBrowseDest", "fraScreen(3)", 4380, 1800, 315, 315, "&...", true, true, 29},
     // page 4
     {"Label10", "fraScreen(4)", 675, 1080, 4635, 495,
      "Click on finish to start the search. The process may take several minutes.", true, true, 32},
@@ -124,7 +127,7 @@ constexpr ControlRow kControls[] = {
      true, true, 45},
     {"Label18", "fraScreen(6)", 2565, 4320, 4335, 195, "Click on close to exit Harvix.", true, true,
      44},
-    {"cmdShowFolder", "fraScreen(6)", 3000, 1800, 2115, 435, "Show resources", true, true, 47},
+    {"cmdShowFolder", "fraScreen(6)", 3000, 1800, 2115, 435, "&Show resources", true, true, 47},
     {"shpButtonFrame", "fraScreen(6)", 2985, 1785, 2145, 465, nullptr, true, true, -1},
     {"lblSummary", "fraScreen(6)", 2565, 2400, 4335, 1815, "", true, true, 53},
 };
@@ -220,7 +223,8 @@ TEST_F(frmMainTest, TabOrderFollowsThePositionsOfTheFocusableControls) {
     const QStringList expected{"cmdBack",         "cmdNext",       "cmdCancel",  "optSearchSystem",
                                "optSearchFolder", "txtFolder",     "cmdBrowse",  "chkSubFolders",
                                "cmdAdvanced",     "txtMask",       "lvResTypes", "cmdBrowseDest",
-                               "txtDestPath",     "cmdShowFolder", "sldAccel",   "chkUnique"};
+                               "txtDestPath",     "cmdShowFolder", "sldAccel",   "chkUnique",
+                               "chkContainers"};
     std::set<QString> named;
     for (const ControlRow& row : kControls)
         named.insert(QString::fromLatin1(row.name));

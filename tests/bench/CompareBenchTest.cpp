@@ -1,6 +1,8 @@
 // harvix-compare-bench run as a program on a tiny generated corpus, with stand-ins for
 // wrestool and 7-Zip that write one file per command (or fail), so that the counts,
 // rounds and failure notes it prints can be checked.
+#include "sandbox/SanitizerBuild.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -66,18 +69,30 @@ protected:
 
 TEST_F(CompareBench, CountsWhatEveryToolWroteInEveryRound) {
     int status = 0;
+    // The sanitizers' runtimes cannot run under strace (the leak check traces the process
+    // itself): their builds count no system calls.
     const std::string out = run("--runs 2 --wrestool " + (m_root / "wrestool").string() +
-                                    " --7z " + (m_root / "7z").string(),
+                                    " --7z " + (m_root / "7z").string() +
+                                    (harvix::kSanitizerBuild ? " --no-strace" : ""),
                                 status);
     ASSERT_EQ(status, 0) << out;
     // Three modules: three kinds each for wrestool (three calls), one folder each for
     // 7-Zip (one call).
     EXPECT_EQ(files(out, "wrestool -x \\(types 14,12,2\\)"), 9) << out;
     EXPECT_EQ(files(out, "7-Zip x \\.rsrc pictures"), 3) << out;
-    // The floor writes exactly what Harvix wrote.
+    // The floors write exactly what Harvix wrote.
     const long harvix = files(out, "harvix-cli extract");
     EXPECT_GT(harvix, 3) << out;
     EXPECT_EQ(files(out, "read\\+write floor"), harvix) << out;
+    EXPECT_EQ(files(out, "floor \\(fewest calls\\)"), harvix) << out;
+    EXPECT_NE(out.find("Harvix time / floor of the fewest calls"), std::string::npos) << out;
+    // One traced run each, their calls per file written (where strace is installed).
+    if (out.find("strace left out") == std::string::npos) {
+        const std::regex traced("\\| (harvix-cli extract|floor \\(fewest calls\\)) *\\| *[0-9]+ \\| *[0-9.]+ \\|");
+        EXPECT_EQ(std::distance(std::sregex_iterator(out.begin(), out.end(), traced), std::sregex_iterator()), 2)
+            << out;
+        EXPECT_NE(out.find("Harvix system calls per file written"), std::string::npos) << out;
+    }
     // Two rounds: two times per row.
     EXPECT_TRUE(std::regex_search(out, std::regex("\\| harvix-cli extract .*\\| [0-9]+ [0-9]+\n")))
         << out;
@@ -89,12 +104,14 @@ TEST_F(CompareBench, CountsWhatEveryToolWroteInEveryRound) {
 TEST_F(CompareBench, NotesFailingCommandsAndLeavesOutToolsOnRequest) {
     int status = 0;
     const std::string out =
-        run("--runs 1 --no-7z --keep --wrestool " + (m_root / "broken").string(), status);
+        run("--runs 1 --no-7z --no-strace --keep --wrestool " + (m_root / "broken").string(), status);
     ASSERT_EQ(status, 0) << out;
     EXPECT_NE(out.find("note: 3 commands of wrestool"), std::string::npos) << out;
     EXPECT_NE(out.find("(first status 2)"), std::string::npos) << out;
     EXPECT_EQ(out.find("| 7-Zip"), std::string::npos) << out;
     EXPECT_NE(out.find("7-Zip (7z or 7zz) left out"), std::string::npos) << out;
+    EXPECT_NE(out.find("strace left out"), std::string::npos) << out;
+    EXPECT_EQ(out.find("System calls"), std::string::npos) << out;
     EXPECT_TRUE(fs::is_directory(m_root / "work" / "out-generated" / "harvix-0"));
 }
 

@@ -67,6 +67,10 @@ protected:
         const auto ico = picbuilder::allIconForms().front().bytes;
         std::ofstream(root / "src/pic.ico", std::ios::binary)
             .write(reinterpret_cast<const char*>(ico.data()), static_cast<std::streamsize>(ico.size()));
+        fs::create_directories(root / "cursors");
+        EXPECT_TRUE(modbuilder::writeFile((root / "cursors/arrow.cur").string(),
+                                          modbuilder::makeCursorFile(32, 32, 32, 1, 1, modbuilder::pictures::arrow()))
+                        .ok());
         std::ofstream(root / "outside/secret") << "not for the cage\n";
         std::ofstream(root / "src/secret") << "not for the thumbnail\n";
     }
@@ -104,6 +108,8 @@ std::vector<CommandCase> Commands() {
         {"thumbnail", {"thumbnail", "@src/app.dll", "@thumbs/app.png"}, "src", "thumbs/app.png"},
         {"icon", {"icon", "@src/app.dll", "@thumbs/icon.png", "--theme", "@theme/hicolor", "--name", "app"},
          "src", "theme/hicolor/32x32/apps/app.png"},
+        {"cursor_theme", {"cursor-theme", "--force", "--name", "Pack", "--dest", "@themes", "@cursors"}, "src",
+         "themes/Pack/cursors/left_ptr"},
     };
 }
 
@@ -205,15 +211,16 @@ TEST_F(CliCage, TheReportIsWrittenOutsideTheCage) {
     // Only the report is there: no temporary name left, nothing planted.
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "reports"), fs::directory_iterator()), 1);
 
-    // A report that cannot be written says so as it always did, and the status is 1.
+    // A report whose folder is missing is refused before the run starts, caged or not.
     for (const char* cage : {"--verbose", "--no-sandbox"}) {
         SCOPED_TRACE(cage);
         fs::remove_all(root / "dest");
         const ProgramRun failed = run(kCli, {"extract", cage, "--dest", at("dest"), "--report",
                                              at("missing/run.json"), at("src")});
-        EXPECT_EQ(failed.status, 1);
-        EXPECT_THAT(failed.err, HasSubstr("harvix-cli extract: the report cannot be written: " +
-                                          at("missing/run.json") + ": No such file or directory\n"));
+        EXPECT_EQ(failed.status, 2);
+        EXPECT_EQ(failed.err, "harvix-cli extract: the report '" + at("missing/run.json") +
+                                  "' cannot be written: its folder '" + at("missing") + "' does not exist\n");
+        EXPECT_FALSE(fs::exists(root / "dest"));
     }
 }
 
@@ -423,8 +430,8 @@ TEST(CageCalls, NoSetHoldsACallThatLeavesTheCage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's build widens the sets for its runtime";
 #endif
-    for (const auto set : {CallSet::Reading, CallSet::Thumbnail,
-                           CallSet::Converting, CallSet::Extracting}) {
+    for (const auto set : {CallSet::Reading, CallSet::Thumbnail, CallSet::Converting,
+                           CallSet::Icon, CallSet::CursorTheme, CallSet::Extracting}) {
         const std::vector<std::string> calls = AllowedCalls(set);
         for (const std::string& call : calls) {
             const std::string name = call.substr(0, call.find(' '));

@@ -27,6 +27,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace harvix {
@@ -35,6 +36,7 @@ namespace {
 using CliResult = testing::ProgramRun;
 using testing::ReadText;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using namespace harvix::modbuilder;
 namespace fs = std::filesystem;
 
@@ -129,8 +131,8 @@ TEST_F(ExtractCommandTest, BadUsageIsRefusedWithStatusTwoAndWritesNothing) {
     std::ofstream(root / "taken" / "file") << "x";
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         {{"--dest", (root / "no" / "parent").string(), src},
-         (root / "no" / "parent").string() + "/: No such file or directory (its parent folder "
-                                             "does not exist)"},
+         (root / "no" / "parent").string() + " cannot be made: its parent folder " +
+             (root / "no").string() + " does not exist"},
         {{"--dest", (root / "taken" / "file").string(), src},
          (root / "taken" / "file").string() + "/: File exists (a file has that name)"},
         {{"--dest", "", "--yes", src}, "no destination folder given"},
@@ -204,7 +206,8 @@ TEST_F(ExtractCommandTest, SummaryCountsWhatWasNotWellFormedOrEmptyPerKind) {
     EXPECT_THAT(text, HasSubstr(entry("\"EMPTY.HTM\"", "HTML", "empty_or_missing", "empty resource")));
     // One line per cause, each naming the kinds it met; the cursors, which met none, are
     // not named.
-    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: left out by the limits: Bitmap 1\n"));
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: left out by the limits: Bitmap 1 (widen them with "
+                                 "--bitmap-limits)\n"));
     EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: not well formed: Bitmap 2, Icon 1\n"));
     EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: empty or missing: Web page 1\n"));
     EXPECT_THAT(r.err, ::testing::Not(HasSubstr("Cursor")));
@@ -329,6 +332,9 @@ struct TerminalRun {
     std::size_t stepsDone = 0;
 };
 
+// The process of the run on a terminal under way, for steps that signal it.
+pid_t g_terminalChild = -1;
+
 TerminalRun runOnTerminal(std::vector<std::string> args, const std::vector<std::string>& env,
                           unsigned short columns, const std::vector<TerminalStep>& steps) {
     args.insert(args.begin(), {"harvix-cli", "extract"});
@@ -347,6 +353,7 @@ TerminalRun runOnTerminal(std::vector<std::string> args, const std::vector<std::
         execv(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", argv.data());
         _exit(127);
     }
+    g_terminalChild = pid;
     TerminalRun run;
     std::size_t from = 0;
     for (;;) {
@@ -568,6 +575,184 @@ TEST_F(ExtractCommandTest, TerminalCtrlCInAStretchWithoutModulesIsAnsweredAtOnce
     EXPECT_THAT(run.seen, HasSubstr("the search was cancelled"));
     // Within moments; the bound leaves room for a loaded machine.
     EXPECT_LT(std::chrono::duration<double>(asked - walkBegan).count(), 1.0);
+}
+
+// A report that cannot be written is refused before the run starts, and nothing is
+// written: a missing folder, a file where its folder should be, a folder at its path.
+TEST_F(ExtractCommandTest, AReportThatCannotBeWrittenIsRefusedAtOnce) {
+    writeSampleModule(root / "src" / "sample.dll");
+    const fs::path dest = root / "out";
+    const std::pair<fs::path, std::string> cases[] = {
+        {root / "missing" / "r.json", "its folder '" + (root / "missing").string() + "' does not exist"},
+        {root / "src" / "sample.dll" / "r.json", "'" + (root / "src" / "sample.dll").string() + "' is not a folder"},
+        {root / "src", "it is a folder"},
+    };
+    for (const auto& [report, says] : cases) {
+        const CliResult r = extract({"--dest", dest.string(), "--report", report.string(), (root / "src").string()});
+        EXPECT_EQ(r.status, 2) << report;
+        EXPECT_EQ(r.err, "harvix-cli extract: the report '" + report.string() + "' cannot be written: " + says + "\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(dest));
+    }
+}
+
+// A tree that takes a while to extract: three modules of 3,000 bitmaps each.
+void writeLongRun(const fs::path& src) {
+    ModuleBuilder b;
+    for (std::uint16_t id = 1; id <= 3000; ++id)
+        b.add(ResId::of(ResType::Bitmap), ResId::number(id), 0x409, makeDib(16, 16, 24, pictures::rings()));
+    fs::create_directories(src / "a");
+    ASSERT_TRUE(writeFile((src / "a" / "many.dll").string(), b.build()));
+    for (const char* other : {"b", "c"}) {
+        fs::create_directories(src / other);
+        fs::create_hard_link(src / "a" / "many.dll", src / other / "many.dll");
+    }
+}
+
+// What a run that a signal ended left behind: every bitmap written has its record and
+// every record its file; the counts on stdout are those files; the report says that the
+// run was cancelled, by which signal, with a cancelled run's exit status.
+void expectCancelledBy(const fs::path& dest, const fs::path& report, const std::string& out,
+                       const std::string& signal) {
+    std::size_t bitmaps = 0;
+    for (const auto& entry : fs::directory_iterator(dest / "Bitmaps"))
+        if (entry.path().extension() == ".bmp")
+            ++bitmaps;
+    std::size_t records = 0;
+    std::istringstream index(ReadText(dest / "Bitmaps" / "__index.txt"));
+    for (std::string line; std::getline(index, line);)
+        if (line.find(".bmp") != std::string::npos) {
+            ++records;
+            const std::string name = line.substr(0, line.find(".bmp") + 4);
+            EXPECT_TRUE(fs::exists(dest / "Bitmaps" / name)) << line;
+        }
+    EXPECT_EQ(records, bitmaps);
+    EXPECT_GT(bitmaps, 0u);
+    EXPECT_LT(bitmaps, 9000u);
+    EXPECT_THAT(out, HasSubstr("Bitmap: " + std::to_string(bitmaps)));
+    const std::string text = ReadText(report);
+    EXPECT_THAT(text, HasSubstr("\"outcome\": \"cancelled\"")) << text.substr(0, 300);
+    EXPECT_THAT(text, HasSubstr("\"signal\": \"" + signal + "\""));
+    EXPECT_THAT(text, HasSubstr("\"exit_status\": 1"));
+    EXPECT_THAT(text, HasSubstr("\"error\": \"the search was cancelled by " + signal + "\""));
+}
+
+// SIGINT, SIGTERM and SIGHUP without a terminal (a service stopped, timeout, a script's
+// trap) end the run as a confirmed Cancel does: the files written stay whole with their
+// records, the counts are printed, the report is written, the exit status is 1. A second
+// signal ends the tool at once.
+TEST_F(ExtractCommandTest, SignalsWithoutATerminalEndTheRunAsACancelDoes) {
+    writeLongRun(root / "src");
+    const std::pair<int, const char*> signals[] = {{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& [number, name] : signals) {
+        SCOPED_TRACE(name);
+        const fs::path dest = root / (std::string("out-") + name), report = root / (std::string(name) + ".json");
+        const fs::path pidFile = root / "pid";
+        fs::remove(pidFile);
+        std::thread signaller([&, number = number] {
+            // Once the run is under way: some bitmaps are on the disk.
+            for (int tries = 0; tries < 2000; ++tries) {
+                std::error_code error;
+                std::size_t n = 0;
+                for (fs::directory_iterator it(dest / "Bitmaps", error), end; !error && it != end; it.increment(error))
+                    ++n;
+                if (n > 50 && fs::exists(pidFile)) {
+                    kill(static_cast<pid_t>(std::stol(ReadText(pidFile))), number);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        const CliResult r = testing::RunProgram(
+            HARVIX_TEST_BINARY_DIR "/cli/harvix-cli",
+            {"extract", "--dest", dest.string(), "--kinds", "bitmap", "--report", report.string(), (root / "src").string()},
+            root, env, [&pidFile] {
+                std::ofstream(pidFile) << ::getpid();
+                return true;
+            });
+        signaller.join();
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: the search was cancelled by " + std::string(name) + "\n"));
+        expectCancelledBy(dest, report, r.out, name);
+    }
+
+    // Two signals at once (two different ones: a signal already pending is not counted
+    // again): the second ends the tool there and then.
+    const fs::path pidFile = root / "pid";
+    fs::remove(pidFile);
+    const fs::path dest = root / "out-twice";
+    std::thread signaller([&] {
+        for (int tries = 0; tries < 2000; ++tries) {
+            std::error_code error;
+            if (fs::exists(dest / "Bitmaps" / "__index.txt", error) && fs::exists(pidFile)) {
+                const auto pid = static_cast<pid_t>(std::stol(ReadText(pidFile)));
+                kill(pid, SIGTERM);
+                kill(pid, SIGHUP);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const CliResult twice = testing::RunProgram(
+        HARVIX_TEST_BINARY_DIR "/cli/harvix-cli",
+        {"extract", "--dest", dest.string(), "--kinds", "bitmap", "--report", (root / "twice.json").string(),
+         (root / "src").string()},
+        root, env, [&pidFile] {
+            std::ofstream(pidFile) << ::getpid();
+            return true;
+        });
+    signaller.join();
+    EXPECT_EQ(twice.status, -1) << twice.err; // ended by the signal itself
+}
+
+// list stops at a signal between two modules: every line printed is whole, the tool
+// says why it stopped, and the exit status says the listing is not complete.
+TEST_F(ExtractCommandTest, ListStopsAtASignalBetweenTwoModules) {
+    writeLongRun(root / "src");
+    for (int i = 0; i < 100; ++i)
+        fs::create_hard_link(root / "src" / "a" / "many.dll", root / "src" / "a" / ("m" + std::to_string(i) + ".dll"));
+    const fs::path pidFile = root / "pid";
+    std::thread signaller([&] {
+        for (int tries = 0; tries < 2000; ++tries) {
+            std::error_code error;
+            if (fs::exists(pidFile) && fs::file_size(root / ".stdout", error) > 200000 && !error) {
+                kill(static_cast<pid_t>(std::stol(ReadText(pidFile))), SIGTERM);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    const CliResult r = testing::RunProgram(HARVIX_TEST_BINARY_DIR "/cli/harvix-cli", {"list", (root / "src").string()},
+                                            root, env, [&pidFile] {
+                                                std::ofstream(pidFile) << ::getpid();
+                                                return true;
+                                            });
+    signaller.join();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "harvix-cli list: the listing was cancelled by SIGTERM\n");
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_LT(r.out.size(), std::size_t{103} * 3000 * 40); // not every module was listed
+}
+
+// On a terminal, SIGTERM and SIGHUP end the run without the cancel question that Ctrl-C
+// brings, and the report is written all the same.
+TEST_F(ExtractCommandTest, SignalsOnATerminalEndTheRunWithoutAsking) {
+    writeLongRun(root / "src");
+    const std::pair<int, const char*> signals[] = {{SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& [number, name] : signals) {
+        SCOPED_TRACE(name);
+        const fs::path dest = root / (std::string("out-") + name), report = root / (std::string(name) + ".json");
+        const TerminalRun run = runOnTerminal(
+            {"--dest", dest.string(), "--kinds", "bitmap", "--report", report.string(), (root / "src").string()}, env,
+            200, {{"1 of 3 files", [number = number](int) { kill(g_terminalChild, number); }}});
+        ASSERT_EQ(run.stepsDone, 1u) << run.seen;
+        EXPECT_EQ(run.status, 1) << run.seen;
+        EXPECT_THAT(run.seen, Not(HasSubstr("[y/N]")));
+        // What the tool says is seen on the terminal.
+        EXPECT_THAT(run.seen, HasSubstr(std::string("the search was cancelled by ") + name));
+        expectCancelledBy(dest, report, run.seen, name);
+    }
 }
 
 TEST_F(ExtractCommandTest, WriteErrorStopsTheRunWithStatusOne) {

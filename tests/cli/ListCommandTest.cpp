@@ -233,12 +233,14 @@ TEST_F(CliList, ExplainSaysWhatExtractDoesWithEachResourceAndWhy) {
                   "not well formed: bitmap of 3 bytes, too short for an information header",
                   "written as bitmap",
                   "not extracted: extract reads the first language version of a resource only",
-                  "left out by the limits: bitmap height 8 outside the limit 16-48",
+                  "left out by the limits: bitmap height 8 outside the limit 16-48 (--bitmap-limits widens them)",
                   "not extracted: an image of the icon groups, written inside the groups that name it",
                   "not extracted: not a picture",
                   "written as icon",
                   "empty or missing: group entry 1 names image 7, which the module does not hold",
               }));
+    const Outcome json = Run({"list", "--format", "json", "--explain", dll});
+    EXPECT_THAT(json.out, HasSubstr("\"widen_with\":\"--bitmap-limits\""));
 
     // The kinds and limits given are extract's: a kind not chosen is said so, a limit
     // that takes the small bitmap in lets it be written.
@@ -291,7 +293,7 @@ TEST_F(CliList, ExplainAndExtractAgreeOnPicturesKeptWhole) {
     for (const std::string& line : LinesOf(r.out, dll))
         verdicts.push_back(line.substr(line.rfind('\t') + 1));
     EXPECT_EQ(verdicts, (std::vector<std::string>{
-                            "left out by the limits: GIF width 300 outside the limit 1-256",
+                            "left out by the limits: GIF width 300 outside the limit 1-256 (--image-limits widens them)",
                             "not well formed: PNG chunks cut short",
                             "written as image",
                             "not extracted: not a picture",
@@ -313,12 +315,25 @@ TEST_F(CliList, ExplainAndExtractAgreeOnPicturesKeptWhole) {
         images.push_back(entry.path().filename().string());
     std::sort(images.begin(), images.end());
     EXPECT_EQ(images, (std::vector<std::string>{"__index.txt", "a.dll.png"}));
-    EXPECT_THAT(extracted.err, HasSubstr("left out by the limits: Image 1"));
+    EXPECT_THAT(extracted.err, HasSubstr("left out by the limits: Image 1 (widen them with --image-limits)\n"));
     EXPECT_THAT(extracted.err, HasSubstr("not well formed: Image 1"));
 
     const Outcome refused = Run({"list", "--explain", "--image-limits", "1-2", dll});
     EXPECT_EQ(refused.status, 2);
     EXPECT_THAT(refused.err, HasSubstr("--image-limits: the limits '1-2' are not two ranges"));
+    // A range upside down would leave out everything: refused, as extract refuses it,
+    // with the option and the range named.
+    for (const char* command : {"list", "extract"}) {
+        const Outcome upsideDown =
+            command == std::string("list")
+                ? Run({"list", "--explain", "--bitmap-limits", "32-8;0-3000;16-48", dll})
+                : Run({"extract", "--bitmap-limits", "32-8;0-3000;16-48", "--dest", root + "/out2", dll});
+        EXPECT_EQ(upsideDown.status, 2) << command;
+        EXPECT_THAT(upsideDown.err, HasSubstr("--bitmap-limits: the minimum 32 of the colour depth limit "
+                                              "'32-8' is above its maximum 8"))
+            << command;
+    }
+    EXPECT_FALSE(fs::exists(root + "/out2"));
 }
 
 TEST_F(CliList, VersionPrintsEachFilesVersion) {

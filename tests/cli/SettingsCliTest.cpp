@@ -63,7 +63,8 @@ protected:
                "/Resources\n"
                "Priority\tREG_DWORD\t3\n"
                "Satellites\tREG_DWORD\t1\n"
-               "Language\tREG_SZ\t\n";
+               "Language\tREG_SZ\t\n"
+               "Containers\tREG_DWORD\t0\n";
     }
 
     std::filesystem::path m_dir;
@@ -84,7 +85,7 @@ TEST_F(SettingsCliTest, AFirstPartialWriteStoresTheCompleteSet) {
     ASSERT_EQ(w.status, 0) << w.err;
     auto names = RegistryStore(m_store.string()).valueNames(HKEY_LOCAL_MACHINE, "Software\\Harvix");
     ASSERT_TRUE(names.ok());
-    EXPECT_EQ(names->size(), 15u);
+    EXPECT_EQ(names->size(), 16u);
 
     std::string expected = defaultsListing();
     auto replace = [&](const std::string& from, const std::string& to) {

@@ -81,7 +81,15 @@ TEST_F(UniqueRunTest, CopiesAreFoldedAndCountedWithPngFilesToo) {
     // one per-size file is a.exe's; b.exe adds records only. Of the PNG files, that of
     // c.exe's icon image is the one of a.exe's.
     EXPECT_THAT(r.out, HasSubstr("PNG: 5 (1 copy folded)\n"));
-    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: copies folded into files already written: Bitmap 2, Icon 4\n"));
+    // Per kind the files written and the copies folded, the per-size icon files apart: of
+    // the icons a.exe's and c.exe's files are written, b.exe's is folded; of the per-size
+    // files a.exe's two are written, b.exe's two and c.exe's one folded.
+    EXPECT_THAT(r.err, HasSubstr("harvix-cli extract: Bitmap files: 1 written, 2 copies folded into files already "
+                                 "written\n"
+                                 "harvix-cli extract: Icon files: 2 written, 1 copy folded into files already "
+                                 "written\n"
+                                 "harvix-cli extract: Icon files per size: 2 written, 3 copies folded into files "
+                                 "already written\n"));
     EXPECT_TRUE(fs::exists(out / "Icons" / "c.exe.ico"));
     EXPECT_FALSE(fs::exists(out / "Icons" / "32x32" / "32" / "c.exe.ico"));
     expectConsistent(out);

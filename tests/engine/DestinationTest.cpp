@@ -161,7 +161,8 @@ TEST_F(Prepare, NewFolderGetsTheChosenKindsOnly) {
 TEST_F(Prepare, MissingParentOrAFileInTheWayIsAnInvalidFolder) {
     WriteFileText(dir / "file", "x");
     const std::pair<std::string, std::string> cases[] = {
-        {dir / "no/such", "its parent folder does not exist"},
+        {dir / "no/such", "no/such cannot be made: its parent folder " + (dir / "no") +
+                              " does not exist"},
         {dir / "file", "a file has that name"},
         {dir / "file/sub", "not a folder"},
     };

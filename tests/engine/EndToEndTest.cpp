@@ -128,6 +128,87 @@ TEST_F(EndToEnd, EveryKindOfASampleModule) {
     ExpectIndexMatchesFiles(dest);
 }
 
+// The image each entry of the directory of an .ico or .cur file stands for: its width,
+// its height and its bytes from its offset on.
+struct DirectoryEntry {
+    int width, height;
+    ByteVector image;
+    friend bool operator==(const DirectoryEntry&, const DirectoryEntry&) = default;
+};
+std::vector<DirectoryEntry> IconDirectory(const ByteVector& file) {
+    std::vector<DirectoryEntry> entries;
+    for (std::size_t i = 0; i < U16At(file, 4); ++i) {
+        const std::size_t e = 6 + 16 * i;
+        const std::size_t offset = U32At(file, e + 12);
+        entries.push_back({file[e], file[e + 1],
+                           ByteVector(file.begin() + static_cast<std::ptrdiff_t>(offset),
+                                      file.begin() + static_cast<std::ptrdiff_t>(offset + U32At(file, e + 8)))});
+    }
+    return entries;
+}
+
+// A group whose entry states another size than its image has: the files state the
+// image's own size, and its per-size file goes to its own size's folder, beside (never
+// over) the file of the image really of the size stated.
+TEST_F(EndToEnd, GroupEntriesStateTheirImagesOwnSize) {
+    const auto picture = mb::pictures::disc({20, 120, 200, 255});
+    const ByteVector small = mb::makeIconImage(16, 16, 8, picture);
+    const ByteVector large = mb::makeIconImage(32, 32, 8, picture);
+    mb::ModuleBuilder b(mb::Machine::Pe32Plus);
+    mb::GroupImage statedLarge{16, 16, 8};
+    statedLarge.stated.width = 32;
+    statedLarge.stated.height = 32;
+    mb::addIconGroup(b, ResId::number(1), 1, {statedLarge, {32, 32, 8}}, picture);
+    mb::GroupImage cursor{16, 16, 1};
+    cursor.stated.width = 32;
+    cursor.stated.height = 64;
+    mb::addCursorGroup(b, ResId::number(1), 1, {cursor}, mb::pictures::arrow(), 3, 5);
+    const std::string module = dir / "sized.dll";
+    ASSERT_TRUE(mb::writeFile(module, b.build()));
+    EXPECT_FALSE(Extract(module));
+
+    const std::vector<DirectoryEntry> group = IconDirectory(ReadFileBytes(dest + "/Icons/sized.dll.ico"));
+    EXPECT_EQ(group, (std::vector<DirectoryEntry>{{16, 16, small}, {32, 32, large}}));
+    EXPECT_EQ(IconDirectory(ReadFileBytes(dest + "/Icons/16x16/8/sized.dll.ico")),
+              (std::vector<DirectoryEntry>{{16, 16, small}}));
+    EXPECT_EQ(IconDirectory(ReadFileBytes(dest + "/Icons/32x32/8/sized.dll.ico")),
+              (std::vector<DirectoryEntry>{{32, 32, large}}));
+    const ByteVector cur = ReadFileBytes(dest + "/Cursors/sized.dll.cur");
+    ASSERT_GE(cur.size(), 22u);
+    EXPECT_EQ(cur[6], 16);
+    EXPECT_EQ(cur[7], 16);
+    ExpectIndexMatchesFiles(dest);
+}
+
+// A picture of more than 256 pixels is stated as 0, as the format says (not as its size
+// modulo 256), whatever its entry states; the icon limits take it as 0 too.
+TEST_F(EndToEnd, PicturesBeyond256PixelsAreStatedAsZero) {
+    const auto picture = mb::pictures::gradient();
+    mb::ModuleBuilder b(mb::Machine::Pe32Plus);
+    mb::GroupImage huge{512, 512, 32};
+    huge.png = true;                      // stated 0 x 0, as resource compilers write it
+    mb::GroupImage misstated = huge;      // stated 300 modulo 256, as a careless one does
+    misstated.width = misstated.height = 300;
+    misstated.stated.width = misstated.stated.height = 300 % 256;
+    mb::addIconGroup(b, ResId::number(1), 1, {huge, misstated, {32, 32, 8}}, picture);
+    const std::string module = dir / "huge.dll";
+    ASSERT_TRUE(mb::writeFile(module, b.build()));
+    options.iconWidth = {0, 512};
+    options.iconHeight = {0, 512};
+    EXPECT_FALSE(Extract(module));
+
+    const ByteVector file = ReadFileBytes(dest + "/Icons/huge.dll.ico");
+    const std::vector<DirectoryEntry> group = IconDirectory(file);
+    ASSERT_EQ(group.size(), 3u);
+    EXPECT_EQ(std::pair(group[0].width, group[0].height), std::pair(0, 0));
+    EXPECT_EQ(std::pair(group[1].width, group[1].height), std::pair(0, 0));
+    EXPECT_EQ(std::pair(group[2].width, group[2].height), std::pair(32, 32));
+    EXPECT_EQ(ListDir(dest + "/Icons"), (std::vector<std::string>{"0x0", "32x32", "__index.txt", "huge.dll.ico"}));
+    // Both pictures are of the size stated as 0 x 0: the later one's file remains.
+    EXPECT_EQ(IconDirectory(ReadFileBytes(dest + "/Icons/0x0/32/huge.dll.ico")),
+              (std::vector<DirectoryEntry>{{0, 0, group[1].image}}));
+}
+
 TEST_F(EndToEnd, FilesThatAreNoModulesAreSkipped) {
     WriteFileText(dir / "readme.exe", "This is text.\r\n");
     EXPECT_FALSE(Extract(dir / "readme.exe"));

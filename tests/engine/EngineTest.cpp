@@ -422,6 +422,9 @@ TEST_F(Engine, CursorDirectoryHeightFollowsTheImagesOwnHeader) {
     ByteVector png = Filled(60);
     png[0] = 0x89;
     png[1] = 'P';
+    // A 12-byte core header: 16-bit width and height, planes, bits; then pixels.
+    ByteVector core{12, 0, 0, 0, 32, 0, 64, 0, 1, 0, 1, 0};
+    core.resize(core.size() + 2 * 6 + 256, 0x55);
     const struct {
         std::int16_t groupHeight;
         ByteVector picture;
@@ -431,9 +434,9 @@ TEST_F(Engine, CursorDirectoryHeightFollowsTheImagesOwnHeader) {
         {64, Dib(32, 64, 1), 32},           // doubled height in the group: unchanged
         {48, Dib(32, 96, 1, 0, 108, 1, 0, 128), 48}, // a larger header counts too
         {32, Dib(32, -64, 1), 16},          // top-down: not trusted, the group's rule
-        {32, Dib(32, 64, 1, 0, 12), 16},    // a core header is not an information header
+        {32, core, 32},                     // the core header tells its height too
         {32, png, 16},                      // no header at all
-        {32, Dib(32, 600, 1), 16},          // a half height one byte can't hold
+        {32, Dib(32, 600, 1), 0},           // a half height of 300: 0, as for 256 and more
     };
     FakeModule m;
     std::uint16_t id = 1;
@@ -512,6 +515,18 @@ TEST_F(Engine, DiskFullCancelRemovesThePartialFileAndStops) {
               (std::vector<std::string>{"__index.txt", "shell32.dll.bmp"}));
     EXPECT_EQ(ListDir(Kind(ResourceKind::AniCursor)), std::vector<std::string>{});
     EXPECT_TRUE(prompt.errors.empty());
+}
+
+// A full disk met by a per-size icon file names that file in its own folder
+// (Icons/32x32/8/), not the folder of the group's file.
+TEST_F(Engine, DiskFullNamesThePerSizeFileThatCouldNotBeWritten) {
+    fs.fail({FailingFileSystem::Rule::Op::Create, "32x32", ENOSPC});
+    prompt.answers = {Answer::Cancel};
+    FakeModule m;
+    AddIcons(m, 1, {{16, 16, 0, 1, 8, 40, 1}, {32, 32, 0, 1, 8, 40, 2}});
+    EXPECT_TRUE(Run(m));
+    EXPECT_EQ(prompt.asked, std::vector<Question>{Question::RetryDiskFull});
+    EXPECT_EQ(prompt.paths, std::vector<std::string>{Kind(ResourceKind::Icon) + "/32x32/8/shell32.dll.ico"});
 }
 
 TEST_F(Engine, OtherErrorsAreShownAndStopLeavingNoUnrecordedFile) {

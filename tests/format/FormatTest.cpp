@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace harvix {
@@ -167,24 +168,55 @@ TEST(IconEntryRule, EntriesAreJudgedByTheirImagesWhenTheirValuesCannotBeRight) {
          "states an image size of 0, and its image 7 is no picture (no bitmap or PNG picture)"},
     };
     for (const Case& c : cases) {
-        int loads = 0;
-        const IconEntryVerdict v = JudgeIconEntry(c.entry, [&] {
-            ++loads;
-            return c.image;
-        });
+        const IconEntryVerdict v = JudgeIconEntry(c.entry, c.image);
         EXPECT_EQ(v.valid, c.valid) << c.what << ": " << v.problem;
         EXPECT_EQ(v.byImage, c.byImage) << c.what;
         EXPECT_EQ(v.problem, c.problem) << c.what;
         EXPECT_EQ(v.imageMissing, c.image.empty()) << c.what;
-        // An entry that stands as stated is not checked against its image at all.
-        EXPECT_EQ(loads, IconEntryStandsAsStated(c.entry) ? 0 : 1) << c.what;
         if (!c.valid)
             continue;
         EXPECT_EQ(v.values.colourCount, c.colours) << c.what;
         EXPECT_EQ(v.values.bitCount, c.bits) << c.what;
         EXPECT_EQ(v.values.planes, 1) << c.what;
-        EXPECT_EQ(v.values.width, 32) << c.what;
+        // The image's own width (the PNG's 48), or the entry's where the image tells none.
+        EXPECT_EQ(v.values.width, c.image == png ? 48 : 32) << c.what;
     }
+}
+
+// A group may state another size than its image has; the directory states the image's,
+// 0 for 256 pixels and more, and keeps the entry's only when the image tells none.
+TEST(IconEntryRule, WidthAndHeightAreTheImagesOwn) {
+    const auto sides = [](IconGroupEntry entry, const Bytes& image) {
+        const IconEntryVerdict v = JudgeIconEntry(entry, image);
+        EXPECT_TRUE(v.valid) << v.problem;
+        return std::pair<int, int>{v.values.width, v.values.height};
+    };
+    const auto stated = [](std::uint8_t width, std::uint8_t height, std::int16_t bits = 8) {
+        return IconGroupEntry{width, height, 0, 1, bits, 100, 7};
+    };
+    using Sides = std::pair<int, int>;
+    EXPECT_EQ(sides(stated(32, 32), IconImage(16, 8)), Sides(16, 16));
+    EXPECT_EQ(sides(stated(16, 16), mb::makeIconImage(48, 24, 8, mb::pictures::gradient())), Sides(48, 24));
+    EXPECT_EQ(sides(stated(0, 0, 32), picbuilder::makePng(512, 512)), Sides(0, 0));
+    EXPECT_EQ(sides(stated(44, 44, 32), picbuilder::makePng(300, 300)), Sides(0, 0)) << "not 300 modulo 256";
+    EXPECT_EQ(sides(stated(32, 32, 32), picbuilder::makePng(256, 40)), Sides(0, 40));
+    EXPECT_EQ(sides(stated(32, 32), Bytes(60, 0xAB)), Sides(32, 32)) << "no picture: the entry's";
+    EXPECT_EQ(sides(stated(32, 32), Bytes{}), Sides(32, 32)) << "no image: the entry's";
+    // An entry judged by its image for its other values takes its size too.
+    EXPECT_EQ(sides(IconGroupEntry{32, 32, 255, 1, 8, 100, 7}, IconImage(16, 8)), Sides(16, 16));
+
+    // The size is read from the header alone: pixels cut short still tell it.
+    Bytes cut = IconImage(24, 8);
+    cut.resize(60);
+    ASSERT_TRUE(ReadIconImageSize(cut));
+    EXPECT_EQ(ReadIconImageSize(cut)->width, 24u);
+    EXPECT_EQ(ReadIconImageSize(cut)->height, 24u);
+    Bytes png = picbuilder::makePng(4, 4);
+    png.resize(20);
+    EXPECT_FALSE(ReadIconImageSize(png)) << "PNG header chunk cut short";
+    Bytes flat = IconImage(24, 8);
+    Put32(flat, 8, 1); // a stored height of 1 leaves no row for the picture
+    EXPECT_FALSE(ReadIconImageSize(flat));
 }
 
 TEST(IconEntryRule, ImageFactsOfEveryDepthAndHeader) {
@@ -217,6 +249,13 @@ Bytes CursorImage(int side, int bits) {
     return mb::makeCursorImage(side, side, bits, 3, 4, mb::pictures::arrow());
 }
 
+Bytes PngCursor(int side) {
+    Bytes image{3, 0, 4, 0}; // the hot spot
+    const Bytes png = picbuilder::makePng(side, side);
+    image.insert(image.end(), png.begin(), png.end());
+    return image;
+}
+
 TEST(CursorEntryRule, SizesAndPlanesAreJudgedByTheImage) {
     const struct Case {
         const char* what;
@@ -227,6 +266,9 @@ TEST(CursorEntryRule, SizesAndPlanesAreJudgedByTheImage) {
         const char* problem;
     } cases[] = {
         {"doubled height, as Windows stores it", {32, 64, 1, 1, 100, 5}, CursorImage(32, 1), true, false, 32, 32, ""},
+        {"another size than the picture's", {32, 64, 1, 1, 100, 5}, CursorImage(16, 1), true, false, 16, 16, ""},
+        {"a PNG picture", {32, 64, 1, 1, 100, 5}, PngCursor(48), true, false, 48, 48, ""},
+        {"no picture stands as stated", {32, 64, 1, 1, 100, 5}, Bytes(80, 0x11), true, false, 32, 32, ""},
         {"plain height, as Wine stores it", {32, 32, 1, 1, 100, 5}, CursorImage(32, 1), true, false, 32, 32, ""},
         {"64 pixels high", {64, 128, 1, 1, 100, 5}, CursorImage(64, 32), true, true, 64, 64, ""},
         {"no planes", {32, 64, 0, 0, 100, 5}, CursorImage(32, 4), true, true, 32, 32, ""},

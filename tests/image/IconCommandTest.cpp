@@ -7,6 +7,7 @@
 #include "tests/support/RunProgram.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/WindowsTree.h"
 #include "tools/picbuilder/PictureBuilder.h"
 
 #include <gmock/gmock.h>
@@ -286,12 +287,79 @@ TEST_F(IconCommandTest, BadUsage) {
         {m, "--theme", "t", "--name", ".."},
         {m, "--size", "32", "--ico", "a.ico"},    // a size for no PNG
         {m, "a.png", "--frob"},
+        {m, "a.bmp"},                             // neither .png nor .ico
+        {m, "a"},
+        {m, "a.ico", "--ico", "b.ico"},           // two icon files
+        {m, "a.ico", "--size", "32"},             // a size for no PNG
+        {m, "a.png", "--satellites", "--no-satellites"},
+        {m, "a.png", "--language", "english"},
     };
     for (const auto& args : cases) {
         const testing::ProgramRun r = icon(args);
         EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
         EXPECT_THAT(r.err, HasSubstr("harvix-cli icon: ")) << ::testing::PrintToString(args);
     }
+    EXPECT_EQ(files(), std::vector<std::string>{"app.exe"});
+    EXPECT_THAT(icon({m, "a.bmp"}).err, HasSubstr("'a.bmp' is neither a .png nor an .ico file"));
+}
+
+// The output's extension says what it holds, in any case: OUT.ico an icon file, OUT.png a
+// PNG picture; --ico writes an icon file whatever the name.
+TEST_F(IconCommandTest, TheOutputsExtensionChoosesItsFormat) {
+    const fs::path ico = root / "np.ico", png = root / "np.PNG", named = root / "np.icon-file";
+    const testing::ProgramRun r = icon({module.string(), ico.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, ico.string() + "\n");
+    auto directory = ReadIconDirectory(bytesOf(ico));
+    ASSERT_TRUE(directory.ok());
+    EXPECT_EQ(directory->entries.size(), 4u);
+    ASSERT_EQ(icon({module.string(), png.string(), "--size", "16"}).status, 0);
+    EXPECT_EQ(picture(png).width, 16u);
+    ASSERT_EQ(icon({module.string(), "--ico", named.string()}).status, 0);
+    EXPECT_EQ(bytesOf(named), bytesOf(ico));
+}
+
+// A Windows 10/11 system folder: the stub module in System32 holds no icon, its icons
+// lie in SystemResources/NAME.mun. icon and thumbnail read them as list and extract do
+// (caged where the kernel can), unless --no-satellites or the stored setting says not to.
+TEST_F(IconCommandTest, IconsOfAStubComeFromItsSatellites) {
+    const auto tree = mb::writeWindowsTree(root.string());
+    ASSERT_TRUE(tree.ok());
+    const std::vector<std::string> env = {"HARVIX_REGISTRY=" + (root / "registry.db").string(), "LANG=C"};
+    const auto run = [&](std::vector<std::string> args) { return testing::RunProgram(HARVIX_CLI, args, root, env); };
+
+    const fs::path first = root / "first.png", byId = root / "by-id.png";
+    testing::ProgramRun r = run({"icon", tree->stub, first.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(picture(first).width, 48u); // the first group's largest image, 48 x 48
+    r = run({"icon", tree->stub + ",-4", byId.string(), "--size", "32"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(picture(byId).width, 32u);
+    r = run({"icon", tree->stub32 + ",1", (root / "wow.ico").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ReadIconDirectory(bytesOf(root / "wow.ico")).ok());
+    r = run({"thumbnail", "--size", "32", tree->stub, (root / "thumb.png").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(picture(root / "thumb.png").width, 32u);
+
+    // Read as it is, the stub holds no icon.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"icon", "--no-satellites", tree->stub, (root / "none.png").string()},
+          std::vector<std::string>{"thumbnail", "--no-satellites", tree->stub, (root / "none.png").string()}}) {
+        r = run(args);
+        EXPECT_EQ(r.status, 1) << args[0];
+        EXPECT_THAT(r.err, HasSubstr("holds no icon")) << args[0];
+    }
+    // The stored setting is the default; the option wins over it.
+    ASSERT_EQ(run({"settings", "Satellites=0"}).status, 0);
+    r = run({"icon", tree->stub, (root / "none.png").string()});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(run({"thumbnail", tree->stub, (root / "none.png").string()}).status, 1);
+    EXPECT_FALSE(fs::exists(root / "none.png"));
+    r = run({"icon", "--satellites", tree->stub, (root / "again.png").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = run({"thumbnail", "--satellites", "--language", "de-DE", tree->stub, (root / "again.png").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 } // namespace

@@ -77,6 +77,13 @@ TEST_F(ImageCliTest, PngConvertsBesideTheInputOrIntoDest) {
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(fs::exists(root / "d/pic.png"));
     EXPECT_TRUE(fs::exists(root / "d/pic (2).png"));
+    // A destination that is missing is named so; a file is no folder.
+    r = cli("png --dest '" + (root / "nowhere").string() + "' '" + bmp.string() + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "harvix-cli png: the destination '" + (root / "nowhere").string() + "' does not exist\n");
+    r = cli("png --dest '" + bmp.string() + "' '" + bmp.string() + "'");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "harvix-cli png: the destination '" + bmp.string() + "' is not a folder\n");
 }
 
 TEST_F(ImageCliTest, PngReportsWhatItLeftOutAndGoesOn) {

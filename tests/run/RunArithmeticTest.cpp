@@ -128,14 +128,14 @@ TEST(LimitTextTest, ReadsRangesAndRefusesMalformedOnes) {
         LimitRange range;
     };
     const Good good[] = {{"8-32", {8, 32}},   {"0-3000", {0, 3000}}, {"8-32-64", {8, 32}},
-                         {" 1 - 100 ", {1, 100}}, {"32-8", {32, 8}},
+                         {" 1 - 100 ", {1, 100}}, {"8-8", {8, 8}},
                          {"0-2147483647", {0, 2147483647}}};
     for (const Good& g : good) {
         auto r = ParseLimitText(g.text);
         ASSERT_TRUE(r) << g.text;
         EXPECT_EQ(*r, g.range) << g.text;
     }
-    for (const char* bad : {"", "8", "8-", "-32", "a-b", "8-3x", "8.5-32", "0-2147483648", "-"}) {
+    for (const char* bad : {"", "8", "8-", "-32", "a-b", "8-3x", "8.5-32", "0-2147483648", "-", "32-8", "9-8"}) {
         auto r = ParseLimitText(bad);
         ASSERT_FALSE(r) << bad;
         EXPECT_NE(r.error().message.find(std::string("'") + bad + "'"), std::string::npos);
@@ -144,6 +144,9 @@ TEST(LimitTextTest, ReadsRangesAndRefusesMalformedOnes) {
     EXPECT_EQ(ParseLimitText("0-2147483648", "the width limit").error().message,
               "the maximum 2147483648 of the width limit '0-2147483648' is out of range: a limit "
               "is a whole number from 0 to 2147483647");
+    // A range upside down names both ends.
+    EXPECT_EQ(ParseLimitText("32-8", "the colour depth limit").error().message,
+              "the minimum 32 of the colour depth limit '32-8' is above its maximum 8");
 }
 
 TEST(LimitTextTest, ReadsThreeLimitsOfARow) {

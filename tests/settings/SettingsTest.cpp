@@ -76,7 +76,7 @@ TEST_F(SettingsTest, SavedSettingsComeBackAndAreStoredWithTheirTypes) {
     reg.ClassKey(HKEY_LOCAL_MACHINE);
     reg.SectionKey(kSettingsSection);
     reg.EnumerateValues(names, count);
-    ASSERT_EQ(count, 15);
+    ASSERT_EQ(count, 16);
     for (std::size_t i = 0; i < kSettingRows.size(); ++i) {
         EXPECT_EQ(names[i], kSettingRows[i].name);
         EXPECT_EQ(stored(names[i]).type, kSettingRows[i].type) << names[i];

@@ -43,7 +43,7 @@ public:
         checked[WizardControl::optSearchSystem] = true;
         checked[WizardControl::chkSubFolders] = true;
         texts[WizardControl::cmdNext] = "&Next >";
-        texts[WizardControl::cmdCancel] = "Cancel";
+        texts[WizardControl::cmdCancel] = "&Cancel";
         windowCaption = "Harvix";
         values[WizardControl::sldAccel] = 1;
     }
@@ -76,6 +76,8 @@ public:
         return it != checked.end() && it->second;
     }
     void setFocus(WizardControl c) override { focus = c; }
+    void setDefaultButton(WizardControl c) override { defaultButton = c; }
+    void keepFocusOnPage(WizardControl c) override { focusAfterPageChange = c; }
     void setValue(WizardControl c, int v) override { values[c] = v; }
     int value(WizardControl c) const override {
         auto it = values.find(c);
@@ -202,6 +204,8 @@ public:
     std::map<WizardControl, std::string> texts;
     std::map<WizardControl, int> values;
     std::optional<WizardControl> focus;
+    std::optional<WizardControl> defaultButton = WizardControl::cmdNext; // as created
+    std::optional<WizardControl> focusAfterPageChange;
     std::string windowCaption;
     std::vector<std::string> captions, statusTexts, log;
     int lockDepth = 0;

@@ -45,6 +45,8 @@ TEST(RunSummary, WrittenPerKindThenEachCauseOnlyWhenItApplies) {
          2,
          "Files written: Bitmap 3, Icon 0, Web page 2.\n"
          "Left out by the limits: Bitmap 2, Icon 1.\n"
+         "The limits are set on the \"Resource types\" page: widen them there in another run "
+         "to take these too.\n"
          "Not well formed: Bitmap 1.\n"
          "Empty or missing: Web page 1.\n"
          "Copies not written again (a file written earlier holds the same bytes): Bitmap 2.\n"

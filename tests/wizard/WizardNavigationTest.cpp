@@ -45,6 +45,7 @@ struct PageState {
     const char* nextCaption;
     bool header, watermark;
     const char* title;
+    C returnKey; // the button Return presses
 };
 
 class PageStates : public WizardTest, public ::testing::WithParamInterface<PageState> {};
@@ -60,6 +61,7 @@ TEST_P(PageStates, ButtonsHeaderAndFrame) {
         EXPECT_EQ(view.isVisible(C::fraScreenHdr), s.header);
         EXPECT_EQ(view.isVisible(C::fraWatermark), s.watermark);
         EXPECT_EQ(view.text(C::lblScrnTitle), s.title);
+        EXPECT_EQ(view.defaultButton, s.returnKey);
         EXPECT_EQ(view.lockDepth, 0);
     };
     load();
@@ -87,12 +89,14 @@ TEST_P(PageStates, ButtonsHeaderAndFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wizard, PageStates,
-    ::testing::Values(PageState{1, true, true, "&Next >", true, false, "Search mode"},
-                      PageState{2, true, true, "&Next >", true, false, "Resource types"},
-                      PageState{3, true, true, "&Next >", true, false, "Destination"},
-                      PageState{4, true, true, "Finish", true, false, "Ready"},
-                      PageState{5, false, false, "Finish", true, false, "Search in progress..."},
-                      PageState{6, false, false, "Finish", false, true, ""}));
+    ::testing::Values(
+        PageState{1, true, true, "&Next >", true, false, "Search mode", C::cmdNext},
+        PageState{2, true, true, "&Next >", true, false, "Resource types", C::cmdNext},
+        PageState{3, true, true, "&Next >", true, false, "Destination", C::cmdNext},
+        PageState{4, true, true, "&Finish", true, false, "Ready", C::cmdNext},
+        // Next is off during the run: Return presses nothing.
+        PageState{5, false, false, "&Finish", true, false, "Search in progress...", C::cmdNext},
+        PageState{6, false, false, "&Finish", false, true, "", C::cmdCancel}));
 
 TEST_F(WizardTest, BackToWelcomePageHidesHeaderAndDisablesBack) {
     load();
@@ -173,6 +177,19 @@ TEST_F(WizardTest, AllDrivesModeStoresButNeverChecksTheFolder) {
     EXPECT_EQ(wizard->Settings().Folder, root + "/nowhere");
     EXPECT_FALSE(wizard->Settings().SubFolders);
     EXPECT_EQ(wizard->Settings().Mask, "  *.ocx ");
+}
+
+TEST_F(WizardTest, TheContainersCheckBoxShowsAndStoresTheSetting) {
+    load();
+    goTo(1);
+    // Unchecked on a first start; the choice goes into the settings when the page is left.
+    EXPECT_FALSE(view.isChecked(C::chkContainers));
+    view.setChecked(C::chkContainers, true);
+    wizard->cmdNext_Click();
+    EXPECT_EQ(wizard->CurrentPage(), 2);
+    EXPECT_TRUE(wizard->Settings().Containers);
+    wizard->cmdBack_Click();
+    EXPECT_TRUE(view.isChecked(C::chkContainers));
 }
 
 TEST_F(WizardTest, AdvancedFramesStayOnceShown) {
@@ -289,6 +306,21 @@ TEST_F(WizardTest, InvalidDestinationKeepsUserOnThirdPage) {
     EXPECT_EQ(wizard->CurrentPage(), 3);
     ASSERT_EQ(prompt.errors.size(), 1u);
     EXPECT_EQ(prompt.errors[0], "The specified folder is invalid.\r\nPlease type another name.");
+    // The cause, in harvix-cli's words, goes with it: the message box shows it on a line
+    // of its own below the two sentences.
+    ASSERT_EQ(prompt.shown.size(), 1u);
+    const std::string cause = root + "/no/such/parent/out cannot be made: its parent folder " +
+                              root + "/no/such/parent does not exist";
+    EXPECT_EQ(prompt.shown[0].detail, cause);
+    struct Box final : BoxPrompt {
+        Answer YesNoBox(const std::string&) override { return Answer::No; }
+        Answer RetryCancelBox(const std::string&) override { return Answer::Cancel; }
+        void ErrorBox(const std::string& text) override { shown = text; }
+        std::string shown;
+    } box;
+    box.showError(prompt.shown[0]);
+    EXPECT_EQ(box.shown,
+              "The specified folder is invalid.\r\nPlease type another name.\r\n" + cause);
     EXPECT_EQ(view.focus, C::txtDestPath);
     EXPECT_EQ(wizard->Settings().DestPath, root + "/no/such/parent/out");
 }

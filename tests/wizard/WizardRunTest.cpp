@@ -79,7 +79,7 @@ TEST_F(WizardRun, FolderRunFromFinishToLastPage) {
     EXPECT_EQ(view.visiblePage(), 6);
     EXPECT_EQ(wizard->Run()->End(), RunEnd::Completed);
     EXPECT_EQ(view.caption(), "Harvix");
-    EXPECT_EQ(view.text(C::cmdCancel), "Close");
+    EXPECT_EQ(view.text(C::cmdCancel), "&Close");
     EXPECT_TRUE(view.closeCommandRemoved);
     EXPECT_EQ(services.priorities, std::vector<std::int16_t>{2});
 
@@ -167,6 +167,8 @@ TEST_F(WizardRun, LastPageSaysWhatTheRunDidAndWhatItPassedOver) {
               "Files written: Bitmap 4, Icon 2, Cursor 0, Animated cursor 0, Video (AVI) 0, "
               "Web page 2.\n"
               "Left out by the limits: Bitmap 1.\n"
+              "The limits are set on the \"Resource types\" page: widen them there in another "
+              "run to take these too.\n"
               "Not well formed: Bitmap 1.\n"
               "Empty or missing: Web page 1.");
 }

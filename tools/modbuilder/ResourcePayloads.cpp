@@ -1,4 +1,5 @@
 #include "tools/modbuilder/ResourcePayloads.h"
+#include "tools/modbuilder/PicturePayloads.h"
 
 #include "tools/modbuilder/ByteOut.h"
 
@@ -349,8 +350,8 @@ std::vector<std::uint8_t> makeGroupIconDir(const std::vector<GroupEntry>& entrie
     o.u16(1);
     o.u16(static_cast<unsigned>(entries.size()));
     for (const GroupEntry& e : entries) {
-        o.u8(static_cast<unsigned>(e.width >= 256 ? 0 : e.width));
-        o.u8(static_cast<unsigned>(e.height >= 256 ? 0 : e.height));
+        o.u8(static_cast<unsigned>(e.stated.width >= 0 ? e.stated.width : e.width >= 256 ? 0 : e.width));
+        o.u8(static_cast<unsigned>(e.stated.height >= 0 ? e.stated.height : e.height >= 256 ? 0 : e.height));
         o.u8(e.stated.colours >= 0 ? static_cast<unsigned>(e.stated.colours)
                                    : e.bitCount < 8 ? (1u << e.bitCount) : 0u);
         o.u8(0);
@@ -368,7 +369,7 @@ std::vector<std::uint8_t> makeGroupCursorDir(const std::vector<GroupEntry>& entr
     o.u16(2);
     o.u16(static_cast<unsigned>(entries.size()));
     for (const GroupEntry& e : entries) {
-        o.u16(static_cast<unsigned>(e.width));
+        o.u16(static_cast<unsigned>(e.stated.width >= 0 ? e.stated.width : e.width));
         o.u16(static_cast<unsigned>(e.stated.height >= 0 ? e.stated.height : e.height * 2));
         o.u16(e.stated.planes >= 0 ? static_cast<unsigned>(e.stated.planes) : 1u);
         o.u16(static_cast<unsigned>(e.stated.bitCount >= 0 ? e.stated.bitCount : e.bitCount));
@@ -413,6 +414,36 @@ std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& 
         icons.push_back(chunk("icon", f));
     std::vector<std::vector<std::uint8_t>> children;
     children.push_back(chunk("anih", header.bytes));
+    children.push_back(list("LIST", "fram", icons));
+    return list("RIFF", "ACON", children);
+}
+
+std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames, std::uint32_t jiffies,
+                                  const std::vector<std::uint32_t>& sequence, const std::vector<std::uint32_t>& rates) {
+    ByteOut header;
+    header.u32(36);
+    header.u32(static_cast<std::uint32_t>(frames.size())); // frames
+    header.u32(static_cast<std::uint32_t>(sequence.size())); // steps
+    header.u32(0);
+    header.u32(0);
+    header.u32(0);
+    header.u32(0);
+    header.u32(jiffies);
+    header.u32(3); // frames are icons/cursors, a sequence chunk follows
+    ByteOut seq;
+    for (const std::uint32_t frame : sequence)
+        seq.u32(frame);
+    ByteOut rate;
+    for (const std::uint32_t time : rates)
+        rate.u32(time);
+    std::vector<std::vector<std::uint8_t>> icons;
+    for (const auto& f : frames)
+        icons.push_back(chunk("icon", f));
+    std::vector<std::vector<std::uint8_t>> children;
+    children.push_back(chunk("anih", header.bytes));
+    if (!rates.empty())
+        children.push_back(chunk("rate", rate.bytes));
+    children.push_back(chunk("seq ", seq.bytes));
     children.push_back(list("LIST", "fram", icons));
     return list("RIFF", "ACON", children);
 }
@@ -549,6 +580,20 @@ std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber prod
     return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo, varInfo});
 }
 
+std::vector<std::uint8_t> makeVersionInfo(VersionNumber file,
+                                          const std::vector<std::pair<std::string, std::string>>& strings) {
+    const std::vector<std::uint8_t> fixed = fixedFileInfo(file, file, 0x00040004u, 1 /* an application */);
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (const auto& [key, value] : strings) {
+        ByteOut v;
+        utf16z(v, value);
+        blocks.push_back(versionBlock(key, v.bytes, static_cast<unsigned>(value.size() + 1), 1, {}));
+    }
+    auto table = versionBlock("040904B0", {}, 0, 1, blocks);
+    auto stringInfo = versionBlock("StringFileInfo", {}, 0, 1, {table});
+    return versionBlock("VS_VERSION_INFO", fixed, 52, 0, {stringInfo});
+}
+
 } // namespace harvix::modbuilder
 
 namespace harvix::modbuilder {
@@ -558,7 +603,8 @@ std::uint16_t addIconGroup(const AddResource& add, const ResId& group, std::uint
     std::vector<GroupEntry> entries;
     std::uint16_t id = firstIconId;
     for (const GroupImage& image : images) {
-        std::vector<std::uint8_t> bytes = makeIconImage(image.width, image.height, image.bitCount, picture);
+        std::vector<std::uint8_t> bytes = image.png ? makePngFile(image.width, image.height, picture)
+                                                    : makeIconImage(image.width, image.height, image.bitCount, picture);
         entries.push_back(GroupEntry{image.width, image.height, image.bitCount,
                                      static_cast<std::uint32_t>(bytes.size()), id, image.stated});
         add(ResId::of(ResType::Icon), ResId::number(id), std::move(bytes));

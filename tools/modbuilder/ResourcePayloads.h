@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace harvix::modbuilder {
@@ -65,12 +66,14 @@ struct DibForm {
 
 // What a group entry states in place of its image's own values, as some resource
 // compilers wrote them (Windows 3.0's: 4 planes of 1 bit for 16 colours; others: 255
-// colours for 8 bits); -1 keeps the usual value.
+// colours for 8 bits; others again another size than the image's); -1 keeps the usual
+// value.
 struct StatedValues {
     int colours = -1;
     int planes = -1;
     int bitCount = -1;
-    int height = -1; // cursors: the height field (usually the doubled height)
+    int height = -1; // the height field (of a cursor usually the doubled height)
+    int width = -1;  // the width field
 };
 
 // One member of an icon or cursor group.
@@ -100,6 +103,13 @@ struct GroupEntry {
 [[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
                                                 std::uint32_t jiffies);
 
+// The same with the steps in the order of `sequence` ("seq ", frame numbers) and a time
+// of its own for each ("rate", in jiffies), as animation editors write them; the header
+// states `jiffies` and the number of steps.
+[[nodiscard]] std::vector<std::uint8_t> makeAni(const std::vector<std::vector<std::uint8_t>>& frames,
+                                                std::uint32_t jiffies, const std::vector<std::uint32_t>& sequence,
+                                                const std::vector<std::uint32_t>& rates);
+
 // An uncompressed AVI clip ("RIFF AVI " with hdrl, movi and idx1): `frames` frames of
 // 24-bit pixels at `fps` frames per second.
 [[nodiscard]] std::vector<std::uint8_t> makeAvi(int width, int height, int frames, int fps,
@@ -124,6 +134,11 @@ struct VersionNumber {
 [[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(VersionNumber file, VersionNumber product,
                                                         std::string_view description);
 
+// A version resource as makeVersionInfo writes it, with the given strings (ASCII keys
+// and texts: ProductName, FileDescription, InternalName, ...) in its string table.
+[[nodiscard]] std::vector<std::uint8_t> makeVersionInfo(
+    VersionNumber file, const std::vector<std::pair<std::string, std::string>>& strings);
+
 } // namespace harvix::modbuilder
 
 #include "tools/modbuilder/ModuleBuilder.h"
@@ -136,6 +151,7 @@ struct GroupImage {
     int height = 32;
     int bitCount = 8;
     StatedValues stated{}; // what the group entry states otherwise than the image
+    bool png = false;      // an icon image kept as a PNG stream (bitCount then says 32)
 };
 
 // Adds one resource to a module being built (of either form).

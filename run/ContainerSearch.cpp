@@ -1,0 +1,271 @@
+#include "run/ContainerSearch.h"
+
+#include "search/SearchCore.h"
+#include "settings/Settings.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace harvix {
+
+namespace {
+
+std::string_view baseName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
+    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a)
+        return std::numeric_limits<std::uint64_t>::max();
+    return a * b;
+}
+
+} // namespace
+
+void MemberSources::put(const std::string& name, ByteSource source) {
+    std::lock_guard lock(m_mutex);
+    m_sources.insert_or_assign(name, std::move(source));
+}
+
+std::optional<ByteSource> MemberSources::take(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_sources.find(name);
+    if (found == m_sources.end())
+        return std::nullopt;
+    ByteSource source = std::move(found->second);
+    m_sources.erase(found);
+    return source;
+}
+
+std::size_t MemberSources::waiting() const {
+    std::lock_guard lock(m_mutex);
+    return m_sources.size();
+}
+
+Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source) {
+    if (source.descriptor())
+        return OpenModuleAt(source.descriptor()->fd(), source.offset(), source.size(), source.descriptor());
+    if (!source.buffer())
+        return makeError(ErrorKind::NotLoadable, "empty file");
+    const auto memory = source.memory();
+    if (memory.empty())
+        return makeError(ErrorKind::NotLoadable, "empty file");
+    auto module = OpenModuleFromBytes(memory);
+    if (!module)
+        return module.error();
+    // The module reads from the member's memory: it goes with the module.
+    struct Held final : IResourceModule {
+        Held(std::unique_ptr<IResourceModule> inner, std::shared_ptr<const std::vector<std::uint8_t>> bytes)
+            : module(std::move(inner)), keep(std::move(bytes)) {}
+        std::vector<ResId> types() const override { return module->types(); }
+        std::vector<ResId> names(const ResId& type) const override { return module->names(type); }
+        std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override {
+            return module->languages(type, name);
+        }
+        std::vector<std::uint8_t> load(const ResId& type, const ResId& name) const override {
+            return module->load(type, name);
+        }
+        std::string source(const ResId& type, const ResId& name) const override { return module->source(type, name); }
+        std::uint64_t heldBytes() const override { return keep->size(); }
+        Packer packer() const override { return module->packer(); }
+        std::unique_ptr<IResourceModule> module;
+        std::shared_ptr<const std::vector<std::uint8_t>> keep;
+    };
+    return std::unique_ptr<IResourceModule>(std::make_unique<Held>(std::move(module).value(), source.buffer()));
+}
+
+ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next) {
+    return [&members, next = std::move(next)](const std::string& path) -> Result<std::unique_ptr<IResourceModule>> {
+        if (auto member = members.take(path)) {
+            auto module = OpenModuleFromSource(*member);
+            if (!module)
+                return makeError(module.error().kind, path + ": " + module.error().message, module.error().code);
+            return module;
+        }
+        return next ? next(path) : OpenModule(path);
+    };
+}
+
+ContainerSearch::ContainerSearch(IRunSearch& search, ContainerChoice choice, MemberSources& members,
+                                 IContainerObserver* observer)
+    : m_search(search), m_choice(std::move(choice)), m_members(members), m_observer(observer),
+      m_containers(SplitMask(m_choice.mask)), m_named(m_choice.named.begin(), m_choice.named.end()) {}
+
+std::string ContainerSearch::WalkMask(const std::string& FileMask) const {
+    if (!m_choice.search || m_choice.mask.empty())
+        return FileMask;
+    // Split and joined again with one separator, so that the two lists stay lists
+    // whichever separator each was written with.
+    std::string walk;
+    for (const auto& part : SplitMask(FileMask))
+        walk += (walk.empty() ? "" : ";") + part;
+    for (const auto& part : SplitMask(m_choice.mask))
+        walk += (walk.empty() ? "" : ";") + part;
+    return walk;
+}
+
+SearchCount ContainerSearch::CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                                       const std::string& FileMask) {
+    return m_search.CountTree(AllDrives, BaseDir, Recurse, WalkMask(FileMask));
+}
+
+void ContainerSearch::prepare(const std::string& FileMask, cSearchCoreEvents& events) {
+    m_events = &events;
+    // A run without a mask (files named one by one, a file list) takes every file as
+    // it is; the members of its containers are chosen by the default mask.
+    const std::vector<std::string> masks = SplitMask(FileMask);
+    m_takeEvery = masks.empty();
+    m_modules = MaskSet(m_takeEvery ? SplitMask(kDefaultMask) : masks);
+}
+
+void ContainerSearch::SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
+                                     cSearchCoreEvents& events) {
+    prepare(FileMask, events);
+    m_search.SearchForFiles(FileRoot, Recurse, WalkMask(FileMask), *this);
+}
+
+void ContainerSearch::SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) {
+    prepare(FileMask, events);
+    m_search.SearchSystemForFiles(WalkMask(FileMask), *this);
+}
+
+void ContainerSearch::SearchFinished() {
+    m_events->SearchFinished();
+}
+
+void ContainerSearch::Searching(bool& Cancel) {
+    m_events->Searching(Cancel);
+}
+
+void ContainerSearch::handOn(const std::string& name, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel) {
+    std::string file = name;
+    m_events->FileFound(file, FileCount, DirCount, Cancel);
+}
+
+void ContainerSearch::notRead(const std::string& source, const std::string& reason) {
+    if (m_observer != nullptr)
+        m_observer->ContainerNotRead(source, reason);
+}
+
+void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount,
+                                bool& Cancel) {
+    const std::string_view name = baseName(FileName);
+    const bool named = m_named.contains(FileName);
+    const bool module = named || m_takeEvery || m_modules.Matches(name);
+    const bool containerByName = m_choice.search && m_containers.Matches(name);
+    // A named file, a file the container masks match, and (when the search opens
+    // containers) every module, which may carry a ZIP: each is looked at for a container.
+    if (!named && !containerByName && !(m_choice.search && module)) {
+        m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+        return;
+    }
+    auto source = OpenByteSource(FileName);
+    const ContainerFormat* format = source ? Containers().identify(*source, name) : nullptr;
+    if (format == nullptr) {
+        // No container: the file goes to the run as without containers, if its name
+        // is one the run reads.
+        if (module)
+            m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+        return;
+    }
+    // A program that carries a container (a self-extracting archive) is read as a
+    // program too.
+    if (const auto start = source->head(2); module && start.size() == 2 && start[0] == 'M' && start[1] == 'Z') {
+        m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+        if (Cancel)
+            return;
+    }
+    (void)readContainer(*format, *source, FileName, 1, std::numeric_limits<std::uint64_t>::max(), FileCount, DirCount,
+                        Cancel);
+}
+
+std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, const ByteSource& source,
+                                             const std::string& name, unsigned depth, std::uint64_t ceiling,
+                                             std::int32_t FileCount, std::int32_t DirCount, bool& Cancel) {
+    const ContainerLimits& limits = m_choice.limits;
+    if (depth > limits.depth) {
+        notRead(name, UnreadableText(Unreadable::TooDeep));
+        return 0;
+    }
+    auto opened = format.open(source, baseName(name));
+    if (!opened) {
+        notRead(name, UnreadableText(Unreadable::Damaged, opened.error().message));
+        return 0;
+    }
+    IContainer& container = **opened;
+    if (m_observer != nullptr)
+        m_observer->ContainerOpened(name, container.format());
+    const std::uint64_t memberLimit = saturatingProduct(limits.memberMiB, kMiB);
+    // What the whole container may unpack to, the containers inside it included; more
+    // is taken for a bomb. A container inside another also stays within what is left of
+    // the outer one's.
+    const std::uint64_t budget =
+        std::min(ceiling, saturatingProduct(std::max<std::uint64_t>(source.size(), 1), limits.ratio));
+    std::uint64_t unpacked = 0;
+    for (;;) {
+        m_events->Searching(Cancel);
+        if (Cancel)
+            return unpacked;
+        auto next = container.next();
+        if (!next) {
+            notRead(name, UnreadableText(Unreadable::Damaged, next.error().message));
+            return unpacked;
+        }
+        if (!next->has_value())
+            return unpacked;
+        const ContainerMember& member = **next;
+        if (member.directory)
+            continue;
+        const std::string memberName = MemberSourceName(name, member.path);
+        const std::string_view base = baseName(member.path);
+        const bool module = m_modules.Matches(base);
+        const bool nested = m_containers.Matches(base);
+        if (!module && !nested)
+            continue;
+        if (member.unreadable != Unreadable::None) {
+            notRead(memberName, UnreadableText(member.unreadable, member.detail));
+            continue;
+        }
+        if (member.size > memberLimit) {
+            notRead(memberName, UnreadableText(Unreadable::TooLarge));
+            continue;
+        }
+        if (unpacked >= budget || member.size > budget - unpacked) {
+            notRead(memberName, UnreadableText(Unreadable::Bomb));
+            continue;
+        }
+        const std::uint64_t limit = std::min(memberLimit, budget - unpacked);
+        auto bytes = container.read(limit);
+        if (!bytes) {
+            Unreadable why = container.lastProblem();
+            if (why == Unreadable::TooLarge && limit < memberLimit)
+                why = Unreadable::Bomb;
+            const bool said = why == Unreadable::TooLarge || why == Unreadable::Bomb ||
+                              why == Unreadable::Encrypted || why == Unreadable::MissingVolume;
+            notRead(memberName, UnreadableText(why, said ? std::string() : bytes.error().message));
+            continue;
+        }
+        unpacked += bytes->size();
+        const ContainerFormat* inner = nullptr;
+        if (nested || m_choice.search)
+            inner = Containers().identify(*bytes, base);
+        if (module) {
+            m_members.put(memberName, *bytes);
+            handOn(memberName, FileCount, DirCount, Cancel);
+            // The engine took it, unless it ended first.
+            (void)m_members.take(memberName);
+            if (Cancel)
+                return unpacked;
+        }
+        if (inner != nullptr)
+            unpacked += readContainer(*inner, *bytes, memberName, depth + 1, budget - unpacked, FileCount, DirCount,
+                                      Cancel);
+        if (Cancel)
+            return unpacked;
+    }
+}
+
+} // namespace harvix

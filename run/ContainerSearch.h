@@ -1,0 +1,120 @@
+// Containers in a run: the members of archives, compressed files, disc images and
+// installer packages read as the files of a folder. ContainerSearch sits between the
+// file search and the run: a file that is a container (one the user named, or, when
+// asked, one the search meets whose name the container masks match) is opened, and each
+// member whose name the run's masks match is handed to the run as a file of its own,
+// named "container!/path/inside" (nested as often as needed). Its bytes wait in
+// MemberSources until the engine opens the module, so that the module goes through the
+// same engine, naming, writers and records as one read from disk; a member that is a
+// container is opened in turn, up to a depth. What cannot be read is told to the
+// observer with the reason.
+#pragma once
+
+#include "container/Container.h"
+#include "extract/ResCore.h"
+#include "run/SearchRun.h"
+#include "search/MaskSet.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace harvix {
+
+// The bounds of reading containers: how deep containers are opened inside one another,
+// the largest member unpacked, and how many times its own size a container may unpack
+// to (more is taken for a bomb).
+struct ContainerLimits {
+    unsigned depth = 4;
+    std::uint64_t memberMiB = 512;
+    std::uint64_t ratio = 200;
+};
+
+// What the user chose about containers for one run.
+struct ContainerChoice {
+    bool search = false; // open the containers the search meets (--containers, the setting)
+    std::string mask{kDefaultContainerMask};
+    ContainerLimits limits;
+    // Files the user named: each is opened when it is a container, whatever the masks.
+    std::vector<std::string> named;
+
+    // Whether the run looks at containers at all; otherwise it reads as without them.
+    [[nodiscard]] bool active() const { return search || !named.empty(); }
+};
+
+// Hears which containers were read and which containers and members were not.
+class IContainerObserver {
+public:
+    virtual ~IContainerObserver() = default;
+    virtual void ContainerOpened(const std::string& /*source*/, std::string_view /*format*/) {}
+    // A container, or a member of one, passed over: `reason` says why in the user's words.
+    virtual void ContainerNotRead(const std::string& /*source*/, const std::string& /*reason*/) {}
+};
+
+// The members handed to the run, waiting for the engine to open them. Shared between
+// the run's thread and the readers.
+class MemberSources {
+public:
+    void put(const std::string& name, ByteSource source);
+    // The member of that name, taken away; nothing for any other file.
+    [[nodiscard]] std::optional<ByteSource> take(const std::string& name);
+    // The names waiting (none once the engine took them).
+    [[nodiscard]] std::size_t waiting() const;
+
+private:
+    mutable std::mutex m_mutex;
+    std::map<std::string, ByteSource> m_sources;
+};
+
+// Opens a module from a member's bytes: in place on the container's descriptor, or from
+// memory or an in-memory file.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source);
+
+// The engine's way of opening a module in a run with containers: a member from
+// `members`, any other file with `next`.
+[[nodiscard]] ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next);
+
+class ContainerSearch final : public IRunSearch, private cSearchCoreEvents {
+public:
+    ContainerSearch(IRunSearch& search, ContainerChoice choice, MemberSources& members,
+                    IContainerObserver* observer = nullptr);
+
+    SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
+                          const std::string& FileMask) override;
+    void SearchForFiles(const std::string& FileRoot, bool Recurse, const std::string& FileMask,
+                        cSearchCoreEvents& events) override;
+    void SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) override;
+
+    // The mask the walk goes by: the run's, and with the search of containers theirs too.
+    [[nodiscard]] std::string WalkMask(const std::string& FileMask) const;
+
+private:
+    void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount, bool& Cancel) override;
+    void SearchFinished() override;
+    void Searching(bool& Cancel) override;
+
+    void prepare(const std::string& FileMask, cSearchCoreEvents& events);
+    // Reads the members of a container (`depth` 1 for a file on disk), unpacking at most
+    // `ceiling` bytes; returns the bytes it unpacked.
+    std::uint64_t readContainer(const ContainerFormat& format, const ByteSource& source, const std::string& name,
+                                unsigned depth, std::uint64_t ceiling, std::int32_t FileCount, std::int32_t DirCount,
+                                bool& Cancel);
+    void handOn(const std::string& name, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    void notRead(const std::string& source, const std::string& reason);
+
+    IRunSearch& m_search;
+    ContainerChoice m_choice;
+    MemberSources& m_members;
+    IContainerObserver* m_observer;
+    cSearchCoreEvents* m_events = nullptr;
+    MaskSet m_modules;       // the modules read, on disk and in containers
+    bool m_takeEvery = false; // no mask: every file found is handed on
+    MaskSet m_containers;
+    std::set<std::string> m_named;
+};
+
+} // namespace harvix

@@ -1,0 +1,268 @@
+// harvix-cli extract reading the modules inside containers made by the packaged tools
+// (zip, 7zz, tar, genisoimage, gcab, mscompress) from modules the module builder
+// writes: each module's pictures come out byte for byte as from the module itself, the
+// records name the container and the member, and what cannot be read (a member behind a
+// password, a damaged cabinet, bombs, too deep a nesting) is passed over with its reason
+// in the report, in bounded time.
+#include "tests/cli/CliRunTest.h"
+#include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/ResourcePayloads.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace harvix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace harvix::modbuilder;
+using ::testing::HasSubstr;
+using testing::ReadText;
+
+// The files below `folder` (index files aside), by path relative to it, with their bytes.
+std::map<std::string, std::string> picturesIn(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder))
+        return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().filename() != "__index.txt")
+            files[fs::relative(entry.path(), folder).string()] = ReadText(entry.path());
+    return files;
+}
+
+// The names of the pictures, and the names of those whose bytes differ from `expected`'s
+// (the bytes themselves would drown a failure's message).
+std::vector<std::string> namesOf(const std::map<std::string, std::string>& pictures) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : pictures)
+        names.push_back(name);
+    return names;
+}
+
+void expectSame(const std::map<std::string, std::string>& actual, const std::map<std::string, std::string>& expected) {
+    ASSERT_EQ(namesOf(actual), namesOf(expected));
+    for (const auto& [name, bytes] : expected)
+        EXPECT_TRUE(actual.at(name) == bytes) << name << " differs";
+}
+
+class ContainerRunTest : public testing::CliRunTest {
+protected:
+    ContainerRunTest() : CliRunTest("harvix-container-test") {}
+
+    void SetUp() override {
+        CliRunTest::SetUp();
+        fs::create_directories(root / "pack" / "SETUP");
+        // Two modules with pictures of each kind the engine rebuilds: bitmaps and icons.
+        ModuleBuilder app;
+        app.add(ResId::of(ResType::Bitmap), ResId::number(1), 0x409, makeDib(32, 32, 8, pictures::gradient()));
+        addIconGroup(app, ResId::number(1), 1, {{32, 32, 32}, {16, 16, 8}}, pictures::disc({0, 90, 200, 255}));
+        ASSERT_TRUE(writeFile((root / "pack" / "SETUP" / "app.exe").string(), app.build()).ok());
+        ModuleBuilder lib;
+        lib.add(ResId::of(ResType::Bitmap), ResId::number(7), 0x409, makeDib(24, 24, 24, pictures::gradient()));
+        ASSERT_TRUE(writeFile((root / "pack" / "lib.dll").string(), lib.build()).ok());
+        // What the modules give when extracted from disk.
+        expected = extractPictures({(root / "pack" / "SETUP" / "app.exe").string(),
+                                    (root / "pack" / "lib.dll").string()},
+                                   "reference");
+        ASSERT_FALSE(expected.empty());
+    }
+
+    // Runs a shell command in the scratch folder; the test stops when it fails.
+    void shell(const std::string& command) {
+        const testing::ProgramRun r = testing::RunShell("cd '" + root.string() + "' && " + command, root);
+        ASSERT_EQ(r.status, 0) << command << ": " << r.err;
+    }
+
+    // harvix-cli extract of `paths` into a fresh folder named `name`; its pictures.
+    std::map<std::string, std::string> extractPictures(const std::vector<std::string>& paths, const std::string& name,
+                                                       std::vector<std::string> options = {}) {
+        const fs::path out = root / name;
+        std::vector<std::string> args{"extract", "--kinds", "bitmap,icon", "--dest", out.string(),
+                                      "--report", (root / (name + ".json")).string()};
+        args.insert(args.end(), options.begin(), options.end());
+        args.insert(args.end(), paths.begin(), paths.end());
+        last = cli(args);
+        return picturesIn(out);
+    }
+
+    nlohmann::json report(const std::string& name) {
+        return nlohmann::json::parse(ReadText(root / (name + ".json")));
+    }
+
+    // The reasons of the report's containers_not_read, by path.
+    std::map<std::string, std::string> notRead(const std::string& name) {
+        std::map<std::string, std::string> reasons;
+        const nlohmann::json whole = report(name);
+        for (const auto& entry : whole["containers_not_read"]["first"])
+            reasons[entry["path"].get<std::string>()] = entry["reason"].get<std::string>();
+        return reasons;
+    }
+
+    // The reason the report gives for `path`; the whole list when it gives none.
+    std::string reasonFor(const std::string& name, const std::string& path) {
+        const auto reasons = notRead(name);
+        if (const auto found = reasons.find(path); found != reasons.end())
+            return found->second;
+        return "no reason for " + path + " in " + report(name)["containers_not_read"].dump() + "; " + last.err;
+    }
+
+    std::map<std::string, std::string> expected;
+    testing::ProgramRun last;
+};
+
+TEST_F(ContainerRunTest, ModulesInEachKindOfContainerGiveThePicturesOfTheModulesThemselves) {
+    shell("cd pack && zip -qr ../pack.zip SETUP lib.dll");
+    shell("cd pack && zip -qr0 ../stored.zip SETUP lib.dll");
+    shell("cd pack && 7zz a -bd -bso0 ../pack.7z SETUP lib.dll");
+    shell("tar -czf pack.tar.gz -C pack SETUP lib.dll");
+    shell("tar -cf pack.tar -C pack SETUP lib.dll");
+    shell("genisoimage -quiet -J -R -o pack.iso pack");
+    shell("gcab -c -z pack.cab pack/SETUP/app.exe pack/lib.dll");
+    shell("gcab -c stored.cab pack/SETUP/app.exe pack/lib.dll");
+    for (const char* container :
+         {"pack.zip", "stored.zip", "pack.7z", "pack.tar.gz", "pack.tar", "pack.iso", "pack.cab", "stored.cab"}) {
+        SCOPED_TRACE(container);
+        const std::string name = std::string("out-") + container;
+        expectSame(extractPictures({(root / container).string()}, name), expected);
+        EXPECT_EQ(last.status, 0) << last.err;
+        // The records name the member inside its container.
+        const std::string index = ReadText(root / name / "Bitmaps" / "__index.txt");
+        EXPECT_THAT(index, HasSubstr((root / container).string() + "!/"));
+        EXPECT_THAT(index, HasSubstr("lib.dll RESOURCE TYPE = 2"));
+        EXPECT_EQ(report(name)["containers_read"], 1);
+    }
+}
+
+TEST_F(ContainerRunTest, ListShowsTheModulesOfAContainerUnderTheirMembersNames) {
+    shell("cd pack && zip -qr ../pack.zip SETUP lib.dll");
+    const testing::ProgramRun r = cli({"list", (root / "pack.zip").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr((root / "pack.zip").string() + "!/lib.dll\t2\t7\t1033\t"));
+    EXPECT_THAT(r.out, HasSubstr((root / "pack.zip").string() + "!/SETUP/app.exe\t14\t1\t1033\t"));
+}
+
+TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
+    // mscompress names its file APP.EXE_ and keeps no letter: the letter is put into the
+    // header as COMPRESS.EXE keeps it, and the name shortened as COMPRESS.EXE shortens it.
+    shell("cp pack/SETUP/app.exe APP.EXE && mscompress APP.EXE && mv APP.EXE_ APP.EX_ && rm APP.EXE && "
+          "printf E | dd of=APP.EX_ bs=1 seek=9 conv=notrunc status=none");
+    ASSERT_TRUE(fs::exists(root / "APP.EX_"));
+    const auto pictures = extractPictures({(root / "APP.EX_").string()}, "out");
+    // Named after the member, APP.EXE, whose pictures are app.exe's.
+    std::map<std::string, std::string> renamed;
+    for (const auto& [path, bytes] : pictures) {
+        std::string original = path;
+        if (const auto at = original.find("APP.EXE"); at != std::string::npos)
+            original.replace(at, 7, "app.exe");
+        renamed[original] = bytes;
+    }
+    std::map<std::string, std::string> fromApp;
+    for (const auto& [path, bytes] : expected)
+        if (path.find("app.exe") != std::string::npos)
+            fromApp[path] = bytes;
+    expectSame(renamed, fromApp);
+    EXPECT_THAT(ReadText(root / "out" / "Bitmaps" / "__index.txt"),
+                HasSubstr("APP.EXE.bmp - SOURCE FILE = " + (root / "APP.EX_").string() + "!/APP.EXE "));
+}
+
+TEST_F(ContainerRunTest, NestedContainersAreOpenedInTurnUpToTheDepth) {
+    shell("gcab -c -z -n inner.cab pack/SETUP/app.exe pack/lib.dll");
+    shell("mkdir -p disc/SETUP && zip -q disc/SETUP/setup.zip inner.cab && genisoimage -quiet -J -R -o disc.iso disc");
+    expectSame(extractPictures({(root / "disc.iso").string()}, "out"), expected);
+    EXPECT_THAT(ReadText(root / "out" / "Bitmaps" / "__index.txt"),
+                HasSubstr((root / "disc.iso").string() + "!/SETUP/setup.zip!/inner.cab!/lib.dll"));
+    EXPECT_EQ(report("out")["containers_read"], 3);
+    // Two containers deep at most: the cabinet is passed over, and said so.
+    EXPECT_TRUE(extractPictures({(root / "disc.iso").string()}, "shallow", {"--container-limits", "2;512;200"}).empty());
+    EXPECT_THAT(reasonFor("shallow", (root / "disc.iso").string() + "!/SETUP/setup.zip!/inner.cab"),
+                HasSubstr("nested deeper"));
+}
+
+TEST_F(ContainerRunTest, TheSearchOpensContainersOnlyWhenAsked) {
+    fs::create_directories(root / "tree");
+    shell("cd pack && zip -qr ../tree/pack.zip SETUP lib.dll");
+    shell("cp pack/lib.dll tree/");
+    const std::string tree = (root / "tree").string();
+    // Without --containers the run reads what it read before: the module on disk only.
+    const auto plain = extractPictures({tree}, "plain");
+    EXPECT_EQ(plain.size(), 1U);
+    EXPECT_EQ(report("plain")["files_found"], 1);
+    const auto opened = extractPictures({tree}, "opened", {"--containers"});
+    EXPECT_EQ(opened.size(), expected.size() + 1) << last.err;
+    // lib.dll twice, on disk and in the archive, in the order the walk met them.
+    for (const char* name : {"Bitmaps/lib.dll.bmp", "Bitmaps/lib.dll (2).bmp", "Bitmaps/app.exe.bmp"})
+        ASSERT_TRUE(opened.contains(name)) << name;
+    EXPECT_TRUE(opened.at("Bitmaps/lib.dll.bmp") == expected.at("Bitmaps/lib.dll.bmp"));
+    EXPECT_TRUE(opened.at("Bitmaps/lib.dll (2).bmp") == expected.at("Bitmaps/lib.dll.bmp"));
+    EXPECT_TRUE(opened.at("Bitmaps/app.exe.bmp") == expected.at("Bitmaps/app.exe.bmp"));
+    EXPECT_EQ(report("opened")["options"]["containers"], true);
+    // A mask that names no container opens none.
+    expectSame(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
+}
+
+TEST_F(ContainerRunTest, AProgramWithAZipAppendedIsReadAsProgramAndAsArchive) {
+    shell("cd pack && zip -q ../payload.zip lib.dll");
+    shell("cat pack/SETUP/app.exe payload.zip > setup.exe && zip -qA setup.exe");
+    const auto pictures = extractPictures({(root / "setup.exe").string()}, "out");
+    ASSERT_TRUE(pictures.contains("Bitmaps/lib.dll.bmp")) << last.err;
+    ASSERT_TRUE(pictures.contains("Bitmaps/setup.exe.bmp")) << last.err;
+    EXPECT_TRUE(pictures.at("Bitmaps/lib.dll.bmp") == expected.at("Bitmaps/lib.dll.bmp"));
+    EXPECT_TRUE(pictures.at("Bitmaps/setup.exe.bmp") == expected.at("Bitmaps/app.exe.bmp"));
+}
+
+TEST_F(ContainerRunTest, UnreadableMembersAndDamagedContainersAreNamedWithTheirReason) {
+    shell("cd pack && zip -qr -P secret ../locked.zip lib.dll && zip -qr ../locked.zip SETUP");
+    EXPECT_EQ(extractPictures({(root / "locked.zip").string()}, "locked").size(), expected.size() - 1) << last.err;
+    EXPECT_EQ(reasonFor("locked", (root / "locked.zip").string() + "!/lib.dll"), "protected by a password");
+    EXPECT_THAT(last.err, HasSubstr("1 installer, container or member whose contents could not be read (first: " +
+                                    (root / "locked.zip").string() + "!/lib.dll: protected by a password)"));
+
+    // A cabinet cut short: what lies before the cut is read, the rest is named damaged.
+    shell("gcab -c cut.cab pack/SETUP/app.exe pack/lib.dll && head -c $(( $(stat -c %s cut.cab) - 200 )) cut.cab > "
+          "cut2.cab && mv cut2.cab cut.cab");
+    extractPictures({(root / "cut.cab").string()}, "cut");
+    EXPECT_NE(last.status, 139) << last.err;
+    const auto reasons = notRead("cut");
+    ASSERT_FALSE(reasons.empty()) << last.err;
+    EXPECT_THAT(reasons.begin()->second, HasSubstr("damaged"));
+}
+
+TEST_F(ContainerRunTest, BombsAndMembersTooLargeArePassedOverInBoundedTime) {
+    // 64 MiB of zeros in a few hundred KiB: far beyond 200 times the container's size.
+    shell("head -c 67108864 /dev/zero > zeros.exe && zip -q9 bomb.zip zeros.exe && 7zz a -bd -bso0 bomb.7z zeros.exe"
+          " && gcab -c -z bomb.cab zeros.exe && tar -czf bomb.tar.gz zeros.exe && rm zeros.exe");
+    for (const char* bomb : {"bomb.zip", "bomb.7z", "bomb.cab", "bomb.tar.gz"}) {
+        SCOPED_TRACE(bomb);
+        const std::string name = std::string("out-") + bomb;
+        EXPECT_TRUE(extractPictures({(root / bomb).string()}, name).empty());
+        EXPECT_EQ(last.status, 0) << last.err;
+        EXPECT_EQ(reasonFor(name, (root / bomb).string() + "!/zeros.exe"), "unpacks to far more than its own size");
+    }
+    // A member larger than the largest one unpacked, whatever the ratio.
+    EXPECT_TRUE(extractPictures({(root / "bomb.zip").string()}, "large", {"--container-limits", "4;16;100000"}).empty());
+    EXPECT_EQ(reasonFor("large", (root / "bomb.zip").string() + "!/zeros.exe"), "larger than the largest module read");
+    // A program larger than what is unpacked into memory (20 MiB of data after its
+    // image) goes into an in-memory file, inside the cage too, and is read from there.
+    shell("mkdir large-src && cp pack/SETUP/app.exe large-src/app.exe && head -c 20971520 /dev/zero >> large-src/app.exe && "
+          "cd large-src && zip -q9 ../big.zip app.exe");
+    const auto big = extractPictures({(root / "big.zip").string()}, "big", {"--container-limits", "4;512;100000"});
+    std::map<std::string, std::string> fromApp;
+    for (const auto& [path, bytes] : expected)
+        if (path.find("app.exe") != std::string::npos)
+            fromApp[path] = bytes;
+    expectSame(big, fromApp);
+    // Limits that cannot be read are refused as the other limits are.
+    const testing::ProgramRun refused = cli({"extract", "--dest", (root / "x").string(), "--container-limits", "4;0;200",
+                                              (root / "bomb.zip").string()});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("the member limit (MiB) '0' is not a whole number from 1 to 4096"));
+}
+
+} // namespace
+} // namespace harvix

@@ -1,0 +1,142 @@
+// Windows Installer packages made by wixl: the Icon and Binary rows, the files of the
+// File table out of its cabinets under their directories and long names, the product's
+// icon; each member's bytes are the very bytes the package was made from.
+#include "container/MsiPackage.h"
+#include "tests/container/MsiTestPackage.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+using namespace harvix;
+using harvix::testing::MsiTestPackage;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class MsiPackageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = fs::temp_directory_path() / ("harvix-msi-test-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+    }
+    void TearDown() override { fs::remove_all(root); }
+
+    // Every member of the package at `path`, read whole, by its path.
+    static std::map<std::string, std::vector<std::uint8_t>> members(const fs::path& path,
+                                                                    std::vector<ContainerMember>* listed = nullptr) {
+        std::map<std::string, std::vector<std::uint8_t>> out;
+        auto source = OpenByteSource(path.string());
+        EXPECT_TRUE(source.ok());
+        if (!source)
+            return out;
+        const ContainerFormat* format = Containers().identify(*source, path.filename().string());
+        EXPECT_NE(format, nullptr);
+        if (!format)
+            return out;
+        EXPECT_EQ(format->name, "Windows Installer");
+        auto container = format->open(*source, path.filename().string());
+        EXPECT_TRUE(container.ok()) << (container ? "" : container.error().message);
+        if (!container)
+            return out;
+        for (;;) {
+            auto member = (*container)->next();
+            EXPECT_TRUE(member.ok());
+            if (!member || !*member)
+                break;
+            if (listed)
+                listed->push_back(**member);
+            if ((*member)->unreadable != Unreadable::None)
+                continue;
+            auto bytes = (*container)->read(64 << 20);
+            EXPECT_TRUE(bytes.ok()) << (*member)->path;
+            if (bytes) {
+                std::vector<std::uint8_t> whole(bytes->size());
+                EXPECT_TRUE(bytes->readAt(0, whole));
+                out[(*member)->path] = std::move(whole);
+            }
+        }
+        return out;
+    }
+
+    fs::path root;
+};
+
+TEST_F(MsiPackageTest, ReadsItsTablesAndTheFilesOfItsCabinet) {
+    const MsiTestPackage p = MsiTestPackage::Make(root);
+    auto source = OpenByteSource(p.msi.string());
+    ASSERT_TRUE(source.ok());
+    auto package = MsiPackage::Open(*source);
+    ASSERT_TRUE(package.ok()) << package.error().message;
+    const MsiPackage& msi = **package;
+    EXPECT_EQ(msi.icons(), (std::vector<std::string>{"app.ico", "viewer.exe"}));
+    EXPECT_EQ(msi.binaries(), (std::vector<std::string>{"Banner", "Logo"}));
+    EXPECT_EQ(msi.productIcon(), "app.ico");
+    ASSERT_EQ(msi.files().size(), 2u);
+    EXPECT_EQ(msi.files()[0].path, "Viewer App/viewer.exe");
+    EXPECT_EQ(msi.files()[1].path, "Viewer App/Library Files/pictures.dll");
+    ASSERT_EQ(msi.cabinets().size(), 1u);
+    EXPECT_TRUE(msi.cabinets()[0].embedded);
+    EXPECT_EQ(*msi.icon("app.ico", 1 << 20), p.icon);
+    EXPECT_EQ(msi.icon("app.ico", 10).error().kind, ErrorKind::TooLarge);
+    EXPECT_EQ(msi.icon("nothing", 1 << 20).error().kind, ErrorKind::NotFound);
+}
+
+TEST_F(MsiPackageTest, ItsMembersAreTheBytesItWasMadeFrom) {
+    const MsiTestPackage p = MsiTestPackage::Make(root);
+    const auto read = members(p.msi);
+    const std::map<std::string, std::vector<std::uint8_t>> expected = {
+        {"Icon/app.ico", p.icon},
+        {"Icon/viewer.exe", p.program},
+        {"Binary/Banner", p.banner},
+        {"Binary/Logo", p.png},
+        {"Viewer App/viewer.exe", p.program},
+        {"Viewer App/Library Files/pictures.dll", p.library},
+    };
+    EXPECT_EQ(read.size(), expected.size());
+    for (const auto& [path, bytes] : expected) {
+        ASSERT_TRUE(read.contains(path)) << path;
+        EXPECT_EQ(read.at(path), bytes) << path;
+    }
+}
+
+// A cabinet beside the package is read from the package's folder; one that is missing
+// is named as a missing volume, and the package's own rows are read all the same.
+TEST_F(MsiPackageTest, ACabinetBesideThePackageIsReadOrNamedWhenMissing) {
+    const MsiTestPackage p = MsiTestPackage::Make(root, "app.ico", false);
+    ASSERT_TRUE(fs::exists(root / "app.cab"));
+    EXPECT_EQ(members(p.msi).at("Viewer App/viewer.exe"), p.program);
+
+    fs::remove(root / "app.cab");
+    std::vector<ContainerMember> listed;
+    const auto read = members(p.msi, &listed);
+    EXPECT_TRUE(read.contains("Icon/app.ico"));
+    EXPECT_FALSE(read.contains("Viewer App/viewer.exe"));
+    ASSERT_FALSE(listed.empty());
+    EXPECT_EQ(listed.back().path, "app.cab");
+    EXPECT_EQ(listed.back().unreadable, Unreadable::MissingVolume);
+}
+
+// Bytes that begin like a package and are none, and a package cut short, are refused
+// or give what they hold, never a crash.
+TEST_F(MsiPackageTest, ACompoundFileThatIsNoPackageIsRefused) {
+    const MsiTestPackage p = MsiTestPackage::Make(root);
+    std::vector<std::uint8_t> head = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    head.resize(4096, 0);
+    auto notPackage = MsiPackage::Open(ByteSource::InMemory(std::make_shared<const std::vector<std::uint8_t>>(head)));
+    EXPECT_FALSE(notPackage.ok());
+
+    auto whole = OpenByteSource(p.msi.string());
+    ASSERT_TRUE(whole.ok());
+    const ByteSource half = whole->slice(0, whole->size() / 2);
+    auto cut = MsiPackage::Open(half); // read from an in-memory copy: a slice is no whole file
+    if (cut.ok())
+        for (const std::string& name : (*cut)->icons())
+            (void)(*cut)->icon(name, 1 << 20);
+}
+
+} // namespace
