@@ -571,6 +571,9 @@ int RunList(const Args& args) {
     if (withContainers) {
         printer.opener = MemberOpener(members, std::move(printer.opener));
         containerSearch.emplace(files, containers, members, &printer.account);
+        if (split)
+            containerSearch->OpenSourcesWith(
+                [store = &split->Store()](const std::string& path) { return store->Source(path); });
     }
     IRunSearch& run = containerSearch ? static_cast<IRunSearch&>(*containerSearch) : files;
     if (allDrives)

@@ -133,21 +133,33 @@ Result<std::unique_ptr<IResourceModule>> HandedFileStore::open(const std::string
     return OpenModuleFromDescriptor(fd, path);
 }
 
+std::shared_ptr<const HandedFile> HandedFileStore::find(const std::string& path) const {
+    const std::lock_guard lock(m_mutex);
+    for (const auto* files : {&m_files, &m_kept}) {
+        const auto found =
+            std::find_if(files->begin(), files->end(), [&path](const auto& f) { return f->module.path == path; });
+        if (found != files->end())
+            return *found;
+    }
+    return nullptr;
+}
+
+Result<ByteSource> HandedFileStore::Source(const std::string& path) const {
+    const std::shared_ptr<const HandedFile> file = find(path);
+    if (!file)
+        return makeError(ErrorKind::NotLoadable, path + ": it was not opened by the search", EBADF);
+    if (file->module.fd < 0)
+        return cannotOpen(path, file->module.error);
+    const int fd = ::fcntl(file->module.fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return cannotOpen(path, errno);
+    return ByteSourceFromDescriptor(fd);
+}
+
 Result<std::unique_ptr<IResourceModule>> HandedFileStore::openFile(const std::string& path,
                                                                    const SatelliteChoice& choice,
                                                                    const RunPlaces& places) const {
-    std::shared_ptr<const HandedFile> file;
-    {
-        const std::lock_guard lock(m_mutex);
-        for (const auto* files : {&m_files, &m_kept}) {
-            const auto found = std::find_if(files->begin(), files->end(),
-                                            [&path](const auto& f) { return f->module.path == path; });
-            if (found != files->end()) {
-                file = *found;
-                break;
-            }
-        }
-    }
+    const std::shared_ptr<const HandedFile> file = find(path);
     if (!file)
         return makeError(ErrorKind::NotLoadable, path + ": it was not opened by the search", EBADF);
     const auto fromHanded = [this, &file](const std::string& name) -> Result<std::unique_ptr<IResourceModule>> {

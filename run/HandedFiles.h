@@ -6,6 +6,7 @@
 // which the run reports as it would have met it itself.
 #pragma once
 
+#include "container/Container.h"
 #include "extract/ResCore.h"
 #include "extract/module/Satellites.h"
 #include "run/SatelliteReading.h"
@@ -82,6 +83,11 @@ public:
     // fails, naming it.
     [[nodiscard]] ModuleOpener Opener(const SatelliteChoice& choice, RunPlaces places);
 
+    // The bytes of the file handed over for `path`, on a descriptor of their own (a
+    // container is read from them while the run goes on). A path never handed over, or
+    // one that could not be opened, fails with the reason.
+    [[nodiscard]] Result<ByteSource> Source(const std::string& path) const;
+
     // The files held (for tests).
     [[nodiscard]] std::size_t Held() const;
 
@@ -93,6 +99,7 @@ private:
     // twice: ahead of the run, and again by the run).
     [[nodiscard]] Result<std::unique_ptr<IResourceModule>> open(const std::string& path,
                                                                 const OpenedPath& part) const;
+    [[nodiscard]] std::shared_ptr<const HandedFile> find(const std::string& path) const;
     [[nodiscard]] Result<std::unique_ptr<IResourceModule>> openFile(const std::string& path,
                                                                     const SatelliteChoice& choice,
                                                                     const RunPlaces& places) const;

@@ -50,9 +50,13 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     m_source = std::make_unique<ReadAheadSearch>(files, *m_readAhead);
     // Containers are read on the run's thread, outside the read-ahead: the files found
     // are read ahead as before, and each member waits for the engine alone.
-    if (m_choice.containers.active())
+    if (m_choice.containers.active()) {
         m_containers = std::make_unique<ContainerSearch>(*m_source, m_choice.containers, m_members,
                                                          services.containerObserver);
+        if (services.handed != nullptr)
+            m_containers->OpenSourcesWith(
+                [handed = services.handed](const std::string& path) { return handed->Source(path); });
+    }
     m_engine = std::make_unique<mResCore>(
         m_choice.options, prompt, services.fileSystem,
         [readAhead = m_readAhead.get()](const std::string& path) { return readAhead->Open(path); });
