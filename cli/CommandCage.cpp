@@ -80,6 +80,8 @@ std::unique_ptr<SplitSearch> SplitSearch::Start(const CageChoice& choice, IRunSe
                 finder.emplace(SatelliteLanguages(satellites.language, LocaleLanguage()));
             UnlistedHook unlisted;
             if (core != nullptr)
+                core->SetCountStop([socket] { return OpenerCountStop(socket); });
+            if (core != nullptr)
                 core->SetUnlistedFolderHandler([&unlisted](const std::string& folder, int error) {
                     if (unlisted)
                         unlisted(folder, error);

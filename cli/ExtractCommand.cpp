@@ -453,6 +453,8 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     prompt.setBeforeMessage([&view] { view.clearLine(); });
     const auto png = MakePngConverter(req.png, options.destinationFolder, req.unique);
     cSearchCore core;
+    // A signal that ends the run stops the count before the search, as it stops the search.
+    core.SetCountStop([] { return EndingSignal() != 0; });
     core.SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
         ending.account.FolderNotListed(folder, error);
     });
@@ -483,6 +485,7 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                           listed ? static_cast<IRunSearch&>(*listed) : searched,
                                           choice.satellites, places, &core, fileList ? &*fileList : nullptr);
     if (split) {
+        split->Search().SetCountStop([] { return EndingSignal() != 0; });
         split->Search().SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
             ending.account.FolderNotListed(folder, error);
         });

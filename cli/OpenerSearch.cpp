@@ -287,10 +287,18 @@ void ServeSearch(int socket, IRunSearch& search, const SatelliteFinder* finder, 
                 search.SearchSystemForFiles(mask, events);
             unlisted = nullptr;
             events.Finished(listReadError ? listReadError() : std::string());
+        } else if (what == kStop) {
+            // A count's stop that came after the count had ended.
+            continue;
         } else {
             return;
         }
     }
+}
+
+bool OpenerCountStop(int socket) {
+    pollfd waiting{socket, POLLIN, 0};
+    return ::poll(&waiting, 1, 0) > 0;
 }
 
 bool RemoteSearch::request(char what) {
@@ -321,6 +329,24 @@ SearchCount RemoteSearch::CountTree(bool AllDrives, const std::string& BaseDir, 
     if (const int error = SendHandOver(m_socket, out.bytes()); error != 0) {
         fail(error);
         return {};
+    }
+    // The count raises no event: while it goes on, a signal that ends the run asks the
+    // opener to stop it.
+    bool stopAsked = false;
+    for (;;) {
+        pollfd waiting{m_socket, POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, 100);
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            break;
+        if (!stopAsked && m_countStop && m_countStop()) {
+            Writer stop;
+            stop.byte(kStop);
+            if (const int error = SendHandOver(m_socket, stop.bytes()); error != 0) {
+                fail(error);
+                return {};
+            }
+            stopAsked = true;
+        }
     }
     int error = 0;
     const auto answer = ReceiveHandOver(m_socket, error);

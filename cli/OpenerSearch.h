@@ -29,9 +29,15 @@ inline constexpr std::size_t kBatchFiles = 32;
 // satellites opened with each file; `places` says which modules the run reads.
 // `unlisted` is set to the hook through which the walk tells of folders it could not list;
 // `listReadError`, when given, says at the end why a file list was not read to its end.
+// A count stops early when the confined process asks (a walk counting with
+// OpenerCountStop).
 using UnlistedHook = std::function<void(const std::string& folder, int error)>;
 void ServeSearch(int socket, IRunSearch& search, const SatelliteFinder* finder, const RunPlaces& places,
                  UnlistedHook& unlisted, const std::function<std::string()>& listReadError = {});
+
+// For the walk in the opener: true once the confined process has asked for something
+// while a count goes on (it asks a count to stop; or it is gone).
+[[nodiscard]] bool OpenerCountStop(int socket);
 
 // The confined side: the search as the run drives it, every file found put into `store`
 // before the event that reports it.
@@ -45,6 +51,10 @@ public:
 
     // Hears of the folders the walk could not list.
     void SetUnlistedFolderHandler(UnlistedHook handler) { m_unlisted = std::move(handler); }
+
+    // Asked while the opener counts the tree: true (a signal ends the run) asks the
+    // opener to stop the count where it stands.
+    void SetCountStop(std::function<bool()> stop) { m_countStop = std::move(stop); }
 
     SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
                           const std::string& FileMask) override;
@@ -66,6 +76,7 @@ private:
     int m_socket;
     HandedFileStore& m_store;
     UnlistedHook m_unlisted;
+    std::function<bool()> m_countStop;
     bool m_releaseEach = false;
     std::string m_failure;
     std::string m_listReadError;

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <thread>
 
 namespace harvix {
@@ -144,6 +145,56 @@ TEST_F(OpenerSearch, ACancelStopsTheWalkOnTheOtherSide) {
     EXPECT_EQ(remote.Failure(), "");
     // The walk went at most a batch or two beyond the file cancelled at.
     EXPECT_LE(search.reported.load(), 5 + 3 * static_cast<int>(kBatchFiles));
+}
+
+// A count that would go on for a minute, as a whole disk's might, asking the walk's
+// stop as the walk does; then the search of MadeUpSearch.
+class EndlessCount final : public IRunSearch {
+public:
+    EndlessCount(MadeUpSearch& search, int socket) : m_search(search), m_socket(socket) {}
+    SearchCount CountTree(bool, const std::string&, bool, const std::string&) override {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        std::int32_t counted = 0;
+        while (std::chrono::steady_clock::now() < until && !OpenerCountStop(m_socket)) {
+            ++counted;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return {counted, counted};
+    }
+    void SearchForFiles(const std::string& root, bool recurse, const std::string& mask,
+                        cSearchCoreEvents& events) override {
+        m_search.SearchForFiles(root, recurse, mask, events);
+    }
+    void SearchSystemForFiles(const std::string& mask, cSearchCoreEvents& events) override {
+        m_search.SearchSystemForFiles(mask, events);
+    }
+
+private:
+    MadeUpSearch& m_search;
+    int m_socket;
+};
+
+// A signal that ends the run while the opener counts stops the count within moments,
+// and the search after it goes on as ever (the stop is not taken for a request).
+TEST_F(OpenerSearch, AStopAskedDuringTheCountEndsTheCount) {
+    MadeUpSearch files10(files, 10);
+    EndlessCount search(files10, ends[1]);
+    std::thread opener = serve(search);
+    HandedFileStore store;
+    RemoteSearch remote(ends[0], store);
+    const auto start = std::chrono::steady_clock::now();
+    remote.SetCountStop([start] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(200); });
+    const SearchCount count = remote.CountTree(false, root.string(), true, "*");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_GT(count.files, 0);
+    Heard heard;
+    heard.store = &store;
+    remote.SearchForFiles(root.string(), true, "*", heard);
+    ::shutdown(ends[0], SHUT_RDWR);
+    opener.join();
+    EXPECT_EQ(heard.lines.size(), 10U);
+    EXPECT_EQ(heard.finished, 1);
+    EXPECT_EQ(remote.Failure(), "");
 }
 
 TEST_F(OpenerSearch, AnOpenerThatEndsEarlyEndsTheSearchWithItsReason) {
