@@ -373,27 +373,22 @@ void RemoteSearch::SearchForFiles(const std::string& FileRoot, bool Recurse, con
     out.text(FileRoot);
     out.byte(Recurse ? 1 : 0);
     out.text(FileMask);
-    if (const int error = SendHandOver(m_socket, out.bytes()); error != 0) {
-        fail(error);
-        events.SearchFinished();
-        return;
-    }
-    run(events);
+    run(out.bytes(), events);
 }
 
 void RemoteSearch::SearchSystemForFiles(const std::string& FileMask, cSearchCoreEvents& events) {
     Writer out;
     out.byte(kSearchAll);
     out.text(FileMask);
-    if (const int error = SendHandOver(m_socket, out.bytes()); error != 0) {
+    run(out.bytes(), events);
+}
+
+void RemoteSearch::run(const std::vector<std::uint8_t>& search, cSearchCoreEvents& events) {
+    if (const int error = SendHandOver(m_socket, search); error != 0) {
         fail(error);
         events.SearchFinished();
         return;
     }
-    run(events);
-}
-
-void RemoteSearch::run(cSearchCoreEvents& events) {
     bool outstanding = request(kNext);
     bool cancelled = false;
     bool ended = false;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace harvix {
 
@@ -69,7 +70,8 @@ public:
     [[nodiscard]] const std::string& ListReadError() const { return m_listReadError; }
 
 private:
-    void run(cSearchCoreEvents& events);
+    // Sends the request to `search` and hands its events on until it ends.
+    void run(const std::vector<std::uint8_t>& search, cSearchCoreEvents& events);
     bool request(char what);
     void fail(int error);
 
