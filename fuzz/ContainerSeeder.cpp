@@ -2,9 +2,10 @@
 // (container_zip, container_cab, container_szdd, container_iso): small containers made
 // by the packaged tools (zip, gcab, mscompress, genisoimage) from modules the module
 // builder writes, stored and compressed, one with a password, one cut short, one nested.
-// The KWAJ seeds are written here: no packaged tool makes KWAJ files, and a stored or
-// XOR-masked KWAJ file is a header and the bytes. A tool that is missing leaves its
-// seeds out.
+// No packaged tool makes KWAJ files: the KWAJ seeds are written by the builder, stored,
+// masked, and with the SZDD method around mscompress's data. A tool that is missing
+// leaves its seeds out.
+#include "tools/modbuilder/KwajBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -29,36 +30,6 @@ bool run(const fs::path& work, const std::string& command) {
         return true;
     std::cerr << "container_seeder: could not run: " << command << "\n";
     return false;
-}
-
-void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-// A KWAJ file of `method` (0 stored, 1 XOR 0xFF) with the unpacked length and the
-// original name and extension in its header, so that the reader's optional fields are all seeded.
-std::vector<std::uint8_t> kwajFile(const std::vector<std::uint8_t>& payload, std::uint16_t method) {
-    std::vector<std::uint8_t> out = {'K', 'W', 'A', 'J', 0x88, 0xF0, 0x27, 0xD1};
-    put16(out, method);
-    const std::size_t offsetAt = out.size();
-    put16(out, 0);                 // where the data starts, set below
-    put16(out, 0x0001 | 0x0008 | 0x0010); // flags: unpacked length, name, extension
-    out.push_back(static_cast<std::uint8_t>(payload.size() & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((payload.size() >> 8) & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((payload.size() >> 16) & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((payload.size() >> 24) & 0xFF));
-    for (const char* part : {"APP", "EXE"}) {
-        for (const char* c = part; *c != 0; ++c)
-            out.push_back(static_cast<std::uint8_t>(*c));
-        out.push_back(0);
-    }
-    const auto start = static_cast<std::uint16_t>(out.size());
-    out[offsetAt] = static_cast<std::uint8_t>(start & 0xFF);
-    out[offsetAt + 1] = static_cast<std::uint8_t>(start >> 8);
-    for (std::uint8_t byte : payload)
-        out.push_back(method == 1 ? static_cast<std::uint8_t>(byte ^ 0xFF) : byte);
-    return out;
 }
 
 std::vector<std::uint8_t> readAll(const fs::path& path) {
@@ -101,9 +72,20 @@ int main(int argc, char** argv) {
     } else if (kind == "container_szdd") {
         run(work, "cp pack/SETUP/app.exe APP.EXE && mscompress APP.EXE && mv APP.EXE_ ../app.ex_");
         run(work, "cp pack/lib.dll LIB.DLL && mscompress LIB.DLL && mv LIB.DLL_ ../lib.dl_");
-        const auto payload = readAll(work / "pack" / "SETUP" / "app.exe");
-        (void)writeFile((corpus / "stored.kwaj").string(), kwajFile(payload, 0));
-        (void)writeFile((corpus / "xor.kwaj").string(), kwajFile(payload, 1));
+        KwajFile kwaj;
+        kwaj.data = readAll(work / "pack" / "SETUP" / "app.exe");
+        (void)writeFile((corpus / "stored.kwaj").string(), makeKwajFile(kwaj));
+        kwaj.method = KwajMethod::Xor;
+        (void)writeFile((corpus / "xor.kwaj").string(), makeKwajFile(kwaj));
+        // mscompress's data after its 14-byte header, read as KWAJ's SZDD method: KWAJ
+        // starts the window elsewhere, so it unpacks to other bytes, but it seeds the
+        // method's decoder with a valid stream.
+        if (const auto szdd = readAll(corpus / "app.ex_"); szdd.size() > 14) {
+            kwaj.method = KwajMethod::Szdd;
+            kwaj.length = static_cast<std::uint32_t>(kwaj.data.size());
+            kwaj.data.assign(szdd.begin() + 14, szdd.end());
+            (void)writeFile((corpus / "lzss.kwaj").string(), makeKwajFile(kwaj));
+        }
     } else if (kind == "container_iso") {
         run(work, "genisoimage -quiet -no-pad -J -R -o ../joliet.iso pack");
         run(work, "genisoimage -quiet -no-pad -o ../plain.iso pack");

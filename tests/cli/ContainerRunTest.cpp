@@ -5,6 +5,7 @@
 // password, a damaged cabinet, bombs, too deep a nesting) is passed over with its reason
 // in the report, in bounded time.
 #include "tests/cli/CliRunTest.h"
+#include "tools/modbuilder/KwajBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
@@ -112,9 +113,30 @@ protected:
         return "no reason for " + path + " in " + report(name)["containers_not_read"].dump() + "; " + last.err;
     }
 
+    // The pictures of app.exe alone, as extracted from disk.
+    std::map<std::string, std::string> appPictures() const {
+        std::map<std::string, std::string> fromApp;
+        for (const auto& [path, bytes] : expected)
+            if (path.find("app.exe") != std::string::npos)
+                fromApp[path] = bytes;
+        return fromApp;
+    }
+
     std::map<std::string, std::string> expected;
     testing::ProgramRun last;
 };
+
+// Pictures named after a member called APP.EXE, named as app.exe's would be.
+std::map<std::string, std::string> asApp(const std::map<std::string, std::string>& pictures) {
+    std::map<std::string, std::string> renamed;
+    for (const auto& [path, bytes] : pictures) {
+        std::string original = path;
+        if (const auto at = original.find("APP.EXE"); at != std::string::npos)
+            original.replace(at, 7, "app.exe");
+        renamed[original] = bytes;
+    }
+    return renamed;
+}
 
 TEST_F(ContainerRunTest, ModulesInEachKindOfContainerGiveThePicturesOfTheModulesThemselves) {
     shell("cd pack && zip -qr ../pack.zip SETUP lib.dll");
@@ -153,22 +175,31 @@ TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
     shell("cp pack/SETUP/app.exe APP.EXE && mscompress APP.EXE && mv APP.EXE_ APP.EX_ && rm APP.EXE && "
           "printf E | dd of=APP.EX_ bs=1 seek=9 conv=notrunc status=none");
     ASSERT_TRUE(fs::exists(root / "APP.EX_"));
-    const auto pictures = extractPictures({(root / "APP.EX_").string()}, "out");
     // Named after the member, APP.EXE, whose pictures are app.exe's.
-    std::map<std::string, std::string> renamed;
-    for (const auto& [path, bytes] : pictures) {
-        std::string original = path;
-        if (const auto at = original.find("APP.EXE"); at != std::string::npos)
-            original.replace(at, 7, "app.exe");
-        renamed[original] = bytes;
-    }
-    std::map<std::string, std::string> fromApp;
-    for (const auto& [path, bytes] : expected)
-        if (path.find("app.exe") != std::string::npos)
-            fromApp[path] = bytes;
-    expectSame(renamed, fromApp);
+    expectSame(asApp(extractPictures({(root / "APP.EX_").string()}, "out")), appPictures());
     EXPECT_THAT(ReadText(root / "out" / "Bitmaps" / "__index.txt"),
                 HasSubstr("APP.EXE.bmp - SOURCE FILE = " + (root / "APP.EX_").string() + "!/APP.EXE "));
+}
+
+TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKeep) {
+    // Stored and masked, each keeping the name APP.EXE in its header. (No packaged tool
+    // compresses KWAJ files; the fuzz seeds cover the compressed methods.)
+    const std::string program = ReadText(root / "pack" / "SETUP" / "app.exe");
+    KwajFile file;
+    file.data.assign(program.begin(), program.end());
+    std::vector<std::pair<std::string, KwajFile>> kinds{{"stored", file}};
+    file.method = KwajMethod::Xor;
+    kinds.emplace_back("masked", file);
+    for (const auto& [kind, kwaj] : kinds) {
+        SCOPED_TRACE(kind);
+        const fs::path path = root / kind / "SETUP.EX_";
+        fs::create_directories(path.parent_path());
+        ASSERT_TRUE(writeFile(path.string(), makeKwajFile(kwaj)).ok());
+        expectSame(asApp(extractPictures({path.string()}, "out-" + kind)), appPictures());
+        EXPECT_EQ(last.status, 0) << last.err;
+        EXPECT_THAT(ReadText(root / ("out-" + kind) / "Bitmaps" / "__index.txt"),
+                    HasSubstr("SOURCE FILE = " + path.string() + "!/APP.EXE "));
+    }
 }
 
 TEST_F(ContainerRunTest, NestedContainersAreOpenedInTurnUpToTheDepth) {
@@ -243,14 +274,14 @@ TEST_F(ContainerRunTest, UnreadableMembersAndDamagedContainersAreNamedWithTheirR
     EXPECT_THAT(last.err, HasSubstr("1 installer, container or member whose contents could not be read (first: " +
                                     (root / "locked.zip").string() + "!/lib.dll: protected by a password)"));
 
-    // A cabinet cut short: what lies before the cut is read, the rest is named damaged.
-    shell("gcab -c cut.cab pack/SETUP/app.exe pack/lib.dll && head -c $(( $(stat -c %s cut.cab) - 200 )) cut.cab > "
-          "cut2.cab && mv cut2.cab cut.cab");
-    extractPictures({(root / "cut.cab").string()}, "cut");
-    EXPECT_NE(last.status, 139) << last.err;
-    const auto reasons = notRead("cut");
-    ASSERT_FALSE(reasons.empty()) << last.err;
-    EXPECT_THAT(reasons.begin()->second, HasSubstr("damaged"));
+    // A cabinet cut short: what lies before the cut is read, the member the cut runs
+    // through is named damaged. The second member is large enough to lie in data blocks
+    // of its own, so that the cut leaves the first member whole.
+    shell("head -c 100000 /dev/urandom > pad.dll && gcab -c cut.cab pack/SETUP/app.exe pad.dll && "
+          "head -c $(( $(stat -c %s cut.cab) - 200 )) cut.cab > cut2.cab && mv cut2.cab cut.cab");
+    expectSame(extractPictures({(root / "cut.cab").string()}, "cut"), appPictures());
+    EXPECT_EQ(last.status, 0) << last.err;
+    EXPECT_THAT(reasonFor("cut", (root / "cut.cab").string() + "!/pad.dll"), HasSubstr("damaged"));
 }
 
 TEST_F(ContainerRunTest, BombsAndMembersTooLargeArePassedOverInBoundedTime) {
@@ -272,16 +303,42 @@ TEST_F(ContainerRunTest, BombsAndMembersTooLargeArePassedOverInBoundedTime) {
     shell("mkdir large-src && cp pack/SETUP/app.exe large-src/app.exe && head -c 20971520 /dev/zero >> large-src/app.exe && "
           "cd large-src && zip -q9 ../big.zip app.exe");
     const auto big = extractPictures({(root / "big.zip").string()}, "big", {"--container-limits", "4;512;100000"});
-    std::map<std::string, std::string> fromApp;
-    for (const auto& [path, bytes] : expected)
-        if (path.find("app.exe") != std::string::npos)
-            fromApp[path] = bytes;
-    expectSame(big, fromApp);
+    expectSame(big, appPictures());
     // Limits that cannot be read are refused as the other limits are.
     const testing::ProgramRun refused = cli({"extract", "--dest", (root / "x").string(), "--container-limits", "4;0;200",
                                               (root / "bomb.zip").string()});
     EXPECT_EQ(refused.status, 2);
     EXPECT_THAT(refused.err, HasSubstr("the member limit (MiB) '0' is not a whole number from 1 to 4096"));
+}
+
+TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksThatUnpackTooFarArePassedOver) {
+    // SZDD packs zeros about eightfold, far below the default ratio: the ratio is lowered
+    // to 4 so that 4 MiB of zeros are a bomb. The header states the length, so the file
+    // is passed over unread; with a header that says 100 bytes, or a KWAJ file that
+    // states none (its data is mscompress's: KWAJ starts the window elsewhere, so the
+    // bytes come out other than zeros, but as many), unpacking stops at what the ratio
+    // allows.
+    shell("head -c 4194304 /dev/zero > ZEROS.EXE && mscompress ZEROS.EXE && mv ZEROS.EXE_ honest.ex_ && rm ZEROS.EXE && "
+          "printf E | dd of=honest.ex_ bs=1 seek=9 conv=notrunc status=none");
+    const std::string szdd = ReadText(root / "honest.ex_");
+    ASSERT_GT(szdd.size(), 14U);
+    std::string lying = szdd;
+    lying.replace(10, 4, std::string("\x64\0\0\0", 4));
+    std::ofstream(root / "lying.ex_", std::ios::binary) << lying;
+    KwajFile kwaj;
+    kwaj.method = KwajMethod::Szdd;
+    kwaj.data.assign(szdd.begin() + 14, szdd.end());
+    kwaj.name = "ZEROS";
+    ASSERT_TRUE(writeFile((root / "unstated.ex_").string(), makeKwajFile(kwaj)).ok());
+    for (const char* bomb : {"honest.ex_", "lying.ex_", "unstated.ex_"}) {
+        SCOPED_TRACE(bomb);
+        const std::string name = std::string("out-") + bomb;
+        EXPECT_TRUE(extractPictures({(root / bomb).string()}, name, {"--container-limits", "4;512;4"}).empty());
+        EXPECT_EQ(last.status, 0) << last.err;
+        const auto reasons = notRead(name);
+        ASSERT_EQ(reasons.size(), 1U) << last.err;
+        EXPECT_EQ(reasons.begin()->second, "unpacks to far more than its own size");
+    }
 }
 
 } // namespace

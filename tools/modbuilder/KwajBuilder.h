@@ -1,0 +1,38 @@
+// Writes KWAJ compressed files (the compressed files of later install disks, EXPAND.EXE's
+// second format) for tests and fuzz seeds. No packaged tool writes them: the header is
+// written here and the data is given as it is to be stored (for the SZDD method a
+// compressed stream made elsewhere).
+//
+//     KwajFile k;
+//     k.method = KwajMethod::Xor;
+//     k.data = program;               // masked here
+//     auto bytes = makeKwajFile(k);
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace harvix::modbuilder {
+
+enum class KwajMethod : std::uint16_t {
+    Stored = 0,
+    Xor = 1,  // every byte XOR 0xFF
+    Szdd = 2, // the LZSS of SZDD files
+};
+
+struct KwajFile {
+    KwajMethod method = KwajMethod::Stored;
+    // For Stored and Xor the unpacked bytes; for Szdd the compressed stream.
+    std::vector<std::uint8_t> data;
+    // The unpacked length the header states (none when empty); Stored and Xor state
+    // data's size unless given.
+    std::optional<std::uint32_t> length;
+    std::string name = "APP";      // the original name (up to 8 letters), none when empty
+    std::string extension = "EXE"; // and its extension (up to 3), none when empty
+};
+
+[[nodiscard]] std::vector<std::uint8_t> makeKwajFile(const KwajFile& file);
+
+} // namespace harvix::modbuilder
