@@ -96,8 +96,10 @@ off_t tellFile(mspack_file* handle) {
 
 void message(mspack_file*, const char*, ...) {}
 
+// Zeroed: the KWAJ reader, giving up on a damaged header, frees fields of the header it
+// may not have set (a damaged KWAJ file crashed the reader with memory as malloc left it).
 void* allocate(mspack_system*, size_t bytes) {
-    return std::malloc(bytes);
+    return std::calloc(1, bytes);
 }
 
 void release(void* memory) {
