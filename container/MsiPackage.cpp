@@ -5,14 +5,20 @@
 #include <iconv.h>
 #include <libmsi.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -38,6 +44,33 @@ void quietLibmsi() {
             g_log_set_handler(domain, levels, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
 }
+
+// libmsi and the GLib beneath it are used by one thread at a time: a package is first
+// read in a copy of the process (see Open), and a copy made while another thread is
+// inside GLib would inherit its locks held and wait on them forever. The turn is taken
+// once per thread, however deeply the calls nest; the copy inherits its thread's count
+// and so never waits on the lock its parent holds.
+class LibmsiTurn {
+public:
+    LibmsiTurn() {
+        if (s_depth++ == 0)
+            mutex().lock();
+    }
+    ~LibmsiTurn() {
+        if (--s_depth == 0)
+            mutex().unlock();
+    }
+    LibmsiTurn(const LibmsiTurn&) = delete;
+    LibmsiTurn& operator=(const LibmsiTurn&) = delete;
+
+private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static thread_local int s_depth;
+};
+thread_local int LibmsiTurn::s_depth = 0;
 
 template <class T>
 struct Unref {
@@ -87,6 +120,7 @@ struct MsiPackage::Database {
     int memfd = -1; // the in-memory copy libmsi reads, when one was made
     std::set<std::string> tables;
     ~Database() {
+        LibmsiTurn turn;
         db.reset();
         if (memfd >= 0)
             ::close(memfd);
@@ -97,6 +131,7 @@ struct MsiPackage::Database {
     bool select(const std::string& table, const std::string& sql, F&& row, LibmsiRecord* params = nullptr) const {
         if (!tables.contains(table))
             return false;
+        LibmsiTurn turn;
         ErrorHolder e;
         GPtr<LibmsiQuery> query(libmsi_query_new(db.get(), sql.c_str(), &e.error));
         if (!query || !libmsi_query_execute(query.get(), params, &e.error))
@@ -116,6 +151,7 @@ struct MsiPackage::Database {
     // such row.
     template <class Take>
     Status streamOf(const std::string& table, const std::string& sql, const std::string& key, Take&& take) const {
+        LibmsiTurn turn;
         GPtr<LibmsiRecord> params(libmsi_record_new(1));
         libmsi_record_set_string(params.get(), 1, key.c_str());
         std::optional<Status> out;
@@ -190,8 +226,50 @@ bool IsCompoundFileHead(std::span<const std::uint8_t> head) {
 MsiPackage::MsiPackage(std::unique_ptr<Database> database) : m_db(std::move(database)) {}
 MsiPackage::~MsiPackage() = default;
 
+namespace {
+
+// What became of a package read first in a copy of the process.
+enum class Trial {
+    CameThrough, // libmsi read it, or refused it with a reason, and the copy ended well
+    Died,        // the copy died reading it
+    NotMade,     // no copy could be made (an outer sandbox may forbid new processes)
+};
+
+// The most bytes of one Icon or Binary row read in the copy: rows are pictures and
+// small programs, and a row beyond this is read in the process as any other.
+constexpr std::uint64_t kMostTrialRowBytes = 64ull << 20;
+
+// Runs `read` in a copy of the process and says how the copy ended. The copy inherits
+// the cage (the same Landlock domain and system-call filter), dies of whatever kills
+// it (no handler of the program's turns that into an ordinary exit) and leaves no core
+// behind; it writes nothing and ends without running the program's exit handlers.
+Trial ReadInCopy(const std::function<void()>& read) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return Trial::NotMade;
+    if (pid == 0) {
+        for (const int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP})
+            (void)::signal(sig, SIG_DFL);
+        const rlimit noCore{0, 0};
+        (void)::setrlimit(RLIMIT_CORE, &noCore);
+        read();
+        ::_exit(0);
+    }
+    int status = 0;
+    pid_t ended = -1;
+    do
+        ended = ::wait4(pid, &status, 0, nullptr);
+    while (ended < 0 && errno == EINTR);
+    if (ended != pid)
+        return Trial::NotMade; // reaped elsewhere: how it ended is not known
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Trial::CameThrough : Trial::Died;
+}
+
+} // namespace
+
 Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
     quietLibmsi();
+    LibmsiTurn turn;
     auto database = std::make_unique<Database>();
     // libmsi opens a file by its name: the descriptor's own name when it holds the whole
     // package, else an in-memory copy's.
@@ -222,6 +300,34 @@ Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
         fd = database->memfd;
     }
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    // libmsi cannot be kept within a damaged package's bounds from outside, so the
+    // package is read first, its tables and its Icon and Binary rows, in a copy of the
+    // process: only when the copy came through is it read here. The files of its
+    // cabinets are read by Harvix's own cabinet reader.
+    const Trial trial = ReadInCopy([&path] {
+        auto package = OpenAt(std::make_unique<Database>(), path);
+        if (!package)
+            return;
+        const auto readRows = [&](const std::string& table, const std::vector<std::string>& names) {
+            for (const std::string& name : names) {
+                std::uint64_t seen = 0;
+                (void)(*package)->m_db->streamOf(
+                    table, "SELECT `Data` FROM `" + table + "` WHERE `Name` = ?", name,
+                    [&seen](std::span<const std::uint8_t> block) -> Status {
+                        seen += block.size();
+                        return seen > kMostTrialRowBytes ? makeError(ErrorKind::TooLarge, "enough") : success();
+                    });
+            }
+        };
+        readRows("Icon", (*package)->icons());
+        readRows("Binary", (*package)->binaries());
+    });
+    if (trial == Trial::Died)
+        return makeError(ErrorKind::Malformed, std::string(kMsiLibraryFailed));
+    return OpenAt(std::move(database), path);
+}
+
+Result<std::unique_ptr<MsiPackage>> MsiPackage::OpenAt(std::unique_ptr<Database> database, const std::string& path) {
     ErrorHolder e;
     database->db.reset(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &e.error));
     if (!database->db)

@@ -30,6 +30,9 @@ namespace harvix {
 inline constexpr std::string_view kMsiIconFolder = "Icon/";
 inline constexpr std::string_view kMsiBinaryFolder = "Binary/";
 
+// Why a package the Windows Installer library died reading is passed over.
+inline constexpr std::string_view kMsiLibraryFailed = "the Windows Installer library could not read it";
+
 // A file of the File table.
 struct MsiFile {
     std::string key;  // the File column: the cabinet's name for it
@@ -55,7 +58,9 @@ public:
     // Opens the package whose bytes `source` holds: libmsi reads a file by its name, so
     // a descriptor holding the whole file is named as /proc/self/fd/N and any other
     // source is copied into an in-memory file first. Fails (NotLoadable) for anything
-    // libmsi cannot open as a database.
+    // libmsi cannot open as a database, and (Malformed, kMsiLibraryFailed) for a damaged
+    // package libmsi dies reading: a package is read first in a copy of the process,
+    // which dies in its place.
     [[nodiscard]] static Result<std::unique_ptr<MsiPackage>> Open(const ByteSource& source);
 
     // The names of the Icon and Binary tables' rows in table order; empty without the table.
@@ -79,6 +84,7 @@ public:
 private:
     struct Database;
     explicit MsiPackage(std::unique_ptr<Database> database);
+    static Result<std::unique_ptr<MsiPackage>> OpenAt(std::unique_ptr<Database> database, const std::string& path);
     void readTables();
 
     std::unique_ptr<Database> m_db;

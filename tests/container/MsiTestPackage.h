@@ -100,6 +100,20 @@ struct MsiTestPackage {
         }
         return p;
     }
+
+    // The package at `msi` (as Make writes it by default) with the one byte changed that
+    // the Windows Installer library dies reading: a link of the compound file's sector
+    // chain, 0x36, made 0x32, so that a stream's chain runs back into itself. Empty when
+    // that byte is not there.
+    static std::vector<std::uint8_t> Damaged(const std::filesystem::path& msi) {
+        std::ifstream in(msi, std::ios::binary);
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        constexpr std::size_t kAt = 50388;
+        if (bytes.size() <= kAt || bytes[kAt] != '6')
+            return {};
+        bytes[kAt] = '2';
+        return bytes;
+    }
 };
 
 } // namespace harvix::testing
