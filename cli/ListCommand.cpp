@@ -547,6 +547,10 @@ int RunList(const Args& args) {
                                                                : paths);
         if (!allDrives && satellites.read)
             plan.listable = SatelliteListings(paths);
+        // What reading an installer package loads is loaded before the cage closes.
+        ContainerChoice ahead = containers;
+        ahead.named = paths;
+        PrepareContainerReading(ahead);
         EnterCommandCage(cage, plan);
         cSearchCore search(&printer);
         if (allDrives) {

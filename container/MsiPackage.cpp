@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,7 +41,7 @@ void quietLibmsi() {
     std::call_once(once, [] {
         const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING |
                                                         G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG);
-        for (const char* domain : {static_cast<const char*>(nullptr), "libgsf:msole", "libgsf"})
+        for (const char* domain : {static_cast<const char*>(nullptr), "libgsf:msole", "libgsf", "GLib"})
             g_log_set_handler(domain, levels, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
 }
@@ -201,8 +202,11 @@ struct MsiPackage::Database {
 };
 
 void PrepareMsiReading(std::span<const std::uint8_t> head) {
-    if (!IsCompoundFileHead(head))
-        return;
+    if (IsCompoundFileHead(head))
+        PrepareMsiReading();
+}
+
+void PrepareMsiReading() {
     static std::once_flag once;
     std::call_once(once, [] {
         quietLibmsi();
@@ -248,8 +252,16 @@ Trial ReadInCopy(const std::function<void()>& read) {
     if (pid < 0)
         return Trial::NotMade;
     if (pid == 0) {
+        // Straight to the kernel: a sanitizer's runtime keeps its own handler through
+        // the C library's signal() and would end the copy as a report, not a death.
+        struct {
+            void (*handler)(int);
+            unsigned long flags;
+            void (*restorer)();
+            std::uint64_t mask;
+        } byDefault{SIG_DFL, 0, nullptr, 0};
         for (const int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP})
-            (void)::signal(sig, SIG_DFL);
+            (void)::syscall(SYS_rt_sigaction, sig, &byDefault, nullptr, sizeof(byDefault.mask));
         const rlimit noCore{0, 0};
         (void)::setrlimit(RLIMIT_CORE, &noCore);
         read();

@@ -1,5 +1,6 @@
 #include "run/ContainerSearch.h"
 
+#include "container/MsiPackage.h"
 #include "search/SearchCore.h"
 #include "settings/Settings.h"
 
@@ -43,6 +44,16 @@ std::optional<ByteSource> MemberSources::take(const std::string& name) {
 std::size_t MemberSources::waiting() const {
     std::lock_guard lock(m_mutex);
     return m_sources.size();
+}
+
+void PrepareContainerReading(const ContainerChoice& choice) {
+    if (choice.search) {
+        PrepareMsiReading();
+        return;
+    }
+    for (const std::string& path : choice.named)
+        if (auto source = OpenByteSource(path))
+            PrepareMsiReading(source->head(8));
 }
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source) {

@@ -46,6 +46,11 @@ struct ContainerChoice {
     [[nodiscard]] bool active() const { return search || !named.empty(); }
 };
 
+// Loads, before the command confines itself, what reading the containers `choice` may
+// open loads from the system on the way (see PrepareMsiReading): for the files it names
+// that are installer packages, or for any file when the search opens containers.
+void PrepareContainerReading(const ContainerChoice& choice);
+
 // Hears which containers were read and which containers and members were not.
 class IContainerObserver {
 public:

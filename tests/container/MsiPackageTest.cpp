@@ -145,7 +145,7 @@ TEST_F(MsiPackageTest, ACompoundFileThatIsNoPackageIsRefused) {
 TEST_F(MsiPackageTest, APackageTheLibraryDiesOnIsRefusedWithTheReason) {
     const MsiTestPackage p = MsiTestPackage::Make(root);
     const std::vector<std::uint8_t> damaged = MsiTestPackage::Damaged(p.msi);
-    ASSERT_FALSE(damaged.empty()) << "the package no longer has the byte the damage changes";
+    ASSERT_FALSE(damaged.empty()) << "the package has no chain of short sectors to damage";
     auto opened = MsiPackage::Open(ByteSource::InMemory(std::make_shared<const std::vector<std::uint8_t>>(damaged)));
     ASSERT_FALSE(opened.ok());
     EXPECT_EQ(opened.error().kind, ErrorKind::Malformed);

@@ -3,6 +3,7 @@
 // and an icon file, a Binary table with a banner bitmap and a PNG, and ARPPRODUCTICON.
 #pragma once
 
+#include "tools/modbuilder/CompoundFileDamage.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -101,18 +103,12 @@ struct MsiTestPackage {
         return p;
     }
 
-    // The package at `msi` (as Make writes it by default) with the one byte changed that
-    // the Windows Installer library dies reading: a link of the compound file's sector
-    // chain, 0x36, made 0x32, so that a stream's chain runs back into itself. Empty when
-    // that byte is not there.
+    // The package at `msi` with the one byte changed that the Windows Installer library
+    // reads until it dies (LoopFirstShortChain); empty when the package has no chain for it.
     static std::vector<std::uint8_t> Damaged(const std::filesystem::path& msi) {
         std::ifstream in(msi, std::ios::binary);
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        constexpr std::size_t kAt = 50388;
-        if (bytes.size() <= kAt || bytes[kAt] != '6')
-            return {};
-        bytes[kAt] = '2';
-        return bytes;
+        return modbuilder::LoopFirstShortChain(
+            std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
     }
 };
 
