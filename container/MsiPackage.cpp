@@ -500,11 +500,15 @@ public:
         m_problem = Unreadable::None;
         if (m_icon < m_package->icons().size()) {
             m_current = Row{&MsiPackage::icon, m_package->icons()[m_icon++]};
-            return member(std::string(kMsiIconFolder) + safeComponent(m_current.name));
+            auto row = member(std::string(kMsiIconFolder) + safeComponent(m_current.name), MemberRole::Icon);
+            if (m_package->productIcon() == m_current.name)
+                row.note = std::string(kMsiProductIconNote);
+            return std::optional<ContainerMember>(std::move(row));
         }
         if (m_binary < m_package->binaries().size()) {
             m_current = Row{&MsiPackage::binary, m_package->binaries()[m_binary++]};
-            return member(std::string(kMsiBinaryFolder) + safeComponent(m_current.name));
+            return std::optional<ContainerMember>(
+                member(std::string(kMsiBinaryFolder) + safeComponent(m_current.name), MemberRole::Picture));
         }
         m_current = Row{};
         for (;;) {
@@ -581,10 +585,11 @@ private:
         std::string name;
     };
 
-    static Result<std::optional<ContainerMember>> member(std::string path) {
+    static ContainerMember member(std::string path, MemberRole role) {
         ContainerMember out;
         out.path = std::move(path);
-        return std::optional<ContainerMember>(std::move(out));
+        out.role = role;
+        return out;
     }
 
     std::unique_ptr<MsiPackage> m_package;

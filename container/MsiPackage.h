@@ -1,9 +1,10 @@
 // Windows Installer packages (.msi, .msm, .msp), read through libmsi (msitools). A
 // package is a database of tables in an OLE compound file. Of it Harvix reads:
-//   - the rows of its Icon table, members "Icon/NAME": each an icon file or a whole
-//     module whose icons are shown for the program (a shortcut's, the product's);
-//   - the rows of its Binary table, members "Binary/NAME": dialog bitmaps and banners
-//     (BMP, PNG, JPEG, ICO files) beside custom-action libraries;
+//   - the rows of its Icon table, members "Icon/NAME" (MemberRole::Icon): each an icon
+//     file or a whole module whose icons are shown for the program (a shortcut's, the
+//     product's);
+//   - the rows of its Binary table, members "Binary/NAME" (MemberRole::Picture): dialog
+//     bitmaps and banners (BMP, PNG, JPEG, ICO files) beside custom-action libraries;
 //   - the files of its File table in the package's cabinets (streams of the package,
 //     Media's "#name", or files beside it), members "DIR/.../LONG NAME": the directory
 //     path the Directory table gives the file's component (its target names, "."
@@ -29,6 +30,9 @@ namespace harvix {
 // The member-path prefixes of the Icon and Binary tables' rows.
 inline constexpr std::string_view kMsiIconFolder = "Icon/";
 inline constexpr std::string_view kMsiBinaryFolder = "Binary/";
+
+// What the Icon row the Property table's ARPPRODUCTICON names is, as list --explain says.
+inline constexpr std::string_view kMsiProductIconNote = "the product's icon (ARPPRODUCTICON)";
 
 // Why a package the Windows Installer library died reading is passed over.
 inline constexpr std::string_view kMsiLibraryFailed = "the Windows Installer library could not read it";

@@ -29,9 +29,10 @@ struct MsiTestPackage {
     std::vector<std::uint8_t> png;     // a PNG file
 
     // Writes the inputs and the package into `where`; `productIcon` names the Icon row
-    // ARPPRODUCTICON names (none: no such property); `embed` puts the cabinet inside.
+    // ARPPRODUCTICON names (none: no such property); `embed` puts the cabinet inside;
+    // `customAction` adds the library as the Binary row "Helper", as a custom action's.
     static MsiTestPackage Make(const std::filesystem::path& where, const std::string& productIcon = "app.ico",
-                               bool embed = true) {
+                               bool embed = true, bool customAction = false) {
         using namespace modbuilder;
         MsiTestPackage p;
         p.folder = where;
@@ -68,7 +69,7 @@ struct MsiTestPackage {
     <Icon Id="app.ico" SourceFile="app.ico" />
     <Binary Id="Banner" SourceFile="banner.bmp" />
     <Binary Id="Logo" SourceFile="logo.png" />
-    )" << property << R"(
+    )" << (customAction ? R"(<Binary Id="Helper" SourceFile="pictures.dll" />)" : "") << property << R"(
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFilesFolder">
         <Directory Id="INSTALLDIR" Name="Viewer App">
