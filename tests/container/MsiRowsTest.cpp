@@ -150,6 +150,10 @@ TEST_F(MsiRowsTest, ListExplainNamesTheProductsIcon) {
         EXPECT_THAT(text, ::testing::StartsWith(p.msi.string() + "!/Icon/viewer.exe\t"));
     }
     EXPECT_GT(said, 0);
+    // The JSON lines carry it as "note".
+    const ProgramRun json = cli({"list", "--explain", "--format", "json", p.msi.string()});
+    EXPECT_THAT(json.out, HasSubstr("\"path\":\"" + p.msi.string() +
+                                    "!/Icon/viewer.exe\",\"note\":\"the product's icon (ARPPRODUCTICON)\""));
     // Without --explain nothing is added.
     EXPECT_THAT(cli({"list", p.msi.string()}).out, ::testing::Not(HasSubstr("ARPPRODUCTICON")));
 }
