@@ -192,4 +192,27 @@ TEST_F(MsiRowsTest, APackageTheLibraryDiesOnIsNamedAndTheRunGoesOn) {
     EXPECT_THAT(listed.err, HasSubstr("the Windows Installer library could not read it"));
 }
 
+// Confined, the files found are handed over open and nothing is read by its name: a
+// package named, one inside a named ZIP, and one a search with --containers meets through
+// a link list the same rows as without the cage.
+TEST_F(MsiRowsTest, PackagesAreReadInTheCageNamedNestedAndThroughLinks) {
+    const MsiTestPackage p = MsiTestPackage::Make(root / "pkg");
+    const std::string zip = "cd '" + (root / "pkg").string() + "' && zip -q ../pack.zip setup.msi";
+    ASSERT_EQ(std::system(zip.c_str()), 0) << zip;
+    fs::create_directories(root / "library");
+    fs::create_symlink(p.msi, root / "library" / "setup.msi");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list", p.msi.string()},
+          std::vector<std::string>{"list", (root / "pack.zip").string()},
+          std::vector<std::string>{"list", "--containers", (root / "library").string()}}) {
+        std::vector<std::string> open = args;
+        open.insert(open.begin() + 1, "--no-sandbox");
+        const ProgramRun caged = cli(args);
+        const ProgramRun uncaged = cli(open);
+        EXPECT_THAT(caged.out, HasSubstr("!/Icon/app.ico\t14\t1\t")) << args.back() << ": " << caged.err;
+        EXPECT_EQ(caged.out, uncaged.out) << args.back();
+        EXPECT_EQ(caged.status, 0) << caged.err;
+    }
+}
+
 } // namespace
