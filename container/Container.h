@@ -84,6 +84,7 @@ enum class Unreadable {
     TooLarge,       // "larger than the largest module read"
     Bomb,           // "unpacks to more than N times the container's size"
     TooDeep,        // "nested deeper than N containers"
+    NotOpened,      // "could not be opened": a file it needs is there and cannot be opened
 };
 
 // The words of a reason ("protected by a password"); `detail` (the library's own words)

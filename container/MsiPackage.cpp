@@ -553,12 +553,19 @@ public:
             else if (!m_folder.empty())
                 bytes = OpenByteSource(m_folder + cabinet.name);
             if (!bytes) {
-                // A cabinet beside the package that is not there: a volume of the set.
+                // A cabinet beside the package that is not there is a volume of the set
+                // missing; one that is there and cannot be opened says why.
+                const int code = bytes.error().code;
+                const bool absent = cabinet.embedded || m_folder.empty() || code == ENOENT || code == 0;
                 ContainerMember missing;
                 missing.path = safeComponent(cabinet.name);
-                missing.unreadable = cabinet.embedded ? Unreadable::Damaged : Unreadable::MissingVolume;
+                missing.unreadable = cabinet.embedded ? Unreadable::Damaged
+                                     : absent         ? Unreadable::MissingVolume
+                                                      : Unreadable::NotOpened;
                 missing.detail = "the cabinet " + cabinet.name +
-                                 (cabinet.embedded ? " cannot be read" : " is not beside the package");
+                                 (cabinet.embedded ? " cannot be read"
+                                  : absent         ? " is not beside the package"
+                                                   : " beside the package: " + std::string(std::strerror(code)));
                 return std::optional<ContainerMember>(std::move(missing));
             }
             auto opened = Containers().open(*bytes, cabinet.name);

@@ -204,8 +204,8 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
         // Only a container could have been read of it: say why it was not, as the run
         // says it of a module it cannot open.
         const Error& error = source.error();
-        notRead(FileName, "could not be opened: " +
-                              (error.code != 0 ? std::string(std::strerror(error.code)) : error.message));
+        notRead(FileName, UnreadableText(Unreadable::NotOpened,
+                                         error.code != 0 ? std::string(std::strerror(error.code)) : error.message));
         return;
     }
     const ContainerFormat* format = source ? Containers().identify(*source, name) : nullptr;
