@@ -1,5 +1,7 @@
 #include "cli/CommandCage.h"
 
+#include "container/MsiPackage.h"
+
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
 #include "extract/module/Satellites.h"
@@ -79,6 +81,10 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
     }
     plan.writable = {settings.DestPath};
     plan.makeFolders = true;
+    // The files named are opened when they are containers, and with the setting those
+    // the search meets: a Windows Installer package among them needs its code pages.
+    if (!choice.off && (settings.Containers || !req.paths.empty()))
+        PrepareMsiReading();
     if (!choice.off && req.report && *req.report != "-") {
         auto errand = Errand::Start(
             [path = *req.report](const std::string& text) { return WriteFileReplacing(path, text); });

@@ -15,6 +15,7 @@
 #include "extract/JudgeResource.h"
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
+#include "container/MsiPackage.h"
 #include "run/ContainerSearch.h"
 #include "run/RunAccount.h"
 #include "run/RunBindings.h"
@@ -547,6 +548,10 @@ int RunList(const Args& args) {
                                                                : paths);
         if (!allDrives && satellites.read)
             plan.listable = SatelliteListings(paths);
+        // The paths are opened when they are containers, and with --containers those
+        // the search meets: a Windows Installer package among them needs its code pages.
+        if (!cage.off)
+            PrepareMsiReading();
         EnterCommandCage(cage, plan);
         cSearchCore search(&printer);
         if (allDrives) {
