@@ -513,6 +513,7 @@ int RunList(const Args& args) {
                                         : std::nullopt);
     printer.opener = SatelliteOpener(
         satellites, PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
+    containers.satellites = satellites;
     if (filesFrom) {
         cFileList list(*filesFrom, nul);
         if (auto opened = list.Open(); !opened) {

@@ -45,6 +45,39 @@ std::size_t MemberSources::waiting() const {
     return m_sources.size();
 }
 
+void MemberSources::putSatellites(const std::string& name, std::vector<MemberSatellite> satellites) {
+    std::lock_guard lock(m_mutex);
+    if (satellites.empty())
+        m_satellites.erase(name);
+    else
+        m_satellites.insert_or_assign(name, std::move(satellites));
+}
+
+std::vector<MemberSatellite> MemberSources::takeSatellites(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_satellites.find(name);
+    if (found == m_satellites.end())
+        return {};
+    std::vector<MemberSatellite> satellites = std::move(found->second);
+    m_satellites.erase(found);
+    return satellites;
+}
+
+void MemberSources::noteTaken(const std::string& name, std::vector<std::string> satellites) {
+    std::lock_guard lock(m_mutex);
+    m_taken.insert_or_assign(name, std::move(satellites));
+}
+
+std::vector<std::string> MemberSources::takeTaken(const std::string& name) {
+    std::lock_guard lock(m_mutex);
+    const auto found = m_taken.find(name);
+    if (found == m_taken.end())
+        return {};
+    std::vector<std::string> taken = std::move(found->second);
+    m_taken.erase(found);
+    return taken;
+}
+
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source) {
     if (source.descriptor())
         return OpenModuleAt(source.descriptor()->fd(), source.offset(), source.size(), source.descriptor());
@@ -53,37 +86,29 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& 
     const auto memory = source.memory();
     if (memory.empty())
         return makeError(ErrorKind::NotLoadable, "empty file");
-    auto module = OpenModuleFromBytes(memory);
-    if (!module)
-        return module.error();
-    // The module reads from the member's memory: it goes with the module.
-    struct Held final : IResourceModule {
-        Held(std::unique_ptr<IResourceModule> inner, std::shared_ptr<const std::vector<std::uint8_t>> bytes)
-            : module(std::move(inner)), keep(std::move(bytes)) {}
-        std::vector<ResId> types() const override { return module->types(); }
-        std::vector<ResId> names(const ResId& type) const override { return module->names(type); }
-        std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override {
-            return module->languages(type, name);
-        }
-        std::vector<std::uint8_t> load(const ResId& type, const ResId& name) const override {
-            return module->load(type, name);
-        }
-        std::string source(const ResId& type, const ResId& name) const override { return module->source(type, name); }
-        std::uint64_t heldBytes() const override { return keep->size(); }
-        Packer packer() const override { return module->packer(); }
-        std::unique_ptr<IResourceModule> module;
-        std::shared_ptr<const std::vector<std::uint8_t>> keep;
-    };
-    return std::unique_ptr<IResourceModule>(std::make_unique<Held>(std::move(module).value(), source.buffer()));
+    // The module gets bytes of its own rather than a wrapper around the member's: the
+    // engine and the satellite reading tell a 16-bit module by its reader's type, and a
+    // wrapper would hide it (the groupless icons of Windows 1.x and 2.x would be lost).
+    return OpenModuleFromBuffer(std::vector<std::uint8_t>(memory.begin(), memory.end()));
 }
 
 ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next) {
     return [&members, next = std::move(next)](const std::string& path) -> Result<std::unique_ptr<IResourceModule>> {
         if (auto member = members.take(path)) {
             auto module = OpenModuleFromSource(*member);
+            std::vector<MemberSatellite> satellites = members.takeSatellites(path);
             if (!module)
                 return makeError(module.error().kind, path + ": " + module.error().message, module.error().code);
-            return module;
+            if (satellites.empty())
+                return module;
+            std::vector<SatelliteCandidate> candidates;
+            for (MemberSatellite& satellite : satellites)
+                if (auto opened = OpenModuleFromSource(satellite.bytes))
+                    candidates.push_back({satellite.kind, std::move(satellite.name), std::move(opened).value()});
+            std::vector<std::string> taken;
+            auto merged = WithSatellites(std::move(module).value(), std::move(candidates), &taken);
+            members.noteTaken(path, std::move(taken));
+            return merged;
         }
         return next ? next(path) : OpenModule(path);
     };
@@ -92,7 +117,10 @@ ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next) {
 ContainerSearch::ContainerSearch(IRunSearch& search, ContainerChoice choice, MemberSources& members,
                                  IContainerObserver* observer)
     : m_search(search), m_choice(std::move(choice)), m_members(members), m_observer(observer),
-      m_containers(SplitMask(m_choice.mask)), m_named(m_choice.named.begin(), m_choice.named.end()) {}
+      m_containers(SplitMask(m_choice.mask)), m_named(m_choice.named.begin(), m_choice.named.end()) {
+    if (const auto finder = SatelliteFinderFor(m_choice.satellites))
+        m_satelliteLanguages = finder->languages();
+}
 
 std::string ContainerSearch::WalkMask(const std::string& FileMask) const {
     if (!m_choice.search || m_choice.mask.empty())
@@ -198,73 +226,93 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
     IContainer& container = **opened;
     if (m_observer != nullptr)
         m_observer->ContainerOpened(name, container.format());
-    const std::uint64_t memberLimit = saturatingProduct(limits.memberMiB, kMiB);
+    MemberBounds bounds;
+    bounds.memberLimit = saturatingProduct(limits.memberMiB, kMiB);
     // What the whole container may unpack to, the containers inside it included; more
     // is taken for a bomb. A container inside another also stays within what is left of
     // the outer one's.
-    const std::uint64_t budget =
-        std::min(ceiling, saturatingProduct(std::max<std::uint64_t>(source.size(), 1), limits.ratio));
-    std::uint64_t unpacked = 0;
+    bounds.budget = std::min(ceiling, saturatingProduct(std::max<std::uint64_t>(source.size(), 1), limits.ratio));
+    std::optional<ContainerSatellites> satellites;
+    if (m_choice.satellites.read) {
+        satellites.emplace(name, m_satelliteLanguages, m_modules);
+        satellites->List(format, source, bounds, [&] {
+            m_events->Searching(Cancel);
+            return !Cancel;
+        });
+        if (Cancel)
+            return bounds.unpacked;
+    }
+    readMembers(container, name, depth, bounds, satellites ? &*satellites : nullptr, FileCount, DirCount, Cancel);
+    if (satellites && !Cancel)
+        // The satellites no module took are files of their own, as on disk.
+        for (MemberSatellite& satellite : satellites->Untaken(bounds, [this](const std::string& member,
+                                                                             const std::string& reason) {
+                 notRead(member, reason);
+             })) {
+            m_members.put(satellite.name, std::move(satellite.bytes));
+            handOn(satellite.name, FileCount, DirCount, Cancel);
+            (void)m_members.take(satellite.name);
+            if (Cancel)
+                break;
+        }
+    return bounds.unpacked;
+}
+
+void ContainerSearch::readMembers(IContainer& container, const std::string& name, unsigned depth,
+                                  MemberBounds& bounds, ContainerSatellites* satellites, std::int32_t FileCount,
+                                  std::int32_t DirCount, bool& Cancel) {
+    const auto toldNotRead = [this](const std::string& source, const std::string& reason) { notRead(source, reason); };
     for (;;) {
         m_events->Searching(Cancel);
         if (Cancel)
-            return unpacked;
+            return;
         auto next = container.next();
         if (!next) {
             notRead(name, UnreadableText(Unreadable::Damaged, next.error().message));
-            return unpacked;
+            return;
         }
         if (!next->has_value())
-            return unpacked;
+            return;
         const ContainerMember& member = **next;
         if (member.directory)
             continue;
         const std::string memberName = MemberSourceName(name, member.path);
         const std::string_view base = baseName(member.path);
+        // A satellite goes to the run with its module.
+        if (satellites != nullptr && satellites->Claimed(member.path))
+            continue;
         const bool module = m_modules.Matches(base);
         const bool nested = m_containers.Matches(base);
         if (!module && !nested)
             continue;
-        if (member.unreadable != Unreadable::None) {
-            notRead(memberName, UnreadableText(member.unreadable, member.detail));
+        MemberBytes read = ReadMember(container, member, bounds);
+        if (!read.bytes) {
+            notRead(memberName, read.reason);
             continue;
         }
-        if (member.size > memberLimit) {
-            notRead(memberName, UnreadableText(Unreadable::TooLarge));
-            continue;
-        }
-        if (unpacked >= budget || member.size > budget - unpacked) {
-            notRead(memberName, UnreadableText(Unreadable::Bomb));
-            continue;
-        }
-        const std::uint64_t limit = std::min(memberLimit, budget - unpacked);
-        auto bytes = container.read(limit);
-        if (!bytes) {
-            Unreadable why = container.lastProblem();
-            if (why == Unreadable::TooLarge && limit < memberLimit)
-                why = Unreadable::Bomb;
-            const bool said = why == Unreadable::TooLarge || why == Unreadable::Bomb ||
-                              why == Unreadable::Encrypted || why == Unreadable::MissingVolume;
-            notRead(memberName, UnreadableText(why, said ? std::string() : bytes.error().message));
-            continue;
-        }
-        unpacked += bytes->size();
+        const ByteSource& bytes = *read.bytes;
         const ContainerFormat* inner = nullptr;
         if (nested || m_choice.search)
-            inner = Containers().identify(*bytes, base);
+            inner = Containers().identify(bytes, base);
         if (module) {
-            m_members.put(memberName, *bytes);
+            m_members.put(memberName, bytes);
+            if (satellites != nullptr)
+                m_members.putSatellites(memberName, satellites->For(member.path, bounds, toldNotRead));
             handOn(memberName, FileCount, DirCount, Cancel);
             // The engine took it, unless it ended first.
             (void)m_members.take(memberName);
+            (void)m_members.takeSatellites(memberName);
+            const std::vector<std::string> taken = m_members.takeTaken(memberName);
+            if (satellites != nullptr)
+                satellites->Done(member.path, taken);
             if (Cancel)
-                return unpacked;
+                return;
         }
         if (inner != nullptr)
-            unpacked += readContainer(*inner, *bytes, memberName, depth + 1, budget - unpacked, FileCount, DirCount,
-                                      Cancel);
+            bounds.unpacked += readContainer(*inner, bytes, memberName, depth + 1, bounds.budget - bounds.unpacked,
+                                             FileCount, DirCount, Cancel);
         if (Cancel)
-            return unpacked;
+            return;
     }
 }
 

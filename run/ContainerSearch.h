@@ -12,6 +12,8 @@
 
 #include "container/Container.h"
 #include "extract/ResCore.h"
+#include "run/ContainerSatellites.h"
+#include "run/SatelliteReading.h"
 #include "run/SearchRun.h"
 #include "search/MaskSet.h"
 
@@ -41,6 +43,9 @@ struct ContainerChoice {
     ContainerLimits limits;
     // Files the user named: each is opened when it is a container, whatever the masks.
     std::vector<std::string> named;
+    // Whether the modules of a container are read with the satellites it holds for them,
+    // and of which language; the run's choice for modules on disk.
+    SatelliteChoice satellites{false, {}};
 
     // Whether the run looks at containers at all; otherwise it reads as without them.
     [[nodiscard]] bool active() const { return search || !named.empty(); }
@@ -65,9 +70,18 @@ public:
     // The names waiting (none once the engine took them).
     [[nodiscard]] std::size_t waiting() const;
 
+    // The satellites that go with the member of that name, and, once it is opened, the
+    // names of those it took.
+    void putSatellites(const std::string& name, std::vector<MemberSatellite> satellites);
+    [[nodiscard]] std::vector<MemberSatellite> takeSatellites(const std::string& name);
+    void noteTaken(const std::string& name, std::vector<std::string> satellites);
+    [[nodiscard]] std::vector<std::string> takeTaken(const std::string& name);
+
 private:
     mutable std::mutex m_mutex;
     std::map<std::string, ByteSource> m_sources;
+    std::map<std::string, std::vector<MemberSatellite>> m_satellites;
+    std::map<std::string, std::vector<std::string>> m_taken;
 };
 
 // Opens a module from a member's bytes: in place on the container's descriptor, or from
@@ -75,7 +89,7 @@ private:
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source);
 
 // The engine's way of opening a module in a run with containers: a member from
-// `members`, any other file with `next`.
+// `members` with the satellites that wait with it, any other file with `next`.
 [[nodiscard]] ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next);
 
 class ContainerSearch final : public IRunSearch, private cSearchCoreEvents {
@@ -103,6 +117,10 @@ private:
     std::uint64_t readContainer(const ContainerFormat& format, const ByteSource& source, const std::string& name,
                                 unsigned depth, std::uint64_t ceiling, std::int32_t FileCount, std::int32_t DirCount,
                                 bool& Cancel);
+    // The members of an open container, in its order; its satellites (when read) go to
+    // the run with their modules.
+    void readMembers(IContainer& container, const std::string& name, unsigned depth, MemberBounds& bounds,
+                     ContainerSatellites* satellites, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
     void handOn(const std::string& name, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
     void notRead(const std::string& source, const std::string& reason);
 
@@ -115,6 +133,7 @@ private:
     bool m_takeEvery = false; // no mask: every file found is handed on
     MaskSet m_containers;
     std::set<std::string> m_named;
+    std::vector<std::string> m_satelliteLanguages; // when satellites are read
 };
 
 } // namespace harvix
