@@ -62,8 +62,8 @@ MemberBytes ReadMember(IContainer& container, const ContainerMember& member, Mem
 }
 
 ContainerSatellites::ContainerSatellites(std::string name, std::vector<std::string> languages,
-                                         const MaskSet& modules)
-    : m_name(std::move(name)), m_listing(std::move(languages)), m_modules(modules) {}
+                                         const MaskSet& modules, std::uint64_t keptInMemory)
+    : m_name(std::move(name)), m_listing(std::move(languages)), m_modules(modules), m_keepLimit(keptInMemory) {}
 
 void ContainerSatellites::List(const ContainerFormat& format, const ByteSource& source, MemberBounds& bounds,
                                const std::function<bool()>& keepGoing) {
@@ -90,13 +90,13 @@ void ContainerSatellites::List(const ContainerFormat& format, const ByteSource& 
         if (!placedLikeSatellite(member.path) || m_kept.contains(member.path))
             continue;
         // One that would not fit what memory keeps is read again when its module comes.
-        if (!member.stored && m_keptInMemory + member.size > kSatelliteBytesKept)
+        if (!member.stored && m_keptInMemory + member.size > m_keepLimit)
             continue;
         const std::uint64_t before = bounds.unpacked;
         MemberBytes read = ReadMember(container, member, bounds);
         if (!read.bytes)
             continue; // told when its module comes, and read again then
-        if (!member.stored && m_keptInMemory + read.bytes->size() > kSatelliteBytesKept) {
+        if (!member.stored && m_keptInMemory + read.bytes->size() > m_keepLimit) {
             bounds.unpacked = before;
             continue;
         }

@@ -56,8 +56,10 @@ inline constexpr std::uint64_t kSatelliteBytesKept = 64ull * 1024 * 1024;
 class ContainerSatellites {
 public:
     // `name` is the container's name in the run; `languages` those whose files are read
-    // (SatelliteFinder::languages()); `modules` the masks of the members read as modules.
-    ContainerSatellites(std::string name, std::vector<std::string> languages, const MaskSet& modules);
+    // (SatelliteFinder::languages()); `modules` the masks of the members read as modules;
+    // `keptInMemory` the bytes of unpacked satellites kept from the listing.
+    ContainerSatellites(std::string name, std::vector<std::string> languages, const MaskSet& modules,
+                        std::uint64_t keptInMemory = kSatelliteBytesKept);
 
     // Lists the container, opened afresh from `source`, and reads the members that lie
     // where satellites lie, within `bounds`. `keepGoing` is asked between members; false
@@ -92,7 +94,7 @@ public:
 private:
     struct Kept {
         ByteSource bytes;
-        std::uint64_t held = 0; // in memory, counted against kSatelliteBytesKept
+        std::uint64_t held = 0; // in memory, counted against the keep limit
     };
     struct Wanted {
         SatelliteKind kind;
@@ -111,6 +113,7 @@ private:
     std::map<std::string, std::vector<Wanted>> m_satellitesOf; // module path: its satellites
     std::map<std::string, std::set<std::string>> m_claimants;  // satellite path: modules to come
     std::map<std::string, Kept> m_kept;                        // satellite path: its bytes
+    std::uint64_t m_keepLimit;
     std::uint64_t m_keptInMemory = 0;
     std::set<std::string> m_taken;    // satellite paths some module took
 };

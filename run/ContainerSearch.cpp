@@ -168,9 +168,31 @@ void ContainerSearch::Searching(bool& Cancel) {
     m_events->Searching(Cancel);
 }
 
-void ContainerSearch::handOn(const std::string& name, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel) {
+void ContainerSearch::passOn(std::string& FileName, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel) {
+    // The members handed on so far count as files, in the place of their containers.
+    std::int32_t count = FileCount + m_files.extra;
+    m_events->FileFound(FileName, count, DirCount, Cancel);
+}
+
+void ContainerSearch::handOn(const std::string& name, std::int32_t /*FileCount*/, std::int32_t DirCount,
+                             bool& Cancel) {
     std::string file = name;
-    m_events->FileFound(file, FileCount, DirCount, Cancel);
+    std::int32_t count = m_files.base + ++m_files.handed;
+    grow(m_files.handed - 1);
+    m_events->FileFound(file, count, DirCount, Cancel);
+}
+
+void ContainerSearch::grow(std::int32_t files) {
+    if (files <= m_files.grown)
+        return;
+    if (m_progress != nullptr)
+        m_progress->FilesCounted(files - m_files.grown);
+    m_files.grown = files;
+}
+
+void ContainerSearch::reading(const std::string& name) {
+    if (m_progress != nullptr)
+        m_progress->ReadingMember(name);
 }
 
 void ContainerSearch::notRead(const std::string& source, const std::string& reason) {
@@ -187,7 +209,7 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
     // A named file, a file the container masks match, and (when the search opens
     // containers) every module, which may carry a ZIP: each is looked at for a container.
     if (!named && !containerByName && !(m_choice.search && module)) {
-        m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+        passOn(FileName, FileCount, DirCount, Cancel);
         return;
     }
     auto source = OpenByteSource(FileName);
@@ -196,18 +218,24 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
         // No container: the file goes to the run as without containers, if its name
         // is one the run reads.
         if (module)
-            m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+            passOn(FileName, FileCount, DirCount, Cancel);
         return;
     }
+    // The container was counted as one file: what it hands on takes its place.
+    m_files.base = FileCount - 1 + m_files.extra;
+    m_files.handed = m_files.grown = m_files.listed = 0;
     // A program that carries a container (a self-extracting archive) is read as a
     // program too.
-    if (const auto start = source->head(2); module && start.size() == 2 && start[0] == 'M' && start[1] == 'Z') {
-        m_events->FileFound(FileName, FileCount, DirCount, Cancel);
-        if (Cancel)
-            return;
-    }
-    (void)readContainer(*format, *source, FileName, 1, std::numeric_limits<std::uint64_t>::max(), FileCount, DirCount,
-                        Cancel);
+    if (const auto start = source->head(2); module && start.size() == 2 && start[0] == 'M' && start[1] == 'Z')
+        handOn(FileName, FileCount, DirCount, Cancel);
+    if (!Cancel)
+        (void)readContainer(*format, *source, FileName, 1, std::numeric_limits<std::uint64_t>::max(), FileCount,
+                            DirCount, Cancel);
+    const std::int32_t more = m_files.handed - 1;
+    if (m_progress != nullptr && more != m_files.grown)
+        m_progress->FilesCounted(more - m_files.grown);
+    m_files.extra += more;
+    reading({});
 }
 
 std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, const ByteSource& source,
@@ -234,6 +262,7 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
     bounds.budget = std::min(ceiling, saturatingProduct(std::max<std::uint64_t>(source.size(), 1), limits.ratio));
     std::optional<ContainerSatellites> satellites;
     if (m_choice.satellites.read) {
+        reading(name);
         satellites.emplace(name, m_satelliteLanguages, m_modules);
         satellites->List(format, source, bounds, [&] {
             m_events->Searching(Cancel);
@@ -241,6 +270,9 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
         });
         if (Cancel)
             return bounds.unpacked;
+        // The listing knows how many modules the container hands on.
+        m_files.listed += satellites->ModuleCount();
+        grow(m_files.listed - 1);
     }
     readMembers(container, name, depth, bounds, satellites ? &*satellites : nullptr, FileCount, DirCount, Cancel);
     if (satellites && !Cancel)
@@ -285,6 +317,8 @@ void ContainerSearch::readMembers(IContainer& container, const std::string& name
         const bool nested = m_containers.Matches(base);
         if (!module && !nested)
             continue;
+        // Shown while it is unpacked: a large member takes a while.
+        reading(memberName);
         MemberBytes read = ReadMember(container, member, bounds);
         if (!read.bytes) {
             notRead(memberName, read.reason);

@@ -13,6 +13,7 @@
 #include "container/Container.h"
 #include "extract/ResCore.h"
 #include "run/ContainerSatellites.h"
+#include "run/Progress.h"
 #include "run/SatelliteReading.h"
 #include "run/SearchRun.h"
 #include "search/MaskSet.h"
@@ -106,6 +107,9 @@ public:
     // The mask the walk goes by: the run's, and with the search of containers theirs too.
     [[nodiscard]] std::string WalkMask(const std::string& FileMask) const;
 
+    // Who hears how far the reading of containers has come (the run); none by default.
+    void setProgress(IContainerProgress* progress) { m_progress = progress; }
+
 private:
     void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount, bool& Cancel) override;
     void SearchFinished() override;
@@ -121,7 +125,14 @@ private:
     // the run with their modules.
     void readMembers(IContainer& container, const std::string& name, unsigned depth, MemberBounds& bounds,
                      ContainerSatellites* satellites, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    // A file of the search to the run, as it is.
+    void passOn(std::string& FileName, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    // A member (or a program that carries a container) to the run, counted as a file.
     void handOn(const std::string& name, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    // The run will be handed at least `files` files more than the search counted for the
+    // container being read.
+    void grow(std::int32_t files);
+    void reading(const std::string& name);
     void notRead(const std::string& source, const std::string& reason);
 
     IRunSearch& m_search;
@@ -134,6 +145,15 @@ private:
     MaskSet m_containers;
     std::set<std::string> m_named;
     std::vector<std::string> m_satelliteLanguages; // when satellites are read
+    IContainerProgress* m_progress = nullptr;
+    // The files handed to the run against those the search counted.
+    struct {
+        std::int32_t extra = 0;  // members handed on, less the containers they took the place of
+        std::int32_t base = 0;   // the count of the file before the container being read
+        std::int32_t handed = 0; // files handed on from it so far
+        std::int32_t grown = 0;  // how far the run's count was told to grow for it
+        std::int32_t listed = 0; // modules its listings (its own, nested ones') hold
+    } m_files;
 };
 
 } // namespace harvix

@@ -64,6 +64,8 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
 
 void RunAssembly::buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock) {
     m_run = std::make_unique<SearchRun>(view, prompt, runSearch(), *m_engine, clock);
+    if (m_containers)
+        m_containers->setProgress(m_run.get());
     m_run->Stats().FillStatsList(m_choice.options.kindEnabled);
 }
 
