@@ -83,8 +83,8 @@ void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
     plan.makeFolders = true;
     // The files named are opened when they are containers, and with the setting those
     // the search meets: a Windows Installer package among them needs its code pages.
-    if (!choice.off && (settings.Containers || !req.paths.empty()))
-        PrepareMsiReading();
+    if (!choice.off)
+        PrepareMsiReading(req.paths, settings.Containers);
     if (!choice.off && req.report && *req.report != "-") {
         auto errand = Errand::Start(
             [path = *req.report](const std::string& text) { return WriteFileReplacing(path, text); });

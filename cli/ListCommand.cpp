@@ -552,7 +552,7 @@ int RunList(const Args& args) {
         // The paths are opened when they are containers, and with --containers those
         // the search meets: a Windows Installer package among them needs its code pages.
         if (!cage.off)
-            PrepareMsiReading();
+            PrepareMsiReading(paths, containers.search);
         EnterCommandCage(cage, plan);
         cSearchCore search(&printer);
         if (allDrives) {

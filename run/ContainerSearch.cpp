@@ -1,5 +1,6 @@
 #include "run/ContainerSearch.h"
 
+#include "extract/module/NeModule.h"
 #include "search/SearchCore.h"
 #include "settings/Settings.h"
 
@@ -86,10 +87,34 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& 
     const auto memory = source.memory();
     if (memory.empty())
         return makeError(ErrorKind::NotLoadable, "empty file");
-    // The module gets bytes of its own rather than a wrapper around the member's: the
-    // engine and the satellite reading tell a 16-bit module by its reader's type, and a
-    // wrapper would hide it (the groupless icons of Windows 1.x and 2.x would be lost).
-    return OpenModuleFromBuffer(std::vector<std::uint8_t>(memory.begin(), memory.end()));
+    auto module = OpenModuleFromBytes(memory);
+    if (!module)
+        return module.error();
+    // The writers and the satellite reading tell a 16-bit module by its reader's type,
+    // which a wrapper would hide (the groupless icons and cursors of Windows 1.x and 2.x
+    // would be lost): such a module, a small one, gets bytes of its own.
+    if (dynamic_cast<const NeModule*>(module->get()) != nullptr)
+        return OpenModuleFromBuffer(std::vector<std::uint8_t>(memory.begin(), memory.end()));
+    // Any other reads from the member's memory, which goes with the module.
+    struct Held final : IResourceModule {
+        Held(std::unique_ptr<IResourceModule> inner, std::shared_ptr<const std::vector<std::uint8_t>> bytes)
+            : module(std::move(inner)), keep(std::move(bytes)) {}
+        std::vector<ResId> types() const override { return module->types(); }
+        std::vector<ResId> names(const ResId& type) const override { return module->names(type); }
+        std::vector<ResLanguage> languages(const ResId& type, const ResId& name) const override {
+            return module->languages(type, name);
+        }
+        std::vector<std::uint8_t> load(const ResId& type, const ResId& name) const override {
+            return module->load(type, name);
+        }
+        std::string source(const ResId& type, const ResId& name) const override { return module->source(type, name); }
+        std::uint64_t heldBytes() const override { return keep->size(); }
+        Packer packer() const override { return module->packer(); }
+        Installer installer() const override { return module->installer(); }
+        std::unique_ptr<IResourceModule> module;
+        std::shared_ptr<const std::vector<std::uint8_t>> keep;
+    };
+    return std::unique_ptr<IResourceModule>(std::make_unique<Held>(std::move(module).value(), source.buffer()));
 }
 
 ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next) {
