@@ -165,23 +165,8 @@ struct MsiPackage::Database {
 };
 
 void PrepareMsiReading(std::span<const std::uint8_t> head) {
-    if (IsCompoundFileHead(head))
-        PrepareMsiReading();
-}
-
-void PrepareMsiReading(const std::vector<std::string>& paths, bool search) {
-    const bool mayMeetPackage = search || std::any_of(paths.begin(), paths.end(), [](const std::string& path) {
-        auto source = OpenByteSource(path);
-        if (!source)
-            return false; // a folder, or nothing to read
-        const auto start = source->head(2);
-        return !(start.size() == 2 && start[0] == 'M' && start[1] == 'Z');
-    });
-    if (mayMeetPackage)
-        PrepareMsiReading();
-}
-
-void PrepareMsiReading() {
+    if (!IsCompoundFileHead(head))
+        return;
     static std::once_flag once;
     std::call_once(once, [] {
         quietLibmsi();

@@ -95,14 +95,6 @@ private:
 // process can no longer map. Kept for the life of the process; costs a few milliseconds,
 // so it is done only for a file that is a compound file (`head`, its first bytes).
 void PrepareMsiReading(std::span<const std::uint8_t> head);
-// The same whatever the file: for a command that may meet packages inside the
-// containers it reads, or as it searches.
-void PrepareMsiReading();
-// The same for a command that opens the files of `paths` when they are containers and,
-// with `search`, the containers its search meets: done unless there is no search and
-// every file named is a program (folders are searched for containers only with
-// `search`), so that a run of programs does not map the converters for nothing.
-void PrepareMsiReading(const std::vector<std::string>& paths, bool search);
 
 // Whether the first bytes are those of an OLE compound file, which every package is.
 [[nodiscard]] bool IsCompoundFileHead(std::span<const std::uint8_t> head);

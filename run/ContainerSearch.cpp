@@ -5,6 +5,7 @@
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace harvix {
@@ -237,7 +238,15 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
         passOn(FileName, FileCount, DirCount, Cancel);
         return;
     }
-    auto source = OpenByteSource(FileName);
+    auto source = m_open(FileName);
+    if (!source && !module) {
+        // Only a container could have been read of it: say why it was not, as the run
+        // says it of a module it cannot open.
+        const Error& error = source.error();
+        notRead(FileName, "could not be opened: " +
+                              (error.code != 0 ? std::string(std::strerror(error.code)) : error.message));
+        return;
+    }
     const ContainerFormat* format = source ? Containers().identify(*source, name) : nullptr;
     if (format == nullptr) {
         // No container: the file goes to the run as without containers, if its name

@@ -19,6 +19,7 @@
 #include "search/MaskSet.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -93,10 +94,17 @@ private:
 // `members` with the satellites that wait with it, any other file with `next`.
 [[nodiscard]] ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next);
 
+// Opens the bytes of a file the search found, to look inside it.
+using SourceOpener = std::function<Result<ByteSource>(const std::string& path)>;
+
 class ContainerSearch final : public IRunSearch, private cSearchCoreEvents {
 public:
     ContainerSearch(IRunSearch& search, ContainerChoice choice, MemberSources& members,
                     IContainerObserver* observer = nullptr);
+
+    // How the files found are opened: by path (the default), or, in a run that may read
+    // no path, from the descriptors the search handed over.
+    void OpenSourcesWith(SourceOpener opener) { m_open = std::move(opener); }
 
     SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
                           const std::string& FileMask) override;
@@ -139,6 +147,7 @@ private:
     ContainerChoice m_choice;
     MemberSources& m_members;
     IContainerObserver* m_observer;
+    SourceOpener m_open = OpenByteSource;
     cSearchCoreEvents* m_events = nullptr;
     MaskSet m_modules;       // the modules read, on disk and in containers
     bool m_takeEvery = false; // no mask: every file found is handed on

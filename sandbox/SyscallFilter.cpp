@@ -95,6 +95,14 @@ constexpr AllowedCall kExtraction[] = {
     {"wait4", Always},
 };
 
+// The files handed over by the opener (Opener.h): messages received with their
+// descriptors, and requests sent. The socket was made before the cage: none can be made
+// or connected in it.
+constexpr AllowedCall kHandedFiles[] = {{"recvmsg", Always}, {"sendmsg", Always}};
+
+// The opener reaped at the end (the extraction reaps its helpers already).
+constexpr AllowedCall kOpenerReaped[] = {{"wait4", Always}};
+
 // The sanitizers' own runtime, in their builds only (never in a build that is shipped):
 // the leak check at the end stops the threads from a helper it starts as a process
 // sharing the memory, which attaches to them and lists them with the older getdents
@@ -180,6 +188,8 @@ std::vector<AllowedCall> CallsOf(CallSet set) {
     switch (set) {
     case CallSet::Reading:
         append(calls, kOpenForReading);
+        append(calls, kHandedFiles);
+        append(calls, kOpenerReaped);
         break;
     case CallSet::Thumbnail:
         append(calls, kOpen);
@@ -202,6 +212,7 @@ std::vector<AllowedCall> CallsOf(CallSet set) {
         append(calls, kOpen);
         append(calls, kNewFiles);
         append(calls, kExtraction);
+        append(calls, kHandedFiles);
         break;
     }
     if (kSanitizerBuild)

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <seccomp.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -222,21 +224,107 @@ TEST_F(CliCage, TheReportIsWrittenOutsideTheCage) {
     }
 }
 
-// A link in a searched folder that leads out of it is not followed by the confined
-// listing: the file counts as one that could not be read, with the system's reason.
-TEST_F(CliCage, ALinkOutOfTheSearchedFolderIsNotRead) {
+// Every file beneath `folder` with its bytes, by its path relative to it; the index's
+// line that names the time of the run is left out.
+std::map<std::string, std::string> TreeOf(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::string text = ReadText(entry.path());
+        if (entry.path().filename() == "__index.txt")
+            if (const auto at = text.find("Harvix index file of "); at != std::string::npos)
+                text.erase(at, text.find('\n', at) - at);
+        files[fs::relative(entry.path(), folder).string()] = std::move(text);
+    }
+    return files;
+}
+
+// A folder whose modules are links to files elsewhere (a Wine prefix, a game library):
+// the opener follows the links as the search does and hands the files over, so the
+// confined commands read what the targets hold, as they do without the cage.
+TEST_F(CliCage, AFolderOfLinksGivesWhatItsTargetsGive) {
     if (!CageAvailable())
         GTEST_SKIP() << "this kernel has no Landlock or no seccomp";
-    fs::copy_file(root / "src/app.dll", root / "outside/real.dll");
-    fs::create_symlink(root / "outside/real.dll", root / "src/link.dll");
-    const ProgramRun caged = run(kCli, {"list", at("src")});
-    EXPECT_EQ(caged.status, 0);
-    EXPECT_THAT(caged.out, Not(HasSubstr(at("src/link.dll"))));
-    EXPECT_THAT(caged.err, HasSubstr("1 file could not be read (first: " + at("src/link.dll") +
-                                     ": Permission denied)"));
-    const ProgramRun open = run(kCli, {"list", "--no-sandbox", at("src")});
-    EXPECT_THAT(open.out, HasSubstr(at("src/link.dll") + "\t"));
-    EXPECT_EQ(open.err, "");
+    const auto tree = modbuilder::writeWindowsTree(at("outside/disk"));
+    ASSERT_TRUE(tree.ok());
+    fs::create_directories(root / "links/deeper");
+    fs::create_symlink(root / "src/app.dll", root / "links/app.dll");
+    fs::create_symlink(root / "src/sub/other.exe", root / "links/deeper/other.exe");
+    fs::create_symlink(tree->notepad, root / "links/notepad.exe");
+    // A Windows tree whose folders are there and whose files are links to another's
+    // (as a Wine prefix links its system modules): the satellites are found beside the
+    // links and read through them.
+    for (const auto& entry : fs::recursive_directory_iterator(root / "outside/disk")) {
+        const fs::path mirror = root / "links/disk" / fs::relative(entry.path(), root / "outside/disk");
+        if (entry.is_directory())
+            fs::create_directories(mirror);
+        else
+            fs::create_symlink(entry.path(), mirror);
+    }
+
+    const ProgramRun confined = run(kCli, {"extract", "--verbose", "--dest", at("caged"), at("links")});
+    const ProgramRun plain = run(kCli, {"extract", "--no-sandbox", "--dest", at("plain"), at("links")});
+    ASSERT_EQ(confined.status, 0) << confined.err;
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_THAT(confined.err, HasSubstr("sandbox: confined by"));
+    EXPECT_EQ(confined.out, plain.out);
+    const auto caged = TreeOf(root / "caged");
+    EXPECT_EQ(caged, TreeOf(root / "plain"));
+    EXPECT_TRUE(caged.count("Icons/app.dll.ico") != 0);
+    EXPECT_TRUE(caged.count("Icons/other.exe.ico") != 0);
+    // The stub's resources with those of its satellites beside it, behind the link.
+    EXPECT_TRUE(std::any_of(caged.begin(), caged.end(),
+                            [](const auto& file) { return file.second.find(".dll.mun") != std::string::npos; }));
+
+    for (const char* mode : {"tsv", "json"}) {
+        SCOPED_TRACE(mode);
+        const ProgramRun listed = run(kCli, {"list", "--format", mode, at("links")});
+        const ProgramRun open = run(kCli, {"list", "--no-sandbox", "--format", mode, at("links")});
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        EXPECT_EQ(listed.err, "");
+        EXPECT_EQ(listed.out, open.out);
+        EXPECT_THAT(listed.out, HasSubstr(at("links/deeper/other.exe")));
+    }
+}
+
+// A file the opener could not open is named with the system's reason for it (not the
+// cage's refusal); a run in which no file found could be read says so and fails.
+TEST_F(CliCage, AFileThatCannotBeOpenedIsNamedWithItsOwnReason) {
+    fs::create_symlink(root / "nowhere/gone.dll", root / "src/dangling.dll");
+    ASSERT_EQ(::mkfifo(at("src/fifo.dll").c_str(), 0600), 0);
+    std::ofstream(root / "bad.txt") << at("src/dangling.dll") << "\n" << at("src/fifo.dll") << "\n";
+    std::ofstream(root / "mixed.txt") << at("src/dangling.dll") << "\n" << at("src/app.dll") << "\n";
+    for (const char* cage : {"--verbose", "--no-sandbox"}) {
+        SCOPED_TRACE(cage);
+        const ProgramRun none =
+            run(kCli, {"extract", cage, "--dest", at(std::string("none") + cage), "--files-from", at("bad.txt")});
+        EXPECT_EQ(none.status, 1);
+        EXPECT_THAT(none.err, HasSubstr("harvix-cli extract: 2 files could not be read (first: " +
+                                        at("src/dangling.dll") + ": No such file or directory)\n"));
+        EXPECT_THAT(none.err, HasSubstr("harvix-cli extract: none of the 2 files found could be read: "
+                                        "nothing was extracted\n"));
+        EXPECT_THAT(none.out, HasSubstr("Icon: 0\n"));
+
+        const ProgramRun listed = run(kCli, {"list", cage, "--files-from", at("bad.txt")});
+        EXPECT_EQ(listed.status, 1);
+        EXPECT_EQ(listed.out, "");
+        EXPECT_THAT(listed.err, HasSubstr("harvix-cli list: none of the 2 files found could be read: "
+                                          "nothing was listed\n"));
+
+        // One file read: the run did something, and names what it could not read.
+        const ProgramRun mixed =
+            run(kCli, {"extract", cage, "--dest", at(std::string("mixed") + cage), "--files-from", at("mixed.txt")});
+        EXPECT_EQ(mixed.status, 1);
+        EXPECT_THAT(mixed.err, HasSubstr("1 file could not be read (first: " + at("src/dangling.dll") +
+                                         ": No such file or directory)"));
+        EXPECT_THAT(mixed.err, Not(HasSubstr("none of")));
+        EXPECT_THAT(mixed.out, HasSubstr("Icon: 1\n"));
+    }
+    // The walk reports regular files only: neither is found, and the modules beside them are read.
+    const ProgramRun walked = run(kCli, {"extract", "--dest", at("walked"), at("src")});
+    EXPECT_EQ(walked.status, 0) << walked.err;
+    EXPECT_THAT(walked.out, HasSubstr("Icon: 2\n"));
 }
 
 // Satellite resource files lie beside the paths searched (the SystemResources folder

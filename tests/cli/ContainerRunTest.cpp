@@ -208,6 +208,26 @@ TEST_F(ContainerRunTest, TheSearchOpensContainersOnlyWhenAsked) {
     expectSame(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
 }
 
+// Caged, the run reads no file by its path: a folder of links to containers kept
+// elsewhere (a downloads folder linked into a game library) gives what the archives
+// themselves give, read from the files the search opened and handed over.
+TEST_F(ContainerRunTest, ContainersFoundThroughLinksAreReadInTheCage) {
+    fs::create_directories(root / "downloads");
+    fs::create_directories(root / "library" / "deeper");
+    shell("cd pack && zip -qr ../downloads/pack.zip SETUP lib.dll");
+    shell("cd pack && 7zz a -bd -bso0 ../downloads/pack.7z SETUP lib.dll");
+    fs::create_symlink(root / "downloads" / "pack.zip", root / "library" / "pack.zip");
+    fs::create_symlink(root / "downloads" / "pack.7z", root / "library" / "deeper" / "pack.7z");
+    const std::string library = (root / "library").string();
+    const auto pictures = extractPictures({library}, "caged", {"--containers"});
+    EXPECT_EQ(pictures.size(), 2 * expected.size()) << last.err;
+    for (const auto& [name, bytes] : expected)
+        ASSERT_TRUE(pictures.contains(name) && pictures.at(name) == bytes) << name << ": " << last.err;
+    EXPECT_EQ(report("caged")["containers_read"], 2) << last.err;
+    // The same run outside the cage reads the same.
+    expectSame(extractPictures({library}, "uncaged", {"--containers", "--no-sandbox"}), pictures);
+}
+
 TEST_F(ContainerRunTest, AProgramWithAZipAppendedIsReadAsProgramAndAsArchive) {
     shell("cd pack && zip -q ../payload.zip lib.dll");
     shell("cat pack/SETUP/app.exe payload.zip > setup.exe && zip -qA setup.exe");
