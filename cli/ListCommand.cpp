@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -169,7 +170,7 @@ private:
     ExtractionOptions m_options;
 };
 
-class ListPrinter : public cSearchCoreEvents {
+class ListPrinter : public cSearchCoreEvents, public IContainerObserver {
 public:
     ListPrinter(Format format, std::optional<Explainer> explainer)
         : m_format(format), m_explainer(std::move(explainer)) {}
@@ -215,6 +216,13 @@ public:
         Json object;
         if (m_format == Format::Json)
             PutPath(object, "path", FileName);
+        std::string note;
+        if (const auto noted = m_notes.find(FileName); noted != m_notes.end()) {
+            note = std::move(noted->second);
+            m_notes.erase(noted);
+            if (m_format == Format::Json)
+                object["note"] = note;
+        }
         // A packed module lists what the packer left readable; the listing says why the
         // rest is missing.
         if (const Packer packer = (*module)->packer(); packer != Packer::None) {
@@ -271,7 +279,7 @@ public:
                         }
                         if (verdict) {
                             line.push_back('\t');
-                            AppendField(line, verdict->text());
+                            AppendField(line, note.empty() ? verdict->text() : verdict->text() + "; " + note);
                         }
                         line.push_back('\n');
                     }
@@ -290,9 +298,23 @@ public:
     }
     void SearchFinished() override {}
 
+    // The containers are counted as the extraction counts them; what a container says of
+    // a member (the product's icon of an installer package) is told with --explain.
+    void ContainerOpened(const std::string& source, std::string_view format) override {
+        account.ContainerOpened(source, format);
+    }
+    void ContainerNotRead(const std::string& source, const std::string& reason) override {
+        account.ContainerNotRead(source, reason);
+    }
+    void MemberNoted(const std::string& source, const std::string& note) override {
+        if (m_explainer)
+            m_notes[source] = note;
+    }
+
 private:
     Format m_format;
     std::optional<Explainer> m_explainer;
+    std::map<std::string, std::string> m_notes;
 };
 
 // Says on stderr how many files could not be read, and the first with its reason, as
@@ -547,6 +569,12 @@ int RunList(const Args& args) {
                                       : walk;
     // Caged, the opener searches and opens every file; the listing reads no path.
     const auto split = SplitSearch::Start(cage, searched, satellites, places, &search, list ? &*list : nullptr);
+    // What reading an installer package loads is loaded before the cage closes.
+    ContainerChoice ahead = containers;
+    if (!list && !allDrives)
+        ahead.named = paths;
+    if (!list)
+        PrepareContainerReading(ahead);
     if (split) {
         printer.opener = split->Store().Opener(satellites, places);
         split->Search().ReleaseEachFile();
@@ -571,7 +599,7 @@ int RunList(const Args& args) {
     std::optional<ContainerSearch> containerSearch;
     if (withContainers) {
         printer.opener = MemberOpener(members, std::move(printer.opener));
-        containerSearch.emplace(files, containers, members, &printer.account);
+        containerSearch.emplace(files, containers, members, &printer);
         if (split)
             containerSearch->OpenSourcesWith(
                 [store = &split->Store()](const std::string& path) { return store->Source(path); });

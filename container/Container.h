@@ -90,6 +90,16 @@ enum class Unreadable {
 // is added after a colon when there is one.
 [[nodiscard]] std::string UnreadableText(Unreadable why, const std::string& detail = {});
 
+// What a member is: a file, read when the masks select it, or a row of an installer
+// package's tables that keeps pictures whole, read whatever its name (the rows are named
+// by the package's keys, not as files are).
+enum class MemberRole {
+    File,
+    Icon,    // an icon of the program (a row of the Icon table): an icon file, or a module
+    Picture, // a picture of the installer (a row of the Binary table): a picture file
+             // (kept whole), a module (a custom action's library), or other data
+};
+
 // One member as the container lists it.
 struct ContainerMember {
     std::string path;            // inside the container, "/"-separated, no leading "/"
@@ -100,6 +110,8 @@ struct ContainerMember {
     std::uint64_t offset = 0;
     Unreadable unreadable = Unreadable::None; // why it cannot be read, when the listing says so
     std::string detail;                       // the library's words for it
+    MemberRole role = MemberRole::File;
+    std::string note; // what the container says of it ("the product's icon (ARPPRODUCTICON)")
 };
 
 // An open container, read member by member in its own order (many formats, a solid 7z

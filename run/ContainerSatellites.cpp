@@ -85,7 +85,7 @@ void ContainerSatellites::List(const ContainerFormat& format, const ByteSource& 
         m_listing.add(member.path);
         if (member.unreadable != Unreadable::None)
             continue;
-        if (m_modules.Matches(baseName(member.path)))
+        if (member.role != MemberRole::File || m_modules.Matches(baseName(member.path)))
             modules.push_back(member.path);
         if (!placedLikeSatellite(member.path) || m_kept.contains(member.path))
             continue;

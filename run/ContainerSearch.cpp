@@ -1,6 +1,8 @@
 #include "run/ContainerSearch.h"
 
+#include "container/MsiPackage.h"
 #include "extract/module/NeModule.h"
+#include "extract/module/PictureModule.h"
 #include "search/SearchCore.h"
 #include "settings/Settings.h"
 
@@ -27,19 +29,19 @@ std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
 
 } // namespace
 
-void MemberSources::put(const std::string& name, ByteSource source) {
+void MemberSources::put(const std::string& name, ByteSource source, MemberRole role) {
     std::lock_guard lock(m_mutex);
-    m_sources.insert_or_assign(name, std::move(source));
+    m_sources.insert_or_assign(name, WaitingMember{std::move(source), role});
 }
 
-std::optional<ByteSource> MemberSources::take(const std::string& name) {
+std::optional<WaitingMember> MemberSources::take(const std::string& name) {
     std::lock_guard lock(m_mutex);
     const auto found = m_sources.find(name);
     if (found == m_sources.end())
         return std::nullopt;
-    ByteSource source = std::move(found->second);
+    WaitingMember member = std::move(found->second);
     m_sources.erase(found);
-    return source;
+    return member;
 }
 
 std::size_t MemberSources::waiting() const {
@@ -80,6 +82,22 @@ std::vector<std::string> MemberSources::takeTaken(const std::string& name) {
     return taken;
 }
 
+void PrepareContainerReading(const ContainerChoice& choice) {
+    if (choice.search) {
+        PrepareMsiReading();
+        return;
+    }
+    for (const std::string& path : choice.named)
+        if (auto source = OpenByteSource(path)) {
+            // A package named, or any container named, which may hold one.
+            const std::string_view name = baseName(path);
+            if (Containers().identify(*source, name) != nullptr && !IsCompoundFileHead(source->head(8)))
+                PrepareMsiReading();
+            else
+                PrepareMsiReading(source->head(8));
+        }
+}
+
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source) {
     if (source.descriptor())
         return OpenModuleAt(source.descriptor()->fd(), source.offset(), source.size(), source.descriptor());
@@ -118,10 +136,28 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& 
     return std::unique_ptr<IResourceModule>(std::make_unique<Held>(std::move(module).value(), source.buffer()));
 }
 
+Result<std::unique_ptr<IResourceModule>> OpenMember(const WaitingMember& member) {
+    auto module = OpenModuleFromSource(member.bytes);
+    if (module || member.role == MemberRole::File || module.error().kind != ErrorKind::NotLoadable)
+        return module;
+    // A package's rows are read whole into memory (they are pictures and small programs).
+    auto bytes = member.bytes.buffer();
+    if (!bytes)
+        return module;
+    if (bytes->size() != member.bytes.size()) {
+        const auto part = member.bytes.memory();
+        bytes = std::make_shared<const std::vector<std::uint8_t>>(part.begin(), part.end());
+    }
+    auto picture = member.role == MemberRole::Icon ? OpenIconFileAsModule(bytes) : OpenPictureFileAsModule(bytes);
+    if (!picture)
+        return module; // neither: what it is not is said as for any file
+    return picture;
+}
+
 ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next) {
     return [&members, next = std::move(next)](const std::string& path) -> Result<std::unique_ptr<IResourceModule>> {
         if (auto member = members.take(path)) {
-            auto module = OpenModuleFromSource(*member);
+            auto module = OpenMember(*member);
             std::vector<MemberSatellite> satellites = members.takeSatellites(path);
             if (!module)
                 return makeError(module.error().kind, path + ": " + module.error().message, module.error().code);
@@ -347,7 +383,8 @@ void ContainerSearch::readMembers(IContainer& container, const std::string& name
         // A satellite goes to the run with its module.
         if (satellites != nullptr && satellites->Claimed(member.path))
             continue;
-        const bool module = m_modules.Matches(base);
+        // A package's rows of pictures are read whatever their names.
+        const bool module = member.role != MemberRole::File || m_modules.Matches(base);
         const bool nested = m_containers.Matches(base);
         if (!module && !nested)
             continue;
@@ -363,7 +400,9 @@ void ContainerSearch::readMembers(IContainer& container, const std::string& name
         if (nested || m_choice.search)
             inner = Containers().identify(bytes, base);
         if (module) {
-            m_members.put(memberName, bytes);
+            m_members.put(memberName, bytes, member.role);
+            if (!member.note.empty() && m_observer != nullptr)
+                m_observer->MemberNoted(memberName, member.note);
             if (satellites != nullptr)
                 m_members.putSatellites(memberName, satellites->For(member.path, bounds, toldNotRead));
             handOn(memberName, FileCount, DirCount, Cancel);

@@ -40,6 +40,7 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     // The files the user named are opened when they are containers, whatever the masks.
     for (const std::string& path : m_choice.paths)
         m_choice.containers.named.push_back(path);
+    PrepareContainerReading(m_choice.containers);
     // A module in a container is read with the satellites the container holds for it.
     m_choice.containers.satellites = m_choice.satellites;
     // Members of containers are opened from the bytes the container search hands over.
