@@ -537,6 +537,7 @@ int RunList(const Args& args) {
                                         : std::nullopt);
     const RunPlaces places = PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value());
     printer.opener = SatelliteOpener(satellites, places);
+    containers.satellites = satellites;
     std::optional<cFileList> list;
     if (filesFrom) {
         list.emplace(*filesFrom, nul);

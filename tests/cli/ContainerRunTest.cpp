@@ -6,6 +6,8 @@
 // in the report, in bounded time.
 #include "tests/cli/CliRunTest.h"
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gmock/gmock.h>
@@ -282,6 +284,24 @@ TEST_F(ContainerRunTest, BombsAndMembersTooLargeArePassedOverInBoundedTime) {
                                               (root / "bomb.zip").string()});
     EXPECT_EQ(refused.status, 2);
     EXPECT_THAT(refused.err, HasSubstr("the member limit (MiB) '0' is not a whole number from 1 to 4096"));
+}
+
+TEST_F(ContainerRunTest, AWindows2ProgramUnpackedIntoMemoryKeepsItsCursors) {
+    // Its cursors have no groups: the writers know them by the module's form, which a
+    // module read from memory must keep.
+    NeBuilder old(NeForm::Program);
+    old.setWindowsVersion(2, 0);
+    old.add(ResId::of(ResType::Cursor), ResId::number(1),
+            makeOldCursor(OldForm::DeviceIndependent, 16, 3, 5, pictures::arrow()));
+    old.add(ResId::of(ResType::Cursor), ResId::number(2),
+            makeOldCursor(OldForm::DeviceDependent, 32, 7, 9, pictures::arrow()));
+    fs::create_directories(root / "old");
+    ASSERT_TRUE(writeFile((root / "old" / "PAINT.EXE").string(), old.build()).ok());
+    shell("cd old && zip -q9 ../old.zip PAINT.EXE");
+    const std::vector<std::string> kinds{"--kinds", "cursor"};
+    const auto fromDisk = extractPictures({(root / "old" / "PAINT.EXE").string()}, "disk", kinds);
+    ASSERT_EQ(fromDisk.size(), 2U);
+    expectSame(extractPictures({(root / "old.zip").string()}, "zip", kinds), fromDisk);
 }
 
 } // namespace
