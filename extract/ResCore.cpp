@@ -334,7 +334,7 @@ struct mResCore::Impl {
     bool AskRetry(const Error& error, const std::string& path) {
         // The question names the file that could not be written: a per-size icon file
         // lies in a folder of its own (Icons/32x32/8/), not beside the resource's file.
-        if (RuntimeErrorNumber(error) == kErrDiskFull)
+        if (error.kind == ErrorKind::DiskFull)
             return prompt.retryDiskFull(FailedPathOf(error, path)) == Answer::Retry;
         const std::string description = Trimmed(error.message);
         if (!description.empty())
@@ -405,8 +405,7 @@ struct mResCore::Impl {
         if (!told.leftOut) {
             TellOwnFile(told.kind, told.path, told.sameAs);
             ++current->written;
-            std::int32_t index = KindIndex(told.kind);
-            told.target->ResFound(index, told.name);
+            told.target->ResFound(told.kind, told.name);
         }
         return Told::Entry;
     }
@@ -462,8 +461,7 @@ struct mResCore::Impl {
             const Done done = ExtractResource(module, kind, type, name, error);
             if (done == Done::Recorded) {
                 ++current->written;
-                std::int32_t index = KindIndex(kind);
-                target->ResFound(index, name);
+                target->ResFound(kind, name);
             } else if (done == Done::LeftOut) {
                 ++current->leftOut;
             }
@@ -542,8 +540,7 @@ struct mResCore::Impl {
                 switch (ExtractResource(module, *kind, type, name, outcome.error)) {
                 case Done::Recorded: {
                     ++outcome.written;
-                    std::int32_t index = KindIndex(*kind);
-                    target->ResFound(index, name);
+                    target->ResFound(*kind, name);
                     break;
                 }
                 case Done::LeftOut:

@@ -117,7 +117,7 @@ public:
     void Searching(bool& Cancel) override;
 
     // A resource was written: one more for its kind.
-    void ResFound(std::int32_t& kind, const ResName& name) override;
+    void ResFound(ResourceKind kind, const ResName& name) override;
     // The run has ended (cancel confirmed, or closed): the engine stops within its module.
     [[nodiscard]] bool StopRequested() const override { return m_end.has_value(); }
 

@@ -116,8 +116,8 @@ public:
     void CopyFolded(ResourceKind kind, const std::string& existing) override {
         note("folded " + std::string(KindKey(kind)) + " into " + relative(existing));
     }
-    void ResFound(std::int32_t& kind, const ResName& name) override {
-        note("found " + std::to_string(kind) + " " + name.toText());
+    void ResFound(ResourceKind kind, const ResName& name) override {
+        note("found " + std::to_string(KindIndex(kind)) + " " + name.toText());
     }
     Answer retryDiskFull(const std::string& path) override {
         note("disk full at " + relative(path) + ", on disk:" + Listing(m_root));
