@@ -118,17 +118,15 @@ struct mResCore::Impl {
     std::string sourcePath;
     IResFoundTarget* target = nullptr;
 
-    // The output names of the whole run.
+    // The output names of the whole run, those of files on their way to the disk among them.
     FreeNames names;
     // The contents written in the run, when copies are folded (options.unique).
     UniqueContents contents;
 
-    // Writing behind (WriteBehind): the writer, the paths of the resources handed over
-    // whose files are not yet told (taken for the naming), and what is to be told, in
+    // Writing behind (WriteBehind): the writer, and what is to be told, in
     // the order of the run: each resource handed over once its files are written, and
     // every event that came after it once it is told.
     std::unique_ptr<WriteBehind> behind;
-    std::unordered_set<std::string> pendingPaths;
     struct ToTell {
         std::uint64_t number = 0;   // the resource handed over; 0: `event` alone
         std::function<void()> event;
@@ -174,7 +172,7 @@ struct mResCore::Impl {
         }
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
-        FreeNames::Name free = names.Probe(fs, folder, parts, &pendingPaths);
+        FreeNames::Name free = names.Probe(fs, folder, parts);
         return OutputPath{std::move(folder), std::move(parts), std::move(free)};
     }
 
@@ -361,7 +359,7 @@ struct mResCore::Impl {
             TellFiles(entry.kind, result.closed, entry.folded);
             behind->GiveUp();
             toTell.clear();
-            pendingPaths.clear();
+            names.GiveUpOnTheirWay();
             current->end = ModuleEnd::Failed;
             current->error = std::move(result.error);
             return Told::Failed;
@@ -369,7 +367,7 @@ struct mResCore::Impl {
         const ToTell told = std::move(entry);
         toTell.pop_front();
         if (!told.sameAs)
-            pendingPaths.erase(told.path);
+            names.Arrived(told.path);
         if (told.leftOut) {
             const ResourceRef resource{told.module, told.type, told.name, told.language};
             Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, told.kind, *told.leftOut); });
@@ -476,14 +474,13 @@ struct mResCore::Impl {
                 entry.sameAs = written->sameAs;
             } else {
                 operations.operations.back().undo = path;
-                names.Taken(output.folder, output.parts, output.name);
-                pendingPaths.insert(path);
+                names.Taken(output.folder, output.parts, output.name, true);
             }
         }
         // Room in the queue: what the writer finished meanwhile is told while waiting.
         while (!behind->HasRoom(operations.bytes))
             if (TellNext(true) == Told::Failed) {
-                pendingPaths.erase(path);
+                names.Arrived(path);
                 return Done::Failed;
             }
         entry.number = behind->Hand(std::move(operations));
