@@ -46,16 +46,21 @@ struct WriteOutcome {
     }
 };
 
+// The pieces of a planned file, as they are written.
+std::vector<Bytes> PiecesOf(const PlannedFile& planned) {
+    std::vector<Bytes> pieces;
+    pieces.reserve(planned.pieces.size());
+    for (const auto& piece : planned.pieces)
+        pieces.emplace_back(piece.data(), piece.size());
+    return pieces;
+}
+
 // Creates one planned file at `path` and writes it whole. A file that fails is never
 // given its name, so nothing is left at the path. With `replace`, what an earlier run
 // left at the path is removed once the new file is complete, just before the new one
 // takes its name, so that nothing is ever written through a link that sits at the path
 // and the old file stays whole until then.
-Status MakeFile(IFileSystem& fs, const std::string& path, const PlannedFile& planned, bool replace) {
-    std::vector<Bytes> pieces;
-    pieces.reserve(planned.pieces.size());
-    for (const auto& piece : planned.pieces)
-        pieces.emplace_back(piece.data(), piece.size());
+Status MakeFile(IFileSystem& fs, const std::string& path, std::span<const Bytes> pieces, bool replace) {
     auto file = fs.CreateExclusive(path);
     if (!file)
         return file.error();
@@ -69,9 +74,31 @@ Status MakeFile(IFileSystem& fs, const std::string& path, const PlannedFile& pla
 
 // Carries out a resource's plan on `fs`, its own file at `path`: first the files beside
 // it, each in its folder below the folder of `path` under the same file name, then its
-// own file. Files are complete or absent; an error stops everything after it.
-WriteOutcome MakePlannedFiles(IFileSystem& fs, const ResourcePlan& plan, const std::string& path) {
+// own file. Files are complete or absent; an error stops everything after it. With
+// `contents` (copies folded), a file whose bytes a file made earlier in the run in the
+// same folder holds is not made at all: the outcome names that file instead.
+WriteOutcome MakePlannedFiles(IFileSystem& fs, const ResourcePlan& plan, const std::string& path,
+                              UniqueContents* contents) {
     WriteOutcome outcome;
+    // Makes one file, or finds the file it is a copy of (`copyOf`).
+    const auto make = [&](const std::string& target, const PlannedFile& planned, bool replace,
+                          std::optional<std::string>& copyOf) -> Status {
+        const std::vector<Bytes> pieces = PiecesOf(planned);
+        if (contents == nullptr)
+            return MakeFile(fs, target, pieces, replace);
+        const UniqueContents::Digest digest = UniqueContents::DigestOf(pieces);
+        const std::uint64_t length = planned.size();
+        copyOf = contents->Find(AddBackslash(FolderPart(target)), digest, length);
+        if (copyOf)
+            return success();
+        // What stood at the path before is replaced: no copy may name it any more.
+        if (replace)
+            contents->Forget(target);
+        auto made = MakeFile(fs, target, pieces, replace);
+        if (made)
+            contents->Add(target, digest, length);
+        return made;
+    };
     const std::string fileName(FileNamePart(path));
     const std::string kindFolder = FolderPart(path);
     for (const PlannedFile& side : plan.sizeFiles) {
@@ -81,17 +108,22 @@ WriteOutcome MakePlannedFiles(IFileSystem& fs, const ResourcePlan& plan, const s
             return outcome;
         }
         const std::string target = folder + fileName;
-        if (auto made = MakeFile(fs, target, side, true); !made) {
+        std::optional<std::string> copyOf;
+        if (auto made = make(target, side, true, copyOf); !made) {
             outcome.own = WriteFailed{made.error()};
             return outcome;
         }
-        outcome.sideFiles.push_back(target);
+        if (copyOf)
+            outcome.folded.push_back(std::move(*copyOf));
+        else
+            outcome.sideFiles.push_back(target);
     }
     if (const PlannedFile* own = plan.ownFile()) {
-        if (auto made = MakeFile(fs, path, *own, false); !made)
+        std::optional<std::string> copyOf;
+        if (auto made = make(path, *own, false, copyOf); !made)
             outcome.own = WriteFailed{made.error()};
         else
-            outcome.own = Written{};
+            outcome.own = Written{std::move(copyOf)};
     } else if (const LeftOut* why = plan.leftOut()) {
         outcome.own = *why;
     }
@@ -181,23 +213,9 @@ struct mResCore::Impl {
             event(*observer);
     }
 
-    // Carries out a resource's plan through `out`. When copies are folded, it writes
-    // through a file system that decides, file by file and in the order of the run,
-    // whether a file written earlier in the run holds the same bytes: then the outcome
-    // names the files already written that the own file (sameAs) and the files beside it
-    // (folded) were folded into, and keeps only the side files that are made.
+    // Carries out a resource's plan through `out`, folding copies when the run does.
     WriteOutcome RunWriter(const ResourcePlan& plan, const std::string& path, IFileSystem& out) {
-        if (!options.unique)
-            return MakePlannedFiles(out, plan, path);
-        UniqueFiles unique(out, contents);
-        WriteOutcome outcome = MakePlannedFiles(unique, plan, path);
-        for (const std::string& side : outcome.sideFiles)
-            if (auto same = unique.SameAs(side))
-                outcome.folded.push_back(std::move(*same));
-        outcome.sideFiles = unique.Made(std::move(outcome.sideFiles));
-        if (auto* written = std::get_if<Written>(&outcome.own))
-            written->sameAs = unique.SameAs(path);
-        return outcome;
+        return MakePlannedFiles(out, plan, path, options.unique ? &contents : nullptr);
     }
 
     // What became of one resource: written with its record, left out, a write error, or
