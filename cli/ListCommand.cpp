@@ -13,6 +13,7 @@
 #include "cli/RunReport.h"
 #include "extract/module/ModuleAccess.h"
 #include "extract/JudgeResource.h"
+#include "extract/writers/Plan.h"
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
 #include "run/ContainerSearch.h"
@@ -122,8 +123,8 @@ struct Verdict {
     }
 };
 
-// Finds what extract does with each resource under the given kinds and limits, by the
-// extraction's own writers (which write nothing here).
+// Finds what extract does with each resource under the given kinds and limits, from the
+// plans the extraction itself writes from.
 class Explainer {
 public:
     explicit Explainer(ExtractionOptions options) : m_options(std::move(options)) {}
@@ -143,10 +144,15 @@ public:
             return verdict;
         }
         // Data kept beside the pictures under their types is never written, whatever
-        // the kinds; as extract does, the first language version decides.
-        if (!IsOfKind(module, *verdict.kind, type, name)) {
-            verdict.detail = "not a picture";
-            return verdict;
+        // the kinds; as extract does, the first language version decides. A picture's
+        // plan says so, and is the one read below.
+        std::optional<ResourcePlan> plan;
+        if (*verdict.kind == ResourceKind::Image) {
+            plan = PlanResource(module, *verdict.kind, type, name, m_options);
+            if (plan->notOfKind()) {
+                verdict.detail = "not a picture";
+                return verdict;
+            }
         }
         if (!m_options.enabled(*verdict.kind)) {
             verdict.detail = "the kind " + std::string(KindOf(*verdict.kind).toolName) +
@@ -157,9 +163,11 @@ public:
             verdict.detail = "extract reads the first language version of a resource only";
             return verdict;
         }
-        if (auto why = JudgeResource(module, *verdict.kind, type, name, m_options)) {
+        if (!plan)
+            plan = PlanResource(module, *verdict.kind, type, name, m_options);
+        if (const LeftOut* why = plan->leftOut()) {
             verdict.outcome = Verdict::Outcome::LeftOut;
-            verdict.why = std::move(*why);
+            verdict.why = *why;
         } else {
             verdict.outcome = Verdict::Outcome::Written;
         }

@@ -213,8 +213,8 @@ void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
     endRun(RunEnd::Cancelled);
 }
 
-void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
-    const int row = m_stats.ResFound(kind);
+void SearchRun::ResFound(ResourceKind kind, const ResName&) {
+    const int row = m_stats.ResFound(KindIndex(kind));
     if (row >= 0)
         m_view.statsChanged(row, m_stats.rows()[static_cast<std::size_t>(row)].countText());
     // A module with thousands of resources takes a while: Cancel is answered meanwhile.

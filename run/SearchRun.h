@@ -118,7 +118,7 @@ public:
     void Searching(bool& Cancel) override;
 
     // A resource was written: one more for its kind.
-    void ResFound(std::int32_t& kind, const ResName& name) override;
+    void ResFound(ResourceKind kind, const ResName& name) override;
 
     // The reading of containers: the count of files grows by the members of each (when a
     // count was made), and the status names the member being read.
