@@ -13,6 +13,7 @@
 #include "cli/RunReport.h"
 #include "extract/module/ModuleAccess.h"
 #include "extract/JudgeResource.h"
+#include "extract/writers/Plan.h"
 #include "extract/ResourceKind.h"
 #include "run/LimitText.h"
 #include "run/ContainerSearch.h"
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -121,8 +123,8 @@ struct Verdict {
     }
 };
 
-// Finds what extract does with each resource under the given kinds and limits, by the
-// extraction's own writers (which write nothing here).
+// Finds what extract does with each resource under the given kinds and limits, from the
+// plans the extraction itself writes from.
 class Explainer {
 public:
     explicit Explainer(ExtractionOptions options) : m_options(std::move(options)) {}
@@ -142,10 +144,15 @@ public:
             return verdict;
         }
         // Data kept beside the pictures under their types is never written, whatever
-        // the kinds; as extract does, the first language version decides.
-        if (!IsOfKind(module, *verdict.kind, type, name)) {
-            verdict.detail = "not a picture";
-            return verdict;
+        // the kinds; as extract does, the first language version decides. A picture's
+        // plan says so, and is the one read below.
+        std::optional<ResourcePlan> plan;
+        if (*verdict.kind == ResourceKind::Image) {
+            plan = PlanResource(module, *verdict.kind, type, name, m_options);
+            if (plan->notOfKind()) {
+                verdict.detail = "not a picture";
+                return verdict;
+            }
         }
         if (!m_options.enabled(*verdict.kind)) {
             verdict.detail = "the kind " + std::string(KindOf(*verdict.kind).toolName) +
@@ -156,9 +163,11 @@ public:
             verdict.detail = "extract reads the first language version of a resource only";
             return verdict;
         }
-        if (auto why = JudgeResource(module, *verdict.kind, type, name, m_options)) {
+        if (!plan)
+            plan = PlanResource(module, *verdict.kind, type, name, m_options);
+        if (const LeftOut* why = plan->leftOut()) {
             verdict.outcome = Verdict::Outcome::LeftOut;
-            verdict.why = std::move(*why);
+            verdict.why = *why;
         } else {
             verdict.outcome = Verdict::Outcome::Written;
         }
@@ -169,7 +178,7 @@ private:
     ExtractionOptions m_options;
 };
 
-class ListPrinter : public cSearchCoreEvents {
+class ListPrinter : public cSearchCoreEvents, public IContainerObserver {
 public:
     ListPrinter(Format format, std::optional<Explainer> explainer)
         : m_format(format), m_explainer(std::move(explainer)) {}
@@ -215,6 +224,13 @@ public:
         Json object;
         if (m_format == Format::Json)
             PutPath(object, "path", FileName);
+        std::string note;
+        if (const auto noted = m_notes.find(FileName); noted != m_notes.end()) {
+            note = std::move(noted->second);
+            m_notes.erase(noted);
+            if (m_format == Format::Json)
+                object["note"] = note;
+        }
         // A packed module lists what the packer left readable; the listing says why the
         // rest is missing.
         if (const Packer packer = (*module)->packer(); packer != Packer::None) {
@@ -271,7 +287,7 @@ public:
                         }
                         if (verdict) {
                             line.push_back('\t');
-                            AppendField(line, verdict->text());
+                            AppendField(line, note.empty() ? verdict->text() : verdict->text() + "; " + note);
                         }
                         line.push_back('\n');
                     }
@@ -290,9 +306,23 @@ public:
     }
     void SearchFinished() override {}
 
+    // The containers are counted as the extraction counts them; what a container says of
+    // a member (the product's icon of an installer package) is told with --explain.
+    void ContainerOpened(const std::string& source, std::string_view format) override {
+        account.ContainerOpened(source, format);
+    }
+    void ContainerNotRead(const std::string& source, const std::string& reason) override {
+        account.ContainerNotRead(source, reason);
+    }
+    void MemberNoted(const std::string& source, const std::string& note) override {
+        if (m_explainer)
+            m_notes[source] = note;
+    }
+
 private:
     Format m_format;
     std::optional<Explainer> m_explainer;
+    std::map<std::string, std::string> m_notes;
 };
 
 // Says on stderr how many files could not be read, and the first with its reason, as
@@ -515,6 +545,7 @@ int RunList(const Args& args) {
                                         : std::nullopt);
     const RunPlaces places = PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value());
     printer.opener = SatelliteOpener(satellites, places);
+    containers.satellites = satellites;
     std::optional<cFileList> list;
     if (filesFrom) {
         list.emplace(*filesFrom, nul);
@@ -546,6 +577,12 @@ int RunList(const Args& args) {
                                       : walk;
     // Caged, the opener searches and opens every file; the listing reads no path.
     const auto split = SplitSearch::Start(cage, searched, satellites, places, &search, list ? &*list : nullptr);
+    // What reading an installer package loads is loaded before the cage closes.
+    ContainerChoice ahead = containers;
+    if (!list && !allDrives)
+        ahead.named = paths;
+    if (!list)
+        PrepareContainerReading(ahead);
     if (split) {
         printer.opener = split->Store().Opener(satellites, places);
         split->Search().ReleaseEachFile();
@@ -570,7 +607,7 @@ int RunList(const Args& args) {
     std::optional<ContainerSearch> containerSearch;
     if (withContainers) {
         printer.opener = MemberOpener(members, std::move(printer.opener));
-        containerSearch.emplace(files, containers, members, &printer.account);
+        containerSearch.emplace(files, containers, members, &printer);
         if (split)
             containerSearch->OpenSourcesWith(
                 [store = &split->Store()](const std::string& path) { return store->Source(path); });

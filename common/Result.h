@@ -19,6 +19,7 @@ enum class ErrorKind {
     Malformed,   // a field holds a value that cannot be right
     TooLarge,    // a count or size beyond what is accepted
     Io,          // the operating system refused (errno in `code`)
+    DiskFull,    // the disk, or the user's share of it, is full (errno in `code`)
     Unsupported, // valid, but not something this program handles
 };
 

@@ -103,6 +103,7 @@ std::string UnreadableText(Unreadable why, const std::string& detail) {
     case Unreadable::TooLarge: text = "larger than the largest module read"; break;
     case Unreadable::Bomb: text = "unpacks to far more than its own size"; break;
     case Unreadable::TooDeep: text = "nested deeper than the containers opened"; break;
+    case Unreadable::NotOpened: text = "could not be opened"; break;
     }
     if (!detail.empty())
         text += (text.empty() ? "" : ": ") + detail;

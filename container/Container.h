@@ -84,11 +84,22 @@ enum class Unreadable {
     TooLarge,       // "larger than the largest module read"
     Bomb,           // "unpacks to more than N times the container's size"
     TooDeep,        // "nested deeper than N containers"
+    NotOpened,      // "could not be opened": a file it needs is there and cannot be opened
 };
 
 // The words of a reason ("protected by a password"); `detail` (the library's own words)
 // is added after a colon when there is one.
 [[nodiscard]] std::string UnreadableText(Unreadable why, const std::string& detail = {});
+
+// What a member is: a file, read when the masks select it, or a row of an installer
+// package's tables that keeps pictures whole, read whatever its name (the rows are named
+// by the package's keys, not as files are).
+enum class MemberRole {
+    File,
+    Icon,    // an icon of the program (a row of the Icon table): an icon file, or a module
+    Picture, // a picture of the installer (a row of the Binary table): a picture file
+             // (kept whole), a module (a custom action's library), or other data
+};
 
 // One member as the container lists it.
 struct ContainerMember {
@@ -100,6 +111,8 @@ struct ContainerMember {
     std::uint64_t offset = 0;
     Unreadable unreadable = Unreadable::None; // why it cannot be read, when the listing says so
     std::string detail;                       // the library's words for it
+    MemberRole role = MemberRole::File;
+    std::string note; // what the container says of it ("the product's icon (ARPPRODUCTICON)")
 };
 
 // An open container, read member by member in its own order (many formats, a solid 7z

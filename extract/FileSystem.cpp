@@ -17,11 +17,12 @@
 
 namespace harvix {
 
-namespace {
-
 Error IoError(int code, const std::string& path) {
-    return makeError(ErrorKind::Io, path + ": " + std::strerror(code), code);
+    const ErrorKind kind = code == ENOSPC || code == EDQUOT ? ErrorKind::DiskFull : ErrorKind::Io;
+    return makeError(kind, path + ": " + std::strerror(code), code);
 }
+
+namespace {
 
 // Writes every byte of the pieces, resuming after short writes and interruptions.
 // `written`, when given, receives how many bytes reached the file, also on a failure.
@@ -355,7 +356,7 @@ private:
 } // namespace
 
 std::string FailedPathOf(const Error& error, const std::string& fallback) {
-    if (error.kind != ErrorKind::Io || error.code == 0)
+    if ((error.kind != ErrorKind::Io && error.kind != ErrorKind::DiskFull) || error.code == 0)
         return fallback;
     const std::string tail = std::string(": ") + std::strerror(error.code);
     if (error.message.size() <= tail.size() || !error.message.ends_with(tail))
@@ -416,7 +417,7 @@ int RuntimeErrorNumber(int errnoValue) {
 }
 
 int RuntimeErrorNumber(const Error& error) {
-    if (error.kind == ErrorKind::Io && error.code != 0)
+    if ((error.kind == ErrorKind::Io || error.kind == ErrorKind::DiskFull) && error.code != 0)
         return RuntimeErrorNumber(error.code);
     return 1000; // a failure without an errno: still an error, of no known class
 }

@@ -1,7 +1,7 @@
 // The file-system operations the engine and the destination preparation use, behind a
 // small interface so that a full disk or an unwritable folder can be simulated. Errors
-// are Io errors carrying errno in `code` and the system's error text with the path in
-// `message`.
+// carry errno in `code` and the system's error text with the path in `message`; they are
+// DiskFull errors when the disk or the user's quota is full, Io errors otherwise.
 #pragma once
 
 #include "common/Result.h"
@@ -36,6 +36,10 @@ public:
     // reports otherwise; either way nothing is left at the path.
     [[nodiscard]] virtual Status Close() = 0;
 };
+
+// The error of a file-system operation on `path` that failed with errno `code`: DiskFull
+// for ENOSPC and EDQUOT, Io for every other errno.
+[[nodiscard]] Error IoError(int code, const std::string& path);
 
 // The file an error of the file system names: its errors read "PATH: the system's text";
 // `fallback` for any other error.

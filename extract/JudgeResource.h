@@ -20,10 +20,10 @@ std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const R
 bool IsOfKind(const IResourceModule& module, ResourceKind kind, const ResId& type,
               const ResId& name);
 
-// What the extraction does with one resource of `kind` under `options`: the writer of
-// the kind runs on a file system that keeps nothing, so the answer is the extraction's
-// own. Nothing when the resource would be written, else why it would be left out. The
-// kinds and limits of `options` apply; its destination does not.
+// What the extraction does with one resource of `kind` under `options`, read from the
+// plan the extraction itself writes from (PlanResource). Nothing when the resource would
+// be written, else why it would be left out. The kinds and limits of `options` apply;
+// its destination does not.
 std::optional<LeftOut> JudgeResource(const IResourceModule& module, ResourceKind kind,
                                      const ResId& type, const ResId& name,
                                      const ExtractionOptions& options);

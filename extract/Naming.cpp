@@ -79,12 +79,11 @@ std::string FreeNames::keyOf(const std::string& folder, const NameParts& parts) 
 }
 
 FreeNames::Name FreeNames::Probe(IFileSystem& fs, const std::string& folder,
-                                 const NameParts& parts,
-                                 const std::unordered_set<std::string>* pending) {
+                                 const NameParts& parts) {
     const auto kept = m_resume.find(keyOf(folder, parts));
     for (std::uint64_t n = kept == m_resume.end() ? 1 : kept->second;; ++n) {
         std::string candidate = folder + BuildFileName(parts, CollisionSuffix(n));
-        if ((pending == nullptr || !pending->contains(candidate)) && !fs.Exists(candidate)) {
+        if (!m_onItsWay.contains(candidate) && !fs.Exists(candidate)) {
             if (kept != m_resume.end())
                 kept->second = n;
             return Name{std::move(candidate), n};
@@ -92,7 +91,10 @@ FreeNames::Name FreeNames::Probe(IFileSystem& fs, const std::string& folder,
     }
 }
 
-void FreeNames::Taken(const std::string& folder, const NameParts& parts, const Name& name) {
+void FreeNames::Taken(const std::string& folder, const NameParts& parts, const Name& name,
+                      bool onItsWay) {
+    if (onItsWay)
+        m_onItsWay.insert(name.path);
     std::string key = keyOf(folder, parts);
     const auto kept = m_resume.find(key);
     if (kept != m_resume.end()) {

@@ -71,13 +71,19 @@ public:
         std::uint64_t number = 1; // the n of the collision suffix
     };
 
-    // The first free path for `parts` in `folder` (which ends with "/"). A path in
-    // `pending` counts as taken: a file that is on its way to that name.
-    [[nodiscard]] Name Probe(IFileSystem& fs, const std::string& folder, const NameParts& parts,
-                             const std::unordered_set<std::string>* pending = nullptr);
+    // The first free path for `parts` in `folder` (which ends with "/"). A name taken by
+    // a file on its way counts as taken whatever the disk says.
+    [[nodiscard]] Name Probe(IFileSystem& fs, const std::string& folder, const NameParts& parts);
 
     // The file of `name` was made and stays: the next probe of the name starts after it.
-    void Taken(const std::string& folder, const NameParts& parts, const Name& name);
+    // With `onItsWay`, the file is not on disk yet (it waits for the writer): until
+    // Arrived or GiveUpOnTheirWay, its path is taken whatever the disk says.
+    void Taken(const std::string& folder, const NameParts& parts, const Name& name,
+               bool onItsWay = false);
+    // The file on its way to `path` is on disk now, or it was given up alone.
+    void Arrived(const std::string& path) { m_onItsWay.erase(path); }
+    // Every file on its way was given up: their names are free again.
+    void GiveUpOnTheirWay() { m_onItsWay.clear(); }
 
     // The names kept with their resume points, at most kMostResumePoints.
     static constexpr std::size_t kMostResumePoints = 8192;
@@ -86,6 +92,7 @@ public:
 private:
     static std::string keyOf(const std::string& folder, const NameParts& parts);
     std::unordered_map<std::string, std::uint64_t> m_resume;
+    std::unordered_set<std::string> m_onItsWay; // paths taken by files not yet on disk
 };
 
 // The text with every CR and LF written as "_". Records pass every part through it, so

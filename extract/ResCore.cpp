@@ -1,81 +1,134 @@
 #include "extract/ResCore.h"
 
-#include "extract/JudgeResource.h"
+#include "common/Paths.h"
 #include "extract/Destination.h"
 #include "extract/Naming.h"
-#include "common/Paths.h"
 #include "extract/UniqueFiles.h"
-#include "extract/Writers.h"
+#include "extract/JudgeResource.h"
 #include "extract/WriteBehind.h"
+#include "extract/writers/Plan.h"
+#include "extract/writers/Support.h"
 
 #include <deque>
+#include <limits>
 #include <unordered_set>
+#include <variant>
 #include <vector>
 
 namespace harvix {
 
 namespace {
 
-// Runs the writer of `kind` for one resource at `path`.
-WriteOutcome WriteResource(const WriterContext& ctx, ResourceKind kind, const std::string& path,
-                           const ResId& type, const ResId& name) {
-    if (IsOldPicture(type, kind))
-        return WriteOldIconFile(ctx, path, type, name);
-    switch (kind) {
-    case ResourceKind::Bitmap:
-        return WriteBitmapFile(ctx, path, name);
-    case ResourceKind::Cursor:
-        return WriteCursorGroupFile(ctx, path, name);
-    case ResourceKind::Icon: {
-        // The per-size files first; an error there is an error of the icon. Those
-        // files lie beside the output path, where nothing has been made yet.
-        auto split = SplitIconGroup(ctx, path, name);
-        if (split.error) {
-            WriteOutcome failed;
-            failed.error = std::move(split.error);
-            failed.sideFiles = std::move(split.sideFiles);
-            return failed;
-        }
-        WriteOutcome group = WriteIconGroupFile(ctx, path, name);
-        group.sideFiles = std::move(split.sideFiles);
-        return group;
-    }
-    case ResourceKind::Image:
-        return WriteImageFile(ctx, path, type, name);
-    case ResourceKind::AniCursor:
-    case ResourceKind::Video:
-    case ResourceKind::Html:
-        break;
-    }
-    return WriteRawFile(ctx, path, type, name);
-}
-
-// Why a resource that was not written was left out; a writer that says nothing is
-// taken to have met data it cannot read.
-LeftOut LeftOutOf(const WriteOutcome& outcome) {
-    return outcome.leftOut.value_or(LeftOut{LeftOutReason::Malformed, {}});
-}
-
-// A file system that takes every file whole and keeps none of them: what a writer
-// would do, without its files.
-class KeepNothing final : public IFileSystem {
-    class Discarded final : public IOutputFile {
-    public:
-        Status WritePieces(std::span<const Bytes>) override { return success(); }
-        Status Close() override { return success(); }
-    };
-
-public:
-    Result<std::unique_ptr<IOutputFile>> CreateExclusive(const std::string&) override {
-        return std::unique_ptr<IOutputFile>(std::make_unique<Discarded>());
-    }
-    Status Append(const std::string&, std::string_view) override { return success(); }
-    Status Remove(const std::string&) override { return success(); }
-    bool Exists(const std::string&) override { return false; }
-    bool IsDirectory(const std::string&) override { return true; }
-    Status MakeDirectory(const std::string&) override { return success(); }
-    Status MakeDirectories(const std::string&) override { return success(); }
+// What became of a resource's own file once its plan was carried out: made (or, with
+// copies folded, found in a file written earlier), left out as planned, none of the
+// kind's, or stopped by a file-system error.
+struct Written {
+    std::optional<std::string> sameAs; // not made: the file written earlier holding its bytes
 };
+struct WriteFailed {
+    Error error;
+};
+using OwnFileOutcome = std::variant<Written, LeftOut, NotOfKind, WriteFailed>;
+
+// What carrying out a resource's plan did: its own file's outcome, the files made beside
+// it that are complete and stay whatever the outcome (the per-size icon files, in the
+// order they were made), and, with copies folded, the files written earlier that the
+// files beside it were folded into.
+struct WriteOutcome {
+    OwnFileOutcome own = NotOfKind{};
+    std::vector<std::string> sideFiles;
+    std::vector<std::string> folded;
+
+    [[nodiscard]] const Written* written() const { return std::get_if<Written>(&own); }
+    [[nodiscard]] const Error* error() const {
+        const auto* failed = std::get_if<WriteFailed>(&own);
+        return failed != nullptr ? &failed->error : nullptr;
+    }
+};
+
+// The pieces of a planned file, as they are written.
+std::vector<Bytes> PiecesOf(const PlannedFile& planned) {
+    std::vector<Bytes> pieces;
+    pieces.reserve(planned.pieces.size());
+    for (const auto& piece : planned.pieces)
+        pieces.emplace_back(piece.data(), piece.size());
+    return pieces;
+}
+
+// Creates one planned file at `path` and writes it whole. A file that fails is never
+// given its name, so nothing is left at the path. With `replace`, what an earlier run
+// left at the path is removed once the new file is complete, just before the new one
+// takes its name, so that nothing is ever written through a link that sits at the path
+// and the old file stays whole until then.
+Status MakeFile(IFileSystem& fs, const std::string& path, std::span<const Bytes> pieces, bool replace) {
+    auto file = fs.CreateExclusive(path);
+    if (!file)
+        return file.error();
+    if (auto written = (*file)->WritePieces(pieces); !written)
+        return written.error();
+    if (replace && fs.Exists(path))
+        if (auto removed = fs.Remove(path); !removed)
+            return removed.error();
+    return (*file)->Close();
+}
+
+// Carries out a resource's plan on `fs`, its own file at `path`: first the files beside
+// it, each in its folder below the folder of `path` under the same file name, then its
+// own file. Files are complete or absent; an error stops everything after it. With
+// `contents` (copies folded), a file whose bytes a file made earlier in the run in the
+// same folder holds is not made at all: the outcome names that file instead.
+WriteOutcome MakePlannedFiles(IFileSystem& fs, const ResourcePlan& plan, const std::string& path,
+                              UniqueContents* contents) {
+    WriteOutcome outcome;
+    // Makes one file, or finds the file it is a copy of (`copyOf`).
+    const auto make = [&](const std::string& target, const PlannedFile& planned, bool replace,
+                          std::optional<std::string>& copyOf) -> Status {
+        const std::vector<Bytes> pieces = PiecesOf(planned);
+        if (contents == nullptr)
+            return MakeFile(fs, target, pieces, replace);
+        const UniqueContents::Digest digest = UniqueContents::DigestOf(pieces);
+        const std::uint64_t length = planned.size();
+        copyOf = contents->Find(AddBackslash(FolderPart(target)), digest, length);
+        if (copyOf)
+            return success();
+        // What stood at the path before is replaced: no copy may name it any more.
+        if (replace)
+            contents->Forget(target);
+        auto made = MakeFile(fs, target, pieces, replace);
+        if (made)
+            contents->Add(target, digest, length);
+        return made;
+    };
+    const std::string fileName(FileNamePart(path));
+    const std::string kindFolder = FolderPart(path);
+    for (const PlannedFile& side : plan.sizeFiles) {
+        const std::string folder = kindFolder + "/" + side.folder;
+        if (auto made = fs.MakeDirectories(folder); !made) {
+            outcome.own = WriteFailed{made.error()};
+            return outcome;
+        }
+        const std::string target = folder + fileName;
+        std::optional<std::string> copyOf;
+        if (auto made = make(target, side, true, copyOf); !made) {
+            outcome.own = WriteFailed{made.error()};
+            return outcome;
+        }
+        if (copyOf)
+            outcome.folded.push_back(std::move(*copyOf));
+        else
+            outcome.sideFiles.push_back(target);
+    }
+    if (const PlannedFile* own = plan.ownFile()) {
+        std::optional<std::string> copyOf;
+        if (auto made = make(path, *own, false, copyOf); !made)
+            outcome.own = WriteFailed{made.error()};
+        else
+            outcome.own = Written{std::move(copyOf)};
+    } else if (const LeftOut* why = plan.leftOut()) {
+        outcome.own = *why;
+    }
+    return outcome;
+}
 
 // Written behind the engine: resources of at most this many bytes (larger ones are
 // written directly, once everything before them is written), and at most this many
@@ -84,30 +137,6 @@ constexpr std::uint64_t kBehindResourceBytes = 1u << 20;
 constexpr std::uint64_t kBehindQueueBytes = 2u << 20;
 
 } // namespace
-
-std::optional<ResourceKind> ExtractedKind(const IResourceModule& module, const ResId& type) {
-    if (auto kind = KindOfType(type))
-        return kind;
-    return OldPictureKind(module, type);
-}
-
-bool IsOfKind(const IResourceModule& module, ResourceKind kind, const ResId& type,
-              const ResId& name) {
-    return kind != ResourceKind::Image || WholePictureType(module, type, name).has_value();
-}
-
-std::optional<LeftOut> JudgeResource(const IResourceModule& module, ResourceKind kind,
-                                     const ResId& type, const ResId& name,
-                                     const ExtractionOptions& options) {
-    KeepNothing nothing;
-    std::string path = "/" + std::string(KindFolder(kind)) + "/resource";
-    path += KindExtension(kind);
-    const WriteOutcome outcome = WriteResource(WriterContext{module, options, nothing}, kind,
-                                               path, type, name);
-    if (outcome.written)
-        return std::nullopt;
-    return LeftOutOf(outcome);
-}
 
 struct mResCore::Impl {
     const ExtractionOptions options;
@@ -121,17 +150,15 @@ struct mResCore::Impl {
     std::string sourcePath;
     IResFoundTarget* target = nullptr;
 
-    // The output names of the whole run.
+    // The output names of the whole run, those of files on their way to the disk among them.
     FreeNames names;
     // The contents written in the run, when copies are folded (options.unique).
     UniqueContents contents;
 
-    // Writing behind (WriteBehind): the writer, the paths of the resources handed over
-    // whose files are not yet told (taken for the naming), and what is to be told, in
+    // Writing behind (WriteBehind): the writer, and what is to be told, in
     // the order of the run: each resource handed over once its files are written, and
     // every event that came after it once it is told.
     std::unique_ptr<WriteBehind> behind;
-    std::unordered_set<std::string> pendingPaths;
     struct ToTell {
         std::uint64_t number = 0;   // the resource handed over; 0: `event` alone
         std::function<void()> event;
@@ -160,19 +187,9 @@ struct mResCore::Impl {
         : options(std::move(o)), destination(AddBackslash(options.destinationFolder)), prompt(p),
           fs(f), opener(std::move(m)) {}
 
-    // A free output path for a resource of `kind` named `nameText`; a picture kept whole
-    // gets the `extension` of the file it is.
-    // The output path of a resource of `kind`; nothing for a resource of the image kind
-    // whose bytes are not a whole picture (its extension is the picture's file type).
-    std::optional<OutputPath> OutputPathFor(const IResourceModule& module, ResourceKind kind,
-                                            const ResId& type, const ResId& name) {
-        std::string_view extension;
-        if (kind == ResourceKind::Image) {
-            const auto picture = WholePictureType(module, type, name);
-            if (!picture)
-                return std::nullopt;
-            extension = ImageFileExtension(*picture);
-        }
+    // A free output path for a resource of `kind` named `name`; `extension` is that of
+    // its plan (a picture kept whole's is the picture file's type).
+    OutputPath OutputPathFor(ResourceKind kind, const std::string& extension, const ResId& name) {
         NameParts parts;
         // A CR or LF of the source name would be "_" in the record: it is "_" in the
         // file's name too, and the collision suffix keeps names that now meet apart.
@@ -182,14 +199,12 @@ struct mResCore::Impl {
             parts.html = true;
             parts.stem = std::move(split.stem);
             parts.extension = std::move(split.extension);
-        } else if (kind == ResourceKind::Image) {
-            parts.extension = std::string(extension);
         } else {
-            parts.extension = std::string(KindExtension(kind));
+            parts.extension = extension;
         }
         std::string folder = destination;
         folder.append(KindFolder(kind)).push_back('/');
-        FreeNames::Name free = names.Probe(fs, folder, parts, &pendingPaths);
+        FreeNames::Name free = names.Probe(fs, folder, parts);
         return OutputPath{std::move(folder), std::move(parts), std::move(free)};
     }
 
@@ -198,32 +213,9 @@ struct mResCore::Impl {
             event(*observer);
     }
 
-    // The writer of the resource's kind, writing through `out`. When copies are folded,
-    // it writes through a file system that decides, file by file and in the order of the
-    // run, whether a file written earlier in the run holds the same bytes: then the
-    // outcome names the files already written that the output path (sameAs) and the
-    // files beside it (folded) were folded into, and keeps only the side files that are
-    // made. `givenUp`, asked after the writer: what it made will never reach the disk,
-    // so nothing is to be folded into it.
-    WriteOutcome RunWriter(const IResourceModule& module, ResourceKind kind,
-                           const std::string& path, const ResId& type, const ResId& name,
-                           IFileSystem& out, const std::function<bool()>& givenUp = {}) {
-        if (!options.unique)
-            return WriteResource(WriterContext{module, options, out}, kind, path, type, name);
-        UniqueFiles unique(out, contents);
-        WriteOutcome outcome =
-            WriteResource(WriterContext{module, options, unique}, kind, path, type, name);
-        if (givenUp && givenUp()) {
-            unique.Revoke();
-            return outcome;
-        }
-        for (const std::string& side : outcome.sideFiles)
-            if (auto same = unique.SameAs(side))
-                outcome.folded.push_back(std::move(*same));
-        outcome.sideFiles = unique.Made(std::move(outcome.sideFiles));
-        if (outcome.written)
-            outcome.sameAs = unique.SameAs(path);
-        return outcome;
+    // Carries out a resource's plan through `out`, folding copies when the run does.
+    WriteOutcome RunWriter(const ResourcePlan& plan, const std::string& path, IFileSystem& out) {
+        return MakePlannedFiles(out, plan, path, options.unique ? &contents : nullptr);
     }
 
     // What became of one resource: written with its record, left out, a write error, or
@@ -235,60 +227,59 @@ struct mResCore::Impl {
     // have no records of their own) however the resource ends, its own file once its
     // record is there; and of every copy folded into a file written earlier. A write
     // error on which the user did not retry is `error`.
-    Done ExtractResource(const IResourceModule& module, ResourceKind kind, const ResId& type,
-                         const ResId& name, std::optional<Error>& error) {
-        const std::optional<OutputPath> found = OutputPathFor(module, kind, type, name);
-        if (!found)
+    Done ExtractResource(const IResourceModule& module, const ResourcePlan& plan, ResourceKind kind,
+                         const ResId& type, const ResId& name, std::optional<Error>& error) {
+        if (plan.notOfKind())
             return Done::NotOfKind;
-        const OutputPath& output = *found;
+        const OutputPath output = OutputPathFor(kind, plan.extension, name);
         WriteOutcome made;
-        const Done done = WriteAndRecord(module, kind, output.name.path, type, name, made, error);
+        const Done done = WriteAndRecord(module, plan, kind, output.name.path, type, name, made, error);
+        const Written* written = made.written();
+        const std::optional<std::string> sameAs = written != nullptr ? written->sameAs : std::nullopt;
         // A copy folded takes no name: its record names the file already written.
-        if (done == Done::Recorded && !made.sameAs)
+        if (done == Done::Recorded && !sameAs)
             names.Taken(output.folder, output.parts, output.name);
         TellFiles(kind, made.sideFiles, made.folded);
         if (done == Done::Recorded)
-            TellOwnFile(kind, output.name.path, made.sameAs);
+            TellOwnFile(kind, output.name.path, sameAs);
         return done;
     }
 
-    // The writer and the record of one resource at `path`. A full disk may be retried;
-    // any other write error is shown and stops the extraction. `made`: the complete
-    // files the last attempt made beside the path, and the files written earlier that
-    // it folded its copies into.
-    Done WriteAndRecord(const IResourceModule& module, ResourceKind kind, const std::string& path,
-                        const ResId& type, const ResId& name, WriteOutcome& made,
-                        std::optional<Error>& failure) {
+    // The language of the version of a resource that is read: the first in the directory.
+    static std::uint16_t LanguageOf(const IResourceModule& module, const ResId& type, const ResId& name) {
+        const auto versions = module.languages(type, LookupName(name));
+        return versions.empty() ? std::uint16_t{0} : versions.front().language;
+    }
+
+    // Carries out the plan of one resource at `path` and appends its record. A full disk
+    // may be retried; any other write error is shown and stops the extraction. `made`:
+    // what the last attempt made.
+    Done WriteAndRecord(const IResourceModule& module, const ResourcePlan& plan, ResourceKind kind,
+                        const std::string& path, const ResId& type, const ResId& name,
+                        WriteOutcome& made, std::optional<Error>& failure) {
         for (;;) {
-            WriteOutcome outcome = RunWriter(module, kind, path, type, name, fs);
-            made.sideFiles = std::move(outcome.sideFiles);
-            made.folded = std::move(outcome.folded);
-            made.sameAs = outcome.sameAs;
-            std::optional<Error> error = std::move(outcome.error);
-            if (!error) {
-                if (outcome.notOfKind)
-                    return Done::NotOfKind;
-                if (!outcome.written) {
-                    const auto versions = module.languages(type, LookupName(name));
-                    const ResourceRef resource{sourcePath, type, name,
-                                               versions.empty() ? std::uint16_t{0}
-                                                                : versions.front().language};
-                    const LeftOut why = LeftOutOf(outcome);
-                    Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, kind, why); });
-                    return Done::LeftOut;
-                }
+            made = RunWriter(plan, path, fs);
+            std::optional<Error> error;
+            if (const Error* failed = made.error()) {
+                error = *failed;
+            } else if (const LeftOut* why = std::get_if<LeftOut>(&made.own)) {
+                const ResourceRef resource{sourcePath, type, name, LanguageOf(module, type, name)};
+                Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, kind, *why); });
+                return Done::LeftOut;
+            } else if (const Written* written = made.written()) {
                 const std::string indexPath = AddBackslash(FolderPart(path)) + kIndexFileName;
-                auto appended = fs.Append(indexPath, RecordOf(module, path, outcome.sameAs, type, name));
+                auto appended = fs.Append(indexPath, RecordOf(module, path, written->sameAs, type, name));
                 if (appended)
                     return Done::Recorded;
-                // A file without its record would be one nobody can account for.
+                // A file without its record would be one nobody can account for: it goes
+                // again, and no later copy may name it.
                 error = appended.error();
-            }
-            // A writer's error leaves nothing at the path; a complete file whose record
-            // could not be appended goes again, and no later copy may name it.
-            if (outcome.written && !outcome.sameAs) {
-                (void)fs.Remove(path);
-                contents.Forget(path);
+                if (!written->sameAs) {
+                    (void)fs.Remove(path);
+                    contents.Forget(path);
+                }
+            } else {
+                return Done::NotOfKind;
             }
 
             if (AskRetry(*error, path))
@@ -334,7 +325,7 @@ struct mResCore::Impl {
     bool AskRetry(const Error& error, const std::string& path) {
         // The question names the file that could not be written: a per-size icon file
         // lies in a folder of its own (Icons/32x32/8/), not beside the resource's file.
-        if (RuntimeErrorNumber(error) == kErrDiskFull)
+        if (error.kind == ErrorKind::DiskFull)
             return prompt.retryDiskFull(FailedPathOf(error, path)) == Answer::Retry;
         const std::string description = Trimmed(error.message);
         if (!description.empty())
@@ -386,7 +377,7 @@ struct mResCore::Impl {
             TellFiles(entry.kind, result.closed, entry.folded);
             behind->GiveUp();
             toTell.clear();
-            pendingPaths.clear();
+            names.GiveUpOnTheirWay();
             current->end = ModuleEnd::Failed;
             current->error = std::move(result.error);
             return Told::Failed;
@@ -394,7 +385,7 @@ struct mResCore::Impl {
         const ToTell told = std::move(entry);
         toTell.pop_front();
         if (!told.sameAs)
-            pendingPaths.erase(told.path);
+            names.Arrived(told.path);
         if (told.leftOut) {
             const ResourceRef resource{told.module, told.type, told.name, told.language};
             Tell([&](IExtractObserver& o) { o.ResourceLeftOut(resource, told.kind, *told.leftOut); });
@@ -405,8 +396,7 @@ struct mResCore::Impl {
         if (!told.leftOut) {
             TellOwnFile(told.kind, told.path, told.sameAs);
             ++current->written;
-            std::int32_t index = KindIndex(told.kind);
-            told.target->ResFound(index, told.name);
+            told.target->ResFound(told.kind, told.name);
         }
         return Told::Entry;
     }
@@ -441,34 +431,33 @@ struct mResCore::Impl {
         }
     }
 
-    // Hands one resource to the writer behind the engine; Failed when a write error of
-    // an earlier one stopped the extraction meanwhile. A resource too large to wait in
-    // memory is written directly, after everything before it.
-    Done HandOver(const IResourceModule& module, ResourceKind kind, const ResId& type,
-                  const ResId& name, std::optional<Error>& error) {
-        const std::optional<OutputPath> found = OutputPathFor(module, kind, type, name);
-        if (!found)
+    // Hands one resource's planned files to the writer behind the engine; Failed when a
+    // write error of an earlier one stopped the extraction meanwhile. A resource too
+    // large to wait in memory is written directly, after everything before it.
+    Done HandOver(const IResourceModule& module, const ResourcePlan& plan, ResourceKind kind,
+                  const ResId& type, const ResId& name, std::optional<Error>& error) {
+        if (plan.notOfKind())
             return Done::NotOfKind;
-        const OutputPath& output = *found;
-        const std::string& path = output.name.path;
-        StagedFiles staged(kBehindResourceBytes);
-        WriteOutcome outcome = RunWriter(module, kind, path, type, name, staged,
-                                         [&staged] { return staged.overflowed(); });
-        if (outcome.notOfKind && !outcome.error && !staged.overflowed())
-            return Done::NotOfKind; // its writer made nothing
-        if (staged.overflowed()) {
+        const auto writeDirectly = [&] {
             if (!TellAll())
                 return Done::Failed;
-            const Done done = ExtractResource(module, kind, type, name, error);
+            const Done done = ExtractResource(module, plan, kind, type, name, error);
             if (done == Done::Recorded) {
                 ++current->written;
-                std::int32_t index = KindIndex(kind);
-                target->ResFound(index, name);
+                target->ResFound(kind, name);
             } else if (done == Done::LeftOut) {
                 ++current->leftOut;
             }
             return done;
-        }
+        };
+        if (plan.bytes() > kBehindResourceBytes)
+            return writeDirectly();
+        const OutputPath output = OutputPathFor(kind, plan.extension, name);
+        const std::string& path = output.name.path;
+        StagedFiles staged(std::numeric_limits<std::uint64_t>::max());
+        WriteOutcome outcome = RunWriter(plan, path, staged);
+        if (outcome.error() != nullptr)
+            return writeDirectly(); // a kept operation does not fail; should one, it is written directly
         StagedOperations operations = staged.Take();
         ToTell entry;
         entry.kind = kind;
@@ -478,10 +467,9 @@ struct mResCore::Impl {
         entry.path = path;
         entry.target = target;
         entry.folded = std::move(outcome.folded);
-        if (!outcome.written) {
-            const auto versions = module.languages(type, LookupName(name));
-            entry.language = versions.empty() ? std::uint16_t{0} : versions.front().language;
-            entry.leftOut = outcome.leftOut.value_or(LeftOut{LeftOutReason::Malformed, {}});
+        if (const LeftOut* why = std::get_if<LeftOut>(&outcome.own)) {
+            entry.language = LanguageOf(module, type, name);
+            entry.leftOut = *why;
             if (operations.operations.empty()) {
                 // Nothing to write: told in its turn.
                 TellInOrder([this, entry = std::move(entry)] {
@@ -492,26 +480,25 @@ struct mResCore::Impl {
                 });
                 return Done::LeftOut;
             }
-        } else {
+        } else if (const Written* written = outcome.written()) {
             StagedOperations::Operation record;
             record.kind = StagedOperations::Kind::Append;
             record.path = path.substr(0, path.rfind('/') + 1) + kIndexFileName;
-            record.text = RecordOf(module, path, outcome.sameAs, type, name);
+            record.text = RecordOf(module, path, written->sameAs, type, name);
             operations.bytes += record.text.size();
             operations.operations.push_back(std::move(record));
-            if (outcome.sameAs) {
+            if (written->sameAs) {
                 // A copy folded makes no file and takes no name; its record is all.
-                entry.sameAs = std::move(outcome.sameAs);
+                entry.sameAs = written->sameAs;
             } else {
                 operations.operations.back().undo = path;
-                names.Taken(output.folder, output.parts, output.name);
-                pendingPaths.insert(path);
+                names.Taken(output.folder, output.parts, output.name, true);
             }
         }
         // Room in the queue: what the writer finished meanwhile is told while waiting.
         while (!behind->HasRoom(operations.bytes))
             if (TellNext(true) == Told::Failed) {
-                pendingPaths.erase(path);
+                names.Arrived(path);
                 return Done::Failed;
             }
         entry.number = behind->Hand(std::move(operations));
@@ -531,19 +518,19 @@ struct mResCore::Impl {
                     outcome.end = ModuleEnd::Stopped;
                     return;
                 }
+                const ResourcePlan plan = PlanResource(module, *kind, type, name, options);
                 if (behind) {
                     // Counted when told.
-                    if (HandOver(module, *kind, type, name, outcome.error) == Done::Failed) {
+                    if (HandOver(module, plan, *kind, type, name, outcome.error) == Done::Failed) {
                         outcome.end = ModuleEnd::Failed;
                         return;
                     }
                     continue;
                 }
-                switch (ExtractResource(module, *kind, type, name, outcome.error)) {
+                switch (ExtractResource(module, plan, *kind, type, name, outcome.error)) {
                 case Done::Recorded: {
                     ++outcome.written;
-                    std::int32_t index = KindIndex(*kind);
-                    target->ResFound(index, name);
+                    target->ResFound(*kind, name);
                     break;
                 }
                 case Done::LeftOut:

@@ -24,8 +24,8 @@ using ResName = ResId;
 class IResFoundTarget {
 public:
     virtual ~IResFoundTarget() = default;
-    // kind: the ResourceKind index 0..5. Neither argument is to be changed.
-    virtual void ResFound(std::int32_t& kind, const ResName& name) = 0;
+    // A resource of `kind` named `name` was written and indexed.
+    virtual void ResFound(ResourceKind kind, const ResName& name) = 0;
     // True once the run has ended (the user confirmed the cancel question, perhaps from
     // inside ResFound): the engine writes nothing more of the module it is in.
     [[nodiscard]] virtual bool StopRequested() const { return false; }

@@ -40,6 +40,16 @@ void UniqueContents::Forget(const std::string& path) {
     m_keyOf.erase(found);
 }
 
+UniqueContents::Digest UniqueContents::DigestOf(std::span<const Bytes> pieces) {
+    sha256_ctx sha{};
+    sha256_init(&sha);
+    for (const Bytes piece : pieces)
+        sha256_update(&sha, piece.size(), piece.data());
+    Digest digest{};
+    sha256_digest(&sha, digest.size(), digest.data());
+    return digest;
+}
+
 // A new file whose bytes are digested on their way to the file below; at Close it is
 // either completed, or dropped when its folder holds those bytes already.
 class UniqueOutputFile final : public IOutputFile {

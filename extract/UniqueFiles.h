@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +34,9 @@ public:
     void Add(const std::string& path, const Digest& digest, std::uint64_t length);
     // The file at `path` was removed again: nothing may name it any more.
     void Forget(const std::string& path);
+
+    // The digest of the bytes of a file written in these pieces.
+    [[nodiscard]] static Digest DigestOf(std::span<const Bytes> pieces);
 
 private:
     static std::string keyOf(const std::string& folder, const Digest& digest, std::uint64_t length);

@@ -24,8 +24,8 @@ public:
 
 class CountingTarget : public IResFoundTarget {
 public:
-    void ResFound(std::int32_t& kind, const ResName&) override {
-        if (kind < 0 || kind >= kResourceKindCount)
+    void ResFound(ResourceKind kind, const ResName&) override {
+        if (KindIndex(kind) < 0 || KindIndex(kind) >= kResourceKindCount)
             std::abort();
     }
 };

@@ -12,6 +12,9 @@
 
 #include "container/Container.h"
 #include "extract/ResCore.h"
+#include "run/ContainerSatellites.h"
+#include "run/Progress.h"
+#include "run/SatelliteReading.h"
 #include "run/SearchRun.h"
 #include "search/MaskSet.h"
 
@@ -42,10 +45,18 @@ struct ContainerChoice {
     ContainerLimits limits;
     // Files the user named: each is opened when it is a container, whatever the masks.
     std::vector<std::string> named;
+    // Whether the modules of a container are read with the satellites it holds for them,
+    // and of which language; the run's choice for modules on disk.
+    SatelliteChoice satellites{false, {}};
 
     // Whether the run looks at containers at all; otherwise it reads as without them.
     [[nodiscard]] bool active() const { return search || !named.empty(); }
 };
+
+// Loads, before the command confines itself, what reading the containers `choice` may
+// open loads from the system on the way (see PrepareMsiReading): for the files it names
+// that are installer packages, or for any file when the search opens containers.
+void PrepareContainerReading(const ContainerChoice& choice);
 
 // Hears which containers were read and which containers and members were not.
 class IContainerObserver {
@@ -54,29 +65,53 @@ public:
     virtual void ContainerOpened(const std::string& /*source*/, std::string_view /*format*/) {}
     // A container, or a member of one, passed over: `reason` says why in the user's words.
     virtual void ContainerNotRead(const std::string& /*source*/, const std::string& /*reason*/) {}
+    // What the container says of a member it hands to the run, told just before
+    // ("the product's icon (ARPPRODUCTICON)").
+    virtual void MemberNoted(const std::string& /*source*/, const std::string& /*note*/) {}
+};
+
+// A member handed to the run: its bytes and what it is.
+struct WaitingMember {
+    ByteSource bytes;
+    MemberRole role = MemberRole::File;
 };
 
 // The members handed to the run, waiting for the engine to open them. Shared between
 // the run's thread and the readers.
 class MemberSources {
 public:
-    void put(const std::string& name, ByteSource source);
+    void put(const std::string& name, ByteSource source, MemberRole role = MemberRole::File);
     // The member of that name, taken away; nothing for any other file.
-    [[nodiscard]] std::optional<ByteSource> take(const std::string& name);
+    [[nodiscard]] std::optional<WaitingMember> take(const std::string& name);
     // The names waiting (none once the engine took them).
     [[nodiscard]] std::size_t waiting() const;
 
+    // The satellites that go with the member of that name, and, once it is opened, the
+    // names of those it took.
+    void putSatellites(const std::string& name, std::vector<MemberSatellite> satellites);
+    [[nodiscard]] std::vector<MemberSatellite> takeSatellites(const std::string& name);
+    void noteTaken(const std::string& name, std::vector<std::string> satellites);
+    [[nodiscard]] std::vector<std::string> takeTaken(const std::string& name);
+
 private:
     mutable std::mutex m_mutex;
-    std::map<std::string, ByteSource> m_sources;
+    std::map<std::string, WaitingMember> m_sources;
+    std::map<std::string, std::vector<MemberSatellite>> m_satellites;
+    std::map<std::string, std::vector<std::string>> m_taken;
 };
 
 // Opens a module from a member's bytes: in place on the container's descriptor, or from
 // memory or an in-memory file.
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source);
 
+// Opens a member as what it is: a file as a module; a row of an installer's Icon table
+// that is an icon file as a module holding that icon (one icon group), and one of its
+// Binary table that is a picture file as a module holding that picture whole (RCDATA);
+// either row, when it is a module, as that module. Fails (NotLoadable) for anything else.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenMember(const WaitingMember& member);
+
 // The engine's way of opening a module in a run with containers: a member from
-// `members`, any other file with `next`.
+// `members` with the satellites that wait with it, any other file with `next`.
 [[nodiscard]] ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next);
 
 // Opens the bytes of a file the search found, to look inside it.
@@ -100,6 +135,9 @@ public:
     // The mask the walk goes by: the run's, and with the search of containers theirs too.
     [[nodiscard]] std::string WalkMask(const std::string& FileMask) const;
 
+    // Who hears how far the reading of containers has come (the run); none by default.
+    void setProgress(IContainerProgress* progress) { m_progress = progress; }
+
 private:
     void FileFound(std::string& FileName, std::int32_t& FileCount, std::int32_t& DirCount, bool& Cancel) override;
     void SearchFinished() override;
@@ -111,7 +149,18 @@ private:
     std::uint64_t readContainer(const ContainerFormat& format, const ByteSource& source, const std::string& name,
                                 unsigned depth, std::uint64_t ceiling, std::int32_t FileCount, std::int32_t DirCount,
                                 bool& Cancel);
+    // The members of an open container, in its order; its satellites (when read) go to
+    // the run with their modules.
+    void readMembers(IContainer& container, const std::string& name, unsigned depth, MemberBounds& bounds,
+                     ContainerSatellites* satellites, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    // A file of the search to the run, as it is.
+    void passOn(std::string& FileName, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    // A member (or a program that carries a container) to the run, counted as a file.
     void handOn(const std::string& name, std::int32_t FileCount, std::int32_t DirCount, bool& Cancel);
+    // The run will be handed at least `files` files more than the search counted for the
+    // container being read.
+    void grow(std::int32_t files);
+    void reading(const std::string& name);
     void notRead(const std::string& source, const std::string& reason);
 
     IRunSearch& m_search;
@@ -124,6 +173,16 @@ private:
     bool m_takeEvery = false; // no mask: every file found is handed on
     MaskSet m_containers;
     std::set<std::string> m_named;
+    std::vector<std::string> m_satelliteLanguages; // when satellites are read
+    IContainerProgress* m_progress = nullptr;
+    // The files handed to the run against those the search counted.
+    struct {
+        std::int32_t extra = 0;  // members handed on, less the containers they took the place of
+        std::int32_t base = 0;   // the count of the file before the container being read
+        std::int32_t handed = 0; // files handed on from it so far
+        std::int32_t grown = 0;  // how far the run's count was told to grow for it
+        std::int32_t listed = 0; // modules its listings (its own, nested ones') hold
+    } m_files;
 };
 
 } // namespace harvix

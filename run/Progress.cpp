@@ -38,4 +38,12 @@ std::int64_t RemainingMilliseconds(std::int32_t done, std::int32_t total,
     return RoundHalfEven(estimate);
 }
 
+std::string RunStatusText(const std::string& remaining, const std::string& member) {
+    std::string text = kPleaseWait;
+    text += remaining;
+    if (!member.empty())
+        text += (remaining.empty() ? "" : " - ") + member;
+    return text;
+}
+
 } // namespace harvix

@@ -27,4 +27,23 @@ inline constexpr int kProgressMax = 50;
 [[nodiscard]] std::int64_t RemainingMilliseconds(std::int32_t done, std::int32_t total,
                                                  std::uint32_t elapsedMs);
 
+// The status text while the run goes on: "Please wait while Harvix is looking for
+// resources." and on its second line the remaining time (`remaining`, when shown) and the
+// member of a container being read (`member`, "setup.msi!/app.exe"), each when there is
+// one, joined by " - ".
+[[nodiscard]] std::string RunStatusText(const std::string& remaining, const std::string& member);
+
+// Hears how far the reading of containers has come, so that a run through a large
+// container moves as one through a folder does: the members handed to the run count as
+// files, in the place of the container that holds them, and the member being read is
+// shown.
+class IContainerProgress {
+public:
+    virtual ~IContainerProgress() = default;
+    // The run will be handed `more` files than were counted before it (fewer when negative).
+    virtual void FilesCounted(std::int32_t more) = 0;
+    // The member being read; empty once the run is back among the files on disk.
+    virtual void ReadingMember(const std::string& name) = 0;
+};
+
 } // namespace harvix

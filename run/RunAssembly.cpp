@@ -40,6 +40,9 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
     // The files the user named are opened when they are containers, whatever the masks.
     for (const std::string& path : m_choice.paths)
         m_choice.containers.named.push_back(path);
+    PrepareContainerReading(m_choice.containers);
+    // A module in a container is read with the satellites the container holds for it.
+    m_choice.containers.satellites = m_choice.satellites;
     // Members of containers are opened from the bytes the container search hands over.
     if (m_choice.containers.active())
         opener = MemberOpener(m_members, std::move(opener));
@@ -73,6 +76,8 @@ void RunAssembly::buildEngine(const RunServices& services, IPrompt& prompt) {
 
 void RunAssembly::buildRun(IRunView& view, IPrompt& prompt, IRunClock& clock) {
     m_run = std::make_unique<SearchRun>(view, prompt, runSearch(), *m_engine, clock);
+    if (m_containers)
+        m_containers->setProgress(m_run.get());
     m_run->Stats().FillStatsList(m_choice.options.kindEnabled);
 }
 

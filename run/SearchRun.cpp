@@ -142,7 +142,25 @@ void SearchRun::updateProgress() {
     // Beyond the 32-bit range the text says the most it can (596 hours).
     const auto shown = static_cast<std::int32_t>(
         std::min<std::int64_t>(remaining, std::numeric_limits<std::int32_t>::max()));
-    m_view.setStatusText(std::string(kPleaseWait) + kRemainingTime + FormatTimeText(shown));
+    m_remainingText = std::string(kRemainingTime) + FormatTimeText(shown);
+    m_view.setStatusText(RunStatusText(m_remainingText, m_member));
+}
+
+void SearchRun::FilesCounted(std::int32_t more) {
+    // A run that could not count its files shows none.
+    if (m_total.files <= 0)
+        return;
+    // At least one file stays: the bar's arithmetic divides by the total.
+    m_total.files = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        static_cast<std::int64_t>(m_total.files) + more, 1, std::numeric_limits<std::int32_t>::max()));
+    updateProgress();
+}
+
+void SearchRun::ReadingMember(const std::string& name) {
+    if (!running() || name == m_member)
+        return;
+    m_member = name;
+    m_view.setStatusText(RunStatusText(m_remainingText, m_member));
 }
 
 void SearchRun::Searching(bool& Cancel) {
@@ -195,8 +213,8 @@ void SearchRun::cmdCancel_Click(std::int16_t CurrentPage) {
     endRun(RunEnd::Cancelled);
 }
 
-void SearchRun::ResFound(std::int32_t& kind, const ResName&) {
-    const int row = m_stats.ResFound(kind);
+void SearchRun::ResFound(ResourceKind kind, const ResName&) {
+    const int row = m_stats.ResFound(KindIndex(kind));
     if (row >= 0)
         m_view.statsChanged(row, m_stats.rows()[static_cast<std::size_t>(row)].countText());
     // A module with thousands of resources takes a while: Cancel is answered meanwhile.

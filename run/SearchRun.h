@@ -8,6 +8,7 @@
 
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
+#include "run/Progress.h"
 #include "run/ResultStats.h"
 #include "run/RunEnd.h"
 #include "search/SearchCore.h"
@@ -93,7 +94,7 @@ struct SearchSettings {
 
 inline constexpr std::int16_t kSearchPage = 5;
 
-class SearchRun final : public cSearchCoreEvents, public IResFoundTarget {
+class SearchRun final : public cSearchCoreEvents, public IResFoundTarget, public IContainerProgress {
 public:
     SearchRun(IRunView& view, IPrompt& prompt, IRunSearch& search, IExtractEngine& engine,
               IRunClock& clock);
@@ -117,7 +118,12 @@ public:
     void Searching(bool& Cancel) override;
 
     // A resource was written: one more for its kind.
-    void ResFound(std::int32_t& kind, const ResName& name) override;
+    void ResFound(ResourceKind kind, const ResName& name) override;
+
+    // The reading of containers: the count of files grows by the members of each (when a
+    // count was made), and the status names the member being read.
+    void FilesCounted(std::int32_t more) override;
+    void ReadingMember(const std::string& name) override;
     // The run has ended (cancel confirmed, or closed): the engine stops within its module.
     [[nodiscard]] bool StopRequested() const override { return m_end.has_value(); }
 
@@ -162,6 +168,8 @@ private:
     std::int32_t m_filesHandled = 0;
     std::uint32_t m_startTick = 0;
     int m_progressValue = 0;
+    std::string m_remainingText; // "Remaining time: 2 min", once shown
+    std::string m_member;        // the member of a container being read
     bool m_started = false;
     std::optional<RunEnd> m_end;
     std::optional<Error> m_stoppedBy;

@@ -161,7 +161,15 @@ bool HoldsOneLanguage(const IResourceModule& module) {
     return !facts || facts->role == MuiRole::LanguageSpecific;
 }
 
-// Whether a module may have satellites: not a 16-bit one, not a language's resource file.
+// Whether a module read from a satellite file of `kind` is taken as one.
+bool TakenAs(SatelliteKind kind, const IResourceModule& satellite) {
+    if (kind == SatelliteKind::SystemResources)
+        return MayHaveSatellites(satellite);
+    return HoldsOneLanguage(satellite) && dynamic_cast<const NeModule*>(&satellite) == nullptr;
+}
+
+} // namespace
+
 bool MayHaveSatellites(const IResourceModule& module) {
     if (dynamic_cast<const NeModule*>(&module) != nullptr)
         return false;
@@ -169,7 +177,81 @@ bool MayHaveSatellites(const IResourceModule& module) {
     return !facts || facts->role != MuiRole::LanguageSpecific;
 }
 
-} // namespace
+std::unique_ptr<IResourceModule> WithSatellites(std::unique_ptr<IResourceModule> module,
+                                                std::vector<SatelliteCandidate> candidates,
+                                                std::vector<std::string>* taken) {
+    if (!module || !MayHaveSatellites(*module))
+        return module;
+    std::vector<SatelliteModule> satellites;
+    for (SatelliteCandidate& candidate : candidates) {
+        if (!candidate.module || !TakenAs(candidate.kind, *candidate.module) || candidate.module->types().empty())
+            continue;
+        if (taken != nullptr)
+            taken->push_back(candidate.path);
+        satellites.push_back({std::move(candidate.path), std::move(candidate.module)});
+    }
+    return MergeSatellites(std::move(module), std::move(satellites));
+}
+
+SatelliteListing::SatelliteListing(std::vector<std::string> languages) : m_languages(std::move(languages)) {}
+
+void SatelliteListing::add(const std::string& path) {
+    const std::string name = LastPart(path);
+    if (name.empty())
+        return;
+    std::string folder = FolderOf(path);
+    if (folder == "/")
+        folder.clear();
+    // The folders the path implies, each noted in the one above it: an archive need not
+    // list its folders.
+    m_folders[Folded(folder)].files.emplace(Folded(name), path);
+    while (!folder.empty()) {
+        const std::string above = FolderOf(folder);
+        const std::string part = LastPart(folder);
+        m_folders[Folded(above)].folders.emplace(Folded(part), part);
+        folder = above;
+    }
+}
+
+std::string SatelliteListing::fileIn(const std::string& folder, const std::string& name) const {
+    const auto found = m_folders.find(folder);
+    if (found == m_folders.end())
+        return {};
+    const auto file = found->second.files.find(Folded(name));
+    return file == found->second.files.end() ? std::string() : file->second;
+}
+
+SatellitePaths SatelliteListing::Find(const std::string& modulePath) const {
+    SatellitePaths paths;
+    const std::string name = LastPart(modulePath);
+    if (name.empty())
+        return paths;
+    const std::string folder = Folded(FolderOf(modulePath));
+    const auto inside = [](const std::string& above, const std::string& part) {
+        return above.empty() ? part : above + "/" + part;
+    };
+    // A module of System32 or SysWOW64: the SystemResources folder beside them.
+    if (const std::string system = LastPart(folder); system == kSystem32 || system == kSysWow64)
+        paths.systemResources =
+            fileIn(inside(FolderOf(folder), std::string(kSystemResources)), name + std::string(kMunExtension));
+    const auto here = m_folders.find(folder);
+    if (here == m_folders.end())
+        return paths;
+    const std::string fileName = name + std::string(kMuiExtension);
+    for (const std::string& language : m_languages)
+        if (std::string file = fileIn(inside(folder, Folded(language)), fileName); !file.empty()) {
+            paths.languageFile = std::move(file);
+            return paths;
+        }
+    // Else the first language folder, in the order of the names, that holds the file.
+    for (const auto& [folded, listed] : here->second.folders)
+        if (LooksLikeLanguageTag(listed))
+            if (std::string file = fileIn(inside(folder, folded), fileName); !file.empty()) {
+                paths.languageFile = std::move(file);
+                return paths;
+            }
+    return paths;
+}
 
 std::optional<std::string> LocaleLanguage(const std::function<const char*(const char*)>& getEnv) {
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -437,17 +519,16 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleWithSatellites(const std::str
     if (!opened || !MayHaveSatellites(**opened))
         return opened;
     const SatellitePaths paths = find();
-    std::vector<SatelliteModule> satellites;
+    std::vector<SatelliteCandidate> candidates;
     // In order of precedence, the strongest last: the language's resources over the
     // system resources over the module's own.
     if (!paths.systemResources.empty())
-        if (auto satellite = open(paths.systemResources); satellite && MayHaveSatellites(**satellite))
-            satellites.push_back({paths.systemResources, std::move(satellite).value()});
+        if (auto satellite = open(paths.systemResources))
+            candidates.push_back({SatelliteKind::SystemResources, paths.systemResources, std::move(satellite).value()});
     if (!paths.languageFile.empty())
-        if (auto satellite = open(paths.languageFile); satellite && HoldsOneLanguage(**satellite) &&
-                                                       dynamic_cast<const NeModule*>(&**satellite) == nullptr)
-            satellites.push_back({paths.languageFile, std::move(satellite).value()});
-    return MergeSatellites(std::move(opened).value(), std::move(satellites));
+        if (auto satellite = open(paths.languageFile))
+            candidates.push_back({SatelliteKind::LanguageFile, paths.languageFile, std::move(satellite).value()});
+    return WithSatellites(std::move(opened).value(), std::move(candidates));
 }
 
 std::optional<std::string> SatelliteOwner(const std::string& path, const SatelliteFinder& finder) {

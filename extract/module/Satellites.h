@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -114,6 +115,59 @@ struct SatelliteModule {
 // module is given back as it is.
 [[nodiscard]] std::unique_ptr<IResourceModule> MergeSatellites(std::unique_ptr<IResourceModule> module,
                                                                std::vector<SatelliteModule> satellites);
+
+// What a satellite file is to its module.
+enum class SatelliteKind {
+    SystemResources, // <windows>/SystemResources/<name>.mun
+    LanguageFile,    // <folder>/<language>/<name>.mui
+};
+
+// Whether a module may have satellites: not a 16-bit one, not itself a language's
+// resource file.
+[[nodiscard]] bool MayHaveSatellites(const IResourceModule& module);
+
+// A satellite file opened, before its module has taken it.
+struct SatelliteCandidate {
+    SatelliteKind kind = SatelliteKind::LanguageFile;
+    std::string path;
+    std::unique_ptr<IResourceModule> module;
+};
+
+// The module with those of `candidates` it takes as its satellites: none when it may
+// have none; a SystemResources file that may itself have satellites, a language file
+// that is no 16-bit module and whose configuration, if it has one, says it holds one
+// language's resources; in each case one that holds resources. The paths of those taken
+// are added to `taken` when given.
+[[nodiscard]] std::unique_ptr<IResourceModule> WithSatellites(std::unique_ptr<IResourceModule> module,
+                                                              std::vector<SatelliteCandidate> candidates,
+                                                              std::vector<std::string>* taken = nullptr);
+
+// Finds satellites among the files of a listing (the members of an archive or an
+// installer) by the places and names SatelliteFinder looks at on disk: paths are
+// "/"-separated and relative, folders are those the files' paths imply, and names are
+// matched without regard to case.
+class SatelliteListing {
+public:
+    explicit SatelliteListing(std::vector<std::string> languages);
+
+    // A file of the listing.
+    void add(const std::string& path);
+
+    // The satellites of the module at `modulePath`, as the listing spells them; an empty
+    // path where there is none.
+    [[nodiscard]] SatellitePaths Find(const std::string& modulePath) const;
+
+private:
+    struct Folder {
+        std::unordered_map<std::string, std::string> files; // by folded name: the file's path as listed
+        std::map<std::string, std::string> folders;         // by folded name: the name as listed
+    };
+    // The file `name` of the folder at the folded path `folder`; empty when there is none.
+    [[nodiscard]] std::string fileIn(const std::string& folder, const std::string& name) const;
+
+    std::vector<std::string> m_languages;
+    std::unordered_map<std::string, Folder> m_folders; // by folded path ("" the top)
+};
 
 // Opens a module with its satellites: the file as OpenModule opens it, then, unless the
 // file is a 16-bit module or its resource configuration says it is itself a language's

@@ -7,6 +7,8 @@
 #include "tests/cli/CliRunTest.h"
 #include "tools/modbuilder/KwajBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
+#include "tools/modbuilder/NeBuilder.h"
+#include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gmock/gmock.h>
@@ -339,6 +341,24 @@ TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksThatUnpackTooFarArePassedO
         ASSERT_EQ(reasons.size(), 1U) << last.err;
         EXPECT_EQ(reasons.begin()->second, "unpacks to far more than its own size");
     }
+}
+
+TEST_F(ContainerRunTest, AWindows2ProgramUnpackedIntoMemoryKeepsItsCursors) {
+    // Its cursors have no groups: the writers know them by the module's form, which a
+    // module read from memory must keep.
+    NeBuilder old(NeForm::Program);
+    old.setWindowsVersion(2, 0);
+    old.add(ResId::of(ResType::Cursor), ResId::number(1),
+            makeOldCursor(OldForm::DeviceIndependent, 16, 3, 5, pictures::arrow()));
+    old.add(ResId::of(ResType::Cursor), ResId::number(2),
+            makeOldCursor(OldForm::DeviceDependent, 32, 7, 9, pictures::arrow()));
+    fs::create_directories(root / "old");
+    ASSERT_TRUE(writeFile((root / "old" / "PAINT.EXE").string(), old.build()).ok());
+    shell("cd old && zip -q9 ../old.zip PAINT.EXE");
+    const std::vector<std::string> kinds{"--kinds", "cursor"};
+    const auto fromDisk = extractPictures({(root / "old" / "PAINT.EXE").string()}, "disk", kinds);
+    ASSERT_EQ(fromDisk.size(), 2U);
+    expectSame(extractPictures({(root / "old.zip").string()}, "zip", kinds), fromDisk);
 }
 
 } // namespace

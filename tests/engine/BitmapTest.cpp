@@ -1,5 +1,5 @@
 #include "tests/engine/EngineTestSupport.h"
-#include "extract/Writers.h"
+#include "extract/writers/Bitmaps.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #include "extract/Destination.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "extract/Writers.h"
+#include "extract/JudgeResource.h"
+#include "extract/writers/Plan.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -169,31 +170,34 @@ FakeModule& AddIcons(FakeModule& m, std::uint16_t group, const std::vector<IconE
     return m;
 }
 
-// Every writer's outcome means the same: the icon size split says it created files
-// also when an error stops it after the first.
-TEST_F(Engine, SplitOutcomeSaysWhatItMade) {
+// An icon group's plan: one per-size file for each size in range, in the folder of its
+// size, beside the group's own file; a group with nothing in range plans no file at all.
+TEST_F(Engine, IconPlanHoldsThePerSizeFilesAndTheGroupFile) {
     FakeModule m;
     AddIcons(m, 1, {{16, 16, 0, 1, 8, 40, 1}, {32, 32, 0, 1, 8, 40, 2}}); // both in range
     AddIcons(m, 2, {{16, 16, 0, 1, 4, 40, 3}});                           // none in range
-    const WriterContext ctx{m, options, fs};
-    const std::string path = Kind(ResourceKind::Icon) + "/shell32.dll.ico";
+    const ResId groupType = ResId::of(ResType::GroupIcon);
 
-    WriteOutcome none = SplitIconGroup(ctx, path, N(2));
-    EXPECT_FALSE(none.written || none.created || none.error);
+    const ResourcePlan both = PlanResource(m, ResourceKind::Icon, groupType, N(1), options);
+    ASSERT_EQ(both.sizeFiles.size(), 2u);
+    EXPECT_EQ(both.sizeFiles[0].folder, "16x16/8/");
+    EXPECT_EQ(both.sizeFiles[1].folder, "32x32/8/");
+    EXPECT_EQ(both.sizeFiles[0].size(), 6u + 16u + 40u);
+    ASSERT_TRUE(std::holds_alternative<PlannedFile>(both.own));
+    const PlannedFile& own = std::get<PlannedFile>(both.own);
+    EXPECT_EQ(own.folder, "");
+    EXPECT_EQ(own.size(), 6u + 2 * 16u + 2 * 40u);
+    EXPECT_EQ(both.extension, ".ico");
+    EXPECT_EQ(both.bytes(), own.size() + 2 * (6u + 16u + 40u));
 
-    WriteOutcome both = SplitIconGroup(ctx, path, N(1));
-    EXPECT_TRUE(both.written && both.created && !both.error);
-    const std::string icons = Kind(ResourceKind::Icon);
-    EXPECT_EQ(both.sideFiles, (std::vector<std::string>{icons + "/16x16/8/shell32.dll.ico",
-                                                        icons + "/32x32/8/shell32.dll.ico"}));
-
-    fs.fail({FailingFileSystem::Rule::Op::Create, "32x32", ENOSPC});
-    WriteOutcome cut = SplitIconGroup(ctx, path, N(1));
-    ASSERT_TRUE(cut.error);
-    EXPECT_TRUE(cut.created) << "the 16x16 file was made before the error";
-    EXPECT_FALSE(cut.written);
-    EXPECT_EQ(cut.sideFiles, std::vector<std::string>{icons + "/16x16/8/shell32.dll.ico"});
-    EXPECT_FALSE(std::filesystem::exists(path)); // never the group's own path
+    const ResourcePlan none = PlanResource(m, ResourceKind::Icon, groupType, N(2), options);
+    EXPECT_TRUE(none.sizeFiles.empty());
+    ASSERT_TRUE(std::holds_alternative<LeftOut>(none.own));
+    const LeftOut& why = std::get<LeftOut>(none.own);
+    EXPECT_EQ(why.reason, LeftOutReason::Limits);
+    const std::optional<LeftOut> judged = JudgeResource(m, ResourceKind::Icon, groupType, N(2), options);
+    ASSERT_TRUE(judged.has_value());
+    EXPECT_EQ(judged.value_or(LeftOut{}).detail, why.detail);
 }
 
 TEST_F(Engine, IconGroupHoldsAllImagesAndTheSplitOnlyThoseInRange) {

@@ -57,7 +57,7 @@ std::vector<std::uint8_t> FakeModule::load(const ResId& type, const ResId& name)
 namespace {
 
 Error InjectedError(int code, const std::string& path) {
-    return makeError(ErrorKind::Io, path + ": " + std::strerror(code), code);
+    return IoError(code, path);
 }
 
 class FailingOutputFile : public IOutputFile {

@@ -96,8 +96,8 @@ struct Found {
 class CollectingTarget : public IResFoundTarget {
 public:
     std::vector<Found> found;
-    void ResFound(std::int32_t& kind, const ResName& name) override {
-        found.push_back({kind, name});
+    void ResFound(ResourceKind kind, const ResName& name) override {
+        found.push_back({KindIndex(kind), name});
     }
 };
 

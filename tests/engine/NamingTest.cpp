@@ -160,5 +160,32 @@ TEST(FreeNames, KeepsNamesOnlyOfSharedNamesAndAtMostItsBound) {
     EXPECT_EQ(disk.take(names, "module1.dll"), 2u);
 }
 
+// A name whose file waits for the writer is taken before the disk shows it, even once the
+// name's resume point was let go; once the file arrived, or everything on its way was
+// given up, the disk alone decides.
+TEST(FreeNames, ANameOnItsWayIsTakenUntilItArrivesOrIsGivenUp) {
+    NamesOnDisk disk;
+    FreeNames names;
+    NameParts parts;
+    parts.source = "shell32.dll";
+    parts.extension = ".ico";
+    const FreeNames::Name first = names.Probe(disk, "/out/", parts);
+    names.Taken("/out/", parts, first, true); // the first of a name keeps no resume point
+    EXPECT_EQ(names.keptNames(), 0u);
+    const FreeNames::Name second = names.Probe(disk, "/out/", parts);
+    EXPECT_EQ(second.path, "/out/shell32.dll (2).ico");
+
+    disk.paths.insert(first.path); // the writer made it
+    names.Arrived(first.path);
+    EXPECT_EQ(names.Probe(disk, "/out/", parts).number, 2u);
+
+    parts.source = "user32.dll";
+    const FreeNames::Name other = names.Probe(disk, "/out/", parts);
+    names.Taken("/out/", parts, other, true);
+    EXPECT_EQ(names.Probe(disk, "/out/", parts).number, 2u);
+    names.GiveUpOnTheirWay(); // it never reached the disk
+    EXPECT_EQ(names.Probe(disk, "/out/", parts).path, other.path);
+}
+
 } // namespace
 } // namespace harvix

@@ -116,8 +116,8 @@ public:
     void CopyFolded(ResourceKind kind, const std::string& existing) override {
         note("folded " + std::string(KindKey(kind)) + " into " + relative(existing));
     }
-    void ResFound(std::int32_t& kind, const ResName& name) override {
-        note("found " + std::to_string(kind) + " " + name.toText());
+    void ResFound(ResourceKind kind, const ResName& name) override {
+        note("found " + std::to_string(KindIndex(kind)) + " " + name.toText());
     }
     Answer retryDiskFull(const std::string& path) override {
         note("disk full at " + relative(path) + ", on disk:" + Listing(m_root));
@@ -325,7 +325,7 @@ TEST(WriteBehind, AsksAboutAWriteErrorAtTheSamePoint) {
         {"folding, record of an original refused, retried", {Op::Append, "Bitmaps/__index.txt", ENOSPC}, {Answer::Retry}, true},
         {"folding, original's file, cancelled", {Op::Write, "Icons/shell32.dll.ico", ENOSPC}, {Answer::Cancel}, true},
         {"folding, per-size original, retried", {Op::Write, "16x16/8/shell32.dll.ico", ENOSPC}, {Answer::Retry}, true},
-        {"folding, the large copy written directly, retried", {Op::Write, "Videos/other.dll.avi", ENOSPC}, {Answer::Retry}, true},
+        {"folding, the large original written directly, retried", {Op::Write, "Videos/shell32.dll (2).avi", ENOSPC}, {Answer::Retry}, true},
         {"folding, record of a copy refused", {Op::Append, "Videos/__index.txt", EROFS, 1, 2}, {}, true},
     };
     const auto calls = ManyFiles();
@@ -334,6 +334,20 @@ TEST(WriteBehind, AsksAboutAWriteErrorAtTheSamePoint) {
         const Trace direct = ExpectAskedAtTheSamePoint(c.unique ? copies : calls, c, c.unique);
         if (c.unique)
             (void)ExpectRecordsWhole(direct);
+    }
+
+    // A copy is folded before anything of it is written: a disk that would refuse the
+    // large copy's bytes is never asked, and its record names the original.
+    for (const bool behind : {false, true}) {
+        SCOPED_TRACE(behind ? "behind" : "directly");
+        const Trace run = RunCalls(behind, copies, [](FailingFileSystem& fs) {
+            fs.fail({Op::Write, "Videos/other.dll.avi", ENOSPC});
+        }, {}, true);
+        EXPECT_EQ(std::count_if(run.events.begin(), run.events.end(),
+                                [](const std::string& e) { return e.find("disk full") != std::string::npos; }),
+                  0);
+        EXPECT_FALSE(run.files.contains("Videos/other.dll.avi"));
+        EXPECT_GT(ExpectRecordsWhole(run), 0u);
     }
 }
 

@@ -303,8 +303,7 @@ public:
 class OneResourceEngine final : public IExtractEngine {
 public:
     ModuleOutcome ExtractFromFile(const std::string&, IResFoundTarget& target) override {
-        std::int32_t kind = 1;
-        target.ResFound(kind, ResName::number(1));
+        target.ResFound(ResourceKind::Icon, ResName::number(1));
         return {};
     }
     ModuleOutcome Finish() override { return {}; }

@@ -159,7 +159,7 @@ private:
 
     static IFileSystem& real() { return RealFileSystem(); }
     static Error Full(const std::string& path) {
-        return makeError(ErrorKind::Io, path + ": " + std::strerror(ENOSPC), ENOSPC);
+        return IoError(ENOSPC, path);
     }
     bool take(const std::string& path, std::int64_t bytes) {
         if (bytes > m_room)

@@ -22,7 +22,7 @@ using harvix::modbuilder::WindowsTree;
 
 class CountingTarget final : public IResFoundTarget {
 public:
-    void ResFound(std::int32_t&, const ResName&) override { ++found; }
+    void ResFound(ResourceKind, const ResName&) override { ++found; }
     int found = 0;
 };
 

@@ -116,7 +116,7 @@ struct ScriptedSearch : IRunSearch {
 struct ScriptedEngine : IExtractEngine {
     std::vector<std::string> files;
     int failAt = 0;            // 1-based file number that reports a write error; 0: none
-    std::vector<std::int32_t> kindsPerFile; // kinds reported for every file
+    std::vector<ResourceKind> kindsPerFile; // kinds reported for every file
     std::function<void()> onFile;           // as each file's extraction begins
 
     ModuleOutcome ExtractFromFile(const std::string& name, IResFoundTarget& target) override {
@@ -124,10 +124,8 @@ struct ScriptedEngine : IExtractEngine {
             onFile();
         files.push_back(name);
         lastTarget = &target;
-        for (std::int32_t kind : kindsPerFile) {
-            std::int32_t k = kind;
-            target.ResFound(k, ResName::number(1));
-        }
+        for (ResourceKind kind : kindsPerFile)
+            target.ResFound(kind, ResName::number(1));
         if (failAt != 0 && static_cast<int>(files.size()) == failAt)
             return {ModuleEnd::Failed, makeError(ErrorKind::Io, "disk gone", EIO), 0, 0};
         return {};
@@ -136,13 +134,11 @@ struct ScriptedEngine : IExtractEngine {
     // write error among them ends Failed.
     bool failAtFinish = false;
     int finished = 0;
-    std::vector<std::int32_t> kindsAtFinish;
+    std::vector<ResourceKind> kindsAtFinish;
     ModuleOutcome Finish() override {
         ++finished;
-        for (std::int32_t kind : kindsAtFinish) {
-            std::int32_t k = kind;
-            lastTarget->ResFound(k, ResName::number(1));
-        }
+        for (ResourceKind kind : kindsAtFinish)
+            lastTarget->ResFound(kind, ResName::number(1));
         kindsAtFinish.clear();
         if (failAtFinish)
             return {ModuleEnd::Failed, makeError(ErrorKind::Io, "disk gone", EIO), 0, 0};
@@ -346,7 +342,7 @@ TEST_F(SearchRunTest, EngineErrorShowsTheMessageAndClosesTheProgram) {
 TEST_F(SearchRunTest, TheFilesWrittenLastAreCountedBeforeTheRunCompletes) {
     run.Stats().FillStatsList({false, true, false, false, false, true});
     files(2, 2);
-    engine.kindsAtFinish = {1, 5};
+    engine.kindsAtFinish = {ResourceKind::Icon, ResourceKind::Html};
     run.StartSearch(folder(false));
     EXPECT_EQ(run.Stats().countOf(1), 1);
     EXPECT_EQ(run.Stats().countOf(5), 1);
@@ -369,7 +365,7 @@ TEST_F(SearchRunTest, AWriteErrorAmongTheFilesWrittenLastStopsTheRun) {
 TEST_F(SearchRunTest, ResourcesCountPerChosenKind) {
     run.Stats().FillStatsList({false, true, false, false, false, true});
     files(2, 2);
-    engine.kindsPerFile = {1, 1, 5, 0}; // BITMAP has no row: not counted
+    engine.kindsPerFile = {ResourceKind::Icon, ResourceKind::Icon, ResourceKind::Html, ResourceKind::Bitmap}; // BITMAP has no row: not counted
     run.StartSearch(folder(false));
     EXPECT_EQ(run.Stats().countOf(1), 4);
     EXPECT_EQ(run.Stats().countOf(5), 2);
