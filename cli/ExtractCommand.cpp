@@ -12,6 +12,7 @@
 #include "cli/Terminal.h"
 #include "cli/TerminalRun.h"
 #include "common/Paths.h"
+#include "container/MsiPackage.h"
 #include "extract/Destination.h"
 #include "extract/JudgeResource.h"
 #include "extract/ResCore.h"
@@ -458,6 +459,10 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
                                              ending.tally ? &*ending.tally : nullptr},
                                .containerObserver = &ending.account});
     view.setRun(&assembly.Run());
+    // The files named are opened when they are containers, and a package may be met in
+    // any container read: what reading one loads is loaded before the cage closes.
+    if (choice.containers.search || !choice.paths.empty())
+        PrepareMsiReading();
     EnterExtractCage(req, settings, ending.writeReport);
     assembly.Start();
     view.clearLine();

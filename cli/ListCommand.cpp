@@ -7,6 +7,7 @@
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
 #include "common/MessageSource.h"
+#include "container/MsiPackage.h"
 #include "search/FileList.h"
 #include "extract/module/FileVersion.h"
 #include "cli/Json.h"
@@ -547,6 +548,10 @@ int RunList(const Args& args) {
                                                                : paths);
         if (!allDrives && satellites.read)
             plan.listable = SatelliteListings(paths);
+        // The paths named are opened when they are containers, and a package may be met
+        // in any container read: what reading one loads is loaded before the cage closes.
+        if (containers.search || !allDrives)
+            PrepareMsiReading();
         EnterCommandCage(cage, plan);
         cSearchCore search(&printer);
         if (allDrives) {

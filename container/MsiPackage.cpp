@@ -165,8 +165,11 @@ struct MsiPackage::Database {
 };
 
 void PrepareMsiReading(std::span<const std::uint8_t> head) {
-    if (!IsCompoundFileHead(head))
-        return;
+    if (IsCompoundFileHead(head))
+        PrepareMsiReading();
+}
+
+void PrepareMsiReading() {
     static std::once_flag once;
     std::call_once(once, [] {
         quietLibmsi();

@@ -95,6 +95,9 @@ private:
 // process can no longer map. Kept for the life of the process; costs a few milliseconds,
 // so it is done only for a file that is a compound file (`head`, its first bytes).
 void PrepareMsiReading(std::span<const std::uint8_t> head);
+// The same whatever the file: for a run that may meet a package anywhere (inside an
+// archive, in a folder it searches).
+void PrepareMsiReading();
 
 // Whether the first bytes are those of an OLE compound file, which every package is.
 [[nodiscard]] bool IsCompoundFileHead(std::span<const std::uint8_t> head);

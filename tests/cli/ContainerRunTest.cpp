@@ -5,6 +5,7 @@
 // password, a damaged cabinet, bombs, too deep a nesting) is passed over with its reason
 // in the report, in bounded time.
 #include "tests/cli/CliRunTest.h"
+#include "tests/container/MsiTestPackage.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
@@ -204,6 +205,22 @@ TEST_F(ContainerRunTest, TheSearchOpensContainersOnlyWhenAsked) {
     EXPECT_EQ(report("opened")["options"]["containers"], true);
     // A mask that names no container opens none.
     expectSame(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
+}
+
+TEST_F(ContainerRunTest, TheFilesOfAnInstallerPackageAreReadInTheCage) {
+    // The package's tables are read through the code-page converters, which the
+    // confined run cannot load once it has started.
+    const auto package = testing::MsiTestPackage::Make(root / "msi");
+    const auto fromModule = extractPictures({(root / "msi" / "pictures.dll").string()}, "module");
+    ASSERT_TRUE(fromModule.contains("Bitmaps/pictures.dll.bmp"));
+    const auto fromPackage = extractPictures({package.msi.string()}, "package");
+    ASSERT_TRUE(fromPackage.contains("Bitmaps/pictures.dll.bmp")) << last.err;
+    EXPECT_TRUE(fromPackage.at("Bitmaps/pictures.dll.bmp") == fromModule.at("Bitmaps/pictures.dll.bmp"));
+    EXPECT_THAT(last.err, ::testing::Not(HasSubstr("CRITICAL")));
+    const testing::ProgramRun listed = cli({"list", package.msi.string()});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_THAT(listed.out, HasSubstr("pictures.dll\t2\t101\t"));
+    EXPECT_THAT(listed.err, ::testing::Not(HasSubstr("CRITICAL")));
 }
 
 TEST_F(ContainerRunTest, AProgramWithAZipAppendedIsReadAsProgramAndAsArchive) {
