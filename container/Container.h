@@ -72,13 +72,18 @@ private:
 [[nodiscard]] Result<ByteSource> OpenByteSource(const std::string& path);
 // The same for a descriptor the caller hands over (the source closes it).
 [[nodiscard]] Result<ByteSource> ByteSourceFromDescriptor(int fd);
+// The folder of the file a source is read from, ending in "/", where the files that go
+// with a container lie (a package's cabinets, the other cabinets of a set); empty for
+// a source that is not a whole file of a folder (memory, an in-memory file, a member
+// read in place in its container's file) and where /proc cannot be read.
+[[nodiscard]] std::string FolderOfSource(const ByteSource& source);
 
 // Why a member or the rest of a container cannot be read. The words are those of the
 // run report and the summaries.
 enum class Unreadable {
     None,
     Encrypted,      // "protected by a password"
-    MissingVolume,  // "a volume of the set is missing"
+    MissingVolume,  // "a volume of the cabinet set is missing"
     Damaged,        // "damaged"
     Unsupported,    // "compressed in a way that cannot be unpacked"
     TooLarge,       // "larger than the largest module read"
@@ -126,6 +131,10 @@ public:
 
     // Why read() failed, in the words of Unreadable, for the last failure.
     [[nodiscard]] virtual Unreadable lastProblem() const { return Unreadable::Damaged; }
+
+    // The other files read as parts of this container (the cabinets of a set joined to
+    // the one opened), by path; their members are this container's.
+    [[nodiscard]] virtual std::vector<std::string> volumes() const { return {}; }
 };
 
 // One format a reader can open.
@@ -137,7 +146,8 @@ struct ContainerFormat {
     // the member's).
     std::function<bool(const ByteSource& source, std::span<const std::uint8_t> head, std::string_view fileName)>
         recognise;
-    // Opens `source`, named `fileName`.
+    // Opens `source`, named `fileName` (a file's path as the run names it; a member's
+    // base name).
     std::function<Result<std::unique_ptr<IContainer>>(ByteSource source, std::string_view fileName)> open;
 };
 

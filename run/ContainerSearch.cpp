@@ -163,7 +163,8 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
         return;
     }
     auto source = OpenByteSource(FileName);
-    const ContainerFormat* format = source ? Containers().identify(*source, name) : nullptr;
+    const ContainerFormat* format =
+        source && !m_partsRead.contains(FileName) ? Containers().identify(*source, name) : nullptr;
     if (format == nullptr) {
         // No container: the file goes to the run as without containers, if its name
         // is one the run reads.
@@ -190,12 +191,15 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
         notRead(name, UnreadableText(Unreadable::TooDeep));
         return 0;
     }
-    auto opened = format.open(source, baseName(name));
+    // A file on disk is opened by its path, beside which the files that go with it lie.
+    auto opened = format.open(source, depth == 1 ? std::string_view(name) : baseName(name));
     if (!opened) {
         notRead(name, UnreadableText(Unreadable::Damaged, opened.error().message));
         return 0;
     }
     IContainer& container = **opened;
+    for (std::string& part : container.volumes())
+        m_partsRead.insert(std::move(part));
     if (m_observer != nullptr)
         m_observer->ContainerOpened(name, container.format());
     const std::uint64_t memberLimit = saturatingProduct(limits.memberMiB, kMiB);
@@ -243,8 +247,9 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
             Unreadable why = container.lastProblem();
             if (why == Unreadable::TooLarge && limit < memberLimit)
                 why = Unreadable::Bomb;
-            const bool said = why == Unreadable::TooLarge || why == Unreadable::Bomb ||
-                              why == Unreadable::Encrypted || why == Unreadable::MissingVolume;
+            // The reason says it all, but for a missing volume, whose name follows.
+            const bool said =
+                why == Unreadable::TooLarge || why == Unreadable::Bomb || why == Unreadable::Encrypted;
             notRead(memberName, UnreadableText(why, said ? std::string() : bytes.error().message));
             continue;
         }

@@ -115,6 +115,9 @@ private:
     bool m_takeEvery = false; // no mask: every file found is handed on
     MaskSet m_containers;
     std::set<std::string> m_named;
+    // The files read already as parts of another container (the other cabinets of a
+    // set), by their paths as the run names them: met again, they are not read again.
+    std::set<std::string> m_partsRead;
 };
 
 } // namespace harvix

@@ -1,8 +1,11 @@
 // Reading members out of containers the packaged tools make (genisoimage, zip, tar):
 // a member stored as it is is read in place, a slice of the container's own descriptor
 // with the very bytes that were put in; a compressed one is unpacked; a stored member
-// whose bytes the container does not hold whole is refused with a reason.
+// whose bytes the container does not hold whole is refused with a reason. Cabinet sets
+// (written by the cabinet builder, as no packaged tool makes them) are read across
+// their volumes, from whichever volume is opened, and a missing volume is named.
 #include "container/Container.h"
+#include "tools/cabbuilder/CabBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 
@@ -151,6 +154,105 @@ TEST_F(ContainerReadTest, AStoredMemberTheContainerDoesNotHoldWholeIsRefusedNotR
         ASSERT_FALSE(read.bytes.ok());
         EXPECT_EQ(read.problem, Unreadable::Damaged);
         EXPECT_NE(read.bytes.error().message.find("past the end"), std::string::npos) << read.bytes.error().message;
+    }
+}
+
+// A program larger than a data block, with a bitmap and 60,000 bytes of data, for the
+// file that runs on from one cabinet of a set into the next.
+std::vector<std::uint8_t> LargeProgram() {
+    ModuleBuilder large;
+    large.add(ResId::of(ResType::Bitmap), ResId::number(3), 0x409, makeDib(16, 16, 24, pictures::gradient()));
+    large.add(ResId::of(ResType::RcData), ResId::number(1), 0x409, std::vector<std::uint8_t>(60000, 0x5a));
+    return large.build();
+}
+
+// Four files through one stored folder of blocks of 32 KiB over two cabinets: the first
+// holds the first block and half the second, where small.dll, APP.EXE and LIB.DLL lie;
+// BIG.EXE runs on from the first cabinet into the second.
+class CabinetSetTest : public ContainerReadTest {
+protected:
+    void writeSet() {
+        small = std::vector<std::uint8_t>(500, 0x11);
+        big = LargeProgram();
+        const auto set = cabbuilder::MakeCabinetSet(
+            {{"small.dll", small}, {"SETUP\\APP.EXE", program}, {"LIB.DLL", library}, {"BIG.EXE", big}},
+            {"disk1.cab", "disk2.cab"}, 32768, 2);
+        ASSERT_EQ(set.size(), 2U);
+        ASSERT_TRUE(writeFile((root / "disk1.cab").string(), set[0]).ok());
+        ASSERT_TRUE(writeFile((root / "disk2.cab").string(), set[1]).ok());
+    }
+
+    void expectAll(const std::map<std::string, ReadMember>& members) {
+        ASSERT_EQ(members.size(), 4U);
+        for (const auto& [path, expected] : {std::pair{"small.dll", &small}, std::pair{"SETUP/APP.EXE", &program},
+                                             std::pair{"LIB.DLL", &library}, std::pair{"BIG.EXE", &big}}) {
+            SCOPED_TRACE(path);
+            ASSERT_TRUE(members.contains(path));
+            ASSERT_TRUE(members.at(path).bytes.ok()) << members.at(path).bytes.error().message;
+            EXPECT_EQ(bytesOf(*members.at(path).bytes), *expected);
+        }
+    }
+
+    std::vector<std::uint8_t> small;
+    std::vector<std::uint8_t> big;
+};
+
+TEST_F(CabinetSetTest, ASetIsReadAcrossItsVolumesFromWhicheverIsOpened) {
+    writeSet();
+    expectAll(readAll("disk1.cab"));
+    expectAll(readAll("disk2.cab"));
+}
+
+TEST_F(CabinetSetTest, AMissingVolumeIsNamedAndTheMembersBesideItAreRead) {
+    writeSet();
+    fs::remove(root / "disk2.cab");
+    const auto members = readAll("disk1.cab");
+    ASSERT_EQ(members.size(), 4U);
+    EXPECT_EQ(bytesOf(*members.at("small.dll").bytes), small);
+    EXPECT_EQ(bytesOf(*members.at("SETUP/APP.EXE").bytes), program);
+    EXPECT_EQ(bytesOf(*members.at("LIB.DLL").bytes), library);
+    const ReadMember& spanning = members.at("BIG.EXE");
+    ASSERT_FALSE(spanning.bytes.ok());
+    EXPECT_EQ(spanning.problem, Unreadable::MissingVolume);
+    EXPECT_EQ(UnreadableText(spanning.problem, spanning.bytes.error().message),
+              "a volume of the cabinet set is missing: disk2.cab");
+
+    // The second without the first: what runs on from the first cannot be read.
+    writeSet();
+    fs::remove(root / "disk1.cab");
+    const auto second = readAll("disk2.cab");
+    ASSERT_TRUE(second.contains("BIG.EXE"));
+    EXPECT_EQ(second.at("BIG.EXE").problem, Unreadable::MissingVolume);
+    EXPECT_EQ(second.at("BIG.EXE").bytes.error().message, "disk1.cab");
+
+    // A cabinet read from memory has no folder to find its neighbours in.
+    writeSet();
+    auto source = OpenByteSource((root / "disk1.cab").string());
+    ASSERT_TRUE(source.ok());
+    auto bytes = std::make_shared<const std::vector<std::uint8_t>>(bytesOf(*source));
+    const auto inMemory = readAll(ByteSource::InMemory(bytes), "disk1.cab");
+    ASSERT_TRUE(inMemory.contains("BIG.EXE"));
+    EXPECT_EQ(inMemory.at("BIG.EXE").problem, Unreadable::MissingVolume);
+    EXPECT_EQ(bytesOf(*inMemory.at("LIB.DLL").bytes), library);
+}
+
+TEST_F(CabinetSetTest, AVolumeThatNamesItselfOrAPathIsNotFollowed) {
+    // The header names the cabinet itself as the next one, then a path outside the
+    // folder: neither is opened, and each is named missing.
+    big = LargeProgram();
+    fs::create_directories(root / "inner");
+    for (const char* next : {"disk1.cab", "../disk2.cab"}) {
+        SCOPED_TRACE(next);
+        const auto set = cabbuilder::MakeCabinetSet({{"LIB.DLL", library}, {"BIG.EXE", big}},
+                                                    {"disk1.cab", next, "disk3.cab"}, 16384, 2);
+        ASSERT_GE(set.size(), 2U);
+        ASSERT_TRUE(writeFile((root / "inner" / "disk1.cab").string(), set[0]).ok());
+        ASSERT_TRUE(writeFile((root / "disk2.cab").string(), set[1]).ok());
+        const auto members = readAll("inner/disk1.cab");
+        ASSERT_TRUE(members.contains("LIB.DLL"));
+        EXPECT_EQ(bytesOf(*members.at("LIB.DLL").bytes), library);
+        ASSERT_TRUE(members.contains("BIG.EXE"));
+        EXPECT_EQ(members.at("BIG.EXE").problem, Unreadable::MissingVolume);
     }
 }
 
