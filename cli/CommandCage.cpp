@@ -5,10 +5,12 @@
 #include "extract/module/Satellites.h"
 #include "sandbox/Errand.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <iostream>
 #include <memory>
 
@@ -55,6 +57,59 @@ std::vector<std::string> SatelliteListings(const std::vector<std::string>& searc
     return listed;
 }
 
+std::unique_ptr<SplitSearch> SplitSearch::Start(const CageChoice& choice, IRunSearch& search,
+                                                const SatelliteChoice& satellites, const RunPlaces& places,
+                                                cSearchCore* core, cFileList* list) {
+    if (choice.off)
+        return nullptr;
+    // The descriptors of the files read ahead and of those on their way wait in the
+    // confined process: the soft limit of open files is raised as far as it may be.
+    if (rlimit files{}; ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 65536);
+        (void)::setrlimit(RLIMIT_NOFILE, &files);
+    }
+    // What the confined process can no longer read by path: the local time's zone.
+    ::tzset();
+    std::vector<int> keep = {STDIN_FILENO, STDERR_FILENO};
+    if (list != nullptr && list->Descriptor() >= 0)
+        keep.push_back(list->Descriptor());
+    auto opener = OpenerProcess::Start(
+        [&search, satellites, places, core, list](int socket) {
+            std::optional<SatelliteFinder> finder;
+            if (satellites.read)
+                finder.emplace(SatelliteLanguages(satellites.language, LocaleLanguage()));
+            UnlistedHook unlisted;
+            if (core != nullptr)
+                core->SetCountStop([socket] { return OpenerCountStop(socket); });
+            if (core != nullptr)
+                core->SetUnlistedFolderHandler([&unlisted](const std::string& folder, int error) {
+                    if (unlisted)
+                        unlisted(folder, error);
+                });
+            ServeSearch(socket, search, finder ? &*finder : nullptr, places, unlisted,
+                        [list] { return list != nullptr ? list->ReadError() : std::string(); });
+        },
+        std::move(keep));
+    if (!opener)
+        return nullptr;
+    return std::unique_ptr<SplitSearch>(new SplitSearch(std::move(opener)));
+}
+
+std::string SplitSearch::Finish() {
+    const auto ended = m_opener->Finish();
+    if (!m_search.Failure().empty())
+        return m_search.Failure() + (ended ? ": " + *ended : std::string());
+    if (!m_search.ListReadError().empty())
+        return "the file list could not be read to its end: " + m_search.ListReadError();
+    return {};
+}
+
+CagePlan HandedOnly(CallSet calls) {
+    CagePlan plan;
+    plan.calls = calls;
+    return plan;
+}
+
 CagePlan ReadingOnly(std::vector<std::string> readable) {
     CagePlan plan;
     plan.calls = CallSet::Reading;
@@ -63,19 +118,22 @@ CagePlan ReadingOnly(std::vector<std::string> readable) {
 }
 
 void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
-                      ReportWriter& writeReport) {
+                      ReportWriter& writeReport, bool handedOver) {
     const CageChoice choice{req.noSandbox, req.verbose};
     CagePlan plan;
     plan.calls = CallSet::Extracting;
-    if (req.filesFrom || settings.SearchSystem)
-        plan.readable = {"/"};
-    else if (TakesPaths(req))
-        plan.readable = req.paths;
-    else
-        plan.readable = {settings.Folder};
-    if (settings.Satellites && plan.readable != std::vector<std::string>{"/"}) {
-        plan.listable = SatelliteListings(plan.readable);
-        plan.readable = WithSatelliteRoots(std::move(plan.readable));
+    // Handed over: every file read comes open from the search, and no path is read.
+    if (!handedOver) {
+        if (req.filesFrom || settings.SearchSystem)
+            plan.readable = {"/"};
+        else if (TakesPaths(req))
+            plan.readable = req.paths;
+        else
+            plan.readable = {settings.Folder};
+        if (settings.Satellites && plan.readable != std::vector<std::string>{"/"}) {
+            plan.listable = SatelliteListings(plan.readable);
+            plan.readable = WithSatelliteRoots(std::move(plan.readable));
+        }
     }
     plan.writable = {settings.DestPath};
     plan.makeFolders = true;

@@ -4,11 +4,15 @@
 #pragma once
 
 #include "cli/ExtractArgs.h"
+#include "cli/OpenerSearch.h"
 #include "common/Result.h"
 #include "sandbox/Cage.h"
+#include "sandbox/Opener.h"
+#include "search/FileList.h"
 #include "settings/Settings.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +44,40 @@ void EnterCommandCage(const CageChoice& choice, const CagePlan& plan);
 // folder above its language folder).
 [[nodiscard]] std::vector<std::string> SatelliteListings(const std::vector<std::string>& searched);
 
+// A confined command's search, run by the opener (sandbox/Opener.h): the walk, the file
+// list and the satellites in a process that keeps the command's rights, every file found
+// handed over open. The command drives Search() as it would drive `search`, and reads its
+// modules from Store(); its cage then grants no reading by path at all.
+class SplitSearch {
+public:
+    // Starts the opener, which runs `search` (with `core` walking, whose folders not
+    // listed it reports; with `list` the names it reads). Nothing when the cage is off, or
+    // when no process could be started: the command then reads by path.
+    static std::unique_ptr<SplitSearch> Start(const CageChoice& choice, IRunSearch& search,
+                                              const SatelliteChoice& satellites, const RunPlaces& places,
+                                              cSearchCore* core, cFileList* list);
+    SplitSearch(const SplitSearch&) = delete;
+    SplitSearch& operator=(const SplitSearch&) = delete;
+
+    [[nodiscard]] RemoteSearch& Search() { return m_search; }
+    [[nodiscard]] HandedFileStore& Store() { return m_store; }
+
+    // Why the search did not reach its end (the opener ended early, or the file list was
+    // not read to its end), empty when it did; the opener is ended and waited for.
+    [[nodiscard]] std::string Finish();
+
+private:
+    explicit SplitSearch(std::unique_ptr<OpenerProcess> opener)
+        : m_opener(std::move(opener)), m_search(m_opener->Socket(), m_store) {}
+
+    std::unique_ptr<OpenerProcess> m_opener;
+    HandedFileStore m_store;
+    RemoteSearch m_search;
+};
+
+// The cage of a command whose files are all handed over: no reading by path.
+[[nodiscard]] CagePlan HandedOnly(CallSet calls);
+
 // The cage of a command that reads `readable` and writes no file (list, version).
 [[nodiscard]] CagePlan ReadingOnly(std::vector<std::string> readable);
 
@@ -51,8 +89,9 @@ using ReportWriter = std::function<Status(const std::string& path, const std::st
 // or a file list), writing and making folders beneath the destination. A report that
 // goes to a file is handed to a helper started before the cage closes, which
 // `writeReport` then calls.
+// With `handedOver` the files are all handed over by the opener: the run reads no path.
 void EnterExtractCage(const ExtractRequest& req, const Settings& settings,
-                      ReportWriter& writeReport);
+                      ReportWriter& writeReport, bool handedOver = false);
 
 // A folder a command writes into that may not be there yet (icon's theme): made before
 // the cage closes, as the cage allows writing only beneath folders that exist, and taken

@@ -12,7 +12,6 @@
 #include "cli/Terminal.h"
 #include "cli/TerminalRun.h"
 #include "common/Paths.h"
-#include "container/MsiPackage.h"
 #include "extract/Destination.h"
 #include "extract/JudgeResource.h"
 #include "extract/ResCore.h"
@@ -105,12 +104,13 @@ const char* const kExtractUsage =
     "            --report FILE          write a JSON report of the run to FILE when it ends,\n"
     "                                   however it ends (- for standard output, instead of\n"
     "                                   the counts)\n"
-    "            --no-sandbox           run unconfined (by default the run reads only\n"
-    "                                   beneath the paths searched and writes only in DIR)\n"
+    "            --no-sandbox           run unconfined (by default the run reads only the\n"
+    "                                   files the search opened for it and writes only in DIR)\n"
     "            --verbose              say what confines the run, or why nothing does\n"
     "            Exit status: 0 completed, 1 stopped by an error or cancelled, or a\n"
     "            file named (a PATH or a name in LIST) could not be read, or a file\n"
-    "            PATH is not a module, 2 bad usage or a refused folder or destination.\n";
+    "            PATH is not a module, or no file found could be read, 2 bad usage or\n"
+    "            a refused folder or destination.\n";
 
 namespace {
 
@@ -161,6 +161,13 @@ public:
     // Names the files that are no modules, and the modules named that hold fonts and
     // nothing else Harvix extracts (a .fon font file): a run that wrote nothing from a
     // file the user named says why.
+    // After the run the named files are opened again from what `store` keeps of them.
+    void readFrom(HandedFileStore& store, ModuleOpener opener) {
+        for (const std::string& path : m_order)
+            store.KeepToTheEnd(path);
+        m_reopen = std::move(opener);
+    }
+
     void tell() const {
         {
             const std::lock_guard lock(m_mutex);
@@ -168,8 +175,8 @@ public:
                 Complain(message);
         }
         for (const std::string& path : m_order) {
-            auto module = OpenModule(path);
-            if (module && HoldsOnlyFonts(**module))
+            auto module = m_reopen(path);
+            if (module && *module && HoldsOnlyFonts(**module))
                 Complain(path + " holds fonts, of which nothing is extracted");
         }
     }
@@ -202,6 +209,7 @@ private:
     }
 
     bool m_all;
+    ModuleOpener m_reopen = OpenModule;
     std::unordered_set<std::string> m_paths;
     std::vector<std::string> m_order;
     mutable std::mutex m_mutex;
@@ -383,22 +391,38 @@ void printCounts(const ExtractRequest& req, const SearchRun& searchRun,
     }
 }
 
+// When every file the run found could not be read, the line that says so.
+std::optional<std::string> NoneReadable(const RunAccount& account) {
+    const std::int64_t found = account.FilesFound();
+    if (found == 0 || account.UnreadableFiles().count != found)
+        return std::nullopt;
+    return found == 1 ? std::string("the one file found could not be read: nothing was extracted")
+                      : "none of the " + std::to_string(found) + " files found could be read: nothing was extracted";
+}
+
 // How the run ended, as the exit status, the summary and the report give it.
-int finishRun(Ending& ending, RunAssembly& assembly, const std::optional<cFileList>& fileList) {
+// `searchCut`: why the search did not reach its end, if it did not.
+int finishRun(Ending& ending, RunAssembly& assembly, const std::string& searchCut) {
     const SearchRun& searchRun = assembly.Run();
     switch (searchRun.End().value_or(RunEnd::Failed)) {
-    case RunEnd::Completed:
-        if (fileList && !fileList->ReadError().empty()) {
-            const std::string message =
-                "the file list could not be read to its end: " + fileList->ReadError();
-            Complain(message);
-            return ending.finish(RunEnd::Failed, message);
+    case RunEnd::Completed: {
+        if (!searchCut.empty()) {
+            Complain(searchCut);
+            return ending.finish(RunEnd::Failed, searchCut);
+        }
+        // Files were found and not one of them could be read: nothing was done of what
+        // was asked, whatever the summary's counts of nothing.
+        if (auto none = NoneReadable(ending.account)) {
+            const int status = ending.finish(RunEnd::Completed, none, 1);
+            Complain(*none); // after the summary's count of the files not read
+            return status;
         }
         // A file that was named and could not be read or is no module: the run did not
         // do all it was asked, as list says too.
         if (auto problem = ending.named->firstProblem())
             return ending.finish(RunEnd::Completed, std::move(problem), 1);
         return ending.finish(RunEnd::Completed, std::nullopt);
+    }
     case RunEnd::Cancelled: {
         // A signal ended it as a confirmed Cancel does: the message names it.
         const int signal = EndingSignal();
@@ -429,6 +453,8 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     prompt.setBeforeMessage([&view] { view.clearLine(); });
     const auto png = MakePngConverter(req.png, options.destinationFolder, req.unique);
     cSearchCore core;
+    // A signal that ends the run stops the count before the search, as it stops the search.
+    core.SetCountStop([] { return EndingSignal() != 0; });
     core.SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
         ending.account.FolderNotListed(folder, error);
     });
@@ -449,21 +475,34 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
     if (TakesPaths(req))
         choice.paths = req.paths;
     choice.containers = ContainerChoiceOf(req, settings);
+    // Caged, the search runs in the opener, which hands every file over open.
+    IRunSearch& searched = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk;
+    std::optional<FileListBinding> listed;
+    if (fileList)
+        listed.emplace(*fileList);
+    const RunPlaces places = PlacesOfRun(choice, fileList.has_value());
+    const auto split = SplitSearch::Start({req.noSandbox, req.verbose},
+                                          listed ? static_cast<IRunSearch&>(*listed) : searched,
+                                          choice.satellites, places, &core, fileList ? &*fileList : nullptr);
+    if (split) {
+        split->Search().SetCountStop([] { return EndingSignal() != 0; });
+        split->Search().SetUnlistedFolderHandler([&ending](const std::string& folder, int error) {
+            ending.account.FolderNotListed(folder, error);
+        });
+        ending.named->readFrom(split->Store(), split->Store().Opener({false, {}}, places));
+    }
     RunAssembly assembly(choice, view, prompt,
-                              {.walk = pathWalk ? static_cast<IRunSearch&>(*pathWalk) : walk,
+                              {.walk = split ? split->Search() : searched,
                                .fileSystem = RealFileSystem(),
                                .clock = clock,
                                .fileList = fileList ? &*fileList : nullptr,
                                .observers = {&ending.account, &*ending.named, png.get(),
                                              req.report ? &ending.leftOut : nullptr,
                                              ending.tally ? &*ending.tally : nullptr},
+                               .handed = split ? &split->Store() : nullptr,
                                .containerObserver = &ending.account});
     view.setRun(&assembly.Run());
-    // The files named are opened when they are containers, and a package may be met in
-    // any container read: what reading one loads is loaded before the cage closes.
-    if (choice.containers.search || !choice.paths.empty())
-        PrepareMsiReading();
-    EnterExtractCage(req, settings, ending.writeReport);
+    EnterExtractCage(req, settings, ending.writeReport, split != nullptr);
     assembly.Start();
     view.clearLine();
 
@@ -471,7 +510,12 @@ int extract(const ExtractRequest& req, const Settings& settings, CliPrompt& prom
         ending.facts.written[static_cast<std::size_t>(row.kind)] = row.count;
     printCounts(req, assembly.Run(), png.get());
     ending.named->tell();
-    return finishRun(ending, assembly, fileList);
+    std::string searchCut;
+    if (split)
+        searchCut = split->Finish();
+    else if (fileList && !fileList->ReadError().empty())
+        searchCut = "the file list could not be read to its end: " + fileList->ReadError();
+    return finishRun(ending, assembly, searchCut);
 }
 
 } // namespace

@@ -278,7 +278,7 @@ int RunIcon(const Args& args) {
     const FolderMadeAhead theme(a->theme.value_or(std::string()), a->cage);
     CagePlan plan;
     plan.calls = CallSet::Icon;
-    plan.readable = {source->readable};
+    plan.readable = source->readable;
     // The module's satellites lie beside it or beside its folder.
     if (a->satellites.read) {
         plan.listable = SatelliteListings(plan.readable);

@@ -113,10 +113,12 @@ int TakeLauncherOption(const Args& args, std::size_t& i, LauncherChoice& choice)
 Result<LauncherSource> PrepareLauncherSource(const IconLocation& location, const LauncherChoice& choice) {
     LauncherSource source;
     source.location = location;
-    source.readable = location.module;
+    source.readable = {location.module};
     if (isFolder(location.module)) {
         source.kind = LauncherSource::Kind::Folder;
         source.listing = ListFolderPrograms(location.module);
+        for (const ProgramFile& program : source.listing.programs)
+            source.readable.push_back(program.path);
         return source;
     }
     if (choice.candidates)
@@ -128,7 +130,7 @@ Result<LauncherSource> PrepareLauncherSource(const IconLocation& location, const
         return icon.error();
     source.kind = LauncherSource::Kind::Shortcut;
     source.location = IconLocation{icon->file, location.ref ? location.ref : icon->ref};
-    source.readable = icon->file;
+    source.readable = {icon->file};
     source.notes = std::move(icon->notes);
     return source;
 }

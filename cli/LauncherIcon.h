@@ -32,7 +32,9 @@ struct LauncherSource {
     enum class Kind { Module, Shortcut, Folder };
     Kind kind = Kind::Module;
     IconLocation location;   // the module and group (for a folder: the group asked for)
-    std::string readable;    // what the cage lets the command read
+    // What the cage lets the command read: the module, or a folder and each of its
+    // programs (a program may be a link to a file kept elsewhere, as a game library's are).
+    std::vector<std::string> readable;
     std::vector<std::string> notes;
     FolderListing listing;   // a folder's programs
 };

@@ -7,7 +7,6 @@
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
 #include "common/MessageSource.h"
-#include "container/MsiPackage.h"
 #include "search/FileList.h"
 #include "extract/module/FileVersion.h"
 #include "cli/Json.h"
@@ -29,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -170,7 +170,7 @@ private:
     ExtractionOptions m_options;
 };
 
-class ListPrinter : public cSearchCoreEvents {
+class ListPrinter : public cSearchCoreEvents, public IContainerObserver {
 public:
     ListPrinter(Format format, std::optional<Explainer> explainer)
         : m_format(format), m_explainer(std::move(explainer)) {}
@@ -185,7 +185,10 @@ public:
     // with its module.
     ModuleOpener opener = ModuleOpener(OpenModule);
 
+    std::int64_t found = 0; // files found, modules or not
+
     void FileFound(std::string& FileName, std::int32_t&, std::int32_t&, bool& Cancel) override {
+        ++found;
         // A signal that ends the listing stops it before the next module.
         if (EndingSignal() != 0) {
             Cancel = true;
@@ -213,6 +216,13 @@ public:
         Json object;
         if (m_format == Format::Json)
             PutPath(object, "path", FileName);
+        std::string note;
+        if (const auto noted = m_notes.find(FileName); noted != m_notes.end()) {
+            note = std::move(noted->second);
+            m_notes.erase(noted);
+            if (m_format == Format::Json)
+                object["note"] = note;
+        }
         // A packed module lists what the packer left readable; the listing says why the
         // rest is missing.
         if (const Packer packer = (*module)->packer(); packer != Packer::None) {
@@ -269,7 +279,7 @@ public:
                         }
                         if (verdict) {
                             line.push_back('\t');
-                            AppendField(line, verdict->text());
+                            AppendField(line, note.empty() ? verdict->text() : verdict->text() + "; " + note);
                         }
                         line.push_back('\n');
                     }
@@ -288,9 +298,23 @@ public:
     }
     void SearchFinished() override {}
 
+    // The containers are counted as the extraction counts them; what a container says of
+    // a member (the product's icon of an installer package) is told with --explain.
+    void ContainerOpened(const std::string& source, std::string_view format) override {
+        account.ContainerOpened(source, format);
+    }
+    void ContainerNotRead(const std::string& source, const std::string& reason) override {
+        account.ContainerNotRead(source, reason);
+    }
+    void MemberNoted(const std::string& source, const std::string& note) override {
+        if (m_explainer)
+            m_notes[source] = note;
+    }
+
 private:
     Format m_format;
     std::optional<Explainer> m_explainer;
+    std::map<std::string, std::string> m_notes;
 };
 
 // Says on stderr how many files could not be read, and the first with its reason, as
@@ -354,7 +378,7 @@ const char* const kListUsage =
     "      Files that cannot be read are counted on stderr, the first with its reason,\n"
     "      and a file PATH that is not a module is named there. A file named (a PATH\n"
     "      or a name in LIST) that cannot be read, or a file PATH that is not a module,\n"
-    "      makes the exit status 1.\n"
+    "      makes the exit status 1, and so do files found none of which can be read.\n"
     "      --explain adds to every line what extract does with the resource under the\n"
     "      kinds and limits given as extract takes them (--kinds, --bitmap-limits,\n"
     "      --icon-limits, --image-limits; every kind, image included, and the default\n"
@@ -370,8 +394,8 @@ const char* const kListUsage =
     "      is opened and its modules listed as PATH!/member; --containers opens the\n"
     "      containers the search meets too (those --container-mask TEXT names), and\n"
     "      --container-limits D;M;R bounds them as for extract.\n"
-    "      --no-sandbox runs unconfined (by default the listing reads only beneath the\n"
-    "      paths and writes no file); --verbose says what confines it.\n";
+    "      --no-sandbox runs unconfined (by default the listing reads only the files the\n"
+    "      search opened for it and writes no file); --verbose says what confines it.\n";
 
 int RunList(const Args& args) {
     bool recurse = true;
@@ -511,81 +535,108 @@ int RunList(const Args& args) {
     };
     ListPrinter printer(format, explain ? std::optional<Explainer>(Explainer(options))
                                         : std::nullopt);
-    printer.opener = SatelliteOpener(
-        satellites, PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value()));
+    const RunPlaces places = PlacesOf(allDrives, std::string(), paths, recurse, mask, filesFrom.has_value());
+    printer.opener = SatelliteOpener(satellites, places);
+    std::optional<cFileList> list;
     if (filesFrom) {
-        cFileList list(*filesFrom, nul);
-        if (auto opened = list.Open(); !opened) {
+        list.emplace(*filesFrom, nul);
+        if (auto opened = list->Open(); !opened) {
             Complain("the file list cannot be read: " + opened.error().message);
             return 2;
         }
         printer.allNamed = true;
+    } else if (!allDrives) {
+        for (const std::string& path : paths) {
+            struct stat st {};
+            if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
+                printer.named.insert(path);
+        }
+    }
+    cSearchCore search(&printer);
+    std::optional<cPathSearch> pathSearch;
+    if (!filesFrom && !allDrives)
+        pathSearch.emplace(search, paths);
+    SearchCoreBinding walk(search);
+    std::optional<FileListBinding> listed;
+    std::optional<PathSearchBinding> pathWalk;
+    if (list)
+        listed.emplace(*list);
+    else if (pathSearch)
+        pathWalk.emplace(*pathSearch);
+    IRunSearch& searched = listed     ? static_cast<IRunSearch&>(*listed)
+                           : pathWalk ? static_cast<IRunSearch&>(*pathWalk)
+                                      : walk;
+    // Caged, the opener searches and opens every file; the listing reads no path.
+    const auto split = SplitSearch::Start(cage, searched, satellites, places, &search, list ? &*list : nullptr);
+    // What reading an installer package loads is loaded before the cage closes.
+    ContainerChoice ahead = containers;
+    if (!list && !allDrives)
+        ahead.named = paths;
+    if (!list)
+        PrepareContainerReading(ahead);
+    if (split) {
+        printer.opener = split->Store().Opener(satellites, places);
+        split->Search().ReleaseEachFile();
+        EnterCommandCage(cage, HandedOnly(CallSet::Reading));
+    } else if (list || allDrives) {
         // The list may name any file.
         EnterCommandCage(cage, ReadingOnly({"/"}));
-        list.SetEvents(&printer);
-        list.ReportFiles();
-        // A name the list gives that is missing or cannot be read is an error the caller
-        // must hear of: the listing is not what was asked for.
-        const bool unreadable = ReportUnreadable(printer.account);
-        ReportPacked(printer.account);
-        if (cancelled()) {
-            std::fflush(stdout);
-            return 1;
-        }
-        if (!list.ReadError().empty()) {
-            Complain("the file list could not be read to its end: " + list.ReadError());
-            std::fflush(stdout);
-            return 1;
-        }
-        if (unreadable) {
-            if (std::fflush(stdout) != 0 || printer.writeFailed)
-                Complain("cannot write the output");
-            return 1;
-        }
     } else {
-        CagePlan plan = ReadingOnly(allDrives              ? std::vector<std::string>{"/"}
-                                             : satellites.read ? WithSatelliteRoots(paths)
-                                                               : paths);
-        if (!allDrives && satellites.read)
+        CagePlan plan = ReadingOnly(satellites.read ? WithSatelliteRoots(paths) : paths);
+        if (satellites.read)
             plan.listable = SatelliteListings(paths);
-        // The paths named are opened when they are containers, and a package may be met
-        // in any container read: what reading one loads is loaded before the cage closes.
-        if (containers.search || !allDrives)
-            PrepareMsiReading();
         EnterCommandCage(cage, plan);
-        cSearchCore search(&printer);
-        if (allDrives) {
-            SearchCoreBinding walk(search);
-            MemberSources members;
-            printer.opener = MemberOpener(members, std::move(printer.opener));
-            ContainerSearch withContainers(walk, containers, members, &printer.account);
-            if (containers.active())
-                withContainers.SearchSystemForFiles(mask, printer);
-            else
-                search.SearchSystemForFiles(mask);
-        } else {
-            for (const std::string& path : paths) {
-                struct stat st {};
-                if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-                    printer.named.insert(path);
-            }
-            cPathSearch pathSearch(search, paths);
-            // The paths that are containers are opened, and with --containers those
-            // the search meets; their modules are listed as container!/member.
-            PathSearchBinding pathWalk(pathSearch);
-            MemberSources members;
-            for (const std::string& path : paths)
-                containers.named.push_back(path);
-            printer.opener = MemberOpener(members, std::move(printer.opener));
-            ContainerSearch withContainers(pathWalk, containers, members, &printer.account);
-            withContainers.SearchForFiles({}, recurse, mask, printer);
-        }
-        ReportUnreadable(printer.account);
-        ReportPacked(printer.account);
-        if (cancelled()) {
-            std::fflush(stdout);
-            return 1;
-        }
+    }
+    IRunSearch& files = split ? static_cast<IRunSearch&>(split->Search()) : searched;
+    // The paths that are containers are opened, and with --containers those the search
+    // meets; their modules are listed as container!/member.
+    MemberSources members;
+    if (!list && !allDrives)
+        for (const std::string& path : paths)
+            containers.named.push_back(path);
+    const bool withContainers = !list && (containers.active() || !containers.named.empty());
+    std::optional<ContainerSearch> containerSearch;
+    if (withContainers) {
+        printer.opener = MemberOpener(members, std::move(printer.opener));
+        containerSearch.emplace(files, containers, members, &printer);
+        if (split)
+            containerSearch->OpenSourcesWith(
+                [store = &split->Store()](const std::string& path) { return store->Source(path); });
+    }
+    IRunSearch& run = containerSearch ? static_cast<IRunSearch&>(*containerSearch) : files;
+    if (allDrives)
+        run.SearchSystemForFiles(mask, printer);
+    else
+        run.SearchForFiles(std::string(), recurse, mask, printer);
+    std::string cut;
+    if (split)
+        cut = split->Finish();
+    else if (list && !list->ReadError().empty())
+        cut = "the file list could not be read to its end: " + list->ReadError();
+    // A name the list gives that is missing or cannot be read is an error the caller
+    // must hear of: the listing is not what was asked for.
+    const bool unreadable = ReportUnreadable(printer.account);
+    ReportPacked(printer.account);
+    // Files were found and not one of them could be read: nothing was listed of what
+    // was asked.
+    const bool noneRead = printer.found > 0 && printer.account.UnreadableFiles().count == printer.found;
+    if (noneRead)
+        Complain(printer.found == 1 ? std::string("the one file found could not be read: nothing was listed")
+                                    : "none of the " + std::to_string(printer.found) +
+                                          " files found could be read: nothing was listed");
+    if (cancelled()) {
+        std::fflush(stdout);
+        return 1;
+    }
+    if (!cut.empty()) {
+        Complain(cut);
+        std::fflush(stdout);
+        return 1;
+    }
+    if ((list && unreadable) || noneRead) {
+        if (std::fflush(stdout) != 0 || printer.writeFailed)
+            Complain("cannot write the output");
+        return 1;
     }
     if (std::fflush(stdout) != 0 || printer.writeFailed) {
         Complain("cannot write the output");

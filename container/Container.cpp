@@ -94,6 +94,22 @@ Result<ByteSource> OpenByteSource(const std::string& path) {
     return ByteSourceFromDescriptor(fd);
 }
 
+namespace {
+thread_local CompanionOpener companionOpener;
+} // namespace
+
+CompanionOpening::CompanionOpening(CompanionOpener opener) : m_previous(std::move(companionOpener)) {
+    companionOpener = std::move(opener);
+}
+
+CompanionOpening::~CompanionOpening() {
+    companionOpener = std::move(m_previous);
+}
+
+Result<ByteSource> OpenCompanion(const std::string& path) {
+    return companionOpener ? companionOpener(path) : OpenByteSource(path);
+}
+
 std::string FolderOfSource(const ByteSource& source) {
     // Only a whole file: a member read in place lies in its container's file, which is
     // not where the member's own companions are.

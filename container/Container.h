@@ -72,6 +72,23 @@ private:
 [[nodiscard]] Result<ByteSource> OpenByteSource(const std::string& path);
 // The same for a descriptor the caller hands over (the source closes it).
 [[nodiscard]] Result<ByteSource> ByteSourceFromDescriptor(int fd);
+// How a reader opens the files that go with a container it reads (the other cabinets of
+// a set, found beside it): by path, unless the run says otherwise for its thread (a
+// confined run opens only the files handed over to it). `OpenCompanion` opens one.
+using CompanionOpener = std::function<Result<ByteSource>(const std::string& path)>;
+class CompanionOpening {
+public:
+    // Opens companions with `opener` on this thread while this object lives.
+    explicit CompanionOpening(CompanionOpener opener);
+    ~CompanionOpening();
+    CompanionOpening(const CompanionOpening&) = delete;
+    CompanionOpening& operator=(const CompanionOpening&) = delete;
+
+private:
+    CompanionOpener m_previous;
+};
+[[nodiscard]] Result<ByteSource> OpenCompanion(const std::string& path);
+
 // The folder of the file a source is read from, ending in "/", where the files that go
 // with a container lie (a package's cabinets, the other cabinets of a set); empty for
 // a source that is not a whole file of a folder (memory, an in-memory file, a member
@@ -95,6 +112,16 @@ enum class Unreadable {
 // is added after a colon when there is one.
 [[nodiscard]] std::string UnreadableText(Unreadable why, const std::string& detail = {});
 
+// What a member is: a file, read when the masks select it, or a row of an installer
+// package's tables that keeps pictures whole, read whatever its name (the rows are named
+// by the package's keys, not as files are).
+enum class MemberRole {
+    File,
+    Icon,    // an icon of the program (a row of the Icon table): an icon file, or a module
+    Picture, // a picture of the installer (a row of the Binary table): a picture file
+             // (kept whole), a module (a custom action's library), or other data
+};
+
 // One member as the container lists it.
 struct ContainerMember {
     std::string path;            // inside the container, "/"-separated, no leading "/"
@@ -105,6 +132,8 @@ struct ContainerMember {
     std::uint64_t offset = 0;
     Unreadable unreadable = Unreadable::None; // why it cannot be read, when the listing says so
     std::string detail;                       // the library's words for it
+    MemberRole role = MemberRole::File;
+    std::string note; // what the container says of it ("the product's icon (ARPPRODUCTICON)")
 };
 
 // An open container, read member by member in its own order (many formats, a solid 7z

@@ -1,18 +1,27 @@
 #include "container/MsiPackage.h"
 
+#include "common/Files.h"
 #include "container/MemberSink.h"
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <libmsi.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -34,10 +43,37 @@ void quietLibmsi() {
     std::call_once(once, [] {
         const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING |
                                                         G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG);
-        for (const char* domain : {static_cast<const char*>(nullptr), "libgsf:msole", "libgsf"})
+        for (const char* domain : {static_cast<const char*>(nullptr), "libgsf:msole", "libgsf", "GLib"})
             g_log_set_handler(domain, levels, [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
     });
 }
+
+// libmsi and the GLib beneath it are used by one thread at a time: a package is first
+// read in a copy of the process (see Open), and a copy made while another thread is
+// inside GLib would inherit its locks held and wait on them forever. The turn is taken
+// once per thread, however deeply the calls nest; the copy inherits its thread's count
+// and so never waits on the lock its parent holds.
+class LibmsiTurn {
+public:
+    LibmsiTurn() {
+        if (s_depth++ == 0)
+            mutex().lock();
+    }
+    ~LibmsiTurn() {
+        if (--s_depth == 0)
+            mutex().unlock();
+    }
+    LibmsiTurn(const LibmsiTurn&) = delete;
+    LibmsiTurn& operator=(const LibmsiTurn&) = delete;
+
+private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static thread_local int s_depth;
+};
+thread_local int LibmsiTurn::s_depth = 0;
 
 template <class T>
 struct Unref {
@@ -87,6 +123,7 @@ struct MsiPackage::Database {
     int memfd = -1; // the in-memory copy libmsi reads, when one was made
     std::set<std::string> tables;
     ~Database() {
+        LibmsiTurn turn;
         db.reset();
         if (memfd >= 0)
             ::close(memfd);
@@ -97,6 +134,7 @@ struct MsiPackage::Database {
     bool select(const std::string& table, const std::string& sql, F&& row, LibmsiRecord* params = nullptr) const {
         if (!tables.contains(table))
             return false;
+        LibmsiTurn turn;
         ErrorHolder e;
         GPtr<LibmsiQuery> query(libmsi_query_new(db.get(), sql.c_str(), &e.error));
         if (!query || !libmsi_query_execute(query.get(), params, &e.error))
@@ -116,6 +154,7 @@ struct MsiPackage::Database {
     // such row.
     template <class Take>
     Status streamOf(const std::string& table, const std::string& sql, const std::string& key, Take&& take) const {
+        LibmsiTurn turn;
         GPtr<LibmsiRecord> params(libmsi_record_new(1));
         libmsi_record_set_string(params.get(), 1, key.c_str());
         std::optional<Status> out;
@@ -193,15 +232,82 @@ bool IsCompoundFileHead(std::span<const std::uint8_t> head) {
 MsiPackage::MsiPackage(std::unique_ptr<Database> database) : m_db(std::move(database)) {}
 MsiPackage::~MsiPackage() = default;
 
+namespace {
+
+// What became of a package read first in a copy of the process.
+enum class Trial {
+    CameThrough, // libmsi read it, or refused it with a reason, and the copy ended well
+    Died,        // the copy died reading it
+    NotMade,     // no copy could be made (an outer sandbox may forbid new processes)
+};
+
+// The most bytes of one Icon or Binary row read in the copy: rows are pictures and
+// small programs, and a row beyond this is read in the process as any other.
+constexpr std::uint64_t kMostTrialRowBytes = 64ull << 20;
+
+// Runs `read` in a copy of the process and says how the copy ended. The copy inherits
+// the cage (the same Landlock domain and system-call filter), dies of whatever kills
+// it (no handler of the program's turns that into an ordinary exit) and leaves no core
+// behind; it writes nothing and ends without running the program's exit handlers.
+Trial ReadInCopy(const std::function<void()>& read) {
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return Trial::NotMade;
+    if (pid == 0) {
+        // Straight to the kernel: a sanitizer's runtime keeps its own handler through
+        // the C library's signal() and would end the copy as a report, not a death.
+        struct {
+            void (*handler)(int);
+            unsigned long flags;
+            void (*restorer)();
+            std::uint64_t mask;
+        } byDefault{SIG_DFL, 0, nullptr, 0};
+        for (const int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP})
+            (void)::syscall(SYS_rt_sigaction, sig, &byDefault, nullptr, sizeof(byDefault.mask));
+        const rlimit noCore{0, 0};
+        (void)::setrlimit(RLIMIT_CORE, &noCore);
+        read();
+        ::_exit(0);
+    }
+    int status = 0;
+    pid_t ended = -1;
+    do
+        ended = ::wait4(pid, &status, 0, nullptr);
+    while (ended < 0 && errno == EINTR);
+    if (ended != pid)
+        return Trial::NotMade; // reaped elsewhere: how it ended is not known
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Trial::CameThrough : Trial::Died;
+}
+
+} // namespace
+
+namespace {
+
+// Whether the file `fd` is open on can be opened again by its name in /proc/self/fd, as
+// libmsi opens a package: not where the cage grants no reading by path.
+bool opensByName(int fd) {
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const int again = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (again < 0)
+        return false;
+    ::close(again);
+    return true;
+}
+
+} // namespace
+
 Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
     quietLibmsi();
+    LibmsiTurn turn;
     auto database = std::make_unique<Database>();
     // libmsi opens a file by its name: the descriptor's own name when it holds the whole
-    // package, else an in-memory copy's.
+    // package and may be opened by it, else an in-memory copy's (where the cage lets
+    // nothing be opened by a name, as for the files a confined search hands over).
     int fd = -1;
     if (source.descriptor() && source.offset() == 0) {
         struct stat st {};
-        if (::fstat(source.descriptor()->fd(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) == source.size())
+        if (::fstat(source.descriptor()->fd(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) == source.size() &&
+            opensByName(source.descriptor()->fd()))
             fd = source.descriptor()->fd();
     }
     if (fd < 0) {
@@ -213,18 +319,43 @@ Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), source.size() - at));
             if (!source.readAt(at, std::span(block.data(), n)))
                 return makeError(ErrorKind::Truncated, "the package could not be read");
-            for (std::size_t done = 0; done < n;) {
-                const ssize_t w = ::pwrite(database->memfd, block.data() + done, n - done,
-                                           static_cast<off_t>(at + done));
-                if (w <= 0)
-                    return makeError(ErrorKind::Io, std::string("in-memory file: ") + std::strerror(errno), errno);
-                done += static_cast<std::size_t>(w);
-            }
+            // Written in order with write, which every command's cage allows (pwrite is
+            // not allowed to the commands that write no file).
+            if (const int error = WriteAll(database->memfd, std::span<const std::uint8_t>(block.data(), n)); error != 0)
+                return makeError(ErrorKind::Io, std::string("in-memory file: ") + std::strerror(error), error);
             at += n;
         }
         fd = database->memfd;
     }
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    // libmsi cannot be kept within a damaged package's bounds from outside, so the
+    // package is read first, its tables and its Icon and Binary rows, in a copy of the
+    // process: only when the copy came through is it read here. The files of its
+    // cabinets are read by Harvix's own cabinet reader.
+    const Trial trial = ReadInCopy([&path] {
+        auto package = OpenAt(std::make_unique<Database>(), path);
+        if (!package)
+            return;
+        const auto readRows = [&](const std::string& table, const std::vector<std::string>& names) {
+            for (const std::string& name : names) {
+                std::uint64_t seen = 0;
+                (void)(*package)->m_db->streamOf(
+                    table, "SELECT `Data` FROM `" + table + "` WHERE `Name` = ?", name,
+                    [&seen](std::span<const std::uint8_t> block) -> Status {
+                        seen += block.size();
+                        return seen > kMostTrialRowBytes ? makeError(ErrorKind::TooLarge, "enough") : success();
+                    });
+            }
+        };
+        readRows("Icon", (*package)->icons());
+        readRows("Binary", (*package)->binaries());
+    });
+    if (trial == Trial::Died)
+        return makeError(ErrorKind::Malformed, std::string(kMsiLibraryFailed));
+    return OpenAt(std::move(database), path);
+}
+
+Result<std::unique_ptr<MsiPackage>> MsiPackage::OpenAt(std::unique_ptr<Database> database, const std::string& path) {
     ErrorHolder e;
     database->db.reset(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &e.error));
     if (!database->db)
@@ -371,11 +502,15 @@ public:
         m_problem = Unreadable::None;
         if (m_icon < m_package->icons().size()) {
             m_current = Row{&MsiPackage::icon, m_package->icons()[m_icon++]};
-            return member(std::string(kMsiIconFolder) + safeComponent(m_current.name));
+            auto row = member(std::string(kMsiIconFolder) + safeComponent(m_current.name), MemberRole::Icon);
+            if (m_package->productIcon() == m_current.name)
+                row.note = std::string(kMsiProductIconNote);
+            return std::optional<ContainerMember>(std::move(row));
         }
         if (m_binary < m_package->binaries().size()) {
             m_current = Row{&MsiPackage::binary, m_package->binaries()[m_binary++]};
-            return member(std::string(kMsiBinaryFolder) + safeComponent(m_current.name));
+            return std::optional<ContainerMember>(
+                member(std::string(kMsiBinaryFolder) + safeComponent(m_current.name), MemberRole::Picture));
         }
         m_current = Row{};
         for (;;) {
@@ -452,10 +587,11 @@ private:
         std::string name;
     };
 
-    static Result<std::optional<ContainerMember>> member(std::string path) {
+    static ContainerMember member(std::string path, MemberRole role) {
         ContainerMember out;
         out.path = std::move(path);
-        return std::optional<ContainerMember>(std::move(out));
+        out.role = role;
+        return out;
     }
 
     std::unique_ptr<MsiPackage> m_package;

@@ -1,9 +1,10 @@
 // Windows Installer packages (.msi, .msm, .msp), read through libmsi (msitools). A
 // package is a database of tables in an OLE compound file. Of it Harvix reads:
-//   - the rows of its Icon table, members "Icon/NAME": each an icon file or a whole
-//     module whose icons are shown for the program (a shortcut's, the product's);
-//   - the rows of its Binary table, members "Binary/NAME": dialog bitmaps and banners
-//     (BMP, PNG, JPEG, ICO files) beside custom-action libraries;
+//   - the rows of its Icon table, members "Icon/NAME" (MemberRole::Icon): each an icon
+//     file or a whole module whose icons are shown for the program (a shortcut's, the
+//     product's);
+//   - the rows of its Binary table, members "Binary/NAME" (MemberRole::Picture): dialog
+//     bitmaps and banners (BMP, PNG, JPEG, ICO files) beside custom-action libraries;
 //   - the files of its File table in the package's cabinets (streams of the package,
 //     Media's "#name", or files beside it), members "DIR/.../LONG NAME": the directory
 //     path the Directory table gives the file's component (its target names, "."
@@ -30,6 +31,12 @@ namespace harvix {
 inline constexpr std::string_view kMsiIconFolder = "Icon/";
 inline constexpr std::string_view kMsiBinaryFolder = "Binary/";
 
+// What the Icon row the Property table's ARPPRODUCTICON names is, as list --explain says.
+inline constexpr std::string_view kMsiProductIconNote = "the product's icon (ARPPRODUCTICON)";
+
+// Why a package the Windows Installer library died reading is passed over.
+inline constexpr std::string_view kMsiLibraryFailed = "the Windows Installer library could not read it";
+
 // A file of the File table.
 struct MsiFile {
     std::string key;  // the File column: the cabinet's name for it
@@ -55,7 +62,9 @@ public:
     // Opens the package whose bytes `source` holds: libmsi reads a file by its name, so
     // a descriptor holding the whole file is named as /proc/self/fd/N and any other
     // source is copied into an in-memory file first. Fails (NotLoadable) for anything
-    // libmsi cannot open as a database.
+    // libmsi cannot open as a database, and (Malformed, kMsiLibraryFailed) for a damaged
+    // package libmsi dies reading: a package is read first in a copy of the process,
+    // which dies in its place.
     [[nodiscard]] static Result<std::unique_ptr<MsiPackage>> Open(const ByteSource& source);
 
     // The names of the Icon and Binary tables' rows in table order; empty without the table.
@@ -79,6 +88,7 @@ public:
 private:
     struct Database;
     explicit MsiPackage(std::unique_ptr<Database> database);
+    static Result<std::unique_ptr<MsiPackage>> OpenAt(std::unique_ptr<Database> database, const std::string& path);
     void readTables();
 
     std::unique_ptr<Database> m_db;
@@ -95,8 +105,7 @@ private:
 // process can no longer map. Kept for the life of the process; costs a few milliseconds,
 // so it is done only for a file that is a compound file (`head`, its first bytes).
 void PrepareMsiReading(std::span<const std::uint8_t> head);
-// The same whatever the file: for a run that may meet a package anywhere (inside an
-// archive, in a folder it searches).
+// The same whatever the file: before a search that may meet a package anywhere.
 void PrepareMsiReading();
 
 // Whether the first bytes are those of an OLE compound file, which every package is.

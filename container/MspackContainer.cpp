@@ -289,7 +289,7 @@ private:
         if (m_folder.empty() || file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos ||
             !seen.insert(file).second)
             return nullptr;
-        auto source = OpenByteSource(m_folder + file);
+        auto source = OpenCompanion(m_folder + file);
         if (!source)
             return nullptr;
         // libmspack keeps the name it is handed and opens the cabinet by it again when it

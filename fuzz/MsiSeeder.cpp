@@ -1,6 +1,7 @@
 // Writes the seed corpus of the Windows Installer reader: a small package made by wixl
 // (msitools) from a module the module builder writes, with Icon, Binary, Property and
 // File tables and an embedded cabinet. Without wixl the corpus stays empty.
+#include "tools/modbuilder/CompoundFileDamage.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -9,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <vector>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -50,8 +53,17 @@ int main(int argc, char** argv) {
 </Wix>
 )";
     const std::string command = "cd '" + work.string() + "' && wixl -o ../seed.msi seed.wxs >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0)
+    if (std::system(command.c_str()) != 0) {
         std::cerr << "msi_seeder: wixl could not make the seed; the corpus holds none\n";
+    } else {
+        // The same package with the one byte changed that the Windows Installer library
+        // reads until it dies: the reader must refuse it and go on.
+        std::ifstream in(corpus / "seed.msi", std::ios::binary);
+        const auto damaged = LoopFirstShortChain(
+            std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+        if (!damaged.empty() && !writeFile((corpus / "seed-damaged.msi").string(), damaged).ok())
+            return 1;
+    }
     fs::remove_all(work);
     return 0;
 }

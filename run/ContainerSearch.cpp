@@ -1,9 +1,12 @@
 #include "run/ContainerSearch.h"
 
+#include "container/MsiPackage.h"
+#include "extract/module/PictureModule.h"
 #include "search/SearchCore.h"
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace harvix {
@@ -25,24 +28,40 @@ std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
 
 } // namespace
 
-void MemberSources::put(const std::string& name, ByteSource source) {
+void MemberSources::put(const std::string& name, ByteSource source, MemberRole role) {
     std::lock_guard lock(m_mutex);
-    m_sources.insert_or_assign(name, std::move(source));
+    m_sources.insert_or_assign(name, WaitingMember{std::move(source), role});
 }
 
-std::optional<ByteSource> MemberSources::take(const std::string& name) {
+std::optional<WaitingMember> MemberSources::take(const std::string& name) {
     std::lock_guard lock(m_mutex);
     const auto found = m_sources.find(name);
     if (found == m_sources.end())
         return std::nullopt;
-    ByteSource source = std::move(found->second);
+    WaitingMember member = std::move(found->second);
     m_sources.erase(found);
-    return source;
+    return member;
 }
 
 std::size_t MemberSources::waiting() const {
     std::lock_guard lock(m_mutex);
     return m_sources.size();
+}
+
+void PrepareContainerReading(const ContainerChoice& choice) {
+    if (choice.search) {
+        PrepareMsiReading();
+        return;
+    }
+    for (const std::string& path : choice.named)
+        if (auto source = OpenByteSource(path)) {
+            // A package named, or any container named, which may hold one.
+            const std::string_view name = baseName(path);
+            if (Containers().identify(*source, name) != nullptr && !IsCompoundFileHead(source->head(8)))
+                PrepareMsiReading();
+            else
+                PrepareMsiReading(source->head(8));
+        }
 }
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source) {
@@ -77,10 +96,28 @@ Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& 
     return std::unique_ptr<IResourceModule>(std::make_unique<Held>(std::move(module).value(), source.buffer()));
 }
 
+Result<std::unique_ptr<IResourceModule>> OpenMember(const WaitingMember& member) {
+    auto module = OpenModuleFromSource(member.bytes);
+    if (module || member.role == MemberRole::File || module.error().kind != ErrorKind::NotLoadable)
+        return module;
+    // A package's rows are read whole into memory (they are pictures and small programs).
+    auto bytes = member.bytes.buffer();
+    if (!bytes)
+        return module;
+    if (bytes->size() != member.bytes.size()) {
+        const auto part = member.bytes.memory();
+        bytes = std::make_shared<const std::vector<std::uint8_t>>(part.begin(), part.end());
+    }
+    auto picture = member.role == MemberRole::Icon ? OpenIconFileAsModule(bytes) : OpenPictureFileAsModule(bytes);
+    if (!picture)
+        return module; // neither: what it is not is said as for any file
+    return picture;
+}
+
 ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next) {
     return [&members, next = std::move(next)](const std::string& path) -> Result<std::unique_ptr<IResourceModule>> {
         if (auto member = members.take(path)) {
-            auto module = OpenModuleFromSource(*member);
+            auto module = OpenMember(*member);
             if (!module)
                 return makeError(module.error().kind, path + ": " + module.error().message, module.error().code);
             return module;
@@ -162,9 +199,22 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
         m_events->FileFound(FileName, FileCount, DirCount, Cancel);
         return;
     }
-    auto source = OpenByteSource(FileName);
-    const ContainerFormat* format =
-        source && !m_partsRead.contains(FileName) ? Containers().identify(*source, name) : nullptr;
+    if (m_partsRead.contains(FileName)) {
+        // Read already as a part of another container (a cabinet of a set).
+        if (module)
+            m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+        return;
+    }
+    auto source = m_open(FileName);
+    if (!source && !module) {
+        // Only a container could have been read of it: say why it was not, as the run
+        // says it of a module it cannot open.
+        const Error& error = source.error();
+        notRead(FileName, "could not be opened: " +
+                              (error.code != 0 ? std::string(std::strerror(error.code)) : error.message));
+        return;
+    }
+    const ContainerFormat* format = source ? Containers().identify(*source, name) : nullptr;
     if (format == nullptr) {
         // No container: the file goes to the run as without containers, if its name
         // is one the run reads.
@@ -192,6 +242,9 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
         return 0;
     }
     // A file on disk is opened by its path, beside which the files that go with it lie.
+    // The files that go with it (the other cabinets of a set) are opened as the search's
+    // files are.
+    const CompanionOpening companions(m_open);
     auto opened = format.open(source, depth == 1 ? std::string_view(name) : baseName(name));
     if (!opened) {
         notRead(name, UnreadableText(Unreadable::Damaged, opened.error().message));
@@ -225,7 +278,8 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
             continue;
         const std::string memberName = MemberSourceName(name, member.path);
         const std::string_view base = baseName(member.path);
-        const bool module = m_modules.Matches(base);
+        // A package's rows of pictures are read whatever their names.
+        const bool module = member.role != MemberRole::File || m_modules.Matches(base);
         const bool nested = m_containers.Matches(base);
         if (!module && !nested)
             continue;
@@ -258,7 +312,9 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
         if (nested || m_choice.search)
             inner = Containers().identify(*bytes, base);
         if (module) {
-            m_members.put(memberName, *bytes);
+            m_members.put(memberName, *bytes, member.role);
+            if (!member.note.empty() && m_observer != nullptr)
+                m_observer->MemberNoted(memberName, member.note);
             handOn(memberName, FileCount, DirCount, Cancel);
             // The engine took it, unless it ended first.
             (void)m_members.take(memberName);

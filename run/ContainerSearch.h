@@ -16,6 +16,7 @@
 #include "search/MaskSet.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -46,6 +47,11 @@ struct ContainerChoice {
     [[nodiscard]] bool active() const { return search || !named.empty(); }
 };
 
+// Loads, before the command confines itself, what reading the containers `choice` may
+// open loads from the system on the way (see PrepareMsiReading): for the files it names
+// that are installer packages, or for any file when the search opens containers.
+void PrepareContainerReading(const ContainerChoice& choice);
+
 // Hears which containers were read and which containers and members were not.
 class IContainerObserver {
 public:
@@ -53,35 +59,57 @@ public:
     virtual void ContainerOpened(const std::string& /*source*/, std::string_view /*format*/) {}
     // A container, or a member of one, passed over: `reason` says why in the user's words.
     virtual void ContainerNotRead(const std::string& /*source*/, const std::string& /*reason*/) {}
+    // What the container says of a member it hands to the run, told just before
+    // ("the product's icon (ARPPRODUCTICON)").
+    virtual void MemberNoted(const std::string& /*source*/, const std::string& /*note*/) {}
+};
+
+// A member handed to the run: its bytes and what it is.
+struct WaitingMember {
+    ByteSource bytes;
+    MemberRole role = MemberRole::File;
 };
 
 // The members handed to the run, waiting for the engine to open them. Shared between
 // the run's thread and the readers.
 class MemberSources {
 public:
-    void put(const std::string& name, ByteSource source);
+    void put(const std::string& name, ByteSource source, MemberRole role = MemberRole::File);
     // The member of that name, taken away; nothing for any other file.
-    [[nodiscard]] std::optional<ByteSource> take(const std::string& name);
+    [[nodiscard]] std::optional<WaitingMember> take(const std::string& name);
     // The names waiting (none once the engine took them).
     [[nodiscard]] std::size_t waiting() const;
 
 private:
     mutable std::mutex m_mutex;
-    std::map<std::string, ByteSource> m_sources;
+    std::map<std::string, WaitingMember> m_sources;
 };
 
 // Opens a module from a member's bytes: in place on the container's descriptor, or from
 // memory or an in-memory file.
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromSource(const ByteSource& source);
 
+// Opens a member as what it is: a file as a module; a row of an installer's Icon table
+// that is an icon file as a module holding that icon (one icon group), and one of its
+// Binary table that is a picture file as a module holding that picture whole (RCDATA);
+// either row, when it is a module, as that module. Fails (NotLoadable) for anything else.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenMember(const WaitingMember& member);
+
 // The engine's way of opening a module in a run with containers: a member from
 // `members`, any other file with `next`.
 [[nodiscard]] ModuleOpener MemberOpener(MemberSources& members, ModuleOpener next);
+
+// Opens the bytes of a file the search found, to look inside it.
+using SourceOpener = std::function<Result<ByteSource>(const std::string& path)>;
 
 class ContainerSearch final : public IRunSearch, private cSearchCoreEvents {
 public:
     ContainerSearch(IRunSearch& search, ContainerChoice choice, MemberSources& members,
                     IContainerObserver* observer = nullptr);
+
+    // How the files found are opened: by path (the default), or, in a run that may read
+    // no path, from the descriptors the search handed over.
+    void OpenSourcesWith(SourceOpener opener) { m_open = std::move(opener); }
 
     SearchCount CountTree(bool AllDrives, const std::string& BaseDir, bool Recurse,
                           const std::string& FileMask) override;
@@ -110,6 +138,7 @@ private:
     ContainerChoice m_choice;
     MemberSources& m_members;
     IContainerObserver* m_observer;
+    SourceOpener m_open = OpenByteSource;
     cSearchCoreEvents* m_events = nullptr;
     MaskSet m_modules;       // the modules read, on disk and in containers
     bool m_takeEvery = false; // no mask: every file found is handed on

@@ -9,6 +9,7 @@
 #include "extract/FileSystem.h"
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
+#include "run/HandedFiles.h"
 #include "run/ContainerSearch.h"
 #include "run/SatelliteReading.h"
 #include "run/ReadAhead.h"
@@ -49,8 +50,15 @@ struct RunServices {
     IRunClock& clock;
     cFileList* fileList = nullptr;         // set: its names, in its order, instead of the walk
     std::vector<IExtractObserver*> observers; // told in this order; null entries are none
+    // Set: another process searched and opened the files, and `walk` reports them (also
+    // those of a file list) with their descriptors, which go here; the modules are read
+    // from these alone.
+    HandedFileStore* handed = nullptr;
     IContainerObserver* containerObserver = nullptr; // hears of the containers read and not read
 };
+
+// Which modules a run of `choice` reads (of a file list when `fileList`).
+[[nodiscard]] RunPlaces PlacesOfRun(const RunChoice& choice, bool fileList);
 
 class RunAssembly {
 public:

@@ -72,7 +72,10 @@ std::vector<std::string> AllowedCalls(CallSet set) {
         std::string name = call.name;
         switch (call.rule) {
         case CallRule::NotExecutable: name += " (never PROT_EXEC)"; break;
-        case CallRule::ThreadsOnly: name += " (threads only: CLONE_THREAD)"; break;
+        case CallRule::ProcessCopy: name += " (a copy of the process: no CLONE_THREAD, no new namespace)"; break;
+        case CallRule::ThreadOrCopy:
+            name += " (threads, CLONE_THREAD, or a copy of the process: no new namespace)";
+            break;
         case CallRule::OpenForReading: name += " (for reading only)"; break;
         case CallRule::TerminalQuery: name += " (TCGETS, TIOCGWINSZ)"; break;
         case CallRule::OwnProcess: name += " (this process only)"; break;

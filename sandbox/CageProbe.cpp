@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -125,9 +126,24 @@ void TryTheWalls(const ProbeBefore& before) {
         say(std::string("thread: not started (") + std::strerror(e.code().value()) + ")");
     }
 
-    // Last, as it replaces the command when it is not refused.
     char shell[] = "/bin/sh";
     char dashC[] = "-c";
+    // A copy of the process (an installer package is read in one first) is held as
+    // well: it starts no program either.
+    if (const pid_t copy = ::fork(); copy == 0) {
+        char copyScript[] = "echo 'cage-probe: copy exec: ran' >&2";
+        char* const copyArgv[] = {shell, dashC, copyScript, nullptr};
+        ::execv(shell, copyArgv);
+        say("copy exec: " + outcome(false, errno));
+        ::_exit(0);
+    } else if (copy > 0) {
+        int status = 0;
+        (void)::waitpid(copy, &status, 0);
+    } else {
+        say(std::string("copy: not started (") + std::strerror(errno) + ")");
+    }
+
+    // Last, as it replaces the command when it is not refused.
     char script[] = "echo 'cage-probe: exec: ran' >&2";
     char* const argv[] = {shell, dashC, script, nullptr};
     ::execv(shell, argv);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -14,12 +15,8 @@
 
 namespace harvix {
 
-namespace {
-
-// Closes every descriptor but the two given (the helper holds no file of the command,
-// nor its standard output, which a reader waits to see closed).
-void closeAllBut(int a, int b) {
-    const int low = std::min(a, b), high = std::max(a, b);
+void CloseAllBut(std::vector<int> keep) {
+    std::sort(keep.begin(), keep.end());
     const auto closeRange = [](int first, int last) {
         if (first > last)
             return;
@@ -27,10 +24,17 @@ void closeAllBut(int a, int b) {
             for (int fd = first; fd <= last && fd < 65536; ++fd)
                 ::close(fd);
     };
-    closeRange(0, low - 1);
-    closeRange(low + 1, high - 1);
-    closeRange(high + 1, ~0U >> 1);
+    int next = 0;
+    for (const int fd : keep) {
+        if (fd < next)
+            continue;
+        closeRange(next, fd - 1);
+        next = fd + 1;
+    }
+    closeRange(next, static_cast<int>(~0U >> 1));
 }
+
+namespace {
 
 // The helper's life: the text, the task, the outcome; then it ends without running any
 // of the command's exit handlers.
@@ -42,7 +46,7 @@ void closeAllBut(int a, int b) {
     std::signal(SIGHUP, SIG_IGN);
     std::signal(SIGQUIT, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
-    closeAllBut(in, out);
+    CloseAllBut({in, out});
     std::uint64_t size = 0;
     if (ReadExactly(in, &size, sizeof size) != 0 || size > (std::uint64_t{1} << 32))
         ::_exit(0);

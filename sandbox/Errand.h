@@ -16,8 +16,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace harvix {
+
+// Closes every descriptor of the process but those of `keep` (a helper holds no file of
+// the command, nor its standard output, which a reader waits to see closed).
+void CloseAllBut(std::vector<int> keep);
 
 class Errand {
 public:

@@ -85,15 +85,26 @@ constexpr AllowedCall kNewFiles[] = {
     {"fsync", Always},    {"fdatasync", Always}, {"pwrite64", Always},
 };
 
+// An installer package is read first in a copy of the process, which dies in its place
+// when the Windows Installer library dies on a damaged one; the copy is waited for.
+// Every command may meet a package.
+constexpr AllowedCall kPackageTrial[] = {{"clone", ProcessCopy}, {"wait4", Always}};
+
 // The extraction besides: folders made, the threads that read modules ahead at the run's
-// priority, the terminal's questions and Ctrl-C, and the report's helper process reaped.
+// priority (and the copies that read installer packages first), the terminal's
+// questions and Ctrl-C, and the report's helper process and the copies reaped.
 constexpr AllowedCall kExtraction[] = {
-    {"mkdir", Always},          {"mkdirat", Always},          {"clone", ThreadsOnly},
+    {"mkdir", Always},          {"mkdirat", Always},          {"clone", ThreadOrCopy},
     {"clone3", NotImplemented}, {"set_robust_list", Always},  {"rseq", Always},
     {"getpriority", Always},    {"setpriority", ProcessPriority}, {"poll", Always},
     {"ppoll", Always},          {"pipe", Always},             {"pipe2", Always},
     {"wait4", Always},
 };
+
+// The files handed over by the opener (Opener.h): messages received with their
+// descriptors, and requests sent. The socket was made before the cage: none can be made
+// or connected in it.
+constexpr AllowedCall kHandedFiles[] = {{"recvmsg", Always}, {"sendmsg", Always}};
 
 // The sanitizers' own runtime, in their builds only (never in a build that is shipped):
 // the leak check at the end stops the threads from a helper it starts as a process
@@ -113,6 +124,10 @@ void append(std::vector<AllowedCall>& calls, const AllowedCall (&more)[N]) {
         calls.push_back(call);
 }
 
+// The flags of clone that put the new process into a namespace of its own.
+constexpr scmp_datum_t kNamespaceFlags = CLONE_NEWNS | CLONE_NEWCGROUP | CLONE_NEWUTS | CLONE_NEWIPC |
+                                         CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET;
+
 // One condition on a call's argument: argument number, comparison and its data. (The
 // library's SCMP_An macros build these as C compound literals, which C++ does not have.)
 scmp_arg_cmp argument(unsigned int arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
@@ -125,8 +140,11 @@ std::vector<std::vector<scmp_arg_cmp>> conditionsOf(CallRule rule) {
     switch (rule) {
     case NotExecutable:
         return {{argument(2, SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)}};
-    case ThreadsOnly:
-        return {{argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)}};
+    case ProcessCopy:
+        return {{argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD | kNamespaceFlags, 0)}};
+    case ThreadOrCopy:
+        return {{argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)},
+                {argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD | kNamespaceFlags, 0)}};
     case OpenForReading:
         break; // the flags are the second argument of open, the third of openat
     case TerminalQuery:
@@ -180,28 +198,36 @@ std::vector<AllowedCall> CallsOf(CallSet set) {
     switch (set) {
     case CallSet::Reading:
         append(calls, kOpenForReading);
+        append(calls, kHandedFiles);
+        // The package trial's wait4 also reaps the opener at the end.
+        append(calls, kPackageTrial);
         break;
     case CallSet::Thumbnail:
         append(calls, kOpen);
         append(calls, kPictureFile);
+        append(calls, kPackageTrial);
         break;
     case CallSet::Converting:
         append(calls, kOpen);
         append(calls, kNewFiles);
+        append(calls, kPackageTrial);
         break;
     case CallSet::Icon:
         append(calls, kOpen);
         append(calls, kIconFiles);
+        append(calls, kPackageTrial);
         break;
     case CallSet::CursorTheme:
         append(calls, kOpen);
         append(calls, kIconFiles);
         append(calls, kThemeLinks);
+        append(calls, kPackageTrial);
         break;
     case CallSet::Extracting:
         append(calls, kOpen);
         append(calls, kNewFiles);
         append(calls, kExtraction);
+        append(calls, kHandedFiles);
         break;
     }
     if (kSanitizerBuild)

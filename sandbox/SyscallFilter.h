@@ -1,7 +1,9 @@
 // The system-call part of the cage: a seccomp filter, built with libseccomp, that allows
 // the calls a command needs once it is confined and makes every other one fail with
-// EPERM. None of the sets holds execve, socket or ptrace; none lets a thread start a
-// process, map memory executable, or push characters into the terminal.
+// EPERM. None of the sets holds execve, socket or ptrace; none lets a process start a
+// program or enter a new namespace, map memory executable, or push characters into the
+// terminal. A copy of the process may be made (an installer package is read in one
+// first): it holds the same cage.
 #pragma once
 
 #include "sandbox/Cage.h"
@@ -15,7 +17,8 @@ namespace harvix {
 enum class CallRule {
     Always,
     NotExecutable,  // mmap, mprotect: never PROT_EXEC
-    ThreadsOnly,    // clone: only with CLONE_THREAD
+    ProcessCopy,    // clone: a copy of this process (no CLONE_THREAD, no new namespace)
+    ThreadOrCopy,   // clone: a thread (CLONE_THREAD), or a copy of this process
     OpenForReading, // open, openat: neither for writing nor creating
     TerminalQuery,  // ioctl: only TCGETS (isatty) and TIOCGWINSZ (the terminal's size)
     OwnProcess,     // tgkill: only threads of this process (raise, abort)

@@ -45,6 +45,8 @@ public:
     // The reason reading the list stopped before its end, or "" when it was read whole.
     [[nodiscard]] const std::string& ReadError() const { return m_readError; }
 
+    // The descriptor the list is read from once opened; -1 before.
+    [[nodiscard]] int Descriptor() const { return m_file != nullptr ? fileno(m_file) : -1; }
     // How the index header names the list: its path, or "standard input".
     [[nodiscard]] std::string DisplayName() const;
 

@@ -112,7 +112,12 @@ struct cSearchCore::Walk {
 
 void cSearchCore::Walk::RaiseSearching() {
     sinceSearching = 0;
-    if (CountOnly || core.m_events == nullptr)
+    if (CountOnly) {
+        if (core.m_countStop && core.m_countStop())
+            core.Cancel = true;
+        return;
+    }
+    if (core.m_events == nullptr)
         return;
     bool cancel = core.Cancel;
     core.m_events->Searching(cancel);
@@ -318,7 +323,8 @@ SearchCount cSearchCore::CountTree(bool AllDrives, const std::string& BaseDir, b
     if (AllDrives) {
         m_stayOnDevice = true;
         for (const auto& drive : m_driveLister())
-            WalkTree(drive, true, false, true, true);
+            if (WalkTree(drive, true, false, true, true))
+                break;
     } else {
         m_stayOnDevice = false;
         WalkTree(BaseDir, Recurse, false, true, false);

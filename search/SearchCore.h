@@ -69,6 +69,13 @@ public:
         m_unlisted = std::move(handler);
     }
 
+    // Asked now and then while a count walks (which raises no event a Cancel could come
+    // through): true stops the count where it stands, so that a signal that ends the run
+    // is not kept waiting for the count of a whole disk. The count's figures are then
+    // those met so far.
+    using CountStop = std::function<bool()>;
+    void SetCountStop(CountStop stop) { m_countStop = std::move(stop); }
+
     // Counts, without reporting any file, the folder entries of the tree below BaseDir
     // (always going into every subfolder), or of every fixed drive when AllDrives is
     // true or BaseDir is exactly "/". Raises no event.
@@ -99,6 +106,7 @@ private:
     cSearchCoreEvents* m_events = nullptr;
     DriveLister m_driveLister;
     UnlistedFolderHandler m_unlisted;
+    CountStop m_countStop;
     MaskSet m_masks;
     bool m_stayOnDevice = false; // walking a drive: never go into another mount
     std::int32_t FileCount = 0;

@@ -89,6 +89,15 @@ public:
 // its directory in small blocks and each resource's data when it is loaded).
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path);
 
+// Opens the file at `path` for reading as OpenModule does (never blocking on a FIFO or
+// device, also where the path is longer than the system's path calls take) and reads
+// nothing: the descriptor, or -1 with errno set.
+[[nodiscard]] int OpenModuleFile(const std::string& path);
+
+// The same for a file opened elsewhere (by the process that searched, which handed it
+// over): reads it as OpenModule reads the file it opened, and takes `fd` over, closing it
+// whatever the outcome. `path` names the file in the errors.
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleFromDescriptor(int fd, const std::string& path);
 // Opens the module whose bytes are `size` bytes of the open descriptor `fd` from `base`
 // on (a member a container stores in place, or one unpacked into an in-memory file), as
 // OpenModule opens a file. `owner` keeps the descriptor open while the module lives; the

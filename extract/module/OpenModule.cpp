@@ -124,14 +124,23 @@ Result<std::unique_ptr<IResourceModule>> openLarge(std::vector<std::uint8_t> pag
 
 } // namespace
 
-Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
+int OpenModuleFile(const std::string& path) {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
     constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     int fd = ::open(path.c_str(), kFlags);
     if (fd < 0 && errno == ENAMETOOLONG)
         fd = openBeyondPathMax(path, kFlags);
+    return fd;
+}
+
+Result<std::unique_ptr<IResourceModule>> OpenModule(const std::string& path) {
+    const int fd = OpenModuleFile(path);
     if (fd < 0)
         return cannotOpen(path, std::strerror(errno), errno);
+    return OpenModuleFromDescriptor(fd, path);
+}
+
+Result<std::unique_ptr<IResourceModule>> OpenModuleFromDescriptor(int fd, const std::string& path) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int code = errno;

@@ -427,19 +427,25 @@ std::unique_ptr<IResourceModule> MergeSatellites(std::unique_ptr<IResourceModule
 
 Result<std::unique_ptr<IResourceModule>> OpenModuleWithSatellites(const std::string& path,
                                                                   const SatelliteFinder& finder) {
-    auto opened = OpenModule(path);
+    return OpenModuleWithSatellites(path, [&finder, &path] { return finder.Find(path); }, OpenModule);
+}
+
+Result<std::unique_ptr<IResourceModule>> OpenModuleWithSatellites(const std::string& path,
+                                                                  const std::function<SatellitePaths()>& find,
+                                                                  const SatelliteFileOpener& open) {
+    auto opened = open(path);
     if (!opened || !MayHaveSatellites(**opened))
         return opened;
-    const SatellitePaths paths = finder.Find(path);
+    const SatellitePaths paths = find();
     std::vector<SatelliteModule> satellites;
     // In order of precedence, the strongest last: the language's resources over the
     // system resources over the module's own.
     if (!paths.systemResources.empty())
-        if (auto satellite = OpenModule(paths.systemResources); satellite && MayHaveSatellites(**satellite))
+        if (auto satellite = open(paths.systemResources); satellite && MayHaveSatellites(**satellite))
             satellites.push_back({paths.systemResources, std::move(satellite).value()});
     if (!paths.languageFile.empty())
-        if (auto satellite = OpenModule(paths.languageFile); satellite && HoldsOneLanguage(**satellite) &&
-                                                              dynamic_cast<const NeModule*>(&**satellite) == nullptr)
+        if (auto satellite = open(paths.languageFile); satellite && HoldsOneLanguage(**satellite) &&
+                                                       dynamic_cast<const NeModule*>(&**satellite) == nullptr)
             satellites.push_back({paths.languageFile, std::move(satellite).value()});
     return MergeSatellites(std::move(opened).value(), std::move(satellites));
 }
@@ -448,19 +454,21 @@ std::optional<std::string> SatelliteOwner(const std::string& path, const Satelli
     auto owner = finder.OwnerOf(path);
     if (!owner)
         return std::nullopt;
+    return IsSatelliteOf(path, *owner, OpenModule) ? owner : std::nullopt;
+}
+
+bool IsSatelliteOf(const std::string& path, const std::string& owner, const SatelliteFileOpener& open) {
     // The module must be one that reads satellites, and the file one it takes as such.
-    auto module = OpenModule(*owner);
+    auto module = open(owner);
     if (!module || !MayHaveSatellites(**module))
-        return std::nullopt;
-    auto satellite = OpenModule(path);
+        return false;
+    auto satellite = open(path);
     if (!satellite || dynamic_cast<const NeModule*>(&**satellite) != nullptr)
-        return std::nullopt;
+        return false;
     const bool languageFile = EndsWithFolded(LastPart(path), kMuiExtension);
     if (languageFile ? !HoldsOneLanguage(**satellite) : !MayHaveSatellites(**satellite))
-        return std::nullopt;
-    if ((*satellite)->types().empty())
-        return std::nullopt;
-    return owner;
+        return false;
+    return !(*satellite)->types().empty();
 }
 
 } // namespace harvix

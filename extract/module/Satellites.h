@@ -124,9 +124,22 @@ struct SatelliteModule {
 [[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleWithSatellites(const std::string& path,
                                                                                 const SatelliteFinder& finder);
 
+// Opens one file of a module with its satellites as a module: OpenModule, or a way that
+// reads files opened elsewhere.
+using SatelliteFileOpener = std::function<Result<std::unique_ptr<IResourceModule>>(const std::string&)>;
+
+// The same with the files opened by `open` and the satellites' paths given by `find`
+// (asked only when the module may have satellites).
+[[nodiscard]] Result<std::unique_ptr<IResourceModule>> OpenModuleWithSatellites(
+    const std::string& path, const std::function<SatellitePaths()>& find, const SatelliteFileOpener& open);
+
 // For a file that the module of OwnerOf reads as its satellite: that module's path. A
 // run that reads the module too passes the file over, so that its resources are not
 // written twice.
 [[nodiscard]] std::optional<std::string> SatelliteOwner(const std::string& path, const SatelliteFinder& finder);
+
+// The test of SatelliteOwner once OwnerOf has named `owner`: whether that module reads the
+// file at `path` as its satellite, both files opened by `open`.
+[[nodiscard]] bool IsSatelliteOf(const std::string& path, const std::string& owner, const SatelliteFileOpener& open);
 
 } // namespace harvix

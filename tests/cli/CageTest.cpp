@@ -6,6 +6,7 @@
 // not the test, stops them.
 #include "sandbox/Cage.h"
 #include "sandbox/Errand.h"
+#include "sandbox/SyscallFilter.h"
 #include "tests/support/RunProgram.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -17,7 +18,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <seccomp.h>
 #include <unistd.h>
 
@@ -27,6 +32,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -132,7 +138,7 @@ TEST_P(CliCageWalls, EveryAttemptFailsAndTheCommandGoesOn) {
     EXPECT_THAT(caged.err, HasSubstr("cage-probe: threads before: 1\n"));
     EXPECT_THAT(caged.err, HasSubstr("cage-probe: Seccomp: 2\n"));
     EXPECT_THAT(caged.err, HasSubstr("cage-probe: NoNewPrivs: 1\n"));
-    for (const char* attempt : {"read", "create", "inet socket", "unix socket", "exec"})
+    for (const char* attempt : {"read", "create", "inet socket", "unix socket", "copy exec", "exec"})
         EXPECT_THAT(caged.err, HasSubstr(std::string("cage-probe: ") + attempt + ": refused ("))
             << attempt;
     // A new thread is held as well, or may not be started at all.
@@ -141,6 +147,7 @@ TEST_P(CliCageWalls, EveryAttemptFailsAndTheCommandGoesOn) {
     else
         EXPECT_THAT(caged.err, HasSubstr("cage-probe: thread: not started ("));
     EXPECT_THAT(caged.err, Not(HasSubstr("exec: ran")));
+    EXPECT_THAT(caged.err, Not(HasSubstr("copy: not started")));
     EXPECT_FALSE(fs::exists(root / c.probeFolder / "planted"));
 
     // The command did what it does without the probe.
@@ -161,6 +168,7 @@ TEST_P(CliCageWalls, WithoutTheCageEveryAttemptSucceeds) {
     EXPECT_THAT(open.err, HasSubstr("cage-probe: Seccomp: 0\n"));
     for (const char* attempt : {"read", "create", "inet socket", "unix socket", "thread read"})
         EXPECT_THAT(open.err, HasSubstr(std::string("cage-probe: ") + attempt + ": done")) << attempt;
+    EXPECT_THAT(open.err, HasSubstr("cage-probe: copy exec: ran"));
     EXPECT_THAT(open.err, HasSubstr("cage-probe: exec: ran"));
     EXPECT_TRUE(fs::exists(root / c.probeFolder / "planted"));
 }
@@ -222,21 +230,107 @@ TEST_F(CliCage, TheReportIsWrittenOutsideTheCage) {
     }
 }
 
-// A link in a searched folder that leads out of it is not followed by the confined
-// listing: the file counts as one that could not be read, with the system's reason.
-TEST_F(CliCage, ALinkOutOfTheSearchedFolderIsNotRead) {
+// Every file beneath `folder` with its bytes, by its path relative to it; the index's
+// line that names the time of the run is left out.
+std::map<std::string, std::string> TreeOf(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_regular_file())
+            continue;
+        std::string text = ReadText(entry.path());
+        if (entry.path().filename() == "__index.txt")
+            if (const auto at = text.find("Harvix index file of "); at != std::string::npos)
+                text.erase(at, text.find('\n', at) - at);
+        files[fs::relative(entry.path(), folder).string()] = std::move(text);
+    }
+    return files;
+}
+
+// A folder whose modules are links to files elsewhere (a Wine prefix, a game library):
+// the opener follows the links as the search does and hands the files over, so the
+// confined commands read what the targets hold, as they do without the cage.
+TEST_F(CliCage, AFolderOfLinksGivesWhatItsTargetsGive) {
     if (!CageAvailable())
         GTEST_SKIP() << "this kernel has no Landlock or no seccomp";
-    fs::copy_file(root / "src/app.dll", root / "outside/real.dll");
-    fs::create_symlink(root / "outside/real.dll", root / "src/link.dll");
-    const ProgramRun caged = run(kCli, {"list", at("src")});
-    EXPECT_EQ(caged.status, 0);
-    EXPECT_THAT(caged.out, Not(HasSubstr(at("src/link.dll"))));
-    EXPECT_THAT(caged.err, HasSubstr("1 file could not be read (first: " + at("src/link.dll") +
-                                     ": Permission denied)"));
-    const ProgramRun open = run(kCli, {"list", "--no-sandbox", at("src")});
-    EXPECT_THAT(open.out, HasSubstr(at("src/link.dll") + "\t"));
-    EXPECT_EQ(open.err, "");
+    const auto tree = modbuilder::writeWindowsTree(at("outside/disk"));
+    ASSERT_TRUE(tree.ok());
+    fs::create_directories(root / "links/deeper");
+    fs::create_symlink(root / "src/app.dll", root / "links/app.dll");
+    fs::create_symlink(root / "src/sub/other.exe", root / "links/deeper/other.exe");
+    fs::create_symlink(tree->notepad, root / "links/notepad.exe");
+    // A Windows tree whose folders are there and whose files are links to another's
+    // (as a Wine prefix links its system modules): the satellites are found beside the
+    // links and read through them.
+    for (const auto& entry : fs::recursive_directory_iterator(root / "outside/disk")) {
+        const fs::path mirror = root / "links/disk" / fs::relative(entry.path(), root / "outside/disk");
+        if (entry.is_directory())
+            fs::create_directories(mirror);
+        else
+            fs::create_symlink(entry.path(), mirror);
+    }
+
+    const ProgramRun confined = run(kCli, {"extract", "--verbose", "--dest", at("caged"), at("links")});
+    const ProgramRun plain = run(kCli, {"extract", "--no-sandbox", "--dest", at("plain"), at("links")});
+    ASSERT_EQ(confined.status, 0) << confined.err;
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_THAT(confined.err, HasSubstr("sandbox: confined by"));
+    EXPECT_EQ(confined.out, plain.out);
+    const auto caged = TreeOf(root / "caged");
+    EXPECT_EQ(caged, TreeOf(root / "plain"));
+    EXPECT_TRUE(caged.count("Icons/app.dll.ico") != 0);
+    EXPECT_TRUE(caged.count("Icons/other.exe.ico") != 0);
+    // The stub's resources with those of its satellites beside it, behind the link.
+    EXPECT_TRUE(std::any_of(caged.begin(), caged.end(),
+                            [](const auto& file) { return file.second.find(".dll.mun") != std::string::npos; }));
+
+    for (const char* mode : {"tsv", "json"}) {
+        SCOPED_TRACE(mode);
+        const ProgramRun listed = run(kCli, {"list", "--format", mode, at("links")});
+        const ProgramRun open = run(kCli, {"list", "--no-sandbox", "--format", mode, at("links")});
+        EXPECT_EQ(listed.status, 0) << listed.err;
+        EXPECT_EQ(listed.err, "");
+        EXPECT_EQ(listed.out, open.out);
+        EXPECT_THAT(listed.out, HasSubstr(at("links/deeper/other.exe")));
+    }
+}
+
+// A file the opener could not open is named with the system's reason for it (not the
+// cage's refusal); a run in which no file found could be read says so and fails.
+TEST_F(CliCage, AFileThatCannotBeOpenedIsNamedWithItsOwnReason) {
+    fs::create_symlink(root / "nowhere/gone.dll", root / "src/dangling.dll");
+    ASSERT_EQ(::mkfifo(at("src/fifo.dll").c_str(), 0600), 0);
+    std::ofstream(root / "bad.txt") << at("src/dangling.dll") << "\n" << at("src/fifo.dll") << "\n";
+    std::ofstream(root / "mixed.txt") << at("src/dangling.dll") << "\n" << at("src/app.dll") << "\n";
+    for (const char* cage : {"--verbose", "--no-sandbox"}) {
+        SCOPED_TRACE(cage);
+        const ProgramRun none =
+            run(kCli, {"extract", cage, "--dest", at(std::string("none") + cage), "--files-from", at("bad.txt")});
+        EXPECT_EQ(none.status, 1);
+        EXPECT_THAT(none.err, HasSubstr("harvix-cli extract: 2 files could not be read (first: " +
+                                        at("src/dangling.dll") + ": No such file or directory)\n"));
+        EXPECT_THAT(none.err, HasSubstr("harvix-cli extract: none of the 2 files found could be read: "
+                                        "nothing was extracted\n"));
+        EXPECT_THAT(none.out, HasSubstr("Icon: 0\n"));
+
+        const ProgramRun listed = run(kCli, {"list", cage, "--files-from", at("bad.txt")});
+        EXPECT_EQ(listed.status, 1);
+        EXPECT_EQ(listed.out, "");
+        EXPECT_THAT(listed.err, HasSubstr("harvix-cli list: none of the 2 files found could be read: "
+                                          "nothing was listed\n"));
+
+        // One file read: the run did something, and names what it could not read.
+        const ProgramRun mixed =
+            run(kCli, {"extract", cage, "--dest", at(std::string("mixed") + cage), "--files-from", at("mixed.txt")});
+        EXPECT_EQ(mixed.status, 1);
+        EXPECT_THAT(mixed.err, HasSubstr("1 file could not be read (first: " + at("src/dangling.dll") +
+                                         ": No such file or directory)"));
+        EXPECT_THAT(mixed.err, Not(HasSubstr("none of")));
+        EXPECT_THAT(mixed.out, HasSubstr("Icon: 1\n"));
+    }
+    // The walk reports regular files only: neither is found, and the modules beside them are read.
+    const ProgramRun walked = run(kCli, {"extract", "--dest", at("walked"), at("src")});
+    EXPECT_EQ(walked.status, 0) << walked.err;
+    EXPECT_THAT(walked.out, HasSubstr("Icon: 2\n"));
 }
 
 // Satellite resource files lie beside the paths searched (the SystemResources folder
@@ -334,7 +428,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 // Nothing a command may do once confined starts a program, opens a socket, traces a
-// process or signals another one.
+// process, signals another one or enters a new namespace; a copy of the process (which
+// reads an installer package first) may be made.
 TEST(CageCalls, NoSetHoldsACallThatLeavesTheCage) {
     const std::vector<std::string> forbidden = {"execve", "execveat", "fork", "vfork", "socket",
                                                 "socketpair", "connect", "ptrace", "kill",
@@ -349,12 +444,46 @@ TEST(CageCalls, NoSetHoldsACallThatLeavesTheCage) {
             const std::string name = call.substr(0, call.find(' '));
             EXPECT_EQ(std::count(forbidden.begin(), forbidden.end(), name), 0) << call;
             if (name == "clone") {
-                EXPECT_EQ(call, "clone (threads only: CLONE_THREAD)");
+                EXPECT_EQ(call, set == CallSet::Extracting
+                                    ? "clone (threads, CLONE_THREAD, or a copy of the process: no new namespace)"
+                                    : "clone (a copy of the process: no CLONE_THREAD, no new namespace)");
             }
             if (name == "ioctl") {
                 EXPECT_EQ(call, "ioctl (TCGETS, TIOCGWINSZ)");
             }
         }
+    }
+}
+
+// Under the filter a command may make a copy of itself (an installer package is read in
+// one first) and wait for it, never a process in a namespace of its own. Tried in a
+// process of its own, which the filter then holds.
+TEST(CageCalls, ACopyOfTheProcessMayBeMadeButNoNewNamespace) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's build allows clone of any flags for its runtime";
+#endif
+    for (const auto set : {CallSet::Reading, CallSet::Extracting}) {
+        const pid_t tester = ::fork();
+        ASSERT_GE(tester, 0);
+        if (tester == 0) {
+            std::string missing;
+            if (LoadSyscallFilter(set, missing) == 0)
+                ::_exit(10);
+            const pid_t copy = ::fork();
+            if (copy == 0)
+                ::_exit(0);
+            int status = 0;
+            if (copy < 0 || ::waitpid(copy, &status, 0) != copy || !WIFEXITED(status))
+                ::_exit(11);
+            const long inNamespace = ::syscall(SYS_clone, CLONE_NEWUSER | SIGCHLD, 0, 0, 0, 0);
+            if (inNamespace == 0)
+                ::_exit(0); // the process in the namespace
+            ::_exit(inNamespace > 0 ? 12 : errno == EPERM ? 0 : 13);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(tester, &status, 0), tester);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "set " << static_cast<int>(set);
     }
 }
 

@@ -5,7 +5,6 @@
 // password, a damaged cabinet, bombs, too deep a nesting) is passed over with its reason
 // in the report, in bounded time.
 #include "tests/cli/CliRunTest.h"
-#include "tests/container/MsiTestPackage.h"
 #include "tools/cabbuilder/CabBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -208,22 +207,6 @@ TEST_F(ContainerRunTest, TheSearchOpensContainersOnlyWhenAsked) {
     expectSame(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
 }
 
-TEST_F(ContainerRunTest, TheFilesOfAnInstallerPackageAreReadInTheCage) {
-    // The package's tables are read through the code-page converters, which the
-    // confined run cannot load once it has started.
-    const auto package = testing::MsiTestPackage::Make(root / "msi");
-    const auto fromModule = extractPictures({(root / "msi" / "pictures.dll").string()}, "module");
-    ASSERT_TRUE(fromModule.contains("Bitmaps/pictures.dll.bmp"));
-    const auto fromPackage = extractPictures({package.msi.string()}, "package");
-    ASSERT_TRUE(fromPackage.contains("Bitmaps/pictures.dll.bmp")) << last.err;
-    EXPECT_TRUE(fromPackage.at("Bitmaps/pictures.dll.bmp") == fromModule.at("Bitmaps/pictures.dll.bmp"));
-    EXPECT_THAT(last.err, ::testing::Not(HasSubstr("CRITICAL")));
-    const testing::ProgramRun listed = cli({"list", package.msi.string()});
-    EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_THAT(listed.out, HasSubstr("pictures.dll\t2\t101\t"));
-    EXPECT_THAT(listed.err, ::testing::Not(HasSubstr("CRITICAL")));
-}
-
 TEST_F(ContainerRunTest, ACabinetSetIsReadOnceAcrossItsVolumesAndAMissingOneIsNamed) {
     // A program larger than a data block runs on from the first cabinet into the second.
     ModuleBuilder large;
@@ -258,6 +241,26 @@ TEST_F(ContainerRunTest, ACabinetSetIsReadOnceAcrossItsVolumesAndAMissingOneIsNa
     const testing::ProgramRun explained = cli({"list", "--explain", first});
     EXPECT_THAT(explained.out + explained.err,
                 HasSubstr(first + "!/big.exe: a volume of the cabinet set is missing: disk2.cab"));
+}
+
+// Caged, the run reads no file by its path: a folder of links to containers kept
+// elsewhere (a downloads folder linked into a game library) gives what the archives
+// themselves give, read from the files the search opened and handed over.
+TEST_F(ContainerRunTest, ContainersFoundThroughLinksAreReadInTheCage) {
+    fs::create_directories(root / "downloads");
+    fs::create_directories(root / "library" / "deeper");
+    shell("cd pack && zip -qr ../downloads/pack.zip SETUP lib.dll");
+    shell("cd pack && 7zz a -bd -bso0 ../downloads/pack.7z SETUP lib.dll");
+    fs::create_symlink(root / "downloads" / "pack.zip", root / "library" / "pack.zip");
+    fs::create_symlink(root / "downloads" / "pack.7z", root / "library" / "deeper" / "pack.7z");
+    const std::string library = (root / "library").string();
+    const auto pictures = extractPictures({library}, "caged", {"--containers"});
+    EXPECT_EQ(pictures.size(), 2 * expected.size()) << last.err;
+    for (const auto& [name, bytes] : expected)
+        ASSERT_TRUE(pictures.contains(name) && pictures.at(name) == bytes) << name << ": " << last.err;
+    EXPECT_EQ(report("caged")["containers_read"], 2) << last.err;
+    // The same run outside the cage reads the same.
+    expectSame(extractPictures({library}, "uncaged", {"--containers", "--no-sandbox"}), pictures);
 }
 
 TEST_F(ContainerRunTest, AProgramWithAZipAppendedIsReadAsProgramAndAsArchive) {

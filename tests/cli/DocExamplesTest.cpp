@@ -2,7 +2,8 @@
 // are collected from the documents themselves, so a new one is tested as soon as it is
 // written: each line of a code block (indented or fenced in README.md and docs/*.md,
 // fenced in the man pages) that starts with harvix-cli or harvix, after any NAME=VALUE
-// settings, joined with the lines its trailing "\" continues onto. Each runs through the
+// settings, joined with the lines its trailing "\" continues onto, and each whole
+// command written inline in a paragraph of README.md and docs/*.md. Each runs through the
 // shell in a fresh scratch folder of its own: a home folder holding a Wine prefix of
 // modules the test builds, a settings store there, and the files the examples name
 // (setup.exe, shell32.dll, Icons/shell32.dll.ico, list.txt, ...) in the folder it runs
@@ -123,6 +124,58 @@ std::vector<CodeLine> CodeLines(const fs::path& file, bool markdown) {
     return code;
 }
 
+// A command written in a Markdown paragraph (`harvix-cli settings Mask='*.dll'`) is an
+// example when it is whole: it names something for the command to work on (a path, a
+// setting, a word no option takes as its value) and holds no
+// placeholder (a word in capitals, other than the OUT and DIR the test maps), no optional
+// part in brackets and no "..."; `harvix-cli --version` and `--help` are whole alone. The
+// rest name a command or an option in the text ("`harvix-cli extract --png`").
+bool IsWholeInlineExample(const std::string& command) {
+    if (!IsProgramCommand(command))
+        return false;
+    std::istringstream words(command);
+    std::vector<std::string> parts;
+    for (std::string word; words >> word;)
+        parts.push_back(word);
+    if (parts.size() == 2 && (parts[1] == "--version" || parts[1] == "--help"))
+        return true;
+    static const std::regex kPlaceholder(R"(^[A-Z][A-Z0-9_]*(\.\w+)?$)");
+    bool operand = false;
+    for (std::size_t i = 2; i < parts.size(); ++i) {
+        const std::string& word = parts[i];
+        if (word.find('[') != std::string::npos || word.find("...") != std::string::npos || word == "|")
+            return false;
+        if (std::regex_match(word, kPlaceholder) && word != "OUT" && word != "DIR")
+            return false;
+        // What the command works on: a path or a setting, or a word no option takes
+        // as its value ("--format json" names an option and its value only).
+        const bool pathOrSetting = word.find('/') != std::string::npos ||
+                                   word.find('=') != std::string::npos || word.front() == '~';
+        operand = operand || (word.front() != '-' && (pathOrSetting || parts[i - 1].front() != '-'));
+    }
+    return operand;
+}
+
+// The whole examples written inline in a Markdown document's paragraphs.
+void CollectInlineExamples(const fs::path& document, std::vector<Example>& examples) {
+    std::ifstream in(document);
+    std::string line;
+    bool fenced = false;
+    static const std::regex kSpan("`(harvix(-cli)?( [^`]*)?)`");
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (StartsWith(Trim(line), "```")) {
+            fenced = !fenced;
+            continue;
+        }
+        if (fenced || StartsWith(line, "    ") || StartsWith(line, "\t"))
+            continue;
+        for (std::sregex_iterator span(line.begin(), line.end(), kSpan), end; span != end; ++span)
+            if (IsWholeInlineExample((*span)[1]))
+                examples.push_back({fs::relative(document, kSource).string() + ":" + std::to_string(number),
+                                    (*span)[1], false, {}});
+    }
+}
+
 std::vector<Example> CollectExamples() {
     std::vector<fs::path> documents{kSource + "/README.md"};
     std::vector<fs::path> more;
@@ -174,6 +227,9 @@ std::vector<Example> CollectExamples() {
                                 command, partOfAnother, setup});
         }
     }
+    for (const fs::path& document : documents)
+        if (document.extension() == ".md")
+            CollectInlineExamples(document, examples);
     return examples;
 }
 
@@ -319,6 +375,10 @@ TEST_F(DocExamples, TheDocumentsHoldExamples) {
     EXPECT_TRUE(has("harvix-cli extract --kinds icon,cursor --mask '*.dll' --no-subfolders "
                     "--dest ~/Resources ~/.wine/drive_c/windows"));
     EXPECT_TRUE(has("harvix-cli version notepad.exe"));
+    // A whole command written in a paragraph; a command and option named in one is none.
+    EXPECT_TRUE(has("harvix-cli settings Satellites=0 Language=de-DE"));
+    EXPECT_FALSE(has("harvix-cli extract --png"));
+    EXPECT_FALSE(has("harvix-cli list --format json"));
     for (const auto& [command, reason] : kNotRun)
         EXPECT_TRUE(has(command)) << "listed as not run, but no document holds it: " << command;
 }
@@ -356,9 +416,10 @@ TEST_F(DocExamples, EveryExampleRunsAndDoesWhatItSays) {
         std::string command = example.command;
         command = ReplaceWord(command, "DIR", (home / ".wine/drive_c/windows/system32").string());
         command = ReplaceWord(command, "OUT", "out");
+        const std::string windows = (env / "mnt/windows").string();
         for (std::size_t at = command.find("/mnt/windows"); at != std::string::npos;
-             at = command.find("/mnt/windows", at + 1))
-            command.replace(at, 12, (env / "mnt/windows").string());
+             at = command.find("/mnt/windows", at + windows.size()))
+            command.replace(at, 12, windows);
 
         // The files the example names that are not there yet are what it writes.
         std::vector<fs::path> outputs;

@@ -139,4 +139,23 @@ TEST_F(MsiPackageTest, ACompoundFileThatIsNoPackageIsRefused) {
             (void)(*cut)->icon(name, 1 << 20);
 }
 
+// A package with one changed byte that kills the Windows Installer library kills only
+// the copy of the process that reads it first: it is refused with the reason, and the
+// process goes on to read a sound package.
+TEST_F(MsiPackageTest, APackageTheLibraryDiesOnIsRefusedWithTheReason) {
+    const MsiTestPackage p = MsiTestPackage::Make(root);
+    const std::vector<std::uint8_t> damaged = MsiTestPackage::Damaged(p.msi);
+    ASSERT_FALSE(damaged.empty()) << "the package has no chain of short sectors to damage";
+    auto opened = MsiPackage::Open(ByteSource::InMemory(std::make_shared<const std::vector<std::uint8_t>>(damaged)));
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error().kind, ErrorKind::Malformed);
+    EXPECT_EQ(opened.error().message, kMsiLibraryFailed);
+
+    auto sound = OpenByteSource(p.msi.string());
+    ASSERT_TRUE(sound.ok());
+    auto package = MsiPackage::Open(*sound);
+    ASSERT_TRUE(package.ok()) << package.error().message;
+    EXPECT_EQ((*package)->icon("app.ico", 1 << 20).value(), p.icon);
+}
+
 } // namespace

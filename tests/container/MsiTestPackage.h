@@ -3,6 +3,7 @@
 // and an icon file, a Binary table with a banner bitmap and a PNG, and ARPPRODUCTICON.
 #pragma once
 
+#include "tools/modbuilder/CompoundFileDamage.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
 #include "tools/modbuilder/ResourcePayloads.h"
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,10 @@ struct MsiTestPackage {
     std::vector<std::uint8_t> png;     // a PNG file
 
     // Writes the inputs and the package into `where`; `productIcon` names the Icon row
-    // ARPPRODUCTICON names (none: no such property); `embed` puts the cabinet inside.
+    // ARPPRODUCTICON names (none: no such property); `embed` puts the cabinet inside;
+    // `customAction` adds the library as the Binary row "Helper", as a custom action's.
     static MsiTestPackage Make(const std::filesystem::path& where, const std::string& productIcon = "app.ico",
-                               bool embed = true) {
+                               bool embed = true, bool customAction = false) {
         using namespace modbuilder;
         MsiTestPackage p;
         p.folder = where;
@@ -66,7 +69,7 @@ struct MsiTestPackage {
     <Icon Id="app.ico" SourceFile="app.ico" />
     <Binary Id="Banner" SourceFile="banner.bmp" />
     <Binary Id="Logo" SourceFile="logo.png" />
-    )" << property << R"(
+    )" << (customAction ? R"(<Binary Id="Helper" SourceFile="pictures.dll" />)" : "") << property << R"(
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFilesFolder">
         <Directory Id="INSTALLDIR" Name="Viewer App">
@@ -99,6 +102,14 @@ struct MsiTestPackage {
             EXPECT_EQ(std::system(cab.c_str()), 0) << "gcab could not make the cabinet";
         }
         return p;
+    }
+
+    // The package at `msi` with the one byte changed that the Windows Installer library
+    // reads until it dies (LoopFirstShortChain); empty when the package has no chain for it.
+    static std::vector<std::uint8_t> Damaged(const std::filesystem::path& msi) {
+        std::ifstream in(msi, std::ios::binary);
+        return modbuilder::LoopFirstShortChain(
+            std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
     }
 };
 

@@ -275,5 +275,23 @@ TEST_F(LauncherCliTest, AFolderGivesItsGamesIcon) {
     EXPECT_EQ(r.status, 2);
 }
 
+// A game library whose folders hold links to programs installed elsewhere (as launchers
+// and Wine prefixes link them): the confined icon command reads the linked programs, as it
+// reads programs that are there.
+TEST_F(LauncherCliTest, AFolderOfLinkedProgramsGivesItsGamesIcon) {
+    const fs::path store = root / "store";
+    write(store / "StarPilot.exe", program({kGreen}, 48));
+    write(store / "setup.exe", program({kBlue}, 256));
+    const fs::path game = root / "library" / "Star Pilot";
+    fs::create_directories(game / "bin");
+    fs::create_symlink(store / "StarPilot.exe", game / "StarPilot.exe");
+    fs::create_symlink(store / "setup.exe", game / "bin" / "setup.exe");
+    EXPECT_TRUE(same(iconColour(game.string()), kGreen));
+    const testing::ProgramRun r = run({"icon", game.string(), "--candidates"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr((game / "StarPilot.exe").string()));
+    EXPECT_THAT(r.out, HasSubstr((game / "bin" / "setup.exe").string()));
+}
+
 } // namespace
 } // namespace harvix

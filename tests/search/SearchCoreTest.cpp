@@ -469,6 +469,7 @@ TEST_F(TempTree, LongStretchesWithoutMatchesRaiseSearchingOftenAndCanBeStopped) 
     core.SearchForFiles(root, true, "*.exe");
     EXPECT_GE(events.searching, 41 + 40 * (102 / harvix::kSearchingInterval));
     ASSERT_EQ(events.found.size(), 1u);
+    const int searchingBefore = events.searching;
     // Cancel from Searching (the first comes as the first folder is entered) ends the
     // walk with no file reported and one SearchFinished.
     Recorder stopping;
@@ -478,6 +479,26 @@ TEST_F(TempTree, LongStretchesWithoutMatchesRaiseSearchingOftenAndCanBeStopped) 
     EXPECT_EQ(stopping.searching, 1);
     EXPECT_TRUE(stopping.found.empty());
     EXPECT_EQ(stopping.finished, 1);
+
+    // The count, which raises no event, asks its stop as often: stopped at once it counts
+    // short of the tree and raises nothing; the search after it finds everything.
+    int asked = 0;
+    core.SetCountStop([&asked] { return ++asked >= 3; });
+    const harvix::SearchCount stopped = core.CountTree(false, root, true, "*.exe");
+    EXPECT_EQ(asked, 3);
+    EXPECT_LT(stopped.dirs, 2 + 41 * 3);
+    EXPECT_EQ(stopped.files, 0);
+    EXPECT_EQ(events.searching, searchingBefore);
+    core.SearchForFiles(root, true, "*.exe");
+    EXPECT_EQ(events.found.size(), 2u);
+}
+
+TEST_F(DriveSearch, AStoppedCountSkipsTheOtherDrives) {
+    int asked = 0;
+    core.SetCountStop([&asked] { return ++asked >= 1; });
+    // Stopped as the walk enters d1's subfolder: d1's own file counted, d2 never walked.
+    EXPECT_EQ(core.CountTree(true, "", false, "*.EXE").files, 1);
+    EXPECT_EQ(asked, 1);
 }
 
 } // namespace
