@@ -1,5 +1,6 @@
 #include "container/ArchiveContainer.h"
 
+#include "common/ByteCursor.h"
 #include "container/MemberSink.h"
 
 #include <archive.h>
@@ -89,6 +90,56 @@ std::string memberPath(const char* name) {
     return path;
 }
 
+using namespace std::string_view_literals;
+
+// A ZIP member's local header: its signature, then 26 bytes up to the lengths of the
+// name and of the extra field, which the name and the extra field follow.
+constexpr std::uint64_t kLocalHeaderSize = 30;
+constexpr std::string_view kLocalHeaderSignature = "PK\x03\x04"sv;
+
+// Whether the bytes of a ZIP member that start at `data` are stored as they are: the
+// local header that ends there is found (a header whose name and extra field end at
+// `data`), and it says the member is neither compressed nor encrypted and, when it
+// states the sizes, that both are `size`. Only the bytes just before `data` are read,
+// through the bounds-checked cursor.
+bool zipMemberStored(const ByteSource& source, std::uint64_t data, std::uint64_t size) {
+    // Most headers carry a short extra field: look near first, then as far back as a
+    // header can reach (a name and an extra field of up to 65,535 bytes each).
+    for (const std::uint64_t reach : {std::uint64_t{4096}, kLocalHeaderSize + 2 * 65535}) {
+        const std::uint64_t from = data > reach ? data - reach : 0;
+        const std::vector<std::uint8_t> window = source.head(static_cast<std::size_t>(data - from), from);
+        if (window.size() != data - from)
+            return false;
+        const ByteCursor cursor(window);
+        for (std::uint64_t at = window.size() >= kLocalHeaderSize ? window.size() - kLocalHeaderSize + 1 : 0;
+             at-- > 0;) {
+            const auto signature = cursor.slice(at, kLocalHeaderSignature.size());
+            if (!signature || std::memcmp(signature->data(), kLocalHeaderSignature.data(), signature->size()) != 0)
+                continue;
+            const auto flags = cursor.peekAt<std::uint16_t>(at + 6);
+            const auto method = cursor.peekAt<std::uint16_t>(at + 8);
+            const auto packed = cursor.peekAt<std::uint32_t>(at + 18);
+            const auto unpacked = cursor.peekAt<std::uint32_t>(at + 22);
+            const auto nameLength = cursor.peekAt<std::uint16_t>(at + 26);
+            const auto extraLength = cursor.peekAt<std::uint16_t>(at + 28);
+            if (!flags || !method || !packed || !unpacked || !nameLength || !extraLength)
+                continue;
+            if (at + kLocalHeaderSize + *nameLength + *extraLength != window.size())
+                continue; // a signature inside a name or an extra field
+            const bool encrypted = (*flags & 0x0001) != 0;
+            // Sizes after the data (a data descriptor) are 0 here, and ZIP64 ones all ones.
+            const bool sizesLater = (*flags & 0x0008) != 0 || (*packed == 0xFFFFFFFF && *unpacked == 0xFFFFFFFF);
+            return !encrypted && *method == 0 && (sizesLater || (*packed == size && *unpacked == size));
+        }
+        if (from == 0)
+            break;
+    }
+    return false;
+}
+
+// The zisofs header a transparently compressed file of a disc image starts with.
+constexpr std::string_view kZisofsSignature = "\x37\xe4\x53\x96\xc9\xdb\xd6\x07"sv;
+
 class ArchiveContainer final : public IContainer {
 public:
     ArchiveContainer(ByteSource source, Family family) : m_source(std::move(source)), m_family(family) {}
@@ -142,6 +193,8 @@ public:
                 member.size = static_cast<std::uint64_t>(archive_entry_size(entry));
             if (archive_entry_is_data_encrypted(entry))
                 member.unreadable = Unreadable::Encrypted;
+            else if (type == AE_IFREG)
+                placeInSource(entry, member);
             m_current = member;
             return std::optional<ContainerMember>(std::move(member));
         }
@@ -152,6 +205,8 @@ public:
             m_problem = m_current.unreadable;
             return makeError(ErrorKind::Unsupported, UnreadableText(m_problem));
         }
+        if (m_current.stored)
+            return readInPlace(limit);
         MemberSink sink(limit);
         std::uint64_t written = 0;
         const std::array<std::uint8_t, 4096> zeros{};
@@ -191,6 +246,59 @@ public:
     Unreadable lastProblem() const override { return m_problem; }
 
 private:
+    // A member whose bytes lie as they are in the container's source, one stretch from
+    // where the reader stands after its header, is marked to be read there: the
+    // files of a disc image (unless compressed by the image), stored ZIP members and
+    // the files of an uncompressed TAR (unless sparse). A hard link's bytes are
+    // another member's, and a member of unstated size is unpacked as before.
+    void placeInSource(archive_entry* entry, ContainerMember& member) const {
+        if (member.size == 0 || archive_entry_hardlink(entry) != nullptr)
+            return;
+        const la_int64_t position = archive_filter_bytes(m_archive, -1);
+        if (position < 0)
+            return;
+        const auto data = static_cast<std::uint64_t>(position);
+        bool stored = false;
+        switch (m_family) {
+        case Family::Iso: {
+            // A file larger than one extent may lie in several; a compressed one starts
+            // with the zisofs header.
+            const std::vector<std::uint8_t> start = m_source.head(kZisofsSignature.size(), data);
+            stored =
+                member.size < 0xFFFFFFFFU && !(start.size() == kZisofsSignature.size() &&
+                                               std::memcmp(start.data(), kZisofsSignature.data(), start.size()) == 0);
+            break;
+        }
+        case Family::Zip: stored = zipMemberStored(m_source, data, member.size); break;
+        case Family::Tar:
+            stored = archive_filter_count(m_archive) == 1 && archive_filter_code(m_archive, 0) == ARCHIVE_FILTER_NONE &&
+                     archive_entry_sparse_count(entry) == 0;
+            break;
+        case Family::SevenZip:
+        case Family::Rar: break;
+        }
+        if (!stored)
+            return;
+        member.stored = true;
+        member.offset = data;
+    }
+
+    // The bytes of a stored member, a slice of the container's source; refused when
+    // the container states a stretch that is not all in it.
+    Result<ByteSource> readInPlace(std::uint64_t limit) {
+        if (m_current.size > limit) {
+            m_problem = Unreadable::TooLarge;
+            return makeError(ErrorKind::TooLarge, "member larger than " + std::to_string(limit) + " bytes");
+        }
+        if (m_current.offset > m_source.size() || m_current.size > m_source.size() - m_current.offset) {
+            m_problem = Unreadable::Damaged;
+            return makeError(ErrorKind::Truncated, "its " + std::to_string(m_current.size) + " bytes at " +
+                                                       std::to_string(m_current.offset) + " lie past the end of the " +
+                                                       std::to_string(m_source.size()) + " bytes of the container");
+        }
+        return m_source.slice(m_current.offset, m_current.size);
+    }
+
     static la_ssize_t readBlock(archive* /*a*/, void* data, const void** buffer) {
         auto* self = static_cast<ArchiveContainer*>(data);
         if (self->m_position >= self->m_source.size())

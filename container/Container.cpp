@@ -3,6 +3,8 @@
 #include "common/Files.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -92,12 +94,44 @@ Result<ByteSource> OpenByteSource(const std::string& path) {
     return ByteSourceFromDescriptor(fd);
 }
 
+namespace {
+thread_local CompanionOpener companionOpener;
+} // namespace
+
+CompanionOpening::CompanionOpening(CompanionOpener opener) : m_previous(std::move(companionOpener)) {
+    companionOpener = std::move(opener);
+}
+
+CompanionOpening::~CompanionOpening() {
+    companionOpener = std::move(m_previous);
+}
+
+Result<ByteSource> OpenCompanion(const std::string& path) {
+    return companionOpener ? companionOpener(path) : OpenByteSource(path);
+}
+
+std::string FolderOfSource(const ByteSource& source) {
+    // Only a whole file: a member read in place lies in its container's file, which is
+    // not where the member's own companions are.
+    struct stat info {};
+    if (!source.descriptor() || source.offset() != 0 || ::fstat(source.descriptor()->fd(), &info) != 0 ||
+        !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) != source.size())
+        return {};
+    std::array<char, PATH_MAX> target{};
+    const std::string link = "/proc/self/fd/" + std::to_string(source.descriptor()->fd());
+    const ssize_t n = ::readlink(link.c_str(), target.data(), target.size() - 1);
+    if (n <= 0 || target[0] != '/')
+        return {};
+    std::string path(target.data(), static_cast<std::size_t>(n));
+    return path.substr(0, path.rfind('/') + 1);
+}
+
 std::string UnreadableText(Unreadable why, const std::string& detail) {
     std::string text;
     switch (why) {
     case Unreadable::None: break;
     case Unreadable::Encrypted: text = "protected by a password"; break;
-    case Unreadable::MissingVolume: text = "a volume of the set is missing"; break;
+    case Unreadable::MissingVolume: text = "a volume of the cabinet set is missing"; break;
     case Unreadable::Damaged: text = "damaged"; break;
     case Unreadable::Unsupported: text = "compressed in a way that cannot be unpacked"; break;
     case Unreadable::TooLarge: text = "larger than the largest module read"; break;

@@ -72,13 +72,35 @@ private:
 [[nodiscard]] Result<ByteSource> OpenByteSource(const std::string& path);
 // The same for a descriptor the caller hands over (the source closes it).
 [[nodiscard]] Result<ByteSource> ByteSourceFromDescriptor(int fd);
+// How a reader opens the files that go with a container it reads (the other cabinets of
+// a set, found beside it): by path, unless the run says otherwise for its thread (a
+// confined run opens only the files handed over to it). `OpenCompanion` opens one.
+using CompanionOpener = std::function<Result<ByteSource>(const std::string& path)>;
+class CompanionOpening {
+public:
+    // Opens companions with `opener` on this thread while this object lives.
+    explicit CompanionOpening(CompanionOpener opener);
+    ~CompanionOpening();
+    CompanionOpening(const CompanionOpening&) = delete;
+    CompanionOpening& operator=(const CompanionOpening&) = delete;
+
+private:
+    CompanionOpener m_previous;
+};
+[[nodiscard]] Result<ByteSource> OpenCompanion(const std::string& path);
+
+// The folder of the file a source is read from, ending in "/", where the files that go
+// with a container lie (a package's cabinets, the other cabinets of a set); empty for
+// a source that is not a whole file of a folder (memory, an in-memory file, a member
+// read in place in its container's file) and where /proc cannot be read.
+[[nodiscard]] std::string FolderOfSource(const ByteSource& source);
 
 // Why a member or the rest of a container cannot be read. The words are those of the
 // run report and the summaries.
 enum class Unreadable {
     None,
     Encrypted,      // "protected by a password"
-    MissingVolume,  // "a volume of the set is missing"
+    MissingVolume,  // "a volume of the cabinet set is missing"
     Damaged,        // "damaged"
     Unsupported,    // "compressed in a way that cannot be unpacked"
     TooLarge,       // "larger than the largest module read"
@@ -139,6 +161,10 @@ public:
 
     // Why read() failed, in the words of Unreadable, for the last failure.
     [[nodiscard]] virtual Unreadable lastProblem() const { return Unreadable::Damaged; }
+
+    // The other files read as parts of this container (the cabinets of a set joined to
+    // the one opened), by path; their members are this container's.
+    [[nodiscard]] virtual std::vector<std::string> volumes() const { return {}; }
 };
 
 // One format a reader can open.
@@ -150,7 +176,8 @@ struct ContainerFormat {
     // the member's).
     std::function<bool(const ByteSource& source, std::span<const std::uint8_t> head, std::string_view fileName)>
         recognise;
-    // Opens `source`, named `fileName`.
+    // Opens `source`, named `fileName` (a file's path as the run names it; a member's
+    // base name).
     std::function<Result<std::unique_ptr<IContainer>>(ByteSource source, std::string_view fileName)> open;
 };
 

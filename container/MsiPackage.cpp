@@ -486,20 +486,6 @@ Result<ByteSource> MsiPackage::stream(const std::string& name, std::uint64_t lim
 
 namespace {
 
-// The folder of the file a descriptor is open on, where cabinets beside a package lie;
-// empty for a descriptor on no file of a folder (an in-memory file).
-std::string folderOfDescriptor(const ByteSource& source) {
-    if (!source.descriptor())
-        return {};
-    std::array<char, PATH_MAX> target{};
-    const std::string link = "/proc/self/fd/" + std::to_string(source.descriptor()->fd());
-    const ssize_t n = ::readlink(link.c_str(), target.data(), target.size() - 1);
-    if (n <= 0 || target[0] != '/')
-        return {};
-    std::string path(target.data(), static_cast<std::size_t>(n));
-    return path.substr(0, path.rfind('/') + 1);
-}
-
 // A package read member by member: the Icon rows, the Binary rows, then the files of
 // each cabinet, read through the cabinet reader of the registry.
 class MsiContainer final : public IContainer {
@@ -640,7 +626,7 @@ void AddMsiFormat(ContainerRegistry& registry) {
         auto package = MsiPackage::Open(source);
         if (!package)
             return package.error();
-        return std::unique_ptr<IContainer>(std::make_unique<MsiContainer>(std::move(*package), folderOfDescriptor(source)));
+        return std::unique_ptr<IContainer>(std::make_unique<MsiContainer>(std::move(*package), FolderOfSource(source)));
     };
     registry.add(std::move(format));
 }

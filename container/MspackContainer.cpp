@@ -8,38 +8,47 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace harvix {
 
 namespace {
 
 // libmspack reads and writes through a table of functions that it hands names to. Ours
-// knows two names: the container, read from its source, and the member, written into a
-// MemberSink; any other name (the next cabinet of a set) cannot be opened.
+// knows the container, read from its source, the other cabinets of its set joined to
+// it ("volume/" and their names), each read from its own source, and the member,
+// written into a MemberSink; any other name cannot be opened.
 constexpr const char* kContainerName = "container";
 constexpr const char* kMemberName = "member";
+constexpr std::string_view kVolumePrefix = "volume/";
 
 struct SourceSystem;
 
 struct OpenFile {
     SourceSystem* system = nullptr;
-    bool writing = false;
+    const ByteSource* source = nullptr; // null: the member, written
     std::uint64_t position = 0;
 };
 
 struct SourceSystem {
     mspack_system table{};
     ByteSource source;
+    std::map<std::string, ByteSource, std::less<>> volumes; // by the name libmspack is handed
     MemberSink* sink = nullptr;
     std::optional<Error> sinkError; // why the last member's bytes could not be taken
 };
 
 mspack_file* openFile(mspack_system* self, const char* filename, int mode) {
     auto* system = reinterpret_cast<SourceSystem*>(self);
-    if (std::strcmp(filename, kContainerName) == 0 && mode == MSPACK_SYS_OPEN_READ)
-        return reinterpret_cast<mspack_file*>(new OpenFile{system, false, 0});
+    if (mode == MSPACK_SYS_OPEN_READ) {
+        if (std::strcmp(filename, kContainerName) == 0)
+            return reinterpret_cast<mspack_file*>(new OpenFile{system, &system->source, 0});
+        if (const auto volume = system->volumes.find(std::string_view(filename)); volume != system->volumes.end())
+            return reinterpret_cast<mspack_file*>(new OpenFile{system, &volume->second, 0});
+    }
     if (std::strcmp(filename, kMemberName) == 0 && mode == MSPACK_SYS_OPEN_WRITE && system->sink != nullptr)
-        return reinterpret_cast<mspack_file*>(new OpenFile{system, true, 0});
+        return reinterpret_cast<mspack_file*>(new OpenFile{system, nullptr, 0});
     return nullptr;
 }
 
@@ -49,9 +58,9 @@ void closeFile(mspack_file* file) {
 
 int readFile(mspack_file* handle, void* buffer, int bytes) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
-    if (file->writing || bytes < 0)
+    if (file->source == nullptr || bytes < 0)
         return -1;
-    const ByteSource& source = file->system->source;
+    const ByteSource& source = *file->source;
     const std::uint64_t left = source.size() - std::min(file->position, source.size());
     const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(left, static_cast<std::uint64_t>(bytes)));
     if (!source.readAt(file->position, std::span(static_cast<std::uint8_t*>(buffer), count)))
@@ -62,7 +71,7 @@ int readFile(mspack_file* handle, void* buffer, int bytes) {
 
 int writeFile(mspack_file* handle, void* buffer, int bytes) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
-    if (!file->writing || bytes < 0)
+    if (file->source != nullptr || bytes < 0)
         return -1;
     SourceSystem& system = *file->system;
     if (auto wrote = system.sink->write(std::span(static_cast<const std::uint8_t*>(buffer),
@@ -76,9 +85,9 @@ int writeFile(mspack_file* handle, void* buffer, int bytes) {
 
 int seekFile(mspack_file* handle, off_t offset, int mode) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
-    if (file->writing)
+    if (file->source == nullptr)
         return -1;
-    const auto size = static_cast<off_t>(file->system->source.size());
+    const auto size = static_cast<off_t>(file->source->size());
     off_t target = offset;
     if (mode == MSPACK_SYS_SEEK_CUR)
         target = static_cast<off_t>(file->position) + offset;
@@ -158,9 +167,10 @@ Result<ByteSource> unpack(SourceSystem& system, std::uint64_t limit, Unreadable&
         return *system.sinkError;
     }
     if (code != MSPACK_ERR_OK) {
-        // A member of a cabinet set that runs on into another cabinet of the set.
+        // A member of a cabinet set that runs on into a cabinet of the set not found.
+        // (libmspack says DECRUNCH for a file that needs a cabinet not joined.)
         problem = setIncomplete && (code == MSPACK_ERR_DATAFORMAT || code == MSPACK_ERR_READ ||
-                                    code == MSPACK_ERR_OPEN)
+                                    code == MSPACK_ERR_OPEN || code == MSPACK_ERR_DECRUNCH)
                       ? Unreadable::MissingVolume
                       : Unreadable::Damaged;
         return makeError(ErrorKind::Malformed, errorText(code));
@@ -168,12 +178,17 @@ Result<ByteSource> unpack(SourceSystem& system, std::uint64_t limit, Unreadable&
     return sink.finish();
 }
 
+// The most cabinets joined into one set; a set is seldom more than a few dozen disks.
+constexpr unsigned kMostVolumes = 256;
+
 class CabContainer final : public IContainer {
 public:
-    explicit CabContainer(ByteSource source) : m_system(makeSystem(std::move(source))) {
+    CabContainer(ByteSource source, std::string_view fileName)
+        : m_folder(folderOf(fileName, source)), m_name(baseName(fileName)), m_system(makeSystem(std::move(source))) {
         m_decompressor = mspack_create_cab_decompressor(&m_system->table);
     }
     ~CabContainer() override {
+        // Closes every cabinet joined to this one too.
         if (m_cabinet != nullptr)
             m_decompressor->close(m_decompressor, m_cabinet);
         if (m_decompressor != nullptr)
@@ -188,6 +203,8 @@ public:
         m_cabinet = m_decompressor->open(m_decompressor, kContainerName);
         if (m_cabinet == nullptr)
             return makeError(ErrorKind::NotLoadable, errorText(m_decompressor->last_error(m_decompressor)));
+        joinSet();
+        // Joined, every cabinet of the set lists the files of all.
         m_next = m_cabinet->files;
         return success();
     }
@@ -211,20 +228,92 @@ public:
     Result<ByteSource> read(std::uint64_t limit) override {
         if (m_current == nullptr)
             return makeError(ErrorKind::NotFound, "no member");
-        const bool partOfSet = m_cabinet->prevname != nullptr || m_cabinet->nextname != nullptr;
-        return unpack(*m_system, limit, m_problem, partOfSet, [this] {
+        auto bytes = unpack(*m_system, limit, m_problem, !m_missing.empty(), [this] {
             return m_decompressor->extract(m_decompressor, m_current, kMemberName);
         });
+        // A member that runs into a cabinet of the set that is not there: its name.
+        if (!bytes && m_problem == Unreadable::MissingVolume)
+            return makeError(bytes.error().kind, m_missing);
+        return bytes;
     }
 
     Unreadable lastProblem() const override { return m_problem; }
 
+    std::vector<std::string> volumes() const override { return m_volumes; }
+
 private:
+    // Where the other cabinets of a set are looked for: the folder of the path the
+    // cabinet was opened by, else of the file its source is (which a confined reader
+    // may not be able to tell).
+    static std::string folderOf(std::string_view fileName, const ByteSource& source) {
+        if (const std::size_t slash = fileName.rfind('/'); slash != std::string_view::npos)
+            return std::string(fileName.substr(0, slash + 1));
+        return FolderOfSource(source);
+    }
+
+    // A cabinet of a set names the cabinets before and after it; those found beside it
+    // (in its folder, under those names) are joined to it, the previous ones before and
+    // the next ones after, so that a file that runs on from one disk to the next is read
+    // whole. The first one on each side that is not there, or cannot be joined, ends
+    // the set on that side and is named: the members in the cabinets joined are read,
+    // those that run on into the missing one are not.
+    void joinSet() {
+        std::set<std::string> seen{m_name};
+        mscabd_cabinet* last = m_cabinet;
+        for (unsigned n = 0; n < kMostVolumes && last->nextname != nullptr; ++n) {
+            mscabd_cabinet* next = openVolume(last->nextname, seen);
+            if (next == nullptr || m_decompressor->append(m_decompressor, last, next) != MSPACK_ERR_OK) {
+                if (next != nullptr)
+                    m_decompressor->close(m_decompressor, next);
+                nameMissing(last->nextname);
+                break;
+            }
+            last = next;
+        }
+        mscabd_cabinet* first = m_cabinet;
+        for (unsigned n = 0; n < kMostVolumes && first->prevname != nullptr; ++n) {
+            mscabd_cabinet* previous = openVolume(first->prevname, seen);
+            if (previous == nullptr || m_decompressor->prepend(m_decompressor, first, previous) != MSPACK_ERR_OK) {
+                if (previous != nullptr)
+                    m_decompressor->close(m_decompressor, previous);
+                nameMissing(first->prevname);
+                break;
+            }
+            first = previous;
+        }
+    }
+
+    // The cabinet `name` beside this one, opened; null when it is not there, is this one
+    // or another of the set again, or is no cabinet. A name is a file's name in this
+    // folder, never a path.
+    mscabd_cabinet* openVolume(const char* name, std::set<std::string>& seen) {
+        const std::string file = name;
+        if (m_folder.empty() || file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos ||
+            !seen.insert(file).second)
+            return nullptr;
+        auto source = OpenCompanion(m_folder + file);
+        if (!source)
+            return nullptr;
+        // libmspack keeps the name it is handed and opens the cabinet by it again when it
+        // reads the cabinet's data: the map's own key, which lives as long as the map.
+        const auto kept = m_system->volumes.insert_or_assign(std::string(kVolumePrefix) + file, std::move(*source));
+        mscabd_cabinet* cabinet = m_decompressor->open(m_decompressor, kept.first->first.c_str());
+        if (cabinet != nullptr)
+            m_volumes.push_back(m_folder + file);
+        return cabinet;
+    }
+
+    void nameMissing(const char* name) { m_missing += (m_missing.empty() ? "" : ", ") + std::string(name); }
+
+    std::string m_folder; // where the other cabinets of a set are looked for; empty: nowhere
+    std::string m_name;
     std::unique_ptr<SourceSystem> m_system;
     mscab_decompressor* m_decompressor = nullptr;
     mscabd_cabinet* m_cabinet = nullptr;
     mscabd_file* m_current = nullptr;
     mscabd_file* m_next = nullptr;
+    std::vector<std::string> m_volumes; // the paths of the other cabinets joined
+    std::string m_missing;              // the names of the cabinets of the set not found
     Unreadable m_problem = Unreadable::Damaged;
 };
 
@@ -352,7 +441,9 @@ void AddMspackFormats(ContainerRegistry& registry) {
                   [](const ByteSource&, std::span<const std::uint8_t> head, std::string_view) {
                       return startsWith(head, "MSCF\0\0\0\0"sv);
                   },
-                  [](ByteSource source, std::string_view) { return openContainer<CabContainer>(std::move(source)); }});
+                  [](ByteSource source, std::string_view name) {
+                      return openContainer<CabContainer>(std::move(source), name);
+                  }});
     registry.add({"SZDD",
                   [](const ByteSource&, std::span<const std::uint8_t> head, std::string_view) {
                       return startsWith(head, "SZDD\x88\xf0\x27\x33"sv) || startsWith(head, "SZ \x88\xf0\x27\x33\xd1"sv);

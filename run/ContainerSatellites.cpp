@@ -53,8 +53,8 @@ MemberBytes ReadMember(IContainer& container, const ContainerMember& member, Mem
         // the container unpacks to more than it may.
         if (why == Unreadable::TooLarge && limit < bounds.memberLimit)
             why = Unreadable::Bomb;
-        const bool said = why == Unreadable::TooLarge || why == Unreadable::Bomb || why == Unreadable::Encrypted ||
-                          why == Unreadable::MissingVolume;
+        // The reason says it all, but for a missing volume, whose name follows.
+        const bool said = why == Unreadable::TooLarge || why == Unreadable::Bomb || why == Unreadable::Encrypted;
         return {std::nullopt, UnreadableText(why, said ? std::string() : bytes.error().message)};
     }
     bounds.unpacked += bytes->size();

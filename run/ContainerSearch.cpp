@@ -274,6 +274,12 @@ void ContainerSearch::FileFound(std::string& FileName, std::int32_t& FileCount, 
         passOn(FileName, FileCount, DirCount, Cancel);
         return;
     }
+    if (m_partsRead.contains(FileName)) {
+        // Read already as a part of another container (a cabinet of a set).
+        if (module)
+            m_events->FileFound(FileName, FileCount, DirCount, Cancel);
+        return;
+    }
     auto source = m_open(FileName);
     if (!source && !module) {
         // Only a container could have been read of it: say why it was not, as the run
@@ -316,12 +322,18 @@ std::uint64_t ContainerSearch::readContainer(const ContainerFormat& format, cons
         notRead(name, UnreadableText(Unreadable::TooDeep));
         return 0;
     }
-    auto opened = format.open(source, baseName(name));
+    // A file on disk is opened by its path, beside which the files that go with it lie.
+    // The files that go with it (the other cabinets of a set) are opened as the search's
+    // files are.
+    const CompanionOpening companions(m_open);
+    auto opened = format.open(source, depth == 1 ? std::string_view(name) : baseName(name));
     if (!opened) {
         notRead(name, UnreadableText(Unreadable::Damaged, opened.error().message));
         return 0;
     }
     IContainer& container = **opened;
+    for (std::string& part : container.volumes())
+        m_partsRead.insert(std::move(part));
     if (m_observer != nullptr)
         m_observer->ContainerOpened(name, container.format());
     MemberBounds bounds;

@@ -183,6 +183,9 @@ private:
         std::int32_t grown = 0;  // how far the run's count was told to grow for it
         std::int32_t listed = 0; // modules its listings (its own, nested ones') hold
     } m_files;
+    // The files read already as parts of another container (the other cabinets of a
+    // set), by their paths as the run names them: met again, they are not read again.
+    std::set<std::string> m_partsRead;
 };
 
 } // namespace harvix

@@ -409,6 +409,24 @@ Result<std::unique_ptr<PeModule>> PeModule::read(ModuleImage image, std::uint64_
         imageEnd = std::max(imageEnd, std::uint64_t{s.rawOffset} + s.rawSize);
         sections.push_back(s);
     }
+    // The linker's symbol table and the string table after it (kept by MinGW, and by
+    // Wine's modules) follow the image too and are no payload: without this every such
+    // module would be searched whole for a setup program's data.
+    const std::uint64_t symbolsAt = c.peekAt<std::uint32_t>(coff + 8).valueOr(0);
+    const std::uint64_t symbolCount = c.peekAt<std::uint32_t>(coff + 12).valueOr(0);
+    constexpr std::uint64_t kSymbolSize = 18;
+    constexpr std::uint64_t kSymbolsAlignment = 512;
+    if (symbolsAt >= imageEnd && symbolsAt - imageEnd < kSymbolsAlignment &&
+        symbolsAt + symbolCount * kSymbolSize + 4 <= fileSize) {
+        const std::uint64_t stringsAt = symbolsAt + symbolCount * kSymbolSize;
+        std::array<std::uint8_t, 4> stringsSize{};
+        if (readImageAt(image, stringsAt, stringsSize)) {
+            const std::uint64_t stringsEnd =
+                stringsAt + std::max<std::uint64_t>(4, ByteCursor(stringsSize).peekAt<std::uint32_t>(0).valueOr(0));
+            if (stringsEnd <= fileSize)
+                imageEnd = stringsEnd;
+        }
+    }
     // A signature appended right after the image is no payload; one after a payload
     // leaves the payload where it is.
     constexpr std::uint64_t kCertificateAlignment = 8;

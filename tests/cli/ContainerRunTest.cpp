@@ -5,6 +5,7 @@
 // password, a damaged cabinet, bombs, too deep a nesting) is passed over with its reason
 // in the report, in bounded time.
 #include "tests/cli/CliRunTest.h"
+#include "tools/cabbuilder/CabBuilder.h"
 #include "tools/modbuilder/KwajBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/NeBuilder.h"
@@ -237,6 +238,42 @@ TEST_F(ContainerRunTest, TheSearchOpensContainersOnlyWhenAsked) {
     EXPECT_EQ(report("opened")["options"]["containers"], true);
     // A mask that names no container opens none.
     expectSame(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
+}
+
+TEST_F(ContainerRunTest, ACabinetSetIsReadOnceAcrossItsVolumesAndAMissingOneIsNamed) {
+    // A program larger than a data block runs on from the first cabinet into the second.
+    ModuleBuilder large;
+    large.add(ResId::of(ResType::Bitmap), ResId::number(3), 0x409, makeDib(16, 16, 24, pictures::gradient()));
+    large.add(ResId::of(ResType::RcData), ResId::number(1), 0x409, std::vector<std::uint8_t>(70000, 0x5a));
+    fs::create_directories(root / "big");
+    ASSERT_TRUE(writeFile((root / "big" / "big.exe").string(), large.build()).ok());
+    const auto fromDisk = extractPictures({(root / "pack" / "lib.dll").string(), (root / "big" / "big.exe").string()},
+                                          "disk");
+    const std::string lib = ReadText(root / "pack" / "lib.dll");
+    const std::string big = ReadText(root / "big" / "big.exe");
+    const auto set = cabbuilder::MakeCabinetSet(
+        {{"lib.dll", {lib.begin(), lib.end()}}, {"big.exe", {big.begin(), big.end()}}}, {"disk1.cab", "disk2.cab"},
+        32768, 2);
+    ASSERT_EQ(set.size(), 2U);
+    fs::create_directories(root / "set");
+    ASSERT_TRUE(writeFile((root / "set" / "disk1.cab").string(), set[0]).ok());
+    ASSERT_TRUE(writeFile((root / "set" / "disk2.cab").string(), set[1]).ok());
+
+    // The search meets both cabinets; the set is read once, from the first it meets.
+    expectSame(extractPictures({(root / "set").string()}, "both", {"--containers"}), fromDisk);
+    EXPECT_EQ(report("both")["containers_read"], 1) << report("both").dump();
+
+    // Without the second, what lies in the first is read and the rest named.
+    fs::remove(root / "set" / "disk2.cab");
+    const std::string first = (root / "set" / "disk1.cab").string();
+    const auto part = extractPictures({first}, "part");
+    ASSERT_TRUE(part.contains("Bitmaps/lib.dll.bmp")) << last.err;
+    EXPECT_TRUE(part.at("Bitmaps/lib.dll.bmp") == fromDisk.at("Bitmaps/lib.dll.bmp"));
+    EXPECT_FALSE(part.contains("Bitmaps/big.exe.bmp"));
+    EXPECT_EQ(reasonFor("part", first + "!/big.exe"), "a volume of the cabinet set is missing: disk2.cab");
+    const testing::ProgramRun explained = cli({"list", "--explain", first});
+    EXPECT_THAT(explained.out + explained.err,
+                HasSubstr(first + "!/big.exe: a volume of the cabinet set is missing: disk2.cab"));
 }
 
 // Caged, the run reads no file by its path: a folder of links to containers kept

@@ -35,6 +35,23 @@ void padTo(std::vector<std::uint8_t>& file, std::size_t alignment, std::size_t e
     file.resize((file.size() + alignment - 1) / alignment * alignment + extra, 0);
 }
 
+// Appends a linker's symbol table of two symbols and a string table holding `strings`,
+// and points the file header at them, as MinGW leaves them after the image.
+void appendSymbols(std::vector<std::uint8_t>& file, std::string_view strings) {
+    const std::size_t coff = file[0x3C] + (std::size_t{file[0x3D]} << 8) + 4;
+    const auto put32 = [&file](std::size_t at, std::size_t value) {
+        for (int i = 0; i < 4; ++i)
+            file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    put32(coff + 8, file.size());
+    put32(coff + 12, 2);
+    file.resize(file.size() + 2 * 18, 0);
+    const std::size_t sizeAt = file.size();
+    file.resize(file.size() + 4, 0);
+    put32(sizeAt, 4 + strings.size());
+    append(file, strings);
+}
+
 constexpr std::string_view kNsisHeader{"\0\0\0\0\xEF\xBE\xAD\xDENullsoftInst", 20};
 
 } // namespace
@@ -93,6 +110,14 @@ TEST(Installer, IsToldByItsMarkersAfterTheImage) {
         padTo(f, 64 * 1024, 64 * 1024 - 3);
         append(f, "Inno Setup Setup Data (6.2.0)");
         cases.push_back({"a marker across two blocks of the scan", f, Installer::InnoSetup});
+    }
+    {
+        // The words in a symbol's name are the linker's, not a payload's.
+        auto f = plain;
+        appendSymbols(f, std::string_view("CreateSetup\0rDlPtS02_check\0", 27));
+        cases.push_back({"the linker's symbols after the image", f, Installer::None});
+        append(f, "zlb\x1a Inno Setup Setup Data (5.5.7) more");
+        cases.push_back({"a payload after the linker's symbols", f, Installer::InnoSetup});
     }
     for (const Case& c : cases) {
         auto module = OpenModuleFromBuffer(c.file);
