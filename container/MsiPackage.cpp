@@ -296,6 +296,16 @@ bool opensByName(int fd) {
 
 } // namespace
 
+namespace {
+
+// The reason of an error whose message is "path: reason".
+std::string reasonOf(const Error& error) {
+    const std::size_t colon = error.message.rfind(": ");
+    return colon == std::string::npos ? error.message : error.message.substr(colon + 2);
+}
+
+} // namespace
+
 Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
     quietLibmsi();
     LibmsiTurn turn;
@@ -537,7 +547,7 @@ public:
             if (cabinet.embedded)
                 bytes = m_package->stream(cabinet.name, kMostCabinetBytes);
             else if (!m_folder.empty())
-                bytes = OpenByteSource(m_folder + cabinet.name);
+                bytes = OpenCompanion(m_folder + cabinet.name);
             if (!bytes) {
                 // A cabinet beside the package that is not there is a volume of the set
                 // missing; one that is there and cannot be opened says why.
@@ -551,7 +561,7 @@ public:
                 missing.detail = "the cabinet " + cabinet.name +
                                  (cabinet.embedded ? " cannot be read"
                                   : absent         ? " is not beside the package"
-                                                   : " beside the package: " + std::string(std::strerror(code)));
+                                                   : " beside the package: " + reasonOf(bytes.error()));
                 return std::optional<ContainerMember>(std::move(missing));
             }
             auto opened = Containers().open(*bytes, cabinet.name);
