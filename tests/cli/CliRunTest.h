@@ -9,10 +9,38 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace harvix::testing {
+
+// The files an extraction wrote below `folder`, by path relative to it, with their bytes;
+// the index files apart, since they name where each picture came from.
+inline std::map<std::string, std::string> PicturesIn(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    if (!std::filesystem::exists(folder))
+        return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().filename() != "__index.txt")
+            files[std::filesystem::relative(entry.path(), folder).string()] = ReadText(entry.path());
+    return files;
+}
+
+// The same pictures under the same names: the names compared first (the bytes themselves
+// would drown a failure's message), then the bytes of each.
+inline void ExpectSamePictures(const std::map<std::string, std::string>& actual,
+                               const std::map<std::string, std::string>& expected) {
+    const auto namesOf = [](const std::map<std::string, std::string>& pictures) {
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : pictures)
+            names.push_back(name);
+        return names;
+    };
+    ASSERT_EQ(namesOf(actual), namesOf(expected));
+    for (const auto& [name, bytes] : expected)
+        EXPECT_TRUE(actual.at(name) == bytes) << name << " differs";
+}
 
 class CliRunTest : public ::testing::Test {
 protected:

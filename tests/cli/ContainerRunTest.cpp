@@ -29,31 +29,8 @@ using namespace harvix::modbuilder;
 using ::testing::HasSubstr;
 using testing::ReadText;
 
-// The files below `folder` (index files aside), by path relative to it, with their bytes.
-std::map<std::string, std::string> picturesIn(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(folder))
-        return files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && entry.path().filename() != "__index.txt")
-            files[fs::relative(entry.path(), folder).string()] = ReadText(entry.path());
-    return files;
-}
-
-// The names of the pictures, and the names of those whose bytes differ from `expected`'s
-// (the bytes themselves would drown a failure's message).
-std::vector<std::string> namesOf(const std::map<std::string, std::string>& pictures) {
-    std::vector<std::string> names;
-    for (const auto& [name, bytes] : pictures)
-        names.push_back(name);
-    return names;
-}
-
-void expectSame(const std::map<std::string, std::string>& actual, const std::map<std::string, std::string>& expected) {
-    ASSERT_EQ(namesOf(actual), namesOf(expected));
-    for (const auto& [name, bytes] : expected)
-        EXPECT_TRUE(actual.at(name) == bytes) << name << " differs";
-}
+using testing::ExpectSamePictures;
+using testing::PicturesIn;
 
 class ContainerRunTest : public testing::CliRunTest {
 protected:
@@ -92,7 +69,7 @@ protected:
         args.insert(args.end(), options.begin(), options.end());
         args.insert(args.end(), paths.begin(), paths.end());
         last = cli(args);
-        return picturesIn(out);
+        return PicturesIn(out);
     }
 
     nlohmann::json report(const std::string& name) {
@@ -154,7 +131,7 @@ TEST_F(ContainerRunTest, ModulesInEachKindOfContainerGiveThePicturesOfTheModules
          {"pack.zip", "stored.zip", "pack.7z", "pack.tar.gz", "pack.tar", "pack.iso", "pack.cab", "stored.cab"}) {
         SCOPED_TRACE(container);
         const std::string name = std::string("out-") + container;
-        expectSame(extractPictures({(root / container).string()}, name), expected);
+        ExpectSamePictures(extractPictures({(root / container).string()}, name), expected);
         EXPECT_EQ(last.status, 0) << last.err;
         // The records name the member inside its container.
         const std::string index = ReadText(root / name / "Bitmaps" / "__index.txt");
@@ -179,7 +156,7 @@ TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
           "printf E | dd of=APP.EX_ bs=1 seek=9 conv=notrunc status=none");
     ASSERT_TRUE(fs::exists(root / "APP.EX_"));
     // Named after the member, APP.EXE, whose pictures are app.exe's.
-    expectSame(asApp(extractPictures({(root / "APP.EX_").string()}, "out")), appPictures());
+    ExpectSamePictures(asApp(extractPictures({(root / "APP.EX_").string()}, "out")), appPictures());
     EXPECT_THAT(ReadText(root / "out" / "Bitmaps" / "__index.txt"),
                 HasSubstr("APP.EXE.bmp - SOURCE FILE = " + (root / "APP.EX_").string() + "!/APP.EXE "));
 }
@@ -198,7 +175,7 @@ TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKe
         const fs::path path = root / kind / "SETUP.EX_";
         fs::create_directories(path.parent_path());
         ASSERT_TRUE(writeFile(path.string(), makeKwajFile(kwaj)).ok());
-        expectSame(asApp(extractPictures({path.string()}, "out-" + kind)), appPictures());
+        ExpectSamePictures(asApp(extractPictures({path.string()}, "out-" + kind)), appPictures());
         EXPECT_EQ(last.status, 0) << last.err;
         EXPECT_THAT(ReadText(root / ("out-" + kind) / "Bitmaps" / "__index.txt"),
                     HasSubstr("SOURCE FILE = " + path.string() + "!/APP.EXE "));
@@ -208,7 +185,7 @@ TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKe
 TEST_F(ContainerRunTest, NestedContainersAreOpenedInTurnUpToTheDepth) {
     shell("gcab -c -z -n inner.cab pack/SETUP/app.exe pack/lib.dll");
     shell("mkdir -p disc/SETUP && zip -q disc/SETUP/setup.zip inner.cab && genisoimage -quiet -J -R -o disc.iso disc");
-    expectSame(extractPictures({(root / "disc.iso").string()}, "out"), expected);
+    ExpectSamePictures(extractPictures({(root / "disc.iso").string()}, "out"), expected);
     EXPECT_THAT(ReadText(root / "out" / "Bitmaps" / "__index.txt"),
                 HasSubstr((root / "disc.iso").string() + "!/SETUP/setup.zip!/inner.cab!/lib.dll"));
     EXPECT_EQ(report("out")["containers_read"], 3);
@@ -237,7 +214,7 @@ TEST_F(ContainerRunTest, TheSearchOpensContainersOnlyWhenAsked) {
     EXPECT_TRUE(opened.at("Bitmaps/app.exe.bmp") == expected.at("Bitmaps/app.exe.bmp"));
     EXPECT_EQ(report("opened")["options"]["containers"], true);
     // A mask that names no container opens none.
-    expectSame(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
+    ExpectSamePictures(extractPictures({tree}, "masked", {"--containers", "--container-mask", "*.cab"}), plain);
 }
 
 TEST_F(ContainerRunTest, ACabinetSetIsReadOnceAcrossItsVolumesAndAMissingOneIsNamed) {
@@ -260,7 +237,7 @@ TEST_F(ContainerRunTest, ACabinetSetIsReadOnceAcrossItsVolumesAndAMissingOneIsNa
     ASSERT_TRUE(writeFile((root / "set" / "disk2.cab").string(), set[1]).ok());
 
     // The search meets both cabinets; the set is read once, from the first it meets.
-    expectSame(extractPictures({(root / "set").string()}, "both", {"--containers"}), fromDisk);
+    ExpectSamePictures(extractPictures({(root / "set").string()}, "both", {"--containers"}), fromDisk);
     EXPECT_EQ(report("both")["containers_read"], 1) << report("both").dump();
 
     // Without the second, what lies in the first is read and the rest named.
@@ -293,7 +270,7 @@ TEST_F(ContainerRunTest, ContainersFoundThroughLinksAreReadInTheCage) {
         ASSERT_TRUE(pictures.contains(name) && pictures.at(name) == bytes) << name << ": " << last.err;
     EXPECT_EQ(report("caged")["containers_read"], 2) << last.err;
     // The same run outside the cage reads the same.
-    expectSame(extractPictures({library}, "uncaged", {"--containers", "--no-sandbox"}), pictures);
+    ExpectSamePictures(extractPictures({library}, "uncaged", {"--containers", "--no-sandbox"}), pictures);
 }
 
 TEST_F(ContainerRunTest, AProgramWithAZipAppendedIsReadAsProgramAndAsArchive) {
@@ -318,7 +295,7 @@ TEST_F(ContainerRunTest, UnreadableMembersAndDamagedContainersAreNamedWithTheirR
     // of its own, so that the cut leaves the first member whole.
     shell("head -c 100000 /dev/urandom > pad.dll && gcab -c cut.cab pack/SETUP/app.exe pad.dll && "
           "head -c $(( $(stat -c %s cut.cab) - 200 )) cut.cab > cut2.cab && mv cut2.cab cut.cab");
-    expectSame(extractPictures({(root / "cut.cab").string()}, "cut"), appPictures());
+    ExpectSamePictures(extractPictures({(root / "cut.cab").string()}, "cut"), appPictures());
     EXPECT_EQ(last.status, 0) << last.err;
     EXPECT_THAT(reasonFor("cut", (root / "cut.cab").string() + "!/pad.dll"), HasSubstr("damaged"));
 }
@@ -342,7 +319,7 @@ TEST_F(ContainerRunTest, BombsAndMembersTooLargeArePassedOverInBoundedTime) {
     shell("mkdir large-src && cp pack/SETUP/app.exe large-src/app.exe && head -c 20971520 /dev/zero >> large-src/app.exe && "
           "cd large-src && zip -q9 ../big.zip app.exe");
     const auto big = extractPictures({(root / "big.zip").string()}, "big", {"--container-limits", "4;512;100000"});
-    expectSame(big, appPictures());
+    ExpectSamePictures(big, appPictures());
     // Limits that cannot be read are refused as the other limits are.
     const testing::ProgramRun refused = cli({"extract", "--dest", (root / "x").string(), "--container-limits", "4;0;200",
                                               (root / "bomb.zip").string()});
@@ -395,7 +372,7 @@ TEST_F(ContainerRunTest, AWindows2ProgramUnpackedIntoMemoryKeepsItsCursors) {
     const std::vector<std::string> kinds{"--kinds", "cursor"};
     const auto fromDisk = extractPictures({(root / "old" / "PAINT.EXE").string()}, "disk", kinds);
     ASSERT_EQ(fromDisk.size(), 2U);
-    expectSame(extractPictures({(root / "old.zip").string()}, "zip", kinds), fromDisk);
+    ExpectSamePictures(extractPictures({(root / "old.zip").string()}, "zip", kinds), fromDisk);
 }
 
 } // namespace

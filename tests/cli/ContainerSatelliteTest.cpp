@@ -24,28 +24,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::ReadText;
 
-// The files below `folder` by path relative to it, with their bytes; the index files
-// apart, since they name where each picture came from.
-std::map<std::string, std::string> picturesIn(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(folder))
-        return files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file() && entry.path().filename() != "__index.txt")
-            files[fs::relative(entry.path(), folder).string()] = ReadText(entry.path());
-    return files;
-}
-
-void expectSame(const std::map<std::string, std::string>& actual, const std::map<std::string, std::string>& expected) {
-    std::vector<std::string> actualNames, expectedNames;
-    for (const auto& [name, bytes] : actual)
-        actualNames.push_back(name);
-    for (const auto& [name, bytes] : expected)
-        expectedNames.push_back(name);
-    ASSERT_EQ(actualNames, expectedNames);
-    for (const auto& [name, bytes] : expected)
-        EXPECT_TRUE(actual.at(name) == bytes) << name << " differs";
-}
+using testing::ExpectSamePictures;
+using testing::PicturesIn;
 
 class ContainerSatelliteTest : public testing::CliRunTest {
 protected:
@@ -64,7 +44,7 @@ protected:
         args.push_back(path.string());
         last = cli(args);
         EXPECT_EQ(last.status, 0) << last.err;
-        return picturesIn(root / name);
+        return PicturesIn(root / name);
     }
 
     std::string records(const std::string& name, const char* kind = "Bitmaps") {
@@ -102,7 +82,7 @@ TEST_F(ContainerSatelliteTest, AWindowsFolderInAnArchiveGivesThePicturesOfTheFol
         for (const char* container : {"tree.zip", "tree.tar.gz"}) {
             SCOPED_TRACE(container);
             const std::string name = std::string(container) + "-" + language;
-            expectSame(extract(root / container, name, language), expected);
+            ExpectSamePictures(extract(root / container, name, language), expected);
             // Each picture's record names the file inside the container it came from.
             const std::string index = records(name);
             const std::string inside = (root / container).string() + "!/";
@@ -115,7 +95,7 @@ TEST_F(ContainerSatelliteTest, AWindowsFolderInAnArchiveGivesThePicturesOfTheFol
         }
     }
     // Without satellites, every module as it is, in the archive as on disk.
-    expectSame(extract(root / "tree.zip", "zip-plain", "de-DE", {"--no-satellites"}),
+    ExpectSamePictures(extract(root / "tree.zip", "zip-plain", "de-DE", {"--no-satellites"}),
                extract(root / "tree", "disk-plain", "de-DE", {"--no-satellites"}));
 }
 
@@ -131,12 +111,12 @@ TEST_F(ContainerSatelliteTest, TheSatelliteIsFoundBeforeAndAfterItsModuleInTheCo
     shell("tar -cf after.tar -C pack app.exe fr-FR/app.exe.mui");
     for (const char* container : {"after.zip", "before.zip", "stored.zip", "after.tar"}) {
         SCOPED_TRACE(container);
-        expectSame(extract(root / container, std::string("out-") + container, "fr-FR"), expected);
+        ExpectSamePictures(extract(root / container, std::string("out-") + container, "fr-FR"), expected);
     }
     // With a mask that takes every file the language file is still read once, with its
     // module, as on disk.
     const auto everything = extract(root / "pack", "disk-all", "fr-FR", {"--mask", "*"});
-    expectSame(extract(root / "before.zip", "zip-all", "fr-FR", {"--mask", "*"}), everything);
+    ExpectSamePictures(extract(root / "before.zip", "zip-all", "fr-FR", {"--mask", "*"}), everything);
     EXPECT_THAT(records("zip-all"), Not(HasSubstr("app.exe.mui.bmp")));
 }
 
@@ -168,7 +148,7 @@ TEST_F(ContainerSatelliteTest, AnInstallerPackageGivesItsProgramsTheirLanguageFi
 </Wix>
 )";
     shell("cd pack && wixl -o ../setup.msi setup.wxs >/dev/null 2>&1");
-    expectSame(extract(root / "setup.msi", "msi", "fr-FR"), expected);
+    ExpectSamePictures(extract(root / "setup.msi", "msi", "fr-FR"), expected);
     EXPECT_THAT(records("msi"), HasSubstr("SOURCE FILE = " + (root / "setup.msi").string() + "!/"));
     EXPECT_THAT(records("msi"), HasSubstr("/App/fr-FR/app.exe.mui RESOURCE TYPE = 2 RESOURCE NAME = 3"));
 }
