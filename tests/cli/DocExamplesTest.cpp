@@ -1,14 +1,14 @@
-// Every command example of the documents runs and does what its text says. The examples
-// are collected from the documents themselves, so a new one is tested as soon as it is
-// written: each line of a code block (indented or fenced in README.md and docs/*.md,
-// fenced in the man pages) that starts with harvix-cli or harvix, after any NAME=VALUE
-// settings, joined with the lines its trailing "\" continues onto, and each whole
-// command written inline in a paragraph of README.md and docs/*.md. Each runs through the
-// shell in a fresh scratch folder of its own: a home folder holding a Wine prefix of
-// modules the test builds, a settings store there, and the files the examples name
-// (setup.exe, shell32.dll, Icons/shell32.dll.ico, list.txt, ...) in the folder it runs
-// in; the documents' placeholders (DIR, OUT, /mnt/windows) are mapped to trees there.
-// An example that cannot run here is listed in kNotRun with the reason.
+// Every command example of the documents runs and does what its text says. The examples are
+// collected from the documents themselves, so a new one is tested as soon as it is written:
+// each line of a code block (indented or fenced in README.md and docs/*.md, fenced in the
+// man pages) that starts with harvix-cli or harvix, after any NAME=VALUE settings, joined
+// with the lines its trailing "\" continues onto, and each whole harvix-cli command written
+// inline in a paragraph of README.md and docs/*.md. Each runs through the shell in a fresh
+// scratch folder of its own: a home folder holding a Wine prefix of modules the test
+// builds, a settings store there, and the files the examples name (setup.exe, shell32.dll,
+// Icons/shell32.dll.ico, list.txt, ...) in the folder it runs in; the documents'
+// placeholders (DIR, OUT, /mnt/windows) are mapped to trees there. An example that cannot
+// run here is listed in kNotRun with the reason.
 #include "tests/container/MsiTestPackage.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestFiles.h"
@@ -161,7 +161,9 @@ void CollectInlineExamples(const fs::path& document, std::vector<Example>& examp
     std::ifstream in(document);
     std::string line;
     bool fenced = false;
-    static const std::regex kSpan("`(harvix(-cli)?( [^`]*)?)`");
+    // harvix-cli's commands only: the wizard named in a sentence ("`harvix --version`")
+    // needs a display or a build with the wizard, which its code blocks show how to run.
+    static const std::regex kSpan("`(harvix-cli( [^`]*)?)`");
     for (int number = 1; std::getline(in, line); ++number) {
         if (StartsWith(Trim(line), "```")) {
             fenced = !fenced;
