@@ -39,7 +39,7 @@
 //                          [--wrestool PATH | --no-wrestool] [--7z PATH | --no-7z]
 //                          [--strace PATH | --no-strace]
 #include "bench/BenchSupport.h"
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

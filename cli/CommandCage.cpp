@@ -2,7 +2,7 @@
 
 #include "cli/RunReport.h"
 #include "cli/Terminal.h"
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 #include "sandbox/Errand.h"
 
 #include <sys/resource.h>

@@ -16,7 +16,7 @@
 #include "extract/JudgeResource.h"
 #include "extract/ResCore.h"
 #include "extract/ResourceKind.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "run/RunAccount.h"
 #include "run/RunAssembly.h"
 #include "run/RunBindings.h"

@@ -5,7 +5,7 @@
 // can be rebuilt.
 #pragma once
 
-#include "extract/module/ResourceType.h"
+#include "module/ResourceType.h"
 
 #include <nlohmann/json.hpp>
 

@@ -10,7 +10,7 @@
 #include "common/Paths.h"
 #include "convert/ContainerIcon.h"
 #include "convert/ModuleIcons.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "image/Png.h"
 #include "image/Thumbnail.h"
 #include "launcher/ShortcutIcon.h"

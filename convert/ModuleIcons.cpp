@@ -1,7 +1,7 @@
 #include "convert/ModuleIcons.h"
 
 #include "common/ByteCursor.h"
-#include "extract/module/ResourceType.h"
+#include "module/ResourceType.h"
 #include "format/IconEntry.h"
 #include "image/IconFile.h"
 #include "common/Files.h"

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "common/Result.h"
-#include "extract/module/ModuleAccess.h"
-#include "extract/module/Satellites.h"
+#include "module/ModuleAccess.h"
+#include "module/Satellites.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "cursortheme/CursorSource.h"
 
 #include "common/ByteCursor.h"
-#include "extract/module/NeModule.h"
+#include "module/NeModule.h"
 #include "format/OldWindows.h"
 #include "image/IconFile.h"
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "common/Result.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "format/IconEntry.h"
 #include "image/AniFile.h"
 #include "image/Image.h"

@@ -2,7 +2,7 @@
 // harvix-cli list --explain, which tells before a run what the run will do.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
 
 #include <optional>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "extract/FileSystem.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "extract/Prompt.h"
 #include "extract/ResourceKind.h"
 

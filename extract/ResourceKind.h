@@ -5,7 +5,7 @@
 // kKinds below; every other part reads it from there.
 #pragma once
 
-#include "extract/module/ResourceType.h"
+#include "module/ResourceType.h"
 
 #include <array>
 #include <cstdint>

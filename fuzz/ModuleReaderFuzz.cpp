@@ -1,7 +1,7 @@
 // The PE resource reader on arbitrary bytes: open the image, walk every type, name and
 // language, load every resource, and read the version resource.
-#include "extract/module/FileVersion.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/FileVersion.h"
+#include "module/ModuleAccess.h"
 
 #include <cstddef>
 #include <cstdint>

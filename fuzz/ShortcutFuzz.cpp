@@ -1,7 +1,7 @@
 // Fuzzes the readers of shortcuts: shell links, Internet shortcuts, Windows Installer
 // descriptors and version string tables, on arbitrary bytes. Besides not crashing, a
 // shell link that is read must name no path longer than its own bytes could spell.
-#include "extract/module/VersionStrings.h"
+#include "module/VersionStrings.h"
 #include "launcher/ShellLink.h"
 
 #include <cstddef>

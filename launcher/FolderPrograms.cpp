@@ -1,7 +1,7 @@
 #include "launcher/FolderPrograms.h"
 
 #include "convert/ModuleIcons.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "image/IconFile.h"
 
 #include <dirent.h>

@@ -7,7 +7,7 @@
 // the choice.
 #pragma once
 
-#include "extract/module/VersionStrings.h"
+#include "module/VersionStrings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "launcher/ShellLink.h"
 
 #include "common/ByteCursor.h"
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 
 #include <algorithm>
 #include <array>

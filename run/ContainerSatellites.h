@@ -11,7 +11,7 @@
 #pragma once
 
 #include "container/Container.h"
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 #include "search/MaskSet.h"
 
 #include <cstdint>

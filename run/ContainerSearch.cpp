@@ -1,8 +1,8 @@
 #include "run/ContainerSearch.h"
 
 #include "container/MsiPackage.h"
-#include "extract/module/NeModule.h"
-#include "extract/module/PictureModule.h"
+#include "module/NeModule.h"
+#include "module/PictureModule.h"
 #include "search/SearchCore.h"
 #include "settings/Settings.h"
 

@@ -1,6 +1,6 @@
 #include "run/HandedFiles.h"
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <fcntl.h>
 #include <unistd.h>

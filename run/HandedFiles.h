@@ -8,7 +8,7 @@
 
 #include "container/Container.h"
 #include "extract/ResCore.h"
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 #include "run/SatelliteReading.h"
 
 #include <deque>

@@ -1,6 +1,6 @@
 #include "run/SatelliteReading.h"
 
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 #include "search/MaskSet.h"
 #include "search/SearchCore.h"
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "extract/ResCore.h"
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 
 #include <memory>
 

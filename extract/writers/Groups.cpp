@@ -1,7 +1,7 @@
 #include "extract/writers/Groups.h"
 
 #include "common/ByteCursor.h"
-#include "extract/module/NeModule.h"
+#include "module/NeModule.h"
 #include "extract/writers/Support.h"
 #include "format/IconEntry.h"
 #include "format/OldWindows.h"

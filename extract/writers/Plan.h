@@ -4,7 +4,7 @@
 // --explain` and whoever else asks read the same answer.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
 
 #include <cstdint>

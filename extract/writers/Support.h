@@ -3,7 +3,7 @@
 // out.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "extract/ResourceKind.h"
 
 #include <cstdint>

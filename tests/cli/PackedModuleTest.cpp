@@ -1,7 +1,7 @@
 // A module packed by UPX, as harvix-cli lists and extracts it: what UPX left readable is
 // read as from any module, and the listing, the summary and the report say why the rest
 // is missing. Their JSON is checked against the schemas.
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "tests/cli/CliRunTest.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"

@@ -7,7 +7,7 @@
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestFiles.h"
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "image/IconFile.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "extract/FileSystem.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "extract/Prompt.h"
 #include "extract/ResCore.h"
 #include "tests/support/ScriptedPrompt.h"

@@ -1,6 +1,6 @@
 #include "extract/ResourceKind.h"
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // broken header makes the file not loadable, a broken directory loses only what it
 // breaks.
 #include "tools/modbuilder/ModuleBuilder.h"
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 #include "tests/support/ModuleIds.h"
 #include "tests/support/ModuleWalk.h"
 

@@ -1,5 +1,5 @@
 // cFileVersion: reading the fixed version record, text and parts, comparison.
-#include "extract/module/FileVersion.h"
+#include "module/FileVersion.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
 

@@ -2,8 +2,8 @@
 // markers after the setup program's image, InstallShield cabinets by their first bytes;
 // the setup program's own resources are read as before.
 #include "tools/modbuilder/ModuleBuilder.h"
-#include "extract/module/Installer.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/Installer.h"
+#include "module/ModuleAccess.h"
 #include "tests/support/ModuleIds.h"
 
 #include <gtest/gtest.h>

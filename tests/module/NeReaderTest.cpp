@@ -1,8 +1,8 @@
 // The NE reader on 16-bit modules written by the module builder: table order, text
 // forms, exact sizes without the alignment padding at every shift, icon libraries and
 // fonts, the 16-bit version resource, and every broken form.
-#include "extract/module/FileVersion.h"
-#include "extract/module/NeModule.h"
+#include "module/FileVersion.h"
+#include "module/NeModule.h"
 #include "tools/modbuilder/NeBuilder.h"
 #include "tests/support/ModuleIds.h"
 #include "tests/support/ModuleWalk.h"

@@ -2,7 +2,7 @@
 // sparse module, and real modules when some are installed.
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/ResourcePayloads.h"
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Picture files read as modules: an icon file is one icon group whose entries are the
 // file's own, naming its images in order, and a damaged icon file gives the images up to
 // the damage; a picture file kept whole is one RCDATA resource; anything else is refused.
-#include "extract/module/PictureModule.h"
+#include "module/PictureModule.h"
 #include "tools/modbuilder/PicturePayloads.h"
 
 #include <gtest/gtest.h>

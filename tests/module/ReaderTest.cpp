@@ -1,7 +1,7 @@
 // The PE reader on well-formed modules written by the module builder: directory order,
 // text forms, languages, bytes, lookups and the packer that compressed a module.
 #include "tools/modbuilder/ModuleBuilder.h"
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 #include "tests/support/ModuleIds.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // language's file, the languages looked for, finding satellites on a tree with folder
 // names in other cases, the module seen with its satellites, and the owner of a
 // satellite met on its own.
-#include "extract/module/MuiResource.h"
-#include "extract/module/Satellites.h"
+#include "module/MuiResource.h"
+#include "module/Satellites.h"
 #include "tests/support/DamagedBytes.h"
 #include "tests/support/ModuleIds.h"
 #include "tests/support/TestFiles.h"

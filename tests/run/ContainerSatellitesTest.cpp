@@ -2,7 +2,7 @@
 // containers, without a display: where a listing's satellites are found, how they are
 // kept or read again, and what the run counts and shows while a container is read.
 #include "container/Container.h"
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 #include "run/ContainerSatellites.h"
 #include "run/ContainerSearch.h"
 #include "run/RunTexts.h"

@@ -2,8 +2,8 @@
 // what the module builders wrote.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
-#include "extract/module/ResourceType.h"
+#include "module/ModuleAccess.h"
+#include "module/ResourceType.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // larger than the module's image.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 //     auto status = writeFile("/tmp/x.dll", bytes);
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 #include "common/Result.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "extract/module/Satellites.h"
+#include "module/Satellites.h"
 
-#include "extract/module/MuiResource.h"
-#include "extract/module/NeModule.h"
+#include "module/MuiResource.h"
+#include "module/NeModule.h"
 
 #include <algorithm>
 #include <cctype>

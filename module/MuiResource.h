@@ -22,7 +22,7 @@
 #pragma once
 
 #include "common/Result.h"
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <cstdint>
 #include <optional>

@@ -3,7 +3,7 @@
 // did, whatever its file is called.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <span>
 #include <string>

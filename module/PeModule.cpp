@@ -3,7 +3,7 @@
 // later lookup is a binary search. The image is untrusted: every field is read through
 // ByteCursor, every offset is checked before use, and the amount of work and memory is
 // bounded by the size of the resource section, whatever counts the directory claims.
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 
 #include "common/ByteCursor.h"
 

@@ -11,7 +11,7 @@
 // partition, where "System32", "system32" and "SYSTEM32" are one folder.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <cstdint>
 #include <functional>

@@ -5,7 +5,7 @@
 // most 64 KiB: its offsets are 16-bit), through ByteCursor; every count is bounded by
 // what the table holds, every name offset is checked, and resource data is read with
 // positioned reads that never reach past the end of the file.
-#include "extract/module/NeModule.h"
+#include "module/NeModule.h"
 
 #include "common/ByteCursor.h"
 

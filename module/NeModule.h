@@ -4,7 +4,7 @@
 // tests.
 #pragma once
 
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 
 #include <memory>
 #include <span>

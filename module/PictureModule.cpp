@@ -1,4 +1,4 @@
-#include "extract/module/PictureModule.h"
+#include "module/PictureModule.h"
 
 #include "common/ByteCursor.h"
 #include "format/Signature.h"

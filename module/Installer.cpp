@@ -1,4 +1,4 @@
-#include "extract/module/Installer.h"
+#include "module/Installer.h"
 
 #include "common/ByteCursor.h"
 

@@ -1,4 +1,4 @@
-#include "extract/module/FileVersion.h"
+#include "module/FileVersion.h"
 
 #include "common/ByteCursor.h"
 

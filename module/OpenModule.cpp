@@ -2,8 +2,8 @@
 // that another program cuts short faults on the next access). A very small file is
 // read whole; of a larger one only the headers and the resource section are read, with
 // positioned reads bounded by the file's size.
-#include "extract/module/NeModule.h"
-#include "extract/module/PeModule.h"
+#include "module/NeModule.h"
+#include "module/PeModule.h"
 
 #include "common/Files.h"
 

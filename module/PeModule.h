@@ -2,8 +2,8 @@
 // (ModuleAccess.h); this header is for the reader itself and its tests.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
-#include "extract/module/ResourceTable.h"
+#include "module/ModuleAccess.h"
+#include "module/ResourceTable.h"
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "extract/module/MuiResource.h"
+#include "module/MuiResource.h"
 
 #include "common/ByteCursor.h"
-#include "extract/module/PeModule.h"
+#include "module/PeModule.h"
 
 namespace harvix {
 

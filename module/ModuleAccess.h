@@ -4,8 +4,8 @@
 #pragma once
 
 #include "common/Result.h"
-#include "extract/module/Installer.h"
-#include "extract/module/ResourceType.h"
+#include "module/Installer.h"
+#include "module/ResourceType.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,8 +1,8 @@
-#include "extract/module/VersionStrings.h"
+#include "module/VersionStrings.h"
 
 #include "common/ByteCursor.h"
-#include "extract/module/PeModule.h"
-#include "extract/module/ResourceType.h"
+#include "module/PeModule.h"
+#include "module/ResourceType.h"
 
 #include <algorithm>
 #include <optional>

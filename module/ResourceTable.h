@@ -4,7 +4,7 @@
 // merely odd module can repeat one) the first stored is found, as Windows finds it.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "extract/module/ResourceType.h"
+#include "module/ResourceType.h"
 
 namespace harvix {
 

@@ -2,7 +2,7 @@
 // resource, as four 16-bit numbers major.minor.build.revision.
 #pragma once
 
-#include "extract/module/ModuleAccess.h"
+#include "module/ModuleAccess.h"
 
 #include <array>
 #include <cstdint>
