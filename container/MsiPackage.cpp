@@ -238,6 +238,7 @@ namespace {
 enum class Trial {
     CameThrough, // libmsi read it, or refused it with a reason, and the copy ended well
     Died,        // the copy died reading it
+    TookTooLong, // the copy was still reading when its time ran out (a library loop)
     NotMade,     // no copy could be made (an outer sandbox may forbid new processes)
 };
 
@@ -248,8 +249,11 @@ constexpr std::uint64_t kMostTrialRowBytes = 64ull << 20;
 // Runs `read` in a copy of the process and says how the copy ended. The copy inherits
 // the cage (the same Landlock domain and system-call filter), dies of whatever kills
 // it (no handler of the program's turns that into an ordinary exit) and leaves no core
-// behind; it writes nothing and ends without running the program's exit handlers.
-Trial ReadInCopy(const std::function<void()>& read) {
+// behind; it writes nothing and ends without running the program's exit handlers. It
+// has `seconds` of wall time: a damaged package the library goes round in forever ends
+// with the copy's alarm, which the copy sets on itself (the cage lets no process signal
+// another), instead of holding up the run.
+Trial ReadInCopy(const std::function<void()>& read, unsigned seconds) {
     const pid_t pid = ::fork();
     if (pid < 0)
         return Trial::NotMade;
@@ -262,10 +266,17 @@ Trial ReadInCopy(const std::function<void()>& read) {
             void (*restorer)();
             std::uint64_t mask;
         } byDefault{SIG_DFL, 0, nullptr, 0};
-        for (const int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP})
+        for (const int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGSYS, SIGTRAP, SIGALRM})
             (void)::syscall(SYS_rt_sigaction, sig, &byDefault, nullptr, sizeof(byDefault.mask));
+        // The thread that forked may hold signals back (the run's Ctrl-C handling): the
+        // alarm must reach the copy.
+        sigset_t alarmOnly;
+        sigemptyset(&alarmOnly);
+        sigaddset(&alarmOnly, SIGALRM);
+        (void)::pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
         const rlimit noCore{0, 0};
         (void)::setrlimit(RLIMIT_CORE, &noCore);
+        ::alarm(seconds);
         read();
         ::_exit(0);
     }
@@ -276,10 +287,25 @@ Trial ReadInCopy(const std::function<void()>& read) {
     while (ended < 0 && errno == EINTR);
     if (ended != pid)
         return Trial::NotMade; // reaped elsewhere: how it ended is not known
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
+        return Trial::TookTooLong;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Trial::CameThrough : Trial::Died;
 }
 
 } // namespace
+
+std::optional<std::string_view> ReadPackageInCopy(const std::function<void()>& read, unsigned seconds) {
+    switch (ReadInCopy(read, seconds)) {
+    case Trial::Died:
+        return kMsiLibraryFailed;
+    case Trial::TookTooLong:
+        return kMsiLibraryTooSlow;
+    case Trial::CameThrough:
+    case Trial::NotMade:
+        break;
+    }
+    return std::nullopt;
+}
 
 namespace {
 
@@ -342,7 +368,7 @@ Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
     // package is read first, its tables and its Icon and Binary rows, in a copy of the
     // process: only when the copy came through is it read here. The files of its
     // cabinets are read by Harvix's own cabinet reader.
-    const Trial trial = ReadInCopy([&path] {
+    const auto failed = ReadPackageInCopy([&path] {
         auto package = OpenAt(std::make_unique<Database>(), path);
         if (!package)
             return;
@@ -359,9 +385,9 @@ Result<std::unique_ptr<MsiPackage>> MsiPackage::Open(const ByteSource& source) {
         };
         readRows("Icon", (*package)->icons());
         readRows("Binary", (*package)->binaries());
-    });
-    if (trial == Trial::Died)
-        return makeError(ErrorKind::Malformed, std::string(kMsiLibraryFailed));
+    }, kMsiTrialSeconds);
+    if (failed)
+        return makeError(ErrorKind::Malformed, std::string(*failed));
     return OpenAt(std::move(database), path);
 }
 

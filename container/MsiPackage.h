@@ -19,6 +19,7 @@
 #include "container/Container.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,18 @@ inline constexpr std::string_view kMsiProductIconNote = "the product's icon (ARP
 
 // Why a package the Windows Installer library died reading is passed over.
 inline constexpr std::string_view kMsiLibraryFailed = "the Windows Installer library could not read it";
+// Why a package the Windows Installer library was still reading after its time is passed over.
+inline constexpr std::string_view kMsiLibraryTooSlow = "the Windows Installer library took too long to read it";
+
+// The wall time a package's first reading in a copy of the process may take. Reading the
+// tables and the Icon and Binary rows of even a large package takes a fraction of it.
+inline constexpr unsigned kMsiTrialSeconds = 60;
+
+// Runs `read` in a copy of the process (in the cage, as the process is) with `seconds`
+// of wall time, and says why the package is passed over when the copy died
+// (kMsiLibraryFailed) or its time ran out (kMsiLibraryTooSlow); nothing when it came
+// through or no copy could be made.
+std::optional<std::string_view> ReadPackageInCopy(const std::function<void()>& read, unsigned seconds);
 
 // A file of the File table.
 struct MsiFile {

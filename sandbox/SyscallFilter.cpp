@@ -86,19 +86,21 @@ constexpr AllowedCall kNewFiles[] = {
 };
 
 // An installer package is read first in a copy of the process, which dies in its place
-// when the Windows Installer library dies on a damaged one; the copy is waited for.
+// when the Windows Installer library dies on a damaged one; the copy is waited for, and
+// sets its own alarm, which ends it when the library goes round in a damaged package.
 // Every command may meet a package.
-constexpr AllowedCall kPackageTrial[] = {{"clone", ProcessCopy}, {"wait4", Always}};
+constexpr AllowedCall kPackageTrial[] = {{"clone", ProcessCopy}, {"wait4", Always}, {"alarm", Always}};
 
 // The extraction besides: folders made, the threads that read modules ahead at the run's
 // priority (and the copies that read installer packages first), the terminal's
-// questions and Ctrl-C, and the report's helper process and the copies reaped.
+// questions and Ctrl-C, and the report's helper process and the copies reaped (each
+// copy with its own alarm).
 constexpr AllowedCall kExtraction[] = {
     {"mkdir", Always},          {"mkdirat", Always},          {"clone", ThreadOrCopy},
     {"clone3", NotImplemented}, {"set_robust_list", Always},  {"rseq", Always},
     {"getpriority", Always},    {"setpriority", ProcessPriority}, {"poll", Always},
     {"ppoll", Always},          {"pipe", Always},             {"pipe2", Always},
-    {"wait4", Always},
+    {"wait4", Always},          {"alarm", Always},
 };
 
 // The files handed over by the opener (Opener.h): messages received with their

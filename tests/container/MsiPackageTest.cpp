@@ -2,11 +2,17 @@
 // File table out of its cabinets under their directories and long names, the product's
 // icon; each member's bytes are the very bytes the package was made from.
 #include "container/MsiPackage.h"
+#include "sandbox/SyscallFilter.h"
 #include "tests/container/MsiTestPackage.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 
 #include <filesystem>
 #include <map>
@@ -159,3 +165,49 @@ TEST_F(MsiPackageTest, APackageTheLibraryDiesOnIsRefusedWithTheReason) {
 }
 
 } // namespace
+
+// A package the library goes round in forever ends with the copy's own alarm, also when
+// the thread that reads holds the alarm's signal back and under the extraction's
+// system-call filter (which lets no process signal another): the package is passed over
+// with its reason in about the time given, and a copy that comes through or dies is told
+// apart from it.
+TEST(MsiPackageTrial, ACopyThatNeverEndsIsEndedByItsTimeUnderTheFilter) {
+    const auto tryAll = [] {
+        sigset_t alarmOnly;
+        sigemptyset(&alarmOnly);
+        sigaddset(&alarmOnly, SIGALRM);
+        (void)::pthread_sigmask(SIG_BLOCK, &alarmOnly, nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        const auto forever = ReadPackageInCopy([] {
+            volatile unsigned long turn = 0;
+            for (;;)
+                turn = turn + 1;
+        }, 1);
+        const auto took = std::chrono::steady_clock::now() - start;
+        if (forever != kMsiLibraryTooSlow || took > std::chrono::seconds(20))
+            return 20;
+        if (ReadPackageInCopy([] {}, 1).has_value())
+            return 21;
+        if (ReadPackageInCopy([] { std::abort(); }, 1) != kMsiLibraryFailed)
+            return 22;
+        return 0;
+    };
+    EXPECT_EQ(tryAll(), 0);
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's build allows every signal call for its runtime";
+#endif
+    // The same in a process the extraction's filter holds.
+    const pid_t tester = ::fork();
+    ASSERT_GE(tester, 0);
+    if (tester == 0) {
+        std::string missing;
+        if (LoadSyscallFilter(CallSet::Extracting, missing) == 0)
+            ::_exit(10);
+        ::_exit(tryAll());
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(tester, &status, 0), tester);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
