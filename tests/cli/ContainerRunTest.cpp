@@ -162,14 +162,18 @@ TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
 }
 
 TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKeep) {
-    // Stored and masked, each keeping the name APP.EXE in its header. (No packaged tool
-    // compresses KWAJ files; the fuzz seeds cover the compressed methods.)
+    // Stored, masked and deflated in MSZIP blocks (small ones: the program spans several), each
+    // keeping the name APP.EXE in its header; the SZDD method is the bombs' test's.
     const std::string program = ReadText(root / "pack" / "SETUP" / "app.exe");
     KwajFile file;
     file.data.assign(program.begin(), program.end());
     std::vector<std::pair<std::string, KwajFile>> kinds{{"stored", file}};
     file.method = KwajMethod::Xor;
     kinds.emplace_back("masked", file);
+    file.method = KwajMethod::Mszip;
+    file.mszipBlock = 2048;
+    ASSERT_GT(file.data.size(), 2 * file.mszipBlock);
+    kinds.emplace_back("deflated", file);
     for (const auto& [kind, kwaj] : kinds) {
         SCOPED_TRACE(kind);
         const fs::path path = root / kind / "SETUP.EX_";
