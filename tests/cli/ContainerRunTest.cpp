@@ -127,8 +127,18 @@ TEST_F(ContainerRunTest, ModulesInEachKindOfContainerGiveThePicturesOfTheModules
     shell("genisoimage -quiet -J -R -o pack.iso pack");
     shell("gcab -c -z pack.cab pack/SETUP/app.exe pack/lib.dll");
     shell("gcab -c stored.cab pack/SETUP/app.exe pack/lib.dll");
-    for (const char* container :
-         {"pack.zip", "stored.zip", "pack.7z", "pack.tar.gz", "pack.tar", "pack.iso", "pack.cab", "stored.cab"}) {
+    // An LZX folder (of blocks LZX keeps uncompressed: no packaged tool writes LZX), its
+    // programs in the third and later frames of 32 KiB, behind a file the masks pass over.
+    const std::string app = ReadText(root / "pack" / "SETUP" / "app.exe");
+    const std::string lib = ReadText(root / "pack" / "lib.dll");
+    ASSERT_TRUE(writeFile((root / "lzx.cab").string(),
+                          cabbuilder::MakeLzxCabinet({{"readme.txt", std::vector<std::uint8_t>(70001, 'x')},
+                                                      {"SETUP\\app.exe", {app.begin(), app.end()}},
+                                                      {"lib.dll", {lib.begin(), lib.end()}}},
+                                                     17))
+                    .ok());
+    for (const char* container : {"pack.zip", "stored.zip", "pack.7z", "pack.tar.gz", "pack.tar", "pack.iso", "pack.cab",
+                                  "stored.cab", "lzx.cab"}) {
         SCOPED_TRACE(container);
         const std::string name = std::string("out-") + container;
         ExpectSamePictures(extractPictures({(root / container).string()}, name), expected);
@@ -162,14 +172,18 @@ TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
 }
 
 TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKeep) {
-    // Stored and masked, each keeping the name APP.EXE in its header. (No packaged tool
-    // compresses KWAJ files; the fuzz seeds cover the compressed methods.)
+    // Stored, masked and deflated in MSZIP blocks (small ones: the program spans several), each
+    // keeping the name APP.EXE in its header; the SZDD method is the bombs' test's.
     const std::string program = ReadText(root / "pack" / "SETUP" / "app.exe");
     KwajFile file;
     file.data.assign(program.begin(), program.end());
     std::vector<std::pair<std::string, KwajFile>> kinds{{"stored", file}};
     file.method = KwajMethod::Xor;
     kinds.emplace_back("masked", file);
+    file.method = KwajMethod::Mszip;
+    file.mszipBlock = 2048;
+    ASSERT_GT(file.data.size(), 2 * file.mszipBlock);
+    kinds.emplace_back("deflated", file);
     for (const auto& [kind, kwaj] : kinds) {
         SCOPED_TRACE(kind);
         const fs::path path = root / kind / "SETUP.EX_";

@@ -33,11 +33,62 @@ struct Block {
     std::size_t unpacked;
 };
 
+// Bits written as an LZX stream holds them: the first bit the highest of a 16-bit
+// little-endian word.
+class LzxBits {
+public:
+    void put(std::uint32_t value, unsigned count) {
+        for (unsigned i = count; i-- > 0;) {
+            m_word = static_cast<std::uint16_t>((m_word << 1) | ((value >> i) & 1U));
+            if (++m_used == 16)
+                flush();
+        }
+    }
+    // Pads the word begun with zero bits.
+    void align() {
+        while (m_used != 0)
+            put(0, 1);
+    }
+    std::vector<std::uint8_t> bytes;
+
+private:
+    void flush() {
+        bytes.push_back(static_cast<std::uint8_t>(m_word & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(m_word >> 8));
+        m_word = 0;
+        m_used = 0;
+    }
+    std::uint16_t m_word = 0;
+    unsigned m_used = 0;
+};
+
+// One data block of an LZX folder: one LZX block of the "uncompressed" type holding the
+// block's bytes as they are (the stream's first block begins with the flag that no
+// call-instruction translation was made). The block type, its 24-bit size, padding to
+// the next word, the three repeated-match offsets, the bytes and a pad byte after an odd
+// count.
+std::vector<std::uint8_t> lzxUncompressedBlock(const std::uint8_t* bytes, std::size_t size, bool first) {
+    constexpr unsigned kUncompressed = 3;
+    LzxBits bits;
+    if (first)
+        bits.put(0, 1);
+    bits.put(kUncompressed, 3);
+    bits.put(static_cast<std::uint32_t>(size >> 8), 16);
+    bits.put(static_cast<std::uint32_t>(size & 0xFF), 8);
+    bits.align();
+    for (int offset = 0; offset < 3; ++offset)
+        bits.bytes.insert(bits.bytes.end(), {1, 0, 0, 0});
+    bits.bytes.insert(bits.bytes.end(), bytes, bytes + size);
+    if (size % 2 != 0)
+        bits.bytes.push_back(0);
+    return std::move(bits.bytes);
+}
+
 // One volume: its blocks and the files that have bytes in them, the folder the set's
-// one folder.
+// one folder, stored or (`lzxWindowBits` not 0) LZX with uncompressed blocks.
 std::vector<std::uint8_t> volume(const std::vector<Placed>& placed, const std::vector<std::uint8_t>& all,
                                  const std::vector<Block>& blocks, const std::string* previous, const std::string* next,
-                                 unsigned index) {
+                                 unsigned index, unsigned lzxWindowBits = 0) {
     const std::size_t from = blocks.front().from;
     const std::size_t to = blocks.back().to;
     std::vector<const Placed*> listed;
@@ -91,14 +142,22 @@ std::vector<std::uint8_t> volume(const std::vector<Placed>& placed, const std::v
     cab.append(names.bytes);
     cab.u32(static_cast<std::uint32_t>(dataAt));
     cab.u16(static_cast<unsigned>(blocks.size()));
-    cab.u16(0); // stored: no compression
+    cab.u16(lzxWindowBits == 0 ? 0U : 0x0003U | (lzxWindowBits << 8)); // stored, or LZX
     cab.append(files.bytes);
     for (const Block& block : blocks) {
         cab.u32(0); // no checksum
-        cab.u16(static_cast<unsigned>(block.to - block.from));
+        if (lzxWindowBits == 0) {
+            cab.u16(static_cast<unsigned>(block.to - block.from));
+            cab.u16(static_cast<unsigned>(block.unpacked));
+            cab.bytes.insert(cab.bytes.end(), all.begin() + static_cast<std::ptrdiff_t>(block.from),
+                             all.begin() + static_cast<std::ptrdiff_t>(block.to));
+            continue;
+        }
+        const std::vector<std::uint8_t> packed =
+            lzxUncompressedBlock(all.data() + block.from, block.to - block.from, &block == &blocks.front());
+        cab.u16(static_cast<unsigned>(packed.size()));
         cab.u16(static_cast<unsigned>(block.unpacked));
-        cab.bytes.insert(cab.bytes.end(), all.begin() + static_cast<std::ptrdiff_t>(block.from),
-                         all.begin() + static_cast<std::ptrdiff_t>(block.to));
+        cab.append(packed);
     }
     cab.put32(sizeAt, static_cast<std::uint32_t>(cab.bytes.size()));
     return cab.bytes;
@@ -150,6 +209,24 @@ std::vector<std::vector<std::uint8_t>> MakeCabinetSet(const std::vector<CabFile>
 std::vector<std::uint8_t> MakeCabinet(const std::vector<CabFile>& files) {
     auto set = MakeCabinetSet(files, {"one.cab"}, kMostBlockBytes, 0xFFFF);
     return set.empty() ? std::vector<std::uint8_t>{} : std::move(set.front());
+}
+
+std::vector<std::uint8_t> MakeLzxCabinet(const std::vector<CabFile>& files, unsigned windowBits) {
+    if (windowBits < 15 || windowBits > 21)
+        return {};
+    std::vector<Placed> placed;
+    std::vector<std::uint8_t> all;
+    for (const CabFile& file : files) {
+        placed.push_back({&file, all.size()});
+        all.insert(all.end(), file.bytes.begin(), file.bytes.end());
+    }
+    // One LZX block a data block, each a whole frame of 32 KiB but the last.
+    std::vector<Block> blocks;
+    for (std::size_t from = 0; from < all.size() || blocks.empty(); from += kMostBlockBytes) {
+        const std::size_t to = std::min(all.size(), from + kMostBlockBytes);
+        blocks.push_back({from, to, to - from});
+    }
+    return volume(placed, all, blocks, nullptr, nullptr, 0, windowBits);
 }
 
 } // namespace harvix::cabbuilder

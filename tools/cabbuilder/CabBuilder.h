@@ -1,6 +1,7 @@
 // The cabinet builder: writes Microsoft cabinets whose files are stored uncompressed
 // (comp_type NONE), alone or as a set of volumes that one folder runs through, for the
-// tests of cabinet sets, which no packaged tool makes. It compresses nothing.
+// tests of cabinet sets, which no packaged tool makes, and cabinets of one LZX folder
+// whose blocks are stored as LZX stores them. It compresses nothing.
 #pragma once
 
 #include <cstddef>
@@ -30,5 +31,10 @@ struct CabFile {
 
 // One cabinet of the files, stored.
 [[nodiscard]] std::vector<std::uint8_t> MakeCabinet(const std::vector<CabFile>& files);
+
+// One cabinet of the files in one LZX folder (window of 2^windowBits bytes, 15 to 21)
+// whose LZX blocks are all of the "uncompressed" type: a valid LZX stream that makes a
+// reader go through its LZX decoder without a compressor here.
+[[nodiscard]] std::vector<std::uint8_t> MakeLzxCabinet(const std::vector<CabFile>& files, unsigned windowBits = 16);
 
 } // namespace harvix::cabbuilder

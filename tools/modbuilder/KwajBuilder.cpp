@@ -1,5 +1,10 @@
 #include "tools/modbuilder/KwajBuilder.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <stdexcept>
+
 namespace harvix::modbuilder {
 
 namespace {
@@ -12,6 +17,34 @@ void put16(std::vector<std::uint8_t>& out, std::uint16_t value) {
 void putText(std::vector<std::uint8_t>& out, const std::string& text) {
     out.insert(out.end(), text.begin(), text.end());
     out.push_back(0);
+}
+
+// The MSZIP blocks of a KWAJ file: each `block` bytes unpacked (at most 32 KiB), deflated on its own (no
+// reference reaches into the block before), preceded by its length and "CK"; a length
+// of 0 ends them.
+void putMszipBlocks(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& data, std::size_t block) {
+    const std::size_t blockSize = std::clamp<std::size_t>(block, 1, 32768);
+    for (std::size_t at = 0; at < data.size(); at += blockSize) {
+        const std::size_t size = std::min(blockSize, data.size() - at);
+        std::vector<std::uint8_t> packed(compressBound(static_cast<uLong>(size)) + 64);
+        z_stream z{};
+        if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::runtime_error("zlib refused to deflate");
+        z.next_in = const_cast<Bytef*>(data.data() + at);
+        z.avail_in = static_cast<uInt>(size);
+        z.next_out = packed.data();
+        z.avail_out = static_cast<uInt>(packed.size());
+        const int ended = deflate(&z, Z_FINISH);
+        const std::size_t made = z.total_out;
+        deflateEnd(&z);
+        if (ended != Z_STREAM_END)
+            throw std::runtime_error("zlib did not finish a block");
+        put16(out, static_cast<std::uint16_t>(made + 2));
+        out.push_back('C');
+        out.push_back('K');
+        out.insert(out.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(made));
+    }
+    put16(out, 0);
 }
 
 } // namespace
@@ -40,6 +73,10 @@ std::vector<std::uint8_t> makeKwajFile(const KwajFile& file) {
     const auto start = static_cast<std::uint16_t>(out.size());
     out[startAt] = static_cast<std::uint8_t>(start & 0xFF);
     out[startAt + 1] = static_cast<std::uint8_t>(start >> 8);
+    if (file.method == KwajMethod::Mszip) {
+        putMszipBlocks(out, file.data, file.mszipBlock);
+        return out;
+    }
     for (std::uint8_t byte : file.data)
         out.push_back(file.method == KwajMethod::Xor ? static_cast<std::uint8_t>(byte ^ 0xFF) : byte);
     return out;
