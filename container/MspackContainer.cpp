@@ -56,8 +56,8 @@ void closeFile(mspack_file* file) {
     delete reinterpret_cast<OpenFile*>(file);
 }
 
-// libmspack can hand a file back that it never opened (a damaged cabinet whose folder goes on
-// in a cabinet that is not there), so every call takes a null file as a failed one.
+// On some damaged cabinets libmspack calls back with a null file, so every call takes a null
+// file as a failed one.
 int readFile(mspack_file* handle, void* buffer, int bytes) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
     if (file == nullptr || file->source == nullptr || bytes < 0)
