@@ -56,9 +56,11 @@ void closeFile(mspack_file* file) {
     delete reinterpret_cast<OpenFile*>(file);
 }
 
+// On some damaged cabinets libmspack calls back with a null file, so every call takes a null
+// file as a failed one.
 int readFile(mspack_file* handle, void* buffer, int bytes) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
-    if (file->source == nullptr || bytes < 0)
+    if (file == nullptr || file->source == nullptr || bytes < 0)
         return -1;
     const ByteSource& source = *file->source;
     const std::uint64_t left = source.size() - std::min(file->position, source.size());
@@ -71,7 +73,7 @@ int readFile(mspack_file* handle, void* buffer, int bytes) {
 
 int writeFile(mspack_file* handle, void* buffer, int bytes) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
-    if (file->source != nullptr || bytes < 0)
+    if (file == nullptr || file->source != nullptr || bytes < 0)
         return -1;
     SourceSystem& system = *file->system;
     if (auto wrote = system.sink->write(std::span(static_cast<const std::uint8_t*>(buffer),
@@ -85,7 +87,7 @@ int writeFile(mspack_file* handle, void* buffer, int bytes) {
 
 int seekFile(mspack_file* handle, off_t offset, int mode) {
     auto* file = reinterpret_cast<OpenFile*>(handle);
-    if (file->source == nullptr)
+    if (file == nullptr || file->source == nullptr)
         return -1;
     const auto size = static_cast<off_t>(file->source->size());
     off_t target = offset;
@@ -100,7 +102,8 @@ int seekFile(mspack_file* handle, off_t offset, int mode) {
 }
 
 off_t tellFile(mspack_file* handle) {
-    return static_cast<off_t>(reinterpret_cast<OpenFile*>(handle)->position);
+    const auto* file = reinterpret_cast<const OpenFile*>(handle);
+    return file == nullptr ? -1 : static_cast<off_t>(file->position);
 }
 
 void message(mspack_file*, const char*, ...) {}

@@ -256,5 +256,28 @@ TEST_F(CabinetSetTest, AVolumeThatNamesItselfOrAPathIsNotFollowed) {
     }
 }
 
+// A damaged cabinet whose folder is said to go on in a cabinet it does not name: the
+// library asks to read from a file it never opened. Its members are named, each read or
+// with its reason, and nothing dereferences the file that is not there.
+TEST_F(CabinetSetTest, ADamagedCabinetThatReadsAVolumeItNeverOpenedGivesReasons) {
+    const fs::path damaged =
+        fs::path(HARVIX_TEST_SOURCE_DIR) / "fuzz/regressions/container_cab/crash-1a9d0e8b3db68d4de128603546bc0d7bbd5b93b1";
+    fs::create_directories(root);
+    fs::copy_file(damaged, root / "damaged.cab", fs::copy_options::overwrite_existing);
+    auto source = OpenByteSource((root / "damaged.cab").string());
+    ASSERT_TRUE(source.ok());
+    auto container = Containers().open(*source, "damaged.cab");
+    if (!container)
+        return; // refused whole, with its reason: as good
+    for (int members = 0; members < 16; ++members) {
+        auto member = (*container)->next();
+        if (!member || !*member)
+            break;
+        if (!(*member)->directory && !(*container)->read(1 << 20)) {
+            EXPECT_NE((*container)->lastProblem(), Unreadable::None) << (*member)->path;
+        }
+    }
+}
+
 } // namespace
 } // namespace harvix
