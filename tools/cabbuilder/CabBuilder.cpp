@@ -163,6 +163,16 @@ std::vector<std::uint8_t> volume(const std::vector<Placed>& placed, const std::v
     return cab.bytes;
 }
 
+// The files' bytes one after another, as a folder holds them, and where each starts.
+std::vector<std::uint8_t> layOut(const std::vector<CabFile>& files, std::vector<Placed>& placed) {
+    std::vector<std::uint8_t> all;
+    for (const CabFile& file : files) {
+        placed.push_back({&file, all.size()});
+        all.insert(all.end(), file.bytes.begin(), file.bytes.end());
+    }
+    return all;
+}
+
 } // namespace
 
 std::vector<std::vector<std::uint8_t>> MakeCabinetSet(const std::vector<CabFile>& files,
@@ -171,11 +181,7 @@ std::vector<std::vector<std::uint8_t>> MakeCabinetSet(const std::vector<CabFile>
     if (blockSize < 2 || blockSize > kMostBlockBytes || blocksPerVolume == 0)
         return {};
     std::vector<Placed> placed;
-    std::vector<std::uint8_t> all;
-    for (const CabFile& file : files) {
-        placed.push_back({&file, all.size()});
-        all.insert(all.end(), file.bytes.begin(), file.bytes.end());
-    }
+    const std::vector<std::uint8_t> all = layOut(files, placed);
     // The folder runs on from one cabinet into the next through a block split between
     // them, as a cabinet set's folder does: the last block of a volume is cut in two.
     std::vector<std::vector<Block>> volumes(1);
@@ -215,11 +221,7 @@ std::vector<std::uint8_t> MakeLzxCabinet(const std::vector<CabFile>& files, unsi
     if (windowBits < 15 || windowBits > 21)
         return {};
     std::vector<Placed> placed;
-    std::vector<std::uint8_t> all;
-    for (const CabFile& file : files) {
-        placed.push_back({&file, all.size()});
-        all.insert(all.end(), file.bytes.begin(), file.bytes.end());
-    }
+    const std::vector<std::uint8_t> all = layOut(files, placed);
     // One LZX block a data block, each a whole frame of 32 KiB but the last.
     std::vector<Block> blocks;
     for (std::size_t from = 0; from < all.size() || blocks.empty(); from += kMostBlockBytes) {
