@@ -39,7 +39,7 @@ class LzxBits {
 public:
     void put(std::uint32_t value, unsigned count) {
         for (unsigned i = count; i-- > 0;) {
-            m_word = static_cast<std::uint16_t>((m_word << 1) | ((value >> i) & 1U));
+            m_word = static_cast<std::uint16_t>((static_cast<std::uint32_t>(m_word) << 1U) | ((value >> i) & 1U));
             if (++m_used == 16)
                 flush();
         }
