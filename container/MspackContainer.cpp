@@ -372,17 +372,30 @@ public:
     std::string_view format() const override { return m_kind == Kind::Szdd ? "SZDD" : "KWAJ"; }
 
     Result<std::optional<ContainerMember>> next() override {
-        if (m_given)
+        if (m_given) {
+            // The member was given, shorter than the file says: the file is damaged.
+            if (m_shortened) {
+                m_shortened = false;
+                return makeError(ErrorKind::Truncated, errorText(MSPACK_ERR_READ));
+            }
             return std::optional<ContainerMember>();
+        }
         m_given = true;
         return std::optional<ContainerMember>(m_member);
     }
 
     Result<ByteSource> read(std::uint64_t limit) override {
-        return unpack(*m_system, limit, m_problem, false, [this] {
+        auto bytes = unpack(*m_system, limit, m_problem, false, [this] {
             return m_kind == Kind::Szdd ? m_szdd->extract(m_szdd, m_szddHeader, kMemberName)
                                         : m_kwaj->extract(m_kwaj, m_kwajHeader, kMemberName);
         });
+        // libmspack copies a stored or masked KWAJ file's data as far as they go, whatever
+        // length the header states: data that end before it are a file cut short. What it
+        // holds is given, and the file named damaged after it, as a container cut short is.
+        if (bytes && m_kind == Kind::Kwaj && (m_kwajHeader->headers & MSKWAJ_HDR_HASLENGTH) != 0 &&
+            bytes->size() < static_cast<std::uint64_t>(m_kwajHeader->length))
+            m_shortened = true;
+        return bytes;
     }
 
     Unreadable lastProblem() const override { return m_problem; }
@@ -397,6 +410,7 @@ private:
     mskwajd_header* m_kwajHeader = nullptr;
     ContainerMember m_member;
     bool m_given = false;
+    bool m_shortened = false; // the member read ended before the length the header states
     Unreadable m_problem = Unreadable::Damaged;
 };
 

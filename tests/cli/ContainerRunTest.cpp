@@ -312,6 +312,21 @@ TEST_F(ContainerRunTest, UnreadableMembersAndDamagedContainersAreNamedWithTheirR
     ExpectSamePictures(extractPictures({(root / "cut.cab").string()}, "cut"), appPictures());
     EXPECT_EQ(last.status, 0) << last.err;
     EXPECT_THAT(reasonFor("cut", (root / "cut.cab").string() + "!/pad.dll"), HasSubstr("damaged"));
+
+    // A KWAJ file whose data end before the length its header states: the program it
+    // holds is read, and the file is named damaged, not passed as whole.
+    const std::string program = ReadText(root / "pack" / "SETUP" / "app.exe");
+    KwajFile kwaj;
+    kwaj.data.assign(program.begin(), program.end());
+    kwaj.length = static_cast<std::uint32_t>(program.size() + 4096);
+    for (const KwajMethod method : {KwajMethod::Stored, KwajMethod::Xor}) {
+        kwaj.method = method;
+        const std::string name = method == KwajMethod::Stored ? "short-stored" : "short-masked";
+        ASSERT_TRUE(writeFile((root / (name + ".ex_")).string(), makeKwajFile(kwaj)).ok());
+        ExpectSamePictures(asApp(extractPictures({(root / (name + ".ex_")).string()}, name)), appPictures());
+        EXPECT_EQ(reasonFor(name, (root / (name + ".ex_")).string()), "damaged: the data ends early");
+        EXPECT_THAT(last.err, HasSubstr((root / (name + ".ex_")).string() + ": damaged: the data ends early"));
+    }
 }
 
 TEST_F(ContainerRunTest, BombsAndMembersTooLargeArePassedOverInBoundedTime) {
