@@ -172,8 +172,9 @@ TEST_F(ContainerRunTest, CompressedFilesOfInstallDisksTakeBackTheirNames) {
 }
 
 TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKeep) {
-    // Stored, masked and deflated in MSZIP blocks (small ones: the program spans several), each
-    // keeping the name APP.EXE in its header; the SZDD method is the bombs' test's.
+    // Stored, masked, deflated in MSZIP blocks (small ones: the program spans several)
+    // and packed with SZDD's LZSS (mscompress's stream, its matches moved to KWAJ's
+    // window), each keeping the name APP.EXE and the length in its header.
     const std::string program = ReadText(root / "pack" / "SETUP" / "app.exe");
     KwajFile file;
     file.data.assign(program.begin(), program.end());
@@ -184,6 +185,14 @@ TEST_F(ContainerRunTest, KwajFilesGiveThePicturesOfTheirModuleUnderTheNameTheyKe
     file.mszipBlock = 2048;
     ASSERT_GT(file.data.size(), 2 * file.mszipBlock);
     kinds.emplace_back("deflated", file);
+    shell("cp pack/SETUP/app.exe lzss.exe && mscompress lzss.exe");
+    const std::string szdd = ReadText(root / "lzss.exe_");
+    ASSERT_GT(szdd.size(), 14U);
+    file.method = KwajMethod::Szdd;
+    file.length = static_cast<std::uint32_t>(program.size());
+    file.data = kwajLzssFromSzdd(std::vector<std::uint8_t>(szdd.begin() + 14, szdd.end()));
+    ASSERT_FALSE(file.data.empty());
+    kinds.emplace_back("lzss", file);
     for (const auto& [kind, kwaj] : kinds) {
         SCOPED_TRACE(kind);
         const fs::path path = root / kind / "SETUP.EX_";

@@ -82,4 +82,30 @@ std::vector<std::uint8_t> makeKwajFile(const KwajFile& file) {
     return out;
 }
 
+std::vector<std::uint8_t> kwajLzssFromSzdd(std::span<const std::uint8_t> stream) {
+    constexpr unsigned kWindowMask = 0xFFF;
+    constexpr unsigned kEarlier = 2; // KWAJ writes its first byte at 4078, SZDD at 4080
+    std::vector<std::uint8_t> out(stream.begin(), stream.end());
+    std::size_t at = 0;
+    while (at < out.size()) {
+        // A flag byte, then eight items, its lowest bit first: 1 a literal byte, 0 a match
+        // of two bytes, the low 8 bits of its place, then the high 4 above its length.
+        const std::uint8_t flags = out[at++];
+        for (unsigned bit = 0; bit < 8 && at < out.size(); ++bit) {
+            if ((flags >> bit) & 1U) {
+                ++at;
+                continue;
+            }
+            if (at + 2 > out.size())
+                return {};
+            const unsigned place = out[at] | ((out[at + 1] & 0xF0U) << 4);
+            const unsigned moved = (place - kEarlier) & kWindowMask;
+            out[at] = static_cast<std::uint8_t>(moved & 0xFF);
+            out[at + 1] = static_cast<std::uint8_t>(((moved >> 4) & 0xF0U) | (out[at + 1] & 0x0FU));
+            at += 2;
+        }
+    }
+    return out;
+}
+
 } // namespace harvix::modbuilder

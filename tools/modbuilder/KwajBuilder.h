@@ -1,7 +1,8 @@
 // Writes KWAJ compressed files (the compressed files of later install disks, EXPAND.EXE's
 // second format) for tests and fuzz seeds. No packaged tool writes them: the header is
 // written here and the data is given as it is to be stored (for the SZDD method a
-// compressed stream made elsewhere), masked, or deflated by zlib in blocks of 32 KiB.
+// compressed stream made elsewhere, such as mscompress's moved by kwajLzssFromSzdd),
+// masked, or deflated by zlib in blocks of 32 KiB.
 //
 //     KwajFile k;
 //     k.method = KwajMethod::Xor;
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,5 +39,11 @@ struct KwajFile {
 };
 
 [[nodiscard]] std::vector<std::uint8_t> makeKwajFile(const KwajFile& file);
+
+// The LZSS stream of an SZDD file (what follows its 14-byte header) as KWAJ's SZDD
+// method must hold it to unpack to the same bytes. Both fill a 4 KiB window with spaces
+// and name a match by its place in the window, but KWAJ starts writing 2 bytes earlier:
+// every match's place moves 2 back. An empty result if the stream ends inside a match.
+[[nodiscard]] std::vector<std::uint8_t> kwajLzssFromSzdd(std::span<const std::uint8_t> stream);
 
 } // namespace harvix::modbuilder
