@@ -127,18 +127,18 @@ TEST_F(ContainerRunTest, ModulesInEachKindOfContainerGiveThePicturesOfTheModules
     shell("genisoimage -quiet -J -R -o pack.iso pack");
     shell("gcab -c -z pack.cab pack/SETUP/app.exe pack/lib.dll");
     shell("gcab -c stored.cab pack/SETUP/app.exe pack/lib.dll");
-    // An LZX folder (of blocks LZX keeps uncompressed: no packaged tool writes LZX), its
-    // programs in the third and later frames of 32 KiB, behind a file the masks pass over.
+    // An LZX folder (of blocks LZX keeps uncompressed) and a Quantum folder (of literals
+    // only), which no packaged tool writes, their programs in the third and later frames
+    // of 32 KiB, behind a file the masks pass over.
     const std::string app = ReadText(root / "pack" / "SETUP" / "app.exe");
     const std::string lib = ReadText(root / "pack" / "lib.dll");
-    ASSERT_TRUE(writeFile((root / "lzx.cab").string(),
-                          cabbuilder::MakeLzxCabinet({{"readme.txt", std::vector<std::uint8_t>(70001, 'x')},
-                                                      {"SETUP\\app.exe", {app.begin(), app.end()}},
-                                                      {"lib.dll", {lib.begin(), lib.end()}}},
-                                                     17))
-                    .ok());
+    const std::vector<cabbuilder::CabFile> folder{{"readme.txt", std::vector<std::uint8_t>(70001, 'x')},
+                                                  {"SETUP\\app.exe", {app.begin(), app.end()}},
+                                                  {"lib.dll", {lib.begin(), lib.end()}}};
+    ASSERT_TRUE(writeFile((root / "lzx.cab").string(), cabbuilder::MakeLzxCabinet(folder, 17)).ok());
+    ASSERT_TRUE(writeFile((root / "quantum.cab").string(), cabbuilder::MakeQuantumCabinet(folder, 16)).ok());
     for (const char* container : {"pack.zip", "stored.zip", "pack.7z", "pack.tar.gz", "pack.tar", "pack.iso", "pack.cab",
-                                  "stored.cab", "lzx.cab"}) {
+                                  "stored.cab", "lzx.cab", "quantum.cab"}) {
         SCOPED_TRACE(container);
         const std::string name = std::string("out-") + container;
         ExpectSamePictures(extractPictures({(root / container).string()}, name), expected);

@@ -1,8 +1,11 @@
 #include "tools/cabbuilder/CabBuilder.h"
 
+#include "tools/cabbuilder/QuantumLiterals.h"
 #include "tools/modbuilder/ByteOut.h"
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 namespace harvix::cabbuilder {
 
@@ -84,11 +87,18 @@ std::vector<std::uint8_t> lzxUncompressedBlock(const std::uint8_t* bytes, std::s
     return std::move(bits.bytes);
 }
 
+// How the data blocks of a folder are packed: the compression its header states, and
+// the packing of each block's bytes in turn (the first of the folder told so).
+struct FolderCoding {
+    unsigned type;
+    std::function<std::vector<std::uint8_t>(const std::uint8_t* bytes, std::size_t size, bool first)> pack;
+};
+
 // One volume: its blocks and the files that have bytes in them, the folder the set's
-// one folder, stored or (`lzxWindowBits` not 0) LZX with uncompressed blocks.
+// one folder, stored or (`coding` given) packed.
 std::vector<std::uint8_t> volume(const std::vector<Placed>& placed, const std::vector<std::uint8_t>& all,
                                  const std::vector<Block>& blocks, const std::string* previous, const std::string* next,
-                                 unsigned index, unsigned lzxWindowBits = 0) {
+                                 unsigned index, const FolderCoding* coding = nullptr) {
     const std::size_t from = blocks.front().from;
     const std::size_t to = blocks.back().to;
     std::vector<const Placed*> listed;
@@ -142,11 +152,11 @@ std::vector<std::uint8_t> volume(const std::vector<Placed>& placed, const std::v
     cab.append(names.bytes);
     cab.u32(static_cast<std::uint32_t>(dataAt));
     cab.u16(static_cast<unsigned>(blocks.size()));
-    cab.u16(lzxWindowBits == 0 ? 0U : 0x0003U | (lzxWindowBits << 8)); // stored, or LZX
+    cab.u16(coding == nullptr ? 0U : coding->type);
     cab.append(files.bytes);
     for (const Block& block : blocks) {
         cab.u32(0); // no checksum
-        if (lzxWindowBits == 0) {
+        if (coding == nullptr) {
             cab.u16(static_cast<unsigned>(block.to - block.from));
             cab.u16(static_cast<unsigned>(block.unpacked));
             cab.bytes.insert(cab.bytes.end(), all.begin() + static_cast<std::ptrdiff_t>(block.from),
@@ -154,7 +164,7 @@ std::vector<std::uint8_t> volume(const std::vector<Placed>& placed, const std::v
             continue;
         }
         const std::vector<std::uint8_t> packed =
-            lzxUncompressedBlock(all.data() + block.from, block.to - block.from, &block == &blocks.front());
+            coding->pack(all.data() + block.from, block.to - block.from, &block == &blocks.front());
         cab.u16(static_cast<unsigned>(packed.size()));
         cab.u16(static_cast<unsigned>(block.unpacked));
         cab.append(packed);
@@ -217,18 +227,34 @@ std::vector<std::uint8_t> MakeCabinet(const std::vector<CabFile>& files) {
     return set.empty() ? std::vector<std::uint8_t>{} : std::move(set.front());
 }
 
-std::vector<std::uint8_t> MakeLzxCabinet(const std::vector<CabFile>& files, unsigned windowBits) {
-    if (windowBits < 15 || windowBits > 21)
-        return {};
+// One cabinet of one packed folder: a data block a frame of 32 KiB, but the last.
+std::vector<std::uint8_t> packedCabinet(const std::vector<CabFile>& files, const FolderCoding& coding) {
     std::vector<Placed> placed;
     const std::vector<std::uint8_t> all = layOut(files, placed);
-    // One LZX block a data block, each a whole frame of 32 KiB but the last.
     std::vector<Block> blocks;
     for (std::size_t from = 0; from < all.size() || blocks.empty(); from += kMostBlockBytes) {
         const std::size_t to = std::min(all.size(), from + kMostBlockBytes);
         blocks.push_back({from, to, to - from});
     }
-    return volume(placed, all, blocks, nullptr, nullptr, 0, windowBits);
+    return volume(placed, all, blocks, nullptr, nullptr, 0, &coding);
+}
+
+std::vector<std::uint8_t> MakeLzxCabinet(const std::vector<CabFile>& files, unsigned windowBits) {
+    if (windowBits < 15 || windowBits > 21)
+        return {};
+    return packedCabinet(files, {0x0003U | (windowBits << 8), lzxUncompressedBlock});
+}
+
+std::vector<std::uint8_t> MakeQuantumCabinet(const std::vector<CabFile>& files, unsigned windowBits) {
+    if (windowBits < 10 || windowBits > 21)
+        return {};
+    // The models go on from one data block to the next: one coder for the folder.
+    auto coder = std::make_shared<QuantumLiterals>();
+    constexpr unsigned kLevel = 4; // said in the type, not read
+    return packedCabinet(files, {0x0002U | (kLevel << 4) | (windowBits << 8),
+                                 [coder](const std::uint8_t* bytes, std::size_t size, bool) {
+                                     return coder->frame({bytes, size});
+                                 }});
 }
 
 } // namespace harvix::cabbuilder

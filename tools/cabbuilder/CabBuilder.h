@@ -1,7 +1,8 @@
 // The cabinet builder: writes Microsoft cabinets whose files are stored uncompressed
 // (comp_type NONE), alone or as a set of volumes that one folder runs through, for the
-// tests of cabinet sets, which no packaged tool makes, and cabinets of one LZX folder
-// whose blocks are stored as LZX stores them. It compresses nothing.
+// tests of cabinet sets, which no packaged tool makes, cabinets of one LZX folder
+// whose blocks are stored as LZX stores them, and of one Quantum folder coded in
+// literals. It compresses nothing.
 #pragma once
 
 #include <cstddef>
@@ -36,5 +37,11 @@ struct CabFile {
 // whose LZX blocks are all of the "uncompressed" type: a valid LZX stream that makes a
 // reader go through its LZX decoder without a compressor here.
 [[nodiscard]] std::vector<std::uint8_t> MakeLzxCabinet(const std::vector<CabFile>& files, unsigned windowBits = 16);
+
+// One cabinet of the files in one Quantum folder (window of 2^windowBits bytes, 10 to
+// 21) whose bytes are all coded as literals: a valid Quantum stream, which no packaged
+// tool writes, without a compressor here.
+[[nodiscard]] std::vector<std::uint8_t> MakeQuantumCabinet(const std::vector<CabFile>& files,
+                                                           unsigned windowBits = 16);
 
 } // namespace harvix::cabbuilder
