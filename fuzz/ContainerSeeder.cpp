@@ -2,9 +2,10 @@
 // (container_zip, container_cab, container_szdd, container_iso): small containers made
 // by the packaged tools (zip, gcab, mscompress, genisoimage) from modules the module
 // builder writes, stored and compressed, one with a password, one cut short, one nested.
-// No packaged tool makes KWAJ files: the KWAJ seeds are written by the builder, stored,
-// masked, and with the SZDD method around mscompress's data. A tool that is missing
-// leaves its seeds out.
+// No packaged tool makes KWAJ files or cabinets of LZX or Quantum folders: those seeds
+// are written by the builders, the KWAJ ones stored, masked, deflated and with the SZDD
+// method around mscompress's data. A tool that is missing leaves its seeds out.
+#include "tools/cabbuilder/CabBuilder.h"
 #include "tools/modbuilder/KwajBuilder.h"
 #include "tools/modbuilder/ModuleBuilder.h"
 #include "tools/modbuilder/PicturePayloads.h"
@@ -69,6 +70,10 @@ int main(int argc, char** argv) {
         run(work, "gcab -c ../stored.cab pack/SETUP/app.exe pack/lib.dll");
         run(work, "gcab -c -n inner.cab pack/lib.dll && gcab -c -n ../nested.cab inner.cab");
         run(work, "head -c $(( $(stat -c %s ../mszip.cab) - 200 )) ../mszip.cab > ../cut.cab");
+        const std::vector<cabbuilder::CabFile> folder{{"SETUP\\app.exe", readAll(work / "pack" / "SETUP" / "app.exe")},
+                                                      {"lib.dll", readAll(work / "pack" / "lib.dll")}};
+        (void)writeFile((corpus / "lzx.cab").string(), cabbuilder::MakeLzxCabinet(folder));
+        (void)writeFile((corpus / "quantum.cab").string(), cabbuilder::MakeQuantumCabinet(folder));
     } else if (kind == "container_szdd") {
         run(work, "cp pack/SETUP/app.exe APP.EXE && mscompress APP.EXE && mv APP.EXE_ ../app.ex_");
         run(work, "cp pack/lib.dll LIB.DLL && mscompress LIB.DLL && mv LIB.DLL_ ../lib.dl_");
@@ -77,13 +82,14 @@ int main(int argc, char** argv) {
         (void)writeFile((corpus / "stored.kwaj").string(), makeKwajFile(kwaj));
         kwaj.method = KwajMethod::Xor;
         (void)writeFile((corpus / "xor.kwaj").string(), makeKwajFile(kwaj));
-        // mscompress's data after its 14-byte header, read as KWAJ's SZDD method: KWAJ
-        // starts the window elsewhere, so it unpacks to other bytes, but it seeds the
-        // method's decoder with a valid stream.
+        kwaj.method = KwajMethod::Mszip;
+        (void)writeFile((corpus / "mszip.kwaj").string(), makeKwajFile(kwaj));
+        // mscompress's data after its 14-byte header, moved to KWAJ's window, read as
+        // KWAJ's SZDD method.
         if (const auto szdd = readAll(corpus / "app.ex_"); szdd.size() > 14) {
             kwaj.method = KwajMethod::Szdd;
             kwaj.length = static_cast<std::uint32_t>(kwaj.data.size());
-            kwaj.data.assign(szdd.begin() + 14, szdd.end());
+            kwaj.data = kwajLzssFromSzdd(std::vector<std::uint8_t>(szdd.begin() + 14, szdd.end()));
             (void)writeFile((corpus / "lzss.kwaj").string(), makeKwajFile(kwaj));
         }
     } else if (kind == "container_iso") {
